@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds and runs every test: the normal build, the same
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+CC=clang CXX=clang++ scripts/build.sh build-fuzz -DPW_FUZZ=ON -DBUILD_TESTING=OFF -DPW_BENCH=OFF
+scripts/fuzz.sh build-fuzz "${PW_FUZZ_SECONDS:-30}"

@@ -1,0 +1,22 @@
+#pragma once
+// How document bytes become the text the compiler reads.
+
+#include <string>
+#include <string_view>
+
+namespace pulsewright {
+
+enum class DocumentEncoding { Utf8, Windows1252 };
+
+// The bytes as UTF-8 when they are valid UTF-8, else as Windows-1252 (documents written
+// on older systems), always returned as UTF-8. A leading UTF-8 byte-order mark is
+// dropped so that the first line reads like any other.
+std::string decodeDocumentBytes(std::string_view bytes, DocumentEncoding* encoding = nullptr);
+
+// CR LF, LF and a lone CR each end a line; the lines are joined with CR LF, the
+// separator the compiler splits at.
+std::string joinLinesWithCrLf(std::string_view text);
+
+bool isValidUtf8(std::string_view bytes);
+
+}  // namespace pulsewright

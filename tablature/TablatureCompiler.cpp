@@ -1,0 +1,253 @@
+#include "tablature/TablatureCompiler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tablature/NumericValue.h"
+
+namespace pulsewright {
+
+namespace {
+
+// Voices in the order the sound lookup compares them; a later match overrides.
+constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
+    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,     DrumVoice::Tom2,
+    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,    DrumVoice::Perc2,
+    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,     DrumVoice::Ride,
+    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat,  DrumVoice::ClosedHat,
+    DrumVoice::PedalHat};
+
+PartRecord placeholderRecord() {
+  PartRecord r;
+  r.program = 0;
+  r.stepTimes.assign(1, 0);
+  r.stepEvents.assign(1, std::string());
+  return r;
+}
+
+std::string* metaSlot(CompilerState& s, MetaKey key) {
+  switch (key) {
+    case MetaKey::Author: return &s.metaAuthor;
+    case MetaKey::Description: return &s.metaDescription;
+    case MetaKey::Artist: return &s.metaArtist;
+    case MetaKey::Genre: return &s.metaGenre;
+    case MetaKey::Title: return &s.metaTitle;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TablatureCompiler::TablatureCompiler() = default;
+
+void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
+                                CompileListener* listener) {
+  state_.haveWaves = 0;
+  state_.partTable.clear();
+  state_.partTable.push_back(placeholderRecord());
+  eventBytes_ = 0;
+  bool firstWaveSeen = false;
+  if (text.empty()) return;
+
+  int lineNumber = 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find("\r\n", start);
+    const std::string_view line =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    compileLine(line, ++lineNumber, padMap, listener, firstWaveSeen);
+    if (end == std::string_view::npos) break;
+    start = end + 2;
+  }
+}
+
+void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
+                                    CompileListener* listener, bool& firstWaveSeen) {
+  namespace t = line_test;
+  const LineTests tests = matcher_.classify(line);
+  if (listener != nullptr) listener->lineClassified(lineNumber, tests);
+  if (tests.none()) return;
+
+  std::string_view value;
+  if (tests[t::kWave]) waveLine(line, firstWaveSeen);
+
+  for (int k = 0; k < 5; ++k) {
+    const auto key = static_cast<MetaKey>(k);
+    if (tests[t::kMetaFirst + k] && matcher_.extract(metaField(key), line, &value)) {
+      metaSlot(state_, key)->assign(value);
+    }
+  }
+
+  for (int i = 0; i < 34; ++i) {
+    if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
+      state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
+    }
+  }
+
+  if (tests[t::kSong] && matcher_.extract(LineField::Song, line, &value)) {
+    state_.songLine.assign(value);
+  }
+
+  if (isSectionLine(tests)) sectionLine(line, tests);
+
+  if (tests[t::kGrid]) {
+    if (state_.partName.empty() && listener != nullptr) {
+      listener->message(lineNumber, kMissingSectionMessage);
+    }
+    if (matcher_.extract(LineField::GridSymbol, line, &value)) state_.gridSymbol.assign(value);
+    if (state_.gridSymbol.empty() && listener != nullptr) {
+      listener->message(lineNumber, kUndefinedSymbolMessage);
+    }
+    if (matcher_.extract(LineField::GridBody, line, &value)) state_.gridBody.assign(value);
+    expandGrid(padMap);
+  }
+}
+
+void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
+  state_.haveWaves = 1;
+  if (!firstWaveSeen) {
+    // The first wave-sample line of a compilation starts the table afresh at index 1.
+    firstWaveSeen = true;
+    state_.waveNames.resize(2);
+    state_.waveFiles.resize(2);
+    state_.wavePans.resize(2);
+  } else {
+    state_.waveNames.emplace_back();
+    state_.waveFiles.emplace_back();
+    state_.wavePans.emplace_back();
+  }
+  // A field that is not found (a line without the word pan) is stored empty.
+  auto store = [&](LineField field, std::string& slot) {
+    std::string_view value;
+    if (matcher_.extract(field, line, &value)) {
+      slot.assign(value);
+    } else {
+      slot.clear();
+    }
+  };
+  store(LineField::WaveSymbol, state_.waveNames.back());
+  store(LineField::WaveFile, state_.waveFiles.back());
+  store(LineField::WavePan, state_.wavePans.back());
+}
+
+void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests) {
+  std::string_view value;
+  if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
+  if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
+  if (matcher_.extract(LineField::SectionNotes, line, &value)) state_.partNotes.assign(value);
+  if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
+    state_.partProgram.assign(value);
+  } else {
+    state_.partProgram = "-1";
+  }
+  state_.partTable.emplace_back();
+  state_.newPart = 1;
+  PartRecord& record = state_.partTable.back();
+  record.name = state_.partName;
+  // A program number that does not fit 16 bits leaves the record's program at 0.
+  const double program = numericValue(state_.partProgram);
+  if (program >= -32768.0 && program <= 32767.0) {
+    record.program = static_cast<std::int16_t>(std::nearbyint(program));
+  }
+}
+
+void TablatureCompiler::lookUpSound(const PadMap& padMap) {
+  if (state_.haveWaves != 0) {
+    const std::size_t count = std::min(
+        {state_.waveNames.size(), state_.waveFiles.size(), state_.wavePans.size()});
+    for (std::size_t i = 0; i < count; ++i) {
+      if (state_.waveNames[i] == state_.gridSymbol) {
+        state_.soundRef = state_.wavePans[i] + "#" + state_.waveFiles[i];
+      }
+    }
+  }
+  for (DrumVoice voice : kLookupOrder) {
+    if (state_.voiceSymbols[index(voice)] == state_.gridSymbol) {
+      state_.soundRef = padMap[index(voice)];
+    }
+  }
+}
+
+bool TablatureCompiler::setUpStep(std::size_t n) {
+  PartRecord& record = state_.partTable.back();
+  if (state_.newPart != 0) {
+    record.stepTimes.assign(2, 0);
+    record.stepEvents.assign(2, std::string());
+    state_.newPart = 0;
+  } else if (!record.hasSteps()) {
+    return false;  // a part whose tables were never made has nothing to grow
+  } else if (n >= record.stepTimes.size()) {
+    record.stepTimes.push_back(0);
+    record.stepEvents.emplace_back();
+  }
+  return n < record.stepTimes.size();
+}
+
+void TablatureCompiler::setDuration(std::size_t n) {
+  const double tempo = numericValue(state_.partTempo);
+  const double notes = numericValue(state_.partNotes);
+  const double divisor = state_.tupletDivisor;
+  // A division by zero or a duration beyond 16 bits leaves the step's duration as it was.
+  if (tempo == 0.0 || notes == 0.0 || divisor == 0.0) return;
+  const double ms = std::floor((60.0 / tempo) * 1000.0 / (notes / 4.0) / divisor);
+  if (!std::isfinite(ms) || ms < -32768.0 || ms > 32767.0) return;
+  state_.partTable.back().stepTimes[n] = static_cast<std::int16_t>(ms);
+}
+
+void TablatureCompiler::expandGrid(const PadMap& padMap) {
+  lookUpSound(padMap);
+  const std::string& body = state_.gridBody;
+  std::size_t n = 0;
+  // The grid's last character is never examined.
+  for (std::size_t p = 0; p + 1 < body.size(); ++p) {
+    const char c = body[p];
+    if (c == '[') {
+      const std::size_t close = body.find(']', p + 1);
+      if (close == std::string::npos) {
+        state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
+      } else if (close - p - 1 <= 32767) {
+        state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
+      }
+      continue;
+    }
+    if (c == ']') {
+      state_.tupletDivisor = 1;
+      continue;
+    }
+    if (c == '|') continue;
+
+    if (setUpStep(n)) {
+      setDuration(n);
+      char level = '0';
+      bool rest = false;
+      switch (c) {
+        case 'X':
+        case 'O': level = '7'; break;
+        case 'x':
+        case 'o': level = '5'; break;
+        case '-': rest = true; break;
+        default: level = c; break;  // a digit
+      }
+      std::string& events = state_.partTable.back().stepEvents[n];
+      const std::size_t itemBytes = rest ? 4 : state_.soundRef.size() + 3;
+      if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
+        eventBytes_ += itemBytes;
+        if (rest) {
+          events += "0,0|";
+        } else {
+          events += state_.soundRef;
+          events += ',';
+          events += level;
+          events += '|';
+        }
+      }
+    }
+    ++n;
+  }
+  // Two tail steps with durations and no items, which the sequencer never plays.
+  for (std::size_t tail = n; tail < n + 2; ++tail) {
+    if (setUpStep(tail)) setDuration(tail);
+  }
+}
+
+}  // namespace pulsewright
