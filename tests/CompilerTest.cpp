@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tablature/TablatureCompiler.h"
@@ -13,7 +14,9 @@ class RecordingListener : public CompileListener {
   void message(int lineNumber, std::string_view text) override {
     messages.push_back(std::to_string(lineNumber) + ": " + std::string(text));
   }
+  void lineClassified(int, const LineTests&) override { ++lines; }
   std::vector<std::string> messages;
+  int lines = 0;
 };
 
 // Lines joined with CR LF, as the editor hands them over.
@@ -31,6 +34,7 @@ struct Compiled {
   RecordingListener listener;
   void run(const std::string& text, const PadMap& map = defaultPadMap()) {
     listener.messages.clear();
+    listener.lines = 0;
     compiler.compile(text, map, &listener);
   }
   const CompilerState& s() const { return compiler.state(); }
@@ -99,6 +103,442 @@ TEST(Compiler, ExampleDocumentFillsEveryTable) {
   EXPECT_EQ(b.stepEvents[0], "42,5|0,0|");
   EXPECT_EQ(b.stepEvents[4], R"(42,5|-20#C:\Samples\clap.wav,5|)");
   EXPECT_EQ(s.soundRef, R"(-20#C:\Samples\clap.wav)");
+}
+
+
+using Times = std::vector<std::int16_t>;
+using Events = std::vector<std::string>;
+
+// A raw string written over several lines, its line ends turned into CR LF; a line end
+// right after the opening quote is dropped.
+std::string tab(std::string_view text) {
+  if (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+  std::string out;
+  for (char ch : text) {
+    if (ch == '\n') out += '\r';
+    out += ch;
+  }
+  return out;
+}
+
+std::string bound(const CompilerState& s) {
+  std::string out;
+  for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    if (!s.voiceSymbols[v].empty()) out += std::string(kVoiceCaptions[v]) + "=" + s.voiceSymbols[v] + ";";
+  }
+  return out;
+}
+
+TEST(Compiler, VoiceWordsInEitherOrderBindExactlyOneVoice) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Kick Drum = k", "Bass Drum=k;"},        {"KICK = k", "Bass Drum=k;"},
+      {"k = kick", "Bass Drum=k;"},             {"k = Bass Drum", "Bass Drum=k;"},
+      {"k = kickdrum", "Bass Drum=k;"},         {"k = kickboxing", "Bass Drum=k;"},
+      {"kick = k and more", "Bass Drum=k;"},    {"snare drum = s", "Snare Drum=s;"},
+      {"h = Closed Hi-Hat", "Closed Hat=h;"},   {"h = closedhat", "Closed Hat=h;"},
+      {"closed hi hat = h", "Closed Hat=h;"},   {"closedhihat = h", "Closed Hat=h;"},
+      {"p = pedal hi-hat", "Pedal Hat=p;"},     {"open hat = o", "Open Hat=o;"},
+      {"TOM ONE = t", "Tom 1=t;"},              {"t = tom1", "Tom 1=t;"},
+      {"t=Tom 1", "Tom 1=t;"},                  {"tom two = t", "Tom 2=t;"},
+      {"t = tom three", "Tom 3=t;"},            {"tom4 = t", "Tom 4=t;"},
+      {"ride cymbal = r", "Ride=r;"},           {"r = ride cymbal", "Ride=r;"},
+      {"r = RIDE CYMBOL", "Ride=r;"},           {"ride = r", "Ride=r;"},
+      {"b = cymbal bell", "Bell=b;"},           {"bell cymbal = b", "Bell=b;"},
+      {"cymbol bell = b", "Bell=b;"},           {"b = bell", "Bell=b;"},
+      {"crash one = c", "Crash 1=c;"},          {"c = crash2", "Crash 2=c;"},
+      {"perc 1 = p", "Perc 1=p;"},              {"p = perc two", "Perc 2=p;"},
+      {"handclaps = c", "Claps=c;"},            {"c = hand clap", "Claps=c;"},
+      {"cow bell = cb", "Cow Bell=cb;"},        {"cb = cowbell", "Cow Bell=cb;"},
+      {"a+b = cowbell", "Cow Bell=a+b;"},
+      // Both forms match; the later one in the compiler's order wins.
+      {"tom1 = tom 1", "Tom 1=tom1;"},          {"crash1 = crash 1", "Crash 1=crash;"},
+      // No voice at all.
+      {"k = kik", ""},  {"kick =", ""},  {"= kick", ""},    {"bells = b", ""},
+      {"xkick = k", ""}, {"k == kick", ""}, {"tom = t", ""}, {"hi hat = h", ""},
+  };
+  for (const auto& [line, expected] : cases) {
+    Compiled c;
+    c.run(line);
+    EXPECT_EQ(bound(c.s()), expected) << line;
+  }
+}
+
+TEST(Compiler, OneLineCanBeOfSeveralKinds) {
+  Compiled c;
+  c.run(tab(R"(
+clap = wave C:\x.wav pan 0
+part = snare tempo = 90 notes = 8)"));
+  EXPECT_EQ(c.s().waveNames, (Events{"", "clap"}));
+  EXPECT_EQ(c.s().waveFiles, (Events{"", R"(C:\x.wav)"}));
+  EXPECT_EQ(c.s().wavePans, (Events{"", "0"}));
+  ASSERT_EQ(c.s().partTable.size(), 2u);
+  EXPECT_EQ(c.s().partTable[1].name, "snare");
+  EXPECT_EQ(bound(c.s()), "Snare Drum=part;Claps=wave;");
+}
+
+TEST(Compiler, SectionLinesNeedNameTempoAndNoteSize) {
+  struct Case {
+    std::string line;
+    bool section;
+    std::string name, tempo, notes;
+    int program;
+  };
+  const std::vector<Case> cases = {
+      {"part = A tempo = 120 notes = 8", true, "A", "120", "8", -1},
+      {"part = A tempo = 120", false, "", "", "", 0},
+      {"part = A notes = 16", false, "", "", "", 0},
+      {"part=A,tempo=100,notes=8", false, "", "", "", 0},
+      {"part = A B tempo = 100 notes = 8", true, "A B", "100", "8", -1},
+      {"part = A  tempo = 90 notes = 8", true, "A ", "90", "8", -1},
+      {"part = Verse 1 tempo = 90 notes = 8", true, "Verse 1", "90", "8", -1},
+      {"Beat = X bpm = 100 beats = 4", true, "X", "100", "4", -1},
+      {"  NAME = C notes = 16 speed = 90 program = 5", true, "C", "90", "16", 5},
+      {"symbol = Q tempo = 60 notes = 4 program = 40000", true, "Q", "60", "4", 0},
+      {"part = R tempo = 60 notes = 4 program = 32767", true, "R", "60", "4", 32767},
+      {"part = N tempo = 60 notes = 4 program = -5", true, "N", "60", "4", -1},
+      {"part = A tempo = 90 notes = 8 bpm = 200 notes = 4", true, "A", "90", "8", -1},
+      {"part = A mytempo = 70 notes = 8", true, "A", "70", "8", -1},
+  };
+  for (const Case& k : cases) {
+    Compiled c;
+    c.run(k.line);
+    ASSERT_EQ(c.s().partTable.size(), k.section ? 2u : 1u) << k.line;
+    EXPECT_EQ(c.s().partName, k.name) << k.line;
+    EXPECT_EQ(c.s().partTempo, k.tempo) << k.line;
+    EXPECT_EQ(c.s().partNotes, k.notes) << k.line;
+    if (k.section) {
+      EXPECT_EQ(c.s().partTable[1].name, k.name) << k.line;
+      EXPECT_EQ(c.s().partTable[1].program, k.program) << k.line;
+      EXPECT_FALSE(c.s().partTable[1].hasSteps()) << k.line;
+    }
+  }
+  Compiled c;
+  c.run("part = P tempo = 1 notes = 1 program = 40000");
+  EXPECT_EQ(c.s().partProgram, "40000");
+}
+
+TEST(Compiler, WaveSampleFields) {
+  struct Case {
+    std::string line, name, file, pan;
+  };
+  const std::vector<Case> cases = {
+      {R"(t = wave C:\Samples\timpani.wav pan 5)", "t", R"(C:\Samples\tim)", "5"},
+      {"w = wave a.wav pan -30", "w", "a.wav", "-30"},
+      {"w = wave a.wav pan = -5", "w", "a.wav", "-5"},
+      {"w = wave a.wav pan=+15", "w", "a.wav", "15"},
+      {"w = wave a.wav PAN 0", "w", "a.wav", "0"},
+      {"w = wave a.wav pan 1 pan 2", "w", "a.wav", "1"},
+      {"w=WAVE   My Samples/a b.wav   Pan 3", "w", "My Samples/a b.wav", "3"},
+      {"w = wave span.wav pan 4", "w", "s", "4"},
+      {"w = wave a.wav pan + 5", "w", "a.wav", ""},
+      {"w = wave x", "", "", ""},
+  };
+  for (const Case& k : cases) {
+    Compiled c;
+    c.run(k.line);
+    EXPECT_EQ(c.s().haveWaves, 1) << k.line;
+    EXPECT_EQ(c.s().waveNames, (Events{"", k.name})) << k.line;
+    EXPECT_EQ(c.s().waveFiles, (Events{"", k.file})) << k.line;
+    EXPECT_EQ(c.s().wavePans, (Events{"", k.pan})) << k.line;
+  }
+  // A field that is not found does not take the value of the line before.
+  Compiled c;
+  c.run(tab(R"(
+a = wave a.wav pan 1
+b = wave x)"));
+  EXPECT_EQ(c.s().waveNames, (Events{"", "a", ""}));
+  EXPECT_EQ(c.s().waveFiles, (Events{"", "a.wav", ""}));
+  EXPECT_EQ(c.s().wavePans, (Events{"", "1", ""}));
+}
+
+TEST(Compiler, GridLinesWithABlankOrWithoutABarAreIgnored) {
+  Compiled c;
+  c.run(tab(R"(
+k = kick
+part = A tempo = 120 notes = 8
+k |x-x- x-x-|
+k x-x-x-x-|
+k |x-a-|
+part = B tempo = 120 notes = 8
+  k|x-x-x-x-|  	)"));
+  EXPECT_TRUE(c.listener.messages.empty());
+  EXPECT_FALSE(c.s().partTable[1].hasSteps());
+  EXPECT_EQ(c.s().partTable[2].stepEvents,
+            (Events{"36,5|", "0,0|", "36,5|", "0,0|", "36,5|", "0,0|", "36,5|", "0,0|", "", ""}));
+}
+
+TEST(Compiler, SymbolsAreCaseSensitiveAndAnUnboundOneKeepsThePreviousSound) {
+  Compiled c;
+  c.run(tab(R"(
+k = kick
+s = snare
+part = A tempo = 120 notes = 8
+s |x-|
+K |x-|
+k |x-|)"));
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "38,5|38,5|36,5|");
+  // The next compilation starts with the sound the last one ended on.
+  c.run(tab(R"(
+part = B tempo = 120 notes = 8
+q |-x|)"));
+  EXPECT_EQ(c.s().partTable[1].stepEvents, (Events{"0,0|", "36,5|", "", ""}));
+}
+
+TEST(Compiler, MissingSectionMessageOnlyUntilASectionLineHasBeenSeen) {
+  const std::string text = tab(R"(
+k = kick
+k |x-|
+k |x-|
+part = A tempo = 120 notes = 8
+k |x-|)");
+  const std::string message(kMissingSectionMessage);
+  Compiled c;
+  c.run(text);
+  EXPECT_EQ(c.listener.messages, (Events{"2: " + message, "3: " + message}));
+  const PartRecord& first = c.s().partTable[0];
+  EXPECT_EQ(first.stepTimes, (Times{0, 0, 0, 0}));  // no tempo known yet
+  EXPECT_EQ(first.stepEvents, (Events{"36,5|36,5|", "0,0|0,0|", "", ""}));
+  EXPECT_EQ(c.s().partTable[1].stepTimes, (Times{250, 250, 250, 250}));
+
+  c.run(text);
+  EXPECT_TRUE(c.listener.messages.empty());
+  // The placeholder now uses the tempo and note size the last section line left.
+  EXPECT_EQ(c.s().partTable[0].stepTimes, (Times{250, 250, 250, 250}));
+  EXPECT_EQ(c.s().partTable[0].stepEvents, first.stepEvents);
+}
+
+TEST(Compiler, WaveTableIsRebuiltByEachCompilation) {
+  Compiled c;
+  c.run(tab(R"(
+a = wave a.wav pan 1
+b = wave b.wav pan 2
+c = wave c.wav pan 3)"));
+  EXPECT_EQ(c.s().waveNames, (Events{"", "a", "b", "c"}));
+  // Without a wave-sample line the old table is not consulted.
+  c.run(tab(R"(
+k = kick
+part = A tempo = 120 notes = 8
+k |x-|
+a |x-|)"));
+  EXPECT_EQ(c.s().haveWaves, 0);
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "36,5|36,5|");
+  c.run("z = wave z.wav pan 9");
+  EXPECT_EQ(c.s().waveNames, (Events{"", "z"}));
+  EXPECT_EQ(c.s().waveFiles, (Events{"", "z.wav"}));
+  EXPECT_EQ(c.s().wavePans, (Events{"", "9"}));
+}
+
+TEST(Compiler, DefinitionsCarryOverToTheNextCompilation) {
+  Compiled c;
+  c.run(tab(R"(
+k = kick
+song = AB
+meta title = T
+part = A tempo = 120 notes = 8)"));
+  c.run(tab(R"(
+part = B tempo = 60 notes = 4
+k |x-|)"));
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "36,5|");
+  EXPECT_EQ(c.s().partTable[1].stepTimes, (Times{1000, 1000, 1000, 1000}));
+  EXPECT_EQ(c.s().songLine, "AB");
+  EXPECT_EQ(c.s().metaTitle, "T");
+}
+
+TEST(Compiler, MetadataAndSongValues) {
+  Compiled c;
+  c.run(tab(R"(
+meta author = A
+meta author =
+METATITLE=x
+meta   genre=Funk  
+meta artist = a = b
+meta description = d
+song = AAB
+songs = X)"));
+  EXPECT_EQ(c.s().metaAuthor, "");
+  EXPECT_EQ(c.s().metaTitle, "x");
+  EXPECT_EQ(c.s().metaGenre, "Funk  ");
+  EXPECT_EQ(c.s().metaArtist, "a = b");
+  EXPECT_EQ(c.s().metaDescription, "d");
+  EXPECT_EQ(c.s().songLine, "AAB");
+}
+
+TEST(Compiler, GridLinesOfAPartShareItsSteps) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+k = kick
+part = A tempo = 120 notes = 8
+h |x-x-x-x-|
+k |x-|
+h |x-|)"));
+  const PartRecord& a = c.s().partTable[1];
+  EXPECT_EQ(a.stepEvents, (Events{"42,5|36,5|42,5|", "0,0|0,0|0,0|", "42,5|", "0,0|", "42,5|",
+                                  "0,0|", "42,5|", "0,0|", "", ""}));
+  EXPECT_EQ(a.stepTimes, Times(10, 250));
+}
+
+TEST(Compiler, TheGridsLastCharacterIsNeverRead) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+part = A tempo = 120 notes = 8
+h |x-x-|
+part = B tempo = 120 notes = 8
+h |x-x-
+part = C tempo = 120 notes = 8
+h |-x-x
+part = D tempo = 120 notes = 8
+h |||)"));
+  const PartTable& t = c.s().partTable;
+  EXPECT_EQ(t[1].stepEvents, (Events{"42,5|", "0,0|", "42,5|", "0,0|", "", ""}));
+  EXPECT_EQ(t[2].stepEvents, (Events{"42,5|", "0,0|", "42,5|", "", ""}));
+  EXPECT_EQ(t[3].stepEvents, (Events{"0,0|", "42,5|", "0,0|", "", ""}));
+  EXPECT_EQ(t[3].stepTimes, Times(5, 250));
+  EXPECT_EQ(t[4].stepEvents, (Events{"", ""}));
+  EXPECT_EQ(t[4].stepTimes, (Times{250, 250}));
+}
+
+TEST(Compiler, TupletDivisorCountsTheCharactersBetweenTheBrackets) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+part = A tempo = 120 notes = 8
+h |[]x-|
+part = B tempo = 120 notes = 8
+h |[xx]-|
+part = C tempo = 120 notes = 8
+h |x-[xxx]-|
+part = D tempo = 120 notes = 8
+h |[x|x]-|
+part = E tempo = 120 notes = 16
+h |[xxx]-x-x-)"));
+  const PartTable& t = c.s().partTable;
+  EXPECT_EQ(t[1].stepTimes, (Times{250, 250, 250, 250}));
+  EXPECT_EQ(t[2].stepTimes, (Times{125, 125, 250, 250, 250}));
+  EXPECT_EQ(t[3].stepTimes, (Times{250, 250, 83, 83, 83, 250, 250, 250}));
+  EXPECT_EQ(t[4].stepTimes, (Times{83, 83, 250, 250, 250}));
+  EXPECT_EQ(t[5].stepTimes, (Times{41, 41, 41, 125, 125, 125, 125, 125, 125}));
+  EXPECT_EQ(c.s().tupletDivisor, 1);
+}
+
+TEST(Compiler, ADivisorWhoseBracketIsNeverClosedInTheReadPartCarriesOn) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+part = A tempo = 120 notes = 8
+h |x[xx]
+h |x-|
+part = B tempo = 120 notes = 8
+h |x[x-|
+part = C tempo = 120 notes = 8
+h |x-|
+h |[xx])"));
+  const PartTable& t = c.s().partTable;
+  // The closing bracket is the last character: the divisor 2 stays for the next line.
+  EXPECT_EQ(t[1].stepTimes, (Times{125, 125, 125, 125, 125}));
+  EXPECT_EQ(t[1].stepEvents[0], "42,5|42,5|");
+  // A "[" with no "]" after it: the rest of the line is outside brackets.
+  EXPECT_EQ(t[2].stepTimes, (Times{125, 250, 250, 250, 250}));
+  EXPECT_EQ(t[3].stepTimes, (Times{125, 125, 125, 125}));
+  EXPECT_EQ(c.s().tupletDivisor, 2);
+  // ...and into the next compilation.
+  c.run(tab(R"(
+part = D tempo = 120 notes = 8
+h |x-]-|)"));
+  EXPECT_EQ(c.s().partTable[1].stepTimes, (Times{125, 125, 250, 250, 250}));
+}
+
+TEST(Compiler, DurationsThatCannotBeComputedOrStoredAreLeftAlone) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+part = A tempo = 0 notes = 8
+h |x-|
+part = B tempo = 120 notes = 0
+h |x-|
+part = C tempo = 1 notes = 8
+h |x-|
+part = D tempo = 1 notes = 7
+h |x-|
+part = E tempo = 1 notes = 4
+h |[xx]-|
+h |x-|)"));
+  const PartTable& t = c.s().partTable;
+  EXPECT_EQ(t[1].stepTimes, (Times{0, 0, 0, 0}));
+  EXPECT_EQ(t[2].stepTimes, (Times{0, 0, 0, 0}));
+  EXPECT_EQ(t[3].stepTimes, (Times{30000, 30000, 30000, 30000}));
+  EXPECT_EQ(t[4].stepTimes, (Times{0, 0, 0, 0}));  // 34285 ms does not fit
+  // 60000 ms does not fit either, and does not overwrite what the first line stored.
+  EXPECT_EQ(t[5].stepTimes, (Times{30000, 30000, 0, 0, 0}));
+  EXPECT_EQ(t[5].stepEvents[0], "42,5|42,5|");
+}
+
+TEST(Compiler, SoundLookupOrder) {
+  Compiled c;
+  c.run(tab(R"(
+k = kick
+k = wave a.wav pan 1
+w = wave a.wav pan 1
+w = wave b.wav pan 2
+x = ride
+x = closed hat
+y = pedal
+y = cowbell
+part = A tempo = 120 notes = 8
+k |x-|
+w |x-|
+x |x-|
+y |x-|)"));
+  // A voice beats a sample; a later sample entry beats an earlier one; among voices the
+  // hats come last, so they win over the ride and the cow bell.
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "36,5|2#b.wav,5|42,5|44,5|");
+}
+
+TEST(Compiler, LinesAreSplitAtCrLfOnly) {
+  Compiled c;
+  c.run("");
+  EXPECT_EQ(c.listener.lines, 0);
+  ASSERT_EQ(c.s().partTable.size(), 1u);
+  EXPECT_EQ(c.s().partTable[0].stepTimes, Times{0});
+  EXPECT_EQ(c.s().partTable[0].stepEvents, Events{""});
+
+  c.run("k = kick\r\n");
+  EXPECT_EQ(c.listener.lines, 2);
+  EXPECT_EQ(bound(c.s()), "Bass Drum=k;");
+
+  for (const char* text : {"s = snare\nh |x-|", "s = snare\rh |x-|"}) {
+    Compiled lone;
+    lone.run(text);
+    EXPECT_EQ(lone.listener.lines, 1);
+    EXPECT_EQ(bound(lone.s()), "");
+  }
+}
+
+TEST(Compiler, PadMapIsReadWhenTheGridLineIsCompiled) {
+  const std::string text = tab(R"(
+k = kick
+part = A tempo = 120 notes = 8
+k |x-|)");
+  Compiled c;
+  PadMap map = defaultPadMap();
+  map[index(DrumVoice::BassDrum)] = "99";
+  c.run(text, map);
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "99,5|");
+  map[index(DrumVoice::BassDrum)] = "not a number";
+  c.run(text, map);
+  EXPECT_EQ(c.s().partTable[1].stepEvents[0], "not a number,5|");
+}
+
+TEST(Compiler, LevelsOfEveryGridCharacter) {
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+part = A tempo = 120 notes = 8
+h |0123456789xXoO-|)"));
+  EXPECT_EQ(c.s().partTable[1].stepEvents,
+            (Events{"42,0|", "42,1|", "42,2|", "42,3|", "42,4|", "42,5|", "42,6|", "42,7|",
+                    "42,8|", "42,9|", "42,5|", "42,7|", "42,5|", "42,7|", "0,0|", "", ""}));
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tablature/DocumentText.h"
+
+namespace pulsewright {
+namespace {
+
+TEST(DocumentText, Utf8IsKeptAndAnythingElseIsReadAsWindows1252) {
+  struct Case {
+    std::string bytes;
+    std::string text;
+    DocumentEncoding encoding;
+  };
+  const std::vector<Case> cases = {
+      {"k = kick", "k = kick", DocumentEncoding::Utf8},
+      {"\xEF\xBB\xBFk = kick", "k = kick", DocumentEncoding::Utf8},  // byte-order mark
+      {"caf\xC3\xA9 \xF0\x9F\xA5\x81", "caf\xC3\xA9 \xF0\x9F\xA5\x81", DocumentEncoding::Utf8},
+      {"\x80", "\xE2\x82\xAC", DocumentEncoding::Windows1252},  // euro sign
+      {"caf\xE9", "caf\xC3\xA9", DocumentEncoding::Windows1252},
+      {"\x93q\x94", "\xE2\x80\x9Cq\xE2\x80\x9D", DocumentEncoding::Windows1252},
+      {"\x9D\xFF", "\xC2\x9D\xC3\xBF", DocumentEncoding::Windows1252},  // 0x9D is undefined
+      // Not UTF-8: overlong forms, a surrogate, past U+10FFFF, a cut sequence.
+      {"\xC0\xAF", "\xC3\x80\xC2\xAF", DocumentEncoding::Windows1252},
+      {"\xE0\x80\xAF", "\xC3\xA0\xE2\x82\xAC\xC2\xAF", DocumentEncoding::Windows1252},
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC", DocumentEncoding::Windows1252},
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC", DocumentEncoding::Windows1252},
+      {"a\xE2\x82", "a\xC3\xA2\xE2\x80\x9A", DocumentEncoding::Windows1252},
+  };
+  for (const Case& c : cases) {
+    DocumentEncoding encoding{};
+    EXPECT_EQ(decodeDocumentBytes(c.bytes, &encoding), c.text) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(encoding, c.encoding) << testing::PrintToString(c.bytes);
+    EXPECT_TRUE(isValidUtf8(decodeDocumentBytes(c.bytes)));
+  }
+}
+
+TEST(DocumentText, EveryKindOfLineEndBecomesCrLf) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"a\r\nb", "a\r\nb"},
+      {"a\nb", "a\r\nb"},
+      {"a\rb", "a\r\nb"},
+      {"a\n\rb", "a\r\n\r\nb"},
+      {"a\r\r\nb", "a\r\n\r\nb"},
+      {"a\n\n", "a\r\n\r\n"},
+      {"a\r", "a\r\n"},
+  };
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(joinLinesWithCrLf(in), out) << testing::PrintToString(in);
+  }
+}
+
+}  // namespace
+}  // namespace pulsewright

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+#include <re2/re2.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tablature/LinePatterns.h"
+
+namespace pulsewright {
+namespace {
+
+TEST(LinePatterns, FortySevenTestsAndFortyNineFieldsAllDistinct) {
+  const LinePatternSources& s = linePatternSources();
+  ASSERT_EQ(s.tests.size(), 47u);
+  ASSERT_EQ(s.fields.size(), 49u);
+  std::set<std::string> seen;
+  for (const std::string& p : s.tests) {
+    EXPECT_FALSE(p.empty());
+    EXPECT_TRUE(seen.insert(p).second) << "test pattern twice: " << p;
+  }
+  seen.clear();
+  for (const std::string& p : s.fields) {
+    EXPECT_FALSE(p.empty());
+    EXPECT_TRUE(seen.insert(p).second) << "field pattern twice: " << p;
+  }
+}
+
+// RE2's own \s has no vertical tab and its '.' matches CR; the rewritten pattern must
+// match on a line exactly what the language's pattern means.
+TEST(LinePatterns, RewrittenPatternsKeepTheirMeaningOnCrLfAndVerticalTab) {
+  struct Case {
+    const char* pattern;
+    std::string line;
+    bool matches;
+  };
+  const std::vector<Case> cases = {
+      {R"(^a\sb$)", "a\x0B" "b", true},
+      {R"(^a\sb$)", "a\rb", true},
+      {R"(^a\sb$)", "a\nb", true},
+      {R"(^a\sb$)", "a\fb", true},
+      {R"(^a\sb$)", "a\tb", true},
+      {R"(^a\sb$)", "a_b", false},
+      {R"(^a.b$)", "a\rb", false},
+      {R"(^a.b$)", "a\nb", false},
+      {R"(^a.b$)", "a\x0B" "b", true},
+      {R"(^a.b$)", "a\tb", true},
+      {R"(^a.*$)", "abc\r", false},
+      {R"(^[^=\s]+$)", "a\x0B" "b", false},
+      {R"(^[^=\s]+$)", "a\rb", false},
+      {R"(^[^=\s]+$)", "ab", true},
+      {R"(^[\s\-]+$)", "-\x0B-\r", true},
+      {R"(^[.]$)", ".", true},
+      {R"(^[.]$)", "x", false},
+      {R"(^\.$)", "x", false},
+      {R"(^\[.\]$)", "[x]", true},
+      {R"(^\[.\]$)", "[\r]", false},
+      {R"(^[^\n\r]+$)", "a\rb", false},
+      {R"(^\d\w$)", "7_", true},
+  };
+  for (const Case& c : cases) {
+    const std::string rewritten = toEngineSyntax(c.pattern);
+    const re2::RE2 re(rewritten);
+    ASSERT_TRUE(re.ok()) << c.pattern << " -> " << rewritten;
+    EXPECT_EQ(re2::RE2::PartialMatch(c.line, re), c.matches)
+        << c.pattern << " -> " << rewritten << " on " << testing::PrintToString(c.line);
+  }
+}
+
+TEST(LinePatterns, LineKindsAcrossCrLfAndVerticalTab) {
+  namespace t = line_test;
+  const LineMatcher m;
+  struct Case {
+    std::string line;
+    int test;
+    bool passes;
+  };
+  const std::vector<Case> cases = {
+      {"song = AB\r", t::kSong, true},  // one CR or LF may end the value
+      {"song = AB\rC", t::kSong, false},
+      {"meta title = x\n", t::kMetaFirst + static_cast<int>(MetaKey::Title), true},
+      {"meta title = x\ny", t::kMetaFirst + static_cast<int>(MetaKey::Title), false},
+      {"h |x-x-|\r", t::kGrid, true},
+      {"h\x0B|x-x-|\x0B", t::kGrid, true},
+      {"h |x-\rx-|", t::kGrid, false},
+      {"kick\x0B=\x0Bk", t::kVoiceFirst, true},
+      {"kick = k\rjunk", t::kVoiceFirst, false},  // '.' stops at CR, so '$' is not reached
+      {"k = kick\njunk", t::kVoiceFirst + 2, false},
+      {"k = wave\r", t::kWave, false},
+      {"k = wave\ra", t::kWave, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(m.test(c.test, c.line), c.passes) << testing::PrintToString(c.line);
+    EXPECT_EQ(m.classify(c.line)[c.test], c.passes) << testing::PrintToString(c.line);
+  }
+  std::string_view song;
+  ASSERT_TRUE(m.extract(LineField::Song, "song = AB\r", &song));
+  EXPECT_EQ(song, "AB");
+}
+
+// The one-pass set must say exactly what the single patterns say, line by line.
+TEST(LinePatterns, OnePassClassifyAgreesWithEachTestAlone) {
+  std::vector<std::string> lines = {
+      "",
+      "   ",
+      "meta title = Basic rock",
+      "METAAUTHOR=",
+      "meta genre = Funk  ",
+      "meta artist = x",
+      "meta description = Ghost notes, \"quoted\"",
+      "w1 = wave C:\\Samples\\clap.wav pan -20",
+      "t = wave C:\\Samples\\timpani.wav pan 5",
+      "w = wave x",
+      "clap = wave C:\\x.wav pan 0",
+      "part = A tempo = 120 notes = 8",
+      "part = B tempo = 120 notes = 8 program = 0",
+      "part = snare tempo = 90 notes = 8",
+      "part = A tempo = 120",
+      "part=A,tempo=100,notes=8",
+      "Beat = X bpm = 100 beats = 4",
+      "symbol = Verse 1 speed = 60 notes = 4 program = 40000",
+      "name = A  tempo = 90 notes = 8",
+      "song = AAB",
+      "SONG=",
+      "h |x-x-x-x-|x-x-x-x-|",
+      "h |x-x- x-x-|",
+      "h x-x-x-x-|",
+      "  k  |[xxx]-x-x-|   ",
+      "h |||",
+      "crash1 = crash 1",
+      "tom1 = tom 1",
+      "k = kickboxing",
+      "a+b = cowbell",
+      "just a remark: kick = k",
+      "k = kick drum\r",
+      std::string("h |x-x-|\x0B"),
+      "caf\xC3\xA9 = snare",
+      "h |" + std::string(20000, 'x') + "|",
+      "w = wave " + std::string(20000, 'a') + " pan 1",
+  };
+  for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    const std::string name(kVoiceCaptions[v]);
+    lines.push_back(name + " = s" + std::to_string(v));
+    lines.push_back("s" + std::to_string(v) + " = " + name);
+  }
+  lines.push_back("ride cymbal = r");
+  lines.push_back("b = cymbal bell");
+  lines.push_back("hand claps = c");
+
+  const LineMatcher m;
+  std::vector<int> passedBy(line_test::kCount, 0);
+  for (const std::string& line : lines) {
+    const LineTests set = m.classify(line);
+    for (int i = 0; i < line_test::kCount; ++i) {
+      const bool alone = m.test(i, line);
+      EXPECT_EQ(set[i], alone) << "test " << i << " on " << line.substr(0, 60);
+      passedBy[i] += alone ? 1 : 0;
+    }
+  }
+  // Every test is passed by some line, so the comparison covers all of them.
+  for (int i = 0; i < line_test::kCount; ++i) EXPECT_GT(passedBy[i], 0) << "test " << i;
+}
+
+}  // namespace
+}  // namespace pulsewright
