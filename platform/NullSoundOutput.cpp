@@ -1,0 +1,77 @@
+#include "platform/NullSoundOutput.h"
+
+namespace pulsewright {
+
+NullSoundOutput::NullSoundOutput(std::vector<std::string> devices)
+    : devices_(std::move(devices)), failing_(devices_.size(), false), channels_(21) {}
+
+void NullSoundOutput::failDevice(int index, bool fail) {
+  std::lock_guard lock(mutex_);
+  if (index >= 0 && index < static_cast<int>(failing_.size())) failing_[index] = fail;
+}
+
+std::vector<std::string> NullSoundOutput::deviceNames() {
+  std::lock_guard lock(mutex_);
+  return devices_;
+}
+
+bool NullSoundOutput::selectDevice(int index) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || index >= static_cast<int>(devices_.size()) || failing_[index]) return false;
+  device_ = index;
+  return true;
+}
+
+std::shared_ptr<const SoundOutput::Sample> NullSoundOutput::decode(std::string_view waveBytes) {
+  std::lock_guard lock(mutex_);
+  auto sample = std::make_shared<NullSample>();
+  sample->bytes = waveBytes.size();
+  sample->serial = ++decodes_;
+  return sample;
+}
+
+void NullSoundOutput::play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
+                           float rightGain) {
+  std::lock_guard lock(mutex_);
+  if (channel < 0 || channel >= static_cast<int>(channels_.size()) || !sample) return;
+  const auto* null = dynamic_cast<const NullSample*>(sample.get());
+  channels_[channel] = std::move(sample);
+  played_.push_back({channel, null ? null->serial : 0, leftGain, rightGain, device_});
+}
+
+void NullSoundOutput::setSynth(SynthSource* source) {
+  std::lock_guard lock(mutex_);
+  synth_ = source;
+}
+
+std::vector<NullSoundOutput::Played> NullSoundOutput::played() const {
+  std::lock_guard lock(mutex_);
+  return played_;
+}
+
+int NullSoundOutput::decodes() const {
+  std::lock_guard lock(mutex_);
+  return decodes_;
+}
+
+int NullSoundOutput::device() const {
+  std::lock_guard lock(mutex_);
+  return device_;
+}
+
+std::vector<int> NullSoundOutput::channels() const {
+  std::lock_guard lock(mutex_);
+  std::vector<int> serials;
+  for (const auto& sample : channels_) {
+    const auto* null = dynamic_cast<const NullSample*>(sample.get());
+    serials.push_back(null ? null->serial : 0);
+  }
+  return serials;
+}
+
+SynthSource* NullSoundOutput::synth() const {
+  std::lock_guard lock(mutex_);
+  return synth_;
+}
+
+}  // namespace pulsewright

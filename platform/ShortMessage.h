@@ -1,0 +1,17 @@
+#pragma once
+// Unpacking of a packed MIDI short message into the bytes that go on the wire.
+
+#include <cstdint>
+
+namespace pulsewright {
+
+// Writes the bytes of `word` (status in bits 0-7, then the data bytes) to `bytes` and
+// returns how many the message has: 3 for note off/on, key pressure, controller and
+// pitch bend, 2 for program change and channel pressure, 1-3 for the system common and
+// real-time messages. Returns 0 for a word that is no valid short message: a status byte
+// below 0x80, system exclusive, a data byte with its top bit set, or anything in
+// bits 24-31 (what an out-of-range data value carries over into). Such a word would
+// corrupt the running stream of the receiver, so no backend sends it.
+int shortMessageBytes(std::uint32_t word, std::uint8_t bytes[3]);
+
+}  // namespace pulsewright

@@ -1,0 +1,88 @@
+#pragma once
+// The WAVE sample player of the main window: the list of sound devices, the ring of 21
+// sample slots and PlayB, which the sequencer calls for every sample item of a step.
+//
+// Threads: PlayB and preload may be called from any thread (the sequencer's playback
+// thread) while the user-interface thread picks another device; all calls serialise on
+// one lock. PlayB never waits for a sample to end.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/SoundOutput.h"
+
+namespace pulsewright {
+
+inline constexpr int kWaveBufferSlots = 21;
+// Larger sample files are not loaded.
+inline constexpr std::uintmax_t kMaxSampleFileBytes = std::uintmax_t{64} << 20;
+
+// Attenuation for volume v (level + 1), in hundredths of a decibel: -(9 - v)^3 x (10 - v),
+// so -4608 at v = 1 up to 0 at v = 9 and 10.
+int waveAttenuation(int volume);
+
+// Linear gains of the two channels for a volume (1-10) and a pan in hundredths of a
+// decibel (-10000 left only .. 10000 right only). A pan outside that range plays centred;
+// an attenuation outside -10000..0 (a volume far outside 1-10) is not applied, so the
+// sample plays at full level. -10000 is silence.
+struct StereoGains {
+  float left = 1;
+  float right = 1;
+};
+StereoGains sampleGains(int volume, int pan);
+
+class SamplePlayer {
+ public:
+  // `output` must outlive the player.
+  explicit SamplePlayer(SoundOutput& output);
+  SamplePlayer(const SamplePlayer&) = delete;
+  SamplePlayer& operator=(const SamplePlayer&) = delete;
+
+  // Start-up: makes the device list (SoundDeviceList), selects entry 0 and opens it,
+  // and starts the ring at slot 0. With no device the list stays empty and nothing sounds.
+  void listDevices();
+  // The descriptions for the AudioDevices drop-down list, device 1 first.
+  std::vector<std::string> SoundDeviceList() const;
+  // The user picks AudioDevices entry `entry`: samples started from now on play there.
+  // A device that cannot be opened leaves the previous one in use.
+  void selectAudioDevice(int entry);
+  int selectedAudioDevice() const;
+
+  // Plays the WAVE file `file` once: volume 1-10 (level + 1), pan in hundredths of a
+  // decibel as given by the wave-sample line. "0" and "" play nothing. The sample goes
+  // into slot NextWaveBuffer, cutting what that slot played, and the ring moves on
+  // (0, 1..19, 1..19, ...). A file that is missing, unreadable, not a regular file,
+  // larger than kMaxSampleFileBytes or no WAVE is skipped: the slot keeps what it held
+  // and nothing plays. Decoded files are kept, so after the first play of a file PlayB
+  // only looks at its modification time; a changed file is loaded again. Thread-safe.
+  void PlayB(const std::string& file, std::int16_t volume, std::int16_t pan);
+  // Loads `file` into the cache ahead of its first PlayB. Thread-safe.
+  void preload(const std::string& file);
+
+  std::int16_t NextWaveBuffer() const;
+
+ private:
+  struct CachedFile {
+    std::uintmax_t device = 0, inode = 0, size = 0;
+    std::int64_t mtimeNs = 0, ctimeNs = 0;
+    std::shared_ptr<const SoundOutput::Sample> sample;  // null: not playable
+  };
+  std::shared_ptr<const SoundOutput::Sample> loadLocked(const std::string& file);
+
+  SoundOutput& output_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> devices_;
+  int selected_ = 0;
+  int opened_ = -1;     // device entry the output plays through, -1 for none
+  int attempted_ = -1;  // entry of the latest open attempt
+  std::array<std::shared_ptr<const SoundOutput::Sample>, kWaveBufferSlots> waveBuffers_;
+  std::int16_t nextWaveBuffer_ = 0;
+  std::map<std::string, CachedFile> cache_;
+};
+
+}  // namespace pulsewright
