@@ -137,7 +137,8 @@ int compileFiles(const std::vector<std::string>& args, std::istream& in, std::os
     PrintingListener listener(err, path);
     if (check) {
       const std::string prefix = options.files.size() > 1 ? path + ":" : std::string();
-      listener.onLine = [&](int lineNumber, const LineTests& tests) {
+      // The prefix is copied: it goes out of scope before the compilation calls back.
+      listener.onLine = [&out, prefix](int lineNumber, const LineTests& tests) {
         const std::vector<std::string> kinds = describeLineKinds(tests);
         out << prefix << lineNumber << ": ";
         if (kinds.empty()) {
