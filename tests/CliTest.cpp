@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+#include "padmap/PadMap.h"
+
+namespace pulsewright {
+namespace {
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+};
+
+CliResult cli(const std::vector<std::string>& args, const std::string& input = "") {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  CliResult r;
+  r.status = runCli(args, in, out, err);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+class Cli : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pw-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  std::filesystem::path dir_;
+};
+
+const std::string kKick = "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\n";
+
+TEST_F(Cli, FilesOfOneRunShareTheCompilerState) {
+  const std::string first = write("a.tab", "k = kick\r\nsong = AB\r\npart = A tempo = 120 notes = 8\r\n");
+  const std::string second = write("b.tab", "part = B tempo = 60 notes = 4\r\nk |x-|\r\n");
+  const CliResult r = cli({"compile", first, second});
+  EXPECT_EQ(r.status, 0);
+  const std::size_t end = r.out.find('\n');
+  ASSERT_NE(end, std::string::npos);
+  const std::string line2 = r.out.substr(end + 1);
+  EXPECT_EQ(line2.find('\n'), line2.size() - 1);  // one line per file
+  EXPECT_NE(line2.find(R"("SongLine":"AB")"), std::string::npos) << line2;
+  EXPECT_NE(line2.find(R"("Bass Drum":"k")"), std::string::npos) << line2;
+  EXPECT_NE(line2.find(R"("StepTimes":[1000,1000,1000,1000],"StepEvents":["36,5|","0,0|","",""])"),
+            std::string::npos)
+      << line2;
+}
+
+TEST_F(Cli, DashReadsStandardInputWithAnyLineEnds) {
+  const CliResult r = cli({"compile", "-"}, "k = kick\npart = A tempo = 120 notes = 8\rk |x-|");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(R"("StepEvents":["36,5|","0,0|","",""])"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, UnreadableInputsAreNamedAndDoNotStopTheOtherFiles) {
+  const std::string fifo = (dir_ / "pipe").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string good = write("good.tab", kKick);
+  for (const std::string& bad : {(dir_ / "missing.tab").string(), dir_.string(),
+                                 std::string("/dev/zero"), fifo}) {
+    const CliResult r = cli({"compile", bad, good});
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("cannot read " + bad + ":"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << bad;  // good.tab still compiled
+
+    const CliResult map = cli({"compile", "--padmap", bad, good});
+    EXPECT_EQ(map.status, 2) << bad;
+    EXPECT_NE(map.err.find(bad), std::string::npos) << map.err;
+  }
+}
+
+TEST_F(Cli, CheckListsTheKindsOfEveryLine) {
+  const std::string text =
+      "k = kick\r\nhello\r\npart = A tempo = 1\r\npart = snare tempo = 90 notes = 8 program = 3\r\n"
+      "k |x-|";
+  const CliResult r = cli({"check", "-"}, text);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "1: voice Bass Drum (symbol first)\n"
+            "2: ignored\n"
+            "3: ignored (not a section line: it needs notes = N)\n"
+            "4: voice Snare Drum (symbol first), section with program\n"
+            "5: grid\n");
+
+  const std::string a = write("a.tab", "song = A");
+  const CliResult two = cli({"check", a, a});
+  EXPECT_EQ(two.out, a + ":1: song\n" + a + ":1: song\n");
+}
+
+TEST_F(Cli, PresetAndPadMapFileChooseTheNotes) {
+  const std::string text =
+      "p = pedal hat\r\nt = tom 1\r\npart = A tempo = 120 notes = 8\r\np |x-|\r\nt |x-|";
+  EXPECT_NE(cli({"compile", "-"}, text).out.find(R"(["44,5|50,5|",)"), std::string::npos);
+  EXPECT_NE(cli({"compile", "--preset", "1", "-"}, text).out.find(R"(["44,5|50,5|",)"),
+            std::string::npos);
+  EXPECT_NE(cli({"compile", "--preset", "2", "-"}, text).out.find(R"(["0,5|48,5|",)"),
+            std::string::npos);
+  EXPECT_EQ(cli({"compile", "--preset", "3", "-"}, text).status, 2);
+
+  PadMap map = defaultPadMap();
+  map[index(DrumVoice::PedalHat)] = "99";
+  const std::string file = write("mine.drm", formatPadMapFile(map));
+  const CliResult r = cli({"compile", "--padmap", file, "-"}, text);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(R"(["99,5|50,5|",)"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, JsonEscapesQuotesBackslashesAndControlCharacters) {
+  const CliResult r = cli({"compile", "-"},
+                    "meta title = a \"q\" \\ b \x01\t\x0B\x0C\x1F end\r\nsong = \\\"");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(R"("MetaTitle":"a \"q\" \\ b \u0001\t\u000b\u000c\u001f end")"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(R"("SongLine":"\\\"")"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace pulsewright
