@@ -8,4 +8,5 @@ corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cp examples/*.tab tests/data/*.tab "$corpus"/ 2>/dev/null || true
 "$dir"/fuzz/pw_fuzz_compiler -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-  -rss_limit_mb=2048 -print_final_stats=1 "$corpus" 2>&1 | tail -n 25
+  -rss_limit_mb=2048 -print_final_stats=1 -dict=fuzz/tablature.dict "$corpus" 2>&1 |
+  grep -v -E "^(\"|###|INFO: )" | tail -n 12

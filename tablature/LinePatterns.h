@@ -110,6 +110,22 @@ class LineMatcher {
   // pattern is not found in the line.
   bool extract(LineField field, std::string_view line, std::string_view* value) const;
 
+  // The grid test without the regular-expression engine; the same answer on every line
+  // (the tests and the fuzz target hold it to the pattern).
+  static bool isGridLine(std::string_view line);
+
+  // The symbol and grid fields of a line that passed the grid test, read without a
+  // second pattern run. Exact for such lines: blanks can never be word characters or
+  // grid characters, so the leading blanks, the symbol's whole word run, the first "|"
+  // and the trailing blanks are where the patterns put them.
+  static void gridFields(std::string_view line, std::string_view* symbol,
+                         std::string_view* body);
+
+  // The symbol field of a wave-sample line whose file field was found (the two field
+  // patterns are the same pattern with the capture in another place): the word run
+  // after the leading blanks.
+  static std::string_view waveSymbol(std::string_view line);
+
   // Runs one test on its own (the slow path, also used when the one-pass set gives up).
   bool test(int testNumber, std::string_view line) const;
 

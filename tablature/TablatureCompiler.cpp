@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "tablature/NumericValue.h"
 
@@ -94,11 +95,14 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
     }
-    if (matcher_.extract(LineField::GridSymbol, line, &value)) state_.gridSymbol.assign(value);
+    std::string_view symbol;
+    std::string_view body;
+    LineMatcher::gridFields(line, &symbol, &body);
+    state_.gridSymbol.assign(symbol);
     if (state_.gridSymbol.empty() && listener != nullptr) {
       listener->message(lineNumber, kUndefinedSymbolMessage);
     }
-    if (matcher_.extract(LineField::GridBody, line, &value)) state_.gridBody.assign(value);
+    state_.gridBody.assign(body);
     expandGrid(padMap);
   }
 }
@@ -108,6 +112,7 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   if (!firstWaveSeen) {
     // The first wave-sample line of a compilation starts the table afresh at index 1.
     firstWaveSeen = true;
+    lastWaveEntry_.clear();
     state_.waveNames.resize(2);
     state_.waveFiles.resize(2);
     state_.wavePans.resize(2);
@@ -119,15 +124,18 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   // A field that is not found (a line without the word pan) is stored empty.
   auto store = [&](LineField field, std::string& slot) {
     std::string_view value;
-    if (matcher_.extract(field, line, &value)) {
-      slot.assign(value);
-    } else {
-      slot.clear();
-    }
+    const bool found = matcher_.extract(field, line, &value);
+    slot.assign(found ? value : std::string_view());
+    return found;
   };
-  store(LineField::WaveSymbol, state_.waveNames.back());
-  store(LineField::WaveFile, state_.waveFiles.back());
+  const bool fileFound = store(LineField::WaveFile, state_.waveFiles.back());
+  if (fileFound) {
+    state_.waveNames.back().assign(LineMatcher::waveSymbol(line));
+  } else {
+    state_.waveNames.back().clear();  // the symbol pattern needs the word pan too
+  }
   store(LineField::WavePan, state_.wavePans.back());
+  lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
 }
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests) {
@@ -135,6 +143,8 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
   if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
   if (matcher_.extract(LineField::SectionNotes, line, &value)) state_.partNotes.assign(value);
+  tempoValue_ = numericValue(state_.partTempo);
+  notesValue_ = numericValue(state_.partNotes);
   if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
     state_.partProgram.assign(value);
   } else {
@@ -153,12 +163,12 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
 
 void TablatureCompiler::lookUpSound(const PadMap& padMap) {
   if (state_.haveWaves != 0) {
-    const std::size_t count = std::min(
-        {state_.waveNames.size(), state_.waveFiles.size(), state_.wavePans.size()});
-    for (std::size_t i = 0; i < count; ++i) {
-      if (state_.waveNames[i] == state_.gridSymbol) {
-        state_.soundRef = state_.wavePans[i] + "#" + state_.waveFiles[i];
-      }
+    // The last entry of that name wins; the index keeps lookups constant-time when a
+    // document has thousands of wave-sample lines.
+    const auto found = lastWaveEntry_.find(state_.gridSymbol);
+    if (found != lastWaveEntry_.end()) {
+      const std::size_t i = found->second;
+      state_.soundRef = state_.wavePans[i] + "#" + state_.waveFiles[i];
     }
   }
   for (DrumVoice voice : kLookupOrder) {
@@ -173,6 +183,8 @@ bool TablatureCompiler::setUpStep(std::size_t n) {
   if (state_.newPart != 0) {
     record.stepTimes.assign(2, 0);
     record.stepEvents.assign(2, std::string());
+    record.stepTimes.reserve(32);
+    record.stepEvents.reserve(32);
     state_.newPart = 0;
   } else if (!record.hasSteps()) {
     return false;  // a part whose tables were never made has nothing to grow
@@ -183,35 +195,50 @@ bool TablatureCompiler::setUpStep(std::size_t n) {
   return n < record.stepTimes.size();
 }
 
-void TablatureCompiler::setDuration(std::size_t n) {
-  const double tempo = numericValue(state_.partTempo);
-  const double notes = numericValue(state_.partNotes);
+std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
+  const double tempo = tempoValue_;
+  const double notes = notesValue_;
   const double divisor = state_.tupletDivisor;
   // A division by zero or a duration beyond 16 bits leaves the step's duration as it was.
-  if (tempo == 0.0 || notes == 0.0 || divisor == 0.0) return;
+  if (tempo == 0.0 || notes == 0.0 || divisor == 0.0) return std::nullopt;
   const double ms = std::floor((60.0 / tempo) * 1000.0 / (notes / 4.0) / divisor);
-  if (!std::isfinite(ms) || ms < -32768.0 || ms > 32767.0) return;
-  state_.partTable.back().stepTimes[n] = static_cast<std::int16_t>(ms);
+  if (!std::isfinite(ms) || ms < -32768.0 || ms > 32767.0) return std::nullopt;
+  return static_cast<std::int16_t>(ms);
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap) {
   lookUpSound(padMap);
   const std::string& body = state_.gridBody;
+  // Tempo and note size stay the same for the whole line; only brackets change the
+  // duration, so it is worked out again only then.
+  std::optional<std::int16_t> duration = stepDuration();
+  auto setDuration = [&](std::size_t n) {
+    if (duration) state_.partTable.back().stepTimes[n] = *duration;
+  };
   std::size_t n = 0;
+  std::size_t nextClose = std::string::npos;
+  bool closeKnown = false;
   // The grid's last character is never examined.
   for (std::size_t p = 0; p + 1 < body.size(); ++p) {
     const char c = body[p];
     if (c == '[') {
-      const std::size_t close = body.find(']', p + 1);
+      // The first "]" to the right, remembered so that a line of many "[" stays linear.
+      if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
+        nextClose = body.find(']', p + 1);
+        closeKnown = true;
+      }
+      const std::size_t close = nextClose;
       if (close == std::string::npos) {
         state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
       } else if (close - p - 1 <= 32767) {
         state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
       }
+      duration = stepDuration();
       continue;
     }
     if (c == ']') {
       state_.tupletDivisor = 1;
+      duration = stepDuration();
       continue;
     }
     if (c == '|') continue;
@@ -232,6 +259,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap) {
       const std::size_t itemBytes = rest ? 4 : state_.soundRef.size() + 3;
       if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
         eventBytes_ += itemBytes;
+        // A step collects one item per grid line of its part: grow in larger strides
+        // than the string would, to spare reallocations.
+        if (events.size() + itemBytes > events.capacity()) {
+          events.reserve(std::max({events.size() + itemBytes, 2 * events.capacity(), std::size_t{64}}));
+        }
         if (rest) {
           events += "0,0|";
         } else {

@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "padmap/PadMap.h"
@@ -83,11 +85,18 @@ class TablatureCompiler {
   void expandGrid(const PadMap& padMap);
   void lookUpSound(const PadMap& padMap);
   bool setUpStep(std::size_t n);
-  void setDuration(std::size_t n);
+  // The duration of a step at the current tempo, note size and divisor; none when it
+  // divides by zero or does not fit 16 bits.
+  std::optional<std::int16_t> stepDuration() const;
 
   LineMatcher matcher_;
   CompilerState state_;
   std::size_t eventBytes_ = 0;
+  // Numeric values of partTempo and partNotes, read once per section line.
+  double tempoValue_ = 0.0;
+  double notesValue_ = 0.0;
+  // Wave name -> index of its last entry in this compilation's wave table.
+  std::unordered_map<std::string, std::size_t> lastWaveEntry_;
 };
 
 }  // namespace pulsewright
