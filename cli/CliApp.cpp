@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/DevicesCommand.h"
 #include "cli/StateJson.h"
 #include "padmap/PadMap.h"
 #include "tablature/DocumentText.h"
@@ -207,6 +208,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   const std::string& command = args[0];
   if (command == "compile") return compileFiles(args, in, out, err, false);
   if (command == "check") return compileFiles(args, in, out, err, true);
+  if (command == "devices") return runDevicesCommand(args, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     out << kUsage;
     return kExitOk;

@@ -8,6 +8,9 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev
+  fluid-soundfont-gm timgm6mb-soundfont
+  jackd2
 )
 
 missing=()

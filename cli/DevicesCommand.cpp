@@ -1,0 +1,38 @@
+#include "cli/DevicesCommand.h"
+
+#include <ostream>
+
+#include "midi/MidiPort.h"
+#include "platform/RtMidiOutput.h"
+#include "platform/SdlSoundOutput.h"
+
+namespace pulsewright {
+
+void printDevices(MidiOutputService& midi, SoundOutput& sound, std::ostream& out) {
+  out << "MIDI devices:\n  -1  " << kMidiMapperCaption << " (built-in synthesiser)\n";
+  const int count = midi.deviceCount();
+  for (int i = 0; i < count; ++i) {
+    out << "  " << i << "  " << midi.deviceName(i);
+    if (i + 1 >= kDeviceMenuItems) out << " (not in the menu: only ten devices fit)";
+    out << "\n";
+  }
+  out << "Sound devices:\n";
+  const std::vector<std::string> names = sound.deviceNames();
+  for (std::size_t i = 0; i < names.size(); ++i) out << "  " << i + 1 << "  " << names[i] << "\n";
+  if (names.empty()) out << "  (none: samples and the synthesiser stay silent)\n";
+}
+
+int runDevicesCommand(const std::vector<std::string>& args, std::ostream& out,
+                      std::ostream& err) {
+  if (args.size() > 1) {
+    err << "usage: pulsewright-cli devices\n";
+    return 2;
+  }
+  RtMidiOutput midi;
+  SdlSoundOutput sound;
+  printDevices(midi, sound, out);
+  out.flush();
+  return 0;
+}
+
+}  // namespace pulsewright

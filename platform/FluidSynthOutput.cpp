@@ -1,0 +1,144 @@
+#include "platform/FluidSynthOutput.h"
+
+#include <fcntl.h>
+#include <fluidsynth.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/ShortMessage.h"
+
+namespace pulsewright {
+
+namespace {
+
+constexpr int kChannels = 16;
+
+void quietFluidSynth() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Failures come back as result codes; only a panic is worth printing.
+    for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG}) {
+      fluid_set_log_function(level, nullptr, nullptr);
+    }
+  });
+}
+
+// A sound font path that will not hang or fail half-way: a readable regular file.
+bool usableFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::vector<std::string> defaultSoundFonts() {
+  return {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+          "/usr/share/sounds/sf2/TimGM6mb.sf2"};
+}
+
+FluidSynthOutput::FluidSynthOutput(SoundOutput* sound, std::vector<std::string> soundFonts)
+    : sound_(sound), soundFonts_(std::move(soundFonts)) {
+  quietFluidSynth();
+}
+
+FluidSynthOutput::~FluidSynthOutput() {
+  if (sound_) sound_->setSynth(nullptr);  // no render call after this
+  if (fluid_synth_t* synth = synth_.exchange(nullptr)) delete_fluid_synth(synth);
+  if (settings_) delete_fluid_settings(settings_);
+}
+
+bool FluidSynthOutput::loadLocked() {
+  if (synth_.load()) return true;
+  if (!settings_) {
+    settings_ = new_fluid_settings();
+    if (!settings_) return false;
+    fluid_settings_setnum(settings_, "synth.sample-rate", kOutputSampleRate);
+    fluid_settings_setnum(settings_, "synth.gain", 0.5);
+    fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
+    fluid_settings_setint(settings_, "synth.threadsafe-api", 1);
+  }
+  for (const std::string& font : soundFonts_) {
+    if (!usableFile(font)) continue;
+    fluid_synth_t* synth = new_fluid_synth(settings_);
+    if (!synth) return false;
+    if (fluid_synth_sfload(synth, font.c_str(), 1) != FLUID_FAILED) {
+      loadedFont_ = font;
+      synth_.store(synth);
+      return true;
+    }
+    delete_fluid_synth(synth);
+  }
+  return false;
+}
+
+int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
+  *handle = 0;
+  if (deviceId != kMidiMapperId) return midi_result::kBadDeviceId;
+  std::lock_guard lock(mutex_);
+  if (openHandle_ != 0) return midi_result::kAllocated;
+  if (!loadLocked()) return midi_result::kNoDriver;
+  fluid_synth_t* synth = synth_.load();
+  fluid_synth_system_reset(synth);
+  for (int channel = 0; channel < kChannels; ++channel) {
+    // The type alone keeps the melodic program a channel had; the program change then
+    // selects kit 0 of the drum bank.
+    fluid_synth_set_channel_type(synth, channel, CHANNEL_TYPE_DRUM);
+    fluid_synth_program_change(synth, channel, 0);
+  }
+  openHandle_ = nextHandle_++;
+  *handle = openHandle_;
+  if (sound_) sound_->setSynth(this);
+  return midi_result::kOk;
+}
+
+int FluidSynthOutput::sendShort(MidiHandle handle, std::uint32_t word) {
+  fluid_synth_t* synth = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (handle == 0 || handle != openHandle_) return midi_result::kInvalidHandle;
+    synth = synth_.load();
+  }
+  std::uint8_t b[3];
+  if (shortMessageBytes(word, b) == 0) return midi_result::kInvalidParam;
+  const int channel = b[0] & 0x0F;
+  int rc = FLUID_OK;
+  switch (b[0] & 0xF0) {
+    case 0x80: rc = fluid_synth_noteoff(synth, channel, b[1]); break;
+    case 0x90: rc = fluid_synth_noteon(synth, channel, b[1], b[2]); break;
+    case 0xA0: rc = fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
+    case 0xB0: rc = fluid_synth_cc(synth, channel, b[1], b[2]); break;
+    case 0xC0: rc = fluid_synth_program_change(synth, channel, b[1]); break;
+    case 0xD0: rc = fluid_synth_channel_pressure(synth, channel, b[1]); break;
+    case 0xE0: rc = fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
+    default: break;  // system messages mean nothing to the synthesiser
+  }
+  // A note off for a note that is not sounding is no failure of the device.
+  (void)rc;
+  return midi_result::kOk;
+}
+
+int FluidSynthOutput::close(MidiHandle handle) {
+  std::lock_guard lock(mutex_);
+  if (handle == 0 || handle != openHandle_) return midi_result::kInvalidHandle;
+  openHandle_ = 0;
+  if (sound_) sound_->setSynth(nullptr);
+  fluid_synth_all_sounds_off(synth_.load(), -1);
+  return midi_result::kOk;
+}
+
+void FluidSynthOutput::render(std::int16_t* stereo, int frames) {
+  fluid_synth_t* synth = synth_.load();
+  if (!synth || frames <= 0) return;
+  fluid_synth_write_s16(synth, frames, stereo, 0, 2, stereo, 1, 2);
+}
+
+std::string FluidSynthOutput::soundFont() const {
+  std::lock_guard lock(mutex_);
+  return loadedFont_;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,62 @@
+#pragma once
+// The built-in drum synthesiser behind the default MIDI output ("MIDI Mapper"):
+// FluidSynth with a General MIDI sound font, every one of the sixteen channels a drum
+// channel, so a note plays the General MIDI drum of that number on whichever channel the
+// user picked and a program change picks a drum kit (0 Standard, 16 Power, 25 TR-808...).
+// It renders into a SoundOutput while it is open.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/MidiOutput.h"
+#include "platform/SoundOutput.h"
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace pulsewright {
+
+// Sound fonts tried in order: the system's default General MIDI font first.
+std::vector<std::string> defaultSoundFonts();
+
+class FluidSynthOutput : public MidiOutputService, public SynthSource {
+ public:
+  // `sound` (may be null: the synthesiser then sounds nowhere) must outlive this object.
+  explicit FluidSynthOutput(SoundOutput* sound,
+                            std::vector<std::string> soundFonts = defaultSoundFonts());
+  ~FluidSynthOutput() override;
+  FluidSynthOutput(const FluidSynthOutput&) = delete;
+  FluidSynthOutput& operator=(const FluidSynthOutput&) = delete;
+
+  // It lists no numbered devices; it serves kMidiMapperId only.
+  int deviceCount() override { return 0; }
+  std::string deviceName(int) override { return {}; }
+  // Loads the first sound font that is a readable regular file (once; later opens reuse
+  // it), makes all channels drum channels on kit 0 and starts rendering. kNoDriver when
+  // no sound font loads, kAllocated when already open.
+  int open(int deviceId, MidiHandle* handle) override;
+  int sendShort(MidiHandle handle, std::uint32_t word) override;
+  // Silences every voice and stops rendering.
+  int close(MidiHandle handle) override;
+
+  // SynthSource: renders the synthesiser (silence before the first open).
+  void render(std::int16_t* stereo, int frames) override;
+  // The sound font in use, "" before it loaded.
+  std::string soundFont() const;
+
+ private:
+  bool loadLocked();
+
+  SoundOutput* sound_;
+  const std::vector<std::string> soundFonts_;
+  mutable std::mutex mutex_;  // guards the members below; the synth has its own lock
+  fluid_settings_t* settings_ = nullptr;
+  std::atomic<fluid_synth_t*> synth_{nullptr};
+  std::string loadedFont_;
+  MidiHandle openHandle_ = 0;
+  MidiHandle nextHandle_ = 1;
+};
+
+}  // namespace pulsewright
