@@ -1,0 +1,143 @@
+#include "playback/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "padmap/PadMap.h"
+#include "tablature/TablatureCompiler.h"
+#include "tests/playback/RecordingStepOutput.h"
+
+namespace pulsewright {
+namespace {
+
+// Time jumps to each deadline at once, so a song plays through in no real time.
+class JumpingClock : public PlaybackClock {
+ public:
+  TimePoint now() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+  }
+  void waitUntil(std::unique_lock<std::mutex>&, std::condition_variable&,
+                 TimePoint deadline) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (deadline > now_) now_ = deadline;
+  }
+  void advance(std::chrono::milliseconds ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now_ += ms;
+  }
+
+ private:
+  std::mutex mutex_;
+  TimePoint now_{};
+};
+
+// Stamps each event with the clock's time since Play, in milliseconds.
+class StampingOutput : public StepOutput {
+ public:
+  StampingOutput(PlaybackClock& clock) : clock_(clock) {}
+  void sendChannelMessage(int kind, int data1, int data2) override {
+    record(std::to_string(kind) + " " + std::to_string(data1) + " " + std::to_string(data2));
+  }
+  void playSample(const std::string& file, std::int16_t, std::int16_t) override { record(file); }
+  void record(const std::string& what) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - start);
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(std::to_string(ms.count()) + " " + what);
+  }
+  PlaybackClock::TimePoint start{};
+  std::mutex mutex;
+  std::vector<std::string> events;
+
+ private:
+  PlaybackClock& clock_;
+};
+
+class EndListener : public Player::Listener {
+ public:
+  void statusChanged(std::uint64_t, const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    statuses.push_back(text);
+  }
+  void songEnded(std::uint64_t generation) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended.push_back(generation);
+    cv.notify_all();
+  }
+  bool waitForEnd(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cv.wait_for(lock, std::chrono::seconds(10), [&] { return ended.size() >= count; });
+  }
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::string> statuses;
+  std::vector<std::uint64_t> ended;
+};
+
+std::shared_ptr<const Song> compileSong(const std::string& text) {
+  TablatureCompiler compiler;
+  compiler.compile(text, defaultPadMap(), nullptr);
+  auto song = std::make_shared<Song>();
+  song->partTable = compiler.state().partTable;
+  song->songLine = compiler.state().songLine;
+  return song;
+}
+
+TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {
+  JumpingClock clock;
+  StampingOutput out(clock);
+  EndListener listener;
+  Player player(out, clock, &listener);
+  // Steps of 250 ms, then a triplet of 83 ms, then 250 ms again.
+  auto song = compileSong(
+      "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-[xxx]x|\r\nsong = AA\r\n");
+  clock.advance(std::chrono::milliseconds(5000));
+  out.start = clock.now();
+  ASSERT_TRUE(player.play(song));
+  ASSERT_TRUE(listener.waitForEnd(1));
+  EXPECT_FALSE(player.playing());
+  ASSERT_EQ(out.events.size(), 24u);  // 6 steps, two messages each, twice
+  EXPECT_EQ(out.events[0], "250 144 36 76");  // nothing sounds at the moment of Play
+  EXPECT_EQ(out.events[2], "500 144 0 12");
+  EXPECT_EQ(out.events[4], "750 144 36 76");
+  EXPECT_EQ(out.events[6], "833 144 36 76");
+  EXPECT_EQ(out.events[8], "916 144 36 76");
+  EXPECT_EQ(out.events[10], "999 144 36 76");
+  EXPECT_EQ(out.events[12], "1249 144 36 76");  // the second time through
+  EXPECT_EQ(listener.statuses.back(), "");
+  EXPECT_EQ(listener.ended.front(), player.generation());
+}
+
+TEST(Player, PlayAgainRestartsFromTheBeginningAndStopSilences) {
+  SteadyPlaybackClock clock;
+  RecordingStepOutput out;
+  EndListener listener;
+  Player player(out, clock, &listener);
+  // A long song at 10 ms a step.
+  std::string text = "k = kick\r\npart = A tempo = 1500 notes = 4\r\nk |";
+  for (int i = 0; i < 500; ++i) text += "x";
+  text += "|\r\nsong = A\r\n";
+  auto song = compileSong(text);
+  ASSERT_TRUE(player.play(song));
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_TRUE(player.playing());
+  EXPECT_GT(player.sequencerState().currentStep(), 0);
+
+  // Play while playing (after Pause) starts over from the first step.
+  const auto firstGeneration = player.generation();
+  ASSERT_TRUE(player.play(song));
+  EXPECT_EQ(player.generation(), firstGeneration + 1);
+  EXPECT_EQ(player.sequencerState().currentStep(), 0);
+  EXPECT_EQ(player.sequencerState().songPosition(), 1);
+
+  player.stop();
+  EXPECT_FALSE(player.playing());
+  out.take();
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_TRUE(out.take().empty());  // nothing is sent after Stop
+  EXPECT_TRUE(listener.ended.empty());
+}
+
+}  // namespace
+}  // namespace pulsewright

@@ -1,0 +1,248 @@
+#include "playback/Sequencer.h"
+
+#include <gtest/gtest.h>
+
+#include "padmap/PadMap.h"
+#include "tablature/TablatureCompiler.h"
+#include "tests/playback/RecordingStepOutput.h"
+
+namespace pulsewright {
+namespace {
+
+std::string doc(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (std::string_view line : lines) {
+    if (!text.empty()) text += "\r\n";
+    text += line;
+  }
+  return text;
+}
+
+std::shared_ptr<const Song> compileSong(TablatureCompiler& compiler, const std::string& text) {
+  compiler.compile(text, defaultPadMap(), nullptr);
+  auto song = std::make_shared<Song>();
+  song->partTable = compiler.state().partTable;
+  song->songLine = compiler.state().songLine;
+  return song;
+}
+
+// Ticks until the song is over; keeps the status and the interval after every tick.
+struct TickLog {
+  std::vector<std::string> statuses;
+  std::vector<int> intervals;
+  bool ended = false;
+};
+
+TickLog playThrough(Sequencer& seq, StepOutput& out, int maxTicks = 10000) {
+  TickLog run;
+  for (int i = 0; i < maxTicks && seq.running(); ++i) {
+    const auto r = seq.tick(out);
+    run.statuses.push_back(r.status);
+    run.intervals.push_back(seq.interval());
+    if (r.songOver) {
+      run.ended = true;
+      break;
+    }
+  }
+  return run;
+}
+
+const char* kTwoParts[] = {
+    "k = kick",
+    "s = snare",
+    "part = A tempo = 120 notes = 8",
+    "k |x-x-|",
+    "part = B tempo = 60 notes = 4",
+    "s |X-|",
+};
+
+std::string twoParts(std::string_view songLine) {
+  std::string text;
+  for (const char* line : kTwoParts) text += std::string(line) + "\r\n";
+  return text + "song = " + std::string(songLine);
+}
+
+// The notes a run sent, in order: "A" for each kick note on, "B" for each snare.
+std::string noteOrder(const std::vector<std::string>& events) {
+  std::string order;
+  for (const std::string& e : events) {
+    if (e == "90 36 76") order += 'A';
+    if (e == "90 38 101") order += 'B';
+  }
+  return order;
+}
+
+TEST(Sequencer, FollowsTheSongAndEndsAfterItsLastCharacter) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+
+  auto song = compileSong(compiler, twoParts("AAB"));
+  ASSERT_TRUE(seq.play(song));
+  EXPECT_EQ(seq.interval(), 250);  // step 0 of part 1
+  TickLog run = playThrough(seq, out);
+  EXPECT_TRUE(run.ended);
+  // A has four steps (two hits), B two steps (one hit): A twice, then B.
+  EXPECT_EQ(noteOrder(out.take()), "AAAAB");
+  ASSERT_EQ(run.statuses.size(), 10u);
+  EXPECT_EQ(run.statuses[0], "Song Part:1  Part: A  Beat: 0  Program: -1");
+  EXPECT_EQ(run.statuses[5], "Song Part:2  Part: A  Beat: 1  Program: -1");
+  EXPECT_EQ(run.statuses[8], "Song Part:3  Part: B  Beat: 0  Program: -1");
+  EXPECT_EQ(run.statuses.back(), "");  // the status line is cleared at the end
+  EXPECT_EQ(run.intervals[7], 250);
+  EXPECT_EQ(run.intervals[8], 1000);
+  EXPECT_FALSE(seq.running());
+  EXPECT_EQ(seq.songPosition(), 4);  // Stop keeps the song position
+  EXPECT_EQ(seq.currentPart(), 1);
+  EXPECT_EQ(seq.currentStep(), 0);
+
+  // A blank names no part: the part before plays again in its place.
+  ASSERT_TRUE(seq.play(compileSong(compiler, twoParts("A B"))));
+  playThrough(seq, out);
+  EXPECT_EQ(noteOrder(out.take()), "AAAAB");
+
+  // A character that names no part at the start plays part 1.
+  ASSERT_TRUE(seq.play(compileSong(compiler, twoParts("?B"))));
+  playThrough(seq, out);
+  EXPECT_EQ(noteOrder(out.take()), "AAB");
+}
+
+TEST(Sequencer, TheLaterOfTwoPartsWithOneNamePlays) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+  auto song = compileSong(compiler, doc({"k = kick", "s = snare", "part = A tempo = 120 notes = 8",
+                                         "k |x-|", "part = A tempo = 120 notes = 8", "s |x-|",
+                                         "song = A"}));
+  ASSERT_TRUE(seq.play(song));
+  playThrough(seq, out);
+  const auto events = out.take();
+  EXPECT_EQ(events, (std::vector<std::string>{"90 38 76", "80 38 0", "90 0 12", "80 0 0"}));
+}
+
+TEST(Sequencer, SendsTheProgramBeforeTheNotesOfEveryStep) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+  auto song = compileSong(compiler, doc({"k = kick", "h = closed hat", "s = snare",
+                                         "part = A tempo = 120 notes = 8 program = 5",
+                                         "h |x-|", "s |--|", "k |-X|", "song = A"}));
+  ASSERT_TRUE(seq.play(song));
+  playThrough(seq, out);
+  // Step 0 is "42,5|0,0|0,0|", step 1 "0,0|0,0|36,7|".
+  EXPECT_EQ(out.take(), (std::vector<std::string>{
+                            "c0 5 0", "90 42 76", "80 42 0", "90 0 12", "80 0 0", "90 0 12",
+                            "80 0 0",  //
+                            "c0 5 0", "90 0 12", "80 0 0", "90 0 12", "80 0 0", "90 36 101",
+                            "80 36 0"}));
+
+  // The six messages of "42,5|0,0|36,7|" on channel 16.
+  auto table = std::make_shared<Song>();
+  table->partTable.resize(2);
+  table->partTable[1].name = "A";
+  table->partTable[1].program = -1;
+  table->partTable[1].stepTimes = {10, 10, 10};
+  table->partTable[1].stepEvents = {"42,5|0,0|36,7|", "", ""};
+  table->songLine = "A";
+  out.channel = 15;
+  ASSERT_TRUE(seq.play(table));
+  seq.tick(out);
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"9f 42 76", "8f 42 0", "9f 0 12", "8f 0 0",
+                                                  "9f 36 101", "8f 36 0"}));
+}
+
+TEST(Sequencer, ProgramsMidiCannotCarryAreNotSent) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+  auto song = compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8 program = 200",
+                                         "k |x-|", "song = A"}));
+  ASSERT_TRUE(seq.play(song));
+  playThrough(seq, out);
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"90 36 76", "80 36 0", "90 0 12", "80 0 0"}));
+}
+
+TEST(Sequencer, AFreshRunWithoutSongLinePlaysStepZeroOfThePlaceholder) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+  auto song = compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8", "k |x-|"}));
+  ASSERT_TRUE(seq.play(song));
+  TickLog run = playThrough(seq, out);
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.statuses.size(), 1u);
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"c0 0 0"}));  // program 0, empty step
+
+  // A later document without a song line plays the song line of the one before.
+  compileSong(compiler, twoParts("B"));
+  song = compileSong(compiler, doc({"k = kick", "s = snare", "part = B tempo = 120 notes = 8",
+                                    "s |x-|"}));
+  EXPECT_EQ(song->songLine, "B");
+}
+
+TEST(Sequencer, SongsThatCannotPlayEndInsteadOfHanging) {
+  TablatureCompiler compiler;
+  RecordingStepOutput out;
+  Sequencer seq;
+  // No part at all, and a first part whose tempo gives no duration.
+  EXPECT_FALSE(seq.play(compileSong(compiler, doc({"k = kick", "song = A"}))));
+  EXPECT_FALSE(seq.running());
+  EXPECT_FALSE(seq.play(compileSong(compiler, doc({"k = kick", "part = A tempo = 0 notes = 8",
+                                                   "k |x-|", "song = A"}))));
+  // A second part without durations ends the song when it is reached.
+  auto song = compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8", "k |x-|",
+                                         "part = B tempo = 120 notes = 0", "k |x-|",
+                                         "song = AB"}));
+  ASSERT_TRUE(seq.play(song));
+  TickLog run = playThrough(seq, out);
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.statuses.size(), 3u);
+
+  // A part without step tables plays nothing for its character and the song goes on.
+  song = compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8", "k |x-|",
+                                    "part = E tempo = 120 notes = 8", "song = AEA"}));
+  ASSERT_TRUE(seq.play(song));
+  out.take();
+  run = playThrough(seq, out);
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(noteOrder(out.take()), "AA");
+}
+
+TEST(Sequencer, NegativeDurationsKeepTheIntervalAndBadItemsAreSafe) {
+  RecordingStepOutput out;
+  Sequencer seq;
+  auto song = std::make_shared<Song>();
+  song->partTable.resize(2);
+  PartRecord& a = song->partTable[1];
+  a.name = "A";
+  a.program = -1;
+  a.stepTimes = {100, -5, 40, 0, 0, 0};
+  // Notes outside 0-127 never reach the port; a fraction rounds half to even; a file
+  // whose name holds "#" is played whole.
+  a.stepEvents = {"128,5|-1,5|36.5,9|", R"(-20#C:\drums\kick#2.wav,9|)", "", "", "", ""};
+  song->songLine = "A";
+  ASSERT_TRUE(seq.play(song));
+  seq.tick(out);
+  EXPECT_EQ(seq.interval(), 100);
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"90 36 127", "80 36 0"}));
+  seq.tick(out);
+  EXPECT_EQ(seq.interval(), 100);  // -5 keeps the interval before
+  EXPECT_EQ(out.take(), (std::vector<std::string>{R"(sample C:\drums\kick#2.wav 10 -20)"}));
+  EXPECT_FALSE(seq.tick(out).songOver);
+  EXPECT_EQ(seq.interval(), 40);
+  // A step of 0 ms stops the clock: the song ends instead of hanging in Playing.
+  EXPECT_TRUE(seq.tick(out).songOver);
+  EXPECT_FALSE(seq.running());
+}
+
+TEST(Sequencer, VelocitiesAndSongCharacters) {
+  const int expected[] = {12, 25, 38, 50, 63, 76, 88, 101, 114, 127};
+  for (int level = 0; level <= 9; ++level) EXPECT_EQ(velocityOfLevel(level), expected[level]);
+  EXPECT_EQ(velocityOfLevel(-5), 0);
+  EXPECT_EQ(velocityOfLevel(50), 127);
+  EXPECT_EQ(songCharacters("AéB"), (std::vector<std::string>{"A", "é", "B"}));
+  EXPECT_EQ(songCharacters("A\xFF"), (std::vector<std::string>{"A", "\xFF"}));
+}
+
+}  // namespace
+}  // namespace pulsewright
