@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/DevicesCommand.h"
+#include "cli/PlayCommand.h"
 #include "cli/StateJson.h"
 #include "padmap/PadMap.h"
 #include "tablature/DocumentText.h"
@@ -25,6 +26,10 @@ constexpr int kExitError = 2;
 const char* const kUsage =
     "usage: pulsewright-cli compile [--preset 1|2] [--padmap FILE.drm] FILE...\n"
     "       pulsewright-cli check [--preset 1|2] [--padmap FILE.drm] FILE...\n"
+    "       pulsewright-cli play FILE [--device NAME|mapper|none] [--channel 1-16]\n"
+    "                            [--preset 1|2 | --padmap FILE.drm] [--sound-device NAME]\n"
+    "                            [--log FILE]\n"
+    "       pulsewright-cli devices\n"
     "FILE may be - for standard input.\n";
 
 bool readLimited(std::istream& stream, std::string* bytes) {
@@ -209,6 +214,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   if (command == "compile") return compileFiles(args, in, out, err, false);
   if (command == "check") return compileFiles(args, in, out, err, true);
   if (command == "devices") return runDevicesCommand(args, out, err);
+  if (command == "play") return runPlayCommand(args, in, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     out << kUsage;
     return kExitOk;

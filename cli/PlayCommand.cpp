@@ -1,0 +1,374 @@
+#include "cli/PlayCommand.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "cli/CliApp.h"
+#include "midi/MidiPort.h"
+#include "padmap/PadMap.h"
+#include "platform/FluidSynthOutput.h"
+#include "platform/MidiRouter.h"
+#include "platform/RtMidiOutput.h"
+#include "platform/SdlSoundOutput.h"
+#include "playback/Player.h"
+#include "playback/SamplePlayer.h"
+#include "tablature/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+namespace {
+
+constexpr int kExitError = 2;
+constexpr int kExitInterrupted = 130;
+
+const char* const kPlayUsage =
+    "usage: pulsewright-cli play FILE [--device NAME|mapper|none] [--channel 1-16]\n"
+    "                            [--preset 1|2 | --padmap FILE.drm] [--sound-device NAME]\n"
+    "                            [--log FILE]\n";
+
+std::atomic<bool> gInterrupted{false};
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// The one name that equals `wanted` (ignoring case), else the one that contains it.
+// Returns the index, -1 when none matches, -2 when several do.
+int pickByName(const std::vector<std::string>& names, const std::string& wanted) {
+  const std::string w = lower(wanted);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (lower(names[i]) == w) return static_cast<int>(i);
+  }
+  int found = -1;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (lower(names[i]).find(w) != std::string::npos) {
+      if (found >= 0) return -2;
+      found = static_cast<int>(i);
+    }
+  }
+  return found;
+}
+
+// Writes one line per event: "<ms> midi <status> <data1> <data2>", "<ms> sample
+// <volume> <pan> <file>" and "<ms> end", the time taken when the event is sent.
+class EventLog {
+ public:
+  EventLog(std::FILE* file, PlaybackClock& clock) : file_(file), clock_(clock) {}
+  void start(PlaybackClock::TimePoint at) { start_ = at; }
+  void midi(std::uint32_t word) {
+    if (file_ == nullptr) return;
+    const double ms = sinceStart();
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(file_, "%.3f midi %02x %u %u\n", ms, word & 0xFF, (word >> 8) & 0xFF,
+                 (word >> 16) & 0xFF);
+  }
+  void sample(std::int16_t volume, std::int16_t pan, const std::string& file) {
+    if (file_ == nullptr) return;
+    const double ms = sinceStart();
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(file_, "%.3f sample %d %d %s\n", ms, volume, pan, file.c_str());
+  }
+  void end() {
+    if (file_ == nullptr) return;
+    const double ms = sinceStart();
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(file_, "%.3f end\n", ms);
+    std::fflush(file_);
+  }
+
+ private:
+  double sinceStart() {
+    return std::chrono::duration<double, std::milli>(clock_.now() - start_).count();
+  }
+  std::FILE* file_;
+  PlaybackClock& clock_;
+  PlaybackClock::TimePoint start_{};
+  std::mutex mutex_;
+};
+
+// The step output of the command line: the MIDI port (or none) and the sample player
+// (or none), every event logged.
+class CliStepOutput : public StepOutput {
+ public:
+  CliStepOutput(MidiPort* port, int channel, SamplePlayer* samples, EventLog& log)
+      : port_(port), channel_(channel), samples_(samples), log_(log) {}
+  void sendChannelMessage(int kind, int data1, int data2) override {
+    const std::uint32_t word = port_ != nullptr ? port_->sendChannelMessage(kind, data1, data2)
+                                                : packShortMessage(kind, channel_, data1, data2);
+    log_.midi(word);
+  }
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) override {
+    if (samples_ != nullptr) samples_->PlayB(file, volume, pan);
+    log_.sample(volume, pan, file);
+  }
+
+ private:
+  MidiPort* port_;
+  int channel_;
+  SamplePlayer* samples_;
+  EventLog& log_;
+};
+
+class EndWaiter : public Player::Listener {
+ public:
+  EndWaiter(EventLog& log) : log_(log) {}
+  void statusChanged(std::uint64_t, const std::string&) override {}
+  void songEnded(std::uint64_t) override {
+    log_.end();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    cv_.notify_all();
+  }
+  // True when the song ended, false when interrupted first.
+  bool wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ended_) {
+      if (gInterrupted.load()) return false;
+      cv_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+
+ private:
+  EventLog& log_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool ended_ = false;
+};
+
+// Every sample file the song can play, so that no tick has to read a file.
+std::vector<std::string> sampleFiles(const PartTable& table) {
+  std::vector<std::string> files;
+  for (const PartRecord& part : table) {
+    for (const std::string& events : part.stepEvents) {
+      std::size_t start = 0;
+      while (start < events.size()) {
+        std::size_t bar = events.find('|', start);
+        if (bar == std::string::npos) bar = events.size();
+        const std::string item = events.substr(start, bar - start);
+        start = bar + 1;
+        const std::string sound = item.substr(0, item.find(','));
+        const std::size_t hash = sound.find('#');
+        if (hash == std::string::npos || sound.size() < 4) continue;
+        const std::string end = lower(sound.substr(sound.size() - 4));
+        if (end != ".wav") continue;
+        std::string file = sound.substr(hash + 1);
+        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
+      }
+    }
+  }
+  return files;
+}
+
+struct PlayOptions {
+  std::string file;
+  std::string device = "mapper";
+  int channel = 1;
+  PadMap padMap = defaultPadMap();
+  std::optional<std::string> soundDevice;
+  std::string logPath;
+};
+
+bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
+           PlayOptions* o) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--device" && hasValue) {
+      o->device = args[++i];
+    } else if (a == "--channel" && hasValue) {
+      const std::string& v = args[++i];
+      int c = 0;
+      if (v.empty() || v.size() > 2 || !std::all_of(v.begin(), v.end(), ::isdigit) ||
+          (c = std::stoi(v)) < 1 || c > 16) {
+        err << "pulsewright-cli: --channel takes 1 to 16\n";
+        return false;
+      }
+      o->channel = c;
+    } else if (a == "--preset" && hasValue) {
+      const std::string& v = args[++i];
+      if (v != "1" && v != "2") {
+        err << "pulsewright-cli: --preset takes 1 or 2\n";
+        return false;
+      }
+      o->padMap = presetPadMap(kDrumMachinePresets[v == "1" ? 0 : 1]);
+    } else if (a == "--padmap" && hasValue) {
+      std::string bytes;
+      std::string reason;
+      if (!readInputBytes(args[++i], in, &bytes, &reason)) {
+        err << "pulsewright-cli: cannot read pad map " << args[i] << ": " << reason << "\n";
+        return false;
+      }
+      o->padMap = parsePadMapFile(decodeDocumentBytes(bytes));
+    } else if (a == "--sound-device" && hasValue) {
+      o->soundDevice = args[++i];
+    } else if (a == "--log" && hasValue) {
+      o->logPath = args[++i];
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      err << "pulsewright-cli: unknown or incomplete option " << a << "\n";
+      return false;
+    } else if (o->file.empty()) {
+      o->file = a;
+    } else {
+      err << "pulsewright-cli: play takes one file\n";
+      return false;
+    }
+  }
+  if (o->file.empty()) {
+    err << "pulsewright-cli: play needs a file\n";
+    return false;
+  }
+  return true;
+}
+
+class CompileMessages : public CompileListener {
+ public:
+  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  std::string file_;
+};
+
+}  // namespace
+
+int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                   std::ostream& err) {
+  (void)out;
+  PlayOptions o;
+  if (!parse(args, in, err, &o)) {
+    err << kPlayUsage;
+    return kExitError;
+  }
+  std::string bytes;
+  std::string reason;
+  if (!readInputBytes(o.file, in, &bytes, &reason)) {
+    err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
+    return kExitError;
+  }
+  std::FILE* logFile = nullptr;
+  if (!o.logPath.empty()) {
+    logFile = o.logPath == "-" ? stdout : std::fopen(o.logPath.c_str(), "w");
+    if (logFile == nullptr) {
+      err << "pulsewright-cli: cannot write " << o.logPath << "\n";
+      return kExitError;
+    }
+  }
+
+  TablatureCompiler compiler;
+  CompileMessages messages(err, o.file);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), o.padMap, &messages);
+  auto song = std::make_shared<Song>();
+  song->partTable = compiler.state().partTable;
+  song->songLine = compiler.state().songLine;
+
+  const bool silent = o.device == "none";
+  // Sound: samples (and the built-in synthesiser) share one SDL device.
+  std::unique_ptr<SdlSoundOutput> sound;
+  std::unique_ptr<SamplePlayer> samples;
+  const bool wantSound = !silent || (o.soundDevice && *o.soundDevice != "none");
+  if (wantSound && !(o.soundDevice && *o.soundDevice == "none")) {
+    sound = std::make_unique<SdlSoundOutput>();
+    samples = std::make_unique<SamplePlayer>(*sound);
+    samples->listDevices();
+    if (o.soundDevice) {
+      const int entry = pickByName(samples->SoundDeviceList(), *o.soundDevice);
+      if (entry < 0) {
+        err << "pulsewright-cli: " << (entry == -2 ? "several sound devices match " : "no sound device matches ")
+            << *o.soundDevice << " (see pulsewright-cli devices)\n";
+        return kExitError;
+      }
+      samples->selectAudioDevice(entry);
+    }
+  }
+
+  // MIDI: the built-in synthesiser as the mapper, the system's ports as devices.
+  std::unique_ptr<FluidSynthOutput> synth;
+  std::unique_ptr<RtMidiOutput> ports;
+  std::unique_ptr<MidiRouter> router;
+  std::unique_ptr<MidiPort> port;
+  if (!silent) {
+    synth = std::make_unique<FluidSynthOutput>(sound.get());
+    ports = std::make_unique<RtMidiOutput>();
+    router = std::make_unique<MidiRouter>(*synth, *ports);
+    bool openFailed = false;
+    port = std::make_unique<MidiPort>(*router, [&](const std::string& text) {
+      err << "pulsewright-cli: " << text << "\n";
+      openFailed = true;
+    });
+    if (lower(o.device) == "mapper") {
+      port->listDevices();
+    } else {
+      std::vector<std::string> names;
+      const int count = router->deviceCount();
+      for (int i = 0; i < count; ++i) names.push_back(router->deviceName(i));
+      const int device = pickByName(names, o.device);
+      if (device < 0) {
+        err << "pulsewright-cli: " << (device == -2 ? "several MIDI devices match " : "no MIDI device matches ")
+            << o.device << " (see pulsewright-cli devices)\n";
+        return kExitError;
+      }
+      // The listing opens the mapper first, as at start-up; then the pick.
+      port->listDevices();
+      openFailed = false;
+      port->device_Click(static_cast<std::int16_t>(device + 1));
+    }
+    if (openFailed) return kExitError;
+    port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
+  }
+  if (samples) {
+    for (const std::string& file : sampleFiles(song->partTable)) samples->preload(file);
+  }
+
+  SteadyPlaybackClock clock;
+  EventLog log(logFile, clock);
+  CliStepOutput output(port.get(), o.channel - 1, samples.get(), log);
+  EndWaiter waiter(log);
+  gInterrupted.store(false);
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  sigaction(SIGINT, &action, &previous);
+
+  int status = 0;
+  {
+    Player player(output, clock, &waiter);
+    log.start(clock.now());
+    const bool started = player.play(song);
+    log.start(player.playStartedAt());
+    if (!started) {
+      log.end();
+    } else if (!waiter.wait()) {
+      player.stop();
+      log.end();
+      status = kExitInterrupted;
+    }
+  }
+  sigaction(SIGINT, &previous, nullptr);
+  // Let the last hits ring out before the synthesiser and the device close.
+  if (sound && sound->isOpen() && status == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  }
+  if (port) port->close();
+  if (logFile != nullptr && logFile != stdout) std::fclose(logFile);
+  if (logFile == stdout) std::fflush(stdout);
+  return status;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "cli/CliApp.h"
+
+namespace pulsewright {
+namespace {
+
+std::string tempPath(const std::string& name) {
+  return testing::TempDir() + "/" + name;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(PlayCommand, LogsEveryEventWithItsTimeSincePlay) {
+  const std::string song = tempPath("log.tab");
+  writeFile(song,
+            "k = kick\r\nw = wave /nonexistent/clap.wav pan -20\r\n"
+            "part = A tempo = 1500 notes = 4 program = 25\r\nk |x-|\r\nw |-X|\r\nsong = AA\r\n");
+  const std::string log = tempPath("play.log");
+  std::istringstream in;
+  std::ostringstream out, err;
+  ASSERT_EQ(runCli({"play", song, "--device", "none", "--channel", "10", "--log", log}, in, out,
+                   err),
+            0)
+      << err.str();
+  const std::vector<std::string> lines = readLines(log);
+  // Two steps of 10 ms, twice: the program change, the kick's note and the sample line's
+  // rest on the first; the program change, the kick line's rest and the sample on the second.
+  ASSERT_EQ(lines.size(), 19u);
+  const std::regex midi(R"((\d+\.\d{3}) midi ([0-9a-f]{2}) (\d+) (\d+))");
+  const std::regex sample(R"((\d+\.\d{3}) sample (\d+) (-?\d+) (.*))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, midi)) << lines[0];
+  EXPECT_EQ(m[2], "c9");
+  EXPECT_EQ(m[3], "25");
+  EXPECT_GE(std::stod(m[1]), 10.0);  // nothing sounds at the moment of Play
+  EXPECT_TRUE(std::regex_match(lines[1], m, midi) && m[2] == "99" && m[3] == "36" && m[4] == "76");
+  EXPECT_TRUE(std::regex_match(lines[2], m, midi) && m[2] == "89" && m[3] == "36" && m[4] == "0");
+  ASSERT_TRUE(std::regex_match(lines[8], m, sample)) << lines[8];
+  EXPECT_EQ(m[2], "8");
+  EXPECT_EQ(m[3], "-20");
+  EXPECT_EQ(m[4], "/nonexistent/clap.wav");
+  EXPECT_GE(std::stod(m[1]), 20.0);
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(\d+\.\d{3} end)"))) << lines.back();
+  double previous = 0;
+  for (const std::string& line : lines) {
+    const double ms = std::stod(line);
+    EXPECT_GE(ms, previous);
+    previous = ms;
+  }
+}
+
+TEST(PlayCommand, RefusesWhatItCannotPlay) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(runCli({"play", tempPath("missing.tab"), "--device", "none"}, in, out, err), 2);
+  EXPECT_NE(err.str().find("missing.tab"), std::string::npos);
+  const std::string song = tempPath("ok.tab");
+  writeFile(song, "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x|\r\n");
+  EXPECT_EQ(runCli({"play", song, "--channel", "17", "--device", "none"}, in, out, err), 2);
+  EXPECT_EQ(runCli({"play", song, "--device", "no such device anywhere"}, in, out, err), 2);
+  EXPECT_NE(err.str().find("no MIDI device matches"), std::string::npos);
+  // A document with no part plays nothing and ends at once.
+  const std::string empty = tempPath("empty.tab");
+  writeFile(empty, "just words\r\n");
+  const std::string log = tempPath("empty.log");
+  EXPECT_EQ(runCli({"play", empty, "--device", "none", "--log", log}, in, out, err), 0);
+  const std::vector<std::string> lines = readLines(log);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(0\.\d{3} end)"))) << lines[0];
+}
+
+}  // namespace
+}  // namespace pulsewright
