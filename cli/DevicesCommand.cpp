@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "midi/MidiPort.h"
-#include "platform/RtMidiOutput.h"
+#include "platform/SystemMidiPorts.h"
 #include "platform/SdlSoundOutput.h"
 
 namespace pulsewright {
@@ -28,7 +28,7 @@ int runDevicesCommand(const std::vector<std::string>& args, std::ostream& out,
     err << "usage: pulsewright-cli devices\n";
     return 2;
   }
-  RtMidiOutput midi;
+  SystemMidiPorts midi;
   SdlSoundOutput sound;
   printDevices(midi, sound, out);
   out.flush();

@@ -1,9 +1,10 @@
-#include "platform/RtMidiOutput.h"
+#include "platform/SystemMidiPorts.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
+#include "platform/JackMidiPort.h"
 #include "platform/ShortMessage.h"
 
 namespace pulsewright {
@@ -24,21 +25,6 @@ void quietSystemLibraries() {
   });
 }
 
-RtMidi::Api rtApi(RtMidiOutput::Api api) {
-  return api == RtMidiOutput::Api::kAlsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
-}
-
-// Whether a JACK server answers, asked without starting one. RtMidi would try anyway and
-// print a warning before an error callback can be set.
-bool jackServerRunning(const std::string& clientName) {
-  jack_status_t status{};
-  jack_client_t* client =
-      jack_client_open((clientName + "-probe").c_str(), JackNoStartServer, &status);
-  if (client == nullptr) return false;
-  jack_client_close(client);
-  return true;
-}
-
 // Whether the ALSA sequencer opens. RtMidi prints its failure before throwing.
 bool alsaSequencerAvailable() {
   snd_seq_t* seq = nullptr;
@@ -47,63 +33,105 @@ bool alsaSequencerAvailable() {
   return true;
 }
 
-// A client of one API, or null when that API is not available now.
-std::unique_ptr<RtMidiOut> makeClient(RtMidiOutput::Api api, const std::string& clientName) {
-  if (api == RtMidiOutput::Api::kJack ? !jackServerRunning(clientName) : !alsaSequencerAvailable()) {
-    return nullptr;
-  }
+// An RtMidi client of the ALSA sequencer, or null when there is no sequencer.
+std::unique_ptr<RtMidiOut> alsaClient(const std::string& clientName) {
+  if (!alsaSequencerAvailable()) return nullptr;
   try {
-    auto out = std::make_unique<RtMidiOut>(rtApi(api), clientName);
+    auto out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, clientName);
     out->setErrorCallback(ignoreRtMidiError, nullptr);
     return out;
   } catch (const RtMidiError&) {
-    return nullptr;  // ALSA without a sequencer device throws here
+    return nullptr;
   }
+}
+
+class AlsaConnection : public SystemMidiPorts::Connection {
+ public:
+  explicit AlsaConnection(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
+  int send(const std::uint8_t* bytes, int length) override {
+    try {
+      out_->sendMessage(bytes, static_cast<std::size_t>(length));
+    } catch (const RtMidiError&) {
+      return midi_result::kError;
+    }
+    return midi_result::kOk;
+  }
+
+ private:
+  std::unique_ptr<RtMidiOut> out_;
+};
+
+class JackConnection : public SystemMidiPorts::Connection {
+ public:
+  explicit JackConnection(std::unique_ptr<JackMidiPort> port) : port_(std::move(port)) {}
+  int send(const std::uint8_t* bytes, int length) override { return port_->send(bytes, length); }
+
+ private:
+  std::unique_ptr<JackMidiPort> port_;
+};
+
+std::unique_ptr<SystemMidiPorts::Connection> openAlsa(const std::string& clientName,
+                                                      const std::string& target, int* rc) {
+  std::unique_ptr<RtMidiOut> out = alsaClient(clientName);
+  if (!out) {
+    *rc = midi_result::kNoDriver;
+    return nullptr;
+  }
+  try {
+    const unsigned count = out->getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+      if (out->getPortName(i) != target) continue;
+      out->openPort(i, "out");
+      if (!out->isPortOpen()) break;
+      *rc = midi_result::kOk;
+      return std::make_unique<AlsaConnection>(std::move(out));
+    }
+    *rc = midi_result::kNoDevice;
+  } catch (const RtMidiError&) {
+    *rc = midi_result::kAllocated;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-struct RtMidiOutput::Connection {
-  std::mutex mutex;
-  std::unique_ptr<RtMidiOut> out;
-};
-
-RtMidiOutput::RtMidiOutput(std::string clientName) : clientName_(std::move(clientName)) {
+SystemMidiPorts::SystemMidiPorts(std::string clientName) : clientName_(std::move(clientName)) {
   quietSystemLibraries();
 }
 
-RtMidiOutput::~RtMidiOutput() {
+SystemMidiPorts::~SystemMidiPorts() {
   std::lock_guard lock(mutex_);
   open_.clear();
 }
 
-int RtMidiOutput::deviceCount() {
+int SystemMidiPorts::deviceCount() {
   std::vector<Port> ports;
-  for (Api api : {Api::kAlsa, Api::kJack}) {
-    std::unique_ptr<RtMidiOut> client = makeClient(api, clientName_);
-    if (!client) continue;
+  if (std::unique_ptr<RtMidiOut> alsa = alsaClient(clientName_)) {
     try {
-      const unsigned count = client->getPortCount();
+      const unsigned count = alsa->getPortCount();
       for (unsigned i = 0; i < count; ++i) {
-        std::string name = client->getPortName(i);
-        if (!name.empty()) ports.push_back({api, std::move(name)});
+        std::string name = alsa->getPortName(i);
+        if (!name.empty()) ports.push_back({Api::kAlsa, std::move(name)});
       }
     } catch (const RtMidiError&) {
-      // A server that goes away while being listed: keep what was read.
+      // A sequencer that fails half-way: keep what was read.
     }
+  }
+  for (std::string& name : listJackMidiInputs(clientName_)) {
+    ports.push_back({Api::kJack, std::move(name)});
   }
   std::lock_guard lock(mutex_);
   listed_ = std::move(ports);
   return static_cast<int>(listed_.size());
 }
 
-std::string RtMidiOutput::deviceName(int device) {
+std::string SystemMidiPorts::deviceName(int device) {
   std::lock_guard lock(mutex_);
   if (device < 0 || device >= static_cast<int>(listed_.size())) return {};
   return listed_[device].name;
 }
 
-int RtMidiOutput::open(int deviceId, MidiHandle* handle) {
+int SystemMidiPorts::open(int deviceId, MidiHandle* handle) {
   *handle = 0;
   Port port;
   {
@@ -113,59 +141,48 @@ int RtMidiOutput::open(int deviceId, MidiHandle* handle) {
     }
     port = listed_[deviceId];
   }
-  auto connection = std::make_shared<Connection>();
-  connection->out = makeClient(port.api, clientName_);
-  if (!connection->out) return midi_result::kNoDriver;
-  try {
-    const unsigned count = connection->out->getPortCount();
-    unsigned index = count;
-    for (unsigned i = 0; i < count && index == count; ++i) {
-      if (connection->out->getPortName(i) == port.name) index = i;
-    }
-    if (index == count) return midi_result::kNoDevice;
-    connection->out->openPort(index, "out");
-    if (!connection->out->isPortOpen()) return midi_result::kAllocated;
-  } catch (const RtMidiError&) {
-    return midi_result::kAllocated;
+  auto opened = std::make_shared<Open>();
+  int rc = midi_result::kError;
+  if (port.api == Api::kAlsa) {
+    opened->connection = openAlsa(clientName_, port.name, &rc);
+  } else if (auto jack = JackMidiPort::open(clientName_, port.name, &rc)) {
+    opened->connection = std::make_unique<JackConnection>(std::move(jack));
   }
+  if (!opened->connection) return rc;
   std::lock_guard lock(mutex_);
   *handle = nextHandle_++;
-  open_[*handle] = std::move(connection);
+  open_[*handle] = std::move(opened);
   return midi_result::kOk;
 }
 
-int RtMidiOutput::sendShort(MidiHandle handle, std::uint32_t word) {
+int SystemMidiPorts::sendShort(MidiHandle handle, std::uint32_t word) {
   std::uint8_t bytes[3];
   const int length = shortMessageBytes(word, bytes);
-  std::shared_ptr<Connection> connection;
+  std::shared_ptr<Open> opened;
   {
     std::lock_guard lock(mutex_);
     auto it = open_.find(handle);
     if (it == open_.end()) return midi_result::kInvalidHandle;
-    connection = it->second;
+    opened = it->second;
   }
   if (length == 0) return midi_result::kInvalidParam;
-  std::lock_guard lock(connection->mutex);
-  try {
-    connection->out->sendMessage(bytes, static_cast<std::size_t>(length));
-  } catch (const RtMidiError&) {
-    return midi_result::kError;
-  }
-  return midi_result::kOk;
+  std::lock_guard lock(opened->mutex);
+  if (!opened->connection) return midi_result::kInvalidHandle;
+  return opened->connection->send(bytes, length);
 }
 
-int RtMidiOutput::close(MidiHandle handle) {
-  std::shared_ptr<Connection> connection;
+int SystemMidiPorts::close(MidiHandle handle) {
+  std::shared_ptr<Open> opened;
   {
     std::lock_guard lock(mutex_);
     auto it = open_.find(handle);
     if (it == open_.end()) return midi_result::kInvalidHandle;
-    connection = std::move(it->second);
+    opened = std::move(it->second);
     open_.erase(it);
   }
   // Waits for a send in flight on this connection, then disconnects.
-  std::lock_guard lock(connection->mutex);
-  connection->out.reset();
+  std::lock_guard lock(opened->mutex);
+  opened->connection.reset();
   return midi_result::kOk;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// MIDI output ports of the system through RtMidi: the ALSA sequencer's writable ports
-// first (when the sequencer opens), then the JACK server's MIDI inputs (when a server
-// runs). Each API is chosen explicitly, so a machine with JACK and no ALSA sequencer
+// The system's MIDI output ports: the ALSA sequencer's writable ports first (through
+// RtMidi, when the sequencer opens), then the JACK server's MIDI inputs (when a server
+// runs). Each facility is asked explicitly, so a machine with JACK and no ALSA sequencer
 // still lists its JACK ports. The default output (kMidiMapperId) is not served here.
 
 #include <map>
@@ -14,7 +14,7 @@
 
 namespace pulsewright {
 
-class RtMidiOutput : public MidiOutputService {
+class SystemMidiPorts : public MidiOutputService {
  public:
   enum class Api { kAlsa, kJack };
   struct Port {
@@ -23,24 +23,34 @@ class RtMidiOutput : public MidiOutputService {
   };
 
   // `clientName` names this program's client in the sequencer and the JACK graph.
-  explicit RtMidiOutput(std::string clientName = "Pulsewright");
-  ~RtMidiOutput() override;
+  explicit SystemMidiPorts(std::string clientName = "Pulsewright");
+  ~SystemMidiPorts() override;
 
   int deviceCount() override;
   std::string deviceName(int device) override;
   // Finds the listed port by name again (numbers shift when ports come and go) and
-  // connects to it; kNoDevice when it has gone, kNoDriver when its API is not running.
+  // connects to it; kNoDevice when it has gone, kNoDriver when its facility is not
+  // running any more.
   int open(int deviceId, MidiHandle* handle) override;
   int sendShort(MidiHandle handle, std::uint32_t word) override;
   int close(MidiHandle handle) override;
 
+  class Connection {
+   public:
+    virtual ~Connection() = default;
+    virtual int send(const std::uint8_t* bytes, int length) = 0;
+  };
+
  private:
-  struct Connection;
+  struct Open {
+    std::mutex mutex;  // one send at a time per connection, and none during close
+    std::unique_ptr<Connection> connection;
+  };
 
   const std::string clientName_;
   std::mutex mutex_;
   std::vector<Port> listed_;
-  std::map<MidiHandle, std::shared_ptr<Connection>> open_;
+  std::map<MidiHandle, std::shared_ptr<Open>> open_;
   MidiHandle nextHandle_ = 1;
 };
 

@@ -1,0 +1,329 @@
+// Sends through the program's own device list to a real JACK server (the dummy driver)
+// and checks what jack_midi_dump received. Each test starts its own server under a
+// private name and removes it, and its files under /dev/shm, when it ends. CTest runs
+// every test in a process of its own: libjack keeps state about the servers a process
+// has met, so two servers one after the other in one process are not supported here.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/MidiPort.h"
+#include "platform/FluidSynthOutput.h"
+#include "platform/MidiRouter.h"
+#include "platform/NullSoundOutput.h"
+#include "platform/SystemMidiPorts.h"
+
+extern char** environ;
+
+namespace pulsewright {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+constexpr char kDumpPort[] = "midi-monitor:input";
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One child process, stopped and reaped by its id.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::string& outputFile) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() { stop(SIGTERM); }
+  bool started() const { return pid_ > 0; }
+  bool running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      exitStatus_ = status;
+      return false;
+    }
+    return true;
+  }
+  // Waits for it to end by itself; -1 on timeout.
+  int wait(std::chrono::milliseconds timeout) {
+    const auto end = Clock::now() + timeout;
+    while (running()) {
+      if (Clock::now() > end) return -1;
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return exitStatus_;
+  }
+  // Asks it to end, and kills it when it does not within a few seconds.
+  void stop(int signal) {
+    if (!running()) return;
+    ::kill(pid_, signal);
+    if (wait(std::chrono::seconds(5)) == -1 && pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &exitStatus_, 0);
+      pid_ = -1;
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int exitStatus_ = 0;
+};
+
+bool commandSucceeds(const std::vector<std::string>& argv, const std::string& outputFile) {
+  Child child(argv, outputFile);
+  return child.started() && child.wait(std::chrono::seconds(10)) == 0;
+}
+
+std::set<std::string> shmEntries() {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/dev/shm", ec)) names.insert(e.path().filename());
+  return names;
+}
+
+// Removes what JACK leaves under /dev/shm: the files of the server named `server` (a
+// killed server leaves its semaphores and segments), and the numbered segments, the
+// registry and the clients' metadata store when they are new and no other server has
+// files there (those are shared between servers).
+class ShmCleaner {
+ public:
+  explicit ShmCleaner(std::string server) : server_(std::move(server)), before_(shmEntries()) {}
+  ~ShmCleaner() {
+    const std::set<std::string> now = shmEntries();
+    bool otherServer = false;
+    for (const auto& n : now) {
+      if (n.rfind("jack_sem.", 0) == 0 && n.find("_" + server_ + "_") == std::string::npos) {
+        otherServer = true;
+      }
+    }
+    std::error_code ec;
+    for (const auto& n : now) {
+      const bool ours = n.find("_" + server_ + "_") != std::string::npos;
+      const bool shared = n.rfind("jack", 0) == 0 && !before_.count(n);
+      if (ours || (shared && !otherServer)) fs::remove_all(fs::path("/dev/shm") / n, ec);
+    }
+  }
+
+ private:
+  std::string server_;
+  std::set<std::string> before_;
+};
+
+// A JACK server on the dummy driver under a private name, which this process's clients
+// use; no client may start a server of its own.
+class JackServer {
+ public:
+  JackServer() {
+    static int serial = 0;
+    name_ = "pwtest" + std::to_string(::getpid()) + "n" + std::to_string(++serial);
+    dir_ = fs::temp_directory_path() / ("pw-jack-" + name_);
+    fs::create_directories(dir_);
+    ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    ::setenv("JACK_NO_START_SERVER", "1", 1);
+    cleaner_ = std::make_unique<ShmCleaner>(name_);
+  }
+  ~JackServer() {
+    dump_.reset();
+    kill(SIGTERM);
+    cleaner_.reset();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Starts the server and waits until jack_lsp reaches it (polled every 0.2 s).
+  bool start() {
+    // Not real-time: on a small shared machine the dummy driver needs no priority.
+    server_ = std::make_unique<Child>(std::vector<std::string>{"jackd", "-n", name_,
+                                                               "--no-realtime", "-d", "dummy",
+                                                               "-r", "48000", "-p", "64"},
+                                      log("jackd"));
+    if (!server_->started()) return false;
+    return waitFor([&] { return server_->running() && ports().find("system:") != std::string::npos; });
+  }
+  // Starts jack_midi_dump with absolute times and line-buffered output; waits for its port.
+  bool startDump() {
+    dump_ = std::make_unique<Child>(
+        std::vector<std::string>{"stdbuf", "-oL", "jack_midi_dump", "-a"}, log("dump"));
+    return dump_->started() && waitFor([&] { return ports().find(kDumpPort) != std::string::npos; });
+  }
+  std::string ports() {
+    if (!commandSucceeds({"jack_lsp"}, log("lsp"))) return {};
+    return readFile(log("lsp"));
+  }
+  // The bytes of every event jack_midi_dump printed ("  1234: 90 2a 4c note on ...").
+  std::vector<std::vector<int>> dumped() const {
+    std::vector<std::vector<int>> events;
+    std::istringstream lines(readFile(log("dump")));
+    std::string line;
+    while (std::getline(lines, line)) {
+      const auto colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      std::istringstream words(line.substr(colon + 1));
+      std::vector<int> bytes;
+      std::string word;
+      while (words >> word && word.size() == 2 && std::isxdigit(word[0]) && std::isxdigit(word[1])) {
+        bytes.push_back(std::stoi(word, nullptr, 16));
+      }
+      if (!bytes.empty()) events.push_back(bytes);
+    }
+    return events;
+  }
+  bool waitForEvents(std::size_t count) {
+    return waitFor([&] { return dumped().size() >= count; });
+  }
+  void kill(int signal) {
+    if (server_) server_->stop(signal);
+  }
+  std::string log(const std::string& what) const { return (dir_ / (what + ".log")).string(); }
+
+ private:
+  template <typename Condition>
+  bool waitFor(Condition condition) {
+    const auto end = Clock::now() + kStartTimeout;
+    while (Clock::now() < end) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(milliseconds(200));
+    }
+    return false;
+  }
+
+  std::string name_;
+  fs::path dir_;
+  std::unique_ptr<ShmCleaner> cleaner_;
+  std::unique_ptr<Child> server_;
+  std::unique_ptr<Child> dump_;
+};
+
+// The program's own MIDI device list: built-in synthesiser (silent here) and real ports.
+struct Outputs {
+  NullSoundOutput sound;
+  FluidSynthOutput synth{&sound, {"/usr/share/sounds/sf2/TimGM6mb.sf2"}};
+  SystemMidiPorts ports{"pw-test"};
+  MidiRouter router{synth, ports};
+  std::vector<std::string> messages;
+  MidiPort port{router, [this](const std::string& m) { messages.push_back(m); }};
+
+  int itemFor(const std::string& caption) const {
+    const DeviceMenu menu = port.deviceMenu();
+    for (int i = 1; i < kDeviceMenuItems; ++i) {
+      if (menu[i].visible && menu[i].caption == caption) return i;
+    }
+    return -1;
+  }
+};
+
+TEST(JackEndToEnd, StepAndChannelSixteenReachJackMidiDumpByteForByte) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start()) << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
+
+  Outputs o;
+  o.port.listDevices();
+  const int item = o.itemFor(kDumpPort);
+  ASSERT_GT(item, 0) << "the device menu does not list " << kDumpPort;
+  o.port.device_Click(static_cast<std::int16_t>(item));
+  ASSERT_EQ(o.port.lastResult(), 0);
+  EXPECT_TRUE(o.messages.empty());
+
+  // The step "42,5|0,0|36,7|" on channel 1, as the sequencer sends it.
+  const int step[][2] = {{42, 76}, {0, 12}, {36, 101}};
+  for (const auto& [note, velocity] : step) {
+    o.port.send(packShortMessage(kNoteOn, o.port.channel(), note, velocity));
+    o.port.send(packShortMessage(kNoteOff, o.port.channel(), note, 0));
+  }
+  o.port.chan_Click(15);
+  o.port.sendChannelMessage(kNoteOn, 38, 127);
+  o.port.sendChannelMessage(kNoteOff, 38, 0);
+  o.port.sendChannelMessage(kProgramChange, 25, 0);
+
+  const std::vector<std::vector<int>> expected = {
+      {0x90, 42, 76}, {0x80, 42, 0}, {0x90, 0, 12},  {0x80, 0, 0},   {0x90, 36, 101},
+      {0x80, 36, 0},  {0x9F, 38, 127}, {0x8F, 38, 0}, {0xCF, 25}};
+  EXPECT_TRUE(jack.waitForEvents(expected.size())) << readFile(jack.log("dump"));
+  std::this_thread::sleep_for(milliseconds(300));  // nothing more may arrive
+  EXPECT_EQ(jack.dumped(), expected) << readFile(jack.log("dump"));
+
+  o.port.close();
+  EXPECT_EQ(o.port.lastResult(), 0);
+}
+
+TEST(JackEndToEnd, ServerDyingWhileOpenDropsSendsAndTheListCanBeBuiltAgain) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start()) << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
+  Outputs o;
+  o.port.listDevices();
+  const int item = o.itemFor(kDumpPort);
+  ASSERT_GT(item, 0);
+  o.port.device_Click(static_cast<std::int16_t>(item));
+  ASSERT_EQ(o.port.lastResult(), 0);
+
+  jack.kill(SIGKILL);
+  const auto start = Clock::now();
+  for (int i = 0; i < 2000; ++i) o.port.sendChannelMessage(kNoteOn, 36, 100);  // fills the queue
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+
+  // Listing again finds no server: the mapper alone, which opens.
+  Outputs again;
+  again.port.listDevices();
+  EXPECT_EQ(again.port.deviceCount(), 0);
+  EXPECT_FALSE(again.port.deviceMenu()[1].visible);
+  EXPECT_EQ(again.port.lastResult(), 0);
+  // The port picked before the server died is gone now.
+  o.port.device_Click(static_cast<std::int16_t>(item));
+  EXPECT_NE(o.port.lastResult(), 0);
+  ASSERT_EQ(o.messages.size(), 1u);
+  EXPECT_EQ(o.messages[0], openFailureMessage(o.port.lastResult()));
+  o.port.close();
+}
+
+TEST(JackEndToEnd, NoSequencerAndNoServerLeaveTheMapperAlone) {
+  if (::access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "this machine has an ALSA sequencer";
+  const std::string server = "pwnone" + std::to_string(::getpid());
+  ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  ::setenv("JACK_NO_START_SERVER", "1", 1);
+  ShmCleaner cleaner(server);
+  Outputs o;
+  o.port.listDevices();
+  const DeviceMenu menu = o.port.deviceMenu();
+  EXPECT_EQ(menu[0], (MenuItem{"MIDI Mapper", true, true, true}));
+  for (int i = 1; i < kDeviceMenuItems; ++i) EXPECT_FALSE(menu[i].visible) << i;
+  EXPECT_EQ(o.port.lastResult(), 0);
+  EXPECT_TRUE(o.messages.empty());
+  // Device 0 of an empty list: refused with a code, and the user is told.
+  o.port.device_Click(1);
+  EXPECT_EQ(o.messages, std::vector<std::string>{"Couldn't open midi out, rc = 2"});
+}
+
+}  // namespace
+}  // namespace pulsewright
