@@ -1,0 +1,33 @@
+#pragma once
+// The modal questions the windows ask: message boxes and the platform's file, colour and
+// font dialogs. One interface so that widget tests answer them without a person.
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace pulsewright {
+
+inline constexpr char kApplicationTitle[] = "Pulsewright";
+
+class UserDialogs {
+ public:
+  enum class SaveChoice { Save, Discard, Cancel };
+
+  virtual ~UserDialogs() = default;
+  // A modal box with one OK button and the application's title.
+  virtual void message(QWidget* parent, const QString& text) = 0;
+  // "Save", "Discard" or "Cancel" for text that has changed since it was last saved.
+  virtual SaveChoice askToSaveChanges(QWidget* parent, const QString& text) = 0;
+  // The chosen path; empty when the dialog was cancelled.
+  virtual QString openFileName(QWidget* parent) = 0;
+  virtual QString saveFileName(QWidget* parent) = 0;
+  // The chosen colour or font; nothing when the dialog was cancelled.
+  virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
+  virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) = 0;
+};
+
+}  // namespace pulsewright
