@@ -11,6 +11,8 @@ packages=(
   librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev
   fluid-soundfont-gm timgm6mb-soundfont
   jackd2
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  xvfb xauth xdotool imagemagick poppler-utils fonts-dejavu-core
 )
 
 missing=()
