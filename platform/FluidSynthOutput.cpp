@@ -46,7 +46,7 @@ FluidSynthOutput::FluidSynthOutput(SoundOutput* sound, std::vector<std::string> 
 }
 
 FluidSynthOutput::~FluidSynthOutput() {
-  if (sound_) sound_->setSynth(nullptr);  // no render call after this
+  if (sound_ && openHandle_ != 0) sound_->setSynth(nullptr);  // no render call after this
   if (fluid_synth_t* synth = synth_.exchange(nullptr)) delete_fluid_synth(synth);
   if (settings_) delete_fluid_settings(settings_);
 }

@@ -76,9 +76,9 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
 JackMidiPort::~JackMidiPort() {
   // Closing the client also removes its port, and the process callback has stopped when
   // it returns. After the server has gone, libjack crashes in any call on the client,
-  // its close included, so the dead client and its queue are left as they are.
-  if (gone_.load()) return;
-  if (client_) jack_client_close(client_);
+  // its close included, so the dead client is left to libjack; its process thread ran
+  // the shutdown callback as its last act, so the queue is free to go.
+  if (client_ && !gone_.load()) jack_client_close(client_);
   if (queue_) jack_ringbuffer_free(queue_);
 }
 
