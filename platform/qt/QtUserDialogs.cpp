@@ -1,0 +1,52 @@
+#include "platform/qt/QtUserDialogs.h"
+
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QMessageBox>
+
+namespace pulsewright {
+
+void QtUserDialogs::message(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text,
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+UserDialogs::SaveChoice QtUserDialogs::askToSaveChanges(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationTitle), text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return SaveChoice::Save;
+    case QMessageBox::Discard:
+      return SaveChoice::Discard;
+    default:
+      return SaveChoice::Cancel;
+  }
+}
+
+QString QtUserDialogs::openFileName(QWidget* parent) {
+  return QFileDialog::getOpenFileName(parent);
+}
+
+QString QtUserDialogs::saveFileName(QWidget* parent) {
+  return QFileDialog::getSaveFileName(parent);
+}
+
+std::optional<QColor> QtUserDialogs::chooseColor(QWidget* parent, const QColor& initial) {
+  const QColor chosen = QColorDialog::getColor(initial, parent);
+  if (!chosen.isValid()) return std::nullopt;
+  return chosen;
+}
+
+std::optional<QFont> QtUserDialogs::chooseFont(QWidget* parent, const QFont& initial) {
+  bool ok = false;
+  const QFont chosen = QFontDialog::getFont(&ok, initial, parent);
+  if (!ok) return std::nullopt;
+  return chosen;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,18 @@
+#pragma once
+// The user's answers through the real Qt dialogs.
+
+#include "platform/qt/UserDialogs.h"
+
+namespace pulsewright {
+
+class QtUserDialogs : public UserDialogs {
+ public:
+  void message(QWidget* parent, const QString& text) override;
+  SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
+  QString openFileName(QWidget* parent) override;
+  QString saveFileName(QWidget* parent) override;
+  std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
+  std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+};
+
+}  // namespace pulsewright

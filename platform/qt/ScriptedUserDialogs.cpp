@@ -1,0 +1,44 @@
+#include "platform/qt/ScriptedUserDialogs.h"
+
+namespace pulsewright {
+
+namespace {
+
+template <typename T>
+T takeFront(std::deque<T>& queue, T whenEmpty) {
+  if (queue.empty()) return whenEmpty;
+  T answer = std::move(queue.front());
+  queue.pop_front();
+  return answer;
+}
+
+}  // namespace
+
+void ScriptedUserDialogs::message(QWidget*, const QString& text) { messages.append(text); }
+
+UserDialogs::SaveChoice ScriptedUserDialogs::askToSaveChanges(QWidget*, const QString& text) {
+  saveQuestions.append(text);
+  return takeFront(saveChoices, SaveChoice::Cancel);
+}
+
+QString ScriptedUserDialogs::openFileName(QWidget*) {
+  ++openDialogs;
+  return takeFront(openFileNames, QString());
+}
+
+QString ScriptedUserDialogs::saveFileName(QWidget*) {
+  ++saveDialogs;
+  return takeFront(saveFileNames, QString());
+}
+
+std::optional<QColor> ScriptedUserDialogs::chooseColor(QWidget*, const QColor& initial) {
+  initialColors.append(initial);
+  return takeFront(colors, std::optional<QColor>());
+}
+
+std::optional<QFont> ScriptedUserDialogs::chooseFont(QWidget*, const QFont& initial) {
+  initialFonts.append(initial);
+  return takeFront(fonts, std::optional<QFont>());
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,38 @@
+#pragma once
+// Answers the dialogs from queues filled by a test, and records what was asked. An empty
+// queue answers as the user's Cancel would.
+
+#include <QList>
+#include <QStringList>
+#include <deque>
+
+#include "platform/qt/UserDialogs.h"
+
+namespace pulsewright {
+
+class ScriptedUserDialogs : public UserDialogs {
+ public:
+  // Answers, taken from the front.
+  std::deque<SaveChoice> saveChoices;
+  std::deque<QString> openFileNames;
+  std::deque<QString> saveFileNames;
+  std::deque<std::optional<QColor>> colors;
+  std::deque<std::optional<QFont>> fonts;
+
+  // What was shown, in order.
+  QStringList messages;
+  QStringList saveQuestions;
+  int openDialogs = 0;
+  int saveDialogs = 0;
+  QList<QColor> initialColors;
+  QList<QFont> initialFonts;
+
+  void message(QWidget* parent, const QString& text) override;
+  SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
+  QString openFileName(QWidget* parent) override;
+  QString saveFileName(QWidget* parent) override;
+  std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
+  std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+};
+
+}  // namespace pulsewright
