@@ -1,0 +1,96 @@
+#include "editor/AppearanceCommands.h"
+
+#include <QFontInfo>
+#include <QPalette>
+#include <QPlainTextEdit>
+
+#include "editor/AppearanceValues.h"
+#include "platform/qt/UserDialogs.h"
+#include "settings/SettingsStore.h"
+
+namespace pulsewright {
+
+namespace {
+
+const QString kSection = QString::fromLatin1(kLookAndFeelSection);
+
+void setEditorColor(QPlainTextEdit& editor, QPalette::ColorRole role, const QColor& color) {
+  QPalette palette = editor.palette();
+  palette.setColor(role, color);  // every colour group, so it holds out of focus too
+  editor.setPalette(palette);
+}
+
+}  // namespace
+
+AppearanceCommands::AppearanceCommands(QPlainTextEdit* editor, QWidget* parentWindow,
+                                       UserDialogs& dialogs, SettingsStore& settings,
+                                       QObject* parent)
+    : QObject(parent),
+      editor_(editor),
+      parentWindow_(parentWindow),
+      dialogs_(dialogs),
+      settings_(settings) {}
+
+QString AppearanceCommands::fontFamily() const { return editor_->font().family(); }
+
+void AppearanceCommands::foreground() {
+  const auto chosen =
+      dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Text));
+  if (!chosen) return;
+  setEditorColor(*editor_, QPalette::Text, *chosen);
+  storeAppearance();
+}
+
+void AppearanceCommands::background() {
+  const auto chosen =
+      dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Base));
+  if (!chosen) return;
+  setEditorColor(*editor_, QPalette::Base, *chosen);
+  storeAppearance();
+}
+
+void AppearanceCommands::chooseFont() {
+  const auto chosen = dialogs_.chooseFont(parentWindow_, editor_->font());
+  if (!chosen) return;
+  editor_->setFont(*chosen);
+  storeAppearance();
+}
+
+void AppearanceCommands::storeAppearance() {
+  const QFont font = editor_->font();
+  double size = font.pointSizeF();
+  if (size <= 0) size = QFontInfo(font).pointSizeF();  // a font sized in pixels
+  const QPalette palette = editor_->palette();
+  settings_.SaveSetting(kSection, QStringLiteral("FontName"), font.family());
+  settings_.SaveSetting(kSection, QStringLiteral("FontSize"), fontSizeToStoredText(size));
+  settings_.SaveSetting(kSection, QStringLiteral("BackColor"),
+                        colorToStoredText(palette.color(QPalette::Base)));
+  settings_.SaveSetting(kSection, QStringLiteral("ForeColor"),
+                        colorToStoredText(palette.color(QPalette::Text)));
+}
+
+void AppearanceCommands::applyStoredAppearance() {
+  QFont font = editor_->font();
+  font.setFamily(settings_.GetSetting(kSection, QStringLiteral("FontName"),
+                                      QStringLiteral("Courier")));
+  if (const auto size = fontSizeFromStoredText(
+          settings_.GetSetting(kSection, QStringLiteral("FontSize"), QStringLiteral("10")))) {
+    font.setPointSize(*size);
+  }
+  font.setBold(false);
+  font.setItalic(false);
+  font.setStrikeOut(false);
+  font.setUnderline(false);
+  editor_->setFont(font);
+
+  if (const auto color = colorFromStoredText(
+          settings_.GetSetting(kSection, QStringLiteral("ForeColor"), QStringLiteral("0")))) {
+    setEditorColor(*editor_, QPalette::Text, *color);
+  }
+  if (const auto color = colorFromStoredText(settings_.GetSetting(
+          kSection, QStringLiteral("BackColor"), QStringLiteral("16777215")))) {
+    setEditorColor(*editor_, QPalette::Base, *color);
+  }
+}
+
+}  // namespace pulsewright

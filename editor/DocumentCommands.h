@@ -1,0 +1,59 @@
+#pragma once
+// File > New, Open, Save, Save As and Print on the editor text.
+
+#include <QObject>
+#include <QString>
+
+#include "editor/DocumentFile.h"
+
+class QPlainTextEdit;
+class QPrinter;
+class QWidget;
+
+namespace pulsewright {
+
+class UserDialogs;
+
+class DocumentCommands : public QObject {
+  Q_OBJECT
+
+ public:
+  DocumentCommands(QPlainTextEdit* editor, QWidget* parentWindow, UserDialogs& dialogs,
+                   QObject* parent = nullptr);
+
+  // The document's file; empty for a new document.
+  QString currentFileName() const { return fileName_; }
+  const DocumentFormat& format() const { return format_; }
+
+  // When the text has changed since the last New, Open or Save, asks whether to save it.
+  // True when the caller may go on (saved, or the user discarded the changes); false on
+  // Cancel or when the save failed or its dialog was cancelled.
+  bool maybeSave();
+
+  // Reads `path` into the editor; false, with a message naming the file, when it cannot
+  // be read (the editor and the current file are then left as they were).
+  bool openFile(const QString& path);
+  // Writes the editor text to `path` through a temporary file renamed over it, so a
+  // failed write leaves the old file whole; false, with a message naming the file.
+  bool saveToFile(const QString& path);
+
+  // Prints the editor text in the editor's font family, followed by a line end.
+  void printTo(QPrinter& printer, const QString& fontFamily) const;
+
+ public slots:
+  void newDocument();
+  void open();
+  bool save();
+  bool saveAs();
+  // On the default printer; nothing happens when there is none.
+  void print(const QString& fontFamily);
+
+ private:
+  QPlainTextEdit* editor_;
+  QWidget* parentWindow_;
+  UserDialogs& dialogs_;
+  QString fileName_;
+  DocumentFormat format_;
+};
+
+}  // namespace pulsewright

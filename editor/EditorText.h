@@ -1,0 +1,18 @@
+#pragma once
+// The editor's text exactly as the user typed it, lines separated by LF.
+
+#include <QString>
+
+class QPlainTextEdit;
+
+namespace pulsewright {
+
+// Unlike QPlainTextEdit::toPlainText(), keeps no-break spaces as they are.
+QString editorText(const QPlainTextEdit& editor);
+// Replaces the whole text; the document then counts as unchanged.
+void setEditorText(QPlainTextEdit& editor, const QString& text);
+// Replaces [from, to) with `text` as one undoable edit, leaving the caret after it.
+void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to,
+                        const QString& text);
+
+}  // namespace pulsewright
