@@ -16,7 +16,7 @@
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
-#include "platform/RtMidiOutput.h"
+#include "platform/SystemMidiPorts.h"
 #include "platform/SdlSoundOutput.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
@@ -148,30 +148,6 @@ class EndWaiter : public Player::Listener {
   bool ended_ = false;
 };
 
-// Every sample file the song can play, so that no tick has to read a file.
-std::vector<std::string> sampleFiles(const PartTable& table) {
-  std::vector<std::string> files;
-  for (const PartRecord& part : table) {
-    for (const std::string& events : part.stepEvents) {
-      std::size_t start = 0;
-      while (start < events.size()) {
-        std::size_t bar = events.find('|', start);
-        if (bar == std::string::npos) bar = events.size();
-        const std::string item = events.substr(start, bar - start);
-        start = bar + 1;
-        const std::string sound = item.substr(0, item.find(','));
-        const std::size_t hash = sound.find('#');
-        if (hash == std::string::npos || sound.size() < 4) continue;
-        const std::string end = lower(sound.substr(sound.size() - 4));
-        if (end != ".wav") continue;
-        std::string file = sound.substr(hash + 1);
-        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
-      }
-    }
-  }
-  return files;
-}
-
 struct PlayOptions {
   std::string file;
   std::string device = "mapper";
@@ -299,12 +275,12 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
 
   // MIDI: the built-in synthesiser as the mapper, the system's ports as devices.
   std::unique_ptr<FluidSynthOutput> synth;
-  std::unique_ptr<RtMidiOutput> ports;
+  std::unique_ptr<SystemMidiPorts> ports;
   std::unique_ptr<MidiRouter> router;
   std::unique_ptr<MidiPort> port;
   if (!silent) {
     synth = std::make_unique<FluidSynthOutput>(sound.get());
-    ports = std::make_unique<RtMidiOutput>();
+    ports = std::make_unique<SystemMidiPorts>();
     router = std::make_unique<MidiRouter>(*synth, *ports);
     bool openFailed = false;
     port = std::make_unique<MidiPort>(*router, [&](const std::string& text) {

@@ -1,5 +1,8 @@
 #include "padmap/PadMap.h"
 
+#include <charconv>
+#include <optional>
+
 namespace pulsewright {
 
 const std::array<DrumMachinePreset, 2> kDrumMachinePresets = {{
@@ -65,6 +68,52 @@ PadMap parsePadMapFile(std::string_view s) {
     }
   }
   return map;
+}
+
+namespace {
+
+// The entry as a number: optional blanks, sign, digits with an optional fraction.
+std::optional<double> entryNumber(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  double value = 0;
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string shortest(double value) {
+  if (value == 0) value = 0;  // no "-0"
+  char buf[400];  // the longest double in fixed notation fits
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  return std::string(buf, result.ptr);
+}
+
+}  // namespace
+
+std::string padEntryPlus(std::string_view entry) {
+  std::string text(entry);
+  if (const auto n = entryNumber(entry)) text = shortest(*n + 1);
+  const auto now = entryNumber(text);
+  if (!now || *now > 127) text = "127";
+  return text;
+}
+
+std::string padEntryMinus(std::string_view entry) {
+  std::string text(entry);
+  if (const auto n = entryNumber(entry)) text = shortest(*n - 1);
+  const auto now = entryNumber(text);
+  if (!now || *now < 0) text = "0";
+  return text;
+}
+
+bool isSafePadMapName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 }  // namespace pulsewright

@@ -34,4 +34,17 @@ std::string formatPadMapFile(const PadMap& map);
 // seventeenth are ignored; missing ones come back empty.
 PadMap parsePadMapFile(std::string_view bytes);
 
+// The "+" and "-" buttons: the entry read as a number plus (minus) one, in its shortest
+// decimal form ("36.5" gives "37.5"). Each keeps only its own bound: "+" gives "127" when
+// the result is above 127, "-" gives "0" when it is below 0. An entry that is no number
+// stays as it is and the bound applies: "127" for "+", "0" for "-".
+std::string padEntryPlus(std::string_view entry);
+std::string padEntryMinus(std::string_view entry);
+
+// The folder of pad-map files holds one file per name; a name that is empty, "." or
+// "..", or holds a "/" or a NUL, would write elsewhere and is refused.
+bool isSafePadMapName(std::string_view name);
+
+inline constexpr std::string_view kPadMapFileExtension = ".drm";
+
 }  // namespace pulsewright

@@ -1,5 +1,6 @@
 #include "playback/Sequencer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tablature/NumericValue.h"
@@ -59,6 +60,27 @@ std::vector<std::string> songCharacters(std::string_view s) {
     i += len;
   }
   return chars;
+}
+
+std::vector<std::string> sampleFiles(const PartTable& table) {
+  std::vector<std::string> files;
+  for (const PartRecord& part : table) {
+    for (const std::string& events : part.stepEvents) {
+      std::size_t start = 0;
+      while (start < events.size()) {
+        std::size_t bar = events.find('|', start);
+        if (bar == std::string::npos) bar = events.size();
+        const std::string_view item = std::string_view(events).substr(start, bar - start);
+        start = bar + 1;
+        const std::string_view sound = item.substr(0, item.find(','));
+        const std::size_t hash = sound.find('#');
+        if (!endsInWav(sound) || hash == std::string_view::npos) continue;
+        std::string file(sound.substr(hash + 1));
+        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(std::move(file));
+      }
+    }
+  }
+  return files;
 }
 
 bool Sequencer::play(std::shared_ptr<const Song> song) {

@@ -29,6 +29,10 @@ class StepOutput {
   virtual void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) = 0;
 };
 
+// Every sample file the song's steps can play, each once, so that they can be loaded
+// before Play and no tick has to read a file.
+std::vector<std::string> sampleFiles(const PartTable& table);
+
 // MIDI velocity of a grid level: floor((L + 1) / 10 * 127), kept within 0-127.
 int velocityOfLevel(double level);
 

@@ -1,0 +1,25 @@
+#pragma once
+// What the main window is built on: the devices, the settings store and the dialogs.
+// main() gives it the real ones; the window tests give it fakes.
+
+#include <QString>
+
+namespace pulsewright {
+
+class MidiOutputService;
+class PlaybackClock;
+class SettingsStore;
+class SoundOutput;
+class UserDialogs;
+
+struct AppServices {
+  MidiOutputService& midi;
+  SoundOutput& sound;
+  SettingsStore& settings;
+  UserDialogs& dialogs;
+  PlaybackClock& clock;
+  QString padMapFolder;          // stands for the folder of pad-map files
+  int splashMilliseconds = 6000;  // how long the splash window stays
+};
+
+}  // namespace pulsewright

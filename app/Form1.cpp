@@ -1,0 +1,394 @@
+#include "app/Form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/DrumKeyboard.h"
+#include "app/SplashWindow.h"
+#include "midi/LiveKeyboard.h"
+#include "padmap/ui/OptionsWindow.h"
+#include "platform/qt/UserDialogs.h"
+#include "playback/SamplePlayer.h"
+#include "tablature/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+namespace {
+
+// A step's notes go to the MIDI port, its samples to the sample player.
+class PortStepOutput : public StepOutput {
+ public:
+  PortStepOutput(MidiPort& port, SamplePlayer& samples) : port_(port), samples_(samples) {}
+  void sendChannelMessage(int kind, int data1, int data2) override {
+    port_.sendChannelMessage(kind, data1, data2);
+  }
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) override {
+    samples_.PlayB(file, volume, pan);
+  }
+
+ private:
+  MidiPort& port_;
+  SamplePlayer& samples_;
+};
+
+// The compiler's messages, each in a modal box; the compilation goes on after it.
+class MessageBoxListener : public CompileListener {
+ public:
+  MessageBoxListener(UserDialogs& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
+  void message(int, std::string_view text) override {
+    dialogs_.message(parent_, QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+  }
+
+ private:
+  UserDialogs& dialogs_;
+  QWidget* parent_;
+};
+
+struct ButtonSpec {
+  const char* name;
+  const char* icon;
+  int left;
+};
+constexpr ButtonSpec kButtons[] = {
+    {"NewButton", "new", 0},     {"OpenButton", "open", 345}, {"SaveButton", "save", 690},
+    {"PrintButton", "print", 1200}, {"FindButton", "find", 1545}, {"Play", "play", 2040},
+    {"Pause", "pause", 2385},    {"Stopb", "stop", 2730},
+};
+
+constexpr int kClientWidth = 9810;
+constexpr int kClientHeight = 7920;
+constexpr int kEditorLeft = 15;
+constexpr int kEditorTop = 330;
+constexpr int kEditorRightGap = 45;
+constexpr int kMargin = 60;
+constexpr int kStripHeight = DrumKeyboard::kHeightTwips + 2 * kMargin;
+
+}  // namespace
+
+// Carries the playback thread's news to the window's own thread.
+class Form1::StatusRelay : public Player::Listener {
+ public:
+  explicit StatusRelay(Form1* form) : form_(form) {}
+  void statusChanged(std::uint64_t generation, const std::string& text) override {
+    const QString status = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        form_,
+        [form = form_, generation, status] {
+          if (generation == form->player_->generation()) form->label1_->setText(status);
+        },
+        Qt::QueuedConnection);
+  }
+  void songEnded(std::uint64_t generation) override {
+    QMetaObject::invokeMethod(
+        form_,
+        [form = form_, generation] {
+          if (generation == form->player_->generation()) form->songOver();
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  Form1* form_;
+};
+
+Form1::Form1(AppServices services, QWidget* parent)
+    : QMainWindow(parent), services_(std::move(services)) {
+  setWindowTitle("Pulsewright!");
+  port_ = std::make_unique<MidiPort>(services_.midi, [this](const std::string& text) {
+    services_.dialogs.message(this, QString::fromStdString(text));
+  });
+  samples_ = std::make_unique<SamplePlayer>(services_.sound);
+  liveKeyboard_ = std::make_unique<LiveKeyboard>(*port_, [this](DrumVoice voice) {
+    return options_ ? options_->entry(voice).toStdString() : std::string();
+  });
+  stepOutput_ = std::make_unique<PortStepOutput>(*port_, *samples_);
+  statusRelay_ = std::make_unique<StatusRelay>(this);
+  player_ = std::make_unique<Player>(*stepOutput_, services_.clock, statusRelay_.get());
+
+  buildControls();
+  buildMenus();
+  splashTimer_ = new QTimer(this);
+  splashTimer_->setSingleShot(true);
+  splashTimer_->setInterval(services_.splashMilliseconds);
+  connect(splashTimer_, &QTimer::timeout, this, &Form1::SplashTimer_Timer);
+}
+
+Form1::~Form1() {
+  player_.reset();  // the playback thread ends before what it plays through
+  if (!closed_) port_->close();
+  delete splash_;
+}
+
+int Form1::twips(int length) const {
+  const double dpi = screen() != nullptr ? screen()->logicalDotsPerInchX() : 96.0;
+  return static_cast<int>(length * dpi / 1440.0 + 0.5);
+}
+
+void Form1::buildControls() {
+  client_ = new QWidget(this);
+  setCentralWidget(client_);
+  for (const ButtonSpec& spec : kButtons) {
+    auto* b = new QToolButton(client_);
+    b->setObjectName(spec.name);
+    b->setIcon(QIcon(QString(":/pulsewright/%1.png").arg(spec.icon)));
+    b->setToolTip(spec.name == QString("Stopb") ? "Stop" : QString(spec.name).remove("Button"));
+    b->setGeometry(twips(spec.left), 0, twips(345), twips(345));
+    buttons_[spec.name] = b;
+  }
+  connect(buttons_["Play"], &QToolButton::clicked, this, &Form1::Play_Click);
+  connect(buttons_["Pause"], &QToolButton::clicked, this, &Form1::Pause_Click);
+  connect(buttons_["Stopb"], &QToolButton::clicked, this, &Form1::Stopb_Click);
+
+  audioDevices_ = new QComboBox(client_);
+  audioDevices_->setGeometry(twips(3240), twips(15), twips(1845), twips(315));
+  label1_ = new QLabel(client_);
+  label1_->setGeometry(twips(5400), twips(60), twips(3945), twips(270));
+
+  text1_ = new QPlainTextEdit(client_);
+  text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  drumKeyboard_ = new DrumKeyboard(*liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
+                          twips(kEditorTop + kStripHeight));
+  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height());
+  layoutControls();
+}
+
+void Form1::buildMenus() {
+  auto add = [this](QMenu* menu, const char* name, const char* caption, QKeySequence shortcut = {}) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (!shortcut.isEmpty()) {
+      a->setShortcut(shortcut);
+      a->setShortcutContext(Qt::WindowShortcut);
+    }
+    actions_[name] = a;
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu("File");
+  add(file, "New", "New", QKeySequence("Ctrl+N"));
+  add(file, "Open", "Open");
+  add(file, "Save", "Save", QKeySequence("Ctrl+S"));
+  add(file, "SaveAs", "Save As ...");
+  add(file, "Foreground", "Foreground");
+  add(file, "Background", "Background");
+  add(file, "Font", "Font");
+  add(file, "Print", "Print");
+  connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
+
+  QMenu* edit = menuBar()->addMenu("Edit");
+  add(edit, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
+  add(edit, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
+  add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
+  add(edit, "Copy", "Copy", QKeySequence("Ctrl+C"));
+  add(edit, "Paste", "Paste", QKeySequence("Ctrl+V"));
+  add(edit, "Find", "Find", QKeySequence("Ctrl+F"));
+
+  midiDevices_ = menuBar()->addMenu("Midi Device");
+  for (int i = 0; i < kDeviceMenuItems; ++i) {
+    QAction* a = midiDevices_->addAction(QString());
+    a->setCheckable(true);
+    a->setVisible(i == 0);
+    a->setEnabled(i == 0);
+    connect(a, &QAction::triggered, this, [this, i] { device_Click(i); });
+    device_[static_cast<std::size_t>(i)] = a;
+  }
+  channelOption_ = menuBar()->addMenu("Midi Channel");
+  for (int i = 0; i < kChannelMenuItems; ++i) {
+    QAction* a = channelOption_->addAction(QString::number(i + 1));
+    a->setCheckable(true);
+    connect(a, &QAction::triggered, this, [this, i] { chan_Click(i); });
+    chan_[static_cast<std::size_t>(i)] = a;
+  }
+
+  QMenu* settings = menuBar()->addMenu("Settings");
+  connect(add(settings, "Options", "Pad Assignment"), &QAction::triggered, this,
+          &Form1::Options_Click);
+  add(settings, "Templates", "Templates");
+}
+
+QToolButton* Form1::button(const QString& name) const {
+  const auto it = buttons_.find(name);
+  return it == buttons_.end() ? nullptr : it->second;
+}
+
+QAction* Form1::action(const QString& name) const {
+  const auto it = actions_.find(name);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void Form1::startUp() {
+  // 1. The splash window while the rest starts.
+  hide();
+  splash_ = new SplashWindow(twips(5610), twips(6900));
+  splash_->show();
+  splashTimer_->start();
+  // 2-3. The sound devices, entry 0 selected; the sample ring starts at slot 0.
+  samples_->listDevices();
+  for (const std::string& name : samples_->SoundDeviceList()) {
+    audioDevices_->addItem(QString::fromStdString(name));
+  }
+  audioDevices_->setCurrentIndex(audioDevices_->count() > 0 ? 0 : -1);
+  connect(audioDevices_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int entry) {
+    if (entry >= 0) samples_->selectAudioDevice(entry);
+  });
+  // 4. Let the splash window draw.
+  QApplication::processEvents();
+  // 5. The transport at rest.
+  button("Pause")->setEnabled(false);
+  button("Stopb")->setEnabled(false);
+  // 6-7. The line patterns, compiled once; the tuplet divisor starts at 1.
+  compiler_ = std::make_unique<TablatureCompiler>();
+  // 8. The MIDI menus, the mapper opened, channel "1".
+  port_->listDevices();
+  refreshMidiMenus();
+  // 9. The live velocity at the top of the bar.
+  liveKeyboard_->vol_Change(127);
+  drumKeyboard_->vol()->setValue(0);
+  // 10. The Options window, loaded hidden, with the first preset.
+  options_ = new OptionsWindow(services_.padMapFolder, services_.dialogs,
+                               [this](int key) {
+                                 StartNote(static_cast<std::int16_t>(key));
+                                 StopNote(static_cast<std::int16_t>(key));
+                               },
+                               this);
+  options_->setWindowFlag(Qt::Window);
+  options_->applyFirstPreset();
+  // 11. The stored appearance.
+  if (applyAppearance) applyAppearance();
+}
+
+void Form1::SplashTimer_Timer() {
+  splashTimer_->stop();
+  if (splash_) splash_->close();
+  delete splash_;
+  show();
+}
+
+void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
+
+void Form1::StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
+
+bool Form1::isPlaying() const { return player_->playing(); }
+
+void Form1::Play_Click() {
+  text1_->setEnabled(false);
+  button("Pause")->setEnabled(true);
+  button("Stopb")->setEnabled(true);
+  button("Play")->setEnabled(false);
+
+  MessageBoxListener listener(services_.dialogs, this);
+  const std::string text = joinLinesWithCrLf(text1_->toPlainText().toStdString());
+  compiler_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
+  // The new song is built whole before the playing thread sees it.
+  auto song = std::make_shared<Song>();
+  song->partTable = compiler_->state().partTable;
+  song->songLine = compiler_->state().songLine;
+  for (const std::string& file : sampleFiles(song->partTable)) samples_->preload(file);
+  if (!player_->play(song)) songOver();  // nothing to play: over at once
+}
+
+void Form1::Pause_Click() {
+  // The song goes on; Play may now start it again from the beginning.
+  button("Stopb")->setEnabled(true);
+  button("Play")->setEnabled(true);
+  button("Pause")->setEnabled(false);
+}
+
+void Form1::Stopb_Click() {
+  text1_->setEnabled(true);
+  button("Pause")->setEnabled(false);
+  button("Stopb")->setEnabled(false);
+  button("Play")->setEnabled(true);
+  player_->stop();
+}
+
+void Form1::songOver() {
+  Stopb_Click();
+  label1_->clear();
+}
+
+void Form1::device_Click(int index) {
+  port_->device_Click(static_cast<std::int16_t>(index));
+  refreshMidiMenus();
+}
+
+void Form1::chan_Click(int index) {
+  port_->chan_Click(static_cast<std::int16_t>(index));
+  refreshMidiMenus();
+}
+
+void Form1::refreshMidiMenus() {
+  const DeviceMenu devices = port_->deviceMenu();
+  for (int i = 0; i < kDeviceMenuItems; ++i) {
+    const MenuItem& item = devices[static_cast<std::size_t>(i)];
+    QAction* a = device_[static_cast<std::size_t>(i)];
+    a->setText(QString::fromStdString(item.caption));
+    a->setVisible(item.visible);
+    a->setEnabled(item.enabled);
+    a->setChecked(item.checked);
+  }
+  const ChannelMenu channels = port_->channelMenu();
+  for (int i = 0; i < kChannelMenuItems; ++i) {
+    chan_[static_cast<std::size_t>(i)]->setChecked(channels[static_cast<std::size_t>(i)].checked);
+  }
+}
+
+void Form1::Options_Click() {
+  if (!options_) return;
+  options_->show();
+  options_->raise();
+  options_->activateWindow();
+}
+
+void Form1::Exit_Click() {
+  if (confirmClose && !confirmClose()) return;
+  exiting_ = true;
+  port_->close();
+  delete options_;
+  close();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  // Text that has changed is not lost without a question (Exit has asked already).
+  if (!exiting_ && confirmClose && !confirmClose()) {
+    event->ignore();
+    return;
+  }
+  player_->stop();
+  port_->close();
+  delete options_;
+  if (unloadWindows) unloadWindows();
+  closed_ = true;
+  event->accept();
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  layoutControls();
+}
+
+void Form1::layoutControls() {
+  if (text1_ == nullptr) return;
+  // Only the editor follows the window; a size that would be negative is not applied.
+  const int width = client_->width() - twips(kEditorRightGap);
+  const int height = client_->height() - twips(kEditorTop) - twips(kStripHeight);
+  const int w = width >= 0 ? width : text1_->width();
+  const int h = height >= 0 ? height : text1_->height();
+  text1_->setGeometry(twips(kEditorLeft), twips(kEditorTop), w, h);
+  drumKeyboard_->move(twips(kEditorLeft), twips(kEditorTop) + h + twips(kMargin));
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,127 @@
+#pragma once
+// The main window: the tablature editor under the menus and the row of picture buttons,
+// the audio device list, the status line, and the drum keyboard strip under the editor.
+// It owns the compiler, the player, the MIDI port, the sample player and the live
+// keyboard for as long as it lives.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/AppServices.h"
+#include "midi/MidiPort.h"
+#include "app/SplashWindow.h"
+#include "padmap/ui/OptionsWindow.h"
+#include "playback/Player.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTimer;
+class QToolButton;
+
+namespace pulsewright {
+
+class DrumKeyboard;
+class LiveKeyboard;
+class OptionsWindow;
+class SamplePlayer;
+class SplashWindow;
+class TablatureCompiler;
+
+class Form1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit Form1(AppServices services, QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // Start-up: the splash window, the devices, the patterns, the MIDI menus with the
+  // mapper open, the velocity, the first preset and the stored appearance, in that
+  // order. The main window shows when the splash timer fires.
+  void startUp();
+
+  // Live keyboard, also used by the Options window's "+" and "-".
+  void StartNote(std::int16_t index);
+  void StopNote(std::int16_t index);
+
+  // Parts of the window, for the window tests.
+  QPlainTextEdit* Text1() const { return text1_; }
+  QToolButton* button(const QString& name) const;
+  QComboBox* AudioDevices() const { return audioDevices_; }
+  QLabel* Label1() const { return label1_; }
+  QAction* action(const QString& name) const;
+  QMenu* deviceMenu() const { return midiDevices_; }
+  QMenu* channelMenu() const { return channelOption_; }
+  DrumKeyboard* keyboard() const { return drumKeyboard_; }
+  OptionsWindow* options() const { return options_; }
+  SplashWindow* splash() const { return splash_; }
+  MidiPort& midiPort() { return *port_; }
+  LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
+  const TablatureCompiler& compiler() const { return *compiler_; }
+  bool isPlaying() const;
+
+  // Hooks for the editor's commands and the templates, set once by whoever wires them:
+  // the stored appearance at start-up, the unsaved-changes question (false keeps the
+  // window), and the unloading of the secondary windows at close.
+  std::function<void()> applyAppearance;
+  std::function<bool()> confirmClose;
+  std::function<void()> unloadWindows;
+  // Converts a length in twips to pixels on this screen.
+  int twips(int length) const;
+
+ public slots:
+  void Play_Click();
+  void Pause_Click();
+  void Stopb_Click();
+  void SplashTimer_Timer();
+  void Exit_Click();
+  void Options_Click();
+  void device_Click(int index);
+  void chan_Click(int index);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class StatusRelay;
+  void buildMenus();
+  void buildControls();
+  void refreshMidiMenus();
+  void layoutControls();
+  void songOver();
+
+  AppServices services_;
+  std::unique_ptr<TablatureCompiler> compiler_;
+  std::unique_ptr<MidiPort> port_;
+  std::unique_ptr<SamplePlayer> samples_;
+  std::unique_ptr<LiveKeyboard> liveKeyboard_;
+  std::unique_ptr<StepOutput> stepOutput_;
+  std::unique_ptr<StatusRelay> statusRelay_;
+  std::unique_ptr<Player> player_;
+
+  QWidget* client_ = nullptr;
+  QPlainTextEdit* text1_ = nullptr;
+  std::map<QString, QToolButton*> buttons_;
+  std::map<QString, QAction*> actions_;
+  QComboBox* audioDevices_ = nullptr;
+  QLabel* label1_ = nullptr;
+  DrumKeyboard* drumKeyboard_ = nullptr;
+  QMenu* midiDevices_ = nullptr;
+  QMenu* channelOption_ = nullptr;
+  std::array<QAction*, kDeviceMenuItems> device_{};
+  std::array<QAction*, kChannelMenuItems> chan_{};
+  QTimer* splashTimer_ = nullptr;
+  QPointer<SplashWindow> splash_;
+  QPointer<OptionsWindow> options_;
+  bool closed_ = false;
+  bool exiting_ = false;
+};
+
+}  // namespace pulsewright

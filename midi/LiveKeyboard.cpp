@@ -1,0 +1,66 @@
+#include "midi/LiveKeyboard.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "midi/MidiPort.h"
+
+namespace pulsewright {
+
+int keyOfVoice(DrumVoice voice) {
+  for (int i = 0; i < kKeyCount; ++i) {
+    if (kKeyboardKeys[i].voice == voice) return i;
+  }
+  return -1;
+}
+
+std::optional<std::int16_t> padEntryNote(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  double value = 0;
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  const double rounded = std::nearbyint(value);  // the default mode rounds halves to even
+  if (!(rounded >= -32768.0 && rounded <= 32767.0)) return std::nullopt;
+  return static_cast<std::int16_t>(rounded);
+}
+
+LiveKeyboard::LiveKeyboard(MidiPort& port, PadEntryReader padEntry)
+    : port_(port), padEntry_(std::move(padEntry)) {}
+
+bool LiveKeyboard::keyPressed(int index) const {
+  return index >= 0 && index < kKeyCount && pressed_[static_cast<std::size_t>(index)];
+}
+
+void LiveKeyboard::setPressed(int index, bool pressed) {
+  pressed_[static_cast<std::size_t>(index)] = pressed;
+  if (keyChanged_) keyChanged_(index, pressed);
+}
+
+void LiveKeyboard::StartNote(std::int16_t index) {
+  if (index >= 0 && index < kKeyCount) {
+    if (auto note = padEntryNote(padEntry_(kKeyboardKeys[index].voice))) liveNote_ = *note;
+  }
+  if (index < 0 || index >= kKeyCount) return;
+  if (pressed_[static_cast<std::size_t>(index)]) return;  // no second note on
+  setPressed(index, true);
+  if (liveNote_ >= 0 && liveNote_ <= 127) port_.sendChannelMessage(kNoteOn, liveNote_, liveVelocity_);
+}
+
+void LiveKeyboard::StopNote(std::int16_t index) {
+  if (index < 0 || index >= kKeyCount) return;
+  setPressed(index, false);
+  if (liveNote_ >= 0 && liveNote_ <= 127) port_.sendChannelMessage(kNoteOff, liveNote_, 0);
+}
+
+void LiveKeyboard::vol_Change(int value) {
+  if (value < 0) value = 0;
+  if (value > 127) value = 127;
+  liveVelocity_ = static_cast<std::int16_t>(value);
+}
+
+}  // namespace pulsewright
