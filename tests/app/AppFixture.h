@@ -1,0 +1,65 @@
+#pragma once
+// A main window on fake devices: a recording MIDI output, a sound output that plays
+// nothing, settings in memory, scripted dialogs and a temporary pad-map folder.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/Form1.h"
+#include "platform/FakeMidiOutput.h"
+#include "platform/NullSoundOutput.h"
+#include "platform/qt/ScriptedUserDialogs.h"
+#include "playback/PlaybackClock.h"
+#include "settings/MemorySettingsStore.h"
+
+namespace pulsewright {
+
+struct AppFixture {
+  explicit AppFixture(std::vector<std::string> midiDevices = {})
+      : midi(std::move(midiDevices)), sound({"Speakers", "Headphones"}) {}
+
+  std::unique_ptr<Form1> start(int splashMs = 1) {
+    auto form = std::make_unique<Form1>(
+        AppServices{midi, sound, settings, dialogs, clock, padMaps.path(), splashMs});
+    form->startUp();
+    return form;
+  }
+
+  // The short messages sent so far, as "status data1 data2" in hex and decimal.
+  std::vector<std::string> sentSince(std::size_t from) const {
+    std::vector<std::string> out;
+    const auto all = midi.sent();
+    for (std::size_t i = from; i < all.size(); ++i) {
+      const std::uint32_t w = all[i].word;
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%02x %u %u", w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0xFF);
+      out.emplace_back(buf);
+    }
+    return out;
+  }
+
+  FakeMidiOutput midi;
+  NullSoundOutput sound;
+  MemorySettingsStore settings;
+  ScriptedUserDialogs dialogs;
+  SteadyPlaybackClock clock;
+  QTemporaryDir padMaps;
+};
+
+// Runs the event loop until `done` holds or the time is up.
+template <typename F>
+bool waitFor(F done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+}  // namespace pulsewright

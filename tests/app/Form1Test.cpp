@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/DrumKeyboard.h"
+#include "midi/LiveKeyboard.h"
+#include "tests/app/AppFixture.h"
+
+namespace pulsewright {
+namespace {
+
+TEST(Form1, StartsUpInTheDescribedState) {
+  AppFixture f;
+  auto form = f.start(50);
+  EXPECT_EQ(form->windowTitle(), "Pulsewright!");
+  EXPECT_FALSE(form->isVisible());  // the splash first
+  ASSERT_NE(form->splash(), nullptr);
+  EXPECT_TRUE(form->splash()->isVisible());
+  ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+  EXPECT_EQ(form->splash(), nullptr);
+
+  EXPECT_TRUE(form->button("Play")->isEnabled());
+  EXPECT_FALSE(form->button("Pause")->isEnabled());
+  EXPECT_FALSE(form->button("Stopb")->isEnabled());
+  EXPECT_TRUE(form->Text1()->isEnabled());
+  EXPECT_EQ(form->Label1()->text(), "");
+  EXPECT_EQ(form->AudioDevices()->count(), 2);
+  EXPECT_EQ(form->AudioDevices()->currentIndex(), 0);
+
+  // No MIDI devices: the mapper alone, open and checked; channel "1" checked.
+  const auto devices = form->deviceMenu()->actions();
+  ASSERT_EQ(devices.size(), 11);
+  EXPECT_EQ(devices[0]->text(), "MIDI Mapper");
+  EXPECT_TRUE(devices[0]->isChecked());
+  for (int i = 1; i < 11; ++i) EXPECT_FALSE(devices[i]->isVisible());
+  EXPECT_EQ(form->midiPort().deviceId(), -1);
+  const auto channels = form->channelMenu()->actions();
+  ASSERT_EQ(channels.size(), 16);
+  EXPECT_EQ(channels[15]->text(), "16");
+  EXPECT_TRUE(channels[0]->isChecked());
+
+  // The first preset in the hidden Options window, the velocity at the top.
+  ASSERT_NE(form->options(), nullptr);
+  EXPECT_FALSE(form->options()->isVisible());
+  EXPECT_EQ(form->options()->chooser()->currentText(), "Boss Dr.Rythm DR-670");
+  EXPECT_EQ(form->options()->entry(DrumVoice::CowBell), "56");
+  EXPECT_EQ(form->liveKeyboard().liveVelocity(), 127);
+
+  // Menus with their shortcuts.
+  EXPECT_EQ(form->action("New")->shortcut(), QKeySequence("Ctrl+N"));
+  EXPECT_EQ(form->action("SelectNone")->shortcut(), QKeySequence("Ctrl+D"));
+  EXPECT_EQ(form->action("SaveAs")->text(), "Save As ...");
+  EXPECT_EQ(form->action("Options")->text(), "Pad Assignment");
+
+  // The editor grows with the window; the keyboard stays visible under it.
+  const QSize editor = form->Text1()->size();
+  form->resize(form->width() + 100, form->height() + 80);
+  QApplication::processEvents();
+  EXPECT_EQ(form->Text1()->width(), editor.width() + 100);
+  EXPECT_EQ(form->Text1()->height(), editor.height() + 80);
+  EXPECT_GE(form->keyboard()->geometry().top(), form->Text1()->geometry().bottom());
+  EXPECT_LE(form->keyboard()->geometry().bottom(), form->centralWidget()->height());
+}
+
+TEST(Form1, ListsTenDevicesAtMostAndReportsAFailedOpen) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back("Port " + std::to_string(i));
+  AppFixture f(names);
+  auto form = f.start();
+  const auto devices = form->deviceMenu()->actions();
+  for (int i = 1; i <= 10; ++i) {
+    EXPECT_TRUE(devices[i]->isVisible());
+    EXPECT_EQ(devices[i]->text(), QString("Port %1").arg(i - 1));
+  }
+  f.midi.failOpen(3, 4);
+  devices[4]->trigger();
+  EXPECT_EQ(f.dialogs.messages.back(), "Couldn't open midi out, rc = 4");
+  EXPECT_TRUE(form->deviceMenu()->actions()[4]->isChecked());
+  EXPECT_FALSE(form->deviceMenu()->actions()[0]->isChecked());
+}
+
+TEST(Form1, KeyboardSendsThePadNotesOnTheChosenChannel) {
+  AppFixture f;
+  auto form = f.start();
+  DrumKeyboard* keys = form->keyboard();
+  std::size_t mark = f.midi.sent().size();
+
+  QTest::mousePress(keys->key(0), Qt::LeftButton);
+  EXPECT_TRUE(keys->key(0)->isChecked());
+  QTest::mouseRelease(keys->key(0), Qt::LeftButton);
+  EXPECT_FALSE(keys->key(0)->isChecked());
+  EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"90 36 127", "80 36 0"}));
+
+  // The bar at the bottom, channel "10", a changed snare entry, typed keys.
+  keys->vol()->setValue(keys->vol()->maximum());
+  form->channelMenu()->actions()[9]->trigger();
+  form->options()->entryField(DrumVoice::SnareDrum)->setText("40");
+  mark = f.midi.sent().size();
+  keys->setFocus();
+  QTest::keyPress(keys, Qt::Key_S);
+  QTest::keyPress(keys, Qt::Key_S, Qt::NoModifier, -1);  // held: no second note on
+  QTest::keyRelease(keys, Qt::Key_S);
+  EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"99 40 0", "89 40 0"}));
+
+  // Entries that are no note: letters play the note before; 200 sends nothing.
+  form->options()->entryField(DrumVoice::BassDrum)->setText("kick");
+  form->options()->entryField(DrumVoice::Claps)->setText("200");
+  mark = f.midi.sent().size();
+  form->StartNote(0);
+  form->StopNote(0);
+  form->StartNote(2);
+  form->StopNote(2);
+  EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"99 40 0", "89 40 0"}));
+  // Typing in the editor never plays a pad.
+  mark = f.midi.sent().size();
+  form->Text1()->setFocus();
+  QTest::keyClicks(form->Text1(), "zsx");
+  EXPECT_TRUE(f.sentSince(mark).empty());
+}
+
+TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\nh = closed hat\npart = A tempo = 1500 notes = 4 program = 5\nk |x-|\nh |-X|\nsong = AA\n");
+  const std::size_t mark = f.midi.sent().size();
+  form->button("Play")->click();
+  EXPECT_FALSE(form->Text1()->isEnabled());
+  EXPECT_FALSE(form->button("Play")->isEnabled());
+  EXPECT_TRUE(form->button("Pause")->isEnabled());
+  ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
+  EXPECT_TRUE(form->Text1()->isEnabled());
+  EXPECT_FALSE(form->button("Stopb")->isEnabled());
+  EXPECT_EQ(form->Label1()->text(), "");
+  const auto sent = f.sentSince(mark);
+  ASSERT_EQ(sent.size(), 20u);  // 4 steps: program change and two note pairs each
+  EXPECT_EQ(sent[0], "c0 5 0");
+  EXPECT_EQ(sent[1], "90 36 76");
+  EXPECT_EQ(sent[8], "90 42 101");
+
+  // A grid above every section line, on a fresh start, is reported once per line.
+  AppFixture g;
+  auto other = g.start();
+  other->Text1()->setPlainText("k = kick\nk |x-|\nk |x-|\n");
+  other->button("Play")->click();
+  EXPECT_EQ(g.dialogs.messages.size(), 2);
+  EXPECT_EQ(g.dialogs.messages[0],
+            "Error: Part needs a section line to define name and tempo and note size.");
+  ASSERT_TRUE(waitFor([&] { return other->button("Play")->isEnabled(); }));
+}
+
+TEST(Form1, PauseLeavesTheSongPlayingAndStopEndsIt) {
+  AppFixture f;
+  auto form = f.start();
+  std::string grid;
+  for (int i = 0; i < 400; ++i) grid += "x";
+  form->Text1()->setPlainText(QString::fromStdString(
+      "k = kick\npart = A tempo = 1500 notes = 4\nk |" + grid + "|\nsong = A\n"));
+  form->button("Play")->click();
+  form->button("Pause")->click();
+  EXPECT_TRUE(form->button("Play")->isEnabled());
+  EXPECT_FALSE(form->button("Pause")->isEnabled());
+  EXPECT_TRUE(form->button("Stopb")->isEnabled());
+  EXPECT_FALSE(form->Text1()->isEnabled());
+  ASSERT_TRUE(waitFor([&] { return !form->Label1()->text().isEmpty(); }));
+  EXPECT_TRUE(form->isPlaying());
+  form->button("Stopb")->click();
+  EXPECT_FALSE(form->isPlaying());
+  EXPECT_TRUE(form->Text1()->isEnabled());
+  const std::size_t mark = f.midi.sent().size();
+  QTest::qWait(50);
+  EXPECT_EQ(f.midi.sent().size(), mark);
+}
+
+TEST(Form1, ExitClosesThePortAndTheWindows) {
+  AppFixture f;
+  auto form = f.start();
+  form->show();
+  QPointer<OptionsWindow> options = form->options();
+  form->action("Exit")->trigger();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(options, nullptr);
+  EXPECT_EQ(f.midi.openHandles(), 0);
+}
+
+}  // namespace
+}  // namespace pulsewright
