@@ -13,6 +13,9 @@
 
 using pulsewright::IniSettingsStore;
 
+// Readable failures: QString prints as text.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace {
 
 class IniSettingsStoreTest : public ::testing::Test {

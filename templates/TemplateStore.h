@@ -1,0 +1,50 @@
+#pragma once
+// The templates in the settings store, section "Templates": one key per template holding
+// its text, and the key "TemplateList" holding every name followed by one comma, oldest
+// first ("Intro,Fill,").
+
+#include <QString>
+#include <QStringList>
+
+namespace pulsewright {
+
+class SettingsStore;
+
+inline constexpr char kTemplateListKey[] = "TemplateList";
+
+class TemplateStore {
+ public:
+  explicit TemplateStore(SettingsStore& settings) : settings_(settings) {}
+
+  // The entries the Templates window lists: the stored list split at every comma, so a
+  // non-empty list ends with one empty entry; an empty list gives none.
+  QStringList listEntries() const;
+  QString storedList() const;
+  QString text(const QString& name) const;
+
+  // Why a name cannot be stored, as a message for the user; empty when it can. Empty
+  // names are not refused here: the windows pass over them without a word.
+  static QString refusal(const QString& name);
+
+  // Each returns false when a write did not reach the store.
+  // Stores the text under the name (replacing any template of that name) and appends the
+  // name to the list.
+  bool add(const QString& name, const QString& text);
+  // Stores the text under newName, deletes oldName's key when the name changed, and moves
+  // the template to the end of the list under its new name.
+  bool replace(const QString& oldName, const QString& newName, const QString& text);
+  // Deletes the template's key and every list entry equal to the name.
+  bool remove(const QString& name);
+
+  // The stored list without the entries equal to name: whole entries only, so "XFill" or
+  // "Fill2" stay when "Fill" goes. Always ends with a comma unless empty.
+  static QString listWithout(const QString& list, const QString& name);
+  static QString listWith(const QString& list, const QString& name);
+
+ private:
+  bool exists(const QString& name) const;
+
+  SettingsStore& settings_;
+};
+
+}  // namespace pulsewright
