@@ -249,6 +249,11 @@ b = wave x)"));
   EXPECT_EQ(c.s().waveNames, (Events{"", "a", ""}));
   EXPECT_EQ(c.s().waveFiles, (Events{"", "a.wav", ""}));
   EXPECT_EQ(c.s().wavePans, (Events{"", "1", ""}));
+  // Nor that of the entry an earlier compilation left at the same index.
+  c.run("b = wave x");
+  EXPECT_EQ(c.s().waveNames, (Events{"", ""}));
+  EXPECT_EQ(c.s().waveFiles, (Events{"", ""}));
+  EXPECT_EQ(c.s().wavePans, (Events{"", ""}));
 }
 
 TEST(Compiler, GridLinesWithABlankOrWithoutABarAreIgnored) {
@@ -412,13 +417,16 @@ h |x-[xxx]-|
 part = D tempo = 120 notes = 8
 h |[x|x]-|
 part = E tempo = 120 notes = 16
-h |[xxx]-x-x-)"));
+h |[xxx]-x-x-
+part = F tempo = 120 notes = 8
+h |[xx][xxx]-|)"));
   const PartTable& t = c.s().partTable;
   EXPECT_EQ(t[1].stepTimes, (Times{250, 250, 250, 250}));
   EXPECT_EQ(t[2].stepTimes, (Times{125, 125, 250, 250, 250}));
   EXPECT_EQ(t[3].stepTimes, (Times{250, 250, 83, 83, 83, 250, 250, 250}));
   EXPECT_EQ(t[4].stepTimes, (Times{83, 83, 250, 250, 250}));
   EXPECT_EQ(t[5].stepTimes, (Times{41, 41, 41, 125, 125, 125, 125, 125, 125}));
+  EXPECT_EQ(t[6].stepTimes, (Times{125, 125, 83, 83, 83, 250, 250, 250}));
   EXPECT_EQ(c.s().tupletDivisor, 1);
 }
 
@@ -483,6 +491,7 @@ w = wave a.wav pan 1
 w = wave b.wav pan 2
 x = ride
 x = closed hat
+x = open hat
 y = pedal
 y = cowbell
 part = A tempo = 120 notes = 8
@@ -491,7 +500,7 @@ w |x-|
 x |x-|
 y |x-|)"));
   // A voice beats a sample; a later sample entry beats an earlier one; among voices the
-  // hats come last, so they win over the ride and the cow bell.
+  // hats come last, open, closed, then pedal.
   EXPECT_EQ(c.s().partTable[1].stepEvents[0], "36,5|2#b.wav,5|42,5|44,5|");
 }
 
