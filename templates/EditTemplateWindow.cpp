@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include "platform/qt/UserDialogs.h"
 #include "templates/TemplateTarget.h"
@@ -51,8 +52,9 @@ QString EditTemplateWindow::name() const { return xName->text(); }
 void EditTemplateWindow::setName(const QString& name) { xName->setText(name); }
 
 QString EditTemplateWindow::text() const {
-  QString text = TemplateText->toPlainText();
-  text.replace('\n', QStringLiteral("\r\n"));
+  // The raw text keeps no-break spaces, which toPlainText() would turn into spaces.
+  QString text = TemplateText->document()->toRawText();
+  text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
   return text;
 }
 

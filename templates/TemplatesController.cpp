@@ -1,6 +1,7 @@
 #include "templates/TemplatesController.h"
 
 #include "templates/EditTemplateWindow.h"
+#include "templates/TemplateTarget.h"
 #include "templates/TemplatesWindow.h"
 
 namespace pulsewright {
@@ -8,6 +9,14 @@ namespace pulsewright {
 TemplatesController::TemplatesController(TemplateTarget& target, SettingsStore& settings,
                                          UserDialogs& dialogs, QWidget* owner)
     : target_(target), dialogs_(dialogs), store_(settings), owner_(owner) {}
+
+TemplatesController::TemplatesController(QPlainTextEdit& editor, SettingsStore& settings,
+                                         UserDialogs& dialogs, QWidget* owner)
+    : ownTarget_(std::make_unique<PlainTextEditTarget>(editor)),
+      target_(*ownTarget_),
+      dialogs_(dialogs),
+      store_(settings),
+      owner_(owner) {}
 
 TemplatesController::~TemplatesController() { closeWindows(); }
 

