@@ -14,6 +14,8 @@
 
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
+#include "editor/EditorCommands.h"
+#include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
@@ -117,6 +119,10 @@ Form1::Form1(AppServices services, QWidget* parent)
 
   buildControls();
   buildMenus();
+  wireEditor();
+  // The client area (under the menu bar) has its design size at first.
+  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height());
+  layoutControls();
   splashTimer_ = new QTimer(this);
   splashTimer_->setSingleShot(true);
   splashTimer_->setInterval(services_.splashMilliseconds);
@@ -125,6 +131,7 @@ Form1::Form1(AppServices services, QWidget* parent)
 
 Form1::~Form1() {
   player_.reset();  // the playback thread ends before what it plays through
+  templates_.reset();
   if (!closed_) port_->close();
   delete splash_;
 }
@@ -162,8 +169,6 @@ void Form1::buildControls() {
   drumKeyboard_ = new DrumKeyboard(*liveKeyboard_, [this](int t) { return twips(t); }, client_);
   client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
                           twips(kEditorTop + kStripHeight));
-  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height());
-  layoutControls();
 }
 
 void Form1::buildMenus() {
@@ -219,6 +224,32 @@ void Form1::buildMenus() {
   add(settings, "Templates", "Templates");
 }
 
+void Form1::wireEditor() {
+  editor_ = new EditorCommands(text1_, this, services_.dialogs, services_.settings, this);
+  auto wire = [this](const char* actionName, const char* buttonName, auto slot) {
+    if (actionName != nullptr) connect(action(actionName), &QAction::triggered, editor_, slot);
+    if (buttonName != nullptr) connect(button(buttonName), &QToolButton::clicked, editor_, slot);
+  };
+  wire("New", "NewButton", &EditorCommands::newDocument);
+  wire("Open", "OpenButton", &EditorCommands::open);
+  wire("Save", "SaveButton", &EditorCommands::save);
+  wire("SaveAs", nullptr, &EditorCommands::saveAs);
+  wire("Print", "PrintButton", &EditorCommands::print);
+  wire("Foreground", nullptr, &EditorCommands::foreground);
+  wire("Background", nullptr, &EditorCommands::background);
+  wire("Font", nullptr, &EditorCommands::chooseFont);
+  wire("SelectAll", nullptr, &EditorCommands::selectAll);
+  wire("SelectNone", nullptr, &EditorCommands::selectNone);
+  wire("Cut", nullptr, &EditorCommands::cut);
+  wire("Copy", nullptr, &EditorCommands::copy);
+  wire("Paste", nullptr, &EditorCommands::paste);
+  wire("Find", "FindButton", &EditorCommands::find);
+
+  templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
+                                                     services_.dialogs, this);
+  connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
+}
+
 QToolButton* Form1::button(const QString& name) const {
   const auto it = buttons_.find(name);
   return it == buttons_.end() ? nullptr : it->second;
@@ -267,7 +298,7 @@ void Form1::startUp() {
   options_->setWindowFlag(Qt::Window);
   options_->applyFirstPreset();
   // 11. The stored appearance.
-  if (applyAppearance) applyAppearance();
+  editor_->applyStoredAppearance();
 }
 
 void Form1::SplashTimer_Timer() {
@@ -290,7 +321,7 @@ void Form1::Play_Click() {
   button("Play")->setEnabled(false);
 
   MessageBoxListener listener(services_.dialogs, this);
-  const std::string text = joinLinesWithCrLf(text1_->toPlainText().toStdString());
+  const std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
   compiler_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
   // The new song is built whole before the playing thread sees it.
   auto song = std::make_shared<Song>();
@@ -354,7 +385,7 @@ void Form1::Options_Click() {
 }
 
 void Form1::Exit_Click() {
-  if (confirmClose && !confirmClose()) return;
+  if (!editor_->maybeSave()) return;
   exiting_ = true;
   port_->close();
   delete options_;
@@ -363,14 +394,16 @@ void Form1::Exit_Click() {
 
 void Form1::closeEvent(QCloseEvent* event) {
   // Text that has changed is not lost without a question (Exit has asked already).
-  if (!exiting_ && confirmClose && !confirmClose()) {
+  if (!exiting_ && !editor_->maybeSave()) {
     event->ignore();
     return;
   }
   player_->stop();
   port_->close();
+  // The secondary windows go in this order: Options, the two template windows, then the
+  // find window with the main window.
   delete options_;
-  if (unloadWindows) unloadWindows();
+  templates_->closeWindows();
   closed_ = true;
   event->accept();
 }

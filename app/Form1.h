@@ -28,6 +28,8 @@ class QToolButton;
 namespace pulsewright {
 
 class DrumKeyboard;
+class EditorCommands;
+class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
 class SamplePlayer;
@@ -66,12 +68,8 @@ class Form1 : public QMainWindow {
   const TablatureCompiler& compiler() const { return *compiler_; }
   bool isPlaying() const;
 
-  // Hooks for the editor's commands and the templates, set once by whoever wires them:
-  // the stored appearance at start-up, the unsaved-changes question (false keeps the
-  // window), and the unloading of the secondary windows at close.
-  std::function<void()> applyAppearance;
-  std::function<bool()> confirmClose;
-  std::function<void()> unloadWindows;
+  EditorCommands& editor() const { return *editor_; }
+  TemplatesController& templates() const { return *templates_; }
   // Converts a length in twips to pixels on this screen.
   int twips(int length) const;
 
@@ -92,6 +90,7 @@ class Form1 : public QMainWindow {
  private:
   class StatusRelay;
   void buildMenus();
+  void wireEditor();
   void buildControls();
   void refreshMidiMenus();
   void layoutControls();
@@ -107,6 +106,8 @@ class Form1 : public QMainWindow {
   std::unique_ptr<Player> player_;
 
   QWidget* client_ = nullptr;
+  EditorCommands* editor_ = nullptr;
+  std::unique_ptr<TemplatesController> templates_;
   QPlainTextEdit* text1_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;

@@ -12,7 +12,7 @@ packages=(
   fluid-soundfont-gm timgm6mb-soundfont
   jackd2
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth xdotool imagemagick poppler-utils fonts-dejavu-core
+  xvfb xauth xdotool imagemagick poppler-utils fonts-dejavu-core libx11-dev bc
 )
 
 missing=()

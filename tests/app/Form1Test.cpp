@@ -12,6 +12,8 @@
 
 #include "app/DrumKeyboard.h"
 #include "midi/LiveKeyboard.h"
+#include "templates/TemplatesController.h"
+#include "templates/TemplatesWindow.h"
 #include "tests/app/AppFixture.h"
 
 namespace pulsewright {
@@ -189,6 +191,42 @@ TEST(Form1, ExitClosesThePortAndTheWindows) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(options, nullptr);
   EXPECT_EQ(f.midi.openHandles(), 0);
+}
+
+}  // namespace
+}  // namespace pulsewright
+
+namespace pulsewright {
+namespace {
+
+TEST(Form1, ClosingWithChangedTextAsksFirst) {
+  AppFixture f;
+  auto form = f.start();
+  form->show();
+  form->Text1()->insertPlainText("k = kick\n");  // typed, so changed since the last save
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Cancel};
+  form->close();
+  EXPECT_TRUE(form->isVisible());  // Cancel keeps the window and the text
+  EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\n");
+  EXPECT_GT(f.midi.openHandles(), 0);
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Cancel};
+  form->action("Exit")->trigger();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_NE(form->options(), nullptr);  // a cancelled Exit unloads nothing
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(f.midi.openHandles(), 0);
+}
+
+TEST(Form1, SettingsMenuOpensItsWindows) {
+  AppFixture f;
+  auto form = f.start();
+  form->action("Options")->trigger();
+  EXPECT_TRUE(form->options()->isVisible());
+  form->action("Templates")->trigger();
+  ASSERT_NE(form->templates().templatesWindow(), nullptr);
+  EXPECT_TRUE(form->templates().templatesWindow()->isVisible());
 }
 
 }  // namespace

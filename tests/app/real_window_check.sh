@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Starts the real program in a real X server, waits past the splash for the main
+# window, types a short song, presses Play on the built-in synthesiser, takes a
+# screenshot, closes the window through the window system and checks the exit status.
+# Usage: real_window_check.sh PROGRAM CLOSE_HELPER ARTIFACT_DIR
+set -euo pipefail
+program=$1
+close_helper=$2
+artifacts=$3
+mkdir -p "$artifacts"
+for tool in xvfb-run xdotool import; do
+  command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
+done
+
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/run
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$home/sound.raw
+
+inner=$(mktemp)
+cat > "$inner" <<'INNER'
+set -euo pipefail
+program=$1; close_helper=$2; artifacts=$3
+started=$(date +%s.%N)
+"$program" > "$artifacts/program.log" 2>&1 &
+pid=$!
+# The main window appears when the splash has gone (about 6 s).
+window=""
+for _ in $(seq 1 150); do
+  window=$(xdotool search --onlyvisible --name '^Pulsewright!$' 2>/dev/null | head -1 || true)
+  [ -n "$window" ] && break
+  kill -0 "$pid" 2>/dev/null || { echo "program ended early"; cat "$artifacts/program.log"; exit 1; }
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "no window titled Pulsewright!"; exit 1; }
+shown=$(date +%s.%N)
+echo "main window after $(echo "$shown - $started" | bc) s"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The editor fills the window under the toolbar: click into it and type.
+xdotool mousemove --window "$window" 200 120 click 1
+sleep 0.2
+xdotool type --delay 5 'k = kick'; xdotool key Return
+xdotool type --delay 5 'part = A tempo = 240 notes = 8'; xdotool key Return
+xdotool type --delay 5 'k |x-x-|'; xdotool key Return
+xdotool type --delay 5 'song = AA'; xdotool key Return
+sleep 0.3
+# Play: the sixth picture button, 2040 twips from the left, under the menu bar.
+menu=$(( HEIGHT - 528 ))
+xdotool mousemove --window "$window" 147 $(( menu + 11 )) click 1
+sleep 0.6
+import -window root "$artifacts/real-window.png"
+sleep 1.5
+# Close through the window system; answer the unsaved-changes question with Discard.
+"$close_helper" "$window"
+for _ in $(seq 1 30); do
+  kill -0 "$pid" 2>/dev/null || break
+  question=$(xdotool search --onlyvisible --name '^Pulsewright$' 2>/dev/null | head -1 || true)
+  if [ -n "$question" ]; then
+    import -window root "$artifacts/close-question.png"
+    xdotool windowactivate --sync "$question" 2>/dev/null || true
+    # Save has the focus; the next button is Discard.
+    xdotool key --window "$question" Tab space
+  fi
+  sleep 0.2
+done
+if kill -0 "$pid" 2>/dev/null; then
+  import -window root "$artifacts/not-closed.png"
+  echo "the window did not close"; kill "$pid"; exit 1
+fi
+wait "$pid"
+status=$?
+echo "exit status $status"
+exit "$status"
+INNER
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$inner" "$program" "$close_helper" "$artifacts"
+status=$?
+rm -f "$inner"
+# The synthesiser sounded: the disk output holds more than silence.
+if [ -s "$SDL_DISKAUDIOFILE" ]; then
+  nonzero=$(od -An -v -tx1 "$SDL_DISKAUDIOFILE" | tr -s ' ' '\n' | grep -v -c '^00$' || true)
+  echo "sound output: $(stat -c %s "$SDL_DISKAUDIOFILE") bytes, $nonzero non-zero"
+fi
+exit $status
