@@ -60,6 +60,9 @@ bool FluidSynthOutput::loadLocked() {
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
     fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
     fluid_settings_setint(settings_, "synth.threadsafe-api", 1);
+    // Only the samples of the kits in use are read from the sound font: start-up stays
+    // fast and the General MIDI font's melodic samples never reach memory.
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
   }
   for (const std::string& font : soundFonts_) {
     if (!usableFile(font)) continue;
