@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the program needs, builds it and starts it on the example song.
+# Installs what the program needs, builds it and starts the window. Without a display it
+# shows what the example song compiles to instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build
-song=${1:-examples/basic-rock.tab}
-build/cli/pulsewright-cli check "$song"
-build/cli/pulsewright-cli compile "$song"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec build/app/pulsewright
+fi
+echo "No display: compiling examples/basic-rock.tab with the command-line companion instead."
+build/cli/pulsewright-cli check examples/basic-rock.tab
+build/cli/pulsewright-cli compile examples/basic-rock.tab
