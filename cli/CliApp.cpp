@@ -56,25 +56,14 @@ bool parseOptions(const std::vector<std::string>& args, std::istream& in, std::o
                   Options* options, int* status) {
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--preset" && i + 1 < args.size()) {
-      const std::string& n = args[++i];
-      if (n != "1" && n != "2") {
-        err << "pulsewright-cli: --preset takes 1 or 2\n" << kUsage;
-        *status = kExitError;
-        return false;
-      }
-      options->padMap = presetPadMap(kDrumMachinePresets[n == "1" ? 0 : 1]);
-    } else if (a == "--padmap" && i + 1 < args.size()) {
-      const std::string& path = args[++i];
-      std::string bytes;
-      std::string reason;
-      if (!readInputBytes(path, in, &bytes, &reason)) {
-        err << "pulsewright-cli: cannot read pad map " << path << ": " << reason << "\n";
-        *status = kExitError;
-        return false;
-      }
-      options->padMap = parsePadMapFile(decodeDocumentBytes(bytes));
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+    std::string error;
+    if (parsePadMapOption(args, &i, in, &options->padMap, &error)) continue;
+    if (!error.empty()) {
+      err << "pulsewright-cli: " << error << "\n";
+      *status = kExitError;
+      return false;
+    }
+    if (a.size() > 1 && a[0] == '-' && a != "-") {
       err << "pulsewright-cli: unknown option " << a << "\n" << kUsage;
       *status = kExitError;
       return false;
@@ -163,6 +152,34 @@ int compileFiles(const std::vector<std::string>& args, std::istream& in, std::os
 }
 
 }  // namespace
+
+bool parsePadMapOption(const std::vector<std::string>& args, std::size_t* i, std::istream& in,
+                       PadMap* padMap, std::string* error) {
+  error->clear();
+  const std::string& a = args[*i];
+  if (a != "--preset" && a != "--padmap") return false;
+  if (*i + 1 >= args.size()) {
+    *error = a + " needs a value";
+    return false;
+  }
+  const std::string& value = args[++*i];
+  if (a == "--preset") {
+    if (value != "1" && value != "2") {
+      *error = "--preset takes 1 or 2";
+      return false;
+    }
+    *padMap = presetPadMap(kDrumMachinePresets[value == "1" ? 0 : 1]);
+    return true;
+  }
+  std::string bytes;
+  std::string reason;
+  if (!readInputBytes(value, in, &bytes, &reason)) {
+    *error = "cannot read pad map " + value + ": " + reason;
+    return false;
+  }
+  *padMap = parsePadMapFile(decodeDocumentBytes(bytes));
+  return true;
+}
 
 bool readInputBytes(const std::string& path, std::istream& stdinStream, std::string* bytes,
                     std::string* reason) {

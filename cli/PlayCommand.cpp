@@ -160,6 +160,12 @@ struct PlayOptions {
 bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
            PlayOptions* o) {
   for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string error;
+    if (parsePadMapOption(args, &i, in, &o->padMap, &error)) continue;
+    if (!error.empty()) {
+      err << "pulsewright-cli: " << error << "\n";
+      return false;
+    }
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--device" && hasValue) {
@@ -173,21 +179,6 @@ bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return false;
       }
       o->channel = c;
-    } else if (a == "--preset" && hasValue) {
-      const std::string& v = args[++i];
-      if (v != "1" && v != "2") {
-        err << "pulsewright-cli: --preset takes 1 or 2\n";
-        return false;
-      }
-      o->padMap = presetPadMap(kDrumMachinePresets[v == "1" ? 0 : 1]);
-    } else if (a == "--padmap" && hasValue) {
-      std::string bytes;
-      std::string reason;
-      if (!readInputBytes(args[++i], in, &bytes, &reason)) {
-        err << "pulsewright-cli: cannot read pad map " << args[i] << ": " << reason << "\n";
-        return false;
-      }
-      o->padMap = parsePadMapFile(decodeDocumentBytes(bytes));
     } else if (a == "--sound-device" && hasValue) {
       o->soundDevice = args[++i];
     } else if (a == "--log" && hasValue) {

@@ -1,9 +1,9 @@
 #include "midi/LiveKeyboard.h"
 
-#include <charconv>
 #include <cmath>
 
 #include "midi/MidiPort.h"
+#include "padmap/PadMap.h"
 
 namespace pulsewright {
 
@@ -15,16 +15,9 @@ int keyOfVoice(DrumVoice voice) {
 }
 
 std::optional<std::int16_t> padEntryNote(std::string_view text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  double value = 0;
-  const auto [end, ec] =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  const double rounded = std::nearbyint(value);  // the default mode rounds halves to even
+  const std::optional<double> value = padEntryNumber(text);
+  if (!value) return std::nullopt;
+  const double rounded = std::nearbyint(*value);  // the default mode rounds halves to even
   if (!(rounded >= -32768.0 && rounded <= 32767.0)) return std::nullopt;
   return static_cast<std::int16_t>(rounded);
 }

@@ -70,10 +70,7 @@ PadMap parsePadMapFile(std::string_view s) {
   return map;
 }
 
-namespace {
-
-// The entry as a number: optional blanks, sign, digits with an optional fraction.
-std::optional<double> entryNumber(std::string_view text) {
+std::optional<double> padEntryNumber(std::string_view text) {
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
@@ -86,6 +83,8 @@ std::optional<double> entryNumber(std::string_view text) {
   return value;
 }
 
+namespace {
+
 std::string shortest(double value) {
   if (value == 0) value = 0;  // no "-0"
   char buf[400];  // the longest double in fixed notation fits
@@ -97,16 +96,16 @@ std::string shortest(double value) {
 
 std::string padEntryPlus(std::string_view entry) {
   std::string text(entry);
-  if (const auto n = entryNumber(entry)) text = shortest(*n + 1);
-  const auto now = entryNumber(text);
+  if (const auto n = padEntryNumber(entry)) text = shortest(*n + 1);
+  const auto now = padEntryNumber(text);
   if (!now || *now > 127) text = "127";
   return text;
 }
 
 std::string padEntryMinus(std::string_view entry) {
   std::string text(entry);
-  if (const auto n = entryNumber(entry)) text = shortest(*n - 1);
-  const auto now = entryNumber(text);
+  if (const auto n = padEntryNumber(entry)) text = shortest(*n - 1);
+  const auto now = padEntryNumber(text);
   if (!now || *now < 0) text = "0";
   return text;
 }

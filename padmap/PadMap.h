@@ -3,6 +3,7 @@
 // text until a reader converts them, so whatever the user typed is kept as typed.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,10 @@ std::string formatPadMapFile(const PadMap& map);
 // field runs to the next comma or line end less its trailing blanks. Fields past the
 // seventeenth are ignored; missing ones come back empty.
 PadMap parsePadMapFile(std::string_view bytes);
+
+// A pad entry read as a number: optional blanks around an optional sign and digits with
+// an optional fraction; nothing when the text is no number.
+std::optional<double> padEntryNumber(std::string_view text);
 
 // The "+" and "-" buttons: the entry read as a number plus (minus) one, in its shortest
 // decimal form ("36.5" gives "37.5"). Each keeps only its own bound: "+" gives "127" when
