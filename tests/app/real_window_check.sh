@@ -8,6 +8,7 @@ program=$1
 close_helper=$2
 artifacts=$3
 mkdir -p "$artifacts"
+rm -f "$artifacts"/*.png "$artifacts"/program.log
 for tool in xvfb-run xdotool import; do
   command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
 done
