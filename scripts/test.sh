@@ -10,6 +10,7 @@ ctest --test-dir build --output-on-failure -j "$(nproc)"
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
 # The fuzz target needs only the compiler: build just that, with clang.
