@@ -248,8 +248,9 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
   // Sound: samples (and the built-in synthesiser) share one SDL device.
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
-  const bool wantSound = !silent || (o.soundDevice && *o.soundDevice != "none");
-  if (wantSound && !(o.soundDevice && *o.soundDevice == "none")) {
+  // "--device none" is silent unless a sound device is named for the samples.
+  const bool soundOff = o.soundDevice ? *o.soundDevice == "none" : silent;
+  if (!soundOff) {
     sound = std::make_unique<SdlSoundOutput>();
     samples = std::make_unique<SamplePlayer>(*sound);
     samples->listDevices();
