@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include <QAction>
+#include <cmath>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -138,7 +139,7 @@ Form1::~Form1() {
 
 int Form1::twips(int length) const {
   const double dpi = screen() != nullptr ? screen()->logicalDotsPerInchX() : 96.0;
-  return static_cast<int>(length * dpi / 1440.0 + 0.5);
+  return static_cast<int>(std::lround(length * dpi / 1440.0));
 }
 
 void Form1::buildControls() {
@@ -172,7 +173,8 @@ void Form1::buildControls() {
 }
 
 void Form1::buildMenus() {
-  auto add = [this](QMenu* menu, const char* name, const char* caption, QKeySequence shortcut = {}) {
+  auto add = [this](QMenu* menu, const char* name, const char* caption,
+                   const QKeySequence& shortcut = {}) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!shortcut.isEmpty()) {
