@@ -23,12 +23,11 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
 
-const char* const kUsage =
-    "usage: pulsewright-cli compile [--preset 1|2] [--padmap FILE.drm] FILE...\n"
-    "       pulsewright-cli check [--preset 1|2] [--padmap FILE.drm] FILE...\n"
-    "       pulsewright-cli play FILE [--device NAME|mapper|none] [--channel 1-16]\n"
-    "                            [--preset 1|2 | --padmap FILE.drm] [--sound-device NAME]\n"
-    "                            [--log FILE]\n"
+const std::string kUsage =
+    std::string("usage: pulsewright-cli compile [--preset 1|2] [--padmap FILE.drm] FILE...\n"
+                "       pulsewright-cli check [--preset 1|2] [--padmap FILE.drm] FILE...\n"
+                "       pulsewright-cli ") +
+    kPlayUsage +
     "       pulsewright-cli devices\n"
     "FILE may be - for standard input.\n";
 

@@ -30,11 +30,6 @@ namespace {
 constexpr int kExitError = 2;
 constexpr int kExitInterrupted = 130;
 
-const char* const kPlayUsage =
-    "usage: pulsewright-cli play FILE [--device NAME|mapper|none] [--channel 1-16]\n"
-    "                            [--preset 1|2 | --padmap FILE.drm] [--sound-device NAME]\n"
-    "                            [--log FILE]\n";
-
 std::atomic<bool> gInterrupted{false};
 extern "C" void onInterrupt(int) { gInterrupted.store(true); }
 
@@ -219,7 +214,7 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
   (void)out;
   PlayOptions o;
   if (!parse(args, in, err, &o)) {
-    err << kPlayUsage;
+    err << "usage: pulsewright-cli " << kPlayUsage;
     return kExitError;
   }
   std::string bytes;
