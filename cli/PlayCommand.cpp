@@ -1,5 +1,8 @@
-#include "cli/PlayCommand.h"
+// pulsewright-cli play: compiles a document and plays it in real time through a MIDI
+// device, the built-in synthesiser or nowhere, optionally logging every event with the
+// time it was sent.
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -11,13 +14,13 @@
 #include <ostream>
 #include <thread>
 
-#include "cli/CliApp.h"
+#include "cli/Command.h"
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
-#include "platform/SystemMidiPorts.h"
 #include "platform/SdlSoundOutput.h"
+#include "platform/SystemMidiPorts.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentText.h"
@@ -27,11 +30,10 @@ namespace pulsewright {
 
 namespace {
 
-constexpr int kExitError = 2;
-constexpr int kExitInterrupted = 130;
-
 std::atomic<bool> gInterrupted{false};
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+extern "C" void onInterrupt(int) {
+  gInterrupted.store(true);
+}
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -147,53 +149,10 @@ struct PlayOptions {
   std::string file;
   std::string device = "mapper";
   int channel = 1;
-  PadMap padMap = defaultPadMap();
+  PadMapChoice padMap;
   std::optional<std::string> soundDevice;
   std::string logPath;
 };
-
-bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
-           PlayOptions* o) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string error;
-    if (parsePadMapOption(args, &i, in, &o->padMap, &error)) continue;
-    if (!error.empty()) {
-      err << "pulsewright-cli: " << error << "\n";
-      return false;
-    }
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--device" && hasValue) {
-      o->device = args[++i];
-    } else if (a == "--channel" && hasValue) {
-      const std::string& v = args[++i];
-      int c = 0;
-      if (v.empty() || v.size() > 2 || !std::all_of(v.begin(), v.end(), ::isdigit) ||
-          (c = std::stoi(v)) < 1 || c > 16) {
-        err << "pulsewright-cli: --channel takes 1 to 16\n";
-        return false;
-      }
-      o->channel = c;
-    } else if (a == "--sound-device" && hasValue) {
-      o->soundDevice = args[++i];
-    } else if (a == "--log" && hasValue) {
-      o->logPath = args[++i];
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      err << "pulsewright-cli: unknown or incomplete option " << a << "\n";
-      return false;
-    } else if (o->file.empty()) {
-      o->file = a;
-    } else {
-      err << "pulsewright-cli: play takes one file\n";
-      return false;
-    }
-  }
-  if (o->file.empty()) {
-    err << "pulsewright-cli: play needs a file\n";
-    return false;
-  }
-  return true;
-}
 
 class CompileMessages : public CompileListener {
  public:
@@ -207,19 +166,17 @@ class CompileMessages : public CompileListener {
   std::string file_;
 };
 
-}  // namespace
-
-int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                   std::ostream& err) {
-  (void)out;
-  PlayOptions o;
-  if (!parse(args, in, err, &o)) {
-    err << "usage: pulsewright-cli " << kPlayUsage;
+int runPlay(const PlayOptions& o, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string error;
+  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
+    err << "pulsewright-cli: " << error << "\n";
     return kExitError;
   }
   std::string bytes;
   std::string reason;
-  if (!readInputBytes(o.file, in, &bytes, &reason)) {
+  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
     err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
     return kExitError;
   }
@@ -234,7 +191,7 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
 
   TablatureCompiler compiler;
   CompileMessages messages(err, o.file);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), o.padMap, &messages);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
   auto song = std::make_shared<Song>();
   song->partTable = compiler.state().partTable;
   song->songLine = compiler.state().songLine;
@@ -252,7 +209,8 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
     if (o.soundDevice) {
       const int entry = pickByName(samples->SoundDeviceList(), *o.soundDevice);
       if (entry < 0) {
-        err << "pulsewright-cli: " << (entry == -2 ? "several sound devices match " : "no sound device matches ")
+        err << "pulsewright-cli: "
+            << (entry == -2 ? "several sound devices match " : "no sound device matches ")
             << *o.soundDevice << " (see pulsewright-cli devices)\n";
         return kExitError;
       }
@@ -282,7 +240,8 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
       for (int i = 0; i < count; ++i) names.push_back(router->deviceName(i));
       const int device = pickByName(names, o.device);
       if (device < 0) {
-        err << "pulsewright-cli: " << (device == -2 ? "several MIDI devices match " : "no MIDI device matches ")
+        err << "pulsewright-cli: "
+            << (device == -2 ? "several MIDI devices match " : "no MIDI device matches ")
             << o.device << " (see pulsewright-cli devices)\n";
         return kExitError;
       }
@@ -332,6 +291,34 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
   if (logFile != nullptr && logFile != stdout) std::fclose(logFile);
   if (logFile == stdout) std::fflush(stdout);
   return status;
+}
+
+}  // namespace
+
+void addPlayCommand(CLI::App& app, CliContext& context) {
+  auto o = std::make_shared<PlayOptions>();
+  CLI::App* command =
+      app.add_subcommand("play", "play FILE in real time; ends with the song, Ctrl+C stops it");
+  command->add_option("FILE", o->file, "tablature document")->required()->type_name("");
+  command
+      ->add_option("--device", o->device,
+                   "MIDI device: a unique part of a name that devices lists, mapper (the "
+                   "built-in synthesiser, the default) or none")
+      ->option_text("NAME|mapper|none");
+  command->add_option("--channel", o->channel, "MIDI channel (default 1)")
+      ->check(CLI::Range(1, 16))
+      ->option_text("1-16");
+  addPadMapOptions(*command, o->padMap);
+  command
+      ->add_option_function<std::string>(
+          "--sound-device", [o](const std::string& name) { o->soundDevice = name; },
+          "sound device for samples and the synthesiser, or none")
+      ->option_text("NAME|none");
+  command
+      ->add_option("--log", o->logPath,
+                   "log every event with its time in ms (- for standard output)")
+      ->option_text("FILE");
+  command->callback([o, &context] { context.status = runPlay(*o, context); });
 }
 
 }  // namespace pulsewright
