@@ -250,7 +250,11 @@ int runPlay(const PlayOptions& o, CliContext& io) {
       openFailed = false;
       port->device_Click(static_cast<std::int16_t>(device + 1));
     }
-    if (openFailed) return kExitError;
+    if (openFailed) {
+      const std::string missing = synth->missingSoundFontMessage();
+      if (!missing.empty()) err << "pulsewright-cli: " << missing << "\n";
+      return kExitError;
+    }
     port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
   }
   if (samples) {
