@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "midi/LiveKeyboard.h"
 #include "templates/TemplatesController.h"
@@ -301,6 +302,18 @@ TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
     form->close();
     EXPECT_FALSE(QFile::exists(recovery));
   }
+}
+
+TEST(DocumentRecovery, KeepsACopyOnTimeWhileChangedAndDropsItWhenSaved) {
+  QTemporaryDir data;
+  const QString copy = data.filePath("sub/recovery.tab");
+  QPlainTextEdit editor;
+  DocumentRecovery recovery(editor, copy, 20);
+  editor.insertPlainText("typed");
+  ASSERT_TRUE(waitFor([&] { return QFile::exists(copy); }, 2000));
+  EXPECT_EQ(recovery.leftBehind(), std::optional<QString>("typed"));
+  editor.document()->setModified(false);  // saved
+  EXPECT_FALSE(QFile::exists(copy));
 }
 
 TEST(Form1, AClickOnTheSplashEndsItEarly) {
