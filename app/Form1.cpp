@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 
@@ -240,6 +241,79 @@ void Form1::buildMenus() {
   connect(add(settings, "Options", "Pad Assignment"), &QAction::triggered, this,
           &Form1::Options_Click);
   add(settings, "Templates", "Templates");
+  buildPlayMenu();
+}
+
+void Form1::buildPlayMenu() {
+  // Function keys and Ctrl+Alt chords: nothing a user types into a grid.
+  QMenu* play = menuBar()->addMenu("Play");
+  auto add = [this, play](const char* name, const QString& caption, const QKeySequence& shortcut,
+                          bool checkable = false) {
+    QAction* a = play->addAction(caption);
+    a->setObjectName(name);
+    a->setShortcut(shortcut);
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setCheckable(checkable);
+    actions_[name] = a;
+    return a;
+  };
+  connect(add("PlaySong", "Play", QKeySequence(Qt::Key_F5)), &QAction::triggered, this, [this] {
+    if (button("Play")->isEnabled()) Play_Click();
+  });
+  connect(add("PauseSong", "Pause", QKeySequence(Qt::Key_F6)), &QAction::triggered, this, [this] {
+    if (button("Pause")->isEnabled()) Pause_Click();
+  });
+  connect(add("StopSong", "Stop", QKeySequence(Qt::Key_F7)), &QAction::triggered, this, [this] {
+    if (button("Stopb")->isEnabled()) Stopb_Click();
+  });
+  play->addSeparator();
+  QAction* loopSong = add("LoopSong", "Loop Song", QKeySequence("Ctrl+Alt+L"), true);
+  QAction* loopPart = add("LoopPart", "Loop Part at Cursor", QKeySequence("Ctrl+Alt+P"), true);
+  // One loop at a time.
+  connect(loopSong, &QAction::toggled, this, [loopPart](bool on) {
+    if (on) loopPart->setChecked(false);
+  });
+  connect(loopPart, &QAction::toggled, this, [loopSong](bool on) {
+    if (on) loopSong->setChecked(false);
+  });
+  add("CountIn", "Count-in", QKeySequence("Ctrl+Alt+C"), true);
+  connect(add("Metronome", "Metronome", QKeySequence("Ctrl+Alt+M"), true), &QAction::toggled, this,
+          [this](bool on) { session_->player().setMetronome(on); });
+  play->addSeparator();
+  connect(add("Faster", "Faster", QKeySequence("Ctrl+Alt+Up")), &QAction::triggered, this,
+          [this] { setTempoScale(session_->player().tempoScale() + 0.05); });
+  connect(add("Slower", "Slower", QKeySequence("Ctrl+Alt+Down")), &QAction::triggered, this,
+          [this] { setTempoScale(session_->player().tempoScale() - 0.05); });
+  connect(add("NormalTempo", "Written Tempo", QKeySequence("Ctrl+Alt+0")), &QAction::triggered,
+          this, [this] { setTempoScale(1.0); });
+  tempoLabel_ = new QAction(play);
+  tempoLabel_->setEnabled(false);
+  play->addAction(tempoLabel_);
+  setTempoScale(1.0);
+}
+
+void Form1::setTempoScale(double scale) {
+  // Whole percent steps, so that repeated presses come back to 100 %.
+  scale = std::round(scale * 100.0) / 100.0;
+  session_->player().setTempoScale(scale);
+  tempoLabel_->setText(
+      QString("Tempo: %1 %").arg(std::lround(session_->player().tempoScale() * 100.0)));
+}
+
+double Form1::tempoScale() const { return session_->player().tempoScale(); }
+
+std::string Form1::partAtCursor() const {
+  // The section line nearest above the text cursor names the part being edited.
+  const LineMatcher& matcher = session_->compiler().matcher();
+  for (QTextBlock block = text1_->textCursor().block(); block.isValid(); block = block.previous()) {
+    const std::string line = block.text().toStdString();
+    std::string_view name;
+    if (isSectionLine(matcher.classify(line)) &&
+        matcher.extract(LineField::SectionName, line, &name)) {
+      return std::string(name);
+    }
+  }
+  return {};
 }
 
 void Form1::wireEditor() {
@@ -389,6 +463,18 @@ void Form1::Play_Click() {
   std::shared_ptr<const Song> song =
       session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
   PlayOptions options;
+  options.countIn = action("CountIn")->isChecked();
+  options.metronome = action("Metronome")->isChecked();
+  if (action("LoopSong")->isChecked()) options.loops = 0;
+  if (action("LoopPart")->isChecked()) {
+    // The part under the text cursor, over and over, as a song of that part alone.
+    const std::string part = partAtCursor();
+    if (!part.empty()) {
+      const CompilerState& state = session_->compiler().state();
+      song = makeSong(state.partTable, part, state.sourceMap);
+      options.loops = 0;
+    }
+  }
   // After Pause the song goes on from where it stopped, as the text now has it; a
   // position the text no longer has starts the song again.
   if (pausedAt_) {

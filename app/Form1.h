@@ -70,6 +70,9 @@ class Form1 : public QMainWindow {
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
   const TablatureCompiler& compiler() const;
   bool isPlaying() const;
+  // The share of the written tempo the song plays at (Play menu).
+  void setTempoScale(double scale);
+  double tempoScale() const;
 
   EditorCommands& editor() const { return *editor_; }
   TemplatesController& templates() const { return *templates_; }
@@ -97,6 +100,9 @@ class Form1 : public QMainWindow {
  private:
   class StatusRelay;
   void buildMenus();
+  void buildPlayMenu();
+  // The name of the part whose section line stands nearest above the text cursor.
+  std::string partAtCursor() const;
   void wireEditor();
   void buildControls();
   void refreshMidiMenus();
@@ -127,6 +133,7 @@ class Form1 : public QMainWindow {
   std::array<QAction*, kDeviceMenuItems> device_{};
   std::array<QAction*, kChannelMenuItems> chan_{};
   QTimer* splashTimer_ = nullptr;
+  QAction* tempoLabel_ = nullptr;
   QPointer<SplashWindow> splash_;
   QPointer<OptionsWindow> options_;
   bool closed_ = false;

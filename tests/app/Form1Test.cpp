@@ -11,6 +11,9 @@
 #include <QFocusEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include "app/DocumentRecovery.h"
@@ -205,6 +208,32 @@ TEST(Form1, PauseStopsAtTheStepAndPlayGoesOnFromThere) {
   form->button("Play")->click();
   ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
   EXPECT_EQ(f.sentSince(edited)[0], "90 36 " + std::to_string(velocityOfLevel(5)));
+}
+
+TEST(Form1, PlayMenuLoopsThePartAtTheCursorAtAChosenTempo) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\ns = snare\npart = A tempo = 1500 notes = 4\nk |x-|\n"
+      "part = B tempo = 1500 notes = 4\ns |x-|\nsong = AB\n");
+  QTextCursor cursor = form->Text1()->textCursor();
+  cursor.setPosition(form->Text1()->document()->findBlockByNumber(5).position());
+  form->Text1()->setTextCursor(cursor);
+  form->action("LoopPart")->trigger();
+  form->action("Slower")->trigger();
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 0.95);
+  form->action("NormalTempo")->trigger();
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 1.0);
+  const std::size_t start = f.midi.sent().size();
+  form->action("PlaySong")->trigger();
+  // Part B alone, past the end of its song of one character: only the snare plays.
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(start).size() >= 12; }));
+  EXPECT_TRUE(form->isPlaying());
+  form->action("StopSong")->trigger();
+  EXPECT_FALSE(form->isPlaying());
+  for (const std::string& m : f.sentSince(start)) {
+    if (m.rfind("90 ", 0) == 0 && m != "90 0 12") EXPECT_EQ(m.substr(0, 6), "90 38 ") << m;
+  }
 }
 
 TEST(Form1, ExitClosesThePortAndTheWindows) {
