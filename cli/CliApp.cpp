@@ -13,6 +13,7 @@
 #include "cli/PlayCommand.h"
 #include "cli/StateJson.h"
 #include "padmap/PadMap.h"
+#include "tablature/Diagnostics.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
@@ -145,6 +146,13 @@ int compileFiles(const std::vector<std::string>& args, std::istream& in, std::os
     }
     compiler.compile(text, options.padMap, &listener);
     if (!check) out << stateToJson(compiler.state(), listener.messages) << "\n";
+    if (check) {
+      DiagnosticOptions diagnosticOptions;
+      diagnosticOptions.padMap = options.padMap;
+      for (const Diagnostic& d : diagnose(text, diagnosticOptions)) {
+        err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
+      }
+    }
   }
   out.flush();
   return status;
