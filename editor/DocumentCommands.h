@@ -48,6 +48,10 @@ class DocumentCommands : public QObject {
   // On the default printer; nothing happens when there is none.
   void print(const QString& fontFamily);
 
+ signals:
+  // After New, a successful Open or a successful Save; empty for a new document.
+  void fileNameChanged(const QString& path);
+
  private:
   QPlainTextEdit* editor_;
   QWidget* parentWindow_;
