@@ -141,6 +141,13 @@ TablatureEditor::TablatureEditor(QWidget* parent)
   connect(this, &QPlainTextEdit::blockCountChanged, this, &TablatureEditor::updateGutterWidth);
   connect(this, &QPlainTextEdit::updateRequest, this, &TablatureEditor::updateGutter);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+          &TablatureEditor::shadeVisibleLines);
+  highlighter_->setDetailFilter([this](const QTextBlock& block) {
+    const auto [first, last] = linesNearView();
+    const int line = block.blockNumber();
+    return line >= first && line <= last;
+  });
   connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
   updateGutterWidth();
   refreshColors();
@@ -245,8 +252,28 @@ void TablatureEditor::updateGutter(const QRect& rect, int dy) {
   if (rect.contains(viewport()->rect())) updateGutterWidth();
 }
 
+std::pair<int, int> TablatureEditor::linesNearView() const {
+  constexpr int kMargin = 100;
+  const int lineHeight = std::max(1, QFontMetrics(font()).lineSpacing());
+  const int first = verticalScrollBar()->value();
+  const int shown = std::max(viewport()->height(), 2000) / lineHeight;
+  return {first - kMargin, first + shown + kMargin};
+}
+
+void TablatureEditor::shadeVisibleLines() {
+  if (shading_) return;
+  shading_ = true;
+  const auto [first, last] = linesNearView();
+  for (QTextBlock block = document()->findBlockByNumber(std::max(0, first));
+       block.isValid() && block.blockNumber() <= last; block = block.next()) {
+    if (TablatureHighlighter::isShadedLater(block)) highlighter_->rehighlightBlock(block);
+  }
+  shading_ = false;
+}
+
 void TablatureEditor::resizeEvent(QResizeEvent* event) {
   QPlainTextEdit::resizeEvent(event);
+  shadeVisibleLines();
   const QRect area = contentsRect();
   gutter_->setGeometry(QRect(area.left(), area.top(), gutterWidth(), area.height()));
 }

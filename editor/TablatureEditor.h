@@ -79,6 +79,10 @@ class TablatureEditor : public QPlainTextEdit {
   void refreshExtraSelections();
   void followPlaying();
   void userScrolled();
+  // Shades the grid lines now in view that were coloured in one piece.
+  void shadeVisibleLines();
+  // The lines in view, from 0, with a margin either side.
+  std::pair<int, int> linesNearView() const;
   bool playingVisible() const;
 
   TablatureHighlighter* highlighter_;
@@ -92,6 +96,7 @@ class TablatureEditor : public QPlainTextEdit {
   QList<QTextEdit::ExtraSelection> playing_;
   bool following_ = true;
   bool scrollingForPlay_ = false;
+  bool shading_ = false;
 };
 
 }  // namespace pulsewright

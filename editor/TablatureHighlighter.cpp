@@ -1,6 +1,7 @@
 #include "editor/TablatureHighlighter.h"
 
 #include <QTextDocument>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -46,6 +47,9 @@ QTextCharFormat format(const QColor& color, bool bold = false, bool italic = fal
   if (italic) f.setFontItalic(true);
   return f;
 }
+
+// Marks the one-piece colour of a grid line that waits for its shading.
+constexpr int kUnshadedProperty = QTextFormat::UserProperty + 1;
 
 bool isGridChar(QChar c) {
   switch (c.unicode()) {
@@ -110,6 +114,8 @@ LineStyles LineStyles::forColors(const QColor& text, const QColor& base) {
         format(mix(base, hit, 0.45 + 0.55 * (level + 1) / 10.0), level >= 7);
   }
   s.accent = format(hit, true);
+  s.unshadedGrid = s.bar;
+  s.unshadedGrid.setProperty(kUnshadedProperty, true);
   s.error = readable(0, 220, base);
   s.warning = readable(40, 220, base);
   return s;
@@ -138,11 +144,22 @@ void TablatureHighlighter::setColors(const QColor& text, const QColor& base) {
   rehighlight();
 }
 
+void TablatureHighlighter::setDetailFilter(std::function<bool(const QTextBlock&)> filter) {
+  detailFilter_ = std::move(filter);
+}
+
+bool TablatureHighlighter::isShadedLater(const QTextBlock& block) {
+  const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
+  return !formats.isEmpty() && formats.front().format.boolProperty(kUnshadedProperty);
+}
+
 void TablatureHighlighter::highlightBlock(const QString& text) {
   if (text.size() > kLongestColouredLine || text.isEmpty()) return;
   const QByteArray bytes = text.toUtf8();
   const LineKind kind = lineKindOf(matcher_.classify(std::string_view(bytes.data(), bytes.size())));
-  if (kind == LineKind::Grid) {
+  if (kind == LineKind::Grid && detailFilter_ && !detailFilter_(currentBlock())) {
+    setFormat(0, static_cast<int>(text.size()), styles_.unshadedGrid);
+  } else if (kind == LineKind::Grid) {
     highlightGrid(text);
   } else {
     setFormat(0, static_cast<int>(text.size()), styles_.of(kind));

@@ -10,6 +10,7 @@
 #include <QTextBlockUserData>
 #include <QTextCharFormat>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,7 @@ struct LineStyles {
   QTextCharFormat bracket;
   std::array<QTextCharFormat, 10> level;  // hits by level 0-9
   QTextCharFormat accent;                 // X and O
+  QTextCharFormat unshadedGrid;           // a grid line waiting for its shading
   QColor warning;
   QColor error;
 
@@ -77,6 +79,13 @@ class TablatureHighlighter : public QSyntaxHighlighter {
   void setColors(const QColor& text, const QColor& base);
   const LineStyles& styles() const { return styles_; }
 
+  // Which grid lines get their step-by-step shading; the others get one colour, which
+  // costs a fraction (the editor shades the lines in and near the view, so that a full
+  // pass over a long document stays quick). Null shades every line.
+  void setDetailFilter(std::function<bool(const QTextBlock&)> filter);
+  // True for a grid line coloured in one piece by the filter.
+  static bool isShadedLater(const QTextBlock& block);
+
   // Lines longer than this (UTF-16 units) are left plain: colouring a megabyte of grid
   // character by character would stall typing.
   static constexpr int kLongestColouredLine = 20000;
@@ -90,6 +99,7 @@ class TablatureHighlighter : public QSyntaxHighlighter {
 
   LineMatcher matcher_;
   LineStyles styles_;
+  std::function<bool(const QTextBlock&)> detailFilter_;
 };
 
 }  // namespace pulsewright

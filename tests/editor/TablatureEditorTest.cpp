@@ -202,6 +202,9 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
     text += i == 300 ? "k |x-x-|\n" : i == 301 ? "s |-x-x|\n" : "remark\n";
   editor.setPlainText(text);
   ASSERT_EQ(editor.verticalScrollBar()->value(), 0);
+  // Grid lines far from the view are shaded when they come into it.
+  const QTextBlock grid = editor.document()->findBlockByNumber(299);
+  EXPECT_TRUE(TablatureHighlighter::isShadedLater(grid));
 
   editor.setPlayingCharacters({{300, 6, 5}, {301, 6, 5}});
   auto selections = editor.extraSelections();
@@ -213,6 +216,8 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
   EXPECT_GT(followed, 280);
   EXPECT_LE(followed, 299);
   EXPECT_TRUE(editor.followsPlaying());
+  EXPECT_FALSE(TablatureHighlighter::isShadedLater(grid));
+  EXPECT_EQ(colorAt(editor, 300, 3), editor.highlighter().styles().level[5].foreground().color());
 
   // The user looks elsewhere: the view stays there while the song goes on.
   editor.verticalScrollBar()->setValue(0);
