@@ -11,16 +11,9 @@
 #include <vector>
 
 #include "tablature/Diagnostics.h"
+#include "tablature/PartTable.h"
 
 namespace pulsewright {
-
-// A character of the text: line from 1; column from 1 in code points; utf16 the offset
-// from the line's start in UTF-16 units, from 0.
-struct SourcePosition {
-  int line = 1;
-  int column = 1;
-  int utf16 = 0;
-};
 
 class TablatureHighlighter;
 
