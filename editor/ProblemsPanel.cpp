@@ -7,19 +7,20 @@
 namespace pulsewright {
 
 ProblemsPanel::ProblemsPanel(TablatureEditor& editor, QWidget* parent)
-    : QTreeWidget(parent), editor_(editor) {
+    : QTreeWidget(parent), editor_(&editor) {
   setObjectName(QStringLiteral("Problems"));
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setAlternatingRowColors(true);
   setHeaderLabels({tr("Line"), tr("Column"), tr("Kind"), tr("Problem")});
   header()->setStretchLastSection(true);
-  connect(&editor_, &TablatureEditor::diagnosticsChanged, this, &ProblemsPanel::refill);
+  connect(&editor, &TablatureEditor::diagnosticsChanged, this, &ProblemsPanel::refill);
   connect(this, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
     const int row = indexOfTopLevelItem(item);
-    const auto& found = editor_.diagnostics();
+    if (!editor_) return;
+    const auto& found = editor_->diagnostics();
     if (row >= 0 && static_cast<std::size_t>(row) < found.size()) {
-      editor_.goToDiagnostic(found[static_cast<std::size_t>(row)]);
+      editor_->goToDiagnostic(found[static_cast<std::size_t>(row)]);
     }
   });
   refill();
@@ -32,10 +33,11 @@ QSize ProblemsPanel::sizeHint() const {
 }
 
 void ProblemsPanel::refill() {
+  if (!editor_) return;
   setUpdatesEnabled(false);
   clear();
   QList<QTreeWidgetItem*> rows;
-  for (const Diagnostic& d : editor_.diagnostics()) {
+  for (const Diagnostic& d : editor_->diagnostics()) {
     rows << new QTreeWidgetItem(
         QStringList{QString::number(d.line), QString::number(d.column),
                     d.severity == Severity::Error ? tr("error") : tr("warning"),

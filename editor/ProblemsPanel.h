@@ -2,6 +2,7 @@
 // The list of problems the editor found in the text, one row each (line, column, kind,
 // text); a double-click or Enter on a row selects its place in the editor.
 
+#include <QPointer>
 #include <QTreeWidget>
 
 namespace pulsewright {
@@ -19,7 +20,8 @@ class ProblemsPanel : public QTreeWidget {
  private:
   void refill();
 
-  TablatureEditor& editor_;
+  // The editor may go first when the window closes.
+  QPointer<TablatureEditor> editor_;
 };
 
 }  // namespace pulsewright
