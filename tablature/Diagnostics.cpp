@@ -167,6 +167,14 @@ class Pass : public CompileListener {
   std::vector<Diagnostic> finish() {
     noteWaveOfPreviousLine();
     partsAndSong();
+    // A symbol defined only below its grid line is a common slip worth naming.
+    const CompilerState& s = compiler_.state();
+    for (const auto& [index, symbol] : undefined_) {
+      if (std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
+          waveSymbols_.count(symbol) > 0) {
+        found_[index].text += "; it is defined further down, which counts only from there on";
+      }
+    }
     std::stable_sort(found_.begin(), found_.end(), [](const Diagnostic& a, const Diagnostic& b) {
       return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
@@ -311,7 +319,9 @@ class Pass : public CompileListener {
       text += soundLine_ > 0
                   ? "the sound of line " + std::to_string(soundLine_) + " ('" + soundSymbol_ + "')"
                   : "MIDI note 0";
+      const std::size_t before = found_.size();
       report(lineNumber, symbol, Severity::Error, text);
+      if (found_.size() > before) undefined_.emplace_back(before, std::string(symbol));
     }
 
     // Steps as the compiler counts them: the grid's last character is never read.
@@ -431,6 +441,7 @@ class Pass : public CompileListener {
   std::vector<Diagnostic> found_;
   std::vector<SectionInfo> sections_;
   std::unordered_set<std::string> waveSymbols_;
+  std::vector<std::pair<std::size_t, std::string>> undefined_;  // report index, symbol
   std::unordered_map<std::string, std::string> sampleProblems_;
   bool pendingWave_ = false;
   int soundLine_ = 0;

@@ -86,6 +86,9 @@ TEST(Diagnostics, EveryKindOfProblemAtItsRange) {
   // Nothing carries over from the text checked before.
   expectFound(diagnose("part = A tempo = 120 notes = 8\r\nk |x-|\r\nsong = A", noSampleFiles()),
               {{2, 1, 1, S::Error, "'k' is defined by no voice"}});
+  expectFound(
+      diagnose("part = A tempo = 120 notes = 8\r\nk |x-|\r\nk = kick\r\nsong = A", noSampleFiles()),
+      {{2, 1, 1, S::Error, "plays MIDI note 0; it is defined further down"}});
   expectFound(diagnose("part = A tempo = 120 notes = 8\r\nsong = A", noSampleFiles()),
               {{1, 8, 1, S::Error, "the song cannot start"}});
   expectFound(diagnose("k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|", noSampleFiles()),
