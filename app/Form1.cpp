@@ -1,7 +1,6 @@
 #include "app/Form1.h"
 
 #include <QAction>
-#include <cmath>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,6 +13,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <cmath>
 
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
@@ -24,7 +24,6 @@
 #include "editor/ProblemsPanel.h"
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
-#include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
@@ -32,6 +31,7 @@
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "templates/TemplatesController.h"
 
 namespace pulsewright {
 
@@ -47,7 +47,8 @@ class PortStepOutput : public StepOutput {
   void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
     port_.sendChannelMessageAt(kind, data1, data2, due);
   }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan, DueTime) override {
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                  DueTime) override {
     samples_.PlayB(file, volume, pan);
   }
   std::chrono::microseconds lookAhead() override {
@@ -82,9 +83,9 @@ struct ButtonSpec {
   int left;
 };
 constexpr ButtonSpec kButtons[] = {
-    {"NewButton", "new", 0},     {"OpenButton", "open", 345}, {"SaveButton", "save", 690},
+    {"NewButton", "new", 0},        {"OpenButton", "open", 345},  {"SaveButton", "save", 690},
     {"PrintButton", "print", 1200}, {"FindButton", "find", 1545}, {"Play", "play", 2040},
-    {"Pause", "pause", 2385},    {"Stopb", "stop", 2730},
+    {"Pause", "pause", 2385},       {"Stopb", "stop", 2730},
 };
 
 constexpr int kClientWidth = 9810;
@@ -115,6 +116,25 @@ class Form1::StatusRelay : public Player::Listener {
         form_,
         [form = form_, generation] {
           if (generation == form->session_->player().generation()) form->songOver();
+        },
+        Qt::QueuedConnection);
+  }
+  void stepStarted(std::uint64_t generation, const Timeline& timeline, const TimelineTick& tick,
+                   DueTime) override {
+    // The grid characters behind the step's items: one in every grid line of the part.
+    std::vector<SourcePosition> positions;
+    if (tick.data != nullptr) {
+      const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
+      for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+        if (item.source.line > 0) positions.push_back(item.source);
+      }
+    }
+    QMetaObject::invokeMethod(
+        form_,
+        [form = form_, generation, positions = std::move(positions)] {
+          if (generation == form->session_->player().generation() && form->isPlaying()) {
+            form->tablatureEditor_->setPlayingCharacters(positions);
+          }
         },
         Qt::QueuedConnection);
   }
@@ -188,14 +208,15 @@ void Form1::buildControls() {
   text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  drumKeyboard_ = new DrumKeyboard(*liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  drumKeyboard_ = new DrumKeyboard(
+      *liveKeyboard_, [this](int t) { return twips(t); }, client_);
   client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
                           twips(kEditorTop + kStripHeight));
 }
 
 void Form1::buildMenus() {
   auto add = [this](QMenu* menu, const char* name, const char* caption,
-                   const QKeySequence& shortcut = {}) {
+                    const QKeySequence& shortcut = {}) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!shortcut.isEmpty()) {
@@ -309,7 +330,9 @@ void Form1::setTempoScale(double scale) {
       QString("Tempo: %1 %").arg(std::lround(session_->player().tempoScale() * 100.0)));
 }
 
-double Form1::tempoScale() const { return session_->player().tempoScale(); }
+double Form1::tempoScale() const {
+  return session_->player().tempoScale();
+}
 
 std::string Form1::partAtCursor() const {
   // The section line nearest above the text cursor names the part being edited.
@@ -369,8 +392,8 @@ void Form1::wireEditor() {
   if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
-  templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
-                                                     services_.dialogs, this);
+  templates_ =
+      std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
 }
 
@@ -417,12 +440,13 @@ void Form1::startUp() {
   liveKeyboard_->vol_Change(127);
   drumKeyboard_->vol()->setValue(0);
   // 10. The Options window, loaded hidden, with the first preset.
-  options_ = new OptionsWindow(services_.padMapFolder, services_.dialogs,
-                               [this](int key) {
-                                 StartNote(static_cast<std::int16_t>(key));
-                                 StopNote(static_cast<std::int16_t>(key));
-                               },
-                               this);
+  options_ = new OptionsWindow(
+      services_.padMapFolder, services_.dialogs,
+      [this](int key) {
+        StartNote(static_cast<std::int16_t>(key));
+        StopNote(static_cast<std::int16_t>(key));
+      },
+      this);
   options_->setWindowFlag(Qt::Window);
   options_->applyFirstPreset();
   // 11. The stored appearance.
@@ -472,13 +496,21 @@ void Form1::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
 }
 
-void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
+void Form1::StartNote(std::int16_t index) {
+  liveKeyboard_->StartNote(index);
+}
 
-void Form1::StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
+void Form1::StopNote(std::int16_t index) {
+  liveKeyboard_->StopNote(index);
+}
 
-bool Form1::isPlaying() const { return session_->player().playing(); }
+bool Form1::isPlaying() const {
+  return session_->player().playing();
+}
 
-const TablatureCompiler& Form1::compiler() const { return session_->compiler(); }
+const TablatureCompiler& Form1::compiler() const {
+  return session_->compiler();
+}
 
 void Form1::Play_Click() {
   // The text stays readable while it plays, so the playing step can be shown in it.
@@ -526,6 +558,7 @@ void Form1::Pause_Click() {
 
 void Form1::Stopb_Click() {
   text1_->setReadOnly(false);
+  tablatureEditor_->clearPlayingCharacters();
   pausedAt_.reset();
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -265,6 +266,35 @@ TEST(Form1, PlayMenuLoopsThePartAtTheCursorAtAChosenTempo) {
   for (const std::string& m : f.sentSince(start)) {
     if (m.rfind("90 ", 0) == 0 && m != "90 0 12") EXPECT_EQ(m.substr(0, 6), "90 38 ") << m;
   }
+}
+
+TEST(Form1, ThePlayingStepIsShownInEveryGridLineOfThePart) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\ns = snare\npart = A tempo = 300 notes = 4\nk |x-x-|\ns |-x-x|\nsong = A\n");
+  // The characters of one step: one per grid line, in the same column.
+  auto playing = [&] {
+    std::vector<std::pair<int, int>> at;  // block, column
+    for (const QTextEdit::ExtraSelection& s : form->Text1()->extraSelections()) {
+      if (s.cursor.selectionEnd() - s.cursor.selectionStart() != 1) continue;
+      const QTextBlock block = form->Text1()->document()->findBlock(s.cursor.selectionStart());
+      at.emplace_back(block.blockNumber(), s.cursor.selectionStart() - block.position());
+    }
+    std::sort(at.begin(), at.end());
+    return at;
+  };
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return playing().size() == 2; }));
+  const auto first = playing();
+  EXPECT_EQ(first[0].first, 3);
+  EXPECT_EQ(first[1].first, 4);
+  EXPECT_EQ(first[0].second, first[1].second);
+  EXPECT_GE(first[0].second, 3);
+  // It moves on with the song, and is cleared when the song ends.
+  ASSERT_TRUE(waitFor([&] { return playing().size() == 2 && playing()[0].second == first[0].second + 1; }));
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
+  EXPECT_TRUE(playing().empty());
 }
 
 TEST(Form1, ExitClosesThePortAndTheWindows) {
