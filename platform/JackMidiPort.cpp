@@ -88,13 +88,13 @@ struct JackMidiPort::Shared {
 // little (the thread was woken late), unless it is so late that the frame clock itself
 // has jumped (a stall of the server).
 double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
-  const double period = 1e6 / sampleRate;  // per frame
+  const double microsPerFrame = 1e6 / sampleRate;
   const double at = static_cast<double>(now);
   if (!clockStarted) {
     clockStarted = true;
     lastStart = at;
   } else {
-    const double cycle = static_cast<jack_nframes_t>(frame - lastFrame) * period;
+    const double cycle = static_cast<jack_nframes_t>(frame - lastFrame) * microsPerFrame;
     const double predicted = lastStart + cycle;
     const double late = at - predicted;
     if (late < 0 || late > std::max(cycle, 2000.0)) {
