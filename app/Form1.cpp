@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -19,6 +20,9 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/EditorText.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/RecentFiles.h"
+#include "editor/TablatureEditor.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -177,7 +181,8 @@ void Form1::buildControls() {
   label1_ = new QLabel(client_);
   label1_->setGeometry(twips(5400), twips(60), twips(3945), twips(270));
 
-  text1_ = new QPlainTextEdit(client_);
+  tablatureEditor_ = new TablatureEditor(client_);
+  text1_ = tablatureEditor_;
   text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
   text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -201,7 +206,9 @@ void Form1::buildMenus() {
   };
   QMenu* file = menuBar()->addMenu("File");
   add(file, "New", "New", QKeySequence("Ctrl+N"));
-  add(file, "Open", "Open");
+  add(file, "Open", "Open", QKeySequence("Ctrl+O"));
+  recentMenu_ = file->addMenu("Recent");
+  recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
   add(file, "Foreground", "Foreground");
@@ -212,6 +219,8 @@ void Form1::buildMenus() {
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
+  add(edit, "Undo", "Undo", QKeySequence::Undo);
+  add(edit, "Redo", "Redo", QKeySequence::Redo);
   add(edit, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
   add(edit, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
   add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
@@ -263,6 +272,27 @@ void Form1::wireEditor() {
   wire("Copy", nullptr, &EditorCommands::copy);
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
+  wire("Undo", nullptr, &EditorCommands::undo);
+  wire("Redo", nullptr, &EditorCommands::redo);
+  action("Undo")->setEnabled(false);
+  action("Redo")->setEnabled(false);
+  connect(text1_, &QPlainTextEdit::undoAvailable, action("Undo"), &QAction::setEnabled);
+  connect(text1_, &QPlainTextEdit::redoAvailable, action("Redo"), &QAction::setEnabled);
+  editor_->recentFiles().attachMenu(recentMenu_);
+  connect(editor_, &EditorCommands::titleChanged, this,
+          [this] { setWindowTitle(editor_->documentTitle("Pulsewright!")); });
+
+  // The problems in the text under the editor; double-click one to go to it.
+  problems_ = new ProblemsPanel(*tablatureEditor_);
+  auto* dock = new QDockWidget("Problems", this);
+  dock->setObjectName("ProblemsDock");
+  dock->setWidget(problems_);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, dock);
+  QAction* showProblems = dock->toggleViewAction();
+  showProblems->setObjectName("ShowProblems");
+  actions_["ShowProblems"] = showProblems;
+  if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
