@@ -37,6 +37,8 @@ namespace pulsewright {
 
 namespace {
 
+constexpr char kDeviceGoneMessage[] = "The MIDI device stopped answering: the song was stopped.";
+
 // How far ahead of their time events go to an output that places them by time.
 constexpr auto kLookAhead = std::chrono::milliseconds(30);
 
@@ -107,7 +109,9 @@ class Form1::StatusRelay : public Player::Listener {
     QMetaObject::invokeMethod(
         form_,
         [form = form_, generation, status] {
-          if (generation == form->session_->player().generation()) form->label1_->setText(status);
+          if (generation == form->session_->player().generation() && form->isPlaying()) {
+            form->label1_->setText(status);
+          }
         },
         Qt::QueuedConnection);
   }
@@ -129,12 +133,18 @@ class Form1::StatusRelay : public Player::Listener {
         if (item.source.line > 0) positions.push_back(item.source);
       }
     }
+    const bool deviceGone = form_->port_->takeSendFailure();
     QMetaObject::invokeMethod(
         form_,
-        [form = form_, generation, positions = std::move(positions)] {
-          if (generation == form->session_->player().generation() && form->isPlaying()) {
-            form->tablatureEditor_->setPlayingCharacters(positions);
+        [form = form_, generation, positions = std::move(positions), deviceGone] {
+          if (generation != form->session_->player().generation() || !form->isPlaying()) return;
+          if (deviceGone) {
+            // A device that went away mid-song: stop cleanly and say why.
+            form->songOver();
+            form->label1_->setText(kDeviceGoneMessage);
+            return;
           }
+          form->tablatureEditor_->setPlayingCharacters(positions);
         },
         Qt::QueuedConnection);
   }

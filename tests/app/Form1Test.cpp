@@ -297,6 +297,20 @@ TEST(Form1, ThePlayingStepIsShownInEveryGridLineOfThePart) {
   EXPECT_TRUE(playing().empty());
 }
 
+TEST(Form1, ADeviceThatGoesAwayStopsTheSongAndSaysSo) {
+  AppFixture f;
+  auto form = f.start();
+  std::string grid(400, 'x');
+  form->Text1()->setPlainText(QString::fromStdString(
+      "k = kick\npart = A tempo = 1500 notes = 4\nk |" + grid + "|\nsong = A\n"));
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return !form->Label1()->text().isEmpty(); }));
+  f.midi.failSends(midi_result::kNoDevice);
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  EXPECT_TRUE(form->button("Play")->isEnabled());
+  EXPECT_EQ(form->Label1()->text(), "The MIDI device stopped answering: the song was stopped.");
+}
+
 TEST(Form1, ExitClosesThePortAndTheWindows) {
   AppFixture f;
   auto form = f.start();
