@@ -113,7 +113,7 @@ TEST(SdlEndToEnd, PanAndLevelsReachTheDeviceInTheirUnits) {
   EXPECT_EQ(left.right, 0.0);
 
   diskOutput(dir.path("level0.raw"));
-  ASSERT_TRUE(output.selectDevice(0));
+  ASSERT_TRUE(output.selectDevice(output.deviceNames().at(0)));
   player.PlayB(sine, 1, 0);  // level 0, centred
   ASSERT_TRUE(waitUntilSilent(output, 1));
   output.closeDevice();
@@ -124,7 +124,7 @@ TEST(SdlEndToEnd, PanAndLevelsReachTheDeviceInTheirUnits) {
 
   // A channel that played with one gain plays the next sample with its own gain.
   diskOutput(dir.path("reuse.raw"));
-  ASSERT_TRUE(output.selectDevice(0));
+  ASSERT_TRUE(output.selectDevice(output.deviceNames().at(0)));
   auto sample = output.decode([&] {
     std::ifstream in(sine, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -167,9 +167,11 @@ std::vector<std::int16_t> renderNote(int channel, int note, int program = -1) {
   EXPECT_EQ(synth.open(kMidiMapperId, &handle), 0);
   if (program >= 0) synth.sendShort(handle, packShortMessage(kProgramChange, channel, program, 0));
   synth.sendShort(handle, packShortMessage(kNoteOn, channel, note, 127));
-  std::vector<std::int16_t> pcm(2 * kOutputSampleRate / 4);
+  std::vector<float> pcm(2 * kOutputSampleRate / 4);
   synth.render(pcm.data(), static_cast<int>(pcm.size() / 2));
-  return pcm;
+  std::vector<std::int16_t> out;
+  for (float v : pcm) out.push_back(static_cast<std::int16_t>(std::lround(v * 32767)));
+  return out;
 }
 
 double correlation(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
@@ -201,7 +203,7 @@ TEST(SdlEndToEnd, WithoutASoundDeviceNothingSoundsAndNothingFails) {
   TempDir dir;
   SdlSoundOutput output;
   EXPECT_TRUE(output.deviceNames().empty());
-  EXPECT_FALSE(output.selectDevice(0));
+  EXPECT_FALSE(output.selectDevice(""));
   SamplePlayer player(output);
   player.listDevices();
   EXPECT_TRUE(player.SoundDeviceList().empty());
