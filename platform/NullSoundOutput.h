@@ -16,6 +16,7 @@ class NullSoundOutput : public SoundOutput {
   struct NullSample : Sample {
     std::size_t bytes = 0;
     int serial = 0;  // 1 for the first sample decoded, 2 for the next, ...
+    std::size_t memoryBytes() const override { return bytes; }
   };
   struct Played {
     int channel;

@@ -1,10 +1,23 @@
 #include "platform/WaveDecoder.h"
 
 #include <SDL.h>
+#include <samplerate.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace pulsewright {
+
+namespace {
+
+constexpr int kChunkFrames = 16384;
+
+std::int16_t toPcm16(float v) {
+  return static_cast<std::int16_t>(std::lrint(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
+}
+
+}  // namespace
 
 std::shared_ptr<const PcmSample> decodeWave(std::string_view bytes, int sampleRate) {
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
@@ -17,42 +30,65 @@ std::shared_ptr<const PcmSample> decodeWave(std::string_view bytes, int sampleRa
   std::unique_ptr<Uint8, decltype(&SDL_FreeWAV)> wav(buffer, &SDL_FreeWAV);
 
   const int channels = spec.channels == 1 ? 1 : 2;
-  SDL_AudioStream* convert =
-      SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_S16SYS, channels, sampleRate);
-  if (!convert) return nullptr;
-  std::unique_ptr<SDL_AudioStream, decltype(&SDL_FreeAudioStream)> owner(convert,
-                                                                         &SDL_FreeAudioStream);
   const int inFrameBytes = SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
-  if (inFrameBytes <= 0) return nullptr;
-  const std::uint64_t inFrames = length / inFrameBytes;
-  const std::uint64_t estimate =
-      inFrames * static_cast<std::uint64_t>(sampleRate) / static_cast<std::uint64_t>(spec.freq);
+  if (inFrameBytes <= 0 || spec.freq <= 0) return nullptr;
+  const std::int64_t inFrames = length / inFrameBytes;
+  if (inFrames <= 0) return nullptr;
+  // Format and channels chunk by chunk (no state between chunks); the rate through
+  // libsamplerate, which keeps its state across them.
+  SDL_AudioCVT cvt{};
+  if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_F32SYS, channels,
+                        spec.freq) < 0) {
+    return nullptr;
+  }
+  const bool resample = spec.freq != sampleRate;
+  int error = 0;
+  SRC_STATE* src = resample ? src_new(SRC_SINC_FASTEST, channels, &error) : nullptr;
+  if (resample && !src) return nullptr;
+  std::unique_ptr<SRC_STATE, decltype(&src_delete)> srcOwner(src, &src_delete);
+  const double ratio = static_cast<double>(sampleRate) / spec.freq;
 
   auto sample = std::make_shared<PcmSample>();
   sample->channels = channels;
-  sample->pcm.reserve((estimate + 1024) * channels);
-  auto drain = [&] {
-    for (;;) {
-      const int available = SDL_AudioStreamAvailable(convert);
-      if (available <= 0) return true;
-      const std::size_t old = sample->pcm.size();
-      sample->pcm.resize(old + available / 2);
-      const int got = SDL_AudioStreamGet(convert, sample->pcm.data() + old, available);
-      if (got < 0) return false;
-      sample->pcm.resize(old + got / 2);
+  const auto estimate = static_cast<std::size_t>(std::ceil(inFrames * ratio)) + 64;
+  sample->pcm.reserve(estimate * channels);
+
+  std::vector<Uint8> work(static_cast<std::size_t>(kChunkFrames) * inFrameBytes *
+                          std::max(1, cvt.len_mult));
+  std::vector<float> out(static_cast<std::size_t>(std::ceil(kChunkFrames * ratio) + 64) * channels);
+  for (std::int64_t done = 0; done < inFrames;) {
+    const int n = static_cast<int>(std::min<std::int64_t>(kChunkFrames, inFrames - done));
+    std::copy_n(buffer + done * inFrameBytes, n * inFrameBytes, work.data());
+    int converted = n * inFrameBytes;
+    if (cvt.needed) {
+      cvt.buf = work.data();
+      cvt.len = converted;
+      if (SDL_ConvertAudio(&cvt) != 0) return nullptr;
+      converted = cvt.len_cvt;
     }
-  };
-  // Chunks of whole frames keep the converter's buffers small.
-  const Uint32 chunk = static_cast<Uint32>(inFrameBytes) * 16384;
-  for (Uint32 done = 0; done + inFrameBytes <= length;) {
-    const Uint32 n = std::min(chunk, (length - done) / inFrameBytes * inFrameBytes);
-    if (SDL_AudioStreamPut(convert, buffer + done, static_cast<int>(n)) != 0 || !drain()) {
-      return nullptr;
-    }
+    const auto* in = reinterpret_cast<const float*>(work.data());
+    const long frames = converted / static_cast<int>(sizeof(float)) / channels;
     done += n;
+    if (!resample) {
+      for (long i = 0; i < frames * channels; ++i) sample->pcm.push_back(toPcm16(in[i]));
+      continue;
+    }
+    SRC_DATA data{};
+    data.data_in = in;
+    data.input_frames = frames;
+    data.src_ratio = ratio;
+    data.end_of_input = done >= inFrames ? 1 : 0;
+    do {
+      data.data_out = out.data();
+      data.output_frames = static_cast<long>(out.size()) / channels;
+      if (src_process(src, &data) != 0) return nullptr;
+      for (long i = 0; i < data.output_frames_gen * channels; ++i) {
+        sample->pcm.push_back(toPcm16(out[i]));
+      }
+      data.data_in += data.input_frames_used * channels;
+      data.input_frames -= data.input_frames_used;
+    } while (data.input_frames > 0 || (data.end_of_input && data.output_frames_gen > 0));
   }
-  if (SDL_AudioStreamFlush(convert) != 0 || !drain()) return nullptr;
-  sample->pcm.resize(sample->pcm.size() / channels * channels);
   if (sample->pcm.empty()) return nullptr;
   // Keep only what the sample needs.
   if (sample->pcm.capacity() > sample->pcm.size() + sample->pcm.size() / 64 + 4096) {
