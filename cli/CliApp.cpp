@@ -11,6 +11,7 @@
 
 #include "cli/DevicesCommand.h"
 #include "cli/PlayCommand.h"
+#include "cli/RenderCommand.h"
 #include "cli/StateJson.h"
 #include "padmap/PadMap.h"
 #include "tablature/DocumentText.h"
@@ -27,7 +28,7 @@ const std::string kUsage =
     std::string("usage: pulsewright-cli compile [--preset 1|2] [--padmap FILE.drm] FILE...\n"
                 "       pulsewright-cli check [--preset 1|2] [--padmap FILE.drm] FILE...\n"
                 "       pulsewright-cli ") +
-    kPlayUsage +
+    kPlayUsage + "       pulsewright-cli " + kRenderUsage +
     "       pulsewright-cli devices\n"
     "FILE may be - for standard input.\n";
 
@@ -231,6 +232,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   if (command == "check") return compileFiles(args, in, out, err, true);
   if (command == "devices") return runDevicesCommand(args, out, err);
   if (command == "play") return runPlayCommand(args, in, out, err);
+  if (command == "render") return runRenderCommand(args, in, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     out << kUsage;
     return kExitOk;
