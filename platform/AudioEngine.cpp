@@ -8,9 +8,14 @@ namespace pulsewright {
 
 namespace {
 
-// The clock estimate follows the device within about a second and smooths away the
-// scheduling jitter of its callbacks.
-constexpr double kClockBandwidthHz = 1.0;
+// The clock estimate locks on quickly after a device opens (a wide loop), then narrows
+// so that it keeps the device's long-term rate and smooths away the scheduling jitter of
+// its callbacks and the varying time they take.
+constexpr double kClockStartBandwidthHz = 2.0;
+constexpr double kClockBandwidthHz = 0.5;
+constexpr double kClockSettleSeconds = 1.0;
+// A callback this far off the estimate means the device stalled: start afresh.
+constexpr double kClockStallSeconds = 0.5;
 // Timed note-ons and samples this late are dropped (a device that was away for a while
 // must not play a burst of old hits); everything else still applies, so no note sticks.
 constexpr double kStaleSeconds = 1.0;
@@ -106,15 +111,20 @@ void AudioEngine::release(std::shared_ptr<const PcmSample>* holder) {
 void AudioEngine::updateClock(DueTime now, int frames) {
   const double t = seconds(now);
   const double nominal = static_cast<double>(frames) / rate_;
-  if (clockReset_.exchange(false) || frames != clockFrames_ || std::abs(t - t1_) > 4 * nominal) {
+  if (clockReset_.exchange(false) || frames != clockFrames_ ||
+      std::abs(t - t1_) > kClockStallSeconds) {
     // First callback, another block size, or a gap (the device stalled): start afresh.
     clockFrames_ = frames;
     period_ = nominal;
     t0_ = t;
     t1_ = t + nominal;
+    clockStart_ = t;
     return;
   }
-  const double omega = 2 * M_PI * kClockBandwidthHz * nominal;
+  const double bandwidth =
+      kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
+                              std::exp(-(t - clockStart_) / kClockSettleSeconds);
+  const double omega = 2 * M_PI * bandwidth * nominal;
   const double error = t - t1_;
   t0_ = t1_;
   t1_ += std::sqrt(2.0) * omega * error + period_;
@@ -155,7 +165,11 @@ void AudioEngine::takeEvents(bool live) {
       }
       continue;
     }
-    event.frame = std::max(event.frame, position_);  // late: at the block's first frame
+    if (event.frame < position_) {
+      // Late: at the block's first frame.
+      if (event.when.kind == When::kAtTime) lateEvents_.fetch_add(1, std::memory_order_relaxed);
+      event.frame = position_;
+    }
     pending_.push_back(event);
   }
 }

@@ -85,6 +85,8 @@ class AudioEngine {
   bool slotBusy(int slot) const;
   // Any sample voice sounding or waiting.
   bool samplesBusy() const;
+  // Timed events that came after their frame had been rendered (placed at once instead).
+  std::uint64_t lateEvents() const { return lateEvents_.load(std::memory_order_relaxed); }
 
  private:
   struct Event {
@@ -124,6 +126,7 @@ class AudioEngine {
   std::atomic<std::int64_t> latencyNs_{0};
   std::atomic<bool> clockReset_{true};
   std::atomic<std::int64_t> positionAtomic_{0};
+  std::atomic<std::uint64_t> lateEvents_{0};
   std::int64_t epochNs_ = 0;
 
   // The audio thread's own state.
@@ -135,7 +138,7 @@ class AudioEngine {
   std::int64_t callbackStart_ = 0;  // position_ at the callback's first frame
   std::uint64_t order_ = 0;
   // Delay-locked loop: the filtered time of this block's first frame and of the next's.
-  double t0_ = 0, t1_ = 0, period_ = 0;
+  double t0_ = 0, t1_ = 0, period_ = 0, clockStart_ = 0;
   int clockFrames_ = 0;
 };
 

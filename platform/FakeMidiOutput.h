@@ -41,10 +41,10 @@ class FakeMidiOutput : public MidiOutputService {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<std::string> system_;   // what the system would list now
-  std::vector<std::string> listed_;   // the latest listing
+  std::vector<std::string> system_;  // what the system would list now
+  std::vector<std::string> listed_;  // the latest listing
   std::map<int, int> openFailures_;
-  std::map<MidiHandle, int> open_;    // handle -> device identifier
+  std::map<MidiHandle, int> open_;  // handle -> device identifier
   MidiHandle nextHandle_ = 1;
   std::vector<Sent> sent_;
   std::vector<std::string> calls_;

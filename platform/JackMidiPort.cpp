@@ -52,7 +52,8 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
     return nullptr;
   }
   port->queue_ = jack_ringbuffer_create(kQueueBytes);
-  port->port_ = jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  port->port_ =
+      jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (!port->queue_ || !port->port_) {
     *resultCode = midi_result::kError;
     return nullptr;
@@ -89,7 +90,8 @@ int JackMidiPort::send(const std::uint8_t* bytes, int length) {
   }
   const char size = static_cast<char>(length);
   jack_ringbuffer_write(queue_, &size, 1);
-  jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+  jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(bytes),
+                        static_cast<std::size_t>(length));
   return midi_result::kOk;
 }
 

@@ -5,14 +5,14 @@
 // not touch the port, which is why this does not go through RtMidi's JACK client (its
 // close unregisters the port of a dead client and crashes).
 
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 namespace pulsewright {
 

@@ -1,7 +1,10 @@
 #include "platform/SdlSoundOutput.h"
 
 #include <SDL.h>
+#include <pthread.h>
+#include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace pulsewright {
@@ -31,6 +34,13 @@ std::vector<std::string> SdlSoundOutput::deviceNames() {
 void SdlSoundOutput::callback(void* self, unsigned char* stream, int length) {
   auto* output = static_cast<SdlSoundOutput*>(self);
   const auto now = std::chrono::steady_clock::now();
+  if (!output->priorityRaised_.exchange(true)) {
+    // A real-time audio thread keeps its pace while the machine is busy. Where the system
+    // does not allow it (no real-time limit for the user) the thread stays as it is.
+    sched_param param{};
+    param.sched_priority = std::min(20, sched_get_priority_max(SCHED_FIFO));
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  }
   output->engine_.renderLive(reinterpret_cast<std::int16_t*>(stream), length / 4, now);
 }
 
@@ -60,6 +70,7 @@ bool SdlSoundOutput::selectDevice(const std::string& name) {
   device_ = opened;
   block_ = have.samples;
   engine_.resetClock();
+  priorityRaised_.store(false);  // a new device has a new audio thread
   engine_.setLatency(std::chrono::nanoseconds(static_cast<std::int64_t>(have.samples) * 1000000000 /
                                               engine_.sampleRate()) +
                      std::chrono::milliseconds(2));

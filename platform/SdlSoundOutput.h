@@ -48,6 +48,7 @@ class SdlSoundOutput : public EngineSoundOutput {
   unsigned device_ = 0;
   int block_ = 0;
   std::atomic<bool> open_{false};
+  std::atomic<bool> priorityRaised_{false};
 };
 
 }  // namespace pulsewright

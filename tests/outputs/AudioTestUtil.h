@@ -96,3 +96,50 @@ inline double percentile(const std::vector<double>& sorted, double p) {
 }
 
 }  // namespace pulsewright::test
+
+namespace pulsewright::test {
+
+// Onset deviations (ms, sorted) from the straight line that best fits onset frames against
+// due times (seconds): a constant latency and a device running off its nominal rate (SDL's
+// disk driver) are removed, the jitter stays.
+inline std::vector<double> jitterAgainstFit(const std::vector<long>& found,
+                                            const std::vector<double>& dueSeconds) {
+  const std::size_t n = std::min(found.size(), dueSeconds.size());
+  double st = 0, sf = 0, stt = 0, stf = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    st += dueSeconds[i], sf += found[i], stt += dueSeconds[i] * dueSeconds[i];
+    stf += dueSeconds[i] * found[i];
+  }
+  const double slope = (n * stf - st * sf) / (n * stt - st * st);
+  const double intercept = (sf - slope * st) / n;
+  std::vector<double> d;
+  for (std::size_t i = 0; i < n; ++i) {
+    d.push_back(std::abs(found[i] - (slope * dueSeconds[i] + intercept)) * 1000 / slope);
+  }
+  std::sort(d.begin(), d.end());
+  return d;
+}
+
+// The same against a line fitted to the `half` hits either side of each hit (sorted).
+inline std::vector<double> jitterAgainstLocalFit(const std::vector<long>& found,
+                                                 const std::vector<double>& dueSeconds, int half) {
+  const int n = static_cast<int>(std::min(found.size(), dueSeconds.size()));
+  std::vector<double> d;
+  for (int i = 0; i < n; ++i) {
+    const int from = std::max(0, std::min(i - half, n - 2 * half - 1));
+    const int to = std::min(n, from + 2 * half + 1);
+    double st = 0, sf = 0, stt = 0, stf = 0;
+    const int m = to - from;
+    for (int j = from; j < to; ++j) {
+      st += dueSeconds[j], sf += found[j], stt += dueSeconds[j] * dueSeconds[j];
+      stf += dueSeconds[j] * found[j];
+    }
+    const double slope = (m * stf - st * sf) / (m * stt - st * st);
+    const double intercept = (sf - slope * st) / m;
+    d.push_back(std::abs(found[i] - (slope * dueSeconds[i] + intercept)) * 1000 / slope);
+  }
+  std::sort(d.begin(), d.end());
+  return d;
+}
+
+}  // namespace pulsewright::test

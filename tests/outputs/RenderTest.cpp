@@ -90,8 +90,8 @@ TEST_F(Render, ClickGridAndDrumGridLandOnTheirFrames) {
                              grid("c", 8) + "song = A\n";
   for (int rate : {44100, 48000}) {
     const std::string out = path("clicks.wav");
-    const CliRun r = cli({"render", write("clicks.tab", clicks), "-o", out, "--rate",
-                       std::to_string(rate)});
+    const CliRun r =
+        cli({"render", write("clicks.tab", clicks), "-o", out, "--rate", std::to_string(rate)});
     ASSERT_EQ(r.status, 0) << r.err;
     const Audio a = readAudio(out);
     ASSERT_EQ(a.rate, rate);
@@ -103,8 +103,8 @@ TEST_F(Render, ClickGridAndDrumGridLandOnTheirFrames) {
   }
 
   // Hand claps through the synthesiser: within its 64-frame floor.
-  const std::string hats = "h = claps\npart = A tempo = 150 notes = 8\n" + grid("h", 8) +
-                           "song = A\n";
+  const std::string hats =
+      "h = claps\npart = A tempo = 150 notes = 8\n" + grid("h", 8) + "song = A\n";
   const std::string out = path("hats.flac");
   const CliRun r = cli({"render", write("hats.tab", hats), "-o", out});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -112,15 +112,16 @@ TEST_F(Render, ClickGridAndDrumGridLandOnTheirFrames) {
   const std::vector<long> found = onsets(a.stereo, 0.02f, 44100 / 20);
   ASSERT_EQ(found.size(), 64u);
   const std::vector<double> jitter = jitterMs(found, tickFrames(hats, 44100), 44100);
-  std::printf("rendered claps: onset jitter p99 %.3f ms, max %.3f ms\n",
-              percentile(jitter, 0.99), jitter.back());
+  std::printf("rendered claps: onset jitter p99 %.3f ms, max %.3f ms\n", percentile(jitter, 0.99),
+              jitter.back());
   EXPECT_LE(percentile(jitter, 0.99), 1.0);
   // The song rang out and stopped: at most the tail after the last hit.
   EXPECT_LT(a.stereo.size() / 2, static_cast<std::size_t>(44100 * (13 + 5)));
 }
 
 TEST_F(Render, BadOutputsAndEmptySongsLeaveNoFile) {
-  const std::string song = write("song.tab", "h = closed hi-hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  const std::string song =
+      write("song.tab", "h = closed hi-hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
   write("plain", "a file, not a folder");
   CliRun r = cli({"render", song, "-o", path("plain/out.wav")});
   EXPECT_EQ(r.status, 2);
