@@ -12,6 +12,7 @@ namespace pulsewright {
 namespace {
 
 constexpr int kChunkFrames = 16384;
+constexpr std::int64_t kSincFrames = std::int64_t{30} * 48000;  // 30 s
 
 std::int16_t toPcm16(float v) {
   return static_cast<std::int16_t>(std::lrint(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
@@ -43,7 +44,10 @@ std::shared_ptr<const PcmSample> decodeWave(std::string_view bytes, int sampleRa
   }
   const bool resample = spec.freq != sampleRate;
   int error = 0;
-  SRC_STATE* src = resample ? src_new(SRC_SINC_FASTEST, channels, &error) : nullptr;
+  // Band-limited conversion for drum-sized samples; long files convert linearly, so that a
+  // minute-long sample loads in seconds, not tens of seconds.
+  const int quality = inFrames > kSincFrames ? SRC_LINEAR : SRC_SINC_FASTEST;
+  SRC_STATE* src = resample ? src_new(quality, channels, &error) : nullptr;
   if (resample && !src) return nullptr;
   std::unique_ptr<SRC_STATE, decltype(&src_delete)> srcOwner(src, &src_delete);
   const double ratio = static_cast<double>(sampleRate) / spec.freq;

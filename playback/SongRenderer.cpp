@@ -1,6 +1,7 @@
 #include "playback/SongRenderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "platform/AudioFileWriter.h"
@@ -86,6 +87,7 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
     return result;
   }
 
+  const auto started = std::chrono::steady_clock::now();
   std::vector<float> block(2 * kBlock);
   const double totalFrames = static_cast<double>(timeline.lastTickMs()) * rate / 1000 + rate;
   auto renderBlock = [&](float* peak) {
@@ -136,6 +138,8 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
     result.message = "cannot write " + path + ": " + error;
     return result;
   }
+  result.renderSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (progress) progress(1.0);
   return result;
 }

@@ -28,6 +28,7 @@ struct RenderResult {
   std::string message;             // why it failed; "" when done
   std::vector<std::string> notes;  // things the user should hear about (skipped samples...)
   long frames = 0;                 // frames written
+  double renderSeconds = 0;        // time spent rendering and writing (no loading)
 };
 
 // `progress` (may be empty) hears the fraction done, 0-1, and cancels by returning false.
