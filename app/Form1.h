@@ -35,6 +35,7 @@ class LiveKeyboard;
 class OptionsWindow;
 class PlaybackSession;
 class SamplePlayer;
+class AudioExport;
 class SplashWindow;
 class TablatureCompiler;
 
@@ -81,6 +82,9 @@ class Form1 : public QMainWindow {
   void Stopb_Click();
   void SplashTimer_Timer();
   void Exit_Click();
+  // File > Export Audio: renders the text as it stands into `path` (an empty path asks
+  // for one); the status line says how it went.
+  void exportAudio(QString path = {});
   void Options_Click();
   void device_Click(int index);
   void chan_Click(int index);
@@ -89,7 +93,11 @@ class Form1 : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
+ public:
+  AudioExport* audioExport() const { return audioExport_; }
+
  private:
+  AudioExport* audioExport_ = nullptr;  // the export under way or the latest one
   class StatusRelay;
   void buildMenus();
   void wireEditor();

@@ -133,7 +133,8 @@ int keyboardBench() {
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - press).count());
     port.sendChannelMessage(kNoteOff, 38, 0);
   }
-  const double block = 1000.0 * output.blockFrames() / kOutputSampleRate;
+  const int blockFrames = output.blockFrames();
+  const double block = 1000.0 * blockFrames / kOutputSampleRate;
   port.close();
   output.closeDevice();
   fs::remove_all(dir);
