@@ -15,9 +15,12 @@
 #include <QToolButton>
 
 #include "app/AudioExport.h"
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
+#include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "editor/EditorText.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -207,6 +210,7 @@ void Form1::buildMenus() {
   add(file, "Background", "Background");
   add(file, "Font", "Font");
   add(file, "Print", "Print");
+  add(file, "ExportPdf", "Export PDF...");
   connect(add(file, "ExportAudio", "Export Audio..."), &QAction::triggered, this,
           [this] { exportAudio(); });
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
@@ -253,6 +257,7 @@ void Form1::wireEditor() {
   wire("Save", "SaveButton", &EditorCommands::save);
   wire("SaveAs", nullptr, &EditorCommands::saveAs);
   wire("Print", "PrintButton", &EditorCommands::print);
+  wire("ExportPdf", nullptr, &EditorCommands::exportPdf);
   wire("Foreground", nullptr, &EditorCommands::foreground);
   wire("Background", nullptr, &EditorCommands::background);
   wire("Font", nullptr, &EditorCommands::chooseFont);
@@ -263,6 +268,7 @@ void Form1::wireEditor() {
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
 
+  recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
                                                      services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
@@ -281,9 +287,14 @@ QAction* Form1::action(const QString& name) const {
 void Form1::startUp() {
   // 1. The splash window while the rest starts.
   hide();
-  splash_ = new SplashWindow(twips(5610), twips(6900));
-  splash_->show();
-  splashTimer_->start();
+  if (services_.splashMilliseconds > 0) {
+    splash_ = new SplashWindow(twips(5610), twips(6900));
+    // A click or a key ends it early, once the start-up has finished.
+    connect(splash_, &SplashWindow::dismissed, this, &Form1::SplashTimer_Timer,
+            Qt::QueuedConnection);
+    splash_->show();
+    splashTimer_->start();
+  }
   // 2-3. The sound devices, entry 0 selected; the sample ring starts at slot 0.
   samples_->listDevices();
   for (const std::string& name : samples_->SoundDeviceList()) {
@@ -316,13 +327,49 @@ void Form1::startUp() {
   options_->applyFirstPreset();
   // 11. The stored appearance.
   editor_->applyStoredAppearance();
+  if (services_.splashMilliseconds <= 0) SplashTimer_Timer();
 }
 
 void Form1::SplashTimer_Timer() {
   splashTimer_->stop();
   if (splash_) splash_->close();
   delete splash_;
+  if (isVisible()) return;
   show();
+  offerRecovery();
+}
+
+void Form1::offerRecovery() {
+  const std::optional<QString> kept = recovery_->leftBehind();
+  if (!kept) return;
+  if (!services_.dialogs.askYesNo(this, tr("Text that was not saved when Pulsewright last "
+                                           "ended has been kept. Restore it?"))) {
+    recovery_->discard();
+    return;
+  }
+  // A new, unsaved document, whatever was opened at start-up.
+  editor_->documents().newDocument();
+  setEditorText(*text1_, *kept);
+  text1_->document()->setModified(true);
+  recovery_->keepNow();
+}
+
+void Form1::quitWithoutAsking() {
+  recovery_->keepNow();
+  bySignal_ = true;
+  exiting_ = true;
+  splashTimer_->stop();
+  if (splash_) splash_->close();
+  delete splash_;
+  close();
+}
+
+void Form1::changeEvent(QEvent* event) {
+  // A key held while the window loses the focus would sound for ever.
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    liveKeyboard_->releaseAll();
+  }
+  QMainWindow::changeEvent(event);
 }
 
 void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
@@ -452,6 +499,8 @@ void Form1::closeEvent(QCloseEvent* event) {
   // find window with the main window.
   delete options_;
   templates_->closeWindows();
+  // Saved or given up: no copy to offer next time. A signal leaves it.
+  if (!bySignal_) recovery_->discard();
   closed_ = true;
   event->accept();
 }

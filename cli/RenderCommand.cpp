@@ -1,10 +1,10 @@
 #include "cli/RenderCommand.h"
 
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <ostream>
 
-#include "cli/CliApp.h"
-#include "padmap/PadMap.h"
-#include "playback/PlaybackSession.h"
+#include "cli/Command.h"
 #include "playback/SongRenderer.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
@@ -13,52 +13,14 @@ namespace pulsewright {
 
 namespace {
 
-constexpr int kExitNothing = 1;
-constexpr int kExitError = 2;
+constexpr int kExitNothingToPlay = 1;
 
 struct RenderArguments {
   std::string file;
   std::string output;
   int rate = 44100;
-  PadMap padMap = defaultPadMap();
+  PadMapChoice padMap;
 };
-
-bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
-           RenderArguments* o) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string error;
-    if (parsePadMapOption(args, &i, in, &o->padMap, &error)) continue;
-    if (!error.empty()) {
-      err << "pulsewright-cli: " << error << "\n";
-      return false;
-    }
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if ((a == "-o" || a == "--output") && hasValue) {
-      o->output = args[++i];
-    } else if (a == "--rate" && hasValue) {
-      const std::string& v = args[++i];
-      if (v != "44100" && v != "48000") {
-        err << "pulsewright-cli: --rate takes 44100 or 48000\n";
-        return false;
-      }
-      o->rate = std::stoi(v);
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      err << "pulsewright-cli: unknown or incomplete option " << a << "\n";
-      return false;
-    } else if (o->file.empty()) {
-      o->file = a;
-    } else {
-      err << "pulsewright-cli: render takes one file\n";
-      return false;
-    }
-  }
-  if (o->file.empty() || o->output.empty()) {
-    err << "pulsewright-cli: render needs a file and -o OUT\n";
-    return false;
-  }
-  return true;
-}
 
 class CompileMessages : public CompileListener {
  public:
@@ -72,25 +34,23 @@ class CompileMessages : public CompileListener {
   std::string file_;
 };
 
-}  // namespace
-
-int runRenderCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                     std::ostream& err) {
-  (void)out;
-  RenderArguments o;
-  if (!parse(args, in, err, &o)) {
-    err << "usage: pulsewright-cli " << kRenderUsage;
+int runRender(const RenderArguments& o, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string error;
+  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
+    err << "pulsewright-cli: " << error << "\n";
     return kExitError;
   }
   std::string bytes;
   std::string reason;
-  if (!readInputBytes(o.file, in, &bytes, &reason)) {
+  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
     err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
     return kExitError;
   }
   TablatureCompiler compiler;
   CompileMessages messages(err, o.file);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), o.padMap, &messages);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
   const CompilerState& state = compiler.state();
   const std::shared_ptr<const Song> song =
       makeSong(state.partTable, state.songLine, state.sourceMap);
@@ -100,12 +60,29 @@ int runRenderCommand(const std::vector<std::string>& args, std::istream& in, std
   const RenderResult result = renderSong(*song, o.output, settings);
   for (const std::string& note : result.notes) err << "pulsewright-cli: " << note << "\n";
   switch (result.status) {
-    case RenderResult::Status::kDone: return 0;
+    case RenderResult::Status::kDone: return kExitOk;
     case RenderResult::Status::kNothingToPlay:
       err << "pulsewright-cli: " << o.file << ": " << result.message << "\n";
-      return kExitNothing;
+      return kExitNothingToPlay;
     default: err << "pulsewright-cli: " << result.message << "\n"; return kExitError;
   }
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app, CliContext& context) {
+  auto o = std::make_shared<RenderArguments>();
+  CLI::App* command = app.add_subcommand(
+      "render", "render FILE to an audio file (WAV, or FLAC or Ogg by the name's ending)");
+  command->add_option("FILE", o->file, "tablature document")->required()->type_name("");
+  command->add_option("-o,--output", o->output, "the audio file to write")
+      ->required()
+      ->option_text("OUT.wav|.flac|.ogg");
+  command->add_option("--rate", o->rate, "sample rate (default 44100)")
+      ->check(CLI::IsMember({44100, 48000}))
+      ->option_text("44100|48000");
+  addPadMapOptions(*command, o->padMap);
+  command->callback([o, &context] { context.status = runRender(*o, context); });
 }
 
 }  // namespace pulsewright

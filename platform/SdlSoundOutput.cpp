@@ -10,7 +10,8 @@
 namespace pulsewright {
 
 SdlSoundOutput::SdlSoundOutput(int blockFrames) : requestedBlock_(blockFrames) {
-  // SDL's own signal handlers would keep the program from quitting on SIGTERM.
+  // SDL would otherwise take SIGINT and SIGTERM for an event loop nobody runs, and the
+  // program would ignore them; the programs handle their own signals.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   audioInitialised_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
