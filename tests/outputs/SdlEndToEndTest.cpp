@@ -220,7 +220,7 @@ TEST(SdlEndToEnd, TheEnvironmentAndTheSettingComeBeforeTheSystemSoundFonts) {
   ASSERT_GE(fonts.size(), 4u);
   EXPECT_EQ(fonts[0], "/from/environment.sf2");
   EXPECT_EQ(fonts[1], "/from/setting.sf2");
-  for (const char* system : {"/usr/share/sounds/sf2/default-GM.sf2",   // Debian
+  for (const char* system : {"/usr/share/sounds/sf2/default-GM.sf2",     // Debian
                              "/usr/share/soundfonts/FluidR3_GM.sf2"}) {  // Fedora, Arch
     EXPECT_NE(std::find(fonts.begin(), fonts.end(), system), fonts.end()) << system;
   }
@@ -244,6 +244,26 @@ TEST(SdlEndToEnd, WithoutASoundDeviceNothingSoundsAndNothingFails) {
   EXPECT_EQ(port.lastResult(), 0);
   port.sendChannelMessage(kNoteOn, 36, 127);
   port.close();
+}
+
+// Picking a device moves what sounds there at once: a long sample goes on on the new one.
+TEST(SdlEndToEnd, SwitchingTheDeviceKeepsSoundingSamplesGoing) {
+  TempDir dir;
+  diskOutput(dir.path("first.raw"));
+  SdlSoundOutput output;
+  SamplePlayer player(output);
+  player.listDevices();
+  ASSERT_TRUE(output.isOpen());
+  player.PlayB(writeSine(dir.path("long.wav"), 44100, 1.5), 10, 0);
+  std::this_thread::sleep_for(milliseconds(300));
+  diskOutput(dir.path("second.raw"));
+  player.selectAudioDevice(0);  // opened again by its name, writing to the new file
+  ASSERT_TRUE(waitUntilSilent(output, 0));
+  output.closeDevice();
+  const Energy first = measure(dir.path("first.raw")), second = measure(dir.path("second.raw"));
+  EXPECT_GT(first.total(), 0.0);
+  // The rest of the 1.5 s sine, not cut: most of it sounds on the second device.
+  EXPECT_GT(second.total(), first.total());
 }
 
 std::vector<float> readRaw(const std::string& path) {
