@@ -141,8 +141,8 @@ int keyboardBench() {
   std::printf(
       "drum keyboard, %d-frame block (%.1f ms): key to rendered p50 %.2f ms, p99 %.2f ms, "
       "max %.2f ms; with one block of device buffer p99 %.2f ms\n",
-      output.blockFrames(), block, median(ms), percentile(ms, 0.99),
-      *std::max_element(ms.begin(), ms.end()), percentile(ms, 0.99) + block);
+      blockFrames, block, median(ms), percentile(ms, 0.99), *std::max_element(ms.begin(), ms.end()),
+      percentile(ms, 0.99) + block);
   return 0;
 }
 
