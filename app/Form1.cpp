@@ -50,8 +50,8 @@ class PortStepOutput : public StepOutput {
     port_.sendChannelMessageAt(kind, data1, data2, due);
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
-                  DueTime) override {
-    samples_.PlayB(file, volume, pan);
+                  DueTime due) override {
+    samples_.PlayB(file, volume, pan, due);  // placed on its frame by the audio engine
   }
   std::chrono::microseconds lookAhead() override {
     return port_.placesByTime() ? kLookAhead : std::chrono::microseconds(0);
