@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -15,6 +16,7 @@
 #include <QToolButton>
 #include <cmath>
 
+#include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
@@ -50,8 +52,8 @@ class PortStepOutput : public StepOutput {
     port_.sendChannelMessageAt(kind, data1, data2, due);
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
-                  DueTime) override {
-    samples_.PlayB(file, volume, pan);
+                  DueTime due) override {
+    samples_.PlayB(file, volume, pan, due);  // placed on its frame by the audio engine
   }
   std::chrono::microseconds lookAhead() override {
     return port_.placesByTime() ? kLookAhead : std::chrono::microseconds(0);
@@ -248,6 +250,8 @@ void Form1::buildMenus() {
   add(file, "Font", "Font");
   add(file, "Print", "Print");
   add(file, "ExportPdf", "Export PDF...");
+  connect(add(file, "ExportAudio", "Export Audio..."), &QAction::triggered, this,
+          [this] { exportAudio(); });
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
@@ -589,6 +593,26 @@ void Form1::device_Click(int index) {
 void Form1::chan_Click(int index) {
   port_->chan_Click(static_cast<std::int16_t>(index));
   refreshMidiMenus();
+}
+
+void Form1::exportAudio(QString path) {
+  if (audioExport_ && audioExport_->running()) return;
+  if (path.isEmpty()) {
+    path = QFileDialog::getSaveFileName(this, "Export Audio", QString(),
+                                        "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)");
+    if (path.isEmpty()) return;
+  }
+  // A compiler of its own: what carries over between two presses of Play stays as it is.
+  TablatureCompiler compiler;
+  MessageBoxListener listener(services_.dialogs, this);
+  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                   options_ ? options_->padMap() : defaultPadMap(), &listener);
+  const CompilerState& state = compiler.state();
+  delete audioExport_;
+  audioExport_ = new AudioExport(
+      this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
+  connect(audioExport_, &AudioExport::finished, this,
+          [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
 }
 
 void Form1::refreshMidiMenus() {

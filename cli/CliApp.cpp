@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/Command.h"
+#include "cli/RenderCommand.h"
 
 namespace pulsewright {
 
@@ -23,6 +24,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   CliContext context{in, out, err};
   addCompileCommands(app, context);
   addPlayCommand(app, context);
+  addRenderCommand(app, context);
   addDevicesCommand(app, context);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
