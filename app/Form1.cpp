@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -15,12 +17,14 @@
 
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
+#include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/SamplePlayer.h"
+#include "tabimport/DrumTabImport.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
@@ -189,6 +193,8 @@ void Form1::buildMenus() {
   add(file, "Open", "Open");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
+  connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
+          &Form1::ImportDrumTab_Click);
   add(file, "Foreground", "Foreground");
   add(file, "Background", "Background");
   add(file, "Font", "Font");
@@ -384,6 +390,36 @@ void Form1::Options_Click() {
   options_->show();
   options_->raise();
   options_->activateWindow();
+}
+
+void Form1::ImportDrumTab_Click() {
+  if (!editor_->maybeSave()) return;
+  const QString path = services_.dialogs.openFileName(this);
+  if (path.isEmpty()) return;
+  QFile file(path);
+  QByteArray bytes;
+  if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+  if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, file.errorString()));
+    return;
+  }
+  const TabImportResult result =
+      importDrumTab(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  const QString name = QFileInfo(path).fileName();
+  if (!result.found) {
+    services_.dialogs.message(this, tr("\"%1\": no drum tab lines found.").arg(name));
+    return;
+  }
+  editor_->documents().openUnsaved(QString::fromStdString(result.document));
+  if (result.warnings.empty()) return;
+  // The first warnings are enough to see what was read differently from the tab.
+  constexpr std::size_t kShown = 15;
+  QString text = tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
+  for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
+    text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
+  }
+  if (result.warnings.size() > kShown) text += "\n...";
+  services_.dialogs.message(this, text);
 }
 
 void Form1::Exit_Click() {

@@ -80,6 +80,8 @@ class Form1 : public QMainWindow {
   void SplashTimer_Timer();
   void Exit_Click();
   void Options_Click();
+  // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
+  void ImportDrumTab_Click();
   void device_Click(int index);
   void chan_Click(int index);
 
