@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev
+  librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev fluidsynth
   fluid-soundfont-gm timgm6mb-soundfont
   jackd2
   qt6-base-dev qt6-base-dev-tools libgl-dev
