@@ -13,6 +13,8 @@ class QtUserDialogs : public UserDialogs {
   QString saveFileName(QWidget* parent) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+  std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
+                                  int maximum) override;
 };
 
 }  // namespace pulsewright

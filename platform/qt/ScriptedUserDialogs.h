@@ -18,6 +18,7 @@ class ScriptedUserDialogs : public UserDialogs {
   std::deque<QString> saveFileNames;
   std::deque<std::optional<QColor>> colors;
   std::deque<std::optional<QFont>> fonts;
+  std::deque<std::optional<int>> numbers;
 
   // What was shown, in order.
   QStringList messages;
@@ -26,6 +27,7 @@ class ScriptedUserDialogs : public UserDialogs {
   int saveDialogs = 0;
   QList<QColor> initialColors;
   QList<QFont> initialFonts;
+  QStringList numberQuestions;
 
   void message(QWidget* parent, const QString& text) override;
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
@@ -33,6 +35,8 @@ class ScriptedUserDialogs : public UserDialogs {
   QString saveFileName(QWidget* parent) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+  std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
+                                  int maximum) override;
 };
 
 }  // namespace pulsewright
