@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/AppServices.h"
 #include "midi/MidiPort.h"
@@ -32,6 +33,7 @@ class EditorCommands;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
+class PlaybackSession;
 class SamplePlayer;
 class SplashWindow;
 class TablatureCompiler;
@@ -65,7 +67,7 @@ class Form1 : public QMainWindow {
   SplashWindow* splash() const { return splash_; }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
-  const TablatureCompiler& compiler() const { return *compiler_; }
+  const TablatureCompiler& compiler() const;
   bool isPlaying() const;
 
   EditorCommands& editor() const { return *editor_; }
@@ -99,13 +101,13 @@ class Form1 : public QMainWindow {
   void songOver();
 
   AppServices services_;
-  std::unique_ptr<TablatureCompiler> compiler_;
   std::unique_ptr<MidiPort> port_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
   std::unique_ptr<StepOutput> stepOutput_;
   std::unique_ptr<StatusRelay> statusRelay_;
-  std::unique_ptr<Player> player_;
+  std::unique_ptr<PlaybackSession> session_;
+  std::optional<SongPosition> pausedAt_;
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;

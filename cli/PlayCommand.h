@@ -13,7 +13,7 @@ namespace pulsewright {
 inline constexpr char kPlayUsage[] =
     "play FILE [--device NAME|mapper|none] [--channel 1-16]\n"
     "                            [--preset 1|2 | --padmap FILE.drm] [--sound-device NAME|none]\n"
-    "                            [--log FILE]\n";
+    "                            [--log FILE] [--loop N] [--count-in] [--tempo-scale F]\n";
 
 int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                    std::ostream& err);

@@ -12,6 +12,7 @@
 
 #include "app/DrumKeyboard.h"
 #include "midi/LiveKeyboard.h"
+#include "tablature/Timeline.h"
 #include "templates/TemplatesController.h"
 #include "templates/TemplatesWindow.h"
 #include "tests/app/AppFixture.h"
@@ -135,7 +136,7 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
       "k = kick\nh = closed hat\npart = A tempo = 1500 notes = 4 program = 5\nk |x-|\nh |-X|\nsong = AA\n");
   const std::size_t mark = f.midi.sent().size();
   form->button("Play")->click();
-  EXPECT_FALSE(form->Text1()->isEnabled());
+  EXPECT_TRUE(form->Text1()->isReadOnly());
   EXPECT_FALSE(form->button("Play")->isEnabled());
   EXPECT_TRUE(form->button("Pause")->isEnabled());
   ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
@@ -159,27 +160,47 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
   ASSERT_TRUE(waitFor([&] { return other->button("Play")->isEnabled(); }));
 }
 
-TEST(Form1, PauseLeavesTheSongPlayingAndStopEndsIt) {
+TEST(Form1, PauseStopsAtTheStepAndPlayGoesOnFromThere) {
   AppFixture f;
   auto form = f.start();
+  // Levels 0-9 over and over: a note's velocity tells its step.
   std::string grid;
-  for (int i = 0; i < 400; ++i) grid += "x";
+  for (int i = 0; i < 400; ++i) grid += static_cast<char>('0' + i % 10);
   form->Text1()->setPlainText(QString::fromStdString(
       "k = kick\npart = A tempo = 1500 notes = 4\nk |" + grid + "|\nsong = A\n"));
+  const std::size_t start = f.midi.sent().size();
   form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(start).size() >= 20; }));
   form->button("Pause")->click();
+  EXPECT_FALSE(form->isPlaying());
   EXPECT_TRUE(form->button("Play")->isEnabled());
   EXPECT_FALSE(form->button("Pause")->isEnabled());
   EXPECT_TRUE(form->button("Stopb")->isEnabled());
-  EXPECT_FALSE(form->Text1()->isEnabled());
-  ASSERT_TRUE(waitFor([&] { return !form->Label1()->text().isEmpty(); }));
-  EXPECT_TRUE(form->isPlaying());
+  EXPECT_FALSE(form->Text1()->isReadOnly());  // the text may be edited while paused
+  const std::vector<std::string> before = f.sentSince(start);
+  int played = 0;
+  for (const std::string& m : before) played += m.rfind("90 36 ", 0) == 0 ? 1 : 0;
+  const std::size_t paused = f.midi.sent().size();
+  QTest::qWait(50);
+  EXPECT_EQ(f.midi.sent().size(), paused);
+  EXPECT_EQ(before.back(), "b0 123 0");  // what sounds is silenced
+
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(paused).size() >= 2; }));
+  const std::string velocity = std::to_string(velocityOfLevel(played % 10));
+  EXPECT_EQ(f.sentSince(paused)[0], "90 36 " + velocity);
   form->button("Stopb")->click();
   EXPECT_FALSE(form->isPlaying());
-  EXPECT_TRUE(form->Text1()->isEnabled());
-  const std::size_t mark = f.midi.sent().size();
-  QTest::qWait(50);
-  EXPECT_EQ(f.midi.sent().size(), mark);
+
+  // Edited while paused so that the paused position is gone: the song starts again.
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return form->isPlaying(); }));
+  form->button("Pause")->click();
+  form->Text1()->setPlainText("k = kick\npart = A tempo = 1500 notes = 4\nk |5-|\nsong = A\n");
+  const std::size_t edited = f.midi.sent().size();
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
+  EXPECT_EQ(f.sentSince(edited)[0], "90 36 " + std::to_string(velocityOfLevel(5)));
 }
 
 TEST(Form1, ExitClosesThePortAndTheWindows) {
