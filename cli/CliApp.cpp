@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/DevicesCommand.h"
+#include "cli/ExportCommand.h"
 #include "cli/ImportCommand.h"
 #include "cli/PlayCommand.h"
 #include "cli/StateJson.h"
@@ -28,7 +29,8 @@ const std::string kUsage =
     std::string("usage: pulsewright-cli compile [--preset 1|2] [--padmap FILE.drm] FILE...\n"
                 "       pulsewright-cli check [--preset 1|2] [--padmap FILE.drm] FILE...\n"
                 "       pulsewright-cli ") +
-    kPlayUsage + "       pulsewright-cli " + kImportUsage +
+    kPlayUsage + "       pulsewright-cli " + kImportUsage + "       pulsewright-cli " +
+    kExportUsage +
     "       pulsewright-cli devices\n"
     "FILE may be - for standard input.\n";
 
@@ -233,6 +235,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   if (command == "devices") return runDevicesCommand(args, out, err);
   if (command == "play") return runPlayCommand(args, in, out, err);
   if (command == "import") return runImportCommand(args, in, out, err);
+  if (command == "export") return runExportCommand(args, in, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     out << kUsage;
     return kExitOk;

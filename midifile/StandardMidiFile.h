@@ -18,10 +18,10 @@ struct MidiFileNote {
 
 // One step of the song as it plays.
 struct MidiFileStep {
-  int noteSize = 4;    // the step is a 1/noteSize note...
-  int divisor = 1;     // ...shared by this many steps (tuplets)
-  double tempo = 120;  // quarter notes per minute
-  int program = -1;    // the part's program; none outside 0-127
+  double noteSize = 4;  // the step is a 1/noteSize note...
+  int divisor = 1;      // ...shared by this many steps (tuplets)
+  double tempo = 120;   // quarter notes per minute
+  int program = -1;     // the part's program; none outside 0-127
   std::vector<MidiFileNote> notes;
   int samples = 0;  // sample hits, which a MIDI file cannot hold
 };
