@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -25,6 +26,8 @@
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
+#include "midifile/StandardMidiFile.h"
+#include "midifile/TimelineMidi.h"
 #include "tabimport/DrumTabImport.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
@@ -207,6 +210,8 @@ void Form1::buildMenus() {
   add(file, "SaveAs", "Save As ...");
   connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
           &Form1::ImportDrumTab_Click);
+  connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
+          &Form1::ExportMidi_Click);
   add(file, "Foreground", "Foreground");
   add(file, "Background", "Background");
   add(file, "Font", "Font");
@@ -442,6 +447,51 @@ void Form1::ImportDrumTab_Click() {
   }
   if (result.warnings.size() > kShown) text += "\n...";
   services_.dialogs.message(this, text);
+}
+
+void Form1::ExportMidi_Click() {
+  const QString path = services_.dialogs.saveFileName(this);
+  if (path.isEmpty()) return;
+  const std::optional<int> channel = services_.dialogs.chooseNumber(
+      this, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
+  if (!channel) return;
+  // A compiler of its own: exporting must not change what carries over between plays.
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                   options_ ? options_->padMap() : defaultPadMap(), nullptr);
+  const CompilerState& state = compiler.state();
+  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  if (!timeline.playable()) {
+    services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
+    return;
+  }
+  MidiFileSong song = midiFileSongOf(timeline);
+  song.title = state.metaTitle;
+  song.author = state.metaAuthor;
+  song.artist = state.metaArtist;
+  song.genre = state.metaGenre;
+  song.description = state.metaDescription;
+  MidiFileSummary summary;
+  const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
+  QSaveFile file(path);
+  bool written = file.open(QIODevice::WriteOnly);
+  if (written) {
+    written = file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+              static_cast<qint64>(bytes.size());
+    if (written) {
+      written = file.commit();
+    } else {
+      file.cancelWriting();
+    }
+  }
+  if (!written) {
+    services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, file.errorString()));
+    return;
+  }
+  if (summary.samplesLeftOut > 0) {
+    services_.dialogs.message(this, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.",
+                                       nullptr, static_cast<int>(summary.samplesLeftOut)));
+  }
 }
 
 void Form1::Exit_Click() {

@@ -84,6 +84,8 @@ class Form1 : public QMainWindow {
   void Options_Click();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
   void ImportDrumTab_Click();
+  // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
+  void ExportMidi_Click();
   void device_Click(int index);
   void chan_Click(int index);
 

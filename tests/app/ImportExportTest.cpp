@@ -9,6 +9,7 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "tests/app/AppFixture.h"
+#include "tests/midifile/MidiFileReader.h"
 
 namespace pulsewright {
 namespace {
@@ -54,6 +55,44 @@ TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
   form->action("ImportDrumTab")->trigger();
   EXPECT_TRUE(f.dialogs.messages.last().contains("no drum tab lines found"));
   EXPECT_TRUE(form->Text1()->toPlainText().startsWith("k = kick drum"));
+}
+
+TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  form->editor().documents().openUnsaved(
+      "meta title = Two steps\nk = kick\nw = wave /nowhere/clap.wav pan 0\n"
+      "part = A tempo = 120 notes = 8 program = 3\nk |xX|\nw |-x|\nsong = AA\n");
+  const QString path = dir.filePath("song.mid");
+  // A cancelled channel question writes nothing.
+  f.dialogs.saveFileNames = {path};
+  form->action("ExportMidi")->trigger();
+  EXPECT_FALSE(QFile::exists(path));
+
+  f.dialogs.saveFileNames = {path};
+  f.dialogs.numbers = {3};
+  form->action("ExportMidi")->trigger();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const test::ReadFile read = test::readMidiFile(std::string_view(bytes.constData(), bytes.size()));
+  std::vector<std::tuple<std::int64_t, int, int, int>> drums;
+  std::string title;
+  for (const test::ReadEvent& e : read.events) {
+    if (e.track == 1 && e.status != 0xFF) drums.emplace_back(e.tick, e.status, e.data1, e.data2);
+    if (e.track == 0 && e.status == 0xFF && e.data1 == 0x03) title = e.text;
+  }
+  EXPECT_EQ(title, "Two steps");
+  // One program change, four kicks of an eighth each, their note offs a sixteenth later.
+  using E = std::tuple<std::int64_t, int, int, int>;
+  EXPECT_EQ(drums,
+            (std::vector<E>{E{0, 0xC2, 3, 0}, E{0, 0x92, 36, 76}, E{240, 0x82, 36, 0},
+                            E{480, 0x92, 36, 101}, E{720, 0x82, 36, 0}, E{960, 0x92, 36, 76},
+                            E{1200, 0x82, 36, 0}, E{1440, 0x92, 36, 101}, E{1680, 0x82, 36, 0}}));
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(f.dialogs.messages.last().startsWith("2 sample hit"))
+      << f.dialogs.messages.last().toStdString();
 }
 
 }  // namespace
