@@ -16,10 +16,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "editor/EditorText.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -216,6 +218,7 @@ void Form1::buildMenus() {
   add(file, "Background", "Background");
   add(file, "Font", "Font");
   add(file, "Print", "Print");
+  add(file, "ExportPdf", "Export PDF...");
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
@@ -260,6 +263,7 @@ void Form1::wireEditor() {
   wire("Save", "SaveButton", &EditorCommands::save);
   wire("SaveAs", nullptr, &EditorCommands::saveAs);
   wire("Print", "PrintButton", &EditorCommands::print);
+  wire("ExportPdf", nullptr, &EditorCommands::exportPdf);
   wire("Foreground", nullptr, &EditorCommands::foreground);
   wire("Background", nullptr, &EditorCommands::background);
   wire("Font", nullptr, &EditorCommands::chooseFont);
@@ -270,6 +274,7 @@ void Form1::wireEditor() {
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
 
+  recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
                                                      services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
@@ -288,9 +293,14 @@ QAction* Form1::action(const QString& name) const {
 void Form1::startUp() {
   // 1. The splash window while the rest starts.
   hide();
-  splash_ = new SplashWindow(twips(5610), twips(6900));
-  splash_->show();
-  splashTimer_->start();
+  if (services_.splashMilliseconds > 0) {
+    splash_ = new SplashWindow(twips(5610), twips(6900));
+    // A click or a key ends it early, once the start-up has finished.
+    connect(splash_, &SplashWindow::dismissed, this, &Form1::SplashTimer_Timer,
+            Qt::QueuedConnection);
+    splash_->show();
+    splashTimer_->start();
+  }
   // 2-3. The sound devices, entry 0 selected; the sample ring starts at slot 0.
   samples_->listDevices();
   for (const std::string& name : samples_->SoundDeviceList()) {
@@ -323,13 +333,49 @@ void Form1::startUp() {
   options_->applyFirstPreset();
   // 11. The stored appearance.
   editor_->applyStoredAppearance();
+  if (services_.splashMilliseconds <= 0) SplashTimer_Timer();
 }
 
 void Form1::SplashTimer_Timer() {
   splashTimer_->stop();
   if (splash_) splash_->close();
   delete splash_;
+  if (isVisible()) return;
   show();
+  offerRecovery();
+}
+
+void Form1::offerRecovery() {
+  const std::optional<QString> kept = recovery_->leftBehind();
+  if (!kept) return;
+  if (!services_.dialogs.askYesNo(this, tr("Text that was not saved when Pulsewright last "
+                                           "ended has been kept. Restore it?"))) {
+    recovery_->discard();
+    return;
+  }
+  // A new, unsaved document, whatever was opened at start-up.
+  editor_->documents().newDocument();
+  setEditorText(*text1_, *kept);
+  text1_->document()->setModified(true);
+  recovery_->keepNow();
+}
+
+void Form1::quitWithoutAsking() {
+  recovery_->keepNow();
+  bySignal_ = true;
+  exiting_ = true;
+  splashTimer_->stop();
+  if (splash_) splash_->close();
+  delete splash_;
+  close();
+}
+
+void Form1::changeEvent(QEvent* event) {
+  // A key held while the window loses the focus would sound for ever.
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    liveKeyboard_->releaseAll();
+  }
+  QMainWindow::changeEvent(event);
 }
 
 void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
@@ -450,8 +496,9 @@ void Form1::ImportDrumTab_Click() {
 }
 
 void Form1::ExportMidi_Click() {
-  const QString path = services_.dialogs.saveFileName(this);
+  QString path = services_.dialogs.exportFileName(this, tr("MIDI files (*.mid)"));
   if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".mid");
   const std::optional<int> channel = services_.dialogs.chooseNumber(
       this, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
   if (!channel) return;
@@ -514,6 +561,8 @@ void Form1::closeEvent(QCloseEvent* event) {
   // find window with the main window.
   delete options_;
   templates_->closeWindows();
+  // Saved or given up: no copy to offer next time. A signal leaves it.
+  if (!bySignal_) recovery_->discard();
   closed_ = true;
   event->accept();
 }

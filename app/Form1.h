@@ -28,6 +28,7 @@ class QToolButton;
 
 namespace pulsewright {
 
+class DocumentRecovery;
 class DrumKeyboard;
 class EditorCommands;
 class TemplatesController;
@@ -88,10 +89,14 @@ class Form1 : public QMainWindow {
   void ExportMidi_Click();
   void device_Click(int index);
   void chan_Click(int index);
+  // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in
+  // the recovery file for the next start.
+  void quitWithoutAsking();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   class StatusRelay;
@@ -101,6 +106,7 @@ class Form1 : public QMainWindow {
   void refreshMidiMenus();
   void layoutControls();
   void songOver();
+  void offerRecovery();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;
@@ -129,6 +135,8 @@ class Form1 : public QMainWindow {
   QPointer<OptionsWindow> options_;
   bool closed_ = false;
   bool exiting_ = false;
+  bool bySignal_ = false;
+  DocumentRecovery* recovery_ = nullptr;
 };
 
 }  // namespace pulsewright

@@ -1,10 +1,12 @@
 #include "cli/DevicesCommand.h"
 
+#include <CLI/CLI.hpp>
 #include <ostream>
 
+#include "cli/Command.h"
 #include "midi/MidiPort.h"
-#include "platform/SystemMidiPorts.h"
 #include "platform/SdlSoundOutput.h"
+#include "platform/SystemMidiPorts.h"
 
 namespace pulsewright {
 
@@ -22,17 +24,13 @@ void printDevices(MidiOutputService& midi, SoundOutput& sound, std::ostream& out
   if (names.empty()) out << "  (none: samples and the synthesiser stay silent)\n";
 }
 
-int runDevicesCommand(const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err) {
-  if (args.size() > 1) {
-    err << "usage: pulsewright-cli devices\n";
-    return 2;
-  }
-  SystemMidiPorts midi;
-  SdlSoundOutput sound;
-  printDevices(midi, sound, out);
-  out.flush();
-  return 0;
+void addDevicesCommand(CLI::App& app, CliContext& context) {
+  app.add_subcommand("devices", "list the MIDI outputs and sound devices")->callback([&context] {
+    SystemMidiPorts midi;
+    SdlSoundOutput sound;
+    printDevices(midi, sound, context.out);
+    context.status = kExitOk;
+  });
 }
 
 }  // namespace pulsewright

@@ -2,8 +2,6 @@
 // pulsewright-cli devices: the MIDI outputs and sound devices as the program sees them.
 
 #include <iosfwd>
-#include <string>
-#include <vector>
 
 namespace pulsewright {
 
@@ -12,10 +10,7 @@ class SoundOutput;
 
 // Prints "MIDI Mapper", then every MIDI output device, then every sound device, one name
 // per line under a heading: MIDI devices with their identifiers (-1 for the mapper, then
-// from 0), sound devices numbered from 1. Returns the exit status.
-int runDevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-// The listing itself, over any outputs.
+// from 0), sound devices numbered from 1.
 void printDevices(MidiOutputService& midi, SoundOutput& sound, std::ostream& out);
 
 }  // namespace pulsewright

@@ -1,9 +1,9 @@
 #include "cli/ExportCommand.h"
 
-#include <algorithm>
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <ostream>
 
-#include "cli/CliApp.h"
 #include "cli/OutputFile.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
@@ -17,54 +17,14 @@ namespace pulsewright {
 namespace {
 
 constexpr int kExitNothingToPlay = 1;
-constexpr int kExitError = 2;
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments {
   std::string input;
   std::string output;
   int channel = kDrumChannel;
-  PadMap padMap = defaultPadMap();
+  PadMapChoice padMap;
 };
-
-bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
-           ExportArguments* a) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string error;
-    if (parsePadMapOption(args, &i, in, &a->padMap, &error)) continue;
-    if (!error.empty()) {
-      err << "pulsewright-cli: " << error << "\n";
-      return false;
-    }
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if ((arg == "-o" || arg == "--output") && hasValue) {
-      a->output = args[++i];
-    } else if (arg == "--channel" && hasValue) {
-      const std::string& v = args[++i];
-      int c = 0;
-      if (v.empty() || v.size() > 2 || !std::all_of(v.begin(), v.end(), ::isdigit) ||
-          (c = std::stoi(v)) < 1 || c > 16) {
-        err << "pulsewright-cli: --channel takes 1 to 16\n";
-        return false;
-      }
-      a->channel = c;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      err << "pulsewright-cli: unknown or incomplete option " << arg << "\n";
-      return false;
-    } else if (a->input.empty()) {
-      a->input = arg;
-    } else {
-      err << "pulsewright-cli: export takes one file\n";
-      return false;
-    }
-  }
-  if (a->input.empty() || a->output.empty()) {
-    err << "pulsewright-cli: export needs a file and -o OUT.mid\n";
-    return false;
-  }
-  return true;
-}
 
 class CompileMessages : public CompileListener {
  public:
@@ -78,25 +38,22 @@ class CompileMessages : public CompileListener {
   std::string file_;
 };
 
-}  // namespace
-
-int runExportCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                     std::ostream& err) {
-  (void)out;
-  ExportArguments a;
-  if (!parse(args, in, err, &a)) {
-    err << "usage: pulsewright-cli " << kExportUsage;
+int runExport(const ExportArguments& a, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string reason;
+  if (!loadPadMap(a.padMap, io.in, &padMap, &reason)) {
+    err << "pulsewright-cli: " << reason << "\n";
     return kExitError;
   }
   std::string bytes;
-  std::string reason;
-  if (!readInputBytes(a.input, in, &bytes, &reason)) {
+  if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
     err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
     return kExitError;
   }
   TablatureCompiler compiler;
   CompileMessages messages(err, a.input);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), a.padMap, &messages);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
   const CompilerState& state = compiler.state();
   const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
   if (!timeline.playable()) {
@@ -119,7 +76,24 @@ int runExportCommand(const std::vector<std::string>& args, std::istream& in, std
     err << "pulsewright-cli: " << summary.samplesLeftOut
         << " sample hits left out: a MIDI file cannot hold samples\n";
   }
-  return 0;
+  return kExitOk;
+}
+
+}  // namespace
+
+void addExportCommand(CLI::App& app, CliContext& context) {
+  auto a = std::make_shared<ExportArguments>();
+  CLI::App* command =
+      app.add_subcommand("export", "write the song of FILE as a Standard MIDI File");
+  command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
+  command->add_option("-o,--output", a->output, "the MIDI file to write")
+      ->required()
+      ->option_text("OUT.mid");
+  command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
+      ->check(CLI::Range(1, 16))
+      ->option_text("1-16");
+  addPadMapOptions(*command, a->padMap);
+  command->callback([a, &context] { context.status = runExport(*a, context); });
 }
 
 }  // namespace pulsewright

@@ -1,9 +1,9 @@
 #include "cli/ImportCommand.h"
 
-#include <algorithm>
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <ostream>
 
-#include "cli/CliApp.h"
 #include "cli/OutputFile.h"
 #include "tabimport/DrumTabImport.h"
 
@@ -12,76 +12,52 @@ namespace pulsewright {
 namespace {
 
 constexpr int kExitNothingFound = 1;
-constexpr int kExitError = 2;
 
 struct ImportArguments {
   std::string input;
   std::string output;
-  TabImportOptions options;
+  int tempo = 0;  // 0: as the tab says
 };
 
-bool parse(const std::vector<std::string>& args, std::ostream& err, ImportArguments* a) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if ((arg == "-o" || arg == "--output") && hasValue) {
-      a->output = args[++i];
-    } else if (arg == "--tempo" && hasValue) {
-      const std::string& v = args[++i];
-      if (v.empty() || v.size() > 3 || !std::all_of(v.begin(), v.end(), ::isdigit) ||
-          std::stoi(v) < kMinTabTempo) {
-        err << "pulsewright-cli: --tempo takes " << kMinTabTempo << " to " << kMaxTabTempo << "\n";
-        return false;
-      }
-      a->options.tempo = std::stoi(v);
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "pulsewright-cli: unknown or incomplete option " << arg << "\n";
-      return false;
-    } else if (a->input.empty()) {
-      a->input = arg;
-    } else {
-      err << "pulsewright-cli: import takes one file\n";
-      return false;
-    }
+int runImport(const ImportArguments& a, CliContext& io) {
+  std::string bytes;
+  std::string reason;
+  if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
+    io.err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
+    return kExitError;
   }
-  if (a->input.empty()) {
-    err << "pulsewright-cli: import needs a file\n";
-    return false;
+  TabImportOptions options;
+  if (a.tempo > 0) options.tempo = a.tempo;
+  const TabImportResult result = importDrumTab(bytes, options);
+  for (const TabWarning& w : result.warnings) io.err << formatTabWarning(a.input, w) << "\n";
+  if (!result.found) {
+    io.err << "pulsewright-cli: " << a.input << ": no drum tab lines found\n";
+    return kExitNothingFound;
   }
-  return true;
+  if (a.output.empty()) {
+    io.out << result.document;
+    return kExitOk;
+  }
+  if (!writeFileReplacing(a.output, result.document, &reason)) {
+    io.err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
+    return kExitError;
+  }
+  return kExitOk;
 }
 
 }  // namespace
 
-int runImportCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                     std::ostream& err) {
-  ImportArguments a;
-  if (!parse(args, err, &a)) {
-    err << "usage: pulsewright-cli " << kImportUsage;
-    return kExitError;
-  }
-  std::string bytes;
-  std::string reason;
-  if (!readInputBytes(a.input, in, &bytes, &reason)) {
-    err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
-    return kExitError;
-  }
-  const TabImportResult result = importDrumTab(bytes, a.options);
-  for (const TabWarning& w : result.warnings) err << formatTabWarning(a.input, w) << "\n";
-  if (!result.found) {
-    err << "pulsewright-cli: " << a.input << ": no drum tab lines found\n";
-    return kExitNothingFound;
-  }
-  if (a.output.empty()) {
-    out << result.document;
-    out.flush();
-    return 0;
-  }
-  if (!writeFileReplacing(a.output, result.document, &reason)) {
-    err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
-    return kExitError;
-  }
-  return 0;
+void addImportCommand(CLI::App& app, CliContext& context) {
+  auto a = std::make_shared<ImportArguments>();
+  CLI::App* command = app.add_subcommand(
+      "import", "turn a plain-text drum tab (HH|x-x-x-x-|) into a tablature document");
+  command->add_option("TAB", a->input, "the drum tab, a text file")->required()->type_name("");
+  command->add_option("-o,--output", a->output, "the document to write (default: standard output)")
+      ->option_text("OUT.tab");
+  command->add_option("--tempo", a->tempo, "tempo in beats a minute, instead of the tab's own")
+      ->check(CLI::Range(kMinTabTempo, kMaxTabTempo))
+      ->option_text("BPM");
+  command->callback([a, &context] { context.status = runImport(*a, context); });
 }
 
 }  // namespace pulsewright

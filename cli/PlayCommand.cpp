@@ -1,5 +1,8 @@
-#include "cli/PlayCommand.h"
+// pulsewright-cli play: compiles a document and plays it in real time through a MIDI
+// device, the built-in synthesiser or nowhere, optionally logging every event with the
+// time it was sent.
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -14,7 +17,7 @@
 #include <ostream>
 #include <thread>
 
-#include "cli/CliApp.h"
+#include "cli/Command.h"
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
@@ -30,9 +33,6 @@
 namespace pulsewright {
 
 namespace {
-
-constexpr int kExitError = 2;
-constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> gInterrupted{false};
 extern "C" void onInterrupt(int) {
@@ -173,74 +173,13 @@ struct PlayArguments {
   std::string file;
   std::string device = "mapper";
   int channel = 1;
-  PadMap padMap = defaultPadMap();
+  PadMapChoice padMap;
   std::optional<std::string> soundDevice;
   std::string logPath;
   int loops = 1;
   bool countIn = false;
   double tempoScale = 1.0;
 };
-
-bool parse(const std::vector<std::string>& args, std::istream& in, std::ostream& err,
-           PlayArguments* o) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string error;
-    if (parsePadMapOption(args, &i, in, &o->padMap, &error)) continue;
-    if (!error.empty()) {
-      err << "pulsewright-cli: " << error << "\n";
-      return false;
-    }
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--device" && hasValue) {
-      o->device = args[++i];
-    } else if (a == "--channel" && hasValue) {
-      const std::string& v = args[++i];
-      int c = 0;
-      if (v.empty() || v.size() > 2 || !std::all_of(v.begin(), v.end(), ::isdigit) ||
-          (c = std::stoi(v)) < 1 || c > 16) {
-        err << "pulsewright-cli: --channel takes 1 to 16\n";
-        return false;
-      }
-      o->channel = c;
-    } else if (a == "--sound-device" && hasValue) {
-      o->soundDevice = args[++i];
-    } else if (a == "--log" && hasValue) {
-      o->logPath = args[++i];
-    } else if (a == "--loop" && hasValue) {
-      const std::string& v = args[++i];
-      if (v.empty() || v.size() > 6 || !std::all_of(v.begin(), v.end(), ::isdigit)) {
-        err << "pulsewright-cli: --loop takes a count (0 repeats until Ctrl+C)\n";
-        return false;
-      }
-      o->loops = std::stoi(v);
-    } else if (a == "--count-in") {
-      o->countIn = true;
-    } else if (a == "--tempo-scale" && hasValue) {
-      const std::string& v = args[++i];
-      char* end = nullptr;
-      const double scale = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !(scale >= kMinTempoScale && scale <= kMaxTempoScale)) {
-        err << "pulsewright-cli: --tempo-scale takes 0.25 to 2\n";
-        return false;
-      }
-      o->tempoScale = scale;
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      err << "pulsewright-cli: unknown or incomplete option " << a << "\n";
-      return false;
-    } else if (o->file.empty()) {
-      o->file = a;
-    } else {
-      err << "pulsewright-cli: play takes one file\n";
-      return false;
-    }
-  }
-  if (o->file.empty()) {
-    err << "pulsewright-cli: play needs a file\n";
-    return false;
-  }
-  return true;
-}
 
 class CompileMessages : public CompileListener {
  public:
@@ -254,19 +193,17 @@ class CompileMessages : public CompileListener {
   std::string file_;
 };
 
-}  // namespace
-
-int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                   std::ostream& err) {
-  (void)out;
-  PlayArguments o;
-  if (!parse(args, in, err, &o)) {
-    err << "usage: pulsewright-cli " << kPlayUsage;
+int runPlay(const PlayArguments& o, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string error;
+  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
+    err << "pulsewright-cli: " << error << "\n";
     return kExitError;
   }
   std::string bytes;
   std::string reason;
-  if (!readInputBytes(o.file, in, &bytes, &reason)) {
+  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
     err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
     return kExitError;
   }
@@ -340,7 +277,11 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
       openFailed = false;
       port->device_Click(static_cast<std::int16_t>(device + 1));
     }
-    if (openFailed) return kExitError;
+    if (openFailed) {
+      const std::string missing = synth->missingSoundFontMessage();
+      if (!missing.empty()) err << "pulsewright-cli: " << missing << "\n";
+      return kExitError;
+    }
     port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
   }
   SteadyPlaybackClock clock;
@@ -359,7 +300,7 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
     PlaybackSession session(output, clock, samples.get(), &waiter);
     CompileMessages messages(err, o.file);
     std::shared_ptr<const Song> song =
-        session.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), o.padMap, &messages);
+        session.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;
@@ -391,6 +332,43 @@ int runPlayCommand(const std::vector<std::string>& args, std::istream& in, std::
     status = kExitError;
   }
   return status;
+}
+
+}  // namespace
+
+void addPlayCommand(CLI::App& app, CliContext& context) {
+  auto o = std::make_shared<PlayArguments>();
+  CLI::App* command =
+      app.add_subcommand("play", "play FILE in real time; ends with the song, Ctrl+C stops it");
+  command->add_option("FILE", o->file, "tablature document")->required()->type_name("");
+  command
+      ->add_option("--device", o->device,
+                   "MIDI device: a unique part of a name that devices lists, mapper (the "
+                   "built-in synthesiser, the default) or none")
+      ->option_text("NAME|mapper|none");
+  command->add_option("--channel", o->channel, "MIDI channel (default 1)")
+      ->check(CLI::Range(1, 16))
+      ->option_text("1-16");
+  addPadMapOptions(*command, o->padMap);
+  command
+      ->add_option_function<std::string>(
+          "--sound-device", [o](const std::string& name) { o->soundDevice = name; },
+          "sound device for samples and the synthesiser, or none")
+      ->option_text("NAME|none");
+  command
+      ->add_option("--log", o->logPath,
+                   "log every event with its time in ms (- for standard output)")
+      ->option_text("FILE");
+  command->add_option("--loop", o->loops, "play the song N times; 0 repeats it until Ctrl+C")
+      ->check(CLI::Range(0, 1000000))
+      ->option_text("N");
+  command->add_flag("--count-in", o->countIn, "one bar of clicks at the first part's tempo first");
+  command
+      ->add_option("--tempo-scale", o->tempoScale,
+                   "play at this share of the written tempo, from 0.25 to 2 (default 1)")
+      ->check(CLI::Range(kMinTempoScale, kMaxTempoScale))
+      ->option_text("F");
+  command->callback([o, &context] { context.status = runPlay(*o, context); });
 }
 
 }  // namespace pulsewright

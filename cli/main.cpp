@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/CliApp.h"
+#include "cli/Command.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
@@ -11,6 +12,6 @@ int main(int argc, char** argv) {
     return pulsewright::runCli(args, std::cin, std::cout, std::cerr);
   } catch (const std::exception& e) {
     std::cerr << "pulsewright-cli: " << e.what() << "\n";
-    return 2;
+    return pulsewright::kExitError;
   }
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "platform/ShortMessage.h"
 
 namespace pulsewright {
@@ -35,9 +37,22 @@ bool usableFile(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> defaultSoundFonts() {
-  return {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-          "/usr/share/sounds/sf2/TimGM6mb.sf2"};
+std::vector<std::string> defaultSoundFonts(const std::string& chosen) {
+  std::vector<std::string> fonts;
+  if (const char* env = std::getenv(kSoundFontVariable); env != nullptr && *env != '\0') {
+    fonts.emplace_back(env);
+  }
+  if (!chosen.empty()) fonts.push_back(chosen);
+  for (const char* path :
+       {// Debian and Ubuntu: the alternative the General MIDI font packages maintain.
+        "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
+        "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
+        // Fedora (fluid-soundfont-gm) and Arch (soundfont-fluid).
+        "/usr/share/soundfonts/default.sf2", "/usr/share/soundfonts/FluidR3_GM.sf2",
+        "/usr/share/soundfonts/FluidR3_GM.sf3"}) {
+    fonts.emplace_back(path);
+  }
+  return fonts;
 }
 
 FluidSynthOutput::FluidSynthOutput(SoundOutput* sound, std::vector<std::string> soundFonts)
@@ -64,12 +79,14 @@ bool FluidSynthOutput::loadLocked() {
     // fast and the General MIDI font's melodic samples never reach memory.
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
   }
+  searchFailed_ = true;
   for (const std::string& font : soundFonts_) {
     if (!usableFile(font)) continue;
     fluid_synth_t* synth = new_fluid_synth(settings_);
     if (!synth) return false;
     if (fluid_synth_sfload(synth, font.c_str(), 1) != FLUID_FAILED) {
       loadedFont_ = font;
+      searchFailed_ = false;
       synth_.store(synth);
       return true;
     }
@@ -142,6 +159,17 @@ void FluidSynthOutput::render(std::int16_t* stereo, int frames) {
 std::string FluidSynthOutput::soundFont() const {
   std::lock_guard lock(mutex_);
   return loadedFont_;
+}
+
+std::string FluidSynthOutput::missingSoundFontMessage() const {
+  std::lock_guard lock(mutex_);
+  if (!searchFailed_) return {};
+  std::string text = "No sound font for the built-in synthesiser: none of ";
+  for (std::size_t i = 0; i < soundFonts_.size(); ++i) {
+    text += (i > 0 ? ", " : "") + soundFonts_[i];
+  }
+  return text + " could be loaded. Install a General MIDI sound font (fluid-soundfont-gm) or " +
+         "name one in " + kSoundFontVariable + ".";
 }
 
 }  // namespace pulsewright

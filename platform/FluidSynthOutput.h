@@ -18,8 +18,12 @@ typedef struct _fluid_synth_t fluid_synth_t;
 
 namespace pulsewright {
 
-// Sound fonts tried in order: the system's default General MIDI font first.
-std::vector<std::string> defaultSoundFonts();
+// Names a sound font that is tried before every other.
+inline constexpr char kSoundFontVariable[] = "PULSEWRIGHT_SOUNDFONT";
+
+// Sound fonts tried in order: the one named in the environment, then `chosen` (the user's
+// setting), then where Debian, Fedora and Arch put their default General MIDI font.
+std::vector<std::string> defaultSoundFonts(const std::string& chosen = {});
 
 class FluidSynthOutput : public MidiOutputService, public SynthSource {
  public:
@@ -45,6 +49,9 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   void render(std::int16_t* stereo, int frames) override;
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
+  // After an open found no usable sound font: what was searched and how to mend it;
+  // otherwise "".
+  std::string missingSoundFontMessage() const;
 
  private:
   bool loadLocked();
@@ -55,6 +62,7 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   fluid_settings_t* settings_ = nullptr;
   std::atomic<fluid_synth_t*> synth_{nullptr};
   std::string loadedFont_;
+  bool searchFailed_ = false;
   MidiHandle openHandle_ = 0;
   MidiHandle nextHandle_ = 1;
 };

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev clang-format clang-tidy
-  libre2-dev
+  libre2-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev fluidsynth
   fluid-soundfont-gm timgm6mb-soundfont

@@ -127,10 +127,42 @@ TEST_F(Cli, JsonEscapesQuotesBackslashesAndControlCharacters) {
   const CliResult r = cli({"compile", "-"},
                     "meta title = a \"q\" \\ b \x01\t\x0B\x0C\x1F end\r\nsong = \\\"");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find(R"("MetaTitle":"a \"q\" \\ b \u0001\t\u000b\u000c\u001f end")"),
+  // Form feed has a short escape of its own; the other control characters have none.
+  EXPECT_NE(r.out.find(R"("MetaTitle":"a \"q\" \\ b \u0001\t\u000b\f\u001f end")"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find(R"("SongLine":"\\\"")"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, HelpVersionAndUsageErrorsFollowTheUsualConventions) {
+  const CliResult version = cli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind(std::string("pulsewright-cli ") + PULSEWRIGHT_VERSION, 0), 0u)
+      << version.out;
+  const CliResult help = cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"compile", "check", "play", "devices"}) {
+    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  }
+  EXPECT_NE(cli({"play", "--help"}).out.find("--sound-device"), std::string::npos);
+
+  const std::string song = write("a.tab", kKick);
+  // Each of these is refused before any file is read, with a reason on standard error.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {},
+           {"bogus"},
+           {"compile"},
+           {"compile", "--bogus", song},
+           {"compile", "--preset", "1", "--padmap", song, song},
+           {"play", song, song},
+           {"play", song, "--channel", "0"},
+           {"play", song, "--channel", "x"},
+           {"devices", "extra"}}) {
+    const CliResult r = cli(args);
+    EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(r.err.rfind("pulsewright-cli: ", 0), 0u) << r.err;
+  }
 }
 
 }  // namespace

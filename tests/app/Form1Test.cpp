@@ -7,9 +7,13 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QFile>
+#include <QFocusEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "midi/LiveKeyboard.h"
 #include "tablature/Timeline.h"
@@ -248,6 +252,98 @@ TEST(Form1, SettingsMenuOpensItsWindows) {
   form->action("Templates")->trigger();
   ASSERT_NE(form->templates().templatesWindow(), nullptr);
   EXPECT_TRUE(form->templates().templatesWindow()->isVisible());
+}
+
+}  // namespace
+}  // namespace pulsewright
+
+namespace pulsewright {
+namespace {
+
+TEST(Form1, EachHeldKeyReleasesItsOwnNoteAndLosingTheFocusReleasesAll) {
+  AppFixture f;
+  auto form = f.start();
+  ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+  DrumKeyboard* keys = form->keyboard();
+  keys->setFocus();
+  std::size_t mark = f.midi.sent().size();
+  QTest::keyPress(keys, Qt::Key_Z);
+  QTest::keyPress(keys, Qt::Key_S);
+  QTest::keyRelease(keys, Qt::Key_S);
+  QTest::keyRelease(keys, Qt::Key_Z);
+  EXPECT_EQ(f.sentSince(mark),
+            (std::vector<std::string>{"90 36 127", "90 38 127", "80 38 0", "80 36 0"}));
+
+  // The focus moves on while Z is held: its note ends and the key no longer shows pressed.
+  mark = f.midi.sent().size();
+  QTest::keyPress(keys, Qt::Key_Z);
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(keys, &out);
+  EXPECT_FALSE(keys->key(0)->isChecked());
+  QTest::keyRelease(keys, Qt::Key_Z);  // a late release sends nothing more
+  EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"90 36 127", "80 36 0"}));
+}
+
+TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
+  QTemporaryDir data;
+  const QString recovery = data.filePath("recovery.tab");
+  {
+    AppFixture f;
+    f.recoveryFile = recovery;
+    auto form = f.start();
+    ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+    form->Text1()->insertPlainText("k = kick\nk |x-x-|");
+    form->quitWithoutAsking();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(f.dialogs.saveQuestions.isEmpty());  // nothing asked
+  }
+  ASSERT_TRUE(QFile::exists(recovery));
+  {
+    // Declined: gone for good.
+    QFile::copy(recovery, recovery + ".spare");
+    AppFixture f;
+    f.recoveryFile = recovery;
+    auto form = f.start();
+    ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+    EXPECT_EQ(f.dialogs.yesNoQuestions.size(), 1);
+    EXPECT_TRUE(form->Text1()->toPlainText().isEmpty());
+    EXPECT_FALSE(QFile::exists(recovery));
+    QFile::rename(recovery + ".spare", recovery);
+  }
+  {
+    // Restored: changed, unsaved text; a clean exit removes the copy.
+    AppFixture f;
+    f.recoveryFile = recovery;
+    f.dialogs.yesNoAnswers = {true};
+    auto form = f.start(0);
+    EXPECT_TRUE(form->isVisible());  // no splash
+    EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\nk |x-x-|");
+    EXPECT_TRUE(form->Text1()->document()->isModified());
+    f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+    form->close();
+    EXPECT_FALSE(QFile::exists(recovery));
+  }
+}
+
+TEST(DocumentRecovery, KeepsACopyOnTimeWhileChangedAndDropsItWhenSaved) {
+  QTemporaryDir data;
+  const QString copy = data.filePath("sub/recovery.tab");
+  QPlainTextEdit editor;
+  DocumentRecovery recovery(editor, copy, 20);
+  editor.insertPlainText("typed");
+  ASSERT_TRUE(waitFor([&] { return QFile::exists(copy); }, 2000));
+  EXPECT_EQ(recovery.leftBehind(), std::optional<QString>("typed"));
+  editor.document()->setModified(false);  // saved
+  EXPECT_FALSE(QFile::exists(copy));
+}
+
+TEST(Form1, AClickOnTheSplashEndsItEarly) {
+  AppFixture f;
+  auto form = f.start(60000);
+  ASSERT_NE(form->splash(), nullptr);
+  QTest::mouseClick(form->splash(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return form->isVisible(); }, 2000));
+  EXPECT_EQ(form->splash(), nullptr);
 }
 
 }  // namespace

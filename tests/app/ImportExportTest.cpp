@@ -66,11 +66,11 @@ TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
       "part = A tempo = 120 notes = 8 program = 3\nk |xX|\nw |-x|\nsong = AA\n");
   const QString path = dir.filePath("song.mid");
   // A cancelled channel question writes nothing.
-  f.dialogs.saveFileNames = {path};
+  f.dialogs.exportFileNames = {path};
   form->action("ExportMidi")->trigger();
   EXPECT_FALSE(QFile::exists(path));
 
-  f.dialogs.saveFileNames = {path};
+  f.dialogs.exportFileNames = {path};
   f.dialogs.numbers = {3};
   form->action("ExportMidi")->trigger();
   QFile file(path);

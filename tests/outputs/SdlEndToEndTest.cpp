@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -194,6 +195,28 @@ TEST(SdlEndToEnd, EveryChannelOfTheMapperIsADrumChannel) {
   port.listDevices();
   EXPECT_EQ(messages, std::vector<std::string>{"Couldn't open midi out, rc = 6"});
   port.send(packShortMessage(kNoteOn, 0, 36, 127));  // dropped
+  // What was searched is named, so a user knows what to install or where to point.
+  const std::string missing = none.missingSoundFontMessage();
+  EXPECT_NE(missing.find("/nonexistent.sf2, /dev/zero, /tmp"), std::string::npos) << missing;
+  EXPECT_NE(missing.find(kSoundFontVariable), std::string::npos) << missing;
+  FluidSynthOutput loaded(nullptr, {kTestSoundFont});
+  MidiPort fine(loaded, [](const std::string&) {});
+  fine.listDevices();
+  EXPECT_EQ(loaded.missingSoundFontMessage(), "");
+}
+
+TEST(SdlEndToEnd, TheEnvironmentAndTheSettingComeBeforeTheSystemSoundFonts) {
+  ::setenv(kSoundFontVariable, "/from/environment.sf2", 1);
+  const std::vector<std::string> fonts = defaultSoundFonts("/from/setting.sf2");
+  ::unsetenv(kSoundFontVariable);
+  ASSERT_GE(fonts.size(), 4u);
+  EXPECT_EQ(fonts[0], "/from/environment.sf2");
+  EXPECT_EQ(fonts[1], "/from/setting.sf2");
+  for (const char* system : {"/usr/share/sounds/sf2/default-GM.sf2",   // Debian
+                             "/usr/share/soundfonts/FluidR3_GM.sf2"}) {  // Fedora, Arch
+    EXPECT_NE(std::find(fonts.begin(), fonts.end(), system), fonts.end()) << system;
+  }
+  EXPECT_EQ(defaultSoundFonts()[0], "/usr/share/sounds/sf2/default-GM.sf2");
 }
 
 TEST(SdlEndToEnd, WithoutASoundDeviceNothingSoundsAndNothingFails) {

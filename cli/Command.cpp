@@ -1,0 +1,100 @@
+#include "cli/Command.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <istream>
+
+#include "tablature/DocumentText.h"
+
+namespace pulsewright {
+
+namespace {
+
+bool readLimited(std::istream& stream, std::string* bytes) {
+  bytes->clear();
+  char buffer[1 << 16];
+  while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0) {
+    bytes->append(buffer, static_cast<std::size_t>(stream.gcount()));
+    if (bytes->size() > kMaxInputBytes) return false;
+  }
+  return true;
+}
+
+std::string sizeLimitReason() {
+  return "larger than " + std::to_string(kMaxInputBytes >> 20) + " MB";
+}
+
+}  // namespace
+
+bool readInputBytes(const std::string& path, std::istream& stdinStream, std::string* bytes,
+                    std::string* reason) {
+  if (path == "-") {
+    if (!readLimited(stdinStream, bytes)) {
+      *reason = sizeLimitReason();
+      return false;
+    }
+    return true;
+  }
+  // Only regular files: a directory, a FIFO or a device such as /dev/zero would hang
+  // or fail half-way.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *reason = "not a regular file";
+    return false;
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxInputBytes) {
+    *reason = sizeLimitReason();
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  if (!readLimited(file, bytes)) {
+    *reason = sizeLimitReason();
+    return false;
+  }
+  if (file.bad()) {
+    *reason = "read error";
+    return false;
+  }
+  return true;
+}
+
+void addPadMapOptions(CLI::App& command, PadMapChoice& choice) {
+  CLI::Option* preset =
+      command.add_option("--preset", choice.preset, "drum machine preset pad map (1 or 2)")
+          ->check(CLI::IsMember({"1", "2"}))
+          ->option_text("1|2");
+  command.add_option("--padmap", choice.file, "pad map file (.drm) giving each drum its notes")
+      ->option_text("FILE.drm")
+      ->excludes(preset);
+}
+
+bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, std::string* error) {
+  if (!choice.preset.empty()) {
+    *padMap = presetPadMap(kDrumMachinePresets[choice.preset == "1" ? 0 : 1]);
+  } else if (!choice.file.empty()) {
+    std::string bytes;
+    std::string reason;
+    if (!readInputBytes(choice.file, in, &bytes, &reason)) {
+      *error = "cannot read pad map " + choice.file + ": " + reason;
+      return false;
+    }
+    *padMap = parsePadMapFile(decodeDocumentBytes(bytes));
+  } else {
+    *padMap = defaultPadMap();
+  }
+  return true;
+}
+
+}  // namespace pulsewright

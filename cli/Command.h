@@ -1,0 +1,52 @@
+#pragma once
+// What every pulsewright-cli command shares: the streams it runs with, its exit status,
+// the input reader and the pad-map options. A command is registered by a small function,
+// add...Command(app, context), that binds its options to a struct and, once the line is
+// parsed, runs a function taking that struct.
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+
+#include "padmap/PadMap.h"
+
+namespace CLI {
+class App;
+}
+
+namespace pulsewright {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitError = 2;          // unusable arguments or an unreadable input
+inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl+C, as a shell reports it
+
+// Largest document or pad-map file read; anything larger is refused.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{256} << 20;
+
+struct CliContext {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  int status = kExitOk;  // set by the command that ran
+};
+
+// Reads a whole regular file ("-" is standard input). On failure returns false and a
+// reason ("No such file or directory", "not a regular file", "larger than ...").
+bool readInputBytes(const std::string& path, std::istream& stdinStream, std::string* bytes,
+                    std::string* reason);
+
+// "--preset 1|2" or "--padmap FILE.drm"; the default pad map when neither is given.
+struct PadMapChoice {
+  std::string preset;
+  std::string file;
+};
+void addPadMapOptions(CLI::App& command, PadMapChoice& choice);
+// False with *error set when the pad-map file cannot be read.
+bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, std::string* error);
+
+// The commands, each in a file of its own.
+void addCompileCommands(CLI::App& app, CliContext& context);  // compile and check
+void addPlayCommand(CLI::App& app, CliContext& context);
+void addDevicesCommand(CLI::App& app, CliContext& context);
+
+}  // namespace pulsewright

@@ -1,0 +1,115 @@
+// pulsewright-cli compile and check: the compiled state as JSON, or every line's kinds.
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+#include "cli/Command.h"
+#include "cli/StateJson.h"
+#include "tablature/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+namespace {
+
+struct CompileOptions {
+  PadMapChoice padMap;
+  std::vector<std::string> files;
+  bool check = false;  // list the lines' kinds instead of printing the state
+};
+
+class PrintingListener : public CompileListener {
+ public:
+  PrintingListener(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    messages.emplace_back(text);
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+  void lineClassified(int lineNumber, const LineTests& tests) override {
+    if (onLine) onLine(lineNumber, tests);
+  }
+  std::vector<std::string> messages;
+  std::function<void(int, const LineTests&)> onLine;
+
+ private:
+  std::ostream& err_;
+  std::string file_;
+};
+
+// Why a line that starts like a section line is none, in the user's words.
+std::string sectionHint(const LineTests& tests) {
+  namespace t = line_test;
+  if (!tests[t::kSectionKeyword] || isSectionLine(tests)) return {};
+  std::vector<std::string> missing;
+  if (!tests[t::kSectionName]) missing.emplace_back("a name followed by a blank and an item");
+  if (!tests[t::kSectionTempo]) missing.emplace_back("tempo = N");
+  if (!tests[t::kSectionNotes]) missing.emplace_back("notes = N");
+  std::string hint = " (not a section line: it needs ";
+  for (std::size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) hint += i + 1 == missing.size() ? " and " : ", ";
+    hint += missing[i];
+  }
+  return hint + ")";
+}
+
+// Files of one run share one compiler, as two presses of Play share its state.
+int runCompile(const CompileOptions& options, CliContext& io) {
+  PadMap padMap;
+  std::string error;
+  if (!loadPadMap(options.padMap, io.in, &padMap, &error)) {
+    io.err << "pulsewright-cli: " << error << "\n";
+    return kExitError;
+  }
+  int status = kExitOk;
+  TablatureCompiler compiler;
+  for (const std::string& path : options.files) {
+    std::string bytes;
+    std::string reason;
+    if (!readInputBytes(path, io.in, &bytes, &reason)) {
+      io.err << "pulsewright-cli: cannot read " << path << ": " << reason << "\n";
+      status = kExitError;
+      continue;
+    }
+    const std::string text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+    PrintingListener listener(io.err, path);
+    if (options.check) {
+      const std::string prefix = options.files.size() > 1 ? path + ":" : std::string();
+      // The prefix is copied: it goes out of scope before the compilation calls back.
+      listener.onLine = [&out = io.out, prefix](int lineNumber, const LineTests& tests) {
+        const std::vector<std::string> kinds = describeLineKinds(tests);
+        out << prefix << lineNumber << ": ";
+        if (kinds.empty()) {
+          out << "ignored" << sectionHint(tests);
+        } else {
+          for (std::size_t i = 0; i < kinds.size(); ++i) out << (i > 0 ? ", " : "") << kinds[i];
+        }
+        out << "\n";
+      };
+    }
+    compiler.compile(text, padMap, &listener);
+    if (!options.check) io.out << stateToJson(compiler.state(), listener.messages) << "\n";
+  }
+  return status;
+}
+
+void addCompileCommand(CLI::App& app, CliContext& context, bool check) {
+  auto options = std::make_shared<CompileOptions>();
+  options->check = check;
+  CLI::App* command =
+      check ? app.add_subcommand("check", "print what every line of each FILE is recognised as")
+            : app.add_subcommand("compile", "print each FILE's compiled state as one line of JSON");
+  addPadMapOptions(*command, options->padMap);
+  command->add_option("FILE", options->files, "tablature documents")->required()->type_name("");
+  command->callback([options, &context] { context.status = runCompile(*options, context); });
+}
+
+}  // namespace
+
+void addCompileCommands(CLI::App& app, CliContext& context) {
+  addCompileCommand(app, context, false);
+  addCompileCommand(app, context, true);
+}
+
+}  // namespace pulsewright
