@@ -5,9 +5,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
+#include <QDockWidget>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -22,6 +21,10 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/EditorText.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/RecentFiles.h"
+#include "editor/TablatureEditor.h"
+#include "files/FileAccess.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -183,7 +186,8 @@ void Form1::buildControls() {
   label1_ = new QLabel(client_);
   label1_->setGeometry(twips(5400), twips(60), twips(3945), twips(270));
 
-  text1_ = new QPlainTextEdit(client_);
+  tablatureEditor_ = new TablatureEditor(client_);
+  text1_ = tablatureEditor_;
   text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
   text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -207,7 +211,9 @@ void Form1::buildMenus() {
   };
   QMenu* file = menuBar()->addMenu("File");
   add(file, "New", "New", QKeySequence("Ctrl+N"));
-  add(file, "Open", "Open");
+  add(file, "Open", "Open", QKeySequence("Ctrl+O"));
+  recentMenu_ = file->addMenu("Recent");
+  recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
   connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
@@ -222,6 +228,8 @@ void Form1::buildMenus() {
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
+  add(edit, "Undo", "Undo", QKeySequence::Undo);
+  add(edit, "Redo", "Redo", QKeySequence::Redo);
   add(edit, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
   add(edit, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
   add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
@@ -273,6 +281,27 @@ void Form1::wireEditor() {
   wire("Copy", nullptr, &EditorCommands::copy);
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
+  wire("Undo", nullptr, &EditorCommands::undo);
+  wire("Redo", nullptr, &EditorCommands::redo);
+  action("Undo")->setEnabled(false);
+  action("Redo")->setEnabled(false);
+  connect(text1_, &QPlainTextEdit::undoAvailable, action("Undo"), &QAction::setEnabled);
+  connect(text1_, &QPlainTextEdit::redoAvailable, action("Redo"), &QAction::setEnabled);
+  editor_->recentFiles().attachMenu(recentMenu_);
+  connect(editor_, &EditorCommands::titleChanged, this,
+          [this] { setWindowTitle(editor_->documentTitle("Pulsewright!")); });
+
+  // The problems in the text under the editor; double-click one to go to it.
+  problems_ = new ProblemsPanel(*tablatureEditor_);
+  auto* dock = new QDockWidget("Problems", this);
+  dock->setObjectName("ProblemsDock");
+  dock->setWidget(problems_);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, dock);
+  QAction* showProblems = dock->toggleViewAction();
+  showProblems->setObjectName("ShowProblems");
+  actions_["ShowProblems"] = showProblems;
+  if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
@@ -469,11 +498,10 @@ void Form1::ImportDrumTab_Click() {
   if (!editor_->maybeSave()) return;
   const QString path = services_.dialogs.openFileName(this);
   if (path.isEmpty()) return;
-  QFile file(path);
   QByteArray bytes;
-  if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-  if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, file.errorString()));
+  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
+  if (!failure.isEmpty()) {
+    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, failure));
     return;
   }
   const TabImportResult result =
@@ -520,19 +548,10 @@ void Form1::ExportMidi_Click() {
   song.description = state.metaDescription;
   MidiFileSummary summary;
   const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
-  QSaveFile file(path);
-  bool written = file.open(QIODevice::WriteOnly);
-  if (written) {
-    written = file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-              static_cast<qint64>(bytes.size());
-    if (written) {
-      written = file.commit();
-    } else {
-      file.cancelWriting();
-    }
-  }
-  if (!written) {
-    services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, file.errorString()));
+  const QString failure =
+      writeWholeFile(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (!failure.isEmpty()) {
+    services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, failure));
     return;
   }
   if (summary.samplesLeftOut > 0) {

@@ -15,6 +15,8 @@
 
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/TablatureEditor.h"
 #include "midi/LiveKeyboard.h"
 #include "tablature/Timeline.h"
 #include "templates/TemplatesController.h"
@@ -75,6 +77,35 @@ TEST(Form1, StartsUpInTheDescribedState) {
   EXPECT_EQ(form->Text1()->height(), editor.height() + 80);
   EXPECT_GE(form->keyboard()->geometry().top(), form->Text1()->geometry().bottom());
   EXPECT_LE(form->keyboard()->geometry().bottom(), form->centralWidget()->height());
+}
+
+TEST(Form1, TheEditorsConveniencesAreInTheWindow) {
+  AppFixture f;
+  auto form = f.start();
+  EXPECT_EQ(form->action("Open")->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(form->action("Undo")->shortcut(), QKeySequence(QKeySequence::Undo));
+  ASSERT_NE(form->findChild<QMenu*>("Recent"), nullptr);
+  EXPECT_EQ(static_cast<QPlainTextEdit*>(form->tablatureEditor()), form->Text1());
+
+  // Typing: the title shows the change, Undo takes it back.
+  EXPECT_FALSE(form->action("Undo")->isEnabled());
+  form->Text1()->insertPlainText("k = kick\npart = A tempo = 120 notes = 8\nq |x-|\nsong = A");
+  EXPECT_EQ(form->windowTitle(), "Untitled* - Pulsewright!");
+  // The undefined symbol reaches the problems list a moment later.
+  ASSERT_TRUE(waitFor([&] { return form->problems()->topLevelItemCount() == 1; }));
+  EXPECT_EQ(form->problems()->topLevelItem(0)->text(0), "3");
+  ASSERT_TRUE(form->action("Undo")->isEnabled());
+  form->action("Undo")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(), "");
+  EXPECT_EQ(form->windowTitle(), "Pulsewright!");
+  ASSERT_TRUE(waitFor([&] { return form->problems()->topLevelItemCount() == 0; }));
+
+  // Each key names its drum; the velocity bar has a label.
+  EXPECT_TRUE(form->keyboard()->key(0)->toolTip().startsWith("Bass Drum"));
+  EXPECT_TRUE(form->keyboard()->key(1)->toolTip().startsWith("Snare Drum"));
+  EXPECT_EQ(form->keyboard()->velocityLabel()->text(), "Vel");
+  EXPECT_TRUE(form->keyboard()->velocityLabel()->isVisibleTo(form->keyboard()));
+  EXPECT_EQ(form->keyboard()->vol()->accessibleName(), "Velocity");
 }
 
 TEST(Form1, ListsTenDevicesAtMostAndReportsAFailedOpen) {
