@@ -94,6 +94,10 @@ class Form1 : public QMainWindow {
   // for one); the status line says how it went.
   void exportAudio(QString path = {});
   void Options_Click();
+  // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
+  void ImportDrumTab_Click();
+  // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
+  void ExportMidi_Click();
   void device_Click(int index);
   void chan_Click(int index);
   // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in

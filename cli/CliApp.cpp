@@ -6,6 +6,8 @@
 
 #include "cli/Command.h"
 #include "cli/RenderCommand.h"
+#include "cli/ExportCommand.h"
+#include "cli/ImportCommand.h"
 
 namespace pulsewright {
 
@@ -26,6 +28,8 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addPlayCommand(app, context);
   addRenderCommand(app, context);
   addDevicesCommand(app, context);
+  addImportCommand(app, context);
+  addExportCommand(app, context);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
   try {

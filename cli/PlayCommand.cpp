@@ -123,7 +123,7 @@ class CliStepOutput : public StepOutput {
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
                   DueTime due) override {
-    if (samples_ != nullptr) samples_->PlayB(file, volume, pan);
+    if (samples_ != nullptr) samples_->PlayB(file, volume, pan, due);
     log_.sample(volume, pan, file, due);
   }
   std::chrono::microseconds lookAhead() override {
@@ -290,6 +290,17 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       return kExitError;
     }
     port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
+  }
+  // Sounds the user would miss are named once per play.
+  std::mutex noticeMutex;
+  if (samples) {
+    samples->setNotice([&err, &noticeMutex](const std::string& text) {
+      std::lock_guard<std::mutex> lock(noticeMutex);
+      err << "pulsewright-cli: " << text << "\n";
+    });
+  }
+  if (synth && port && port->deviceId() == kMidiMapperId && !synth->sounds()) {
+    err << "pulsewright-cli: no sound device: the built-in synthesiser cannot be heard\n";
   }
   SteadyPlaybackClock clock;
   EventLog log(logFile, clock);
