@@ -581,7 +581,8 @@ void Form1::Play_Click() {
     pausedAt_.reset();
     if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
   }
-  if (!session_->play(song, options)) songOver();  // nothing to play: over at once
+  // Samples load on the playback thread, so the window stays responsive meanwhile.
+  if (!session_->play(song, options, true)) songOver();  // nothing to play: over at once
 }
 
 void Form1::Pause_Click() {

@@ -15,12 +15,18 @@ std::shared_ptr<const Song> PlaybackSession::compile(std::string_view text, cons
   return makeSong(state.partTable, state.songLine, state.sourceMap);
 }
 
-bool PlaybackSession::play(std::shared_ptr<const Song> song, const PlayOptions& options) {
+bool PlaybackSession::play(std::shared_ptr<const Song> song, PlayOptions options, bool loadAhead) {
   song_ = song;
   if (samples_ != nullptr) {
     // Kept in memory while it is the song; skipped samples are reported once per Play.
     samples_->beginPlay();
-    samples_->preloadSong(song->timeline.sampleFiles());
+    if (loadAhead && !song->timeline.sampleFiles().empty()) {
+      options.prepare = [samples = samples_, files = song->timeline.sampleFiles()] {
+        samples->preloadSong(files);
+      };
+    } else {
+      samples_->preloadSong(song->timeline.sampleFiles());
+    }
   }
   return player_.play(std::move(song), options);
 }

@@ -25,8 +25,9 @@ class PlaybackSession {
   // hears the compiler's messages.
   std::shared_ptr<const Song> compile(std::string_view text, const PadMap& padMap,
                                       CompileListener* listener);
-  // Loads the song's sample files, then plays it. False when it cannot start.
-  bool play(std::shared_ptr<const Song> song, const PlayOptions& options = {});
+  // Loads the song's sample files, then plays it. False when it cannot start. With
+  // `loadAhead` the files load on the playback thread and the call returns at once.
+  bool play(std::shared_ptr<const Song> song, PlayOptions options = {}, bool loadAhead = false);
 
   // The song of the latest play(), null before the first.
   std::shared_ptr<const Song> song() const { return song_; }

@@ -75,6 +75,7 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
     first = countInDue_ + 4 * countInBeat_;
   }
   tickDue_ = first;
+  prepare_ = options.prepare;
   return true;
 }
 
@@ -151,6 +152,21 @@ void Player::run() {
   while (!quit_) {
     if (!sequencer_.running()) {
       wake_.wait(lock);
+      continue;
+    }
+    if (prepare_) {
+      const std::function<void()> prepare = std::move(prepare_);
+      prepare_ = nullptr;
+      const std::uint64_t generation = generation_;
+      lock.unlock();
+      prepare();
+      lock.lock();
+      if (generation != generation_) continue;  // another play() came meanwhile
+      // The song starts when it is ready.
+      const auto shift = clock_.now() - started_;
+      started_ += shift;
+      tickDue_ += shift;
+      countInDue_ += shift;
       continue;
     }
     const DueTime due = nextDue();

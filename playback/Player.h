@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +36,9 @@ struct PlayOptions {
   bool metronome = false;  // a click on every beat
   // The moment the song's times count from; the moment of play() when left empty.
   PlaybackClock::TimePoint startedAt{};
+  // Run on the playback thread before the first tick (loading samples), so the caller's
+  // thread does not wait; the song's times then count from when it returns.
+  std::function<void()> prepare;
 };
 
 // The click of the count-in and the metronome: General MIDI's wood blocks, the high one
@@ -114,6 +118,7 @@ class Player {
   bool metronome_ = false;
   int loopsLeft_ = 0;  // further passes after this one; -1 for ever
   int countInLeft_ = 0;
+  std::function<void()> prepare_;
   DueTime countInDue_{};
   std::chrono::nanoseconds countInBeat_{0};
   double quarters_ = 0;  // musical position within the current song position

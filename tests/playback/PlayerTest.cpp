@@ -108,6 +108,27 @@ TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {
   EXPECT_EQ(listener.ended.front(), player.generation());
 }
 
+TEST(Player, PreparationRunsOnThePlaybackThreadAndTheSongWaitsForIt) {
+  JumpingClock clock;
+  StampingOutput out(clock);
+  EndListener listener;
+  Player player(out, clock, &listener);
+  auto song = compileSong("k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\nsong = A\r\n");
+  out.start = clock.now();
+  PlayOptions options;
+  std::thread::id loader;
+  // Loading takes a second: the first tick still comes one step after it is done.
+  options.prepare = [&] {
+    loader = std::this_thread::get_id();
+    clock.advance(std::chrono::milliseconds(1000));
+  };
+  ASSERT_TRUE(player.play(song, options));
+  ASSERT_TRUE(listener.waitForEnd(1));
+  EXPECT_NE(loader, std::this_thread::get_id());
+  ASSERT_FALSE(out.events.empty());
+  EXPECT_EQ(out.events[0], "1250 144 36 76");
+}
+
 TEST(Player, PlayAgainRestartsFromTheBeginningAndStopSilences) {
   SteadyPlaybackClock clock;
   RecordingStepOutput out;
