@@ -1,5 +1,6 @@
 #include "app/DrumKeyboard.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -86,6 +87,11 @@ void DrumKeyboard::keyPressEvent(QKeyEvent* event) {
   }
   if (!event->isAutoRepeat()) keyboard_.StartNote(static_cast<std::int16_t>(index));
   event->accept();
+}
+
+void DrumKeyboard::focusOutEvent(QFocusEvent* event) {
+  keyboard_.releaseAll();
+  QWidget::focusOutEvent(event);
 }
 
 void DrumKeyboard::keyReleaseEvent(QKeyEvent* event) {

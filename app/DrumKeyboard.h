@@ -44,6 +44,8 @@ class DrumKeyboard : public QWidget {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
+  // A key held while the focus moves away would never see its release.
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   static int keyIndexOf(const QKeyEvent* event);

@@ -13,13 +13,17 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
+#include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "editor/EditorText.h"
 #include "templates/TemplatesController.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
+#include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
@@ -28,15 +32,25 @@ namespace pulsewright {
 
 namespace {
 
+// How far ahead of their time events go to an output that places them by time.
+constexpr auto kLookAhead = std::chrono::milliseconds(30);
+
 // A step's notes go to the MIDI port, its samples to the sample player.
 class PortStepOutput : public StepOutput {
  public:
   PortStepOutput(MidiPort& port, SamplePlayer& samples) : port_(port), samples_(samples) {}
-  void sendChannelMessage(int kind, int data1, int data2) override {
-    port_.sendChannelMessage(kind, data1, data2);
+  void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
+    port_.sendChannelMessageAt(kind, data1, data2, due);
   }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) override {
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan, DueTime) override {
     samples_.PlayB(file, volume, pan);
+  }
+  std::chrono::microseconds lookAhead() override {
+    return port_.placesByTime() ? kLookAhead : std::chrono::microseconds(0);
+  }
+  void silence(DueTime) override {
+    port_.sendChannelMessage(0xB0, 120, 0);  // all sound off
+    port_.sendChannelMessage(0xB0, 123, 0);  // all notes off
   }
 
  private:
@@ -87,7 +101,7 @@ class Form1::StatusRelay : public Player::Listener {
     QMetaObject::invokeMethod(
         form_,
         [form = form_, generation, status] {
-          if (generation == form->player_->generation()) form->label1_->setText(status);
+          if (generation == form->session_->player().generation()) form->label1_->setText(status);
         },
         Qt::QueuedConnection);
   }
@@ -95,7 +109,7 @@ class Form1::StatusRelay : public Player::Listener {
     QMetaObject::invokeMethod(
         form_,
         [form = form_, generation] {
-          if (generation == form->player_->generation()) form->songOver();
+          if (generation == form->session_->player().generation()) form->songOver();
         },
         Qt::QueuedConnection);
   }
@@ -116,7 +130,8 @@ Form1::Form1(AppServices services, QWidget* parent)
   });
   stepOutput_ = std::make_unique<PortStepOutput>(*port_, *samples_);
   statusRelay_ = std::make_unique<StatusRelay>(this);
-  player_ = std::make_unique<Player>(*stepOutput_, services_.clock, statusRelay_.get());
+  session_ = std::make_unique<PlaybackSession>(*stepOutput_, services_.clock, samples_.get(),
+                                               statusRelay_.get());
 
   buildControls();
   buildMenus();
@@ -131,7 +146,7 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
-  player_.reset();  // the playback thread ends before what it plays through
+  session_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
   delete splash_;
@@ -193,6 +208,7 @@ void Form1::buildMenus() {
   add(file, "Background", "Background");
   add(file, "Font", "Font");
   add(file, "Print", "Print");
+  add(file, "ExportPdf", "Export PDF...");
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
@@ -237,6 +253,7 @@ void Form1::wireEditor() {
   wire("Save", "SaveButton", &EditorCommands::save);
   wire("SaveAs", nullptr, &EditorCommands::saveAs);
   wire("Print", "PrintButton", &EditorCommands::print);
+  wire("ExportPdf", nullptr, &EditorCommands::exportPdf);
   wire("Foreground", nullptr, &EditorCommands::foreground);
   wire("Background", nullptr, &EditorCommands::background);
   wire("Font", nullptr, &EditorCommands::chooseFont);
@@ -247,6 +264,7 @@ void Form1::wireEditor() {
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
 
+  recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
                                                      services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
@@ -265,9 +283,14 @@ QAction* Form1::action(const QString& name) const {
 void Form1::startUp() {
   // 1. The splash window while the rest starts.
   hide();
-  splash_ = new SplashWindow(twips(5610), twips(6900));
-  splash_->show();
-  splashTimer_->start();
+  if (services_.splashMilliseconds > 0) {
+    splash_ = new SplashWindow(twips(5610), twips(6900));
+    // A click or a key ends it early, once the start-up has finished.
+    connect(splash_, &SplashWindow::dismissed, this, &Form1::SplashTimer_Timer,
+            Qt::QueuedConnection);
+    splash_->show();
+    splashTimer_->start();
+  }
   // 2-3. The sound devices, entry 0 selected; the sample ring starts at slot 0.
   samples_->listDevices();
   for (const std::string& name : samples_->SoundDeviceList()) {
@@ -282,8 +305,7 @@ void Form1::startUp() {
   // 5. The transport at rest.
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);
-  // 6-7. The line patterns, compiled once; the tuplet divisor starts at 1.
-  compiler_ = std::make_unique<TablatureCompiler>();
+  // 6-7. The line patterns were compiled with the session; the tuplet divisor starts at 1.
   // 8. The MIDI menus, the mapper opened, channel "1".
   port_->listDevices();
   refreshMidiMenus();
@@ -301,51 +323,98 @@ void Form1::startUp() {
   options_->applyFirstPreset();
   // 11. The stored appearance.
   editor_->applyStoredAppearance();
+  if (services_.splashMilliseconds <= 0) SplashTimer_Timer();
 }
 
 void Form1::SplashTimer_Timer() {
   splashTimer_->stop();
   if (splash_) splash_->close();
   delete splash_;
+  if (isVisible()) return;
   show();
+  offerRecovery();
+}
+
+void Form1::offerRecovery() {
+  const std::optional<QString> kept = recovery_->leftBehind();
+  if (!kept) return;
+  if (!services_.dialogs.askYesNo(this, tr("Text that was not saved when Pulsewright last "
+                                           "ended has been kept. Restore it?"))) {
+    recovery_->discard();
+    return;
+  }
+  // A new, unsaved document, whatever was opened at start-up.
+  editor_->documents().newDocument();
+  setEditorText(*text1_, *kept);
+  text1_->document()->setModified(true);
+  recovery_->keepNow();
+}
+
+void Form1::quitWithoutAsking() {
+  recovery_->keepNow();
+  bySignal_ = true;
+  exiting_ = true;
+  splashTimer_->stop();
+  if (splash_) splash_->close();
+  delete splash_;
+  close();
+}
+
+void Form1::changeEvent(QEvent* event) {
+  // A key held while the window loses the focus would sound for ever.
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    liveKeyboard_->releaseAll();
+  }
+  QMainWindow::changeEvent(event);
 }
 
 void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
 
 void Form1::StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
 
-bool Form1::isPlaying() const { return player_->playing(); }
+bool Form1::isPlaying() const { return session_->player().playing(); }
+
+const TablatureCompiler& Form1::compiler() const { return session_->compiler(); }
 
 void Form1::Play_Click() {
-  text1_->setEnabled(false);
+  // The text stays readable while it plays, so the playing step can be shown in it.
+  text1_->setReadOnly(true);
   button("Pause")->setEnabled(true);
   button("Stopb")->setEnabled(true);
   button("Play")->setEnabled(false);
 
   MessageBoxListener listener(services_.dialogs, this);
   const std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
-  compiler_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
   // The new song is built whole before the playing thread sees it.
-  auto song = std::make_shared<Song>();
-  song->partTable = compiler_->state().partTable;
-  song->songLine = compiler_->state().songLine;
-  for (const std::string& file : sampleFiles(song->partTable)) samples_->preload(file);
-  if (!player_->play(song)) songOver();  // nothing to play: over at once
+  std::shared_ptr<const Song> song =
+      session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
+  PlayOptions options;
+  // After Pause the song goes on from where it stopped, as the text now has it; a
+  // position the text no longer has starts the song again.
+  if (pausedAt_) {
+    options.from = *pausedAt_;
+    pausedAt_.reset();
+    if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
+  }
+  if (!session_->play(song, options)) songOver();  // nothing to play: over at once
 }
 
 void Form1::Pause_Click() {
-  // The song goes on; Play may now start it again from the beginning.
+  // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
+  pausedAt_ = session_->player().pause();
+  text1_->setReadOnly(false);
   button("Stopb")->setEnabled(true);
   button("Play")->setEnabled(true);
   button("Pause")->setEnabled(false);
 }
 
 void Form1::Stopb_Click() {
-  text1_->setEnabled(true);
+  text1_->setReadOnly(false);
+  pausedAt_.reset();
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);
   button("Play")->setEnabled(true);
-  player_->stop();
+  session_->player().stop();
 }
 
 void Form1::songOver() {
@@ -400,12 +469,14 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  player_->stop();
+  session_->player().stop();
   port_->close();
   // The secondary windows go in this order: Options, the two template windows, then the
   // find window with the main window.
   delete options_;
   templates_->closeWindows();
+  // Saved or given up: no copy to offer next time. A signal leaves it.
+  if (!bySignal_) recovery_->discard();
   closed_ = true;
   event->accept();
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/AppServices.h"
 #include "midi/MidiPort.h"
@@ -27,11 +28,13 @@ class QToolButton;
 
 namespace pulsewright {
 
+class DocumentRecovery;
 class DrumKeyboard;
 class EditorCommands;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
+class PlaybackSession;
 class SamplePlayer;
 class SplashWindow;
 class TablatureCompiler;
@@ -65,7 +68,7 @@ class Form1 : public QMainWindow {
   SplashWindow* splash() const { return splash_; }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
-  const TablatureCompiler& compiler() const { return *compiler_; }
+  const TablatureCompiler& compiler() const;
   bool isPlaying() const;
 
   EditorCommands& editor() const { return *editor_; }
@@ -82,10 +85,14 @@ class Form1 : public QMainWindow {
   void Options_Click();
   void device_Click(int index);
   void chan_Click(int index);
+  // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in
+  // the recovery file for the next start.
+  void quitWithoutAsking();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   class StatusRelay;
@@ -95,15 +102,16 @@ class Form1 : public QMainWindow {
   void refreshMidiMenus();
   void layoutControls();
   void songOver();
+  void offerRecovery();
 
   AppServices services_;
-  std::unique_ptr<TablatureCompiler> compiler_;
   std::unique_ptr<MidiPort> port_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
   std::unique_ptr<StepOutput> stepOutput_;
   std::unique_ptr<StatusRelay> statusRelay_;
-  std::unique_ptr<Player> player_;
+  std::unique_ptr<PlaybackSession> session_;
+  std::optional<SongPosition> pausedAt_;
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
@@ -123,6 +131,8 @@ class Form1 : public QMainWindow {
   QPointer<OptionsWindow> options_;
   bool closed_ = false;
   bool exiting_ = false;
+  bool bySignal_ = false;
+  DocumentRecovery* recovery_ = nullptr;
 };
 
 }  // namespace pulsewright

@@ -22,4 +22,8 @@ SplashWindow::SplashWindow(int widthPx, int heightPx)
   }
 }
 
+void SplashWindow::mousePressEvent(QMouseEvent*) { emit dismissed(); }
+
+void SplashWindow::keyPressEvent(QKeyEvent*) { emit dismissed(); }
+
 }  // namespace pulsewright

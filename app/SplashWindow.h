@@ -10,6 +10,14 @@ class SplashWindow : public QWidget {
   Q_OBJECT
  public:
   explicit SplashWindow(int widthPx, int heightPx);
+
+ signals:
+  // A click or a key on it.
+  void dismissed();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace pulsewright

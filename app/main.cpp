@@ -1,10 +1,15 @@
 // Pulsewright: the drum-tablature editor and player.
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 #include "app/Form1.h"
+#include "app/SignalWatcher.h"
+#include "editor/DocumentCommands.h"
+#include "editor/EditorCommands.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
@@ -13,11 +18,40 @@
 #include "playback/PlaybackClock.h"
 #include "settings/IniSettingsStore.h"
 
+namespace {
+
+// Earlier builds kept pad maps one folder deeper (organisation and application name
+// both set); bring them to the folder the README names.
+void moveOldPadMaps(const QString& padMaps) {
+  const QDir old(padMaps + "/../Pulsewright/padmaps");
+  if (!old.exists()) return;
+  for (const QString& name : old.entryList({"*.drm"}, QDir::Files)) {
+    const QString target = padMaps + '/' + name;
+    if (!QFile::exists(target)) QFile::rename(old.filePath(name), target);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Q_INIT_RESOURCE(resources);  // the icons and the splash picture live in a static library
+  // No organisation name: the data folder is then ~/.local/share/Pulsewright.
   QApplication::setApplicationName("Pulsewright");
-  QApplication::setOrganizationName("Pulsewright");
+  QApplication::setApplicationVersion(PULSEWRIGHT_VERSION);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("The drum-tablature editor and player.");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption noSplash("no-splash", "Start without the splash window.");
+  parser.addOption(noSplash);
+  parser.addPositionalArgument("FILE", "The tablature file to open.", "[FILE]");
+  parser.process(app);
+  if (parser.positionalArguments().size() > 1) {
+    qWarning("%s", qPrintable(parser.helpText()));
+    return 2;
+  }
 
   using namespace pulsewright;
   SdlSoundOutput sound;
@@ -27,11 +61,23 @@ int main(int argc, char** argv) {
   IniSettingsStore settings;
   QtUserDialogs dialogs;
   SteadyPlaybackClock clock;
-  const QString padMaps =
-      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/padmaps";
+  const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  const QString padMaps = dataFolder + "/padmaps";
   QDir().mkpath(padMaps);
+  moveOldPadMaps(padMaps);
 
-  Form1 form(AppServices{midi, sound, settings, dialogs, clock, padMaps});
+  AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
+  if (parser.isSet(noSplash)) services.splashMilliseconds = 0;
+  services.recoveryFile = dataFolder + "/recovery.tab";
+  Form1 form(services);
+  if (!parser.positionalArguments().isEmpty()) {
+    form.editor().documents().openFile(parser.positionalArguments().first());
+  }
+  SignalWatcher watcher;
+  QObject::connect(&watcher, &SignalWatcher::received, &form, [&form] {
+    form.quitWithoutAsking();
+    QApplication::quit();
+  });
   form.startUp();
   return QApplication::exec();
 }

@@ -21,10 +21,10 @@ namespace {
 
 class TickTimes : public StepOutput {
  public:
-  void sendChannelMessage(int kind, int, int) override {
+  void sendChannelMessage(int kind, int, int, DueTime) override {
     if (kind == 0x90) times.push_back(Clock::now());  // one note on per step
   }
-  void playSample(const std::string&, std::int16_t, std::int16_t) override {}
+  void playSample(const std::string&, std::int16_t, std::int16_t, DueTime) override {}
   std::vector<Clock::time_point> times;
 };
 

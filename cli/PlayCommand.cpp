@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -21,6 +24,7 @@
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
+#include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentText.h"
@@ -59,41 +63,51 @@ int pickByName(const std::vector<std::string>& names, const std::string& wanted)
 }
 
 // Writes one line per event: "<ms> midi <status> <data1> <data2>", "<ms> sample
-// <volume> <pan> <file>" and "<ms> end", the time taken when the event is sent.
+// <volume> <pan> <file>" and "<ms> end", with the time the event is due since Play. Each
+// line is flushed as it is written, so a log of a killed play still shows what was sent;
+// the first write that fails is remembered and ends the play.
 class EventLog {
  public:
   EventLog(std::FILE* file, PlaybackClock& clock) : file_(file), clock_(clock) {}
+  // Before Play: the playback thread only reads the start afterwards.
   void start(PlaybackClock::TimePoint at) { start_ = at; }
-  void midi(std::uint32_t word) {
-    if (file_ == nullptr) return;
-    const double ms = sinceStart();
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(file_, "%.3f midi %02x %u %u\n", ms, word & 0xFF, (word >> 8) & 0xFF,
-                 (word >> 16) & 0xFF);
+  void midi(std::uint32_t word, DueTime due) {
+    write("%.3f midi %02x %u %u\n", sinceStart(due), word & 0xFF, (word >> 8) & 0xFF,
+          (word >> 16) & 0xFF);
   }
-  void sample(std::int16_t volume, std::int16_t pan, const std::string& file) {
-    if (file_ == nullptr) return;
-    const double ms = sinceStart();
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(file_, "%.3f sample %d %d %s\n", ms, volume, pan, file.c_str());
+  void sample(std::int16_t volume, std::int16_t pan, const std::string& file, DueTime due) {
+    write("%.3f sample %d %d %s\n", sinceStart(due), volume, pan, file.c_str());
   }
-  void end() {
-    if (file_ == nullptr) return;
-    const double ms = sinceStart();
+  void end() { write("%.3f end\n", sinceStart(clock_.now())); }
+  // The reason the log could not be written, "" while it could.
+  std::string failure() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(file_, "%.3f end\n", ms);
-    std::fflush(file_);
+    return failure_;
   }
 
  private:
-  double sinceStart() {
-    return std::chrono::duration<double, std::milli>(clock_.now() - start_).count();
+  template <typename... Args>
+  void write(const char* format, Args... args) {
+    if (file_ == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!failure_.empty()) return;
+    if (std::fprintf(file_, format, args...) < 0 || std::fflush(file_) != 0) {
+      failure_ = std::strerror(errno);
+      if (failure_.empty()) failure_ = "write error";
+    }
+  }
+  double sinceStart(PlaybackClock::TimePoint at) const {
+    return std::chrono::duration<double, std::milli>(at - start_).count();
   }
   std::FILE* file_;
   PlaybackClock& clock_;
   PlaybackClock::TimePoint start_{};
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::string failure_;
 };
+
+// How far ahead of their time events go to an output that places them by time.
+constexpr auto kLookAhead = std::chrono::milliseconds(30);
 
 // The step output of the command line: the MIDI port (or none) and the sample player
 // (or none), every event logged.
@@ -101,14 +115,24 @@ class CliStepOutput : public StepOutput {
  public:
   CliStepOutput(MidiPort* port, int channel, SamplePlayer* samples, EventLog& log)
       : port_(port), channel_(channel), samples_(samples), log_(log) {}
-  void sendChannelMessage(int kind, int data1, int data2) override {
-    const std::uint32_t word = port_ != nullptr ? port_->sendChannelMessage(kind, data1, data2)
-                                                : packShortMessage(kind, channel_, data1, data2);
-    log_.midi(word);
+  void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
+    const std::uint32_t word = port_ != nullptr
+                                   ? port_->sendChannelMessageAt(kind, data1, data2, due)
+                                   : packShortMessage(kind, channel_, data1, data2);
+    log_.midi(word, due);
   }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) override {
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                  DueTime due) override {
     if (samples_ != nullptr) samples_->PlayB(file, volume, pan);
-    log_.sample(volume, pan, file);
+    log_.sample(volume, pan, file, due);
+  }
+  std::chrono::microseconds lookAhead() override {
+    return port_ != nullptr && port_->placesByTime() ? kLookAhead : std::chrono::microseconds(0);
+  }
+  void silence(DueTime) override {
+    if (port_ == nullptr) return;
+    port_->sendChannelMessage(0xB0, 120, 0);  // all sound off
+    port_->sendChannelMessage(0xB0, 123, 0);  // all notes off
   }
 
  private:
@@ -128,11 +152,11 @@ class EndWaiter : public Player::Listener {
     ended_ = true;
     cv_.notify_all();
   }
-  // True when the song ended, false when interrupted first.
+  // True when the song ended, false when interrupted or the log failed first.
   bool wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
-      if (gInterrupted.load()) return false;
+      if (gInterrupted.load() || !log_.failure().empty()) return false;
       cv_.wait_for(lock, std::chrono::milliseconds(50));
     }
     return true;
@@ -145,13 +169,16 @@ class EndWaiter : public Player::Listener {
   bool ended_ = false;
 };
 
-struct PlayOptions {
+struct PlayArguments {
   std::string file;
   std::string device = "mapper";
   int channel = 1;
   PadMapChoice padMap;
   std::optional<std::string> soundDevice;
   std::string logPath;
+  int loops = 1;
+  bool countIn = false;
+  double tempoScale = 1.0;
 };
 
 class CompileMessages : public CompileListener {
@@ -166,7 +193,7 @@ class CompileMessages : public CompileListener {
   std::string file_;
 };
 
-int runPlay(const PlayOptions& o, CliContext& io) {
+int runPlay(const PlayArguments& o, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
   std::string error;
@@ -180,21 +207,21 @@ int runPlay(const PlayOptions& o, CliContext& io) {
     err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
     return kExitError;
   }
+  // The log closes on every way out.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> ownedLog(nullptr, std::fclose);
   std::FILE* logFile = nullptr;
   if (!o.logPath.empty()) {
-    logFile = o.logPath == "-" ? stdout : std::fopen(o.logPath.c_str(), "w");
+    if (o.logPath == "-") {
+      logFile = stdout;
+    } else {
+      ownedLog.reset(std::fopen(o.logPath.c_str(), "w"));
+      logFile = ownedLog.get();
+    }
     if (logFile == nullptr) {
-      err << "pulsewright-cli: cannot write " << o.logPath << "\n";
+      err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno) << "\n";
       return kExitError;
     }
   }
-
-  TablatureCompiler compiler;
-  CompileMessages messages(err, o.file);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
-  auto song = std::make_shared<Song>();
-  song->partTable = compiler.state().partTable;
-  song->songLine = compiler.state().songLine;
 
   const bool silent = o.device == "none";
   // Sound: samples (and the built-in synthesiser) share one SDL device.
@@ -257,10 +284,6 @@ int runPlay(const PlayOptions& o, CliContext& io) {
     }
     port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
   }
-  if (samples) {
-    for (const std::string& file : sampleFiles(song->partTable)) samples->preload(file);
-  }
-
   SteadyPlaybackClock clock;
   EventLog log(logFile, clock);
   CliStepOutput output(port.get(), o.channel - 1, samples.get(), log);
@@ -274,17 +297,29 @@ int runPlay(const PlayOptions& o, CliContext& io) {
 
   int status = 0;
   {
-    Player player(output, clock, &waiter);
-    log.start(clock.now());
-    const bool started = player.play(song);
-    log.start(player.playStartedAt());
+    PlaybackSession session(output, clock, samples.get(), &waiter);
+    CompileMessages messages(err, o.file);
+    std::shared_ptr<const Song> song =
+        session.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+    PlayOptions options;
+    options.loops = o.loops;
+    options.countIn = o.countIn;
+    options.startedAt = clock.now();
+    log.start(options.startedAt);
+    session.player().setTempoScale(o.tempoScale);
+    const bool started = session.play(song, options);
     if (!started) {
       log.end();
     } else if (!waiter.wait()) {
-      player.stop();
+      session.player().stop();
       log.end();
-      status = kExitInterrupted;
+      status = gInterrupted.load() ? kExitInterrupted : kExitError;
     }
+  }
+  if (const std::string failure = log.failure(); !failure.empty()) {
+    err << "pulsewright-cli: cannot write " << (o.logPath == "-" ? "standard output" : o.logPath)
+        << ": " << failure << "\n";
+    status = kExitError;
   }
   sigaction(SIGINT, &previous, nullptr);
   // Let the last hits ring out before the synthesiser and the device close.
@@ -292,15 +327,17 @@ int runPlay(const PlayOptions& o, CliContext& io) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
   }
   if (port) port->close();
-  if (logFile != nullptr && logFile != stdout) std::fclose(logFile);
-  if (logFile == stdout) std::fflush(stdout);
+  if (ownedLog && std::fclose(ownedLog.release()) != 0 && status == 0) {
+    err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno) << "\n";
+    status = kExitError;
+  }
   return status;
 }
 
 }  // namespace
 
 void addPlayCommand(CLI::App& app, CliContext& context) {
-  auto o = std::make_shared<PlayOptions>();
+  auto o = std::make_shared<PlayArguments>();
   CLI::App* command =
       app.add_subcommand("play", "play FILE in real time; ends with the song, Ctrl+C stops it");
   command->add_option("FILE", o->file, "tablature document")->required()->type_name("");
@@ -322,6 +359,15 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
       ->add_option("--log", o->logPath,
                    "log every event with its time in ms (- for standard output)")
       ->option_text("FILE");
+  command->add_option("--loop", o->loops, "play the song N times; 0 repeats it until Ctrl+C")
+      ->check(CLI::Range(0, 1000000))
+      ->option_text("N");
+  command->add_flag("--count-in", o->countIn, "one bar of clicks at the first part's tempo first");
+  command
+      ->add_option("--tempo-scale", o->tempoScale,
+                   "play at this share of the written tempo, from 0.25 to 2 (default 1)")
+      ->check(CLI::Range(kMinTempoScale, kMaxTempoScale))
+      ->option_text("F");
   command->callback([o, &context] { context.status = runPlay(*o, context); });
 }
 

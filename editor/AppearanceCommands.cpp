@@ -3,6 +3,7 @@
 #include <QFontInfo>
 #include <QPalette>
 #include <QPlainTextEdit>
+#include <utility>
 
 #include "editor/AppearanceValues.h"
 #include "platform/qt/UserDialogs.h"
@@ -50,7 +51,12 @@ void AppearanceCommands::background() {
 }
 
 void AppearanceCommands::chooseFont() {
-  const auto chosen = dialogs_.chooseFont(parentWindow_, editor_->font());
+  // The dialog gets the family actually in use: an asked-for family the system lacks
+  // ("Courier") is one the dialog cannot find, and it would fall back to a proportional
+  // one.
+  QFont shown = editor_->font();
+  shown.setFamily(QFontInfo(shown).family());
+  const auto chosen = dialogs_.chooseFont(parentWindow_, shown);
   if (!chosen) return;
   editor_->setFont(*chosen);
   storeAppearance();
@@ -61,12 +67,23 @@ void AppearanceCommands::storeAppearance() {
   double size = font.pointSizeF();
   if (size <= 0) size = QFontInfo(font).pointSizeF();  // a font sized in pixels
   const QPalette palette = editor_->palette();
-  settings_.SaveSetting(kSection, QStringLiteral("FontName"), font.family());
-  settings_.SaveSetting(kSection, QStringLiteral("FontSize"), fontSizeToStoredText(size));
-  settings_.SaveSetting(kSection, QStringLiteral("BackColor"),
-                        colorToStoredText(palette.color(QPalette::Base)));
-  settings_.SaveSetting(kSection, QStringLiteral("ForeColor"),
-                        colorToStoredText(palette.color(QPalette::Text)));
+  const std::pair<const char*, QString> values[] = {
+      {"FontName", font.family()},
+      {"FontSize", fontSizeToStoredText(size)},
+      {"FontBold", font.bold() ? QStringLiteral("True") : QStringLiteral("False")},
+      {"FontItalic", font.italic() ? QStringLiteral("True") : QStringLiteral("False")},
+      {"BackColor", colorToStoredText(palette.color(QPalette::Base))},
+      {"ForeColor", colorToStoredText(palette.color(QPalette::Text))},
+  };
+  bool stored = true;
+  for (const auto& [key, value] : values) {
+    stored = settings_.SaveSetting(kSection, QString::fromLatin1(key), value) && stored;
+  }
+  if (!stored) {
+    dialogs_.message(parentWindow_,
+                     tr("The appearance could not be saved to the settings file; it holds "
+                        "until the program ends."));
+  }
 }
 
 void AppearanceCommands::applyStoredAppearance() {
@@ -77,8 +94,10 @@ void AppearanceCommands::applyStoredAppearance() {
           settings_.GetSetting(kSection, QStringLiteral("FontSize"), QStringLiteral("10")))) {
     font.setPointSize(*size);
   }
-  font.setBold(false);
-  font.setItalic(false);
+  font.setBold(settings_.GetSetting(kSection, QStringLiteral("FontBold"), {}) ==
+               QLatin1String("True"));
+  font.setItalic(settings_.GetSetting(kSection, QStringLiteral("FontItalic"), {}) ==
+                 QLatin1String("True"));
   font.setStrikeOut(false);
   font.setUnderline(false);
   editor_->setFont(font);

@@ -27,12 +27,13 @@ class AppearanceCommands : public QObject {
   void foreground();
   void background();
   void chooseFont();
-  // Start-up: the stored font name and size (rounded to whole points, halves to even)
+  // Start-up: the stored font name, size (rounded to whole points, halves to even), style
   // and colours, each left as it is when its stored text is not usable.
   void applyStoredAppearance();
 
  private:
-  // Writes "FontName", "FontSize", "BackColor" and "ForeColor" from the editor.
+  // Writes "FontName", "FontSize", "FontBold", "FontItalic", "BackColor" and "ForeColor"
+  // from the editor; says so when the settings file could not take them.
   void storeAppearance();
 
   QPlainTextEdit* editor_;

@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QSaveFile>
 #include <QTextDocument>
 
 #include "editor/EditorText.h"
+#include "files/FileAccess.h"
 #include "platform/qt/UserDialogs.h"
 
 namespace pulsewright {
@@ -57,14 +57,10 @@ void DocumentCommands::open() {
 }
 
 bool DocumentCommands::openFile(const QString& path) {
-  QFile file(path);
   QByteArray bytes;
-  if (file.open(QIODevice::ReadOnly)) {
-    bytes = file.readAll();
-  }
-  if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-    dialogs_.message(parentWindow_, tr("Cannot open \"%1\": %2.")
-                                        .arg(shownName(path), file.errorString()));
+  const QString reason = readRegularFile(path, kMaxDocumentBytes, &bytes);
+  if (!reason.isEmpty()) {
+    dialogs_.message(parentWindow_, tr("Cannot open \"%1\": %2.").arg(shownName(path), reason));
     return false;
   }
   LoadedDocument loaded = loadDocument(std::string_view(bytes.constData(), bytes.size()));
@@ -87,20 +83,10 @@ bool DocumentCommands::saveAs() {
 
 bool DocumentCommands::saveToFile(const QString& path) {
   const SavedDocument saved = saveDocument(editorText(*editor_).toStdString(), format_);
-  QSaveFile file(path);
-  bool written = file.open(QIODevice::WriteOnly);
-  if (written) {
-    written = file.write(saved.bytes.data(), static_cast<qint64>(saved.bytes.size())) ==
-              static_cast<qint64>(saved.bytes.size());
-    if (written) {
-      written = file.commit();
-    } else {
-      file.cancelWriting();
-    }
-  }
-  if (!written) {
-    dialogs_.message(parentWindow_, tr("Cannot save \"%1\": %2.")
-                                        .arg(shownName(path), file.errorString()));
+  const QString reason = writeWholeFile(
+      path, QByteArray(saved.bytes.data(), static_cast<qsizetype>(saved.bytes.size())));
+  if (!reason.isEmpty()) {
+    dialogs_.message(parentWindow_, tr("Cannot save \"%1\": %2.").arg(shownName(path), reason));
     return false;
   }
   fileName_ = path;
@@ -123,6 +109,25 @@ void DocumentCommands::print(const QString& fontFamily) {
   if (defaultPrinter.isNull()) return;
   QPrinter printer(defaultPrinter);
   if (!printer.isValid()) return;
+  printTo(printer, fontFamily);
+}
+
+void DocumentCommands::exportPdf(const QString& fontFamily) {
+  QString path = dialogs_.exportFileName(parentWindow_, tr("PDF files (*.pdf)"));
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
+  {
+    // The PDF engine says nothing when it cannot write: ask the file first.
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+      dialogs_.message(parentWindow_,
+                       tr("Cannot write \"%1\": %2.").arg(shownName(path), probe.errorString()));
+      return;
+    }
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(path);
   printTo(printer, fontFamily);
 }
 

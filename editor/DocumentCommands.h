@@ -14,6 +14,9 @@ namespace pulsewright {
 
 class UserDialogs;
 
+// Larger files are no tablature; reading them would stall the window.
+inline constexpr qint64 kMaxDocumentBytes = qint64{16} << 20;
+
 class DocumentCommands : public QObject {
   Q_OBJECT
 
@@ -47,6 +50,8 @@ class DocumentCommands : public QObject {
   bool saveAs();
   // On the default printer; nothing happens when there is none.
   void print(const QString& fontFamily);
+  // File > Export PDF: the printed pages into a PDF file the user names.
+  void exportPdf(const QString& fontFamily);
 
  private:
   QPlainTextEdit* editor_;

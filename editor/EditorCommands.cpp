@@ -24,6 +24,7 @@ void EditorCommands::open() { documents_->open(); }
 bool EditorCommands::save() { return documents_->save(); }
 bool EditorCommands::saveAs() { return documents_->saveAs(); }
 void EditorCommands::print() { documents_->print(fontFamily()); }
+void EditorCommands::exportPdf() { documents_->exportPdf(fontFamily()); }
 
 void EditorCommands::selectAll() { editing_->selectAll(); }
 void EditorCommands::selectNone() { editing_->selectNone(); }

@@ -6,6 +6,7 @@
 //   File > Open / OpenButton      -> open()            File > Background -> background()
 //   File > Save / SaveButton      -> save()            File > Font       -> chooseFont()
 //   File > Save As ...            -> saveAs()          File > Print / PrintButton -> print()
+//   File > Export PDF...          -> exportPdf()
 //   Edit > Select All             -> selectAll()       Edit > Cut   -> cut()
 //   Edit > Select None            -> selectNone()      Edit > Copy  -> copy()
 //   Edit > Find / FindButton      -> find()            Edit > Paste -> paste()
@@ -55,6 +56,7 @@ class EditorCommands : public QObject {
   bool save();
   bool saveAs();
   void print();
+  void exportPdf();
 
   void selectAll();
   void selectNone();

@@ -84,6 +84,8 @@ void FindReplaceDialog::showForFind() {
   activateWindow();
 }
 
+void FindReplaceDialog::reject() { hide(); }
+
 Qt::CaseSensitivity FindReplaceDialog::comparison() const {
   return caseSensitive_->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The Find and Replace window (Dialog1): searches the editor text for a literal string,
 // selects each match in the editor and replaces matches one at a time or all at once.
-// Its Close button hides it so that it keeps its texts and last match; its close box
-// destroys it.
+// Its Close button and Escape hide it so that it keeps its texts and last match; its
+// close box destroys it.
 
 #include <QDialog>
 
@@ -41,6 +41,10 @@ class FindReplaceDialog : public QDialog {
   void findNext();
   void replace();
   void replaceAll();
+
+ protected:
+  // Escape: hidden like Close, not destroyed like the close box.
+  void reject() override;
 
  private:
   void searchFrom(qsizetype position);

@@ -41,13 +41,19 @@ void LiveKeyboard::StartNote(std::int16_t index) {
   if (index < 0 || index >= kKeyCount) return;
   if (pressed_[static_cast<std::size_t>(index)]) return;  // no second note on
   setPressed(index, true);
+  heldNote_[static_cast<std::size_t>(index)] = liveNote_;
   if (liveNote_ >= 0 && liveNote_ <= 127) port_.sendChannelMessage(kNoteOn, liveNote_, liveVelocity_);
 }
 
 void LiveKeyboard::StopNote(std::int16_t index) {
-  if (index < 0 || index >= kKeyCount) return;
+  if (index < 0 || index >= kKeyCount || !pressed_[static_cast<std::size_t>(index)]) return;
   setPressed(index, false);
-  if (liveNote_ >= 0 && liveNote_ <= 127) port_.sendChannelMessage(kNoteOff, liveNote_, 0);
+  const std::int16_t note = heldNote_[static_cast<std::size_t>(index)];
+  if (note >= 0 && note <= 127) port_.sendChannelMessage(kNoteOff, note, 0);
+}
+
+void LiveKeyboard::releaseAll() {
+  for (int i = 0; i < kKeyCount; ++i) StopNote(static_cast<std::int16_t>(i));
 }
 
 void LiveKeyboard::vol_Change(int value) {

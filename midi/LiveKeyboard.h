@@ -61,8 +61,11 @@ class LiveKeyboard {
   // shows pressed. An entry that is not a number plays the note of the press before. A
   // note outside 0-127 is not sent (it has no valid message); the key still shows it.
   void StartNote(std::int16_t index);
-  // Release: note off for the note of the latest press, whichever key it was.
+  // Release: note off for the note this key's press sent; nothing for a key that is not
+  // pressed.
   void StopNote(std::int16_t index);
+  // Releases every pressed key, as when the keyboard loses the focus mid-press.
+  void releaseAll();
   // The velocity bar: 127 at the top to 0 at the bottom.
   void vol_Change(int value);
 
@@ -77,6 +80,7 @@ class LiveKeyboard {
   PadEntryReader padEntry_;
   KeyChanged keyChanged_;
   std::array<bool, kKeyCount> pressed_{};
+  std::array<std::int16_t, kKeyCount> heldNote_{};  // each pressed key's own note
   std::int16_t liveNote_ = 0;
   std::int16_t liveVelocity_ = 127;
 };

@@ -111,6 +111,19 @@ std::uint32_t MidiPort::sendChannelMessage(int kind, int data1, int data2) {
   return word;
 }
 
+std::uint32_t MidiPort::sendChannelMessageAt(int kind, int data1, int data2, DueTime due) {
+  std::lock_guard lock(mutex_);
+  const std::uint32_t word = packShortMessage(kind, channel_, data1, data2);
+  lastMessage_ = word;
+  output_.sendShortAt(handle_, word, due);
+  return word;
+}
+
+bool MidiPort::placesByTime() const {
+  std::lock_guard lock(mutex_);
+  return handle_ != 0 && output_.placesByTime(handle_);
+}
+
 std::int32_t MidiPort::deviceCount() const {
   std::lock_guard lock(mutex_);
   return deviceCount_;

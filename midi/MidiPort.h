@@ -81,6 +81,11 @@ class MidiPort {
   // sends it as send() does, reading the channel and sending in one step, so a channel
   // pick never splits a message. Returns the word sent.
   std::uint32_t sendChannelMessage(int kind, int data1, int data2);
+  // As sendChannelMessage, for a message meant to sound at `due` (see
+  // MidiOutputService::sendShortAt).
+  std::uint32_t sendChannelMessageAt(int kind, int data1, int data2, DueTime due);
+  // Whether the current device places messages by their due time.
+  bool placesByTime() const;
 
   std::int32_t deviceCount() const;
   std::int32_t deviceId() const;

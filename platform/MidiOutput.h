@@ -2,6 +2,7 @@
 // The MIDI output facility: a numbered list of output devices, one handle per open
 // device, and packed short messages sent on a handle.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,9 @@ inline constexpr int kNoDevice = 68;      // the port listed earlier has gone
 // Opaque output handle; 0 is never an open handle.
 using MidiHandle = std::uint32_t;
 
+// When an event is meant to sound, on the steady clock.
+using DueTime = std::chrono::steady_clock::time_point;
+
 // Identifier of the built-in default output, shown as "MIDI Mapper".
 inline constexpr int kMidiMapperId = -1;
 
@@ -43,6 +47,20 @@ class MidiOutputService {
   virtual int open(int deviceId, MidiHandle* handle) = 0;
   // Sends one packed short message (status in bits 0-7, data bytes in 8-15 and 16-23).
   virtual int sendShort(MidiHandle handle, std::uint32_t word) = 0;
+  // Sends one message meant to sound at `due`. Outputs that place events inside a buffer
+  // of their own (the built-in synthesiser, JACK) queue it with its time and keep a
+  // constant latency; the others send it at once, so callers hand such events over at
+  // their due time (see placesByTime).
+  virtual int sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) {
+    (void)due;
+    return sendShort(handle, word);
+  }
+  // Whether sendShortAt on `handle` places the event by its time, so that the player may
+  // hand events over ahead of their time.
+  virtual bool placesByTime(MidiHandle handle) {
+    (void)handle;
+    return false;
+  }
   virtual int close(MidiHandle handle) = 0;
 };
 

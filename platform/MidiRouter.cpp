@@ -35,6 +35,17 @@ int MidiRouter::sendShort(MidiHandle handle, std::uint32_t word) {
   return route.service->sendShort(route.inner, word);
 }
 
+int MidiRouter::sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) {
+  Route route{};
+  if (!find(handle, &route)) return midi_result::kInvalidHandle;
+  return route.service->sendShortAt(route.inner, word, due);
+}
+
+bool MidiRouter::placesByTime(MidiHandle handle) {
+  Route route{};
+  return find(handle, &route) && route.service->placesByTime(route.inner);
+}
+
 int MidiRouter::close(MidiHandle handle) {
   Route route{};
   {

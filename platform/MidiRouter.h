@@ -18,6 +18,8 @@ class MidiRouter : public MidiOutputService {
   std::string deviceName(int device) override;
   int open(int deviceId, MidiHandle* handle) override;
   int sendShort(MidiHandle handle, std::uint32_t word) override;
+  int sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) override;
+  bool placesByTime(MidiHandle handle) override;
   int close(MidiHandle handle) override;
 
  private:

@@ -34,8 +34,8 @@ void applyGains(int, void* stream, int length, void* userData) {
 }  // namespace
 
 SdlSoundOutput::SdlSoundOutput() {
-  // Audio brings up SDL's events, whose SIGINT and SIGTERM handlers would only queue an
-  // event nobody reads: the program could then not be stopped or logged out of.
+  // SDL would otherwise take SIGINT and SIGTERM for an event loop nobody runs, and the
+  // program would ignore them; the programs handle their own signals.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   audioInitialised_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }

@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace pulsewright {
 
@@ -17,6 +18,16 @@ void raiseThreadPriority() {
   sched_param param{};
   param.sched_priority = std::min(sched_get_priority_max(SCHED_FIFO), 40);
   ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
+}
+
+std::chrono::nanoseconds scaled(std::int64_t ms, double scale) {
+  return std::chrono::nanoseconds(static_cast<std::int64_t>(std::llround(ms * 1e6 / scale)));
+}
+
+// The quarter notes one step lasts; 0 when the step was never timed.
+double quartersOf(const TimelineStep* step) {
+  if (step == nullptr || step->music.noteSize <= 0 || step->music.tupletDivisor <= 0) return 0;
+  return 4.0 / step->music.noteSize / step->music.tupletDivisor;
 }
 
 }  // namespace
@@ -33,20 +44,75 @@ Player::~Player() {
   thread_.join();
 }
 
-bool Player::play(std::shared_ptr<const Song> song) {
+bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++generation_;
-  const bool started = sequencer_.play(std::move(song));
-  started_ = clock_.now();
-  if (started) deadline_ = started_ + std::chrono::milliseconds(sequencer_.interval());
+  lookAhead_ = output_.lookAhead();
+  const bool fromStart = options.from == SongPosition{};
+  const bool started = fromStart ? sequencer_.play(std::move(song))
+                                 : sequencer_.playFrom(std::move(song), options.from.songPosition,
+                                                       options.from.step);
+  started_ = options.startedAt == PlaybackClock::TimePoint{} ? clock_.now() : options.startedAt;
+  countInLeft_ = 0;
+  quarters_ = 0;
+  quarterPosition_ = 0;
+  metronome_ = options.metronome;
+  loopsLeft_ = options.loops <= 0 ? -1 : options.loops - 1;
   wake_.notify_all();
-  return started;
+  if (!started) return false;
+  // From the beginning the first tick waits one step; resumed songs start at once.
+  DueTime first = started_ + lookAhead_;
+  if (fromStart) first += scaled(sequencer_.interval(), tempoScale_);
+  TimelineTick next;
+  if (options.countIn && sequencer_.peek(&next) && next.data != nullptr &&
+      next.data->music.tempo > 0) {
+    // One bar of four beats at the tempo of the first step played, the song on the next
+    // bar's first beat.
+    countInLeft_ = 4;
+    countInBeat_ = std::chrono::nanoseconds(
+        std::llround(60000.0 / next.data->music.tempo * 1e6 / tempoScale_));
+    countInDue_ = started_ + lookAhead_;
+    first = countInDue_ + 4 * countInBeat_;
+  }
+  tickDue_ = first;
+  return true;
 }
 
 void Player::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   sequencer_.stop();
+  countInLeft_ = 0;
   wake_.notify_all();
+}
+
+SongPosition Player::pause() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SongPosition at;
+  if (sequencer_.running() && countInLeft_ == 0) {
+    at = SongPosition{sequencer_.songPosition(), sequencer_.currentStep()};
+  }
+  sequencer_.stop();
+  countInLeft_ = 0;
+  output_.silence(clock_.now());
+  wake_.notify_all();
+  return at;
+}
+
+void Player::setTempoScale(double scale) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!(scale >= kMinTempoScale)) scale = kMinTempoScale;
+  if (scale > kMaxTempoScale) scale = kMaxTempoScale;
+  tempoScale_ = scale;
+}
+
+double Player::tempoScale() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return tempoScale_;
+}
+
+void Player::setMetronome(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  metronome_ = on;
 }
 
 std::uint64_t Player::generation() const {
@@ -69,6 +135,16 @@ Sequencer Player::sequencerState() const {
   return sequencer_;
 }
 
+DueTime Player::nextDue() const {
+  return countInLeft_ > 0 ? std::min(countInDue_, tickDue_) : tickDue_;
+}
+
+void Player::sendClick(bool accent, DueTime due) {
+  const int note = accent ? kClickAccentNote : kClickNote;
+  output_.sendChannelMessage(0x90, note, kClickVelocity, due);
+  output_.sendChannelMessage(0x80, note, 0, due);
+}
+
 void Player::run() {
   raiseThreadPriority();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -77,18 +153,51 @@ void Player::run() {
       wake_.wait(lock);
       continue;
     }
-    if (clock_.now() < deadline_) {
+    const DueTime due = nextDue();
+    if (clock_.now() < due - lookAhead_) {
       // Play or Stop may come meanwhile; they notify, and the state is read again.
-      clock_.waitUntil(lock, wake_, deadline_);
+      clock_.waitUntil(lock, wake_, due - lookAhead_);
       continue;
     }
-    const Sequencer::TickResult result = sequencer_.tick(output_);
+    if (countInLeft_ > 0 && countInDue_ <= tickDue_) {
+      sendClick(countInLeft_ == 4, countInDue_);
+      --countInLeft_;
+      countInDue_ += countInBeat_;
+      continue;
+    }
+    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_);
+    const TimelineTick& tick = result.tick;
+    if (tick.songPosition != quarterPosition_) {
+      quarterPosition_ = tick.songPosition;
+      quarters_ = 0;
+    }
+    const double beat = std::nearbyint(quarters_);
+    if (metronome_ && tick.data != nullptr && std::abs(quarters_ - beat) < 1e-6) {
+      sendClick(static_cast<long long>(beat) % 4 == 0, tickDue_);
+    }
+    quarters_ += quartersOf(tick.data);
+    const DueTime tickDue = tickDue_;
     // The next deadline follows from this one, not from the time the tick ended.
-    if (sequencer_.running()) deadline_ += std::chrono::milliseconds(sequencer_.interval());
+    if (result.songOver && loopsLeft_ != 0) {
+      // Another pass: its first tick comes where the next step would have.
+      std::shared_ptr<const Song> song = sequencer_.song();
+      if (loopsLeft_ > 0) --loopsLeft_;
+      if (sequencer_.play(song)) {
+        tickDue_ +=
+            scaled(tick.intervalMs > 0 ? tick.intervalMs : sequencer_.interval(), tempoScale_);
+        quarterPosition_ = 0;
+        result.songOver = false;
+        result.status =
+            statusText(tick, song->timeline.parts()[static_cast<std::size_t>(tick.part)]);
+      }
+    } else if (sequencer_.running()) {
+      tickDue_ += scaled(sequencer_.interval(), tempoScale_);
+    }
     if (listener_ != nullptr) {
       // Without the lock: the listener may call back into play() or stop().
       const std::uint64_t generation = generation_;
       lock.unlock();
+      listener_->stepStarted(generation, tick, tickDue);
       listener_->statusChanged(generation, result.status);
       if (result.songOver) listener_->songEnded(generation);
       lock.lock();

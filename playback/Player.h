@@ -1,11 +1,12 @@
 #pragma once
 // Plays a song on its own thread, on absolute deadlines: every tick comes at the time
 // of Play plus the sum of the durations before it, whatever each tick costs, so the
-// tempo heard is the tempo written.
+// tempo heard is the tempo written. Each tick is handed to the output its lookAhead()
+// before it is due, with its due time.
 //
-// Threads: play(), stop() and playing() belong to the user-interface thread. The
-// listener is called on the playback thread and must not touch widgets: it posts to the
-// thread that owns them.
+// Threads: play(), pause(), stop() and the practice settings belong to the
+// user-interface thread. The listener is called on the playback thread and must not touch
+// widgets: it posts to the thread that owns them.
 
 #include <condition_variable>
 #include <cstdint>
@@ -19,6 +20,31 @@
 
 namespace pulsewright {
 
+// Where a song stands: the song position (from 1) and the step of the next tick.
+struct SongPosition {
+  int songPosition = 1;
+  int step = 0;
+  bool operator==(const SongPosition&) const = default;
+};
+
+// How a song is played besides its text.
+struct PlayOptions {
+  SongPosition from;       // where to start; the song's beginning by default
+  int loops = 1;           // times the song is played; 0 repeats it until Stop
+  bool countIn = false;    // one bar of clicks at the first part's tempo before the song
+  bool metronome = false;  // a click on every beat
+  // The moment the song's times count from; the moment of play() when left empty.
+  PlaybackClock::TimePoint startedAt{};
+};
+
+// The click of the count-in and the metronome: General MIDI's wood blocks, the high one
+// on the first beat of a bar.
+inline constexpr int kClickAccentNote = 76;
+inline constexpr int kClickNote = 77;
+inline constexpr int kClickVelocity = 100;
+inline constexpr double kMinTempoScale = 0.25;
+inline constexpr double kMaxTempoScale = 2.0;
+
 class Player {
  public:
   class Listener {
@@ -30,6 +56,13 @@ class Player {
     // That song is over and Stop has been performed (called after its last status). A
     // later play() may already have started another song: compare the generation.
     virtual void songEnded(std::uint64_t generation) = 0;
+    // A tick was handed to the output; it sounds at `due`. The tick points into the song,
+    // which lives while it plays: copy what is needed before posting it elsewhere.
+    virtual void stepStarted(std::uint64_t generation, const TimelineTick& tick, DueTime due) {
+      (void)generation;
+      (void)tick;
+      (void)due;
+    }
   };
 
   // `output`, `clock` and `listener` (which may be null) must outlive the player.
@@ -38,22 +71,32 @@ class Player {
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;
 
-  // Starts `song` from its beginning, also while another song plays (Play after
-  // Pause); the first tick comes one step duration later. Returns false, playing
-  // nothing, when the song cannot start (no part 1, or a first duration of 0).
-  bool play(std::shared_ptr<const Song> song);
+  // Starts `song`, also while another song plays; from its beginning the first tick
+  // comes one step duration later, from another position at once. Returns false,
+  // playing nothing, when the song cannot start there.
+  bool play(std::shared_ptr<const Song> song, const PlayOptions& options = {});
   // Counts the calls of play(); the listener's calls carry the count of their song.
   std::uint64_t generation() const;
   // Stops at once; nothing more is sent. Samples that sound go on to their end.
   void stop();
+  // Stops at the current step, silences what sounds and returns the position of the
+  // next tick, from which play() may resume.
+  SongPosition pause();
   bool playing() const;
-  // When the latest play() started.
+  // 0.25-2.0, applied from the next step.
+  void setTempoScale(double scale);
+  double tempoScale() const;
+  void setMetronome(bool on);
+  // When the latest play() started (the moment its times count from).
   PlaybackClock::TimePoint playStartedAt() const;
   // A snapshot of the sequencer's position.
   Sequencer sequencerState() const;
 
  private:
   void run();
+  // The next thing due: a click or a tick. Returns its due time.
+  DueTime nextDue() const;
+  void sendClick(bool accent, DueTime due);
 
   StepOutput& output_;
   PlaybackClock& clock_;
@@ -62,8 +105,17 @@ class Player {
   std::condition_variable wake_;
   Sequencer sequencer_;
   PlaybackClock::TimePoint started_{};
-  PlaybackClock::TimePoint deadline_{};
+  DueTime tickDue_{};
+  std::chrono::microseconds lookAhead_{0};
   std::uint64_t generation_ = 0;
+  double tempoScale_ = 1.0;
+  bool metronome_ = false;
+  int loopsLeft_ = 0;  // further passes after this one; -1 for ever
+  int countInLeft_ = 0;
+  DueTime countInDue_{};
+  std::chrono::nanoseconds countInBeat_{0};
+  double quarters_ = 0;  // musical position within the current song position
+  int quarterPosition_ = 0;
   bool quit_ = false;
   std::thread thread_;
 };

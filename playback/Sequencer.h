@@ -1,8 +1,9 @@
 #pragma once
-// The step sequencer: plays a compiled song one step per tick. It knows nothing of
-// clocks or threads; the player calls tick() at each deadline and waits for the
-// interval it returns.
+// The step sequencer: plays a song's timeline one tick at a time. It knows nothing of
+// clocks or threads; the player calls tick() at each deadline and waits for the interval
+// it returns.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,71 +11,92 @@
 #include <vector>
 
 #include "tablature/PartTable.h"
+#include "tablature/Timeline.h"
 
 namespace pulsewright {
 
-// What a compilation hands to the sequencer. Built completely before it is handed
-// over; never changed afterwards, so the playing thread may read it without a lock.
+// When an event is meant to sound, on the steady clock.
+using DueTime = std::chrono::steady_clock::time_point;
+
+// What a compilation hands to the player: the part table, the song line and the timeline
+// built from them. Built completely before it is handed over and never changed
+// afterwards, so the playing thread may read it without a lock.
 struct Song {
   PartTable partTable;
   std::string songLine;
+  Timeline timeline;
 };
 
-// Where a step's messages and samples go.
+std::shared_ptr<const Song> makeSong(PartTable table, std::string songLine,
+                                     const SourceMap& sources = {});
+
+// Where a step's messages and samples go. Each call carries the time the event is meant
+// to sound; it comes lookAhead() before that time.
 class StepOutput {
  public:
   virtual ~StepOutput() = default;
   // Packs kind + the port's channel + data1 * 256 + data2 * 65536 and sends it.
-  virtual void sendChannelMessage(int kind, int data1, int data2) = 0;
-  virtual void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) = 0;
+  virtual void sendChannelMessage(int kind, int data1, int data2, DueTime due) = 0;
+  virtual void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                          DueTime due) = 0;
+  // How long before their time events are handed over. Outputs that place events inside
+  // a buffer of their own want them early; an output that sends at once wants 0.
+  virtual std::chrono::microseconds lookAhead() { return std::chrono::microseconds(0); }
+  // Pause: silence what still sounds.
+  virtual void silence(DueTime now) { (void)now; }
 };
 
 // Every sample file the song's steps can play, each once, so that they can be loaded
 // before Play and no tick has to read a file.
 std::vector<std::string> sampleFiles(const PartTable& table);
 
-// MIDI velocity of a grid level: floor((L + 1) / 10 * 127), kept within 0-127.
-int velocityOfLevel(double level);
-
-// The characters of a song line: one per code point, so a part named "é" can be named.
-std::vector<std::string> songCharacters(std::string_view songLine);
-
 class Sequencer {
  public:
   struct TickResult {
     std::string status;     // the text for the status line ("" once the song is over)
     bool songOver = false;  // Stop has been performed
+    TimelineTick tick;      // what was played
   };
 
-  // Play: position at the first part, its first step, the first song character, and
-  // the interval from step 0 of part 1. Returns false, leaving the sequencer stopped,
-  // when that gives no interval to wait for (no part 1, or a duration of 0): a song
-  // that cannot start is over at once.
+  // A song handed over with a part table and no timeline gets its timeline built here.
+  // Play: position at the first tick, the interval before it from step 0 of part 1.
+  // Returns false, leaving the sequencer stopped, when the song cannot start (no part 1,
+  // or a first duration of 0).
   bool play(std::shared_ptr<const Song> song);
+  // Play from a song position and step (after Pause); the first tick is due at once.
+  // Returns false when that position is not played.
+  bool playFrom(std::shared_ptr<const Song> song, int songPosition, int step);
 
   // One step; the next tick is due interval() milliseconds after this one.
-  TickResult tick(StepOutput& output);
+  TickResult tick(StepOutput& output, DueTime due = DueTime{});
 
   // Stop: the interval drops to 0, the position goes back to part 1, step 0. The song
   // position is kept (Play resets it).
   void stop();
 
   bool running() const { return interval_ > 0; }
-  int interval() const { return interval_; }
+  int interval() const { return static_cast<int>(interval_); }
+  // The position of the next tick.
   int currentPart() const { return currentPart_; }
   int currentStep() const { return currentStep_; }
   int songPosition() const { return songPosition_; }
+  const std::shared_ptr<const Song>& song() const { return song_; }
+  // The tick that comes next, without moving on; false when there is none.
+  bool peek(TimelineTick* tick) const {
+    Timeline::Cursor copy = cursor_;
+    return running() && copy.next(tick);
+  }
 
  private:
-  void playStep(const PartRecord& part, StepOutput& output);
-
   std::shared_ptr<const Song> song_;
-  // Positions are wider than 16 bits so that a very long song or part still ends.
-  std::vector<std::string> songChars_;
+  Timeline::Cursor cursor_;
   int currentPart_ = 1;
   int currentStep_ = 0;
   int songPosition_ = 1;
-  int interval_ = 0;  // milliseconds; 0 while stopped
+  std::int64_t interval_ = 0;  // milliseconds; 0 while stopped
 };
+
+// Sends one tick's program change and items to `output`, all due at `due`.
+void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due);
 
 }  // namespace pulsewright

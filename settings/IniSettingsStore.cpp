@@ -1,9 +1,15 @@
 #include "settings/IniSettingsStore.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QVariant>
+
+#include "files/FileAccess.h"
 
 namespace pulsewright {
 
@@ -55,23 +61,61 @@ QString IniSettingsStore::GetSetting(const QString& section, const QString& key,
 
 bool IniSettingsStore::SaveSetting(const QString& section, const QString& key,
                                    const QString& value) {
-  QSettings file(filePath_, QSettings::IniFormat);
-  file.beginGroup(escapeKey(section));
-  file.setValue(escapeKey(key), value);
-  file.endGroup();
-  file.sync();
-  return file.status() == QSettings::NoError;
+  return change([&](QSettings& file) {
+    file.beginGroup(escapeKey(section));
+    file.setValue(escapeKey(key), value);
+    file.endGroup();
+    return true;
+  });
 }
 
 bool IniSettingsStore::DeleteSetting(const QString& section, const QString& key) {
-  QSettings file(filePath_, QSettings::IniFormat);
-  file.beginGroup(escapeKey(section));
-  const QString escaped = escapeKey(key);
-  if (!file.contains(escaped)) return false;
-  file.remove(escaped);
-  file.endGroup();
-  file.sync();
-  return file.status() == QSettings::NoError;
+  return change([&](QSettings& file) {
+    file.beginGroup(escapeKey(section));
+    const QString escaped = escapeKey(key);
+    const bool found = file.contains(escaped);
+    if (found) file.remove(escaped);
+    file.endGroup();
+    return found;
+  });
+}
+
+bool IniSettingsStore::change(const std::function<bool(QSettings&)>& edit) {
+  // QSettings works on a copy, and only a copy that reads back whole replaces the file:
+  // this Qt's QSettings reports success after a write that stopped short (a full disk)
+  // and leaves the file cut off.
+  QTemporaryDir work;
+  if (!work.isValid()) return false;
+  const QString copy = work.filePath(QStringLiteral("settings.ini"));
+  QByteArray bytes;
+  if (QFileInfo::exists(filePath_) &&
+      (!readRegularFile(filePath_, kMaxFileBytes, &bytes).isEmpty() ||
+       !writeWholeFile(copy, bytes).isEmpty())) {
+    return false;
+  }
+  QMap<QString, QVariant> expected;
+  {
+    QSettings file(copy, QSettings::IniFormat);
+    if (!edit(file)) return false;
+    expected = contentsOf(file);  // QSettings shows its unwritten changes
+    file.sync();
+    if (file.status() != QSettings::NoError) return false;
+  }
+  // Read back under another name, which QSettings has no cached copy of.
+  const QString check = work.filePath(QStringLiteral("check.ini"));
+  if (!readRegularFile(copy, kMaxFileBytes, &bytes).isEmpty() ||
+      !writeWholeFile(check, bytes).isEmpty() ||
+      contentsOf(QSettings(check, QSettings::IniFormat)) != expected) {
+    return false;
+  }
+  QDir().mkpath(QFileInfo(filePath_).absolutePath());
+  return writeWholeFile(filePath_, bytes).isEmpty();
+}
+
+QMap<QString, QVariant> IniSettingsStore::contentsOf(const QSettings& file) {
+  QMap<QString, QVariant> contents;
+  for (const QString& key : file.allKeys()) contents.insert(key, file.value(key));
+  return contents;
 }
 
 QStringList IniSettingsStore::keys(const QString& section) const {

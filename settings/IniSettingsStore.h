@@ -7,10 +7,15 @@
 // (see escapeKey). Every write is flushed to the disk before it returns, and a write that
 // did not reach the disk is reported.
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <functional>
 
 #include "settings/SettingsStore.h"
+
+class QSettings;
 
 namespace pulsewright {
 
@@ -21,6 +26,9 @@ class IniSettingsStore : public SettingsStore {
   IniSettingsStore();
   // A file of the caller's choosing.
   explicit IniSettingsStore(QString filePath);
+
+  // A settings file larger than this is not read back for checking.
+  static constexpr qint64 kMaxFileBytes = qint64{64} << 20;
 
   static QString defaultFilePath();
   const QString& filePath() const { return filePath_; }
@@ -39,6 +47,11 @@ class IniSettingsStore : public SettingsStore {
   static QString unescapeKey(const QString& escaped);
 
  private:
+  // Applies `edit` (false: nothing to write) and writes the file; false when the file
+  // on the disk does not hold the result afterwards, in which case it is put back.
+  bool change(const std::function<bool(QSettings&)>& edit);
+  static QMap<QString, QVariant> contentsOf(const QSettings& file);
+
   QString filePath_;
 };
 

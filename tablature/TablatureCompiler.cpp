@@ -46,6 +46,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   state_.haveWaves = 0;
   state_.partTable.clear();
   state_.partTable.push_back(placeholderRecord());
+  state_.sourceMap.clear();
+  state_.sourceMap.emplace_back();
+  state_.sourceMap.back().music.assign(1, StepMusic{});
   eventBytes_ = 0;
   bool firstWaveSeen = false;
   if (text.empty()) return;
@@ -89,7 +92,7 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     state_.songLine.assign(value);
   }
 
-  if (isSectionLine(tests)) sectionLine(line, tests);
+  if (isSectionLine(tests)) sectionLine(line, tests, lineNumber);
 
   if (tests[t::kGrid]) {
     if (state_.partName.empty() && listener != nullptr) {
@@ -103,7 +106,8 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
       listener->message(lineNumber, kUndefinedSymbolMessage);
     }
     state_.gridBody.assign(body);
-    expandGrid(padMap);
+    expandGrid(padMap, line, body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data()),
+               lineNumber);
   }
 }
 
@@ -138,7 +142,8 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
 }
 
-void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests) {
+void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
+                                    int lineNumber) {
   std::string_view value;
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
   if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
@@ -151,6 +156,8 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
     state_.partProgram = "-1";
   }
   state_.partTable.emplace_back();
+  state_.sourceMap.emplace_back();
+  state_.sourceMap.back().sectionLine = lineNumber;
   state_.newPart = 1;
   PartRecord& record = state_.partTable.back();
   record.name = state_.partName;
@@ -180,17 +187,20 @@ void TablatureCompiler::lookUpSound(const PadMap& padMap) {
 
 bool TablatureCompiler::setUpStep(std::size_t n) {
   PartRecord& record = state_.partTable.back();
+  std::vector<StepMusic>& music = state_.sourceMap.back().music;
   if (state_.newPart != 0) {
     record.stepTimes.assign(2, 0);
     record.stepEvents.assign(2, std::string());
     record.stepTimes.reserve(32);
     record.stepEvents.reserve(32);
+    music.assign(2, StepMusic{});
     state_.newPart = 0;
   } else if (!record.hasSteps()) {
     return false;  // a part whose tables were never made has nothing to grow
   } else if (n >= record.stepTimes.size()) {
     record.stepTimes.push_back(0);
     record.stepEvents.emplace_back();
+    music.emplace_back();
   }
   return n < record.stepTimes.size();
 }
@@ -206,21 +216,41 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
   return static_cast<std::int16_t>(ms);
 }
 
-void TablatureCompiler::expandGrid(const PadMap& padMap) {
+void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
+                                    std::size_t bodyOffset, int lineNumber) {
   lookUpSound(padMap);
   const std::string& body = state_.gridBody;
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
   std::optional<std::int16_t> duration = stepDuration();
   auto setDuration = [&](std::size_t n) {
-    if (duration) state_.partTable.back().stepTimes[n] = *duration;
+    if (!duration) return;
+    state_.partTable.back().stepTimes[n] = *duration;
+    state_.sourceMap.back().music[n] =
+        StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
   };
+  // The position of body[p] in the line, counted as the loop goes so a long line stays
+  // linear: code points and UTF-16 units before the body, then within it.
+  int column = 1;
+  int utf16 = 0;
+  auto count = [&](std::string_view bytes) {
+    for (const char ch : bytes) {
+      const auto b = static_cast<unsigned char>(ch);
+      if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
+      ++column;
+      utf16 += b >= 0xF0 ? 2 : 1;
+    }
+  };
+  count(line.substr(0, std::min(bodyOffset, line.size())));
+  std::vector<PartSource::Item>& items = state_.sourceMap.back().items;
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
   // The grid's last character is never examined.
   for (std::size_t p = 0; p + 1 < body.size(); ++p) {
     const char c = body[p];
+    const SourcePosition here{lineNumber, column, utf16};
+    count(std::string_view(&body[p], 1));
     if (c == '[') {
       // The first "]" to the right, remembered so that a line of many "[" stays linear.
       if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
@@ -264,6 +294,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap) {
         if (events.size() + itemBytes > events.capacity()) {
           events.reserve(std::max({events.size() + itemBytes, 2 * events.capacity(), std::size_t{64}}));
         }
+        items.push_back({static_cast<std::int32_t>(n), here});
         if (rest) {
           events += "0,0|";
         } else {

@@ -59,6 +59,8 @@ struct CompilerState {
   std::string gridBody;
   std::string soundRef;
   std::int16_t tupletDivisor = 1;
+  // Where each step and item of the part table came from; rebuilt by every compilation.
+  SourceMap sourceMap;
 };
 
 class TablatureCompiler {
@@ -81,8 +83,9 @@ class TablatureCompiler {
   void compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                    CompileListener* listener, bool& firstWaveSeen);
   void waveLine(std::string_view line, bool& firstWaveSeen);
-  void sectionLine(std::string_view line, const LineTests& tests);
-  void expandGrid(const PadMap& padMap);
+  void sectionLine(std::string_view line, const LineTests& tests, int lineNumber);
+  void expandGrid(const PadMap& padMap, std::string_view line, std::size_t bodyOffset,
+                  int lineNumber);
   void lookUpSound(const PadMap& padMap);
   bool setUpStep(std::size_t n);
   // The duration of a step at the current tempo, note size and divisor; none when it

@@ -72,6 +72,13 @@ void EditTemplateWindow::OKButton_Click() {
     }
     TemplateStore& store = controller_.store();
     const bool adding = EditMode == kAdding;
+    // Another template of that name would be overwritten: only when the user says so.
+    // No keeps this window open with its text.
+    if ((adding || newName != OldName) && store.contains(newName) &&
+        !controller_.dialogs().askYesNo(
+            this, QStringLiteral("Replace the template \"%1\"?").arg(newName))) {
+      return;
+    }
     if (!(adding ? store.add(newName, text()) : store.replace(OldName, newName, text()))) {
       controller_.dialogs().message(
           this, QStringLiteral("The template \"%1\" could not be saved to the settings file.")

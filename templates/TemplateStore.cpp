@@ -67,9 +67,14 @@ bool TemplateStore::exists(const QString& name) const {
          settings_.GetSetting(kSection, name, QStringLiteral("1"));
 }
 
+bool TemplateStore::contains(const QString& name) const {
+  return namesOf(storedList()).contains(name) || (name != kListKey && exists(name));
+}
+
 bool TemplateStore::add(const QString& name, const QString& text) {
   if (!settings_.SaveSetting(kSection, name, text)) return false;
-  return settings_.SaveSetting(kSection, kListKey, listWith(storedList(), name));
+  return settings_.SaveSetting(kSection, kListKey,
+                               listWith(listWithout(storedList(), name), name));
 }
 
 bool TemplateStore::replace(const QString& oldName, const QString& newName,
@@ -77,7 +82,8 @@ bool TemplateStore::replace(const QString& oldName, const QString& newName,
   // The new key first: if it cannot be written, the old one must stay.
   if (!settings_.SaveSetting(kSection, newName, text)) return false;
   if (!settings_.SaveSetting(kSection, kListKey,
-                             listWith(listWithout(storedList(), oldName), newName))) {
+                             listWith(listWithout(listWithout(storedList(), oldName), newName),
+                                      newName))) {
     return false;
   }
   if (oldName != newName && oldName != kListKey && exists(oldName)) {

@@ -26,12 +26,16 @@ class TemplateStore {
   // names are not refused here: the windows pass over them without a word.
   static QString refusal(const QString& name);
 
+  // Whether a template of that name is listed or stored.
+  bool contains(const QString& name) const;
+
   // Each returns false when a write did not reach the store.
-  // Stores the text under the name (replacing any template of that name) and appends the
-  // name to the list.
+  // Stores the text under the name (replacing any template of that name) and moves the
+  // name to the end of the list, where it appears once.
   bool add(const QString& name, const QString& text);
   // Stores the text under newName, deletes oldName's key when the name changed, and moves
-  // the template to the end of the list under its new name.
+  // the template to the end of the list under its new name (once, replacing any template
+  // that had that name).
   bool replace(const QString& oldName, const QString& newName, const QString& text);
   // Deletes the template's key and every list entry equal to the name.
   bool remove(const QString& name);

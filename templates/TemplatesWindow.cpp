@@ -97,7 +97,11 @@ void TemplatesWindow::Delete_Click() {
 
 void TemplatesWindow::OK_Click() { hide(); }
 
-void TemplatesWindow::templateAdded(const QString& name) { TemplateList->addItem(name); }
+void TemplatesWindow::templateAdded(const QString& name) {
+  // A template that was replaced leaves its old entry; the list names each once.
+  for (QListWidgetItem* old : TemplateList->findItems(name, Qt::MatchExactly)) delete old;
+  TemplateList->addItem(name);
+}
 
 void TemplatesWindow::templateReplaced(const QString& oldName, const QString& newName) {
   // The entry that was edited keeps its place. Since both windows are modeless, the
@@ -110,6 +114,11 @@ void TemplatesWindow::templateReplaced(const QString& oldName, const QString& ne
   } else {
     const QList<QListWidgetItem*> found = TemplateList->findItems(oldName, Qt::MatchExactly);
     if (!found.isEmpty()) entry = found.first();
+  }
+  if (newName != oldName) {
+    for (QListWidgetItem* other : TemplateList->findItems(newName, Qt::MatchExactly)) {
+      if (other != entry) delete other;
+    }
   }
   if (entry) {
     entry->setText(newName);

@@ -11,12 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTabBar>
 #include <QVBoxLayout>
 
 #include "padmap/DrumVoice.h"
+#include "files/FileAccess.h"
 #include "midi/LiveKeyboard.h"
 #include "platform/qt/UserDialogs.h"
 #include "tablature/DocumentText.h"
@@ -77,9 +78,14 @@ OptionsWindow::OptionsWindow(QString padMapFolder, UserDialogs& dialogs, Auditio
   auto* ok = new QPushButton("OK", this);
   auto* cancel = new QPushButton("Cancel", this);
   auto* apply = new QPushButton("Apply", this);
-  // Neither copies, checks nor undoes anything: an edit is in force as it is typed.
+  // An edit is in force as it is typed; Cancel puts back the entries the window opened with.
   connect(ok, &QPushButton::clicked, this, &QWidget::hide);
-  connect(cancel, &QPushButton::clicked, this, &QWidget::hide);
+  connect(cancel, &QPushButton::clicked, this, [this] {
+    for (std::size_t v = 0; v < kVoiceCount; ++v) {
+      entries_[v]->setText(QString::fromStdString(openedWith_[v]));
+    }
+    hide();
+  });
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok);
@@ -149,10 +155,15 @@ void OptionsWindow::LoadSampleIDs_Click() {
   if (item == 0 || item == 1) {
     map = presetPadMap(kDrumMachinePresets[static_cast<std::size_t>(item)]);
   } else {
-    // A file that cannot be read gives empty entries, as one with too few fields does.
-    QFile file(QDir(folder_).filePath(loadSampleIDs_->currentText()));
+    // A file that has gone or cannot be read keeps the current map (an empty map would
+    // play every voice as note 0); one with too few fields gives empty entries.
+    const QString path = QDir(folder_).filePath(loadSampleIDs_->currentText());
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.read(1 << 20);
+    const QString reason = readRegularFile(path, kMaxPadMapBytes, &bytes);
+    if (!reason.isEmpty()) {
+      dialogs_.message(this, "The pad map " + path + " could not be read: " + reason + ".");
+      return;
+    }
     map = parsePadMapFile(decodeDocumentBytes(std::string_view(bytes.constData(),
                                                                static_cast<std::size_t>(bytes.size()))));
   }
@@ -197,6 +208,17 @@ bool OptionsWindow::event(QEvent* event) {
   return QDialog::event(event);
 }
 
+void OptionsWindow::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) openedWith_ = padMap();
+  QDialog::showEvent(event);
+}
+
+void OptionsWindow::padMapFileSaved(const QString& fileName) {
+  if (loadSampleIDs_->findText(fileName, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) {
+    loadSampleIDs_->addItem(fileName);
+  }
+}
+
 void OptionsWindow::closeEvent(QCloseEvent* event) {
   // The entries are the pad map: the close box hides the window instead of discarding it.
   event->ignore();
@@ -232,14 +254,13 @@ void SaveSettingsDialog::OKButton_Click() {
   QDir().mkpath(options_.padMapFolder());
   const QString path = QDir(options_.padMapFolder()).filePath(name + ".drm");
   const std::string line = formatPadMapFile(options_.padMap());
-  QSaveFile file(path);
-  const bool written = file.open(QIODevice::WriteOnly) &&
-                       file.write(line.data(), static_cast<qint64>(line.size())) ==
-                           static_cast<qint64>(line.size()) &&
-                       file.commit();
-  if (!written) {
-    dialogs_.message(this, "The pad map could not be saved to " + path + ": " + file.errorString());
+  const QString reason =
+      writeWholeFile(path, QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+  if (!reason.isEmpty()) {
+    dialogs_.message(this, "The pad map could not be saved to " + path + ": " + reason + ".");
+    return;
   }
+  options_.padMapFileSaved(name + ".drm");
   // The window stays open; the user closes it.
 }
 

@@ -21,6 +21,9 @@ namespace pulsewright {
 class UserDialogs;
 class SaveSettingsDialog;
 
+// A pad-map file is one short line; anything much larger is no pad map.
+inline constexpr qint64 kMaxPadMapBytes = qint64{1} << 20;
+
 class OptionsWindow : public QDialog {
   Q_OBJECT
 
@@ -46,6 +49,9 @@ class OptionsWindow : public QDialog {
   // The "Save Settings" window while it exists.
   SaveSettingsDialog* saveSettingsDialog() const { return saveDialog_; }
 
+  // "Save Settings" wrote this file: the chooser offers it from now on.
+  void padMapFileSaved(const QString& fileName);
+
   // The "+" and "-" buttons of a voice's row.
   void plus(DrumVoice voice);
   void minus(DrumVoice voice);
@@ -59,6 +65,7 @@ class OptionsWindow : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void fillChooser();
@@ -71,6 +78,7 @@ class OptionsWindow : public QDialog {
   std::array<QLineEdit*, kVoiceCount> entries_{};
   QComboBox* loadSampleIDs_ = nullptr;
   QPointer<SaveSettingsDialog> saveDialog_;
+  PadMap openedWith_{};  // the entries when the window was last opened
 };
 
 // "Save Settings": writes the current pad map to "<name>.drm" in the pad-map folder.

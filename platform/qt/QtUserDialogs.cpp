@@ -36,6 +36,16 @@ QString QtUserDialogs::saveFileName(QWidget* parent) {
   return QFileDialog::getSaveFileName(parent);
 }
 
+QString QtUserDialogs::exportFileName(QWidget* parent, const QString& filter) {
+  return QFileDialog::getSaveFileName(parent, QString(), QString(), filter);
+}
+
+bool QtUserDialogs::askYesNo(QWidget* parent, const QString& text) {
+  return QMessageBox::question(parent, QString::fromLatin1(kApplicationTitle), text,
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 std::optional<QColor> QtUserDialogs::chooseColor(QWidget* parent, const QColor& initial) {
   const QColor chosen = QColorDialog::getColor(initial, parent);
   if (!chosen.isValid()) return std::nullopt;

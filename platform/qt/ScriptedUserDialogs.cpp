@@ -31,6 +31,15 @@ QString ScriptedUserDialogs::saveFileName(QWidget*) {
   return takeFront(saveFileNames, QString());
 }
 
+QString ScriptedUserDialogs::exportFileName(QWidget*, const QString&) {
+  return takeFront(exportFileNames, QString());
+}
+
+bool ScriptedUserDialogs::askYesNo(QWidget*, const QString& text) {
+  yesNoQuestions.append(text);
+  return takeFront(yesNoAnswers, false);
+}
+
 std::optional<QColor> ScriptedUserDialogs::chooseColor(QWidget*, const QColor& initial) {
   initialColors.append(initial);
   return takeFront(colors, std::optional<QColor>());

@@ -18,10 +18,13 @@ class ScriptedUserDialogs : public UserDialogs {
   std::deque<QString> saveFileNames;
   std::deque<std::optional<QColor>> colors;
   std::deque<std::optional<QFont>> fonts;
+  std::deque<QString> exportFileNames;
+  std::deque<bool> yesNoAnswers;  // empty: No
 
   // What was shown, in order.
   QStringList messages;
   QStringList saveQuestions;
+  QStringList yesNoQuestions;
   int openDialogs = 0;
   int saveDialogs = 0;
   QList<QColor> initialColors;
@@ -31,6 +34,8 @@ class ScriptedUserDialogs : public UserDialogs {
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
+  QString exportFileName(QWidget* parent, const QString& filter) override;
+  bool askYesNo(QWidget* parent, const QString& text) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
 };

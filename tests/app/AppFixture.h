@@ -24,7 +24,7 @@ struct AppFixture {
 
   std::unique_ptr<Form1> start(int splashMs = 1) {
     auto form = std::make_unique<Form1>(
-        AppServices{midi, sound, settings, dialogs, clock, padMaps.path(), splashMs});
+        AppServices{midi, sound, settings, dialogs, clock, padMaps.path(), splashMs, recoveryFile});
     form->startUp();
     return form;
   }
@@ -48,6 +48,7 @@ struct AppFixture {
   ScriptedUserDialogs dialogs;
   SteadyPlaybackClock clock;
   QTemporaryDir padMaps;
+  QString recoveryFile;  // empty: no recovery copy
 };
 
 // Runs the event loop until `done` holds or the time is up.

@@ -7,11 +7,16 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QFile>
+#include <QFocusEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "midi/LiveKeyboard.h"
+#include "tablature/Timeline.h"
 #include "templates/TemplatesController.h"
 #include "templates/TemplatesWindow.h"
 #include "tests/app/AppFixture.h"
@@ -135,7 +140,7 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
       "k = kick\nh = closed hat\npart = A tempo = 1500 notes = 4 program = 5\nk |x-|\nh |-X|\nsong = AA\n");
   const std::size_t mark = f.midi.sent().size();
   form->button("Play")->click();
-  EXPECT_FALSE(form->Text1()->isEnabled());
+  EXPECT_TRUE(form->Text1()->isReadOnly());
   EXPECT_FALSE(form->button("Play")->isEnabled());
   EXPECT_TRUE(form->button("Pause")->isEnabled());
   ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
@@ -159,27 +164,47 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
   ASSERT_TRUE(waitFor([&] { return other->button("Play")->isEnabled(); }));
 }
 
-TEST(Form1, PauseLeavesTheSongPlayingAndStopEndsIt) {
+TEST(Form1, PauseStopsAtTheStepAndPlayGoesOnFromThere) {
   AppFixture f;
   auto form = f.start();
+  // Levels 0-9 over and over: a note's velocity tells its step.
   std::string grid;
-  for (int i = 0; i < 400; ++i) grid += "x";
+  for (int i = 0; i < 400; ++i) grid += static_cast<char>('0' + i % 10);
   form->Text1()->setPlainText(QString::fromStdString(
       "k = kick\npart = A tempo = 1500 notes = 4\nk |" + grid + "|\nsong = A\n"));
+  const std::size_t start = f.midi.sent().size();
   form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(start).size() >= 20; }));
   form->button("Pause")->click();
+  EXPECT_FALSE(form->isPlaying());
   EXPECT_TRUE(form->button("Play")->isEnabled());
   EXPECT_FALSE(form->button("Pause")->isEnabled());
   EXPECT_TRUE(form->button("Stopb")->isEnabled());
-  EXPECT_FALSE(form->Text1()->isEnabled());
-  ASSERT_TRUE(waitFor([&] { return !form->Label1()->text().isEmpty(); }));
-  EXPECT_TRUE(form->isPlaying());
+  EXPECT_FALSE(form->Text1()->isReadOnly());  // the text may be edited while paused
+  const std::vector<std::string> before = f.sentSince(start);
+  int played = 0;
+  for (const std::string& m : before) played += m.rfind("90 36 ", 0) == 0 ? 1 : 0;
+  const std::size_t paused = f.midi.sent().size();
+  QTest::qWait(50);
+  EXPECT_EQ(f.midi.sent().size(), paused);
+  EXPECT_EQ(before.back(), "b0 123 0");  // what sounds is silenced
+
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(paused).size() >= 2; }));
+  const std::string velocity = std::to_string(velocityOfLevel(played % 10));
+  EXPECT_EQ(f.sentSince(paused)[0], "90 36 " + velocity);
   form->button("Stopb")->click();
   EXPECT_FALSE(form->isPlaying());
-  EXPECT_TRUE(form->Text1()->isEnabled());
-  const std::size_t mark = f.midi.sent().size();
-  QTest::qWait(50);
-  EXPECT_EQ(f.midi.sent().size(), mark);
+
+  // Edited while paused so that the paused position is gone: the song starts again.
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return form->isPlaying(); }));
+  form->button("Pause")->click();
+  form->Text1()->setPlainText("k = kick\npart = A tempo = 1500 notes = 4\nk |5-|\nsong = A\n");
+  const std::size_t edited = f.midi.sent().size();
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
+  EXPECT_EQ(f.sentSince(edited)[0], "90 36 " + std::to_string(velocityOfLevel(5)));
 }
 
 TEST(Form1, ExitClosesThePortAndTheWindows) {
@@ -227,6 +252,98 @@ TEST(Form1, SettingsMenuOpensItsWindows) {
   form->action("Templates")->trigger();
   ASSERT_NE(form->templates().templatesWindow(), nullptr);
   EXPECT_TRUE(form->templates().templatesWindow()->isVisible());
+}
+
+}  // namespace
+}  // namespace pulsewright
+
+namespace pulsewright {
+namespace {
+
+TEST(Form1, EachHeldKeyReleasesItsOwnNoteAndLosingTheFocusReleasesAll) {
+  AppFixture f;
+  auto form = f.start();
+  ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+  DrumKeyboard* keys = form->keyboard();
+  keys->setFocus();
+  std::size_t mark = f.midi.sent().size();
+  QTest::keyPress(keys, Qt::Key_Z);
+  QTest::keyPress(keys, Qt::Key_S);
+  QTest::keyRelease(keys, Qt::Key_S);
+  QTest::keyRelease(keys, Qt::Key_Z);
+  EXPECT_EQ(f.sentSince(mark),
+            (std::vector<std::string>{"90 36 127", "90 38 127", "80 38 0", "80 36 0"}));
+
+  // The focus moves on while Z is held: its note ends and the key no longer shows pressed.
+  mark = f.midi.sent().size();
+  QTest::keyPress(keys, Qt::Key_Z);
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(keys, &out);
+  EXPECT_FALSE(keys->key(0)->isChecked());
+  QTest::keyRelease(keys, Qt::Key_Z);  // a late release sends nothing more
+  EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"90 36 127", "80 36 0"}));
+}
+
+TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
+  QTemporaryDir data;
+  const QString recovery = data.filePath("recovery.tab");
+  {
+    AppFixture f;
+    f.recoveryFile = recovery;
+    auto form = f.start();
+    ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+    form->Text1()->insertPlainText("k = kick\nk |x-x-|");
+    form->quitWithoutAsking();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(f.dialogs.saveQuestions.isEmpty());  // nothing asked
+  }
+  ASSERT_TRUE(QFile::exists(recovery));
+  {
+    // Declined: gone for good.
+    QFile::copy(recovery, recovery + ".spare");
+    AppFixture f;
+    f.recoveryFile = recovery;
+    auto form = f.start();
+    ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+    EXPECT_EQ(f.dialogs.yesNoQuestions.size(), 1);
+    EXPECT_TRUE(form->Text1()->toPlainText().isEmpty());
+    EXPECT_FALSE(QFile::exists(recovery));
+    QFile::rename(recovery + ".spare", recovery);
+  }
+  {
+    // Restored: changed, unsaved text; a clean exit removes the copy.
+    AppFixture f;
+    f.recoveryFile = recovery;
+    f.dialogs.yesNoAnswers = {true};
+    auto form = f.start(0);
+    EXPECT_TRUE(form->isVisible());  // no splash
+    EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\nk |x-x-|");
+    EXPECT_TRUE(form->Text1()->document()->isModified());
+    f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+    form->close();
+    EXPECT_FALSE(QFile::exists(recovery));
+  }
+}
+
+TEST(DocumentRecovery, KeepsACopyOnTimeWhileChangedAndDropsItWhenSaved) {
+  QTemporaryDir data;
+  const QString copy = data.filePath("sub/recovery.tab");
+  QPlainTextEdit editor;
+  DocumentRecovery recovery(editor, copy, 20);
+  editor.insertPlainText("typed");
+  ASSERT_TRUE(waitFor([&] { return QFile::exists(copy); }, 2000));
+  EXPECT_EQ(recovery.leftBehind(), std::optional<QString>("typed"));
+  editor.document()->setModified(false);  // saved
+  EXPECT_FALSE(QFile::exists(copy));
+}
+
+TEST(Form1, AClickOnTheSplashEndsItEarly) {
+  AppFixture f;
+  auto form = f.start(60000);
+  ASSERT_NE(form->splash(), nullptr);
+  QTest::mouseClick(form->splash(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return form->isVisible(); }, 2000));
+  EXPECT_EQ(form->splash(), nullptr);
 }
 
 }  // namespace

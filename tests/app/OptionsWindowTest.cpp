@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <sys/stat.h>
 
 #include "app/DrumKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "tests/FileSizeLimit.h"
 #include "tests/app/AppFixture.h"
 
 namespace pulsewright {
@@ -111,6 +114,69 @@ TEST(OptionsWindow, PresetsAndPadMapFilesRoundTrip) {
   broken.saveSettingsDialog()->OKButton_Click();
   ASSERT_EQ(f.dialogs.messages.size(), 1);
   EXPECT_TRUE(f.dialogs.messages[0].contains("User Settings 01.drm"));
+}
+
+TEST(OptionsWindow, UnreadableFilesAndFailedSavesKeepTheMapAndSaySo) {
+  AppFixture f;
+  const QDir folder(f.padMaps.path());
+  for (const char* name : {"gone.drm", "pipe.drm"}) {
+    QFile file(folder.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\"1\",\"2\"\r\n");
+  }
+  auto form = f.start();
+  OptionsWindow* o = form->options();
+  QComboBox* chooser = o->chooser();
+  const PadMap before = o->padMap();
+  // Gone since start-up, or a FIFO by now: picked, the map stays and the user hears why.
+  ASSERT_TRUE(QFile::remove(folder.filePath("gone.drm")));
+  ASSERT_TRUE(QFile::remove(folder.filePath("pipe.drm")));
+  ASSERT_EQ(mkfifo(QFile::encodeName(folder.filePath("pipe.drm")).constData(), 0600), 0);
+  for (const char* name : {"gone.drm", "pipe.drm"}) {
+    chooser->setCurrentIndex(chooser->findText(name));
+    o->LoadSampleIDs_Click();  // returns at once
+    EXPECT_EQ(o->padMap(), before) << name;
+    EXPECT_TRUE(f.dialogs.messages.last().contains(name)) << name;
+  }
+  EXPECT_TRUE(f.dialogs.messages[0].contains("No such file")) << f.dialogs.messages[0].toStdString();
+  EXPECT_TRUE(f.dialogs.messages[1].contains("not a regular file"));
+
+  // A save that does not fit leaves the earlier file whole and gives the reason.
+  o->SaveSampleIDs_Click();
+  o->saveSettingsDialog()->nameField()->setText("kit");
+  o->saveSettingsDialog()->OKButton_Click();
+  const QByteArray saved = readAll(folder.filePath("kit.drm"));
+  ASSERT_FALSE(saved.isEmpty());
+  // Saved files are offered at once.
+  EXPECT_GE(chooser->findText("kit.drm"), 0);
+  o->setEntry(DrumVoice::BassDrum, "35");
+  withFileSizeLimit(10, [&] {
+    o->saveSettingsDialog()->OKButton_Click();
+    return 0;
+  });
+  EXPECT_EQ(readAll(folder.filePath("kit.drm")), saved);
+  EXPECT_TRUE(f.dialogs.messages.last().contains("File too large"))
+      << f.dialogs.messages.last().toStdString();
+}
+
+TEST(OptionsWindow, CancelPutsBackTheEntriesTheWindowOpenedWith) {
+  AppFixture f;
+  auto form = f.start();
+  OptionsWindow* o = form->options();
+  form->Options_Click();
+  o->setEntry(DrumVoice::BassDrum, "99");
+  for (QPushButton* b : o->findChildren<QPushButton*>()) {
+    if (b->text() == "Cancel" && b->parentWidget() == o) b->click();
+  }
+  EXPECT_FALSE(o->isVisible());
+  EXPECT_EQ(o->entry(DrumVoice::BassDrum), "36");
+  // OK keeps them.
+  form->Options_Click();
+  o->setEntry(DrumVoice::BassDrum, "35");
+  for (QPushButton* b : o->findChildren<QPushButton*>()) {
+    if (b->text() == "OK" && b->parentWidget() == o) b->click();
+  }
+  EXPECT_EQ(o->entry(DrumVoice::BassDrum), "35");
 }
 
 TEST(OptionsWindow, CloseBoxHidesAndCtrlTabStaysOnTheOnlyTab) {

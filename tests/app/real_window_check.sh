@@ -26,6 +26,13 @@ program=$1; close_helper=$2; artifacts=$3
 started=$(date +%s.%N)
 "$program" > "$artifacts/program.log" 2>&1 &
 pid=$!
+# Whatever happens below, the program does not outlive the check.
+stop_program() {
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+trap stop_program EXIT
 # The main window appears when the splash has gone (about 6 s).
 window=""
 for _ in $(seq 1 150); do
@@ -67,7 +74,7 @@ for _ in $(seq 1 30); do
 done
 if kill -0 "$pid" 2>/dev/null; then
   import -window root "$artifacts/not-closed.png"
-  echo "the window did not close"; kill "$pid"; exit 1
+  echo "the window did not close"; exit 1
 fi
 wait "$pid"
 status=$?

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFontInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextCursor>
 #include <memory>
 
@@ -28,6 +31,7 @@
 #include "platform/qt/ScriptedUserDialogs.h"
 #include "settings/IniSettingsStore.h"
 #include "settings/MemorySettingsStore.h"
+#include "tests/FileSizeLimit.h"
 
 using namespace pulsewright;
 using SaveChoice = UserDialogs::SaveChoice;
@@ -195,6 +199,51 @@ TEST_F(EditorFiles, AFailedSaveKeepsTheOldFileAndNamesIt) {
   EXPECT_EQ(w.files().currentFileName(), path("song.txt"));
   EXPECT_TRUE(w.commands->save());
   EXPECT_EQ(readBytes(path("song.txt")).size(), 8 + 100000 + 2);
+}
+
+TEST_F(EditorFiles, ASmallSaveThatDoesNotFitFailsWithTheSystemsReason) {
+  writeBytes(path("song.tab"), "old text\r\n");
+  w.dialogs.openFileNames.push_back(path("song.tab"));
+  w.commands->open();
+  w.type(QString(3000, QLatin1Char('x')));  // fits the file's write buffer
+  EXPECT_FALSE(withFileSizeLimit(1000, [&] { return w.commands->save(); }));
+  EXPECT_EQ(readBytes(path("song.tab")), "old text\r\n");
+  ASSERT_EQ(w.dialogs.messages.size(), 1);
+  EXPECT_TRUE(w.dialogs.messages[0].contains("File too large")) << w.dialogs.messages[0].toStdString();
+  EXPECT_TRUE(w.editor->document()->isModified());  // Exit still asks
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.tab"});
+}
+
+TEST_F(EditorFiles, OpenRefusesFifosDevicesAndFoldersAtOnce) {
+  ASSERT_EQ(mkfifo(QFile::encodeName(path("pipe.tab")).constData(), 0600), 0);
+  w.type("kept");
+  w.editor->document()->setModified(false);
+  for (const QString& special : {path("pipe.tab"), QStringLiteral("/dev/zero"), dir.path()}) {
+    EXPECT_FALSE(w.files().openFile(special));  // returns, never blocks
+    EXPECT_TRUE(w.dialogs.messages.last().contains("not a regular file"))
+        << w.dialogs.messages.last().toStdString();
+  }
+  EXPECT_EQ(w.text(), "kept");
+}
+
+TEST_F(EditorFiles, ExportPdfWritesThePrintedText) {
+  const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+  if (pdftotext.isEmpty()) GTEST_SKIP() << "poppler-utils missing";
+  w.type("Title: Exported\nk |x-x-|");
+  w.dialogs.exportFileNames.push_back(path("song"));  // ".pdf" is added
+  w.commands->exportPdf();
+  EXPECT_TRUE(readBytes(path("song.pdf")).startsWith("%PDF-"));
+  QProcess text;
+  text.start(pdftotext, {path("song.pdf"), "-"});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+  EXPECT_TRUE(printed.contains("Title: Exported")) << printed.toStdString();
+  EXPECT_TRUE(printed.contains("k |x-x-|"));
+
+  w.dialogs.exportFileNames.push_back(path("no-such-dir/out.pdf"));
+  w.commands->exportPdf();
+  ASSERT_EQ(w.dialogs.messages.size(), 1);
+  EXPECT_TRUE(w.dialogs.messages[0].contains("no-such-dir/out.pdf"));
 }
 
 TEST_F(EditorFiles, ChangedTextIsOfferedForSavingBeforeItIsReplaced) {
@@ -390,6 +439,11 @@ TEST_F(EditorFind, CloseHidesTheWindowAndItsCloseBoxDestroysIt) {
   d.findButton()->click();
   d.closeButton()->click();
   EXPECT_FALSE(d.isVisible());
+  w.commands->find();
+  QTest::keyClick(&d, Qt::Key_Escape);  // hides too, keeping the texts
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_EQ(w.commands->editing().findDialog(), &d);
+  EXPECT_FALSE(d.isVisible());
 
   w.commands->find();  // the same window, as it was, Replace disabled again
   ASSERT_EQ(w.commands->editing().findDialog(), &d);
@@ -488,19 +542,21 @@ TEST(EditorAppearance, ChoicesAreStoredAndComeBackAfterARestart) {
     chosen.setBold(true);
     w.dialogs.fonts.push_back(chosen);
     w.commands->chooseFont();
-    EXPECT_EQ(w.dialogs.initialFonts.value(1).family(), "Courier");
+    // The dialog opens on the family really shown, which it can find ("Courier" it cannot).
+    EXPECT_EQ(w.dialogs.initialFonts.value(1).family(), QFontInfo(QFont("Courier")).family());
     EXPECT_TRUE(w.editor->font().bold());
     EXPECT_EQ(w.commands->fontFamily(), "DejaVu Sans Mono");
     EXPECT_EQ(settings.GetSetting(kLookAndFeelSection, "FontSize", ""), "9.75");
   }
   {
-    // Restarted: 9.75 points comes back as 10, without bold.
+    // Restarted: 9.75 points comes back as 10, with its style.
     IniSettingsStore settings(iniFile);
     EditorWindow w(settings);
     w.commands->applyStoredAppearance();
     EXPECT_EQ(w.editor->font().family(), "DejaVu Sans Mono");
     EXPECT_EQ(w.editor->font().pointSize(), 10);
-    EXPECT_FALSE(w.editor->font().bold());
+    EXPECT_TRUE(w.editor->font().bold());
+    EXPECT_FALSE(w.editor->font().italic());
     EXPECT_EQ(w.editor->palette().color(QPalette::Text), QColor(255, 0, 0));
     EXPECT_EQ(w.editor->palette().color(QPalette::Base), QColor(0, 0, 128));
 
@@ -509,6 +565,17 @@ TEST(EditorAppearance, ChoicesAreStoredAndComeBackAfterARestart) {
     w.commands->applyStoredAppearance();
     EXPECT_EQ(w.editor->font().pointSize(), 8);
     EXPECT_EQ(w.editor->palette().color(QPalette::Text), QColor(255, 0, 0));  // kept
+  }
+  {
+    // A settings file that cannot be written: the change holds, and the user is told.
+    MemorySettingsStore settings;
+    settings.setFailWrites(true);
+    EditorWindow w(settings);
+    w.dialogs.colors.push_back(QColor(0, 128, 0));
+    w.commands->foreground();
+    EXPECT_EQ(w.editor->palette().color(QPalette::Text), QColor(0, 128, 0));
+    ASSERT_EQ(w.dialogs.messages.size(), 1);
+    EXPECT_TRUE(w.dialogs.messages[0].contains("could not be saved"));
   }
 }
 

@@ -83,5 +83,35 @@ TEST(PlayCommand, RefusesWhatItCannotPlay) {
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(0\.\d{3} end)"))) << lines[0];
 }
 
+TEST(PlayCommand, PracticeOptionsAndALogThatCannotBeWritten) {
+  const std::string song = tempPath("practice.tab");
+  writeFile(song, "k = kick\r\npart = A tempo = 1500 notes = 4\r\nk |x-|\r\nsong = A\r\n");
+  std::istringstream in;
+  std::ostringstream out, err;
+  // A full disk fails the play with the system's reason instead of pretending success.
+  EXPECT_EQ(runCli({"play", song, "--device", "none", "--log", "/dev/full"}, in, out, err), 2);
+  EXPECT_NE(err.str().find("No space left on device"), std::string::npos) << err.str();
+
+  // Three passes at half speed after a bar of count-in at 1500 bpm (40 ms a beat): the
+  // clicks, then every pass right after the one before.
+  const std::string log = tempPath("practice.log");
+  ASSERT_EQ(runCli({"play", song, "--device", "none", "--log", log, "--loop", "3", "--count-in",
+                    "--tempo-scale", "0.5"},
+                   in, out, err),
+            0)
+      << err.str();
+  std::vector<double> kicks, clicks;
+  for (const std::string& line : readLines(log)) {
+    if (line.find(" midi 90 36 ") != std::string::npos) kicks.push_back(std::stod(line));
+    if (line.find(" midi 90 7") != std::string::npos) clicks.push_back(std::stod(line));
+  }
+  ASSERT_EQ(clicks.size(), 4u);
+  EXPECT_NEAR(clicks[1] - clicks[0], 80.0, 0.01);
+  ASSERT_EQ(kicks.size(), 3u);
+  EXPECT_NEAR(kicks[0] - clicks[0], 320.0, 0.01);
+  EXPECT_NEAR(kicks[1] - kicks[0], 160.0, 0.01);  // a kick and a rest of 80 ms each
+  EXPECT_EQ(runCli({"play", song, "--device", "none", "--tempo-scale", "3"}, in, out, err), 2);
+}
+
 }  // namespace
 }  // namespace pulsewright

@@ -37,10 +37,12 @@ class JumpingClock : public PlaybackClock {
 class StampingOutput : public StepOutput {
  public:
   StampingOutput(PlaybackClock& clock) : clock_(clock) {}
-  void sendChannelMessage(int kind, int data1, int data2) override {
+  void sendChannelMessage(int kind, int data1, int data2, DueTime) override {
     record(std::to_string(kind) + " " + std::to_string(data1) + " " + std::to_string(data2));
   }
-  void playSample(const std::string& file, std::int16_t, std::int16_t) override { record(file); }
+  void playSample(const std::string& file, std::int16_t, std::int16_t, DueTime) override {
+    record(file);
+  }
   void record(const std::string& what) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - start);
     std::lock_guard<std::mutex> lock(mutex);
@@ -78,10 +80,7 @@ class EndListener : public Player::Listener {
 std::shared_ptr<const Song> compileSong(const std::string& text) {
   TablatureCompiler compiler;
   compiler.compile(text, defaultPadMap(), nullptr);
-  auto song = std::make_shared<Song>();
-  song->partTable = compiler.state().partTable;
-  song->songLine = compiler.state().songLine;
-  return song;
+  return makeSong(compiler.state().partTable, compiler.state().songLine, compiler.state().sourceMap);
 }
 
 TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {

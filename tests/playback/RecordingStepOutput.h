@@ -18,13 +18,14 @@ class RecordingStepOutput : public StepOutput {
     bool operator==(const Event&) const = default;
   };
 
-  void sendChannelMessage(int kind, int data1, int data2) override {
+  void sendChannelMessage(int kind, int data1, int data2, DueTime) override {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%02x %d %d", kind + channel, data1, data2);
     std::lock_guard<std::mutex> lock(mutex);
     events.push_back(buf);
   }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan) override {
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                  DueTime) override {
     std::lock_guard<std::mutex> lock(mutex);
     events.push_back("sample " + file + " " + std::to_string(volume) + " " + std::to_string(pan));
   }

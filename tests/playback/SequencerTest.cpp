@@ -20,10 +20,7 @@ std::string doc(std::initializer_list<std::string_view> lines) {
 
 std::shared_ptr<const Song> compileSong(TablatureCompiler& compiler, const std::string& text) {
   compiler.compile(text, defaultPadMap(), nullptr);
-  auto song = std::make_shared<Song>();
-  song->partTable = compiler.state().partTable;
-  song->songLine = compiler.state().songLine;
-  return song;
+  return makeSong(compiler.state().partTable, compiler.state().songLine, compiler.state().sourceMap);
 }
 
 // Ticks until the song is over; keeps the status and the interval after every tick.

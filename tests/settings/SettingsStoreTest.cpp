@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "settings/IniSettingsStore.h"
+#include "tests/FileSizeLimit.h"
 
 using pulsewright::IniSettingsStore;
 
@@ -135,6 +136,21 @@ TEST_F(IniSettingsStoreTest, AWriteThatCannotReachTheDiskIsReported) {
   EXPECT_FALSE(store.SaveSetting("Templates", "Intro", "x"));
 
   EXPECT_FALSE(store.DeleteSetting("Templates", "Intro"));
+}
+
+TEST_F(IniSettingsStoreTest, AWriteThatStopsShortLeavesTheFileAsItWas) {
+  IniSettingsStore store(path());
+  ASSERT_TRUE(store.SaveSetting("Templates", "Long", QString(3000, QLatin1Char('t'))));
+  ASSERT_TRUE(store.SaveSetting("Templates", "Other", QString(3000, QLatin1Char('o'))));
+  const QByteArray before = fileBytes();
+  // Smaller than the file: this Qt's own write reports success and leaves it cut short.
+  EXPECT_FALSE(pulsewright::withFileSizeLimit(
+      1000, [&] { return store.SaveSetting("LookAndFeel", "FontName", "Courier"); }));
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(store.GetSetting("Templates", "Long", "").size(), 3000);
+  EXPECT_FALSE(pulsewright::withFileSizeLimit(
+      1000, [&] { return store.DeleteSetting("Templates", "Long"); }));
+  EXPECT_EQ(fileBytes(), before);
 }
 
 TEST(IniSettingsStoreLocation, TheDefaultFileIsInTheConfigurationFolder) {

@@ -142,11 +142,33 @@ TEST_F(TemplatesTest, AddStoresTheTemplateAndListsItLast) {
   EXPECT_EQ(edit()->name(), "Outro");
   EXPECT_EQ(edit()->text(), QString("Title: Outro\r\nk |x-x-|") + QChar(0xA0));
 
-  // Adding a name again replaces its text and lists it a second time.
+  // Adding a name that exists asks first; No keeps the window open with its text.
   typeTemplate("Outro", "new");
   press(edit(), "OKButton");
-  EXPECT_EQ(stored("TemplateList"), "Intro,Fill,Outro,Outro,");
+  EXPECT_EQ(dialogs_.yesNoQuestions, QStringList{"Replace the template \"Outro\"?"});
+  EXPECT_TRUE(edit()->isVisible());
+  EXPECT_EQ(edit()->text(), "new");
+  EXPECT_EQ(stored("Outro"), QString("Title: Outro\r\nk |x-x-|") + QChar(0xA0));
+  // Yes replaces it, listed once.
+  dialogs_.yesNoAnswers = {true};
+  press(edit(), "OKButton");
+  EXPECT_FALSE(edit()->isVisible());
+  EXPECT_EQ(stored("TemplateList"), "Intro,Fill,Outro,");
   EXPECT_EQ(stored("Outro"), "new");
+  EXPECT_EQ(entries(), (QStringList{"Intro", "Fill", "", "Outro"}));
+
+  // A rename onto another template's name asks too, and replaces it once.
+  select(0);
+  press(list(), "Edit");
+  edit()->setName("Fill");
+  press(edit(), "OKButton");
+  EXPECT_EQ(dialogs_.yesNoQuestions.last(), "Replace the template \"Fill\"?");
+  EXPECT_EQ(stored("Fill"), "s |xxxx|");
+  dialogs_.yesNoAnswers = {true};
+  press(edit(), "OKButton");
+  EXPECT_EQ(stored("TemplateList"), "Outro,Fill,");
+  EXPECT_EQ(stored("Fill"), "Title: Intro\r\nk |x---|\r\n");
+  EXPECT_EQ(entries(), (QStringList{"Fill", "", "Outro"}));
 }
 
 TEST_F(TemplatesTest, EditingMovesTheTemplateToTheEndAndARenameDropsTheOldKey) {

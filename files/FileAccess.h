@@ -1,0 +1,20 @@
+#pragma once
+// Whole-file reads and writes for the windows' files (documents, pad maps, settings,
+// recovery copies). Failures come back as the system's reason ("No space left on
+// device"), never as success.
+
+#include <QByteArray>
+#include <QString>
+
+namespace pulsewright {
+
+// Writes `bytes` to a temporary file next to `path`, checks every write and the flush,
+// then renames it over `path`, so a failure leaves the old file whole. Empty on success,
+// else the reason.
+QString writeWholeFile(const QString& path, const QByteArray& bytes);
+
+// Reads a regular file of at most `maxBytes` into `bytes`. A FIFO, a device or a folder
+// is refused without waiting on it. Empty on success, else the reason.
+QString readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes);
+
+}  // namespace pulsewright

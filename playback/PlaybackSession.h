@@ -1,0 +1,43 @@
+#pragma once
+// What Play does, in one place for the window, the command line and the tests: compile
+// the text, build the song's timeline, load its samples and play it. The compiler lives
+// as long as the session, so what carries over between two presses of Play carries over.
+
+#include <memory>
+#include <string_view>
+
+#include "padmap/PadMap.h"
+#include "playback/Player.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+class SamplePlayer;
+
+class PlaybackSession {
+ public:
+  // `output`, `clock`, `samples` (may be null: nothing is loaded ahead) and `listener`
+  // (may be null) must outlive the session.
+  PlaybackSession(StepOutput& output, PlaybackClock& clock, SamplePlayer* samples,
+                  Player::Listener* listener);
+
+  // Compiles `text` (lines separated by CR LF) into a song; the listener (may be null)
+  // hears the compiler's messages.
+  std::shared_ptr<const Song> compile(std::string_view text, const PadMap& padMap,
+                                      CompileListener* listener);
+  // Loads the song's sample files, then plays it. False when it cannot start.
+  bool play(std::shared_ptr<const Song> song, const PlayOptions& options = {});
+
+  // The song of the latest play(), null before the first.
+  std::shared_ptr<const Song> song() const { return song_; }
+  Player& player() { return player_; }
+  const TablatureCompiler& compiler() const { return compiler_; }
+
+ private:
+  TablatureCompiler compiler_;
+  SamplePlayer* samples_;
+  Player player_;
+  std::shared_ptr<const Song> song_;
+};
+
+}  // namespace pulsewright

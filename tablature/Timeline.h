@@ -1,0 +1,139 @@
+#pragma once
+// The song as it will be played: every step of every part with its items typed once
+// (no event string is read again while playing), and the song order with the exact time
+// of every tick, its musical position and the grid characters behind its items.
+//
+// The times are those of the step sequencer: the first tick comes one duration of step 0
+// of the document's first part after Play; each tick plays one step of the part that the
+// song character names and waits that step's duration. A duration of 0 ends the song
+// after its step; a negative one keeps the interval before.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tablature/PartTable.h"
+
+namespace pulsewright {
+
+struct TimelineItem {
+  enum class Kind : std::uint8_t {
+    Note,    // note-on `note` at `velocity`, then its note-off
+    Rest,    // a rest: note 0, sent as a note so that outputs hear what they always did
+    Sample,  // the sample file `file` at `volume` (level + 1) and `pan`
+    Skip,    // a note number no MIDI message can carry: nothing is sent
+  };
+  Kind kind = Kind::Skip;
+  std::uint8_t note = 0;
+  std::uint8_t velocity = 0;
+  std::int16_t volume = 0;
+  std::int16_t pan = 0;
+  std::int32_t file = -1;  // index into Timeline::sampleFiles(); -1 for no file
+  SourcePosition source;   // the grid character; line 0 when not known
+};
+
+struct TimelineStep {
+  std::int16_t duration = 0;  // milliseconds, as stored in the part table
+  StepMusic music;
+  std::uint32_t firstItem = 0;
+  std::uint32_t itemCount = 0;
+};
+
+struct TimelinePart {
+  std::string name;
+  std::int16_t program = -1;  // sent before every step when 0-127
+  int sectionLine = 0;
+  // The steps a tick can play: the part's tables without their two tail steps. Empty for
+  // a part without tables.
+  std::vector<TimelineStep> steps;
+  std::vector<TimelineItem> items;
+
+  std::span<const TimelineItem> itemsOf(const TimelineStep& step) const {
+    return std::span<const TimelineItem>(items).subspan(step.firstItem, step.itemCount);
+  }
+  bool sendsProgram() const { return program >= 0 && program <= 127; }
+};
+
+// One tick of the song.
+struct TimelineTick {
+  std::int64_t timeMs = 0;             // since Play
+  int songPosition = 1;                // from 1
+  std::string_view character;          // the song character ("" past the end)
+  int part = 0;                        // index into Timeline::parts() (and the part table)
+  int step = 0;                        // the step number shown as "Beat"
+  const TimelineStep* data = nullptr;  // null when the part has no such step
+  std::int64_t intervalMs = 0;         // until the next tick
+  bool last = false;                   // the song is over after this tick
+};
+
+// MIDI velocity of a grid level: floor((L + 1) / 10 * 127), kept within 0-127.
+int velocityOfLevel(double level);
+
+// The characters of a song line: one per code point, so a part named "é" can be named.
+std::vector<std::string> songCharacters(std::string_view songLine);
+
+// "Song Part:1  Part: A  Beat: 0  Program: 0", the status line of a tick.
+std::string statusText(const TimelineTick& tick, const TimelinePart& part);
+
+class Timeline {
+ public:
+  Timeline() = default;
+  // `sources` may be shorter than `table` (or empty): items then have no position.
+  static Timeline build(const PartTable& table, const SourceMap& sources,
+                        std::string_view songLine);
+
+  // Whether the song starts at all: it needs a first part with steps and a first
+  // duration above 0.
+  bool playable() const { return !segments_.empty(); }
+  const std::vector<TimelinePart>& parts() const { return parts_; }
+  const std::vector<std::string>& sampleFiles() const { return sampleFiles_; }
+  const std::string& sampleFile(std::int32_t index) const;
+  // Song characters, one per code point.
+  const std::vector<std::string>& songCharacters() const { return characters_; }
+  // Time of the last tick.
+  std::int64_t lastTickMs() const { return lastTickMs_; }
+  // Number of song positions that are played (the song may end before its line does).
+  int songLength() const { return static_cast<int>(segments_.size()); }
+
+  // Walks the ticks in order.
+  class Cursor {
+   public:
+    // False once the song is over.
+    bool next(TimelineTick* tick);
+
+   private:
+    friend class Timeline;
+    const Timeline* timeline_ = nullptr;
+    std::size_t segment_ = 0;
+    int step_ = 0;
+    std::int64_t timeMs_ = 0;
+    std::int64_t interval_ = 0;
+  };
+  Cursor begin() const;
+  // From song position `songPosition` (from 1), step `step`, as if the song had been
+  // played up to there; times count from that tick's time. A position that is not played
+  // gives a cursor with no ticks; a step past the part's steps starts the position.
+  Cursor at(int songPosition, int step) const;
+  // The time of the tick at `songPosition` and `step`; -1 when no such tick is played.
+  std::int64_t timeOf(int songPosition, int step) const;
+
+ private:
+  struct Segment {
+    int part = 0;
+    std::int64_t startMs = 0;
+    std::int64_t intervalIn = 0;  // the interval in force before its first tick
+    int steps = 1;                // ticks played at this position
+  };
+  std::string_view characterAt(std::size_t segment) const;
+  int ticksAt(const Segment& segment) const;
+
+  std::vector<TimelinePart> parts_;
+  std::vector<std::string> sampleFiles_;
+  std::vector<std::string> characters_;
+  std::vector<Segment> segments_;
+  std::int64_t lastTickMs_ = 0;
+};
+
+}  // namespace pulsewright
