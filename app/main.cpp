@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <cstdio>
 
 #include "app/Form1.h"
 #include "app/SignalWatcher.h"
@@ -54,12 +55,20 @@ int main(int argc, char** argv) {
   }
 
   using namespace pulsewright;
-  SdlSoundOutput sound;
-  FluidSynthOutput synth(&sound);  // the "MIDI Mapper": drums rendered into the sound output
-  SystemMidiPorts ports;
-  MidiRouter midi(synth, ports);
   IniSettingsStore settings;
   QtUserDialogs dialogs;
+  SdlSoundOutput sound;
+  // The "MIDI Mapper": drums rendered into the sound output, from the sound font the
+  // settings name or else the system's.
+  FluidSynthOutput synth(
+      &sound, defaultSoundFonts(settings.GetSetting("Sound", "SoundFont", "").toStdString()));
+  if (!synth.loadSoundFont()) {
+    const std::string missing = synth.missingSoundFontMessage();
+    std::fprintf(stderr, "pulsewright: %s\n", missing.c_str());
+    dialogs.message(nullptr, QString::fromStdString(missing));
+  }
+  SystemMidiPorts ports;
+  MidiRouter midi(synth, ports);
   SteadyPlaybackClock clock;
   const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
   const QString padMaps = dataFolder + "/padmaps";

@@ -37,20 +37,16 @@ file(WRITE ${include} "${sections}")
 
 # The window reads --help before it opens anything; offscreen keeps it off any display.
 set(ENV{QT_QPA_PLATFORM} offscreen)
-execute_process(COMMAND ${PROGRAM} --version RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET
-  TIMEOUT 5)
+# The version under the program file's name: the window's version line starts with its
+# title instead.
+execute_process(COMMAND ${PROGRAM} --version OUTPUT_VARIABLE version RESULT_VARIABLE result
+  ERROR_QUIET TIMEOUT 20)
 if(NOT result EQUAL 0)
-  # A program that does not answer --version yet gets a page from the extra sections alone.
-  message(WARNING "${PROGRAM} does not answer --version; its manual page has no OPTIONS")
-  get_filename_component(program ${PROGRAM} NAME)
-  string(TOUPPER ${program} title)
-  string(REGEX REPLACE "(^|\n)\\[([A-Z ]+)\\]" "\\1.SH \\2" sections "${sections}")
-  file(WRITE ${page} ".TH ${title} 1\n.SH NAME\n${program} \\- ${NAME}\n"
-    ".SH SYNOPSIS\n.B ${program}\n${sections}")
-  execute_process(COMMAND ${GZIP} -9nf ${page})
-  return()
+  message(FATAL_ERROR "${PROGRAM} --version failed: ${result}")
 endif()
-execute_process(COMMAND ${HELP2MAN} --no-info --no-discard-stderr --name=${NAME}
+get_filename_component(program ${PROGRAM} NAME)
+string(REGEX REPLACE "^[^ ]+ ([^\n]*).*" "${program} \\1" version "${version}")
+execute_process(COMMAND ${HELP2MAN} --no-info --name=${NAME} --version-string=${version}
     --include=${include} --output=${page} ${PROGRAM}
   RESULT_VARIABLE result ERROR_VARIABLE error TIMEOUT 30)
 if(NOT result EQUAL 0)

@@ -156,6 +156,11 @@ void FluidSynthOutput::render(std::int16_t* stereo, int frames) {
   fluid_synth_write_s16(synth, frames, stereo, 0, 2, stereo, 1, 2);
 }
 
+bool FluidSynthOutput::loadSoundFont() {
+  std::lock_guard lock(mutex_);
+  return loadLocked();
+}
+
 std::string FluidSynthOutput::soundFont() const {
   std::lock_guard lock(mutex_);
   return loadedFont_;

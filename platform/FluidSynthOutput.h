@@ -47,6 +47,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
 
   // SynthSource: renders the synthesiser (silence before the first open).
   void render(std::int16_t* stereo, int frames) override;
+  // Loads the sound font now rather than at the first open; false when none loads.
+  bool loadSoundFont();
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
   // After an open found no usable sound font: what was searched and how to mend it;
