@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScrollBar>
 
@@ -12,6 +13,11 @@ DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index
   setText(QString::fromLatin1(k.caption.data(), static_cast<int>(k.caption.size())));
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);
+  // The drum the key plays, for the pointer and for screen readers.
+  const std::string_view drum = kVoiceCaptions[pulsewright::index(k.voice)];
+  const QString name = QString::fromLatin1(drum.data(), static_cast<int>(drum.size()));
+  setToolTip(QStringLiteral("%1 (key %2)").arg(name, text()));
+  setAccessibleName(name);
   // Light face for white keys, dark face and light caption for black ones; a pressed key
   // is shaded.
   setStyleSheet(k.black ? "QPushButton { background: #202020; color: #f0f0f0; border: 1px solid "
@@ -42,6 +48,15 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
   vol_->setGeometry(0, 0, twips(255), twips(1815));
   connect(vol_, &QScrollBar::valueChanged, this,
           [this](int value) { keyboard_.vol_Change(127 - value); });
+  vol_->setToolTip(tr("Velocity: top is loudest"));
+  vol_->setAccessibleName(tr("Velocity"));
+  velocityLabel_ = new QLabel(tr("Vel"), this);
+  velocityLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  QFont small = velocityLabel_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.8);
+  velocityLabel_->setFont(small);
+  velocityLabel_->setToolTip(vol_->toolTip());
+  velocityLabel_->setGeometry(0, twips(1815), twips(255 + 120), twips(kHeightTwips - 1815));
 
   const int whiteWidth = twips(495);
   const int blackWidth = twips(255);

@@ -9,6 +9,7 @@
 
 #include "midi/LiveKeyboard.h"
 
+class QLabel;
 class QScrollBar;
 
 namespace pulsewright {
@@ -36,6 +37,7 @@ class DrumKeyboard : public QWidget {
   DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips, QWidget* parent);
 
   QScrollBar* vol() const { return vol_; }
+  QLabel* velocityLabel() const { return velocityLabel_; }
   DrumKey* key(int index) const { return keys_[static_cast<std::size_t>(index)]; }
   // The strip's size in twips.
   static constexpr int kWidthTwips = 255 + 120 + 10 * 495;
@@ -52,6 +54,7 @@ class DrumKeyboard : public QWidget {
 
   LiveKeyboard& keyboard_;
   QScrollBar* vol_ = nullptr;
+  QLabel* velocityLabel_ = nullptr;
   std::array<DrumKey*, kKeyCount> keys_{};
 };
 

@@ -1,17 +1,19 @@
 #include "app/Form1.h"
 
 #include <QAction>
-#include <cmath>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <cmath>
 
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
@@ -19,7 +21,9 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/EditorText.h"
-#include "templates/TemplatesController.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/RecentFiles.h"
+#include "editor/TablatureEditor.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
@@ -27,6 +31,7 @@
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "templates/TemplatesController.h"
 
 namespace pulsewright {
 
@@ -42,7 +47,8 @@ class PortStepOutput : public StepOutput {
   void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
     port_.sendChannelMessageAt(kind, data1, data2, due);
   }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan, DueTime) override {
+  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                  DueTime) override {
     samples_.PlayB(file, volume, pan);
   }
   std::chrono::microseconds lookAhead() override {
@@ -77,9 +83,9 @@ struct ButtonSpec {
   int left;
 };
 constexpr ButtonSpec kButtons[] = {
-    {"NewButton", "new", 0},     {"OpenButton", "open", 345}, {"SaveButton", "save", 690},
+    {"NewButton", "new", 0},        {"OpenButton", "open", 345},  {"SaveButton", "save", 690},
     {"PrintButton", "print", 1200}, {"FindButton", "find", 1545}, {"Play", "play", 2040},
-    {"Pause", "pause", 2385},    {"Stopb", "stop", 2730},
+    {"Pause", "pause", 2385},       {"Stopb", "stop", 2730},
 };
 
 constexpr int kClientWidth = 9810;
@@ -110,6 +116,25 @@ class Form1::StatusRelay : public Player::Listener {
         form_,
         [form = form_, generation] {
           if (generation == form->session_->player().generation()) form->songOver();
+        },
+        Qt::QueuedConnection);
+  }
+  void stepStarted(std::uint64_t generation, const Timeline& timeline, const TimelineTick& tick,
+                   DueTime) override {
+    // The grid characters behind the step's items: one in every grid line of the part.
+    std::vector<SourcePosition> positions;
+    if (tick.data != nullptr) {
+      const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
+      for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+        if (item.source.line > 0) positions.push_back(item.source);
+      }
+    }
+    QMetaObject::invokeMethod(
+        form_,
+        [form = form_, generation, positions = std::move(positions)] {
+          if (generation == form->session_->player().generation() && form->isPlaying()) {
+            form->tablatureEditor_->setPlayingCharacters(positions);
+          }
         },
         Qt::QueuedConnection);
   }
@@ -177,19 +202,21 @@ void Form1::buildControls() {
   label1_ = new QLabel(client_);
   label1_->setGeometry(twips(5400), twips(60), twips(3945), twips(270));
 
-  text1_ = new QPlainTextEdit(client_);
+  tablatureEditor_ = new TablatureEditor(client_);
+  text1_ = tablatureEditor_;
   text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
   text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  drumKeyboard_ = new DrumKeyboard(*liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  drumKeyboard_ = new DrumKeyboard(
+      *liveKeyboard_, [this](int t) { return twips(t); }, client_);
   client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
                           twips(kEditorTop + kStripHeight));
 }
 
 void Form1::buildMenus() {
   auto add = [this](QMenu* menu, const char* name, const char* caption,
-                   const QKeySequence& shortcut = {}) {
+                    const QKeySequence& shortcut = {}) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!shortcut.isEmpty()) {
@@ -201,7 +228,9 @@ void Form1::buildMenus() {
   };
   QMenu* file = menuBar()->addMenu("File");
   add(file, "New", "New", QKeySequence("Ctrl+N"));
-  add(file, "Open", "Open");
+  add(file, "Open", "Open", QKeySequence("Ctrl+O"));
+  recentMenu_ = file->addMenu("Recent");
+  recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
   add(file, "Foreground", "Foreground");
@@ -212,6 +241,8 @@ void Form1::buildMenus() {
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
+  add(edit, "Undo", "Undo", QKeySequence::Undo);
+  add(edit, "Redo", "Redo", QKeySequence::Redo);
   add(edit, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
   add(edit, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
   add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
@@ -240,6 +271,81 @@ void Form1::buildMenus() {
   connect(add(settings, "Options", "Pad Assignment"), &QAction::triggered, this,
           &Form1::Options_Click);
   add(settings, "Templates", "Templates");
+  buildPlayMenu();
+}
+
+void Form1::buildPlayMenu() {
+  // Function keys and Ctrl+Alt chords: nothing a user types into a grid.
+  QMenu* play = menuBar()->addMenu("Play");
+  auto add = [this, play](const char* name, const QString& caption, const QKeySequence& shortcut,
+                          bool checkable = false) {
+    QAction* a = play->addAction(caption);
+    a->setObjectName(name);
+    a->setShortcut(shortcut);
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setCheckable(checkable);
+    actions_[name] = a;
+    return a;
+  };
+  connect(add("PlaySong", "Play", QKeySequence(Qt::Key_F5)), &QAction::triggered, this, [this] {
+    if (button("Play")->isEnabled()) Play_Click();
+  });
+  connect(add("PauseSong", "Pause", QKeySequence(Qt::Key_F6)), &QAction::triggered, this, [this] {
+    if (button("Pause")->isEnabled()) Pause_Click();
+  });
+  connect(add("StopSong", "Stop", QKeySequence(Qt::Key_F7)), &QAction::triggered, this, [this] {
+    if (button("Stopb")->isEnabled()) Stopb_Click();
+  });
+  play->addSeparator();
+  QAction* loopSong = add("LoopSong", "Loop Song", QKeySequence("Ctrl+Alt+L"), true);
+  QAction* loopPart = add("LoopPart", "Loop Part at Cursor", QKeySequence("Ctrl+Alt+P"), true);
+  // One loop at a time.
+  connect(loopSong, &QAction::toggled, this, [loopPart](bool on) {
+    if (on) loopPart->setChecked(false);
+  });
+  connect(loopPart, &QAction::toggled, this, [loopSong](bool on) {
+    if (on) loopSong->setChecked(false);
+  });
+  add("CountIn", "Count-in", QKeySequence("Ctrl+Alt+C"), true);
+  connect(add("Metronome", "Metronome", QKeySequence("Ctrl+Alt+M"), true), &QAction::toggled, this,
+          [this](bool on) { session_->player().setMetronome(on); });
+  play->addSeparator();
+  connect(add("Faster", "Faster", QKeySequence("Ctrl+Alt+Up")), &QAction::triggered, this,
+          [this] { setTempoScale(session_->player().tempoScale() + 0.05); });
+  connect(add("Slower", "Slower", QKeySequence("Ctrl+Alt+Down")), &QAction::triggered, this,
+          [this] { setTempoScale(session_->player().tempoScale() - 0.05); });
+  connect(add("NormalTempo", "Written Tempo", QKeySequence("Ctrl+Alt+0")), &QAction::triggered,
+          this, [this] { setTempoScale(1.0); });
+  tempoLabel_ = new QAction(play);
+  tempoLabel_->setEnabled(false);
+  play->addAction(tempoLabel_);
+  setTempoScale(1.0);
+}
+
+void Form1::setTempoScale(double scale) {
+  // Whole percent steps, so that repeated presses come back to 100 %.
+  scale = std::round(scale * 100.0) / 100.0;
+  session_->player().setTempoScale(scale);
+  tempoLabel_->setText(
+      QString("Tempo: %1 %").arg(std::lround(session_->player().tempoScale() * 100.0)));
+}
+
+double Form1::tempoScale() const {
+  return session_->player().tempoScale();
+}
+
+std::string Form1::partAtCursor() const {
+  // The section line nearest above the text cursor names the part being edited.
+  const LineMatcher& matcher = session_->compiler().matcher();
+  for (QTextBlock block = text1_->textCursor().block(); block.isValid(); block = block.previous()) {
+    const std::string line = block.text().toStdString();
+    std::string_view name;
+    if (isSectionLine(matcher.classify(line)) &&
+        matcher.extract(LineField::SectionName, line, &name)) {
+      return std::string(name);
+    }
+  }
+  return {};
 }
 
 void Form1::wireEditor() {
@@ -263,10 +369,31 @@ void Form1::wireEditor() {
   wire("Copy", nullptr, &EditorCommands::copy);
   wire("Paste", nullptr, &EditorCommands::paste);
   wire("Find", "FindButton", &EditorCommands::find);
+  wire("Undo", nullptr, &EditorCommands::undo);
+  wire("Redo", nullptr, &EditorCommands::redo);
+  action("Undo")->setEnabled(false);
+  action("Redo")->setEnabled(false);
+  connect(text1_, &QPlainTextEdit::undoAvailable, action("Undo"), &QAction::setEnabled);
+  connect(text1_, &QPlainTextEdit::redoAvailable, action("Redo"), &QAction::setEnabled);
+  editor_->recentFiles().attachMenu(recentMenu_);
+  connect(editor_, &EditorCommands::titleChanged, this,
+          [this] { setWindowTitle(editor_->documentTitle("Pulsewright!")); });
+
+  // The problems in the text under the editor; double-click one to go to it.
+  problems_ = new ProblemsPanel(*tablatureEditor_);
+  auto* dock = new QDockWidget("Problems", this);
+  dock->setObjectName("ProblemsDock");
+  dock->setWidget(problems_);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, dock);
+  QAction* showProblems = dock->toggleViewAction();
+  showProblems->setObjectName("ShowProblems");
+  actions_["ShowProblems"] = showProblems;
+  if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
-  templates_ = std::make_unique<TemplatesController>(*text1_, services_.settings,
-                                                     services_.dialogs, this);
+  templates_ =
+      std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
 }
 
@@ -313,12 +440,13 @@ void Form1::startUp() {
   liveKeyboard_->vol_Change(127);
   drumKeyboard_->vol()->setValue(0);
   // 10. The Options window, loaded hidden, with the first preset.
-  options_ = new OptionsWindow(services_.padMapFolder, services_.dialogs,
-                               [this](int key) {
-                                 StartNote(static_cast<std::int16_t>(key));
-                                 StopNote(static_cast<std::int16_t>(key));
-                               },
-                               this);
+  options_ = new OptionsWindow(
+      services_.padMapFolder, services_.dialogs,
+      [this](int key) {
+        StartNote(static_cast<std::int16_t>(key));
+        StopNote(static_cast<std::int16_t>(key));
+      },
+      this);
   options_->setWindowFlag(Qt::Window);
   options_->applyFirstPreset();
   // 11. The stored appearance.
@@ -368,13 +496,21 @@ void Form1::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
 }
 
-void Form1::StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
+void Form1::StartNote(std::int16_t index) {
+  liveKeyboard_->StartNote(index);
+}
 
-void Form1::StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
+void Form1::StopNote(std::int16_t index) {
+  liveKeyboard_->StopNote(index);
+}
 
-bool Form1::isPlaying() const { return session_->player().playing(); }
+bool Form1::isPlaying() const {
+  return session_->player().playing();
+}
 
-const TablatureCompiler& Form1::compiler() const { return session_->compiler(); }
+const TablatureCompiler& Form1::compiler() const {
+  return session_->compiler();
+}
 
 void Form1::Play_Click() {
   // The text stays readable while it plays, so the playing step can be shown in it.
@@ -389,6 +525,18 @@ void Form1::Play_Click() {
   std::shared_ptr<const Song> song =
       session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
   PlayOptions options;
+  options.countIn = action("CountIn")->isChecked();
+  options.metronome = action("Metronome")->isChecked();
+  if (action("LoopSong")->isChecked()) options.loops = 0;
+  if (action("LoopPart")->isChecked()) {
+    // The part under the text cursor, over and over, as a song of that part alone.
+    const std::string part = partAtCursor();
+    if (!part.empty()) {
+      const CompilerState& state = session_->compiler().state();
+      song = makeSong(state.partTable, part, state.sourceMap);
+      options.loops = 0;
+    }
+  }
   // After Pause the song goes on from where it stopped, as the text now has it; a
   // position the text no longer has starts the song again.
   if (pausedAt_) {
@@ -410,6 +558,7 @@ void Form1::Pause_Click() {
 
 void Form1::Stopb_Click() {
   text1_->setReadOnly(false);
+  tablatureEditor_->clearPlayingCharacters();
   pausedAt_.reset();
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);

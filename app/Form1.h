@@ -31,6 +31,8 @@ namespace pulsewright {
 class DocumentRecovery;
 class DrumKeyboard;
 class EditorCommands;
+class ProblemsPanel;
+class TablatureEditor;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
@@ -57,6 +59,8 @@ class Form1 : public QMainWindow {
 
   // Parts of the window, for the window tests.
   QPlainTextEdit* Text1() const { return text1_; }
+  TablatureEditor* tablatureEditor() const { return tablatureEditor_; }
+  ProblemsPanel* problems() const { return problems_; }
   QToolButton* button(const QString& name) const;
   QComboBox* AudioDevices() const { return audioDevices_; }
   QLabel* Label1() const { return label1_; }
@@ -70,6 +74,9 @@ class Form1 : public QMainWindow {
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
   const TablatureCompiler& compiler() const;
   bool isPlaying() const;
+  // The share of the written tempo the song plays at (Play menu).
+  void setTempoScale(double scale);
+  double tempoScale() const;
 
   EditorCommands& editor() const { return *editor_; }
   TemplatesController& templates() const { return *templates_; }
@@ -97,6 +104,9 @@ class Form1 : public QMainWindow {
  private:
   class StatusRelay;
   void buildMenus();
+  void buildPlayMenu();
+  // The name of the part whose section line stands nearest above the text cursor.
+  std::string partAtCursor() const;
   void wireEditor();
   void buildControls();
   void refreshMidiMenus();
@@ -117,6 +127,8 @@ class Form1 : public QMainWindow {
   EditorCommands* editor_ = nullptr;
   std::unique_ptr<TemplatesController> templates_;
   QPlainTextEdit* text1_ = nullptr;
+  TablatureEditor* tablatureEditor_ = nullptr;
+  ProblemsPanel* problems_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
   QComboBox* audioDevices_ = nullptr;
@@ -124,9 +136,11 @@ class Form1 : public QMainWindow {
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* midiDevices_ = nullptr;
   QMenu* channelOption_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
   std::array<QAction*, kDeviceMenuItems> device_{};
   std::array<QAction*, kChannelMenuItems> chan_{};
   QTimer* splashTimer_ = nullptr;
+  QAction* tempoLabel_ = nullptr;
   QPointer<SplashWindow> splash_;
   QPointer<OptionsWindow> options_;
   bool closed_ = false;

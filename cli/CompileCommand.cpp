@@ -7,6 +7,7 @@
 
 #include "cli/Command.h"
 #include "cli/StateJson.h"
+#include "tablature/Diagnostics.h"
 #include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
@@ -90,6 +91,13 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     }
     compiler.compile(text, padMap, &listener);
     if (!options.check) io.out << stateToJson(compiler.state(), listener.messages) << "\n";
+    if (options.check) {
+      DiagnosticOptions diagnosticOptions;
+      diagnosticOptions.padMap = padMap;
+      for (const Diagnostic& d : diagnose(text, diagnosticOptions)) {
+        io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
+      }
+    }
   }
   return status;
 }

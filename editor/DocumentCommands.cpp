@@ -47,6 +47,7 @@ void DocumentCommands::newDocument() {
   setEditorText(*editor_, QString());
   fileName_.clear();
   format_ = DocumentFormat{};
+  emit fileNameChanged(fileName_);
 }
 
 void DocumentCommands::open() {
@@ -67,6 +68,7 @@ bool DocumentCommands::openFile(const QString& path) {
   setEditorText(*editor_, QString::fromStdString(loaded.text));
   fileName_ = path;
   format_ = loaded.format;
+  emit fileNameChanged(fileName_);
   return true;
 }
 
@@ -92,6 +94,7 @@ bool DocumentCommands::saveToFile(const QString& path) {
   fileName_ = path;
   format_ = saved.format;
   editor_->document()->setModified(false);
+  emit fileNameChanged(fileName_);
   return true;
 }
 

@@ -53,6 +53,10 @@ class DocumentCommands : public QObject {
   // File > Export PDF: the printed pages into a PDF file the user names.
   void exportPdf(const QString& fontFamily);
 
+ signals:
+  // After New, a successful Open or a successful Save; empty for a new document.
+  void fileNameChanged(const QString& path);
+
  private:
   QPlainTextEdit* editor_;
   QWidget* parentWindow_;

@@ -4,6 +4,11 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditCommands.h"
 #include "editor/EditorText.h"
+#include "editor/RecentFiles.h"
+
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 
 namespace pulsewright {
 
@@ -13,7 +18,32 @@ EditorCommands::EditorCommands(QPlainTextEdit* editor, QWidget* parentWindow,
       editor_(editor),
       documents_(new DocumentCommands(editor, parentWindow, dialogs, this)),
       editing_(new EditCommands(editor, parentWindow, dialogs, this)),
-      appearance_(new AppearanceCommands(editor, parentWindow, dialogs, settings, this)) {}
+      appearance_(new AppearanceCommands(editor, parentWindow, dialogs, settings, this)),
+      recent_(new RecentFiles(settings, this)) {
+  connect(documents_, &DocumentCommands::fileNameChanged, this, [this](const QString& path) {
+    recent_->add(path);
+    emit titleChanged();
+  });
+  connect(editor_->document(), &QTextDocument::modificationChanged, this,
+          &EditorCommands::titleChanged);
+  connect(recent_, &RecentFiles::openRequested, this, &EditorCommands::openRecent);
+}
+
+QString EditorCommands::documentTitle(const QString& appTitle) const {
+  const QString path = documents_->currentFileName();
+  const bool changed = editor_->document()->isModified();
+  if (path.isEmpty() && !changed) return appTitle;
+  const QString name = path.isEmpty() ? tr("Untitled") : QFileInfo(path).fileName();
+  return name + (changed ? QStringLiteral("*") : QString()) + QStringLiteral(" - ") + appTitle;
+}
+
+void EditorCommands::undo() { editor_->undo(); }
+void EditorCommands::redo() { editor_->redo(); }
+
+void EditorCommands::openRecent(const QString& path) {
+  if (!documents_->maybeSave()) return;
+  if (!documents_->openFile(path)) recent_->remove(path);
+}
 
 bool EditorCommands::maybeSave() { return documents_->maybeSave(); }
 QString EditorCommands::fontFamily() const { return appearance_->fontFamily(); }

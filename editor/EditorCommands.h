@@ -10,6 +10,8 @@
 //   Edit > Select All             -> selectAll()       Edit > Cut   -> cut()
 //   Edit > Select None            -> selectNone()      Edit > Copy  -> copy()
 //   Edit > Find / FindButton      -> find()            Edit > Paste -> paste()
+//   Edit > Undo                   -> undo()            Edit > Redo  -> redo()
+//   File > Recent                 -> recentFiles().attachMenu(menu)
 //
 // At start-up the window calls applyStoredAppearance(); File > Exit and the close box
 // call maybeSave() first and stay open when it returns false.
@@ -26,6 +28,7 @@ namespace pulsewright {
 class AppearanceCommands;
 class DocumentCommands;
 class EditCommands;
+class RecentFiles;
 class SettingsStore;
 class UserDialogs;
 
@@ -41,6 +44,11 @@ class EditorCommands : public QObject {
   DocumentCommands& documents() const { return *documents_; }
   EditCommands& editing() const { return *editing_; }
   AppearanceCommands& appearance() const { return *appearance_; }
+  RecentFiles& recentFiles() const { return *recent_; }
+
+  // The window title: `appTitle` alone for a new, unchanged document, else the file's
+  // name (or "Untitled"), a "*" when it has changed, and `appTitle`.
+  QString documentTitle(const QString& appTitle) const;
 
   // Asks whether to save changed text. False means the user cancelled (or the save
   // failed): the caller keeps the window and the text.
@@ -64,6 +72,11 @@ class EditorCommands : public QObject {
   void copy();
   void paste();
   void find();
+  void undo();
+  void redo();
+  // File > Recent: asks about unsaved changes, then opens; a file that cannot be opened
+  // leaves the list.
+  void openRecent(const QString& path);
 
   void foreground();
   void background();
@@ -75,6 +88,11 @@ class EditorCommands : public QObject {
   DocumentCommands* documents_;
   EditCommands* editing_;
   AppearanceCommands* appearance_;
+  RecentFiles* recent_;
+
+ signals:
+  // The file name or the changed state of the document is different now.
+  void titleChanged();
 };
 
 }  // namespace pulsewright

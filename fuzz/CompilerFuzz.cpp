@@ -1,13 +1,16 @@
-// Feeds arbitrary bytes to the compiler as a document, twice (state carries over), and
-// holds the fast paths of line matching to the patterns they stand in for.
+// Feeds arbitrary bytes to the compiler as a document, twice (state carries over), holds
+// the fast paths of line matching to the patterns they stand in for, and holds the
+// diagnostics' ranges inside their lines.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "padmap/PadMap.h"
+#include "tablature/Diagnostics.h"
 #include "tablature/DocumentText.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
@@ -48,6 +51,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   compiler.compile(bytes, padMap, nullptr);
   const std::string text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
   compiler.compile(text, padMap, nullptr);
+
+  DiagnosticOptions options;
+  options.sampleProblem = [](const std::string& path) {
+    return path.size() % 2 == 0 ? std::string() : std::string("missing");
+  };
+  std::vector<std::string_view> lines;
+  for (std::size_t from = 0;;) {
+    const std::size_t end = text.find("\r\n", from);
+    lines.push_back(std::string_view(text).substr(from, end == std::string::npos ? end : end - from));
+    if (end == std::string::npos) break;
+    from = end + 2;
+  }
+  const std::vector<Diagnostic> found = diagnose(text, options);
+  require(found.size() <= static_cast<std::size_t>(kMaxDiagnostics));
+  for (const Diagnostic& d : found) {
+    require(d.line >= 1 && static_cast<std::size_t>(d.line) <= lines.size());
+    const std::string_view line = lines[static_cast<std::size_t>(d.line) - 1];
+    require(d.column >= 1 && d.length >= 0 && d.utf16Column >= 0 && d.utf16Length >= d.length);
+    require(static_cast<std::size_t>(d.column - 1 + d.length) <= line.size());
+    require(!d.text.empty());
+  }
 
   std::size_t start = 0;
   while (start <= bytes.size()) {

@@ -196,8 +196,9 @@ void Player::run() {
     if (listener_ != nullptr) {
       // Without the lock: the listener may call back into play() or stop().
       const std::uint64_t generation = generation_;
+      const std::shared_ptr<const Song> song = sequencer_.song();
       lock.unlock();
-      listener_->stepStarted(generation, tick, tickDue);
+      if (song) listener_->stepStarted(generation, song->timeline, tick, tickDue);
       listener_->statusChanged(generation, result.status);
       if (result.songOver) listener_->songEnded(generation);
       lock.lock();

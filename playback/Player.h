@@ -58,8 +58,10 @@ class Player {
     virtual void songEnded(std::uint64_t generation) = 0;
     // A tick was handed to the output; it sounds at `due`. The tick points into the song,
     // which lives while it plays: copy what is needed before posting it elsewhere.
-    virtual void stepStarted(std::uint64_t generation, const TimelineTick& tick, DueTime due) {
+    virtual void stepStarted(std::uint64_t generation, const Timeline& timeline,
+                             const TimelineTick& tick, DueTime due) {
       (void)generation;
+      (void)timeline;
       (void)tick;
       (void)due;
     }

@@ -41,6 +41,14 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 TablatureCompiler::TablatureCompiler() = default;
 
+void TablatureCompiler::reset() {
+  state_ = CompilerState{};
+  eventBytes_ = 0;
+  tempoValue_ = 0.0;
+  notesValue_ = 0.0;
+  lastWaveEntry_.clear();
+}
+
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
   state_.haveWaves = 0;

@@ -71,6 +71,10 @@ class TablatureCompiler {
   // line. The listener may be null.
   void compile(std::string_view text, const PadMap& padMap, CompileListener* listener);
 
+  // Forgets what earlier compilations left behind: the next one reads the text as a
+  // newly made compiler would, without compiling the patterns again.
+  void reset();
+
   const CompilerState& state() const { return state_; }
   const PartTable& partTable() const { return state_.partTable; }
   const LineMatcher& matcher() const { return matcher_; }

@@ -106,6 +106,33 @@ TEST_F(Cli, CheckListsTheKindsOfEveryLine) {
   EXPECT_EQ(two.out, a + ":1: song\n" + a + ":1: song\n");
 }
 
+TEST_F(Cli, CheckReportsProblemsWithFileLineAndColumn) {
+  const std::string file = write("faults.tab",
+                                 "k = kick\r\n"
+                                 "part = A tempo = 120 notes = 8\r\n"
+                                 "k |x-x-|\r\n"
+                                 "s |x-o-|\r\n"
+                                 "k |x-é-|\r\n"
+                                 "part = B notes = 8\r\n"
+                                 "song = AB\r\n");
+  const CliResult r = cli({"check", file});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.substr(0, 9), "1: voice ");  // the listing stays as it was
+  EXPECT_EQ(r.err,
+            file + ":4:1: error: 's' is defined by no voice or wave line above it (such as "
+                   "'s = snare'): this line plays the sound of line 3 ('k')\n" +
+            file + ":5:6: error: grid line ignored: 'é' at column 6 is not a hit (x X o O 0-9), "
+                   "a rest (-), a bar line (|) or a bracket ([ ])\n" +
+            file + ":6:1: error: not a section line: it needs tempo = N; the grid lines under "
+                   "it go on in part 'A'\n" +
+            file + ":7:9: error: 'B' in the song names no part: part 'A' plays again in its "
+                   "place\n");
+  const std::string fromStdin = cli({"check", "-"}, "k = kick\r\nk |x-|").err;
+  EXPECT_NE(fromStdin.find("\n<stdin>:2:1: error: grid line before any section line"),
+            std::string::npos)
+      << fromStdin;
+}
+
 TEST_F(Cli, PresetAndPadMapFileChooseTheNotes) {
   const std::string text =
       "p = pedal hat\r\nt = tom 1\r\npart = A tempo = 120 notes = 8\r\np |x-|\r\nt |x-|";

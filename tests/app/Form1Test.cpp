@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -11,10 +12,15 @@
 #include <QFocusEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/TablatureEditor.h"
 #include "midi/LiveKeyboard.h"
 #include "tablature/Timeline.h"
 #include "templates/TemplatesController.h"
@@ -75,6 +81,35 @@ TEST(Form1, StartsUpInTheDescribedState) {
   EXPECT_EQ(form->Text1()->height(), editor.height() + 80);
   EXPECT_GE(form->keyboard()->geometry().top(), form->Text1()->geometry().bottom());
   EXPECT_LE(form->keyboard()->geometry().bottom(), form->centralWidget()->height());
+}
+
+TEST(Form1, TheEditorsConveniencesAreInTheWindow) {
+  AppFixture f;
+  auto form = f.start();
+  EXPECT_EQ(form->action("Open")->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(form->action("Undo")->shortcut(), QKeySequence(QKeySequence::Undo));
+  ASSERT_NE(form->findChild<QMenu*>("Recent"), nullptr);
+  EXPECT_EQ(static_cast<QPlainTextEdit*>(form->tablatureEditor()), form->Text1());
+
+  // Typing: the title shows the change, Undo takes it back.
+  EXPECT_FALSE(form->action("Undo")->isEnabled());
+  form->Text1()->insertPlainText("k = kick\npart = A tempo = 120 notes = 8\nq |x-|\nsong = A");
+  EXPECT_EQ(form->windowTitle(), "Untitled* - Pulsewright!");
+  // The undefined symbol reaches the problems list a moment later.
+  ASSERT_TRUE(waitFor([&] { return form->problems()->topLevelItemCount() == 1; }));
+  EXPECT_EQ(form->problems()->topLevelItem(0)->text(0), "3");
+  ASSERT_TRUE(form->action("Undo")->isEnabled());
+  form->action("Undo")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(), "");
+  EXPECT_EQ(form->windowTitle(), "Pulsewright!");
+  ASSERT_TRUE(waitFor([&] { return form->problems()->topLevelItemCount() == 0; }));
+
+  // Each key names its drum; the velocity bar has a label.
+  EXPECT_TRUE(form->keyboard()->key(0)->toolTip().startsWith("Bass Drum"));
+  EXPECT_TRUE(form->keyboard()->key(1)->toolTip().startsWith("Snare Drum"));
+  EXPECT_EQ(form->keyboard()->velocityLabel()->text(), "Vel");
+  EXPECT_TRUE(form->keyboard()->velocityLabel()->isVisibleTo(form->keyboard()));
+  EXPECT_EQ(form->keyboard()->vol()->accessibleName(), "Velocity");
 }
 
 TEST(Form1, ListsTenDevicesAtMostAndReportsAFailedOpen) {
@@ -205,6 +240,61 @@ TEST(Form1, PauseStopsAtTheStepAndPlayGoesOnFromThere) {
   form->button("Play")->click();
   ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
   EXPECT_EQ(f.sentSince(edited)[0], "90 36 " + std::to_string(velocityOfLevel(5)));
+}
+
+TEST(Form1, PlayMenuLoopsThePartAtTheCursorAtAChosenTempo) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\ns = snare\npart = A tempo = 1500 notes = 4\nk |x-|\n"
+      "part = B tempo = 1500 notes = 4\ns |x-|\nsong = AB\n");
+  QTextCursor cursor = form->Text1()->textCursor();
+  cursor.setPosition(form->Text1()->document()->findBlockByNumber(5).position());
+  form->Text1()->setTextCursor(cursor);
+  form->action("LoopPart")->trigger();
+  form->action("Slower")->trigger();
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 0.95);
+  form->action("NormalTempo")->trigger();
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 1.0);
+  const std::size_t start = f.midi.sent().size();
+  form->action("PlaySong")->trigger();
+  // Part B alone, past the end of its song of one character: only the snare plays.
+  ASSERT_TRUE(waitFor([&] { return f.sentSince(start).size() >= 12; }));
+  EXPECT_TRUE(form->isPlaying());
+  form->action("StopSong")->trigger();
+  EXPECT_FALSE(form->isPlaying());
+  for (const std::string& m : f.sentSince(start)) {
+    if (m.rfind("90 ", 0) == 0 && m != "90 0 12") EXPECT_EQ(m.substr(0, 6), "90 38 ") << m;
+  }
+}
+
+TEST(Form1, ThePlayingStepIsShownInEveryGridLineOfThePart) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\ns = snare\npart = A tempo = 300 notes = 4\nk |x-x-|\ns |-x-x|\nsong = A\n");
+  // The characters of one step: one per grid line, in the same column.
+  auto playing = [&] {
+    std::vector<std::pair<int, int>> at;  // block, column
+    for (const QTextEdit::ExtraSelection& s : form->Text1()->extraSelections()) {
+      if (s.cursor.selectionEnd() - s.cursor.selectionStart() != 1) continue;
+      const QTextBlock block = form->Text1()->document()->findBlock(s.cursor.selectionStart());
+      at.emplace_back(block.blockNumber(), s.cursor.selectionStart() - block.position());
+    }
+    std::sort(at.begin(), at.end());
+    return at;
+  };
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return playing().size() == 2; }));
+  const auto first = playing();
+  EXPECT_EQ(first[0].first, 3);
+  EXPECT_EQ(first[1].first, 4);
+  EXPECT_EQ(first[0].second, first[1].second);
+  EXPECT_GE(first[0].second, 3);
+  // It moves on with the song, and is cleared when the song ends.
+  ASSERT_TRUE(waitFor([&] { return playing().size() == 2 && playing()[0].second == first[0].second + 1; }));
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
+  EXPECT_TRUE(playing().empty());
 }
 
 TEST(Form1, ExitClosesThePortAndTheWindows) {

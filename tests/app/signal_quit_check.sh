@@ -82,7 +82,8 @@ pid=""
 printf 'k = kick\r\nsong = AB\r\n' > "$XDG_DATA_HOME/named.tab"
 "$program" --no-splash "$XDG_DATA_HOME/named.tab" > "$artifacts/signal-run3.log" 2>&1 &
 pid=$!
-window=$(wait_for_window '^Pulsewright!$')
+# The title names the open file.
+window=$(wait_for_window '^named\.tab - Pulsewright!$')
 xdotool mousemove --window "$window" 200 120 click 1
 sleep 0.2
 xdotool type --delay 5 'Z'

@@ -1,0 +1,186 @@
+// The tablature editor on a generated 10,000-line document, offscreen: a full pass of
+// highlighting and of diagnostics, one keystroke, the playing characters of one step,
+// and a 1 MB single line. Prints medians in milliseconds.
+// Usage: pw_bench_editor [runs]
+
+#include <QApplication>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "editor/EditorText.h"
+#include "editor/TablatureEditor.h"
+#include "editor/TablatureHighlighter.h"
+#include "tablature/Diagnostics.h"
+#include "tablature/DocumentText.h"
+
+using namespace pulsewright;
+
+namespace {
+
+QString generateDocument(int lineCount, std::vector<int>* gridLines) {
+  static const char* kGrids[] = {"|x-x-x-x-|x-x-x-x-|", "|--x---x-|--x---x-|",
+                                 "|x---x---|x---x-x-|", "|[xx]x-x-x-|o-X-5-9-|",
+                                 "|X-------|--------|"};
+  static const char* kSymbols[] = {"h", "s", "k", "t1", "w1"};
+  QStringList lines;
+  lines << "meta title = Generated"
+        << "k = kick drum"
+        << "s = snare"
+        << "h = closed hi-hat"
+        << "t1 = tom 1"
+        << "w1 = wave clap.wav pan -20";
+  int part = 0;
+  while (lines.size() < lineCount - 1) {
+    lines << QStringLiteral("part = %1 tempo = 120 notes = 16").arg(QChar('A' + part % 26));
+    ++part;
+    for (int g = 0; g < 12 && lines.size() < lineCount - 1; ++g) {
+      if (part == 400) gridLines->push_back(static_cast<int>(lines.size()) + 1);
+      lines << QString(kSymbols[g % 5]) + " " + kGrids[(g + part) % 5];
+    }
+    if (part % 10 == 0) lines << "A remark between parts, a line of no kind.";
+    if (part % 7 == 0) lines << "q |x-x-g-x-|";  // a problem now and then
+  }
+  lines << "song = ABCDEFGHIJ";
+  return lines.join('\n');
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+template <typename F>
+double timeMs(F&& f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  f();
+  const auto t1 = std::chrono::steady_clock::now();
+  return std::chrono::duration<double, std::milli>(t1 - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+
+  std::vector<int> gridLines;
+  const QString document = generateDocument(10000, &gridLines);
+  TablatureEditor editor;
+  editor.resize(900, 700);
+  editor.show();
+  editor.setPlainText(document);
+  DiagnosticOptions options;
+  options.sampleProblem = nullptr;  // the disk is not what is measured
+  editor.setDiagnosticOptions(options);
+
+  std::vector<double> highlight;
+  std::vector<double> diagnostics;
+  std::vector<double> applied;
+  std::size_t found = 0;
+  for (int r = 0; r < runs; ++r) {
+    highlight.push_back(timeMs([&] { editor.highlighter().rehighlight(); }));
+    const std::string text = joinLinesWithCrLf(editorText(editor).toStdString());
+    diagnostics.push_back(timeMs([&] { found = diagnose(text, options).size(); }));
+    // Text to diagnostics on the blocks, on the editor's own thread.
+    editor.setDiagnosticOptions(options);
+    applied.push_back(timeMs([&] { editor.checkNow(); }));
+  }
+  double coloursAdded = 0;
+  {
+    // What the colours add when a document is opened: the same text into a plain editor.
+    std::vector<double> plainOpen;
+    std::vector<double> colouredOpen;
+    for (int r = 0; r < runs; ++r) {
+      QPlainTextEdit plainEditor;
+      plainEditor.resize(900, 700);
+      plainEditor.show();
+      plainOpen.push_back(timeMs([&] {
+        plainEditor.setPlainText(document);
+        QApplication::processEvents();
+      }));
+      TablatureEditor coloured;
+      coloured.resize(900, 700);
+      coloured.show();
+      colouredOpen.push_back(timeMs([&] {
+        coloured.setPlainText(document);
+        QApplication::processEvents();
+      }));
+    }
+    std::printf("open, plain editor:               median %6.2f ms\n", median(plainOpen));
+    std::printf("open, tablature editor:           median %6.2f ms (colours add %.2f)\n",
+                median(colouredOpen), median(colouredOpen) - median(plainOpen));
+    coloursAdded = median(colouredOpen) - median(plainOpen);
+    // The highlighter alone, every grid line shaded, with no view to lay the text out.
+    QTextDocument bare;
+    bare.setDocumentLayout(new QPlainTextDocumentLayout(&bare));
+    TablatureHighlighter h(&bare);
+    bare.setPlainText(document);
+    std::vector<double> t;
+    for (int r = 0; r < runs; ++r) t.push_back(timeMs([&] { h.rehighlight(); }));
+    std::printf("highlighter alone, all shaded:    median %6.2f ms\n", median(t));
+  }
+  std::printf("document: %d lines, %lld characters, %zu problems\n", editor.blockCount(),
+              static_cast<long long>(document.size()), found);
+  std::printf("recolouring all (new colours):    median %6.2f ms (with Qt's relayout)\n",
+              median(highlight));
+  std::printf("full pass, diagnostics:           median %6.2f ms\n", median(diagnostics));
+  std::printf("full pass, colours + diagnostics: median %6.2f ms (budget 50)\n",
+              coloursAdded + median(diagnostics));
+  std::printf("check applied in the editor:      median %6.2f ms (text, pass, underlines)\n",
+              median(applied));
+
+  // Keystrokes in the middle of the document, as typed.
+  QTextCursor cursor(editor.document()->findBlockByNumber(gridLines.front() - 1));
+  cursor.movePosition(QTextCursor::EndOfBlock);
+  cursor.movePosition(QTextCursor::Left);
+  editor.setTextCursor(cursor);
+  QApplication::processEvents();
+  std::vector<double> keys;
+  for (int k = 0; k < 41; ++k) {
+    keys.push_back(timeMs([&] {
+      QTest::keyClick(&editor, k % 2 == 0 ? Qt::Key_X : Qt::Key_Backspace);
+      QApplication::processEvents();  // the repaint
+    }));
+  }
+  std::printf("keystroke:                        median %6.3f ms (budget 5)\n", median(keys));
+
+  // The playing characters of one step: every grid line of part 400.
+  std::vector<double> steps;
+  for (int step = 0; step < 18; ++step) {
+    std::vector<SourcePosition> positions;
+    for (int line : gridLines) positions.push_back({line, 4 + step, 3 + step});
+    steps.push_back(timeMs([&] { editor.setPlayingCharacters(positions); }));
+  }
+  editor.clearPlayingCharacters();
+  std::printf("playing characters of a step:     median %6.3f ms (%zu lines)\n", median(steps),
+              gridLines.size());
+
+  // One megabyte on one line: coloured plain rather than stall.
+  const QString big = QStringLiteral("k |") + QString(1 << 20, QLatin1Char('x')) + "|";
+  QTextDocument bigDocument;
+  TablatureHighlighter bigHighlighter(&bigDocument);
+  bigDocument.documentLayout();
+  bigDocument.setPlainText(big);
+  std::vector<double> bigLine;
+  for (int r = 0; r < std::max(3, runs / 2); ++r) {
+    bigLine.push_back(timeMs([&] { bigHighlighter.rehighlightBlock(bigDocument.firstBlock()); }));
+  }
+  const std::string bigText = "k = kick\r\npart = A tempo = 120 notes = 8\r\n" + big.toStdString();
+  std::vector<double> bigDiagnostics;
+  for (int r = 0; r < std::max(3, runs / 2); ++r) {
+    bigDiagnostics.push_back(timeMs([&] { diagnose(bigText, options); }));
+  }
+  std::printf("1 MB line, highlighting:          median %6.2f ms\n", median(bigLine));
+  std::printf("1 MB line, diagnostics:           median %6.2f ms\n", median(bigDiagnostics));
+  return 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The list of problems the editor found in the text, one row each (line, column, kind,
+// text); a double-click or Enter on a row selects its place in the editor.
+
+#include <QPointer>
+#include <QTreeWidget>
+
+namespace pulsewright {
+
+class TablatureEditor;
+
+class ProblemsPanel : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  ProblemsPanel(TablatureEditor& editor, QWidget* parent = nullptr);
+  // A few rows high, so the editor keeps most of the window.
+  QSize sizeHint() const override;
+
+ private:
+  void refill();
+
+  // The editor may go first when the window closes.
+  QPointer<TablatureEditor> editor_;
+};
+
+}  // namespace pulsewright

@@ -1,0 +1,474 @@
+#include "editor/TablatureEditor.h"
+
+#include <QHelpEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolTip>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "editor/EditorText.h"
+#include "editor/TablatureHighlighter.h"
+#include "tablature/DocumentText.h"
+#include "tablature/LinePatterns.h"
+
+namespace pulsewright {
+
+namespace {
+
+QColor blend(const QColor& a, const QColor& b, double amount) {
+  const QColor x = a.toRgb();
+  const QColor y = b.toRgb();
+  auto m = [amount](int p, int q) { return static_cast<int>(std::lround(p + (q - p) * amount)); };
+  return QColor(m(x.red(), y.red()), m(x.green(), y.green()), m(x.blue(), y.blue()));
+}
+
+const DiagnosticsBlockData* diagnosticsOf(const QTextBlock& block) {
+  return dynamic_cast<const DiagnosticsBlockData*>(block.userData());
+}
+
+QString joinedTexts(const std::vector<BlockDiagnostic>& items, int position) {
+  QStringList texts;
+  for (const BlockDiagnostic& d : items) {
+    const bool covers = position < 0 || (position >= d.utf16Column &&
+                                         position < d.utf16Column + std::max(d.utf16Length, 1));
+    if (!covers) continue;
+    texts << QStringLiteral("%1: %2").arg(
+        d.severity == Severity::Error ? QStringLiteral("error") : QStringLiteral("warning"),
+        d.text);
+  }
+  return texts.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+class TablatureEditor::Gutter : public QWidget {
+ public:
+  explicit Gutter(TablatureEditor* editor) : QWidget(editor), editor_(editor) {}
+  QSize sizeHint() const override { return {editor_->gutterWidth(), 0}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override { editor_->paintGutter(event); }
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::ToolTip) {
+      auto* help = static_cast<QHelpEvent*>(event);
+      const QTextBlock block = editor_->cursorForPosition(QPoint(0, help->pos().y())).block();
+      const DiagnosticsBlockData* data = diagnosticsOf(block);
+      if (data != nullptr) {
+        QToolTip::showText(help->globalPos(), joinedTexts(data->items, -1), this);
+      } else {
+        QToolTip::hideText();
+        event->ignore();
+      }
+      return true;
+    }
+    return QWidget::event(event);
+  }
+
+ private:
+  TablatureEditor* editor_;
+};
+
+// Checks texts on a thread of its own; a newer text replaces one still waiting. Results
+// go to the editor's thread as queued calls.
+class TablatureEditor::Worker {
+ public:
+  explicit Worker(TablatureEditor* editor) : editor_(editor), thread_([this] { run(); }) {}
+  ~Worker() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void submit(QString text, DiagnosticOptions options) {
+    {
+      std::lock_guard lock(mutex_);
+      job_ = Job{std::move(text), std::move(options)};
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  struct Job {
+    QString text;
+    DiagnosticOptions options;
+  };
+
+  void run() {
+    while (true) {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return quit_ || job_.has_value(); });
+      if (quit_) return;
+      Job job = std::move(*job_);
+      job_.reset();
+      lock.unlock();
+      auto found = std::make_shared<std::vector<Diagnostic>>(
+          diagnose(joinLinesWithCrLf(job.text.toStdString()), job.options));
+      QMetaObject::invokeMethod(
+          editor_,
+          [editor = editor_, text = job.text, found] {
+            editor->applyDiagnostics(text, std::move(*found));
+          },
+          Qt::QueuedConnection);
+    }
+  }
+
+  TablatureEditor* editor_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<Job> job_;
+  bool quit_ = false;
+  std::thread thread_;  // last: starts when everything it uses exists
+};
+
+TablatureEditor::TablatureEditor(QWidget* parent)
+    : QPlainTextEdit(parent),
+      highlighter_(new TablatureHighlighter(document())),
+      gutter_(new Gutter(this)),
+      checkTimer_(new QTimer(this)),
+      worker_(std::make_unique<Worker>(this)) {
+  checkTimer_->setSingleShot(true);
+  checkTimer_->setInterval(kCheckDelayMs);
+  connect(checkTimer_, &QTimer::timeout, this, &TablatureEditor::startCheck);
+  connect(document(), &QTextDocument::contentsChange, this, [this] { checkTimer_->start(); });
+  connect(this, &QPlainTextEdit::blockCountChanged, this, &TablatureEditor::updateGutterWidth);
+  connect(this, &QPlainTextEdit::updateRequest, this, &TablatureEditor::updateGutter);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+          &TablatureEditor::shadeVisibleLines);
+  highlighter_->setDetailFilter([this](const QTextBlock& block) {
+    const auto [first, last] = linesNearView();
+    const int line = block.blockNumber();
+    return line >= first && line <= last;
+  });
+  connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
+  updateGutterWidth();
+  refreshColors();
+}
+
+QWidget* TablatureEditor::gutter() const {
+  return gutter_;
+}
+
+TablatureEditor::~TablatureEditor() {
+  worker_.reset();  // no result is posted to this editor once it goes
+}
+
+void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
+  options_ = options;
+  checkedOnce_ = false;
+  checkTimer_->start();
+}
+
+void TablatureEditor::startCheck() {
+  const QString text = editorText(*this);
+  if (checkedOnce_ && text == lastChecked_) return;
+  lastChecked_ = text;
+  checkedOnce_ = true;
+  worker_->submit(text, options_);
+}
+
+void TablatureEditor::checkNow() {
+  checkTimer_->stop();
+  const QString text = editorText(*this);
+  lastChecked_ = text;
+  checkedOnce_ = true;
+  applyDiagnostics(text, diagnose(joinLinesWithCrLf(text.toStdString()), options_));
+}
+
+void TablatureEditor::applyDiagnostics(const QString& checkedText, std::vector<Diagnostic> found) {
+  // A result for a text that has changed since is stale; the newer text is checked
+  // when typing stops.
+  if (editorText(*this) != checkedText) return;
+  std::map<int, std::vector<BlockDiagnostic>> byLine;
+  for (const Diagnostic& d : found) {
+    byLine[d.line].push_back(
+        {d.utf16Column, d.utf16Length, d.severity, QString::fromStdString(d.text)});
+  }
+  diagnostics_ = std::move(found);
+  // Only blocks whose problems changed are coloured again.
+  auto next = byLine.begin();
+  for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    const int line = block.blockNumber() + 1;
+    while (next != byLine.end() && next->first < line) ++next;
+    const std::vector<BlockDiagnostic>* wanted =
+        next != byLine.end() && next->first == line ? &next->second : nullptr;
+    const DiagnosticsBlockData* had = diagnosticsOf(block);
+    if (had == nullptr && wanted == nullptr) continue;
+    if (had != nullptr && wanted != nullptr && had->items == *wanted) continue;
+    if (wanted != nullptr) {
+      auto* data = new DiagnosticsBlockData;
+      data->items = *wanted;
+      block.setUserData(data);
+    } else {
+      block.setUserData(nullptr);
+    }
+    highlighter_->rehighlightBlock(block);
+  }
+  gutter_->update();
+  emit diagnosticsChanged();
+}
+
+void TablatureEditor::goToDiagnostic(const Diagnostic& diagnostic) {
+  const QTextBlock block = document()->findBlockByNumber(diagnostic.line - 1);
+  if (!block.isValid()) return;
+  const int length = static_cast<int>(block.length()) - 1;
+  const int from = std::clamp(diagnostic.utf16Column, 0, length);
+  const int to = std::clamp(diagnostic.utf16Column + diagnostic.utf16Length, from, length);
+  QTextCursor cursor(block);
+  cursor.setPosition(block.position() + from);
+  cursor.setPosition(block.position() + to, QTextCursor::KeepAnchor);
+  setTextCursor(cursor);
+  centerCursor();
+  setFocus();
+}
+
+int TablatureEditor::gutterWidth() const {
+  int digits = 1;
+  for (int n = std::max(1, blockCount()); n >= 10; n /= 10) ++digits;
+  digits = std::max(digits, 3);
+  const QFontMetrics metrics(font());
+  const int marker = metrics.height();
+  return 4 + marker + metrics.horizontalAdvance(QLatin1Char('9')) * digits + 6;
+}
+
+void TablatureEditor::updateGutterWidth() {
+  setViewportMargins(gutterWidth(), 0, 0, 0);
+}
+
+void TablatureEditor::updateGutter(const QRect& rect, int dy) {
+  if (dy != 0) {
+    gutter_->scroll(0, dy);
+  } else {
+    gutter_->update(0, rect.y(), gutter_->width(), rect.height());
+  }
+  if (rect.contains(viewport()->rect())) updateGutterWidth();
+}
+
+std::pair<int, int> TablatureEditor::linesNearView() const {
+  constexpr int kMargin = 100;
+  const int lineHeight = std::max(1, QFontMetrics(font()).lineSpacing());
+  const int first = verticalScrollBar()->value();
+  const int shown = std::max(viewport()->height(), 2000) / lineHeight;
+  return {first - kMargin, first + shown + kMargin};
+}
+
+void TablatureEditor::shadeVisibleLines() {
+  if (shading_) return;
+  shading_ = true;
+  const auto [first, last] = linesNearView();
+  for (QTextBlock block = document()->findBlockByNumber(std::max(0, first));
+       block.isValid() && block.blockNumber() <= last; block = block.next()) {
+    if (TablatureHighlighter::isShadedLater(block)) highlighter_->rehighlightBlock(block);
+  }
+  shading_ = false;
+}
+
+void TablatureEditor::resizeEvent(QResizeEvent* event) {
+  QPlainTextEdit::resizeEvent(event);
+  shadeVisibleLines();
+  const QRect area = contentsRect();
+  gutter_->setGeometry(QRect(area.left(), area.top(), gutterWidth(), area.height()));
+}
+
+void TablatureEditor::paintGutter(QPaintEvent* event) {
+  QPainter painter(gutter_);
+  const QColor base = palette().color(QPalette::Base);
+  const QColor text = palette().color(QPalette::Text);
+  painter.fillRect(event->rect(), blend(base, text, 0.07));
+  painter.setFont(font());
+  const QFontMetrics metrics(font());
+  const int marker = metrics.height();
+  const int width = gutter_->width();
+  const auto& styles = highlighter_->styles();
+
+  QTextBlock block = firstVisibleBlock();
+  int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+  int bottom = top + qRound(blockBoundingRect(block).height());
+  while (block.isValid() && top <= event->rect().bottom()) {
+    if (block.isVisible() && bottom >= event->rect().top()) {
+      painter.setPen(blend(text, base, 0.45));
+      painter.drawText(0, top, width - 6, metrics.height(), Qt::AlignRight,
+                       QString::number(block.blockNumber() + 1));
+      if (const DiagnosticsBlockData* data = diagnosticsOf(block)) {
+        const bool error = data->worst() == Severity::Error;
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(error ? styles.error : styles.warning);
+        const int size = marker * 3 / 5;
+        const QRectF dot(4 + (marker - size) / 2.0, top + (metrics.height() - size) / 2.0, size,
+                         size);
+        if (error) {
+          painter.drawEllipse(dot);
+        } else {
+          const QPointF tri[3] = {
+              {dot.center().x(), dot.top()}, dot.bottomRight(), dot.bottomLeft()};
+          painter.drawPolygon(tri, 3);
+        }
+      }
+    }
+    block = block.next();
+    top = bottom;
+    bottom = top + qRound(blockBoundingRect(block).height());
+  }
+}
+
+QString TablatureEditor::diagnosticsTextAt(const QPoint& viewportPoint) const {
+  const QTextCursor cursor = cursorForPosition(viewportPoint);
+  const DiagnosticsBlockData* data = diagnosticsOf(cursor.block());
+  if (data == nullptr) return {};
+  return joinedTexts(data->items, cursor.positionInBlock());
+}
+
+bool TablatureEditor::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = diagnosticsTextAt(help->pos());
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, viewport());
+    }
+    return true;
+  }
+  return QPlainTextEdit::viewportEvent(event);
+}
+
+void TablatureEditor::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods =
+      event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier) {
+    setOverwriteMode(!overwriteMode());
+    setCursorWidth(overwriteMode() ? QFontMetrics(font()).horizontalAdvance(QLatin1Char('x')) : 1);
+    emit overwriteModeToggled(overwriteMode());
+    event->accept();
+    return;
+  }
+  QTextCursor cursor = textCursor();
+  if (overwriteMode() && !cursor.hasSelection() && mods == Qt::NoModifier) {
+    const QString line = cursor.block().text();
+    const int at = cursor.positionInBlock();
+    const QByteArray bytes = line.toUtf8();
+    const bool inGrid = LineMatcher::isGridLine(std::string_view(bytes.data(), bytes.size())) &&
+                        line.left(at).contains(QLatin1Char('|'));
+    if (inGrid && event->key() == Qt::Key_Backspace && at > 0) {
+      // Back over a grid: the step becomes a rest and the bar lines stay where they are.
+      cursor.movePosition(QTextCursor::Left);
+      if (line[at - 1] != QLatin1Char('|') && line[at - 1] != QLatin1Char('[') &&
+          line[at - 1] != QLatin1Char(']')) {
+        cursor.movePosition(QTextCursor::Right, QTextCursor::KeepAnchor);
+        cursor.insertText(QStringLiteral("-"));
+        cursor.movePosition(QTextCursor::Left);
+      }
+      setTextCursor(cursor);
+      event->accept();
+      return;
+    }
+    const QString typed = event->text();
+    if (inGrid && typed.size() == 1 && typed[0].isPrint() && typed[0] != QLatin1Char('|')) {
+      // Typing over a bar line would shift the bars after it: step over it instead.
+      int skip = at;
+      while (skip < line.size() && line[skip] == QLatin1Char('|')) ++skip;
+      if (skip > at && skip < line.size()) {
+        cursor.setPosition(cursor.block().position() + skip);
+        setTextCursor(cursor);
+      }
+    }
+  }
+  QPlainTextEdit::keyPressEvent(event);
+}
+
+void TablatureEditor::changeEvent(QEvent* event) {
+  QPlainTextEdit::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) refreshColors();
+  if (event->type() == QEvent::FontChange) {
+    updateGutterWidth();
+    if (overwriteMode()) setCursorWidth(QFontMetrics(font()).horizontalAdvance(QLatin1Char('x')));
+  }
+}
+
+void TablatureEditor::refreshColors() {
+  highlighter_->setColors(palette().color(QPalette::Text), palette().color(QPalette::Base));
+  refreshExtraSelections();
+  gutter_->update();
+}
+
+void TablatureEditor::setPlayingCharacters(const std::vector<SourcePosition>& positions) {
+  playing_.clear();
+  QTextCharFormat format;
+  format.setBackground(palette().color(QPalette::Highlight));
+  format.setForeground(palette().color(QPalette::HighlightedText));
+  QTextBlock block = document()->begin();
+  for (const SourcePosition& p : positions) {
+    // Positions come in line order, so the search for the block usually walks a little.
+    if (!block.isValid() || block.blockNumber() != p.line - 1) {
+      block = document()->findBlockByNumber(p.line - 1);
+    }
+    if (!block.isValid() || p.utf16 < 0 || p.utf16 >= block.length() - 1) continue;
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + p.utf16);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    playing_.append({cursor, format});
+  }
+  refreshExtraSelections();
+  if (following_) followPlaying();
+}
+
+void TablatureEditor::clearPlayingCharacters() {
+  playing_.clear();
+  following_ = true;
+  refreshExtraSelections();
+}
+
+void TablatureEditor::refreshExtraSelections() {
+  // The playing characters take the highlight colours, which may have just changed.
+  for (QTextEdit::ExtraSelection& s : playing_) {
+    s.format.setBackground(palette().color(QPalette::Highlight));
+    s.format.setForeground(palette().color(QPalette::HighlightedText));
+  }
+  setExtraSelections(playing_);
+}
+
+bool TablatureEditor::playingVisible() const {
+  if (playing_.isEmpty()) return true;
+  const QRect view = viewport()->rect();
+  return view.intersects(cursorRect(playing_.front().cursor)) &&
+         view.intersects(cursorRect(playing_.back().cursor));
+}
+
+void TablatureEditor::followPlaying() {
+  if (playing_.isEmpty() || playingVisible()) return;
+  scrollingForPlay_ = true;
+  const int firstLine = playing_.front().cursor.block().blockNumber();
+  const int lastLine = playing_.back().cursor.block().blockNumber();
+  const int lineHeight = std::max(1, QFontMetrics(font()).lineSpacing());
+  const int visibleLines = std::max(1, viewport()->height() / lineHeight);
+  QScrollBar* vertical = verticalScrollBar();
+  if (firstLine < vertical->value() || lastLine >= vertical->value() + visibleLines) {
+    // A line of the text above the part stays in sight when the part fits.
+    const int span = lastLine - firstLine + 1;
+    vertical->setValue(span + 1 < visibleLines ? std::max(0, firstLine - 1) : firstLine);
+  }
+  const QRect rect = cursorRect(playing_.front().cursor);
+  if (rect.left() < 0 || rect.right() > viewport()->width()) {
+    QScrollBar* horizontal = horizontalScrollBar();
+    horizontal->setValue(horizontal->value() + rect.left() - viewport()->width() / 3);
+  }
+  scrollingForPlay_ = false;
+}
+
+void TablatureEditor::userScrolled() {
+  if (scrollingForPlay_ || playing_.isEmpty()) return;
+  // Scrolled away from the song: stop following; scrolled back to it: follow again.
+  following_ = playingVisible();
+}
+
+}  // namespace pulsewright

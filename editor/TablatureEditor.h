@@ -1,0 +1,95 @@
+#pragma once
+// The main editor: a plain-text editor that knows the tablature. It colours the lines,
+// numbers them in a gutter, checks the text a moment after typing stops (on a thread of
+// its own, so typing never waits) and shows the problems as wavy underlines, gutter
+// markers and tooltips; Insert toggles overwrite mode, in which typing over a grid
+// steps over its bar lines. While a song plays it highlights the characters of the step
+// now sounding.
+
+#include <QPlainTextEdit>
+#include <memory>
+#include <vector>
+
+#include "tablature/Diagnostics.h"
+#include "tablature/PartTable.h"
+
+namespace pulsewright {
+
+class TablatureHighlighter;
+
+class TablatureEditor : public QPlainTextEdit {
+  Q_OBJECT
+
+ public:
+  explicit TablatureEditor(QWidget* parent = nullptr);
+  ~TablatureEditor() override;
+
+  TablatureHighlighter& highlighter() const { return *highlighter_; }
+  QWidget* gutter() const;
+
+  // The problems found in the text as it was when last checked, in line order.
+  const std::vector<Diagnostic>& diagnostics() const { return diagnostics_; }
+  void setDiagnosticOptions(const DiagnosticOptions& options);
+  // Checks the text now, on this thread (tests, benchmarks, start-up).
+  void checkNow();
+  // Quiet time after the last edit before the text is checked.
+  static constexpr int kCheckDelayMs = 300;
+
+  // Selects the problem's range and shows it.
+  void goToDiagnostic(const Diagnostic& diagnostic);
+
+  // Called from the user-interface thread while a song plays: highlights exactly these
+  // characters and keeps them in view, unless the user has scrolled away from them.
+  void setPlayingCharacters(const std::vector<SourcePosition>& positions);
+  void clearPlayingCharacters();
+  bool followsPlaying() const { return following_; }
+
+  int gutterWidth() const;
+  // The diagnostics of the line under this point of the viewport, as tooltip text.
+  QString diagnosticsTextAt(const QPoint& viewportPoint) const;
+
+ signals:
+  void diagnosticsChanged();
+  void overwriteModeToggled(bool overwrite);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
+
+ private:
+  class Gutter;
+  class Worker;
+  friend class Gutter;
+
+  void paintGutter(QPaintEvent* event);
+  void updateGutterWidth();
+  void updateGutter(const QRect& rect, int dy);
+  void startCheck();
+  void applyDiagnostics(const QString& checkedText, std::vector<Diagnostic> found);
+  void refreshColors();
+  void refreshExtraSelections();
+  void followPlaying();
+  void userScrolled();
+  // Shades the grid lines now in view that were coloured in one piece.
+  void shadeVisibleLines();
+  // The lines in view, from 0, with a margin either side.
+  std::pair<int, int> linesNearView() const;
+  bool playingVisible() const;
+
+  TablatureHighlighter* highlighter_;
+  Gutter* gutter_;
+  QTimer* checkTimer_;
+  std::unique_ptr<Worker> worker_;
+  DiagnosticOptions options_;
+  std::vector<Diagnostic> diagnostics_;
+  QString lastChecked_;
+  bool checkedOnce_ = false;
+  QList<QTextEdit::ExtraSelection> playing_;
+  bool following_ = true;
+  bool scrollingForPlay_ = false;
+  bool shading_ = false;
+};
+
+}  // namespace pulsewright

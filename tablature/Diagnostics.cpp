@@ -1,0 +1,502 @@
+#include "tablature/Diagnostics.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "tablature/NumericValue.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\x0B' || c == '\f' || c == '\r';
+}
+bool isWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+bool isGridChar(char c) {
+  switch (c) {
+    case '[':
+    case ']':
+    case '-':
+    case '|':
+    case 'x':
+    case 'X':
+    case 'o':
+    case 'O': return true;
+    default: return c >= '0' && c <= '9';
+  }
+}
+bool isHitChar(char c) {
+  return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');
+}
+bool isContinuationByte(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The length in bytes of the character that starts at `i` (1 for a stray byte).
+std::size_t characterBytes(std::string_view s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t len = b < 0xC0 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+  if (i + len > s.size()) return 1;
+  for (std::size_t k = 1; k < len; ++k) {
+    if (!isContinuationByte(s[i + k])) return 1;
+  }
+  return len;
+}
+
+std::size_t codePointCount(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); i += characterBytes(s, i)) ++n;
+  return n;
+}
+
+// "'x'", or a word for characters that do not show.
+std::string quoted(std::string_view s) {
+  if (s == " ") return "a blank";
+  if (s == "\t") return "a tab";
+  if (s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x20) return "a control character";
+  return "'" + std::string(s) + "'";
+}
+
+bool endsInWav(std::string_view s) {
+  if (s.size() < 4) return false;
+  const std::string_view end = s.substr(s.size() - 4);
+  return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
+         (end[3] | 0x20) == 'v';
+}
+
+std::string_view trimmed(std::string_view s) {
+  std::size_t a = 0;
+  std::size_t b = s.size();
+  while (a < b && isBlank(s[a])) ++a;
+  while (b > a && isBlank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
+
+// Byte offsets of a line turned into code points and UTF-16 units, walking forward
+// from the last answer so that many ranges on one long line stay linear.
+class Columns {
+ public:
+  void reset(std::string_view line) {
+    line_ = line;
+    byte_ = 0;
+    codePoints_ = 0;
+    utf16_ = 0;
+  }
+  void at(std::size_t byte, int* codePoint, int* utf16) {
+    byte = std::min(byte, line_.size());
+    if (byte < byte_) reset(line_);
+    while (byte_ < byte) {
+      const std::size_t len = characterBytes(line_, byte_);
+      ++codePoints_;
+      utf16_ += len == 4 ? 2 : 1;
+      byte_ += len;
+    }
+    *codePoint = static_cast<int>(codePoints_);
+    *utf16 = static_cast<int>(utf16_);
+  }
+
+ private:
+  std::string_view line_;
+  std::size_t byte_ = 0;
+  std::size_t codePoints_ = 0;
+  std::size_t utf16_ = 0;
+};
+
+struct SectionInfo {
+  int line = 0;
+  std::string_view name;  // inside the line
+  int gridLines = 0;
+  std::size_t firstSteps = 0;
+  int firstGridLine = 0;
+};
+
+class Pass : public CompileListener {
+ public:
+  Pass(std::string_view text, const DiagnosticOptions& options, const TablatureCompiler& compiler)
+      : options_(options), compiler_(compiler) {
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t end = text.find("\r\n", start);
+      lines_.push_back(
+          text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+      if (end == std::string_view::npos) break;
+      start = end + 2;
+    }
+  }
+
+  void message(int, std::string_view) override {}  // found here again, with ranges
+
+  void lineClassified(int lineNumber, const LineTests& tests) override {
+    namespace t = line_test;
+    noteWaveOfPreviousLine();
+    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
+    const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
+    if (tests.none()) {
+      almostGridLine(lineNumber, line);
+      return;
+    }
+    if (tests[t::kWave]) waveLine(lineNumber, line);
+    if (tests[t::kSong]) {
+      std::string_view value;
+      if (compiler_.matcher().extract(LineField::Song, line, &value)) {
+        songLine_ = lineNumber;
+        songValue_ = value;
+      }
+    }
+    if (isSectionLine(tests)) {
+      sectionLine(lineNumber, line);
+    } else if (tests[t::kSectionKeyword]) {
+      almostSectionLine(lineNumber, line, tests);
+    }
+    if (tests[t::kGrid]) gridLine(lineNumber, line);
+  }
+
+  std::vector<Diagnostic> finish() {
+    noteWaveOfPreviousLine();
+    partsAndSong();
+    // A symbol defined only below its grid line is a common slip worth naming.
+    const CompilerState& s = compiler_.state();
+    for (const auto& [index, symbol] : undefined_) {
+      if (std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
+          waveSymbols_.count(symbol) > 0) {
+        found_[index].text += "; it is defined further down, which counts only from there on";
+      }
+    }
+    std::stable_sort(found_.begin(), found_.end(), [](const Diagnostic& a, const Diagnostic& b) {
+      return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    return std::move(found_);
+  }
+
+ private:
+  // A range given as a view inside line `lineNumber`.
+  void report(int lineNumber, std::string_view range, Severity severity, std::string text) {
+    if (found_.size() >= static_cast<std::size_t>(kMaxDiagnostics)) return;
+    if (lineNumber == countedLine_) {
+      if (++countOnLine_ > kMaxDiagnosticsPerLine) return;
+    } else {
+      countedLine_ = lineNumber;
+      countOnLine_ = 1;
+    }
+    const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
+    std::size_t from = 0;
+    std::size_t size = 0;
+    if (range.data() >= line.data() && range.data() + range.size() <= line.data() + line.size()) {
+      from = static_cast<std::size_t>(range.data() - line.data());
+      size = range.size();
+    }
+    if (columnsLine_ != lineNumber) {
+      columns_.reset(line);
+      columnsLine_ = lineNumber;
+    }
+    Diagnostic d;
+    d.line = lineNumber;
+    int startCp = 0;
+    int startUtf16 = 0;
+    int endCp = 0;
+    int endUtf16 = 0;
+    columns_.at(from, &startCp, &startUtf16);
+    columns_.at(from + size, &endCp, &endUtf16);
+    d.column = startCp + 1;
+    d.length = endCp - startCp;
+    d.utf16Column = startUtf16;
+    d.utf16Length = endUtf16 - startUtf16;
+    d.severity = severity;
+    d.text = std::move(text);
+    found_.push_back(std::move(d));
+  }
+
+  // The compiler stores a wave line's symbol while it reads the line, after it told us
+  // about it: pick the symbol up at the next line (or at the end).
+  void noteWaveOfPreviousLine() {
+    if (!pendingWave_) return;
+    pendingWave_ = false;
+    const CompilerState& s = compiler_.state();
+    if (!s.waveNames.empty() && !s.waveNames.back().empty())
+      waveSymbols_.insert(s.waveNames.back());
+  }
+
+  void waveLine(int lineNumber, std::string_view line) {
+    pendingWave_ = true;
+    std::string_view file;
+    if (!compiler_.matcher().extract(LineField::WaveFile, line, &file)) {
+      report(lineNumber, trimmed(line), Severity::Error,
+             "a wave line needs 'pan N' after its file name; without it the line defines no "
+             "sound");
+      return;
+    }
+    if (file.empty()) {
+      report(lineNumber, trimmed(line), Severity::Error, "the wave line names no sample file");
+      return;
+    }
+    std::string_view pan;
+    compiler_.matcher().extract(LineField::WavePan, line, &pan);
+    if (!endsInWav(file)) {
+      const double note = numericValue(pan);
+      report(lineNumber, file, Severity::Error,
+             "a sample file's name must end in .wav: '" + std::string(file) +
+                 "' is played as MIDI note " + std::to_string(static_cast<long long>(note)) +
+                 " instead");
+      return;
+    }
+    if (!options_.sampleProblem) return;
+    const std::string path(file);
+    auto known = sampleProblems_.find(path);
+    if (known == sampleProblems_.end()) {
+      known = sampleProblems_.emplace(path, options_.sampleProblem(path)).first;
+    }
+    if (!known->second.empty()) {
+      report(lineNumber, file, Severity::Error,
+             "sample file '" + path + "' cannot be played: " + known->second);
+    }
+  }
+
+  void sectionLine(int lineNumber, std::string_view line) {
+    SectionInfo info;
+    info.line = lineNumber;
+    compiler_.matcher().extract(LineField::SectionName, line, &info.name);
+    sections_.push_back(info);
+    const std::size_t count = codePointCount(info.name);
+    if (count != 1) {
+      report(lineNumber, info.name, Severity::Warning,
+             "the part name '" + std::string(info.name) + "' has " + std::to_string(count) +
+                 " characters: a song line names parts by one character, so it never plays");
+    }
+  }
+
+  void almostSectionLine(int lineNumber, std::string_view line, const LineTests& tests) {
+    namespace t = line_test;
+    std::vector<std::string> missing;
+    if (!tests[t::kSectionName]) missing.emplace_back("a name followed by a blank and an item");
+    if (!tests[t::kSectionTempo]) missing.emplace_back("tempo = N");
+    if (!tests[t::kSectionNotes]) missing.emplace_back("notes = N");
+    std::string text = "not a section line: it needs ";
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+      text += missing[i];
+    }
+    const std::string& current = compiler_.state().partName;
+    text += current.empty() ? "; the grid lines under it belong to no part"
+                            : "; the grid lines under it go on in part '" + current + "'";
+    report(lineNumber, trimmed(line), Severity::Error, text);
+  }
+
+  void gridLine(int lineNumber, std::string_view line) {
+    const CompilerState& s = compiler_.state();
+    std::string_view symbol;
+    std::string_view body;
+    LineMatcher::gridFields(line, &symbol, &body);
+    const bool inPart = !s.partName.empty();
+    if (!inPart) {
+      report(lineNumber, trimmed(line), Severity::Error,
+             "grid line before any section line ('part = A tempo = 120 notes = 8'): it belongs "
+             "to no part and never plays");
+    }
+
+    const bool defined =
+        std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
+        waveSymbols_.count(std::string(symbol)) > 0;
+    if (defined) {
+      soundLine_ = lineNumber;
+      soundSymbol_.assign(symbol);
+    } else {
+      std::string text = "'" + std::string(symbol) +
+                         "' is defined by no voice or wave line above it (such as '" +
+                         std::string(symbol) + " = snare'): this line plays ";
+      text += soundLine_ > 0
+                  ? "the sound of line " + std::to_string(soundLine_) + " ('" + soundSymbol_ + "')"
+                  : "MIDI note 0";
+      const std::size_t before = found_.size();
+      report(lineNumber, symbol, Severity::Error, text);
+      if (found_.size() > before) undefined_.emplace_back(before, std::string(symbol));
+    }
+
+    // Steps as the compiler counts them: the grid's last character is never read.
+    std::size_t steps = 0;
+    for (std::size_t p = 0; p + 1 < body.size(); ++p) {
+      const char c = body[p];
+      if (c != '[' && c != ']' && c != '|') ++steps;
+    }
+    if (!body.empty() && isHitChar(body.back())) {
+      report(lineNumber, body.substr(body.size() - 1), Severity::Warning,
+             "the last character of a grid line is never played: end the line with '|'");
+    }
+
+    if (!inPart || sections_.empty()) return;
+    // Section lines and part records go one for one, so the newest section is this
+    // line's part.
+    SectionInfo& part = sections_.back();
+    if (++part.gridLines == 1) {
+      part.firstSteps = steps;
+      part.firstGridLine = lineNumber;
+    } else if (steps != part.firstSteps) {
+      report(lineNumber, body, Severity::Warning,
+             "this grid line has " + std::to_string(steps) + " steps but line " +
+                 std::to_string(part.firstGridLine) + ", the first of part '" +
+                 std::string(part.name) + "', has " + std::to_string(part.firstSteps));
+    }
+  }
+
+  // A line that starts like a grid line but is none; names the character that spoils it.
+  void almostGridLine(int lineNumber, std::string_view line) {
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (i < n && isBlank(line[i])) ++i;
+    const std::size_t word = i;
+    while (i < n && isWordChar(line[i])) ++i;
+    const std::size_t wordEnd = i;
+    while (i < n && isBlank(line[i])) ++i;
+    if (i == n || line[i] != '|') return;
+    const std::size_t bar = i++;
+    // It must go on like a grid: mostly grid characters after the bar.
+    std::size_t gridChars = 0;
+    std::size_t others = 0;
+    for (std::size_t k = i; k < n; k += characterBytes(line, k)) {
+      if (isGridChar(line[k])) {
+        ++gridChars;
+      } else if (!isBlank(line[k])) {
+        ++others;
+      }
+    }
+    if (gridChars == 0 || gridChars < 2 * others) return;
+    if (wordEnd == word) {
+      report(lineNumber, line.substr(bar, 1), Severity::Error,
+             "grid line ignored: it needs a symbol before the first '|'");
+      return;
+    }
+    while (i < n && isGridChar(line[i])) ++i;
+    if (i == n) return;
+    // The first character after the grid's run spoils it (trailing blanks alone would not
+    // have, so a blank here has more text after it).
+    const std::size_t bad = i;
+    const std::string_view what = line.substr(bad, characterBytes(line, bad));
+    int column = 0;
+    int unused = 0;
+    Columns columns;
+    columns.reset(line);
+    columns.at(bad, &column, &unused);
+    report(lineNumber, what, Severity::Error,
+           "grid line ignored: " + quoted(what) + " at column " + std::to_string(column + 1) +
+               " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
+  }
+
+  void partsAndSong() {
+    const PartTable& table = compiler_.partTable();
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+      const SectionInfo& part = sections_[i];
+      if (part.gridLines > 0) continue;
+      if (i == 0) {
+        report(part.line, part.name, Severity::Error,
+               "the first part has no grid lines, so the song cannot start");
+      } else {
+        report(part.line, part.name, Severity::Warning,
+               "part '" + std::string(part.name) + "' has no grid lines and plays nothing");
+      }
+    }
+    if (sections_.empty()) return;
+    if (songLine_ == 0 || songValue_.empty()) {
+      const SectionInfo& first = sections_.front();
+      report(songLine_ > 0 ? songLine_ : first.line,
+             songLine_ > 0 ? trimmed(lines_[static_cast<std::size_t>(songLine_) - 1]) : first.name,
+             Severity::Error,
+             "no song line names the parts to play ('song = ABA'), so nothing plays");
+      return;
+    }
+    std::unordered_set<std::string> names;
+    for (std::size_t i = 1; i < table.size(); ++i) names.insert(table[i].name);
+    // The sequencer keeps the part it has when a character names none; it starts at the
+    // first part.
+    std::string current = table.size() > 1 ? table[1].name : std::string();
+    for (std::size_t i = 0; i < songValue_.size();) {
+      const std::size_t len = characterBytes(songValue_, i);
+      const std::string_view c = songValue_.substr(i, len);
+      i += len;
+      std::string key(c);
+      if (names.count(key) > 0) {
+        current = std::move(key);
+        continue;
+      }
+      report(songLine_, c, Severity::Error,
+             quoted(c) + " in the song names no part: part '" + current +
+                 "' plays again in its place");
+    }
+  }
+
+  const DiagnosticOptions& options_;
+  const TablatureCompiler& compiler_;
+  std::vector<std::string_view> lines_;
+  std::vector<Diagnostic> found_;
+  std::vector<SectionInfo> sections_;
+  std::unordered_set<std::string> waveSymbols_;
+  std::vector<std::pair<std::size_t, std::string>> undefined_;  // report index, symbol
+  std::unordered_map<std::string, std::string> sampleProblems_;
+  bool pendingWave_ = false;
+  int soundLine_ = 0;
+  std::string soundSymbol_;
+  int songLine_ = 0;
+  std::string_view songValue_;
+  Columns columns_;
+  int columnsLine_ = 0;
+  int countedLine_ = 0;
+  int countOnLine_ = 0;
+};
+
+}  // namespace
+
+std::string sampleFileProblem(const std::string& path) {
+  // Opening does not block on a FIFO; the type is checked on the opened file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  struct stat info {};
+  std::string problem;
+  if (::fstat(fd, &info) != 0) {
+    problem = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    problem = "not a regular file";
+  } else {
+    char head[12] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    if (n < 0) {
+      problem = std::strerror(errno);
+    } else if (n < 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+               std::memcmp(head + 8, "WAVE", 4) != 0) {
+      problem = "not a WAVE file";
+    }
+  }
+  ::close(fd);
+  return problem;
+}
+
+std::vector<Diagnostic> diagnose(std::string_view text, const DiagnosticOptions& options) {
+  // One compiler per thread: making one compiles every line pattern, which costs more
+  // than checking a long document.
+  thread_local TablatureCompiler compiler;
+  compiler.reset();
+  Pass pass(text, options, compiler);
+  compiler.compile(text, options.padMap, &pass);
+  return pass.finish();
+}
+
+std::string_view severityWord(Severity severity) {
+  return severity == Severity::Error ? "error" : "warning";
+}
+
+std::string formatDiagnostic(std::string_view file, const Diagnostic& d) {
+  return std::string(file) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " +
+         std::string(severityWord(d.severity)) + ": " + d.text;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,55 @@
+#pragma once
+// Problems in a tablature document that the compiler passes over in silence (an
+// undefined symbol, a line that is almost a section or grid line, a song character that
+// names no part, ...), each with the range of text it is about. The editor underlines
+// the ranges; the command line prints FILE:LINE:COL reports.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "padmap/PadMap.h"
+
+namespace pulsewright {
+
+enum class Severity { Warning, Error };
+
+struct Diagnostic {
+  int line = 1;    // from 1
+  int column = 1;  // from 1, in code points
+  int length = 0;  // in code points
+  // The same range in UTF-16 units, as the editor counts: offset from the line's
+  // start (from 0) and length.
+  int utf16Column = 0;
+  int utf16Length = 0;
+  Severity severity = Severity::Warning;
+  std::string text;
+};
+
+// Why the sample player could not play this file ("" when it can): it must be a
+// readable regular file that starts like a WAVE file. Paths are taken as the player
+// takes them, relative to the working folder.
+std::string sampleFileProblem(const std::string& path);
+
+struct DiagnosticOptions {
+  PadMap padMap = defaultPadMap();
+  // Null skips the sample files.
+  std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
+};
+
+// Beyond these, a pass stops reporting: a pathological line cannot flood the editor.
+inline constexpr int kMaxDiagnostics = 1000;
+inline constexpr int kMaxDiagnosticsPerLine = 20;
+
+// The problems of a document, lines separated by CR LF as the compiler reads it, in
+// line and column order. Runs a compilation of its own from a fresh state, so what it
+// says is what the first Play of the text does.
+std::vector<Diagnostic> diagnose(std::string_view text, const DiagnosticOptions& options = {});
+
+std::string_view severityWord(Severity severity);  // "warning" or "error"
+
+// "FILE:LINE:COL: error: text", the form compilers print and editors read.
+std::string formatDiagnostic(std::string_view file, const Diagnostic& diagnostic);
+
+}  // namespace pulsewright

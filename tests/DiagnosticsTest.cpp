@@ -1,0 +1,159 @@
+// The diagnostics pass: every kind of problem at its range, ranges after non-ASCII text
+// in all three units, sample files on disk, and the limits on a flood of problems.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tablature/Diagnostics.h"
+
+namespace pulsewright {
+namespace {
+
+struct Expected {
+  int line, column, length;
+  Severity severity;
+  const char* phrase;
+};
+
+void expectFound(const std::vector<Diagnostic>& found, const std::vector<Expected>& expected) {
+  ASSERT_EQ(found.size(), expected.size()) << [&] {
+    std::string all;
+    for (const Diagnostic& d : found) all += formatDiagnostic("t", d) + "\n";
+    return all;
+  }();
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Diagnostic& d = found[i];
+    const Expected& e = expected[i];
+    EXPECT_EQ(d.line, e.line) << d.text;
+    EXPECT_EQ(d.column, e.column) << d.text;
+    EXPECT_EQ(d.length, e.length) << d.text;
+    EXPECT_EQ(d.severity, e.severity) << d.text;
+    EXPECT_NE(d.text.find(e.phrase), std::string::npos) << d.text;
+  }
+}
+
+DiagnosticOptions noSampleFiles() {
+  DiagnosticOptions options;
+  options.sampleProblem = nullptr;
+  return options;
+}
+
+TEST(Diagnostics, EveryKindOfProblemAtItsRange) {
+  const std::string text =
+      "h |x-x-|\r\n"                           // 1 before any section, undefined
+      "k = kick\r\n"                           // 2
+      "w = wave clap.aif pan 0\r\n"            // 3 not .wav
+      "v = wave v.wav\r\n"                     // 4 no pan
+      "part = A tempo = 120 notes = 8\r\n"     // 5
+      "k |x-x-x-x-|\r\n"                       // 6
+      "  k |x-x-g-x-|\r\n"                     // 7 ignored at the g
+      "q |x-x-x-x-|\r\n"                       // 8 undefined: plays line 6's sound
+      "k |x-x-x-|\r\n"                         // 9 shorter
+      "part = C notes = 8\r\n"                 // 10 no tempo
+      "k |x-x-x-x-x\r\n"                       // 11 last hit never played
+      "part = B tempo = 100 notes = 8\r\n"     // 12 no grid lines
+      "part = Verse tempo = 90 notes = 8\r\n"  // 13 name too long
+      "k |x-|\r\n"                             // 14
+      "|x-x-|\r\n"                             // 15 no symbol
+      "song = ACZ";                            // 16 C and Z name no part
+  using S = Severity;
+  expectFound(
+      diagnose(text, noSampleFiles()),
+      {{1, 1, 8, S::Error, "before any section line"},
+       {1, 1, 1, S::Error, "plays MIDI note 0"},
+       {3, 10, 8, S::Error, "played as MIDI note 0"},
+       {4, 1, 14, S::Error, "needs 'pan N'"},
+       {7, 10, 1, S::Error, "'g' at column 10 is not a hit"},
+       {8, 1, 1, S::Error, "plays the sound of line 6 ('k')"},
+       {9, 4, 7, S::Warning, "has 6 steps but line 6, the first of part 'A', has 8"},
+       {10, 1, 18, S::Error, "it needs tempo = N; the grid lines under it go on in part 'A'"},
+       {11, 12, 1, S::Warning, "never played"},
+       {12, 8, 1, S::Warning, "part 'B' has no grid lines"},
+       {13, 8, 5, S::Warning, "'Verse' has 5 characters"},
+       {15, 1, 1, S::Error, "needs a symbol"},
+       {16, 9, 1, S::Error, "'C' in the song names no part: part 'A' plays again"},
+       {16, 10, 1, S::Error, "'Z' in the song names no part"}});
+
+  // Nothing to say about a sound document, or about none.
+  EXPECT_TRUE(diagnose("k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-x-|\r\nsong = AA",
+                       noSampleFiles())
+                  .empty());
+  EXPECT_TRUE(diagnose("").empty());
+  // Nothing carries over from the text checked before.
+  expectFound(diagnose("part = A tempo = 120 notes = 8\r\nk |x-|\r\nsong = A", noSampleFiles()),
+              {{2, 1, 1, S::Error, "'k' is defined by no voice"}});
+  expectFound(
+      diagnose("part = A tempo = 120 notes = 8\r\nk |x-|\r\nk = kick\r\nsong = A", noSampleFiles()),
+      {{2, 1, 1, S::Error, "plays MIDI note 0; it is defined further down"}});
+  expectFound(diagnose("part = A tempo = 120 notes = 8\r\nsong = A", noSampleFiles()),
+              {{1, 8, 1, S::Error, "the song cannot start"}});
+  expectFound(diagnose("k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|", noSampleFiles()),
+              {{2, 8, 1, S::Error, "no song line"}});
+}
+
+TEST(Diagnostics, RangesAfterNonAsciiTextInBytesCodePointsAndUtf16) {
+  // "é" is 2 bytes, 1 code point, 1 UTF-16 unit; "𝄞" is 4 bytes, 1 code point, 2 units.
+  const std::string text =
+      "k = kick\r\n"
+      "part = é tempo = 100 notes = 8\r\nk |x-|\r\n"
+      "part = 𝄞 tempo = 100 notes = 8\r\nk |x-|\r\n"
+      "k |x-𝄞-x|\r\n"
+      "song = é𝄞𝄞Zé";
+  const std::vector<Diagnostic> found = diagnose(text, noSampleFiles());
+  ASSERT_EQ(found.size(), 2u);
+  // The 𝄞 that spoils a grid line: one code point, two UTF-16 units.
+  EXPECT_EQ(found[0].line, 6);
+  EXPECT_EQ(found[0].column, 6);
+  EXPECT_EQ(found[0].length, 1);
+  EXPECT_EQ(found[0].utf16Column, 5);
+  EXPECT_EQ(found[0].utf16Length, 2);
+  EXPECT_NE(found[0].text.find("'𝄞' at column 6"), std::string::npos) << found[0].text;
+  // Z: byte 17, code point 11 (from 1), UTF-16 offset 12 (from 0).
+  EXPECT_EQ(found[1].line, 7);
+  EXPECT_EQ(found[1].column, 11);
+  EXPECT_EQ(found[1].length, 1);
+  EXPECT_EQ(found[1].utf16Column, 12);
+  EXPECT_EQ(found[1].utf16Length, 1);
+  EXPECT_NE(found[1].text.find("part '𝄞' plays again"), std::string::npos) << found[1].text;
+}
+
+TEST(Diagnostics, SampleFilesAreCheckedOnDisk) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("pw-diag-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string wave = (dir / "good.wav").string();
+  const std::string text = (dir / "text.wav").string();
+  std::ofstream(wave, std::ios::binary) << std::string("RIFF\x24\0\0\0WAVEfmt ", 16);
+  std::ofstream(text, std::ios::binary) << "hello, not a wave file";
+  const std::string doc = "a = wave " + wave + " pan 0\r\nb = wave " + text +
+                          " pan 0\r\nc = wave " + (dir / "none.wav").string() + " pan 0";
+  const std::vector<Diagnostic> found = diagnose(doc);
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].line, 2);
+  EXPECT_EQ(found[0].column, 10);
+  EXPECT_EQ(static_cast<std::size_t>(found[0].length), text.size());
+  EXPECT_NE(found[0].text.find("not a WAVE file"), std::string::npos);
+  EXPECT_EQ(found[1].line, 3);
+  EXPECT_NE(found[1].text.find("No such file"), std::string::npos) << found[1].text;
+  EXPECT_EQ(formatDiagnostic("s.tab", found[1]).rfind("s.tab:3:10: error: sample file '", 0), 0u);
+}
+
+TEST(Diagnostics, AFloodOfProblemsIsCut) {
+  const std::string kicks = "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\n";
+  const std::vector<Diagnostic> song =
+      diagnose(kicks + "song = " + std::string(100000, 'Z'), noSampleFiles());
+  EXPECT_EQ(song.size(), static_cast<std::size_t>(kMaxDiagnosticsPerLine));
+  EXPECT_EQ(song.back().column, 7 + kMaxDiagnosticsPerLine);
+
+  std::string text = kicks + "song = A";
+  for (int i = 0; i < 3000; ++i) text += "\r\nq |x-|";
+  EXPECT_EQ(diagnose(text, noSampleFiles()).size(), static_cast<std::size_t>(kMaxDiagnostics));
+}
+
+}  // namespace
+}  // namespace pulsewright

@@ -1,0 +1,287 @@
+// The tablature editor offscreen: the colours of each line kind on light and dark
+// backgrounds, problems as underlines, tooltips, gutter markers and the problems list,
+// overwrite mode over a grid, the playing characters, and File > Recent with the title.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "editor/DocumentCommands.h"
+#include "editor/EditorCommands.h"
+#include "editor/EditorText.h"
+#include "editor/ProblemsPanel.h"
+#include "editor/RecentFiles.h"
+#include "editor/TablatureEditor.h"
+#include "editor/TablatureHighlighter.h"
+#include "platform/qt/ScriptedUserDialogs.h"
+#include "settings/MemorySettingsStore.h"
+
+namespace pulsewright {
+namespace {
+
+template <typename F>
+bool waitFor(F done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+QTextCharFormat formatAt(const TablatureEditor& editor, int line, int column) {
+  const QTextBlock block = editor.document()->findBlockByNumber(line - 1);
+  for (const QTextLayout::FormatRange& r : block.layout()->formats()) {
+    if (column >= r.start && column < r.start + r.length) return r.format;
+  }
+  return {};
+}
+
+QColor colorAt(const TablatureEditor& editor, int line, int column) {
+  return formatAt(editor, line, column).foreground().color();
+}
+
+const QString kEveryKind = QStringLiteral(
+    "meta title = Rock\n"               // 1
+    "k = kick\n"                        // 2
+    "w = wave clap.wav pan 0\n"         // 3
+    "part = A tempo = 120 notes = 8\n"  // 4
+    "k |x-X-3-o-|[xxx]|\n"              // 5
+    "song = AA\n"                       // 6
+    "a remark\n");                      // 7
+
+void setColors(TablatureEditor& editor, const QColor& text, const QColor& base) {
+  QPalette p = editor.palette();
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Base, base);
+  editor.setPalette(p);
+}
+
+TEST(TablatureEditor, EachLineKindHasItsStyleOnLightAndDarkBackgrounds) {
+  TablatureEditor editor;
+  for (const auto& [text, base] : {std::pair{QColor(Qt::black), QColor(Qt::white)},
+                                   std::pair{QColor(0xe0, 0xe0, 0xe0), QColor(0x1e, 0x1e, 0x1e)}}) {
+    setColors(editor, text, base);
+    editor.setPlainText(kEveryKind);
+    const LineStyles& s = editor.highlighter().styles();
+    EXPECT_EQ(colorAt(editor, 1, 2), s.meta.foreground().color());
+    EXPECT_TRUE(formatAt(editor, 1, 2).fontItalic());
+    EXPECT_EQ(colorAt(editor, 2, 0), s.voice.foreground().color());
+    EXPECT_EQ(colorAt(editor, 3, 4), s.wave.foreground().color());
+    EXPECT_EQ(colorAt(editor, 4, 0), s.section.foreground().color());
+    EXPECT_EQ(formatAt(editor, 4, 0).fontWeight(), QFont::Bold);
+    EXPECT_EQ(colorAt(editor, 6, 0), s.song.foreground().color());
+    EXPECT_EQ(colorAt(editor, 7, 0), s.plain.foreground().color());
+    // The grid step by step: symbol, bar, hit, rest, accent, level 3, level 5, bracket.
+    EXPECT_EQ(colorAt(editor, 5, 0), s.gridSymbol.foreground().color());
+    EXPECT_EQ(colorAt(editor, 5, 2), s.bar.foreground().color());
+    EXPECT_EQ(colorAt(editor, 5, 3), s.level[5].foreground().color());
+    EXPECT_EQ(colorAt(editor, 5, 4), s.rest.foreground().color());
+    EXPECT_EQ(colorAt(editor, 5, 5), s.accent.foreground().color());
+    EXPECT_EQ(formatAt(editor, 5, 5).fontWeight(), QFont::Bold);
+    EXPECT_EQ(colorAt(editor, 5, 7), s.level[3].foreground().color());
+    EXPECT_EQ(colorAt(editor, 5, 12), s.bracket.foreground().color());
+
+    // Every kind reads on this background; dimmed ones less, but still.
+    for (const QTextCharFormat* f :
+         {&s.voice, &s.section, &s.song, &s.wave, &s.meta, &s.gridSymbol, &s.accent, &s.bracket}) {
+      EXPECT_GE(contrastRatio(f->foreground().color(), base), 4.5) << base.name().toStdString();
+    }
+    for (const QTextCharFormat* f : {&s.plain, &s.rest, &s.bar, &s.level[0]}) {
+      EXPECT_GE(contrastRatio(f->foreground().color(), base), 2.0) << base.name().toStdString();
+    }
+    EXPECT_GE(contrastRatio(s.error, base), 4.5);
+    // Louder hits stand out more.
+    EXPECT_LT(contrastRatio(s.level[1].foreground().color(), base),
+              contrastRatio(s.level[8].foreground().color(), base));
+  }
+
+  // A megabyte on one line stays plain rather than stall typing.
+  QTextDocument big;
+  TablatureHighlighter plain(&big);
+  big.documentLayout();  // a document tells of changes once it has a layout
+  big.setPlainText(QStringLiteral("k |") + QString(1 << 20, QLatin1Char('x')) + "|\nk |x-|");
+  EXPECT_TRUE(big.firstBlock().layout()->formats().isEmpty());
+  EXPECT_FALSE(big.lastBlock().layout()->formats().isEmpty());
+}
+
+TEST(TablatureEditor, ProblemsAreUnderlinedMarkedListedAndReachable) {
+  QWidget window;
+  auto* editor = new TablatureEditor(&window);
+  auto* panel = new ProblemsPanel(*editor, &window);
+  editor->setGeometry(0, 0, 600, 300);
+  panel->setGeometry(0, 300, 600, 150);
+  window.resize(600, 450);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  // "é" and "𝄞" are parts: the fault after them sits at UTF-16 offset 12 (column 11).
+  editor->setPlainText(QStringLiteral(
+      "k = kick\npart = é tempo = 100 notes = 8\nk |x-|\npart = 𝄞 tempo = 100 notes = 8\n"
+      "k |x-|\nsong = é𝄞𝄞Zé\nk |x-g-|"));
+  // Found on the checking thread a moment after the text changed.
+  ASSERT_TRUE(waitFor([&] { return editor->diagnostics().size() == 2; }));
+  const Diagnostic& z = editor->diagnostics()[0];
+  EXPECT_EQ(z.line, 6);
+  EXPECT_EQ(z.column, 11);
+  EXPECT_EQ(z.utf16Column, 12);
+
+  const QTextCharFormat under = formatAt(*editor, 6, 12);
+  EXPECT_EQ(under.underlineStyle(), QTextCharFormat::WaveUnderline);
+  EXPECT_EQ(under.underlineColor(), editor->highlighter().styles().error);
+  EXPECT_NE(formatAt(*editor, 6, 11).underlineStyle(), QTextCharFormat::WaveUnderline);
+  EXPECT_EQ(colorAt(*editor, 6, 12), editor->highlighter().styles().song.foreground().color());
+
+  QTextCursor at(editor->document()->findBlockByNumber(5));
+  at.setPosition(at.block().position() + 12);
+  const QString tip = editor->diagnosticsTextAt(editor->cursorRect(at).center() + QPoint(2, 0));
+  EXPECT_TRUE(tip.startsWith("error: 'Z' in the song names no part")) << tip.toStdString();
+  EXPECT_GT(editor->gutter()->width(), 0);
+  EXPECT_FALSE(editor->gutter()->grab().isNull());
+
+  ASSERT_EQ(panel->topLevelItemCount(), 2);
+  EXPECT_EQ(panel->topLevelItem(1)->text(0), "7");
+  EXPECT_EQ(panel->topLevelItem(1)->text(1), "6");
+  EXPECT_EQ(panel->topLevelItem(1)->text(2), "error");
+  panel->scrollToItem(panel->topLevelItem(0));
+  const QRect row = panel->visualItemRect(panel->topLevelItem(0));
+  // A double-click is a press and release followed by the double-click press.
+  QTest::mouseClick(panel->viewport(), Qt::LeftButton, {}, row.center());
+  QTest::mouseDClick(panel->viewport(), Qt::LeftButton, {}, row.center());
+
+  EXPECT_EQ(editor->textCursor().selectedText(), "Z");
+  EXPECT_EQ(editor->textCursor().blockNumber(), 5);
+
+  // Mended, the problem goes from every place at the next check.
+  QTextCursor fix = editor->textCursor();
+  fix.insertText(QStringLiteral("é"));
+  ASSERT_TRUE(waitFor([&] { return editor->diagnostics().size() == 1; }));
+  EXPECT_NE(formatAt(*editor, 6, 12).underlineStyle(), QTextCharFormat::WaveUnderline);
+  EXPECT_EQ(panel->topLevelItemCount(), 1);
+  EXPECT_EQ(editor->document()->findBlockByNumber(5).userData(), nullptr);
+}
+
+TEST(TablatureEditor, InsertTogglesOverwriteWhichKeepsBarLinesInPlace) {
+  TablatureEditor editor;
+  editor.setPlainText(QStringLiteral("k |x-x-|x-x-|\nplain text"));
+  QTextCursor c = editor.textCursor();
+  c.setPosition(7);  // on the second bar line
+  editor.setTextCursor(c);
+  QTest::keyClick(&editor, Qt::Key_Insert);
+  EXPECT_TRUE(editor.overwriteMode());
+  QTest::keyClicks(&editor, "oo");
+  EXPECT_EQ(editor.document()->firstBlock().text(), "k |x-x-|oox-|");
+  QTest::keyClick(&editor, Qt::Key_Backspace);
+  QTest::keyClick(&editor, Qt::Key_Backspace);
+  QTest::keyClick(&editor, Qt::Key_Backspace);  // over the bar: it stays
+  EXPECT_EQ(editor.document()->firstBlock().text(), "k |x-x-|--x-|");
+  EXPECT_EQ(editor.textCursor().position(), 7);
+  // Away from a grid, overwrite is plain overwrite.
+  c.setPosition(editor.document()->findBlockByNumber(1).position());
+  editor.setTextCursor(c);
+  QTest::keyClicks(&editor, "PL");
+  EXPECT_EQ(editor.document()->findBlockByNumber(1).text(), "PLain text");
+  QTest::keyClick(&editor, Qt::Key_Insert);
+  EXPECT_FALSE(editor.overwriteMode());
+}
+
+TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScrollsAway) {
+  TablatureEditor editor;
+  editor.resize(400, 200);
+  editor.show();
+  QString text;
+  for (int i = 1; i <= 400; ++i)
+    text += i == 300 ? "k |x-x-|\n" : i == 301 ? "s |-x-x|\n" : "remark\n";
+  editor.setPlainText(text);
+  ASSERT_EQ(editor.verticalScrollBar()->value(), 0);
+  // Grid lines far from the view are shaded when they come into it.
+  const QTextBlock grid = editor.document()->findBlockByNumber(299);
+  EXPECT_TRUE(TablatureHighlighter::isShadedLater(grid));
+
+  editor.setPlayingCharacters({{300, 6, 5}, {301, 6, 5}});
+  auto selections = editor.extraSelections();
+  ASSERT_EQ(selections.size(), 2);
+  EXPECT_EQ(selections[0].cursor.selectedText(), "x");
+  EXPECT_EQ(selections[1].cursor.selectedText(), "-");
+  EXPECT_EQ(selections[1].cursor.blockNumber(), 300);
+  const int followed = editor.verticalScrollBar()->value();
+  EXPECT_GT(followed, 280);
+  EXPECT_LE(followed, 299);
+  EXPECT_TRUE(editor.followsPlaying());
+  EXPECT_FALSE(TablatureHighlighter::isShadedLater(grid));
+  EXPECT_EQ(colorAt(editor, 300, 3), editor.highlighter().styles().level[5].foreground().color());
+
+  // The user looks elsewhere: the view stays there while the song goes on.
+  editor.verticalScrollBar()->setValue(0);
+  EXPECT_FALSE(editor.followsPlaying());
+  editor.setPlayingCharacters({{300, 8, 7}, {301, 8, 7}});
+  EXPECT_EQ(editor.verticalScrollBar()->value(), 0);
+  EXPECT_EQ(editor.extraSelections()[0].cursor.selectedText(), "|");
+  // Positions past a line's end (the text was edited) are left out.
+  editor.setPlayingCharacters({{300, 50, 49}, {9999, 1, 0}});
+  EXPECT_TRUE(editor.extraSelections().isEmpty());
+
+  editor.clearPlayingCharacters();
+  EXPECT_TRUE(editor.extraSelections().isEmpty());
+  EXPECT_TRUE(editor.followsPlaying());
+}
+
+TEST(EditorCommands, RecentFilesAndTheTitleFollowOpenAndSave) {
+  QTemporaryDir dir;
+  MemorySettingsStore settings;
+  ScriptedUserDialogs dialogs;
+  QWidget window;
+  auto* editor = new TablatureEditor(&window);
+  EditorCommands commands(editor, &window, dialogs, settings);
+  EXPECT_EQ(commands.documentTitle("App"), "App");
+  editor->insertPlainText("k = kick");
+  EXPECT_EQ(commands.documentTitle("App"), "Untitled* - App");
+
+  QStringList paths;
+  for (int i = 0; i < 10; ++i) {
+    paths << dir.filePath(QStringLiteral("song%1.tab").arg(i));
+    ASSERT_TRUE(commands.documents().saveToFile(paths.back()));
+  }
+  EXPECT_EQ(commands.documentTitle("App"), "song9.tab - App");
+  editor->insertPlainText("!");
+  EXPECT_EQ(commands.documentTitle("App"), "song9.tab* - App");
+  ASSERT_TRUE(commands.documents().saveToFile(paths[0]));  // back to the front, once
+
+  // Newest first, eight of them, and still there for the next run.
+  const QStringList expected{paths[0], paths[9], paths[8], paths[7],
+                             paths[6], paths[5], paths[4], paths[3]};
+  EXPECT_EQ(RecentFiles(settings).files(), expected);
+
+  QMenu menu;
+  commands.recentFiles().attachMenu(&menu);
+  emit menu.aboutToShow();
+  ASSERT_EQ(menu.actions().size(), 8);
+  EXPECT_EQ(menu.actions()[1]->text(), "&2 song9.tab");
+  menu.actions()[1]->trigger();
+  EXPECT_EQ(commands.documents().currentFileName(), paths[9]);
+  EXPECT_EQ(editorText(*editor), "k = kick");
+
+  // A file that has gone leaves the list, with a message.
+  QFile::remove(paths[8]);
+  commands.openRecent(paths[8]);
+  EXPECT_EQ(dialogs.messages.size(), 1);
+  EXPECT_FALSE(commands.recentFiles().files().contains(paths[8]));
+  EXPECT_EQ(commands.documents().currentFileName(), paths[9]);
+
+  editor->insertPlainText("X");
+  commands.undo();
+  EXPECT_EQ(editorText(*editor), "k = kick");
+  commands.redo();
+  EXPECT_EQ(editorText(*editor), "Xk = kick");
+}
+
+}  // namespace
+}  // namespace pulsewright
