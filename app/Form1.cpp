@@ -29,7 +29,7 @@
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
 

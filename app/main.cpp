@@ -11,6 +11,7 @@
 #include "app/SignalWatcher.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
@@ -26,7 +27,10 @@ namespace {
 void moveOldPadMaps(const QString& padMaps) {
   const QDir old(padMaps + "/../Pulsewright/padmaps");
   if (!old.exists()) return;
-  for (const QString& name : old.entryList({"*.drm"}, QDir::Files)) {
+  const std::string_view extension = pulsewright::kPadMapFileExtension;
+  const QString pattern =
+      "*" + QString::fromUtf8(extension.data(), static_cast<qsizetype>(extension.size()));
+  for (const QString& name : old.entryList({pattern}, QDir::Files)) {
     const QString target = padMaps + '/' + name;
     if (!QFile::exists(target)) QFile::rename(old.filePath(name), target);
   }

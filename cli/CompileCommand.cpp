@@ -8,7 +8,7 @@
 #include "cli/Command.h"
 #include "cli/StateJson.h"
 #include "tablature/Diagnostics.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {

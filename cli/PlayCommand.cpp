@@ -27,7 +27,7 @@
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {

@@ -127,11 +127,11 @@ int FluidSynthOutput::sendShort(MidiHandle handle, std::uint32_t word) {
   const int channel = b[0] & 0x0F;
   int rc = FLUID_OK;
   switch (b[0] & 0xF0) {
-    case 0x80: rc = fluid_synth_noteoff(synth, channel, b[1]); break;
-    case 0x90: rc = fluid_synth_noteon(synth, channel, b[1], b[2]); break;
+    case kNoteOff: rc = fluid_synth_noteoff(synth, channel, b[1]); break;
+    case kNoteOn: rc = fluid_synth_noteon(synth, channel, b[1], b[2]); break;
     case 0xA0: rc = fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
     case 0xB0: rc = fluid_synth_cc(synth, channel, b[1], b[2]); break;
-    case 0xC0: rc = fluid_synth_program_change(synth, channel, b[1]); break;
+    case kProgramChange: rc = fluid_synth_program_change(synth, channel, b[1]); break;
     case 0xD0: rc = fluid_synth_channel_pressure(synth, channel, b[1]); break;
     case 0xE0: rc = fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
     default: break;  // system messages mean nothing to the synthesiser

@@ -17,7 +17,7 @@ namespace pulsewright {
 
 class SdlSoundOutput : public SoundOutput {
  public:
-  static constexpr int kMixerChannels = 21;
+  static constexpr int kMixerChannels = kSampleChannels;
 
   SdlSoundOutput();
   ~SdlSoundOutput() override;

@@ -10,6 +10,9 @@
 
 namespace pulsewright {
 
+// The channels an output plays samples on at once, one per sample slot of the player.
+inline constexpr int kSampleChannels = 21;
+
 // Every output mixes at this rate, 16-bit, two channels; the device converts if it must.
 inline constexpr int kOutputSampleRate = 44100;
 inline constexpr int kOutputChannels = 2;
@@ -39,7 +42,7 @@ class SoundOutput {
   virtual bool selectDevice(int index) = 0;
   // Decodes the bytes of a WAVE file; null when they are no playable WAVE.
   virtual std::shared_ptr<const Sample> decode(std::string_view waveBytes) = 0;
-  // Plays `sample` once on `channel` (0-20) with the two gains (linear, 0-1), cutting
+  // Plays `sample` once on `channel` (0 to kSampleChannels - 1) with the two gains (linear, 0-1), cutting
   // what that channel played. The output keeps the sample alive while it sounds.
   // Without a device nothing sounds.
   virtual void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,

@@ -153,7 +153,7 @@ void SamplePlayer::PlayB(const std::string& file, std::int16_t volume, std::int1
     const StereoGains gains = sampleGains(volume, pan);
     output_.play(slot, std::move(sample), gains.left, gains.right);
   }
-  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > 19 ? 1 : slot + 1);
+  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > kLastWaveBuffer ? 1 : slot + 1);
 }
 
 }  // namespace pulsewright

@@ -1,4 +1,4 @@
-#include "tablature/NumericValue.h"
+#include "text/NumericValue.h"
 
 #include <cmath>
 #include <charconv>
