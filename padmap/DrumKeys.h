@@ -18,14 +18,22 @@ struct KeyboardKey {
 
 // Left to right, as on a piano: ten white keys with seven black ones over the gaps.
 inline constexpr std::array<KeyboardKey, kKeyCount> kKeyboardKeys = {{
-    {"Z", false, DrumVoice::BassDrum}, {"S", true, DrumVoice::SnareDrum},
-    {"X", false, DrumVoice::Claps},    {"D", true, DrumVoice::Tom3},
-    {"C", false, DrumVoice::ClosedHat}, {"V", false, DrumVoice::Tom2},
-    {"G", true, DrumVoice::OpenHat},   {"B", false, DrumVoice::Tom1},
-    {"H", true, DrumVoice::Crash1},    {"N", false, DrumVoice::Ride},
-    {"J", true, DrumVoice::Perc1},     {"M", false, DrumVoice::Perc2},
-    {",", false, DrumVoice::PedalHat}, {"L", true, DrumVoice::Tom4},
-    {".", false, DrumVoice::Bell},     {";", true, DrumVoice::Crash2},
+    {"Z", false, DrumVoice::BassDrum},
+    {"S", true, DrumVoice::SnareDrum},
+    {"X", false, DrumVoice::Claps},
+    {"D", true, DrumVoice::Tom3},
+    {"C", false, DrumVoice::ClosedHat},
+    {"V", false, DrumVoice::Tom2},
+    {"G", true, DrumVoice::OpenHat},
+    {"B", false, DrumVoice::Tom1},
+    {"H", true, DrumVoice::Crash1},
+    {"N", false, DrumVoice::Ride},
+    {"J", true, DrumVoice::Perc1},
+    {"M", false, DrumVoice::Perc2},
+    {",", false, DrumVoice::PedalHat},
+    {"L", true, DrumVoice::Tom4},
+    {".", false, DrumVoice::Bell},
+    {";", true, DrumVoice::Crash2},
     {"/", false, DrumVoice::CowBell},
 }};
 

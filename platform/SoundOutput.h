@@ -42,9 +42,9 @@ class SoundOutput {
   virtual bool selectDevice(int index) = 0;
   // Decodes the bytes of a WAVE file; null when they are no playable WAVE.
   virtual std::shared_ptr<const Sample> decode(std::string_view waveBytes) = 0;
-  // Plays `sample` once on `channel` (0 to kSampleChannels - 1) with the two gains (linear, 0-1), cutting
-  // what that channel played. The output keeps the sample alive while it sounds.
-  // Without a device nothing sounds.
+  // Plays `sample` once on `channel` (0 to kSampleChannels - 1) with the two gains (linear, 0-1),
+  // cutting what that channel played. The output keeps the sample alive while it sounds. Without a
+  // device nothing sounds.
   virtual void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
                     float rightGain) = 0;
   // Renders `source` into the output from now on (null detaches it). Once this returns,

@@ -24,8 +24,7 @@ inline std::string doc(std::initializer_list<std::string_view> lines) {
 }
 
 // The song `compiler` makes of `text`, starting from the state it already holds.
-inline std::shared_ptr<const Song> compileSong(TablatureCompiler& compiler,
-                                               const std::string& text,
+inline std::shared_ptr<const Song> compileSong(TablatureCompiler& compiler, const std::string& text,
                                                const PadMap& padMap = defaultPadMap()) {
   compiler.compile(text, padMap, nullptr);
   const CompilerState& s = compiler.state();

@@ -10,7 +10,9 @@
 
 namespace pulsewright {
 
-inline std::string tempPath(const std::string& name) { return testing::TempDir() + "/" + name; }
+inline std::string tempPath(const std::string& name) {
+  return testing::TempDir() + "/" + name;
+}
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
