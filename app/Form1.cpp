@@ -5,16 +5,20 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <cmath>
 
+#include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
@@ -24,11 +28,15 @@
 #include "editor/ProblemsPanel.h"
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
+#include "files/FileAccess.h"
 #include "midi/LiveKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
+#include "midifile/StandardMidiFile.h"
+#include "midifile/TimelineMidi.h"
+#include "tabimport/DrumTabImport.h"
 #include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
@@ -36,6 +44,8 @@
 namespace pulsewright {
 
 namespace {
+
+constexpr char kDeviceGoneMessage[] = "The MIDI device stopped answering: the song was stopped.";
 
 // How far ahead of their time events go to an output that places them by time.
 constexpr auto kLookAhead = std::chrono::milliseconds(30);
@@ -48,8 +58,8 @@ class PortStepOutput : public StepOutput {
     port_.sendChannelMessageAt(kind, data1, data2, due);
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
-                  DueTime) override {
-    samples_.PlayB(file, volume, pan);
+                  DueTime due) override {
+    samples_.PlayB(file, volume, pan, due);  // placed on its frame by the audio engine
   }
   std::chrono::microseconds lookAhead() override {
     return port_.placesByTime() ? kLookAhead : std::chrono::microseconds(0);
@@ -107,7 +117,9 @@ class Form1::StatusRelay : public Player::Listener {
     QMetaObject::invokeMethod(
         form_,
         [form = form_, generation, status] {
-          if (generation == form->session_->player().generation()) form->label1_->setText(status);
+          if (generation == form->session_->player().generation() && form->isPlaying()) {
+            form->label1_->setText(status);
+          }
         },
         Qt::QueuedConnection);
   }
@@ -129,12 +141,18 @@ class Form1::StatusRelay : public Player::Listener {
         if (item.source.line > 0) positions.push_back(item.source);
       }
     }
+    const bool deviceGone = form_->port_->takeSendFailure();
     QMetaObject::invokeMethod(
         form_,
-        [form = form_, generation, positions = std::move(positions)] {
-          if (generation == form->session_->player().generation() && form->isPlaying()) {
-            form->tablatureEditor_->setPlayingCharacters(positions);
+        [form = form_, generation, positions = std::move(positions), deviceGone] {
+          if (generation != form->session_->player().generation() || !form->isPlaying()) return;
+          if (deviceGone) {
+            // A device that went away mid-song: stop cleanly and say why.
+            form->songOver();
+            form->label1_->setText(kDeviceGoneMessage);
+            return;
           }
+          form->tablatureEditor_->setPlayingCharacters(positions);
         },
         Qt::QueuedConnection);
   }
@@ -150,6 +168,12 @@ Form1::Form1(AppServices services, QWidget* parent)
     services_.dialogs.message(this, QString::fromStdString(text));
   });
   samples_ = std::make_unique<SamplePlayer>(services_.sound);
+  // A sample that cannot play is named in the status bar, once per Play.
+  samples_->setNotice([this](const std::string& text) {
+    const QString notice = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        this, [this, notice] { statusBar()->showMessage(notice); }, Qt::QueuedConnection);
+  });
   liveKeyboard_ = std::make_unique<LiveKeyboard>(*port_, [this](DrumVoice voice) {
     return options_ ? options_->entry(voice).toStdString() : std::string();
   });
@@ -233,11 +257,17 @@ void Form1::buildMenus() {
   recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
+  connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
+          &Form1::ImportDrumTab_Click);
+  connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
+          &Form1::ExportMidi_Click);
   add(file, "Foreground", "Foreground");
   add(file, "Background", "Background");
   add(file, "Font", "Font");
   add(file, "Print", "Print");
   add(file, "ExportPdf", "Export PDF...");
+  connect(add(file, "ExportAudio", "Export Audio..."), &QAction::triggered, this,
+          [this] { exportAudio(); });
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
 
   QMenu* edit = menuBar()->addMenu("Edit");
@@ -519,6 +549,10 @@ void Form1::Play_Click() {
   button("Stopb")->setEnabled(true);
   button("Play")->setEnabled(false);
 
+  if (statusBar()->isVisible()) statusBar()->clearMessage();
+  if (port_->deviceId() == kMidiMapperId && !services_.sound.hasDevice()) {
+    statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
+  }
   MessageBoxListener listener(services_.dialogs, this);
   const std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
   // The new song is built whole before the playing thread sees it.
@@ -581,6 +615,26 @@ void Form1::chan_Click(int index) {
   refreshMidiMenus();
 }
 
+void Form1::exportAudio(QString path) {
+  if (audioExport_ && audioExport_->running()) return;
+  if (path.isEmpty()) {
+    path = QFileDialog::getSaveFileName(this, "Export Audio", QString(),
+                                        "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)");
+    if (path.isEmpty()) return;
+  }
+  // A compiler of its own: what carries over between two presses of Play stays as it is.
+  TablatureCompiler compiler;
+  MessageBoxListener listener(services_.dialogs, this);
+  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                   options_ ? options_->padMap() : defaultPadMap(), &listener);
+  const CompilerState& state = compiler.state();
+  delete audioExport_;
+  audioExport_ = new AudioExport(
+      this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
+  connect(audioExport_, &AudioExport::finished, this,
+          [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
+}
+
 void Form1::refreshMidiMenus() {
   const DeviceMenu devices = port_->deviceMenu();
   for (int i = 0; i < kDeviceMenuItems; ++i) {
@@ -602,6 +656,72 @@ void Form1::Options_Click() {
   options_->show();
   options_->raise();
   options_->activateWindow();
+}
+
+void Form1::ImportDrumTab_Click() {
+  if (!editor_->maybeSave()) return;
+  const QString path = services_.dialogs.openFileName(this);
+  if (path.isEmpty()) return;
+  QByteArray bytes;
+  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
+  if (!failure.isEmpty()) {
+    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, failure));
+    return;
+  }
+  const TabImportResult result =
+      importDrumTab(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  const QString name = QFileInfo(path).fileName();
+  if (!result.found) {
+    services_.dialogs.message(this, tr("\"%1\": no drum tab lines found.").arg(name));
+    return;
+  }
+  editor_->documents().openUnsaved(QString::fromStdString(result.document));
+  if (result.warnings.empty()) return;
+  // The first warnings are enough to see what was read differently from the tab.
+  constexpr std::size_t kShown = 15;
+  QString text = tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
+  for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
+    text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
+  }
+  if (result.warnings.size() > kShown) text += "\n...";
+  services_.dialogs.message(this, text);
+}
+
+void Form1::ExportMidi_Click() {
+  QString path = services_.dialogs.exportFileName(this, tr("MIDI files (*.mid)"));
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".mid");
+  const std::optional<int> channel = services_.dialogs.chooseNumber(
+      this, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
+  if (!channel) return;
+  // A compiler of its own: exporting must not change what carries over between plays.
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                   options_ ? options_->padMap() : defaultPadMap(), nullptr);
+  const CompilerState& state = compiler.state();
+  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  if (!timeline.playable()) {
+    services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
+    return;
+  }
+  MidiFileSong song = midiFileSongOf(timeline);
+  song.title = state.metaTitle;
+  song.author = state.metaAuthor;
+  song.artist = state.metaArtist;
+  song.genre = state.metaGenre;
+  song.description = state.metaDescription;
+  MidiFileSummary summary;
+  const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
+  const QString failure =
+      writeWholeFile(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (!failure.isEmpty()) {
+    services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, failure));
+    return;
+  }
+  if (summary.samplesLeftOut > 0) {
+    services_.dialogs.message(this, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.",
+                                       nullptr, static_cast<int>(summary.samplesLeftOut)));
+  }
 }
 
 void Form1::Exit_Click() {

@@ -38,6 +38,7 @@ class LiveKeyboard;
 class OptionsWindow;
 class PlaybackSession;
 class SamplePlayer;
+class AudioExport;
 class SplashWindow;
 class TablatureCompiler;
 
@@ -89,7 +90,14 @@ class Form1 : public QMainWindow {
   void Stopb_Click();
   void SplashTimer_Timer();
   void Exit_Click();
+  // File > Export Audio: renders the text as it stands into `path` (an empty path asks
+  // for one); the status line says how it went.
+  void exportAudio(QString path = {});
   void Options_Click();
+  // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
+  void ImportDrumTab_Click();
+  // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
+  void ExportMidi_Click();
   void device_Click(int index);
   void chan_Click(int index);
   // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in
@@ -101,7 +109,11 @@ class Form1 : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
+ public:
+  AudioExport* audioExport() const { return audioExport_; }
+
  private:
+  AudioExport* audioExport_ = nullptr;  // the export under way or the latest one
   class StatusRelay;
   void buildMenus();
   void buildPlayMenu();

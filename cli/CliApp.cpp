@@ -5,6 +5,9 @@
 #include <ostream>
 
 #include "cli/Command.h"
+#include "cli/RenderCommand.h"
+#include "cli/ExportCommand.h"
+#include "cli/ImportCommand.h"
 
 namespace pulsewright {
 
@@ -20,10 +23,14 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   CliContext context{in, out, err};
   addCompileCommands(app, context);
   addPlayCommand(app, context);
+  addRenderCommand(app, context);
   addDevicesCommand(app, context);
+  addImportCommand(app, context);
+  addExportCommand(app, context);
   // Set after the commands are added, which would otherwise repeat it.
   app.footer(
-      "FILE may be - for standard input. The exit status is 2 when an argument is\n"
+      "FILE may be - for standard input. The exit status is 2 when an argument is
+"
       "unusable or an input cannot be read.");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back

@@ -123,7 +123,7 @@ class CliStepOutput : public StepOutput {
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
                   DueTime due) override {
-    if (samples_ != nullptr) samples_->PlayB(file, volume, pan);
+    if (samples_ != nullptr) samples_->PlayB(file, volume, pan, due);
     log_.sample(volume, pan, file, due);
   }
   std::chrono::microseconds lookAhead() override {
@@ -145,7 +145,12 @@ class CliStepOutput : public StepOutput {
 class EndWaiter : public Player::Listener {
  public:
   EndWaiter(EventLog& log) : log_(log) {}
+  void setPort(MidiPort* port) { port_ = port; }
   void statusChanged(std::uint64_t, const std::string&) override {}
+  void stepStarted(std::uint64_t, const Timeline&, const TimelineTick&, DueTime) override {
+    if (port_ != nullptr && port_->takeSendFailure()) deviceGone_.store(true);
+  }
+  bool deviceGone() const { return deviceGone_.load(); }
   void songEnded(std::uint64_t) override {
     log_.end();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -156,7 +161,7 @@ class EndWaiter : public Player::Listener {
   bool wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
-      if (gInterrupted.load() || !log_.failure().empty()) return false;
+      if (gInterrupted.load() || !log_.failure().empty() || deviceGone_.load()) return false;
       cv_.wait_for(lock, std::chrono::milliseconds(50));
     }
     return true;
@@ -164,6 +169,8 @@ class EndWaiter : public Player::Listener {
 
  private:
   EventLog& log_;
+  MidiPort* port_ = nullptr;
+  std::atomic<bool> deviceGone_{false};
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ended_ = false;
@@ -284,10 +291,22 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     }
     port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
   }
+  // Sounds the user would miss are named once per play.
+  std::mutex noticeMutex;
+  if (samples) {
+    samples->setNotice([&err, &noticeMutex](const std::string& text) {
+      std::lock_guard<std::mutex> lock(noticeMutex);
+      err << "pulsewright-cli: " << text << "\n";
+    });
+  }
+  if (synth && port && port->deviceId() == kMidiMapperId && !synth->sounds()) {
+    err << "pulsewright-cli: no sound device: the built-in synthesiser cannot be heard\n";
+  }
   SteadyPlaybackClock clock;
   EventLog log(logFile, clock);
   CliStepOutput output(port.get(), o.channel - 1, samples.get(), log);
   EndWaiter waiter(log);
+  waiter.setPort(port.get());
   gInterrupted.store(false);
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -314,6 +333,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       session.player().stop();
       log.end();
       status = gInterrupted.load() ? kExitInterrupted : kExitError;
+      if (waiter.deviceGone()) err << "pulsewright-cli: the MIDI device stopped answering\n";
     }
   }
   if (const std::string failure = log.failure(); !failure.empty()) {

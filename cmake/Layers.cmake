@@ -6,6 +6,8 @@ set(PW_LAYERS
   "text:"
   "padmap:text"
   "tablature:text padmap"
+  "tabimport:text padmap tablature"
+  "midifile:text padmap tablature"
   "platform:"
   "playback:text padmap tablature platform"
   "midi:padmap platform"
@@ -15,8 +17,8 @@ set(PW_LAYERS
   "editor:text tablature files settings platform/qt"
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
-  "app:text padmap tablature platform playback midi files settings platform/qt editor templates padmap/ui"
-  "cli:text padmap tablature platform playback midi"
+  "app:text padmap tablature tabimport midifile platform playback midi files settings platform/qt editor templates padmap/ui"
+  "cli:text padmap tablature tabimport midifile platform playback midi"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})

@@ -72,6 +72,13 @@ bool DocumentCommands::openFile(const QString& path) {
   return true;
 }
 
+void DocumentCommands::openUnsaved(const QString& text) {
+  setEditorText(*editor_, text);
+  fileName_.clear();
+  format_ = DocumentFormat{};
+  editor_->document()->setModified(true);
+}
+
 bool DocumentCommands::save() {
   if (fileName_.isEmpty()) return saveAs();
   return saveToFile(fileName_);

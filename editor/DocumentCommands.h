@@ -36,6 +36,9 @@ class DocumentCommands : public QObject {
   // Reads `path` into the editor; false, with a message naming the file, when it cannot
   // be read (the editor and the current file are then left as they were).
   bool openFile(const QString& path);
+  // Puts `text` in the editor as a new document that has not been saved (an import):
+  // no file name, the default format, marked as changed.
+  void openUnsaved(const QString& text);
   // Writes the editor text to `path` through a temporary file renamed over it, so a
   // failed write leaves the old file whole; false, with a message naming the file.
   bool saveToFile(const QString& path);

@@ -94,9 +94,20 @@ void MidiPort::close() {
   lastResult_ = rc;
 }
 
+void MidiPort::noteResult(int rc) {
+  // Only a device that went away counts: a closed port drops messages on purpose.
+  if (handle_ != 0 && rc != midi_result::kOk && rc != midi_result::kInvalidParam) {
+    sendFailed_.store(true);
+  }
+}
+
+bool MidiPort::takeSendFailure() {
+  return sendFailed_.exchange(false);
+}
+
 void MidiPort::sendLocked(std::uint32_t word) {
   lastMessage_ = word;
-  output_.sendShort(handle_, lastMessage_);
+  noteResult(output_.sendShort(handle_, lastMessage_));
 }
 
 void MidiPort::send(std::uint32_t word) {
@@ -115,7 +126,7 @@ std::uint32_t MidiPort::sendChannelMessageAt(int kind, int data1, int data2, Due
   std::lock_guard lock(mutex_);
   const std::uint32_t word = packShortMessage(kind, channel_, data1, data2);
   lastMessage_ = word;
-  output_.sendShortAt(handle_, word, due);
+  noteResult(output_.sendShortAt(handle_, word, due));
   return word;
 }
 

@@ -11,6 +11,7 @@
 // closed one. The accessors return a consistent snapshot from any thread.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -80,6 +81,9 @@ class MidiPort {
   // As sendChannelMessage, for a message meant to sound at `due` (see
   // MidiOutputService::sendShortAt).
   std::uint32_t sendChannelMessageAt(int kind, int data1, int data2, DueTime due);
+  // Whether a send failed on an open device since the last call (a device that went
+  // away while a song played); clears the flag.
+  bool takeSendFailure();
   // Whether the current device places messages by their due time.
   bool placesByTime() const;
 
@@ -94,11 +98,13 @@ class MidiPort {
 
  private:
   void sendLocked(std::uint32_t word);
+  void noteResult(int rc);
   MenuItem* deviceItem(int index);
 
   MidiOutputService& output_;
   MessageBox messageBox_;
   mutable std::mutex mutex_;
+  std::atomic<bool> sendFailed_{false};
   std::int32_t deviceCount_ = 0;
   std::int32_t deviceId_ = 0;
   MidiHandle handle_ = 0;

@@ -49,6 +49,11 @@ int FakeMidiOutput::open(int deviceId, MidiHandle* handle) {
   return rc;
 }
 
+void FakeMidiOutput::failSends(int code) {
+  std::lock_guard lock(mutex_);
+  sendFailure_ = code;
+}
+
 int FakeMidiOutput::sendShort(MidiHandle handle, std::uint32_t word) {
   const auto now = std::chrono::steady_clock::now();
   std::uint8_t bytes[3];
@@ -61,6 +66,10 @@ int FakeMidiOutput::sendShort(MidiHandle handle, std::uint32_t word) {
   if (shortMessageBytes(word, bytes) == 0) {
     ++failedSends_;
     return midi_result::kInvalidParam;
+  }
+  if (sendFailure_ != 0) {
+    ++failedSends_;
+    return sendFailure_;
   }
   sent_.push_back({now, it->second, handle, word});
   return midi_result::kOk;

@@ -27,6 +27,7 @@ class FakeMidiOutput : public MidiOutputService {
   // Test controls; safe while other threads send.
   void setDevices(std::vector<std::string> devices);
   void failOpen(int deviceId, int code);  // code 0 makes it open again
+  void failSends(int code);               // every send fails with `code`; 0 ends it
 
   int deviceCount() override;
   std::string deviceName(int device) override;
@@ -41,14 +42,15 @@ class FakeMidiOutput : public MidiOutputService {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<std::string> system_;   // what the system would list now
-  std::vector<std::string> listed_;   // the latest listing
+  std::vector<std::string> system_;  // what the system would list now
+  std::vector<std::string> listed_;  // the latest listing
   std::map<int, int> openFailures_;
-  std::map<MidiHandle, int> open_;    // handle -> device identifier
+  std::map<MidiHandle, int> open_;  // handle -> device identifier
   MidiHandle nextHandle_ = 1;
   std::vector<Sent> sent_;
   std::vector<std::string> calls_;
   int failedSends_ = 0;
+  int sendFailure_ = 0;
 };
 
 }  // namespace pulsewright

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/ShortMessage.h"
@@ -116,29 +117,52 @@ int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
 }
 
 int FluidSynthOutput::sendShort(MidiHandle handle, std::uint32_t word) {
-  fluid_synth_t* synth = nullptr;
+  return send(handle, word, std::nullopt);
+}
+
+int FluidSynthOutput::sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) {
+  return send(handle, word, due);
+}
+
+bool FluidSynthOutput::placesByTime(MidiHandle handle) {
+  std::lock_guard lock(mutex_);
+  return handle != 0 && handle == openHandle_;
+}
+
+bool FluidSynthOutput::sounds() const {
+  std::lock_guard lock(mutex_);
+  return openHandle_ != 0 && sound_ && sound_->hasDevice();
+}
+
+int FluidSynthOutput::send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due) {
   {
     std::lock_guard lock(mutex_);
     if (handle == 0 || handle != openHandle_) return midi_result::kInvalidHandle;
-    synth = synth_.load();
   }
   std::uint8_t b[3];
   if (shortMessageBytes(word, b) == 0) return midi_result::kInvalidParam;
+  // Without a device rendering, nothing would take the message from the queue.
+  if (!sound_ || !sound_->queueSynthMessage(word, due)) apply(word);
+  return midi_result::kOk;
+}
+
+void FluidSynthOutput::apply(std::uint32_t word) {
+  fluid_synth_t* synth = synth_.load();
+  std::uint8_t b[3];
+  if (!synth || shortMessageBytes(word, b) == 0) return;
   const int channel = b[0] & 0x0F;
-  int rc = FLUID_OK;
+  // A note off for a note that is not sounding is no failure of the device: results are
+  // not looked at.
   switch (b[0] & 0xF0) {
-    case kNoteOff: rc = fluid_synth_noteoff(synth, channel, b[1]); break;
-    case kNoteOn: rc = fluid_synth_noteon(synth, channel, b[1], b[2]); break;
-    case 0xA0: rc = fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
-    case 0xB0: rc = fluid_synth_cc(synth, channel, b[1], b[2]); break;
-    case kProgramChange: rc = fluid_synth_program_change(synth, channel, b[1]); break;
-    case 0xD0: rc = fluid_synth_channel_pressure(synth, channel, b[1]); break;
-    case 0xE0: rc = fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
+    case kNoteOff: fluid_synth_noteoff(synth, channel, b[1]); break;
+    case kNoteOn: fluid_synth_noteon(synth, channel, b[1], b[2]); break;
+    case 0xA0: fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
+    case 0xB0: fluid_synth_cc(synth, channel, b[1], b[2]); break;
+    case kProgramChange: fluid_synth_program_change(synth, channel, b[1]); break;
+    case 0xD0: fluid_synth_channel_pressure(synth, channel, b[1]); break;
+    case 0xE0: fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
     default: break;  // system messages mean nothing to the synthesiser
   }
-  // A note off for a note that is not sounding is no failure of the device.
-  (void)rc;
-  return midi_result::kOk;
 }
 
 int FluidSynthOutput::close(MidiHandle handle) {
@@ -150,10 +174,14 @@ int FluidSynthOutput::close(MidiHandle handle) {
   return midi_result::kOk;
 }
 
-void FluidSynthOutput::render(std::int16_t* stereo, int frames) {
+void FluidSynthOutput::render(float* stereo, int frames) {
   fluid_synth_t* synth = synth_.load();
-  if (!synth || frames <= 0) return;
-  fluid_synth_write_s16(synth, frames, stereo, 0, 2, stereo, 1, 2);
+  if (frames <= 0) return;
+  if (!synth) {
+    std::fill(stereo, stereo + 2 * frames, 0.0f);
+    return;
+  }
+  fluid_synth_write_float(synth, frames, stereo, 0, 2, stereo, 1, 2);
 }
 
 bool FluidSynthOutput::loadSoundFont() {

@@ -3,10 +3,12 @@
 // FluidSynth with a General MIDI sound font, every one of the sixteen channels a drum
 // channel, so a note plays the General MIDI drum of that number on whichever channel the
 // user picked and a program change picks a drum kit (0 Standard, 16 Power, 25 TR-808...).
-// It renders into a SoundOutput while it is open.
+// It renders into a SoundOutput while it is open: messages go to the output's audio engine
+// with their due time and are applied there, between the slices it renders.
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,12 +43,20 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   // it), makes all channels drum channels on kit 0 and starts rendering. kNoDriver when
   // no sound font loads, kAllocated when already open.
   int open(int deviceId, MidiHandle* handle) override;
+  // An immediate message (the live keyboard): sounds at the next block.
   int sendShort(MidiHandle handle, std::uint32_t word) override;
+  // Placed on its frame by the output's clock, at a constant latency.
+  int sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) override;
+  bool placesByTime(MidiHandle handle) override;
   // Silences every voice and stops rendering.
   int close(MidiHandle handle) override;
 
-  // SynthSource: renders the synthesiser (silence before the first open).
-  void render(std::int16_t* stereo, int frames) override;
+  // SynthSource: renders the synthesiser (silence before the first open) and applies
+  // messages, on the engine's thread.
+  void render(float* stereo, int frames) override;
+  void apply(std::uint32_t word) override;
+  // Whether what it plays is heard: open on an output that has a device.
+  bool sounds() const;
   // Loads the sound font now rather than at the first open; false when none loads.
   bool loadSoundFont();
   // The sound font in use, "" before it loaded.
@@ -57,6 +67,7 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
 
  private:
   bool loadLocked();
+  int send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due);
 
   SoundOutput* sound_;
   const std::vector<std::string> soundFonts_;

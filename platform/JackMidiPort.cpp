@@ -4,16 +4,48 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <thread>
+
 #include "platform/MidiOutput.h"
 
 namespace pulsewright {
 
 namespace {
 
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
 constexpr std::size_t kQueueBytes = 16384;
+// How long a close may wait for a server that does not answer.
+constexpr auto kCloseTimeout = std::chrono::seconds(1);
+constexpr auto kDrainMargin = milliseconds(100);
+
+// One queued message: when it is due on JACK's microsecond clock, and its bytes.
+struct Event {
+  jack_time_t due;
+  std::uint8_t length;
+  std::uint8_t bytes[3];
+};
+
+// Closes a client on a helper thread and waits for it a bounded time. jack_client_close
+// waits for the server's answer, for ever when the server is stopped; the helper thread
+// then keeps `keepAlive` (what the client's callbacks use) until the close returns, if
+// it ever does.
+void closeClient(jack_client_t* client, std::shared_ptr<void> keepAlive) {
+  auto closed = std::make_shared<std::promise<void>>();
+  std::future<void> done = closed->get_future();
+  std::thread([client, closed, keepAlive = std::move(keepAlive)] {
+    jack_client_close(client);
+    closed->set_value();
+  }).detach();
+  done.wait_for(kCloseTimeout);
+}
 
 struct ClientCloser {
-  void operator()(jack_client_t* client) const { jack_client_close(client); }
+  void operator()(jack_client_t* client) const { closeClient(client, nullptr); }
 };
 using Client = std::unique_ptr<jack_client_t, ClientCloser>;
 
@@ -23,6 +55,59 @@ Client openClient(const std::string& name) {
 }
 
 }  // namespace
+
+struct JackMidiPort::Shared {
+  jack_client_t* client = nullptr;
+  jack_port_t* port = nullptr;
+  jack_ringbuffer_t* queue = nullptr;
+  std::atomic<bool> gone{false};
+  bool active = false;                         // the process callback runs
+  std::atomic<std::uint64_t> cycles{0};        // process cycles finished
+  std::atomic<std::uint32_t> periodMicros{0};  // length of the latest cycle
+
+  ~Shared() {
+    if (queue) jack_ringbuffer_free(queue);
+  }
+
+  // Process thread only: the estimated start of the cycles on JACK's clock.
+  double sampleRate = 48000;
+  bool clockStarted = false;
+  jack_nframes_t lastFrame = 0;
+  double lastStart = 0;
+  double cycleStart(jack_nframes_t frame, jack_time_t now);
+
+  static int process(jack_nframes_t frames, void* self);
+};
+
+// The start of the cycle whose first frame is `frame`, entered at `now`. JACK's own
+// estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds after a late
+// cycle on some drivers, while the callback's entry times are steady to tens of
+// microseconds: the estimate here follows the earliest entries. Each cycle is predicted
+// from the last by its frames; an entry before the prediction is taken as it is (the
+// cycle cannot start after its callback runs), one after it moves the estimate only a
+// little (the thread was woken late), unless it is so late that the frame clock itself
+// has jumped (a stall of the server).
+double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
+  const double microsPerFrame = 1e6 / sampleRate;
+  const double at = static_cast<double>(now);
+  if (!clockStarted) {
+    clockStarted = true;
+    lastStart = at;
+  } else {
+    const double cycle = static_cast<jack_nframes_t>(frame - lastFrame) * microsPerFrame;
+    const double predicted = lastStart + cycle;
+    const double late = at - predicted;
+    if (late < 0 || late > std::max(cycle, 2000.0)) {
+      lastStart = at;
+    } else {
+      // Follows a frame clock slower than the nominal rate within a few seconds, so a
+      // thread woken late moves it by a few microseconds.
+      lastStart = predicted + late * std::min(1.0, cycle / 4e6);
+    }
+  }
+  lastFrame = frame;
+  return lastStart;
+}
 
 bool jackServerRunning(const std::string& clientName) {
   return openClient(clientName + "-probe") != nullptr;
@@ -42,30 +127,39 @@ std::vector<std::string> listJackMidiInputs(const std::string& clientName) {
 std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
                                                  const std::string& target, int* resultCode) {
   std::unique_ptr<JackMidiPort> port(new JackMidiPort);
-  port->client_ = openClient(clientName).release();
-  if (!port->client_) {
+  port->shared_ = std::make_shared<Shared>();
+  Shared& s = *port->shared_;
+  s.client = openClient(clientName).release();
+  if (!s.client) {
     *resultCode = midi_result::kNoDriver;
     return nullptr;
   }
-  if (!jack_port_by_name(port->client_, target.c_str())) {
+  if (!jack_port_by_name(s.client, target.c_str())) {
     *resultCode = midi_result::kNoDevice;
     return nullptr;
   }
-  port->queue_ = jack_ringbuffer_create(kQueueBytes);
-  port->port_ = jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  if (!port->queue_ || !port->port_) {
+  s.queue = jack_ringbuffer_create(kQueueBytes);
+  s.port = jack_port_register(s.client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (!s.queue || !s.port) {
     *resultCode = midi_result::kError;
     return nullptr;
   }
-  jack_set_process_callback(port->client_, process, port.get());
+  const jack_nframes_t rate = jack_get_sample_rate(s.client);
+  if (rate > 0) {
+    s.sampleRate = rate;
+    s.periodMicros = jack_get_buffer_size(s.client) * 1000000ull / rate;
+  }
+  jack_set_process_callback(s.client, Shared::process, &s);
   jack_on_info_shutdown(
-      port->client_,
-      [](jack_status_t, const char*, void* self) {
-        static_cast<JackMidiPort*>(self)->gone_.store(true);
-      },
-      port.get());
-  if (jack_activate(port->client_) != 0 ||
-      jack_connect(port->client_, jack_port_name(port->port_), target.c_str()) != 0) {
+      s.client,
+      [](jack_status_t, const char*, void* self) { static_cast<Shared*>(self)->gone.store(true); },
+      &s);
+  if (jack_activate(s.client) != 0) {
+    *resultCode = midi_result::kAllocated;
+    return nullptr;
+  }
+  s.active = true;
+  if (jack_connect(s.client, jack_port_name(s.port), target.c_str()) != 0) {
     *resultCode = midi_result::kAllocated;
     return nullptr;
   }
@@ -74,42 +168,94 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
 }
 
 JackMidiPort::~JackMidiPort() {
-  // Closing the client also removes its port, and the process callback has stopped when
-  // it returns. After the server has gone, libjack crashes in any call on the client,
-  // its close included, so the dead client is left to libjack; its process thread ran
-  // the shutdown callback as its last act, so the queue is free to go.
-  if (client_ && !gone_.load()) jack_client_close(client_);
-  if (queue_) jack_ringbuffer_free(queue_);
+  if (!shared_ || !shared_->client) return;
+  // After the server has gone, libjack crashes in any call on the client, its close
+  // included, so the dead client is left to libjack; its process thread ran the shutdown
+  // callback as its last act, so the queue is free to go.
+  if (shared_->gone.load()) return;
+  if (shared_->active) drain();
+  // Closing the client also removes its port; the process callback has stopped when the
+  // close returns.
+  closeClient(shared_->client, shared_);
 }
 
-int JackMidiPort::send(const std::uint8_t* bytes, int length) {
-  if (gone_.load() || length <= 0 || length > 3) return midi_result::kError;
-  if (jack_ringbuffer_write_space(queue_) < static_cast<std::size_t>(length) + 1) {
-    return midi_result::kError;
+bool JackMidiPort::serverGone() const {
+  return shared_->gone.load();
+}
+
+void JackMidiPort::drain() {
+  Shared& s = *shared_;
+  const auto period = microseconds(s.periodMicros.load());
+  const auto deadline = std::max(Clock::now(), lastDue_) + 2 * period + kDrainMargin;
+  // Empty queue: its last messages are in the port's buffer of the cycle under way, and
+  // reach the port they are wired to once that cycle is over.
+  std::uint64_t emptySince = 0;
+  bool empty = false;
+  while (Clock::now() < deadline && !s.gone.load()) {
+    const std::uint64_t cycles = s.cycles.load();
+    if (!empty && jack_ringbuffer_read_space(s.queue) == 0) {
+      empty = true;
+      emptySince = cycles;
+    }
+    if (empty && cycles >= emptySince + 2) return;
+    std::this_thread::sleep_for(milliseconds(1));
   }
-  const char size = static_cast<char>(length);
-  jack_ringbuffer_write(queue_, &size, 1);
-  jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+}
+
+int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_point due) {
+  Shared& s = *shared_;
+  if (s.gone.load() || length <= 0 || length > 3) return midi_result::kError;
+  if (jack_ringbuffer_write_space(s.queue) < sizeof(Event)) return midi_result::kError;
+  // Steady clock to JACK's clock: both read together, the tighter of two tries.
+  std::int64_t offset = 0;
+  auto span = Clock::duration::max();
+  for (int i = 0; i < 2; ++i) {
+    const auto before = Clock::now();
+    const jack_time_t jackNow = jack_get_time();
+    const auto after = Clock::now();
+    if (after - before < span) {
+      span = after - before;
+      const auto mid = before + (after - before) / 2;
+      offset = static_cast<std::int64_t>(jackNow) -
+               std::chrono::duration_cast<microseconds>(mid.time_since_epoch()).count();
+    }
+  }
+  Event event{};
+  event.due = static_cast<jack_time_t>(
+      std::chrono::duration_cast<microseconds>(due.time_since_epoch()).count() + offset);
+  event.length = static_cast<std::uint8_t>(length);
+  std::copy(bytes, bytes + length, event.bytes);
+  jack_ringbuffer_write(s.queue, reinterpret_cast<const char*>(&event), sizeof event);
+  lastDue_ = std::max(lastDue_, due);
   return midi_result::kOk;
 }
 
-int JackMidiPort::process(jack_nframes_t frames, void* self) {
-  auto* port = static_cast<JackMidiPort*>(self);
-  void* buffer = jack_port_get_buffer(port->port_, frames);
+int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
+  auto* s = static_cast<Shared*>(self);
+  void* buffer = jack_port_get_buffer(s->port, frames);
   jack_midi_clear_buffer(buffer);
-  char message[4];
-  // Everything queued goes out at the start of the cycle, in order; what does not fit
-  // waits for the next cycle.
-  while (jack_ringbuffer_peek(port->queue_, message, 1) == 1) {
-    const std::size_t length = static_cast<unsigned char>(message[0]);
-    if (length == 0 || length > 3 || jack_ringbuffer_read_space(port->queue_) < length + 1) break;
-    jack_ringbuffer_peek(port->queue_, message, length + 1);
-    if (jack_midi_event_write(buffer, 0, reinterpret_cast<jack_midi_data_t*>(message + 1),
-                              length) != 0) {
-      break;
+  // When this cycle's first frame sounds, on JACK's clock; a message due at time t goes at
+  // the frame for t + one period, so those due during the previous period fill this
+  // cycle. Later ones wait; late ones go at frame 0.
+  const double length = frames * 1e6 / s->sampleRate;
+  const double start = s->cycleStart(jack_last_frame_time(s->client), jack_get_time()) - length;
+  jack_nframes_t last = 0;
+  Event event{};
+  while (jack_ringbuffer_peek(s->queue, reinterpret_cast<char*>(&event), sizeof event) ==
+         sizeof event) {
+    const double offset = (static_cast<double>(event.due) - start) / length * frames;
+    if (offset >= frames) break;
+    // Frames never go backwards within a cycle: messages keep their order.
+    const jack_nframes_t frame =
+        std::max(last, offset > 0 ? static_cast<jack_nframes_t>(offset) : 0u);
+    if (jack_midi_event_write(buffer, frame, event.bytes, event.length) != 0) {
+      break;  // the port's buffer is full: the rest waits for the next cycle
     }
-    jack_ringbuffer_read_advance(port->queue_, length + 1);
+    last = frame;
+    jack_ringbuffer_read_advance(s->queue, sizeof event);
   }
+  s->periodMicros.store(static_cast<std::uint32_t>(length));
+  s->cycles.fetch_add(1);
   return 0;
 }
 

@@ -4,15 +4,16 @@
 // while connected turns the connection into one whose sends fail; closing it then must
 // not touch the port, which is why this does not go through RtMidi's JACK client (its
 // close unregisters the port of a dead client and crashes).
+//
+// Each message carries the time it is due; the process callback writes it at the frame of
+// its cycle that lies one period after that time, so the latency is constant and the
+// spacing between messages is kept to the frame.
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 namespace pulsewright {
 
@@ -23,27 +24,38 @@ std::vector<std::string> listJackMidiInputs(const std::string& clientName);
 
 class JackMidiPort {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Opens a client named `clientName` with an output port "out" connected to `target`.
   // Returns null and a result code (platform/MidiOutput.h) on failure.
   static std::unique_ptr<JackMidiPort> open(const std::string& clientName,
                                             const std::string& target, int* resultCode);
+  // Waits until every queued message has gone out (at most two periods plus 100 ms after
+  // the last one is due), then closes the client. A server that no longer answers (stopped)
+  // cannot hold this up for more than a second: the close is left to a helper thread.
   ~JackMidiPort();
   JackMidiPort(const JackMidiPort&) = delete;
   JackMidiPort& operator=(const JackMidiPort&) = delete;
 
-  // Queues one message for the next process cycle; one sender at a time. Fails once the
-  // server has gone or the queue is full.
-  int send(const std::uint8_t* bytes, int length);
-  bool serverGone() const { return gone_.load(); }
+  // Queues one message due now; one sender at a time. Fails once the server has gone or
+  // the queue is full.
+  int send(const std::uint8_t* bytes, int length) { return sendAt(bytes, length, Clock::now()); }
+  // Queues one message due at `due`. Messages go out in the order they were queued: one
+  // due before its predecessor goes out with it. A message already late goes at the start
+  // of the next cycle.
+  int sendAt(const std::uint8_t* bytes, int length, Clock::time_point due);
+  bool serverGone() const;
+
+  // What the client and its process callback share; outlives this object while a close
+  // is pending on a server that does not answer.
+  struct Shared;
 
  private:
   JackMidiPort() = default;
-  static int process(jack_nframes_t frames, void* self);
+  void drain();
 
-  jack_client_t* client_ = nullptr;
-  jack_port_t* port_ = nullptr;
-  jack_ringbuffer_t* queue_ = nullptr;
-  std::atomic<bool> gone_{false};
+  std::shared_ptr<Shared> shared_;
+  Clock::time_point lastDue_{};
 };
 
 }  // namespace pulsewright

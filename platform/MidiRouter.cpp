@@ -5,9 +5,13 @@ namespace pulsewright {
 MidiRouter::MidiRouter(MidiOutputService& mapper, MidiOutputService& devices)
     : mapper_(mapper), devices_(devices) {}
 
-int MidiRouter::deviceCount() { return devices_.deviceCount(); }
+int MidiRouter::deviceCount() {
+  return devices_.deviceCount();
+}
 
-std::string MidiRouter::deviceName(int device) { return devices_.deviceName(device); }
+std::string MidiRouter::deviceName(int device) {
+  return devices_.deviceName(device);
+}
 
 int MidiRouter::open(int deviceId, MidiHandle* handle) {
   *handle = 0;

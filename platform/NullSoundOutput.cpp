@@ -15,9 +15,11 @@ std::vector<std::string> NullSoundOutput::deviceNames() {
   return devices_;
 }
 
-bool NullSoundOutput::selectDevice(int index) {
+bool NullSoundOutput::selectDevice(const std::string& name) {
   std::lock_guard lock(mutex_);
-  if (index < 0 || index >= static_cast<int>(devices_.size()) || failing_[index]) return false;
+  int index = 0;
+  while (index < static_cast<int>(devices_.size()) && devices_[index] != name) ++index;
+  if (index >= static_cast<int>(devices_.size()) || failing_[index]) return false;
   device_ = index;
   return true;
 }
@@ -36,7 +38,20 @@ void NullSoundOutput::play(int channel, std::shared_ptr<const Sample> sample, fl
   if (channel < 0 || channel >= static_cast<int>(channels_.size()) || !sample) return;
   const auto* null = dynamic_cast<const NullSample*>(sample.get());
   channels_[channel] = std::move(sample);
-  played_.push_back({channel, null ? null->serial : 0, leftGain, rightGain, device_});
+  played_.push_back({channel, null ? null->serial : 0, leftGain, rightGain, device_, {}});
+}
+
+void NullSoundOutput::playAt(int channel, std::shared_ptr<const Sample> sample, float leftGain,
+                             float rightGain, DueTime due) {
+  const std::size_t before = played().size();
+  play(channel, std::move(sample), leftGain, rightGain);
+  std::lock_guard lock(mutex_);
+  if (played_.size() > before) played_.back().due = due;
+}
+
+bool NullSoundOutput::hasDevice() const {
+  std::lock_guard lock(mutex_);
+  return device_ >= 0;
 }
 
 void NullSoundOutput::setSynth(SynthSource* source) {

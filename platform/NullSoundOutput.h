@@ -3,6 +3,7 @@
 // records what it was asked to do.
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ class NullSoundOutput : public SoundOutput {
   struct NullSample : Sample {
     std::size_t bytes = 0;
     int serial = 0;  // 1 for the first sample decoded, 2 for the next, ...
+    std::size_t memoryBytes() const override { return bytes; }
   };
   struct Played {
     int channel;
@@ -22,18 +24,22 @@ class NullSoundOutput : public SoundOutput {
     float leftGain;
     float rightGain;
     int device;  // selected device entry at the time, -1 for none
+    std::optional<DueTime> due;
   };
 
   explicit NullSoundOutput(std::vector<std::string> devices = {});
 
-  void failDevice(int index, bool fail);  // test control: selectDevice(index) fails
+  void failDevice(int index, bool fail);  // test control: opening device `index` fails
 
   std::vector<std::string> deviceNames() override;
-  bool selectDevice(int index) override;
+  bool selectDevice(const std::string& name) override;
   std::shared_ptr<const Sample> decode(std::string_view waveBytes) override;
   void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
             float rightGain) override;
+  void playAt(int channel, std::shared_ptr<const Sample> sample, float leftGain, float rightGain,
+              DueTime due) override;
   void setSynth(SynthSource* source) override;
+  bool hasDevice() const override;
 
   std::vector<Played> played() const;
   int decodes() const;

@@ -1,60 +1,54 @@
 #pragma once
-// Sound output through SDL2 and SDL2_mixer: SDL's playback devices, samples on mixer
-// channels with their own gains, and the synthesiser rendered as the mixer's music, so
-// drums and samples share one device and one clock. Only one may exist at a time (the
-// mixer is one per process). Without a working audio driver the device list is empty and
-// nothing sounds.
+// Sound output through an SDL2 playback device: the audio engine rendered in the device's
+// callback (no lock there), drums and samples on one device and one clock. Devices are
+// opened by name; switching moves everything that sounds, the synthesiser included, to the
+// new device at once. Without a working audio driver the device list is empty and nothing
+// sounds.
 
-#include <array>
-#include <memory>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/SoundOutput.h"
+#include "platform/EngineSoundOutput.h"
 
 namespace pulsewright {
 
-class SdlSoundOutput : public SoundOutput {
+class SdlSoundOutput : public EngineSoundOutput {
  public:
-  static constexpr int kMixerChannels = kSampleChannels;
+  static constexpr int kMixerChannels = AudioEngine::kSlots;
+  static constexpr int kDefaultBlockFrames = 256;  // about 6 ms: the drum keyboard answers fast
 
-  SdlSoundOutput();
+  explicit SdlSoundOutput(int blockFrames = kDefaultBlockFrames);
   ~SdlSoundOutput() override;
   SdlSoundOutput(const SdlSoundOutput&) = delete;
   SdlSoundOutput& operator=(const SdlSoundOutput&) = delete;
 
   std::vector<std::string> deviceNames() override;
-  bool selectDevice(int index) override;
-  std::shared_ptr<const Sample> decode(std::string_view waveBytes) override;
-  void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
-            float rightGain) override;
-  void setSynth(SynthSource* source) override;
+  bool selectDevice(const std::string& name) override;
+  bool hasDevice() const override { return open_.load(); }
 
   // Whether a device is open, and whether `channel` still sounds (for tests and tools).
-  bool isOpen() const;
+  bool isOpen() const { return open_.load(); }
   bool isPlaying(int channel) const;
   // Closes the device (it flushes what it has mixed); a later selectDevice opens again.
   void closeDevice();
+  // The block the device asked for, in frames (0 while closed).
+  int blockFrames() const;
 
-  struct Gains {
-    float left = 1;
-    float right = 1;
-  };
+ protected:
+  bool rendering() const override { return open_.load(); }
 
  private:
-  static void mixSynth(void* self, unsigned char* stream, int length);
-  bool openLocked(const std::string& name);
-  void closeLocked();
+  static void callback(void* self, unsigned char* stream, int length);
 
+  const int requestedBlock_;
   bool audioInitialised_ = false;
-  mutable std::mutex mutex_;  // the device and the channels
-  bool open_ = false;
-  std::string openName_;
-  std::array<Gains, kMixerChannels> gains_{};
-  std::array<std::shared_ptr<const Sample>, kMixerChannels> playing_{};
-  std::mutex synthMutex_;  // taken by the audio thread for every block
-  SynthSource* synth_ = nullptr;
+  mutable std::mutex mutex_;  // the device; never taken by the audio thread
+  unsigned device_ = 0;
+  int block_ = 0;
+  std::atomic<bool> open_{false};
+  std::atomic<bool> priorityRaised_{false};
 };
 
 }  // namespace pulsewright

@@ -14,11 +14,16 @@ int shortMessageBytes(std::uint32_t word, std::uint8_t bytes[3]) {
     length = (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
   } else {
     switch (status) {
-      case 0xF1: case 0xF3: length = 2; break;
+      case 0xF1:
+      case 0xF3: length = 2; break;
       case 0xF2: length = 3; break;
-      case 0xF6: case 0xF8: case 0xFA: case 0xFB: case 0xFC: case 0xFE: case 0xFF:
-        length = 1;
-        break;
+      case 0xF6:
+      case 0xF8:
+      case 0xFA:
+      case 0xFB:
+      case 0xFC:
+      case 0xFE:
+      case 0xFF: length = 1; break;
       default: return 0;  // system exclusive and the undefined status bytes
     }
   }

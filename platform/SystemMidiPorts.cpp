@@ -65,6 +65,10 @@ class JackConnection : public SystemMidiPorts::Connection {
  public:
   explicit JackConnection(std::unique_ptr<JackMidiPort> port) : port_(std::move(port)) {}
   int send(const std::uint8_t* bytes, int length) override { return port_->send(bytes, length); }
+  int sendAt(const std::uint8_t* bytes, int length, DueTime due) override {
+    return port_->sendAt(bytes, length, due);
+  }
+  bool placesByTime() const override { return true; }
 
  private:
   std::unique_ptr<JackMidiPort> port_;
@@ -156,6 +160,26 @@ int SystemMidiPorts::open(int deviceId, MidiHandle* handle) {
 }
 
 int SystemMidiPorts::sendShort(MidiHandle handle, std::uint32_t word) {
+  return sendWord(handle, word, nullptr);
+}
+
+int SystemMidiPorts::sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) {
+  return sendWord(handle, word, &due);
+}
+
+bool SystemMidiPorts::placesByTime(MidiHandle handle) {
+  std::shared_ptr<Open> opened;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = open_.find(handle);
+    if (it == open_.end()) return false;
+    opened = it->second;
+  }
+  std::lock_guard lock(opened->mutex);
+  return opened->connection && opened->connection->placesByTime();
+}
+
+int SystemMidiPorts::sendWord(MidiHandle handle, std::uint32_t word, const DueTime* due) {
   std::uint8_t bytes[3];
   const int length = shortMessageBytes(word, bytes);
   std::shared_ptr<Open> opened;
@@ -168,7 +192,8 @@ int SystemMidiPorts::sendShort(MidiHandle handle, std::uint32_t word) {
   if (length == 0) return midi_result::kInvalidParam;
   std::lock_guard lock(opened->mutex);
   if (!opened->connection) return midi_result::kInvalidHandle;
-  return opened->connection->send(bytes, length);
+  return due ? opened->connection->sendAt(bytes, length, *due)
+             : opened->connection->send(bytes, length);
 }
 
 int SystemMidiPorts::close(MidiHandle handle) {
@@ -180,7 +205,8 @@ int SystemMidiPorts::close(MidiHandle handle) {
     opened = std::move(it->second);
     open_.erase(it);
   }
-  // Waits for a send in flight on this connection, then disconnects.
+  // Waits for a send in flight on this connection, then disconnects (a JACK connection
+  // first lets its queue play out).
   std::lock_guard lock(opened->mutex);
   opened->connection.reset();
   return midi_result::kOk;

@@ -33,15 +33,26 @@ class SystemMidiPorts : public MidiOutputService {
   // running any more.
   int open(int deviceId, MidiHandle* handle) override;
   int sendShort(MidiHandle handle, std::uint32_t word) override;
+  // JACK connections place the message at its time in their cycle; ALSA ones send it now.
+  int sendShortAt(MidiHandle handle, std::uint32_t word, DueTime due) override;
+  bool placesByTime(MidiHandle handle) override;
+  // Waits, bounded, for a JACK connection's queued messages to go out.
   int close(MidiHandle handle) override;
 
   class Connection {
    public:
     virtual ~Connection() = default;
     virtual int send(const std::uint8_t* bytes, int length) = 0;
+    virtual int sendAt(const std::uint8_t* bytes, int length, DueTime due) {
+      (void)due;
+      return send(bytes, length);
+    }
+    virtual bool placesByTime() const { return false; }
   };
 
  private:
+  int sendWord(MidiHandle handle, std::uint32_t word, const DueTime* due);
+
   struct Open {
     std::mutex mutex;  // one send at a time per connection, and none during close
     std::unique_ptr<Connection> connection;

@@ -18,7 +18,9 @@ std::shared_ptr<const Song> PlaybackSession::compile(std::string_view text, cons
 bool PlaybackSession::play(std::shared_ptr<const Song> song, const PlayOptions& options) {
   song_ = song;
   if (samples_ != nullptr) {
-    for (const std::string& file : song->timeline.sampleFiles()) samples_->preload(file);
+    // Kept in memory while it is the song; skipped samples are reported once per Play.
+    samples_->beginPlay();
+    samples_->preloadSong(song->timeline.sampleFiles());
   }
   return player_.play(std::move(song), options);
 }

@@ -76,12 +76,16 @@ SamplePlayer::SamplePlayer(SoundOutput& output) : output_(output) {}
 
 void SamplePlayer::listDevices() {
   std::vector<std::string> names = output_.deviceNames();
+  std::lock_guard device(deviceMutex_);
+  {
+    std::lock_guard lock(mutex_);
+    devices_ = names;
+    nextWaveBuffer_ = 0;
+    selected_ = 0;
+  }
+  const bool opened = !names.empty() && output_.selectDevice(names[0]);
   std::lock_guard lock(mutex_);
-  devices_ = std::move(names);
-  nextWaveBuffer_ = 0;
-  selected_ = 0;
-  attempted_ = 0;
-  if (!devices_.empty() && output_.selectDevice(0)) opened_ = 0;
+  if (opened) opened_ = 0;
 }
 
 std::vector<std::string> SamplePlayer::SoundDeviceList() const {
@@ -90,10 +94,18 @@ std::vector<std::string> SamplePlayer::SoundDeviceList() const {
 }
 
 void SamplePlayer::selectAudioDevice(int entry) {
+  std::lock_guard device(deviceMutex_);
+  std::string name;
+  {
+    std::lock_guard lock(mutex_);
+    if (entry < 0 || entry >= static_cast<int>(devices_.size())) return;
+    selected_ = entry;
+    name = devices_[entry];
+  }
+  // Opened by name: after a hot-plug the list's positions may name other devices.
+  const bool opened = output_.selectDevice(name);
   std::lock_guard lock(mutex_);
-  if (entry < 0 || entry >= static_cast<int>(devices_.size())) return;
-  selected_ = entry;
-  attempted_ = -1;  // picking a device again tries it again
+  if (opened) opened_ = entry;
 }
 
 int SamplePlayer::selectedAudioDevice() const {
@@ -106,10 +118,70 @@ std::int16_t SamplePlayer::NextWaveBuffer() const {
   return nextWaveBuffer_;
 }
 
-std::shared_ptr<const SoundOutput::Sample> SamplePlayer::loadLocked(const std::string& file) {
+void SamplePlayer::setNotice(Notice notice) {
+  std::lock_guard lock(mutex_);
+  notice_ = std::move(notice);
+}
+
+void SamplePlayer::beginPlay() {
+  std::lock_guard lock(mutex_);
+  skipReported_ = false;
+}
+
+void SamplePlayer::notify(const std::string& text) {
+  Notice notice;
+  {
+    std::lock_guard lock(mutex_);
+    notice = notice_;
+  }
+  if (notice) notice(text);
+}
+
+void SamplePlayer::setMemoryLimit(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  limit_ = bytes;
+  evictLocked();
+}
+
+std::size_t SamplePlayer::memoryLimit() const {
+  std::lock_guard lock(mutex_);
+  return limit_;
+}
+
+std::size_t SamplePlayer::cachedBytes() const {
+  std::lock_guard lock(mutex_);
+  return cachedBytes_;
+}
+
+std::size_t SamplePlayer::cachedFiles() const {
+  std::lock_guard lock(mutex_);
+  return cache_.size();
+}
+
+void SamplePlayer::evictLocked() {
+  while (cachedBytes_ > limit_) {
+    auto oldest = cache_.end();
+    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+      if (it->second.bytes == 0 || song_.count(it->first)) continue;
+      if (oldest == cache_.end() || it->second.lastUse < oldest->second.lastUse) oldest = it;
+    }
+    if (oldest == cache_.end()) return;  // only the song's own samples are left
+    cachedBytes_ -= oldest->second.bytes;
+    cache_.erase(oldest);
+  }
+}
+
+std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& file,
+                                                              std::unique_lock<std::mutex>& lock) {
   struct stat info {};
+  auto forget = [&] {
+    auto it = cache_.find(file);
+    if (it == cache_.end()) return;
+    cachedBytes_ -= it->second.bytes;
+    cache_.erase(it);
+  };
   if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    cache_.erase(file);
+    forget();
     return nullptr;
   }
   CachedFile key;
@@ -122,38 +194,87 @@ std::shared_ptr<const SoundOutput::Sample> SamplePlayer::loadLocked(const std::s
   if (it != cache_.end() && it->second.device == key.device && it->second.inode == key.inode &&
       it->second.size == key.size && it->second.mtimeNs == key.mtimeNs &&
       it->second.ctimeNs == key.ctimeNs) {
+    it->second.lastUse = ++uses_;
     return it->second.sample;
   }
-  // A file that fails is remembered too, so a bad file is not read again at every tick.
+  // Reading and decoding go on without the lock: a large file must not hold up the other
+  // calls (a device pick, the playback thread's next sample).
+  lock.unlock();
   std::string bytes;
   if (key.size <= kMaxSampleFileBytes && readSampleFile(file, &bytes) && looksLikeWave(bytes)) {
     key.sample = output_.decode(bytes);
   }
+  bytes = std::string();
+  lock.lock();
+  // A file that fails is remembered too, so a bad file is not read again at every tick.
+  forget();
+  key.bytes = key.sample ? key.sample->memoryBytes() : 0;
+  key.lastUse = ++uses_;
+  cachedBytes_ += key.bytes;
   cache_[file] = key;
+  evictLocked();
   return key.sample;
 }
 
 void SamplePlayer::preload(const std::string& file) {
   if (file.empty() || file == "0") return;
-  std::lock_guard lock(mutex_);
-  loadLocked(file);
+  std::unique_lock lock(mutex_);
+  load(file, lock);
+}
+
+void SamplePlayer::preloadSong(const std::vector<std::string>& files) {
+  std::unique_lock lock(mutex_);
+  song_.clear();
+  for (const std::string& file : files) {
+    if (!file.empty() && file != "0") song_.insert(file);
+  }
+  const std::set<std::string> song = song_;
+  for (const std::string& file : song) load(file, lock);
+  evictLocked();  // the previous song's samples may go now
+  std::size_t songBytes = 0;
+  for (const std::string& file : song_) {
+    auto it = cache_.find(file);
+    if (it != cache_.end()) songBytes += it->second.bytes;
+  }
+  const std::size_t limit = limit_;
+  lock.unlock();
+  if (songBytes > limit) {
+    notify("The song's samples take " + std::to_string(songBytes >> 20) + " MB, more than the " +
+           std::to_string(limit >> 20) + " MB kept for samples; they are all kept while it plays");
+  }
 }
 
 void SamplePlayer::PlayB(const std::string& file, std::int16_t volume, std::int16_t pan) {
+  play(file, volume, pan, std::nullopt);
+}
+
+void SamplePlayer::PlayB(const std::string& file, std::int16_t volume, std::int16_t pan,
+                         DueTime due) {
+  play(file, volume, pan, due);
+}
+
+void SamplePlayer::play(const std::string& file, std::int16_t volume, std::int16_t pan,
+                        std::optional<DueTime> due) {
   if (file.empty() || file == "0") return;
-  std::lock_guard lock(mutex_);
-  // A newly picked device is opened once; if that fails the previous one stays in use.
-  if (selected_ != opened_ && selected_ != attempted_) {
-    attempted_ = selected_;
-    if (output_.selectDevice(selected_)) opened_ = selected_;
-  }
+  std::unique_lock lock(mutex_);
+  auto sample = load(file, lock);
+  // The ring moves on for a skipped file too.
   const int slot = nextWaveBuffer_;
-  if (auto sample = loadLocked(file)) {
+  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > kLastWaveBuffer ? 1 : slot + 1);
+  if (sample) {
     waveBuffers_[slot] = sample;
     const StereoGains gains = sampleGains(volume, pan);
-    output_.play(slot, std::move(sample), gains.left, gains.right);
+    if (due) {
+      output_.playAt(slot, std::move(sample), gains.left, gains.right, *due);
+    } else {
+      output_.play(slot, std::move(sample), gains.left, gains.right);
+    }
+    return;
   }
-  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > kLastWaveBuffer ? 1 : slot + 1);
+  if (skipReported_) return;
+  skipReported_ = true;
+  lock.unlock();
+  notify("Sample skipped: " + file + " is missing, unreadable or no WAVE file");
 }
 
 }  // namespace pulsewright

@@ -3,14 +3,17 @@
 // sample slots and PlayB, which the sequencer calls for every sample item of a step.
 //
 // Threads: PlayB and preload may be called from any thread (the sequencer's playback
-// thread) while the user-interface thread picks another device; all calls serialise on
-// one lock. PlayB never waits for a sample to end.
+// thread) while the user-interface thread picks another device. Decoding and opening a
+// device happen outside the player's lock. PlayB never waits for a sample to end.
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,8 +42,15 @@ struct StereoGains {
 };
 StereoGains sampleGains(int volume, int pan);
 
+// Decoded samples kept in memory at most (least recently used go first; a sample of the
+// song being played is never dropped).
+inline constexpr std::size_t kDefaultSampleMemoryBytes = std::size_t{512} << 20;
+
 class SamplePlayer {
  public:
+  // One clear message for the user (status line or standard error).
+  using Notice = std::function<void(const std::string& text)>;
+
   // `output` must outlive the player.
   explicit SamplePlayer(SoundOutput& output);
   SamplePlayer(const SamplePlayer&) = delete;
@@ -51,8 +61,9 @@ class SamplePlayer {
   void listDevices();
   // The descriptions for the AudioDevices drop-down list, device 1 first.
   std::vector<std::string> SoundDeviceList() const;
-  // The user picks AudioDevices entry `entry`: samples started from now on play there.
-  // A device that cannot be opened leaves the previous one in use.
+  // The user picks AudioDevices entry `entry`: the device of that name opens at once and
+  // everything that sounds (the synthesiser too) moves there. A device that cannot be
+  // opened leaves the previous one in use.
   void selectAudioDevice(int entry);
   int selectedAudioDevice() const;
 
@@ -61,11 +72,28 @@ class SamplePlayer {
   // into slot NextWaveBuffer, cutting what that slot played, and the ring moves on
   // (0, 1..19, 1..19, ...). A file that is missing, unreadable, not a regular file,
   // larger than kMaxSampleFileBytes or no WAVE is skipped: the slot keeps what it held
-  // and nothing plays. Decoded files are kept, so after the first play of a file PlayB
-  // only looks at its modification time; a changed file is loaded again. Thread-safe.
+  // and nothing plays (the first such file of a Play is reported). Decoded files are
+  // kept, so after the first play of a file PlayB only looks at its modification time; a
+  // changed file is loaded again. Thread-safe; decoding does not hold up other calls.
   void PlayB(const std::string& file, std::int16_t volume, std::int16_t pan);
+  // The same, sounding at `due` on outputs that place samples by time.
+  void PlayB(const std::string& file, std::int16_t volume, std::int16_t pan, DueTime due);
   // Loads `file` into the cache ahead of its first PlayB. Thread-safe.
   void preload(const std::string& file);
+  // Loads the samples of the song about to play and keeps them while it is the song
+  // (called off the user-interface thread: decoding a large file takes a while). Says so
+  // when they alone take more than the memory limit (they are kept all the same).
+  void preloadSong(const std::vector<std::string>& files);
+
+  // A Play starts: each kind of message is given once again.
+  void beginPlay();
+  void setNotice(Notice notice);
+
+  void setMemoryLimit(std::size_t bytes);
+  std::size_t memoryLimit() const;
+  // Memory the decoded samples in the cache hold.
+  std::size_t cachedBytes() const;
+  std::size_t cachedFiles() const;
 
   std::int16_t NextWaveBuffer() const;
 
@@ -74,18 +102,31 @@ class SamplePlayer {
     std::uintmax_t device = 0, inode = 0, size = 0;
     std::int64_t mtimeNs = 0, ctimeNs = 0;
     std::shared_ptr<const SoundOutput::Sample> sample;  // null: not playable
+    std::size_t bytes = 0;
+    std::uint64_t lastUse = 0;
   };
-  std::shared_ptr<const SoundOutput::Sample> loadLocked(const std::string& file);
+  std::shared_ptr<const SoundOutput::Sample> load(const std::string& file,
+                                                  std::unique_lock<std::mutex>& lock);
+  void evictLocked();
+  void play(const std::string& file, std::int16_t volume, std::int16_t pan,
+            std::optional<DueTime> due);
+  void notify(const std::string& text);
 
   SoundOutput& output_;
   mutable std::mutex mutex_;
+  std::mutex deviceMutex_;  // one device open at a time, outside mutex_
   std::vector<std::string> devices_;
   int selected_ = 0;
-  int opened_ = -1;     // device entry the output plays through, -1 for none
-  int attempted_ = -1;  // entry of the latest open attempt
+  int opened_ = -1;  // device entry the output plays through, -1 for none
   std::array<std::shared_ptr<const SoundOutput::Sample>, kWaveBufferSlots> waveBuffers_;
   std::int16_t nextWaveBuffer_ = 0;
   std::map<std::string, CachedFile> cache_;
+  std::size_t cachedBytes_ = 0;
+  std::size_t limit_ = kDefaultSampleMemoryBytes;
+  std::uint64_t uses_ = 0;
+  std::set<std::string> song_;  // never evicted
+  bool skipReported_ = false;
+  Notice notice_;
 };
 
 }  // namespace pulsewright

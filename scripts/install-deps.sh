@@ -8,7 +8,8 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   libre2-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev
+  librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev libsndfile1-dev libsamplerate0-dev
+  fluidsynth
   fluid-soundfont-gm timgm6mb-soundfont
   jackd2
   qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds and runs every test: the normal build, the same
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded suites under
+# ThreadSanitizer, and a short fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,6 +14,12 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+# ThreadSanitizer over the threaded parts: playback, the outputs and the command line
+# (no windows). libjack is not instrumented, so its ring buffer's reports are suppressed.
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DPW_TSAN=ON -DPW_GUI=OFF -DPW_BENCH=OFF
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)"
 
 # The fuzz target needs only the compiler: build just that, with clang.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DPW_FUZZ=ON -DBUILD_TESTING=OFF \

@@ -3,6 +3,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace pulsewright {
@@ -55,6 +56,15 @@ std::optional<QColor> QtUserDialogs::chooseColor(QWidget* parent, const QColor& 
 std::optional<QFont> QtUserDialogs::chooseFont(QWidget* parent, const QFont& initial) {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, initial, parent);
+  if (!ok) return std::nullopt;
+  return chosen;
+}
+
+std::optional<int> QtUserDialogs::chooseNumber(QWidget* parent, const QString& label, int initial,
+                                               int minimum, int maximum) {
+  bool ok = false;
+  const int chosen = QInputDialog::getInt(parent, QString::fromLatin1(kApplicationTitle), label,
+                                          initial, minimum, maximum, 1, &ok);
   if (!ok) return std::nullopt;
   return chosen;
 }

@@ -15,6 +15,8 @@ class QtUserDialogs : public UserDialogs {
   bool askYesNo(QWidget* parent, const QString& text) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+  std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
+                                  int maximum) override;
 };
 
 }  // namespace pulsewright

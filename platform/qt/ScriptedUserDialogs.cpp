@@ -50,4 +50,10 @@ std::optional<QFont> ScriptedUserDialogs::chooseFont(QWidget*, const QFont& init
   return takeFront(fonts, std::optional<QFont>());
 }
 
+std::optional<int> ScriptedUserDialogs::chooseNumber(QWidget*, const QString& label, int, int,
+                                                     int) {
+  numberQuestions.append(label);
+  return takeFront(numbers, std::optional<int>());
+}
+
 }  // namespace pulsewright

@@ -20,6 +20,7 @@ class ScriptedUserDialogs : public UserDialogs {
   std::deque<std::optional<QFont>> fonts;
   std::deque<QString> exportFileNames;
   std::deque<bool> yesNoAnswers;  // empty: No
+  std::deque<std::optional<int>> numbers;
 
   // What was shown, in order.
   QStringList messages;
@@ -29,6 +30,7 @@ class ScriptedUserDialogs : public UserDialogs {
   int saveDialogs = 0;
   QList<QColor> initialColors;
   QList<QFont> initialFonts;
+  QStringList numberQuestions;
 
   void message(QWidget* parent, const QString& text) override;
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
@@ -38,6 +40,8 @@ class ScriptedUserDialogs : public UserDialogs {
   bool askYesNo(QWidget* parent, const QString& text) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+  std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
+                                  int maximum) override;
 };
 
 }  // namespace pulsewright

@@ -32,6 +32,9 @@ class UserDialogs {
   // The chosen colour or font; nothing when the dialog was cancelled.
   virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
   virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) = 0;
+  // A whole number from `minimum` to `maximum` asked with `label`; nothing on Cancel.
+  virtual std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial,
+                                          int minimum, int maximum) = 0;
 };
 
 }  // namespace pulsewright

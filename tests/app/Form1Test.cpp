@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +19,7 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "editor/ProblemsPanel.h"
@@ -297,6 +300,20 @@ TEST(Form1, ThePlayingStepIsShownInEveryGridLineOfThePart) {
   EXPECT_TRUE(playing().empty());
 }
 
+TEST(Form1, ADeviceThatGoesAwayStopsTheSongAndSaysSo) {
+  AppFixture f;
+  auto form = f.start();
+  std::string grid(400, 'x');
+  form->Text1()->setPlainText(QString::fromStdString(
+      "k = kick\npart = A tempo = 1500 notes = 4\nk |" + grid + "|\nsong = A\n"));
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return !form->Label1()->text().isEmpty(); }));
+  f.midi.failSends(midi_result::kNoDevice);
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  EXPECT_TRUE(form->button("Play")->isEnabled());
+  EXPECT_EQ(form->Label1()->text(), "The MIDI device stopped answering: the song was stopped.");
+}
+
 TEST(Form1, ExitClosesThePortAndTheWindows) {
   AppFixture f;
   auto form = f.start();
@@ -349,6 +366,28 @@ TEST(Form1, SettingsMenuOpensItsWindows) {
 
 namespace pulsewright {
 namespace {
+
+TEST(Form1, ExportAudioWritesTheSongOrNothingAndSaysSo) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  form->Text1()->setPlainText("h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  const QString wav = dir.filePath("song.wav");
+  form->exportAudio(wav);
+  ASSERT_TRUE(form->audioExport());
+  ASSERT_TRUE(waitFor([&] { return !form->audioExport()->running(); }, 20000));
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().startsWith("Exported"); }));
+  EXPECT_GT(QFileInfo(wav).size(), 44100 * 4);  // the window stayed responsive meanwhile
+
+  // Nothing to play, and a folder that cannot take the file: said, and no file left.
+  form->Text1()->setPlainText("no song here\n");
+  form->exportAudio(dir.filePath("empty.wav"));
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("nothing to play"); }));
+  form->Text1()->setPlainText("h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  form->exportAudio(dir.filePath("song.wav/inside.wav"));
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("song.wav/inside.wav"); }));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.wav"});
+}
 
 TEST(Form1, EachHeldKeyReleasesItsOwnNoteAndLosingTheFocusReleasesAll) {
   AppFixture f;

@@ -1,0 +1,99 @@
+#include "cli/ExportCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <ostream>
+
+#include "cli/OutputFile.h"
+#include "midifile/StandardMidiFile.h"
+#include "midifile/TimelineMidi.h"
+#include "padmap/PadMap.h"
+#include "text/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+#include "tablature/Timeline.h"
+
+namespace pulsewright {
+
+namespace {
+
+constexpr int kExitNothingToPlay = 1;
+constexpr int kDrumChannel = 10;
+
+struct ExportArguments {
+  std::string input;
+  std::string output;
+  int channel = kDrumChannel;
+  PadMapChoice padMap;
+};
+
+class CompileMessages : public CompileListener {
+ public:
+  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  std::string file_;
+};
+
+int runExport(const ExportArguments& a, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string reason;
+  if (!loadPadMap(a.padMap, io.in, &padMap, &reason)) {
+    err << "pulsewright-cli: " << reason << "\n";
+    return kExitError;
+  }
+  std::string bytes;
+  if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
+    err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
+    return kExitError;
+  }
+  TablatureCompiler compiler;
+  CompileMessages messages(err, a.input);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+  const CompilerState& state = compiler.state();
+  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  if (!timeline.playable()) {
+    err << "pulsewright-cli: " << a.input << ": nothing to play\n";
+    return kExitNothingToPlay;
+  }
+  MidiFileSong song = midiFileSongOf(timeline);
+  song.title = state.metaTitle;
+  song.author = state.metaAuthor;
+  song.artist = state.metaArtist;
+  song.genre = state.metaGenre;
+  song.description = state.metaDescription;
+  MidiFileSummary summary;
+  const std::string file = writeStandardMidiFile(song, a.channel - 1, &summary);
+  if (!writeFileReplacing(a.output, file, &reason)) {
+    err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
+    return kExitError;
+  }
+  if (summary.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << summary.samplesLeftOut
+        << " sample hits left out: a MIDI file cannot hold samples\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void addExportCommand(CLI::App& app, CliContext& context) {
+  auto a = std::make_shared<ExportArguments>();
+  CLI::App* command =
+      app.add_subcommand("export", "write the song of FILE as a Standard MIDI File");
+  command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
+  command->add_option("-o,--output", a->output, "the MIDI file to write")
+      ->required()
+      ->option_text("OUT.mid");
+  command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
+      ->check(CLI::Range(1, 16))
+      ->option_text("1-16");
+  addPadMapOptions(*command, a->padMap);
+  command->callback([a, &context] { context.status = runExport(*a, context); });
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,88 @@
+#include "cli/RenderCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <ostream>
+
+#include "cli/Command.h"
+#include "playback/SongRenderer.h"
+#include "text/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+namespace {
+
+constexpr int kExitNothingToPlay = 1;
+
+struct RenderArguments {
+  std::string file;
+  std::string output;
+  int rate = 44100;
+  PadMapChoice padMap;
+};
+
+class CompileMessages : public CompileListener {
+ public:
+  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  std::string file_;
+};
+
+int runRender(const RenderArguments& o, CliContext& io) {
+  std::ostream& err = io.err;
+  PadMap padMap;
+  std::string error;
+  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
+    err << "pulsewright-cli: " << error << "\n";
+    return kExitError;
+  }
+  std::string bytes;
+  std::string reason;
+  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
+    err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
+    return kExitError;
+  }
+  TablatureCompiler compiler;
+  CompileMessages messages(err, o.file);
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+  const CompilerState& state = compiler.state();
+  const std::shared_ptr<const Song> song =
+      makeSong(state.partTable, state.songLine, state.sourceMap);
+
+  RenderSettings settings;
+  settings.sampleRate = o.rate;
+  const RenderResult result = renderSong(*song, o.output, settings);
+  for (const std::string& note : result.notes) err << "pulsewright-cli: " << note << "\n";
+  switch (result.status) {
+    case RenderResult::Status::kDone: return kExitOk;
+    case RenderResult::Status::kNothingToPlay:
+      err << "pulsewright-cli: " << o.file << ": " << result.message << "\n";
+      return kExitNothingToPlay;
+    default: err << "pulsewright-cli: " << result.message << "\n"; return kExitError;
+  }
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app, CliContext& context) {
+  auto o = std::make_shared<RenderArguments>();
+  CLI::App* command = app.add_subcommand(
+      "render", "render FILE to an audio file (WAV, or FLAC or Ogg by the name's ending)");
+  command->add_option("FILE", o->file, "tablature document")->required()->type_name("");
+  command->add_option("-o,--output", o->output, "the audio file to write")
+      ->required()
+      ->option_text("OUT.wav|.flac|.ogg");
+  command->add_option("--rate", o->rate, "sample rate (default 44100)")
+      ->check(CLI::IsMember({44100, 48000}))
+      ->option_text("44100|48000");
+  addPadMapOptions(*command, o->padMap);
+  command->callback([o, &context] { context.status = runRender(*o, context); });
+}
+
+}  // namespace pulsewright

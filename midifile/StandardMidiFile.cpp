@@ -1,0 +1,148 @@
+#include "midifile/StandardMidiFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+namespace pulsewright {
+
+namespace {
+
+constexpr long double kTicksPerWhole = 4.0L * kMidiFileTicksPerQuarter;
+constexpr std::int64_t kSixteenth = kMidiFileTicksPerQuarter / 4;
+
+// One track's bytes, with the running tick of its last event.
+class TrackWriter {
+ public:
+  void event(std::int64_t tick, std::initializer_list<std::uint8_t> bytes) {
+    delta(tick);
+    data_.append(bytes.begin(), bytes.end());
+  }
+  void meta(std::int64_t tick, std::uint8_t type, std::string_view text) {
+    delta(tick);
+    data_ += '\xFF';
+    data_ += static_cast<char>(type);
+    quantity(text.size());
+    data_ += text;
+  }
+  void reserve(std::size_t bytes) { data_.reserve(bytes); }
+  std::int64_t lastTick() const { return last_; }
+  // The chunk, closed with an end-of-track event at `endTick` (or its last event).
+  void appendChunk(std::string& out, std::int64_t endTick) {
+    meta(std::max(endTick, last_), 0x2F, {});
+    out += "MTrk";
+    appendBigEndian(out, static_cast<std::uint32_t>(data_.size()), 4);
+    out += data_;
+  }
+  static void appendBigEndian(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  }
+
+ private:
+  void delta(std::int64_t tick) {
+    quantity(static_cast<std::uint64_t>(std::max<std::int64_t>(tick - last_, 0)));
+    last_ = std::max(tick, last_);
+  }
+  // A variable-length quantity: seven bits a byte, most significant first.
+  void quantity(std::uint64_t value) {
+    value = std::min<std::uint64_t>(value, 0x0FFFFFFF);  // the format's largest
+    char bytes[4];
+    int n = 0;
+    do {
+      bytes[n++] = static_cast<char>(value & 0x7F);
+      value >>= 7;
+    } while (value != 0);
+    while (n > 1) data_ += static_cast<char>(bytes[--n] | 0x80);
+    data_ += bytes[0];
+  }
+
+  std::string data_;
+  std::int64_t last_ = 0;
+};
+
+// Microseconds per quarter note, or 0 when the tempo cannot be written.
+std::uint32_t microsecondsPerQuarter(double tempo) {
+  if (!(tempo > 0) || !std::isfinite(tempo)) return 0;
+  const double us = std::round(60'000'000.0 / tempo);
+  return static_cast<std::uint32_t>(std::clamp(us, 1.0, 16'777'215.0));
+}
+
+}  // namespace
+
+std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFileSummary* summary) {
+  MidiFileSummary counts;
+  const auto ch = static_cast<std::uint8_t>(std::clamp(channel, 0, 15));
+  TrackWriter tempoTrack;
+  TrackWriter drums;
+  drums.reserve(song.steps.size() * 12);
+
+  if (!song.title.empty()) tempoTrack.meta(0, 0x03, song.title);
+  const std::pair<std::string_view, const std::string*> texts[] = {
+      {"Author: ", &song.author},
+      {"Artist: ", &song.artist},
+      {"Genre: ", &song.genre},
+      {"Description: ", &song.description}};
+  for (const auto& [label, value] : texts) {
+    if (!value->empty()) tempoTrack.meta(0, 0x01, std::string(label) + *value);
+  }
+  tempoTrack.event(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8});  // 4/4
+  drums.meta(0, 0x03, "Drums");
+
+  long double exactEnd = 0;
+  std::int64_t start = 0;
+  std::uint32_t lastTempo = 0;
+  int lastProgram = -1;
+  std::vector<int> sounding;  // notes waiting for their note off
+  std::int64_t offTick = 0;
+  auto releaseNotes = [&](std::int64_t notAfter) {
+    const std::int64_t tick = std::min(offTick, notAfter);
+    for (int note : sounding)
+      drums.event(tick, {static_cast<std::uint8_t>(0x80 | ch), static_cast<std::uint8_t>(note), 0});
+    sounding.clear();
+  };
+  for (const MidiFileStep& step : song.steps) {
+    const long double whole = static_cast<long double>(step.noteSize) * step.divisor;
+    if (whole > 0) exactEnd += kTicksPerWhole / whole;
+    const auto end = static_cast<std::int64_t>(std::llround(exactEnd));
+    const std::int64_t length = end - start;
+
+    const std::uint32_t tempo = microsecondsPerQuarter(step.tempo);
+    if (tempo != 0 && tempo != lastTempo) {
+      tempoTrack.event(start,
+                       {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(tempo >> 16),
+                        static_cast<std::uint8_t>(tempo >> 8), static_cast<std::uint8_t>(tempo)});
+      lastTempo = tempo;
+    }
+    releaseNotes(start);
+    if (step.program >= 0 && step.program <= 127 && step.program != lastProgram) {
+      drums.event(start,
+                  {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(step.program)});
+      lastProgram = step.program;
+    }
+    for (const MidiFileNote& n : step.notes) {
+      if (n.note < 0 || n.note > 127 || n.velocity <= 0) continue;
+      const auto velocity = static_cast<std::uint8_t>(std::min(n.velocity, 127));
+      drums.event(start, {static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(n.note),
+                          velocity});
+      sounding.push_back(n.note);
+      ++counts.notes;
+    }
+    offTick = start + std::clamp<std::int64_t>(length / 2, 1, kSixteenth);
+    counts.samplesLeftOut += static_cast<std::size_t>(std::max(step.samples, 0));
+    start = std::max(end, start);
+  }
+  releaseNotes(offTick);
+  counts.lengthTicks = start;
+
+  std::string file = "MThd";
+  TrackWriter::appendBigEndian(file, 6, 4);
+  TrackWriter::appendBigEndian(file, 1, 2);  // type 1
+  TrackWriter::appendBigEndian(file, 2, 2);  // two tracks
+  TrackWriter::appendBigEndian(file, kMidiFileTicksPerQuarter, 2);
+  tempoTrack.appendChunk(file, start);
+  drums.appendChunk(file, start);
+  if (summary != nullptr) *summary = counts;
+  return file;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,52 @@
+#pragma once
+// Standard MIDI Files of type 1 in musical time, so that a DAW shows the bars: track 0
+// holds the tempo map and the song's text, track 1 the drums.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pulsewright {
+
+inline constexpr int kMidiFileTicksPerQuarter = 960;
+
+struct MidiFileNote {
+  int note = 0;
+  int velocity = 0;
+};
+
+// One step of the song as it plays.
+struct MidiFileStep {
+  double noteSize = 4;  // the step is a 1/noteSize note...
+  int divisor = 1;      // ...shared by this many steps (tuplets)
+  double tempo = 120;   // quarter notes per minute
+  int program = -1;     // the part's program; none outside 0-127
+  std::vector<MidiFileNote> notes;
+  int samples = 0;  // sample hits, which a MIDI file cannot hold
+};
+
+struct MidiFileSong {
+  std::string title;
+  std::string author;
+  std::string artist;
+  std::string genre;
+  std::string description;
+  std::vector<MidiFileStep> steps;
+};
+
+struct MidiFileSummary {
+  std::size_t notes = 0;
+  std::size_t samplesLeftOut = 0;
+  std::int64_t lengthTicks = 0;
+};
+
+// The whole file. `channel` counts from 0 (9 is the General MIDI drum channel). A step
+// of note size N and divisor D lasts 3840 / N / D ticks; each step's end is rounded,
+// never its length, so that nothing drifts. Note off after half the step, at most a
+// sixteenth; a program change only where it differs from the last one written; a tempo
+// event wherever the tempo changes. Notes outside 0-127 or of velocity 0 are left out.
+std::string writeStandardMidiFile(const MidiFileSong& song, int channel,
+                                  MidiFileSummary* summary = nullptr);
+
+}  // namespace pulsewright

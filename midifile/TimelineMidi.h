@@ -1,0 +1,13 @@
+#pragma once
+// The song of a timeline as a MIDI file's steps: the ticks in the order they play, each
+// with its musical values, its notes and the samples the file must leave out.
+
+#include "midifile/StandardMidiFile.h"
+#include "tablature/Timeline.h"
+
+namespace pulsewright {
+
+// The steps of every tick the timeline plays; the text fields are left empty.
+MidiFileSong midiFileSongOf(const Timeline& timeline);
+
+}  // namespace pulsewright

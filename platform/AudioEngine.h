@@ -1,0 +1,145 @@
+#pragma once
+// The one audio engine behind every sound output: the built-in synthesiser rendered in
+// slices split at each event's frame, and decoded samples mixed in from their exact frame
+// on 21 slots. A device's callback drives it with its clock (renderLive); an offline
+// render drives it as fast as it can (renderOffline).
+//
+// Threads: any thread posts events (lock-free queue, never blocks); one thread renders.
+// The render path takes no lock, allocates nothing and reads no file. Samples stay alive
+// while they sound: the engine hands finished ones back through another queue and they
+// are released on a posting thread.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/BoundedQueue.h"
+#include "platform/SoundOutput.h"
+
+namespace pulsewright {
+
+// Decoded sample data as the engine mixes it: 16-bit, one or two channels, at the
+// engine's rate.
+struct PcmSample : SoundOutput::Sample {
+  std::vector<std::int16_t> pcm;
+  int channels = 2;
+  std::int64_t frames() const { return static_cast<std::int64_t>(pcm.size()) / channels; }
+  std::size_t memoryBytes() const override { return sizeof(*this) + pcm.capacity() * 2; }
+};
+
+// When an event sounds: at once (the next frame rendered), at a steady-clock time, or at
+// an absolute frame of the rendered stream.
+struct When {
+  enum Kind : std::uint8_t { kNow, kAtTime, kAtFrame };
+  Kind kind = kNow;
+  std::int64_t value = 0;  // nanoseconds since the steady clock's epoch, or a frame
+  static When now() { return {}; }
+  static When at(DueTime due) {
+    return {kAtTime,
+            std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count()};
+  }
+  static When atFrame(std::int64_t frame) { return {kAtFrame, frame}; }
+};
+
+class AudioEngine {
+ public:
+  static constexpr int kSlots = kSampleChannels;
+  static constexpr int kMaxSlice = 1024;  // longer renders are cut into blocks this long
+
+  explicit AudioEngine(int sampleRate, std::size_t eventCapacity = 8192);
+  ~AudioEngine();
+  AudioEngine(const AudioEngine&) = delete;
+  AudioEngine& operator=(const AudioEngine&) = delete;
+
+  int sampleRate() const { return rate_; }
+
+  // Producers (any thread). False when the queue is full and the event is dropped.
+  bool postMessage(std::uint32_t word, When when);
+  bool postSample(int slot, std::shared_ptr<const PcmSample> sample, float leftGain,
+                  float rightGain, When when);
+  // Renders `source` from now on; once this returns the previous one is no longer called.
+  void setSynth(SynthSource* source);
+  // Releases the samples the engine has finished with (done by every post too).
+  void collect();
+
+  // Timed events are placed this long after their due time: one block and a margin, so an
+  // event handed over at its due time still lands on its frame. Constant while it plays.
+  void setLatency(std::chrono::nanoseconds latency) { latencyNs_.store(latency.count()); }
+  // The device changed: the clock estimate starts afresh at the next callback.
+  void resetClock() { clockReset_.store(true); }
+  // Offline: kAtTime events are placed at round((due - epoch) * rate), with no clock.
+  void setEpoch(DueTime epoch);
+
+  // The device callback: `frames` interleaved stereo frames at steady time `now`.
+  void renderLive(std::int16_t* out, int frames, DueTime now);
+  // Offline: the next `frames` frames, float full scale 1.0.
+  void renderOffline(float* out, int frames);
+
+  // Frames rendered so far.
+  std::int64_t position() const { return positionAtomic_.load(std::memory_order_acquire); }
+  // A sample posted for `slot` has not finished (or not started) yet.
+  bool slotBusy(int slot) const;
+  // Any sample voice sounding or waiting.
+  bool samplesBusy() const;
+  // Timed events that came after their frame had been rendered (placed at once instead).
+  std::uint64_t lateEvents() const { return lateEvents_.load(std::memory_order_relaxed); }
+
+ private:
+  struct Event {
+    enum Type : std::uint8_t { kMessage, kSample } type = kMessage;
+    When when;
+    std::int64_t frame = 0;  // absolute, set when the audio thread takes it
+    std::uint64_t order = 0;
+    std::uint32_t word = 0;
+    int slot = 0;
+    float left = 1, right = 1;
+    std::shared_ptr<const PcmSample>* holder = nullptr;
+  };
+  struct Voice {
+    std::shared_ptr<const PcmSample>* holder = nullptr;
+    const PcmSample* sample = nullptr;
+    std::int64_t position = 0;
+    float left = 1, right = 1;
+  };
+
+  void renderBlock(float* mix, int frames, bool live);
+  void takeEvents(bool live);
+  std::int64_t frameFor(const When& when, bool live) const;
+  void apply(const Event& event);
+  void mixSlice(float* mix, int from, int to);
+  void release(std::shared_ptr<const PcmSample>* holder);
+  void updateClock(DueTime now, int frames);
+
+  const int rate_;
+  BoundedQueue<Event> events_;
+  BoundedQueue<std::shared_ptr<const PcmSample>*> finished_;
+  std::mutex collectMutex_;  // between posting threads only; never the audio thread
+
+  std::atomic<SynthSource*> synth_{nullptr};
+  std::atomic<std::uint64_t> renderCount_{0};  // odd while a render runs
+  std::atomic<int> slotPending_[kSlots] = {};
+  std::atomic<bool> slotSounding_[kSlots] = {};
+  std::atomic<std::int64_t> latencyNs_{0};
+  std::atomic<bool> clockReset_{true};
+  std::atomic<std::int64_t> positionAtomic_{0};
+  std::atomic<std::uint64_t> lateEvents_{0};
+  std::int64_t epochNs_ = 0;
+
+  // The audio thread's own state.
+  std::vector<Event> pending_;
+  std::vector<int> due_;
+  std::vector<float> mix_;
+  std::array<Voice, kSlots> voices_{};
+  std::int64_t position_ = 0;
+  std::int64_t callbackStart_ = 0;  // position_ at the callback's first frame
+  std::uint64_t order_ = 0;
+  // Delay-locked loop: the filtered time of this block's first frame and of the next's.
+  double t0_ = 0, t1_ = 0, period_ = 0, clockStart_ = 0;
+  int clockFrames_ = 0;
+};
+
+}  // namespace pulsewright

@@ -1,0 +1,608 @@
+#include "tabimport/DrumTabImport.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <unordered_map>
+
+#include "padmap/DrumVoice.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+
+namespace {
+
+using V = DrumVoice;
+
+struct Label {
+  std::string_view name;  // lower case
+  DrumVoice voice;
+};
+
+// Labels as drummers write them; compared ignoring case. The full words are read too,
+// since many tabs spell the drums out.
+constexpr Label kLabels[] = {
+    {"hh", V::ClosedHat},    {"h", V::ClosedHat},   {"ch", V::ClosedHat}, {"hc", V::ClosedHat},
+    {"hihat", V::ClosedHat}, {"oh", V::OpenHat},    {"hf", V::PedalHat},  {"ph", V::PedalHat},
+    {"fh", V::PedalHat},     {"sd", V::SnareDrum},  {"s", V::SnareDrum},  {"sn", V::SnareDrum},
+    {"snare", V::SnareDrum}, {"bd", V::BassDrum},   {"b", V::BassDrum},   {"k", V::BassDrum},
+    {"kd", V::BassDrum},     {"kick", V::BassDrum}, {"cc", V::Crash1},    {"c", V::Crash1},
+    {"cr", V::Crash1},       {"c1", V::Crash1},     {"crash", V::Crash1}, {"c2", V::Crash2},
+    {"rc", V::Ride},         {"r", V::Ride},        {"rd", V::Ride},      {"ri", V::Ride},
+    {"ride", V::Ride},       {"ht", V::Tom1},       {"t1", V::Tom1},      {"t", V::Tom1},
+    {"mt", V::Tom2},         {"t2", V::Tom2},       {"lt", V::Tom3},      {"ft", V::Tom3},
+    {"f", V::Tom3},          {"t3", V::Tom3},       {"t4", V::Tom4},      {"cb", V::CowBell},
+    {"cow", V::CowBell},     {"cp", V::Claps},      {"cl", V::Claps},
+};
+
+// How each voice is written in the document: its grid symbol and a voice line the
+// compiler binds.
+struct VoiceText {
+  std::string_view symbol;
+  std::string_view line;
+};
+constexpr std::array<VoiceText, kVoiceCount> kVoiceTexts = {{
+    {"k", "k = kick drum"},
+    {"s", "s = snare"},
+    {"h", "h = closed hi-hat"},
+    {"p", "p = pedal hi-hat"},
+    {"o", "o = open hi-hat"},
+    {"t1", "t1 = tom 1"},
+    {"t2", "t2 = tom 2"},
+    {"t3", "t3 = tom 3"},
+    {"t4", "t4 = tom 4"},
+    {"r", "r = ride cymbal"},
+    {"b", "b = bell"},
+    {"c", "c = crash 1"},
+    {"c2", "c2 = crash 2"},
+    {"p1", "p1 = perc 1"},
+    {"p2", "p2 = perc 2"},
+    {"cp", "cp = claps"},
+    {"cb", "cb = cow bell"},
+}};
+
+constexpr int kDefaultTempo = 120;
+constexpr int kMaxRepeat = 999;
+constexpr std::size_t kMaxWarnings = 500;
+
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isSpace(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Length of the UTF-8 sequence that starts with b (the decoded text is valid UTF-8).
+std::size_t sequenceLength(unsigned char b) {
+  return b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::optional<DrumVoice> voiceOfLabel(std::string_view label) {
+  std::string lower(label);
+  for (char& c : lower) c = lowerAscii(c);
+  for (const Label& l : kLabels) {
+    if (l.name == lower) return l.voice;
+  }
+  return std::nullopt;
+}
+
+// "xN", "XN" or "(xN)", nothing else: the repeat count, 0 when it is none of those.
+int repeatMarker(std::string_view text) {
+  text = trim(text);
+  const bool bracket = !text.empty() && text.front() == '(';
+  if (bracket) {
+    if (text.back() != ')') return 0;
+    text = trim(text.substr(1, text.size() - 2));
+  }
+  if (text.size() < 2 || (text[0] != 'x' && text[0] != 'X')) return 0;
+  text = trim(text.substr(1));
+  if (text.empty() || text.size() > 6) return 0;
+  int n = 0;
+  for (char c : text) {
+    if (!isDigit(c)) return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+// One instrument line read into steps. Levels are 0 for a rest, else 1-9.
+struct InstrumentLine {
+  int line = 0;
+  int labelColumn = 1;
+  int endColumn = 1;  // just after the last bar line
+  std::optional<DrumVoice> voice;
+  DrumVoice second = V::OpenHat;  // the voice of the line's second kind of hit
+  std::vector<int> barLengths;
+  std::vector<std::uint8_t> main;
+  std::vector<std::uint8_t> other;
+  int repeat = 0;
+};
+
+enum class Role { Hat, Cymbal, Plain };
+
+Role roleOf(DrumVoice v) {
+  if (v == V::ClosedHat) return Role::Hat;
+  if (v == V::Ride || v == V::Crash1 || v == V::Crash2) return Role::Cymbal;
+  return Role::Plain;
+}
+
+class Importer {
+ public:
+  explicit Importer(const TabImportOptions& options) : options_(options) {}
+  TabImportResult run(std::string_view bytes);
+
+ private:
+  struct System {
+    std::vector<InstrumentLine> lines;
+    int repeat = 0;
+  };
+  struct Mark {
+    int line;
+    int value;
+    int value2;
+  };
+
+  void warn(int line, int column, std::string text);
+  bool readInstrumentLine(std::string_view line, int lineNumber, InstrumentLine* out);
+  void readBar(std::string_view bar, int column, Role role, InstrumentLine* out);
+  void readMarks(std::string_view line, int lineNumber);
+  void buildPart(System& system);
+  template <typename T>
+  T markFor(const std::vector<Mark>& marks, int line, T fallback, T (*make)(const Mark&)) const;
+
+  const TabImportOptions& options_;
+  std::vector<TabWarning> warnings_;
+  std::size_t suppressed_ = 0;
+  TabWarning firstSuppressed_;
+  std::vector<Mark> tempos_;
+  std::vector<Mark> signatures_;
+  std::array<bool, kVoiceCount> used_{};
+  std::unordered_map<std::string, std::string> partNames_;
+  std::string parts_;
+  std::string song_;
+};
+
+void Importer::warn(int line, int column, std::string text) {
+  if (warnings_.size() >= kMaxWarnings) {
+    if (suppressed_++ == 0) firstSuppressed_ = {line, column, {}};
+    return;
+  }
+  warnings_.push_back({line, column, std::move(text)});
+}
+
+std::string describeCharacter(std::string_view c) {
+  const auto b = static_cast<unsigned char>(c[0]);
+  if (b < 0x20 || b == 0x7F) {
+    static const char kHex[] = "0123456789ABCDEF";
+    return std::string("U+00") + kHex[b >> 4] + kHex[b & 15];
+  }
+  return "\"" + std::string(c) + "\"";
+}
+
+void Importer::readBar(std::string_view bar, int column, Role role, InstrumentLine* out) {
+  // A ":" against a bar line is a repeat sign, not a step.
+  if (!bar.empty() && bar.front() == ':') {
+    bar.remove_prefix(1);
+    ++column;
+  }
+  if (!bar.empty() && bar.back() == ':') bar.remove_suffix(1);
+  int steps = 0;
+  for (std::size_t i = 0; i < bar.size(); ++column, ++steps) {
+    const std::size_t len =
+        std::min(sequenceLength(static_cast<unsigned char>(bar[i])), bar.size() - i);
+    const std::string_view cp = bar.substr(i, len);
+    i += len;
+    std::uint8_t level = 0;
+    bool other = false;
+    const char c = len == 1 ? cp[0] : '\0';
+    switch (c) {
+      case '-':
+      case ' ':
+      case '#': break;
+      case 'x':
+      case 'r': level = 5; break;
+      case 'X': level = 7; break;
+      case 'o':
+        level = 5;
+        other = role == Role::Hat;
+        break;
+      case 'O':
+        level = 7;
+        other = role == Role::Hat;
+        break;
+      case 'g': level = 2; break;
+      case 'f':
+      case 'd': level = 6; break;
+      case '+':
+        if (role == Role::Hat) level = 5;
+        break;
+      case 'b':
+        if (role == Role::Cymbal) {
+          level = 5;
+          other = true;
+        }
+        break;
+      case 'B':
+        if (role == Role::Cymbal) {
+          level = 7;
+          other = true;
+        }
+        break;
+      default: break;
+    }
+    const bool known = level != 0 || c == '-' || c == ' ' || c == '#';
+    if (!known) {
+      warn(out->line, column,
+           describeCharacter(cp) + " is not a drum tab hit here: read as a rest");
+    }
+    out->main.push_back(other ? 0 : level);
+    out->other.push_back(other ? level : 0);
+  }
+  if (steps > 0) out->barLengths.push_back(steps);
+}
+
+// An instrument line: optional blanks, a label, an optional ":" and blanks, then bars
+// between "|" characters. False for any other line.
+bool Importer::readInstrumentLine(std::string_view line, int lineNumber, InstrumentLine* out) {
+  std::size_t i = 0;
+  while (i < line.size() && isSpace(line[i])) ++i;
+  const std::size_t labelStart = i;
+  if (i == line.size() || !isAlpha(line[i])) return false;
+  while (i < line.size() && (isAlpha(line[i]) || isDigit(line[i]))) ++i;
+  const std::string_view label = line.substr(labelStart, i - labelStart);
+  while (i < line.size() && isSpace(line[i])) ++i;
+  if (i < line.size() && line[i] == ':') ++i;
+  while (i < line.size() && isSpace(line[i])) ++i;
+  if (i == line.size() || line[i] != '|') return false;
+  const std::size_t firstBar = i;
+  // At least one whole bar.
+  const std::size_t secondBar = line.find('|', firstBar + 1);
+  if (secondBar == std::string_view::npos) return false;
+
+  out->line = lineNumber;
+  out->labelColumn = static_cast<int>(labelStart) + 1;  // the label is ASCII, as is all before it
+  out->voice = voiceOfLabel(label);
+  if (!out->voice) {
+    warn(lineNumber, out->labelColumn,
+         "unknown instrument label \"" + std::string(label) + "\": line skipped");
+    return true;
+  }
+  const Role role = roleOf(*out->voice);
+  out->second = role == Role::Hat ? V::OpenHat : V::Bell;
+
+  int column = static_cast<int>(firstBar) + 1;
+  i = firstBar;  // at a "|"
+  std::string_view trailing;
+  int trailingColumn = 0;
+  bool anyBar = false;
+  while (true) {
+    ++i;
+    ++column;
+    if (anyBar && i < line.size() && line[i] == '|') {  // "||" ends the bars
+      ++i;
+      ++column;
+      trailing = line.substr(i);
+      trailingColumn = column;
+      break;
+    }
+    const std::size_t close = line.find('|', i);
+    if (close == std::string_view::npos) {
+      trailing = line.substr(i);
+      trailingColumn = column;
+      break;
+    }
+    const std::string_view bar = line.substr(i, close - i);
+    readBar(bar, column, role, out);
+    anyBar = true;
+    // Columns count code points.
+    for (char c : bar) {
+      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++column;
+    }
+    i = close;
+    out->endColumn = column + 1;
+  }
+  if (!trim(trailing).empty()) {
+    out->repeat = repeatMarker(trailing);
+    const std::string_view t = trim(trailing);
+    if (out->repeat == 0 && t != ":") {
+      warn(lineNumber, trailingColumn + static_cast<int>(trailing.find(t[0])),
+           "text after the last bar line is ignored");
+    }
+  }
+  return true;
+}
+
+// The column, in code points, of a byte offset into a line.
+int columnOf(std::string_view line, std::size_t offset) {
+  int column = 1;
+  for (std::size_t i = 0; i < offset && i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
+  }
+  return column;
+}
+
+// Tempo ("96 bpm", "Tempo 96", "Tempo: 96", "♩ = 96") and time signatures ("3/4",
+// "6/8", "12/8") written anywhere outside the instrument lines; the first of each on a line.
+void Importer::readMarks(std::string_view line, int lineNumber) {
+  std::string lower(line);
+  for (char& c : lower) c = lowerAscii(c);
+  // The whole number at p, or -1 when there is none or it is too long to be a tempo.
+  auto numberAt = [&](std::size_t p) {
+    int n = 0;
+    std::size_t digits = 0;
+    while (p < lower.size() && isDigit(lower[p]) && digits < 5) {
+      n = n * 10 + (lower[p++] - '0');
+      ++digits;
+    }
+    return digits == 0 || (p < lower.size() && isDigit(lower[p])) ? -1 : n;
+  };
+  auto skipSeparators = [&](std::size_t p) {
+    while (p < lower.size() && (isSpace(lower[p]) || lower[p] == ':' || lower[p] == '=')) ++p;
+    return p;
+  };
+  int tempo = -1;
+  std::size_t tempoAt = 0;
+  auto candidate = [&](int value, std::size_t at) {
+    if (tempo < 0 && value >= 0) {
+      tempo = value;
+      tempoAt = at;
+    }
+  };
+  for (std::size_t p = lower.find("tempo"); p != std::string::npos && tempo < 0;
+       p = lower.find("tempo", p + 5)) {
+    candidate(numberAt(skipSeparators(p + 5)), p);
+  }
+  for (std::size_t p = lower.find("bpm"); p != std::string::npos && tempo < 0;
+       p = lower.find("bpm", p + 3)) {
+    std::size_t before = p;
+    while (before > 0 && isSpace(lower[before - 1])) --before;
+    std::size_t digits = before;
+    while (digits > 0 && isDigit(lower[digits - 1])) --digits;
+    if (digits < before) {
+      candidate(numberAt(digits), digits);
+    } else {
+      candidate(numberAt(skipSeparators(p + 3)), p);
+    }
+  }
+  constexpr std::string_view kQuarterNote = "\xE2\x99\xA9";
+  for (std::size_t p = lower.find(kQuarterNote); p != std::string::npos && tempo < 0;
+       p = lower.find(kQuarterNote, p + 3)) {
+    std::size_t at = p + 3;
+    while (at < lower.size() && isSpace(lower[at])) ++at;
+    if (at < lower.size() && lower[at] == '=') candidate(numberAt(skipSeparators(at)), p);
+  }
+  if (tempo >= kMinTabTempo && tempo <= kMaxTabTempo) {
+    tempos_.push_back({lineNumber, tempo, 0});
+  } else if (tempo >= 0) {
+    warn(lineNumber, columnOf(line, tempoAt),
+         "tempo " + std::to_string(tempo) + " is outside " + std::to_string(kMinTabTempo) + "-" +
+             std::to_string(kMaxTabTempo) + ": ignored");
+  }
+
+  for (std::size_t p = lower.find('/'); p != std::string::npos; p = lower.find('/', p + 1)) {
+    std::size_t numStart = p;
+    while (numStart > 0 && isDigit(lower[numStart - 1])) --numStart;
+    if (numStart == p || p - numStart > 2 || (numStart > 0 && lower[numStart - 1] == '/')) continue;
+    std::size_t end = p + 1;
+    while (end < lower.size() && isDigit(lower[end])) ++end;
+    if (end == p + 1 || end - p > 3 || (end < lower.size() && lower[end] == '/'))
+      continue;  // a date
+    const int num = std::stoi(lower.substr(numStart, p - numStart));
+    const int den = std::stoi(lower.substr(p + 1, end - p - 1));
+    if (num < 1 || num > 32 || (den != 2 && den != 4 && den != 8 && den != 16)) continue;
+    signatures_.push_back({lineNumber, num, den});
+    break;
+  }
+}
+
+// The mark in force at `line`: the last one above it, else the first one in the text.
+template <typename T>
+T Importer::markFor(const std::vector<Mark>& marks, int line, T fallback,
+                    T (*make)(const Mark&)) const {
+  if (marks.empty()) return fallback;
+  const Mark* found = &marks.front();
+  for (const Mark& m : marks) {
+    if (m.line >= line) break;
+    found = &m;
+  }
+  return make(*found);
+}
+
+std::string partName(std::size_t n) {
+  if (n < 26) return std::string(1, static_cast<char>('A' + n));
+  if (n < 52) return std::string(1, static_cast<char>('a' + n - 26));
+  if (n < 62) return std::string(1, static_cast<char>('0' + n - 52));
+  // Beyond those, one CJK ideograph each (a song names parts one character at a time).
+  const auto cp = static_cast<std::uint32_t>(0x4E00 + n - 62);
+  std::string s;
+  s += static_cast<char>(0xE0 | (cp >> 12));
+  s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  s += static_cast<char>(0x80 | (cp & 0x3F));
+  return s;
+}
+
+char levelCharacter(std::uint8_t level) {
+  if (level == 0) return '-';
+  if (level == 5) return 'x';
+  if (level == 7) return 'X';
+  return static_cast<char>('0' + level);
+}
+
+void Importer::buildPart(System& system) {
+  std::vector<InstrumentLine*> lines;
+  for (InstrumentLine& l : system.lines) {
+    if (l.voice) lines.push_back(&l);
+  }
+  if (lines.empty()) return;
+  std::size_t length = 0;
+  for (const InstrumentLine* l : lines) length = std::max(length, l->main.size());
+  if (length == 0) return;
+  const InstrumentLine* reference = nullptr;
+  for (const InstrumentLine* l : lines) {
+    if (l->main.size() == length) {
+      reference = l;
+      break;
+    }
+  }
+  for (InstrumentLine* l : lines) {
+    if (l->main.size() < length) {
+      warn(l->line, l->endColumn,
+           "line is " + std::to_string(length - l->main.size()) +
+               " steps shorter than the longest of its system: filled with rests");
+      l->main.resize(length, 0);
+      l->other.resize(length, 0);
+    }
+  }
+
+  // One grid per voice, in the order the voices first appear; two lines of one voice
+  // merge, the louder hit winning.
+  std::vector<std::pair<DrumVoice, std::vector<std::uint8_t>>> grids;
+  auto merge = [&](DrumVoice voice, const std::vector<std::uint8_t>& levels) {
+    auto it =
+        std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == voice; });
+    if (it == grids.end()) {
+      grids.emplace_back(voice, levels);
+      return;
+    }
+    for (std::size_t i = 0; i < length; ++i) it->second[i] = std::max(it->second[i], levels[i]);
+  };
+  auto hasHits = [](const std::vector<std::uint8_t>& levels) {
+    return std::any_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v != 0; });
+  };
+  for (const InstrumentLine* l : lines) {
+    if (hasHits(l->main)) merge(*l->voice, l->main);
+    if (hasHits(l->other)) merge(l->second, l->other);
+  }
+  // A system of rests still takes its time.
+  if (grids.empty()) grids.emplace_back(*lines.front()->voice, lines.front()->main);
+
+  // Note size from the steps of the reference line's usual bar and the time signature.
+  std::map<int, int> counts;
+  for (int n : reference->barLengths) ++counts[n];
+  int steps = reference->barLengths.front();
+  for (const auto& [n, count] : counts) {
+    if (count > counts[steps]) steps = n;
+  }
+  const int firstLine = system.lines.front().line;
+  const auto signature =
+      markFor<std::pair<int, int>>(signatures_, firstLine, {4, 4}, [](const Mark& m) {
+        return std::pair{m.value, m.value2};
+      });
+  const double exact = static_cast<double>(steps) * signature.second / signature.first;
+  const int notes = std::max(1, static_cast<int>(std::lround(exact)));
+  if (exact != notes) {
+    warn(firstLine, system.lines.front().labelColumn,
+         std::to_string(steps) + " steps per bar of " + std::to_string(signature.first) + "/" +
+             std::to_string(signature.second) +
+             " give no whole note size: notes = " + std::to_string(notes) + " used");
+  }
+  const int tempo = options_.tempo ? *options_.tempo
+                                   : markFor<int>(tempos_, firstLine, kDefaultTempo,
+                                                  [](const Mark& m) { return m.value; });
+
+  std::size_t width = 0;
+  for (const auto& g : grids) width = std::max(width, kVoiceTexts[index(g.first)].symbol.size());
+  std::string body =
+      " tempo = " + std::to_string(tempo) + " notes = " + std::to_string(notes) + "\n";
+  for (const auto& [voice, levels] : grids) {
+    used_[index(voice)] = true;
+    const std::string_view symbol = kVoiceTexts[index(voice)].symbol;
+    body += symbol;
+    body.append(width - symbol.size() + 1, ' ');
+    body += '|';
+    std::size_t step = 0;
+    for (std::size_t bar = 0; bar < reference->barLengths.size(); ++bar) {
+      for (int i = 0; i < reference->barLengths[bar]; ++i) body += levelCharacter(levels[step++]);
+      body += '|';
+    }
+    body += '\n';
+  }
+
+  auto [it, added] = partNames_.try_emplace(body, partName(partNames_.size()));
+  if (added) parts_ += "part = " + it->second + body + "\n";
+  int repeat = system.repeat;
+  for (const InstrumentLine& l : system.lines) repeat = std::max(repeat, l.repeat);
+  if (repeat > kMaxRepeat) {
+    warn(firstLine, 1,
+         "repeat count " + std::to_string(repeat) + " cut to " + std::to_string(kMaxRepeat));
+    repeat = kMaxRepeat;
+  }
+  for (int i = 0; i < std::max(repeat, 1); ++i) song_ += it->second;
+}
+
+TabImportResult Importer::run(std::string_view bytes) {
+  const std::string text = decodeDocumentBytes(bytes);
+  std::vector<System> systems;
+  bool inSystem = false;
+  int lineNumber = 0;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + start, end - start);
+    ++lineNumber;
+    InstrumentLine parsed;
+    if (readInstrumentLine(line, lineNumber, &parsed)) {
+      if (!inSystem) systems.emplace_back();
+      systems.back().lines.push_back(std::move(parsed));
+      inSystem = true;
+    } else {
+      // "xN" alone on the line right after a system repeats it.
+      const int repeat = inSystem ? repeatMarker(line) : 0;
+      if (repeat > 0) {
+        systems.back().repeat = repeat;
+      } else {
+        readMarks(line, lineNumber);
+      }
+      inSystem = false;
+    }
+    if (end == text.size()) break;
+    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+  }
+
+  for (System& system : systems) buildPart(system);
+
+  TabImportResult result;
+  result.found = !song_.empty();
+  if (result.found) {
+    for (std::size_t v = 0; v < kVoiceCount; ++v) {
+      if (used_[v]) (result.document += kVoiceTexts[v].line) += '\n';
+    }
+    result.document += '\n';
+    result.document += parts_;
+    result.document += "song = " + song_ + "\n";
+  }
+  if (suppressed_ > 0) {
+    firstSuppressed_.text = std::to_string(suppressed_) + " more warnings not shown";
+    warnings_.push_back(firstSuppressed_);
+  }
+  result.warnings = std::move(warnings_);
+  return result;
+}
+
+}  // namespace
+
+TabImportResult importDrumTab(std::string_view bytes, const TabImportOptions& options) {
+  return Importer(options).run(bytes);
+}
+
+std::string formatTabWarning(std::string_view file, const TabWarning& warning) {
+  return std::string(file) + ":" + std::to_string(warning.line) + ":" +
+         std::to_string(warning.column) + ": warning: " + warning.text;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include "editor/DocumentCommands.h"
+#include "editor/EditorCommands.h"
+#include "tests/app/AppFixture.h"
+#include "tests/midifile/MidiFileReader.h"
+
+namespace pulsewright {
+namespace {
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+  const QString path = dir.filePath(name);
+  QFile file(path);
+  file.open(QIODevice::WriteOnly);
+  file.write(bytes);
+  return path;
+}
+
+TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  f.dialogs.openFileNames = {writeFile(dir, "beat.txt", "240 bpm\nHH|x-o-|\nBD|x-?-|\n")};
+  form->action("ImportDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(),
+            "k = kick drum\nh = closed hi-hat\no = open hi-hat\n\n"
+            "part = A tempo = 240 notes = 4\nh |x---|\no |--x-|\nk |x---|\n\nsong = A\n");
+  EXPECT_TRUE(form->Text1()->document()->isModified());
+  EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  ASSERT_EQ(f.dialogs.messages.size(), 1);
+  EXPECT_TRUE(f.dialogs.messages[0].contains("beat.txt:3:6: warning:"))
+      << f.dialogs.messages[0].toStdString();
+
+  // It plays: the kick and the hat sound on the first step.
+  const std::size_t before = f.midi.sent().size();
+  form->Play_Click();
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  const auto sent = f.sentSince(before);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "90 42 76"), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "90 46 76"), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "90 36 76"), sent.end());
+
+  // Changed text is not lost to a second import; a tab without drum lines says so.
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Cancel};
+  form->action("ImportDrumTab")->trigger();
+  EXPECT_EQ(f.dialogs.openDialogs, 1);
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {writeFile(dir, "words.txt", "just words\n")};
+  form->action("ImportDrumTab")->trigger();
+  EXPECT_TRUE(f.dialogs.messages.last().contains("no drum tab lines found"));
+  EXPECT_TRUE(form->Text1()->toPlainText().startsWith("k = kick drum"));
+}
+
+TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  form->editor().documents().openUnsaved(
+      "meta title = Two steps\nk = kick\nw = wave /nowhere/clap.wav pan 0\n"
+      "part = A tempo = 120 notes = 8 program = 3\nk |xX|\nw |-x|\nsong = AA\n");
+  const QString path = dir.filePath("song.mid");
+  // A cancelled channel question writes nothing.
+  f.dialogs.exportFileNames = {path};
+  form->action("ExportMidi")->trigger();
+  EXPECT_FALSE(QFile::exists(path));
+
+  f.dialogs.exportFileNames = {path};
+  f.dialogs.numbers = {3};
+  form->action("ExportMidi")->trigger();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const test::ReadFile read = test::readMidiFile(std::string_view(bytes.constData(), bytes.size()));
+  std::vector<std::tuple<std::int64_t, int, int, int>> drums;
+  std::string title;
+  for (const test::ReadEvent& e : read.events) {
+    if (e.track == 1 && e.status != 0xFF) drums.emplace_back(e.tick, e.status, e.data1, e.data2);
+    if (e.track == 0 && e.status == 0xFF && e.data1 == 0x03) title = e.text;
+  }
+  EXPECT_EQ(title, "Two steps");
+  // One program change, four kicks of an eighth each, their note offs a sixteenth later.
+  using E = std::tuple<std::int64_t, int, int, int>;
+  EXPECT_EQ(drums,
+            (std::vector<E>{E{0, 0xC2, 3, 0}, E{0, 0x92, 36, 76}, E{240, 0x82, 36, 0},
+                            E{480, 0x92, 36, 101}, E{720, 0x82, 36, 0}, E{960, 0x92, 36, 76},
+                            E{1200, 0x82, 36, 0}, E{1440, 0x92, 36, 101}, E{1680, 0x82, 36, 0}}));
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(f.dialogs.messages.last().startsWith("2 sample hit"))
+      << f.dialogs.messages.last().toStdString();
+}
+
+}  // namespace
+}  // namespace pulsewright

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <regex>
+#include <sstream>
+
+#include "cli/CliApp.h"
+#include "tests/midifile/MidiFileReader.h"
+
+namespace pulsewright {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+CliRun cli(const std::vector<std::string>& args) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  CliRun r;
+  r.status = runCli(args, in, out, err);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+class MidiExport : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pw-midi-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+struct Message {
+  double ms;
+  int status, data1, data2;
+};
+
+// Every golden document, exported and read back, holds exactly the notes, velocities and
+// program changes that `play --log` sends for it, at the same times: the log's times are
+// the player's whole milliseconds, the file's follow from its tempo map in musical time,
+// so they may differ by less than a millisecond per step played before.
+TEST_F(MidiExport, EveryGoldenDocumentReadsBackAsItsPlaySchedule) {
+  std::vector<fs::path> documents;
+  for (const auto& entry : fs::directory_iterator(PW_TEST_DATA_DIR)) {
+    if (entry.path().extension() == ".tab") documents.push_back(entry.path());
+  }
+  ASSERT_GE(documents.size(), 6u);
+  // The plays run in real time, all at once.
+  std::vector<std::future<int>> plays;
+  for (const fs::path& doc : documents) {
+    const std::string command = std::string(PW_CLI) + " play '" + doc.string() +
+                                "' --device none --channel 10 --log '" +
+                                (dir_ / doc.stem()).string() + ".log' > /dev/null 2>&1";
+    plays.push_back(
+        std::async(std::launch::async, [command] { return std::system(command.c_str()); }));
+  }
+  for (const fs::path& doc : documents) {
+    const std::string mid = (dir_ / doc.stem()).string() + ".mid";
+    EXPECT_EQ(cli({"export", doc.string(), "-o", mid}).status, 0) << doc;
+  }
+  for (auto& p : plays) EXPECT_EQ(p.get(), 0);
+
+  for (const fs::path& doc : documents) {
+    SCOPED_TRACE(doc.stem().string());
+    // The log: note ons that sound (not the rests' note 0) and program changes.
+    std::vector<Message> played;
+    std::vector<double> tickTimes;
+    std::istringstream log(readFile(dir_ / (doc.stem().string() + ".log")));
+    const std::regex midi(R"((\d+\.\d+) midi ([0-9a-f]{2}) (\d+) (\d+))");
+    std::smatch m;
+    int lastProgram = -1;
+    for (std::string line; std::getline(log, line);) {
+      if (!std::regex_match(line, m, midi)) continue;
+      const Message msg{std::stod(m[1]), std::stoi(m[2], nullptr, 16), std::stoi(m[3]),
+                        std::stoi(m[4])};
+      if (tickTimes.empty() || tickTimes.back() != msg.ms) tickTimes.push_back(msg.ms);
+      if (msg.status == 0xC9 && msg.data1 != lastProgram) {
+        played.push_back(msg);
+        lastProgram = msg.data1;
+      } else if (msg.status == 0x99 && msg.data1 != 0 && msg.data2 != 0) {
+        played.push_back(msg);
+      }
+    }
+    ASSERT_FALSE(tickTimes.empty());
+    const double first = tickTimes.front();
+
+    const test::ReadFile file = test::readMidiFile(readFile(dir_ / (doc.stem().string() + ".mid")));
+    EXPECT_EQ(file.format, 1);
+    EXPECT_EQ(file.division, 960);
+    std::vector<Message> written;
+    for (const test::ReadEvent& e : file.events) {
+      if (e.track == 1 && (e.status == 0x99 || e.status == 0xC9)) {
+        written.push_back({e.ms, e.status, e.data1, e.data2});
+      }
+    }
+    ASSERT_EQ(written.size(), played.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+      const Message& p = played[i];
+      const Message& w = written[i];
+      EXPECT_EQ(w.status, p.status) << i;
+      EXPECT_EQ(w.data1, p.data1) << i;
+      EXPECT_EQ(w.data2, p.data2) << i;
+      const auto stepsBefore =
+          std::lower_bound(tickTimes.begin(), tickTimes.end(), p.ms) - tickTimes.begin();
+      EXPECT_NEAR(w.ms, p.ms - first, 0.6 + static_cast<double>(stepsBefore)) << i;
+    }
+  }
+}
+
+TEST_F(MidiExport, SaysWhatItLeavesOutAndRefusesWhatItCannotDo) {
+  const std::string data = PW_TEST_DATA_DIR;
+  const std::string out = (dir_ / "waves.mid").string();
+  CliRun r = cli({"export", data + "/waves.tab", "-o", out, "--channel", "3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("2 sample hits left out"), std::string::npos) << r.err;
+  const test::ReadFile file = test::readMidiFile(readFile(out));
+  for (const test::ReadEvent& e : file.events) {
+    if (e.track == 1 && e.status != 0xFF) {
+      EXPECT_EQ(e.status & 0x0F, 2);
+    }
+  }
+
+  std::ofstream(dir_ / "words.tab") << "just words\n";
+  r = cli({"export", (dir_ / "words.tab").string(), "-o", (dir_ / "words.mid").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("nothing to play"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "words.mid"));
+
+  EXPECT_EQ(cli({"export", data + "/basic-rock.tab", "-o", out, "--channel", "17"}).status, 2);
+  EXPECT_EQ(cli({"export", data + "/basic-rock.tab"}).status, 2);
+  r = cli({"export", data + "/basic-rock.tab", "-o", (dir_ / "no/such/dir/x.mid").string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+  EXPECT_EQ(readFile(out).substr(0, 4), "MThd");
+}
+
+}  // namespace
+}  // namespace pulsewright

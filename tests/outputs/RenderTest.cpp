@@ -1,0 +1,144 @@
+// pulsewright-cli render end to end: a tab rendered to a file, read back, its onsets found.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "AudioTestUtil.h"
+#include "cli/CliApp.h"
+#include "padmap/PadMap.h"
+#include "playback/Sequencer.h"
+#include "text/DocumentText.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace test;
+
+struct CliRun {
+  int status = 0;
+  std::string err;
+};
+
+CliRun cli(std::vector<std::string> args) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  CliRun r;
+  r.status = runCli(args, in, out, err);
+  r.err = err.str();
+  return r;
+}
+
+struct Audio {
+  int rate = 0, channels = 0;
+  std::vector<float> stereo;
+};
+
+Audio readAudio(const std::string& path) {
+  SF_INFO info{};
+  Audio a;
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) return a;
+  a.rate = info.samplerate;
+  a.channels = info.channels;
+  a.stereo.resize(static_cast<std::size_t>(info.frames) * info.channels);
+  sf_readf_float(f, a.stereo.data(), info.frames);
+  sf_close(f);
+  return a;
+}
+
+// The frames every tick of `text` is due at.
+std::vector<long> tickFrames(const std::string& text, int rate) {
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(text)), defaultPadMap(), nullptr);
+  auto song = makeSong(compiler.state().partTable, compiler.state().songLine);
+  std::vector<long> frames;
+  auto cursor = song->timeline.begin();
+  TimelineTick tick;
+  while (cursor.next(&tick)) frames.push_back((tick.timeMs * rate + 500) / 1000);
+  return frames;
+}
+
+class Render : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pw-render-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string write(const std::string& name, const std::string& text) const {
+    return writeFile(path(name), text);
+  }
+  fs::path dir_;
+};
+
+std::string grid(const std::string& line, int bars) {
+  std::string s = line + " |";
+  for (int i = 0; i < bars; ++i) s += "xxxxxxxx|";
+  return s + "\n";
+}
+
+TEST_F(Render, ClickGridAndDrumGridLandOnTheirFrames) {
+  const std::string click = write("click.wav", waveBytes(clickValues(44100), 44100, 1, 16));
+  const std::string clicks = "c = wave " + click + " pan 0\npart = A tempo = 150 notes = 8\n" +
+                             grid("c", 8) + "song = A\n";
+  for (int rate : {44100, 48000}) {
+    const std::string out = path("clicks.wav");
+    const CliRun r =
+        cli({"render", write("clicks.tab", clicks), "-o", out, "--rate", std::to_string(rate)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Audio a = readAudio(out);
+    ASSERT_EQ(a.rate, rate);
+    ASSERT_EQ(a.channels, 2);
+    const std::vector<long> nominal = tickFrames(clicks, rate);
+    ASSERT_EQ(nominal.size(), 64u);
+    // Every click on its frame: no jitter at all (the 16-bit file rounds levels only).
+    EXPECT_EQ(onsets(a.stereo, 0.02f, rate / 20), nominal) << rate;
+  }
+
+  // Hand claps through the synthesiser: within its 64-frame floor.
+  const std::string hats =
+      "h = claps\npart = A tempo = 150 notes = 8\n" + grid("h", 8) + "song = A\n";
+  const std::string out = path("hats.flac");
+  const CliRun r = cli({"render", write("hats.tab", hats), "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Audio a = readAudio(out);
+  const std::vector<long> found = onsets(a.stereo, 0.02f, 44100 / 20);
+  ASSERT_EQ(found.size(), 64u);
+  const std::vector<double> jitter = jitterMs(found, tickFrames(hats, 44100), 44100);
+  std::printf("rendered claps: onset jitter p99 %.3f ms, max %.3f ms\n", percentile(jitter, 0.99),
+              jitter.back());
+  EXPECT_LE(percentile(jitter, 0.99), 1.0);
+  // The song rang out and stopped: at most the tail after the last hit.
+  EXPECT_LT(a.stereo.size() / 2, static_cast<std::size_t>(44100 * (13 + 5)));
+}
+
+TEST_F(Render, BadOutputsAndEmptySongsLeaveNoFile) {
+  const std::string song =
+      write("song.tab", "h = closed hi-hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  write("plain", "a file, not a folder");
+  CliRun r = cli({"render", song, "-o", path("plain/out.wav")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(path("plain/out.wav")), std::string::npos) << r.err;
+
+  r = cli({"render", write("empty.tab", "just words\n"), "-o", path("empty.wav")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("nothing to play"), std::string::npos) << r.err;
+
+  EXPECT_EQ(cli({"render", song, "-o", path("x.wav"), "--rate", "22050"}).status, 2);
+  EXPECT_EQ(cli({"render", song}).status, 2);
+  // Only the inputs are there: no partial or temporary file.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"empty.tab", "plain", "song.tab"}));
+}
+
+}  // namespace
+}  // namespace pulsewright
