@@ -29,8 +29,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addExportCommand(app, context);
   // Set after the commands are added, which would otherwise repeat it.
   app.footer(
-      "FILE may be - for standard input. The exit status is 2 when an argument is
-"
+      "FILE may be - for standard input. The exit status is 2 when an argument is\n"
       "unusable or an input cannot be read.");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back

@@ -45,7 +45,7 @@ update-mime-database "$scratch/mime" 2>/dev/null
 grep -q 'text/x-drum-tablature' "$scratch/mime/globs2"
 
 echo "== installed pulsewright-cli"
-example=$share/doc/pulsewright/examples/basic-rock.tab
+example=$share/doc/pulsewright/examples/funk-sixteenths.tab
 "$root/usr/bin/pulsewright-cli" --version
 checked=$("$root/usr/bin/pulsewright-cli" check "$example")
 grep -q 'grid' <<<"$checked" || { echo "$checked"; exit 1; }
@@ -64,7 +64,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for _ in $(seq 20); do
     sleep 0.5
     kill -0 "$pid" 2>/dev/null || { wait "$pid"; echo "exited early: $?"; exit 1; }
-    xdotool search --onlyvisible --name "^Pulsewright" >/dev/null 2>&1 && shown=1
+    xdotool search --onlyvisible --name "Pulsewright" >/dev/null 2>&1 && shown=1
   done
   kill "$pid"
   wait "$pid" 2>/dev/null || true
