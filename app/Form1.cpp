@@ -185,8 +185,11 @@ Form1::Form1(AppServices services, QWidget* parent)
   buildControls();
   buildMenus();
   wireEditor();
-  // The client area (under the menu bar) has its design size at first.
-  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height());
+  // The client area (under the menu bar, above the problems list) has its design size at
+  // first.
+  const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
+  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height() +
+                                  (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
   layoutControls();
   splashTimer_ = new QTimer(this);
   splashTimer_->setSingleShot(true);
