@@ -37,7 +37,7 @@
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "tabimport/DrumTabImport.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
 

@@ -5,11 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <cstdio>
 
 #include "app/Form1.h"
 #include "app/SignalWatcher.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
@@ -25,7 +27,10 @@ namespace {
 void moveOldPadMaps(const QString& padMaps) {
   const QDir old(padMaps + "/../Pulsewright/padmaps");
   if (!old.exists()) return;
-  for (const QString& name : old.entryList({"*.drm"}, QDir::Files)) {
+  const std::string_view extension = pulsewright::kPadMapFileExtension;
+  const QString pattern =
+      "*" + QString::fromUtf8(extension.data(), static_cast<qsizetype>(extension.size()));
+  for (const QString& name : old.entryList({pattern}, QDir::Files)) {
     const QString target = padMaps + '/' + name;
     if (!QFile::exists(target)) QFile::rename(old.filePath(name), target);
   }
@@ -54,12 +59,20 @@ int main(int argc, char** argv) {
   }
 
   using namespace pulsewright;
-  SdlSoundOutput sound;
-  FluidSynthOutput synth(&sound);  // the "MIDI Mapper": drums rendered into the sound output
-  SystemMidiPorts ports;
-  MidiRouter midi(synth, ports);
   IniSettingsStore settings;
   QtUserDialogs dialogs;
+  SdlSoundOutput sound;
+  // The "MIDI Mapper": drums rendered into the sound output, from the sound font the
+  // settings name or else the system's.
+  FluidSynthOutput synth(
+      &sound, defaultSoundFonts(settings.GetSetting("Sound", "SoundFont", "").toStdString()));
+  if (!synth.loadSoundFont()) {
+    const std::string missing = synth.missingSoundFontMessage();
+    std::fprintf(stderr, "pulsewright: %s\n", missing.c_str());
+    dialogs.message(nullptr, QString::fromStdString(missing));
+  }
+  SystemMidiPorts ports;
+  MidiRouter midi(synth, ports);
   SteadyPlaybackClock clock;
   const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
   const QString padMaps = dataFolder + "/padmaps";

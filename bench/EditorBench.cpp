@@ -20,7 +20,7 @@
 #include "editor/TablatureEditor.h"
 #include "editor/TablatureHighlighter.h"
 #include "tablature/Diagnostics.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 using namespace pulsewright;
 

@@ -27,7 +27,7 @@
 #include "platform/SdlSoundOutput.h"
 #include "playback/SamplePlayer.h"
 #include "playback/SongRenderer.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
 using namespace pulsewright;

@@ -16,9 +16,6 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   CLI::App app("Compiles, checks and plays drum tablature.", "pulsewright-cli");
   app.set_version_flag("--version", std::string("pulsewright-cli ") + PULSEWRIGHT_VERSION);
   app.require_subcommand(1);
-  app.footer(
-      "FILE may be - for standard input. The exit status is 2 when an argument is\n"
-      "unusable or an input cannot be read.");
   app.failure_message([](const CLI::App* command, const CLI::Error& e) {
     return "pulsewright-cli: " + CLI::FailureMessage::simple(command, e);
   });
@@ -30,6 +27,10 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addDevicesCommand(app, context);
   addImportCommand(app, context);
   addExportCommand(app, context);
+  // Set after the commands are added, which would otherwise repeat it.
+  app.footer(
+      "FILE may be - for standard input. The exit status is 2 when an argument is\n"
+      "unusable or an input cannot be read.");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
   try {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <istream>
 
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

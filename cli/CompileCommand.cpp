@@ -8,8 +8,8 @@
 #include "cli/Command.h"
 #include "cli/StateJson.h"
 #include "tablature/Diagnostics.h"
-#include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

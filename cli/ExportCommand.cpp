@@ -8,7 +8,7 @@
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "padmap/PadMap.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 

@@ -27,8 +27,8 @@
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
-#include "tablature/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

@@ -6,7 +6,7 @@
 
 #include "cli/Command.h"
 #include "playback/SongRenderer.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {

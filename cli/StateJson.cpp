@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

@@ -14,7 +14,7 @@
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/LinePatterns.h"
 
 namespace pulsewright {

@@ -11,7 +11,7 @@
 
 #include "padmap/PadMap.h"
 #include "tablature/Diagnostics.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
 

@@ -7,13 +7,6 @@
 
 namespace pulsewright {
 
-int keyOfVoice(DrumVoice voice) {
-  for (int i = 0; i < kKeyCount; ++i) {
-    if (kKeyboardKeys[i].voice == voice) return i;
-  }
-  return -1;
-}
-
 std::optional<std::int16_t> padEntryNote(std::string_view text) {
   const std::optional<double> value = padEntryNumber(text);
   if (!value) return std::nullopt;

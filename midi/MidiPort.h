@@ -18,13 +18,9 @@
 #include <string>
 
 #include "platform/MidiOutput.h"
+#include "platform/ShortMessage.h"
 
 namespace pulsewright {
-
-// Message kinds; the status byte is the kind plus the channel.
-inline constexpr int kNoteOn = 0x90;
-inline constexpr int kNoteOff = 0x80;
-inline constexpr int kProgramChange = 0xC0;
 
 // kind + channel + data1 * 256 + data2 * 65536, computed as a 32-bit word. Values
 // outside 0-127 are packed as they come; the outputs refuse the malformed word that

@@ -47,7 +47,7 @@ struct When {
 
 class AudioEngine {
  public:
-  static constexpr int kSlots = 21;
+  static constexpr int kSlots = kSampleChannels;
   static constexpr int kMaxSlice = 1024;  // longer renders are cut into blocks this long
 
   explicit AudioEngine(int sampleRate, std::size_t eventCapacity = 8192);

@@ -154,11 +154,11 @@ void FluidSynthOutput::apply(std::uint32_t word) {
   // A note off for a note that is not sounding is no failure of the device: results are
   // not looked at.
   switch (b[0] & 0xF0) {
-    case 0x80: fluid_synth_noteoff(synth, channel, b[1]); break;
-    case 0x90: fluid_synth_noteon(synth, channel, b[1], b[2]); break;
+    case kNoteOff: fluid_synth_noteoff(synth, channel, b[1]); break;
+    case kNoteOn: fluid_synth_noteon(synth, channel, b[1], b[2]); break;
     case 0xA0: fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
     case 0xB0: fluid_synth_cc(synth, channel, b[1], b[2]); break;
-    case 0xC0: fluid_synth_program_change(synth, channel, b[1]); break;
+    case kProgramChange: fluid_synth_program_change(synth, channel, b[1]); break;
     case 0xD0: fluid_synth_channel_pressure(synth, channel, b[1]); break;
     case 0xE0: fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
     default: break;  // system messages mean nothing to the synthesiser
@@ -182,6 +182,11 @@ void FluidSynthOutput::render(float* stereo, int frames) {
     return;
   }
   fluid_synth_write_float(synth, frames, stereo, 0, 2, stereo, 1, 2);
+}
+
+bool FluidSynthOutput::loadSoundFont() {
+  std::lock_guard lock(mutex_);
+  return loadLocked();
 }
 
 std::string FluidSynthOutput::soundFont() const {

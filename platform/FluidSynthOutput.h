@@ -57,6 +57,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   void apply(std::uint32_t word) override;
   // Whether what it plays is heard: open on an output that has a device.
   bool sounds() const;
+  // Loads the sound font now rather than at the first open; false when none loads.
+  bool loadSoundFont();
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
   // After an open found no usable sound font: what was searched and how to mend it;

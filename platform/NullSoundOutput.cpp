@@ -3,7 +3,7 @@
 namespace pulsewright {
 
 NullSoundOutput::NullSoundOutput(std::vector<std::string> devices)
-    : devices_(std::move(devices)), failing_(devices_.size(), false), channels_(21) {}
+    : devices_(std::move(devices)), failing_(devices_.size(), false), channels_(kSampleChannels) {}
 
 void NullSoundOutput::failDevice(int index, bool fail) {
   std::lock_guard lock(mutex_);

@@ -5,6 +5,11 @@
 
 namespace pulsewright {
 
+// Message kinds; the status byte is the kind plus the channel.
+inline constexpr int kNoteOn = 0x90;
+inline constexpr int kNoteOff = 0x80;
+inline constexpr int kProgramChange = 0xC0;
+
 // Writes the bytes of `word` (status in bits 0-7, then the data bytes) to `bytes` and
 // returns how many the message has: 3 for note off/on, key pressure, controller and
 // pitch bend, 2 for program change and channel pressure, 1-3 for the system common and

@@ -13,6 +13,9 @@
 
 namespace pulsewright {
 
+// The channels an output plays samples on at once, one per sample slot of the player.
+inline constexpr int kSampleChannels = 21;
+
 // Every device output mixes at this rate, two channels; the device converts if it must.
 inline constexpr int kOutputSampleRate = 44100;
 inline constexpr int kOutputChannels = 2;
@@ -47,9 +50,9 @@ class SoundOutput {
   virtual bool selectDevice(const std::string& name) = 0;
   // Decodes the bytes of a WAVE file; null when they are no playable WAVE.
   virtual std::shared_ptr<const Sample> decode(std::string_view waveBytes) = 0;
-  // Plays `sample` once on `channel` (0-20) with the two gains (linear, 0-1), cutting
-  // what that channel played. The output keeps the sample alive while it sounds.
-  // Without a device nothing sounds.
+  // Plays `sample` once on `channel` (0 to kSampleChannels - 1) with the two gains (linear, 0-1),
+  // cutting what that channel played. The output keeps the sample alive while it sounds. Without a
+  // device nothing sounds.
   virtual void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
                     float rightGain) = 0;
   // The same, starting at `due`; outputs without a clock of their own play it at once.

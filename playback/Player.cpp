@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ShortMessage.h"
+
 namespace pulsewright {
 
 namespace {
@@ -142,7 +144,7 @@ DueTime Player::nextDue() const {
 
 void Player::sendClick(bool accent, DueTime due) {
   const int note = accent ? kClickAccentNote : kClickNote;
-  output_.sendChannelMessage(0x90, note, kClickVelocity, due);
+  output_.sendChannelMessage(kNoteOn, note, kClickVelocity, due);
   output_.sendChannelMessage(0x80, note, 0, due);
 }
 

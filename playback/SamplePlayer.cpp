@@ -260,7 +260,7 @@ void SamplePlayer::play(const std::string& file, std::int16_t volume, std::int16
   auto sample = load(file, lock);
   // The ring moves on for a skipped file too.
   const int slot = nextWaveBuffer_;
-  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > 19 ? 1 : slot + 1);
+  nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > kLastWaveBuffer ? 1 : slot + 1);
   if (sample) {
     waveBuffers_[slot] = sample;
     const StereoGains gains = sampleGains(volume, pan);

@@ -1,5 +1,5 @@
 #pragma once
-// The WAVE sample player of the main window: the list of sound devices, the ring of 21
+// The WAVE sample player of the main window: the list of sound devices, the ring of
 // sample slots and PlayB, which the sequencer calls for every sample item of a step.
 //
 // Threads: PlayB and preload may be called from any thread (the sequencer's playback
@@ -21,7 +21,10 @@
 
 namespace pulsewright {
 
-inline constexpr int kWaveBufferSlots = 21;
+inline constexpr int kWaveBufferSlots = kSampleChannels;
+// After the first sample (slot 0), samples take slots 1 to kLastWaveBuffer in turn; the
+// last slot is never used.
+inline constexpr int kLastWaveBuffer = kWaveBufferSlots - 2;
 // Larger sample files are not loaded.
 inline constexpr std::uintmax_t kMaxSampleFileBytes = std::uintmax_t{64} << 20;
 

@@ -2,15 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/ShortMessage.h"
+
 namespace pulsewright {
-
-namespace {
-
-constexpr int kNoteOn = 0x90;
-constexpr int kNoteOff = 0x80;
-constexpr int kProgramChange = 0xC0;
-
-}  // namespace
 
 std::shared_ptr<const Song> makeSong(PartTable table, std::string songLine,
                                      const SourceMap& sources) {

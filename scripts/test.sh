@@ -8,6 +8,7 @@ scripts/install-deps.sh
 
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+scripts/package-check.sh build
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "padmap/DrumVoice.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "tablature/NumericValue.h"
+#include "text/NumericValue.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "tablature/NumericValue.h"
+#include "text/NumericValue.h"
 
 namespace pulsewright {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "tablature/NumericValue.h"
+#include "text/NumericValue.h"
 
 namespace pulsewright {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tablature/TablatureCompiler.h"
+#include "tests/support/TestDocuments.h"
 
 namespace pulsewright {
 namespace {
@@ -18,16 +19,6 @@ class RecordingListener : public CompileListener {
   std::vector<std::string> messages;
   int lines = 0;
 };
-
-// Lines joined with CR LF, as the editor hands them over.
-std::string doc(std::initializer_list<std::string_view> lines) {
-  std::string text;
-  for (std::string_view line : lines) {
-    if (!text.empty()) text += "\r\n";
-    text += line;
-  }
-  return text;
-}
 
 struct Compiled {
   TablatureCompiler compiler;

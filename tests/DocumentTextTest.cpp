@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 namespace {

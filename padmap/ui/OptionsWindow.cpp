@@ -18,13 +18,18 @@
 
 #include "padmap/DrumVoice.h"
 #include "files/FileAccess.h"
-#include "midi/LiveKeyboard.h"
+#include "padmap/DrumKeys.h"
 #include "platform/qt/UserDialogs.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 
 namespace {
+
+QString padMapExtension() {
+  return QString::fromUtf8(kPadMapFileExtension.data(),
+                           static_cast<qsizetype>(kPadMapFileExtension.size()));
+}
 constexpr char kDesignChooserText[] = "Combo1";
 }
 
@@ -117,7 +122,7 @@ void OptionsWindow::fillChooser() {
   }
   QDir dir(folder_);
   const QStringList files =
-      dir.entryList({"*.drm"}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+      dir.entryList({"*" + padMapExtension()}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
   for (const QString& name : files) loadSampleIDs_->addItem(name);
 }
 
@@ -252,7 +257,7 @@ void SaveSettingsDialog::OKButton_Click() {
     return;
   }
   QDir().mkpath(options_.padMapFolder());
-  const QString path = QDir(options_.padMapFolder()).filePath(name + ".drm");
+  const QString path = QDir(options_.padMapFolder()).filePath(name + padMapExtension());
   const std::string line = formatPadMapFile(options_.padMap());
   const QString reason =
       writeWholeFile(path, QByteArray(line.data(), static_cast<qsizetype>(line.size())));
@@ -260,7 +265,7 @@ void SaveSettingsDialog::OKButton_Click() {
     dialogs_.message(this, "The pad map could not be saved to " + path + ": " + reason + ".");
     return;
   }
-  options_.padMapFileSaved(name + ".drm");
+  options_.padMapFileSaved(name + padMapExtension());
   // The window stays open; the user closes it.
 }
 

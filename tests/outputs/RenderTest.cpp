@@ -11,7 +11,7 @@
 #include "cli/CliApp.h"
 #include "padmap/PadMap.h"
 #include "playback/Sequencer.h"
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {

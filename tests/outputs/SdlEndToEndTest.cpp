@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -211,6 +212,15 @@ TEST(SdlEndToEnd, EveryChannelOfTheMapperIsADrumChannel) {
   MidiPort fine(loaded, [](const std::string&) {});
   fine.listDevices();
   EXPECT_EQ(loaded.missingSoundFontMessage(), "");
+}
+
+TEST(SdlEndToEnd, OpeningTheSoundLeavesInterruptAndTerminateToTheProgram) {
+  SdlSoundOutput output;
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction action {};
+    ASSERT_EQ(::sigaction(signal, nullptr, &action), 0);
+    EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
+  }
 }
 
 TEST(SdlEndToEnd, TheEnvironmentAndTheSettingComeBeforeTheSystemSoundFonts) {

@@ -5,24 +5,10 @@
 #include <sstream>
 
 #include "cli/CliApp.h"
+#include "tests/support/TestFiles.h"
 
 namespace pulsewright {
 namespace {
-
-std::string tempPath(const std::string& name) {
-  return testing::TempDir() + "/" + name;
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> readLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(PlayCommand, LogsEveryEventWithItsTimeSincePlay) {
   const std::string song = tempPath("log.tab");

@@ -6,7 +6,8 @@
 
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
-#include "tests/playback/RecordingStepOutput.h"
+#include "tests/support/RecordingStepOutput.h"
+#include "tests/support/TestDocuments.h"
 
 namespace pulsewright {
 namespace {
@@ -76,12 +77,6 @@ class EndListener : public Player::Listener {
   std::vector<std::string> statuses;
   std::vector<std::uint64_t> ended;
 };
-
-std::shared_ptr<const Song> compileSong(const std::string& text) {
-  TablatureCompiler compiler;
-  compiler.compile(text, defaultPadMap(), nullptr);
-  return makeSong(compiler.state().partTable, compiler.state().songLine, compiler.state().sourceMap);
-}
 
 TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {
   JumpingClock clock;

@@ -4,24 +4,11 @@
 
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
-#include "tests/playback/RecordingStepOutput.h"
+#include "tests/support/RecordingStepOutput.h"
+#include "tests/support/TestDocuments.h"
 
 namespace pulsewright {
 namespace {
-
-std::string doc(std::initializer_list<std::string_view> lines) {
-  std::string text;
-  for (std::string_view line : lines) {
-    if (!text.empty()) text += "\r\n";
-    text += line;
-  }
-  return text;
-}
-
-std::shared_ptr<const Song> compileSong(TablatureCompiler& compiler, const std::string& text) {
-  compiler.compile(text, defaultPadMap(), nullptr);
-  return makeSong(compiler.state().partTable, compiler.state().songLine, compiler.state().sourceMap);
-}
 
 // Ticks until the song is over; keeps the status and the interval after every tick.
 struct TickLog {

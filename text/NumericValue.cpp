@@ -1,7 +1,7 @@
-#include "tablature/NumericValue.h"
+#include "text/NumericValue.h"
 
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <system_error>
 
 namespace pulsewright {

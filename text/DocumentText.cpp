@@ -1,4 +1,4 @@
-#include "tablature/DocumentText.h"
+#include "text/DocumentText.h"
 
 #include <array>
 #include <cstdint>
