@@ -97,4 +97,20 @@ bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, st
   return true;
 }
 
+bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContext& io,
+                  PadMap* padMap, std::string* text) {
+  std::string reason;
+  if (!loadPadMap(choice, io.in, padMap, &reason)) {
+    io.err << "pulsewright-cli: " << reason << "\n";
+    return false;
+  }
+  std::string bytes;
+  if (!readInputBytes(file, io.in, &bytes, &reason)) {
+    io.err << "pulsewright-cli: cannot read " << file << ": " << reason << "\n";
+    return false;
+  }
+  *text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+  return true;
+}
+
 }  // namespace pulsewright

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "padmap/PadMap.h"
+#include "tablature/TablatureCompiler.h"
 
 namespace CLI {
 class App;
@@ -43,6 +44,24 @@ struct PadMapChoice {
 void addPadMapOptions(CLI::App& command, PadMapChoice& choice);
 // False with *error set when the pad-map file cannot be read.
 bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, std::string* error);
+
+// What a command that compiles one document reads first: the pad map and the document,
+// decoded, its lines joined with CR LF. False once the reason is printed.
+bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContext& io,
+                  PadMap* padMap, std::string* text);
+
+// The compiler's messages on standard error, as FILE:LINE: text.
+class CompileMessages : public CompileListener {
+ public:
+  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  std::string file_;
+};
 
 // The commands, each in a file of its own.
 void addCompileCommands(CLI::App& app, CliContext& context);  // compile and check

@@ -26,34 +26,14 @@ struct ExportArguments {
   PadMapChoice padMap;
 };
 
-class CompileMessages : public CompileListener {
- public:
-  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
-  void message(int lineNumber, std::string_view text) override {
-    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
-  }
-
- private:
-  std::ostream& err_;
-  std::string file_;
-};
-
 int runExport(const ExportArguments& a, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
-  std::string reason;
-  if (!loadPadMap(a.padMap, io.in, &padMap, &reason)) {
-    err << "pulsewright-cli: " << reason << "\n";
-    return kExitError;
-  }
-  std::string bytes;
-  if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
-    err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
-    return kExitError;
-  }
+  std::string text;
+  if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, a.input);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+  compiler.compile(text, padMap, &messages);
   const CompilerState& state = compiler.state();
   const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
   if (!timeline.playable()) {
@@ -68,6 +48,7 @@ int runExport(const ExportArguments& a, CliContext& io) {
   song.description = state.metaDescription;
   MidiFileSummary summary;
   const std::string file = writeStandardMidiFile(song, a.channel - 1, &summary);
+  std::string reason;
   if (!writeFileReplacing(a.output, file, &reason)) {
     err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
     return kExitError;

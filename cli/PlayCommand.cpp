@@ -188,32 +188,11 @@ struct PlayArguments {
   double tempoScale = 1.0;
 };
 
-class CompileMessages : public CompileListener {
- public:
-  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
-  void message(int lineNumber, std::string_view text) override {
-    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
-  }
-
- private:
-  std::ostream& err_;
-  std::string file_;
-};
-
 int runPlay(const PlayArguments& o, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
-  std::string error;
-  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
-    err << "pulsewright-cli: " << error << "\n";
-    return kExitError;
-  }
-  std::string bytes;
-  std::string reason;
-  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
-    err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
-    return kExitError;
-  }
+  std::string text;
+  if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
   // The log closes on every way out.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> ownedLog(nullptr, std::fclose);
   std::FILE* logFile = nullptr;
@@ -319,7 +298,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     PlaybackSession session(output, clock, samples.get(), &waiter);
     CompileMessages messages(err, o.file);
     std::shared_ptr<const Song> song =
-        session.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+        session.compile(text, padMap, &messages);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;

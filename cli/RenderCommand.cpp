@@ -22,35 +22,14 @@ struct RenderArguments {
   PadMapChoice padMap;
 };
 
-class CompileMessages : public CompileListener {
- public:
-  CompileMessages(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
-  void message(int lineNumber, std::string_view text) override {
-    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
-  }
-
- private:
-  std::ostream& err_;
-  std::string file_;
-};
-
 int runRender(const RenderArguments& o, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
-  std::string error;
-  if (!loadPadMap(o.padMap, io.in, &padMap, &error)) {
-    err << "pulsewright-cli: " << error << "\n";
-    return kExitError;
-  }
-  std::string bytes;
-  std::string reason;
-  if (!readInputBytes(o.file, io.in, &bytes, &reason)) {
-    err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
-    return kExitError;
-  }
+  std::string text;
+  if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, o.file);
-  compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes)), padMap, &messages);
+  compiler.compile(text, padMap, &messages);
   const CompilerState& state = compiler.state();
   const std::shared_ptr<const Song> song =
       makeSong(state.partTable, state.songLine, state.sourceMap);

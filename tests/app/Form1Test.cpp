@@ -267,7 +267,9 @@ TEST(Form1, PlayMenuLoopsThePartAtTheCursorAtAChosenTempo) {
   form->action("StopSong")->trigger();
   EXPECT_FALSE(form->isPlaying());
   for (const std::string& m : f.sentSince(start)) {
-    if (m.rfind("90 ", 0) == 0 && m != "90 0 12") EXPECT_EQ(m.substr(0, 6), "90 38 ") << m;
+    if (m.rfind("90 ", 0) == 0 && m != "90 0 12") {
+      EXPECT_EQ(m.substr(0, 6), "90 38 ") << m;
+    }
   }
 }
 
