@@ -202,6 +202,10 @@ Form1::~Form1() {
   templates_.reset();
   if (!closed_) port_->close();
   delete splash_;
+  // The keyboard strip releases its keys when it loses the focus, which closing the
+  // window does after the live keyboard has gone: it goes first.
+  delete drumKeyboard_;
+  drumKeyboard_ = nullptr;
 }
 
 int Form1::twips(int length) const {
@@ -767,7 +771,9 @@ void Form1::layoutControls() {
   const int w = width >= 0 ? width : text1_->width();
   const int h = height >= 0 ? height : text1_->height();
   text1_->setGeometry(twips(kEditorLeft), twips(kEditorTop), w, h);
-  drumKeyboard_->move(twips(kEditorLeft), twips(kEditorTop) + h + twips(kMargin));
+  if (drumKeyboard_ != nullptr) {
+    drumKeyboard_->move(twips(kEditorLeft), twips(kEditorTop) + h + twips(kMargin));
+  }
 }
 
 }  // namespace pulsewright
