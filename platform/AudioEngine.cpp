@@ -80,7 +80,7 @@ void AudioEngine::collect() {
 }
 
 void AudioEngine::setSynth(SynthSource* source) {
-  synth_.store(source);
+  synth_.store(source, std::memory_order_release);
   // A render that may still hold the previous source ends within one block.
   const std::uint64_t count = renderCount_.load();
   if (count % 2 == 0) return;
@@ -176,7 +176,7 @@ void AudioEngine::takeEvents(bool live) {
 
 void AudioEngine::apply(const Event& event) {
   if (event.type == Event::kMessage) {
-    if (SynthSource* synth = synth_.load(std::memory_order_relaxed)) synth->apply(event.word);
+    if (SynthSource* synth = synth_.load(std::memory_order_acquire)) synth->apply(event.word);
     return;
   }
   Voice& voice = voices_[event.slot];
@@ -192,7 +192,7 @@ void AudioEngine::apply(const Event& event) {
 
 void AudioEngine::mixSlice(float* mix, int from, int to) {
   if (to <= from) return;
-  if (SynthSource* synth = synth_.load(std::memory_order_relaxed)) {
+  if (SynthSource* synth = synth_.load(std::memory_order_acquire)) {
     synth->render(mix + 2 * from, to - from);
   } else {
     std::fill(mix + 2 * from, mix + 2 * to, 0.0f);
