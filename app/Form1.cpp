@@ -712,12 +712,7 @@ void Form1::ExportMidi_Click() {
     services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
     return;
   }
-  MidiFileSong song = midiFileSongOf(timeline);
-  song.title = state.metaTitle;
-  song.author = state.metaAuthor;
-  song.artist = state.metaArtist;
-  song.genre = state.metaGenre;
-  song.description = state.metaDescription;
+  const MidiFileSong song = midiFileSongOf(timeline, state);
   MidiFileSummary summary;
   const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
   const QString failure =

@@ -40,12 +40,7 @@ int runExport(const ExportArguments& a, CliContext& io) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  MidiFileSong song = midiFileSongOf(timeline);
-  song.title = state.metaTitle;
-  song.author = state.metaAuthor;
-  song.artist = state.metaArtist;
-  song.genre = state.metaGenre;
-  song.description = state.metaDescription;
+  const MidiFileSong song = midiFileSongOf(timeline, state);
   MidiFileSummary summary;
   const std::string file = writeStandardMidiFile(song, a.channel - 1, &summary);
   std::string reason;

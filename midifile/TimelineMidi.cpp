@@ -32,4 +32,14 @@ MidiFileSong midiFileSongOf(const Timeline& timeline) {
   return song;
 }
 
+MidiFileSong midiFileSongOf(const Timeline& timeline, const CompilerState& state) {
+  MidiFileSong song = midiFileSongOf(timeline);
+  song.title = state.metaTitle;
+  song.author = state.metaAuthor;
+  song.artist = state.metaArtist;
+  song.genre = state.metaGenre;
+  song.description = state.metaDescription;
+  return song;
+}
+
 }  // namespace pulsewright
