@@ -18,7 +18,7 @@ struct AppServices {
   SettingsStore& settings;
   UserDialogs& dialogs;
   PlaybackClock& clock;
-  QString padMapFolder;          // stands for the folder of pad-map files
+  QString padMapFolder;           // stands for the folder of pad-map files
   int splashMilliseconds = 6000;  // how long the splash window stays; 0: no splash
   QString recoveryFile;           // where unsaved text is kept; empty: nowhere
 };

@@ -78,7 +78,8 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
             [this](int index) { keyboard_.StopNote(static_cast<std::int16_t>(index)); });
   }
   for (int i = 0; i < kKeyCount; ++i) {
-    if (kKeyboardKeys[static_cast<std::size_t>(i)].black) keys_[static_cast<std::size_t>(i)]->raise();
+    if (kKeyboardKeys[static_cast<std::size_t>(i)].black)
+      keys_[static_cast<std::size_t>(i)]->raise();
   }
   keyboard_.setKeyChanged([this](int index, bool pressed) {
     keys_[static_cast<std::size_t>(index)]->setChecked(pressed);

@@ -12,8 +12,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <cmath>
@@ -30,16 +30,16 @@
 #include "editor/TablatureEditor.h"
 #include "files/FileAccess.h"
 #include "midi/LiveKeyboard.h"
+#include "midifile/StandardMidiFile.h"
+#include "midifile/TimelineMidi.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
-#include "midifile/StandardMidiFile.h"
-#include "midifile/TimelineMidi.h"
 #include "tabimport/DrumTabImport.h"
-#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 
@@ -188,8 +188,9 @@ Form1::Form1(AppServices services, QWidget* parent)
   // The client area (under the menu bar, above the problems list) has its design size at
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
-  resize(twips(kClientWidth), twips(kClientHeight) + menuBar()->sizeHint().height() +
-                                  (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
+  resize(twips(kClientWidth),
+         twips(kClientHeight) + menuBar()->sizeHint().height() +
+             (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
   layoutControls();
   splashTimer_ = new QTimer(this);
   splashTimer_->setSingleShot(true);
@@ -637,8 +638,8 @@ void Form1::exportAudio(QString path) {
                    options_ ? options_->padMap() : defaultPadMap(), &listener);
   const CompilerState& state = compiler.state();
   delete audioExport_;
-  audioExport_ = new AudioExport(
-      this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
+  audioExport_ =
+      new AudioExport(this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
   connect(audioExport_, &AudioExport::finished, this,
           [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
 }
@@ -687,7 +688,8 @@ void Form1::ImportDrumTab_Click() {
   if (result.warnings.empty()) return;
   // The first warnings are enough to see what was read differently from the tab.
   constexpr std::size_t kShown = 15;
-  QString text = tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
+  QString text =
+      tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
   for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
     text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
   }
@@ -722,8 +724,9 @@ void Form1::ExportMidi_Click() {
     return;
   }
   if (summary.samplesLeftOut > 0) {
-    services_.dialogs.message(this, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.",
-                                       nullptr, static_cast<int>(summary.samplesLeftOut)));
+    services_.dialogs.message(
+        this, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.", nullptr,
+                 static_cast<int>(summary.samplesLeftOut)));
   }
 }
 

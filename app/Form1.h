@@ -13,8 +13,8 @@
 #include <optional>
 
 #include "app/AppServices.h"
-#include "midi/MidiPort.h"
 #include "app/SplashWindow.h"
+#include "midi/MidiPort.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "playback/Player.h"
 

@@ -9,8 +9,9 @@ SplashWindow::SplashWindow(int widthPx, int heightPx)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint) {
   setFixedSize(widthPx, heightPx);
   auto* picture = new QLabel(this);
-  picture->setPixmap(QPixmap(":/pulsewright/splash.png")
-                         .scaled(widthPx, heightPx, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  picture->setPixmap(
+      QPixmap(":/pulsewright/splash.png")
+          .scaled(widthPx, heightPx, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   picture->setGeometry(0, 0, widthPx, heightPx);
   auto* label = new QLabel("Pulsewright: drum tablature, played", this);
   label->setStyleSheet("color: #e0e6f5; font-weight: bold;");
@@ -22,8 +23,12 @@ SplashWindow::SplashWindow(int widthPx, int heightPx)
   }
 }
 
-void SplashWindow::mousePressEvent(QMouseEvent*) { emit dismissed(); }
+void SplashWindow::mousePressEvent(QMouseEvent*) {
+  emit dismissed();
+}
 
-void SplashWindow::keyPressEvent(QKeyEvent*) { emit dismissed(); }
+void SplashWindow::keyPressEvent(QKeyEvent*) {
+  emit dismissed();
+}
 
 }  // namespace pulsewright

@@ -37,8 +37,7 @@ std::string generateDocument(int lineCount) {
   add("w1 = wave /samples/clap.wav pan -20");
   int part = 0;
   while (lines < lineCount - 1) {
-    add("part = " + std::string(1, static_cast<char>('A' + part % 26)) +
-        " tempo = 120 notes = 16");
+    add("part = " + std::string(1, static_cast<char>('A' + part % 26)) + " tempo = 120 notes = 16");
     ++part;
     for (int g = 0; g < 12 && lines < lineCount - 1; ++g) {
       add(std::string(kSymbols[g % 5]) + " " + kGrids[(g + part) % 5]);

@@ -27,8 +27,8 @@
 #include "platform/SdlSoundOutput.h"
 #include "playback/SamplePlayer.h"
 #include "playback/SongRenderer.h"
-#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 using namespace pulsewright;
 namespace fs = std::filesystem;

@@ -76,8 +76,9 @@ void measure(const char* label, int steps) {
   auto pct = [&](double p) { return sorted[static_cast<std::size_t>(p * (sorted.size() - 1))]; };
   double largest = 0;
   for (double d : late) largest = std::max(largest, std::abs(d));
-  std::printf("%-10s ticks %zu  p50 %.3f ms  p99 %.3f ms  largest %.3f ms  last tick %.3f ms late\n",
-              label, late.size(), pct(0.5), pct(0.99), largest, last);
+  std::printf(
+      "%-10s ticks %zu  p50 %.3f ms  p99 %.3f ms  largest %.3f ms  last tick %.3f ms late\n", label,
+      late.size(), pct(0.5), pct(0.99), largest, last);
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
   QtUserDialogs dialogs;
   SteadyPlaybackClock clock;
   {
-    Form1 form(AppServices{midi, sound, settings, dialogs, clock, home.filePath("padmaps"), 6000, {}});
+    Form1 form(
+        AppServices{midi, sound, settings, dialogs, clock, home.filePath("padmaps"), 6000, {}});
     form.startUp();
     const auto ready = std::chrono::steady_clock::now();
     std::printf("start-up to ready: %.1f ms (sound font %s)\n",

@@ -5,9 +5,9 @@
 #include <ostream>
 
 #include "cli/Command.h"
-#include "cli/RenderCommand.h"
 #include "cli/ExportCommand.h"
 #include "cli/ImportCommand.h"
+#include "cli/RenderCommand.h"
 
 namespace pulsewright {
 

@@ -8,9 +8,9 @@
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "padmap/PadMap.h"
-#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

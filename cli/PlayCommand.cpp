@@ -297,8 +297,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   {
     PlaybackSession session(output, clock, samples.get(), &waiter);
     CompileMessages messages(err, o.file);
-    std::shared_ptr<const Song> song =
-        session.compile(text, padMap, &messages);
+    std::shared_ptr<const Song> song = session.compile(text, padMap, &messages);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;

@@ -6,8 +6,8 @@
 
 #include "cli/Command.h"
 #include "playback/SongRenderer.h"
-#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

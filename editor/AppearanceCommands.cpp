@@ -32,19 +32,19 @@ AppearanceCommands::AppearanceCommands(QPlainTextEdit* editor, QWidget* parentWi
       dialogs_(dialogs),
       settings_(settings) {}
 
-QString AppearanceCommands::fontFamily() const { return editor_->font().family(); }
+QString AppearanceCommands::fontFamily() const {
+  return editor_->font().family();
+}
 
 void AppearanceCommands::foreground() {
-  const auto chosen =
-      dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Text));
+  const auto chosen = dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Text));
   if (!chosen) return;
   setEditorColor(*editor_, QPalette::Text, *chosen);
   storeAppearance();
 }
 
 void AppearanceCommands::background() {
-  const auto chosen =
-      dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Base));
+  const auto chosen = dialogs_.chooseColor(parentWindow_, editor_->palette().color(QPalette::Base));
   if (!chosen) return;
   setEditorColor(*editor_, QPalette::Base, *chosen);
   storeAppearance();
@@ -88,8 +88,8 @@ void AppearanceCommands::storeAppearance() {
 
 void AppearanceCommands::applyStoredAppearance() {
   QFont font = editor_->font();
-  font.setFamily(settings_.GetSetting(kSection, QStringLiteral("FontName"),
-                                      QStringLiteral("Courier")));
+  font.setFamily(
+      settings_.GetSetting(kSection, QStringLiteral("FontName"), QStringLiteral("Courier")));
   if (const auto size = fontSizeFromStoredText(
           settings_.GetSetting(kSection, QStringLiteral("FontSize"), QStringLiteral("10")))) {
     font.setPointSize(*size);

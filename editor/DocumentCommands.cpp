@@ -16,7 +16,9 @@ namespace pulsewright {
 
 namespace {
 
-QString shownName(const QString& path) { return QDir::toNativeSeparators(path); }
+QString shownName(const QString& path) {
+  return QDir::toNativeSeparators(path);
+}
 
 }  // namespace
 
@@ -26,18 +28,14 @@ DocumentCommands::DocumentCommands(QPlainTextEdit* editor, QWidget* parentWindow
 
 bool DocumentCommands::maybeSave() {
   if (!editor_->document()->isModified()) return true;
-  const QString question =
-      fileName_.isEmpty()
-          ? tr("The text has changed. Do you want to save it?")
-          : tr("The text of \"%1\" has changed. Do you want to save it?")
-                .arg(QFileInfo(fileName_).fileName());
+  const QString question = fileName_.isEmpty()
+                               ? tr("The text has changed. Do you want to save it?")
+                               : tr("The text of \"%1\" has changed. Do you want to save it?")
+                                     .arg(QFileInfo(fileName_).fileName());
   switch (dialogs_.askToSaveChanges(parentWindow_, question)) {
-    case UserDialogs::SaveChoice::Save:
-      return save();
-    case UserDialogs::SaveChoice::Discard:
-      return true;
-    case UserDialogs::SaveChoice::Cancel:
-      break;
+    case UserDialogs::SaveChoice::Save: return save();
+    case UserDialogs::SaveChoice::Discard: return true;
+    case UserDialogs::SaveChoice::Cancel: break;
   }
   return false;
 }

@@ -47,12 +47,9 @@ LineEnding firstLineEnding(std::string_view text) {
 
 std::string_view lineEndBytes(LineEnding ending) {
   switch (ending) {
-    case LineEnding::Lf:
-      return "\n";
-    case LineEnding::Cr:
-      return "\r";
-    case LineEnding::CrLf:
-      break;
+    case LineEnding::Lf: return "\n";
+    case LineEnding::Cr: return "\r";
+    case LineEnding::CrLf: break;
   }
   return "\r\n";
 }

@@ -9,11 +9,13 @@
 
 namespace pulsewright {
 
-EditCommands::EditCommands(QPlainTextEdit* editor, QWidget* parentWindow,
-                           UserDialogs& dialogs, QObject* parent)
+EditCommands::EditCommands(QPlainTextEdit* editor, QWidget* parentWindow, UserDialogs& dialogs,
+                           QObject* parent)
     : QObject(parent), editor_(editor), parentWindow_(parentWindow), dialogs_(dialogs) {}
 
-FindReplaceDialog* EditCommands::findDialog() const { return findDialog_.data(); }
+FindReplaceDialog* EditCommands::findDialog() const {
+  return findDialog_.data();
+}
 
 void EditCommands::selectAll() {
   QTextCursor cursor = editor_->textCursor();

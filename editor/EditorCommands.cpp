@@ -1,19 +1,19 @@
 #include "editor/EditorCommands.h"
 
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+
 #include "editor/AppearanceCommands.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditCommands.h"
 #include "editor/EditorText.h"
 #include "editor/RecentFiles.h"
 
-#include <QFileInfo>
-#include <QPlainTextEdit>
-#include <QTextDocument>
-
 namespace pulsewright {
 
-EditorCommands::EditorCommands(QPlainTextEdit* editor, QWidget* parentWindow,
-                               UserDialogs& dialogs, SettingsStore& settings, QObject* parent)
+EditorCommands::EditorCommands(QPlainTextEdit* editor, QWidget* parentWindow, UserDialogs& dialogs,
+                               SettingsStore& settings, QObject* parent)
     : QObject(parent),
       editor_(editor),
       documents_(new DocumentCommands(editor, parentWindow, dialogs, this)),
@@ -37,35 +37,77 @@ QString EditorCommands::documentTitle(const QString& appTitle) const {
   return name + (changed ? QStringLiteral("*") : QString()) + QStringLiteral(" - ") + appTitle;
 }
 
-void EditorCommands::undo() { editor_->undo(); }
-void EditorCommands::redo() { editor_->redo(); }
+void EditorCommands::undo() {
+  editor_->undo();
+}
+void EditorCommands::redo() {
+  editor_->redo();
+}
 
 void EditorCommands::openRecent(const QString& path) {
   if (!documents_->maybeSave()) return;
   if (!documents_->openFile(path)) recent_->remove(path);
 }
 
-bool EditorCommands::maybeSave() { return documents_->maybeSave(); }
-QString EditorCommands::fontFamily() const { return appearance_->fontFamily(); }
-QString EditorCommands::documentText() const { return editorText(*editor_); }
+bool EditorCommands::maybeSave() {
+  return documents_->maybeSave();
+}
+QString EditorCommands::fontFamily() const {
+  return appearance_->fontFamily();
+}
+QString EditorCommands::documentText() const {
+  return editorText(*editor_);
+}
 
-void EditorCommands::newDocument() { documents_->newDocument(); }
-void EditorCommands::open() { documents_->open(); }
-bool EditorCommands::save() { return documents_->save(); }
-bool EditorCommands::saveAs() { return documents_->saveAs(); }
-void EditorCommands::print() { documents_->print(fontFamily()); }
-void EditorCommands::exportPdf() { documents_->exportPdf(fontFamily()); }
+void EditorCommands::newDocument() {
+  documents_->newDocument();
+}
+void EditorCommands::open() {
+  documents_->open();
+}
+bool EditorCommands::save() {
+  return documents_->save();
+}
+bool EditorCommands::saveAs() {
+  return documents_->saveAs();
+}
+void EditorCommands::print() {
+  documents_->print(fontFamily());
+}
+void EditorCommands::exportPdf() {
+  documents_->exportPdf(fontFamily());
+}
 
-void EditorCommands::selectAll() { editing_->selectAll(); }
-void EditorCommands::selectNone() { editing_->selectNone(); }
-void EditorCommands::cut() { editing_->cut(); }
-void EditorCommands::copy() { editing_->copy(); }
-void EditorCommands::paste() { editing_->paste(); }
-void EditorCommands::find() { editing_->find(); }
+void EditorCommands::selectAll() {
+  editing_->selectAll();
+}
+void EditorCommands::selectNone() {
+  editing_->selectNone();
+}
+void EditorCommands::cut() {
+  editing_->cut();
+}
+void EditorCommands::copy() {
+  editing_->copy();
+}
+void EditorCommands::paste() {
+  editing_->paste();
+}
+void EditorCommands::find() {
+  editing_->find();
+}
 
-void EditorCommands::foreground() { appearance_->foreground(); }
-void EditorCommands::background() { appearance_->background(); }
-void EditorCommands::chooseFont() { appearance_->chooseFont(); }
-void EditorCommands::applyStoredAppearance() { appearance_->applyStoredAppearance(); }
+void EditorCommands::foreground() {
+  appearance_->foreground();
+}
+void EditorCommands::background() {
+  appearance_->background();
+}
+void EditorCommands::chooseFont() {
+  appearance_->chooseFont();
+}
+void EditorCommands::applyStoredAppearance() {
+  appearance_->applyStoredAppearance();
+}
 
 }  // namespace pulsewright

@@ -18,8 +18,7 @@ void setEditorText(QPlainTextEdit& editor, const QString& text) {
   editor.document()->setModified(false);
 }
 
-void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to,
-                        const QString& text) {
+void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text) {
   QTextCursor cursor(editor.document());
   cursor.setPosition(static_cast<int>(from));
   cursor.setPosition(static_cast<int>(to), QTextCursor::KeepAnchor);

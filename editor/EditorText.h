@@ -12,7 +12,6 @@ QString editorText(const QPlainTextEdit& editor);
 // Replaces the whole text; the document then counts as unchanged.
 void setEditorText(QPlainTextEdit& editor, const QString& text);
 // Replaces [from, to) with `text` as one undoable edit, leaving the caret after it.
-void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to,
-                        const QString& text);
+void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text);
 
 }  // namespace pulsewright

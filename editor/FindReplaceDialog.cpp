@@ -16,8 +16,7 @@
 
 namespace pulsewright {
 
-FindReplaceDialog::FindReplaceDialog(QPlainTextEdit* editor, UserDialogs& dialogs,
-                                     QWidget* parent)
+FindReplaceDialog::FindReplaceDialog(QPlainTextEdit* editor, UserDialogs& dialogs, QWidget* parent)
     : QDialog(parent), editor_(editor), dialogs_(dialogs) {
   setObjectName(QStringLiteral("Dialog1"));
   setWindowTitle(tr("Find and Replace"));
@@ -84,7 +83,9 @@ void FindReplaceDialog::showForFind() {
   activateWindow();
 }
 
-void FindReplaceDialog::reject() { hide(); }
+void FindReplaceDialog::reject() {
+  hide();
+}
 
 Qt::CaseSensitivity FindReplaceDialog::comparison() const {
   return caseSensitive_->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;

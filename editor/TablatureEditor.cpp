@@ -14,8 +14,8 @@
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
-#include "text/DocumentText.h"
 #include "tablature/LinePatterns.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 

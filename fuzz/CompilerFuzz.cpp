@@ -11,9 +11,9 @@
 
 #include "padmap/PadMap.h"
 #include "tablature/Diagnostics.h"
-#include "text/DocumentText.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 using namespace pulsewright;
 
@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string_view> lines;
   for (std::size_t from = 0;;) {
     const std::size_t end = text.find("\r\n", from);
-    lines.push_back(std::string_view(text).substr(from, end == std::string::npos ? end : end - from));
+    lines.push_back(
+        std::string_view(text).substr(from, end == std::string::npos ? end : end - from));
     if (end == std::string::npos) break;
     from = end + 2;
   }

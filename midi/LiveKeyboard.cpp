@@ -35,7 +35,8 @@ void LiveKeyboard::StartNote(std::int16_t index) {
   if (pressed_[static_cast<std::size_t>(index)]) return;  // no second note on
   setPressed(index, true);
   heldNote_[static_cast<std::size_t>(index)] = liveNote_;
-  if (liveNote_ >= 0 && liveNote_ <= 127) port_.sendChannelMessage(kNoteOn, liveNote_, liveVelocity_);
+  if (liveNote_ >= 0 && liveNote_ <= 127)
+    port_.sendChannelMessage(kNoteOn, liveNote_, liveVelocity_);
 }
 
 void LiveKeyboard::StopNote(std::int16_t index) {

@@ -30,7 +30,9 @@ enum class DrumVoice : std::size_t {
 
 inline constexpr std::size_t kVoiceCount = 17;
 
-constexpr std::size_t index(DrumVoice v) { return static_cast<std::size_t>(v); }
+constexpr std::size_t index(DrumVoice v) {
+  return static_cast<std::size_t>(v);
+}
 
 // Row captions of the Options window, in pad order.
 inline constexpr std::array<std::string_view, kVoiceCount> kVoiceCaptions = {

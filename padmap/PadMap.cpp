@@ -6,8 +6,7 @@
 namespace pulsewright {
 
 const std::array<DrumMachinePreset, 2> kDrumMachinePresets = {{
-    {"Boss Dr.Rythm DR-670",
-     {36, 38, 42, 44, 46, 50, 48, 45, 41, 51, 53, 49, 57, 67, 68, 39, 56}},
+    {"Boss Dr.Rythm DR-670", {36, 38, 42, 44, 46, 50, 48, 45, 41, 51, 53, 49, 57, 67, 68, 39, 56}},
     {"Alesis SR-16", {36, 38, 42, 0, 46, 48, 45, 41, 0, 51, 0, 49, 0, 65, 67, 39, 0}},
 }};
 
@@ -17,7 +16,9 @@ PadMap presetPadMap(const DrumMachinePreset& preset) {
   return map;
 }
 
-PadMap defaultPadMap() { return presetPadMap(kDrumMachinePresets[0]); }
+PadMap defaultPadMap() {
+  return presetPadMap(kDrumMachinePresets[0]);
+}
 
 std::string formatPadMapFile(const PadMap& map) {
   std::string out;
@@ -32,8 +33,12 @@ std::string formatPadMapFile(const PadMap& map) {
 }
 
 namespace {
-bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 }  // namespace
 
 PadMap parsePadMapFile(std::string_view s) {
@@ -87,7 +92,7 @@ namespace {
 
 std::string shortest(double value) {
   if (value == 0) value = 0;  // no "-0"
-  char buf[400];  // the longest double in fixed notation fits
+  char buf[400];              // the longest double in fixed notation fits
   const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
   return std::string(buf, result.ptr);
 }
@@ -111,8 +116,8 @@ std::string padEntryMinus(std::string_view entry) {
 }
 
 bool isSafePadMapName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
 }
 
 }  // namespace pulsewright

@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "text/NumericValue.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/NumericValue.h"
 
 namespace pulsewright {
 

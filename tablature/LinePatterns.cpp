@@ -35,17 +35,17 @@ const std::array<std::string_view, kVoiceCount> kVoiceWords = {
 };
 
 const std::array<std::string_view, 5> kMetaKeyPatterns = {
-    R"([Aa][Uu][Tt][Hh][Oo][Rr])",
-    R"([Dd][Ee][Ss][Cc][Rr][Ii][Pp][Tt][Ii][Oo][Nn])",
-    R"([Aa][Rr][Tt][Ii][Ss][Tt])",
-    R"([Gg][Ee][Nn][Rr][Ee])",
+    R"([Aa][Uu][Tt][Hh][Oo][Rr])", R"([Dd][Ee][Ss][Cc][Rr][Ii][Pp][Tt][Ii][Oo][Nn])",
+    R"([Aa][Rr][Tt][Ii][Ss][Tt])", R"([Gg][Ee][Nn][Rr][Ee])",
     R"([Tt][Ii][Tt][Ll][Ee])",
 };
 
 constexpr std::string_view kSectionKeyword =
     R"(^\s*(?:[Ss][Yy][Mm][Bb][Oo][Ll]|[Nn][Aa][Mm][Ee]|[Pp][Aa][Rr][Tt]|[Bb][Ee][Aa][Tt])\s*=\s*)";
-constexpr std::string_view kTempoWords = R"(\s*(?:[Tt][Ee][Mm][Pp][Oo]|[Ss][Pp][Ee][Ee][Dd]|[Bb][Pp][Mm])\s*=\s*)";
-constexpr std::string_view kNotesWords = R"(\s*(?:[Nn][Oo][Tt][Ee][Ss]|[Bb][Ee][Aa][Tt][Ss])\s*=\s*)";
+constexpr std::string_view kTempoWords =
+    R"(\s*(?:[Tt][Ee][Mm][Pp][Oo]|[Ss][Pp][Ee][Ee][Dd]|[Bb][Pp][Mm])\s*=\s*)";
+constexpr std::string_view kNotesWords =
+    R"(\s*(?:[Nn][Oo][Tt][Ee][Ss]|[Bb][Ee][Aa][Tt][Ss])\s*=\s*)";
 constexpr std::string_view kProgramWords = R"(\s*(?:[Pp][Rr][Oo][Gg][Rr][Aa][Mm])\s*=\s*)";
 constexpr std::string_view kWaveHead = R"(^\s*\w+\s*=\s*[Ww][Aa][Vv][Ee]\s*)";
 constexpr std::string_view kGridChars = R"([\[\]\-0-9\|xXoO]+)";
@@ -194,7 +194,8 @@ std::vector<std::string> describeLineKinds(const LineTests& tests) {
                     (a.form == F::VoiceFirst ? " (voice first)" : " (symbol first)"));
   }
   if (tests[t::kSong]) kinds.emplace_back("song");
-  if (isSectionLine(tests)) kinds.emplace_back(tests[t::kProgram] ? "section with program" : "section");
+  if (isSectionLine(tests))
+    kinds.emplace_back(tests[t::kProgram] ? "section with program" : "section");
   if (tests[t::kGrid]) kinds.emplace_back("grid");
   return kinds;
 }
@@ -278,7 +279,14 @@ std::string_view leadingWord(std::string_view line, std::size_t* end) {
 namespace {
 bool isGridChar(char c) {
   switch (c) {
-    case '[': case ']': case '-': case '|': case 'x': case 'X': case 'o': case 'O': return true;
+    case '[':
+    case ']':
+    case '-':
+    case '|':
+    case 'x':
+    case 'X':
+    case 'o':
+    case 'O': return true;
     default: return c >= '0' && c <= '9';
   }
 }

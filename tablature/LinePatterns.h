@@ -28,13 +28,13 @@ extern const std::array<VoiceAssignment, 34> kVoiceAssignmentOrder;
 
 // Metadata keys in the order the compiler tries them.
 enum class MetaKey { Author, Description, Artist, Genre, Title };
-inline constexpr std::array<std::string_view, 5> kMetaKeyWords = {"author", "description",
-                                                                  "artist", "genre", "title"};
+inline constexpr std::array<std::string_view, 5> kMetaKeyWords = {"author", "description", "artist",
+                                                                  "genre", "title"};
 
 // Test numbers, in the order the compiler applies them.
 namespace line_test {
 inline constexpr int kWave = 0;
-inline constexpr int kMetaFirst = 1;  // + MetaKey
+inline constexpr int kMetaFirst = 1;   // + MetaKey
 inline constexpr int kVoiceFirst = 6;  // + position in kVoiceAssignmentOrder
 inline constexpr int kSong = 40;
 inline constexpr int kSectionKeyword = 41;
@@ -51,7 +51,7 @@ enum class LineField {
   WaveSymbol,
   WaveFile,
   WavePan,
-  MetaFirst,  // + MetaKey, five in all
+  MetaFirst,                   // + MetaKey, five in all
   VoiceFirst = MetaFirst + 5,  // + position in kVoiceAssignmentOrder, 34 in all
   Song = VoiceFirst + 34,
   SectionName,
@@ -118,8 +118,7 @@ class LineMatcher {
   // second pattern run. Exact for such lines: blanks can never be word characters or
   // grid characters, so the leading blanks, the symbol's whole word run, the first "|"
   // and the trailing blanks are where the patterns put them.
-  static void gridFields(std::string_view line, std::string_view* symbol,
-                         std::string_view* body);
+  static void gridFields(std::string_view line, std::string_view* symbol, std::string_view* body);
 
   // The symbol field of a wave-sample line whose file field was found (the two field
   // patterns are the same pattern with the capture in another place): the word run

@@ -12,10 +12,10 @@ namespace {
 
 // Voices in the order the sound lookup compares them; a later match overrides.
 constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
-    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,     DrumVoice::Tom2,
-    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,    DrumVoice::Perc2,
-    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,     DrumVoice::Ride,
-    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat,  DrumVoice::ClosedHat,
+    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
+    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
+    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
+    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
     DrumVoice::PedalHat};
 
 PartRecord placeholderRecord() {
@@ -114,7 +114,8 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
       listener->message(lineNumber, kUndefinedSymbolMessage);
     }
     state_.gridBody.assign(body);
-    expandGrid(padMap, line, body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data()),
+    expandGrid(padMap, line,
+               body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data()),
                lineNumber);
   }
 }
@@ -150,8 +151,7 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
 }
 
-void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
-                                    int lineNumber) {
+void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests, int lineNumber) {
   std::string_view value;
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
   if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
@@ -225,7 +225,7 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                    std::size_t bodyOffset, int lineNumber) {
+                                   std::size_t bodyOffset, int lineNumber) {
   lookUpSound(padMap);
   const std::string& body = state_.gridBody;
   // Tempo and note size stay the same for the whole line; only brackets change the
@@ -234,8 +234,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   auto setDuration = [&](std::size_t n) {
     if (!duration) return;
     state_.partTable.back().stepTimes[n] = *duration;
-    state_.sourceMap.back().music[n] =
-        StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
+    state_.sourceMap.back().music[n] = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
   };
   // The position of body[p] in the line, counted as the loop goes so a long line stays
   // linear: code points and UTF-16 units before the body, then within it.
@@ -300,7 +299,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         // A step collects one item per grid line of its part: grow in larger strides
         // than the string would, to spare reallocations.
         if (events.size() + itemBytes > events.capacity()) {
-          events.reserve(std::max({events.size() + itemBytes, 2 * events.capacity(), std::size_t{64}}));
+          events.reserve(
+              std::max({events.size() + itemBytes, 2 * events.capacity(), std::size_t{64}}));
         }
         items.push_back({static_cast<std::int32_t>(n), here});
         if (rest) {

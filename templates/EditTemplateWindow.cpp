@@ -47,9 +47,13 @@ EditTemplateWindow::EditTemplateWindow(TemplatesController& controller, QWidget*
   connect(CancelButton, &QPushButton::clicked, this, &EditTemplateWindow::CancelButton_Click);
 }
 
-QString EditTemplateWindow::name() const { return xName->text(); }
+QString EditTemplateWindow::name() const {
+  return xName->text();
+}
 
-void EditTemplateWindow::setName(const QString& name) { xName->setText(name); }
+void EditTemplateWindow::setName(const QString& name) {
+  xName->setText(name);
+}
 
 QString EditTemplateWindow::text() const {
   // The raw text keeps no-break spaces, which toPlainText() would turn into spaces.
@@ -58,7 +62,9 @@ QString EditTemplateWindow::text() const {
   return text;
 }
 
-void EditTemplateWindow::setText(const QString& text) { TemplateText->setPlainText(text); }
+void EditTemplateWindow::setText(const QString& text) {
+  TemplateText->setPlainText(text);
+}
 
 void EditTemplateWindow::OKButton_Click() {
   const QString newName = name();
@@ -97,6 +103,8 @@ void EditTemplateWindow::OKButton_Click() {
   EditMode = kNothingPending;
 }
 
-void EditTemplateWindow::CancelButton_Click() { hide(); }
+void EditTemplateWindow::CancelButton_Click() {
+  hide();
+}
 
 }  // namespace pulsewright

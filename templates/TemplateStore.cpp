@@ -31,7 +31,9 @@ QStringList TemplateStore::listEntries() const {
   return list.split(',');
 }
 
-QString TemplateStore::storedList() const { return settings_.GetSetting(kSection, kListKey, {}); }
+QString TemplateStore::storedList() const {
+  return settings_.GetSetting(kSection, kListKey, {});
+}
 
 QString TemplateStore::text(const QString& name) const {
   return settings_.GetSetting(kSection, name, {});
@@ -42,8 +44,9 @@ QString TemplateStore::refusal(const QString& name) {
     return QStringLiteral("A template name cannot contain a comma: \"%1\".").arg(name);
   }
   if (name == kListKey) {
-    return QStringLiteral("\"%1\" is the name of the template list itself and cannot name a "
-                          "template.")
+    return QStringLiteral(
+               "\"%1\" is the name of the template list itself and cannot name a "
+               "template.")
         .arg(name);
   }
   return {};
@@ -73,17 +76,15 @@ bool TemplateStore::contains(const QString& name) const {
 
 bool TemplateStore::add(const QString& name, const QString& text) {
   if (!settings_.SaveSetting(kSection, name, text)) return false;
-  return settings_.SaveSetting(kSection, kListKey,
-                               listWith(listWithout(storedList(), name), name));
+  return settings_.SaveSetting(kSection, kListKey, listWith(listWithout(storedList(), name), name));
 }
 
-bool TemplateStore::replace(const QString& oldName, const QString& newName,
-                            const QString& text) {
+bool TemplateStore::replace(const QString& oldName, const QString& newName, const QString& text) {
   // The new key first: if it cannot be written, the old one must stay.
   if (!settings_.SaveSetting(kSection, newName, text)) return false;
-  if (!settings_.SaveSetting(kSection, kListKey,
-                             listWith(listWithout(listWithout(storedList(), oldName), newName),
-                                      newName))) {
+  if (!settings_.SaveSetting(
+          kSection, kListKey,
+          listWith(listWithout(listWithout(storedList(), oldName), newName), newName))) {
     return false;
   }
   if (oldName != newName && oldName != kListKey && exists(oldName)) {

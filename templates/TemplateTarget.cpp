@@ -9,6 +9,8 @@ void PlainTextEditTarget::replaceSelection(const QString& text) {
   editor_.insertPlainText(text);
 }
 
-QString PlainTextEditTarget::editorFontFamily() const { return editor_.font().family(); }
+QString PlainTextEditTarget::editorFontFamily() const {
+  return editor_.font().family();
+}
 
 }  // namespace pulsewright

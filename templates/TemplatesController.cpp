@@ -18,9 +18,13 @@ TemplatesController::TemplatesController(QPlainTextEdit& editor, SettingsStore& 
       store_(settings),
       owner_(owner) {}
 
-TemplatesController::~TemplatesController() { closeWindows(); }
+TemplatesController::~TemplatesController() {
+  closeWindows();
+}
 
-TemplatesWindow* TemplatesController::templatesWindow() const { return templates_.data(); }
+TemplatesWindow* TemplatesController::templatesWindow() const {
+  return templates_.data();
+}
 
 EditTemplateWindow* TemplatesController::editTemplateWindow() const {
   return editTemplate_.data();

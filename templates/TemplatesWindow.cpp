@@ -95,7 +95,9 @@ void TemplatesWindow::Delete_Click() {
   TemplateList->setCurrentItem(nullptr);
 }
 
-void TemplatesWindow::OK_Click() { hide(); }
+void TemplatesWindow::OK_Click() {
+  hide();
+}
 
 void TemplatesWindow::templateAdded(const QString& name) {
   // A template that was replaced leaves its old entry; the list names each once.

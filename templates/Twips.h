@@ -8,12 +8,16 @@
 
 namespace pulsewright::twips {
 
-inline int toPixels(int twips) { return qRound(twips / 15.0); }
+inline int toPixels(int twips) {
+  return qRound(twips / 15.0);
+}
 
 inline QRect rect(int left, int top, int width, int height) {
   return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
 }
 
-inline QSize size(int width, int height) { return QSize(toPixels(width), toPixels(height)); }
+inline QSize size(int width, int height) {
+  return QSize(toPixels(width), toPixels(height));
+}
 
 }  // namespace pulsewright::twips

@@ -50,7 +50,8 @@ class Cli : public testing::Test {
 const std::string kKick = "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\n";
 
 TEST_F(Cli, FilesOfOneRunShareTheCompilerState) {
-  const std::string first = write("a.tab", "k = kick\r\nsong = AB\r\npart = A tempo = 120 notes = 8\r\n");
+  const std::string first =
+      write("a.tab", "k = kick\r\nsong = AB\r\npart = A tempo = 120 notes = 8\r\n");
   const std::string second = write("b.tab", "part = B tempo = 60 notes = 4\r\nk |x-|\r\n");
   const CliResult r = cli({"compile", first, second});
   EXPECT_EQ(r.status, 0);
@@ -75,8 +76,8 @@ TEST_F(Cli, UnreadableInputsAreNamedAndDoNotStopTheOtherFiles) {
   const std::string fifo = (dir_ / "pipe").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string good = write("good.tab", kKick);
-  for (const std::string& bad : {(dir_ / "missing.tab").string(), dir_.string(),
-                                 std::string("/dev/zero"), fifo}) {
+  for (const std::string& bad :
+       {(dir_ / "missing.tab").string(), dir_.string(), std::string("/dev/zero"), fifo}) {
     const CliResult r = cli({"compile", bad, good});
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("cannot read " + bad + ":"), std::string::npos) << r.err;
@@ -119,14 +120,18 @@ TEST_F(Cli, CheckReportsProblemsWithFileLineAndColumn) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.substr(0, 9), "1: voice ");  // the listing stays as it was
   EXPECT_EQ(r.err,
-            file + ":4:1: error: 's' is defined by no voice or wave line above it (such as "
-                   "'s = snare'): this line plays the sound of line 3 ('k')\n" +
-            file + ":5:6: error: grid line ignored: 'é' at column 6 is not a hit (x X o O 0-9), "
-                   "a rest (-), a bar line (|) or a bracket ([ ])\n" +
-            file + ":6:1: error: not a section line: it needs tempo = N; the grid lines under "
-                   "it go on in part 'A'\n" +
-            file + ":7:9: error: 'B' in the song names no part: part 'A' plays again in its "
-                   "place\n");
+            file +
+                ":4:1: error: 's' is defined by no voice or wave line above it (such as "
+                "'s = snare'): this line plays the sound of line 3 ('k')\n" +
+                file +
+                ":5:6: error: grid line ignored: 'é' at column 6 is not a hit (x X o O 0-9), "
+                "a rest (-), a bar line (|) or a bracket ([ ])\n" +
+                file +
+                ":6:1: error: not a section line: it needs tempo = N; the grid lines under "
+                "it go on in part 'A'\n" +
+                file +
+                ":7:9: error: 'B' in the song names no part: part 'A' plays again in its "
+                "place\n");
   const std::string fromStdin = cli({"check", "-"}, "k = kick\r\nk |x-|").err;
   EXPECT_NE(fromStdin.find("\n<stdin>:2:1: error: grid line before any section line"),
             std::string::npos)
@@ -152,8 +157,8 @@ TEST_F(Cli, PresetAndPadMapFileChooseTheNotes) {
 }
 
 TEST_F(Cli, JsonEscapesQuotesBackslashesAndControlCharacters) {
-  const CliResult r = cli({"compile", "-"},
-                    "meta title = a \"q\" \\ b \x01\t\x0B\x0C\x1F end\r\nsong = \\\"");
+  const CliResult r =
+      cli({"compile", "-"}, "meta title = a \"q\" \\ b \x01\t\x0B\x0C\x1F end\r\nsong = \\\"");
   EXPECT_EQ(r.status, 0);
   // Form feed has a short escape of its own; the other control characters have none.
   EXPECT_NE(r.out.find(R"("MetaTitle":"a \"q\" \\ b \u0001\t\u000b\f\u001f end")"),
@@ -176,16 +181,16 @@ TEST_F(Cli, HelpVersionAndUsageErrorsFollowTheUsualConventions) {
 
   const std::string song = write("a.tab", kKick);
   // Each of these is refused before any file is read, with a reason on standard error.
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {},
-           {"bogus"},
-           {"compile"},
-           {"compile", "--bogus", song},
-           {"compile", "--preset", "1", "--padmap", song, song},
-           {"play", song, song},
-           {"play", song, "--channel", "0"},
-           {"play", song, "--channel", "x"},
-           {"devices", "extra"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"bogus"},
+                                             {"compile"},
+                                             {"compile", "--bogus", song},
+                                             {"compile", "--preset", "1", "--padmap", song, song},
+                                             {"play", song, song},
+                                             {"play", song, "--channel", "0"},
+                                             {"play", song, "--channel", "x"},
+                                             {"devices", "extra"}}) {
     const CliResult r = cli(args);
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
     EXPECT_TRUE(r.out.empty()) << r.out;

@@ -96,7 +96,6 @@ TEST(Compiler, ExampleDocumentFillsEveryTable) {
   EXPECT_EQ(s.soundRef, R"(-20#C:\Samples\clap.wav)");
 }
 
-
 using Times = std::vector<std::int16_t>;
 using Events = std::vector<std::string>;
 
@@ -115,37 +114,63 @@ std::string tab(std::string_view text) {
 std::string bound(const CompilerState& s) {
   std::string out;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
-    if (!s.voiceSymbols[v].empty()) out += std::string(kVoiceCaptions[v]) + "=" + s.voiceSymbols[v] + ";";
+    if (!s.voiceSymbols[v].empty())
+      out += std::string(kVoiceCaptions[v]) + "=" + s.voiceSymbols[v] + ";";
   }
   return out;
 }
 
 TEST(Compiler, VoiceWordsInEitherOrderBindExactlyOneVoice) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Kick Drum = k", "Bass Drum=k;"},        {"KICK = k", "Bass Drum=k;"},
-      {"k = kick", "Bass Drum=k;"},             {"k = Bass Drum", "Bass Drum=k;"},
-      {"k = kickdrum", "Bass Drum=k;"},         {"k = kickboxing", "Bass Drum=k;"},
-      {"kick = k and more", "Bass Drum=k;"},    {"snare drum = s", "Snare Drum=s;"},
-      {"h = Closed Hi-Hat", "Closed Hat=h;"},   {"h = closedhat", "Closed Hat=h;"},
-      {"closed hi hat = h", "Closed Hat=h;"},   {"closedhihat = h", "Closed Hat=h;"},
-      {"p = pedal hi-hat", "Pedal Hat=p;"},     {"open hat = o", "Open Hat=o;"},
-      {"TOM ONE = t", "Tom 1=t;"},              {"t = tom1", "Tom 1=t;"},
-      {"t=Tom 1", "Tom 1=t;"},                  {"tom two = t", "Tom 2=t;"},
-      {"t = tom three", "Tom 3=t;"},            {"tom4 = t", "Tom 4=t;"},
-      {"ride cymbal = r", "Ride=r;"},           {"r = ride cymbal", "Ride=r;"},
-      {"r = RIDE CYMBOL", "Ride=r;"},           {"ride = r", "Ride=r;"},
-      {"b = cymbal bell", "Bell=b;"},           {"bell cymbal = b", "Bell=b;"},
-      {"cymbol bell = b", "Bell=b;"},           {"b = bell", "Bell=b;"},
-      {"crash one = c", "Crash 1=c;"},          {"c = crash2", "Crash 2=c;"},
-      {"perc 1 = p", "Perc 1=p;"},              {"p = perc two", "Perc 2=p;"},
-      {"handclaps = c", "Claps=c;"},            {"c = hand clap", "Claps=c;"},
-      {"cow bell = cb", "Cow Bell=cb;"},        {"cb = cowbell", "Cow Bell=cb;"},
+      {"Kick Drum = k", "Bass Drum=k;"},
+      {"KICK = k", "Bass Drum=k;"},
+      {"k = kick", "Bass Drum=k;"},
+      {"k = Bass Drum", "Bass Drum=k;"},
+      {"k = kickdrum", "Bass Drum=k;"},
+      {"k = kickboxing", "Bass Drum=k;"},
+      {"kick = k and more", "Bass Drum=k;"},
+      {"snare drum = s", "Snare Drum=s;"},
+      {"h = Closed Hi-Hat", "Closed Hat=h;"},
+      {"h = closedhat", "Closed Hat=h;"},
+      {"closed hi hat = h", "Closed Hat=h;"},
+      {"closedhihat = h", "Closed Hat=h;"},
+      {"p = pedal hi-hat", "Pedal Hat=p;"},
+      {"open hat = o", "Open Hat=o;"},
+      {"TOM ONE = t", "Tom 1=t;"},
+      {"t = tom1", "Tom 1=t;"},
+      {"t=Tom 1", "Tom 1=t;"},
+      {"tom two = t", "Tom 2=t;"},
+      {"t = tom three", "Tom 3=t;"},
+      {"tom4 = t", "Tom 4=t;"},
+      {"ride cymbal = r", "Ride=r;"},
+      {"r = ride cymbal", "Ride=r;"},
+      {"r = RIDE CYMBOL", "Ride=r;"},
+      {"ride = r", "Ride=r;"},
+      {"b = cymbal bell", "Bell=b;"},
+      {"bell cymbal = b", "Bell=b;"},
+      {"cymbol bell = b", "Bell=b;"},
+      {"b = bell", "Bell=b;"},
+      {"crash one = c", "Crash 1=c;"},
+      {"c = crash2", "Crash 2=c;"},
+      {"perc 1 = p", "Perc 1=p;"},
+      {"p = perc two", "Perc 2=p;"},
+      {"handclaps = c", "Claps=c;"},
+      {"c = hand clap", "Claps=c;"},
+      {"cow bell = cb", "Cow Bell=cb;"},
+      {"cb = cowbell", "Cow Bell=cb;"},
       {"a+b = cowbell", "Cow Bell=a+b;"},
       // Both forms match; the later one in the compiler's order wins.
-      {"tom1 = tom 1", "Tom 1=tom1;"},          {"crash1 = crash 1", "Crash 1=crash;"},
+      {"tom1 = tom 1", "Tom 1=tom1;"},
+      {"crash1 = crash 1", "Crash 1=crash;"},
       // No voice at all.
-      {"k = kik", ""},  {"kick =", ""},  {"= kick", ""},    {"bells = b", ""},
-      {"xkick = k", ""}, {"k == kick", ""}, {"tom = t", ""}, {"hi hat = h", ""},
+      {"k = kik", ""},
+      {"kick =", ""},
+      {"= kick", ""},
+      {"bells = b", ""},
+      {"xkick = k", ""},
+      {"k == kick", ""},
+      {"tom = t", ""},
+      {"hi hat = h", ""},
   };
   for (const auto& [line, expected] : cases) {
     Compiled c;
@@ -537,8 +562,8 @@ h = closed hat
 part = A tempo = 120 notes = 8
 h |0123456789xXoO-|)"));
   EXPECT_EQ(c.s().partTable[1].stepEvents,
-            (Events{"42,0|", "42,1|", "42,2|", "42,3|", "42,4|", "42,5|", "42,6|", "42,7|",
-                    "42,8|", "42,9|", "42,5|", "42,7|", "42,5|", "42,7|", "0,0|", "", ""}));
+            (Events{"42,0|", "42,1|", "42,2|", "42,3|", "42,4|", "42,5|", "42,6|", "42,7|", "42,8|",
+                    "42,9|", "42,5|", "42,7|", "42,5|", "42,7|", "0,0|", "", ""}));
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TEST(DocumentText, Utf8IsKeptAndAnythingElseIsReadAsWindows1252) {
       {"\xC0\xAF", "\xC3\x80\xC2\xAF", DocumentEncoding::Windows1252},
       {"\xE0\x80\xAF", "\xC3\xA0\xE2\x82\xAC\xC2\xAF", DocumentEncoding::Windows1252},
       {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC", DocumentEncoding::Windows1252},
-      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC", DocumentEncoding::Windows1252},
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC",
+       DocumentEncoding::Windows1252},
       {"a\xE2\x82", "a\xC3\xA2\xE2\x80\x9A", DocumentEncoding::Windows1252},
   };
   for (const Case& c : cases) {

@@ -35,7 +35,10 @@ TEST(LinePatterns, RewrittenPatternsKeepTheirMeaningOnCrLfAndVerticalTab) {
     bool matches;
   };
   const std::vector<Case> cases = {
-      {R"(^a\sb$)", "a\x0B" "b", true},
+      {R"(^a\sb$)",
+       "a\x0B"
+       "b",
+       true},
       {R"(^a\sb$)", "a\rb", true},
       {R"(^a\sb$)", "a\nb", true},
       {R"(^a\sb$)", "a\fb", true},
@@ -43,10 +46,16 @@ TEST(LinePatterns, RewrittenPatternsKeepTheirMeaningOnCrLfAndVerticalTab) {
       {R"(^a\sb$)", "a_b", false},
       {R"(^a.b$)", "a\rb", false},
       {R"(^a.b$)", "a\nb", false},
-      {R"(^a.b$)", "a\x0B" "b", true},
+      {R"(^a.b$)",
+       "a\x0B"
+       "b",
+       true},
       {R"(^a.b$)", "a\tb", true},
       {R"(^a.*$)", "abc\r", false},
-      {R"(^[^=\s]+$)", "a\x0B" "b", false},
+      {R"(^[^=\s]+$)",
+       "a\x0B"
+       "b",
+       false},
       {R"(^[^=\s]+$)", "a\rb", false},
       {R"(^[^=\s]+$)", "ab", true},
       {R"(^[\s\-]+$)", "-\x0B-\r", true},

@@ -31,8 +31,8 @@ TEST(PadMap, FileIsOneLineOfQuotedFieldsAndReadsBackExactly) {
   EXPECT_EQ(formatPadMapFile(defaultPadMap()),
             "\"36\",\"38\",\"42\",\"44\",\"46\",\"50\",\"48\",\"45\",\"41\",\"51\",\"53\",\"49\","
             "\"57\",\"67\",\"68\",\"39\",\"56\"\r\n");
-  const PadMap odd = mapOf({"", "snare", " 7", "12 ", "a,b", "", "0", "127", "-1", "1.5", "x y",
-                            "", "", "", "", "", "last"});
+  const PadMap odd = mapOf({"", "snare", " 7", "12 ", "a,b", "", "0", "127", "-1", "1.5", "x y", "",
+                            "", "", "", "", "last"});
   EXPECT_EQ(parsePadMapFile(formatPadMapFile(odd)), odd);
   EXPECT_EQ(parsePadMapFile(formatPadMapFile(PadMap{})), PadMap{});
 }

@@ -16,9 +16,9 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
-#include "padmap/DrumVoice.h"
 #include "files/FileAccess.h"
 #include "padmap/DrumKeys.h"
+#include "padmap/DrumVoice.h"
 #include "platform/qt/UserDialogs.h"
 #include "text/DocumentText.h"
 
@@ -31,11 +31,13 @@ QString padMapExtension() {
                            static_cast<qsizetype>(kPadMapFileExtension.size()));
 }
 constexpr char kDesignChooserText[] = "Combo1";
-}
+}  // namespace
 
 OptionsWindow::OptionsWindow(QString padMapFolder, UserDialogs& dialogs, Audition audition,
                              QWidget* parent)
-    : QDialog(parent), folder_(std::move(padMapFolder)), dialogs_(dialogs),
+    : QDialog(parent),
+      folder_(std::move(padMapFolder)),
+      dialogs_(dialogs),
       audition_(std::move(audition)) {
   setWindowTitle("Options");
   setModal(false);
@@ -49,9 +51,9 @@ OptionsWindow::OptionsWindow(QString padMapFolder, UserDialogs& dialogs, Auditio
   auto* grid = new QGridLayout(sounds);
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     const auto voice = static_cast<DrumVoice>(v);
-    auto* caption = new QLabel(QString::fromUtf8(kVoiceCaptions[v].data(),
-                                                 static_cast<int>(kVoiceCaptions[v].size())),
-                               sounds);
+    auto* caption = new QLabel(
+        QString::fromUtf8(kVoiceCaptions[v].data(), static_cast<int>(kVoiceCaptions[v].size())),
+        sounds);
     auto* minusButton = new QPushButton("-", sounds);
     auto* plusButton = new QPushButton("+", sounds);
     minusButton->setAutoDefault(false);
@@ -118,11 +120,12 @@ OptionsWindow::OptionsWindow(QString padMapFolder, UserDialogs& dialogs, Auditio
 
 void OptionsWindow::fillChooser() {
   for (const DrumMachinePreset& preset : kDrumMachinePresets) {
-    loadSampleIDs_->addItem(QString::fromUtf8(preset.name.data(), static_cast<int>(preset.name.size())));
+    loadSampleIDs_->addItem(
+        QString::fromUtf8(preset.name.data(), static_cast<int>(preset.name.size())));
   }
   QDir dir(folder_);
-  const QStringList files =
-      dir.entryList({"*" + padMapExtension()}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+  const QStringList files = dir.entryList(
+      {"*" + padMapExtension()}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
   for (const QString& name : files) loadSampleIDs_->addItem(name);
 }
 
@@ -132,7 +135,9 @@ PadMap OptionsWindow::padMap() const {
   return map;
 }
 
-QString OptionsWindow::entry(DrumVoice voice) const { return entries_[index(voice)]->text(); }
+QString OptionsWindow::entry(DrumVoice voice) const {
+  return entries_[index(voice)]->text();
+}
 
 void OptionsWindow::setEntry(DrumVoice voice, const QString& text) {
   entries_[index(voice)]->setText(text);
@@ -169,10 +174,11 @@ void OptionsWindow::LoadSampleIDs_Click() {
       dialogs_.message(this, "The pad map " + path + " could not be read: " + reason + ".");
       return;
     }
-    map = parsePadMapFile(decodeDocumentBytes(std::string_view(bytes.constData(),
-                                                               static_cast<std::size_t>(bytes.size()))));
+    map = parsePadMapFile(decodeDocumentBytes(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
   }
-  for (std::size_t v = 0; v < kVoiceCount; ++v) entries_[v]->setText(QString::fromStdString(map[v]));
+  for (std::size_t v = 0; v < kVoiceCount; ++v)
+    entries_[v]->setText(QString::fromStdString(map[v]));
 }
 
 void OptionsWindow::SaveSampleIDs_Click() {

@@ -20,12 +20,9 @@ UserDialogs::SaveChoice QtUserDialogs::askToSaveChanges(QWidget* parent, const Q
   box.setDefaultButton(QMessageBox::Save);
   box.setEscapeButton(QMessageBox::Cancel);
   switch (box.exec()) {
-    case QMessageBox::Save:
-      return SaveChoice::Save;
-    case QMessageBox::Discard:
-      return SaveChoice::Discard;
-    default:
-      return SaveChoice::Cancel;
+    case QMessageBox::Save: return SaveChoice::Save;
+    case QMessageBox::Discard: return SaveChoice::Discard;
+    default: return SaveChoice::Cancel;
   }
 }
 

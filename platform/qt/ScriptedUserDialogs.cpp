@@ -14,7 +14,9 @@ T takeFront(std::deque<T>& queue, T whenEmpty) {
 
 }  // namespace
 
-void ScriptedUserDialogs::message(QWidget*, const QString& text) { messages.append(text); }
+void ScriptedUserDialogs::message(QWidget*, const QString& text) {
+  messages.append(text);
+}
 
 UserDialogs::SaveChoice ScriptedUserDialogs::askToSaveChanges(QWidget*, const QString& text) {
   saveQuestions.append(text);

@@ -1,23 +1,23 @@
-#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QFile>
-#include <QFocusEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
@@ -175,7 +175,8 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
   AppFixture f;
   auto form = f.start();
   form->Text1()->setPlainText(
-      "k = kick\nh = closed hat\npart = A tempo = 1500 notes = 4 program = 5\nk |x-|\nh |-X|\nsong = AA\n");
+      "k = kick\nh = closed hat\npart = A tempo = 1500 notes = 4 program = 5\nk |x-|\nh |-X|\nsong "
+      "= AA\n");
   const std::size_t mark = f.midi.sent().size();
   form->button("Play")->click();
   EXPECT_TRUE(form->Text1()->isReadOnly());
@@ -297,7 +298,8 @@ TEST(Form1, ThePlayingStepIsShownInEveryGridLineOfThePart) {
   EXPECT_EQ(first[0].second, first[1].second);
   EXPECT_GE(first[0].second, 3);
   // It moves on with the song, and is cleared when the song ends.
-  ASSERT_TRUE(waitFor([&] { return playing().size() == 2 && playing()[0].second == first[0].second + 1; }));
+  ASSERT_TRUE(
+      waitFor([&] { return playing().size() == 2 && playing()[0].second == first[0].second + 1; }));
   ASSERT_TRUE(waitFor([&] { return !form->isPlaying() && form->button("Play")->isEnabled(); }));
   EXPECT_TRUE(playing().empty());
 }
@@ -373,7 +375,8 @@ TEST(Form1, ExportAudioWritesTheSongOrNothingAndSaysSo) {
   AppFixture f;
   auto form = f.start();
   QTemporaryDir dir;
-  form->Text1()->setPlainText("h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  form->Text1()->setPlainText(
+      "h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
   const QString wav = dir.filePath("song.wav");
   form->exportAudio(wav);
   ASSERT_TRUE(form->audioExport());
@@ -385,7 +388,8 @@ TEST(Form1, ExportAudioWritesTheSongOrNothingAndSaysSo) {
   form->Text1()->setPlainText("no song here\n");
   form->exportAudio(dir.filePath("empty.wav"));
   ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("nothing to play"); }));
-  form->Text1()->setPlainText("h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
+  form->Text1()->setPlainText(
+      "h = closed hat\npart = A tempo = 120 notes = 4\nh |x-x-|\nsong = A\n");
   form->exportAudio(dir.filePath("song.wav/inside.wav"));
   ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("song.wav/inside.wav"); }));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.wav"});

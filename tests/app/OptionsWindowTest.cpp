@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QComboBox>
 #include <QDir>
@@ -6,7 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <sys/stat.h>
 
 #include "app/DrumKeyboard.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -30,7 +30,7 @@ TEST(OptionsWindow, PlusAndMinusKeepOnlyTheirOwnBoundAndAudition) {
     bool plus;
     const char* after;
   };
-  const Case cases[] = {{"127", true, "127"}, {"0", false, "0"},    {"200", true, "127"},
+  const Case cases[] = {{"127", true, "127"},  {"0", false, "0"},   {"200", true, "127"},
                         {"200", false, "199"}, {"-5", false, "0"},  {"-5", true, "-4"},
                         {"", true, "127"},     {"abc", false, "0"}, {"36.5", true, "37.5"},
                         {" 12 ", true, "13"}};
@@ -89,7 +89,8 @@ TEST(OptionsWindow, PresetsAndPadMapFilesRoundTrip) {
   const QString saved = QDir(f.padMaps.path()).filePath("User Settings 01.drm");
   const QByteArray bytes = readAll(saved);
   EXPECT_TRUE(bytes.startsWith("\"\",\"38\",\"42\""));
-  EXPECT_TRUE(bytes.endsWith("\"ride, please\",\"53\",\"49\",\"57\",\"67\",\"68\",\"39\",\"56\"\r\n"));
+  EXPECT_TRUE(
+      bytes.endsWith("\"ride, please\",\"53\",\"49\",\"57\",\"67\",\"68\",\"39\",\"56\"\r\n"));
   const PadMap before = o->padMap();
 
   OptionsWindow again(f.padMaps.path(), f.dialogs, {});
@@ -138,7 +139,8 @@ TEST(OptionsWindow, UnreadableFilesAndFailedSavesKeepTheMapAndSaySo) {
     EXPECT_EQ(o->padMap(), before) << name;
     EXPECT_TRUE(f.dialogs.messages.last().contains(name)) << name;
   }
-  EXPECT_TRUE(f.dialogs.messages[0].contains("No such file")) << f.dialogs.messages[0].toStdString();
+  EXPECT_TRUE(f.dialogs.messages[0].contains("No such file"))
+      << f.dialogs.messages[0].toStdString();
   EXPECT_TRUE(f.dialogs.messages[1].contains("not a regular file"));
 
   // A save that does not fit leaves the earlier file whole and gives the reason.

@@ -9,8 +9,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
-#include <QFontInfo>
 #include <QFile>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -209,7 +209,8 @@ TEST_F(EditorFiles, ASmallSaveThatDoesNotFitFailsWithTheSystemsReason) {
   EXPECT_FALSE(withFileSizeLimit(1000, [&] { return w.commands->save(); }));
   EXPECT_EQ(readBytes(path("song.tab")), "old text\r\n");
   ASSERT_EQ(w.dialogs.messages.size(), 1);
-  EXPECT_TRUE(w.dialogs.messages[0].contains("File too large")) << w.dialogs.messages[0].toStdString();
+  EXPECT_TRUE(w.dialogs.messages[0].contains("File too large"))
+      << w.dialogs.messages[0].toStdString();
   EXPECT_TRUE(w.editor->document()->isModified());  // Exit still asks
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.tab"});
 }

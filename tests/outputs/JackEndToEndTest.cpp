@@ -4,8 +4,8 @@
 // every test in a process of its own: libjack keeps state about the servers a process
 // has met, so two servers one after the other in one process are not supported here.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -55,8 +55,8 @@ class Child {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -178,13 +178,15 @@ class JackServer {
                                  "48000", "-p", std::to_string(period)},
         log("jackd"));
     if (!server_->started()) return false;
-    return waitFor([&] { return server_->running() && ports().find("system:") != std::string::npos; });
+    return waitFor(
+        [&] { return server_->running() && ports().find("system:") != std::string::npos; });
   }
   // Starts jack_midi_dump with absolute times and line-buffered output; waits for its port.
   bool startDump() {
     dump_ = std::make_unique<Child>(
         std::vector<std::string>{"stdbuf", "-oL", "jack_midi_dump", "-a"}, log("dump"));
-    return dump_->started() && waitFor([&] { return ports().find(kDumpPort) != std::string::npos; });
+    return dump_->started() &&
+           waitFor([&] { return ports().find(kDumpPort) != std::string::npos; });
   }
   std::string ports() {
     if (!commandSucceeds({"jack_lsp"}, log("lsp"))) return {};
@@ -201,7 +203,8 @@ class JackServer {
       std::istringstream words(line.substr(colon + 1));
       std::vector<int> bytes;
       std::string word;
-      while (words >> word && word.size() == 2 && std::isxdigit(word[0]) && std::isxdigit(word[1])) {
+      while (words >> word && word.size() == 2 && std::isxdigit(word[0]) &&
+             std::isxdigit(word[1])) {
         bytes.push_back(std::stoi(word, nullptr, 16));
       }
       if (!bytes.empty()) events.push_back(bytes);
@@ -290,11 +293,11 @@ TEST(JackEndToEnd, StepAndChannelSixteenReachJackMidiDumpByteForByte) {
   o.port.sendChannelMessage(kNoteOff, 38, 0);
   o.port.sendChannelMessage(kProgramChange, 25, 0);
 
-  const std::vector<std::vector<int>> expected = {
-      {0x90, 42, 76}, {0x80, 42, 0}, {0x90, 0, 12},  {0x80, 0, 0},   {0x90, 36, 101},
-      {0x80, 36, 0},  {0x9F, 38, 127}, {0x8F, 38, 0}, {0xCF, 25}};
-  EXPECT_TRUE(jack.waitForEvents(expected.size()))
-      << readFile(jack.log("dump")) << "\njackd:\n" << readFile(jack.log("jackd"));
+  const std::vector<std::vector<int>> expected = {{0x90, 42, 76},  {0x80, 42, 0},   {0x90, 0, 12},
+                                                  {0x80, 0, 0},    {0x90, 36, 101}, {0x80, 36, 0},
+                                                  {0x9F, 38, 127}, {0x8F, 38, 0},   {0xCF, 25}};
+  EXPECT_TRUE(jack.waitForEvents(expected.size())) << readFile(jack.log("dump")) << "\njackd:\n"
+                                                   << readFile(jack.log("jackd"));
   std::this_thread::sleep_for(milliseconds(300));  // nothing more may arrive
   EXPECT_EQ(jack.dumped(), expected) << readFile(jack.log("dump"));
 
@@ -431,11 +434,11 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
     std::sort(raw.begin(), raw.end());
     std::sort(residual.begin(), residual.end());
     auto p99 = [](const std::vector<double>& v) { return v[v.size() * 99 / 100]; };
-    std::printf("JACK frame times against the schedule: raw p99 %.3f ms (max %.3f); the dummy "
-                "clock runs at %.5f of real time; after that drift p50 %.3f ms, p99 %.3f ms, "
-                "max %.3f ms\n",
-                p99(raw), raw.back(), slope, residual[residual.size() / 2], p99(residual),
-                residual.back());
+    std::printf(
+        "JACK frame times against the schedule: raw p99 %.3f ms (max %.3f); the dummy "
+        "clock runs at %.5f of real time; after that drift p50 %.3f ms, p99 %.3f ms, "
+        "max %.3f ms\n",
+        p99(raw), raw.back(), slope, residual[residual.size() / 2], p99(residual), residual.back());
   }
 }
 
@@ -504,8 +507,8 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
   o.port.close();  // the last 30 ms of messages are still queued
   EXPECT_EQ(o.port.lastResult(), 0);
 
-  ASSERT_TRUE(jack.waitForEvents(kCount))
-      << readFile(jack.log("dump")) << "\njackd:\n" << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.waitForEvents(kCount)) << readFile(jack.log("dump")) << "\njackd:\n"
+                                          << readFile(jack.log("jackd"));
   std::this_thread::sleep_for(milliseconds(200));
   // Each message's number, from its note and velocity, in the order received.
   std::string received, sent;
@@ -528,10 +531,11 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
     interval.push_back(std::abs((heard[k] - heard[k - 1]) - (dueMs[k] - dueMs[k - 1])));
   }
   std::sort(interval.begin(), interval.end());
-  std::printf("JACK period %d: deviation from the send schedule, latency removed: p50 %.3f ms, "
-              "p99 %.3f ms, max %.3f ms; error of the intervals: p50 %.3f ms, p99 %.3f ms\n",
-              period, residual[residual.size() / 2], residual[residual.size() * 99 / 100],
-              residual.back(), interval[interval.size() / 2], interval[interval.size() * 99 / 100]);
+  std::printf(
+      "JACK period %d: deviation from the send schedule, latency removed: p50 %.3f ms, "
+      "p99 %.3f ms, max %.3f ms; error of the intervals: p50 %.3f ms, p99 %.3f ms\n",
+      period, residual[residual.size() / 2], residual[residual.size() * 99 / 100], residual.back(),
+      interval[interval.size() / 2], interval[interval.size() * 99 / 100]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, JackTimedSends, ::testing::Values(64, 256, 1024));

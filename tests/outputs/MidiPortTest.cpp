@@ -42,11 +42,11 @@ TEST(ShortMessage, PacksKindChannelAndDataBytes) {
   EXPECT_EQ(shortMessageBytes(0x000019C0u, b), 2);
   EXPECT_EQ(shortMessageBytes(0x000000F8u, b), 1);
   // Words that no receiver can parse are refused rather than sent.
-  EXPECT_EQ(shortMessageBytes(0x00000024u, b), 0);                        // no status byte
-  EXPECT_EQ(shortMessageBytes(packShortMessage(kNoteOn, 0, 200, 1), b), 0);  // note 200
-  EXPECT_EQ(shortMessageBytes(packShortMessage(kNoteOn, 0, -1, 1), b), 0);   // note -1
+  EXPECT_EQ(shortMessageBytes(0x00000024u, b), 0);                            // no status byte
+  EXPECT_EQ(shortMessageBytes(packShortMessage(kNoteOn, 0, 200, 1), b), 0);   // note 200
+  EXPECT_EQ(shortMessageBytes(packShortMessage(kNoteOn, 0, -1, 1), b), 0);    // note -1
   EXPECT_EQ(shortMessageBytes(packShortMessage(kNoteOn, 0, 36, 256), b), 0);  // spills over
-  EXPECT_EQ(shortMessageBytes(0x000000F0u, b), 0);                        // system exclusive
+  EXPECT_EQ(shortMessageBytes(0x000000F0u, b), 0);                            // system exclusive
 }
 
 TEST(MidiPort, ListingWithoutDevicesShowsTheMapperAloneAndOpensIt) {

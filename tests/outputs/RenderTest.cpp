@@ -11,8 +11,8 @@
 #include "cli/CliApp.h"
 #include "padmap/PadMap.h"
 #include "playback/Sequencer.h"
-#include "text/DocumentText.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 namespace {

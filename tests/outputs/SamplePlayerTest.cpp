@@ -111,9 +111,15 @@ TEST(SamplePlayer, BadFilesAreSkippedAndTheSlotKeepsItsSample) {
   fs::permissions(unreadable, fs::perms::none);
   fs::create_directory(dir.path("dir.wav"));
   const std::vector<std::string> bad = {
-      dir.path("missing.wav"), dir.file("text.wav", "just some text, no RIFF header"),
-      dir.file("riff.avi", std::string("RIFF\x10\0\0\0AVI LIST", 16)), dir.file("empty.wav", ""),
-      dir.path("dir.wav"), fifo, "/dev/zero", big, unreadable};
+      dir.path("missing.wav"),
+      dir.file("text.wav", "just some text, no RIFF header"),
+      dir.file("riff.avi", std::string("RIFF\x10\0\0\0AVI LIST", 16)),
+      dir.file("empty.wav", ""),
+      dir.path("dir.wav"),
+      fifo,
+      "/dev/zero",
+      big,
+      unreadable};
   const auto start = std::chrono::steady_clock::now();
   for (int round = 0; round < 2; ++round) {
     for (const auto& f : bad) player.PlayB(f, 10, 0);
@@ -122,7 +128,7 @@ TEST(SamplePlayer, BadFilesAreSkippedAndTheSlotKeepsItsSample) {
   // Root reads a file without permissions; then it is a good sample after all.
   const int extra = ::access(unreadable.c_str(), R_OK) == 0 ? 2 : 0;
   EXPECT_EQ(output.played().size(), 2u + extra);
-  EXPECT_EQ(output.channels()[1], 2);  // the good sample stays in its slot
+  EXPECT_EQ(output.channels()[1], 2);                      // the good sample stays in its slot
   const int calls = 2 + 2 * static_cast<int>(bad.size());  // bad files move the ring too
   EXPECT_EQ(player.NextWaveBuffer(), 1 + (calls - 1) % 19);
   EXPECT_EQ(output.decodes(), 2 + (extra ? 1 : 0));

@@ -18,9 +18,8 @@ TEST(PlayCommand, LogsEveryEventWithItsTimeSincePlay) {
   const std::string log = tempPath("play.log");
   std::istringstream in;
   std::ostringstream out, err;
-  ASSERT_EQ(runCli({"play", song, "--device", "none", "--channel", "10", "--log", log}, in, out,
-                   err),
-            0)
+  ASSERT_EQ(
+      runCli({"play", song, "--device", "none", "--channel", "10", "--log", log}, in, out, err), 0)
       << err.str();
   const std::vector<std::string> lines = readLines(log);
   // Two steps of 10 ms, twice: the program change, the kick's note and the sample line's

@@ -1,10 +1,9 @@
-#include "playback/Player.h"
-
 #include <gtest/gtest.h>
 
 #include <future>
 
 #include "padmap/PadMap.h"
+#include "playback/Player.h"
 #include "tablature/TablatureCompiler.h"
 #include "tests/support/RecordingStepOutput.h"
 #include "tests/support/TestDocuments.h"
@@ -84,14 +83,14 @@ TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {
   EndListener listener;
   Player player(out, clock, &listener);
   // Steps of 250 ms, then a triplet of 83 ms, then 250 ms again.
-  auto song = compileSong(
-      "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-[xxx]x|\r\nsong = AA\r\n");
+  auto song =
+      compileSong("k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-[xxx]x|\r\nsong = AA\r\n");
   clock.advance(std::chrono::milliseconds(5000));
   out.start = clock.now();
   ASSERT_TRUE(player.play(song));
   ASSERT_TRUE(listener.waitForEnd(1));
   EXPECT_FALSE(player.playing());
-  ASSERT_EQ(out.events.size(), 24u);  // 6 steps, two messages each, twice
+  ASSERT_EQ(out.events.size(), 24u);          // 6 steps, two messages each, twice
   EXPECT_EQ(out.events[0], "250 144 36 76");  // nothing sounds at the moment of Play
   EXPECT_EQ(out.events[2], "500 144 0 12");
   EXPECT_EQ(out.events[4], "750 144 36 76");

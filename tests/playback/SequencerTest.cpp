@@ -1,8 +1,7 @@
-#include "playback/Sequencer.h"
-
 #include <gtest/gtest.h>
 
 #include "padmap/PadMap.h"
+#include "playback/Sequencer.h"
 #include "tablature/TablatureCompiler.h"
 #include "tests/support/RecordingStepOutput.h"
 #include "tests/support/TestDocuments.h"
@@ -95,9 +94,9 @@ TEST(Sequencer, TheLaterOfTwoPartsWithOneNamePlays) {
   TablatureCompiler compiler;
   RecordingStepOutput out;
   Sequencer seq;
-  auto song = compileSong(compiler, doc({"k = kick", "s = snare", "part = A tempo = 120 notes = 8",
-                                         "k |x-|", "part = A tempo = 120 notes = 8", "s |x-|",
-                                         "song = A"}));
+  auto song = compileSong(compiler,
+                          doc({"k = kick", "s = snare", "part = A tempo = 120 notes = 8", "k |x-|",
+                               "part = A tempo = 120 notes = 8", "s |x-|", "song = A"}));
   ASSERT_TRUE(seq.play(song));
   playThrough(seq, out);
   const auto events = out.take();
@@ -109,16 +108,16 @@ TEST(Sequencer, SendsTheProgramBeforeTheNotesOfEveryStep) {
   RecordingStepOutput out;
   Sequencer seq;
   auto song = compileSong(compiler, doc({"k = kick", "h = closed hat", "s = snare",
-                                         "part = A tempo = 120 notes = 8 program = 5",
-                                         "h |x-|", "s |--|", "k |-X|", "song = A"}));
+                                         "part = A tempo = 120 notes = 8 program = 5", "h |x-|",
+                                         "s |--|", "k |-X|", "song = A"}));
   ASSERT_TRUE(seq.play(song));
   playThrough(seq, out);
   // Step 0 is "42,5|0,0|0,0|", step 1 "0,0|0,0|36,7|".
-  EXPECT_EQ(out.take(), (std::vector<std::string>{
-                            "c0 5 0", "90 42 76", "80 42 0", "90 0 12", "80 0 0", "90 0 12",
-                            "80 0 0",  //
-                            "c0 5 0", "90 0 12", "80 0 0", "90 0 12", "80 0 0", "90 36 101",
-                            "80 36 0"}));
+  EXPECT_EQ(out.take(),
+            (std::vector<std::string>{
+                "c0 5 0", "90 42 76", "80 42 0", "90 0 12", "80 0 0", "90 0 12",
+                "80 0 0",  //
+                "c0 5 0", "90 0 12", "80 0 0", "90 0 12", "80 0 0", "90 36 101", "80 36 0"}));
 
   // The six messages of "42,5|0,0|36,7|" on channel 16.
   auto table = std::make_shared<Song>();
@@ -159,8 +158,8 @@ TEST(Sequencer, AFreshRunWithoutSongLinePlaysStepZeroOfThePlaceholder) {
 
   // A later document without a song line plays the song line of the one before.
   compileSong(compiler, twoParts("B"));
-  song = compileSong(compiler, doc({"k = kick", "s = snare", "part = B tempo = 120 notes = 8",
-                                    "s |x-|"}));
+  song = compileSong(compiler,
+                     doc({"k = kick", "s = snare", "part = B tempo = 120 notes = 8", "s |x-|"}));
   EXPECT_EQ(song->songLine, "B");
 }
 
@@ -171,12 +170,11 @@ TEST(Sequencer, SongsThatCannotPlayEndInsteadOfHanging) {
   // No part at all, and a first part whose tempo gives no duration.
   EXPECT_FALSE(seq.play(compileSong(compiler, doc({"k = kick", "song = A"}))));
   EXPECT_FALSE(seq.running());
-  EXPECT_FALSE(seq.play(compileSong(compiler, doc({"k = kick", "part = A tempo = 0 notes = 8",
-                                                   "k |x-|", "song = A"}))));
+  EXPECT_FALSE(seq.play(compileSong(
+      compiler, doc({"k = kick", "part = A tempo = 0 notes = 8", "k |x-|", "song = A"}))));
   // A second part without durations ends the song when it is reached.
   auto song = compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8", "k |x-|",
-                                         "part = B tempo = 120 notes = 0", "k |x-|",
-                                         "song = AB"}));
+                                         "part = B tempo = 120 notes = 0", "k |x-|", "song = AB"}));
   ASSERT_TRUE(seq.play(song));
   TickLog run = playThrough(seq, out);
   EXPECT_TRUE(run.ended);

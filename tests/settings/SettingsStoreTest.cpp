@@ -15,7 +15,9 @@
 using pulsewright::IniSettingsStore;
 
 // Readable failures: QString prints as text.
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -45,7 +47,8 @@ TEST_F(IniSettingsStoreTest, ValuesComeBackExactlyThroughAnotherInstance) {
   };
   {
     IniSettingsStore writer(path());
-    for (const auto& [key, value] : values) EXPECT_TRUE(writer.SaveSetting("Templates", key, value));
+    for (const auto& [key, value] : values)
+      EXPECT_TRUE(writer.SaveSetting("Templates", key, value));
     EXPECT_TRUE(writer.SaveSetting("LookAndFeel", "FontSize", "9.75"));
   }
   IniSettingsStore reader(path());
@@ -72,11 +75,30 @@ TEST_F(IniSettingsStoreTest, ValuesComeBackExactlyThroughAnotherInstance) {
 }
 
 TEST_F(IniSettingsStoreTest, KeysAreAnyText) {
-  const QStringList names = {"A/B",      "/lead",   "trail/", "A//B",  "A\\B",      "\\",
-                             "a=b",      "a;b",     "a,b",    " ",     " spaced ", "",
-                             "%41",      "%",       "%%",     "~tilde", "[Templates]", "#hash",
-                             "General",  "TemplateList", QString::fromUtf8("Trommelwirbel ü"),
-                             QString::fromUtf8("鼓🥁"), "a\nb", "x\"y"};
+  const QStringList names = {"A/B",
+                             "/lead",
+                             "trail/",
+                             "A//B",
+                             "A\\B",
+                             "\\",
+                             "a=b",
+                             "a;b",
+                             "a,b",
+                             " ",
+                             " spaced ",
+                             "",
+                             "%41",
+                             "%",
+                             "%%",
+                             "~tilde",
+                             "[Templates]",
+                             "#hash",
+                             "General",
+                             "TemplateList",
+                             QString::fromUtf8("Trommelwirbel ü"),
+                             QString::fromUtf8("鼓🥁"),
+                             "a\nb",
+                             "x\"y"};
   {
     IniSettingsStore writer(path());
     for (int i = 0; i < names.size(); ++i) {

@@ -21,12 +21,16 @@
 #include "templates/TemplatesWindow.h"
 
 // Readable failures: QString and QStringList print as text.
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace pulsewright {
 namespace {
 
-void destroyClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void destroyClosedWindows() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 class TemplatesTest : public ::testing::Test {
  protected:
@@ -94,8 +98,10 @@ TEST_F(TemplatesTest, ListsTheStoredNamesWithTheEmptyEntryThatDoesNothing) {
   const int writes = memory_.writeCount();
   // With the empty entry selected, and then with nothing selected.
   for (int round = 0; round < 2; ++round) {
-    if (round == 0) select(2);
-    else list()->findChild<QListWidget*>("TemplateList")->clearSelection();
+    if (round == 0)
+      select(2);
+    else
+      list()->findChild<QListWidget*>("TemplateList")->clearSelection();
     EXPECT_EQ(list()->selectedName(), "");
     press(list(), "Insert");
     press(list(), "Edit");
@@ -385,7 +391,6 @@ TEST_F(TemplatesTest, WindowsAreSingleInstancesHiddenByButtonsAndDestroyedByTheC
   controller_->closeWindows();
   EXPECT_TRUE(templates.isNull());
   EXPECT_TRUE(editor.isNull());
-
 }
 
 // Through the INI file: names the file format gives a meaning to survive a restart.
@@ -429,9 +434,10 @@ TEST(TemplatesInIniFile, SurviveARestartWithAnyName) {
 
 int main(int argc, char** argv) {
   // The offscreen platform cannot raise windows and says so every time.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (!text.contains("does not support raise()")) qt_message_output(type, context, text);
-  });
+  qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (!text.contains("does not support raise()")) qt_message_output(type, context, text);
+      });
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
