@@ -250,6 +250,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     } else {
       std::vector<std::string> names;
       const int count = router->deviceCount();
+      names.reserve(count);
       for (int i = 0; i < count; ++i) names.push_back(router->deviceName(i));
       const int device = pickByName(names, o.device);
       if (device < 0) {

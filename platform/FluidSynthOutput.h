@@ -15,8 +15,9 @@
 #include "platform/MidiOutput.h"
 #include "platform/SoundOutput.h"
 
-typedef struct _fluid_hashtable_t fluid_settings_t;
-typedef struct _fluid_synth_t fluid_synth_t;
+// FluidSynth's own type names, declared as its header does, to keep that header out of ours.
+typedef struct _fluid_hashtable_t fluid_settings_t;  // NOLINT(bugprone-reserved-identifier)
+typedef struct _fluid_synth_t fluid_synth_t;         // NOLINT(bugprone-reserved-identifier)
 
 namespace pulsewright {
 

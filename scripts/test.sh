@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds and runs every test: the normal build, the same
+# Installs what the tests need, builds and runs every test: the source checks
+# (clang-format, clang-tidy's quick checks), the normal build, the same
 # suite under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded suites under
 # ThreadSanitizer, and a short fuzzing run.
 set -euo pipefail
@@ -7,6 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 scripts/build.sh build
+scripts/lint.sh build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 scripts/package-check.sh build
 
