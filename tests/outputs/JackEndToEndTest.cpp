@@ -360,8 +360,7 @@ namespace pulsewright {
 namespace {
 
 // The example song, played by pulsewright-cli through a JACK port in real time: what
-// jack_midi_dump receives is exactly what the program logged, in order. Also prints how
-// far the received frames stray from the song's schedule (a figure, not a limit).
+// jack_midi_dump receives is exactly what the program logged, in order.
 TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
   JackServer jack;
   ASSERT_TRUE(jack.start()) << readFile(jack.log("jackd"));
@@ -379,7 +378,6 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
   }
   // The logged MIDI events: "<ms> midi <status> <data1> <data2>".
   std::vector<std::vector<int>> logged;
-  std::vector<double> loggedMs;
   std::istringstream lines(readFile(log));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
@@ -390,7 +388,6 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
     words >> status >> d1 >> d2;
     const int s = std::stoi(status, nullptr, 16);
     logged.push_back((s & 0xF0) == 0xC0 ? std::vector<int>{s, d1} : std::vector<int>{s, d1, d2});
-    loggedMs.push_back(ms);
   }
   // A twice: 32 steps of three note pairs; B: 16 steps of a program change, the hat and
   // the sample line (a rest pair, or a sample that is no MIDI at two steps).
@@ -398,48 +395,6 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
   EXPECT_TRUE(jack.waitForEvents(logged.size())) << readFile(jack.log("dump"));
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(jack.dumped(), logged);
-
-  // Frame times against the schedule: every step is 250 ms, so event k belongs to the
-  // tick at the nearest multiple of 250 ms after Play.
-  std::vector<long> frames;
-  std::istringstream dump(readFile(jack.log("dump")));
-  for (std::string line; std::getline(dump, line);) {
-    const auto colon = line.find(':');
-    if (colon != std::string::npos) frames.push_back(std::stol(line.substr(0, colon)));
-  }
-  if (frames.size() == logged.size()) {
-    // The dummy driver's frame clock runs at its own rate (it sleeps a period at a time),
-    // so besides the raw figure the drift of a straight-line fit is taken out.
-    const double ideal0 = std::round(loggedMs[0] / 250.0) * 250.0;
-    std::vector<double> ideal, heard;
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-      ideal.push_back(std::round(loggedMs[k] / 250.0) * 250.0 - ideal0);
-      heard.push_back((frames[k] - frames[0]) / 48.0);
-    }
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double n = static_cast<double>(ideal.size());
-    for (std::size_t k = 0; k < ideal.size(); ++k) {
-      sx += ideal[k];
-      sy += heard[k];
-      sxx += ideal[k] * ideal[k];
-      sxy += ideal[k] * heard[k];
-    }
-    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-    const double offset = (sy - slope * sx) / n;
-    std::vector<double> raw, residual;
-    for (std::size_t k = 0; k < ideal.size(); ++k) {
-      raw.push_back(std::abs(heard[k] - ideal[k]));
-      residual.push_back(std::abs(heard[k] - (slope * ideal[k] + offset)));
-    }
-    std::sort(raw.begin(), raw.end());
-    std::sort(residual.begin(), residual.end());
-    auto p99 = [](const std::vector<double>& v) { return v[v.size() * 99 / 100]; };
-    std::printf(
-        "JACK frame times against the schedule: raw p99 %.3f ms (max %.3f); the dummy "
-        "clock runs at %.5f of real time; after that drift p50 %.3f ms, p99 %.3f ms, "
-        "max %.3f ms\n",
-        p99(raw), raw.back(), slope, residual[residual.size() / 2], p99(residual), residual.back());
-  }
 }
 
 }  // namespace
@@ -448,32 +403,9 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
 namespace pulsewright {
 namespace {
 
-// Sorted absolute residuals of a straight-line fit of `heard` against `ideal` (both in
-// ms): what is left once a constant latency and the dummy clock's own rate are removed.
-std::vector<double> fitResiduals(const std::vector<double>& ideal, const std::vector<double>& heard,
-                                 double* latency) {
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  const double n = static_cast<double>(ideal.size());
-  for (std::size_t k = 0; k < ideal.size(); ++k) {
-    sx += ideal[k];
-    sy += heard[k];
-    sxx += ideal[k] * ideal[k];
-    sxy += ideal[k] * heard[k];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  *latency = (sy - slope * sx) / n;
-  std::vector<double> residual;
-  for (std::size_t k = 0; k < ideal.size(); ++k) {
-    residual.push_back(std::abs(heard[k] - (slope * ideal[k] + *latency)));
-  }
-  std::sort(residual.begin(), residual.end());
-  return residual;
-}
-
 // Messages handed over 30 ms ahead of their due times, at uneven spacings (several in
 // one cycle, some due together, some a cycle or more apart), then the port closed at
-// once: every one arrives, in order, and the frames follow the due times. The deviation
-// is printed, not asserted (a shared machine's scheduling is no property of the code).
+// once: every one arrives, in order.
 class JackTimedSends : public ::testing::TestWithParam<int> {};
 
 TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
@@ -520,22 +452,9 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
 
   const std::vector<long> frames = jack.dumpedFrames();
   ASSERT_EQ(frames.size(), dueMs.size());
-  std::vector<double> heard;
-  for (long f : frames) heard.push_back((f - frames[0]) / 48.0);
-  double latency = 0;
-  const std::vector<double> residual = fitResiduals(dueMs, heard, &latency);
-  // The dummy driver drops whole cycles of its clock when the machine wakes it late; each
-  // drop is a step in the figure above, and one wrong interval in this one.
-  std::vector<double> interval;
-  for (std::size_t k = 1; k < heard.size(); ++k) {
-    interval.push_back(std::abs((heard[k] - heard[k - 1]) - (dueMs[k] - dueMs[k - 1])));
-  }
-  std::sort(interval.begin(), interval.end());
-  std::printf(
-      "JACK period %d: deviation from the send schedule, latency removed: p50 %.3f ms, "
-      "p99 %.3f ms, max %.3f ms; error of the intervals: p50 %.3f ms, p99 %.3f ms\n",
-      period, residual[residual.size() / 2], residual[residual.size() * 99 / 100], residual.back(),
-      interval[interval.size() / 2], interval[interval.size() * 99 / 100]);
+  // In order on the server's frame clock too; how closely the frames keep the schedule is
+  // measured by pw_bench_jack (a shared machine's scheduling is no property of the code).
+  EXPECT_TRUE(std::is_sorted(frames.begin(), frames.end()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, JackTimedSends, ::testing::Values(64, 256, 1024));
