@@ -1,5 +1,7 @@
 #include "midi/MidiPort.h"
 
+#include <algorithm>
+
 namespace pulsewright {
 
 std::string openFailureMessage(int resultCode) {
@@ -13,6 +15,7 @@ std::vector<std::string> MidiPort::listDevices() {
   // Listing may take a while (it asks the sequencer and the JACK server): no lock held.
   std::vector<std::string> names;
   const int count = output_.deviceCount();
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int i = 0; i < count; ++i) names.push_back(output_.deviceName(i));
   openDevice(kMidiMapperId);
   selectChannel(0);

@@ -20,6 +20,7 @@ PadMap mapOf(std::initializer_list<const char*> entries) {
 TEST(PadMap, TheTwoPresets) {
   // The chooser's fixed items, in order, and the maps they load.
   std::vector<std::pair<std::string_view, PadMap>> presets;
+  presets.reserve(kDrumMachinePresets.size());
   for (const DrumMachinePreset& preset : kDrumMachinePresets) {
     presets.emplace_back(preset.name, presetPadMap(preset));
   }
