@@ -472,7 +472,7 @@ void Form1::startUp() {
   button("Stopb")->setEnabled(false);
   // 6-7. The line patterns were compiled with the session; the tuplet divisor starts at 1.
   // 8. The MIDI menus, the mapper opened, channel "1".
-  port_->listDevices();
+  midiMenus_ = MidiMenus(port_->listDevices());
   refreshMidiMenus();
   // 9. The live velocity at the top of the bar.
   liveKeyboard_->vol_Change(127);
@@ -615,12 +615,14 @@ void Form1::songOver() {
 }
 
 void Form1::device_Click(int index) {
-  port_->device_Click(static_cast<std::int16_t>(index));
+  midiMenus_.pickDevice(index);
+  port_->openDevice(MidiMenus::deviceOfItem(index));
   refreshMidiMenus();
 }
 
 void Form1::chan_Click(int index) {
-  port_->chan_Click(static_cast<std::int16_t>(index));
+  midiMenus_.pickChannel(index);
+  port_->selectChannel(static_cast<std::int16_t>(index));
   refreshMidiMenus();
 }
 
@@ -645,7 +647,7 @@ void Form1::exportAudio(QString path) {
 }
 
 void Form1::refreshMidiMenus() {
-  const DeviceMenu devices = port_->deviceMenu();
+  const DeviceMenu& devices = midiMenus_.devices();
   for (int i = 0; i < kDeviceMenuItems; ++i) {
     const MenuItem& item = devices[static_cast<std::size_t>(i)];
     QAction* a = device_[static_cast<std::size_t>(i)];
@@ -654,7 +656,7 @@ void Form1::refreshMidiMenus() {
     a->setEnabled(item.enabled);
     a->setChecked(item.checked);
   }
-  const ChannelMenu channels = port_->channelMenu();
+  const ChannelMenu& channels = midiMenus_.channels();
   for (int i = 0; i < kChannelMenuItems; ++i) {
     chan_[static_cast<std::size_t>(i)]->setChecked(channels[static_cast<std::size_t>(i)].checked);
   }

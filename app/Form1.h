@@ -14,6 +14,7 @@
 
 #include "app/AppServices.h"
 #include "app/SplashWindow.h"
+#include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "playback/Player.h"
@@ -128,6 +129,7 @@ class Form1 : public QMainWindow {
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;
+  MidiMenus midiMenus_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
   std::unique_ptr<StepOutput> stepOutput_;

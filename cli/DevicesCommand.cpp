@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "cli/Command.h"
-#include "midi/MidiPort.h"
+#include "midi/MidiMenus.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
 

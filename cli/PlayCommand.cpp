@@ -262,14 +262,14 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       // The listing opens the mapper first, as at start-up; then the pick.
       port->listDevices();
       openFailed = false;
-      port->device_Click(static_cast<std::int16_t>(device + 1));
+      port->openDevice(device);
     }
     if (openFailed) {
       const std::string missing = synth->missingSoundFontMessage();
       if (!missing.empty()) err << "pulsewright-cli: " << missing << "\n";
       return kExitError;
     }
-    port->chan_Click(static_cast<std::int16_t>(o.channel - 1));
+    port->selectChannel(static_cast<std::int16_t>(o.channel - 1));
   }
   // Sounds the user would miss are named once per play.
   std::mutex noticeMutex;

@@ -1,5 +1,7 @@
 #include "midi/MidiPort.h"
 
+#include <algorithm>
+
 namespace pulsewright {
 
 std::string openFailureMessage(int resultCode) {
@@ -7,57 +9,27 @@ std::string openFailureMessage(int resultCode) {
 }
 
 MidiPort::MidiPort(MidiOutputService& output, MessageBox messageBox)
-    : output_(output), messageBox_(std::move(messageBox)) {
-  deviceMenu_[0].visible = true;
-  deviceMenu_[0].enabled = true;
-  for (int i = 0; i < kChannelMenuItems; ++i) {
-    channelMenu_[i] = MenuItem{std::to_string(i + 1), true, true, false};
-  }
-}
+    : output_(output), messageBox_(std::move(messageBox)) {}
 
-MenuItem* MidiPort::deviceItem(int index) {
-  if (index < 0 || index >= kDeviceMenuItems) return nullptr;
-  return &deviceMenu_[index];
-}
-
-void MidiPort::listDevices() {
-  // Listing may take a while (it asks the sequencer and the JACK server), so it runs
-  // outside the lock; only this thread writes the menu.
+std::vector<std::string> MidiPort::listDevices() {
+  // Listing may take a while (it asks the sequencer and the JACK server): no lock held.
+  std::vector<std::string> names;
   const int count = output_.deviceCount();
-  std::array<std::string, kDeviceMenuItems> names;
-  for (int i = 0; i < count && i + 1 < kDeviceMenuItems; ++i) names[i + 1] = output_.deviceName(i);
-  {
-    std::lock_guard lock(mutex_);
-    deviceMenu_[0].caption = kMidiMapperCaption;
-    deviceMenu_[0].visible = true;
-    deviceMenu_[0].enabled = true;
-    deviceCount_ = count;
-    for (int i = 0; i < count && i + 1 < kDeviceMenuItems; ++i) {
-      MenuItem& item = deviceMenu_[i + 1];
-      item.caption = names[i + 1];
-      item.visible = true;
-      item.enabled = true;
-    }
-  }
-  device_Click(0);
-  std::lock_guard lock(mutex_);
-  channel_ = 0;
-  for (MenuItem& item : channelMenu_) item.checked = false;
-  channelMenu_[0].checked = true;
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) names.push_back(output_.deviceName(i));
+  openDevice(kMidiMapperId);
+  selectChannel(0);
+  return names;
 }
 
-void MidiPort::device_Click(std::int16_t index) {
+void MidiPort::openDevice(std::int32_t device) {
   MidiHandle old;
-  int id;
   {
     std::lock_guard lock(mutex_);
-    if (MenuItem* item = deviceItem(deviceId_ + 1)) item->checked = false;
-    if (MenuItem* item = deviceItem(index)) item->checked = true;
-    deviceId_ = index - 1;
-    id = deviceId_;
+    deviceId_ = device;
     old = handle_;
   }
-  // The old device is always closed first, also when the same item is picked again.
+  // The old device is always closed first, also when the same one is opened again.
   const int closed = output_.close(old);
   {
     std::lock_guard lock(mutex_);
@@ -66,7 +38,7 @@ void MidiPort::device_Click(std::int16_t index) {
   // Opening may load a sound font or reach a server: no lock held, so sends meanwhile
   // go to the closed handle and fail silently.
   MidiHandle opened = old;
-  const int rc = output_.open(id, &opened);
+  const int rc = output_.open(device, &opened);
   {
     std::lock_guard lock(mutex_);
     handle_ = opened;
@@ -75,12 +47,10 @@ void MidiPort::device_Click(std::int16_t index) {
   if (rc != midi_result::kOk && messageBox_) messageBox_(openFailureMessage(rc));
 }
 
-void MidiPort::chan_Click(std::int16_t index) {
-  if (index < 0 || index >= kChannelMenuItems) return;
+void MidiPort::selectChannel(std::int16_t channel) {
+  if (channel < 0 || channel >= kMidiChannels) return;
   std::lock_guard lock(mutex_);
-  if (channel_ >= 0 && channel_ < kChannelMenuItems) channelMenu_[channel_].checked = false;
-  channel_ = static_cast<std::int16_t>(index);
-  channelMenu_[channel_].checked = true;
+  channel_ = channel;
 }
 
 void MidiPort::close() {
@@ -135,10 +105,6 @@ bool MidiPort::placesByTime() const {
   return handle_ != 0 && output_.placesByTime(handle_);
 }
 
-std::int32_t MidiPort::deviceCount() const {
-  std::lock_guard lock(mutex_);
-  return deviceCount_;
-}
 std::int32_t MidiPort::deviceId() const {
   std::lock_guard lock(mutex_);
   return deviceId_;
@@ -159,13 +125,4 @@ std::int16_t MidiPort::channel() const {
   std::lock_guard lock(mutex_);
   return channel_;
 }
-DeviceMenu MidiPort::deviceMenu() const {
-  std::lock_guard lock(mutex_);
-  return deviceMenu_;
-}
-ChannelMenu MidiPort::channelMenu() const {
-  std::lock_guard lock(mutex_);
-  return channelMenu_;
-}
-
 }  // namespace pulsewright

@@ -1,21 +1,20 @@
 #pragma once
-// The one MIDI output connection of the main window: its state, the "Midi Device" and
-// "Midi Channel" menus as plain data, and the packing of channel messages. No toolkit:
-// the main window binds its menu items to deviceMenu() and channelMenu() and forwards
-// their clicks to device_Click and chan_Click.
+// The one MIDI output connection of the main window and the command line: the open
+// device and its result codes, the channel, and the packing and sending of channel
+// messages. What the menus show lives in MidiMenus.
 //
 // Threads: send() and sendChannelMessage() may be called from any thread at once (the
 // sequencer's playback thread and the live keyboard on the user-interface thread).
-// listDevices, device_Click, chan_Click and close belong to the user-interface thread;
+// listDevices, openDevice, selectChannel and close belong to the user-interface thread;
 // sends running meanwhile go to whichever handle is current and fail silently on a
 // closed one. The accessors return a consistent snapshot from any thread.
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/MidiOutput.h"
 #include "platform/ShortMessage.h"
@@ -30,21 +29,6 @@ constexpr std::uint32_t packShortMessage(int kind, int channel, int data1, int d
          static_cast<std::uint32_t>(data1) * 256u + static_cast<std::uint32_t>(data2) * 65536u;
 }
 
-struct MenuItem {
-  std::string caption;
-  bool visible = false;
-  bool enabled = false;
-  bool checked = false;
-  bool operator==(const MenuItem&) const = default;
-};
-
-inline constexpr int kDeviceMenuItems = 11;   // "MIDI Mapper" and at most ten devices
-inline constexpr int kChannelMenuItems = 16;  // "1" to "16"
-inline constexpr char kMidiMapperCaption[] = "MIDI Mapper";
-
-using DeviceMenu = std::array<MenuItem, kDeviceMenuItems>;
-using ChannelMenu = std::array<MenuItem, kChannelMenuItems>;
-
 // "Couldn't open midi out, rc = " followed by the code in decimal.
 std::string openFailureMessage(int resultCode);
 
@@ -58,16 +42,15 @@ class MidiPort {
   MidiPort(const MidiPort&) = delete;
   MidiPort& operator=(const MidiPort&) = delete;
 
-  // Start-up: "MIDI Mapper" in item 0, one item per output device in items 1-10 (the
-  // rest are skipped), then opens the mapper as device_Click(0) does and selects
-  // channel 0.
-  void listDevices();
-  // The user picks device item `index`: moves the check mark, closes the current handle
-  // and opens device index - 1; a failed open shows openFailureMessage once.
-  void device_Click(std::int16_t index);
-  // The user picks channel item `index` (0-15). Nothing is sent. An index outside the
-  // menu changes nothing: it would put the kind's bits out of place in every status byte.
-  void chan_Click(std::int16_t index);
+  // Start-up: asks the output for its devices, opens the mapper as openDevice does and
+  // selects channel 0. Returns the devices' names.
+  std::vector<std::string> listDevices();
+  // Closes the current handle and opens `device` of the listing (kMidiMapperId for the
+  // mapper); a failed open shows openFailureMessage once.
+  void openDevice(std::int32_t device);
+  // Messages go out on `channel` (0-15) from now on. Nothing is sent. A channel outside
+  // 0-15 changes nothing: it would put the kind's bits out of place in every status byte.
+  void selectChannel(std::int16_t channel);
   // Exit and unload: closes the handle and stores the result; never shows a message.
   void close();
 
@@ -87,32 +70,25 @@ class MidiPort {
   // Whether the current device places messages by their due time.
   bool placesByTime() const;
 
-  std::int32_t deviceCount() const;
   std::int32_t deviceId() const;
   MidiHandle handle() const;
   std::int32_t lastResult() const;
   std::uint32_t lastMessage() const;
   std::int16_t channel() const;
-  DeviceMenu deviceMenu() const;
-  ChannelMenu channelMenu() const;
 
  private:
   void sendLocked(std::uint32_t word);
   void noteResult(int rc);
-  MenuItem* deviceItem(int index);
 
   MidiOutputService& output_;
   MessageBox messageBox_;
   mutable std::mutex mutex_;
   std::atomic<bool> sendFailed_{false};
-  std::int32_t deviceCount_ = 0;
   std::int32_t deviceId_ = 0;
   MidiHandle handle_ = 0;
   std::int32_t lastResult_ = 0;
   std::uint32_t lastMessage_ = 0;
   std::int16_t channel_ = 0;
-  DeviceMenu deviceMenu_;
-  ChannelMenu channelMenu_;
 };
 
 }  // namespace pulsewright

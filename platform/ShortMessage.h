@@ -9,6 +9,8 @@ namespace pulsewright {
 inline constexpr int kNoteOn = 0x90;
 inline constexpr int kNoteOff = 0x80;
 inline constexpr int kProgramChange = 0xC0;
+// Channels 0 to 15 fit the low nibble of the status byte.
+inline constexpr int kMidiChannels = 16;
 
 // Writes the bytes of `word` (status in bits 0-7, then the data bytes) to `bytes` and
 // returns how many the message has: 3 for note off/on, key pressure, controller and

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "padmap/PadMap.h"
 
@@ -15,16 +18,20 @@ PadMap mapOf(std::initializer_list<const char*> entries) {
 }
 
 TEST(PadMap, TheTwoPresets) {
-  ASSERT_EQ(kDrumMachinePresets.size(), 2u);
-  EXPECT_EQ(kDrumMachinePresets[0].name, "Boss Dr.Rythm DR-670");
-  EXPECT_EQ(kDrumMachinePresets[1].name, "Alesis SR-16");
-  EXPECT_EQ(presetPadMap(kDrumMachinePresets[0]),
-            mapOf({"36", "38", "42", "44", "46", "50", "48", "45", "41", "51", "53", "49", "57",
-                   "67", "68", "39", "56"}));
-  EXPECT_EQ(presetPadMap(kDrumMachinePresets[1]),
-            mapOf({"36", "38", "42", "0", "46", "48", "45", "41", "0", "51", "0", "49", "0", "65",
-                   "67", "39", "0"}));
-  EXPECT_EQ(defaultPadMap(), presetPadMap(kDrumMachinePresets[0]));
+  // The chooser's fixed items, in order, and the maps they load.
+  std::vector<std::pair<std::string_view, PadMap>> presets;
+  presets.reserve(kDrumMachinePresets.size());
+  for (const DrumMachinePreset& preset : kDrumMachinePresets) {
+    presets.emplace_back(preset.name, presetPadMap(preset));
+  }
+  const std::vector<std::pair<std::string_view, PadMap>> expected = {
+      {"Boss Dr.Rythm DR-670", mapOf({"36", "38", "42", "44", "46", "50", "48", "45", "41", "51",
+                                      "53", "49", "57", "67", "68", "39", "56"})},
+      {"Alesis SR-16", mapOf({"36", "38", "42", "0", "46", "48", "45", "41", "0", "51", "0", "49",
+                              "0", "65", "67", "39", "0"})},
+  };
+  EXPECT_EQ(presets, expected);
+  EXPECT_EQ(defaultPadMap(), expected[0].second);
 }
 
 TEST(PadMap, FileIsOneLineOfQuotedFieldsAndReadsBackExactly) {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
@@ -259,13 +260,19 @@ struct Outputs {
   MidiRouter router{synth, ports};
   std::vector<std::string> messages;
   MidiPort port{router, [this](const std::string& m) { messages.push_back(m); }};
+  MidiMenus menus;
 
+  // Start-up as the window does it: the listing opens the mapper and fills the menu.
+  void listDevices() { menus = MidiMenus(port.listDevices()); }
   int itemFor(const std::string& caption) const {
-    const DeviceMenu menu = port.deviceMenu();
     for (int i = 1; i < kDeviceMenuItems; ++i) {
-      if (menu[i].visible && menu[i].caption == caption) return i;
+      if (menus.devices()[i].visible && menus.devices()[i].caption == caption) return i;
     }
     return -1;
+  }
+  void pickDevice(int item) {
+    menus.pickDevice(item);
+    port.openDevice(MidiMenus::deviceOfItem(item));
   }
 };
 
@@ -275,10 +282,10 @@ TEST(JackEndToEnd, StepAndChannelSixteenReachJackMidiDumpByteForByte) {
   ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
 
   Outputs o;
-  o.port.listDevices();
+  o.listDevices();
   const int item = o.itemFor(kDumpPort);
   ASSERT_GT(item, 0) << "the device menu does not list " << kDumpPort;
-  o.port.device_Click(static_cast<std::int16_t>(item));
+  o.pickDevice(item);
   ASSERT_EQ(o.port.lastResult(), 0);
   EXPECT_TRUE(o.messages.empty());
 
@@ -288,7 +295,7 @@ TEST(JackEndToEnd, StepAndChannelSixteenReachJackMidiDumpByteForByte) {
     o.port.send(packShortMessage(kNoteOn, o.port.channel(), note, velocity));
     o.port.send(packShortMessage(kNoteOff, o.port.channel(), note, 0));
   }
-  o.port.chan_Click(15);
+  o.port.selectChannel(15);
   o.port.sendChannelMessage(kNoteOn, 38, 127);
   o.port.sendChannelMessage(kNoteOff, 38, 0);
   o.port.sendChannelMessage(kProgramChange, 25, 0);
@@ -310,10 +317,10 @@ TEST(JackEndToEnd, ServerDyingWhileOpenDropsSendsAndTheListCanBeBuiltAgain) {
   ASSERT_TRUE(jack.start()) << readFile(jack.log("jackd"));
   ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
   Outputs o;
-  o.port.listDevices();
+  o.listDevices();
   const int item = o.itemFor(kDumpPort);
   ASSERT_GT(item, 0);
-  o.port.device_Click(static_cast<std::int16_t>(item));
+  o.pickDevice(item);
   ASSERT_EQ(o.port.lastResult(), 0);
 
   jack.kill(SIGKILL);
@@ -323,12 +330,11 @@ TEST(JackEndToEnd, ServerDyingWhileOpenDropsSendsAndTheListCanBeBuiltAgain) {
 
   // Listing again finds no server: the mapper alone, which opens.
   Outputs again;
-  again.port.listDevices();
-  EXPECT_EQ(again.port.deviceCount(), 0);
-  EXPECT_FALSE(again.port.deviceMenu()[1].visible);
+  again.listDevices();
+  EXPECT_FALSE(again.menus.devices()[1].visible);
   EXPECT_EQ(again.port.lastResult(), 0);
   // The port picked before the server died is gone now.
-  o.port.device_Click(static_cast<std::int16_t>(item));
+  o.pickDevice(item);
   EXPECT_NE(o.port.lastResult(), 0);
   ASSERT_EQ(o.messages.size(), 1u);
   EXPECT_EQ(o.messages[0], openFailureMessage(o.port.lastResult()));
@@ -342,14 +348,14 @@ TEST(JackEndToEnd, NoSequencerAndNoServerLeaveTheMapperAlone) {
   ::setenv("JACK_NO_START_SERVER", "1", 1);
   ShmCleaner cleaner(server);
   Outputs o;
-  o.port.listDevices();
-  const DeviceMenu menu = o.port.deviceMenu();
+  o.listDevices();
+  const DeviceMenu& menu = o.menus.devices();
   EXPECT_EQ(menu[0], (MenuItem{"MIDI Mapper", true, true, true}));
   for (int i = 1; i < kDeviceMenuItems; ++i) EXPECT_FALSE(menu[i].visible) << i;
   EXPECT_EQ(o.port.lastResult(), 0);
   EXPECT_TRUE(o.messages.empty());
   // Device 0 of an empty list: refused with a code, and the user is told.
-  o.port.device_Click(1);
+  o.pickDevice(1);
   EXPECT_EQ(o.messages, std::vector<std::string>{"Couldn't open midi out, rc = 2"});
 }
 
@@ -414,10 +420,10 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
   ASSERT_TRUE(jack.start(period)) << readFile(jack.log("jackd"));
   ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
   Outputs o;
-  o.port.listDevices();
+  o.listDevices();
   const int item = o.itemFor(kDumpPort);
   ASSERT_GT(item, 0);
-  o.port.device_Click(static_cast<std::int16_t>(item));
+  o.pickDevice(item);
   ASSERT_EQ(o.port.lastResult(), 0);
   ASSERT_TRUE(o.port.placesByTime());
 

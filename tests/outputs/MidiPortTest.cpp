@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
 #include "platform/FakeMidiOutput.h"
 #include "platform/ShortMessage.h"
@@ -51,34 +52,32 @@ TEST(ShortMessage, PacksKindChannelAndDataBytes) {
 
 TEST(MidiPort, ListingWithoutDevicesShowsTheMapperAloneAndOpensIt) {
   Port p;
-  p.port.listDevices();
-  const DeviceMenu menu = p.port.deviceMenu();
-  EXPECT_EQ(menu[0], (MenuItem{"MIDI Mapper", true, true, true}));
-  for (int i = 1; i < kDeviceMenuItems; ++i) EXPECT_EQ(menu[i], MenuItem{}) << i;
-  EXPECT_EQ(p.port.deviceCount(), 0);
+  const MidiMenus menus(p.port.listDevices());
   EXPECT_EQ(p.port.deviceId(), kMidiMapperId);
   EXPECT_EQ(p.port.lastResult(), 0);
   EXPECT_NE(p.port.handle(), 0u);
   EXPECT_EQ(p.port.channel(), 0);
-  const ChannelMenu channels = p.port.channelMenu();
-  for (int i = 0; i < kChannelMenuItems; ++i) {
-    EXPECT_EQ(channels[i], (MenuItem{std::to_string(i + 1), true, true, i == 0})) << i;
-  }
   // Closing the handle that was never open is only stored, then the mapper opens.
   EXPECT_EQ(p.output.calls(), (std::vector<std::string>{"close 0 -> 5", "open -1 -> 0"}));
   EXPECT_TRUE(p.messages.empty());
+  EXPECT_EQ(menus.devices()[0], (MenuItem{"MIDI Mapper", true, true, true}));
+  for (int i = 1; i < kDeviceMenuItems; ++i) EXPECT_EQ(menus.devices()[i], MenuItem{}) << i;
+  for (int i = 0; i < kChannelMenuItems; ++i) {
+    EXPECT_EQ(menus.channels()[i], (MenuItem{std::to_string(i + 1), true, true, i == 0})) << i;
+  }
 }
 
-TEST(MidiPort, ListsTenDevicesWithWholeNamesAndSkipsTheRest) {
+TEST(MidiMenus, ListsTenDevicesWithWholeNamesAndSkipsTheRest) {
   std::vector<std::string> names;
   const std::string longName = "Midi Through:Midi Through Port-0 14:0 (a very long port name)";
   names.push_back(longName);
   names.push_back(std::string(31, 'x'));
   for (int i = 2; i < 12; ++i) names.push_back("device " + std::to_string(i));
   Port p(names);
-  p.port.listDevices();
-  const DeviceMenu menu = p.port.deviceMenu();
-  EXPECT_EQ(p.port.deviceCount(), 12);
+  const std::vector<std::string> listed = p.port.listDevices();
+  EXPECT_EQ(listed, names);
+  const MidiMenus menus(listed);
+  const DeviceMenu& menu = menus.devices();
   EXPECT_EQ(menu[1].caption, longName);
   EXPECT_EQ(menu[2].caption, std::string(31, 'x'));
   for (int i = 1; i < kDeviceMenuItems; ++i) {
@@ -88,30 +87,47 @@ TEST(MidiPort, ListsTenDevicesWithWholeNamesAndSkipsTheRest) {
   EXPECT_EQ(checkedItems(menu), std::vector<int>{0});
 }
 
+TEST(MidiMenus, PicksMoveTheCheckMarks) {
+  MidiMenus menus({"drum machine", "busy synth"});
+  menus.pickDevice(1);
+  menus.pickDevice(1);
+  EXPECT_EQ(checkedItems(menus.devices()), std::vector<int>{1});
+  menus.pickDevice(2);
+  EXPECT_EQ(checkedItems(menus.devices()), std::vector<int>{2});
+  menus.pickDevice(0);
+  EXPECT_EQ(checkedItems(menus.devices()), std::vector<int>{0});
+
+  // Items outside the menu change nothing.
+  menus.pickChannel(15);
+  menus.pickChannel(16);
+  menus.pickChannel(-1);
+  for (int i = 0; i < kChannelMenuItems; ++i) {
+    EXPECT_EQ(menus.channels()[i].checked, i == 15) << i;
+  }
+}
+
 TEST(MidiPort, DevicePicksCloseBeforeOpeningAndReportFailures) {
   Port p({"drum machine", "busy synth"});
   p.output.failOpen(1, 4);
   p.port.listDevices();
   const MidiHandle mapper = p.port.handle();
 
-  p.port.device_Click(1);
+  p.port.openDevice(0);
   EXPECT_EQ(p.port.deviceId(), 0);
-  EXPECT_EQ(checkedItems(p.port.deviceMenu()), std::vector<int>{1});
   const MidiHandle drum = p.port.handle();
   EXPECT_NE(drum, mapper);
 
-  // Picking the checked item again closes and reopens it.
-  p.port.device_Click(1);
+  // Opening the open device again closes and reopens it.
+  p.port.openDevice(0);
   EXPECT_NE(p.port.handle(), drum);
   EXPECT_EQ(p.output.openHandles(), 1);
 
-  // A device that refuses: message with the code, check mark and id on that device anyway,
-  // and the previous device closed.
-  p.port.device_Click(2);
+  // A device that refuses: message with the code, the id on that device anyway, and the
+  // previous device closed.
+  p.port.openDevice(1);
   EXPECT_EQ(p.messages, std::vector<std::string>{"Couldn't open midi out, rc = 4"});
   EXPECT_EQ(p.port.lastResult(), 4);
   EXPECT_EQ(p.port.deviceId(), 1);
-  EXPECT_EQ(checkedItems(p.port.deviceMenu()), std::vector<int>{2});
   EXPECT_EQ(p.output.openHandles(), 0);
   p.port.send(packShortMessage(kNoteOn, 0, 36, 100));  // dropped, silently
   EXPECT_EQ(p.output.sent().size(), 0u);
@@ -119,12 +135,12 @@ TEST(MidiPort, DevicePicksCloseBeforeOpeningAndReportFailures) {
 
   // A mapper that cannot open (no sound font) reports its code the same way.
   p.output.failOpen(kMidiMapperId, 6);
-  p.port.device_Click(0);
+  p.port.openDevice(kMidiMapperId);
   EXPECT_EQ(p.messages.back(), "Couldn't open midi out, rc = 6");
   EXPECT_EQ(openFailureMessage(-3), "Couldn't open midi out, rc = -3");
 
   p.output.failOpen(kMidiMapperId, 0);
-  p.port.device_Click(0);
+  p.port.openDevice(kMidiMapperId);
   EXPECT_EQ(p.messages.size(), 2u);
   const std::vector<std::string> calls = p.output.calls();
   const std::vector<std::string> tail(calls.end() - 4, calls.end());
@@ -140,22 +156,18 @@ TEST(MidiPort, DevicePicksCloseBeforeOpeningAndReportFailures) {
   EXPECT_EQ(p.output.openHandles(), 0);
 }
 
-TEST(MidiPort, ChannelPicksMoveTheCheckAndTheStatusNibble) {
+TEST(MidiPort, ChannelPicksMoveTheStatusNibble) {
   Port p;
   p.port.listDevices();
-  p.port.chan_Click(15);
+  p.port.selectChannel(15);
   EXPECT_EQ(p.port.channel(), 15);
-  ChannelMenu menu = p.port.channelMenu();
-  for (int i = 0; i < kChannelMenuItems; ++i) EXPECT_EQ(menu[i].checked, i == 15) << i;
   EXPECT_EQ(p.port.sendChannelMessage(kNoteOn, 38, 127), 0x007F269Fu);
   EXPECT_EQ(p.port.sendChannelMessage(kNoteOff, 38, 0), 0x0000268Fu);
   EXPECT_EQ(p.port.sendChannelMessage(kProgramChange, 16, 0), 0x000010CFu);
-  // Indices outside the menu would corrupt every status byte: ignored.
-  p.port.chan_Click(16);
-  p.port.chan_Click(-1);
+  // Channels outside 0-15 would corrupt every status byte: ignored.
+  p.port.selectChannel(16);
+  p.port.selectChannel(-1);
   EXPECT_EQ(p.port.channel(), 15);
-  menu = p.port.channelMenu();
-  for (int i = 0; i < kChannelMenuItems; ++i) EXPECT_EQ(menu[i].checked, i == 15) << i;
 
   std::vector<std::uint32_t> words;
   for (const auto& s : p.output.sent()) words.push_back(s.word);
@@ -171,10 +183,10 @@ TEST(MidiPort, SendsFromTwoThreadsAllArriveWhileDevicesChange) {
   };
   std::thread sequencer(sender, 36);
   std::thread keyboard(sender, 38);
-  for (int i = 0; i < 50; ++i) p.port.device_Click(static_cast<std::int16_t>(i % 3));
+  for (int i = 0; i < 50; ++i) p.port.openDevice(i % 3 - 1);
   sequencer.join();
   keyboard.join();
-  p.port.device_Click(1);
+  p.port.openDevice(0);
   for (int i = 0; i < 10; ++i) p.port.send(packShortMessage(kNoteOff, 0, 36, 0));
   // Every word is whole; sends that met a closed handle were dropped, none was torn.
   const auto sent = p.output.sent();
