@@ -10,10 +10,17 @@ namespace {
 
 // The clock estimate locks on quickly after a device opens (a wide loop), then narrows
 // so that it keeps the device's long-term rate and smooths away the scheduling jitter of
-// its callbacks and the varying time they take.
+// its callbacks and the varying time they take. A sound card's clock is steady, so a
+// narrow loop loses nothing there; a device paced by sleeps (SDL's disk and dummy
+// drivers) wanders by milliseconds a second, and a loop that followed that wander closely
+// would put it into the hits' spacing.
 constexpr double kClockStartBandwidthHz = 2.0;
-constexpr double kClockBandwidthHz = 0.5;
+constexpr double kClockBandwidthHz = 0.03;
 constexpr double kClockSettleSeconds = 1.0;
+// Callbacks coming this much earlier than the estimate (a device running ahead of it)
+// would soon make events handed over a little ahead of time late: catch up faster.
+constexpr double kClockLeadLimitSeconds = 0.020;
+constexpr double kClockCatchUpBandwidthHz = 0.2;
 // A callback this far off the estimate means the device stalled: start afresh.
 constexpr double kClockStallSeconds = 0.5;
 // Timed note-ons and samples this late are dropped (a device that was away for a while
@@ -121,11 +128,11 @@ void AudioEngine::updateClock(DueTime now, int frames) {
     clockStart_ = t;
     return;
   }
-  const double bandwidth =
-      kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
-                              std::exp(-(t - clockStart_) / kClockSettleSeconds);
-  const double omega = 2 * M_PI * bandwidth * nominal;
   const double error = t - t1_;
+  double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
+                                             std::exp(-(t - clockStart_) / kClockSettleSeconds);
+  if (-error > kClockLeadLimitSeconds) bandwidth = std::max(bandwidth, kClockCatchUpBandwidthHz);
+  const double omega = 2 * M_PI * bandwidth * nominal;
   t0_ = t1_;
   t1_ += std::sqrt(2.0) * omega * error + period_;
   period_ += omega * omega * error;

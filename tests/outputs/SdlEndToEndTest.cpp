@@ -336,8 +336,9 @@ TEST(SdlEndToEnd, LiveHitsKeepTheirTimeOnTheDevice) {
     const auto whole = test::jitterAgainstFit(found, due);
     std::printf(
         "live %s onsets through SDL's disk driver: p99 %.3f ms, max %.3f ms "
-        "(one line through all: p99 %.3f ms)\n",
-        what, test::percentile(local, 0.99), local.back(), test::percentile(whole, 0.99));
+        "(one line through all: p99 %.3f ms); late events so far %llu\n",
+        what, test::percentile(local, 0.99), local.back(), test::percentile(whole, 0.99),
+        static_cast<unsigned long long>(output.engine().lateEvents()));
     return test::percentile(local, 0.99);
   };
   EXPECT_LE(run(dir.path("synth.raw"), false, "synthesiser"), 25.0);
