@@ -4,6 +4,8 @@
 #include <cmath>
 #include <thread>
 
+#include "platform/ShortMessage.h"
+
 namespace pulsewright {
 
 namespace {
@@ -28,7 +30,7 @@ constexpr double kClockStallSeconds = 0.5;
 constexpr double kStaleSeconds = 1.0;
 
 bool startsSound(std::uint32_t word) {
-  return (word & 0xF0) == 0x90 && ((word >> 16) & 0x7F) != 0;
+  return static_cast<int>(word & 0xF0) == kNoteOn && ((word >> 16) & 0x7F) != 0;
 }
 
 double seconds(DueTime t) {

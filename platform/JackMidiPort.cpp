@@ -19,6 +19,7 @@ using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 constexpr std::size_t kQueueBytes = 16384;
+constexpr std::size_t kNowQueueBytes = 4096;
 // How long a close may wait for a server that does not answer.
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
@@ -60,6 +61,9 @@ struct JackMidiPort::Shared {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
   jack_ringbuffer_t* queue = nullptr;
+  // Messages meant to sound at once (the drum keyboard) do not wait behind the song's
+  // messages, which are handed over ahead of their time.
+  jack_ringbuffer_t* now = nullptr;
   std::atomic<bool> gone{false};
   bool active = false;                         // the process callback runs
   std::atomic<std::uint64_t> cycles{0};        // process cycles finished
@@ -67,6 +71,7 @@ struct JackMidiPort::Shared {
 
   ~Shared() {
     if (queue) jack_ringbuffer_free(queue);
+    if (now) jack_ringbuffer_free(now);
   }
 
   // Process thread only: the estimated start of the cycles on JACK's clock.
@@ -139,8 +144,9 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
     return nullptr;
   }
   s.queue = jack_ringbuffer_create(kQueueBytes);
+  s.now = jack_ringbuffer_create(kNowQueueBytes);
   s.port = jack_port_register(s.client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  if (!s.queue || !s.port) {
+  if (!s.queue || !s.now || !s.port) {
     *resultCode = midi_result::kError;
     return nullptr;
   }
@@ -193,13 +199,26 @@ void JackMidiPort::drain() {
   bool empty = false;
   while (Clock::now() < deadline && !s.gone.load()) {
     const std::uint64_t cycles = s.cycles.load();
-    if (!empty && jack_ringbuffer_read_space(s.queue) == 0) {
+    if (!empty && jack_ringbuffer_read_space(s.queue) == 0 &&
+        jack_ringbuffer_read_space(s.now) == 0) {
       empty = true;
       emptySince = cycles;
     }
     if (empty && cycles >= emptySince + 2) return;
     std::this_thread::sleep_for(milliseconds(1));
   }
+}
+
+int JackMidiPort::send(const std::uint8_t* bytes, int length) {
+  Shared& s = *shared_;
+  if (s.gone.load() || length <= 0 || length > 3) return midi_result::kError;
+  if (jack_ringbuffer_write_space(s.now) < sizeof(Event)) return midi_result::kError;
+  Event event{};
+  event.length = static_cast<std::uint8_t>(length);
+  std::copy(bytes, bytes + length, event.bytes);
+  jack_ringbuffer_write(s.now, reinterpret_cast<const char*>(&event), sizeof event);
+  lastDue_ = std::max(lastDue_, Clock::now());
+  return midi_result::kOk;
 }
 
 int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_point due) {
@@ -241,6 +260,12 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   const double start = s->cycleStart(jack_last_frame_time(s->client), jack_get_time()) - length;
   jack_nframes_t last = 0;
   Event event{};
+  // What is meant for now goes first, at the cycle's first frame.
+  while (jack_ringbuffer_peek(s->now, reinterpret_cast<char*>(&event), sizeof event) ==
+         sizeof event) {
+    if (jack_midi_event_write(buffer, 0, event.bytes, event.length) != 0) break;
+    jack_ringbuffer_read_advance(s->now, sizeof event);
+  }
   while (jack_ringbuffer_peek(s->queue, reinterpret_cast<char*>(&event), sizeof event) ==
          sizeof event) {
     const double offset = (static_cast<double>(event.due) - start) / length * frames;

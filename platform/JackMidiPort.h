@@ -37,9 +37,10 @@ class JackMidiPort {
   JackMidiPort(const JackMidiPort&) = delete;
   JackMidiPort& operator=(const JackMidiPort&) = delete;
 
-  // Queues one message due now; one sender at a time. Fails once the server has gone or
-  // the queue is full.
-  int send(const std::uint8_t* bytes, int length) { return sendAt(bytes, length, Clock::now()); }
+  // Queues one message to go out at the start of the next cycle, ahead of messages
+  // queued by sendAt that are due later; one sender at a time. Fails once the server has
+  // gone or the queue is full.
+  int send(const std::uint8_t* bytes, int length);
   // Queues one message due at `due`. Messages go out in the order they were queued: one
   // due before its predecessor goes out with it. A message already late goes at the start
   // of the next cycle.

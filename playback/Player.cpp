@@ -145,7 +145,7 @@ DueTime Player::nextDue() const {
 void Player::sendClick(bool accent, DueTime due) {
   const int note = accent ? kClickAccentNote : kClickNote;
   output_.sendChannelMessage(kNoteOn, note, kClickVelocity, due);
-  output_.sendChannelMessage(0x80, note, 0, due);
+  output_.sendChannelMessage(kNoteOff, note, 0, due);
 }
 
 void Player::run() {

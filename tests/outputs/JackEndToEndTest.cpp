@@ -465,6 +465,27 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Periods, JackTimedSends, ::testing::Values(64, 256, 1024));
 
+// A key of the drum keyboard, struck while the song's next messages wait in the queue
+// ahead of their time, sounds at once, not after them.
+TEST(JackEndToEnd, KeyboardNotesGoAheadOfTheSongsQueuedMessages) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
+  Outputs o;
+  o.listDevices();
+  o.pickDevice(o.itemFor(kDumpPort));
+  ASSERT_EQ(o.port.lastResult(), 0);
+  const auto due = Clock::now() + milliseconds(300);
+  for (int k = 0; k < 4; ++k) o.port.sendChannelMessageAt(kNoteOn, 60 + k, 100, due);
+  o.port.sendChannelMessage(kNoteOn, 36, 127);
+  o.port.close();
+  ASSERT_TRUE(jack.waitForEvents(5)) << readFile(jack.log("dump"));
+  const auto events = jack.dumped();
+  EXPECT_EQ(events.front(), (std::vector<int>{kNoteOn, 36, 127}));
+  const std::vector<long> frames = jack.dumpedFrames();
+  EXPECT_GT(frames[1] - frames[0], 48 * 200) << "the keyboard's note waited for the song's";
+}
+
 // A server stopped in mid-song (SIGSTOP) answers nothing, and closing a client waits for
 // its answer: the command still ends soon after the song.
 TEST(JackEndToEnd, PlayEndsWhenTheServerIsStopped) {
