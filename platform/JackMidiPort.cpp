@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <future>
 #include <thread>
 
@@ -23,6 +24,13 @@ constexpr std::size_t kNowQueueBytes = 4096;
 // How long a close may wait for a server that does not answer.
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
+
+// The cycle clock's loop (see cycleStart).
+constexpr double kClockStartBandwidthHz = 5.0;
+constexpr double kClockBandwidthHz = 0.03;
+constexpr double kClockSettleSeconds = 0.1;
+constexpr double kClockLateMicros = 50;
+constexpr double kClockRestartMicros = 100000;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
@@ -78,38 +86,45 @@ struct JackMidiPort::Shared {
   double sampleRate = 48000;
   bool clockStarted = false;
   jack_nframes_t lastFrame = 0;
-  double lastStart = 0;
+  double lastStart = 0;       // the latest cycle's estimated start, microseconds
+  double microsPerFrame = 0;  // the frame clock's rate as learned
+  double clockStartedAt = 0;
   double cycleStart(jack_nframes_t frame, jack_time_t now);
 
   static int process(jack_nframes_t frames, void* self);
 };
 
-// The start of the cycle whose first frame is `frame`, entered at `now`. JACK's own
-// estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds after a late
-// cycle on some drivers, while the callback's entry times are steady to tens of
-// microseconds: the estimate here follows the earliest entries. Each cycle is predicted
-// from the last by its frames; an entry before the prediction is taken as it is (the
-// cycle cannot start after its callback runs), one after it moves the estimate only a
-// little (the thread was woken late), unless it is so late that the frame clock itself
-// has jumped (a stall of the server).
+// The start of the cycle whose first frame is `frame`, entered at `now`, on JACK's clock.
+// JACK's own estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds
+// after a late cycle on some drivers. Here a delay-locked loop follows the callback's
+// entry times: a cycle cannot start after its callback is entered, while the scheduler
+// often enters it late, so an early entry counts in full and a late one only a little.
+// The loop locks on within a tenth of a second, then narrows so that the frames keep the
+// schedule's spacing while the entries wander; it learns the frame clock's own rate. A
+// gap far off the estimate (a server that was stopped) starts it afresh.
 double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
-  const double microsPerFrame = 1e6 / sampleRate;
   const double at = static_cast<double>(now);
-  if (!clockStarted) {
+  const double frames = static_cast<jack_nframes_t>(frame - lastFrame);
+  const double predicted = lastStart + frames * microsPerFrame;
+  double error = at - predicted;
+  if (!clockStarted || frames <= 0 || std::abs(error) > kClockRestartMicros) {
+    if (!clockStarted) {
+      clockStartedAt = at;
+      microsPerFrame = 1e6 / sampleRate;
+    }
     clockStarted = true;
     lastStart = at;
-  } else {
-    const double cycle = static_cast<jack_nframes_t>(frame - lastFrame) * microsPerFrame;
-    const double predicted = lastStart + cycle;
-    const double late = at - predicted;
-    if (late < 0 || late > std::max(cycle, 2000.0)) {
-      lastStart = at;
-    } else {
-      // Follows a frame clock slower than the nominal rate within a few seconds, so a
-      // thread woken late moves it by a few microseconds.
-      lastStart = predicted + late * std::min(1.0, cycle / 4e6);
-    }
+    lastFrame = frame;
+    return lastStart;
   }
+  const double age = (at - clockStartedAt) * 1e-6;
+  const double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
+                                                   std::exp(-age / kClockSettleSeconds);
+  error = std::min(error, kClockLateMicros);
+  // Kept below where the loop would overshoot, for long cycles and frame jumps.
+  const double omega = std::min(0.5, 2 * M_PI * bandwidth * frames * microsPerFrame * 1e-6);
+  lastStart = predicted + std::sqrt(2.0) * omega * error;
+  microsPerFrame += omega * omega * error / frames;
   lastFrame = frame;
   return lastStart;
 }
