@@ -105,15 +105,8 @@ double clockWander(const std::vector<double>& frameMs, const std::vector<double>
 
 // Sorted absolute residuals of a straight-line fit of y against x.
 std::vector<double> fitResiduals(const std::vector<double>& x, const std::vector<double>& y) {
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  const double n = static_cast<double>(x.size());
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    sx += x[k], sy += y[k], sxx += x[k] * x[k], sxy += x[k] * y[k];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double offset = (sy - slope * sx) / n;
-  std::vector<double> r;
-  for (std::size_t k = 0; k < x.size(); ++k) r.push_back(std::abs(y[k] - (slope * x[k] + offset)));
+  std::vector<double> r = signedResiduals(x, y);
+  for (double& v : r) v = std::abs(v);
   std::sort(r.begin(), r.end());
   return r;
 }

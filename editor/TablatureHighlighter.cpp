@@ -52,17 +52,7 @@ QTextCharFormat format(const QColor& color, bool bold = false, bool italic = fal
 constexpr int kUnshadedProperty = QTextFormat::UserProperty + 1;
 
 bool isGridChar(QChar c) {
-  switch (c.unicode()) {
-    case '[':
-    case ']':
-    case '-':
-    case '|':
-    case 'x':
-    case 'X':
-    case 'o':
-    case 'O': return true;
-    default: return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-  }
+  return c.unicode() < 0x80 && pulsewright::isGridChar(static_cast<char>(c.unicode()));
 }
 
 }  // namespace

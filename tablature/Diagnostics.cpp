@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/NumericValue.h"
 
@@ -24,19 +25,6 @@ bool isBlank(char c) {
 }
 bool isWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-bool isGridChar(char c) {
-  switch (c) {
-    case '[':
-    case ']':
-    case '-':
-    case '|':
-    case 'x':
-    case 'X':
-    case 'o':
-    case 'O': return true;
-    default: return c >= '0' && c <= '9';
-  }
 }
 bool isHitChar(char c) {
   return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');

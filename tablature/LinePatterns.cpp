@@ -276,7 +276,6 @@ std::string_view leadingWord(std::string_view line, std::size_t* end) {
 }
 }  // namespace
 
-namespace {
 bool isGridChar(char c) {
   switch (c) {
     case '[':
@@ -290,7 +289,6 @@ bool isGridChar(char c) {
     default: return c >= '0' && c <= '9';
   }
 }
-}  // namespace
 
 bool LineMatcher::isGridLine(std::string_view line) {
   // ^\s*\w+\s*\|[\[\]\-0-9\|xXoO]+\s*$ read by hand: blanks, a word, blanks, "|", grid

@@ -90,6 +90,9 @@ using LineTests = std::bitset<line_test::kCount>;
 // True when every one of the four section tests passed.
 bool isSectionLine(const LineTests& tests);
 
+// The characters a grid is written with: bar lines, brackets, rests, hits and levels.
+bool isGridChar(char c);
+
 // The kinds a line was recognised as, in words ("wave sample", "meta title",
 // "voice Bass Drum (symbol first)", "song", "section", "grid"); empty for a line of
 // no kind.
