@@ -22,6 +22,9 @@ constexpr double kClockSettleSeconds = 1.0;
 // Callbacks coming this much earlier than the estimate (a device running ahead of it)
 // would soon make events handed over a little ahead of time late: catch up faster.
 constexpr double kClockLeadLimitSeconds = 0.020;
+// Once settled, a callback entered late moves the estimate as if it were only this late:
+// the scheduler delays callbacks now and then, while an early one is news of the device.
+constexpr double kClockLateSeconds = 0.0002;
 constexpr double kClockCatchUpBandwidthHz = 0.2;
 // A callback this far off the estimate means the device stalled: start afresh.
 constexpr double kClockStallSeconds = 0.5;
@@ -130,10 +133,11 @@ void AudioEngine::updateClock(DueTime now, int frames) {
     clockStart_ = t;
     return;
   }
-  const double error = t - t1_;
+  double error = t - t1_;
   double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
                                              std::exp(-(t - clockStart_) / kClockSettleSeconds);
   if (-error > kClockLeadLimitSeconds) bandwidth = std::max(bandwidth, kClockCatchUpBandwidthHz);
+  if (t - clockStart_ > 2 * kClockSettleSeconds) error = std::min(error, kClockLateSeconds);
   const double omega = 2 * M_PI * bandwidth * nominal;
   t0_ = t1_;
   t1_ += std::sqrt(2.0) * omega * error + period_;
