@@ -30,7 +30,8 @@ constexpr double kClockStartBandwidthHz = 5.0;
 constexpr double kClockBandwidthHz = 0.03;
 constexpr double kClockSettleSeconds = 0.1;
 constexpr double kClockLateMicros = 50;
-constexpr double kClockRestartMicros = 100000;
+constexpr double kClockEarlyRestartMicros = 10000;
+constexpr double kClockLateRestartMicros = 100000;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
@@ -100,14 +101,16 @@ struct JackMidiPort::Shared {
 // entry times: a cycle cannot start after its callback is entered, while the scheduler
 // often enters it late, so an early entry counts in full and a late one only a little.
 // The loop locks on within a tenth of a second, then narrows so that the frames keep the
-// schedule's spacing while the entries wander; it learns the frame clock's own rate. A
-// gap far off the estimate (a server that was stopped) starts it afresh.
+// schedule's spacing while the entries wander; it learns the frame clock's own rate. An
+// entry far off the estimate (a server that was stopped, or a first cycle entered late)
+// starts the phase afresh.
 double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
   const double at = static_cast<double>(now);
   const double frames = static_cast<jack_nframes_t>(frame - lastFrame);
   const double predicted = lastStart + frames * microsPerFrame;
-  double error = at - predicted;
-  if (!clockStarted || frames <= 0 || std::abs(error) > kClockRestartMicros) {
+  const double error = at - predicted;
+  if (!clockStarted || frames <= 0 || error > kClockLateRestartMicros ||
+      error < -kClockEarlyRestartMicros) {
     if (!clockStarted) {
       clockStartedAt = at;
       microsPerFrame = 1e6 / sampleRate;
@@ -120,11 +123,12 @@ double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
   const double age = (at - clockStartedAt) * 1e-6;
   const double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
                                                    std::exp(-age / kClockSettleSeconds);
-  error = std::min(error, kClockLateMicros);
   // Kept below where the loop would overshoot, for long cycles and frame jumps.
   const double omega = std::min(0.5, 2 * M_PI * bandwidth * frames * microsPerFrame * 1e-6);
-  lastStart = predicted + std::sqrt(2.0) * omega * error;
-  microsPerFrame += omega * omega * error / frames;
+  lastStart = predicted + std::sqrt(2.0) * omega * std::min(error, kClockLateMicros);
+  // The rate learns from small errors only: a burst of cycles run back to back to catch up
+  // says nothing about it.
+  microsPerFrame += omega * omega * std::clamp(error, -kClockLateMicros, kClockLateMicros) / frames;
   lastFrame = frame;
   return lastStart;
 }
