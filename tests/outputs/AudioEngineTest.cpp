@@ -21,27 +21,8 @@
 namespace pulsewright {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace test;
 using std::chrono::milliseconds;
-
-constexpr char kTestSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pw-engine-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 std::vector<float> render(AudioEngine& engine, long frames) {
   std::vector<float> out(2 * frames);

@@ -1,14 +1,38 @@
 #pragma once
-// WAVE files made for tests and onsets found in rendered audio.
+// WAVE files made for tests, a folder to keep them in, and onsets found in rendered audio.
+
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace pulsewright::test {
+
+inline constexpr char kTestSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// A folder of its own under the system's temporary folder, removed with what it holds.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pw-audio-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
 
 inline void put16(std::string& s, int v) {
   s += char(v & 0xFF), s += char((v >> 8) & 0xFF);

@@ -24,26 +24,10 @@
 namespace pulsewright {
 namespace {
 
-namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-constexpr char kTestSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pw-sdl-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using test::kTestSoundFont;
+using test::TempDir;
 
 void put16(std::string& s, int v) {
   s += char(v & 0xFF), s += char((v >> 8) & 0xFF);
