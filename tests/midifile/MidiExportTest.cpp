@@ -11,33 +11,16 @@
 
 #include "cli/CliApp.h"
 #include "tests/midifile/MidiFileReader.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/TestFiles.h"
 
 namespace pulsewright {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-CliRun cli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  CliRun r;
-  r.status = runCli(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using test::cli;
+using test::CliRun;
 
 class MidiExport : public testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "padmap/PadMap.h"
 #include "playback/Sequencer.h"
 #include "tablature/TablatureCompiler.h"
+#include "tests/support/CliRun.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -19,20 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace test;
-
-struct CliRun {
-  int status = 0;
-  std::string err;
-};
-
-CliRun cli(std::vector<std::string> args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  CliRun r;
-  r.status = runCli(args, in, out, err);
-  r.err = err.str();
-  return r;
-}
 
 struct Audio {
   int rate = 0, channels = 0;

@@ -12,6 +12,8 @@
 
 #include "cli/CliApp.h"
 #include "tabimport/DrumTabImport.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/TestFiles.h"
 
 namespace pulsewright {
 namespace {
@@ -20,27 +22,8 @@ namespace fs = std::filesystem;
 
 const std::string kTabs = std::string(PW_TEST_DATA_DIR) + "/tabs/";
 
-std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-CliRun cli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  CliRun r;
-  r.status = runCli(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using test::cli;
+using test::CliRun;
 
 class TabImport : public testing::Test {
  protected:
