@@ -58,7 +58,7 @@ export PATH="$root/usr/bin:$PATH" HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/ru
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 # The program must still be running, with its window shown, a few seconds after starting.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+scripts/with-xvfb.sh 160 bash -c '
   $1 &
   pid=$!
   for _ in $(seq 20); do

@@ -81,7 +81,7 @@ echo "exit status $status"
 exit "$status"
 INNER
 status=0
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$inner" "$program" "$close_helper" "$artifacts" || status=$?
+"$(dirname "$0")/../../scripts/with-xvfb.sh" 140 bash "$inner" "$program" "$close_helper" "$artifacts" || status=$?
 rm -f "$inner"
 [ "$status" -eq 0 ] || exit "$status"
 # The built-in synthesiser sounded: the disk output holds more than silence.

@@ -23,9 +23,12 @@ set -euo pipefail
 program=$1; artifacts=$2
 recovery=$XDG_DATA_HOME/Pulsewright/recovery.tab
 pid=""
+rm -f "$artifacts"/signal-run*.log
 stop_program() {
-  [ -n "$pid" ] || return 0
-  kill -KILL "$pid" 2>/dev/null || true
+  local status=$?
+  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  # A failed check shows what the program printed.
+  [ "$status" -eq 0 ] || tail -n 20 "$artifacts"/signal-run*.log 2>/dev/null || true
 }
 trap stop_program EXIT
 wait_for_window() {  # NAME: prints the window id; no splash, so within 4 s
@@ -97,6 +100,6 @@ grep -q 'song = AB' "$recovery" || { echo "the named file was not opened"; cat "
 echo "ok"
 INNER
 status=0
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$inner" "$program" "$artifacts" || status=$?
+"$(dirname "$0")/../../scripts/with-xvfb.sh" 150 bash "$inner" "$program" "$artifacts" || status=$?
 rm -f "$inner"
 exit "$status"
