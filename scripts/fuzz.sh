@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Runs the compiler's fuzz target. Usage: scripts/fuzz.sh BUILD_DIR SECONDS
+# Runs the fuzz targets, each for SECONDS: the compiler (from the example documents) and
+# the drum-tab importer (from the test tabs). Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-fuzz}
-seconds=${2:-30}
+seconds=${2:-20}
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-cp examples/*.tab tests/data/*.tab "$corpus"/ 2>/dev/null || true
-"$dir"/fuzz/pw_fuzz_compiler -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-  -rss_limit_mb=2048 -print_final_stats=1 -dict=fuzz/tablature.dict "$corpus" 2>&1 |
-  grep -v -E "^(\"|###|INFO: )" | tail -n 12
+run() {  # TARGET SEEDS... ; the tablature dictionary helps both
+  local target=$1
+  shift
+  rm -rf "${corpus:?}"/*
+  cp "$@" "$corpus"/ 2>/dev/null || true
+  echo "== $target"
+  "$dir"/fuzz/"$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -dict=fuzz/tablature.dict "$corpus" 2>&1 |
+    grep -v -E "^(\"|###|INFO: )" | tail -n 12
+}
+run pw_fuzz_compiler examples/*.tab tests/data/*.tab
+run pw_fuzz_tabimport tests/data/tabs/*.txt
