@@ -217,6 +217,7 @@ int Form1::twips(int length) const {
 void Form1::buildControls() {
   client_ = new QWidget(this);
   setCentralWidget(client_);
+  client_->installEventFilter(this);
   for (const ButtonSpec& spec : kButtons) {
     auto* b = new QToolButton(client_);
     b->setObjectName(spec.name);
@@ -758,9 +759,9 @@ void Form1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void Form1::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  layoutControls();
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) layoutControls();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::layoutControls() {

@@ -106,7 +106,9 @@ class Form1 : public QMainWindow {
   void quitWithoutAsking();
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  // The client area's size changes with the window, and also when the status bar appears
+  // or the problems list is resized: each time the controls are laid out again.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -83,6 +84,11 @@ TEST(Form1, StartsUpInTheDescribedState) {
   EXPECT_EQ(form->Text1()->width(), editor.width() + 100);
   EXPECT_EQ(form->Text1()->height(), editor.height() + 80);
   EXPECT_GE(form->keyboard()->geometry().top(), form->Text1()->geometry().bottom());
+  EXPECT_LE(form->keyboard()->geometry().bottom(), form->centralWidget()->height());
+  // So does it when the status bar first appears (at the first Play) and takes its height.
+  form->statusBar()->showMessage("shown");
+  QApplication::processEvents();
+  EXPECT_LT(form->Text1()->height(), editor.height() + 80);
   EXPECT_LE(form->keyboard()->geometry().bottom(), form->centralWidget()->height());
 }
 
