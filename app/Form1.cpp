@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDockWidget>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
@@ -630,9 +629,10 @@ void Form1::chan_Click(int index) {
 void Form1::exportAudio(QString path) {
   if (audioExport_ && audioExport_->running()) return;
   if (path.isEmpty()) {
-    path = QFileDialog::getSaveFileName(this, "Export Audio", QString(),
-                                        "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)");
+    path = services_.dialogs.exportFileName(this, "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)",
+                                            editor_->documents().exportNameWith(".wav"));
     if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".wav");
   }
   // A compiler of its own: what carries over between two presses of Play stays as it is.
   TablatureCompiler compiler;
@@ -701,7 +701,8 @@ void Form1::ImportDrumTab_Click() {
 }
 
 void Form1::ExportMidi_Click() {
-  QString path = services_.dialogs.exportFileName(this, tr("MIDI files (*.mid)"));
+  QString path = services_.dialogs.exportFileName(this, tr("MIDI files (*.mid)"),
+                                                  editor_->documents().exportNameWith(".mid"));
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".mid");
   const std::optional<int> channel = services_.dialogs.chooseNumber(

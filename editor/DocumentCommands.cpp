@@ -120,8 +120,15 @@ void DocumentCommands::print(const QString& fontFamily) {
   printTo(printer, fontFamily);
 }
 
+QString DocumentCommands::exportNameWith(const QString& suffix) const {
+  if (fileName_.isEmpty()) return {};
+  const QFileInfo document(fileName_);
+  return document.dir().filePath(document.completeBaseName() + suffix);
+}
+
 void DocumentCommands::exportPdf(const QString& fontFamily) {
-  QString path = dialogs_.exportFileName(parentWindow_, tr("PDF files (*.pdf)"));
+  QString path =
+      dialogs_.exportFileName(parentWindow_, tr("PDF files (*.pdf)"), exportNameWith(".pdf"));
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
   {

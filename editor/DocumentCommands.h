@@ -26,6 +26,9 @@ class DocumentCommands : public QObject {
 
   // The document's file; empty for a new document.
   QString currentFileName() const { return fileName_; }
+  // What an export of the document is offered to be called: the document's own name and
+  // folder with `suffix` (".pdf"); empty for a new document.
+  QString exportNameWith(const QString& suffix) const;
   const DocumentFormat& format() const { return format_; }
 
   // When the text has changed since the last New, Open or Save, asks whether to save it.

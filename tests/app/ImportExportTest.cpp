@@ -93,6 +93,15 @@ TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   ASSERT_FALSE(f.dialogs.messages.isEmpty());
   EXPECT_TRUE(f.dialogs.messages.last().startsWith("2 sample hit"))
       << f.dialogs.messages.last().toStdString();
+
+  // Every export offers the document's own name and folder; a new document offers none.
+  EXPECT_EQ(f.dialogs.exportSuggestions.last(), "");
+  const QString saved = writeFile(dir, "groove.v2.tab", "k = kick\n");
+  ASSERT_TRUE(form->editor().documents().openFile(saved));
+  for (const char* name : {"ExportMidi", "ExportAudio", "ExportPdf"}) form->action(name)->trigger();
+  EXPECT_EQ(f.dialogs.exportSuggestions.mid(2),
+            (QStringList{dir.filePath("groove.v2.mid"), dir.filePath("groove.v2.wav"),
+                         dir.filePath("groove.v2.pdf")}));
 }
 
 }  // namespace
