@@ -629,7 +629,8 @@ void Form1::chan_Click(int index) {
 void Form1::exportAudio(QString path) {
   if (audioExport_ && audioExport_->running()) return;
   if (path.isEmpty()) {
-    path = services_.dialogs.exportFileName(this, "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)",
+    path = services_.dialogs.exportFileName(this, tr("Export Audio"),
+                                            "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)",
                                             editor_->documents().exportNameWith(".wav"));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".wav");
@@ -701,7 +702,7 @@ void Form1::ImportDrumTab_Click() {
 }
 
 void Form1::ExportMidi_Click() {
-  QString path = services_.dialogs.exportFileName(this, tr("MIDI files (*.mid)"),
+  QString path = services_.dialogs.exportFileName(this, tr("Export MIDI"), tr("MIDI files (*.mid)"),
                                                   editor_->documents().exportNameWith(".mid"));
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".mid");

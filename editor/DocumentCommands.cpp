@@ -127,8 +127,8 @@ QString DocumentCommands::exportNameWith(const QString& suffix) const {
 }
 
 void DocumentCommands::exportPdf(const QString& fontFamily) {
-  QString path =
-      dialogs_.exportFileName(parentWindow_, tr("PDF files (*.pdf)"), exportNameWith(".pdf"));
+  QString path = dialogs_.exportFileName(parentWindow_, tr("Export PDF"), tr("PDF files (*.pdf)"),
+                                         exportNameWith(".pdf"));
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
   {

@@ -34,9 +34,9 @@ QString QtUserDialogs::saveFileName(QWidget* parent) {
   return QFileDialog::getSaveFileName(parent);
 }
 
-QString QtUserDialogs::exportFileName(QWidget* parent, const QString& filter,
-                                      const QString& suggested) {
-  return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
+QString QtUserDialogs::exportFileName(QWidget* parent, const QString& caption,
+                                      const QString& filter, const QString& suggested) {
+  return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
 }
 
 bool QtUserDialogs::askYesNo(QWidget* parent, const QString& text) {

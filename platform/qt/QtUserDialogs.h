@@ -11,7 +11,8 @@ class QtUserDialogs : public UserDialogs {
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
-  QString exportFileName(QWidget* parent, const QString& filter, const QString& suggested) override;
+  QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
+                         const QString& suggested) override;
   bool askYesNo(QWidget* parent, const QString& text) override;
   std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;

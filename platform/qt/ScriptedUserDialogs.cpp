@@ -33,7 +33,8 @@ QString ScriptedUserDialogs::saveFileName(QWidget*) {
   return takeFront(saveFileNames, QString());
 }
 
-QString ScriptedUserDialogs::exportFileName(QWidget*, const QString&, const QString& suggested) {
+QString ScriptedUserDialogs::exportFileName(QWidget*, const QString&, const QString&,
+                                            const QString& suggested) {
   exportSuggestions << suggested;
   return takeFront(exportFileNames, QString());
 }

@@ -25,9 +25,9 @@ class UserDialogs {
   // The chosen path; empty when the dialog was cancelled.
   virtual QString openFileName(QWidget* parent) = 0;
   virtual QString saveFileName(QWidget* parent) = 0;
-  // A file to write something other than the document to, offered with `filter`, starting
-  // at `suggested` (a folder and name; empty for none).
-  virtual QString exportFileName(QWidget* parent, const QString& filter,
+  // A file to write something other than the document to, asked under `caption` ("Export
+  // MIDI") with `filter`, starting at `suggested` (a folder and name; empty for none).
+  virtual QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
                                  const QString& suggested) = 0;
   // A question answered Yes (true) or No (false).
   virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
