@@ -14,23 +14,39 @@ namespace pulsewright {
 
 namespace {
 
-int formatFor(const std::string& path) {
-  std::string lower = path;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
+// The file's ending, lower case with its dot; "" when the name has none.
+std::string endingOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ending = path.substr(dot);
+  std::transform(ending.begin(), ending.end(), ending.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  auto endsWith = [&](const char* suffix) {
-    const std::size_t n = std::strlen(suffix);
-    return lower.size() >= n && lower.compare(lower.size() - n, n, suffix) == 0;
-  };
-  if (endsWith(".flac")) return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-  if (endsWith(".ogg") || endsWith(".oga")) return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-  return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  return ending;
+}
+
+// 0 for an ending that names some other format: a file called "song.mp3" that holds a
+// WAVE would be a wrong result, not a choice.
+int formatFor(const std::string& path) {
+  const std::string ending = endingOf(path);
+  if (ending.empty() || ending == "." || ending == ".wav" || ending == ".wave") {
+    return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  }
+  if (ending == ".flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  if (ending == ".ogg" || ending == ".oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+  return 0;
 }
 
 }  // namespace
 
 bool AudioFileWriter::open(const std::string& path, int sampleRate, std::string* error) {
   abort();
+  const int format = formatFor(path);
+  if (format == 0) {
+    *error =
+        "\"" + endingOf(path) + "\" is no format written here: name the file .wav, .flac or .ogg";
+    return false;
+  }
   std::string pattern = path + ".XXXXXX";
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
@@ -41,7 +57,7 @@ bool AudioFileWriter::open(const std::string& path, int sampleRate, std::string*
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
-  info.format = formatFor(path);
+  info.format = format;
   file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
   temporary_ = pattern;
   if (!file_) {

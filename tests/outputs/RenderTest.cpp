@@ -118,6 +118,11 @@ TEST_F(Render, BadOutputsAndEmptySongsLeaveNoFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("nothing to play"), std::string::npos) << r.err;
 
+  // A name that asks for a format not written here is refused, not filled with a WAVE.
+  r = cli({"render", song, "-o", path("song.mp3")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("\".mp3\""), std::string::npos) << r.err;
+
   EXPECT_EQ(cli({"render", song, "-o", path("x.wav"), "--rate", "22050"}).status, 2);
   EXPECT_EQ(cli({"render", song}).status, 2);
   // Only the inputs are there: no partial or temporary file.
