@@ -1,9 +1,8 @@
 #pragma once
 // Writes rendered stereo audio to a file through libsndfile: 16-bit WAV (a name ending in
 // .wav or in nothing), or FLAC or Ogg Vorbis when the name ends so; any other ending is
-// refused. The audio goes to a temporary file in the same folder,
-// renamed to the name asked for only once it is complete: a failed or cancelled render
-// leaves no partial file.
+// refused. The audio goes to a temporary file in the same folder, renamed to the name
+// asked for only once it is complete: a failed or cancelled render leaves no partial file.
 
 #include <string>
 
