@@ -134,7 +134,11 @@ TEST(Player, PlayAgainRestartsFromTheBeginningAndStopSilences) {
   text += "|\r\nsong = A\r\n";
   auto song = compileSong(text);
   ASSERT_TRUE(player.play(song));
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  // A loaded machine may start the playing thread late: wait for its first steps.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (player.sequencerState().currentStep() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_TRUE(player.playing());
   EXPECT_GT(player.sequencerState().currentStep(), 0);
 
