@@ -117,35 +117,39 @@ std::set<std::string> shmEntries() {
   return names;
 }
 
+// Whether a JACK server other than this test's runs: a process named jackd or jackdbus.
+bool otherServerRuns() {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string comm = readFile((e.path() / "comm").string());
+    if (comm == "jackd\n" || comm == "jackdbus\n") return true;
+  }
+  return false;
+}
+
 // Removes what JACK leaves under /dev/shm: the files of the server named `server` (a
-// killed server leaves its semaphores and segments), and the numbered segments, the
-// registry and the clients' metadata store when no other server has files there (those
-// are shared between servers).
+// killed server leaves its semaphores and segments), and, when no other server runs, all
+// of JACK's files there (the numbered segments, the registry, the clients' metadata
+// store). Done before the server starts too: files that a killed run left behind would
+// keep their servers in the registry, and libjack refuses a ninth server.
 class ShmCleaner {
  public:
-  explicit ShmCleaner(std::string server) : server_(std::move(server)), before_(shmEntries()) {}
-  ~ShmCleaner() {
-    const std::set<std::string> now = shmEntries();
-    bool otherServer = false;
-    for (const auto& n : now) {
-      if (n.rfind("jack_sem.", 0) == 0 && n.find("_" + server_ + "_") == std::string::npos) {
-        otherServer = true;
-      }
-    }
+  explicit ShmCleaner(std::string server) : server_(std::move(server)) { clean(); }
+  ~ShmCleaner() { clean(); }
+
+ private:
+  void clean() const {
+    const bool otherServer = otherServerRuns();
     std::error_code ec;
-    for (const auto& n : now) {
+    for (const auto& n : shmEntries()) {
       const bool ours = n.find("_" + server_ + "_") != std::string::npos;
-      // A registry kept from before still lists the servers killed here, and libjack
-      // refuses a ninth server: it goes too when no server runs.
-      const bool shared =
-          n.rfind("jack", 0) == 0 && (!before_.count(n) || n == "jack-shm-registry");
-      if (ours || (shared && !otherServer)) fs::remove_all(fs::path("/dev/shm") / n, ec);
+      if (ours || (!otherServer && n.rfind("jack", 0) == 0)) {
+        fs::remove_all(fs::path("/dev/shm") / n, ec);
+      }
     }
   }
 
- private:
   std::string server_;
-  std::set<std::string> before_;
 };
 
 // A JACK server on the dummy driver under a private name, which this process's clients
