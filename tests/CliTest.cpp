@@ -12,24 +12,13 @@
 
 #include "cli/CliApp.h"
 #include "padmap/PadMap.h"
+#include "tests/support/CliRun.h"
 
 namespace pulsewright {
 namespace {
 
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
-
-CliResult cli(const std::vector<std::string>& args, const std::string& input = "") {
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  CliResult r;
-  r.status = runCli(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using test::cli;
+using CliResult = test::CliRun;
 
 class Cli : public testing::Test {
  protected:

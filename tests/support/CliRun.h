@@ -14,8 +14,9 @@ struct CliRun {
   std::string out, err;
 };
 
-inline CliRun cli(const std::vector<std::string>& args) {
-  std::istringstream in;
+// `input` is what the program reads as its standard input.
+inline CliRun cli(const std::vector<std::string>& args, const std::string& input = "") {
+  std::istringstream in(input);
   std::ostringstream out, err;
   CliRun r;
   r.status = runCli(args, in, out, err);
