@@ -20,6 +20,7 @@
 #include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
+#include "app/DrumTabImportCommands.h"
 #include "app/SplashWindow.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -286,6 +287,8 @@ void Form1::buildMenus() {
   add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
   add(edit, "Copy", "Copy", QKeySequence("Ctrl+C"));
   add(edit, "Paste", "Paste", QKeySequence("Ctrl+V"));
+  connect(add(edit, "PasteDrumTab", "Paste as Drum Tab"), &QAction::triggered, this,
+          [this] { tabImport_->pasteClipboard(); });
   add(edit, "Find", "Find", QKeySequence("Ctrl+F"));
 
   midiDevices_ = menuBar()->addMenu("Midi Device");
@@ -388,6 +391,7 @@ std::string Form1::partAtCursor() const {
 
 void Form1::wireEditor() {
   editor_ = new EditorCommands(text1_, this, services_.dialogs, services_.settings, this);
+  tabImport_ = new DrumTabImportCommands(*editor_, services_.dialogs, this);
   auto wire = [this](const char* actionName, const char* buttonName, auto slot) {
     if (actionName != nullptr) connect(action(actionName), &QAction::triggered, editor_, slot);
     if (buttonName != nullptr) connect(button(buttonName), &QToolButton::clicked, editor_, slot);
@@ -672,33 +676,7 @@ void Form1::Options_Click() {
 }
 
 void Form1::ImportDrumTab_Click() {
-  if (!editor_->maybeSave()) return;
-  const QString path = services_.dialogs.openFileName(this);
-  if (path.isEmpty()) return;
-  QByteArray bytes;
-  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
-  if (!failure.isEmpty()) {
-    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, failure));
-    return;
-  }
-  const TabImportResult result =
-      importDrumTab(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  const QString name = QFileInfo(path).fileName();
-  if (!result.found) {
-    services_.dialogs.message(this, tr("\"%1\": no drum tab lines found.").arg(name));
-    return;
-  }
-  editor_->documents().openUnsaved(QString::fromStdString(result.document));
-  if (result.warnings.empty()) return;
-  // The first warnings are enough to see what was read differently from the tab.
-  constexpr std::size_t kShown = 15;
-  QString text =
-      tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
-  for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
-    text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
-  }
-  if (result.warnings.size() > kShown) text += "\n...";
-  services_.dialogs.message(this, text);
+  tabImport_->importFile();
 }
 
 void Form1::ExportMidi_Click() {

@@ -31,6 +31,7 @@ namespace pulsewright {
 
 class DocumentRecovery;
 class DrumKeyboard;
+class DrumTabImportCommands;
 class EditorCommands;
 class ProblemsPanel;
 class TablatureEditor;
@@ -141,6 +142,7 @@ class Form1 : public QMainWindow {
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
+  DrumTabImportCommands* tabImport_ = nullptr;
   std::unique_ptr<TemplatesController> templates_;
   QPlainTextEdit* text1_ = nullptr;
   TablatureEditor* tablatureEditor_ = nullptr;
