@@ -72,7 +72,7 @@ class TablatureEditor : public QPlainTextEdit {
   void refreshExtraSelections();
   void followPlaying();
   void userScrolled();
-  // Shades the grid lines now in view that were coloured in one piece.
+  // Colours the lines now in view that were left in one colour.
   void shadeVisibleLines();
   // The lines in view, from 0, with a margin either side.
   std::pair<int, int> linesNearView() const;
