@@ -60,6 +60,18 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// Resident memory now, in megabytes.
+long residentMb() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  long pages = 0;
+  long resident = 0;
+  if (f != nullptr) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * 4096 / (1 << 20);
+}
+
 // Time this thread has run: what a loaded machine does not add to.
 double threadCpuMs() {
   timespec t{};
@@ -94,25 +106,6 @@ void benchDocumentAtTheLimit(int runs) {
     }));
     plainCpu.push_back(threadCpuMs() - cpu);
   }
-  {
-    QTextDocument* d = new QTextDocument;
-    d->setDocumentLayout(new QPlainTextDocumentLayout(d));
-    double cpu = threadCpuMs();
-    d->setPlainText(huge);
-    std::printf("EXP document alone: %.1f ms cpu\n", threadCpuMs() - cpu);
-    QPlainTextEdit e;
-    e.resize(900, 700);
-    e.show();
-    QApplication::processEvents();
-    cpu = threadCpuMs();
-    e.setDocument(d);
-    QApplication::processEvents();
-    std::printf("EXP setDocument: %.1f ms cpu\n", threadCpuMs() - cpu);
-    TablatureHighlighter h(d);
-    cpu = threadCpuMs();
-    QApplication::processEvents();
-    std::printf("EXP highlighter: %.1f ms cpu\n", threadCpuMs() - cpu);
-  }
   std::vector<double> hugeShown;
   std::vector<double> hugeCpu;
   std::vector<double> hugeChecked;
@@ -130,6 +123,7 @@ void benchDocumentAtTheLimit(int runs) {
     e.setPlainText(huge);
     QApplication::processEvents();
     hugeCpu.push_back(threadCpuMs() - cpu);
+    const long shownMb = residentMb();
     hugeShown.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     // The longest the event loop is held up while the check runs.
@@ -139,6 +133,7 @@ void benchDocumentAtTheLimit(int runs) {
           longest, timeMs([] { QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20); }));
     }
     hugeStall.push_back(longest);
+    std::printf("  resident: %ld MB shown, %ld MB checked\n", shownMb, residentMb());
     hugeChecked.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     hugeScroll.push_back(timeMs([&] {

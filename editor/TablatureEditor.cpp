@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
@@ -87,10 +88,10 @@ class TablatureEditor::Worker {
     wake_.notify_all();
     thread_.join();
   }
-  void submit(QString text, DiagnosticOptions options) {
+  void submit(QString text, int revision, DiagnosticOptions options) {
     {
       std::lock_guard lock(mutex_);
-      job_ = Job{std::move(text), std::move(options)};
+      job_ = Job{std::move(text), revision, std::move(options)};
     }
     wake_.notify_one();
   }
@@ -98,6 +99,7 @@ class TablatureEditor::Worker {
  private:
   struct Job {
     QString text;
+    int revision;
     DiagnosticOptions options;
   };
 
@@ -109,12 +111,14 @@ class TablatureEditor::Worker {
       Job job = std::move(*job_);
       job_.reset();
       lock.unlock();
-      auto found = std::make_shared<std::vector<Diagnostic>>(
-          diagnose(joinLinesWithCrLf(job.text.toStdString()), job.options));
+      // The text is let go of here: a large document is not held twice meanwhile.
+      std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
+      auto found = std::make_shared<std::vector<Diagnostic>>(diagnose(text, job.options));
+      text = std::string();
       QMetaObject::invokeMethod(
           editor_,
-          [editor = editor_, text = job.text, found] {
-            editor->applyDiagnostics(text, std::move(*found));
+          [editor = editor_, revision = job.revision, found] {
+            editor->applyDiagnostics(revision, std::move(*found));
           },
           Qt::QueuedConnection);
     }
@@ -168,25 +172,25 @@ void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
 }
 
 void TablatureEditor::startCheck() {
-  const QString text = editorText(*this);
-  if (checkedOnce_ && text == lastChecked_) return;
-  lastChecked_ = text;
+  const int revision = document()->revision();
+  if (checkedOnce_ && revision == lastChecked_) return;
+  lastChecked_ = revision;
   checkedOnce_ = true;
-  worker_->submit(text, options_);
+  worker_->submit(editorText(*this), revision, options_);
 }
 
 void TablatureEditor::checkNow() {
   checkTimer_->stop();
   const QString text = editorText(*this);
-  lastChecked_ = text;
+  lastChecked_ = document()->revision();
   checkedOnce_ = true;
-  applyDiagnostics(text, diagnose(joinLinesWithCrLf(text.toStdString()), options_));
+  applyDiagnostics(lastChecked_, diagnose(joinLinesWithCrLf(text.toStdString()), options_));
 }
 
-void TablatureEditor::applyDiagnostics(const QString& checkedText, std::vector<Diagnostic> found) {
+void TablatureEditor::applyDiagnostics(int revision, std::vector<Diagnostic> found) {
   // A result for a text that has changed since is stale; the newer text is checked
-  // when typing stops.
-  if (editorText(*this) != checkedText) return;
+  // when typing stops. The revision tells without copying a large document again.
+  if (document()->revision() != revision) return;
   std::map<int, std::vector<BlockDiagnostic>> byLine;
   for (const Diagnostic& d : found) {
     byLine[d.line].push_back(
