@@ -202,9 +202,11 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
     text += i == 300 ? "k |x-x-|\n" : i == 301 ? "s |-x-x|\n" : "remark\n";
   editor.setPlainText(text);
   ASSERT_EQ(editor.verticalScrollBar()->value(), 0);
-  // Grid lines far from the view are shaded when they come into it.
+  // Lines far from the view, of any kind, are coloured when they come into it.
   const QTextBlock grid = editor.document()->findBlockByNumber(299);
   EXPECT_TRUE(TablatureHighlighter::isShadedLater(grid));
+  EXPECT_TRUE(TablatureHighlighter::isShadedLater(editor.document()->findBlockByNumber(389)));
+  EXPECT_EQ(formatAt(editor, 390, 0).foreground().style(), Qt::NoBrush);  // not even read
 
   editor.setPlayingCharacters({{300, 6, 5}, {301, 6, 5}});
   auto selections = editor.extraSelections();
@@ -218,6 +220,7 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
   EXPECT_TRUE(editor.followsPlaying());
   EXPECT_FALSE(TablatureHighlighter::isShadedLater(grid));
   EXPECT_EQ(colorAt(editor, 300, 3), editor.highlighter().styles().level[5].foreground().color());
+  EXPECT_EQ(colorAt(editor, 390, 0), editor.highlighter().styles().plain.foreground().color());
 
   // The user looks elsewhere: the view stays there while the song goes on.
   editor.verticalScrollBar()->setValue(0);
