@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -44,6 +45,22 @@ QString joinedTexts(const std::vector<BlockDiagnostic>& items, int position) {
         d.text);
   }
   return texts.join(QLatin1Char('\n'));
+}
+
+// Texts at least this long are checked on a thread of their own that ends with the
+// check.
+constexpr std::size_t kLargeText = std::size_t{1} << 20;
+
+// The check keeps a compiler for each thread it runs on, and with it everything the
+// last text compiled to: for a large document as much as the window holds again when it
+// plays. A large text is checked on a thread that ends right after, taking that with it;
+// a short one reuses the thread's compiler, which is quicker to keep than to make.
+std::vector<Diagnostic> diagnoseAndRelease(const std::string& text,
+                                           const DiagnosticOptions& options) {
+  if (text.size() < kLargeText) return diagnose(text, options);
+  std::vector<Diagnostic> found;
+  std::thread([&] { found = diagnose(text, options); }).join();
+  return found;
 }
 
 }  // namespace
@@ -113,7 +130,7 @@ class TablatureEditor::Worker {
       lock.unlock();
       // The text is let go of here: a large document is not held twice meanwhile.
       std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
-      auto found = std::make_shared<std::vector<Diagnostic>>(diagnose(text, job.options));
+      auto found = std::make_shared<std::vector<Diagnostic>>(diagnoseAndRelease(text, job.options));
       text = std::string();
       QMetaObject::invokeMethod(
           editor_,
@@ -184,7 +201,8 @@ void TablatureEditor::checkNow() {
   const QString text = editorText(*this);
   lastChecked_ = document()->revision();
   checkedOnce_ = true;
-  applyDiagnostics(lastChecked_, diagnose(joinLinesWithCrLf(text.toStdString()), options_));
+  applyDiagnostics(lastChecked_,
+                   diagnoseAndRelease(joinLinesWithCrLf(text.toStdString()), options_));
 }
 
 void TablatureEditor::applyDiagnostics(int revision, std::vector<Diagnostic> found) {
