@@ -14,6 +14,10 @@
 #include <thread>
 #include <utility>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
 #include "tablature/LinePatterns.h"
@@ -60,6 +64,10 @@ std::vector<Diagnostic> diagnoseAndRelease(const std::string& text,
   if (text.size() < kLargeText) return diagnose(text, options);
   std::vector<Diagnostic> found;
   std::thread([&] { found = diagnose(text, options); }).join();
+#ifdef __GLIBC__
+  // The thread's heap is kept for reuse by the C library unless asked to give it back.
+  malloc_trim(0);
+#endif
   return found;
 }
 
