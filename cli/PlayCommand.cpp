@@ -9,11 +9,11 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>

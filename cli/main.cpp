@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
   }
   out.flush();
   if (output.error() != 0) {
-    std::cerr << "pulsewright-cli: cannot write standard output: "
-              << std::strerror(output.error()) << "\n";
+    std::cerr << "pulsewright-cli: cannot write standard output: " << std::strerror(output.error())
+              << "\n";
     if (status == pulsewright::kExitOk || status == 1) status = pulsewright::kExitError;
   }
   return status;

@@ -138,8 +138,9 @@ void DocumentCommands::exportPdf(const QString& fontFamily) {
   std::string reason;
   if (!output.open(QFile::encodeName(path).toStdString(),
                    {QFile::encodeName(fileName_).toStdString()}, &reason)) {
-    dialogs_.message(parentWindow_, tr("Cannot write \"%1\": %2.")
-                                        .arg(shownName(path), QString::fromLocal8Bit(reason)));
+    dialogs_.message(
+        parentWindow_,
+        tr("Cannot write \"%1\": %2.").arg(shownName(path), QString::fromLocal8Bit(reason)));
     return;
   }
   QPrinter printer(QPrinter::HighResolution);
@@ -147,8 +148,9 @@ void DocumentCommands::exportPdf(const QString& fontFamily) {
   printer.setOutputFileName(QFile::decodeName(output.writingPath().c_str()));
   printTo(printer, fontFamily);
   if (!output.commit(&reason)) {
-    dialogs_.message(parentWindow_, tr("Cannot write \"%1\": %2.")
-                                        .arg(shownName(path), QString::fromLocal8Bit(reason)));
+    dialogs_.message(
+        parentWindow_,
+        tr("Cannot write \"%1\": %2.").arg(shownName(path), QString::fromLocal8Bit(reason)));
   }
 }
 

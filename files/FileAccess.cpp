@@ -9,8 +9,7 @@
 
 namespace pulsewright {
 
-QString writeWholeFile(const QString& path, const QByteArray& bytes,
-                       const QStringList& inputs) {
+QString writeWholeFile(const QString& path, const QByteArray& bytes, const QStringList& inputs) {
   std::vector<std::string> inputNames;
   for (const QString& input : inputs) inputNames.push_back(QFile::encodeName(input).toStdString());
   std::string reason;

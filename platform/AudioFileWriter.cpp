@@ -22,8 +22,8 @@ constexpr std::uint64_t kBytesPerFrame = 4;  // 16-bit stereo
 int audioFileFormat(const std::string& path, std::uint64_t maxFrames, std::string* reason) {
   const std::string ending = fileEnding(path);
   if (ending.empty() || ending == "." || ending == ".wav" || ending == ".wave") {
-    const int container = maxFrames * kBytesPerFrame > kWaveDataLimit ? SF_FORMAT_RF64
-                                                                      : SF_FORMAT_WAV;
+    const int container =
+        maxFrames * kBytesPerFrame > kWaveDataLimit ? SF_FORMAT_RF64 : SF_FORMAT_WAV;
     return container | SF_FORMAT_PCM_16;
   }
   if (ending == ".flac") {

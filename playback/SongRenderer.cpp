@@ -195,28 +195,28 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
 
   float peak = 0;
   long clipped = 0;
-  const bool written = renderPass(
-      timeline, firstMs, settings, settings.normalize ? nullptr : &result.notes,
-      [&](std::vector<float>& block) {
-        for (float& v : block) {
-          v *= gain;
-          peak = std::max(peak, std::abs(v));
-          if (v > 1.0f || v < -1.0f) ++clipped;
-        }
-        if (!writer.write(block.data(), kBlock, &error)) {
-          result.status = RenderResult::Status::kCannotWrite;
-          result.message = "cannot write " + path + ": " + error;
-          return false;
-        }
-        result.frames += kBlock;
-        return goOn();
-      });
+  const bool written =
+      renderPass(timeline, firstMs, settings, settings.normalize ? nullptr : &result.notes,
+                 [&](std::vector<float>& block) {
+                   for (float& v : block) {
+                     v *= gain;
+                     peak = std::max(peak, std::abs(v));
+                     if (v > 1.0f || v < -1.0f) ++clipped;
+                   }
+                   if (!writer.write(block.data(), kBlock, &error)) {
+                     result.status = RenderResult::Status::kCannotWrite;
+                     result.message = "cannot write " + path + ": " + error;
+                     return false;
+                   }
+                   result.frames += kBlock;
+                   return goOn();
+                 });
   if (!written) return result;
   result.peakDb = decibels(peak);
   if (clipped > 0) {
-    result.notes.push_back(std::to_string(clipped) + " samples clipped at full scale: the gain is " +
-                           std::to_string(static_cast<int>(std::ceil(result.peakDb))) +
-                           " dB too high");
+    result.notes.push_back(
+        std::to_string(clipped) + " samples clipped at full scale: the gain is " +
+        std::to_string(static_cast<int>(std::ceil(result.peakDb))) + " dB too high");
   }
   if (!writer.commit(&error)) {
     result.status = RenderResult::Status::kCannotWrite;

@@ -24,8 +24,8 @@ struct RenderSettings {
   int sampleRate = 44100;
   int channel = 0;  // MIDI channel the notes go on (every channel plays drums)
   std::vector<std::string> soundFonts = defaultSoundFonts();
-  double gainDb = 0;       // applied to every frame
-  bool normalize = false;  // instead of the gain: the loudest peak at kNormalizedPeakDb
+  double gainDb = 0;                // applied to every frame
+  bool normalize = false;           // instead of the gain: the loudest peak at kNormalizedPeakDb
   std::vector<std::string> inputs;  // files the output may not be (the document)
 };
 
