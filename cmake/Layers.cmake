@@ -11,7 +11,7 @@ set(PW_LAYERS
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature"
   "platform:fileio"
-  "playback:text padmap tablature platform"
+  "playback:text padmap tablature platform fileio"
   "midi:padmap platform"
   "files:fileio"
   "settings:files"
