@@ -128,7 +128,7 @@ TEST(Exports, NeverWriteOverTheOpenDocumentAndSetTheAudioLevel) {
   auto form = f.start();
   QTemporaryDir dir;
   const QByteArray text =
-      "k = kick\ns = snare\npart = A tempo = 150 notes = 8\nk |x-x-|\ns |-X-x|\n";
+      "k = kick\ns = snare\npart = A tempo = 150 notes = 8\nk |x-x-|\ns |-X-x|\nsong = AA\n";
   const QString document = writeFile(dir, "groove.tab", text);
   ASSERT_TRUE(form->editor().documents().openFile(document));
   auto documentBytes = [&] {
