@@ -31,8 +31,6 @@ bool readRegularFile(const std::string& path, std::size_t maxBytes, std::string*
   bool ok = false;
   if (::fstat(fd, &info) != 0) {
     *reason = std::strerror(errno);
-  } else if (S_ISDIR(info.st_mode)) {
-    *reason = "a folder, not a file";
   } else if (!S_ISREG(info.st_mode)) {
     *reason = "not a regular file";
   } else if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
