@@ -147,13 +147,15 @@ TEST(Exports, NeverWriteOverTheOpenDocumentAndSetTheAudioLevel) {
   form->action("ExportPdf")->trigger();
   EXPECT_TRUE(f.dialogs.messages.last().contains("it is the input"))
       << f.dialogs.messages.last().toStdString();
-  f.dialogs.exportFileNames = {document};
+  // Through a link named as audio: still the document.
+  ASSERT_TRUE(QFile::link(document, dir.filePath("link.wav")));
+  f.dialogs.exportFileNames = {dir.filePath("link.wav")};
   f.dialogs.items = {0};
   form->action("ExportAudio")->trigger();
   ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("it is the input"); }, 20000))
       << form->Label1()->text().toStdString();
   EXPECT_EQ(documentBytes(), text);
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"groove.tab"});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"groove.tab", "link.wav"}));
 
   // Normalised: the loudest peak at -1 dBFS, asked after the file; Cancel writes nothing.
   f.dialogs.exportFileNames = {dir.filePath("cancelled.wav")};
@@ -178,7 +180,7 @@ TEST(Exports, NeverWriteOverTheOpenDocumentAndSetTheAudioLevel) {
   EXPECT_NEAR(wavePeak(dir.filePath("gain.wav")) / wavePeak(dir.filePath("plain.wav")), 0.501,
               0.005);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
-            (QStringList{"gain.wav", "groove.tab", "normal.wav", "plain.wav"}));
+            (QStringList{"gain.wav", "groove.tab", "link.wav", "normal.wav", "plain.wav"}));
 }
 
 }  // namespace
