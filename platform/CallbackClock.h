@@ -37,7 +37,7 @@ class CallbackClock {
  private:
   void start(std::int64_t frame, double time);
 
-  const double nominalRate_;
+  double nominalRate_;
   bool started_ = false;
   std::int64_t frame_ = 0;  // the latest block's first frame...
   double time_ = 0;         // ...and the time it sounds on the estimate
