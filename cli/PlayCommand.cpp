@@ -85,6 +85,9 @@ class EventLog {
     write("%.3f sample %d %d %s\n", sinceStart(due), volume, pan, file.c_str());
   }
   void end() { write("%.3f end\n", sinceStart(clock_.now())); }
+  void lost(std::uint64_t count) {
+    write("%.3f lost %llu\n", sinceStart(clock_.now()), static_cast<unsigned long long>(count));
+  }
   // The reason the log could not be written, "" while it could.
   std::string failure() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -346,6 +349,13 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
   }
   if (port) port->close();
+  // What a stalled or stopped server never took was logged as sent: say so.
+  if (const std::uint64_t lost = ports ? ports->lostMessages() : 0; lost > 0) {
+    err << "pulsewright-cli: the MIDI device never took " << lost
+        << " of the messages sent to it (it stalled or stopped)\n";
+    log.lost(lost);
+    if (status == 0) status = kExitError;
+  }
   if (ownedLog && std::fclose(ownedLog.release()) != 0 && status == 0) {
     err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno) << "\n";
     status = kExitError;
