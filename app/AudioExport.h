@@ -21,7 +21,9 @@ class AudioExport : public QObject {
   Q_OBJECT
  public:
   // Starts rendering `song` into `path` at once; the dialog shows over `parent`.
-  AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path);
+  // Relative sample paths are looked for in `documentFolder` first.
+  AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path,
+              const QString& documentFolder = {});
   ~AudioExport() override;
 
   bool running() const { return !done_.load(); }

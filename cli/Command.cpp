@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 
@@ -95,6 +96,11 @@ bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, st
     *padMap = defaultPadMap();
   }
   return true;
+}
+
+std::string documentFolderOf(const std::string& file) {
+  if (file == "-") return {};
+  return std::filesystem::path(file).parent_path().string();
 }
 
 bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContext& io,

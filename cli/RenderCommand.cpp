@@ -36,6 +36,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
 
   RenderSettings settings;
   settings.sampleRate = o.rate;
+  settings.documentFolder = documentFolderOf(o.file);
   const RenderResult result = renderSong(*song, o.output, settings);
   for (const std::string& note : result.notes) err << "pulsewright-cli: " << note << "\n";
   switch (result.status) {

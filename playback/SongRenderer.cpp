@@ -69,6 +69,7 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
 
   SamplePlayer samples(output);
   samples.listDevices();
+  samples.setDocumentFolder(settings.documentFolder);
   samples.setNotice([&](const std::string& text) { result.notes.push_back(text); });
   samples.beginPlay();
   samples.preloadSong(timeline.sampleFiles());

@@ -20,6 +20,7 @@ struct RenderSettings {
   int sampleRate = 44100;
   int channel = 0;  // MIDI channel the notes go on (every channel plays drums)
   std::vector<std::string> soundFonts = defaultSoundFonts();
+  std::string documentFolder;  // where relative sample paths are looked for first
 };
 
 struct RenderResult {

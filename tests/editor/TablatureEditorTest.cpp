@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontInfo>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -232,6 +233,28 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
   editor.clearPlayingCharacters();
   EXPECT_TRUE(editor.extraSelections().isEmpty());
   EXPECT_TRUE(editor.followsPlaying());
+}
+
+TEST(TablatureEditor, BoldMarksSurviveAFontChosenWithAStyleName) {
+  QWidget window;
+  TablatureEditor editor;
+  ScriptedUserDialogs dialogs;
+  MemorySettingsStore settings;
+  EditorCommands commands(&editor, &window, dialogs, settings);
+  editor.setPlainText(kEveryKind);
+  // What the font dialog hands back: the face named by its style.
+  QFont chosen("DejaVu Sans Mono", 11);
+  chosen.setStyleName("Book");
+  dialogs.fonts.push_back(chosen);
+  commands.chooseFont();
+  EXPECT_EQ(editor.font().family(), "DejaVu Sans Mono");
+  EXPECT_EQ(editor.font().pointSize(), 11);
+  EXPECT_TRUE(editor.font().styleName().isEmpty());
+  // The section line and the accent are drawn bold in the face really used.
+  for (const auto& [line, column] : {std::pair{4, 0}, std::pair{5, 5}}) {
+    const QFont drawn = formatAt(editor, line, column).font().resolve(editor.font());
+    EXPECT_GE(QFontInfo(drawn).weight(), QFont::DemiBold) << line;
+  }
 }
 
 TEST(EditorCommands, RecentFilesAndTheTitleFollowOpenAndSave) {
