@@ -17,6 +17,10 @@ namespace {
 constexpr std::array<std::string_view, kVoiceCount> kShortCaptions = {
     "Kick", "Snr",  "CHat", "PHat", "OHat", "Tom1", "Tom2", "Tom3", "Tom4",
     "Ride", "Bell", "Cr1",  "Cr2",  "Prc1", "Prc2", "Clap", "Cow"};
+// And for the narrowest keys.
+constexpr std::array<std::string_view, kVoiceCount> kTinyCaptions = {
+    "BD", "SD", "CH", "PH", "OH", "T1", "T2", "T3", "T4",
+    "RD", "BL", "C1", "C2", "P1", "P2", "CL", "CB"};
 
 QString latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
@@ -43,6 +47,10 @@ DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index
   const QString name = latin1(drum);
   name_ = name;
   shortName_ = latin1(kShortCaptions[pulsewright::index(k.voice)]);
+  tinyName_ = latin1(kTinyCaptions[pulsewright::index(k.voice)]);
+  QFont small = font();
+  small.setPointSizeF(small.pointSizeF() * 0.8);
+  setFont(small);
   setToolTip(QStringLiteral("%1 (key %2)").arg(name, letter_));
   setAccessibleName(name);
   // Light face for white keys, dark face and light caption for black ones; a pressed key
@@ -57,10 +65,10 @@ DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index
 
 void DrumKey::resizeEvent(QResizeEvent* event) {
   QPushButton::resizeEvent(event);
-  // The drum's name above the key's letter: whole, on two lines, short, or cut to fit.
+  // The drum's name above the key's letter: whole, on two lines, short, or its initials.
   const int room = width() - 4;
   const QFontMetrics metrics(font());
-  QString name = shortName_.left(2);
+  QString name = tinyName_;
   for (const QString& candidate : {name_, QString(name_).replace(' ', '\n'), shortName_}) {
     if (fits(metrics, candidate, room)) {
       name = candidate;

@@ -37,6 +37,7 @@ class DrumKey : public QPushButton {
   QString letter_;
   QString name_;
   QString shortName_;
+  QString tinyName_;
 };
 
 class DrumKeyboard : public QWidget {

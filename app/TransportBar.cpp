@@ -31,7 +31,7 @@ TransportBar::TransportBar(const QList<QAction*>& transport, const QList<QAction
                            QWidget* parent)
     : QToolBar(tr("Transport"), parent) {
   setObjectName("TransportBar");
-  setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  setToolButtonStyle(Qt::ToolButtonIconOnly);  // the toggles have no icon: they show their text
   addActions(transport);
   addSeparator();
   auto* label = new QLabel(tr(" Tempo "), this);

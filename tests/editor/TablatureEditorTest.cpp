@@ -236,10 +236,10 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
 }
 
 TEST(TablatureEditor, BoldMarksSurviveAFontChosenWithAStyleName) {
-  QWidget window;
-  TablatureEditor editor;
-  ScriptedUserDialogs dialogs;
   MemorySettingsStore settings;
+  ScriptedUserDialogs dialogs;
+  QWidget window;
+  auto& editor = *new TablatureEditor(&window);
   EditorCommands commands(&editor, &window, dialogs, settings);
   editor.setPlainText(kEveryKind);
   // What the font dialog hands back: the face named by its style.
