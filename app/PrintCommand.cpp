@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 #include "editor/DocumentCommands.h"
 
@@ -29,6 +30,11 @@ PrintCommand::PrintCommand(DocumentCommands& documents, std::function<QString()>
 
 void PrintCommand::print() {
   QPrinter printer(QPrinter::HighResolution);
+  // With no printer the dialog offers a PDF file: named after the document, beside it.
+  const QString pdf = documents_.exportNameWith(QStringLiteral(".pdf"));
+  if (!pdf.isEmpty() && QPrinterInfo::availablePrinterNames().isEmpty()) {
+    printer.setOutputFileName(pdf);
+  }
   if (!ask_(printer, parentWindow_)) return;
   const QString file = printer.outputFileName();
   if (!file.isEmpty()) {
