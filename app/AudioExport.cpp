@@ -6,7 +6,7 @@
 namespace pulsewright {
 
 AudioExport::AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path,
-                         const QString& documentFolder)
+                         RenderSettings settings)
     : QObject(parent), song_(std::move(song)), path_(path) {
   dialog_ = new QProgressDialog("Exporting " + path + " ...", "Cancel", 0, 1000, parent);
   dialog_->setWindowTitle("Export Audio");
@@ -15,9 +15,7 @@ AudioExport::AudioExport(QWidget* parent, std::shared_ptr<const Song> song, cons
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, &AudioExport::poll);
   timer_->start(50);
-  RenderSettings settings;
-  settings.documentFolder = documentFolder.toStdString();
-  worker_ = std::thread([this, file = path.toStdString(), settings] {
+  worker_ = std::thread([this, file = path.toStdString(), settings = std::move(settings)] {
     result_ = renderSong(*song_, file, settings, [this](double fraction) {
       permille_.store(static_cast<int>(fraction * 1000));
       return !cancel_.load();

@@ -21,9 +21,8 @@ class AudioExport : public QObject {
   Q_OBJECT
  public:
   // Starts rendering `song` into `path` at once; the dialog shows over `parent`.
-  // Relative sample paths are looked for in `documentFolder` first.
   AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path,
-              const QString& documentFolder = {});
+              RenderSettings settings = {});
   ~AudioExport() override;
 
   bool running() const { return !done_.load(); }
