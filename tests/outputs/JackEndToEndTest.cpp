@@ -399,9 +399,9 @@ TEST(JackEndToEnd, ExampleSongPlaysThroughAJackPort) {
     const int s = std::stoi(status, nullptr, 16);
     logged.push_back((s & 0xF0) == 0xC0 ? std::vector<int>{s, d1} : std::vector<int>{s, d1, d2});
   }
-  // A twice: 32 steps of three note pairs; B: 16 steps of a program change, the hat and
-  // the sample line (a rest pair, or a sample that is no MIDI at two steps).
-  ASSERT_EQ(logged.size(), 32u * 6 + 14 * 5 + 2 * 3);
+  // A twice: 32 steps of three note pairs; B: 16 steps of a program change, the closed and
+  // the open hat and the sample line (a rest pair, or a sample that is no MIDI at two steps).
+  ASSERT_EQ(logged.size(), 32u * 6 + 14 * 7 + 2 * 5);
   EXPECT_TRUE(jack.waitForEvents(logged.size())) << readFile(jack.log("dump"));
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(jack.dumped(), logged);
