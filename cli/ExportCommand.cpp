@@ -8,6 +8,7 @@
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
@@ -33,14 +34,17 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, a.input);
-  compiler.compile(text, padMap, &messages);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = &messages;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  const Timeline& timeline = *compiled.song;
   if (!timeline.playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  const MidiFileSong song = midiFileSongOf(timeline, state);
+  const MidiFileSong song = midiFileSongOf(timeline, compiled.metadata);
   MidiFileSummary summary;
   const std::string file = writeStandardMidiFile(song, a.channel - 1, &summary);
   std::string reason;

@@ -3,6 +3,7 @@
 // every command: the song as it will play, its metadata and what the compiler noticed,
 // all from the same compilation.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 namespace pulsewright {
 
+class CompileListener;
 class TablatureCompiler;
 
 struct SongMetadata {
@@ -39,6 +41,8 @@ struct CompileRequest {
   // Null skips checking sample files.
   std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
   bool diagnose = true;  // false leaves `diagnostics` empty
+  // Hears the compiler's messages and line kinds as it reads; may be null.
+  CompileListener* listener = nullptr;
 };
 
 // Compiles `text` (lines separated by CR LF) with `compiler`, whose kept state carries

@@ -98,6 +98,7 @@ struct TimelinePart {
 
 // The parts as the compiler read them, before the song line orders them. Index 0 is a
 // placeholder that collects grid lines standing above every section line.
+class Timeline;
 struct SongParts {
   std::vector<TimelinePart> parts;
   std::vector<std::string> sampleFiles;
@@ -123,6 +124,11 @@ int velocityOfLevel(double level);
 // The characters of a song line: one per code point, so a part named "é" can be named.
 std::vector<std::string> songCharacters(std::string_view songLine);
 
+// A step's items as the text compile's JSON shows ("36,7|0,0|-20#clap.wav,5|"),
+// appended to `out`.
+void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,
+                      std::string* out);
+
 // "Song Part:1  Part: A  Beat: 0  Program: 0", the status line of a tick.
 std::string statusText(const TimelineTick& tick, const TimelinePart& part);
 
@@ -131,6 +137,8 @@ class Timeline {
   Timeline() = default;
   // Orders the parts the compiler read by the song line and times every tick.
   static Timeline build(SongParts parts, std::string songLine);
+  // The same parts in the order of another song line.
+  Timeline withSongLine(std::string songLine) const;
 
   // Whether the song starts at all: it needs a first part with steps and a first
   // duration above 0.
