@@ -277,12 +277,13 @@ bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
   return found;
 }
 
-std::int32_t TablatureCompiler::intern(std::unordered_map<std::string, std::int32_t>& index,
-                                       std::vector<std::string>& table, std::string_view text) {
-  const auto [it, added] =
-      index.try_emplace(std::string(text), static_cast<std::int32_t>(table.size()));
-  if (added) table.emplace_back(text);
-  return it->second;
+std::int32_t TablatureCompiler::intern(TextIndex& index, std::vector<std::string>& table,
+                                       std::string_view text) {
+  if (const auto found = index.find(text); found != index.end()) return found->second;
+  const auto id = static_cast<std::int32_t>(table.size());
+  index.emplace(std::string(text), id);
+  table.emplace_back(text);
+  return id;
 }
 
 void TablatureCompiler::beginPart() {
@@ -299,9 +300,9 @@ void TablatureCompiler::finishPart() {
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
-  part.steps.shrink_to_fit();
   // Items came line by line; a step's items go together, in the order they were added.
-  std::vector<std::uint32_t> counts(playable + 1, 0);
+  std::vector<std::uint32_t>& counts = itemCounts_;
+  counts.assign(playable + 1, 0);
   for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
   std::uint32_t first = 0;
   for (std::size_t s = 0; s < playable; ++s) {
@@ -311,7 +312,7 @@ void TablatureCompiler::finishPart() {
   }
   if (!itemsInOrder_) {
     std::vector<TimelineItem> ordered(part.items.size());
-    std::vector<std::uint32_t> next(playable + 1, 0);
+    std::vector<std::uint32_t>& next = counts;  // now the next free place of each step
     for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
     for (std::size_t i = 0; i < part.items.size(); ++i) {
       const std::size_t s = std::min<std::size_t>(itemSteps_[i], playable);
@@ -320,9 +321,7 @@ void TablatureCompiler::finishPart() {
     ordered.resize(first);
     part.items = std::move(ordered);
   }
-  part.items.shrink_to_fit();
   itemSteps_.clear();
-  itemSteps_.shrink_to_fit();
 
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
@@ -393,13 +392,16 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       hit.note = static_cast<std::uint8_t>(note);
     }
   }
+  // Velocities by level, worked out once.
+  static const std::array<std::uint8_t, 10> velocities = [] {
+    std::array<std::uint8_t, 10> v{};
+    for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
+    return v;
+  }();
   TimelineItem rest;
   rest.kind = TimelineItem::Kind::Rest;
   rest.symbol = hit.symbol;
-  rest.velocity = static_cast<std::uint8_t>(velocityOfLevel(0));
-  // Velocities and volumes by level, worked out once.
-  std::array<std::uint8_t, 10> velocities{};
-  for (int l = 0; l < 10; ++l) velocities[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
+  rest.velocity = velocities[0];
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
@@ -425,7 +427,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   };
   count(line.substr(0, std::min(bodyOffset, line.size())));
   const std::size_t hitBytes = state_.soundRef.size() + 3;
-  std::vector<std::int32_t> bars{0};  // the "|" before the body
+  std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
+  bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
@@ -512,10 +515,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       // Where both lines have steps, they must have the same bar lines (a shorter line's
       // closing one aside: a line of other length is a problem of its own).
       const std::int32_t common = std::min(part.bars.back(), bars.back());
-      auto within = [common](const std::vector<std::int32_t>& v) {
-        return std::vector<std::int32_t>(v.begin(), std::lower_bound(v.begin(), v.end(), common));
-      };
-      if (within(part.bars) != within(bars)) {
+      const auto partEnd = std::lower_bound(part.bars.begin(), part.bars.end(), common);
+      const auto lineEnd = std::lower_bound(bars.begin(), bars.end(), common);
+      if (!std::equal(part.bars.begin(), partEnd, bars.begin(), lineEnd)) {
         barsDisagree_ = true;
         part.bars.clear();
         if (listener != nullptr) listener->barsDisagree(lineNumber, firstBarLine_);

@@ -113,6 +113,14 @@ class TablatureCompiler {
   static constexpr std::size_t kEventBudgetBytes = std::size_t{256} << 20;
 
  private:
+  // Looked up by view, so that a text already known costs no copy.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  using TextIndex = std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>>;
   void compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                    CompileListener* listener, bool& firstWaveSeen);
   void waveLine(std::string_view line, bool& firstWaveSeen);
@@ -125,8 +133,7 @@ class TablatureCompiler {
   bool setUpStep(std::size_t n);
   void beginPart();
   void finishPart();
-  std::int32_t intern(std::unordered_map<std::string, std::int32_t>& index,
-                      std::vector<std::string>& table, std::string_view text);
+  std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -139,15 +146,17 @@ class TablatureCompiler {
   double notesValue_ = 0.0;
   // Wave name -> index of its last entry in this compilation's wave table.
   std::unordered_map<std::string, std::size_t> lastWaveEntry_;
-  std::unordered_map<std::string, std::int32_t> symbolIndex_;
-  std::unordered_map<std::string, std::int32_t> soundIndex_;
-  std::unordered_map<std::string, std::int32_t> fileIndex_;
+  TextIndex symbolIndex_;
+  TextIndex soundIndex_;
+  TextIndex fileIndex_;
   // The step of each item of the current part, in the order added; items are put in
   // step order when the part ends.
   std::vector<std::uint32_t> itemSteps_;
   bool itemsInOrder_ = true;
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
+  std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
+  std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
   std::shared_ptr<const Timeline> song_;
 };
 
