@@ -91,6 +91,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     request.padMap = padMap;
     request.listener = &listener;
     request.diagnose = options.check;
+    if (path != "-") request.documentFolder = documentFolderOf(path);
     const CompiledDocument compiled = compileDocument(compiler, text, request);
     if (!options.check) {
       writeStateJson(io.out, compiler.state(), *compiled.song, compiled.messages);

@@ -40,6 +40,8 @@ struct CompileRequest {
   PadMap padMap = defaultPadMap();
   // Null skips checking sample files.
   std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
+  // The document's folder: relative sample paths are looked for there first.
+  std::string documentFolder;
   bool diagnose = true;  // false leaves `diagnostics` empty
   // Hears the compiler's messages and line kinds as it reads; may be null.
   CompileListener* listener = nullptr;

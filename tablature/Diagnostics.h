@@ -39,6 +39,8 @@ struct DiagnosticOptions {
   PadMap padMap = defaultPadMap();
   // Null skips the sample files.
   std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
+  // The document's folder: relative sample paths are looked for there first.
+  std::string documentFolder;
   // What the compilation before left behind, as Play's next compilation will find it;
   // null for a fresh compiler.
   std::shared_ptr<const CompilerState> kept;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "text/FileName.h"
 #include "text/NumericValue.h"
 
 namespace pulsewright {
@@ -23,13 +24,6 @@ TimelinePart placeholderPart() {
   p.program = 0;
   p.steps.assign(1, TimelineStep{});
   return p;
-}
-
-bool endsInWav(std::string_view sound) {
-  if (sound.size() < 4) return false;
-  const std::string_view end = sound.substr(sound.size() - 4);
-  return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
-         (end[3] | 0x20) == 'v';
 }
 
 // Round half to even, as a whole MIDI value; -1 when outside 0-127 so that no malformed

@@ -7,8 +7,6 @@
 
 namespace pulsewright {
 
-namespace {}  // namespace
-
 int velocityOfLevel(double level) {
   const double v = std::floor((level + 1.0) / 10.0 * 127.0);
   if (!(v >= 0.0)) return 0;
