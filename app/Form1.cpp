@@ -44,6 +44,7 @@
 #include "playback/SamplePlayer.h"
 #include "settings/SettingsStore.h"
 #include "tabimport/DrumTabImport.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
@@ -489,9 +490,7 @@ void Form1::wireEditor() {
             const std::string folder =
                 path.isEmpty() ? std::string() : QFileInfo(path).absolutePath().toStdString();
             samples_->setDocumentFolder(folder);
-            DiagnosticOptions diagnostics;
-            diagnostics.documentFolder = folder;
-            tablatureEditor_->setDiagnosticOptions(diagnostics);
+            checkWithKeptState();
             if (isPlaying()) return;
             label1_->clear();
             statusBar()->clearMessage();
@@ -637,6 +636,16 @@ bool Form1::isPlaying() const {
   return session_->player().playing();
 }
 
+void Form1::checkWithKeptState() {
+  // The problems list describes what the next Play does, which starts from what this
+  // compilation left behind.
+  DiagnosticOptions options;
+  options.padMap = options_ ? options_->padMap() : defaultPadMap();
+  options.kept = std::make_shared<const CompilerState>(session_->compiler().state());
+  options.documentFolder = documentFolder().toStdString();
+  tablatureEditor_->setDiagnosticOptions(options);
+}
+
 const TablatureCompiler& Form1::compiler() const {
   return session_->compiler();
 }
@@ -658,6 +667,7 @@ void Form1::Play_Click() {
   // The new song is built whole before the playing thread sees it.
   std::shared_ptr<const Song> song =
       session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
+  checkWithKeptState();
   PlayOptions options;
   options.countIn = action("CountIn")->isChecked();
   options.metronome = action("Metronome")->isChecked();
@@ -666,8 +676,7 @@ void Form1::Play_Click() {
     // The part under the text cursor, over and over, as a song of that part alone.
     const std::string part = partAtCursor();
     if (!part.empty()) {
-      const CompilerState& state = session_->compiler().state();
-      song = makeSong(state.partTable, part, state.sourceMap);
+      song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(part)));
       options.loops = 0;
     }
   }
@@ -814,15 +823,15 @@ void Form1::exportAudio(QString path, double gainDb, bool normalize) {
   settings.documentFolder = documentFolder().toStdString();
   const QString document = editor_->documents().currentFileName();
   if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
-  // A compiler of its own: what carries over between two presses of Play stays as it is.
-  TablatureCompiler compiler;
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
   MessageBoxListener listener(services_.dialogs, this);
-  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
-                   options_ ? options_->padMap() : defaultPadMap(), &listener);
-  const CompilerState& state = compiler.state();
+  std::shared_ptr<const Song> song =
+      session_->compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                        options_ ? options_->padMap() : defaultPadMap(), &listener);
+  checkWithKeptState();
   delete audioExport_;
-  audioExport_ = new AudioExport(this, makeSong(state.partTable, state.songLine, state.sourceMap),
-                                 path, std::move(settings));
+  audioExport_ = new AudioExport(this, std::move(song), path, std::move(settings));
   connect(audioExport_, &AudioExport::finished, this,
           [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
 }
@@ -862,17 +871,20 @@ void Form1::ExportMidi_Click() {
   const std::optional<int> channel = services_.dialogs.chooseNumber(
       this, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
   if (!channel) return;
-  // A compiler of its own: exporting must not change what carries over between plays.
-  TablatureCompiler compiler;
-  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
-                   options_ ? options_->padMap() : defaultPadMap(), nullptr);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
+  CompileRequest request;
+  request.padMap = options_ ? options_->padMap() : defaultPadMap();
+  request.diagnose = false;
+  const CompiledDocument compiled =
+      session_->compileDocument(joinLinesWithCrLf(editor_->documentText().toStdString()), request);
+  checkWithKeptState();
+  const Timeline& timeline = *compiled.song;
   if (!timeline.playable()) {
     services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
     return;
   }
-  const MidiFileSong song = midiFileSongOf(timeline, state);
+  const MidiFileSong song = midiFileSongOf(timeline, compiled.metadata);
   MidiFileSummary summary;
   const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
   const QString failure =

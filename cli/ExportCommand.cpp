@@ -8,6 +8,7 @@
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
@@ -20,11 +21,11 @@ constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments;
-using FileWriter = std::string (*)(const ExportArguments&, const Timeline&, const CompilerState&,
+using FileWriter = std::string (*)(const ExportArguments&, const Timeline&, const SongMetadata&,
                                    std::ostream& err);
 
 std::string midiFileBytes(const ExportArguments& a, const Timeline& timeline,
-                          const CompilerState& state, std::ostream& err);
+                          const SongMetadata& metadata, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -68,8 +69,8 @@ struct ExportArguments {
 };
 
 std::string midiFileBytes(const ExportArguments& a, const Timeline& timeline,
-                          const CompilerState& state, std::ostream& err) {
-  const MidiFileSong song = midiFileSongOf(timeline, state);
+                          const SongMetadata& metadata, std::ostream& err) {
+  const MidiFileSong song = midiFileSongOf(timeline, metadata);
   MidiFileSummary summary;
   std::string bytes = writeStandardMidiFile(song, a.channel - 1, &summary);
   if (summary.samplesLeftOut > 0) {
@@ -92,14 +93,17 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, a.input);
-  compiler.compile(text, padMap, &messages);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = &messages;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  const Timeline& timeline = *compiled.song;
   if (!timeline.playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  const std::string file = format->write(a, timeline, state, err);
+  const std::string file = format->write(a, timeline, compiled.metadata, err);
   std::string reason;
   if (!writeOutputFile(a.output, file, {a.input, a.padMap.file}, &reason)) {
     err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";

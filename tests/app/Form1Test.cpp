@@ -209,6 +209,36 @@ TEST(Form1, PlaysTheEditorsSongAndReturnsToRest) {
   ASSERT_TRUE(waitFor([&] { return other->button("Play")->isEnabled(); }));
 }
 
+TEST(Form1, TheProblemsListDescribesWhatPlayWillPlay) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText(
+      "k = kick\npart = G tempo = 1500 notes = 4\nk |x-|\npart = A tempo = 1500 notes = 4\n"
+      "k |-x|\nsong = GGA\n");
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
+
+  // A new text with no song line: Play keeps the song line and the voice of the one
+  // before, and the problems list says so instead of saying that nothing plays.
+  form->Text1()->setPlainText("part = G tempo = 1500 notes = 4\nk |x-|\n");
+  auto rowsSay = [&](const QString& phrase) {
+    for (int i = 0; i < form->problems()->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* row = form->problems()->topLevelItem(i);
+      for (int c = 0; c < row->columnCount(); ++c) {
+        if (row->text(c).contains(phrase)) return true;
+      }
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitFor([&] { return rowsSay("Play uses the song line kept"); }));
+  EXPECT_TRUE(rowsSay("`GGA`"));
+  EXPECT_FALSE(rowsSay("nothing plays"));
+  const std::size_t mark = f.midi.sent().size();
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
+  EXPECT_FALSE(f.sentSince(mark).empty());
+}
+
 TEST(Form1, PauseStopsAtTheStepAndPlayGoesOnFromThere) {
   AppFixture f;
   auto form = f.start();

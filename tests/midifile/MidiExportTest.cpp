@@ -110,6 +110,26 @@ TEST_F(MidiExport, EveryGoldenDocumentReadsBackAsItsPlaySchedule) {
   }
 }
 
+// The time signatures follow the bars of the parts as the song plays them.
+TEST_F(MidiExport, TimeSignaturesFollowThePartsBars) {
+  std::ofstream(dir_ / "metres.tab") << "k = kick\n"
+                                        "part = W tempo = 120 notes = 8\nk |x-x-x-|x-x-x-|\n"
+                                        "part = F tempo = 120 notes = 8\nk |x-x-x-x-|\n"
+                                        "song = WFW\n";
+  const std::string out = (dir_ / "metres.mid").string();
+  ASSERT_EQ(cli({"export", (dir_ / "metres.tab").string(), "-o", out}).status, 0);
+  std::vector<std::pair<std::int64_t, std::string>> signatures;
+  for (const test::ReadEvent& e : test::readMidiFile(readFile(out)).events) {
+    if (e.status == 0xFF && e.data1 == 0x58) {
+      signatures.emplace_back(e.tick, std::to_string(static_cast<unsigned char>(e.text[0])) + "/" +
+                                          std::to_string(1 << e.text[1]));
+    }
+  }
+  // Two bars of 3/4 (2 x 2880 ticks), one of 4/4 (3840), then 3/4 again.
+  EXPECT_EQ(signatures, (std::vector<std::pair<std::int64_t, std::string>>{
+                            {0, "3/4"}, {5760, "4/4"}, {9600, "3/4"}}));
+}
+
 TEST_F(MidiExport, SaysWhatItLeavesOutAndRefusesWhatItCannotDo) {
   const std::string data = PW_TEST_DATA_DIR;
   const std::string out = (dir_ / "waves.mid").string();
