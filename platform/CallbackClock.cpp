@@ -11,10 +11,9 @@ namespace {
 // line through every entry (a device may be several per cent off its nominal rate), with
 // a wide loop on the phase; then the loop narrows, so that the frames keep the
 // schedule's spacing while the entries wander, and the rate follows the device slowly.
-constexpr double kLearnSeconds = 2.0;
+constexpr double kEntryJitterSeconds = 0.001;
+constexpr double kEnvelopeSeconds = 0.05;
 constexpr double kStartBandwidthHz = 2.0;
-constexpr double kEarlyBandwidthHz = 0.5;
-constexpr double kLateBandwidthHz = 0.05;
 // An entry's error counts at most this much (more while learning): a device that has
 // really moved moves the estimate on every callback, a scheduler's hiccup cannot throw it.
 constexpr double kStartErrorLimitSeconds = 0.005;
@@ -73,21 +72,26 @@ void CallbackClock::update(std::int64_t frame, double time) {
     return;
   }
   // A callback is never entered before its block is due, but often after: the earliest
-  // of the latest entries says where the device is, so late wake-ups move nothing.
+  // entry of the latest tens of milliseconds says where the device is, so late wake-ups
+  // move nothing.
   errors_[errorCount_ % errors_.size()] = error;
   ++errorCount_;
-  const std::size_t count = std::min<std::size_t>(errorCount_, errors_.size());
-  double e = *std::min_element(errors_.begin(), errors_.begin() + count);
-  const bool learning = time - startedAt_ < kLearnSeconds;
+  const auto window = static_cast<std::uint64_t>(
+      std::clamp(kEnvelopeSeconds / period, 3.0, static_cast<double>(errors_.size())));
+  double e = error;
+  for (std::uint64_t i = 1; i < std::min(window, errorCount_); ++i) {
+    e = std::min(e, errors_[(errorCount_ - 1 - i) % errors_.size()]);
+  }
+  const bool learning = time - startedAt_ < following_.learnSeconds;
   double bandwidth = kStartBandwidthHz;
   if (learning) {
     e = std::clamp(e, -kStartErrorLimitSeconds, kStartErrorLimitSeconds);
   } else if (e < 0 || e > kFarLateSeconds) {
     e = std::clamp(e, -kEarlyLimitSeconds, kEarlyLimitSeconds);
-    bandwidth = kEarlyBandwidthHz;
+    bandwidth = following_.earlyBandwidthHz;
   } else {
     e = std::min(e, kLateLimitSeconds);
-    bandwidth = kLateBandwidthHz;
+    bandwidth = following_.lateBandwidthHz;
   }
   const double omega = std::min(0.5, 2 * M_PI * bandwidth * period);
   time_ = predicted + std::sqrt(2.0) * omega * e;
@@ -97,8 +101,12 @@ void CallbackClock::update(std::int64_t frame, double time) {
     ++fit_.n, fit_.f += f, fit_.t += t, fit_.tt += t * t, fit_.tf += t * f;
     const double spread = fit_.n * fit_.tt - fit_.t * fit_.t;
     if (fit_.n >= 8 && t > 0.1 && spread > 0) {
+      // Taken when it says more than the entries' jitter over the time so far could.
       const double slope = (fit_.n * fit_.tf - fit_.t * fit_.f) / spread;
-      if (std::abs(slope / nominalRate_ - 1) < kRateLimit) rate_ = slope;
+      if (std::abs(slope / rate_ - 1) > kEntryJitterSeconds / t &&
+          std::abs(slope / nominalRate_ - 1) < kRateLimit) {
+        rate_ = slope;
+      }
     }
     return;
   }

@@ -15,7 +15,19 @@ namespace pulsewright {
 
 class CallbackClock {
  public:
-  explicit CallbackClock(double nominalRate) : nominalRate_(nominalRate) {}
+  // How closely the clock follows the device once it has learned its rate: a device that
+  // runs ahead of the estimate within seconds (events would come late), one that falls
+  // behind slowly. A device paced by the system's sleeps wanders; a sound card or a
+  // JACK server keeps its rate and only enters its callbacks late now and then.
+  struct Following {
+    double earlyBandwidthHz = 0.5;
+    double lateBandwidthHz = 0.05;
+    double learnSeconds = 2.0;  // of the rate, through a line over the entries
+  };
+
+  explicit CallbackClock(double nominalRate) : CallbackClock(nominalRate, Following{}) {}
+  CallbackClock(double nominalRate, Following following)
+      : nominalRate_(nominalRate), following_(following) {}
 
   // Forget the phase and the learned rate: the next callback starts afresh.
   void reset() { started_ = false; }
@@ -38,6 +50,7 @@ class CallbackClock {
   void start(std::int64_t frame, double time);
 
   double nominalRate_;
+  Following following_;
   bool started_ = false;
   std::int64_t frame_ = 0;  // the latest block's first frame...
   double time_ = 0;         // ...and the time it sounds on the estimate
@@ -49,7 +62,7 @@ class CallbackClock {
   } fit_;  // sums of the entries while the rate is learned, for their line
   std::int64_t lastEntryFrame_ = 0;
   double lastEntry_ = 0;
-  std::array<double, 8> errors_{};  // the latest entries' errors
+  std::array<double, 64> errors_{};  // the latest entries' errors
   std::uint64_t errorCount_ = 0;
   std::uint64_t restarts_ = 0;
 };

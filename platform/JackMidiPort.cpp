@@ -26,6 +26,9 @@ constexpr std::size_t kNowQueueBytes = 4096;
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
 
+// A server's frame clock keeps its rate; its cycles are entered late now and then.
+constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3};
+
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
   jack_time_t due;
@@ -83,7 +86,7 @@ struct JackMidiPort::Shared {
   // estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds after a
   // late cycle on some drivers; the clock follows the callback's entry times instead.
   double sampleRate = 48000;
-  CallbackClock clock{48000};
+  CallbackClock clock{48000, kJackFollowing};
   bool framesStarted = false;
   jack_nframes_t lastFrame = 0;  // as JACK counts them (it wraps)...
   std::int64_t frame = 0;        // ...and counted on
@@ -130,7 +133,7 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
   const jack_nframes_t rate = jack_get_sample_rate(s.client);
   if (rate > 0) {
     s.sampleRate = rate;
-    s.clock = CallbackClock(rate);
+    s.clock = CallbackClock(rate, kJackFollowing);
     s.periodMicros = jack_get_buffer_size(s.client) * 1000000ull / rate;
   }
   jack_set_process_callback(s.client, Shared::process, &s);
