@@ -1,12 +1,15 @@
 #include "cli/ExportCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <memory>
 #include <ostream>
 
 #include "cli/OutputFile.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
+#include "notation/Score.h"
+#include "notation/MusicXml.h"
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -18,6 +21,20 @@ namespace {
 
 constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
+
+// The output's ending chooses the format, compared without regard to case.
+bool endsWith(const std::string& path, std::string_view ending) {
+  if (path.size() < ending.size()) return false;
+  for (std::size_t i = 0; i < ending.size(); ++i) {
+    const char c = path[path.size() - ending.size() + i];
+    if (std::tolower(static_cast<unsigned char>(c)) != ending[i]) return false;
+  }
+  return true;
+}
+
+bool isMusicXmlName(const std::string& path) {
+  return endsWith(path, ".musicxml") || endsWith(path, ".xml");
+}
 
 struct ExportArguments {
   std::string input;
@@ -40,9 +57,18 @@ int runExport(const ExportArguments& a, CliContext& io) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  const MidiFileSong song = midiFileSongOf(timeline, state);
   MidiFileSummary summary;
-  const std::string file = writeStandardMidiFile(song, a.channel - 1, &summary);
+  std::string file;
+  if (isMusicXmlName(a.output)) {
+    const Score score = buildScore({timeline, state, text, padMap});
+    for (const std::string& warning : score.warnings) {
+      err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
+    }
+    summary.samplesLeftOut = score.samplesLeftOut;
+    file = writeMusicXml(score, a.channel);
+  } else {
+    file = writeStandardMidiFile(midiFileSongOf(timeline, state), a.channel - 1, &summary);
+  }
   std::string reason;
   if (!writeFileReplacing(a.output, file, &reason)) {
     err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
@@ -50,7 +76,8 @@ int runExport(const ExportArguments& a, CliContext& io) {
   }
   if (summary.samplesLeftOut > 0) {
     err << "pulsewright-cli: " << summary.samplesLeftOut
-        << " sample hits left out: a MIDI file cannot hold samples\n";
+        << " sample hits left out: " << (isMusicXmlName(a.output) ? "a drum score" : "a MIDI file")
+        << " cannot hold samples\n";
   }
   return kExitOk;
 }
@@ -60,11 +87,13 @@ int runExport(const ExportArguments& a, CliContext& io) {
 void addExportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ExportArguments>();
   CLI::App* command =
-      app.add_subcommand("export", "write the song of FILE as a Standard MIDI File");
+      app.add_subcommand("export",
+                        "write the song of FILE as a Standard MIDI File (.mid) or as a "
+                        "MusicXML drum score (.musicxml, .xml)");
   command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
-  command->add_option("-o,--output", a->output, "the MIDI file to write")
+  command->add_option("-o,--output", a->output, "the file to write; its ending chooses the format")
       ->required()
-      ->option_text("OUT.mid");
+      ->option_text("OUT.mid|OUT.musicxml");
   command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");

@@ -8,6 +8,7 @@ set(PW_LAYERS
   "tablature:text padmap"
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature"
+  "notation:text padmap tablature"
   "platform:"
   "playback:text padmap tablature platform"
   "midi:padmap platform"
@@ -18,7 +19,7 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
   "app:text padmap tablature tabimport midifile platform playback midi files settings platform/qt editor templates padmap/ui"
-  "cli:text padmap tablature tabimport midifile platform playback midi"
+  "cli:text padmap tablature tabimport midifile notation platform playback midi"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})
