@@ -8,8 +8,8 @@
 #include "cli/OutputFile.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
-#include "notation/Score.h"
 #include "notation/MusicXml.h"
+#include "notation/Score.h"
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -88,8 +88,8 @@ void addExportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ExportArguments>();
   CLI::App* command =
       app.add_subcommand("export",
-                        "write the song of FILE as a Standard MIDI File (.mid) or as a "
-                        "MusicXML drum score (.musicxml, .xml)");
+                         "write the song of FILE as a Standard MIDI File (.mid) or as a "
+                         "MusicXML drum score (.musicxml, .xml)");
   command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
   command->add_option("-o,--output", a->output, "the file to write; its ending chooses the format")
       ->required()

@@ -109,9 +109,9 @@ class Writer {
     std::map<int, int> keysPerVoice;
     for (const auto& [key, id] : instruments_) ++keysPerVoice[key.voice];
     for (const auto& [key, id] : instruments_) {
-      const DrumPlacement p = placementOf(
-          key.voice >= 0 ? std::optional<DrumVoice>(static_cast<DrumVoice>(key.voice))
-                         : std::nullopt);
+      const DrumPlacement p =
+          placementOf(key.voice >= 0 ? std::optional<DrumVoice>(static_cast<DrumVoice>(key.voice))
+                                     : std::nullopt);
       std::string name(p.name);
       if (key.voice < 0 || keysPerVoice[key.voice] > 1) name += " " + std::to_string(key.key);
       out_ += "      <score-instrument id=\"P1-I" + std::to_string(id) + "\">\n";
@@ -226,8 +226,8 @@ class Writer {
       });
       const std::string duration = "<duration>" + std::to_string(s.duration) + "</duration>";
       if (hits.empty()) {
-        out_ += "      <note>\n        <rest/>\n        " + duration + "\n        " + voiceTag +
-                "\n";
+        out_ +=
+            "      <note>\n        <rest/>\n        " + duration + "\n        " + voiceTag + "\n";
         value(s);
         notations(s, nullptr);
         out_ += "      </note>\n";

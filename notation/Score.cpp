@@ -51,8 +51,8 @@ bool exactLength(double n, int d, Frac* length) {
 // One part as measures: its steps' lengths and written values, split into bars.
 struct PartLayout {
   std::vector<Frac> lengths;
-  std::vector<ScoreStep> steps;   // hits empty
-  std::vector<int> barStarts;     // first step of every bar, from 0
+  std::vector<ScoreStep> steps;             // hits empty
+  std::vector<int> barStarts;               // first step of every bar, from 0
   std::vector<std::pair<int, int>> metres;  // beats / beat type per bar
   std::vector<double> tempi;                // per step
 };
@@ -68,8 +68,8 @@ class Builder {
       start = end + 2;
     }
     score_.title = source.state.metaTitle;
-    score_.author = !source.state.metaAuthor.empty() ? source.state.metaAuthor
-                                                     : source.state.metaArtist;
+    score_.author =
+        !source.state.metaAuthor.empty() ? source.state.metaAuthor : source.state.metaArtist;
   }
 
   Score song() {
@@ -199,10 +199,11 @@ class Builder {
   void writtenValue(Frac length, double noteSize, const std::string& partName, ScoreStep* s) {
     (void)noteSize;
     // The smallest power of two (in quarters) not shorter than the step.
-    int k = static_cast<int>(std::ceil(std::log2(static_cast<double>(length.num) /
-                                                 static_cast<double>(length.den)) -
-                                       1e-9));
-    auto power = [](int e) { return e >= 0 ? Frac{std::int64_t{1} << e, 1} : Frac{1, std::int64_t{1} << -e}; };
+    int k = static_cast<int>(std::ceil(
+        std::log2(static_cast<double>(length.num) / static_cast<double>(length.den)) - 1e-9));
+    auto power = [](int e) {
+      return e >= 0 ? Frac{std::int64_t{1} << e, 1} : Frac{1, std::int64_t{1} << -e};
+    };
     Frac t = power(std::clamp(k, -40, 20));
     const Frac ratio = reduced(length.num * t.den, length.den * t.num);  // in (1/2, 1]
     if (ratio == Frac{1, 1}) {
@@ -262,9 +263,8 @@ class Builder {
         if (barLinesOf(line(gridLines[g])) != bars) {
           score_.warnings.push_back("part " + part.name + ": the bar lines of line " +
                                     std::to_string(gridLines[g]) + " differ from line " +
-                                    std::to_string(gridLines.front()) +
-                                    "; the bars of line " + std::to_string(gridLines.front()) +
-                                    " are used");
+                                    std::to_string(gridLines.front()) + "; the bars of line " +
+                                    std::to_string(gridLines.front()) + " are used");
         }
       }
     }
@@ -289,7 +289,8 @@ class Builder {
       const int from = out.barStarts[b];
       const int to = b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
       Frac length;
-      for (int s = from; s < to; ++s) length = add(length, out.lengths[static_cast<std::size_t>(s)]);
+      for (int s = from; s < to; ++s)
+        length = add(length, out.lengths[static_cast<std::size_t>(s)]);
       out.metres.push_back(metreOf(length, out.steps[static_cast<std::size_t>(from)]));
     }
   }
@@ -299,7 +300,8 @@ class Builder {
     if (length.den == 1 && length.num > 0 && length.num <= 64) {
       const auto quarters = static_cast<int>(length.num);
       // Eighths in threes: 9 and 12 of them are compound time; 6 reads as 3/4.
-      if (first.typeLog2 == -1 && first.actualNotes == 1 && (quarters * 2 == 9 || quarters * 2 == 12)) {
+      if (first.typeLog2 == -1 && first.actualNotes == 1 &&
+          (quarters * 2 == 9 || quarters * 2 == 12)) {
         return {quarters * 2, 8};
       }
       return {quarters, 4};
@@ -332,8 +334,8 @@ class Builder {
     for (auto& [index, layout] : layouts_) {
       for (std::size_t s = 0; s < layout.steps.size(); ++s) {
         const Frac& f = layout.lengths[s];
-        layout.steps[s].duration = static_cast<int>(
-            std::max<std::int64_t>(1, (f.num * divisions + f.den / 2) / f.den));
+        layout.steps[s].duration =
+            static_cast<int>(std::max<std::int64_t>(1, (f.num * divisions + f.den / 2) / f.den));
       }
     }
   }
@@ -437,9 +439,9 @@ Score buildPartScore(const ScoreSource& source, int part) {
 }
 
 std::string_view noteTypeName(int typeLog2) {
-  static constexpr std::string_view kNames[] = {"1024th", "512th",   "256th", "128th",
-                                                "64th",   "32nd",    "16th",  "eighth",
-                                                "quarter", "half",   "whole", "breve"};
+  static constexpr std::string_view kNames[] = {"1024th",  "512th", "256th", "128th",
+                                                "64th",    "32nd",  "16th",  "eighth",
+                                                "quarter", "half",  "whole", "breve"};
   const int i = std::clamp(typeLog2, kShortestType, kLongestType) - kShortestType;
   return kNames[i];
 }

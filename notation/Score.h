@@ -56,9 +56,9 @@ struct ScoreStep {
 struct ScoreMeasure {
   int beats = 4;
   int beatType = 4;
-  double tempo = 0;         // quarter notes per minute
-  std::string partName;     // set on the first measure of a song position
-  int songPosition = 1;     // from 1
+  double tempo = 0;      // quarter notes per minute
+  std::string partName;  // set on the first measure of a song position
+  int songPosition = 1;  // from 1
   std::vector<ScoreStep> steps;
   int duration() const;
 };
