@@ -169,9 +169,7 @@ class Writer {
       out_ += "      </direction>\n";
     }
     voice(m, 1);
-    const bool feet = std::any_of(m.steps.begin(), m.steps.end(),
-                                  [](const ScoreStep& s) { return !s.feet.empty(); });
-    if (feet) {
+    if (m.hasFeet()) {
       out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
       voice(m, 2);
     }
@@ -181,46 +179,13 @@ class Writer {
     out_ += "    </measure>\n";
   }
 
-  // The length of a beat, for beams: a dotted quarter in compound time.
-  int beatLength(const ScoreMeasure& m) const {
-    const int beat = score_.divisions * 4 / std::max(1, m.beatType);
-    return m.beatType == 8 && m.beats % 3 == 0 && m.beats > 3 ? beat * 3 : std::max(1, beat);
-  }
-
   void voice(const ScoreMeasure& m, int number) {
-    auto hitsOf = [number](const ScoreStep& s) -> const std::vector<ScoreHit>& {
-      return number == 1 ? s.hands : s.feet;
-    };
-    // Beams: runs of two or more eighth-or-shorter notes inside one beat.
-    std::vector<std::string> beam(m.steps.size());
-    const int beat = beatLength(m);
-    std::size_t runStart = 0;
-    int offset = 0;
-    std::vector<int> beatOf(m.steps.size());
-    for (std::size_t i = 0; i < m.steps.size(); ++i) {
-      beatOf[i] = offset / beat;
-      offset += m.steps[i].duration;
-    }
-    auto beamable = [&](std::size_t i) {
-      return !hitsOf(m.steps[i]).empty() && m.steps[i].typeLog2 <= -1;
-    };
-    for (std::size_t i = 0; i <= m.steps.size(); ++i) {
-      const bool extends = i < m.steps.size() && beamable(i) && i > runStart &&
-                           beatOf[i] == beatOf[runStart] && beamable(runStart);
-      if (extends) continue;
-      if (i - runStart >= 2 && beamable(runStart)) {
-        beam[runStart] = "begin";
-        for (std::size_t k = runStart + 1; k + 1 < i; ++k) beam[k] = "continue";
-        beam[i - 1] = "end";
-      }
-      runStart = i;
-    }
-
+    static constexpr std::string_view kBeamNames[] = {"", "begin", "continue", "end"};
     const std::string voiceTag = "<voice>" + std::to_string(number) + "</voice>";
     const char* stem = number == 1 ? "up" : "down";
-    for (std::size_t i = 0; i < m.steps.size(); ++i) {
-      const ScoreStep& s = m.steps[i];
-      std::vector<ScoreHit> hits = hitsOf(s);
+    for (const ScoreStep& s : m.steps) {
+      std::vector<ScoreHit> hits = s.hits(number);
+      const std::string_view beam = kBeamNames[static_cast<int>(s.beams[number - 1])];
       std::stable_sort(hits.begin(), hits.end(), [](const ScoreHit& a, const ScoreHit& b) {
         return staffPosition(placementOf(a.voice)) < staffPosition(placementOf(b.voice));
       });
@@ -258,9 +223,12 @@ class Writer {
           out_ += headName(p.head);
           out_ += "</notehead>\n";
         }
-        if (h == 0 && !beam[i].empty()) {
-          out_ += "        <beam number=\"1\">" + beam[i] + "</beam>\n";
-          if (s.typeLog2 <= -2) out_ += "        <beam number=\"2\">" + beam[i] + "</beam>\n";
+        if (h == 0 && !beam.empty()) {
+          for (int level = 1; level <= std::min(4, -s.typeLog2); ++level) {
+            out_ += "        <beam number=\"" + std::to_string(level) + "\">";
+            out_ += beam;
+            out_ += "</beam>\n";
+          }
         }
         notations(h == 0 ? s : ScoreStep{}, &hit);
         out_ += "      </note>\n";

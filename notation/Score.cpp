@@ -359,7 +359,42 @@ class Builder {
         if (s < played) addHits(part, part.steps[static_cast<std::size_t>(s)], &step);
         m.steps.push_back(std::move(step));
       }
+      beam(m, 1);
+      beam(m, 2);
       score_.measures.push_back(std::move(m));
+    }
+  }
+
+  // The length of a beat: a dotted quarter in compound time.
+  int beatLength(const ScoreMeasure& m) const {
+    const int beat = std::max(1, score_.divisions * 4 / std::max(1, m.beatType));
+    return m.beatType == 8 && m.beats % 3 == 0 && m.beats > 3 ? beat * 3 : beat;
+  }
+
+  void beam(ScoreMeasure& m, int voice) {
+    const int beat = beatLength(m);
+    std::vector<int> beatOf(m.steps.size());
+    int offset = 0;
+    for (std::size_t i = 0; i < m.steps.size(); ++i) {
+      beatOf[i] = offset / beat;
+      offset += m.steps[i].duration;
+    }
+    auto beamable = [&](std::size_t i) {
+      return !m.steps[i].hits(voice).empty() && m.steps[i].typeLog2 <= -1;
+    };
+    const auto v = static_cast<std::size_t>(voice - 1);
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i <= m.steps.size(); ++i) {
+      if (i < m.steps.size() && i > runStart && beamable(i) && beamable(runStart) &&
+          beatOf[i] == beatOf[runStart]) {
+        continue;
+      }
+      if (i - runStart >= 2 && beamable(runStart)) {
+        m.steps[runStart].beams[v] = Beam::Begin;
+        for (std::size_t k = runStart + 1; k + 1 < i; ++k) m.steps[k].beams[v] = Beam::Continue;
+        m.steps[i - 1].beams[v] = Beam::End;
+      }
+      runStart = i;
     }
   }
 
@@ -422,6 +457,11 @@ int staffPosition(const DrumPlacement& p) {
   static constexpr std::string_view kSteps = "CDEFGAB";
   const auto step = static_cast<int>(kSteps.find(p.step));
   return (p.octave - 4) * 7 + step - 2;  // E4 is the bottom line
+}
+
+bool ScoreMeasure::hasFeet() const {
+  return std::any_of(steps.begin(), steps.end(),
+                     [](const ScoreStep& s) { return !s.feet.empty(); });
 }
 
 int ScoreMeasure::duration() const {

@@ -39,6 +39,8 @@ struct ScoreHit {
   SourcePosition source;
 };
 
+enum class Beam : std::uint8_t { None, Begin, Continue, End };
+
 // One step of a grid as a note value.
 struct ScoreStep {
   int duration = 0;   // in the score's divisions
@@ -48,9 +50,12 @@ struct ScoreStep {
   int normalNotes = 1;
   bool tupletStart = false;
   bool tupletStop = false;
-  int partStep = 0;  // the step of the part it is
-  std::vector<ScoreHit> hands;
-  std::vector<ScoreHit> feet;
+  int partStep = 0;             // the step of the part it is
+  std::vector<ScoreHit> hands;  // voice 1
+  std::vector<ScoreHit> feet;   // voice 2
+  // Beams of voice 1 and voice 2: runs of eighths or shorter within one beat.
+  Beam beams[2] = {Beam::None, Beam::None};
+  const std::vector<ScoreHit>& hits(int voice) const { return voice == 1 ? hands : feet; }
 };
 
 struct ScoreMeasure {
@@ -61,6 +66,7 @@ struct ScoreMeasure {
   int songPosition = 1;  // from 1
   std::vector<ScoreStep> steps;
   int duration() const;
+  bool hasFeet() const;
 };
 
 struct Score {
