@@ -31,6 +31,8 @@
 #include "midi/LiveKeyboard.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
+#include "notation/ui/NotationFiles.h"
+#include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
@@ -143,7 +145,8 @@ class Form1::StatusRelay : public Player::Listener {
     const bool deviceGone = form_->port_->takeSendFailure();
     QMetaObject::invokeMethod(
         form_,
-        [form = form_, generation, positions = std::move(positions), deviceGone] {
+        [form = form_, generation, positions = std::move(positions), deviceGone, part = tick.part,
+         songPosition = tick.songPosition, step = tick.step] {
           if (generation != form->session_->player().generation() || !form->isPlaying()) return;
           if (deviceGone) {
             // A device that went away mid-song: stop cleanly and say why.
@@ -152,6 +155,7 @@ class Form1::StatusRelay : public Player::Listener {
             return;
           }
           form->tablatureEditor_->setPlayingCharacters(positions);
+          form->staff_->setPlayingStep(part, songPosition, step);
         },
         Qt::QueuedConnection);
   }
@@ -269,6 +273,10 @@ void Form1::buildMenus() {
           &Form1::ImportDrumTab_Click);
   connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
           &Form1::ExportMidi_Click);
+  connect(add(file, "ExportMusicXml", "Export MusicXML..."), &QAction::triggered, this, [this] {
+    exportMusicXml(this, services_.dialogs, editor_->documents().exportNameWith(".musicxml"),
+                   editor_->documentText(), options_ ? options_->padMap() : defaultPadMap());
+  });
   add(file, "Foreground", "Foreground");
   add(file, "Background", "Background");
   add(file, "Font", "Font");
@@ -428,6 +436,21 @@ void Form1::wireEditor() {
   showProblems->setObjectName("ShowProblems");
   actions_["ShowProblems"] = showProblems;
   if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
+
+  // The part under the cursor as a drum staff, beside the problems.
+  staff_ =
+      new StaffPanel(*text1_, [this] { return options_ ? options_->padMap() : defaultPadMap(); });
+  auto* staffDock = new QDockWidget("Drum Staff", this);
+  staffDock->setObjectName("StaffDock");
+  staffDock->setWidget(staff_);
+  staffDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, staffDock);
+  splitDockWidget(dock, staffDock, Qt::Horizontal);
+  actions_["ShowStaff"] = staffDock->toggleViewAction();
+  actions_["ShowStaff"]->setObjectName("ShowStaff");
+  if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) {
+    edit->addAction(actions_["ShowStaff"]);
+  }
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ =
@@ -602,6 +625,7 @@ void Form1::Pause_Click() {
 void Form1::Stopb_Click() {
   text1_->setReadOnly(false);
   tablatureEditor_->clearPlayingCharacters();
+  staff_->clearPlaying();
   pausedAt_.reset();
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);

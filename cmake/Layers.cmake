@@ -18,7 +18,8 @@ set(PW_LAYERS
   "editor:text tablature files settings platform/qt"
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
-  "app:text padmap tablature tabimport midifile platform playback midi files settings platform/qt editor templates padmap/ui"
+  "notation/ui:text padmap tablature notation files platform/qt"
+  "app:text padmap tablature tabimport midifile notation platform playback midi files settings platform/qt editor templates padmap/ui notation/ui"
   "cli:text padmap tablature tabimport midifile notation platform playback midi"
 )
 set(PW_ALL_FOLDERS)

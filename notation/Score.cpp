@@ -478,6 +478,16 @@ Score buildPartScore(const ScoreSource& source, int part) {
   return Builder(source).part(part);
 }
 
+Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable) {
+  TablatureCompiler compiler;
+  compiler.compile(text, padMap, nullptr);
+  const CompilerState& state = compiler.state();
+  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  if (playable != nullptr) *playable = timeline.playable();
+  if (!timeline.playable()) return {};
+  return buildScore({timeline, state, text, padMap});
+}
+
 std::string_view noteTypeName(int typeLog2) {
   static constexpr std::string_view kNames[] = {"1024th",  "512th", "256th", "128th",
                                                 "64th",    "32nd",  "16th",  "eighth",

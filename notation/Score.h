@@ -92,6 +92,10 @@ Score buildScore(const ScoreSource& source);
 // One part (index into the timeline's parts) played once, as the staff view shows it.
 Score buildPartScore(const ScoreSource& source, int part);
 
+// Compiles `text` (lines joined by CR LF) afresh and builds the whole song's score; an
+// empty score when the song does not play.
+Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable = nullptr);
+
 // "quarter", "eighth", ... for 2^typeLog2 quarters.
 std::string_view noteTypeName(int typeLog2);
 
