@@ -93,13 +93,13 @@ class Engraver {
     const ScoreMeasure& m = score_.measures[index];
     double words = x;
     if (!m.partName.empty()) {
-      e_.texts.push_back({x, top() - 3.2, m.partName, 1.8, TextKind::PartName});
+      e_.texts.push_back({x, top() - 5.4, m.partName, 1.8, TextKind::PartName});
       words += 1.4 * static_cast<double>(m.partName.size()) + 1.0;
     }
     if (m.tempo > 0 && (previous == nullptr || previous->tempo != m.tempo)) {
       char tempo[32];
       std::snprintf(tempo, sizeof tempo, "\xE2\x99\xA9 = %g", m.tempo);
-      e_.texts.push_back({words, top() - 3.2, tempo, 1.4, TextKind::Tempo});
+      e_.texts.push_back({words, top() - 5.4, tempo, 1.4, TextKind::Tempo});
     }
     x += 1.0;
     const std::size_t firstHead = e_.heads.size();

@@ -45,10 +45,10 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
     });
   });
   connect(&editor_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-    if (!wholeSong_->isChecked() && partAtCursor() != shownPart_) show(partAtCursor());
+    if (!wholeSong_->isChecked() && partAtCursor() != shownPart_) showPart(partAtCursor());
   });
   connect(wholeSong_, &QCheckBox::toggled, this,
-          [this](bool on) { show(on ? -1 : partAtCursor()); });
+          [this](bool on) { showPart(on ? -1 : partAtCursor()); });
   connect(view_, &StaffView::noteClicked, this, [this](SourcePosition source) {
     const QTextBlock block = editor_.document()->findBlockByNumber(source.line - 1);
     if (!block.isValid()) return;
@@ -70,7 +70,7 @@ void StaffPanel::refresh() {
   compiler_->compile(text_, padMapUsed_, nullptr);
   const CompilerState& state = compiler_->state();
   *timeline_ = Timeline::build(state.partTable, state.sourceMap, state.songLine);
-  show(wholeSong_->isChecked() ? -1 : partAtCursor());
+  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
 
 int StaffPanel::partAtCursor() const {
@@ -93,7 +93,7 @@ int StaffPanel::partAtCursor() const {
   return found < 0 ? 0 : found;
 }
 
-void StaffPanel::show(int part) {
+void StaffPanel::showPart(int part) {
   shownPart_ = part;
   const ScoreSource source{*timeline_, compiler_->state(), text_, padMapUsed_};
   view_->setScore(part < 0 ? buildScore(source) : buildPartScore(source, part));

@@ -39,7 +39,7 @@ class StaffPanel : public QWidget {
 
  private:
   int partAtCursor() const;
-  void show(int part);
+  void showPart(int part);
 
   QPlainTextEdit& editor_;
   std::function<PadMap()> padMap_;

@@ -16,7 +16,7 @@ StaffView::StaffView(QWidget* parent) : QWidget(parent) {
 
 double StaffView::space() const {
   // Follows the text size, so the staff stays readable beside the editor.
-  return std::max(5.0, fontMetrics().height() * 0.45);
+  return std::max(5.0, fontMetrics().height() * 0.6);
 }
 
 void StaffView::setScore(Score score) {
