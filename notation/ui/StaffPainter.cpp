@@ -90,16 +90,28 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
   p.save();
   p.setRenderHint(QPainter::Antialiasing, true);
   auto at = [&](double x, double y) { return origin + QPointF(x * s, y * s); };
+  // Only what the clip shows is drawn: a long song is drawn a screenful at a time.
+  double low = -1e300, high = 1e300;
+  if (p.hasClipping()) {
+    const QRectF clip = p.clipBoundingRect();
+    low = (clip.top() - origin.y()) / s - 3.0;
+    high = (clip.bottom() - origin.y()) / s + 3.0;
+  }
+  auto shown = [&](double y1, double y2) {
+    return std::max(y1, y2) >= low && std::min(y1, y2) <= high;
+  };
   if (highlightColumn >= 0 && static_cast<std::size_t>(highlightColumn) < e.columns.size()) {
     const EngravedColumn& c = e.columns[static_cast<std::size_t>(highlightColumn)];
     p.fillRect(QRectF(at(c.x0, c.top), at(c.x1, c.bottom)), highlight);
   }
   for (const EngravedStroke& st : e.strokes) {
+    if (!shown(st.y1, st.y2)) continue;
     const Qt::PenCapStyle cap = st.kind == StrokeKind::Flag ? Qt::RoundCap : Qt::FlatCap;
     p.setPen(QPen(ink, st.width * s, Qt::SolidLine, cap));
     p.drawLine(at(st.x1, st.y1), at(st.x2, st.y2));
   }
   for (const EngravedHead& h : e.heads) {
+    if (!shown(h.y, h.accentY)) continue;
     drawHead(p, h, at(h.x, h.y), s, ink);
     if (h.accent) {
       p.setPen(QPen(ink, 0.15 * s, Qt::SolidLine, Qt::RoundCap));
@@ -108,14 +120,24 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
       p.drawLine(a + QPointF(0.6 * s, 0), a + QPointF(-0.6 * s, 0.35 * s));
     }
   }
-  for (const EngravedRest& r : e.rests) drawRest(p, r, at(r.x, r.y), s, ink);
+  for (const EngravedRest& r : e.rests) {
+    if (shown(r.y, r.y)) drawRest(p, r, at(r.x, r.y), s, ink);
+  }
   p.setPen(ink);
+  const QFont base = p.font();
+  QFont font = base;
   for (const EngravedText& t : e.texts) {
-    QFont font = p.font();
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(t.size * s))));
-    font.setBold(t.kind == TextKind::TimeSignature || t.kind == TextKind::PartName);
-    font.setItalic(t.kind == TextKind::TupletNumber);
-    p.setFont(font);
+    if (!shown(t.y, t.y)) continue;
+    const int pixels = std::max(1, static_cast<int>(std::lround(t.size * s)));
+    const bool bold = t.kind == TextKind::TimeSignature || t.kind == TextKind::PartName;
+    const bool italic = t.kind == TextKind::TupletNumber;
+    if (font.pixelSize() != pixels || font.bold() != bold || font.italic() != italic) {
+      font = base;
+      font.setPixelSize(pixels);
+      font.setBold(bold);
+      font.setItalic(italic);
+      p.setFont(font);
+    }
     const QString text = QString::fromStdString(t.text);
     if (t.kind == TextKind::TimeSignature || t.kind == TextKind::TupletNumber) {
       const QRectF box(at(t.x - 2.0, t.y - t.size / 2), at(t.x + 2.0, t.y + t.size / 2));

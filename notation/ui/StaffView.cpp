@@ -1,6 +1,7 @@
 #include "notation/ui/StaffView.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
@@ -50,8 +51,9 @@ QSize StaffView::sizeHint() const {
   return {400, static_cast<int>(std::ceil(engraving_.height * space()))};
 }
 
-void StaffView::paintEvent(QPaintEvent*) {
+void StaffView::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
+  painter.setClipRect(event->rect());
   QColor mark = palette().color(QPalette::Highlight);
   mark.setAlpha(90);
   paintEngraving(painter, engraving_, QPointF(0, 0), space(), palette().color(QPalette::Text),
