@@ -114,7 +114,7 @@ class Engraver {
       for (int voice = 1; voice <= 2; ++voice) {
         const auto& hits = s.hits(voice);
         if (hits.empty()) {
-          if (voice == 1 || m.hasFeet()) {
+          if ((voice == 1 && m.hasHands()) || (voice == 2 && m.hasFeet())) {
             e_.rests.push_back({hx, top() + (voice == 1 ? (m.hasFeet() ? 1.0 : 2.0) : 3.5),
                                 s.typeLog2, s.dotted, voice});
           }
@@ -138,6 +138,10 @@ class Engraver {
         }
       }
       x += w;
+    }
+    if (!m.hasHands() && !headX.empty()) {
+      // A measure's rest for a voice with nothing to play in the measure.
+      e_.rests.push_back({(headX.front() + headX.back()) / 2, top() + 2.0, 2, false, 1});
     }
     stems(m, firstHead, headX);
     tuplets(m, headX, firstStroke);

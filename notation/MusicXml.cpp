@@ -182,6 +182,12 @@ class Writer {
   void voice(const ScoreMeasure& m, int number) {
     static constexpr std::string_view kBeamNames[] = {"", "begin", "continue", "end"};
     const std::string voiceTag = "<voice>" + std::to_string(number) + "</voice>";
+    if (number == 1 && !m.hasHands()) {
+      out_ += "      <note>\n        <rest measure=\"yes\"/>\n        <duration>" +
+              std::to_string(m.duration()) + "</duration>\n        " + voiceTag +
+              "\n      </note>\n";
+      return;
+    }
     const char* stem = number == 1 ? "up" : "down";
     for (const ScoreStep& s : m.steps) {
       std::vector<ScoreHit> hits = s.hits(number);

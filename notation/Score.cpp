@@ -464,6 +464,11 @@ bool ScoreMeasure::hasFeet() const {
                      [](const ScoreStep& s) { return !s.feet.empty(); });
 }
 
+bool ScoreMeasure::hasHands() const {
+  return std::any_of(steps.begin(), steps.end(),
+                     [](const ScoreStep& s) { return !s.hands.empty(); });
+}
+
 int ScoreMeasure::duration() const {
   int sum = 0;
   for (const ScoreStep& s : steps) sum += s.duration;

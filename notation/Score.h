@@ -67,6 +67,7 @@ struct ScoreMeasure {
   std::vector<ScoreStep> steps;
   int duration() const;
   bool hasFeet() const;
+  bool hasHands() const;
 };
 
 struct Score {
