@@ -282,6 +282,17 @@ void Form1::buildMenus() {
   add(file, "Font", "Font");
   add(file, "Print", "Print");
   add(file, "ExportPdf", "Export PDF...");
+  // The song as drum staves, beside the text's Print and Export PDF.
+  connect(add(file, "PrintStaves", "Print Drum Staves..."), &QAction::triggered, this, [this] {
+    printStavesWithDialog(this, services_.dialogs, editor_->documentText(),
+                          options_ ? options_->padMap() : defaultPadMap());
+  });
+  connect(add(file, "ExportStavesPdf", "Export PDF as Drum Staves..."), &QAction::triggered, this,
+          [this] {
+            exportStavesPdf(this, services_.dialogs, editor_->documents().exportNameWith(".pdf"),
+                            editor_->documentText(),
+                            options_ ? options_->padMap() : defaultPadMap());
+          });
   connect(add(file, "ExportAudio", "Export Audio..."), &QAction::triggered, this,
           [this] { exportAudio(); });
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);

@@ -1,8 +1,12 @@
 #include "notation/ui/NotationFiles.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
+#include <optional>
 
 #include "files/FileAccess.h"
 #include "notation/Engraving.h"
@@ -42,6 +46,63 @@ bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& sugges
   }
   if (!notes.isEmpty()) dialogs.message(parent, notes.join('\n'));
   return true;
+}
+
+namespace {
+
+// The song's score, or a message and nothing when it does not play.
+std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QString& text,
+                               const PadMap& padMap) {
+  bool playable = false;
+  Score score = scoreOfDocument(joinLinesWithCrLf(text.toStdString()), padMap, &playable);
+  if (!playable) {
+    dialogs.message(parent, QObject::tr("There is nothing to play, so no drum staves to print."));
+    return std::nullopt;
+  }
+  return score;
+}
+
+}  // namespace
+
+bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
+                     const QString& documentText, const PadMap& padMap) {
+  QString path = dialogs.exportFileName(parent, QObject::tr("Export PDF as Drum Staves"),
+                                        QObject::tr("PDF files (*.pdf)"), suggested);
+  if (path.isEmpty()) return false;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+  if (!score) return false;
+  {
+    // The PDF engine says nothing when it cannot write: ask the file first.
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+      dialogs.message(parent,
+                      QObject::tr("Cannot save \"%1\": %2.").arg(path, probe.errorString()));
+      return false;
+    }
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(path);
+  printer.setDocName(QString::fromStdString(score->title));
+  printStaves(printer, *score);
+  return true;
+}
+
+void printStavesWithDialog(QWidget* parent, UserDialogs& dialogs, const QString& documentText,
+                           const PadMap& padMap) {
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+  if (!score) return;
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintDialog dialog(&printer, parent);
+  dialog.setWindowTitle(QPrinterInfo::availablePrinters().isEmpty()
+                            ? QObject::tr("Print Drum Staves (no printer found: print to a file)")
+                            : QObject::tr("Print Drum Staves"));
+  if (dialog.exec() != QDialog::Accepted) return;
+  printStaves(printer, *score);
+  if (printer.printerState() == QPrinter::Error || printer.printerState() == QPrinter::Aborted) {
+    dialogs.message(parent, QObject::tr("Printing the drum staves failed."));
+  }
 }
 
 void printStaves(QPrinter& printer, const Score& score) {

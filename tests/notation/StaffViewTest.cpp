@@ -18,6 +18,7 @@
 #include "notation/ui/NotationFiles.h"
 #include "notation/ui/StaffPanel.h"
 #include "notation/ui/StaffView.h"
+#include "platform/qt/ScriptedUserDialogs.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -219,21 +220,22 @@ std::vector<int> darkRowGroups(const std::string& pgm, int* width) {
   return groups;
 }
 
-TEST(StaffPrint, PrintsDrumStavesToAPdfFile) {
+TEST(StaffPrint, ExportsDrumStavesToAPdfFile) {
   const fs::path dir = fs::temp_directory_path() / ("pw-staff-print-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const std::string pdf = (dir / "staves.pdf").string();
-  bool playable = false;
   std::string song = kGroove;
   song = "meta title = Printed groove\n" + song + "song = ABABABABABABABABABABABAB\n";
-  const Score score = scoreOfDocument(joinLinesWithCrLf(song), defaultPadMap(), &playable);
-  ASSERT_TRUE(playable);
-  {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromStdString(pdf));
-    printStaves(printer, score);
-  }
+  ScriptedUserDialogs dialogs;
+  dialogs.exportFileNames.push_back(QString::fromStdString((dir / "staves").string()));
+  ASSERT_TRUE(exportStavesPdf(nullptr, dialogs, "suggested.pdf", QString::fromStdString(song),
+                              defaultPadMap()));
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  // Nothing to play: nothing written, and a message.
+  dialogs.exportFileNames.push_back(QString::fromStdString((dir / "empty.pdf").string()));
+  EXPECT_FALSE(exportStavesPdf(nullptr, dialogs, "", "just words", defaultPadMap()));
+  EXPECT_FALSE(fs::exists(dir / "empty.pdf"));
+  EXPECT_EQ(dialogs.messages.size(), 1);
   std::ifstream file(pdf, std::ios::binary);
   std::string head(5, '\0');
   file.read(head.data(), 5);
