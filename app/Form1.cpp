@@ -38,6 +38,7 @@
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
 #include "tabimport/DrumTabImport.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
 #include "text/DocumentText.h"
@@ -580,6 +581,15 @@ bool Form1::isPlaying() const {
   return session_->player().playing();
 }
 
+void Form1::checkWithKeptState() {
+  // The problems list describes what the next Play does, which starts from what this
+  // compilation left behind.
+  DiagnosticOptions options;
+  options.padMap = options_ ? options_->padMap() : defaultPadMap();
+  options.kept = std::make_shared<const CompilerState>(session_->compiler().state());
+  editor_->setDiagnosticOptions(options);
+}
+
 const TablatureCompiler& Form1::compiler() const {
   return session_->compiler();
 }
@@ -600,6 +610,7 @@ void Form1::Play_Click() {
   // The new song is built whole before the playing thread sees it.
   std::shared_ptr<const Song> song =
       session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
+  checkWithKeptState();
   PlayOptions options;
   options.countIn = action("CountIn")->isChecked();
   options.metronome = action("Metronome")->isChecked();
@@ -608,8 +619,7 @@ void Form1::Play_Click() {
     // The part under the text cursor, over and over, as a song of that part alone.
     const std::string part = partAtCursor();
     if (!part.empty()) {
-      const CompilerState& state = session_->compiler().state();
-      song = makeSong(state.partTable, part, state.sourceMap);
+      song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(part)));
       options.loops = 0;
     }
   }
@@ -670,15 +680,15 @@ void Form1::exportAudio(QString path) {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".wav");
   }
-  // A compiler of its own: what carries over between two presses of Play stays as it is.
-  TablatureCompiler compiler;
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
   MessageBoxListener listener(services_.dialogs, this);
-  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
-                   options_ ? options_->padMap() : defaultPadMap(), &listener);
-  const CompilerState& state = compiler.state();
+  std::shared_ptr<const Song> song =
+      session_->compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                        options_ ? options_->padMap() : defaultPadMap(), &listener);
+  checkWithKeptState();
   delete audioExport_;
-  audioExport_ =
-      new AudioExport(this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
+  audioExport_ = new AudioExport(this, std::move(song), path);
   connect(audioExport_, &AudioExport::finished, this,
           [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
 }
@@ -744,17 +754,20 @@ void Form1::ExportMidi_Click() {
   const std::optional<int> channel = services_.dialogs.chooseNumber(
       this, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
   if (!channel) return;
-  // A compiler of its own: exporting must not change what carries over between plays.
-  TablatureCompiler compiler;
-  compiler.compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
-                   options_ ? options_->padMap() : defaultPadMap(), nullptr);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
+  CompileRequest request;
+  request.padMap = options_ ? options_->padMap() : defaultPadMap();
+  request.diagnose = false;
+  const CompiledDocument compiled =
+      session_->compileDocument(joinLinesWithCrLf(editor_->documentText().toStdString()), request);
+  checkWithKeptState();
+  const Timeline& timeline = *compiled.song;
   if (!timeline.playable()) {
     services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
     return;
   }
-  const MidiFileSong song = midiFileSongOf(timeline, state);
+  const MidiFileSong song = midiFileSongOf(timeline, compiled.metadata);
   MidiFileSummary summary;
   const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
   const QString failure =

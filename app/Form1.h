@@ -129,6 +129,8 @@ class Form1 : public QMainWindow {
   void refreshMidiMenus();
   void layoutControls();
   void songOver();
+  // Points the problems list at the state the latest compilation left behind.
+  void checkWithKeptState();
   void offerRecovery();
 
   AppServices services_;

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     perLine.push_back(ms * 1e6 / kLines);
   }
   std::printf("document: %d lines, %zu bytes, %zu parts\n", kLines, doc.size(),
-              compiler.partTable().size() - 1);
+              compiler.song()->parts().size() - 1);
   std::printf("ns per line: median %.0f (min %.0f, max %.0f, %d runs)\n", medianOf(perLine),
               *std::min_element(perLine.begin(), perLine.end()),
               *std::max_element(perLine.begin(), perLine.end()), runs);

@@ -86,8 +86,7 @@ int renderBench(const std::string& songPath) {
   bytes << in.rdbuf();
   TablatureCompiler compiler;
   compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(bytes.str())), defaultPadMap(), nullptr);
-  auto song =
-      makeSong(compiler.state().partTable, compiler.state().songLine, compiler.state().sourceMap);
+  auto song = makeSong(compiler.song());
   const std::string dir = tempDir();
   std::vector<double> speeds, seconds, renderSpeeds;
   double audio = 0;

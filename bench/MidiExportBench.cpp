@@ -89,8 +89,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     const auto start = std::chrono::steady_clock::now();
     compiler.compile(document, padMap, nullptr);
-    const CompilerState& state = compiler.state();
-    const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+    const Timeline& timeline = *compiler.song();
     const MidiFileSong exported = midiFileSongOf(timeline);
     file = writeStandardMidiFile(exported, 9);
     times.push_back(

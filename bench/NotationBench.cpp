@@ -16,6 +16,7 @@
 #include "notation/MusicXml.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 
@@ -109,11 +110,12 @@ int main(int argc, char** argv) {
     const double engraveMs = medianMs(runs, [&] {
       auto t0 = std::chrono::steady_clock::now();
       compiler.reset();
-      compiler.compile(text, padMap, nullptr);
-      const CompilerState& state = compiler.state();
-      const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+      CompileRequest request;
+      request.padMap = padMap;
+      request.diagnose = false;
+      const CompiledDocument compiled = compileDocument(compiler, text, request);
       auto t1 = std::chrono::steady_clock::now();
-      const Score part = buildPartScore({timeline, state, text, padMap}, 1);
+      const Score part = buildPartScore({*compiled.song, compiled.metadata, text}, 1);
       auto t2 = std::chrono::steady_clock::now();
       e = engrave(part, 90.0);
       auto t3 = std::chrono::steady_clock::now();

@@ -46,15 +46,22 @@ class Done : public Player::Listener {
 };
 
 void measure(const char* label, int steps) {
-  auto song = std::make_shared<Song>();
-  song->partTable.resize(2);
-  PartRecord& part = song->partTable[1];
+  SongParts parts;
+  parts.parts.resize(2);
+  parts.parts[0].steps.resize(1);
+  TimelinePart& part = parts.parts[1];
   part.name = "A";
   part.program = -1;
-  part.stepTimes.assign(static_cast<std::size_t>(steps) + 2, 10);
-  part.stepEvents.assign(static_cast<std::size_t>(steps) + 2, "36,5|");
-  part.stepEvents[steps] = part.stepEvents[steps + 1] = "";
-  song->songLine = "A";
+  TimelineItem hit;
+  hit.kind = TimelineItem::Kind::Note;
+  hit.note = 36;
+  hit.velocity = static_cast<std::uint8_t>(velocityOfLevel(5));
+  for (int s = 0; s < steps; ++s) {
+    part.steps.push_back(TimelineStep{10, {}, static_cast<std::uint32_t>(s), 1});
+    part.items.push_back(hit);
+  }
+  part.tailDurations = {10, 10};
+  auto song = makeSong(std::make_shared<const Timeline>(Timeline::build(std::move(parts), "A")));
 
   TickTimes out;
   out.times.reserve(static_cast<std::size_t>(steps));

@@ -7,7 +7,7 @@
 
 #include "cli/Command.h"
 #include "cli/StateJson.h"
-#include "tablature/Diagnostics.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -25,13 +25,11 @@ class PrintingListener : public CompileListener {
  public:
   PrintingListener(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
   void message(int lineNumber, std::string_view text) override {
-    messages.emplace_back(text);
     err_ << file_ << ":" << lineNumber << ": " << text << "\n";
   }
   void lineClassified(int lineNumber, const LineTests& tests) override {
     if (onLine) onLine(lineNumber, tests);
   }
-  std::vector<std::string> messages;
   std::function<void(int, const LineTests&)> onLine;
 
  private:
@@ -89,14 +87,17 @@ int runCompile(const CompileOptions& options, CliContext& io) {
         out << "\n";
       };
     }
-    compiler.compile(text, padMap, &listener);
-    if (!options.check) io.out << stateToJson(compiler.state(), listener.messages) << "\n";
-    if (options.check) {
-      DiagnosticOptions diagnosticOptions;
-      diagnosticOptions.padMap = padMap;
-      for (const Diagnostic& d : diagnose(text, diagnosticOptions)) {
-        io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
-      }
+    CompileRequest request;
+    request.padMap = padMap;
+    request.listener = &listener;
+    request.diagnose = options.check;
+    const CompiledDocument compiled = compileDocument(compiler, text, request);
+    if (!options.check) {
+      writeStateJson(io.out, compiler.state(), *compiled.song, compiled.messages);
+      io.out << "\n";
+    }
+    for (const Diagnostic& d : compiled.diagnostics) {
+      io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
     }
   }
   return status;

@@ -11,6 +11,7 @@
 #include "notation/MusicXml.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
@@ -50,9 +51,12 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, a.input);
-  compiler.compile(text, padMap, &messages);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = &messages;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  const Timeline& timeline = *compiled.song;
   if (!timeline.playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
@@ -60,14 +64,15 @@ int runExport(const ExportArguments& a, CliContext& io) {
   MidiFileSummary summary;
   std::string file;
   if (isMusicXmlName(a.output)) {
-    const Score score = buildScore({timeline, state, text, padMap});
+    const Score score = buildScore({timeline, compiled.metadata, text});
     for (const std::string& warning : score.warnings) {
       err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
     }
     summary.samplesLeftOut = score.samplesLeftOut;
     file = writeMusicXml(score, a.channel);
   } else {
-    file = writeStandardMidiFile(midiFileSongOf(timeline, state), a.channel - 1, &summary);
+    file =
+        writeStandardMidiFile(midiFileSongOf(timeline, compiled.metadata), a.channel - 1, &summary);
   }
   std::string reason;
   if (!writeFileReplacing(a.output, file, &reason)) {

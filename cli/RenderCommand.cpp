@@ -6,6 +6,7 @@
 
 #include "cli/Command.h"
 #include "playback/SongRenderer.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -29,10 +30,11 @@ int runRender(const RenderArguments& o, CliContext& io) {
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
   TablatureCompiler compiler;
   CompileMessages messages(err, o.file);
-  compiler.compile(text, padMap, &messages);
-  const CompilerState& state = compiler.state();
-  const std::shared_ptr<const Song> song =
-      makeSong(state.partTable, state.songLine, state.sourceMap);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = &messages;
+  request.diagnose = false;
+  const std::shared_ptr<const Song> song = makeSong(compileDocument(compiler, text, request).song);
 
   RenderSettings settings;
   settings.sampleRate = o.rate;

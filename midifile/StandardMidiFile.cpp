@@ -85,7 +85,22 @@ std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFil
   for (const auto& [label, value] : texts) {
     if (!value->empty()) tempoTrack.meta(0, 0x01, std::string(label) + *value);
   }
-  tempoTrack.event(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8});  // 4/4
+  int lastBeats = 0;
+  int lastUnit = 0;
+  auto timeSignature = [&](std::int64_t tick, int beats, int unit) {
+    if (beats < 1 || beats > 255 || unit < 1 || (unit & (unit - 1)) != 0 || unit > 128) return;
+    if (beats == lastBeats && unit == lastUnit) return;
+    std::uint8_t power = 0;
+    while ((1 << power) < unit) ++power;
+    // A metronome click a beat long; in 6/8, 9/8 and 12/8 a dotted quarter.
+    const bool compound = unit >= 8 && beats % 3 == 0 && beats > 3;
+    const int clocks = compound ? 3 * 96 / unit : 96 / unit;
+    tempoTrack.event(tick, {0xFF, 0x58, 0x04, static_cast<std::uint8_t>(beats), power,
+                            static_cast<std::uint8_t>(std::clamp(clocks, 1, 255)), 8});
+    lastBeats = beats;
+    lastUnit = unit;
+  };
+  if (song.steps.empty() || song.steps.front().metreBeats == 0) timeSignature(0, 4, 4);
   drums.meta(0, 0x03, "Drums");
 
   long double exactEnd = 0;
@@ -114,6 +129,7 @@ std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFil
       lastTempo = tempo;
     }
     releaseNotes(start);
+    timeSignature(start, step.metreBeats, step.metreUnit);
     if (step.program >= 0 && step.program <= 127 && step.program != lastProgram) {
       drums.event(start,
                   {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(step.program)});

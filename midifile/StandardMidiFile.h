@@ -24,6 +24,9 @@ struct MidiFileStep {
   int program = -1;     // the part's program; none outside 0-127
   std::vector<MidiFileNote> notes;
   int samples = 0;  // sample hits, which a MIDI file cannot hold
+  // A time signature that starts with this step (a part's first step); 0 for none.
+  int metreBeats = 0;
+  int metreUnit = 0;
 };
 
 struct MidiFileSong {
@@ -45,7 +48,9 @@ struct MidiFileSummary {
 // of note size N and divisor D lasts 3840 / N / D ticks; each step's end is rounded,
 // never its length, so that nothing drifts. Note off after half the step, at most a
 // sixteenth; a program change only where it differs from the last one written; a tempo
-// event wherever the tempo changes. Notes outside 0-127 or of velocity 0 are left out.
+// event wherever the tempo changes; a time signature where a step starts one that differs
+// from the one before (4/4 when the first step starts none). Notes outside 0-127 or of velocity 0
+// are left out.
 std::string writeStandardMidiFile(const MidiFileSong& song, int channel,
                                   MidiFileSummary* summary = nullptr);
 

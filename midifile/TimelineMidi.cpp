@@ -18,6 +18,10 @@ MidiFileSong midiFileSongOf(const Timeline& timeline) {
     step.noteSize = music.noteSize;
     step.divisor = music.tupletDivisor;
     step.program = part.sendsProgram() ? part.program : -1;
+    if (tick.step == 0) {
+      step.metreBeats = part.metre.beats;
+      step.metreUnit = part.metre.beatUnit;
+    }
     if (tick.data != nullptr) {
       for (const TimelineItem& item : part.itemsOf(*tick.data)) {
         if (item.kind == TimelineItem::Kind::Note) {
@@ -32,13 +36,13 @@ MidiFileSong midiFileSongOf(const Timeline& timeline) {
   return song;
 }
 
-MidiFileSong midiFileSongOf(const Timeline& timeline, const CompilerState& state) {
+MidiFileSong midiFileSongOf(const Timeline& timeline, const SongMetadata& metadata) {
   MidiFileSong song = midiFileSongOf(timeline);
-  song.title = state.metaTitle;
-  song.author = state.metaAuthor;
-  song.artist = state.metaArtist;
-  song.genre = state.metaGenre;
-  song.description = state.metaDescription;
+  song.title = metadata.title;
+  song.author = metadata.author;
+  song.artist = metadata.artist;
+  song.genre = metadata.genre;
+  song.description = metadata.description;
   return song;
 }
 

@@ -3,7 +3,7 @@
 // with its musical values, its notes and the samples the file must leave out.
 
 #include "midifile/StandardMidiFile.h"
-#include "tablature/TablatureCompiler.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/Timeline.h"
 
 namespace pulsewright {
@@ -11,6 +11,6 @@ namespace pulsewright {
 // The steps of every tick the timeline plays; the text fields are left empty.
 MidiFileSong midiFileSongOf(const Timeline& timeline);
 // The same, with the title and the other meta lines of the compilation it came from.
-MidiFileSong midiFileSongOf(const Timeline& timeline, const CompilerState& state);
+MidiFileSong midiFileSongOf(const Timeline& timeline, const SongMetadata& metadata);
 
 }  // namespace pulsewright

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <unordered_map>
 
+#include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -67,9 +68,9 @@ class Builder {
       if (end == std::string_view::npos) break;
       start = end + 2;
     }
-    score_.title = source.state.metaTitle;
+    score_.title = source.metadata.title;
     score_.author =
-        !source.state.metaAuthor.empty() ? source.state.metaAuthor : source.state.metaArtist;
+        !source.metadata.author.empty() ? source.metadata.author : source.metadata.artist;
   }
 
   Score song() {
@@ -124,34 +125,6 @@ class Builder {
       }
     }
     return bars;
-  }
-
-  std::optional<DrumVoice> voiceOf(const TimelineItem& item) {
-    const int lineNumber = item.source.line;
-    auto byKey = [&]() -> std::optional<DrumVoice> {
-      for (std::size_t v = 0; v < kVoiceCount; ++v) {
-        const std::optional<double> note = padEntryNumber(src_.padMap[v]);
-        if (note && std::lround(*note) == item.note) return static_cast<DrumVoice>(v);
-      }
-      return std::nullopt;
-    };
-    if (lineNumber <= 0) return byKey();
-    const auto cached = voiceByLine_.find(lineNumber);
-    if (cached != voiceByLine_.end() && cached->second.second == item.note) {
-      return cached->second.first;
-    }
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(line(lineNumber), &symbol, &body);
-    std::optional<DrumVoice> found;
-    for (std::size_t v = 0; v < kVoiceCount; ++v) {
-      if (symbol.empty() || src_.state.voiceSymbols[v] != symbol) continue;
-      const std::optional<double> note = padEntryNumber(src_.padMap[v]);
-      if (!found || (note && std::lround(*note) == item.note)) found = static_cast<DrumVoice>(v);
-    }
-    if (!found) found = byKey();
-    voiceByLine_[lineNumber] = {found, item.note};
-    return found;
   }
 
   void layout(int partIndex) {
@@ -257,7 +230,9 @@ class Builder {
     std::sort(gridLines.begin(), gridLines.end());
     gridLines.erase(std::unique(gridLines.begin(), gridLines.end()), gridLines.end());
     std::vector<int> bars;
-    if (!gridLines.empty()) {
+    for (const std::int32_t b : part.bars) bars.push_back(static_cast<int>(b));
+    if (part.bars.empty() && !gridLines.empty()) {
+      // Grid lines that disagree: the bars of the first one.
       bars = barLinesOf(line(gridLines.front()));
       for (std::size_t g = 1; g < gridLines.size(); ++g) {
         if (barLinesOf(line(gridLines[g])) != bars) {
@@ -268,8 +243,9 @@ class Builder {
         }
       }
     }
-    bars.erase(std::remove_if(bars.begin(), bars.end(), [&](int b) { return b >= count; }),
-               bars.end());
+    bars.erase(
+        std::remove_if(bars.begin(), bars.end(), [&](int b) { return b <= 0 || b >= count; }),
+        bars.end());
     out.barStarts = {0};
     if (bars.empty()) {
       // No bar lines inside: bars of four quarters where the steps fall on them.
@@ -291,7 +267,11 @@ class Builder {
       Frac length;
       for (int s = from; s < to; ++s)
         length = add(length, out.lengths[static_cast<std::size_t>(s)]);
-      out.metres.push_back(metreOf(length, out.steps[static_cast<std::size_t>(from)]));
+      const Metre& metre = part.metre;
+      const bool modelFits = metre.fromBars && metre.beatUnit > 0 &&
+                             length == reduced(std::int64_t{4} * metre.beats, metre.beatUnit);
+      out.metres.push_back(modelFits ? std::pair{metre.beats, metre.beatUnit}
+                                     : metreOf(length, out.steps[static_cast<std::size_t>(from)]));
     }
   }
 
@@ -406,16 +386,10 @@ class Builder {
       }
       if (item.kind != TimelineItem::Kind::Note) continue;
       ScoreHit hit;
-      hit.voice = voiceOf(item);
+      if (item.voice.kind == ItemVoice::Kind::Drum) hit.voice = item.voice.drumVoice();
       hit.key = item.note;
       hit.source = item.source;
-      hit.level = 9;
-      for (int l = 0; l <= 9; ++l) {
-        if (velocityOfLevel(l) >= item.velocity) {
-          hit.level = l;
-          break;
-        }
-      }
+      hit.level = item.level;
       (placementOf(hit.voice).foot ? out->feet : out->hands).push_back(hit);
     }
   }
@@ -424,7 +398,6 @@ class Builder {
   std::vector<std::string_view> lines_;
   Score score_;
   std::map<int, PartLayout> layouts_;
-  std::unordered_map<int, std::pair<std::optional<DrumVoice>, int>> voiceByLine_;
 };
 
 }  // namespace
@@ -485,12 +458,14 @@ Score buildPartScore(const ScoreSource& source, int part) {
 
 Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable) {
   TablatureCompiler compiler;
-  compiler.compile(text, padMap, nullptr);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
-  if (playable != nullptr) *playable = timeline.playable();
-  if (!timeline.playable()) return {};
-  return buildScore({timeline, state, text, padMap});
+  CompileRequest request;
+  request.padMap = padMap;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  if (playable != nullptr) *playable = compiled.song->playable();
+  if (!compiled.song->playable()) return {};
+  return buildScore({*compiled.song, compiled.metadata, text});
 }
 
 std::string_view noteTypeName(int typeLog2) {

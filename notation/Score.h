@@ -16,7 +16,7 @@
 namespace pulsewright {
 
 class Timeline;
-struct CompilerState;
+struct SongMetadata;
 
 // Where a drum sits on a five-line percussion staff and how its head looks.
 enum class Notehead : std::uint8_t { Normal, X, CircleX, Diamond, Triangle };
@@ -79,13 +79,14 @@ struct Score {
   std::vector<std::string> warnings;
 };
 
-// What the score is made of: the compiled song, the state the compiler left (voice
-// symbols, metadata) and the document text the grids were read from (lines joined by CR LF).
+// What the score is made of: the compiled song and its metadata, and the document text it
+// was compiled from (lines joined by CR LF), where the bar lines of a part whose grid
+// lines disagree are read from its first grid line; without the text such a part is
+// barred in fours.
 struct ScoreSource {
   const Timeline& timeline;
-  const CompilerState& state;
+  const SongMetadata& metadata;
   std::string_view text;
-  const PadMap& padMap;
 };
 
 // The whole song in playing order.

@@ -10,9 +10,16 @@ PlaybackSession::PlaybackSession(StepOutput& output, PlaybackClock& clock, Sampl
 
 std::shared_ptr<const Song> PlaybackSession::compile(std::string_view text, const PadMap& padMap,
                                                      CompileListener* listener) {
-  compiler_.compile(text, padMap, listener);
-  const CompilerState& state = compiler_.state();
-  return makeSong(state.partTable, state.songLine, state.sourceMap);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = listener;
+  request.diagnose = false;
+  return makeSong(compileDocument(text, request).song);
+}
+
+CompiledDocument PlaybackSession::compileDocument(std::string_view text,
+                                                  const CompileRequest& request) {
+  return pulsewright::compileDocument(compiler_, text, request);
 }
 
 bool PlaybackSession::play(std::shared_ptr<const Song> song, PlayOptions options, bool loadAhead) {

@@ -8,6 +8,7 @@
 
 #include "padmap/PadMap.h"
 #include "playback/Player.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {
@@ -25,6 +26,9 @@ class PlaybackSession {
   // hears the compiler's messages.
   std::shared_ptr<const Song> compile(std::string_view text, const PadMap& padMap,
                                       CompileListener* listener);
+  // The same compilation with its metadata and, when asked, its diagnostics: what an
+  // export writes is what Play plays.
+  CompiledDocument compileDocument(std::string_view text, const CompileRequest& request);
   // Loads the song's sample files, then plays it. False when it cannot start. With
   // `loadAhead` the files load on the playback thread and the call returns at once.
   bool play(std::shared_ptr<const Song> song, PlayOptions options = {}, bool loadAhead = false);

@@ -6,17 +6,9 @@
 
 namespace pulsewright {
 
-std::shared_ptr<const Song> makeSong(PartTable table, std::string songLine,
-                                     const SourceMap& sources) {
-  auto song = std::make_shared<Song>();
-  song->timeline = Timeline::build(table, sources, songLine);
-  song->partTable = std::move(table);
-  song->songLine = std::move(songLine);
-  return song;
-}
-
-std::vector<std::string> sampleFiles(const PartTable& table) {
-  return Timeline::build(table, {}, "").sampleFiles();
+std::shared_ptr<const Song> makeSong(std::shared_ptr<const Timeline> timeline) {
+  if (!timeline) timeline = std::make_shared<const Timeline>();
+  return std::make_shared<const Song>(std::move(timeline));
 }
 
 void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due) {
@@ -40,17 +32,8 @@ void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& ou
   }
 }
 
-namespace {
-
-std::shared_ptr<const Song> withTimeline(std::shared_ptr<const Song> song) {
-  if (!song || !song->timeline.parts().empty() || song->partTable.empty()) return song;
-  return makeSong(song->partTable, song->songLine);
-}
-
-}  // namespace
-
 bool Sequencer::play(std::shared_ptr<const Song> song) {
-  song_ = withTimeline(std::move(song));
+  song_ = song ? std::move(song) : makeSong(nullptr);
   cursor_ = song_->timeline.begin();
   currentPart_ = 1;
   currentStep_ = 0;
@@ -67,7 +50,7 @@ bool Sequencer::play(std::shared_ptr<const Song> song) {
 }
 
 bool Sequencer::playFrom(std::shared_ptr<const Song> song, int songPosition, int step) {
-  song_ = withTimeline(std::move(song));
+  song_ = song ? std::move(song) : makeSong(nullptr);
   cursor_ = song_->timeline.at(songPosition, step);
   TimelineTick first;
   Timeline::Cursor peek = cursor_;

@@ -18,17 +18,16 @@ namespace pulsewright {
 // When an event is meant to sound, on the steady clock.
 using DueTime = std::chrono::steady_clock::time_point;
 
-// What a compilation hands to the player: the part table, the song line and the timeline
-// built from them. Built completely before it is handed over and never changed
-// afterwards, so the playing thread may read it without a lock.
+// What a compilation hands to the player: the typed song. Built completely before it is
+// handed over and never changed afterwards, so the playing thread may read it without a
+// lock.
 struct Song {
-  PartTable partTable;
-  std::string songLine;
-  Timeline timeline;
+  explicit Song(std::shared_ptr<const Timeline> song) : model(std::move(song)), timeline(*model) {}
+  std::shared_ptr<const Timeline> model;  // never null
+  const Timeline& timeline;
 };
 
-std::shared_ptr<const Song> makeSong(PartTable table, std::string songLine,
-                                     const SourceMap& sources = {});
+std::shared_ptr<const Song> makeSong(std::shared_ptr<const Timeline> timeline);
 
 // Where a step's messages and samples go. Each call carries the time the event is meant
 // to sound; it comes lookAhead() before that time.
@@ -46,10 +45,6 @@ class StepOutput {
   virtual void silence(DueTime now) { (void)now; }
 };
 
-// Every sample file the song's steps can play, each once, so that they can be loaded
-// before Play and no tick has to read a file.
-std::vector<std::string> sampleFiles(const PartTable& table);
-
 class Sequencer {
  public:
   struct TickResult {
@@ -58,7 +53,6 @@ class Sequencer {
     TimelineTick tick;      // what was played
   };
 
-  // A song handed over with a part table and no timeline gets its timeline built here.
   // Play: position at the first tick, the interval before it from step 0 of part 1.
   // Returns false, leaving the sequencer stopped, when the song cannot start (no part 1,
   // or a first duration of 0).

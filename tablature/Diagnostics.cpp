@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/NumericValue.h"
@@ -111,10 +112,12 @@ struct SectionInfo {
   int firstGridLine = 0;
 };
 
+// Hears the compiler as it reads and turns what it says into diagnostics with ranges;
+// passes the compiler's messages and line kinds on to the caller's listener.
 class Pass : public CompileListener {
  public:
-  Pass(std::string_view text, const DiagnosticOptions& options, const TablatureCompiler& compiler)
-      : options_(options), compiler_(compiler) {
+  Pass(std::string_view text, const CompileRequest& options, const TablatureCompiler& compiler)
+      : options_(options), compiler_(compiler), keptSongLine_(compiler.state().songLine) {
     std::size_t start = 0;
     while (true) {
       const std::size_t end = text.find("\r\n", start);
@@ -125,10 +128,38 @@ class Pass : public CompileListener {
     }
   }
 
-  void message(int, std::string_view) override {}  // found here again, with ranges
+  void message(int lineNumber, std::string_view text) override {
+    messages.emplace_back(text);
+    if (options_.listener != nullptr) options_.listener->message(lineNumber, text);
+  }
+
+  void voiceBound(int, DrumVoice, std::string_view symbol) override {
+    documentSymbols_.emplace(symbol);
+  }
+
+  void gridLineRead(int lineNumber, std::string_view symbol, bool symbolDefined, std::size_t steps,
+                    const std::vector<std::int32_t>&) override {
+    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
+    gridLine(lineNumber, lines_[static_cast<std::size_t>(lineNumber) - 1], symbol, symbolDefined,
+             steps);
+  }
+
+  void barsDisagree(int lineNumber, int firstLineNumber) override {
+    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
+    std::string_view symbol;
+    std::string_view body;
+    LineMatcher::gridFields(lines_[static_cast<std::size_t>(lineNumber) - 1], &symbol, &body);
+    const std::string part = sections_.empty() ? std::string() : std::string(sections_.back().name);
+    report(lineNumber, body, Severity::Warning,
+           "the bar lines of this grid line differ from those of line " +
+               std::to_string(firstLineNumber) + " in part '" + part +
+               "': the part has no bars to go by and is taken as 4/4");
+  }
 
   void lineClassified(int lineNumber, const LineTests& tests) override {
     namespace t = line_test;
+    if (options_.listener != nullptr) options_.listener->lineClassified(lineNumber, tests);
+    if (!options_.diagnose) return;
     noteWaveOfPreviousLine();
     if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
     const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
@@ -149,10 +180,12 @@ class Pass : public CompileListener {
     } else if (tests[t::kSectionKeyword]) {
       almostSectionLine(lineNumber, line, tests);
     }
-    if (tests[t::kGrid]) gridLine(lineNumber, line);
   }
 
+  std::vector<std::string> messages;
+
   std::vector<Diagnostic> finish() {
+    if (!options_.diagnose) return {};
     noteWaveOfPreviousLine();
     partsAndSong();
     // A symbol defined only below its grid line is a common slip worth naming.
@@ -282,24 +315,33 @@ class Pass : public CompileListener {
     report(lineNumber, trimmed(line), Severity::Error, text);
   }
 
-  void gridLine(int lineNumber, std::string_view line) {
+  void gridLine(int lineNumber, std::string_view line, std::string_view symbol, bool defined,
+                std::size_t steps) {
+    if (!options_.diagnose) return;
     const CompilerState& s = compiler_.state();
-    std::string_view symbol;
+    // The compiler's symbol is a copy; ranges want the one in the line.
     std::string_view body;
     LineMatcher::gridFields(line, &symbol, &body);
-    const bool inPart = !s.partName.empty();
+    // Only a section line of this document makes a part that plays.
+    const bool inPart = !sections_.empty();
     if (!inPart) {
       report(lineNumber, trimmed(line), Severity::Error,
              "grid line before any section line ('part = A tempo = 120 notes = 8'): it belongs "
              "to no part and never plays");
     }
 
-    const bool defined =
-        std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
-        waveSymbols_.count(std::string(symbol)) > 0;
     if (defined) {
       soundLine_ = lineNumber;
       soundSymbol_.assign(symbol);
+      const std::string key(symbol);
+      if (documentSymbols_.count(key) == 0 && waveSymbols_.count(key) == 0 &&
+          s.soundVoice.kind == ItemVoice::Kind::Drum && keptWarned_.insert(key).second) {
+        report(lineNumber, symbol, Severity::Warning,
+               "'" + key +
+                   "' is defined by no voice line of this document: Play uses the voice kept "
+                   "from the previous compilation, " +
+                   std::string(kVoiceCaptions[s.soundVoice.drum]));
+      }
     } else {
       std::string text = "'" + std::string(symbol) +
                          "' is defined by no voice or wave line above it (such as '" +
@@ -312,12 +354,6 @@ class Pass : public CompileListener {
       if (found_.size() > before) undefined_.emplace_back(before, std::string(symbol));
     }
 
-    // Steps as the compiler counts them: the grid's last character is never read.
-    std::size_t steps = 0;
-    for (std::size_t p = 0; p + 1 < body.size(); ++p) {
-      const char c = body[p];
-      if (c != '[' && c != ']' && c != '|') ++steps;
-    }
     if (!body.empty() && isHitChar(body.back())) {
       report(lineNumber, body.substr(body.size() - 1), Severity::Warning,
              "the last character of a grid line is never played: end the line with '|'");
@@ -347,6 +383,20 @@ class Pass : public CompileListener {
     while (i < n && isWordChar(line[i])) ++i;
     const std::size_t wordEnd = i;
     while (i < n && isBlank(line[i])) ++i;
+    // A line that starts with a symbol the document defines and goes on like a grid is
+    // surely meant as one, whatever else it holds.
+    const std::string symbol(line.substr(word, wordEnd - word));
+    const bool definedSymbol =
+        wordEnd > word &&
+        (waveSymbols_.count(symbol) > 0 ||
+         std::find(compiler_.state().voiceSymbols.begin(), compiler_.state().voiceSymbols.end(),
+                   symbol) != compiler_.state().voiceSymbols.end());
+    if (definedSymbol && i < n && line[i] != '|' && isGridChar(line[i])) {
+      report(lineNumber, line.substr(i, 1), Severity::Warning,
+             "grid line ignored: a grid line needs '|' between its symbol '" + symbol +
+                 "' and its grid");
+      return;
+    }
     if (i == n || line[i] != '|') return;
     const std::size_t bar = i++;
     // It must go on like a grid: mostly grid characters after the bar.
@@ -359,7 +409,7 @@ class Pass : public CompileListener {
         ++others;
       }
     }
-    if (gridChars == 0 || gridChars < 2 * others) return;
+    if (gridChars == 0 || (gridChars < 2 * others && !definedSymbol)) return;
     if (wordEnd == word) {
       report(lineNumber, line.substr(bar, 1), Severity::Error,
              "grid line ignored: it needs a symbol before the first '|'");
@@ -376,13 +426,13 @@ class Pass : public CompileListener {
     Columns columns;
     columns.reset(line);
     columns.at(bad, &column, &unused);
-    report(lineNumber, what, Severity::Error,
+    report(lineNumber, what, gridChars < 2 * others ? Severity::Warning : Severity::Error,
            "grid line ignored: " + quoted(what) + " at column " + std::to_string(column + 1) +
                " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
   }
 
   void partsAndSong() {
-    const PartTable& table = compiler_.partTable();
+    const std::vector<TimelinePart>& table = compiler_.song()->parts();
     for (std::size_t i = 0; i < sections_.size(); ++i) {
       const SectionInfo& part = sections_[i];
       if (part.gridLines > 0) continue;
@@ -395,6 +445,13 @@ class Pass : public CompileListener {
       }
     }
     if (sections_.empty()) return;
+    if (songLine_ == 0 && !keptSongLine_.empty() && compiler_.state().songLine == keptSongLine_) {
+      const SectionInfo& first = sections_.front();
+      report(first.line, first.name, Severity::Warning,
+             "no song line here: Play uses the song line kept from the previous compilation, `" +
+                 keptSongLine_ + "`");
+      return;
+    }
     if (songLine_ == 0 || songValue_.empty()) {
       const SectionInfo& first = sections_.front();
       report(songLine_ > 0 ? songLine_ : first.line,
@@ -423,8 +480,11 @@ class Pass : public CompileListener {
     }
   }
 
-  const DiagnosticOptions& options_;
+  const CompileRequest& options_;
   const TablatureCompiler& compiler_;
+  const std::string keptSongLine_;
+  std::unordered_set<std::string> documentSymbols_;
+  std::unordered_set<std::string> keptWarned_;
   std::vector<std::string_view> lines_;
   std::vector<Diagnostic> found_;
   std::vector<SectionInfo> sections_;
@@ -468,14 +528,32 @@ std::string sampleFileProblem(const std::string& path) {
   return problem;
 }
 
+CompiledDocument compileDocument(TablatureCompiler& compiler, std::string_view text,
+                                 const CompileRequest& request) {
+  Pass pass(text, request, compiler);
+  compiler.compile(text, request.padMap, &pass);
+  CompiledDocument compiled;
+  compiled.diagnostics = pass.finish();
+  compiled.messages = std::move(pass.messages);
+  compiled.song = compiler.song();
+  const CompilerState& s = compiler.state();
+  compiled.metadata = {s.metaTitle, s.metaAuthor, s.metaArtist, s.metaGenre, s.metaDescription};
+  return compiled;
+}
+
 std::vector<Diagnostic> diagnose(std::string_view text, const DiagnosticOptions& options) {
   // One compiler per thread: making one compiles every line pattern, which costs more
   // than checking a long document.
   thread_local TablatureCompiler compiler;
-  compiler.reset();
-  Pass pass(text, options, compiler);
-  compiler.compile(text, options.padMap, &pass);
-  return pass.finish();
+  if (options.kept) {
+    compiler.restore(*options.kept);
+  } else {
+    compiler.reset();
+  }
+  CompileRequest request;
+  request.padMap = options.padMap;
+  request.sampleProblem = options.sampleProblem;
+  return compileDocument(compiler, text, request).diagnostics;
 }
 
 std::string_view severityWord(Severity severity) {

@@ -5,6 +5,7 @@
 // the ranges; the command line prints FILE:LINE:COL reports.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,10 +33,15 @@ struct Diagnostic {
 // takes them, relative to the working folder.
 std::string sampleFileProblem(const std::string& path);
 
+struct CompilerState;
+
 struct DiagnosticOptions {
   PadMap padMap = defaultPadMap();
   // Null skips the sample files.
   std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
+  // What the compilation before left behind, as Play's next compilation will find it;
+  // null for a fresh compiler.
+  std::shared_ptr<const CompilerState> kept;
 };
 
 // Beyond these, a pass stops reporting: a pathological line cannot flood the editor.
@@ -43,8 +49,8 @@ inline constexpr int kMaxDiagnostics = 1000;
 inline constexpr int kMaxDiagnosticsPerLine = 20;
 
 // The problems of a document, lines separated by CR LF as the compiler reads it, in
-// line and column order. Runs a compilation of its own from a fresh state, so what it
-// says is what the first Play of the text does.
+// line and column order. Runs a compilation of its own from the kept state (or a fresh
+// one), so what it says is what the next Play of the text does.
 std::vector<Diagnostic> diagnose(std::string_view text, const DiagnosticOptions& options = {});
 
 std::string_view severityWord(Severity severity);  // "warning" or "error"

@@ -18,12 +18,67 @@ constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
     DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
     DrumVoice::PedalHat};
 
-PartRecord placeholderRecord() {
-  PartRecord r;
-  r.program = 0;
-  r.stepTimes.assign(1, 0);
-  r.stepEvents.assign(1, std::string());
-  return r;
+TimelinePart placeholderPart() {
+  TimelinePart p;
+  p.program = 0;
+  p.steps.assign(1, TimelineStep{});
+  return p;
+}
+
+bool endsInWav(std::string_view sound) {
+  if (sound.size() < 4) return false;
+  const std::string_view end = sound.substr(sound.size() - 4);
+  return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
+         (end[3] | 0x20) == 'v';
+}
+
+// Round half to even, as a whole MIDI value; -1 when outside 0-127 so that no malformed
+// word is ever sent.
+int midiDataByte(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= 0.0 && rounded <= 127.0)) return -1;
+  return static_cast<int>(rounded);
+}
+
+std::int16_t toInt16OrZero(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= -32768.0 && rounded <= 32767.0)) return 0;
+  return static_cast<std::int16_t>(rounded);
+}
+
+// Steps a tick can play for `length` steps: all but the two tail steps, and at least
+// step 0 where there is one.
+std::size_t playableSteps(std::size_t length) {
+  if (length == 0) return 0;
+  return length >= 3 ? length - 2 : 1;
+}
+
+// The metre of bars `barSteps` long, each step weighing 1 / divisor of a note of
+// 1/noteSize: 8 eighths are 4/4, 6 eighths 3/4, 12 eighths 12/8.
+std::optional<Metre> metreOf(double notes, double noteSize) {
+  if (!(noteSize >= 1.0) || !(notes > 0.0) || noteSize > 1024.0 || notes > 1024.0) {
+    return std::nullopt;
+  }
+  auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+  if (!whole(notes) || !whole(noteSize)) return std::nullopt;
+  const double quarters = notes * 4.0 / noteSize;
+  Metre m;
+  m.fromBars = true;
+  if (whole(quarters) && noteSize >= 8.0 && static_cast<long>(std::round(quarters)) % 3 == 0 &&
+      quarters >= 6.0) {
+    m.beats = static_cast<int>(std::round(quarters * 2.0));
+    m.beatUnit = 8;
+  } else if (whole(quarters)) {
+    m.beats = static_cast<int>(std::round(quarters));
+    m.beatUnit = 4;
+  } else if (whole(quarters * 2.0)) {
+    m.beats = static_cast<int>(std::round(quarters * 2.0));
+    m.beatUnit = 8;
+  } else {
+    m.beats = static_cast<int>(std::round(notes));
+    m.beatUnit = static_cast<int>(std::round(noteSize));
+  }
+  return m;
 }
 
 std::string* metaSlot(CompilerState& s, MetaKey key) {
@@ -39,7 +94,7 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 }  // namespace
 
-TablatureCompiler::TablatureCompiler() = default;
+TablatureCompiler::TablatureCompiler() : song_(std::make_shared<const Timeline>()) {}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -49,17 +104,35 @@ void TablatureCompiler::reset() {
   lastWaveEntry_.clear();
 }
 
+void TablatureCompiler::restore(const CompilerState& kept) {
+  reset();
+  state_ = kept;
+  state_.parts = SongParts{};
+  tempoValue_ = numericValue(state_.partTempo);
+  notesValue_ = numericValue(state_.partNotes);
+}
+
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
   state_.haveWaves = 0;
-  state_.partTable.clear();
-  state_.partTable.push_back(placeholderRecord());
-  state_.sourceMap.clear();
-  state_.sourceMap.emplace_back();
-  state_.sourceMap.back().music.assign(1, StepMusic{});
+  state_.parts = SongParts{};
+  state_.parts.parts.push_back(placeholderPart());
+  symbolIndex_.clear();
+  soundIndex_.clear();
+  fileIndex_.clear();
   eventBytes_ = 0;
+  beginPart();
   bool firstWaveSeen = false;
-  if (text.empty()) return;
+  auto finish = [this] {
+    finishPart();
+    song_ =
+        std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
+    state_.parts = SongParts{};
+  };
+  if (text.empty()) {
+    finish();
+    return;
+  }
 
   int lineNumber = 0;
   std::size_t start = 0;
@@ -71,6 +144,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     if (end == std::string_view::npos) break;
     start = end + 2;
   }
+  finish();
 }
 
 void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
@@ -93,6 +167,8 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   for (int i = 0; i < 34; ++i) {
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
+      if (listener != nullptr)
+        listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
   }
 
@@ -116,7 +192,7 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     state_.gridBody.assign(body);
     expandGrid(padMap, line,
                body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data()),
-               lineNumber);
+               lineNumber, listener);
   }
 }
 
@@ -163,54 +239,117 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   } else {
     state_.partProgram = "-1";
   }
-  state_.partTable.emplace_back();
-  state_.sourceMap.emplace_back();
-  state_.sourceMap.back().sectionLine = lineNumber;
+  finishPart();
+  state_.parts.parts.emplace_back();
+  beginPart();
   state_.newPart = 1;
-  PartRecord& record = state_.partTable.back();
+  TimelinePart& record = state_.parts.parts.back();
+  record.sectionLine = lineNumber;
   record.name = state_.partName;
   // A program number that does not fit 16 bits leaves the record's program at 0.
+  record.program = 0;
   const double program = numericValue(state_.partProgram);
   if (program >= -32768.0 && program <= 32767.0) {
     record.program = static_cast<std::int16_t>(std::nearbyint(program));
   }
 }
 
-void TablatureCompiler::lookUpSound(const PadMap& padMap) {
+bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
+  bool found = false;
   if (state_.haveWaves != 0) {
     // The last entry of that name wins; the index keeps lookups constant-time when a
     // document has thousands of wave-sample lines.
-    const auto found = lastWaveEntry_.find(state_.gridSymbol);
-    if (found != lastWaveEntry_.end()) {
-      const std::size_t i = found->second;
+    const auto wave = lastWaveEntry_.find(state_.gridSymbol);
+    if (wave != lastWaveEntry_.end()) {
+      const std::size_t i = wave->second;
       state_.soundRef = state_.wavePans[i] + "#" + state_.waveFiles[i];
+      state_.soundVoice = ItemVoice{ItemVoice::Kind::Sample, 0};
+      found = true;
     }
   }
   for (DrumVoice voice : kLookupOrder) {
     if (state_.voiceSymbols[index(voice)] == state_.gridSymbol) {
       state_.soundRef = padMap[index(voice)];
+      state_.soundVoice = ItemVoice{ItemVoice::Kind::Drum, static_cast<std::uint8_t>(index(voice))};
+      found = true;
     }
+  }
+  return found;
+}
+
+std::int32_t TablatureCompiler::intern(std::unordered_map<std::string, std::int32_t>& index,
+                                       std::vector<std::string>& table, std::string_view text) {
+  const auto [it, added] =
+      index.try_emplace(std::string(text), static_cast<std::int32_t>(table.size()));
+  if (added) table.emplace_back(text);
+  return it->second;
+}
+
+void TablatureCompiler::beginPart() {
+  itemSteps_.clear();
+  itemsInOrder_ = true;
+  firstBarLine_ = 0;
+  barsDisagree_ = false;
+}
+
+void TablatureCompiler::finishPart() {
+  TimelinePart& part = state_.parts.parts.back();
+  const std::size_t length = part.steps.size();
+  const std::size_t playable = playableSteps(length);
+  for (std::size_t s = playable; s < length; ++s)
+    part.tailDurations.push_back(part.steps[s].duration);
+  part.steps.resize(playable);
+  part.steps.shrink_to_fit();
+  // Items came line by line; a step's items go together, in the order they were added.
+  std::vector<std::uint32_t> counts(playable + 1, 0);
+  for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
+  std::uint32_t first = 0;
+  for (std::size_t s = 0; s < playable; ++s) {
+    part.steps[s].firstItem = first;
+    part.steps[s].itemCount = counts[s];
+    first += counts[s];
+  }
+  if (!itemsInOrder_) {
+    std::vector<TimelineItem> ordered(part.items.size());
+    std::vector<std::uint32_t> next(playable + 1, 0);
+    for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
+    for (std::size_t i = 0; i < part.items.size(); ++i) {
+      const std::size_t s = std::min<std::size_t>(itemSteps_[i], playable);
+      if (s < playable) ordered[next[s]++] = part.items[i];
+    }
+    ordered.resize(first);
+    part.items = std::move(ordered);
+  }
+  part.items.shrink_to_fit();
+  itemSteps_.clear();
+  itemSteps_.shrink_to_fit();
+
+  // The metre from the first bar of the bar lines, when the grid lines agree on them.
+  if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
+    double notes = 0.0;
+    double noteSize = 0.0;
+    for (std::int32_t s = part.bars[0]; s < part.bars[1]; ++s) {
+      if (static_cast<std::size_t>(s) >= part.steps.size()) break;
+      const StepMusic& m = part.steps[static_cast<std::size_t>(s)].music;
+      if (m.noteSize <= 0.0 || m.tupletDivisor <= 0) continue;
+      if (noteSize == 0.0) noteSize = m.noteSize;
+      notes += 1.0 / m.tupletDivisor;
+    }
+    if (const std::optional<Metre> metre = metreOf(notes, noteSize)) part.metre = *metre;
   }
 }
 
 bool TablatureCompiler::setUpStep(std::size_t n) {
-  PartRecord& record = state_.partTable.back();
-  std::vector<StepMusic>& music = state_.sourceMap.back().music;
+  std::vector<TimelineStep>& steps = state_.parts.parts.back().steps;
   if (state_.newPart != 0) {
-    record.stepTimes.assign(2, 0);
-    record.stepEvents.assign(2, std::string());
-    record.stepTimes.reserve(32);
-    record.stepEvents.reserve(32);
-    music.assign(2, StepMusic{});
+    steps.assign(2, TimelineStep{});
     state_.newPart = 0;
-  } else if (!record.hasSteps()) {
-    return false;  // a part whose tables were never made has nothing to grow
-  } else if (n >= record.stepTimes.size()) {
-    record.stepTimes.push_back(0);
-    record.stepEvents.emplace_back();
-    music.emplace_back();
+  } else if (steps.empty()) {
+    return false;  // a part whose steps were never made has nothing to grow
+  } else if (n >= steps.size()) {
+    steps.emplace_back();
   }
-  return n < record.stepTimes.size();
+  return n < steps.size();
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
@@ -225,16 +364,52 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::size_t bodyOffset, int lineNumber) {
-  lookUpSound(padMap);
+                                   std::size_t bodyOffset, int lineNumber,
+                                   CompileListener* listener) {
+  const bool symbolDefined = lookUpSound(padMap);
   const std::string& body = state_.gridBody;
+  SongParts& song = state_.parts;
+  TimelinePart& part = song.parts.back();
+
+  // What every hit of the line sends, read once from its sound text.
+  TimelineItem hit;
+  hit.voice = state_.soundVoice;
+  hit.symbol = intern(symbolIndex_, song.symbols, state_.gridSymbol);
+  hit.sound = intern(soundIndex_, song.sounds, state_.soundRef);
+  const std::string_view sound = state_.soundRef;
+  if (endsInWav(sound)) {
+    // "pan#file": everything after the first "#" is the file, so a path that holds a
+    // "#" still plays.
+    const std::size_t hash = sound.find('#');
+    hit.kind = TimelineItem::Kind::Sample;
+    if (hash != std::string_view::npos) {
+      hit.file = intern(fileIndex_, song.sampleFiles, sound.substr(hash + 1));
+    }
+    hit.pan = toInt16OrZero(numericValue(sound.substr(0, hash)));
+  } else {
+    const int note = midiDataByte(numericValue(sound));
+    if (note >= 0) {
+      hit.kind = note == 0 ? TimelineItem::Kind::Rest : TimelineItem::Kind::Note;
+      hit.note = static_cast<std::uint8_t>(note);
+    }
+  }
+  TimelineItem rest;
+  rest.kind = TimelineItem::Kind::Rest;
+  rest.symbol = hit.symbol;
+  rest.velocity = static_cast<std::uint8_t>(velocityOfLevel(0));
+  // Velocities and volumes by level, worked out once.
+  std::array<std::uint8_t, 10> velocities{};
+  for (int l = 0; l < 10; ++l) velocities[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
+
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
   std::optional<std::int16_t> duration = stepDuration();
+  StepMusic music{tempoValue_, notesValue_, state_.tupletDivisor};
   auto setDuration = [&](std::size_t n) {
     if (!duration) return;
-    state_.partTable.back().stepTimes[n] = *duration;
-    state_.sourceMap.back().music[n] = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
+    TimelineStep& step = part.steps[n];
+    step.duration = *duration;
+    step.music = music;
   };
   // The position of body[p] in the line, counted as the loop goes so a long line stays
   // linear: code points and UTF-16 units before the body, then within it.
@@ -249,11 +424,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
   };
   count(line.substr(0, std::min(bodyOffset, line.size())));
-  std::vector<PartSource::Item>& items = state_.sourceMap.back().items;
+  const std::size_t hitBytes = state_.soundRef.size() + 3;
+  std::vector<std::int32_t> bars{0};  // the "|" before the body
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
-  // The grid's last character is never examined.
+  // The grid's last character is never examined, but a bar line there still ends a bar.
   for (std::size_t p = 0; p + 1 < body.size(); ++p) {
     const char c = body[p];
     const SourcePosition here{lineNumber, column, utf16};
@@ -271,54 +447,86 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
       }
       duration = stepDuration();
+      music = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
       continue;
     }
     if (c == ']') {
       state_.tupletDivisor = 1;
       duration = stepDuration();
+      music = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
       continue;
     }
-    if (c == '|') continue;
+    if (c == '|') {
+      if (bars.back() != static_cast<std::int32_t>(n)) bars.push_back(static_cast<std::int32_t>(n));
+      continue;
+    }
 
     if (setUpStep(n)) {
       setDuration(n);
-      char level = '0';
-      bool rest = false;
-      switch (c) {
-        case 'X':
-        case 'O': level = '7'; break;
-        case 'x':
-        case 'o': level = '5'; break;
-        case '-': rest = true; break;
-        default: level = c; break;  // a digit
-      }
-      std::string& events = state_.partTable.back().stepEvents[n];
-      const std::size_t itemBytes = rest ? 4 : state_.soundRef.size() + 3;
+      const bool isRest = c == '-';
+      const std::size_t itemBytes = isRest ? 4 : hitBytes;
       if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
         eventBytes_ += itemBytes;
-        // A step collects one item per grid line of its part: grow in larger strides
-        // than the string would, to spare reallocations.
-        if (events.size() + itemBytes > events.capacity()) {
-          events.reserve(
-              std::max({events.size() + itemBytes, 2 * events.capacity(), std::size_t{64}}));
-        }
-        items.push_back({static_cast<std::int32_t>(n), here});
-        if (rest) {
-          events += "0,0|";
+        if (!itemSteps_.empty() && itemSteps_.back() >= n) itemsInOrder_ = false;
+        itemSteps_.push_back(static_cast<std::uint32_t>(n));
+        if (isRest) {
+          part.items.push_back(rest);
         } else {
-          events += state_.soundRef;
-          events += ',';
-          events += level;
-          events += '|';
+          int level = 0;
+          switch (c) {
+            case 'X':
+            case 'O': level = 7; break;
+            case 'x':
+            case 'o': level = 5; break;
+            default: level = c - '0'; break;  // a digit
+          }
+          part.items.push_back(hit);
+          TimelineItem& item = part.items.back();
+          item.level = static_cast<std::int8_t>(level);
+          item.mark = c;
+          if (item.kind == TimelineItem::Kind::Sample) {
+            item.volume = static_cast<std::int16_t>(level + 1);
+          } else if (item.kind != TimelineItem::Kind::Skip) {
+            item.velocity = velocities[static_cast<std::size_t>(level)];
+          }
         }
+        part.items.back().source = here;
       }
     }
     ++n;
+  }
+  if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
+    bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
   for (std::size_t tail = n; tail < n + 2; ++tail) {
     if (setUpStep(tail)) setDuration(tail);
   }
+  // The part's bar lines are those of its first grid line that has any inside; the
+  // others must agree with them where both have steps.
+  if (bars.size() >= 2) {
+    if (firstBarLine_ == 0) {
+      firstBarLine_ = lineNumber;
+      part.bars = bars;
+    } else if (!barsDisagree_) {
+      // Where both lines have steps, they must have the same bar lines (a shorter line's
+      // closing one aside: a line of other length is a problem of its own).
+      const std::int32_t common = std::min(part.bars.back(), bars.back());
+      auto within = [common](const std::vector<std::int32_t>& v) {
+        return std::vector<std::int32_t>(v.begin(), std::lower_bound(v.begin(), v.end(), common));
+      };
+      if (within(part.bars) != within(bars)) {
+        barsDisagree_ = true;
+        part.bars.clear();
+        if (listener != nullptr) listener->barsDisagree(lineNumber, firstBarLine_);
+      } else if (bars.back() > part.bars.back() &&
+                 std::binary_search(bars.begin(), bars.end(), part.bars.back())) {
+        part.bars = bars;
+      }
+    }
+  }
+  if (listener != nullptr)
+    listener->gridLineRead(lineNumber, state_.gridSymbol, symbolDefined, n, bars);
 }
 
 }  // namespace pulsewright

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "padmap/PadMap.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/PartTable.h"
+#include "tablature/Timeline.h"
 
 namespace pulsewright {
 
@@ -29,6 +31,29 @@ class CompileListener {
   virtual ~CompileListener() = default;
   // lineNumber counts from 1.
   virtual void message(int lineNumber, std::string_view text) = 0;
+  // A grid line as the compiler read it: its symbol, whether the symbol named a sound
+  // (otherwise the line plays the sound before it), its steps and its bar lines (step
+  // indices, the opening one included).
+  virtual void gridLineRead(int lineNumber, std::string_view symbol, bool symbolDefined,
+                            std::size_t steps, const std::vector<std::int32_t>& bars) {
+    (void)lineNumber;
+    (void)symbol;
+    (void)symbolDefined;
+    (void)steps;
+    (void)bars;
+  }
+  // A voice line of the document bound `symbol` to `voice`.
+  virtual void voiceBound(int lineNumber, DrumVoice voice, std::string_view symbol) {
+    (void)lineNumber;
+    (void)voice;
+    (void)symbol;
+  }
+  // A grid line whose bar lines differ from those of the first grid line of its part
+  // that has bar lines; the part is then taken as 4/4.
+  virtual void barsDisagree(int lineNumber, int firstLineNumber) {
+    (void)lineNumber;
+    (void)firstLineNumber;
+  }
   // Called for every line, in order, with the tests it passed.
   virtual void lineClassified(int lineNumber, const LineTests& tests) {
     (void)lineNumber;
@@ -38,7 +63,8 @@ class CompileListener {
 
 // Everything a compilation reads and writes besides the text and the pad map.
 struct CompilerState {
-  PartTable partTable;
+  // The parts being read; handed to the song when the compilation ends.
+  SongParts parts;
   std::int16_t newPart = 0;
   std::string partName;
   std::string partTempo;
@@ -58,9 +84,8 @@ struct CompilerState {
   std::string gridSymbol;
   std::string gridBody;
   std::string soundRef;
+  ItemVoice soundVoice;  // the voice soundRef came from
   std::int16_t tupletDivisor = 1;
-  // Where each step and item of the part table came from; rebuilt by every compilation.
-  SourceMap sourceMap;
 };
 
 class TablatureCompiler {
@@ -74,13 +99,17 @@ class TablatureCompiler {
   // Forgets what earlier compilations left behind: the next one reads the text as a
   // newly made compiler would, without compiling the patterns again.
   void reset();
+  // Takes over what another compiler's compilation left behind, so that the next
+  // compilation reads the text as that compiler's next one would.
+  void restore(const CompilerState& kept);
 
   const CompilerState& state() const { return state_; }
-  const PartTable& partTable() const { return state_.partTable; }
+  // The song of the latest compilation; an empty song before the first.
+  const std::shared_ptr<const Timeline>& song() const { return song_; }
   const LineMatcher& matcher() const { return matcher_; }
 
-  // Event strings stop growing once the whole table holds this many bytes, so that no
-  // document can exhaust memory (a long sample path played on a long grid would).
+  // Items stop being added once their sound texts, as compile's JSON writes them, would
+  // pass this many bytes, so that no document can exhaust memory.
   static constexpr std::size_t kEventBudgetBytes = std::size_t{256} << 20;
 
  private:
@@ -89,9 +118,15 @@ class TablatureCompiler {
   void waveLine(std::string_view line, bool& firstWaveSeen);
   void sectionLine(std::string_view line, const LineTests& tests, int lineNumber);
   void expandGrid(const PadMap& padMap, std::string_view line, std::size_t bodyOffset,
-                  int lineNumber);
-  void lookUpSound(const PadMap& padMap);
+                  int lineNumber, CompileListener* listener);
+  // Sets the sound of the grid symbol; false when the symbol names none, and the sound
+  // before it stays.
+  bool lookUpSound(const PadMap& padMap);
   bool setUpStep(std::size_t n);
+  void beginPart();
+  void finishPart();
+  std::int32_t intern(std::unordered_map<std::string, std::int32_t>& index,
+                      std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -104,6 +139,16 @@ class TablatureCompiler {
   double notesValue_ = 0.0;
   // Wave name -> index of its last entry in this compilation's wave table.
   std::unordered_map<std::string, std::size_t> lastWaveEntry_;
+  std::unordered_map<std::string, std::int32_t> symbolIndex_;
+  std::unordered_map<std::string, std::int32_t> soundIndex_;
+  std::unordered_map<std::string, std::int32_t> fileIndex_;
+  // The step of each item of the current part, in the order added; items are put in
+  // step order when the part ends.
+  std::vector<std::uint32_t> itemSteps_;
+  bool itemsInOrder_ = true;
+  int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
+  bool barsDisagree_ = false;
+  std::shared_ptr<const Timeline> song_;
 };
 
 }  // namespace pulsewright

@@ -7,80 +7,7 @@
 
 namespace pulsewright {
 
-namespace {
-
-bool endsInWav(std::string_view sound) {
-  if (sound.size() < 4) return false;
-  const std::string_view end = sound.substr(sound.size() - 4);
-  return end[0] == '.' && (end[1] == 'w' || end[1] == 'W') && (end[2] == 'a' || end[2] == 'A') &&
-         (end[3] == 'v' || end[3] == 'V');
-}
-
-// Round half to even, as a whole MIDI value; -1 when outside 0-127 so that no malformed
-// word is ever sent.
-int midiDataByte(double value) {
-  const double rounded = std::nearbyint(value);
-  if (!(rounded >= 0.0 && rounded <= 127.0)) return -1;
-  return static_cast<int>(rounded);
-}
-
-std::int16_t toInt16OrZero(double value) {
-  const double rounded = std::nearbyint(value);
-  if (!(rounded >= -32768.0 && rounded <= 32767.0)) return 0;
-  return static_cast<std::int16_t>(rounded);
-}
-
-// Steps a tick can play for tables of `length` entries: all but the two tail steps, and
-// at least step 0 where there is one.
-std::size_t playableSteps(std::size_t length) {
-  if (length == 0) return 0;
-  return length >= 3 ? length - 2 : 1;
-}
-
-class ItemReader {
- public:
-  explicit ItemReader(std::vector<std::string>& files) : files_(files) {}
-
-  // Reads one "sound,level" item of an event string.
-  TimelineItem read(std::string_view item) {
-    TimelineItem typed;
-    const std::size_t comma = item.find(',');
-    const std::string_view sound = item.substr(0, comma);
-    std::string_view level;
-    if (comma != std::string_view::npos) {
-      level = item.substr(comma + 1);
-      level = level.substr(0, level.find(','));
-    }
-    if (endsInWav(sound)) {
-      // "pan#file": everything after the first "#" is the file, so a path that holds a
-      // "#" still plays.
-      const std::size_t hash = sound.find('#');
-      typed.kind = TimelineItem::Kind::Sample;
-      if (hash != std::string_view::npos) typed.file = fileIndex(sound.substr(hash + 1));
-      typed.pan = toInt16OrZero(numericValue(sound.substr(0, hash)));
-      typed.volume = toInt16OrZero(std::floor(numericValue(level) + 1.0));
-      return typed;
-    }
-    const int note = midiDataByte(numericValue(sound));
-    if (note < 0) return typed;
-    typed.kind = note == 0 ? TimelineItem::Kind::Rest : TimelineItem::Kind::Note;
-    typed.note = static_cast<std::uint8_t>(note);
-    typed.velocity = static_cast<std::uint8_t>(velocityOfLevel(numericValue(level)));
-    return typed;
-  }
-
- private:
-  std::int32_t fileIndex(std::string_view file) {
-    const auto [it, added] =
-        index_.try_emplace(std::string(file), static_cast<std::int32_t>(files_.size()));
-    if (added) files_.emplace_back(file);
-    return it->second;
-  }
-  std::vector<std::string>& files_;
-  std::unordered_map<std::string, std::int32_t> index_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 int velocityOfLevel(double level) {
   const double v = std::floor((level + 1.0) / 10.0 * 127.0);
@@ -114,60 +41,35 @@ std::string statusText(const TimelineTick& tick, const TimelinePart& part) {
          "  Program: " + std::to_string(part.program);
 }
 
-Timeline Timeline::build(const PartTable& table, const SourceMap& sources,
-                         std::string_view songLine) {
-  Timeline t;
-  ItemReader reader(t.sampleFiles_);
-  t.parts_.reserve(table.size());
-  for (std::size_t r = 0; r < table.size(); ++r) {
-    const PartRecord& record = table[r];
-    const PartSource* source = r < sources.size() ? &sources[r] : nullptr;
-    TimelinePart part;
-    part.name = record.name;
-    part.program = record.program;
-    part.sectionLine = source != nullptr ? source->sectionLine : 0;
-    const std::size_t count =
-        playableSteps(std::min(record.stepTimes.size(), record.stepEvents.size()));
-    part.steps.resize(count);
-    // The n-th recorded position of a step belongs to its n-th item.
-    std::vector<std::vector<SourcePosition>> positions;
-    if (source != nullptr && !source->items.empty()) {
-      positions.resize(count);
-      for (const PartSource::Item& item : source->items) {
-        if (item.step >= 0 && static_cast<std::size_t>(item.step) < count) {
-          positions[static_cast<std::size_t>(item.step)].push_back(item.position);
-        }
-      }
+void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,
+                      std::string* out) {
+  for (const TimelineItem& item : part.itemsOf(step)) {
+    if (item.isRest()) {
+      *out += "0,0|";
+      continue;
     }
-    for (std::size_t s = 0; s < count; ++s) {
-      TimelineStep& step = part.steps[s];
-      step.duration = record.stepTimes[s];
-      if (source != nullptr && s < source->music.size()) step.music = source->music[s];
-      step.firstItem = static_cast<std::uint32_t>(part.items.size());
-      const std::string_view events = record.stepEvents[s];
-      std::size_t start = 0;
-      std::size_t n = 0;
-      while (start < events.size()) {
-        std::size_t bar = events.find('|', start);
-        if (bar == std::string_view::npos) bar = events.size();
-        const std::string_view item = events.substr(start, bar - start);
-        start = bar + 1;
-        if (item.empty()) continue;
-        TimelineItem typed = reader.read(item);
-        if (!positions.empty() && n < positions[s].size()) typed.source = positions[s][n];
-        ++n;
-        part.items.push_back(typed);
-      }
-      step.itemCount = static_cast<std::uint32_t>(part.items.size()) - step.firstItem;
-    }
-    t.parts_.push_back(std::move(part));
+    *out += song.sounds()[static_cast<std::size_t>(item.sound)];
+    *out += ',';
+    *out += static_cast<char>('0' + item.level);
+    *out += '|';
   }
-  t.characters_ = pulsewright::songCharacters(songLine);
+}
+
+Timeline Timeline::build(SongParts parts, std::string songLine) {
+  Timeline t;
+  t.parts_ = std::move(parts.parts);
+  t.sampleFiles_ = std::move(parts.sampleFiles);
+  t.symbols_ = std::move(parts.symbols);
+  t.sounds_ = std::move(parts.sounds);
+  t.songLine_ = std::move(songLine);
+  t.characters_ = pulsewright::songCharacters(t.songLine_);
 
   // Step 0 of part 1 (the first part of the document, whatever the song begins with) gives
   // the wait before the first tick; 0 or less, or no part 1, cannot start.
-  if (table.size() < 2 || !table[1].hasSteps() || table[1].stepTimes[0] <= 0) return t;
-  std::int64_t interval = table[1].stepTimes[0];
+  if (t.parts_.size() < 2 || !t.parts_[1].hasSteps() || t.parts_[1].steps[0].duration <= 0) {
+    return t;
+  }
+  std::int64_t interval = t.parts_[1].steps[0].duration;
 
   // The last record of a name wins; a character that names none keeps the part before.
   std::unordered_map<std::string_view, int> byName;
@@ -209,6 +111,10 @@ Timeline Timeline::build(const PartTable& table, const SourceMap& sources,
     if (over) break;
   }
   return t;
+}
+
+Timeline Timeline::withSongLine(std::string songLine) const {
+  return build(SongParts{parts_, sampleFiles_, symbols_, sounds_}, std::move(songLine));
 }
 
 const std::string& Timeline::sampleFile(std::int32_t index) const {

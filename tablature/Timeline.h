@@ -14,10 +14,23 @@
 #include <string_view>
 #include <vector>
 
+#include "padmap/DrumVoice.h"
 #include "tablature/PartTable.h"
 
 namespace pulsewright {
 
+// Which sound a grid line's symbol stands for: one of the seventeen drum voices, a
+// wave-sample line's sample, or nothing the document has defined yet.
+struct ItemVoice {
+  enum class Kind : std::uint8_t { Drum, Sample, None };
+  Kind kind = Kind::None;
+  std::uint8_t drum = 0;  // index of the DrumVoice when kind is Drum
+
+  DrumVoice drumVoice() const { return static_cast<DrumVoice>(drum); }
+  bool operator==(const ItemVoice&) const = default;
+};
+
+// One grid character of a step: what it is as written and what it sends.
 struct TimelineItem {
   enum class Kind : std::uint8_t {
     Note,    // note-on `note` at `velocity`, then its note-off
@@ -26,34 +39,71 @@ struct TimelineItem {
     Skip,    // a note number no MIDI message can carry: nothing is sent
   };
   Kind kind = Kind::Skip;
+  // The voice of the grid line's symbol. A symbol that names nothing plays the sound of
+  // the grid line before it, and so has that line's voice.
+  ItemVoice voice;
+  char mark = '-';        // the grid character: x X o O, a digit, or - for a rest
+  std::int8_t level = 0;  // 0-9: x and o are 5, X and O are 7, a rest is 0
   std::uint8_t note = 0;
   std::uint8_t velocity = 0;
   std::int16_t volume = 0;
   std::int16_t pan = 0;
-  std::int32_t file = -1;  // index into Timeline::sampleFiles(); -1 for no file
-  SourcePosition source;   // the grid character; line 0 when not known
+  std::int32_t file = -1;    // index into Timeline::sampleFiles(); -1 for no file
+  std::int32_t symbol = -1;  // index into Timeline::symbols(): the grid line's symbol
+  std::int32_t sound = -1;   // index into Timeline::sounds(): the pad-map entry or "pan#file"
+  // The grid character (one character long); line 0 when not known.
+  SourcePosition source;
+
+  bool isRest() const { return mark == '-'; }
 };
 
 struct TimelineStep {
-  std::int16_t duration = 0;  // milliseconds, as stored in the part table
+  std::int16_t duration = 0;  // milliseconds
   StepMusic music;
   std::uint32_t firstItem = 0;
   std::uint32_t itemCount = 0;
+};
+
+// A time signature: `beats` notes of 1/`beatUnit` to the bar.
+struct Metre {
+  int beats = 4;
+  int beatUnit = 4;
+  // False when the grid lines did not say (no bar lines, or lines that disagree): the
+  // part is then taken as 4/4.
+  bool fromBars = false;
+  bool operator==(const Metre&) const = default;
 };
 
 struct TimelinePart {
   std::string name;
   std::int16_t program = -1;  // sent before every step when 0-127
   int sectionLine = 0;
-  // The steps a tick can play: the part's tables without their two tail steps. Empty for
-  // a part without tables.
+  // The steps a tick can play: the part's steps without the two tail steps that only
+  // carry a duration. Empty for a part with no grid line.
   std::vector<TimelineStep> steps;
   std::vector<TimelineItem> items;
+  // Durations of the tail steps after `steps` (compile's JSON shows them).
+  std::vector<std::int16_t> tailDurations;
+  // The bar lines of the part's grid lines, as the step index each stands before
+  // (the grid's opening bar line is 0, a closing one is the number of steps).
+  std::vector<std::int32_t> bars;
+  Metre metre;
 
   std::span<const TimelineItem> itemsOf(const TimelineStep& step) const {
     return std::span<const TimelineItem>(items).subspan(step.firstItem, step.itemCount);
   }
   bool sendsProgram() const { return program >= 0 && program <= 127; }
+  bool hasSteps() const { return !steps.empty(); }
+};
+
+// The parts as the compiler read them, before the song line orders them. Index 0 is a
+// placeholder that collects grid lines standing above every section line.
+class Timeline;
+struct SongParts {
+  std::vector<TimelinePart> parts;
+  std::vector<std::string> sampleFiles;
+  std::vector<std::string> symbols;
+  std::vector<std::string> sounds;
 };
 
 // One tick of the song.
@@ -74,15 +124,21 @@ int velocityOfLevel(double level);
 // The characters of a song line: one per code point, so a part named "é" can be named.
 std::vector<std::string> songCharacters(std::string_view songLine);
 
+// A step's items as the text compile's JSON shows ("36,7|0,0|-20#clap.wav,5|"),
+// appended to `out`.
+void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,
+                      std::string* out);
+
 // "Song Part:1  Part: A  Beat: 0  Program: 0", the status line of a tick.
 std::string statusText(const TimelineTick& tick, const TimelinePart& part);
 
 class Timeline {
  public:
   Timeline() = default;
-  // `sources` may be shorter than `table` (or empty): items then have no position.
-  static Timeline build(const PartTable& table, const SourceMap& sources,
-                        std::string_view songLine);
+  // Orders the parts the compiler read by the song line and times every tick.
+  static Timeline build(SongParts parts, std::string songLine);
+  // The same parts in the order of another song line.
+  Timeline withSongLine(std::string songLine) const;
 
   // Whether the song starts at all: it needs a first part with steps and a first
   // duration above 0.
@@ -90,6 +146,11 @@ class Timeline {
   const std::vector<TimelinePart>& parts() const { return parts_; }
   const std::vector<std::string>& sampleFiles() const { return sampleFiles_; }
   const std::string& sampleFile(std::int32_t index) const;
+  // The grid symbols and sound texts items refer to, each once.
+  const std::vector<std::string>& symbols() const { return symbols_; }
+  const std::vector<std::string>& sounds() const { return sounds_; }
+  // The song line the song order was made from.
+  const std::string& songLine() const { return songLine_; }
   // Song characters, one per code point.
   const std::vector<std::string>& songCharacters() const { return characters_; }
   // Time of the last tick.
@@ -131,6 +192,9 @@ class Timeline {
 
   std::vector<TimelinePart> parts_;
   std::vector<std::string> sampleFiles_;
+  std::vector<std::string> symbols_;
+  std::vector<std::string> sounds_;
+  std::string songLine_;
   std::vector<std::string> characters_;
   std::vector<Segment> segments_;
   std::int64_t lastTickMs_ = 0;

@@ -28,7 +28,7 @@ struct Compiled {
     listener.lines = 0;
     compiler.compile(text, map, &listener);
   }
-  const CompilerState& s() const { return compiler.state(); }
+  StateView s() const { return stateView(compiler); }
 };
 
 const std::string kExample = doc({
@@ -50,7 +50,7 @@ const std::string kExample = doc({
 TEST(Compiler, ExampleDocumentFillsEveryTable) {
   Compiled c;
   c.run(kExample);
-  const CompilerState& s = c.s();
+  const StateView s = c.s();
   EXPECT_TRUE(c.listener.messages.empty());
   ASSERT_EQ(s.partTable.size(), 3u);
   EXPECT_EQ(s.partTable[0].program, 0);
@@ -316,7 +316,7 @@ k |x-|)");
   Compiled c;
   c.run(text);
   EXPECT_EQ(c.listener.messages, (Events{"2: " + message, "3: " + message}));
-  const PartRecord& first = c.s().partTable[0];
+  const PartRecord first = c.s().partTable[0];
   EXPECT_EQ(first.stepTimes, (Times{0, 0, 0, 0}));  // no tempo known yet
   EXPECT_EQ(first.stepEvents, (Events{"36,5|36,5|", "0,0|0,0|", "", ""}));
   EXPECT_EQ(c.s().partTable[1].stepTimes, (Times{250, 250, 250, 250}));
@@ -393,7 +393,8 @@ part = A tempo = 120 notes = 8
 h |x-x-x-x-|
 k |x-|
 h |x-|)"));
-  const PartRecord& a = c.s().partTable[1];
+  const StateView view = c.s();
+  const PartRecord& a = view.partTable[1];
   EXPECT_EQ(a.stepEvents, (Events{"42,5|36,5|42,5|", "0,0|0,0|0,0|", "42,5|", "0,0|", "42,5|",
                                   "0,0|", "42,5|", "0,0|", "", ""}));
   EXPECT_EQ(a.stepTimes, Times(10, 250));
@@ -411,7 +412,8 @@ part = C tempo = 120 notes = 8
 h |-x-x
 part = D tempo = 120 notes = 8
 h |||)"));
-  const PartTable& t = c.s().partTable;
+  const StateView view = c.s();
+  const PartTable& t = view.partTable;
   EXPECT_EQ(t[1].stepEvents, (Events{"42,5|", "0,0|", "42,5|", "0,0|", "", ""}));
   EXPECT_EQ(t[2].stepEvents, (Events{"42,5|", "0,0|", "42,5|", "", ""}));
   EXPECT_EQ(t[3].stepEvents, (Events{"0,0|", "42,5|", "0,0|", "", ""}));
@@ -436,7 +438,8 @@ part = E tempo = 120 notes = 16
 h |[xxx]-x-x-
 part = F tempo = 120 notes = 8
 h |[xx][xxx]-|)"));
-  const PartTable& t = c.s().partTable;
+  const StateView view = c.s();
+  const PartTable& t = view.partTable;
   EXPECT_EQ(t[1].stepTimes, (Times{250, 250, 250, 250}));
   EXPECT_EQ(t[2].stepTimes, (Times{125, 125, 250, 250, 250}));
   EXPECT_EQ(t[3].stepTimes, (Times{250, 250, 83, 83, 83, 250, 250, 250}));
@@ -458,7 +461,8 @@ h |x[x-|
 part = C tempo = 120 notes = 8
 h |x-|
 h |[xx])"));
-  const PartTable& t = c.s().partTable;
+  const StateView view = c.s();
+  const PartTable& t = view.partTable;
   // The closing bracket is the last character: the divisor 2 stays for the next line.
   EXPECT_EQ(t[1].stepTimes, (Times{125, 125, 125, 125, 125}));
   EXPECT_EQ(t[1].stepEvents[0], "42,5|42,5|");
@@ -488,7 +492,8 @@ h |x-|
 part = E tempo = 1 notes = 4
 h |[xx]-|
 h |x-|)"));
-  const PartTable& t = c.s().partTable;
+  const StateView view = c.s();
+  const PartTable& t = view.partTable;
   EXPECT_EQ(t[1].stepTimes, (Times{0, 0, 0, 0}));
   EXPECT_EQ(t[2].stepTimes, (Times{0, 0, 0, 0}));
   EXPECT_EQ(t[3].stepTimes, (Times{30000, 30000, 30000, 30000}));

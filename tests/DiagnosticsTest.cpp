@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tablature/CompiledDocument.h"
 #include "tablature/Diagnostics.h"
+#include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {
 namespace {
@@ -153,6 +155,53 @@ TEST(Diagnostics, AFloodOfProblemsIsCut) {
   std::string text = kicks + "song = A";
   for (int i = 0; i < 3000; ++i) text += "\r\nq |x-|";
   EXPECT_EQ(diagnose(text, noSampleFiles()).size(), static_cast<std::size_t>(kMaxDiagnostics));
+}
+
+TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
+  const std::string text =
+      "h = closed hat\r\n"                  // 1
+      "part = A tempo = 120 notes = 8\r\n"  // 2
+      "h |x-x-x-x-|x-x-x-x-|\r\n"           // 3
+      "h |x-x-zz-zz|\r\n"                   // 4 more wrong characters than a slip
+      "h x-x-x-x-|\r\n"                     // 5 no first bar line
+      "h |x-x-x-x-x-x-x-x-|\r\n"            // 6 the bars of line 3 moved
+      "song = A";
+  using S = Severity;
+  expectFound(diagnose(text, noSampleFiles()),
+              {{4, 8, 1, S::Warning, "grid line ignored: 'z' at column 8"},
+               {5, 3, 1, S::Warning, "needs '|' between its symbol 'h' and its grid"},
+               {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"}});
+}
+
+TEST(Diagnostics, WhatADocumentTakesFromTheCompilationBeforeIsNamed) {
+  // After a song has played, New and a part with no song line and no voice lines: Play
+  // plays the kept song line with the kept voice, and the problems list says so.
+  TablatureCompiler played;
+  CompileRequest request;
+  request.sampleProblem = nullptr;
+  compileDocument(played,
+                  "h = closed hat\r\npart = G tempo = 120 notes = 8\r\nh |x-x-|\r\n"
+                  "part = A tempo = 120 notes = 8\r\nh |x-x-|\r\nsong = GGA",
+                  request);
+  DiagnosticOptions options = noSampleFiles();
+  options.kept = std::make_shared<const CompilerState>(played.state());
+  const std::string next = "part = G tempo = 100 notes = 8\r\nh |x-x-|";
+  const std::vector<Diagnostic> found = diagnose(next, options);
+  using S = Severity;
+  expectFound(found, {{1, 8, 1, S::Warning,
+                       "no song line here: Play uses the song line kept from the previous "
+                       "compilation, `GGA`"},
+                      {2, 1, 1, S::Warning,
+                       "Play uses the voice kept from the previous "
+                       "compilation, Closed Hat"}});
+  // And Play does play it: the kept song line over the new part.
+  const CompiledDocument compiled = compileDocument(played, next, request);
+  EXPECT_TRUE(compiled.song->playable());
+  EXPECT_EQ(compiled.song->songLine(), "GGA");
+  EXPECT_EQ(compiled.diagnostics.size(), 2u);
+
+  // A fresh compiler has nothing to keep: nothing plays, as the list says.
+  EXPECT_NE(diagnose(next, noSampleFiles())[0].text.find("nothing plays"), std::string::npos);
 }
 
 }  // namespace

@@ -9,8 +9,7 @@ namespace {
 
 Timeline compileTimeline(TablatureCompiler& compiler, const std::string& text) {
   compiler.compile(text, defaultPadMap(), nullptr);
-  const CompilerState& s = compiler.state();
-  return Timeline::build(s.partTable, s.sourceMap, s.songLine);
+  return *compiler.song();
 }
 
 TEST(Timeline, TicksCarryTimesMusicAndTheGridCharactersBehindTheirItems) {
@@ -86,6 +85,62 @@ TEST(Timeline, SongsThatCannotStartOrEndEarly) {
   ASSERT_TRUE(t.playable());
   EXPECT_EQ(t.songLength(), 3);
   EXPECT_EQ(t.lastTickMs(), 1250);
+}
+
+TEST(Timeline, ItemsKnowTheirVoiceMarkLevelAndSymbol) {
+  TablatureCompiler compiler;
+  const Timeline t =
+      compileTimeline(compiler,
+                      "k = kick\r\nh = closed hat\r\nw = wave /tmp/c,l|ap.wav pan 9\r\n"
+                      "part = A tempo = 120 notes = 8\r\n"
+                      "h |X-o3|\r\nq |x---|\r\nw |---7|\r\nsong = A\r\n");
+  const TimelinePart& a = t.parts()[1];
+  ASSERT_EQ(a.steps.size(), 4u);
+  const auto first = a.itemsOf(a.steps[0]);
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(first[0].voice, (ItemVoice{ItemVoice::Kind::Drum,
+                                       static_cast<std::uint8_t>(index(DrumVoice::ClosedHat))}));
+  EXPECT_EQ(first[0].mark, 'X');
+  EXPECT_EQ(first[0].level, 7);
+  EXPECT_EQ(t.symbols()[static_cast<std::size_t>(first[0].symbol)], "h");
+  // An undefined symbol plays the line before's sound, so it has that line's voice.
+  EXPECT_EQ(first[1].voice.drumVoice(), DrumVoice::ClosedHat);
+  EXPECT_EQ(t.symbols()[static_cast<std::size_t>(first[1].symbol)], "q");
+  EXPECT_TRUE(first[2].isRest());
+  const auto last = a.itemsOf(a.steps[3]);
+  EXPECT_EQ(last[0].mark, '3');
+  EXPECT_EQ(last[0].level, 3);
+  // A sample whose path holds the characters that separated items plays that file.
+  ASSERT_EQ(last[2].kind, TimelineItem::Kind::Sample);
+  EXPECT_EQ(last[2].voice.kind, ItemVoice::Kind::Sample);
+  EXPECT_EQ(t.sampleFile(last[2].file), "/tmp/c,l|ap.wav");
+  EXPECT_EQ(last[2].volume, 8);
+  EXPECT_EQ(last[2].pan, 9);
+}
+
+TEST(Timeline, PartsKeepTheirBarLinesAndTheMetreTheySay) {
+  TablatureCompiler compiler;
+  auto metreOf = [&](const std::string& section, const std::vector<std::string>& grids) {
+    std::string text = "k = kick\r\n" + section + "\r\n";
+    for (const std::string& g : grids) text += g + "\r\n";
+    const Timeline t = compileTimeline(compiler, text + "song = A");
+    const Metre m = t.parts()[1].metre;
+    return std::to_string(m.beats) + "/" + std::to_string(m.beatUnit) + (m.fromBars ? "" : "?");
+  };
+  const std::string eighths = "part = A tempo = 120 notes = 8";
+  EXPECT_EQ(metreOf(eighths, {"k |x-x-x-x-|x-x-x-x-|"}), "4/4");
+  EXPECT_EQ(metreOf(eighths, {"k |x-x-x-|x-x-x-|"}), "3/4");
+  EXPECT_EQ(metreOf(eighths, {"k |x--x--x--x--|"}), "12/8");
+  EXPECT_EQ(metreOf(eighths, {"k |x-x-x-x-x|"}), "9/8");
+  EXPECT_EQ(metreOf("part = A tempo = 120 notes = 16", {"k |x-x-x-x-x-x-x-x-|"}), "4/4");
+  EXPECT_EQ(metreOf("part = A tempo = 120 notes = 4", {"k |[x--][x--][x--][x--]|"}), "4/4");
+  // Grid lines that disagree on the bars, or none inside: 4/4 as before.
+  EXPECT_EQ(metreOf(eighths, {"k |x-x-x-|x-x-x-|", "k |x-x-x-x-|x-x-|"}), "4/4?");
+  EXPECT_EQ(metreOf(eighths, {"k |x-x-x-x-x"}), "4/4?");
+
+  const Timeline t = compileTimeline(
+      compiler, "k = kick\r\n" + eighths + "\r\nk |x-x-|x-x-|\r\nk |x-x-|x-x-|x-x-|\r\nsong = A");
+  EXPECT_EQ(t.parts()[1].bars, (std::vector<std::int32_t>{0, 4, 8, 12}));
 }
 
 }  // namespace

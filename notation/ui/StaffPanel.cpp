@@ -9,6 +9,7 @@
 
 #include "notation/Score.h"
 #include "notation/ui/StaffView.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
@@ -20,7 +21,8 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
       editor_(editor),
       padMap_(std::move(padMap)),
       compiler_(std::make_unique<TablatureCompiler>()),
-      timeline_(std::make_unique<Timeline>()) {
+      compiled_(std::make_unique<CompiledDocument>()) {
+  compiled_->song = std::make_shared<Timeline>();
   setObjectName("StaffPanel");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
@@ -67,9 +69,11 @@ void StaffPanel::refresh() {
   padMapUsed_ = padMap_ ? padMap_() : defaultPadMap();
   // Each engraving reads the text as it stands, with nothing kept from the last one.
   compiler_->reset();
-  compiler_->compile(text_, padMapUsed_, nullptr);
-  const CompilerState& state = compiler_->state();
-  *timeline_ = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  CompileRequest request;
+  request.padMap = padMapUsed_;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  *compiled_ = compileDocument(*compiler_, text_, request);
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
 
@@ -77,7 +81,7 @@ int StaffPanel::partAtCursor() const {
   // The part whose section line stands nearest above the cursor; the first part with
   // steps when the cursor is above them all.
   const int line = editor_.textCursor().blockNumber() + 1;
-  const auto& parts = timeline_->parts();
+  const auto& parts = compiled_->song->parts();
   int found = -1;
   for (std::size_t p = 1; p < parts.size(); ++p) {
     if (parts[p].sectionLine <= line &&
@@ -95,7 +99,7 @@ int StaffPanel::partAtCursor() const {
 
 void StaffPanel::showPart(int part) {
   shownPart_ = part;
-  const ScoreSource source{*timeline_, compiler_->state(), text_, padMapUsed_};
+  const ScoreSource source{*compiled_->song, compiled_->metadata, text_};
   view_->setScore(part < 0 ? buildScore(source) : buildPartScore(source, part));
 }
 

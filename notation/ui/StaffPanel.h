@@ -17,7 +17,7 @@ namespace pulsewright {
 
 class StaffView;
 class TablatureCompiler;
-class Timeline;
+struct CompiledDocument;
 
 class StaffPanel : public QWidget {
   Q_OBJECT
@@ -46,7 +46,7 @@ class StaffPanel : public QWidget {
   QCheckBox* wholeSong_ = nullptr;
   StaffView* view_ = nullptr;
   std::unique_ptr<TablatureCompiler> compiler_;
-  std::unique_ptr<Timeline> timeline_;
+  std::unique_ptr<CompiledDocument> compiled_;
   std::string text_;
   PadMap padMapUsed_;
   int shownPart_ = -2;

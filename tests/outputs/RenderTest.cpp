@@ -43,7 +43,7 @@ Audio readAudio(const std::string& path) {
 std::vector<long> tickFrames(const std::string& text, int rate) {
   TablatureCompiler compiler;
   compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(text)), defaultPadMap(), nullptr);
-  auto song = makeSong(compiler.state().partTable, compiler.state().songLine);
+  auto song = makeSong(compiler.song());
   std::vector<long> frames;
   auto cursor = song->timeline.begin();
   TimelineTick tick;

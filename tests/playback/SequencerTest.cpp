@@ -9,6 +9,40 @@
 namespace pulsewright {
 namespace {
 
+// A song of one part "A" made of typed steps; durations past the steps are its tail.
+std::shared_ptr<const Song> oneTypedPart(std::vector<std::int16_t> durations,
+                                         const std::vector<std::vector<TimelineItem>>& steps,
+                                         std::vector<std::string> files = {}) {
+  SongParts parts;
+  parts.parts.resize(2);
+  parts.parts[0].steps.resize(1);
+  TimelinePart& a = parts.parts[1];
+  a.name = "A";
+  a.program = -1;
+  for (std::size_t s = 0; s < durations.size(); ++s) {
+    if (s >= steps.size()) {
+      a.tailDurations.push_back(durations[s]);
+      continue;
+    }
+    TimelineStep step;
+    step.duration = durations[s];
+    step.firstItem = static_cast<std::uint32_t>(a.items.size());
+    step.itemCount = static_cast<std::uint32_t>(steps[s].size());
+    a.items.insert(a.items.end(), steps[s].begin(), steps[s].end());
+    a.steps.push_back(step);
+  }
+  parts.sampleFiles = std::move(files);
+  return makeSong(std::make_shared<const Timeline>(Timeline::build(std::move(parts), "A")));
+}
+
+TimelineItem note(std::uint8_t number, std::uint8_t velocity) {
+  TimelineItem item;
+  item.kind = number == 0 ? TimelineItem::Kind::Rest : TimelineItem::Kind::Note;
+  item.note = number;
+  item.velocity = velocity;
+  return item;
+}
+
 // Ticks until the song is over; keeps the status and the interval after every tick.
 struct TickLog {
   std::vector<std::string> statuses;
@@ -120,13 +154,7 @@ TEST(Sequencer, SendsTheProgramBeforeTheNotesOfEveryStep) {
                 "c0 5 0", "90 0 12", "80 0 0", "90 0 12", "80 0 0", "90 36 101", "80 36 0"}));
 
   // The six messages of "42,5|0,0|36,7|" on channel 16.
-  auto table = std::make_shared<Song>();
-  table->partTable.resize(2);
-  table->partTable[1].name = "A";
-  table->partTable[1].program = -1;
-  table->partTable[1].stepTimes = {10, 10, 10};
-  table->partTable[1].stepEvents = {"42,5|0,0|36,7|", "", ""};
-  table->songLine = "A";
+  auto table = oneTypedPart({10, 10, 10}, {{note(42, 76), note(0, 12), note(36, 101)}});
   out.channel = 15;
   ASSERT_TRUE(seq.play(table));
   seq.tick(out);
@@ -160,7 +188,7 @@ TEST(Sequencer, AFreshRunWithoutSongLinePlaysStepZeroOfThePlaceholder) {
   compileSong(compiler, twoParts("B"));
   song = compileSong(compiler,
                      doc({"k = kick", "s = snare", "part = B tempo = 120 notes = 8", "s |x-|"}));
-  EXPECT_EQ(song->songLine, "B");
+  EXPECT_EQ(song->timeline.songLine(), "B");
 }
 
 TEST(Sequencer, SongsThatCannotPlayEndInsteadOfHanging) {
@@ -193,16 +221,30 @@ TEST(Sequencer, SongsThatCannotPlayEndInsteadOfHanging) {
 TEST(Sequencer, NegativeDurationsKeepTheIntervalAndBadItemsAreSafe) {
   RecordingStepOutput out;
   Sequencer seq;
-  auto song = std::make_shared<Song>();
-  song->partTable.resize(2);
-  PartRecord& a = song->partTable[1];
-  a.name = "A";
-  a.program = -1;
-  a.stepTimes = {100, -5, 40, 0, 0, 0};
   // Notes outside 0-127 never reach the port; a fraction rounds half to even; a file
   // whose name holds "#" is played whole.
-  a.stepEvents = {"128,5|-1,5|36.5,9|", R"(-20#C:\drums\kick#2.wav,9|)", "", "", "", ""};
-  song->songLine = "A";
+  PadMap map = defaultPadMap();
+  map[index(DrumVoice::BassDrum)] = "128";
+  map[index(DrumVoice::SnareDrum)] = "-1";
+  map[index(DrumVoice::ClosedHat)] = "36.5";
+  TablatureCompiler compiler;
+  auto parsed =
+      compileSong(compiler,
+                  doc({"k = kick", "s = snare", "h = closed hat",
+                       R"(w = wave C:\drums\kick#2.wav pan -20)", "part = A tempo = 120 notes = 8",
+                       "k |x--|", "s |x--|", "h |9--|", "w |-9-|", "song = A"}),
+                  map);
+  const TimelinePart& typed = parsed->timeline.parts()[1];
+  std::vector<std::vector<TimelineItem>> steps;
+  for (const TimelineStep& step : typed.steps) {
+    steps.emplace_back();
+    for (const TimelineItem& item : typed.itemsOf(step)) {
+      if (!item.isRest()) steps.back().push_back(item);
+    }
+  }
+  steps.resize(4);  // the four steps a tick can play; two tail steps follow
+  // Durations the text cannot write: a negative one keeps the interval before.
+  auto song = oneTypedPart({100, -5, 40, 0, 0, 0}, steps, parsed->timeline.sampleFiles());
   ASSERT_TRUE(seq.play(song));
   seq.tick(out);
   EXPECT_EQ(seq.interval(), 100);

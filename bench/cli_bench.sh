@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times `check` and `compile` of the command line on a long document and on single long
+# grid lines, and their peak memory: medians of several runs, one column per program, so
+# that two builds can be set side by side.
+# Usage: bench/cli_bench.sh [runs] CLI [CLI...]
+set -euo pipefail
+runs=5
+if [[ ${1:-} =~ ^[0-9]+$ ]]; then
+  runs=$1
+  shift
+fi
+(($# > 0)) || { echo "usage: $0 [runs] CLI [CLI...]" >&2; exit 2; }
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+
+python3 - "$dir" <<'PY'
+import sys
+d = sys.argv[1]
+grids = ["|x-x-x-x-|x-x-x-x-|", "|--x---x-|--x---x-|", "|x---x---|x---x-x-|",
+         "|[xxx]-x-|o-X-5-9-|", "|X-------|--------|"]
+symbols = ["h", "s", "k", "t1", "w1"]
+lines = ["meta title = Generated", "k = kick drum", "s = snare", "h = closed hi-hat",
+         "t1 = tom 1", "w1 = wave /samples/clap.wav pan -20"]
+part = 0
+while len(lines) < 112000 - 1:
+    lines.append("part = %s tempo = 120 notes = 16" % chr(ord("A") + part % 26))
+    part += 1
+    for g in range(12):
+        lines.append(symbols[g % 5] + " " + grids[(g + part) % 5])
+    if part % 10 == 0:
+        lines.append("This is a remark between parts, ignored by the compiler.")
+lines.append("song = ABCDEFGHIJ")
+open(d + "/doc112k.tab", "w").write("\n".join(lines[:112000]) + "\n")
+head = "k = kick\npart = A tempo = 120 notes = 8\nsong = A\n"
+for name, size in (("grid1m", 1 << 20), ("grid10m", 10 << 20)):
+    body = "x-x-|" * (size // 5)
+    open(d + "/" + name + ".tab", "w").write(head + "k |" + body + "\n")
+PY
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# Prints "ms peakMB" medians of `runs` runs of: CLI ARGS... > /dev/null
+measure() {
+  local times=() peaks=()
+  for ((r = 0; r < runs; r++)); do
+    /usr/bin/time -f "%e %M" -o "$dir/time" "$@" >/dev/null 2>"$dir/err" || true
+    read -r secs kb <"$dir/time"
+    times+=("$(awk -v s="$secs" 'BEGIN {printf "%d", s * 1000}')")
+    peaks+=("$((kb / 1024))")
+  done
+  printf "%6s ms %5s MB" "$(printf '%s\n' "${times[@]}" | median)" \
+    "$(printf '%s\n' "${peaks[@]}" | median)"
+}
+
+printf "%-28s" "case ($runs runs, medians)"
+for cli in "$@"; do printf " | %-20s" "$(basename "$(dirname "$cli")")/$(basename "$cli")"; done
+echo
+for doc in doc112k grid1m grid10m; do
+  for command in check compile; do
+    printf "%-28s" "$command $doc"
+    for cli in "$@"; do printf " | %s" "$(measure "$cli" "$command" "$dir/$doc.tab")"; done
+    echo
+  done
+done
+compile_bytes=$("$1" compile "$dir/grid10m.tab" 2>/dev/null | wc -c)
+echo "compile output of grid10m: $((compile_bytes / 1048576)) MB (from $1)"
+uptime
