@@ -587,7 +587,7 @@ void Form1::checkWithKeptState() {
   DiagnosticOptions options;
   options.padMap = options_ ? options_->padMap() : defaultPadMap();
   options.kept = std::make_shared<const CompilerState>(session_->compiler().state());
-  editor_->setDiagnosticOptions(options);
+  tablatureEditor_->setDiagnosticOptions(options);
 }
 
 const TablatureCompiler& Form1::compiler() const {
