@@ -1,11 +1,10 @@
 #include "cli/ExportCommand.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <memory>
 #include <ostream>
 
-#include "cli/OutputFile.h"
+#include "fileio/OutputFile.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
 #include "notation/MusicXml.h"
@@ -23,18 +22,47 @@ namespace {
 constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
 
-// The output's ending chooses the format, compared without regard to case.
-bool endsWith(const std::string& path, std::string_view ending) {
-  if (path.size() < ending.size()) return false;
-  for (std::size_t i = 0; i < ending.size(); ++i) {
-    const char c = path[path.size() - ending.size() + i];
-    if (std::tolower(static_cast<unsigned char>(c)) != ending[i]) return false;
+struct ExportArguments;
+// `text` is the document as compiled.
+using FileWriter = std::string (*)(const ExportArguments&, const CompiledDocument&,
+                                   std::string_view text, std::ostream& err);
+
+std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err);
+std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err);
+
+// The file kinds export writes, by the output's ending (lower case). A name with no
+// ending is a MIDI file.
+struct ExportFormat {
+  std::string_view ending;
+  FileWriter write;
+};
+constexpr ExportFormat kExportFormats[] = {
+    {"", midiFileBytes},          {".mid", midiFileBytes}, {".midi", midiFileBytes},
+    {".musicxml", musicXmlBytes}, {".xml", musicXmlBytes},
+};
+
+const ExportFormat* formatFor(const std::string& path) {
+  const std::string ending = fileEnding(path);
+  for (const ExportFormat& format : kExportFormats) {
+    if (format.ending == ending) return &format;
   }
-  return true;
+  return nullptr;
 }
 
-bool isMusicXmlName(const std::string& path) {
-  return endsWith(path, ".musicxml") || endsWith(path, ".xml");
+// ".mid or .midi"
+std::string writtenEndings() {
+  std::vector<std::string_view> endings;
+  for (const ExportFormat& format : kExportFormats) {
+    if (!format.ending.empty()) endings.push_back(format.ending);
+  }
+  std::string list;
+  for (std::size_t i = 0; i < endings.size(); ++i) {
+    if (i > 0) list += i + 1 == endings.size() ? " or " : ", ";
+    list += endings[i];
+  }
+  return list;
 }
 
 struct ExportArguments {
@@ -44,8 +72,40 @@ struct ExportArguments {
   PadMapChoice padMap;
 };
 
+std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view, std::ostream& err) {
+  const MidiFileSong song = midiFileSongOf(*compiled.song, compiled.metadata);
+  MidiFileSummary summary;
+  std::string bytes = writeStandardMidiFile(song, a.channel - 1, &summary);
+  if (summary.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << summary.samplesLeftOut
+        << " sample hits left out: a MIDI file cannot hold samples\n";
+  }
+  return bytes;
+}
+
+// A drum score: the song order written out, samples left out and counted.
+std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err) {
+  const Score score = buildScore({*compiled.song, compiled.metadata, text});
+  for (const std::string& warning : score.warnings) {
+    err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
+  }
+  if (score.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << score.samplesLeftOut
+        << " sample hits left out: a drum score cannot hold samples\n";
+  }
+  return writeMusicXml(score, a.channel);
+}
+
 int runExport(const ExportArguments& a, CliContext& io) {
   std::ostream& err = io.err;
+  const ExportFormat* format = formatFor(a.output);
+  if (format == nullptr) {
+    err << "pulsewright-cli: cannot write " << a.output << ": \"" << fileEnding(a.output)
+        << "\" is no format written here: name the file " << writtenEndings() << "\n";
+    return kExitError;
+  }
   PadMap padMap;
   std::string text;
   if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
@@ -56,33 +116,15 @@ int runExport(const ExportArguments& a, CliContext& io) {
   request.listener = &messages;
   request.diagnose = false;
   const CompiledDocument compiled = compileDocument(compiler, text, request);
-  const Timeline& timeline = *compiled.song;
-  if (!timeline.playable()) {
+  if (!compiled.song->playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  MidiFileSummary summary;
-  std::string file;
-  if (isMusicXmlName(a.output)) {
-    const Score score = buildScore({timeline, compiled.metadata, text});
-    for (const std::string& warning : score.warnings) {
-      err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
-    }
-    summary.samplesLeftOut = score.samplesLeftOut;
-    file = writeMusicXml(score, a.channel);
-  } else {
-    file =
-        writeStandardMidiFile(midiFileSongOf(timeline, compiled.metadata), a.channel - 1, &summary);
-  }
+  const std::string file = format->write(a, compiled, text, err);
   std::string reason;
-  if (!writeFileReplacing(a.output, file, &reason)) {
+  if (!writeOutputFile(a.output, file, {a.input, a.padMap.file}, &reason)) {
     err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
     return kExitError;
-  }
-  if (summary.samplesLeftOut > 0) {
-    err << "pulsewright-cli: " << summary.samplesLeftOut
-        << " sample hits left out: " << (isMusicXmlName(a.output) ? "a drum score" : "a MIDI file")
-        << " cannot hold samples\n";
   }
   return kExitOk;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "text/FileName.h"
 #include "text/NumericValue.h"
 
 namespace pulsewright {
