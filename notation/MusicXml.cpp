@@ -197,8 +197,11 @@ class Writer {
       });
       const std::string duration = "<duration>" + std::to_string(s.duration) + "</duration>";
       if (hits.empty()) {
-        out_ +=
-            "      <note>\n        <rest/>\n        " + duration + "\n        " + voiceTag + "\n";
+        out_ += "      <note>\n        <rest/>\n        ";
+        out_ += duration;
+        out_ += "\n        ";
+        out_ += voiceTag;
+        out_ += "\n";
         value(s);
         notations(s, nullptr);
         out_ += "      </note>\n";

@@ -389,7 +389,7 @@ class Builder {
       if (item.voice.kind == ItemVoice::Kind::Drum) hit.voice = item.voice.drumVoice();
       hit.key = item.note;
       hit.source = item.source;
-      hit.level = item.level;
+      hit.level = static_cast<unsigned char>(item.level);  // 0-9
       (placementOf(hit.voice).foot ? out->feet : out->hands).push_back(hit);
     }
   }
