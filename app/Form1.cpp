@@ -38,6 +38,8 @@
 #include "midi/LiveKeyboard.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
+#include "notation/ui/NotationFiles.h"
+#include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
@@ -170,7 +172,8 @@ class Form1::StatusRelay : public Player::Listener {
     const int step = tick.step;
     QMetaObject::invokeMethod(
         form_,
-        [form = form_, generation, positions = std::move(positions), deviceGone, music, step] {
+        [form = form_, generation, positions = std::move(positions), deviceGone, music, step,
+         part = tick.part, songPosition = tick.songPosition] {
           if (generation != form->session_->player().generation() || !form->isPlaying()) return;
           if (music.tempo > 0) {
             form->writtenTempo_ = music.tempo;
@@ -185,6 +188,7 @@ class Form1::StatusRelay : public Player::Listener {
             return;
           }
           form->tablatureEditor_->setPlayingCharacters(positions);
+          form->staff_->setPlayingStep(part, songPosition, step);
         },
         Qt::QueuedConnection);
   }
@@ -304,11 +308,26 @@ void Form1::buildMenus() {
           &Form1::ImportDrumTab_Click);
   connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
           &Form1::ExportMidi_Click);
+  connect(add(file, "ExportMusicXml", "Export MusicXML..."), &QAction::triggered, this, [this] {
+    exportMusicXml(this, services_.dialogs, editor_->documents().exportNameWith(".musicxml"),
+                   editor_->documentText(), options_ ? options_->padMap() : defaultPadMap());
+  });
   add(file, "Foreground", "Foreground");
   add(file, "Background", "Background");
   add(file, "Font", "Font");
   add(file, "Print", "Print");
   add(file, "ExportPdf", "Export PDF...");
+  // The song as drum staves, beside the text's Print and Export PDF.
+  connect(add(file, "PrintStaves", "Print Drum Staves..."), &QAction::triggered, this, [this] {
+    printStavesWithDialog(this, services_.dialogs, editor_->documentText(),
+                          options_ ? options_->padMap() : defaultPadMap());
+  });
+  connect(add(file, "ExportStavesPdf", "Export PDF as Drum Staves..."), &QAction::triggered, this,
+          [this] {
+            exportStavesPdf(this, services_.dialogs, editor_->documents().exportNameWith(".pdf"),
+                            editor_->documentText(),
+                            options_ ? options_->padMap() : defaultPadMap());
+          });
   connect(add(file, "ExportAudio", "Export Audio..."), &QAction::triggered, this,
           [this] { exportAudio(); });
   connect(add(file, "Exit", "Exit"), &QAction::triggered, this, &Form1::Exit_Click);
@@ -509,6 +528,21 @@ void Form1::wireEditor() {
   actions_["ShowProblems"] = showProblems;
   if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
 
+  // The part under the cursor as a drum staff, beside the problems.
+  staff_ =
+      new StaffPanel(*text1_, [this] { return options_ ? options_->padMap() : defaultPadMap(); });
+  auto* staffDock = new QDockWidget("Drum Staff", this);
+  staffDock->setObjectName("StaffDock");
+  staffDock->setWidget(staff_);
+  staffDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, staffDock);
+  splitDockWidget(dock, staffDock, Qt::Horizontal);
+  actions_["ShowStaff"] = staffDock->toggleViewAction();
+  actions_["ShowStaff"]->setObjectName("ShowStaff");
+  if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) {
+    edit->addAction(actions_["ShowStaff"]);
+  }
+
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ =
       std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
@@ -704,6 +738,7 @@ void Form1::Pause_Click() {
 void Form1::Stopb_Click() {
   text1_->setReadOnly(false);
   tablatureEditor_->clearPlayingCharacters();
+  staff_->clearPlaying();
   pausedAt_.reset();
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);

@@ -45,6 +45,7 @@ class TransportBar;
 class SamplePlayer;
 class AudioExport;
 class SplashWindow;
+class StaffPanel;
 class TablatureCompiler;
 
 class Form1 : public QMainWindow {
@@ -67,6 +68,7 @@ class Form1 : public QMainWindow {
   QPlainTextEdit* Text1() const { return text1_; }
   TablatureEditor* tablatureEditor() const { return tablatureEditor_; }
   ProblemsPanel* problems() const { return problems_; }
+  StaffPanel* staff() const { return staff_; }
   QToolButton* button(const QString& name) const;
   QComboBox* AudioDevices() const { return audioDevices_; }
   QLabel* Label1() const;
@@ -165,6 +167,7 @@ class Form1 : public QMainWindow {
   QPlainTextEdit* text1_ = nullptr;
   TablatureEditor* tablatureEditor_ = nullptr;
   ProblemsPanel* problems_ = nullptr;
+  StaffPanel* staff_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
   QComboBox* audioDevices_ = nullptr;

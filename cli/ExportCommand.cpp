@@ -7,6 +7,8 @@
 #include "fileio/OutputFile.h"
 #include "midifile/StandardMidiFile.h"
 #include "midifile/TimelineMidi.h"
+#include "notation/MusicXml.h"
+#include "notation/Score.h"
 #include "padmap/PadMap.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
@@ -21,11 +23,14 @@ constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments;
-using FileWriter = std::string (*)(const ExportArguments&, const Timeline&, const SongMetadata&,
-                                   std::ostream& err);
+// `text` is the document as compiled.
+using FileWriter = std::string (*)(const ExportArguments&, const CompiledDocument&,
+                                   std::string_view text, std::ostream& err);
 
-std::string midiFileBytes(const ExportArguments& a, const Timeline& timeline,
-                          const SongMetadata& metadata, std::ostream& err);
+std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err);
+std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -34,9 +39,8 @@ struct ExportFormat {
   FileWriter write;
 };
 constexpr ExportFormat kExportFormats[] = {
-    {"", midiFileBytes},
-    {".mid", midiFileBytes},
-    {".midi", midiFileBytes},
+    {"", midiFileBytes},          {".mid", midiFileBytes}, {".midi", midiFileBytes},
+    {".musicxml", musicXmlBytes}, {".xml", musicXmlBytes},
 };
 
 const ExportFormat* formatFor(const std::string& path) {
@@ -68,9 +72,9 @@ struct ExportArguments {
   PadMapChoice padMap;
 };
 
-std::string midiFileBytes(const ExportArguments& a, const Timeline& timeline,
-                          const SongMetadata& metadata, std::ostream& err) {
-  const MidiFileSong song = midiFileSongOf(timeline, metadata);
+std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view, std::ostream& err) {
+  const MidiFileSong song = midiFileSongOf(*compiled.song, compiled.metadata);
   MidiFileSummary summary;
   std::string bytes = writeStandardMidiFile(song, a.channel - 1, &summary);
   if (summary.samplesLeftOut > 0) {
@@ -78,6 +82,20 @@ std::string midiFileBytes(const ExportArguments& a, const Timeline& timeline,
         << " sample hits left out: a MIDI file cannot hold samples\n";
   }
   return bytes;
+}
+
+// A drum score: the song order written out, samples left out and counted.
+std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
+                          std::string_view text, std::ostream& err) {
+  const Score score = buildScore({*compiled.song, compiled.metadata, text});
+  for (const std::string& warning : score.warnings) {
+    err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
+  }
+  if (score.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << score.samplesLeftOut
+        << " sample hits left out: a drum score cannot hold samples\n";
+  }
+  return writeMusicXml(score, a.channel);
 }
 
 int runExport(const ExportArguments& a, CliContext& io) {
@@ -98,12 +116,11 @@ int runExport(const ExportArguments& a, CliContext& io) {
   request.listener = &messages;
   request.diagnose = false;
   const CompiledDocument compiled = compileDocument(compiler, text, request);
-  const Timeline& timeline = *compiled.song;
-  if (!timeline.playable()) {
+  if (!compiled.song->playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
   }
-  const std::string file = format->write(a, timeline, compiled.metadata, err);
+  const std::string file = format->write(a, compiled, text, err);
   std::string reason;
   if (!writeOutputFile(a.output, file, {a.input, a.padMap.file}, &reason)) {
     err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
@@ -117,11 +134,13 @@ int runExport(const ExportArguments& a, CliContext& io) {
 void addExportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ExportArguments>();
   CLI::App* command =
-      app.add_subcommand("export", "write the song of FILE as a Standard MIDI File (.mid)");
+      app.add_subcommand("export",
+                         "write the song of FILE as a Standard MIDI File (.mid) or as a "
+                         "MusicXML drum score (.musicxml, .xml)");
   command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
-  command->add_option("-o,--output", a->output, "the MIDI file to write")
+  command->add_option("-o,--output", a->output, "the file to write; its ending chooses the format")
       ->required()
-      ->option_text("OUT.mid");
+      ->option_text("OUT.mid|OUT.musicxml");
   command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");

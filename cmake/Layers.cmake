@@ -10,6 +10,7 @@ set(PW_LAYERS
   "tablature:text padmap"
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature"
+  "notation:text padmap tablature"
   "platform:fileio"
   "playback:text padmap tablature platform fileio"
   "midi:padmap platform"
@@ -19,8 +20,9 @@ set(PW_LAYERS
   "editor:text tablature fileio files settings platform/qt"
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
-  "app:text padmap tablature tabimport midifile platform playback midi fileio files settings platform/qt editor templates padmap/ui"
-  "cli:text padmap tablature tabimport midifile platform playback midi fileio"
+  "notation/ui:text padmap tablature notation fileio files platform/qt"
+  "app:text padmap tablature tabimport midifile notation platform playback midi fileio files settings platform/qt editor templates padmap/ui notation/ui"
+  "cli:text padmap tablature tabimport midifile notation platform playback midi fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})

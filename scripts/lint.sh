@@ -26,7 +26,8 @@ case "$mode" in
     checks=(-checks='-clang-analyzer-*')
     mapfile -t sources < <(git ls-files 'tablature/*.cpp' 'text/*.cpp' 'fileio/*.cpp' 'files/*.cpp' \
       'midifile/*.cpp' 'tabimport/*.cpp' 'playback/*.cpp' 'padmap/*.cpp' 'midi/*.cpp' \
-      'platform/*.cpp' | grep -v -e '^padmap/ui/' -e '^platform/qt/') ;;
+      'platform/*.cpp' 'notation/*.cpp' |
+      grep -v -e '^padmap/ui/' -e '^platform/qt/' -e '^notation/ui/') ;;
   all) mapfile -t sources < <(git ls-files '*.cpp' | grep -v -e '^fuzz/' -e '^tests/' -e '^bench/') ;;
   changed)
     base=${2:-$(git merge-base HEAD main)}

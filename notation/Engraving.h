@@ -1,0 +1,82 @@
+#pragma once
+// The score laid out as drum staves: every line, head, rest and word with its place, in
+// staff spaces from the top left. The staff view and the printed pages draw it as it is,
+// so both show the same engraving.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "notation/Score.h"
+
+namespace pulsewright {
+
+struct EngravedHead {
+  double x = 0, y = 0;  // centre
+  Notehead head = Notehead::Normal;
+  bool hollow = false;  // a half or whole note
+  bool parentheses = false;
+  bool accent = false;
+  double accentY = 0;
+  int voice = 1;
+  int staffPosition = 0;  // half spaces above the bottom line
+  std::size_t column = 0;
+  SourcePosition source;
+};
+
+enum class StrokeKind : std::uint8_t {
+  StaffLine,
+  LedgerLine,
+  BarLine,
+  ThickBarLine,
+  Clef,
+  Stem,
+  Beam,
+  Flag,
+  TupletBracket,
+};
+struct EngravedStroke {
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  double width = 0.12;
+  StrokeKind kind = StrokeKind::StaffLine;
+};
+
+struct EngravedRest {
+  double x = 0, y = 0;  // centre
+  int typeLog2 = -1;
+  bool dotted = false;
+  int voice = 1;
+};
+
+enum class TextKind : std::uint8_t { TimeSignature, PartName, Tempo, TupletNumber };
+struct EngravedText {
+  double x = 0, y = 0;  // the left end of the baseline; time signatures and tuplet numbers
+                        // are centred on x and y
+  std::string text;
+  double size = 1.5;  // height in spaces
+  TextKind kind = TextKind::PartName;
+};
+
+// The room one step takes: for the playing mark and for clicks.
+struct EngravedColumn {
+  double x0 = 0, x1 = 0, top = 0, bottom = 0;
+  std::size_t measure = 0;
+  int partStep = 0;
+  int songPosition = 1;
+};
+
+struct Engraving {
+  double width = 0, height = 0;
+  double systemHeight = 0;
+  std::vector<double> systemTops;  // y of each system's top staff line
+  std::vector<EngravedStroke> strokes;
+  std::vector<EngravedHead> heads;
+  std::vector<EngravedRest> rests;
+  std::vector<EngravedText> texts;
+  std::vector<EngravedColumn> columns;
+};
+
+// Lays the score out in systems no wider than `width` spaces.
+Engraving engrave(const Score& score, double width);
+
+}  // namespace pulsewright

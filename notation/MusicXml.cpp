@@ -1,0 +1,282 @@
+#include "notation/MusicXml.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace pulsewright {
+
+namespace {
+
+// Text as XML character data: markup escaped, and control characters XML cannot hold
+// dropped.
+std::string escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+    }
+  }
+  return out;
+}
+
+std::string decimal(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.4f", value);
+  std::string s = buffer;
+  while (!s.empty() && s.back() == '0') s.pop_back();
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  return s;
+}
+
+std::string_view headName(Notehead head) {
+  switch (head) {
+    case Notehead::Normal: return "normal";
+    case Notehead::X: return "x";
+    case Notehead::CircleX: return "circle-x";
+    case Notehead::Diamond: return "diamond";
+    case Notehead::Triangle: return "triangle";
+  }
+  return "normal";
+}
+
+struct InstrumentKey {
+  int voice;  // -1 for a drum not known
+  int key;
+  bool operator<(const InstrumentKey& o) const {
+    return voice != o.voice ? voice < o.voice : key < o.key;
+  }
+};
+
+InstrumentKey instrumentOf(const ScoreHit& hit) {
+  return {hit.voice ? static_cast<int>(index(*hit.voice)) : -1, hit.key};
+}
+
+class Writer {
+ public:
+  Writer(const Score& score, int channel) : score_(score), channel_(channel) {}
+
+  std::string write() {
+    collectInstruments();
+    out_.reserve(4096 + score_.measures.size() * 4096);
+    out_ +=
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+        "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
+        "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
+        "<score-partwise version=\"4.0\">\n";
+    if (!score_.title.empty()) {
+      out_ += "  <work>\n    <work-title>" + escaped(score_.title) + "</work-title>\n  </work>\n";
+      out_ += "  <movement-title>" + escaped(score_.title) + "</movement-title>\n";
+    }
+    out_ += "  <identification>\n";
+    if (!score_.author.empty()) {
+      out_ += "    <creator type=\"composer\">" + escaped(score_.author) + "</creator>\n";
+    }
+    out_ += "    <encoding>\n      <software>Pulsewright</software>\n    </encoding>\n";
+    out_ += "  </identification>\n";
+    partList();
+    out_ += "  <part id=\"P1\">\n";
+    if (score_.measures.empty()) {
+      emptyMeasure();
+    } else {
+      for (std::size_t m = 0; m < score_.measures.size(); ++m) measure(m);
+    }
+    out_ += "  </part>\n</score-partwise>\n";
+    return std::move(out_);
+  }
+
+ private:
+  void collectInstruments() {
+    for (const ScoreMeasure& m : score_.measures) {
+      for (const ScoreStep& s : m.steps) {
+        for (const ScoreHit& h : s.hands) instruments_.emplace(instrumentOf(h), 0);
+        for (const ScoreHit& h : s.feet) instruments_.emplace(instrumentOf(h), 0);
+      }
+    }
+    int n = 1;
+    for (auto& [key, id] : instruments_) id = n++;
+  }
+
+  void partList() {
+    out_ += "  <part-list>\n    <score-part id=\"P1\">\n      <part-name>Drum Set</part-name>\n";
+    std::map<int, int> keysPerVoice;
+    for (const auto& [key, id] : instruments_) ++keysPerVoice[key.voice];
+    for (const auto& [key, id] : instruments_) {
+      const DrumPlacement p =
+          placementOf(key.voice >= 0 ? std::optional<DrumVoice>(static_cast<DrumVoice>(key.voice))
+                                     : std::nullopt);
+      std::string name(p.name);
+      if (key.voice < 0 || keysPerVoice[key.voice] > 1) name += " " + std::to_string(key.key);
+      out_ += "      <score-instrument id=\"P1-I" + std::to_string(id) + "\">\n";
+      out_ += "        <instrument-name>" + escaped(name) + "</instrument-name>\n";
+      out_ += "      </score-instrument>\n";
+    }
+    for (const auto& [key, id] : instruments_) {
+      out_ += "      <midi-instrument id=\"P1-I" + std::to_string(id) + "\">\n";
+      out_ += "        <midi-channel>" + std::to_string(channel_) + "</midi-channel>\n";
+      out_ += "        <midi-unpitched>" + std::to_string(key.key + 1) + "</midi-unpitched>\n";
+      out_ += "      </midi-instrument>\n";
+    }
+    out_ += "    </score-part>\n  </part-list>\n";
+  }
+
+  void emptyMeasure() {
+    out_ += "    <measure number=\"1\">\n      <attributes>\n        <divisions>1</divisions>\n";
+    out_ += "        <time><beats>4</beats><beat-type>4</beat-type></time>\n";
+    out_ += "        <clef><sign>percussion</sign></clef>\n";
+    out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
+    out_ += "      </attributes>\n";
+    out_ += "      <note><rest measure=\"yes\"/><duration>4</duration><voice>1</voice></note>\n";
+    out_ += "    </measure>\n";
+  }
+
+  void measure(std::size_t index) {
+    const ScoreMeasure& m = score_.measures[index];
+    const ScoreMeasure* before = index > 0 ? &score_.measures[index - 1] : nullptr;
+    out_ += "    <measure number=\"" + std::to_string(index + 1) + "\">\n";
+    const bool metreChanged =
+        before == nullptr || before->beats != m.beats || before->beatType != m.beatType;
+    if (metreChanged) {
+      out_ += "      <attributes>\n";
+      if (before == nullptr) {
+        out_ += "        <divisions>" + std::to_string(score_.divisions) + "</divisions>\n";
+      }
+      out_ += "        <time><beats>" + std::to_string(m.beats) + "</beats><beat-type>" +
+              std::to_string(m.beatType) + "</beat-type></time>\n";
+      if (before == nullptr) {
+        out_ += "        <clef><sign>percussion</sign></clef>\n";
+        out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
+      }
+      out_ += "      </attributes>\n";
+    }
+    if (!m.partName.empty()) {
+      out_ += "      <direction placement=\"above\">\n        <direction-type><rehearsal>" +
+              escaped(m.partName) + "</rehearsal></direction-type>\n      </direction>\n";
+    }
+    if (m.tempo > 0 && (before == nullptr || before->tempo != m.tempo)) {
+      const std::string tempo = decimal(m.tempo);
+      out_ += "      <direction placement=\"above\">\n        <direction-type>\n";
+      out_ += "          <metronome><beat-unit>quarter</beat-unit><per-minute>" + tempo +
+              "</per-minute></metronome>\n";
+      out_ += "        </direction-type>\n        <sound tempo=\"" + tempo + "\"/>\n";
+      out_ += "      </direction>\n";
+    }
+    voice(m, 1);
+    if (m.hasFeet()) {
+      out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
+      voice(m, 2);
+    }
+    if (index + 1 == score_.measures.size()) {
+      out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
+    }
+    out_ += "    </measure>\n";
+  }
+
+  void voice(const ScoreMeasure& m, int number) {
+    static constexpr std::string_view kBeamNames[] = {"", "begin", "continue", "end"};
+    const std::string voiceTag = "<voice>" + std::to_string(number) + "</voice>";
+    if (number == 1 && !m.hasHands()) {
+      out_ += "      <note>\n        <rest measure=\"yes\"/>\n        <duration>" +
+              std::to_string(m.duration()) + "</duration>\n        " + voiceTag +
+              "\n      </note>\n";
+      return;
+    }
+    const char* stem = number == 1 ? "up" : "down";
+    for (const ScoreStep& s : m.steps) {
+      std::vector<ScoreHit> hits = s.hits(number);
+      const std::string_view beam = kBeamNames[static_cast<int>(s.beams[number - 1])];
+      std::stable_sort(hits.begin(), hits.end(), [](const ScoreHit& a, const ScoreHit& b) {
+        return staffPosition(placementOf(a.voice)) < staffPosition(placementOf(b.voice));
+      });
+      const std::string duration = "<duration>" + std::to_string(s.duration) + "</duration>";
+      if (hits.empty()) {
+        out_ += "      <note>\n        <rest/>\n        ";
+        out_ += duration;
+        out_ += "\n        ";
+        out_ += voiceTag;
+        out_ += "\n";
+        value(s);
+        notations(s, nullptr);
+        out_ += "      </note>\n";
+        continue;
+      }
+      for (std::size_t h = 0; h < hits.size(); ++h) {
+        const ScoreHit& hit = hits[h];
+        const DrumPlacement p = placementOf(hit.voice);
+        out_ += "      <note>\n        ";
+        if (h > 0) out_ += "<chord/>";
+        out_ += "<unpitched><display-step>";
+        out_ += p.step;
+        out_ += "</display-step><display-octave>" + std::to_string(p.octave) +
+                "</display-octave></unpitched>\n";
+        out_ += "        " + duration + "\n";
+        out_ += "        <instrument id=\"P1-I" +
+                std::to_string(instruments_.at(instrumentOf(hit))) + "\"/>\n";
+        out_ += "        " + voiceTag + "\n";
+        value(s);
+        out_ += "        <stem>";
+        out_ += stem;
+        out_ += "</stem>\n";
+        const bool ghost = hit.level <= 3;
+        if (p.head != Notehead::Normal || ghost) {
+          out_ += "        <notehead";
+          if (ghost) out_ += " parentheses=\"yes\"";
+          out_ += ">";
+          out_ += headName(p.head);
+          out_ += "</notehead>\n";
+        }
+        if (h == 0 && !beam.empty()) {
+          for (int level = 1; level <= std::min(4, -s.typeLog2); ++level) {
+            out_ += "        <beam number=\"" + std::to_string(level) + "\">";
+            out_ += beam;
+            out_ += "</beam>\n";
+          }
+        }
+        notations(h == 0 ? s : ScoreStep{}, &hit);
+        out_ += "      </note>\n";
+      }
+    }
+  }
+
+  void value(const ScoreStep& s) {
+    out_ += "        <type>";
+    out_ += noteTypeName(s.typeLog2);
+    out_ += "</type>\n";
+    if (s.dotted) out_ += "        <dot/>\n";
+    if (s.actualNotes > 1) {
+      out_ += "        <time-modification><actual-notes>" + std::to_string(s.actualNotes) +
+              "</actual-notes><normal-notes>" + std::to_string(s.normalNotes) +
+              "</normal-notes></time-modification>\n";
+    }
+  }
+
+  void notations(const ScoreStep& s, const ScoreHit* hit) {
+    const bool accent = hit != nullptr && hit->level >= 7;
+    if (!s.tupletStart && !s.tupletStop && !accent) return;
+    out_ += "        <notations>";
+    if (s.tupletStart) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
+    if (s.tupletStop) out_ += "<tuplet type=\"stop\"/>";
+    if (accent) out_ += "<articulations><accent/></articulations>";
+    out_ += "</notations>\n";
+  }
+
+  const Score& score_;
+  int channel_;
+  std::map<InstrumentKey, int> instruments_;
+  std::string out_;
+};
+
+}  // namespace
+
+std::string writeMusicXml(const Score& score, int midiChannel) {
+  return Writer(score, midiChannel).write();
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,479 @@
+#include "notation/Score.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <unordered_map>
+
+#include "tablature/CompiledDocument.h"
+#include "tablature/LinePatterns.h"
+#include "tablature/TablatureCompiler.h"
+#include "tablature/Timeline.h"
+
+namespace pulsewright {
+
+namespace {
+
+struct Frac {
+  std::int64_t num = 0;
+  std::int64_t den = 1;
+};
+
+Frac reduced(std::int64_t num, std::int64_t den) {
+  const std::int64_t g = std::gcd(num, den);
+  return g == 0 ? Frac{0, 1} : Frac{num / g, den / g};
+}
+
+Frac add(Frac a, Frac b) {
+  const std::int64_t l = std::lcm(a.den, b.den);
+  return reduced(a.num * (l / a.den) + b.num * (l / b.den), l);
+}
+
+bool operator==(Frac a, Frac b) {
+  return a.num == b.num && a.den == b.den;
+}
+
+// Every step's length is a whole number of divisions when the divisions per quarter are a
+// multiple of every denominator; past this the song is given rounded lengths instead.
+constexpr std::int64_t kMaxDivisions = 1 << 22;
+constexpr std::int64_t kRoundedDivisions = 3840;
+constexpr int kShortestType = -8;  // a 1024th
+constexpr int kLongestType = 3;    // a breve
+
+// The length in quarters of a step written at note size `n` (a quarter is 4) inside a
+// bracket of `d` characters; false when it is not an exact fraction of small terms.
+bool exactLength(double n, int d, Frac* length) {
+  if (!(n > 0) || d <= 0 || n != std::floor(n) || n * d > 1 << 20) return false;
+  *length = reduced(4, static_cast<std::int64_t>(n) * d);
+  return true;
+}
+
+// One part as measures: its steps' lengths and written values, split into bars.
+struct PartLayout {
+  std::vector<Frac> lengths;
+  std::vector<ScoreStep> steps;             // hits empty
+  std::vector<int> barStarts;               // first step of every bar, from 0
+  std::vector<std::pair<int, int>> metres;  // beats / beat type per bar
+  std::vector<double> tempi;                // per step
+};
+
+class Builder {
+ public:
+  explicit Builder(const ScoreSource& source) : src_(source) {
+    std::size_t start = 0;
+    while (start <= src_.text.size()) {
+      const std::size_t end = src_.text.find("\r\n", start);
+      lines_.push_back(src_.text.substr(start, end == std::string_view::npos ? end : end - start));
+      if (end == std::string_view::npos) break;
+      start = end + 2;
+    }
+    score_.title = source.metadata.title;
+    score_.author =
+        !source.metadata.author.empty() ? source.metadata.author : source.metadata.artist;
+  }
+
+  Score song() {
+    struct Segment {
+      int position, part, played;
+    };
+    std::vector<Segment> segments;
+    Timeline::Cursor cursor = src_.timeline.begin();
+    TimelineTick tick;
+    while (cursor.next(&tick)) {
+      if (segments.empty() || segments.back().position != tick.songPosition) {
+        segments.push_back({tick.songPosition, tick.part, 0});
+      }
+      ++segments.back().played;
+    }
+    for (const Segment& s : segments) layout(s.part);
+    chooseDivisions();
+    for (const Segment& s : segments) emit(s.part, s.played, s.position);
+    return std::move(score_);
+  }
+
+  Score part(int part) {
+    const auto& parts = src_.timeline.parts();
+    if (part < 0 || static_cast<std::size_t>(part) >= parts.size()) return std::move(score_);
+    layout(part);
+    chooseDivisions();
+    emit(part, static_cast<int>(parts[static_cast<std::size_t>(part)].steps.size()), 1);
+    return std::move(score_);
+  }
+
+ private:
+  std::string_view line(int number) const {
+    return number >= 1 && static_cast<std::size_t>(number) <= lines_.size()
+               ? lines_[static_cast<std::size_t>(number - 1)]
+               : std::string_view();
+  }
+
+  // The steps at which a grid line's inner bar lines stand, counted as the compiler
+  // counts steps (brackets and bar lines are no steps; the last character is never read).
+  static std::vector<int> barLinesOf(std::string_view gridLine) {
+    std::string_view symbol;
+    std::string_view body;
+    LineMatcher::gridFields(gridLine, &symbol, &body);
+    std::vector<int> bars;
+    int n = 0;
+    for (std::size_t p = 0; p + 1 < body.size(); ++p) {
+      const char c = body[p];
+      if (c == '|') {
+        if (n > 0 && (bars.empty() || bars.back() != n)) bars.push_back(n);
+      } else if (c != '[' && c != ']') {
+        ++n;
+      }
+    }
+    return bars;
+  }
+
+  void layout(int partIndex) {
+    if (layouts_.count(partIndex) != 0) return;
+    const TimelinePart& part = src_.timeline.parts()[static_cast<std::size_t>(partIndex)];
+    PartLayout& out = layouts_[partIndex];
+    Frac previous{1, 2};
+    double tempo = 120;
+    double noteSize = 8;
+    for (const TimelineStep& step : part.steps) {
+      Frac length;
+      const StepMusic& m = step.music;
+      if (m.tempo > 0 && m.noteSize > 0 && m.tupletDivisor > 0) {
+        tempo = m.tempo;
+        noteSize = m.noteSize;
+        if (!exactLength(m.noteSize, m.tupletDivisor, &length)) {
+          const double q = 4.0 / (m.noteSize * m.tupletDivisor);
+          length = reduced(std::max<std::int64_t>(1, std::llround(q * kRoundedDivisions)),
+                           kRoundedDivisions);
+          roundedNote("part " + part.name + ": a note size of " + std::to_string(m.noteSize) +
+                      " is written with rounded lengths");
+        }
+      } else {
+        length = previous;  // an untimed step keeps the interval before, as it plays
+      }
+      previous = length;
+      out.lengths.push_back(length);
+      out.tempi.push_back(tempo);
+      ScoreStep s;
+      s.partStep = static_cast<int>(out.steps.size());
+      writtenValue(length, noteSize, part.name, &s);
+      out.steps.push_back(s);
+    }
+    groupTuplets(out);
+    splitBars(part, out);
+  }
+
+  void roundedNote(const std::string& text) {
+    if (std::find(score_.warnings.begin(), score_.warnings.end(), text) == score_.warnings.end()) {
+      score_.warnings.push_back(text);
+    }
+  }
+
+  // The note value a step of `length` quarters is written as.
+  void writtenValue(Frac length, double noteSize, const std::string& partName, ScoreStep* s) {
+    (void)noteSize;
+    // The smallest power of two (in quarters) not shorter than the step.
+    int k = static_cast<int>(std::ceil(
+        std::log2(static_cast<double>(length.num) / static_cast<double>(length.den)) - 1e-9));
+    auto power = [](int e) {
+      return e >= 0 ? Frac{std::int64_t{1} << e, 1} : Frac{1, std::int64_t{1} << -e};
+    };
+    Frac t = power(std::clamp(k, -40, 20));
+    const Frac ratio = reduced(length.num * t.den, length.den * t.num);  // in (1/2, 1]
+    if (ratio == Frac{1, 1}) {
+      s->typeLog2 = k;
+    } else if (ratio == Frac{3, 4}) {
+      s->typeLog2 = k - 1;
+      s->dotted = true;
+    } else {
+      s->typeLog2 = k;
+      if (ratio.num > 0 && ratio.den <= 64) {
+        s->normalNotes = static_cast<int>(ratio.num);
+        s->actualNotes = static_cast<int>(ratio.den);
+      }
+    }
+    if (s->typeLog2 < kShortestType || s->typeLog2 > kLongestType) {
+      s->typeLog2 = std::clamp(s->typeLog2, kShortestType, kLongestType);
+      s->dotted = false;
+      roundedNote("part " + partName + ": a step too short or too long for any note value " +
+                  "is drawn as a " + std::string(noteTypeName(s->typeLog2)));
+    }
+  }
+
+  // Tuplet brackets: every run of `actualNotes` steps of the same tuplet.
+  static void groupTuplets(PartLayout& out) {
+    std::size_t i = 0;
+    while (i < out.steps.size()) {
+      ScoreStep& first = out.steps[i];
+      if (first.actualNotes <= 1) {
+        ++i;
+        continue;
+      }
+      std::size_t j = i + 1;
+      while (j < out.steps.size() && j - i < static_cast<std::size_t>(first.actualNotes) &&
+             out.steps[j].actualNotes == first.actualNotes &&
+             out.steps[j].normalNotes == first.normalNotes &&
+             out.steps[j].typeLog2 == first.typeLog2) {
+        ++j;
+      }
+      first.tupletStart = true;
+      out.steps[j - 1].tupletStop = true;
+      i = j;
+    }
+  }
+
+  void splitBars(const TimelinePart& part, PartLayout& out) {
+    const int count = static_cast<int>(out.steps.size());
+    std::vector<int> gridLines;
+    for (const TimelineItem& item : part.items) {
+      if (item.source.line > 0) gridLines.push_back(item.source.line);
+    }
+    std::sort(gridLines.begin(), gridLines.end());
+    gridLines.erase(std::unique(gridLines.begin(), gridLines.end()), gridLines.end());
+    std::vector<int> bars;
+    for (const std::int32_t b : part.bars) bars.push_back(static_cast<int>(b));
+    if (part.bars.empty() && !gridLines.empty()) {
+      // Grid lines that disagree: the bars of the first one.
+      bars = barLinesOf(line(gridLines.front()));
+      for (std::size_t g = 1; g < gridLines.size(); ++g) {
+        if (barLinesOf(line(gridLines[g])) != bars) {
+          score_.warnings.push_back("part " + part.name + ": the bar lines of line " +
+                                    std::to_string(gridLines[g]) + " differ from line " +
+                                    std::to_string(gridLines.front()) + "; the bars of line " +
+                                    std::to_string(gridLines.front()) + " are used");
+        }
+      }
+    }
+    bars.erase(
+        std::remove_if(bars.begin(), bars.end(), [&](int b) { return b <= 0 || b >= count; }),
+        bars.end());
+    out.barStarts = {0};
+    if (bars.empty()) {
+      // No bar lines inside: bars of four quarters where the steps fall on them.
+      std::vector<int> cuts;
+      Frac sum;
+      for (int s = 0; s < count; ++s) {
+        sum = add(sum, out.lengths[static_cast<std::size_t>(s)]);
+        if (sum == Frac{4, 1} && s + 1 < count) {
+          cuts.push_back(s + 1);
+          sum = Frac{};
+        }
+      }
+      if (sum == Frac{4, 1} || sum == Frac{}) bars = cuts;
+    }
+    out.barStarts.insert(out.barStarts.end(), bars.begin(), bars.end());
+    for (std::size_t b = 0; b < out.barStarts.size(); ++b) {
+      const int from = out.barStarts[b];
+      const int to = b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
+      Frac length;
+      for (int s = from; s < to; ++s)
+        length = add(length, out.lengths[static_cast<std::size_t>(s)]);
+      const Metre& metre = part.metre;
+      const bool modelFits = metre.fromBars && metre.beatUnit > 0 &&
+                             length == reduced(std::int64_t{4} * metre.beats, metre.beatUnit);
+      out.metres.push_back(modelFits ? std::pair{metre.beats, metre.beatUnit}
+                                     : metreOf(length, out.steps[static_cast<std::size_t>(from)]));
+    }
+  }
+
+  // The time signature of a bar `length` quarters long.
+  static std::pair<int, int> metreOf(Frac length, const ScoreStep& first) {
+    if (length.den == 1 && length.num > 0 && length.num <= 64) {
+      const auto quarters = static_cast<int>(length.num);
+      // Eighths in threes: 9 and 12 of them are compound time; 6 reads as 3/4.
+      if (first.typeLog2 == -1 && first.actualNotes == 1 &&
+          (quarters * 2 == 9 || quarters * 2 == 12)) {
+        return {quarters * 2, 8};
+      }
+      return {quarters, 4};
+    }
+    for (int beatType = 8; beatType <= 64; beatType *= 2) {
+      const std::int64_t num = length.num * beatType;
+      const std::int64_t den = length.den * 4;
+      if (num % den == 0 && num / den > 0 && num / den <= 99) {
+        if (num / den * 2 == 9 * (beatType / 8) && beatType == 8) return {9, 8};
+        return {static_cast<int>(num / den), beatType};
+      }
+    }
+    return {4, 4};
+  }
+
+  void chooseDivisions() {
+    std::int64_t divisions = 1;
+    for (const auto& [index, layout] : layouts_) {
+      for (const Frac& f : layout.lengths) {
+        divisions = std::lcm(divisions, f.den);
+        if (divisions > kMaxDivisions) break;
+      }
+      if (divisions > kMaxDivisions) break;
+    }
+    if (divisions > kMaxDivisions) {
+      divisions = kRoundedDivisions;
+      roundedNote("the steps' lengths have no common division: they are rounded");
+    }
+    score_.divisions = static_cast<int>(divisions);
+    for (auto& [index, layout] : layouts_) {
+      for (std::size_t s = 0; s < layout.steps.size(); ++s) {
+        const Frac& f = layout.lengths[s];
+        layout.steps[s].duration =
+            static_cast<int>(std::max<std::int64_t>(1, (f.num * divisions + f.den / 2) / f.den));
+      }
+    }
+  }
+
+  void emit(int partIndex, int played, int songPosition) {
+    const TimelinePart& part = src_.timeline.parts()[static_cast<std::size_t>(partIndex)];
+    const PartLayout& out = layouts_.at(partIndex);
+    const int count = static_cast<int>(out.steps.size());
+    for (std::size_t b = 0; b < out.barStarts.size(); ++b) {
+      const int from = out.barStarts[b];
+      const int to = b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
+      if (from >= to) continue;
+      ScoreMeasure m;
+      m.beats = out.metres[b].first;
+      m.beatType = out.metres[b].second;
+      m.tempo = out.tempi[static_cast<std::size_t>(from)];
+      m.songPosition = songPosition;
+      if (b == 0) m.partName = part.name;
+      for (int s = from; s < to; ++s) {
+        ScoreStep step = out.steps[static_cast<std::size_t>(s)];
+        if (s < played) addHits(part, part.steps[static_cast<std::size_t>(s)], &step);
+        m.steps.push_back(std::move(step));
+      }
+      beam(m, 1);
+      beam(m, 2);
+      score_.measures.push_back(std::move(m));
+    }
+  }
+
+  // The length of a beat: a dotted quarter in compound time.
+  int beatLength(const ScoreMeasure& m) const {
+    const int beat = std::max(1, score_.divisions * 4 / std::max(1, m.beatType));
+    return m.beatType == 8 && m.beats % 3 == 0 && m.beats > 3 ? beat * 3 : beat;
+  }
+
+  void beam(ScoreMeasure& m, int voice) {
+    const int beat = beatLength(m);
+    std::vector<int> beatOf(m.steps.size());
+    int offset = 0;
+    for (std::size_t i = 0; i < m.steps.size(); ++i) {
+      beatOf[i] = offset / beat;
+      offset += m.steps[i].duration;
+    }
+    auto beamable = [&](std::size_t i) {
+      return !m.steps[i].hits(voice).empty() && m.steps[i].typeLog2 <= -1;
+    };
+    const auto v = static_cast<std::size_t>(voice - 1);
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i <= m.steps.size(); ++i) {
+      if (i < m.steps.size() && i > runStart && beamable(i) && beamable(runStart) &&
+          beatOf[i] == beatOf[runStart]) {
+        continue;
+      }
+      if (i - runStart >= 2 && beamable(runStart)) {
+        m.steps[runStart].beams[v] = Beam::Begin;
+        for (std::size_t k = runStart + 1; k + 1 < i; ++k) m.steps[k].beams[v] = Beam::Continue;
+        m.steps[i - 1].beams[v] = Beam::End;
+      }
+      runStart = i;
+    }
+  }
+
+  void addHits(const TimelinePart& part, const TimelineStep& step, ScoreStep* out) {
+    for (const TimelineItem& item : part.itemsOf(step)) {
+      if (item.kind == TimelineItem::Kind::Sample) {
+        ++score_.samplesLeftOut;
+        continue;
+      }
+      if (item.kind != TimelineItem::Kind::Note) continue;
+      ScoreHit hit;
+      if (item.voice.kind == ItemVoice::Kind::Drum) hit.voice = item.voice.drumVoice();
+      hit.key = item.note;
+      hit.source = item.source;
+      hit.level = static_cast<unsigned char>(item.level);  // 0-9
+      (placementOf(hit.voice).foot ? out->feet : out->hands).push_back(hit);
+    }
+  }
+
+  const ScoreSource& src_;
+  std::vector<std::string_view> lines_;
+  Score score_;
+  std::map<int, PartLayout> layouts_;
+};
+
+}  // namespace
+
+DrumPlacement placementOf(std::optional<DrumVoice> voice) {
+  if (!voice) return {'A', 5, Notehead::Normal, false, "Drum"};
+  switch (*voice) {
+    case DrumVoice::BassDrum: return {'F', 4, Notehead::Normal, true, "Bass Drum"};
+    case DrumVoice::SnareDrum: return {'C', 5, Notehead::Normal, false, "Snare Drum"};
+    case DrumVoice::ClosedHat: return {'G', 5, Notehead::X, false, "Closed Hi-Hat"};
+    case DrumVoice::PedalHat: return {'D', 4, Notehead::X, true, "Pedal Hi-Hat"};
+    case DrumVoice::OpenHat: return {'G', 5, Notehead::CircleX, false, "Open Hi-Hat"};
+    case DrumVoice::Tom1: return {'E', 5, Notehead::Normal, false, "Tom 1"};
+    case DrumVoice::Tom2: return {'D', 5, Notehead::Normal, false, "Tom 2"};
+    case DrumVoice::Tom3: return {'A', 4, Notehead::Normal, false, "Floor Tom"};
+    case DrumVoice::Tom4: return {'G', 4, Notehead::Normal, false, "Low Floor Tom"};
+    case DrumVoice::Ride: return {'F', 5, Notehead::X, false, "Ride Cymbal"};
+    case DrumVoice::Bell: return {'F', 5, Notehead::Diamond, false, "Ride Bell"};
+    case DrumVoice::Crash1: return {'A', 5, Notehead::X, false, "Crash Cymbal 1"};
+    case DrumVoice::Crash2: return {'B', 5, Notehead::X, false, "Crash Cymbal 2"};
+    case DrumVoice::Perc1: return {'E', 4, Notehead::Triangle, false, "Percussion 1"};
+    case DrumVoice::Perc2: return {'B', 4, Notehead::Triangle, false, "Percussion 2"};
+    case DrumVoice::Claps: return {'C', 6, Notehead::X, false, "Hand Clap"};
+    case DrumVoice::CowBell: return {'E', 6, Notehead::Triangle, false, "Cowbell"};
+  }
+  return {};
+}
+
+int staffPosition(const DrumPlacement& p) {
+  static constexpr std::string_view kSteps = "CDEFGAB";
+  const auto step = static_cast<int>(kSteps.find(p.step));
+  return (p.octave - 4) * 7 + step - 2;  // E4 is the bottom line
+}
+
+bool ScoreMeasure::hasFeet() const {
+  return std::any_of(steps.begin(), steps.end(),
+                     [](const ScoreStep& s) { return !s.feet.empty(); });
+}
+
+bool ScoreMeasure::hasHands() const {
+  return std::any_of(steps.begin(), steps.end(),
+                     [](const ScoreStep& s) { return !s.hands.empty(); });
+}
+
+int ScoreMeasure::duration() const {
+  int sum = 0;
+  for (const ScoreStep& s : steps) sum += s.duration;
+  return sum;
+}
+
+Score buildScore(const ScoreSource& source) {
+  return Builder(source).song();
+}
+
+Score buildPartScore(const ScoreSource& source, int part) {
+  return Builder(source).part(part);
+}
+
+Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable) {
+  TablatureCompiler compiler;
+  CompileRequest request;
+  request.padMap = padMap;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  if (playable != nullptr) *playable = compiled.song->playable();
+  if (!compiled.song->playable()) return {};
+  return buildScore({*compiled.song, compiled.metadata, text});
+}
+
+std::string_view noteTypeName(int typeLog2) {
+  static constexpr std::string_view kNames[] = {"1024th",  "512th", "256th", "128th",
+                                                "64th",    "32nd",  "16th",  "eighth",
+                                                "quarter", "half",  "whole", "breve"};
+  const int i = std::clamp(typeLog2, kShortestType, kLongestType) - kShortestType;
+  return kNames[i];
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,104 @@
+#pragma once
+// The song as drum notation: the song order written out measure by measure, each measure
+// a bar of one part's grid with its steps as note values, and the hits of every step
+// with the drum that plays them. The MusicXML writer and the staff view both read it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "padmap/DrumVoice.h"
+#include "padmap/PadMap.h"
+#include "tablature/PartTable.h"
+
+namespace pulsewright {
+
+class Timeline;
+struct SongMetadata;
+
+// Where a drum sits on a five-line percussion staff and how its head looks.
+enum class Notehead : std::uint8_t { Normal, X, CircleX, Diamond, Triangle };
+struct DrumPlacement {
+  char step = 'C';  // display step and octave, as on a treble staff
+  int octave = 5;
+  Notehead head = Notehead::Normal;
+  bool foot = false;  // played with a foot: voice 2, stem down
+  std::string_view name;
+};
+// A drum of the kit; nullopt for a hit whose drum is not known (a plain note number).
+DrumPlacement placementOf(std::optional<DrumVoice> voice);
+// Staff position counted in half spaces from the bottom line (E4 = 0, F4 = 1, C5 = 5).
+int staffPosition(const DrumPlacement& placement);
+
+struct ScoreHit {
+  std::optional<DrumVoice> voice;
+  int key = 0;    // the MIDI note played
+  int level = 5;  // 0-9
+  SourcePosition source;
+};
+
+enum class Beam : std::uint8_t { None, Begin, Continue, End };
+
+// One step of a grid as a note value.
+struct ScoreStep {
+  int duration = 0;   // in the score's divisions
+  int typeLog2 = -1;  // the written value: 2^typeLog2 quarters (0 quarter, -1 eighth)
+  bool dotted = false;
+  int actualNotes = 1;  // a tuplet: actualNotes in the time of normalNotes
+  int normalNotes = 1;
+  bool tupletStart = false;
+  bool tupletStop = false;
+  int partStep = 0;             // the step of the part it is
+  std::vector<ScoreHit> hands;  // voice 1
+  std::vector<ScoreHit> feet;   // voice 2
+  // Beams of voice 1 and voice 2: runs of eighths or shorter within one beat.
+  Beam beams[2] = {Beam::None, Beam::None};
+  const std::vector<ScoreHit>& hits(int voice) const { return voice == 1 ? hands : feet; }
+};
+
+struct ScoreMeasure {
+  int beats = 4;
+  int beatType = 4;
+  double tempo = 0;      // quarter notes per minute
+  std::string partName;  // set on the first measure of a song position
+  int songPosition = 1;  // from 1
+  std::vector<ScoreStep> steps;
+  int duration() const;
+  bool hasFeet() const;
+  bool hasHands() const;
+};
+
+struct Score {
+  std::string title;
+  std::string author;
+  int divisions = 1;  // per quarter note
+  std::vector<ScoreMeasure> measures;
+  int samplesLeftOut = 0;
+  std::vector<std::string> warnings;
+};
+
+// What the score is made of: the compiled song and its metadata, and the document text it
+// was compiled from (lines joined by CR LF), where the bar lines of a part whose grid
+// lines disagree are read from its first grid line; without the text such a part is
+// barred in fours.
+struct ScoreSource {
+  const Timeline& timeline;
+  const SongMetadata& metadata;
+  std::string_view text;
+};
+
+// The whole song in playing order.
+Score buildScore(const ScoreSource& source);
+// One part (index into the timeline's parts) played once, as the staff view shows it.
+Score buildPartScore(const ScoreSource& source, int part);
+
+// Compiles `text` (lines joined by CR LF) afresh and builds the whole song's score; an
+// empty score when the song does not play.
+Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable = nullptr);
+
+// "quarter", "eighth", ... for 2^typeLog2 quarters.
+std::string_view noteTypeName(int typeLog2);
+
+}  // namespace pulsewright

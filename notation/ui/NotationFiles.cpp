@@ -1,0 +1,145 @@
+#include "notation/ui/NotationFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <optional>
+
+#include "files/FileAccess.h"
+#include "notation/Engraving.h"
+#include "notation/MusicXml.h"
+#include "notation/ui/StaffPainter.h"
+#include "platform/qt/UserDialogs.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+
+bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
+                    const QString& documentText, const PadMap& padMap) {
+  QString path =
+      dialogs.exportFileName(parent, QObject::tr("Export MusicXML"),
+                             QObject::tr("MusicXML files (*.musicxml *.xml)"), suggested);
+  if (path.isEmpty()) return false;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".musicxml");
+  bool playable = false;
+  const Score score =
+      scoreOfDocument(joinLinesWithCrLf(documentText.toStdString()), padMap, &playable);
+  if (!playable) {
+    dialogs.message(parent, QObject::tr("There is nothing to play: no score was written."));
+    return false;
+  }
+  const std::string xml = writeMusicXml(score);
+  const QString failure =
+      writeWholeFile(path, QByteArray(xml.data(), static_cast<qsizetype>(xml.size())));
+  if (!failure.isEmpty()) {
+    dialogs.message(parent, QObject::tr("Cannot save \"%1\": %2.").arg(path, failure));
+    return false;
+  }
+  QStringList notes;
+  for (const std::string& warning : score.warnings) notes << QString::fromStdString(warning);
+  if (score.samplesLeftOut > 0) {
+    notes << QObject::tr("%n sample hit(s) left out: a drum score cannot hold samples.", nullptr,
+                         score.samplesLeftOut);
+  }
+  if (!notes.isEmpty()) dialogs.message(parent, notes.join('\n'));
+  return true;
+}
+
+namespace {
+
+// The song's score, or a message and nothing when it does not play.
+std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QString& text,
+                               const PadMap& padMap) {
+  bool playable = false;
+  Score score = scoreOfDocument(joinLinesWithCrLf(text.toStdString()), padMap, &playable);
+  if (!playable) {
+    dialogs.message(parent, QObject::tr("There is nothing to play, so no drum staves to print."));
+    return std::nullopt;
+  }
+  return score;
+}
+
+}  // namespace
+
+bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
+                     const QString& documentText, const PadMap& padMap) {
+  QString path = dialogs.exportFileName(parent, QObject::tr("Export PDF as Drum Staves"),
+                                        QObject::tr("PDF files (*.pdf)"), suggested);
+  if (path.isEmpty()) return false;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+  if (!score) return false;
+  {
+    // The PDF engine says nothing when it cannot write: ask the file first.
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+      dialogs.message(parent,
+                      QObject::tr("Cannot save \"%1\": %2.").arg(path, probe.errorString()));
+      return false;
+    }
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(path);
+  printer.setDocName(QString::fromStdString(score->title));
+  printStaves(printer, *score);
+  return true;
+}
+
+void printStavesWithDialog(QWidget* parent, UserDialogs& dialogs, const QString& documentText,
+                           const PadMap& padMap) {
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+  if (!score) return;
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintDialog dialog(&printer, parent);
+  dialog.setWindowTitle(QPrinterInfo::availablePrinters().isEmpty()
+                            ? QObject::tr("Print Drum Staves (no printer found: print to a file)")
+                            : QObject::tr("Print Drum Staves"));
+  if (dialog.exec() != QDialog::Accepted) return;
+  printStaves(printer, *score);
+  if (printer.printerState() == QPrinter::Error || printer.printerState() == QPrinter::Aborted) {
+    dialogs.message(parent, QObject::tr("Printing the drum staves failed."));
+  }
+}
+
+void printStaves(QPrinter& printer, const Score& score) {
+  QPainter painter;
+  if (!painter.begin(&printer)) return;
+  const QRectF page = painter.viewport();
+  // About seventy staff spaces across the page, as on printed drum charts.
+  const double space = page.width() / 70.0;
+  const Engraving e = engrave(score, page.width() / space);
+  QFont titleFont = painter.font();
+  titleFont.setPixelSize(static_cast<int>(space * 3));
+  titleFont.setBold(true);
+  double y = 0;
+  if (!score.title.empty()) {
+    painter.setFont(titleFont);
+    const QRectF box(0, 0, page.width(), space * 4);
+    painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, QString::fromStdString(score.title));
+    y = space * 5;
+  }
+  std::size_t system = 0;
+  const double band = e.systemHeight;  // spaces
+  while (system < e.systemTops.size()) {
+    const double room = page.height() - y;
+    auto fit = static_cast<std::size_t>(std::max(1.0, std::floor(room / (band * space))));
+    fit = std::min(fit, e.systemTops.size() - system);
+    const double from = e.systemTops[system] - (e.systemTops.front());  // spaces
+    painter.save();
+    painter.setClipRect(QRectF(0, y, page.width(), fit * band * space));
+    paintEngraving(painter, e, QPointF(0, y - from * space), space, Qt::black);
+    painter.restore();
+    system += fit;
+    if (system < e.systemTops.size()) {
+      printer.newPage();
+      y = 0;
+    }
+  }
+  painter.end();
+}
+
+}  // namespace pulsewright

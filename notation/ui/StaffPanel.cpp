@@ -1,0 +1,120 @@
+#include "notation/ui/StaffPanel.h"
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QTextBlock>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "notation/Score.h"
+#include "notation/ui/StaffView.h"
+#include "tablature/CompiledDocument.h"
+#include "tablature/TablatureCompiler.h"
+#include "tablature/Timeline.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+
+StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent)
+    : QWidget(parent),
+      editor_(editor),
+      padMap_(std::move(padMap)),
+      compiler_(std::make_unique<TablatureCompiler>()),
+      compiled_(std::make_unique<CompiledDocument>()) {
+  compiled_->song = std::make_shared<Timeline>();
+  setObjectName("StaffPanel");
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  wholeSong_ = new QCheckBox(tr("Whole song"), this);
+  wholeSong_->setObjectName("WholeSong");
+  layout->addWidget(wholeSong_);
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  view_ = new StaffView(scroll);
+  view_->setObjectName("StaffView");
+  scroll->setWidget(view_);
+  layout->addWidget(scroll, 1);
+
+  // Several changes in one turn of the event loop (a paste, an undo) engrave once.
+  connect(editor_.document(), &QTextDocument::contentsChanged, this, [this] {
+    if (refreshQueued_) return;
+    refreshQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      refreshQueued_ = false;
+      refresh();
+    });
+  });
+  connect(&editor_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+    if (!wholeSong_->isChecked() && partAtCursor() != shownPart_) showPart(partAtCursor());
+  });
+  connect(wholeSong_, &QCheckBox::toggled, this,
+          [this](bool on) { showPart(on ? -1 : partAtCursor()); });
+  connect(view_, &StaffView::noteClicked, this, [this](SourcePosition source) {
+    const QTextBlock block = editor_.document()->findBlockByNumber(source.line - 1);
+    if (!block.isValid()) return;
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + std::min(source.utf16, block.length() - 1));
+    editor_.setTextCursor(cursor);
+    editor_.setFocus();
+  });
+  refresh();
+}
+
+StaffPanel::~StaffPanel() = default;
+
+void StaffPanel::refresh() {
+  text_ = joinLinesWithCrLf(editor_.toPlainText().toStdString());
+  padMapUsed_ = padMap_ ? padMap_() : defaultPadMap();
+  // Each engraving reads the text as it stands, with nothing kept from the last one.
+  compiler_->reset();
+  CompileRequest request;
+  request.padMap = padMapUsed_;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  *compiled_ = compileDocument(*compiler_, text_, request);
+  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
+
+int StaffPanel::partAtCursor() const {
+  // The part whose section line stands nearest above the cursor; the first part with
+  // steps when the cursor is above them all.
+  const int line = editor_.textCursor().blockNumber() + 1;
+  const auto& parts = compiled_->song->parts();
+  int found = -1;
+  for (std::size_t p = 1; p < parts.size(); ++p) {
+    if (parts[p].sectionLine <= line &&
+        (found < 0 || parts[p].sectionLine >= parts[static_cast<std::size_t>(found)].sectionLine)) {
+      found = static_cast<int>(p);
+    }
+  }
+  if (found < 0) {
+    for (std::size_t p = 1; p < parts.size() && found < 0; ++p) {
+      if (!parts[p].steps.empty()) found = static_cast<int>(p);
+    }
+  }
+  return found < 0 ? 0 : found;
+}
+
+void StaffPanel::showPart(int part) {
+  shownPart_ = part;
+  const ScoreSource source{*compiled_->song, compiled_->metadata, text_};
+  view_->setScore(part < 0 ? buildScore(source) : buildPartScore(source, part));
+}
+
+void StaffPanel::setPlayingStep(int part, int songPosition, int step) {
+  if (shownPart_ < 0) {
+    view_->setPlayingStep(songPosition, step);
+  } else if (part == shownPart_) {
+    view_->setPlayingStep(1, step);
+  } else {
+    view_->setPlayingStep(-1, -1);
+  }
+}
+
+void StaffPanel::clearPlaying() {
+  view_->setPlayingStep(-1, -1);
+}
+
+}  // namespace pulsewright

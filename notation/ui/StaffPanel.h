@@ -1,0 +1,56 @@
+#pragma once
+// The drum-staff panel beside the editor: the part under the text cursor (or the whole
+// song) engraved as a drum staff, again at every change of the text; the step that
+// plays is marked, and a click on a note puts the text cursor on its grid character.
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "padmap/PadMap.h"
+
+class QCheckBox;
+class QPlainTextEdit;
+
+namespace pulsewright {
+
+class StaffView;
+class TablatureCompiler;
+struct CompiledDocument;
+
+class StaffPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent = nullptr);
+  ~StaffPanel() override;
+
+  StaffView* view() const { return view_; }
+  QCheckBox* wholeSong() const { return wholeSong_; }
+  // The part shown (index into the compiled parts); -1 for the whole song.
+  int shownPart() const { return shownPart_; }
+
+  // Compiles the text and engraves it now.
+  void refresh();
+  // The tick that Play has reached: part, song position (from 1) and step.
+  void setPlayingStep(int part, int songPosition, int step);
+  void clearPlaying();
+
+ private:
+  int partAtCursor() const;
+  void showPart(int part);
+
+  QPlainTextEdit& editor_;
+  std::function<PadMap()> padMap_;
+  QCheckBox* wholeSong_ = nullptr;
+  StaffView* view_ = nullptr;
+  std::unique_ptr<TablatureCompiler> compiler_;
+  std::unique_ptr<CompiledDocument> compiled_;
+  std::string text_;
+  PadMap padMapUsed_;
+  int shownPart_ = -2;
+  bool refreshQueued_ = false;
+};
+
+}  // namespace pulsewright
