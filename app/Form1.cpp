@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "app/AudioExport.h"
+#include "app/DocumentImport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/SplashWindow.h"
@@ -35,7 +36,6 @@
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
-#include "tabimport/DrumTabImport.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
 #include "text/DocumentText.h"
@@ -265,7 +265,7 @@ void Form1::buildMenus() {
   recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
-  connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
+  connect(add(file, "ImportDrumTab", "Import..."), &QAction::triggered, this,
           &Form1::ImportDrumTab_Click);
   connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
           &Form1::ExportMidi_Click);
@@ -428,6 +428,7 @@ void Form1::wireEditor() {
   showProblems->setObjectName("ShowProblems");
   actions_["ShowProblems"] = showProblems;
   if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
+  documentImport_ = new DocumentImport(*editor_, *problems_, services_.dialogs, this);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
   templates_ =
@@ -672,33 +673,7 @@ void Form1::Options_Click() {
 }
 
 void Form1::ImportDrumTab_Click() {
-  if (!editor_->maybeSave()) return;
-  const QString path = services_.dialogs.openFileName(this);
-  if (path.isEmpty()) return;
-  QByteArray bytes;
-  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
-  if (!failure.isEmpty()) {
-    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, failure));
-    return;
-  }
-  const TabImportResult result =
-      importDrumTab(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  const QString name = QFileInfo(path).fileName();
-  if (!result.found) {
-    services_.dialogs.message(this, tr("\"%1\": no drum tab lines found.").arg(name));
-    return;
-  }
-  editor_->documents().openUnsaved(QString::fromStdString(result.document));
-  if (result.warnings.empty()) return;
-  // The first warnings are enough to see what was read differently from the tab.
-  constexpr std::size_t kShown = 15;
-  QString text =
-      tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
-  for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
-    text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
-  }
-  if (result.warnings.size() > kShown) text += "\n...";
-  services_.dialogs.message(this, text);
+  documentImport_->chooseAndImport();
 }
 
 void Form1::ExportMidi_Click() {

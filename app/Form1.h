@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace pulsewright {
 
+class DocumentImport;
 class DocumentRecovery;
 class DrumKeyboard;
 class EditorCommands;
@@ -95,7 +96,7 @@ class Form1 : public QMainWindow {
   // for one); the status line says how it went.
   void exportAudio(QString path = {});
   void Options_Click();
-  // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
+  // File > Import...: a MIDI file or a web drum tab opened as a new, unsaved document.
   void ImportDrumTab_Click();
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
   void ExportMidi_Click();
@@ -163,6 +164,7 @@ class Form1 : public QMainWindow {
   bool exiting_ = false;
   bool bySignal_ = false;
   DocumentRecovery* recovery_ = nullptr;
+  DocumentImport* documentImport_ = nullptr;
 };
 
 }  // namespace pulsewright
