@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "padmap/PadMap.h"
+#include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "tests/midifile/MidiFileWriter.h"
@@ -266,10 +267,12 @@ TEST_F(MidiImport, EveryDocumentSurvivesExportAndImport) {
     ASSERT_EQ(cli({"export", doc.string(), "-o", mid}).status, 0) << doc;
     const CliRun r = cli({"import", mid, "-o", back});
     ASSERT_EQ(r.status, 0) << doc << ": " << r.err;
+    const std::string imported = readFile(back);
+    EXPECT_TRUE(diagnose(joinLinesWithCrLf(imported)).empty()) << imported;
     std::vector<Played> expected = played(decodeDocumentBytes(readFile(doc.string())));
     for (Played& p : expected) p.key = keyAfterImport(p.key);
     std::sort(expected.begin(), expected.end());
-    expectSameHits(expected, played(readFile(back)), doc.filename().string());
+    expectSameHits(expected, played(imported), doc.filename().string());
   }
 }
 
