@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
+#include <optional>
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -52,7 +54,22 @@ bool DocumentImport::importFile(const QString& path) {
   std::string document;
   QStringList warnings;
   if (looksLikeMidiFile(data)) {
-    const MidiImportResult result = importMidiFile(data);
+    MidiImportResult result = importMidiFile(data);
+    const auto& counts = result.notesPerChannel;
+    const auto busiest = std::max_element(counts.begin(), counts.end());
+    if (!result.ok() && counts[9] == 0 && *busiest > 0) {
+      // Some kits and programs record the drums on another channel.
+      const std::optional<int> channel = dialogs_.chooseNumber(
+          window_,
+          tr("\"%1\" has no notes on channel 10, the drum channel. Which channel holds its "
+             "drums?")
+              .arg(file.fileName()),
+          static_cast<int>(busiest - counts.begin()) + 1, 1, 16);
+      if (!channel) return false;
+      MidiImportOptions options;
+      options.channel = *channel;
+      result = importMidiFile(data, options);
+    }
     if (!result.ok()) {
       dialogs_.message(window_, tr("Cannot import \"%1\": %2.")
                                     .arg(file.fileName(), QString::fromStdString(result.error)));
@@ -60,7 +77,8 @@ bool DocumentImport::importFile(const QString& path) {
     }
     document = result.document;
     for (const std::string& w : result.warnings) {
-      warnings << QString::fromStdString(name + ": warning: " + w);
+      warnings << QString::fromStdString(name) + QStringLiteral(": warning: ") +
+                      QString::fromStdString(w);
     }
   } else {
     const TabImportResult result = importDrumTab(data);

@@ -190,6 +190,7 @@ void Importer::collectOnsets() {
   std::array<std::size_t, 128> unknown{};
   onsets_.reserve(file_.notes.size());
   for (const MidiFileNoteOn& n : file_.notes) {
+    ++result_.notesPerChannel[n.channel];
     if (n.channel != channel) {
       ++others[n.channel];
       continue;

@@ -6,6 +6,7 @@
 // line repeats.
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,7 @@ struct MidiImportResult {
   std::string error;     // why nothing was imported; empty on success
   std::string document;  // lines end in LF
   std::vector<std::string> warnings;
+  std::array<std::size_t, 16> notesPerChannel{};  // of the whole file, channel 1 first
 
   bool ok() const { return error.empty(); }
 };

@@ -50,7 +50,7 @@ constexpr std::optional<DrumVoice> drumVoiceOfKey(int key) {
   using V = DrumVoice;
   switch (key) {
     case 22: return V::ClosedHat;  // closed hat edge
-    case 23: return V::OpenHat;    // half-open hat
+    case 23:                       // half-open hat
     case 26: return V::OpenHat;    // open hat edge
     case 35:
     case 36: return V::BassDrum;

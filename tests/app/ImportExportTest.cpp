@@ -93,6 +93,24 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
   EXPECT_EQ(form->Text1()->toPlainText(), imported);
   EXPECT_EQ(form->problems()->importWarnings(), QStringList{warning});
 
+  // Drums on another channel: the window asks which; Cancel changes nothing.
+  test::TrackBuilder elsewhere;
+  elsewhere.note(0, 3, 38, 101).note(96, 5, 60, 70);
+  const QString other = writeFile(
+      dir, "other.mid", QByteArray::fromStdString(test::midiFile(0, 96, {elsewhere.chunk(true)})));
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {other};
+  form->action("ImportDrumTab")->trigger();
+  ASSERT_FALSE(f.dialogs.numberQuestions.isEmpty());
+  EXPECT_TRUE(f.dialogs.numberQuestions.last().contains("no notes on channel 10"));
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {other};
+  f.dialogs.numbers = {3};
+  form->action("ImportDrumTab")->trigger();
+  EXPECT_TRUE(form->Text1()->toPlainText().startsWith("s = Snare Drum\n"));
+  EXPECT_EQ(form->windowTitle(), "other* - Pulsewright!");
+
   // Open offers a MIDI file to the importer; New clears the warnings; a binary file is
   // refused and leaves the text as it was.
   f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard, UserDialogs::SaveChoice::Discard};
