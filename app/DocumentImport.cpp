@@ -37,7 +37,9 @@ DocumentImport::DocumentImport(EditorCommands& editor, ProblemsPanel& problems,
 
 void DocumentImport::chooseAndImport() {
   if (!editor_.maybeSave()) return;
-  const QString path = dialogs_.openFileName(window_);
+  const QString path = dialogs_.importFileName(
+      window_, tr("Import"),
+      tr("MIDI files and drum tabs (*.mid *.midi *.kar *.txt *.tab);;All files (*)"));
   if (!path.isEmpty()) importFile(path);
 }
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <ostream>
 
-#include "cli/OutputFile.h"
+#include "fileio/OutputFile.h"
 #include "midifile/MidiImport.h"
 #include "midifile/StandardMidiFileReader.h"
 #include "tabimport/DrumTabImport.h"
@@ -37,7 +37,7 @@ int writeDocument(const ImportArguments& a, const std::string& document, CliCont
     return kExitOk;
   }
   std::string reason;
-  if (!writeFileReplacing(a.output, document, &reason)) {
+  if (!writeOutputFile(a.output, document, {a.input}, &reason)) {
     io.err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
     return kExitError;
   }

@@ -1,12 +1,14 @@
 #include "playback/SamplePlayer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "fileio/InputFile.h"
+#include "tablature/SamplePath.h"
 
 namespace pulsewright {
 
@@ -21,27 +23,10 @@ std::int64_t nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Reads a whole regular file of at most kMaxSampleFileBytes. Opening does not block (a
-// FIFO without a writer would), and the type and size are checked on the opened file.
+// A whole regular file of at most kMaxSampleFileBytes, read without blocking on a FIFO.
 bool readSampleFile(const std::string& path, std::string* bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<std::uintmax_t>(info.st_size) <= kMaxSampleFileBytes;
-  if (ok) {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-      const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // the file shrank while being read: take what there is
-      done += static_cast<std::size_t>(n);
-    }
-    bytes->resize(done);
-  }
-  ::close(fd);
-  return ok;
+  std::string reason;
+  return readRegularFile(path, kMaxSampleFileBytes, bytes, &reason);
 }
 
 bool looksLikeWave(const std::string& bytes) {
@@ -91,6 +76,21 @@ void SamplePlayer::listDevices() {
 std::vector<std::string> SamplePlayer::SoundDeviceList() const {
   std::lock_guard lock(mutex_);
   return devices_;
+}
+
+std::vector<std::string> SamplePlayer::refreshDevices() {
+  std::vector<std::string> names = output_.deviceNames();
+  std::lock_guard device(deviceMutex_);
+  std::lock_guard lock(mutex_);
+  auto entryOf = [&names](const std::vector<std::string>& old, int entry) {
+    if (entry < 0 || entry >= static_cast<int>(old.size())) return -1;
+    const auto it = std::find(names.begin(), names.end(), old[static_cast<std::size_t>(entry)]);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+  };
+  opened_ = entryOf(devices_, opened_);
+  selected_ = std::max(entryOf(devices_, selected_), 0);
+  devices_ = names;
+  return names;
 }
 
 void SamplePlayer::selectAudioDevice(int entry) {
@@ -171,8 +171,18 @@ void SamplePlayer::evictLocked() {
   }
 }
 
-std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& file,
+void SamplePlayer::setDocumentFolder(std::string folder) {
+  std::lock_guard lock(mutex_);
+  documentFolder_ = std::move(folder);
+}
+
+std::string SamplePlayer::pathOfLocked(const std::string& file) const {
+  return samplePathFrom(file, documentFolder_);
+}
+
+std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& written,
                                                               std::unique_lock<std::mutex>& lock) {
+  const std::string file = pathOfLocked(written);
   struct stat info {};
   auto forget = [&] {
     auto it = cache_.find(file);
@@ -226,7 +236,7 @@ void SamplePlayer::preloadSong(const std::vector<std::string>& files) {
   std::unique_lock lock(mutex_);
   song_.clear();
   for (const std::string& file : files) {
-    if (!file.empty() && file != "0") song_.insert(file);
+    if (!file.empty() && file != "0") song_.insert(pathOfLocked(file));
   }
   const std::set<std::string> song = song_;
   for (const std::string& file : song) load(file, lock);

@@ -61,6 +61,9 @@ class SamplePlayer {
   void listDevices();
   // The descriptions for the AudioDevices drop-down list, device 1 first.
   std::vector<std::string> SoundDeviceList() const;
+  // Asks the output for its devices again (one may have come or gone); the device in use
+  // stays in use and selected under its name. Returns the new list.
+  std::vector<std::string> refreshDevices();
   // The user picks AudioDevices entry `entry`: the device of that name opens at once and
   // everything that sounds (the synthesiser too) moves there. A device that cannot be
   // opened leaves the previous one in use.
@@ -84,6 +87,9 @@ class SamplePlayer {
   // (called off the user-interface thread: decoding a large file takes a while). Says so
   // when they alone take more than the memory limit (they are kept all the same).
   void preloadSong(const std::vector<std::string>& files);
+  // The folder of the document being played: relative sample paths are looked for there
+  // first, then in the working folder. Empty: the working folder alone.
+  void setDocumentFolder(std::string folder);
 
   // A Play starts: each kind of message is given once again.
   void beginPlay();
@@ -111,6 +117,7 @@ class SamplePlayer {
   void play(const std::string& file, std::int16_t volume, std::int16_t pan,
             std::optional<DueTime> due);
   void notify(const std::string& text);
+  std::string pathOfLocked(const std::string& file) const;
 
   SoundOutput& output_;
   mutable std::mutex mutex_;
@@ -127,6 +134,7 @@ class SamplePlayer {
   std::set<std::string> song_;  // never evicted
   bool skipReported_ = false;
   Notice notice_;
+  std::string documentFolder_;
 };
 
 }  // namespace pulsewright

@@ -34,6 +34,11 @@ QString QtUserDialogs::saveFileName(QWidget* parent) {
   return QFileDialog::getSaveFileName(parent);
 }
 
+QString QtUserDialogs::importFileName(QWidget* parent, const QString& caption,
+                                      const QString& filter) {
+  return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
 QString QtUserDialogs::exportFileName(QWidget* parent, const QString& caption,
                                       const QString& filter, const QString& suggested) {
   return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
@@ -49,6 +54,15 @@ std::optional<QColor> QtUserDialogs::chooseColor(QWidget* parent, const QColor& 
   const QColor chosen = QColorDialog::getColor(initial, parent);
   if (!chosen.isValid()) return std::nullopt;
   return chosen;
+}
+
+std::optional<int> QtUserDialogs::chooseItem(QWidget* parent, const QString& label,
+                                             const QStringList& items, int initial) {
+  bool ok = false;
+  const QString chosen = QInputDialog::getItem(parent, QString::fromLatin1(kApplicationTitle),
+                                               label, items, initial, false, &ok);
+  if (!ok) return std::nullopt;
+  return static_cast<int>(items.indexOf(chosen));
 }
 
 std::optional<QFont> QtUserDialogs::chooseFont(QWidget* parent, const QFont& initial) {

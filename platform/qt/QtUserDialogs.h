@@ -11,6 +11,7 @@ class QtUserDialogs : public UserDialogs {
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
+  QString importFileName(QWidget* parent, const QString& caption, const QString& filter) override;
   QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& suggested) override;
   bool askYesNo(QWidget* parent, const QString& text) override;
@@ -18,6 +19,8 @@ class QtUserDialogs : public UserDialogs {
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
   std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
                                   int maximum) override;
+  std::optional<int> chooseItem(QWidget* parent, const QString& label, const QStringList& items,
+                                int initial) override;
 };
 
 }  // namespace pulsewright

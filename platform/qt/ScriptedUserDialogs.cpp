@@ -28,6 +28,12 @@ QString ScriptedUserDialogs::openFileName(QWidget*) {
   return takeFront(openFileNames, QString());
 }
 
+QString ScriptedUserDialogs::importFileName(QWidget*, const QString& caption, const QString&) {
+  ++openDialogs;
+  importCaptions << caption;
+  return takeFront(openFileNames, QString());
+}
+
 QString ScriptedUserDialogs::saveFileName(QWidget*) {
   ++saveDialogs;
   return takeFront(saveFileNames, QString());
@@ -58,6 +64,12 @@ std::optional<int> ScriptedUserDialogs::chooseNumber(QWidget*, const QString& la
                                                      int) {
   numberQuestions.append(label);
   return takeFront(numbers, std::optional<int>());
+}
+
+std::optional<int> ScriptedUserDialogs::chooseItem(QWidget*, const QString& label,
+                                                   const QStringList&, int) {
+  itemQuestions.append(label);
+  return takeFront(items, std::optional<int>());
 }
 
 }  // namespace pulsewright

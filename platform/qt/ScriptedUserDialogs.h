@@ -21,22 +21,27 @@ class ScriptedUserDialogs : public UserDialogs {
   std::deque<QString> exportFileNames;
   std::deque<bool> yesNoAnswers;  // empty: No
   std::deque<std::optional<int>> numbers;
+  std::deque<std::optional<int>> items;
 
   // What was shown, in order.
   QStringList messages;
   QStringList saveQuestions;
   QStringList yesNoQuestions;
   int openDialogs = 0;
+  QStringList importCaptions;
   int saveDialogs = 0;
   QList<QColor> initialColors;
   QList<QFont> initialFonts;
   QStringList numberQuestions;
+  QStringList itemQuestions;
   QStringList exportSuggestions;
 
   void message(QWidget* parent, const QString& text) override;
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
+  // Answered from openFileNames; the caption is kept in importCaptions.
+  QString importFileName(QWidget* parent, const QString& caption, const QString& filter) override;
   QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& suggested) override;
   bool askYesNo(QWidget* parent, const QString& text) override;
@@ -44,6 +49,8 @@ class ScriptedUserDialogs : public UserDialogs {
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
   std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
                                   int maximum) override;
+  std::optional<int> chooseItem(QWidget* parent, const QString& label, const QStringList& items,
+                                int initial) override;
 };
 
 }  // namespace pulsewright

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -25,6 +26,10 @@ class UserDialogs {
   // The chosen path; empty when the dialog was cancelled.
   virtual QString openFileName(QWidget* parent) = 0;
   virtual QString saveFileName(QWidget* parent) = 0;
+  // A file to read something other than a document from, asked under `caption` ("Import
+  // Drum Tab") with `filter`; empty when the dialog was cancelled.
+  virtual QString importFileName(QWidget* parent, const QString& caption,
+                                 const QString& filter) = 0;
   // A file to write something other than the document to, asked under `caption` ("Export
   // MIDI") with `filter`, starting at `suggested` (a folder and name; empty for none).
   virtual QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
@@ -37,6 +42,10 @@ class UserDialogs {
   // A whole number from `minimum` to `maximum` asked with `label`; nothing on Cancel.
   virtual std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial,
                                           int minimum, int maximum) = 0;
+  // One of `items` asked with `label`, `initial` chosen at first: its index; nothing on
+  // Cancel.
+  virtual std::optional<int> chooseItem(QWidget* parent, const QString& label,
+                                        const QStringList& items, int initial) = 0;
 };
 
 }  // namespace pulsewright

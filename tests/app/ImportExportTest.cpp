@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QClipboard>
+#include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <cmath>
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -35,6 +40,7 @@ TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
             "part = A tempo = 240 notes = 4\nh |x---|\no |--x-|\nk |x---|\n\nsong = A\n");
   EXPECT_TRUE(form->Text1()->document()->isModified());
   EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  EXPECT_EQ(f.dialogs.importCaptions, QStringList{"Import Drum Tab"});
   ASSERT_EQ(f.dialogs.messages.size(), 1);
   EXPECT_TRUE(f.dialogs.messages[0].contains("beat.txt:3:6: warning:"))
       << f.dialogs.messages[0].toStdString();
@@ -68,7 +74,8 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
   const std::string midi = test::midiFile(0, 96, {track.chunk(true)});
   const QString groove = writeFile(dir, "groove.mid", QByteArray::fromStdString(midi));
   f.dialogs.openFileNames = {groove};
-  form->action("ImportDrumTab")->trigger();
+  form->action("Import")->trigger();
+  EXPECT_EQ(f.dialogs.importCaptions, QStringList{"Import"});
   const QString imported = form->Text1()->toPlainText();
   EXPECT_TRUE(
       imported.startsWith("k = Bass Drum\nh = Closed Hat\n\npart = A tempo = 120 notes = 8"))
@@ -87,7 +94,7 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
   f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
   f.dialogs.openFileNames = {
       writeFile(dir, "broken.mid", QByteArray::fromStdString(midi.substr(0, 30)))};
-  form->action("ImportDrumTab")->trigger();
+  form->action("Import")->trigger();
   EXPECT_TRUE(f.dialogs.messages.last().contains("\"broken.mid\": the chunk at byte 14 claims"))
       << f.dialogs.messages.last().toStdString();
   EXPECT_EQ(form->Text1()->toPlainText(), imported);
@@ -100,14 +107,14 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
       dir, "other.mid", QByteArray::fromStdString(test::midiFile(0, 96, {elsewhere.chunk(true)})));
   f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
   f.dialogs.openFileNames = {other};
-  form->action("ImportDrumTab")->trigger();
+  form->action("Import")->trigger();
   ASSERT_FALSE(f.dialogs.numberQuestions.isEmpty());
   EXPECT_TRUE(f.dialogs.numberQuestions.last().contains("no notes on channel 10"));
   EXPECT_EQ(form->Text1()->toPlainText(), imported);
   f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
   f.dialogs.openFileNames = {other};
   f.dialogs.numbers = {3};
-  form->action("ImportDrumTab")->trigger();
+  form->action("Import")->trigger();
   EXPECT_TRUE(form->Text1()->toPlainText().startsWith("s = Snare Drum\n"));
   EXPECT_EQ(form->windowTitle(), "other* - Pulsewright!");
 
@@ -131,6 +138,38 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
   EXPECT_TRUE(f.dialogs.messages.last().contains("binary data"))
       << f.dialogs.messages.last().toStdString();
   EXPECT_EQ(form->Text1()->toPlainText(), imported);
+}
+
+// Edit > Paste as Drum Tab: the clipboard's tab becomes a new document; text that is no
+// tab, or no text, is refused before the document is touched.
+TEST(ImportDrumTab, PastesTheClipboardsTabAsANewDocument) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText("k = kick\n");
+  form->Text1()->document()->setModified(true);
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  for (const QString& notATab : {QString("just words\nHH = hats\n"), QString()}) {
+    clipboard->setText(notATab);
+    form->action("PasteDrumTab")->trigger();
+    EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\n");
+    EXPECT_TRUE(f.dialogs.saveQuestions.isEmpty());
+  }
+  ASSERT_EQ(f.dialogs.messages.size(), 2);
+  EXPECT_TRUE(f.dialogs.messages[0].contains("no drum tab lines found"));
+  EXPECT_TRUE(f.dialogs.messages[1].contains("no text"));
+
+  // A tab: the changed text is offered for saving first, and Cancel keeps it.
+  clipboard->setText("SD|x-x-|x-?-|\n");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Cancel};
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\n");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(),
+            "s = snare\n\npart = A tempo = 120 notes = 4\ns |x-x-|x---|\n\nsong = A\n");
+  EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  EXPECT_TRUE(f.dialogs.messages.last().contains("clipboard:1:11: warning:"))
+      << f.dialogs.messages.last().toStdString();
 }
 
 TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
@@ -178,6 +217,82 @@ TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   EXPECT_EQ(f.dialogs.exportSuggestions.mid(2),
             (QStringList{dir.filePath("groove.v2.mid"), dir.filePath("groove.v2.wav"),
                          dir.filePath("groove.v2.pdf")}));
+}
+
+// The peak of a 16-bit WAVE file the export wrote, as a share of full scale.
+double wavePeak(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray bytes = file.readAll();
+  const qsizetype data = bytes.indexOf("data");
+  if (data < 0) return -1;
+  int peak = 0;
+  for (qsizetype i = data + 8; i + 1 < bytes.size(); i += 2) {
+    const auto v = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                             static_cast<std::uint8_t>(bytes[i + 1]) << 8);
+    peak = std::max(peak, std::abs(static_cast<int>(v)));
+  }
+  return peak / 32768.0;
+}
+
+TEST(Exports, NeverWriteOverTheOpenDocumentAndSetTheAudioLevel) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  const QByteArray text =
+      "k = kick\ns = snare\npart = A tempo = 150 notes = 8\nk |x-x-|\ns |-X-x|\nsong = AA\n";
+  const QString document = writeFile(dir, "groove.tab", text);
+  ASSERT_TRUE(form->editor().documents().openFile(document));
+  auto documentBytes = [&] {
+    QFile file(document);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+  };
+
+  f.dialogs.exportFileNames = {document};
+  f.dialogs.numbers = {10};
+  form->action("ExportMidi")->trigger();
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(f.dialogs.messages.last().contains("it is the input"))
+      << f.dialogs.messages.last().toStdString();
+  f.dialogs.exportFileNames = {document};
+  form->action("ExportPdf")->trigger();
+  EXPECT_TRUE(f.dialogs.messages.last().contains("it is the input"))
+      << f.dialogs.messages.last().toStdString();
+  // Through a link named as audio: still the document.
+  ASSERT_TRUE(QFile::link(document, dir.filePath("link.wav")));
+  f.dialogs.exportFileNames = {dir.filePath("link.wav")};
+  f.dialogs.items = {0};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("it is the input"); }, 20000))
+      << form->Label1()->text().toStdString();
+  EXPECT_EQ(documentBytes(), text);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"groove.tab", "link.wav"}));
+
+  // Normalised: the loudest peak at -1 dBFS, asked after the file; Cancel writes nothing.
+  f.dialogs.exportFileNames = {dir.filePath("cancelled.wav")};
+  form->action("ExportAudio")->trigger();
+  EXPECT_EQ(f.dialogs.itemQuestions.size(), 2);
+  f.dialogs.exportFileNames = {dir.filePath("normal.wav")};
+  f.dialogs.items = {1};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().startsWith("Exported"); }, 20000))
+      << form->Label1()->text().toStdString();
+  EXPECT_NEAR(20 * std::log10(wavePeak(dir.filePath("normal.wav"))), -1.0, 0.02);
+  // As played, and 6 dB softer than that.
+  f.dialogs.exportFileNames = {dir.filePath("plain.wav")};
+  f.dialogs.items = {0};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("plain.wav"); }, 20000));
+  f.dialogs.exportFileNames = {dir.filePath("gain.wav")};
+  f.dialogs.items = {2};
+  f.dialogs.numbers = {-6};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("gain.wav"); }, 20000));
+  EXPECT_NEAR(wavePeak(dir.filePath("gain.wav")) / wavePeak(dir.filePath("plain.wav")), 0.501,
+              0.005);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+            (QStringList{"gain.wav", "groove.tab", "link.wav", "normal.wav", "plain.wav"}));
 }
 
 }  // namespace
