@@ -21,6 +21,7 @@
 #include <cmath>
 
 #include "app/AudioExport.h"
+#include "app/DocumentImport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/DrumTabImportCommands.h"
@@ -304,6 +305,8 @@ void Form1::buildMenus() {
   recentMenu_->setObjectName("Recent");
   add(file, "Save", "Save", QKeySequence("Ctrl+S"));
   add(file, "SaveAs", "Save As ...");
+  connect(add(file, "Import", "Import..."), &QAction::triggered, this,
+          [this] { documentImport_->chooseAndImport(); });
   connect(add(file, "ImportDrumTab", "Import Drum Tab..."), &QAction::triggered, this,
           &Form1::ImportDrumTab_Click);
   connect(add(file, "ExportMidi", "Export MIDI..."), &QAction::triggered, this,
@@ -527,6 +530,7 @@ void Form1::wireEditor() {
   showProblems->setObjectName("ShowProblems");
   actions_["ShowProblems"] = showProblems;
   if (auto* edit = qobject_cast<QMenu*>(action("Find")->parent())) edit->addAction(showProblems);
+  documentImport_ = new DocumentImport(*editor_, *problems_, services_.dialogs, this);
 
   // The part under the cursor as a drum staff, beside the problems.
   staff_ =

@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace pulsewright {
 
+class DocumentImport;
 class DocumentRecovery;
 class DrumKeyboard;
 class DrumTabImportCommands;
@@ -189,6 +190,7 @@ class Form1 : public QMainWindow {
   bool exiting_ = false;
   bool bySignal_ = false;
   DocumentRecovery* recovery_ = nullptr;
+  DocumentImport* documentImport_ = nullptr;
 };
 
 }  // namespace pulsewright

@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include "fileio/OutputFile.h"
+#include "midifile/MidiImport.h"
+#include "midifile/StandardMidiFileReader.h"
 #include "tabimport/DrumTabImport.h"
 
 namespace pulsewright {
@@ -16,14 +18,65 @@ constexpr int kExitNothingFound = 1;
 struct ImportArguments {
   std::string input;
   std::string output;
-  int tempo = 0;  // 0: as the tab says
+  int tempo = 0;    // 0: as the tab says
+  int channel = 0;  // 0: the General MIDI drum channel
+  std::string grid = "auto";
 };
+
+bool hasMidiName(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
+  std::string ending(path.substr(dot + 1));
+  for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ending == "mid" || ending == "midi" || ending == "smf" || ending == "kar";
+}
+
+int writeDocument(const ImportArguments& a, const std::string& document, CliContext& io) {
+  if (a.output.empty()) {
+    io.out << document;
+    return kExitOk;
+  }
+  std::string reason;
+  if (!writeOutputFile(a.output, document, {a.input}, &reason)) {
+    io.err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int runMidiImport(const ImportArguments& a, std::string_view bytes, CliContext& io) {
+  if (a.tempo > 0) {
+    io.err << "pulsewright-cli: " << a.input << ": --tempo applies to drum tabs, not MIDI files\n";
+    return kExitError;
+  }
+  MidiImportOptions options;
+  if (a.channel > 0) options.channel = a.channel;
+  options.grid = a.grid == "auto" ? 0 : std::stoi(a.grid);
+  const MidiImportResult result = importMidiFile(bytes, options);
+  if (!result.ok()) {
+    io.err << "pulsewright-cli: " << a.input << ": " << result.error << "\n";
+    return kExitError;
+  }
+  for (const std::string& w : result.warnings) io.err << a.input << ": warning: " << w << "\n";
+  return writeDocument(a, result.document, io);
+}
 
 int runImport(const ImportArguments& a, CliContext& io) {
   std::string bytes;
   std::string reason;
   if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
     io.err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
+    return kExitError;
+  }
+  if (looksLikeMidiFile(bytes)) return runMidiImport(a, bytes, io);
+  if (hasMidiName(a.input)) {
+    io.err << "pulsewright-cli: " << a.input
+           << ": not a Standard MIDI File: it does not start with MThd\n";
+    return kExitError;
+  }
+  if (a.channel > 0 || a.grid != "auto") {
+    io.err << "pulsewright-cli: " << a.input
+           << ": --channel and --grid apply to MIDI files, not drum tabs\n";
     return kExitError;
   }
   TabImportOptions options;
@@ -34,15 +87,7 @@ int runImport(const ImportArguments& a, CliContext& io) {
     io.err << "pulsewright-cli: " << a.input << ": no drum tab lines found\n";
     return kExitNothingFound;
   }
-  if (a.output.empty()) {
-    io.out << result.document;
-    return kExitOk;
-  }
-  if (!writeOutputFile(a.output, result.document, {a.input}, &reason)) {
-    io.err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
-    return kExitError;
-  }
-  return kExitOk;
+  return writeDocument(a, result.document, io);
 }
 
 }  // namespace
@@ -50,13 +95,26 @@ int runImport(const ImportArguments& a, CliContext& io) {
 void addImportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ImportArguments>();
   CLI::App* command = app.add_subcommand(
-      "import", "turn a plain-text drum tab (HH|x-x-x-x-|) into a tablature document");
-  command->add_option("TAB", a->input, "the drum tab, a text file")->required()->type_name("");
+      "import",
+      "turn a Standard MIDI File or a plain-text drum tab (HH|x-x-x-x-|) into a tablature "
+      "document");
+  command->add_option("FILE", a->input, "a MIDI file (told by its MThd header) or a drum tab")
+      ->required()
+      ->type_name("");
   command->add_option("-o,--output", a->output, "the document to write (default: standard output)")
       ->option_text("OUT.tab");
   command->add_option("--tempo", a->tempo, "tempo in beats a minute, instead of the tab's own")
       ->check(CLI::Range(kMinTabTempo, kMaxTabTempo))
       ->option_text("BPM");
+  command->add_option("--channel", a->channel, "MIDI files: the drums' channel (default 10)")
+      ->check(CLI::Range(1, 16))
+      ->option_text("1-16");
+  command
+      ->add_option("--grid", a->grid,
+                   "MIDI files: the note size of every bar, or auto to choose the best for each "
+                   "bar (default)")
+      ->check(CLI::IsMember({"auto", "8", "12", "16", "24", "32", "48"}))
+      ->option_text("auto|8|16|32|12|24|48");
   command->callback([a, &context] { context.status = runImport(*a, context); });
 }
 

@@ -21,6 +21,12 @@ QString shownName(const QString& path) {
   return QDir::toNativeSeparators(path);
 }
 
+// A Standard MIDI File, bare or in a RIFF wrapper.
+bool isMidiFile(const QByteArray& bytes) {
+  return bytes.startsWith("MThd") ||
+         (bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "RMID");
+}
+
 }  // namespace
 
 DocumentCommands::DocumentCommands(QPlainTextEdit* editor, QWidget* parentWindow,
@@ -45,8 +51,10 @@ void DocumentCommands::newDocument() {
   if (!maybeSave()) return;
   setEditorText(*editor_, QString());
   fileName_.clear();
+  untitledName_.clear();
   format_ = DocumentFormat{};
   emit fileNameChanged(fileName_);
+  emit documentReplaced();
 }
 
 void DocumentCommands::open() {
@@ -63,19 +71,38 @@ bool DocumentCommands::openFile(const QString& path) {
     dialogs_.message(parentWindow_, tr("Cannot open \"%1\": %2.").arg(shownName(path), reason));
     return false;
   }
+  if (isMidiFile(bytes)) {
+    if (dialogs_.askYesNo(parentWindow_, tr("\"%1\" is a MIDI file, not a tablature document. "
+                                            "Import it into a new document?")
+                                             .arg(QFileInfo(path).fileName()))) {
+      emit importRequested(path);
+    }
+    return false;
+  }
+  if (bytes.contains('\0')) {
+    dialogs_.message(parentWindow_,
+                     tr("Cannot open \"%1\": it holds binary data (NUL bytes), not tablature text.")
+                         .arg(shownName(path)));
+    return false;
+  }
   LoadedDocument loaded = loadDocument(std::string_view(bytes.constData(), bytes.size()));
   setEditorText(*editor_, QString::fromStdString(loaded.text));
   fileName_ = path;
+  untitledName_.clear();
   format_ = loaded.format;
   emit fileNameChanged(fileName_);
+  emit documentReplaced();
   return true;
 }
 
-void DocumentCommands::openUnsaved(const QString& text) {
+void DocumentCommands::openUnsaved(const QString& text, const QString& name) {
   setEditorText(*editor_, text);
   fileName_.clear();
+  untitledName_ = name;
   format_ = DocumentFormat{};
   editor_->document()->setModified(true);
+  emit fileNameChanged(fileName_);
+  emit documentReplaced();
 }
 
 bool DocumentCommands::save() {

@@ -36,12 +36,17 @@ class DocumentCommands : public QObject {
   // Cancel or when the save failed or its dialog was cancelled.
   bool maybeSave();
 
+  // The name a new document shows until it is saved; empty for "Untitled".
+  QString untitledName() const { return untitledName_; }
+
   // Reads `path` into the editor; false, with a message naming the file, when it cannot
-  // be read (the editor and the current file are then left as they were).
+  // be read (the editor and the current file are then left as they were). A file with
+  // NUL bytes is no text and is refused; a MIDI file is offered to the importer instead
+  // (importRequested, when the user agrees).
   bool openFile(const QString& path);
   // Puts `text` in the editor as a new document that has not been saved (an import):
-  // no file name, the default format, marked as changed.
-  void openUnsaved(const QString& text);
+  // no file name, the default format, marked as changed, shown as `name`.
+  void openUnsaved(const QString& text, const QString& name = {});
   // Writes the editor text to `path` through a temporary file renamed over it, so a
   // failed write leaves the old file whole; false, with a message naming the file.
   bool saveToFile(const QString& path);
@@ -62,12 +67,17 @@ class DocumentCommands : public QObject {
  signals:
   // After New, a successful Open or a successful Save; empty for a new document.
   void fileNameChanged(const QString& path);
+  // The editor holds another document: after New, Open or an import.
+  void documentReplaced();
+  // Open was given a MIDI file and the user wants it imported.
+  void importRequested(const QString& path);
 
  private:
   QPlainTextEdit* editor_;
   QWidget* parentWindow_;
   UserDialogs& dialogs_;
   QString fileName_;
+  QString untitledName_;
   DocumentFormat format_;
 };
 

@@ -33,7 +33,8 @@ QString EditorCommands::documentTitle(const QString& appTitle) const {
   const QString path = documents_->currentFileName();
   const bool changed = editor_->document()->isModified();
   if (path.isEmpty() && !changed) return appTitle;
-  const QString name = path.isEmpty() ? tr("Untitled") : QFileInfo(path).fileName();
+  QString name = path.isEmpty() ? documents_->untitledName() : QFileInfo(path).fileName();
+  if (name.isEmpty()) name = tr("Untitled");
   return name + (changed ? QStringLiteral("*") : QString()) + QStringLiteral(" - ") + appTitle;
 }
 

@@ -47,7 +47,8 @@ class EditorCommands : public QObject {
   RecentFiles& recentFiles() const { return *recent_; }
 
   // The window title: `appTitle` alone for a new, unchanged document, else the file's
-  // name (or "Untitled"), a "*" when it has changed, and `appTitle`.
+  // name (or the name an import gave, or "Untitled"), a "*" when it has changed, and
+  // `appTitle`.
   QString documentTitle(const QString& appTitle) const;
 
   // Asks whether to save changed text. False means the user cancelled (or the save

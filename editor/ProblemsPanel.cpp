@@ -26,6 +26,11 @@ ProblemsPanel::ProblemsPanel(TablatureEditor& editor, QWidget* parent)
   refill();
 }
 
+void ProblemsPanel::setImportWarnings(const QStringList& warnings) {
+  importWarnings_ = warnings;
+  refill();
+}
+
 QSize ProblemsPanel::sizeHint() const {
   const int row = fontMetrics().height() + 4;
   return {QTreeWidget::sizeHint().width(),
@@ -42,6 +47,9 @@ void ProblemsPanel::refill() {
         QStringList{QString::number(d.line), QString::number(d.column),
                     d.severity == Severity::Error ? tr("error") : tr("warning"),
                     QString::fromStdString(d.text)});
+  }
+  for (const QString& w : importWarnings_) {
+    rows << new QTreeWidgetItem(QStringList{QString(), QString(), tr("warning"), w});
   }
   addTopLevelItems(rows);
   for (int c = 0; c < 3; ++c) resizeColumnToContents(c);

@@ -17,11 +17,17 @@ class ProblemsPanel : public QTreeWidget {
   // A few rows high, so the editor keeps most of the window.
   QSize sizeHint() const override;
 
+  // Rows below the editor's own problems, kept until they are set again: what an import
+  // had to say about the file it read ("groove.mid: warning: ...").
+  void setImportWarnings(const QStringList& warnings);
+  const QStringList& importWarnings() const { return importWarnings_; }
+
  private:
   void refill();
 
   // The editor may go first when the window closes.
   QPointer<TablatureEditor> editor_;
+  QStringList importWarnings_;
 };
 
 }  // namespace pulsewright

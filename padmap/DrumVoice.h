@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace pulsewright {
@@ -39,5 +40,56 @@ inline constexpr std::array<std::string_view, kVoiceCount> kVoiceCaptions = {
     "Bass Drum", "Snare Drum", "Closed Hat", "Pedal Hat", "Open Hat", "Tom 1",
     "Tom 2",     "Tom 3",      "Tom 4",      "Ride",      "Bell",     "Crash 1",
     "Crash 2",   "Perc 1",     "Perc 2",     "Claps",     "Cow Bell"};
+
+// The voice a drum key plays when a MIDI file is read: every General MIDI percussion key
+// (35-81) by its family, and the keys electronic kits send for edges, rims and half-open
+// hats (22 and 26 hat edges, 23 half-open, 37 cross-stick, 40 rim shot, 43 and 58 floor
+// tom and its rim, 52 and 55 china and splash, 53 and 59 ride bell and edge). The default
+// pad map's notes come back to their own voices. Nothing for a key of no drum family.
+constexpr std::optional<DrumVoice> drumVoiceOfKey(int key) {
+  using V = DrumVoice;
+  switch (key) {
+    case 22: return V::ClosedHat;  // closed hat edge
+    case 23:                       // half-open hat
+    case 26: return V::OpenHat;    // open hat edge
+    case 35:
+    case 36: return V::BassDrum;
+    case 37:  // side stick
+    case 38:
+    case 40: return V::SnareDrum;  // electric snare, a rim shot on kits
+    case 39: return V::Claps;
+    case 41:
+    case 43:
+    case 58: return V::Tom4;  // floor toms and, on kits, the floor tom's rim
+    case 42: return V::ClosedHat;
+    case 44: return V::PedalHat;
+    case 45: return V::Tom3;
+    case 46: return V::OpenHat;
+    case 47:
+    case 48: return V::Tom2;
+    case 50: return V::Tom1;
+    case 49:
+    case 55: return V::Crash1;  // and the splash
+    case 52:
+    case 57: return V::Crash2;  // and the china
+    case 51:
+    case 59: return V::Ride;
+    case 53: return V::Bell;
+    case 56: return V::CowBell;
+    // Hand and Latin percussion: the higher of each pair on Perc 1, the lower on Perc 2.
+    case 61:
+    case 64:
+    case 66:
+    case 68:
+    case 72:
+    case 74:
+    case 77:
+    case 79:
+    case 81: return V::Perc2;
+    default: break;
+  }
+  if (key >= 35 && key <= 81) return V::Perc1;  // 54, 60, 62, 63, 65, 67, 69-71, 73, 75, ...
+  return std::nullopt;
+}
 
 }  // namespace pulsewright

@@ -24,8 +24,8 @@ scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DPW_TSAN=ON -DPW_GUI=OFF -
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$(nproc)"
 
-# The fuzz targets need only the compiler and the importer: build just those, with clang.
+# The fuzz targets need only the compiler and the importers: build just those, with clang.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DPW_FUZZ=ON -DBUILD_TESTING=OFF \
   -DPW_BENCH=OFF -DPW_GUI=OFF >/dev/null
-cmake --build build-fuzz --target pw_fuzz_compiler pw_fuzz_tabimport -j "$(nproc)"
+cmake --build build-fuzz --target pw_fuzz_compiler pw_fuzz_tabimport pw_fuzz_midiimport -j "$(nproc)"
 scripts/fuzz.sh build-fuzz "${PW_FUZZ_SECONDS:-20}"

@@ -13,8 +13,10 @@
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "editor/ProblemsPanel.h"
 #include "tests/app/AppFixture.h"
 #include "tests/midifile/MidiFileReader.h"
+#include "tests/midifile/MidiFileWriter.h"
 
 namespace pulsewright {
 namespace {
@@ -61,6 +63,81 @@ TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
   form->action("ImportDrumTab")->trigger();
   EXPECT_TRUE(f.dialogs.messages.last().contains("no drum tab lines found"));
   EXPECT_TRUE(form->Text1()->toPlainText().startsWith("k = kick drum"));
+}
+
+TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  test::TrackBuilder track;
+  track.tempo(0, 120).note(0, 10, 36, 101).note(48, 10, 42, 76).note(0, 1, 60, 90);
+  const std::string midi = test::midiFile(0, 96, {track.chunk(true)});
+  const QString groove = writeFile(dir, "groove.mid", QByteArray::fromStdString(midi));
+  f.dialogs.openFileNames = {groove};
+  form->action("Import")->trigger();
+  EXPECT_EQ(f.dialogs.importCaptions, QStringList{"Import"});
+  const QString imported = form->Text1()->toPlainText();
+  EXPECT_TRUE(
+      imported.startsWith("k = Bass Drum\nh = Closed Hat\n\npart = A tempo = 120 notes = 8"))
+      << imported.toStdString();
+  EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  EXPECT_EQ(form->windowTitle(), "groove* - Pulsewright!");
+  const QString warning = "groove.mid: warning: 1 note on other channels left out (channel 1: 1)";
+  EXPECT_EQ(form->problems()->importWarnings(), QStringList{warning});
+  const int rows = form->problems()->topLevelItemCount();
+  ASSERT_GE(rows, 1);
+  EXPECT_EQ(form->problems()->topLevelItem(rows - 1)->text(3), warning);
+  ASSERT_EQ(f.dialogs.messages.size(), 1);
+  EXPECT_TRUE(f.dialogs.messages[0].contains(warning));
+
+  // A broken file says what is wrong and changes nothing.
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {
+      writeFile(dir, "broken.mid", QByteArray::fromStdString(midi.substr(0, 30)))};
+  form->action("Import")->trigger();
+  EXPECT_TRUE(f.dialogs.messages.last().contains("\"broken.mid\": the chunk at byte 14 claims"))
+      << f.dialogs.messages.last().toStdString();
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
+  EXPECT_EQ(form->problems()->importWarnings(), QStringList{warning});
+
+  // Drums on another channel: the window asks which; Cancel changes nothing.
+  test::TrackBuilder elsewhere;
+  elsewhere.note(0, 3, 38, 101).note(96, 5, 60, 70);
+  const QString other = writeFile(
+      dir, "other.mid", QByteArray::fromStdString(test::midiFile(0, 96, {elsewhere.chunk(true)})));
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {other};
+  form->action("Import")->trigger();
+  ASSERT_FALSE(f.dialogs.numberQuestions.isEmpty());
+  EXPECT_TRUE(f.dialogs.numberQuestions.last().contains("no notes on channel 10"));
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {other};
+  f.dialogs.numbers = {3};
+  form->action("Import")->trigger();
+  EXPECT_TRUE(form->Text1()->toPlainText().startsWith("s = Snare Drum\n"));
+  EXPECT_EQ(form->windowTitle(), "other* - Pulsewright!");
+
+  // Open offers a MIDI file to the importer; New clears the warnings; a binary file is
+  // refused and leaves the text as it was.
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard, UserDialogs::SaveChoice::Discard};
+  form->action("New")->trigger();
+  EXPECT_TRUE(form->problems()->importWarnings().isEmpty());
+  form->Text1()->setPlainText("k = kick\n");
+  f.dialogs.openFileNames = {groove};
+  f.dialogs.yesNoAnswers = {true};
+  form->action("Open")->trigger();
+  ASSERT_FALSE(f.dialogs.yesNoQuestions.isEmpty());
+  EXPECT_TRUE(f.dialogs.yesNoQuestions.last().contains("\"groove.mid\" is a MIDI file"));
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
+  EXPECT_EQ(form->windowTitle(), "groove* - Pulsewright!");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {
+      writeFile(dir, "image.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))};
+  form->action("Open")->trigger();
+  EXPECT_TRUE(f.dialogs.messages.last().contains("binary data"))
+      << f.dialogs.messages.last().toStdString();
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
 }
 
 // Edit > Paste as Drum Tab: the clipboard's tab becomes a new document; text that is no

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <tuple>
+
+#include "padmap/PadMap.h"
+#include "tablature/Diagnostics.h"
+#include "tablature/TablatureCompiler.h"
+#include "tablature/Timeline.h"
+#include "tests/midifile/MidiFileWriter.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/TestFiles.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::cli;
+using test::CliRun;
+using test::midiFile;
+using test::TrackBuilder;
+
+struct Played {
+  double ms;
+  int key;
+  int velocity;
+  bool operator<(const Played& o) const { return std::tie(ms, key) < std::tie(o.ms, o.key); }
+};
+
+// The notes a document plays with the default pad map, timed from its first tick; two
+// of one key at one time are one, at the louder velocity.
+std::vector<Played> played(const std::string& document) {
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(document), defaultPadMap(), nullptr);
+  const CompilerState& state = compiler.state();
+  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  std::map<std::pair<std::int64_t, int>, int> notes;
+  Timeline::Cursor cursor = timeline.begin();
+  TimelineTick tick;
+  std::int64_t first = -1;
+  while (cursor.next(&tick)) {
+    if (first < 0) first = tick.timeMs;
+    if (tick.data == nullptr) continue;
+    const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
+    for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+      if (item.kind != TimelineItem::Kind::Note) continue;
+      int& v = notes[{tick.timeMs - first, item.note}];
+      v = std::max(v, static_cast<int>(item.velocity));
+    }
+  }
+  std::vector<Played> out;
+  for (const auto& [at, velocity] : notes) {
+    out.push_back({static_cast<double>(at.first), at.second, velocity});
+  }
+  return out;
+}
+
+// Same keys, times within 1 ms + 0.5 %, velocities within one level step.
+void expectSameHits(const std::vector<Played>& expected, const std::vector<Played>& actual,
+                    const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Played& e = expected[i];
+    const Played& a = actual[i];
+    EXPECT_EQ(a.key, e.key) << what << ", hit " << i << " at " << e.ms << " ms";
+    EXPECT_LE(std::abs(a.ms - e.ms), 1 + 0.005 * e.ms) << what << ", hit " << i;
+    EXPECT_LE(std::abs(a.velocity - e.velocity), 13) << what << ", hit " << i;
+  }
+}
+
+class MidiImport : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pw-midi-import-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    const std::string p = (dir_ / name).string();
+    writeFile(p, bytes);
+    return p;
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(MidiImport, ReadsType0AndType1FilesOfOtherWriters) {
+  // Type 0, running status and note offs as note ons of velocity 0, a bass line on
+  // channel 1 among the drums: two bars of eighths at 120.
+  TrackBuilder rock;
+  rock.text(0, 3, "Rock\x01it").tempo(0, 120);
+  for (int bar = 0; bar < 2; ++bar) {
+    for (int step = 0; step < 8; ++step) {
+      const int tick = bar * 384 + step * 48;
+      rock.note(tick, 10, 42, 76, 20);
+      if (step % 4 == 2) rock.note(tick, 10, 38, 101, 20);
+      if (step % 4 == 0) rock.note(tick, 10, 36, 38, 20);
+    }
+    rock.note(bar * 384, 1, 40, 90, 300);
+  }
+  const std::string type0 = write("rock.mid", midiFile(0, 96, {rock.chunk(true)}));
+  CliRun r = cli({"import", type0});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "meta title = Rock it\n\n"
+            "k = Bass Drum\ns = Snare Drum\nh = Closed Hat\n\n"
+            "part = A tempo = 120 notes = 8\nh |xxxxxxxx|\ns |--X---X-|\nk |2---2---|\n\n"
+            "song = AA\n");
+  EXPECT_EQ(r.err, type0 + ": warning: 2 notes on other channels left out (channel 1: 2)\n");
+
+  // Type 1: a tempo track that changes to 140 and to 3/4 at bar 3, the drums with note
+  // offs of their own, a piano beside them; sixteenths, then eighths, then a triplet bar.
+  const int q = 480;
+  TrackBuilder tempo;
+  tempo.text(0, 3, "Waltz").tempo(0, 100).meter(0, 4, 2).tempo(8 * q, 140).meter(8 * q, 3, 2);
+  TrackBuilder drums;
+  TrackBuilder piano;
+  std::vector<std::tuple<int, int, int>> hits;  // tick, key, velocity
+  for (int s = 0; s < 32; ++s) hits.emplace_back(s * q / 4, 42, s % 4 == 0 ? 101 : 63);
+  for (int bar = 0; bar < 2; ++bar) {
+    hits.emplace_back(8 * q + bar * 3 * q, 36, 114);
+    hits.emplace_back(8 * q + bar * 3 * q + q, 38, 88);
+    hits.emplace_back(8 * q + bar * 3 * q + 5 * q / 2, 38, 25);
+  }
+  for (int t = 0; t < 9; ++t) hits.emplace_back(14 * q + t * q / 3, 51, 76);
+  for (const auto& [tick, key, velocity] : hits) drums.note(tick, 10, key, velocity, 30, false);
+  for (int beat = 0; beat < 17; ++beat) piano.note(beat * q, 1, 60 + beat % 5, 70, q);
+  const std::string type1 = write(
+      "waltz.mid", midiFile(1, q, {tempo.chunk(false), drums.chunk(false), piano.chunk(true)}));
+  r = cli({"import", type1, "-o", path("waltz.tab")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string document = readFile(path("waltz.tab"));
+  EXPECT_NE(document.find("meta title = Waltz\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("tempo = 100 notes = 16\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("tempo = 140 notes = 8\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("tempo = 140 notes = 12\nr |xxxxxxxxx|\n"), std::string::npos)
+      << document;
+
+  std::vector<Played> expected;
+  for (const auto& [tick, key, velocity] : hits) {
+    const double ms = tick <= 8 * q ? tick * 600.0 / q : 4800 + (tick - 8 * q) * 60000.0 / 140 / q;
+    expected.push_back({ms, key, velocity});
+  }
+  std::sort(expected.begin(), expected.end());
+  expectSameHits(expected, played(document), "type 1");
+}
+
+TEST_F(MidiImport, QuantisesHumanTimingShufflesAndKitArticulations) {
+  // Two bars of sixteenths at 100, every onset up to 20 ms early or late and every
+  // velocity a little off: the same document as the exact file gives.
+  const int q = 480;  // at 100 beats a minute, 0.8 ticks a millisecond
+  auto groove = [&](bool human) {
+    TrackBuilder t;
+    t.tempo(0, 100).raw(8 * q, {0xFF, 0x06, 0x03, 'e', 'n', 'd'});
+    unsigned seed = 12345;
+    auto jitter = [&](int range) {
+      seed = seed * 1103515245u + 12345u;
+      return human ? static_cast<int>((seed >> 16) % (2 * range + 1)) - range : 0;
+    };
+    for (int s = 0; s < 32; ++s) {
+      const int tick = s * q / 4;
+      // The first hit of the second bar comes 20 ms early, before its bar line.
+      auto at = [&] { return std::max(0, tick + (human && s == 16 ? -16 : jitter(16))); };
+      t.note(at(), 10, 42, 76 + jitter(4));
+      if (s % 8 == 4) t.note(at(), 10, 38, 114 + jitter(4));
+      if (s % 8 == 0 || s % 16 == 7) t.note(at(), 10, 36, 101 + jitter(4));
+    }
+    return midiFile(0, q, {t.chunk(false)});
+  };
+  CliRun exact = cli({"import", write("exact.mid", groove(false))});
+  CliRun human = cli({"import", write("human.mid", groove(true))});
+  ASSERT_EQ(human.status, 0) << human.err;
+  EXPECT_EQ(human.out, exact.out);
+  EXPECT_EQ(human.err, "");
+  EXPECT_NE(exact.out.find("tempo = 100 notes = 16\nh |xxxxxxxxxxxxxxxx|\ns |----8-------8---|\n"
+                           "k |X------XX-------|\n"),
+            std::string::npos)
+      << exact.out;
+
+  // Swung eighths (a triplet quarter and a triplet eighth) on the ride come out as
+  // triplet eighths; the kit's edge, rim and half-open keys land on their drums, a key
+  // of no drum on Perc 1 with a warning.
+  TrackBuilder kit;
+  kit.tempo(0, 90);
+  for (int beat = 0; beat < 4; ++beat) {
+    kit.note(beat * q, 10, 59, 76).note(beat * q + 2 * q / 3, 10, 59, 76);
+  }
+  const int keys[] = {22, 23, 26, 37, 40, 43, 58, 52, 55, 53, 31, 31};
+  for (int i = 0; i < 12; ++i) kit.note(4 * q + i * q / 4, 10, keys[i], 101);
+  const std::string kitFile = write("kit.mid", midiFile(0, q, {kit.chunk(true)}));
+  CliRun r = cli({"import", kitFile});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("tempo = 90 notes = 12\nr |x-xx-xx-xx-x|\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, kitFile +
+                       ": warning: key 31 is no drum this program knows: its 2 hits play "
+                       "Perc 1\n");
+  std::vector<Played> heard = played(r.out);
+  std::vector<int> kitKeys;
+  for (const Played& p : heard) {
+    if (p.ms >= 2600) kitKeys.push_back(p.key);
+  }
+  EXPECT_EQ(kitKeys, (std::vector<int>{42, 46, 46, 38, 38, 41, 41, 57, 49, 53, 67, 67}));
+
+  // A grid forced on the shuffle moves its off-beats, and says so.
+  r = cli({"import", kitFile, "--grid", "16"});
+  EXPECT_NE(r.out.find("tempo = 90 notes = 16\nr |x--xx--xx--xx--x|\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("warning: 4 hits lie between the grid's steps"), std::string::npos) << r.err;
+}
+
+TEST_F(MidiImport, FoldsRepeatedBarsIntoTheSongLine) {
+  // Sixteen bars made of three different ones, the drums on channel 2.
+  const std::string order = "XXYXXXYZXXYXXXYZ";
+  TrackBuilder t;
+  for (std::size_t bar = 0; bar < order.size(); ++bar) {
+    const int start = static_cast<int>(bar) * 384;
+    for (int s = 0; s < 8; ++s) t.note(start + s * 48, 2, 42, 76);
+    t.note(start, 2, 36, 101);
+    if (order[bar] != 'X') t.note(start + 144, 2, 36, 101);
+    if (order[bar] == 'Z') t.note(start + 336, 2, 49, 127);
+  }
+  const std::string file = write("song.mid", midiFile(1, 96, {t.chunk(true)}));
+  CliRun r = cli({"import", file, "--channel", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nsong = AABAAABCAABAAABC\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("part = D"), std::string::npos) << r.out;
+  EXPECT_EQ(played(r.out).size(), 16u * 9 + 6 + 2);
+
+  r = cli({"import", file, "-o", path("none.tab")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "pulsewright-cli: " + file +
+                       ": no notes on channel 10 (the notes are on "
+                       "channel 2: 152)\n");
+  EXPECT_FALSE(fs::exists(path("none.tab")));
+}
+
+// The note a document plays for a key after the import: its own when the default pad map
+// has it, else that of the drum the key is read as (a sample line whose file text is cut
+// short at "pan" plays its pan as a note, which no voice can name).
+int keyAfterImport(int key) {
+  const PadMap pads = defaultPadMap();
+  for (const std::string& pad : pads) {
+    if (pad == std::to_string(key)) return key;
+  }
+  const auto voice = drumVoiceOfKey(key);
+  return std::stoi(pads[index(voice ? *voice : key < 35 ? DrumVoice::Perc1 : DrumVoice::Perc2)]);
+}
+
+// Every example and golden document, exported and imported again, plays the same hits.
+TEST_F(MidiImport, EveryDocumentSurvivesExportAndImport) {
+  std::vector<fs::path> documents;
+  for (const char* folder : {PW_EXAMPLES_DIR, PW_TEST_DATA_DIR}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().extension() == ".tab") documents.push_back(entry.path());
+    }
+  }
+  ASSERT_GE(documents.size(), 9u);
+  for (const fs::path& doc : documents) {
+    const std::string mid = path(doc.stem().string() + ".mid");
+    const std::string back = path(doc.stem().string() + ".tab");
+    ASSERT_EQ(cli({"export", doc.string(), "-o", mid}).status, 0) << doc;
+    const CliRun r = cli({"import", mid, "-o", back});
+    ASSERT_EQ(r.status, 0) << doc << ": " << r.err;
+    const std::string imported = readFile(back);
+    EXPECT_TRUE(diagnose(joinLinesWithCrLf(imported)).empty()) << imported;
+    std::vector<Played> expected = played(decodeDocumentBytes(readFile(doc.string())));
+    for (Played& p : expected) p.key = keyAfterImport(p.key);
+    std::sort(expected.begin(), expected.end());
+    expectSameHits(expected, played(imported), doc.filename().string());
+  }
+}
+
+TEST_F(MidiImport, RefusesBrokenFilesSayingWhereAndWritesNothing) {
+  TrackBuilder t;
+  t.tempo(0, 120).note(0, 10, 36, 100).note(96, 10, 38, 100);
+  const std::string good = midiFile(0, 96, {t.chunk(true)});
+  std::string longDelta = good;
+  longDelta.replace(22, 1, "\xFF\xFF\xFF\xFF\x7F");
+  std::string smpte = good;
+  smpte.replace(12, 2, "\xE7\x28");
+  std::string format2 = good;
+  format2[9] = 2;
+  std::string metaPastChunk = midiFile(0, 96, {TrackBuilder().chunk(false, false)});
+  metaPastChunk.replace(18, 4, std::string("\0\0\0\x04", 4));
+  metaPastChunk += std::string("\x00\xFF\x01\x09", 4);
+  TrackBuilder piano;
+  piano.note(0, 1, 60, 100);
+  const std::pair<std::string, std::string> cases[] = {
+      {good.substr(0, 10), "the header chunk at byte 0 claims 6 bytes, but the file ends after 2"},
+      {good.substr(0, 14), "truncated: the header announces 1 track, but the file ends after 0"},
+      {good.substr(0, good.size() - 3), "the chunk at byte 14 claims"},
+      {longDelta, "track 1: the delta time at byte 22 overflows"},
+      {good.substr(0, 12) + std::string("\0\0", 2) + good.substr(14), "division is 0"},
+      {smpte, "SMPTE"},
+      {format2, "format 2"},
+      {midiFile(0, 96, {t.chunk(true, false)}),
+       "track 1 (the chunk at byte 14) has no end-of-track"},
+      {metaPastChunk, "track 1: the event at byte 22 runs past the end of its chunk (byte 26)"},
+      {midiFile(1, 96, {piano.chunk(true)}),
+       "no notes on channel 10 (the notes are on channel 1: 1)"},
+      {"k = kick\npart = A tempo = 90 notes = 8\nk |x|\n", "not a Standard MIDI File"},
+  };
+  int n = 0;
+  for (const auto& [bytes, message] : cases) {
+    const std::string file = write("case" + std::to_string(++n) + ".mid", bytes);
+    const CliRun r = cli({"import", file, "-o", path("out.tab")});
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_NE(r.err.find("pulsewright-cli: " + file + ": "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("out.tab"))) << message;
+  }
+  // The same bytes read whole are fine.
+  EXPECT_EQ(cli({"import", write("good.bin", good)}).status, 0);
+}
+
+}  // namespace
+}  // namespace pulsewright
