@@ -74,6 +74,7 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
   samples.preloadSong(timeline.sampleFiles());
 
   FluidSynthOutput synth(&output, settings.soundFonts);
+  synth.setNotice([&](const std::string& text) { result.notes.push_back(text); });
   MidiHandle handle = 0;
   if (synth.open(kMidiMapperId, &handle) != midi_result::kOk && songHasNotes(timeline)) {
     result.notes.push_back("no sound font could be loaded: the drums are silent");
