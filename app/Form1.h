@@ -128,6 +128,7 @@ class Form1 : public QMainWindow {
   void layoutControls();
   void songOver();
   void offerRecovery();
+  void startPlaying();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;

@@ -45,6 +45,7 @@ void DocumentCommands::newDocument() {
   setEditorText(*editor_, QString());
   fileName_.clear();
   format_ = DocumentFormat{};
+  askBeforeSave_ = false;
   emit fileNameChanged(fileName_);
 }
 
@@ -66,6 +67,7 @@ bool DocumentCommands::openFile(const QString& path) {
   setEditorText(*editor_, QString::fromStdString(loaded.text));
   fileName_ = path;
   format_ = loaded.format;
+  askBeforeSave_ = false;
   emit fileNameChanged(fileName_);
   return true;
 }
@@ -74,11 +76,34 @@ void DocumentCommands::openUnsaved(const QString& text) {
   setEditorText(*editor_, text);
   fileName_.clear();
   format_ = DocumentFormat{};
+  askBeforeSave_ = false;
   editor_->document()->setModified(true);
+}
+
+void DocumentCommands::openRecovered(const QString& text, const QString& path) {
+  openUnsaved(text);
+  if (path.isEmpty()) {
+    emit fileNameChanged(fileName_);
+    return;
+  }
+  // Saved as the file was written (encoding, line ends) when it can still be read.
+  QByteArray bytes;
+  if (readRegularFile(path, kMaxDocumentBytes, &bytes).isEmpty()) {
+    format_ = loadDocument(std::string_view(bytes.constData(), bytes.size())).format;
+  }
+  fileName_ = path;
+  askBeforeSave_ = true;
+  emit fileNameChanged(fileName_);
 }
 
 bool DocumentCommands::save() {
   if (fileName_.isEmpty()) return saveAs();
+  if (askBeforeSave_ &&
+      !dialogs_.askYesNo(parentWindow_, tr("This text was restored after Pulsewright ended "
+                                           "without saving it. Save it over \"%1\"?")
+                                            .arg(shownName(fileName_)))) {
+    return saveAs();
+  }
   return saveToFile(fileName_);
 }
 
@@ -98,6 +123,7 @@ bool DocumentCommands::saveToFile(const QString& path) {
   }
   fileName_ = path;
   format_ = saved.format;
+  askBeforeSave_ = false;
   editor_->document()->setModified(false);
   emit fileNameChanged(fileName_);
   return true;
