@@ -5,7 +5,8 @@
 
 namespace pulsewright {
 
-AudioExport::AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path)
+AudioExport::AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path,
+                         RenderSettings settings)
     : QObject(parent), song_(std::move(song)), path_(path) {
   dialog_ = new QProgressDialog("Exporting " + path + " ...", "Cancel", 0, 1000, parent);
   dialog_->setWindowTitle("Export Audio");
@@ -14,8 +15,8 @@ AudioExport::AudioExport(QWidget* parent, std::shared_ptr<const Song> song, cons
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, &AudioExport::poll);
   timer_->start(50);
-  worker_ = std::thread([this, file = path.toStdString()] {
-    result_ = renderSong(*song_, file, RenderSettings{}, [this](double fraction) {
+  worker_ = std::thread([this, file = path.toStdString(), settings = std::move(settings)] {
+    result_ = renderSong(*song_, file, settings, [this](double fraction) {
       permille_.store(static_cast<int>(fraction * 1000));
       return !cancel_.load();
     });

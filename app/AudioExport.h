@@ -21,7 +21,8 @@ class AudioExport : public QObject {
   Q_OBJECT
  public:
   // Starts rendering `song` into `path` at once; the dialog shows over `parent`.
-  AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path);
+  AudioExport(QWidget* parent, std::shared_ptr<const Song> song, const QString& path,
+              RenderSettings settings = {});
   ~AudioExport() override;
 
   bool running() const { return !done_.load(); }

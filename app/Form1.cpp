@@ -649,7 +649,7 @@ void Form1::chan_Click(int index) {
   refreshMidiMenus();
 }
 
-void Form1::exportAudio(QString path) {
+void Form1::exportAudio(QString path, double gainDb, bool normalize) {
   if (audioExport_ && audioExport_->running()) return;
   if (path.isEmpty()) {
     path = services_.dialogs.exportFileName(this, tr("Export Audio"),
@@ -657,7 +657,25 @@ void Form1::exportAudio(QString path) {
                                             editor_->documents().exportNameWith(".wav"));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".wav");
+    const std::optional<int> level = services_.dialogs.chooseItem(
+        this, tr("Level of the exported audio:"),
+        {tr("As played"), tr("Normalised: the loudest peak at -1 dBFS"),
+         tr("Louder or softer by a gain in decibels...")},
+        1);
+    if (!level) return;
+    normalize = *level == 1;
+    if (*level == 2) {
+      const std::optional<int> gain =
+          services_.dialogs.chooseNumber(this, tr("Gain in decibels (dB):"), 0, -60, 40);
+      if (!gain) return;
+      gainDb = *gain;
+    }
   }
+  RenderSettings settings;
+  settings.gainDb = gainDb;
+  settings.normalize = normalize;
+  const QString document = editor_->documents().currentFileName();
+  if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
   // A compiler of its own: what carries over between two presses of Play stays as it is.
   TablatureCompiler compiler;
   MessageBoxListener listener(services_.dialogs, this);
@@ -665,8 +683,8 @@ void Form1::exportAudio(QString path) {
                    options_ ? options_->padMap() : defaultPadMap(), &listener);
   const CompilerState& state = compiler.state();
   delete audioExport_;
-  audioExport_ =
-      new AudioExport(this, makeSong(state.partTable, state.songLine, state.sourceMap), path);
+  audioExport_ = new AudioExport(this, makeSong(state.partTable, state.songLine, state.sourceMap),
+                                 path, std::move(settings));
   connect(audioExport_, &AudioExport::finished, this,
           [this] { label1_->setText(audioExport_->summary().replace('\n', "; ")); });
 }
@@ -746,7 +764,8 @@ void Form1::ExportMidi_Click() {
   MidiFileSummary summary;
   const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
   const QString failure =
-      writeWholeFile(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+      writeWholeFile(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                     {editor_->documents().currentFileName()});
   if (!failure.isEmpty()) {
     services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, failure));
     return;

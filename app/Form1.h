@@ -93,7 +93,8 @@ class Form1 : public QMainWindow {
   void Exit_Click();
   // File > Export Audio: renders the text as it stands into `path` (an empty path asks
   // for one); the status line says how it went.
-  void exportAudio(QString path = {});
+  // With no path, asks for the file and the level; a path given (by tests) skips both.
+  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false);
   void Options_Click();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
   void ImportDrumTab_Click();

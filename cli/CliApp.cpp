@@ -30,7 +30,8 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   // Set after the commands are added, which would otherwise repeat it.
   app.footer(
       "FILE may be - for standard input. The exit status is 2 when an argument is\n"
-      "unusable or an input cannot be read.");
+      "unusable, an input cannot be read or an output cannot be written; an output is\n"
+      "never one of the inputs.");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
   try {

@@ -1,13 +1,9 @@
 #include "cli/Command.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <istream>
 
+#include "fileio/InputFile.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -24,47 +20,13 @@ bool readLimited(std::istream& stream, std::string* bytes) {
   return true;
 }
 
-std::string sizeLimitReason() {
-  return "larger than " + std::to_string(kMaxInputBytes >> 20) + " MB";
-}
-
 }  // namespace
 
 bool readInputBytes(const std::string& path, std::istream& stdinStream, std::string* bytes,
                     std::string* reason) {
-  if (path == "-") {
-    if (!readLimited(stdinStream, bytes)) {
-      *reason = sizeLimitReason();
-      return false;
-    }
-    return true;
-  }
-  // Only regular files: a directory, a FIFO or a device such as /dev/zero would hang
-  // or fail half-way.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    *reason = std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    *reason = "not a regular file";
-    return false;
-  }
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxInputBytes) {
-    *reason = sizeLimitReason();
-    return false;
-  }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *reason = std::strerror(errno);
-    return false;
-  }
-  if (!readLimited(file, bytes)) {
-    *reason = sizeLimitReason();
-    return false;
-  }
-  if (file.bad()) {
-    *reason = "read error";
+  if (path != "-") return readRegularFile(path, kMaxInputBytes, bytes, reason);
+  if (!readLimited(stdinStream, bytes)) {
+    *reason = sizeLimitReason(kMaxInputBytes);
     return false;
   }
   return true;

@@ -4,7 +4,7 @@
 #include <memory>
 #include <ostream>
 
-#include "cli/OutputFile.h"
+#include "fileio/OutputFile.h"
 #include "tabimport/DrumTabImport.h"
 
 namespace pulsewright {
@@ -38,7 +38,7 @@ int runImport(const ImportArguments& a, CliContext& io) {
     io.out << result.document;
     return kExitOk;
   }
-  if (!writeFileReplacing(a.output, result.document, &reason)) {
+  if (!writeOutputFile(a.output, result.document, {a.input}, &reason)) {
     io.err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
     return kExitError;
   }

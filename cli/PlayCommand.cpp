@@ -2,14 +2,18 @@
 // device, the built-in synthesiser or nowhere, optionally logging every event with the
 // time it was sent.
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -18,6 +22,7 @@
 #include <thread>
 
 #include "cli/Command.h"
+#include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
@@ -34,9 +39,10 @@ namespace pulsewright {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
-extern "C" void onInterrupt(int) {
-  gInterrupted.store(true);
+// The signal that stopped the play (SIGINT or SIGTERM), 0 while none has.
+std::atomic<int> gInterrupted{0};
+extern "C" void onInterrupt(int signal) {
+  gInterrupted.store(signal);
 }
 
 std::string lower(std::string s) {
@@ -79,6 +85,9 @@ class EventLog {
     write("%.3f sample %d %d %s\n", sinceStart(due), volume, pan, file.c_str());
   }
   void end() { write("%.3f end\n", sinceStart(clock_.now())); }
+  void lost(std::uint64_t count) {
+    write("%.3f lost %llu\n", sinceStart(clock_.now()), static_cast<unsigned long long>(count));
+  }
   // The reason the log could not be written, "" while it could.
   std::string failure() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -161,7 +170,7 @@ class EndWaiter : public Player::Listener {
   bool wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
-      if (gInterrupted.load() || !log_.failure().empty() || deviceGone_.load()) return false;
+      if (gInterrupted.load() != 0 || !log_.failure().empty() || deviceGone_.load()) return false;
       cv_.wait_for(lock, std::chrono::milliseconds(50));
     }
     return true;
@@ -193,19 +202,28 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   PadMap padMap;
   std::string text;
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
-  // The log closes on every way out.
+  // The log closes on every way out. It is written where it is, line by line, so that
+  // it can be read as the song plays.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> ownedLog(nullptr, std::fclose);
   std::FILE* logFile = nullptr;
   if (!o.logPath.empty()) {
     if (o.logPath == "-") {
       logFile = stdout;
     } else {
-      ownedLog.reset(std::fopen(o.logPath.c_str(), "w"));
+      OutputFile output;
+      std::string reason;
+      if (!output.open(o.logPath, {o.file, o.padMap.file}, &reason,
+                       OutputFile::Replace::kInPlace)) {
+        err << "pulsewright-cli: cannot write " << o.logPath << ": " << reason << "\n";
+        return kExitError;
+      }
+      ownedLog.reset(::fdopen(::dup(output.descriptor()), "w"));
       logFile = ownedLog.get();
-    }
-    if (logFile == nullptr) {
-      err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno) << "\n";
-      return kExitError;
+      if (logFile == nullptr) {
+        err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno)
+            << "\n";
+        return kExitError;
+      }
     }
   }
 
@@ -287,12 +305,15 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   CliStepOutput output(port.get(), o.channel - 1, samples.get(), log);
   EndWaiter waiter(log);
   waiter.setPort(port.get());
-  gInterrupted.store(false);
+  gInterrupted.store(0);
+  // SIGTERM stops the play as Ctrl+C does: notes off and the log's end line.
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
+  struct sigaction previousInt {};
+  struct sigaction previousTerm {};
+  sigaction(SIGINT, &action, &previousInt);
+  sigaction(SIGTERM, &action, &previousTerm);
 
   int status = 0;
   {
@@ -311,7 +332,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     } else if (!waiter.wait()) {
       session.player().stop();
       log.end();
-      status = gInterrupted.load() ? kExitInterrupted : kExitError;
+      const int signal = gInterrupted.load();
+      status = signal != 0 ? 128 + signal : kExitError;
       if (waiter.deviceGone()) err << "pulsewright-cli: the MIDI device stopped answering\n";
     }
   }
@@ -320,12 +342,20 @@ int runPlay(const PlayArguments& o, CliContext& io) {
         << ": " << failure << "\n";
     status = kExitError;
   }
-  sigaction(SIGINT, &previous, nullptr);
+  sigaction(SIGINT, &previousInt, nullptr);
+  sigaction(SIGTERM, &previousTerm, nullptr);
   // Let the last hits ring out before the synthesiser and the device close.
   if (sound && sound->isOpen() && status == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
   }
   if (port) port->close();
+  // What a stalled or stopped server never took was logged as sent: say so.
+  if (const std::uint64_t lost = ports ? ports->lostMessages() : 0; lost > 0) {
+    err << "pulsewright-cli: the MIDI device never took " << lost
+        << " of the messages sent to it (it stalled or stopped)\n";
+    log.lost(lost);
+    if (status == 0) status = kExitError;
+  }
   if (ownedLog && std::fclose(ownedLog.release()) != 0 && status == 0) {
     err << "pulsewright-cli: cannot write " << o.logPath << ": " << std::strerror(errno) << "\n";
     status = kExitError;
@@ -365,7 +395,16 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
   command
       ->add_option("--tempo-scale", o->tempoScale,
                    "play at this share of the written tempo, from 0.25 to 2 (default 1)")
-      ->check(CLI::Range(kMinTempoScale, kMaxTempoScale))
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            // The range alone would let "nan" through: it is neither below nor above.
+            const double value = std::strtod(text.c_str(), nullptr);
+            if (std::isfinite(value) && value >= kMinTempoScale && value <= kMaxTempoScale) {
+              return {};
+            }
+            return "a number from 0.25 to 2 expected, not " + text;
+          },
+          "", "finite"))
       ->option_text("F");
   command->callback([o, &context] { context.status = runPlay(*o, context); });
 }

@@ -1,24 +1,26 @@
 # The folders each folder's code may include from, besides its own; lower layers first:
-# text, pad maps and tablature, then the devices and playback, then the windows and the
-# command line. Each library's include root is a generated folder of links to only these,
-# so an include the wrong way does not build; tests/CheckLayers.cmake reads the same table.
+# file access, text, pad maps and tablature, then the devices and playback, then the
+# windows and the command line. Each library's include root is a generated folder of
+# links to only these, so an include the wrong way does not build;
+# tests/CheckLayers.cmake reads the same table.
 set(PW_LAYERS
+  "fileio:"
   "text:"
   "padmap:text"
   "tablature:text padmap"
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature"
-  "platform:"
-  "playback:text padmap tablature platform"
+  "platform:fileio"
+  "playback:text padmap tablature platform fileio"
   "midi:padmap platform"
-  "files:"
+  "files:fileio"
   "settings:files"
   "platform/qt:"
-  "editor:text tablature files settings platform/qt"
+  "editor:text tablature fileio files settings platform/qt"
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
-  "app:text padmap tablature tabimport midifile platform playback midi files settings platform/qt editor templates padmap/ui"
-  "cli:text padmap tablature tabimport midifile platform playback midi"
+  "app:text padmap tablature tabimport midifile platform playback midi fileio files settings platform/qt editor templates padmap/ui"
+  "cli:text padmap tablature tabimport midifile platform playback midi fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})

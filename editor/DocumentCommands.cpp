@@ -9,6 +9,7 @@
 #include <QTextDocument>
 
 #include "editor/EditorText.h"
+#include "fileio/OutputFile.h"
 #include "files/FileAccess.h"
 #include "platform/qt/UserDialogs.h"
 
@@ -157,19 +158,26 @@ void DocumentCommands::exportPdf(const QString& fontFamily) {
                                          exportNameWith(".pdf"));
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
-  {
-    // The PDF engine says nothing when it cannot write: ask the file first.
-    QFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-      dialogs_.message(parentWindow_,
-                       tr("Cannot write \"%1\": %2.").arg(shownName(path), probe.errorString()));
-      return;
-    }
+  // Printed aside and renamed into place, by the rules every output follows: never over
+  // the document, a device written directly, a link's target replaced.
+  OutputFile output;
+  std::string reason;
+  if (!output.open(QFile::encodeName(path).toStdString(),
+                   {QFile::encodeName(fileName_).toStdString()}, &reason)) {
+    dialogs_.message(
+        parentWindow_,
+        tr("Cannot write \"%1\": %2.").arg(shownName(path), QString::fromLocal8Bit(reason)));
+    return;
   }
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setOutputFileName(path);
+  printer.setOutputFileName(QFile::decodeName(output.writingPath().c_str()));
   printTo(printer, fontFamily);
+  if (!output.commit(&reason)) {
+    dialogs_.message(
+        parentWindow_,
+        tr("Cannot write \"%1\": %2.").arg(shownName(path), QString::fromLocal8Bit(reason)));
+  }
 }
 
 }  // namespace pulsewright

@@ -5,13 +5,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace pulsewright {
 
 // Writes `bytes` to a temporary file next to `path`, checks every write and the flush,
-// then renames it over `path`, so a failure leaves the old file whole. Empty on success,
-// else the reason.
-QString writeWholeFile(const QString& path, const QByteArray& bytes);
+// then renames it over `path`, so a failure leaves the old file whole. A symbolic link is
+// followed; a device or a FIFO is written directly; an output that is one of `inputs`, a
+// folder or a read-only file is refused. Empty on success, else the reason.
+QString writeWholeFile(const QString& path, const QByteArray& bytes,
+                       const QStringList& inputs = {});
 
 // Reads a regular file of at most `maxBytes` into `bytes`. A FIFO, a device or a folder
 // is refused without waiting on it. Empty on success, else the reason.

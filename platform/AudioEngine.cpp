@@ -10,24 +10,6 @@ namespace pulsewright {
 
 namespace {
 
-// The clock estimate locks on quickly after a device opens (a wide loop), then narrows
-// so that it keeps the device's long-term rate and smooths away the scheduling jitter of
-// its callbacks and the varying time they take. A sound card's clock is steady, so a
-// narrow loop loses nothing there; a device paced by sleeps (SDL's disk and dummy
-// drivers) wanders by milliseconds a second, and a loop that followed that wander closely
-// would put it into the hits' spacing.
-constexpr double kClockStartBandwidthHz = 2.0;
-constexpr double kClockBandwidthHz = 0.03;
-constexpr double kClockSettleSeconds = 1.0;
-// Callbacks coming this much earlier than the estimate (a device running ahead of it)
-// would soon make events handed over a little ahead of time late: catch up faster.
-constexpr double kClockLeadLimitSeconds = 0.020;
-// Once settled, a callback entered late moves the estimate as if it were only this late:
-// the scheduler delays callbacks now and then, while an early one is news of the device.
-constexpr double kClockLateSeconds = 0.0002;
-constexpr double kClockCatchUpBandwidthHz = 0.2;
-// A callback this far off the estimate means the device stalled: start afresh.
-constexpr double kClockStallSeconds = 0.5;
 // Timed note-ons and samples this late are dropped (a device that was away for a while
 // must not play a burst of old hits); everything else still applies, so no note sticks.
 constexpr double kStaleSeconds = 1.0;
@@ -43,7 +25,10 @@ double seconds(DueTime t) {
 }  // namespace
 
 AudioEngine::AudioEngine(int sampleRate, std::size_t eventCapacity)
-    : rate_(sampleRate), events_(eventCapacity), finished_(2 * eventCapacity + 2 * kSlots + 64) {
+    : rate_(sampleRate),
+      events_(eventCapacity),
+      finished_(2 * eventCapacity + 2 * kSlots + 64),
+      clock_(sampleRate) {
   pending_.reserve(events_.capacity());
   due_.reserve(events_.capacity());
   mix_.resize(2 * kMaxSlice);
@@ -123,28 +108,9 @@ void AudioEngine::release(std::shared_ptr<const PcmSample>* holder) {
   if (holder && !finished_.push(holder)) return;
 }
 
-void AudioEngine::updateClock(DueTime now, int frames) {
-  const double t = seconds(now);
-  const double nominal = static_cast<double>(frames) / rate_;
-  if (clockReset_.exchange(false) || frames != clockFrames_ ||
-      std::abs(t - t1_) > kClockStallSeconds) {
-    // First callback, another block size, or a gap (the device stalled): start afresh.
-    clockFrames_ = frames;
-    period_ = nominal;
-    t0_ = t;
-    t1_ = t + nominal;
-    clockStart_ = t;
-    return;
-  }
-  double error = t - t1_;
-  double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
-                                             std::exp(-(t - clockStart_) / kClockSettleSeconds);
-  if (-error > kClockLeadLimitSeconds) bandwidth = std::max(bandwidth, kClockCatchUpBandwidthHz);
-  if (t - clockStart_ > 2 * kClockSettleSeconds) error = std::min(error, kClockLateSeconds);
-  const double omega = 2 * M_PI * bandwidth * nominal;
-  t0_ = t1_;
-  t1_ += std::sqrt(2.0) * omega * error + period_;
-  period_ += omega * omega * error;
+void AudioEngine::updateClock(DueTime now) {
+  if (clockReset_.exchange(false)) clock_.reset();
+  clock_.update(position_, seconds(now));
 }
 
 std::int64_t AudioEngine::frameFor(const When& when, bool live) const {
@@ -158,11 +124,7 @@ std::int64_t AudioEngine::frameFor(const When& when, bool live) const {
         return scaled >= 0 ? (scaled + 500000000) / 1000000000
                            : -((-scaled + 500000000) / 1000000000);
       }
-      {
-        const double due = when.value * 1e-9 + latencyNs_.load() * 1e-9;
-        const double offset = (due - t0_) / (t1_ - t0_) * clockFrames_;
-        return callbackStart_ + std::llround(offset);
-      }
+      return std::llround(clock_.frameAt(when.value * 1e-9 + latencyNs_.load() * 1e-9));
   }
   return position_;
 }
@@ -275,8 +237,7 @@ void AudioEngine::renderBlock(float* mix, int frames, bool live) {
 
 void AudioEngine::renderLive(std::int16_t* out, int frames, DueTime now) {
   renderCount_.fetch_add(1);
-  updateClock(now, frames);
-  callbackStart_ = position_;
+  updateClock(now);
   for (int done = 0; done < frames;) {
     const int n = std::min(kMaxSlice, frames - done);
     renderBlock(mix_.data(), n, true);

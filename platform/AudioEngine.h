@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/BoundedQueue.h"
+#include "platform/CallbackClock.h"
 #include "platform/SoundOutput.h"
 
 namespace pulsewright {
@@ -113,7 +114,7 @@ class AudioEngine {
   void apply(const Event& event);
   void mixSlice(float* mix, int from, int to);
   void release(std::shared_ptr<const PcmSample>* holder);
-  void updateClock(DueTime now, int frames);
+  void updateClock(DueTime now);
 
   const int rate_;
   BoundedQueue<Event> events_;
@@ -136,11 +137,8 @@ class AudioEngine {
   std::vector<float> mix_;
   std::array<Voice, kSlots> voices_{};
   std::int64_t position_ = 0;
-  std::int64_t callbackStart_ = 0;  // position_ at the callback's first frame
   std::uint64_t order_ = 0;
-  // Delay-locked loop: the filtered time of this block's first frame and of the next's.
-  double t0_ = 0, t1_ = 0, period_ = 0, clockStart_ = 0;
-  int clockFrames_ = 0;
+  CallbackClock clock_;  // the device's frames against the steady clock
 };
 
 }  // namespace pulsewright

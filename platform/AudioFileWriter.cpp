@@ -1,74 +1,61 @@
 #include "platform/AudioFileWriter.h"
 
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace pulsewright {
 
 namespace {
 
-// The file's ending, lower case with its dot; "" when the name has none.
-std::string endingOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ending = path.substr(dot);
-  std::transform(ending.begin(), ending.end(), ending.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ending;
-}
-
-// 0 for an ending that names some other format: a file called "song.mp3" that holds a
-// WAVE would be a wrong result, not a choice.
-int formatFor(const std::string& path) {
-  const std::string ending = endingOf(path);
-  if (ending.empty() || ending == "." || ending == ".wav" || ending == ".wave") {
-    return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  }
-  if (ending == ".flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-  if (ending == ".ogg" || ending == ".oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-  return 0;
-}
+// What a WAVE header's 32-bit sizes can count, less room for the header's own chunks.
+constexpr std::uint64_t kWaveDataLimit = 0xFFFFFFFFull - 4096;
+// FLAC counts samples in 36 bits.
+constexpr std::uint64_t kFlacFrameLimit = (std::uint64_t{1} << 36) - 1;
+constexpr std::uint64_t kBytesPerFrame = 4;  // 16-bit stereo
 
 }  // namespace
 
-bool AudioFileWriter::open(const std::string& path, int sampleRate, std::string* error) {
+// An ending that names some other format is refused: a file called "song.mp3" that holds
+// a WAVE would be a wrong result, not a choice.
+int audioFileFormat(const std::string& path, std::uint64_t maxFrames, std::string* reason) {
+  const std::string ending = fileEnding(path);
+  if (ending.empty() || ending == "." || ending == ".wav" || ending == ".wave") {
+    const int container =
+        maxFrames * kBytesPerFrame > kWaveDataLimit ? SF_FORMAT_RF64 : SF_FORMAT_WAV;
+    return container | SF_FORMAT_PCM_16;
+  }
+  if (ending == ".flac") {
+    if (maxFrames > kFlacFrameLimit) {
+      *reason = "a FLAC file cannot hold " + std::to_string(maxFrames) +
+                " frames: name the file .wav or .ogg";
+      return 0;
+    }
+    return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  }
+  if (ending == ".ogg" || ending == ".oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+  *reason = "\"" + ending + "\" is no format written here: name the file .wav, .flac or .ogg";
+  return 0;
+}
+
+bool AudioFileWriter::open(const std::string& path, int sampleRate, std::uint64_t maxFrames,
+                           const std::vector<std::string>& inputs, std::string* error) {
   abort();
-  const int format = formatFor(path);
-  if (format == 0) {
-    *error =
-        "\"" + endingOf(path) + "\" is no format written here: name the file .wav, .flac or .ogg";
-    return false;
-  }
-  std::string pattern = path + ".XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  ::fchmod(fd, 0644);
+  const int format = audioFileFormat(path, maxFrames, error);
+  if (format == 0) return false;
+  if (!output_.open(path, inputs, error)) return false;
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
   info.format = format;
-  file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-  temporary_ = pattern;
+  file_ = sf_open_fd(output_.descriptor(), SFM_WRITE, &info, SF_FALSE);
   if (!file_) {
     *error = sf_strerror(nullptr);
-    ::close(fd);
-    ::unlink(temporary_.c_str());
-    temporary_.clear();
+    output_.abort();
     return false;
   }
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-  path_ = path;
   return true;
 }
 
@@ -84,7 +71,6 @@ bool AudioFileWriter::write(const float* stereo, long frames, std::string* error
 
 bool AudioFileWriter::commit(std::string* error) {
   if (!file_) return false;
-  sf_write_sync(file_);
   const int closed = sf_close(file_);
   file_ = nullptr;
   if (closed != 0) {
@@ -92,20 +78,13 @@ bool AudioFileWriter::commit(std::string* error) {
     abort();
     return false;
   }
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    *error = std::strerror(errno);
-    abort();
-    return false;
-  }
-  temporary_.clear();
-  return true;
+  return output_.commit(error);
 }
 
 void AudioFileWriter::abort() {
   if (file_) sf_close(file_);
   file_ = nullptr;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  temporary_.clear();
+  output_.abort();
 }
 
 }  // namespace pulsewright

@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/CallbackClock.h"
 #include "platform/MidiOutput.h"
 
 namespace pulsewright {
@@ -24,14 +25,6 @@ constexpr std::size_t kNowQueueBytes = 4096;
 // How long a close may wait for a server that does not answer.
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
-
-// The cycle clock's loop (see cycleStart).
-constexpr double kClockStartBandwidthHz = 5.0;
-constexpr double kClockBandwidthHz = 0.03;
-constexpr double kClockSettleSeconds = 0.1;
-constexpr double kClockLateMicros = 50;
-constexpr double kClockEarlyRestartMicros = 10000;
-constexpr double kClockLateRestartMicros = 100000;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
@@ -83,55 +76,20 @@ struct JackMidiPort::Shared {
     if (now) jack_ringbuffer_free(now);
   }
 
-  // Process thread only: the estimated start of the cycles on JACK's clock.
+  // Messages the process callback wrote into the port's buffer.
+  std::atomic<std::uint64_t> taken{0};
+
+  // Process thread only: the cycles' frames on JACK's clock (seconds). JACK's own
+  // estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds after a
+  // late cycle on some drivers; the clock follows the callback's entry times instead.
   double sampleRate = 48000;
-  bool clockStarted = false;
-  jack_nframes_t lastFrame = 0;
-  double lastStart = 0;       // the latest cycle's estimated start, microseconds
-  double microsPerFrame = 0;  // the frame clock's rate as learned
-  double clockStartedAt = 0;
-  double cycleStart(jack_nframes_t frame, jack_time_t now);
+  CallbackClock clock{48000};
+  bool framesStarted = false;
+  jack_nframes_t lastFrame = 0;  // as JACK counts them (it wraps)...
+  std::int64_t frame = 0;        // ...and counted on
 
   static int process(jack_nframes_t frames, void* self);
 };
-
-// The start of the cycle whose first frame is `frame`, entered at `now`, on JACK's clock.
-// JACK's own estimate (jack_get_cycle_times) swings by tens of milliseconds for seconds
-// after a late cycle on some drivers. Here a delay-locked loop follows the callback's
-// entry times: a cycle cannot start after its callback is entered, while the scheduler
-// often enters it late, so an early entry counts in full and a late one only a little.
-// The loop locks on within a tenth of a second, then narrows so that the frames keep the
-// schedule's spacing while the entries wander; it learns the frame clock's own rate. An
-// entry far off the estimate (a server that was stopped, or a first cycle entered late)
-// starts the phase afresh.
-double JackMidiPort::Shared::cycleStart(jack_nframes_t frame, jack_time_t now) {
-  const double at = static_cast<double>(now);
-  const double frames = static_cast<jack_nframes_t>(frame - lastFrame);
-  const double predicted = lastStart + frames * microsPerFrame;
-  const double error = at - predicted;
-  if (!clockStarted || frames <= 0 || error > kClockLateRestartMicros ||
-      error < -kClockEarlyRestartMicros) {
-    if (!clockStarted) {
-      clockStartedAt = at;
-      microsPerFrame = 1e6 / sampleRate;
-    }
-    clockStarted = true;
-    lastStart = at;
-    lastFrame = frame;
-    return lastStart;
-  }
-  const double age = (at - clockStartedAt) * 1e-6;
-  const double bandwidth = kClockBandwidthHz + (kClockStartBandwidthHz - kClockBandwidthHz) *
-                                                   std::exp(-age / kClockSettleSeconds);
-  // Kept below where the loop would overshoot, for long cycles and frame jumps.
-  const double omega = std::min(0.5, 2 * M_PI * bandwidth * frames * microsPerFrame * 1e-6);
-  lastStart = predicted + std::sqrt(2.0) * omega * std::min(error, kClockLateMicros);
-  // The rate learns from small errors only: a burst of cycles run back to back to catch up
-  // says nothing about it.
-  microsPerFrame += omega * omega * std::clamp(error, -kClockLateMicros, kClockLateMicros) / frames;
-  lastFrame = frame;
-  return lastStart;
-}
 
 bool jackServerRunning(const std::string& clientName) {
   return openClient(clientName + "-probe") != nullptr;
@@ -172,6 +130,7 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
   const jack_nframes_t rate = jack_get_sample_rate(s.client);
   if (rate > 0) {
     s.sampleRate = rate;
+    s.clock = CallbackClock(rate);
     s.periodMicros = jack_get_buffer_size(s.client) * 1000000ull / rate;
   }
   jack_set_process_callback(s.client, Shared::process, &s);
@@ -193,15 +152,23 @@ std::unique_ptr<JackMidiPort> JackMidiPort::open(const std::string& clientName,
 }
 
 JackMidiPort::~JackMidiPort() {
-  if (!shared_ || !shared_->client) return;
+  close();
+}
+
+std::uint64_t JackMidiPort::close() {
+  if (!shared_ || !shared_->client || closed_) return lost_;
+  closed_ = true;
   // After the server has gone, libjack crashes in any call on the client, its close
   // included, so the dead client is left to libjack; its process thread ran the shutdown
   // callback as its last act, so the queue is free to go.
-  if (shared_->gone.load()) return;
-  if (shared_->active) drain();
-  // Closing the client also removes its port; the process callback has stopped when the
-  // close returns.
-  closeClient(shared_->client, shared_);
+  if (!shared_->gone.load()) {
+    if (shared_->active) drain();
+    // Closing the client also removes its port; the process callback has stopped when
+    // the close returns (or, on a server that does not answer, never runs again).
+    closeClient(shared_->client, shared_);
+  }
+  lost_ = sent_ - std::min(sent_, shared_->taken.load());
+  return lost_;
 }
 
 bool JackMidiPort::serverGone() const {
@@ -236,6 +203,7 @@ int JackMidiPort::send(const std::uint8_t* bytes, int length) {
   event.length = static_cast<std::uint8_t>(length);
   std::copy(bytes, bytes + length, event.bytes);
   jack_ringbuffer_write(s.now, reinterpret_cast<const char*>(&event), sizeof event);
+  ++sent_;
   lastDue_ = std::max(lastDue_, Clock::now());
   return midi_result::kOk;
 }
@@ -264,6 +232,7 @@ int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_poin
   event.length = static_cast<std::uint8_t>(length);
   std::copy(bytes, bytes + length, event.bytes);
   jack_ringbuffer_write(s.queue, reinterpret_cast<const char*>(&event), sizeof event);
+  ++sent_;
   lastDue_ = std::max(lastDue_, due);
   return midi_result::kOk;
 }
@@ -272,22 +241,28 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   auto* s = static_cast<Shared*>(self);
   void* buffer = jack_port_get_buffer(s->port, frames);
   jack_midi_clear_buffer(buffer);
-  // When this cycle's first frame sounds, on JACK's clock; a message due at time t goes at
-  // the frame for t + one period, so those due during the previous period fill this
-  // cycle. Later ones wait; late ones go at frame 0.
-  const double length = frames * 1e6 / s->sampleRate;
-  const double start = s->cycleStart(jack_last_frame_time(s->client), jack_get_time()) - length;
+  const jack_nframes_t first = jack_last_frame_time(s->client);
+  s->frame += s->framesStarted ? static_cast<jack_nframes_t>(first - s->lastFrame) : 0;
+  s->framesStarted = true;
+  s->lastFrame = first;
+  s->clock.update(s->frame, static_cast<double>(jack_get_time()) * 1e-6);
+  // A message due at time t goes at the frame for t + one period, so those due during
+  // the previous period fill this cycle. Later ones wait; late ones go at frame 0.
+  const double length = frames / s->sampleRate;
   jack_nframes_t last = 0;
+  std::uint64_t taken = 0;
   Event event{};
   // What is meant for now goes first, at the cycle's first frame.
   while (jack_ringbuffer_peek(s->now, reinterpret_cast<char*>(&event), sizeof event) ==
          sizeof event) {
     if (jack_midi_event_write(buffer, 0, event.bytes, event.length) != 0) break;
     jack_ringbuffer_read_advance(s->now, sizeof event);
+    ++taken;
   }
   while (jack_ringbuffer_peek(s->queue, reinterpret_cast<char*>(&event), sizeof event) ==
          sizeof event) {
-    const double offset = (static_cast<double>(event.due) - start) / length * frames;
+    const double offset = s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length) -
+                          static_cast<double>(s->frame);
     if (offset >= frames) break;
     // Frames never go backwards within a cycle: messages keep their order.
     const jack_nframes_t frame =
@@ -297,8 +272,10 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
     }
     last = frame;
     jack_ringbuffer_read_advance(s->queue, sizeof event);
+    ++taken;
   }
-  s->periodMicros.store(static_cast<std::uint32_t>(length));
+  s->taken.fetch_add(taken, std::memory_order_relaxed);
+  s->periodMicros.store(static_cast<std::uint32_t>(length * 1e6));
   s->cycles.fetch_add(1);
   return 0;
 }

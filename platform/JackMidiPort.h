@@ -46,6 +46,10 @@ class JackMidiPort {
   // of the next cycle.
   int sendAt(const std::uint8_t* bytes, int length, Clock::time_point due);
   bool serverGone() const;
+  // Waits for the queue as the destructor does and closes the client. Returns how many of
+  // the messages queued since the open the server never took (a server stopped or gone
+  // before their time); the same on every later call.
+  std::uint64_t close();
 
   // What the client and its process callback share; outlives this object while a close
   // is pending on a server that does not answer.
@@ -57,6 +61,9 @@ class JackMidiPort {
 
   std::shared_ptr<Shared> shared_;
   Clock::time_point lastDue_{};
+  std::uint64_t sent_ = 0;
+  std::uint64_t lost_ = 0;
+  bool closed_ = false;
 };
 
 }  // namespace pulsewright

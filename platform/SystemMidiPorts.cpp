@@ -69,6 +69,7 @@ class JackConnection : public SystemMidiPorts::Connection {
     return port_->sendAt(bytes, length, due);
   }
   bool placesByTime() const override { return true; }
+  std::uint64_t close() override { return port_->close(); }
 
  private:
   std::unique_ptr<JackMidiPort> port_;
@@ -208,6 +209,7 @@ int SystemMidiPorts::close(MidiHandle handle) {
   // Waits for a send in flight on this connection, then disconnects (a JACK connection
   // first lets its queue play out).
   std::lock_guard lock(opened->mutex);
+  if (opened->connection) lost_ += opened->connection->close();
   opened->connection.reset();
   return midi_result::kOk;
 }

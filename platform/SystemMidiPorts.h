@@ -4,6 +4,8 @@
 // runs). Each facility is asked explicitly, so a machine with JACK and no ALSA sequencer
 // still lists its JACK ports. The default output (kMidiMapperId) is not served here.
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +40,9 @@ class SystemMidiPorts : public MidiOutputService {
   bool placesByTime(MidiHandle handle) override;
   // Waits, bounded, for a JACK connection's queued messages to go out.
   int close(MidiHandle handle) override;
+  // Messages sent on connections closed since this was made that their device never
+  // took: the queue of a JACK server that was stopped, or went, before their time.
+  std::uint64_t lostMessages() const { return lost_.load(); }
 
   class Connection {
    public:
@@ -48,6 +53,8 @@ class SystemMidiPorts : public MidiOutputService {
       return send(bytes, length);
     }
     virtual bool placesByTime() const { return false; }
+    // Ends the connection; returns how many messages sent on it never reached the device.
+    virtual std::uint64_t close() { return 0; }
   };
 
  private:
@@ -63,6 +70,7 @@ class SystemMidiPorts : public MidiOutputService {
   std::vector<Port> listed_;
   std::map<MidiHandle, std::shared_ptr<Open>> open_;
   MidiHandle nextHandle_ = 1;
+  std::atomic<std::uint64_t> lost_{0};
 };
 
 }  // namespace pulsewright

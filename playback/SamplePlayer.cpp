@@ -1,12 +1,12 @@
 #include "playback/SamplePlayer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "fileio/InputFile.h"
 
 namespace pulsewright {
 
@@ -21,27 +21,10 @@ std::int64_t nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Reads a whole regular file of at most kMaxSampleFileBytes. Opening does not block (a
-// FIFO without a writer would), and the type and size are checked on the opened file.
+// A whole regular file of at most kMaxSampleFileBytes, read without blocking on a FIFO.
 bool readSampleFile(const std::string& path, std::string* bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<std::uintmax_t>(info.st_size) <= kMaxSampleFileBytes;
-  if (ok) {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-      const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // the file shrank while being read: take what there is
-      done += static_cast<std::size_t>(n);
-    }
-    bytes->resize(done);
-  }
-  ::close(fd);
-  return ok;
+  std::string reason;
+  return readRegularFile(path, kMaxSampleFileBytes, bytes, &reason);
 }
 
 bool looksLikeWave(const std::string& bytes) {

@@ -50,7 +50,88 @@ bool songHasNotes(const Timeline& timeline) {
   return false;
 }
 
+// Renders the song once, from nothing: a synthesiser, samples and engine of its own, so
+// that two passes give the same frames. Each block goes to `sink`; false from it stops
+// the pass. Notes for the user go to `notes` when given.
+bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSettings& settings,
+                std::vector<std::string>* notes,
+                const std::function<bool(std::vector<float>&)>& sink) {
+  const int rate = settings.sampleRate;
+  EngineSoundOutput output(rate);
+  AudioEngine& engine = output.engine();
+  const DueTime epoch{};
+  engine.setEpoch(epoch);
+
+  SamplePlayer samples(output);
+  samples.listDevices();
+  samples.setNotice([&](const std::string& text) {
+    if (notes) notes->push_back(text);
+  });
+  samples.beginPlay();
+  samples.preloadSong(timeline.sampleFiles());
+
+  FluidSynthOutput synth(&output, settings.soundFonts);
+  synth.setNotice([&](const std::string& text) {
+    if (notes) notes->push_back(text);
+  });
+  MidiHandle handle = 0;
+  if (synth.open(kMidiMapperId, &handle) != midi_result::kOk && songHasNotes(timeline) && notes) {
+    notes->push_back("no sound font could be loaded: the drums are silent");
+  }
+
+  std::vector<float> block(2 * kBlock);
+  auto renderBlock = [&](float* peak) {
+    engine.renderOffline(block.data(), kBlock);
+    if (peak) {
+      float p = 0;
+      for (float v : block) p = std::max(p, std::abs(v));
+      *peak = p;
+    }
+    return sink(block);
+  };
+
+  RenderStepOutput stepOutput(synth, handle, settings.channel, samples);
+  Timeline::Cursor cursor = timeline.begin();
+  TimelineTick tick;
+  std::int64_t lastFrame = 0;
+  while (cursor.next(&tick)) {
+    const std::int64_t ms = tick.timeMs - firstMs;
+    lastFrame = (ms * rate + 500) / 1000;
+    // Events go in a block or so ahead of their frame; the engine holds them until then.
+    while (engine.position() + kBlock <= lastFrame) {
+      if (!renderBlock(nullptr)) return false;
+    }
+    playTick(timeline, tick, stepOutput, epoch + std::chrono::milliseconds(ms));
+  }
+  // Ring out: at least past the last tick, then until a silent block or the limit.
+  const std::int64_t limit = lastFrame + static_cast<std::int64_t>(kRenderTailSeconds * rate);
+  for (;;) {
+    float peak = 0;
+    if (!renderBlock(&peak)) return false;
+    const std::int64_t at = engine.position();
+    if (at > lastFrame && peak < kSilence && !engine.samplesBusy()) break;
+    if (at >= limit) break;
+  }
+  if (handle != 0) synth.close(handle);
+  return true;
+}
+
+std::int64_t firstTickMs(const Timeline& timeline) {
+  Timeline::Cursor cursor = timeline.begin();
+  TimelineTick tick;
+  return cursor.next(&tick) ? tick.timeMs : 0;
+}
+
+double decibels(float peak) {
+  return peak > 0 ? 20.0 * std::log10(static_cast<double>(peak)) : -200.0;
+}
+
 }  // namespace
+
+double songSeconds(const Timeline& timeline) {
+  if (!timeline.playable()) return 0;
+  return static_cast<double>(timeline.lastTickMs() - firstTickMs(timeline)) / 1000.0;
+}
 
 RenderResult renderSong(const Song& song, const std::string& path, const RenderSettings& settings,
                         const std::function<bool(double)>& progress) {
@@ -62,49 +143,31 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
     return result;
   }
   const int rate = settings.sampleRate;
-  EngineSoundOutput output(rate);
-  AudioEngine& engine = output.engine();
-  const DueTime epoch{};
-  engine.setEpoch(epoch);
+  const std::int64_t firstMs = firstTickMs(timeline);
+  const std::int64_t lastFrame = ((timeline.lastTickMs() - firstMs) * rate + 500) / 1000;
+  const auto maxFrames = static_cast<std::uint64_t>(
+      lastFrame + static_cast<std::int64_t>(kRenderTailSeconds * rate) + 2 * kBlock);
 
-  SamplePlayer samples(output);
-  samples.listDevices();
-  samples.setNotice([&](const std::string& text) { result.notes.push_back(text); });
-  samples.beginPlay();
-  samples.preloadSong(timeline.sampleFiles());
-
-  FluidSynthOutput synth(&output, settings.soundFonts);
-  synth.setNotice([&](const std::string& text) { result.notes.push_back(text); });
-  MidiHandle handle = 0;
-  if (synth.open(kMidiMapperId, &handle) != midi_result::kOk && songHasNotes(timeline)) {
-    result.notes.push_back("no sound font could be loaded: the drums are silent");
-  }
-
+  // The document and the song's samples are read: the output may be none of them.
+  std::vector<std::string> inputs = settings.inputs;
+  inputs.insert(inputs.end(), timeline.sampleFiles().begin(), timeline.sampleFiles().end());
   AudioFileWriter writer;
   std::string error;
-  if (!writer.open(path, rate, &error)) {
+  if (!writer.open(path, rate, maxFrames, inputs, &error)) {
     result.status = RenderResult::Status::kCannotWrite;
     result.message = "cannot write " + path + ": " + error;
     return result;
   }
 
   const auto started = std::chrono::steady_clock::now();
-  std::vector<float> block(2 * kBlock);
-  const double totalFrames = static_cast<double>(timeline.lastTickMs()) * rate / 1000 + rate;
-  auto renderBlock = [&](float* peak) {
-    engine.renderOffline(block.data(), kBlock);
-    if (peak) {
-      float p = 0;
-      for (float v : block) p = std::max(p, std::abs(v));
-      *peak = p;
-    }
-    if (!writer.write(block.data(), kBlock, &error)) {
-      result.status = RenderResult::Status::kCannotWrite;
-      result.message = "cannot write " + path + ": " + error;
-      return false;
-    }
-    result.frames += kBlock;
-    if (progress && !progress(std::min(1.0, static_cast<double>(result.frames) / totalFrames))) {
+  const int passes = settings.normalize ? 2 : 1;
+  const double expectedFrames = static_cast<double>(lastFrame) + rate;
+  long passFrames = 0;
+  int pass = 0;
+  auto goOn = [&] {
+    passFrames += kBlock;
+    const double fraction = std::min(1.0, static_cast<double>(passFrames) / expectedFrames);
+    if (progress && !progress((pass + fraction) / passes)) {
       result.status = RenderResult::Status::kCancelled;
       result.message = "cancelled";
       return false;
@@ -112,28 +175,52 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
     return true;
   };
 
-  RenderStepOutput stepOutput(synth, handle, settings.channel, samples);
-  Timeline::Cursor cursor = timeline.begin();
-  TimelineTick tick;
-  std::int64_t lastFrame = 0;
-  while (cursor.next(&tick)) {
-    lastFrame = (tick.timeMs * rate + 500) / 1000;
-    // Events go in a block or so ahead of their frame; the engine holds them until then.
-    while (engine.position() + kBlock <= lastFrame) {
-      if (!renderBlock(nullptr)) return result;
-    }
-    playTick(timeline, tick, stepOutput, epoch + std::chrono::milliseconds(tick.timeMs));
-  }
-  // Ring out: at least past the last tick, then until a silent block or the limit.
-  const std::int64_t limit = lastFrame + static_cast<std::int64_t>(kRenderTailSeconds * rate);
-  for (;;) {
+  // Normalising needs the song's peak before the first frame is written: a first pass
+  // measures it, the second writes (the render is exact, so both hear the same frames).
+  float gain = static_cast<float>(std::pow(10.0, settings.gainDb / 20.0));
+  if (settings.normalize) {
     float peak = 0;
-    if (!renderBlock(&peak)) return result;
-    const std::int64_t at = engine.position();
-    if (at > lastFrame && peak < kSilence && !engine.samplesBusy()) break;
-    if (at >= limit) break;
+    if (!renderPass(timeline, firstMs, settings, &result.notes, [&](std::vector<float>& block) {
+          for (float v : block) peak = std::max(peak, std::abs(v));
+          return goOn();
+        })) {
+      return result;
+    }
+    if (peak > 0) {
+      gain = static_cast<float>(std::pow(10.0, kNormalizedPeakDb / 20.0) / peak);
+    } else {
+      gain = 1;
+      result.notes.push_back("the song is silent: there is nothing to normalise");
+    }
+    ++pass;
+    passFrames = 0;
   }
-  if (handle != 0) synth.close(handle);
+
+  float peak = 0;
+  long clipped = 0;
+  const bool written =
+      renderPass(timeline, firstMs, settings, settings.normalize ? nullptr : &result.notes,
+                 [&](std::vector<float>& block) {
+                   for (float& v : block) {
+                     v *= gain;
+                     peak = std::max(peak, std::abs(v));
+                     if (v > 1.0f || v < -1.0f) ++clipped;
+                   }
+                   if (!writer.write(block.data(), kBlock, &error)) {
+                     result.status = RenderResult::Status::kCannotWrite;
+                     result.message = "cannot write " + path + ": " + error;
+                     return false;
+                   }
+                   result.frames += kBlock;
+                   return goOn();
+                 });
+  if (!written) return result;
+  result.peakDb = decibels(peak);
+  if (clipped > 0) {
+    result.notes.push_back(
+        std::to_string(clipped) + " samples clipped at full scale: the gain is " +
+        std::to_string(static_cast<int>(std::ceil(result.peakDb))) + " dB too high");
+  }
   if (!writer.commit(&error)) {
     result.status = RenderResult::Status::kCannotWrite;
     result.message = "cannot write " + path + ": " + error;

@@ -14,6 +14,7 @@
 
 #include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
+#include "text/FileName.h"
 #include "text/NumericValue.h"
 
 namespace pulsewright {
@@ -56,13 +57,6 @@ std::string quoted(std::string_view s) {
   if (s == "\t") return "a tab";
   if (s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x20) return "a control character";
   return "'" + std::string(s) + "'";
-}
-
-bool endsInWav(std::string_view s) {
-  if (s.size() < 4) return false;
-  const std::string_view end = s.substr(s.size() - 4);
-  return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
-         (end[3] | 0x20) == 'v';
 }
 
 std::string_view trimmed(std::string_view s) {

@@ -3,18 +3,12 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "text/FileName.h"
 #include "text/NumericValue.h"
 
 namespace pulsewright {
 
 namespace {
-
-bool endsInWav(std::string_view sound) {
-  if (sound.size() < 4) return false;
-  const std::string_view end = sound.substr(sound.size() - 4);
-  return end[0] == '.' && (end[1] == 'w' || end[1] == 'W') && (end[2] == 'a' || end[2] == 'A') &&
-         (end[3] == 'v' || end[3] == 'V');
-}
 
 // Round half to even, as a whole MIDI value; -1 when outside 0-127 so that no malformed
 // word is ever sent.

@@ -51,6 +51,15 @@ std::optional<QColor> QtUserDialogs::chooseColor(QWidget* parent, const QColor& 
   return chosen;
 }
 
+std::optional<int> QtUserDialogs::chooseItem(QWidget* parent, const QString& label,
+                                             const QStringList& items, int initial) {
+  bool ok = false;
+  const QString chosen = QInputDialog::getItem(parent, QString::fromLatin1(kApplicationTitle),
+                                               label, items, initial, false, &ok);
+  if (!ok) return std::nullopt;
+  return static_cast<int>(items.indexOf(chosen));
+}
+
 std::optional<QFont> QtUserDialogs::chooseFont(QWidget* parent, const QFont& initial) {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, initial, parent);

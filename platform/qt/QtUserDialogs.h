@@ -18,6 +18,8 @@ class QtUserDialogs : public UserDialogs {
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
   std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
                                   int maximum) override;
+  std::optional<int> chooseItem(QWidget* parent, const QString& label, const QStringList& items,
+                                int initial) override;
 };
 
 }  // namespace pulsewright

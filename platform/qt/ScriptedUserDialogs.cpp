@@ -60,4 +60,10 @@ std::optional<int> ScriptedUserDialogs::chooseNumber(QWidget*, const QString& la
   return takeFront(numbers, std::optional<int>());
 }
 
+std::optional<int> ScriptedUserDialogs::chooseItem(QWidget*, const QString& label,
+                                                   const QStringList&, int) {
+  itemQuestions.append(label);
+  return takeFront(items, std::optional<int>());
+}
+
 }  // namespace pulsewright

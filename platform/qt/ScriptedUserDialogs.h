@@ -21,6 +21,7 @@ class ScriptedUserDialogs : public UserDialogs {
   std::deque<QString> exportFileNames;
   std::deque<bool> yesNoAnswers;  // empty: No
   std::deque<std::optional<int>> numbers;
+  std::deque<std::optional<int>> items;
 
   // What was shown, in order.
   QStringList messages;
@@ -31,6 +32,7 @@ class ScriptedUserDialogs : public UserDialogs {
   QList<QColor> initialColors;
   QList<QFont> initialFonts;
   QStringList numberQuestions;
+  QStringList itemQuestions;
   QStringList exportSuggestions;
 
   void message(QWidget* parent, const QString& text) override;
@@ -44,6 +46,8 @@ class ScriptedUserDialogs : public UserDialogs {
   std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
   std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial, int minimum,
                                   int maximum) override;
+  std::optional<int> chooseItem(QWidget* parent, const QString& label, const QStringList& items,
+                                int initial) override;
 };
 
 }  // namespace pulsewright

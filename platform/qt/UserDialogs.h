@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -37,6 +38,10 @@ class UserDialogs {
   // A whole number from `minimum` to `maximum` asked with `label`; nothing on Cancel.
   virtual std::optional<int> chooseNumber(QWidget* parent, const QString& label, int initial,
                                           int minimum, int maximum) = 0;
+  // One of `items` asked with `label`, `initial` chosen at first: its index; nothing on
+  // Cancel.
+  virtual std::optional<int> chooseItem(QWidget* parent, const QString& label,
+                                        const QStringList& items, int initial) = 0;
 };
 
 }  // namespace pulsewright

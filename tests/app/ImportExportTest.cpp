@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <cmath>
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -102,6 +105,82 @@ TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   EXPECT_EQ(f.dialogs.exportSuggestions.mid(2),
             (QStringList{dir.filePath("groove.v2.mid"), dir.filePath("groove.v2.wav"),
                          dir.filePath("groove.v2.pdf")}));
+}
+
+// The peak of a 16-bit WAVE file the export wrote, as a share of full scale.
+double wavePeak(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray bytes = file.readAll();
+  const qsizetype data = bytes.indexOf("data");
+  if (data < 0) return -1;
+  int peak = 0;
+  for (qsizetype i = data + 8; i + 1 < bytes.size(); i += 2) {
+    const auto v = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                             static_cast<std::uint8_t>(bytes[i + 1]) << 8);
+    peak = std::max(peak, std::abs(static_cast<int>(v)));
+  }
+  return peak / 32768.0;
+}
+
+TEST(Exports, NeverWriteOverTheOpenDocumentAndSetTheAudioLevel) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  const QByteArray text =
+      "k = kick\ns = snare\npart = A tempo = 150 notes = 8\nk |x-x-|\ns |-X-x|\nsong = AA\n";
+  const QString document = writeFile(dir, "groove.tab", text);
+  ASSERT_TRUE(form->editor().documents().openFile(document));
+  auto documentBytes = [&] {
+    QFile file(document);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+  };
+
+  f.dialogs.exportFileNames = {document};
+  f.dialogs.numbers = {10};
+  form->action("ExportMidi")->trigger();
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(f.dialogs.messages.last().contains("it is the input"))
+      << f.dialogs.messages.last().toStdString();
+  f.dialogs.exportFileNames = {document};
+  form->action("ExportPdf")->trigger();
+  EXPECT_TRUE(f.dialogs.messages.last().contains("it is the input"))
+      << f.dialogs.messages.last().toStdString();
+  // Through a link named as audio: still the document.
+  ASSERT_TRUE(QFile::link(document, dir.filePath("link.wav")));
+  f.dialogs.exportFileNames = {dir.filePath("link.wav")};
+  f.dialogs.items = {0};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("it is the input"); }, 20000))
+      << form->Label1()->text().toStdString();
+  EXPECT_EQ(documentBytes(), text);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"groove.tab", "link.wav"}));
+
+  // Normalised: the loudest peak at -1 dBFS, asked after the file; Cancel writes nothing.
+  f.dialogs.exportFileNames = {dir.filePath("cancelled.wav")};
+  form->action("ExportAudio")->trigger();
+  EXPECT_EQ(f.dialogs.itemQuestions.size(), 2);
+  f.dialogs.exportFileNames = {dir.filePath("normal.wav")};
+  f.dialogs.items = {1};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().startsWith("Exported"); }, 20000))
+      << form->Label1()->text().toStdString();
+  EXPECT_NEAR(20 * std::log10(wavePeak(dir.filePath("normal.wav"))), -1.0, 0.02);
+  // As played, and 6 dB softer than that.
+  f.dialogs.exportFileNames = {dir.filePath("plain.wav")};
+  f.dialogs.items = {0};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("plain.wav"); }, 20000));
+  f.dialogs.exportFileNames = {dir.filePath("gain.wav")};
+  f.dialogs.items = {2};
+  f.dialogs.numbers = {-6};
+  form->action("ExportAudio")->trigger();
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("gain.wav"); }, 20000));
+  EXPECT_NEAR(wavePeak(dir.filePath("gain.wav")) / wavePeak(dir.filePath("plain.wav")), 0.501,
+              0.005);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+            (QStringList{"gain.wav", "groove.tab", "link.wav", "normal.wav", "plain.wav"}));
 }
 
 }  // namespace

@@ -494,8 +494,9 @@ TEST(JackEndToEnd, KeyboardNotesGoAheadOfTheSongsQueuedMessages) {
 }
 
 // A server stopped in mid-song (SIGSTOP) answers nothing, and closing a client waits for
-// its answer: the command still ends soon after the song.
-TEST(JackEndToEnd, PlayEndsWhenTheServerIsStopped) {
+// its answer: the command still ends soon after the song, and says how many of the
+// messages it logged the server never took, in the log too, with exit status 2.
+TEST(JackEndToEnd, PlayEndsWhenTheServerIsStoppedAndCountsWhatItNeverTook) {
   JackServer jack;
   ASSERT_TRUE(jack.start()) << readFile(jack.log("jackd"));
   ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
@@ -505,13 +506,36 @@ TEST(JackEndToEnd, PlayEndsWhenTheServerIsStopped) {
     out << "k = kick drum\npart = A tempo = 240 notes = 8\nk |xxxxxxxx|\nsong = AAA\n";
   }
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
-  Child play({PW_CLI_PATH, "play", song, "--device", kDumpPort, "--sound-device", "none"},
-             jack.log("play"));
+  const std::string log = jack.log("play-events");
+  Child play(
+      {PW_CLI_PATH, "play", song, "--device", kDumpPort, "--sound-device", "none", "--log", log},
+      jack.log("play"));
   ASSERT_TRUE(play.started());
   ASSERT_TRUE(jack.waitForEvents(2)) << readFile(jack.log("play"));
   jack.pause(true);
   // Three seconds of song, then the bounded drain and close.
-  EXPECT_NE(play.wait(std::chrono::seconds(20)), -1) << readFile(jack.log("play"));
+  const int status = play.wait(std::chrono::seconds(20));
+  ASSERT_NE(status, -1) << readFile(jack.log("play"));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << readFile(jack.log("play"));
+  // Every message logged was either received or counted as never taken.
+  std::size_t logged = 0, lost = 0;
+  std::istringstream lines(readFile(log));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    double ms = 0;
+    std::string kind;
+    words >> ms >> kind;
+    if (kind == "midi") ++logged;
+    if (kind == "lost") words >> lost;
+  }
+  jack.pause(false);
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(logged, 48u);
+  EXPECT_GT(lost, 0u) << readFile(log);
+  EXPECT_EQ(jack.dumped().size() + lost, logged) << readFile(log);
+  EXPECT_NE(readFile(jack.log("play")).find("never took " + std::to_string(lost)),
+            std::string::npos)
+      << readFile(jack.log("play"));
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 
 #include "AudioTestUtil.h"
 #include "cli/CliApp.h"
 #include "padmap/PadMap.h"
+#include "platform/AudioFileWriter.h"
 #include "playback/Sequencer.h"
 #include "tablature/TablatureCompiler.h"
 #include "tests/support/CliRun.h"
@@ -39,7 +41,8 @@ Audio readAudio(const std::string& path) {
   return a;
 }
 
-// The frames every tick of `text` is due at.
+// The frames every tick of `text` is due at: the first step at frame 0, as in the MIDI
+// file, without the live player's lead-in.
 std::vector<long> tickFrames(const std::string& text, int rate) {
   TablatureCompiler compiler;
   compiler.compile(joinLinesWithCrLf(decodeDocumentBytes(text)), defaultPadMap(), nullptr);
@@ -47,7 +50,11 @@ std::vector<long> tickFrames(const std::string& text, int rate) {
   std::vector<long> frames;
   auto cursor = song->timeline.begin();
   TimelineTick tick;
-  while (cursor.next(&tick)) frames.push_back((tick.timeMs * rate + 500) / 1000);
+  std::int64_t first = -1;
+  while (cursor.next(&tick)) {
+    if (first < 0) first = tick.timeMs;
+    frames.push_back(((tick.timeMs - first) * rate + 500) / 1000);
+  }
   return frames;
 }
 
@@ -104,6 +111,67 @@ TEST_F(Render, ClickGridAndDrumGridLandOnTheirFrames) {
   EXPECT_LE(percentile(jitter, 0.99), 1.0);
   // The song rang out and stopped: at most the tail after the last hit.
   EXPECT_LT(a.stereo.size() / 2, static_cast<std::size_t>(44100 * (13 + 5)));
+}
+
+float peakOf(const Audio& a) {
+  float peak = 0;
+  for (float v : a.stereo) peak = std::max(peak, std::abs(v));
+  return peak;
+}
+
+TEST_F(Render, GainAndNormalizeSetTheLevel) {
+  const std::string song =
+      write("song.tab",
+            "s = snare\nk = kick\npart = A tempo = 150 notes = 8\ns |x-X-|\nk |X-x-|\nsong = AA\n");
+  ASSERT_EQ(cli({"render", song, "-o", path("plain.wav")}).status, 0);
+  const CliRun louder = cli({"render", song, "-o", path("louder.wav"), "--gain", "6"});
+  ASSERT_EQ(louder.status, 0) << louder.err;
+  const CliRun normal = cli({"render", song, "-o", path("normal.wav"), "--normalize"});
+  ASSERT_EQ(normal.status, 0) << normal.err;
+  const Audio plain = readAudio(path("plain.wav"));
+  const Audio loud = readAudio(path("louder.wav"));
+  const Audio normalized = readAudio(path("normal.wav"));
+  ASSERT_GT(peakOf(plain), 0.01f);
+  EXPECT_NEAR(peakOf(loud) / peakOf(plain), 1.995f, 0.01f);
+  EXPECT_NEAR(20 * std::log10(peakOf(normalized)), -1.0, 0.01);
+  // The same frames, scaled: both passes of the normalised render heard the same song.
+  ASSERT_EQ(normalized.stereo.size(), plain.stereo.size());
+  const float scale = peakOf(normalized) / peakOf(plain);
+  // Within the rounding of each 16-bit file, the plain one's scaled up.
+  const float rounding = (scale + 1) / 32768;
+  for (std::size_t i = 0; i < plain.stereo.size(); i += 97) {
+    ASSERT_NEAR(normalized.stereo[i], plain.stereo[i] * scale, rounding) << i;
+  }
+  const CliRun clipped = cli({"render", song, "-o", path("clipped.wav"), "--gain", "40"});
+  EXPECT_EQ(clipped.status, 0);
+  EXPECT_NE(clipped.err.find("samples clipped"), std::string::npos) << clipped.err;
+}
+
+TEST(AudioFileWriter, WaveBecomesRf64WhenTheDataWouldPassFourGigabytes) {
+  std::string reason;
+  const std::uint64_t fourGigabytes = std::uint64_t{1} << 32;
+  EXPECT_EQ(audioFileFormat("a.wav", 3600 * 48000, &reason), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(audioFileFormat("a.WAV", fourGigabytes / 4, &reason),
+            SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
+  EXPECT_EQ(audioFileFormat("a.ogg", fourGigabytes, &reason), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+  EXPECT_EQ(audioFileFormat("a.flac", fourGigabytes, &reason), SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  EXPECT_EQ(audioFileFormat("a.flac", fourGigabytes * 16, &reason), 0);
+  EXPECT_NE(reason.find("FLAC file cannot hold"), std::string::npos) << reason;
+
+  // What a long render would write, told so up front: a short RF64 file a reader takes.
+  const std::string path = testing::TempDir() + "/long.wav";
+  AudioFileWriter writer;
+  ASSERT_TRUE(writer.open(path, 44100, fourGigabytes, {}, &reason)) << reason;
+  const std::vector<float> frames = {0.5f, -0.5f, 0.25f, -0.25f, 0.0f, 0.0f};
+  ASSERT_TRUE(writer.write(frames.data(), 3, &reason));
+  ASSERT_TRUE(writer.commit(&reason)) << reason;
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  ASSERT_NE(file, nullptr);
+  sf_close(file);
+  EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_RF64);
+  EXPECT_EQ(info.frames, 3);
+  ::unlink(path.c_str());
 }
 
 TEST_F(Render, BadOutputsAndEmptySongsLeaveNoFile) {

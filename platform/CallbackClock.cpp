@@ -1,0 +1,102 @@
+#include "platform/CallbackClock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pulsewright {
+
+namespace {
+
+// For its first seconds the clock learns the device's rate as the slope of a straight
+// line through every entry (a device may be several per cent off its nominal rate), with
+// a wide loop on the phase; then the loop narrows, so that the frames keep the
+// schedule's spacing while the entries wander, and the rate follows the device slowly.
+constexpr double kLearnSeconds = 2.0;
+constexpr double kStartBandwidthHz = 2.0;
+constexpr double kBandwidthHz = 0.1;
+// An entry's error counts at most this much (more while learning): a device that has
+// really moved moves the estimate on every callback, a scheduler's hiccup cannot throw it.
+constexpr double kStartErrorLimitSeconds = 0.005;
+constexpr double kErrorLimitSeconds = 0.002;
+// A callback this far off the estimate (and a few blocks) means the device stalled or
+// jumped: the phase starts afresh, the rate is kept.
+constexpr double kStallSeconds = 0.25;
+constexpr int kStallBlocks = 3;
+// A learned rate this far off the nominal one is no device's: start afresh.
+constexpr double kRateLimit = 0.25;
+
+double median3(double a, double b, double c) {
+  return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+}  // namespace
+
+void CallbackClock::start(std::int64_t frame, double time) {
+  if (!started_ || std::abs(rate_ / nominalRate_ - 1) > kRateLimit) {
+    rate_ = nominalRate_;
+    startedAt_ = time;
+    startFrame_ = frame;
+    fit_ = {};
+  } else {
+    ++restarts_;
+  }
+  started_ = true;
+  frame_ = frame;
+  time_ = time;
+  lastEntryFrame_ = frame;
+  lastEntry_ = time;
+  errorCount_ = 0;
+}
+
+void CallbackClock::update(std::int64_t frame, double time) {
+  if (!started_ || frame <= frame_) {
+    start(frame, time);
+    return;
+  }
+  const double frames = static_cast<double>(frame - frame_);
+  const double period = frames / rate_;
+  const double predicted = time_ + period;
+  const double error = time - predicted;
+  if (std::abs(error) > std::max(kStallSeconds, kStallBlocks * period)) {
+    start(frame, time);
+    return;
+  }
+  // A callback entered right after the previous one is the second of a burst (a device
+  // that fills two blocks at a time, or catches up): its entry says nothing of when its
+  // frames sound.
+  const double gap = time - lastEntry_;
+  const bool burst = gap < 0.5 * static_cast<double>(frame - lastEntryFrame_) / rate_;
+  lastEntryFrame_ = frame;
+  lastEntry_ = time;
+  if (burst) {
+    frame_ = frame;
+    time_ = predicted;
+    return;
+  }
+  // The median of the latest three: one late wake-up alone moves nothing.
+  errors_[errorCount_ % 3] = error;
+  ++errorCount_;
+  double e = errorCount_ >= 3 ? median3(errors_[0], errors_[1], errors_[2]) : error;
+  const bool learning = time - startedAt_ < kLearnSeconds;
+  const double limit = learning ? kStartErrorLimitSeconds : kErrorLimitSeconds;
+  e = std::clamp(e, -limit, limit);
+  const double bandwidth = learning ? kStartBandwidthHz : kBandwidthHz;
+  const double omega = std::min(0.5, 2 * M_PI * bandwidth * period);
+  time_ = predicted + std::sqrt(2.0) * omega * e;
+  frame_ = frame;
+  if (learning) {
+    const double f = static_cast<double>(frame - startFrame_), t = time - startedAt_;
+    ++fit_.n, fit_.f += f, fit_.t += t, fit_.tt += t * t, fit_.tf += t * f;
+    const double spread = fit_.n * fit_.tt - fit_.t * fit_.t;
+    if (fit_.n >= 8 && t > 0.1 && spread > 0) {
+      const double slope = (fit_.n * fit_.tf - fit_.t * fit_.f) / spread;
+      if (std::abs(slope / nominalRate_ - 1) < kRateLimit) rate_ = slope;
+    }
+    return;
+  }
+  // Seconds per frame learn from the same error.
+  const double secondsPerFrame = 1 / rate_ + omega * omega * e / frames;
+  rate_ = 1 / secondsPerFrame;
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,57 @@
+#pragma once
+// Maps times to frames of a device that calls back for blocks of frames: the audio
+// callback of a sound device, the process callback of a JACK server. Each callback says
+// which frame its block starts with and when it was entered; a delay-locked loop turns
+// those entry times, which the scheduler delays now and then and some devices bunch up,
+// into a smooth line of frames against time that keeps the device's own rate.
+//
+// Real-time safe: no allocation, no lock, no system call. One thread updates it and reads
+// it (the callback's); times are seconds on any steady clock.
+
+#include <array>
+#include <cstdint>
+
+namespace pulsewright {
+
+class CallbackClock {
+ public:
+  explicit CallbackClock(double nominalRate) : nominalRate_(nominalRate) {}
+
+  // Forget the phase and the learned rate: the next callback starts afresh.
+  void reset() { started_ = false; }
+
+  // The block starting at `frame` was entered at `time`.
+  void update(std::int64_t frame, double time);
+
+  // The frame (fractional) that sounds at `time`, and the time at which `frame` sounds,
+  // both on the current estimate. Only after a first update.
+  double frameAt(double time) const { return frame_ + (time - time_) * rate_; }
+  double timeOf(double frame) const { return time_ + (frame - frame_) / rate_; }
+  // Frames per second as learned.
+  double rate() const { return rate_; }
+  bool started() const { return started_; }
+  // How often the phase started afresh: a callback far off the estimate (a stall), or
+  // frames that went back.
+  std::uint64_t restarts() const { return restarts_; }
+
+ private:
+  void start(std::int64_t frame, double time);
+
+  double nominalRate_;
+  bool started_ = false;
+  std::int64_t frame_ = 0;  // the latest block's first frame...
+  double time_ = 0;         // ...and the time it sounds on the estimate
+  double rate_ = 0;
+  double startedAt_ = 0;  // of the learned rate
+  std::int64_t startFrame_ = 0;
+  struct {
+    double n = 0, f = 0, t = 0, tt = 0, tf = 0;
+  } fit_;  // sums of the entries while the rate is learned, for their line
+  std::int64_t lastEntryFrame_ = 0;
+  double lastEntry_ = 0;
+  std::array<double, 3> errors_{};  // the latest entries' errors, for their median
+  int errorCount_ = 0;
+  std::uint64_t restarts_ = 0;
+};
+
+}  // namespace pulsewright

@@ -1,0 +1,141 @@
+// The callback clock against simulated devices: a schedule of blocks whose frames sound at
+// known times, entered by callbacks that come late, in bursts, or not at all for a while.
+// The figure is the frame error: how far the clock's frame for a time is from the frame
+// the device plays then.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+
+#include "platform/CallbackClock.h"
+
+namespace pulsewright {
+namespace {
+
+struct Device {
+  double rate = 44100;  // nominal
+  int block = 256;
+  double speed = 1;  // its real rate against the nominal one
+};
+
+struct Errors {
+  double worst = 0;   // largest frame error once settled, in ms
+  double spread = 0;  // how far it moves over that time (max - min), in ms
+  double rate = 0;    // the learned rate against the real one, minus one
+};
+
+// Runs `seconds` of callbacks. `entry(k, due)` says when callback k is entered, `due` being
+// when its first frame sounds; `pause(k)` adds a stall (seconds) before block k's
+// schedule. Errors count from `settle` seconds on, and `settleAfterPause` after a stall.
+Errors simulate(
+    const Device& d, double seconds, double settle, const std::function<double(int, double)>& entry,
+    const std::function<double(int)>& pause = [](int) { return 0.0; }) {
+  CallbackClock clock(d.rate);
+  const double realRate = d.rate * d.speed;
+  double origin = 100;  // the schedule: frame f of this stretch sounds at origin + f / rate
+  double lo = 1e9, hi = -1e9, worst = 0, lastPause = -1e9;
+  for (int k = 0;; ++k) {
+    const std::int64_t frame = static_cast<std::int64_t>(k) * d.block;
+    if (const double p = pause(k); p > 0) {
+      origin += p;
+      lastPause = origin + frame / realRate;
+    }
+    const double due = origin + frame / realRate;
+    if (due - 100 > seconds) break;
+    clock.update(frame, entry(k, due));
+    if (due - 100 < settle || due - lastPause < settle) continue;
+    // The device plays `frame` at `due`; the clock's frame for that time:
+    const double error = (clock.frameAt(due) - static_cast<double>(frame)) / d.rate * 1000;
+    lo = std::min(lo, error), hi = std::max(hi, error);
+    worst = std::max(worst, std::abs(error));
+  }
+  return {worst, hi - lo, clock.rate() / realRate - 1};
+}
+
+const Device kDevices[] = {{44100, 256}, {48000, 64}, {48000, 1024}};
+
+TEST(CallbackClock, FollowsASteadyDeviceAndOneThatRunsFastOrSlow) {
+  for (Device d : kDevices) {
+    for (double speed : {1.0, 1.001, 0.999, 1.07, 0.93}) {
+      d.speed = speed;
+      SCOPED_TRACE(testing::Message() << d.block << " frames at " << d.rate << ", speed " << speed);
+      const Errors e = simulate(d, 20, 3, [](int, double due) { return due; });
+      EXPECT_LT(e.worst, 0.1);
+      EXPECT_LT(std::abs(e.rate), 1e-5);
+    }
+  }
+}
+
+// Entries late by up to 1 ms always, and one in twenty by up to 15 ms more: the frames
+// keep a line within a fraction of a millisecond, near the earliest entries.
+TEST(CallbackClock, LateWakeUpsBarelyMoveIt) {
+  for (Device d : kDevices) {
+    for (double speed : {1.0, 1.07, 0.93}) {
+      d.speed = speed;
+      SCOPED_TRACE(testing::Message() << d.block << " frames, speed " << speed);
+      std::mt19937 random(7);
+      std::uniform_real_distribution<double> late(0, 0.001), rare(0, 0.015);
+      const Errors e = simulate(d, 30, 5, [&](int k, double due) {
+        return due + late(random) + (k % 20 == 0 ? rare(random) : 0);
+      });
+      EXPECT_LT(e.worst, 1.5);
+      EXPECT_LT(e.spread, 0.5);
+    }
+  }
+}
+
+// A device that takes two blocks at a time: every second callback comes right after the
+// first, now and then or all the time.
+TEST(CallbackClock, BurstsOfTwoCallbacksAreNotNewsOfTheDevice) {
+  for (Device d : kDevices) {
+    for (int every : {2, 25}) {
+      for (double speed : {1.0, 1.07}) {
+        d.speed = speed;
+        SCOPED_TRACE(testing::Message() << d.block << " frames, a burst every " << every
+                                        << " callbacks, speed " << speed);
+        const double block = d.block / (d.rate * speed);
+        const Errors e = simulate(d, 20, 3, [&](int k, double due) {
+          return k % every == 1 ? due - block + 0.0001 : due;
+        });
+        // A device that is always one block early on every second callback is learned as
+        // a constant latency of half a block at most.
+        EXPECT_LT(e.worst, every == 2 ? 1000 * block / 2 + 0.1 : 0.2);
+        EXPECT_LT(e.spread, 0.2);
+        EXPECT_LT(std::abs(e.rate), 1e-4);
+      }
+    }
+  }
+}
+
+// The device stops for 2 s (a suspended server, a stopped stream) and goes on from the
+// frame it had reached: the clock starts its phase afresh, keeps the rate it learned, and
+// is within a millisecond of the new schedule half a second later.
+TEST(CallbackClock, AStallAndResumeStartsThePhaseAfresh) {
+  for (Device d : kDevices) {
+    for (double speed : {1.0, 1.07}) {
+      d.speed = speed;
+      SCOPED_TRACE(testing::Message() << d.block << " frames, speed " << speed);
+      const int stallAt = static_cast<int>(8 * d.rate / d.block);
+      const Errors e = simulate(
+          d, 16, 0.5, [](int, double due) { return due; },
+          [&](int k) { return k == stallAt ? 2.0 : 0.0; });
+      EXPECT_LT(e.worst, 1.0);
+      EXPECT_LT(std::abs(e.rate), 1e-4);
+    }
+  }
+  // A clock reset forgets the rate too; frames that go backwards (another device) restart.
+  CallbackClock clock(48000);
+  for (int k = 0; k < 1000; ++k) clock.update(k * 64, 50 + k * 64 / 52000.0);
+  EXPECT_NEAR(clock.rate(), 52000, 1);
+  clock.update(0, 80);
+  EXPECT_NEAR(clock.frameAt(81), 52000, 1);
+  clock.reset();
+  clock.update(0, 90);
+  EXPECT_EQ(clock.rate(), 48000);
+}
+
+}  // namespace
+}  // namespace pulsewright
