@@ -1,22 +1,57 @@
 #include "app/DrumKeyboard.h"
 
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace pulsewright {
 
+namespace {
+
+// Short names for keys too narrow for the whole one, in the order of the drum voices.
+constexpr std::array<std::string_view, kVoiceCount> kShortCaptions = {
+    "Kick", "Snr",  "CHat", "PHat", "OHat", "Tom1", "Tom2", "Tom3", "Tom4",
+    "Ride", "Bell", "Cr1",  "Cr2",  "Prc1", "Prc2", "Clap", "Cow"};
+// And for the narrowest keys.
+constexpr std::array<std::string_view, kVoiceCount> kTinyCaptions = {
+    "BD", "SD", "CH", "PH", "OH", "T1", "T2", "T3", "T4",
+    "RD", "BL", "C1", "C2", "P1", "P2", "CL", "CB"};
+
+QString latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
+}
+
+// The widest line of `text` fits `width` pixels in `metrics`.
+bool fits(const QFontMetrics& metrics, const QString& text, int width) {
+  for (const QString& line : text.split('\n')) {
+    if (metrics.horizontalAdvance(line) > width) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index) {
   const KeyboardKey& k = kKeyboardKeys[static_cast<std::size_t>(index)];
-  setText(QString::fromLatin1(k.caption.data(), static_cast<int>(k.caption.size())));
+  letter_ = latin1(k.caption);
+  setText(letter_);
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);
   // The drum the key plays, for the pointer and for screen readers.
   const std::string_view drum = kVoiceCaptions[pulsewright::index(k.voice)];
-  const QString name = QString::fromLatin1(drum.data(), static_cast<int>(drum.size()));
-  setToolTip(QStringLiteral("%1 (key %2)").arg(name, text()));
+  const QString name = latin1(drum);
+  name_ = name;
+  shortName_ = latin1(kShortCaptions[pulsewright::index(k.voice)]);
+  tinyName_ = latin1(kTinyCaptions[pulsewright::index(k.voice)]);
+  QFont small = font();
+  small.setPointSizeF(small.pointSizeF() * 0.8);
+  setFont(small);
+  setToolTip(QStringLiteral("%1 (key %2)").arg(name, letter_));
   setAccessibleName(name);
   // Light face for white keys, dark face and light caption for black ones; a pressed key
   // is shaded.
@@ -26,6 +61,21 @@ DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index
                         : "QPushButton { background: #fafafa; color: #202020; border: 1px solid "
                           "#404040; text-align: bottom; padding-bottom: 6px; }"
                           "QPushButton:checked { background: #c8c8c8; }");
+}
+
+void DrumKey::resizeEvent(QResizeEvent* event) {
+  QPushButton::resizeEvent(event);
+  // The drum's name above the key's letter: whole, on two lines, short, or its initials.
+  const int room = width() - 4;
+  const QFontMetrics metrics(font());
+  QString name = tinyName_;
+  for (const QString& candidate : {name_, QString(name_).replace(' ', '\n'), shortName_}) {
+    if (fits(metrics, candidate, room)) {
+      name = candidate;
+      break;
+    }
+  }
+  setText(name + '\n' + letter_);
 }
 
 void DrumKey::mousePressEvent(QMouseEvent* event) {
@@ -85,6 +135,10 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
     keys_[static_cast<std::size_t>(index)]->setChecked(pressed);
   });
   setFixedSize(twips(kWidthTwips), twips(kHeightTwips));
+  releaseTimer_ = new QTimer(this);
+  releaseTimer_->setSingleShot(true);
+  releaseTimer_->setInterval(kRepeatPairMs);
+  connect(releaseTimer_, &QTimer::timeout, this, &DrumKeyboard::releaseAllPending);
 }
 
 int DrumKeyboard::keyIndexOf(const QKeyEvent* event) {
@@ -101,11 +155,32 @@ void DrumKeyboard::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
     return;
   }
-  if (!event->isAutoRepeat()) keyboard_.StartNote(static_cast<std::int16_t>(index));
   event->accept();
+  if (event->isAutoRepeat()) return;
+  // A release just before with the same time stamp: the window system's auto-repeat, sent
+  // as a release and a press that were not recognised as a pair. The key is still held.
+  auto& pending = pendingRelease_[static_cast<std::size_t>(index)];
+  if (pending && *pending == event->timestamp()) {
+    pending.reset();
+    return;
+  }
+  releasePending(index);
+  keyboard_.StartNote(static_cast<std::int16_t>(index));
+}
+
+void DrumKeyboard::releasePending(int index) {
+  auto& pending = pendingRelease_[static_cast<std::size_t>(index)];
+  if (!pending) return;
+  pending.reset();
+  keyboard_.StopNote(static_cast<std::int16_t>(index));
+}
+
+void DrumKeyboard::releaseAllPending() {
+  for (int i = 0; i < kKeyCount; ++i) releasePending(i);
 }
 
 void DrumKeyboard::focusOutEvent(QFocusEvent* event) {
+  for (auto& pending : pendingRelease_) pending.reset();
   keyboard_.releaseAll();
   QWidget::focusOutEvent(event);
 }
@@ -116,8 +191,17 @@ void DrumKeyboard::keyReleaseEvent(QKeyEvent* event) {
     QWidget::keyReleaseEvent(event);
     return;
   }
-  if (!event->isAutoRepeat()) keyboard_.StopNote(static_cast<std::int16_t>(index));
   event->accept();
+  if (event->isAutoRepeat()) return;
+  releasePending(index);
+  if (event->timestamp() == 0) {
+    // Made up by a program, not the window system: no auto-repeat follows.
+    keyboard_.StopNote(static_cast<std::int16_t>(index));
+    return;
+  }
+  // The release waits a moment for an auto-repeat press with the same time stamp.
+  pendingRelease_[static_cast<std::size_t>(index)] = event->timestamp();
+  releaseTimer_->start();
 }
 
 }  // namespace pulsewright

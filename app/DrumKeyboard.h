@@ -1,16 +1,19 @@
 #pragma once
 // The on-screen drum keyboard: the velocity bar and seventeen keys drawn as piano keys.
-// Mouse presses and, while the keyboard has the focus, the computer keys written on the
-// keys (auto-repeat ignored) go to the live keyboard's StartNote and StopNote.
+// Each key shows the drum it plays and its computer key. Mouse presses and, while the
+// keyboard has the focus, the computer keys go to the live keyboard's StartNote and
+// StopNote: one note-on per press and one note-off per release, however long it is held.
 
 #include <QPushButton>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "midi/LiveKeyboard.h"
 
 class QLabel;
 class QScrollBar;
+class QTimer;
 
 namespace pulsewright {
 
@@ -18,6 +21,8 @@ class DrumKey : public QPushButton {
   Q_OBJECT
  public:
   DrumKey(int index, QWidget* parent);
+  // The drum's name as shown: whole, on two lines or short, as the key's width allows.
+  QString drumName() const { return text().section('\n', 0, -2); }
  signals:
   void keyDown(int index);
   void keyUp(int index);
@@ -25,9 +30,14 @@ class DrumKey : public QPushButton {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   int index_;
+  QString letter_;
+  QString name_;
+  QString shortName_;
+  QString tinyName_;
 };
 
 class DrumKeyboard : public QWidget {
@@ -51,11 +61,18 @@ class DrumKeyboard : public QWidget {
 
  private:
   static int keyIndexOf(const QKeyEvent* event);
+  void releasePending(int index);
+  void releaseAllPending();
+
+  // How long a release waits for the press that would make it an auto-repeat.
+  static constexpr int kRepeatPairMs = 40;
 
   LiveKeyboard& keyboard_;
   QScrollBar* vol_ = nullptr;
   QLabel* velocityLabel_ = nullptr;
   std::array<DrumKey*, kKeyCount> keys_{};
+  std::array<std::optional<quint64>, kKeyCount> pendingRelease_{};  // time stamps
+  QTimer* releaseTimer_ = nullptr;
 };
 
 }  // namespace pulsewright

@@ -11,16 +11,23 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 #include <cmath>
 
 #include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
+#include "app/DrumTabImportCommands.h"
+#include "app/PrintCommand.h"
 #include "app/SplashWindow.h"
+#include "app/StatusLabel.h"
+#include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/EditorText.h"
@@ -35,7 +42,9 @@
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
+#include "settings/SettingsStore.h"
 #include "tabimport/DrumTabImport.h"
+#include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "templates/TemplatesController.h"
 #include "text/DocumentText.h"
@@ -104,6 +113,21 @@ constexpr int kEditorTop = 330;
 constexpr int kEditorRightGap = 45;
 constexpr int kMargin = 60;
 constexpr int kStripHeight = DrumKeyboard::kHeightTwips + 2 * kMargin;
+constexpr int kLabelLeft = 5400;
+
+constexpr char kDevicesSection[] = "Devices";
+constexpr char kWindowSection[] = "Window";
+
+// The sound device list, asked for again each time it drops down.
+class RefreshingComboBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> beforePopup;
+  void showPopup() override {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+  }
+};
 
 }  // namespace
 
@@ -141,10 +165,18 @@ class Form1::StatusRelay : public Player::Listener {
       }
     }
     const bool deviceGone = form_->port_->takeSendFailure();
+    const StepMusic music = tick.data != nullptr ? tick.data->music : StepMusic{};
+    const int step = tick.step;
     QMetaObject::invokeMethod(
         form_,
-        [form = form_, generation, positions = std::move(positions), deviceGone] {
+        [form = form_, generation, positions = std::move(positions), deviceGone, music, step] {
           if (generation != form->session_->player().generation() || !form->isPlaying()) return;
+          if (music.tempo > 0) {
+            form->writtenTempo_ = music.tempo;
+            form->showTempo();
+            const BarBeat at = barBeatOf(step, music.noteSize);
+            form->transport_->showPosition(QStringLiteral("%1:%2").arg(at.bar).arg(at.beat));
+          }
           if (deviceGone) {
             // A device that went away mid-song: stop cleanly and say why.
             form->songOver();
@@ -188,7 +220,7 @@ Form1::Form1(AppServices services, QWidget* parent)
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
   resize(twips(kClientWidth),
-         twips(kClientHeight) + menuBar()->sizeHint().height() +
+         twips(kClientHeight) + menuBar()->sizeHint().height() + transport_->sizeHint().height() +
              (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
   layoutControls();
   splashTimer_ = new QTimer(this);
@@ -229,10 +261,12 @@ void Form1::buildControls() {
   connect(buttons_["Pause"], &QToolButton::clicked, this, &Form1::Pause_Click);
   connect(buttons_["Stopb"], &QToolButton::clicked, this, &Form1::Stopb_Click);
 
-  audioDevices_ = new QComboBox(client_);
+  auto* audioDevices = new RefreshingComboBox(client_);
+  audioDevices->beforePopup = [this] { refreshDevices(); };
+  audioDevices_ = audioDevices;
   audioDevices_->setGeometry(twips(3240), twips(15), twips(1845), twips(315));
-  label1_ = new QLabel(client_);
-  label1_->setGeometry(twips(5400), twips(60), twips(3945), twips(270));
+  label1_ = new StatusLabel(client_);
+  label1_->setGeometry(twips(kLabelLeft), twips(60), twips(3945), twips(270));
 
   tablatureEditor_ = new TablatureEditor(client_);
   text1_ = tablatureEditor_;
@@ -286,9 +320,13 @@ void Form1::buildMenus() {
   add(edit, "Cut", "Cut", QKeySequence("Ctrl+X"));
   add(edit, "Copy", "Copy", QKeySequence("Ctrl+C"));
   add(edit, "Paste", "Paste", QKeySequence("Ctrl+V"));
+  connect(add(edit, "PasteDrumTab", "Paste as Drum Tab"), &QAction::triggered, this,
+          [this] { tabImport_->pasteClipboard(); });
   add(edit, "Find", "Find", QKeySequence("Ctrl+F"));
 
   midiDevices_ = menuBar()->addMenu("Midi Device");
+  // A device started after the program (a JACK port) shows the next time the menu opens.
+  connect(midiDevices_, &QMenu::aboutToShow, this, &Form1::refreshDevices);
   for (int i = 0; i < kDeviceMenuItems; ++i) {
     QAction* a = midiDevices_->addAction(QString());
     a->setCheckable(true);
@@ -313,7 +351,8 @@ void Form1::buildMenus() {
 }
 
 void Form1::buildPlayMenu() {
-  // Function keys and Ctrl+Alt chords: nothing a user types into a grid.
+  // Function keys and Ctrl chords: nothing a user types into a grid. Ctrl+Alt+L (screen
+  // lock) and Ctrl+Alt+arrows (workspaces) are the desktop's and never reach a window.
   QMenu* play = menuBar()->addMenu("Play");
   auto add = [this, play](const char* name, const QString& caption, const QKeySequence& shortcut,
                           bool checkable = false) {
@@ -335,7 +374,7 @@ void Form1::buildPlayMenu() {
     if (button("Stopb")->isEnabled()) Stopb_Click();
   });
   play->addSeparator();
-  QAction* loopSong = add("LoopSong", "Loop Song", QKeySequence("Ctrl+Alt+L"), true);
+  QAction* loopSong = add("LoopSong", "Loop Song", QKeySequence("Ctrl+Shift+L"), true);
   QAction* loopPart = add("LoopPart", "Loop Part at Cursor", QKeySequence("Ctrl+Alt+P"), true);
   // One loop at a time.
   connect(loopSong, &QAction::toggled, this, [loopPart](bool on) {
@@ -348,16 +387,36 @@ void Form1::buildPlayMenu() {
   connect(add("Metronome", "Metronome", QKeySequence("Ctrl+Alt+M"), true), &QAction::toggled, this,
           [this](bool on) { session_->player().setMetronome(on); });
   play->addSeparator();
-  connect(add("Faster", "Faster", QKeySequence("Ctrl+Alt+Up")), &QAction::triggered, this,
+  connect(add("Faster", "Faster", QKeySequence("Ctrl+Shift+Up")), &QAction::triggered, this,
           [this] { setTempoScale(session_->player().tempoScale() + 0.05); });
-  connect(add("Slower", "Slower", QKeySequence("Ctrl+Alt+Down")), &QAction::triggered, this,
+  connect(add("Slower", "Slower", QKeySequence("Ctrl+Shift+Down")), &QAction::triggered, this,
           [this] { setTempoScale(session_->player().tempoScale() - 0.05); });
   connect(add("NormalTempo", "Written Tempo", QKeySequence("Ctrl+Alt+0")), &QAction::triggered,
           this, [this] { setTempoScale(1.0); });
   tempoLabel_ = new QAction(play);
   tempoLabel_->setEnabled(false);
   play->addAction(tempoLabel_);
+
+  const char* icons[][2] = {{"PlaySong", "play"}, {"PauseSong", "pause"}, {"StopSong", "stop"}};
+  for (const auto& [name, icon] : icons) {
+    action(name)->setIcon(QIcon(QString(":/pulsewright/%1.png").arg(icon)));
+  }
+  transport_ = new TransportBar({action("PlaySong"), action("PauseSong"), action("StopSong")},
+                                {loopSong, action("Metronome")}, this);
+  addToolBar(Qt::TopToolBarArea, transport_);
+  connect(transport_, &TransportBar::tempoAsked, this,
+          [this](double bpm) { setTempoScale(bpm / writtenTempo_); });
   setTempoScale(1.0);
+}
+
+void Form1::showTempo() {
+  transport_->showTempo(writtenTempo_ * session_->player().tempoScale());
+}
+
+void Form1::syncTransport() {
+  action("PlaySong")->setEnabled(button("Play")->isEnabled());
+  action("PauseSong")->setEnabled(button("Pause")->isEnabled());
+  action("StopSong")->setEnabled(button("Stopb")->isEnabled());
 }
 
 void Form1::setTempoScale(double scale) {
@@ -366,6 +425,7 @@ void Form1::setTempoScale(double scale) {
   session_->player().setTempoScale(scale);
   tempoLabel_->setText(
       QString("Tempo: %1 %").arg(std::lround(session_->player().tempoScale() * 100.0)));
+  if (transport_ != nullptr) showTempo();
 }
 
 double Form1::tempoScale() const {
@@ -388,6 +448,7 @@ std::string Form1::partAtCursor() const {
 
 void Form1::wireEditor() {
   editor_ = new EditorCommands(text1_, this, services_.dialogs, services_.settings, this);
+  tabImport_ = new DrumTabImportCommands(*editor_, services_.dialogs, this);
   auto wire = [this](const char* actionName, const char* buttonName, auto slot) {
     if (actionName != nullptr) connect(action(actionName), &QAction::triggered, editor_, slot);
     if (buttonName != nullptr) connect(button(buttonName), &QToolButton::clicked, editor_, slot);
@@ -396,7 +457,12 @@ void Form1::wireEditor() {
   wire("Open", "OpenButton", &EditorCommands::open);
   wire("Save", "SaveButton", &EditorCommands::save);
   wire("SaveAs", nullptr, &EditorCommands::saveAs);
-  wire("Print", "PrintButton", &EditorCommands::print);
+  print_ = new PrintCommand(
+      editor_->documents(), [this] { return editor_->fontFamily(); }, this, this);
+  connect(action("Print"), &QAction::triggered, print_, &PrintCommand::print);
+  connect(button("PrintButton"), &QToolButton::clicked, print_, &PrintCommand::print);
+  connect(print_, &PrintCommand::failed, this,
+          [this](const QString& why) { label1_->setText(why); });
   wire("ExportPdf", nullptr, &EditorCommands::exportPdf);
   wire("Foreground", nullptr, &EditorCommands::foreground);
   wire("Background", nullptr, &EditorCommands::background);
@@ -416,6 +482,21 @@ void Form1::wireEditor() {
   editor_->recentFiles().attachMenu(recentMenu_);
   connect(editor_, &EditorCommands::titleChanged, this,
           [this] { setWindowTitle(editor_->documentTitle("Pulsewright!")); });
+  // A new or another document: what the status line said was about the one before.
+  connect(&editor_->documents(), &DocumentCommands::fileNameChanged, this,
+          [this](const QString& path) {
+            // Samples named relative to the document are found beside it.
+            const std::string folder =
+                path.isEmpty() ? std::string() : QFileInfo(path).absolutePath().toStdString();
+            samples_->setDocumentFolder(folder);
+            DiagnosticOptions diagnostics;
+            diagnostics.documentFolder = folder;
+            tablatureEditor_->setDiagnosticOptions(diagnostics);
+            if (isPlaying()) return;
+            label1_->clear();
+            statusBar()->clearMessage();
+            transport_->showPosition({});
+          });
 
   // The problems in the text under the editor; double-click one to go to it.
   problems_ = new ProblemsPanel(*tablatureEditor_);
@@ -441,6 +522,10 @@ QToolButton* Form1::button(const QString& name) const {
   return it == buttons_.end() ? nullptr : it->second;
 }
 
+QLabel* Form1::Label1() const {
+  return label1_;
+}
+
 QAction* Form1::action(const QString& name) const {
   const auto it = actions_.find(name);
   return it == actions_.end() ? nullptr : it->second;
@@ -464,17 +549,21 @@ void Form1::startUp() {
   }
   audioDevices_->setCurrentIndex(audioDevices_->count() > 0 ? 0 : -1);
   connect(audioDevices_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int entry) {
-    if (entry >= 0) samples_->selectAudioDevice(entry);
+    if (entry < 0) return;
+    samples_->selectAudioDevice(entry);
+    remember(kDevicesSection, "SoundDevice", audioDevices_->itemText(entry));
   });
   // 4. Let the splash window draw.
   QApplication::processEvents();
   // 5. The transport at rest.
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);
+  syncTransport();
   // 6-7. The line patterns were compiled with the session; the tuplet divisor starts at 1.
   // 8. The MIDI menus, the mapper opened, channel "1".
   midiMenus_ = MidiMenus(port_->listDevices());
   refreshMidiMenus();
+  restoreChoices();
   // 9. The live velocity at the top of the bar.
   liveKeyboard_->vol_Change(127);
   drumKeyboard_->vol()->setValue(0);
@@ -498,6 +587,8 @@ void Form1::SplashTimer_Timer() {
   if (splash_) splash_->close();
   delete splash_;
   if (isVisible()) return;
+  const QString place = services_.settings.GetSetting(kWindowSection, "Geometry", {});
+  if (!place.isEmpty()) restoreGeometry(QByteArray::fromBase64(place.toLatin1()));
   show();
   offerRecovery();
 }
@@ -579,6 +670,7 @@ void Form1::startPlaying() {
   button("Pause")->setEnabled(true);
   button("Stopb")->setEnabled(true);
   button("Play")->setEnabled(false);
+  syncTransport();
 
   if (statusBar()->isVisible()) statusBar()->clearMessage();
   if (port_->deviceId() == kMidiMapperId && !services_.sound.hasDevice()) {
@@ -620,6 +712,7 @@ void Form1::Pause_Click() {
   button("Stopb")->setEnabled(true);
   button("Play")->setEnabled(true);
   button("Pause")->setEnabled(false);
+  syncTransport();
 }
 
 void Form1::Stopb_Click() {
@@ -629,6 +722,8 @@ void Form1::Stopb_Click() {
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);
   button("Play")->setEnabled(true);
+  syncTransport();
+  transport_->showPosition({});
   session_->player().stop();
 }
 
@@ -641,12 +736,77 @@ void Form1::device_Click(int index) {
   midiMenus_.pickDevice(index);
   port_->openDevice(MidiMenus::deviceOfItem(index));
   refreshMidiMenus();
+  if (index >= 0 && index < kDeviceMenuItems) {
+    remember(kDevicesSection, "MidiDevice",
+             QString::fromStdString(midiMenus_.devices()[static_cast<std::size_t>(index)].caption));
+  }
 }
 
 void Form1::chan_Click(int index) {
   midiMenus_.pickChannel(index);
   port_->selectChannel(static_cast<std::int16_t>(index));
   refreshMidiMenus();
+  if (index >= 0 && index < kChannelMenuItems) {
+    remember(kDevicesSection, "MidiChannel", QString::number(index + 1));
+  }
+}
+
+QString Form1::documentFolder() const {
+  const QString file = editor_->documents().currentFileName();
+  return file.isEmpty() ? QString() : QFileInfo(file).absolutePath();
+}
+
+void Form1::remember(const char* section, const char* key, const QString& value) {
+  // Not being able to store a choice is no reason to bother the user: it holds until exit.
+  services_.settings.SaveSetting(section, key, value);
+}
+
+void Form1::restoreChoices() {
+  SettingsStore& settings = services_.settings;
+  const std::string device = settings.GetSetting(kDevicesSection, "MidiDevice", {}).toStdString();
+  const DeviceMenu& devices = midiMenus_.devices();
+  for (int i = 1; i < kDeviceMenuItems && !device.empty(); ++i) {
+    const MenuItem& item = devices[static_cast<std::size_t>(i)];
+    if (item.visible && item.enabled && item.caption == device) {
+      device_Click(i);
+      break;
+    }
+  }
+  bool isNumber = false;
+  const int channel = settings.GetSetting(kDevicesSection, "MidiChannel", {}).toInt(&isNumber);
+  if (isNumber && channel >= 1 && channel <= kChannelMenuItems) chan_Click(channel - 1);
+  const QString sound = settings.GetSetting(kDevicesSection, "SoundDevice", {});
+  const int entry = sound.isEmpty() ? -1 : audioDevices_->findText(sound);
+  if (entry >= 0) audioDevices_->setCurrentIndex(entry);
+}
+
+void Form1::refreshDevices() {
+  // The MIDI menu: the same device and channel checked, found by name.
+  std::string open;
+  for (const MenuItem& item : midiMenus_.devices()) {
+    if (item.checked) open = item.caption;
+  }
+  int channel = 0;
+  for (int i = 0; i < kChannelMenuItems; ++i) {
+    if (midiMenus_.channels()[static_cast<std::size_t>(i)].checked) channel = i;
+  }
+  MidiMenus menus(port_->deviceNames());
+  int picked = -1;
+  for (int i = 0; i < kDeviceMenuItems; ++i) {
+    const MenuItem& item = menus.devices()[static_cast<std::size_t>(i)];
+    if (item.visible && item.caption == open) picked = i;
+  }
+  menus.pickDevice(picked);
+  menus.pickChannel(channel);
+  midiMenus_ = menus;
+  refreshMidiMenus();
+
+  // The sound devices, the one in use still selected.
+  const std::vector<std::string> names = samples_->refreshDevices();
+  const QSignalBlocker quiet(audioDevices_);
+  audioDevices_->clear();
+  for (const std::string& name : names) audioDevices_->addItem(QString::fromStdString(name));
+  audioDevices_->setCurrentIndex(names.empty() ? -1 : samples_->selectedAudioDevice());
 }
 
 void Form1::exportAudio(QString path, double gainDb, bool normalize) {
@@ -674,6 +834,7 @@ void Form1::exportAudio(QString path, double gainDb, bool normalize) {
   RenderSettings settings;
   settings.gainDb = gainDb;
   settings.normalize = normalize;
+  settings.documentFolder = documentFolder().toStdString();
   const QString document = editor_->documents().currentFileName();
   if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
   // A compiler of its own: what carries over between two presses of Play stays as it is.
@@ -713,33 +874,7 @@ void Form1::Options_Click() {
 }
 
 void Form1::ImportDrumTab_Click() {
-  if (!editor_->maybeSave()) return;
-  const QString path = services_.dialogs.openFileName(this);
-  if (path.isEmpty()) return;
-  QByteArray bytes;
-  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
-  if (!failure.isEmpty()) {
-    services_.dialogs.message(this, tr("Cannot open \"%1\": %2.").arg(path, failure));
-    return;
-  }
-  const TabImportResult result =
-      importDrumTab(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  const QString name = QFileInfo(path).fileName();
-  if (!result.found) {
-    services_.dialogs.message(this, tr("\"%1\": no drum tab lines found.").arg(name));
-    return;
-  }
-  editor_->documents().openUnsaved(QString::fromStdString(result.document));
-  if (result.warnings.empty()) return;
-  // The first warnings are enough to see what was read differently from the tab.
-  constexpr std::size_t kShown = 15;
-  QString text =
-      tr("Imported with %n warning(s):", nullptr, static_cast<int>(result.warnings.size()));
-  for (std::size_t i = 0; i < result.warnings.size() && i < kShown; ++i) {
-    text += '\n' + QString::fromStdString(formatTabWarning(name.toStdString(), result.warnings[i]));
-  }
-  if (result.warnings.size() > kShown) text += "\n...";
-  services_.dialogs.message(this, text);
+  tabImport_->importFile();
 }
 
 void Form1::ExportMidi_Click() {
@@ -799,6 +934,7 @@ void Form1::closeEvent(QCloseEvent* event) {
   templates_->closeWindows();
   // Saved or given up: no copy to offer next time. A signal leaves it.
   if (!bySignal_) recovery_->discard();
+  remember(kWindowSection, "Geometry", QString::fromLatin1(saveGeometry().toBase64()));
   closed_ = true;
   event->accept();
 }
@@ -819,6 +955,9 @@ void Form1::layoutControls() {
   if (drumKeyboard_ != nullptr) {
     drumKeyboard_->move(twips(kEditorLeft), twips(kEditorTop) + h + twips(kMargin));
   }
+  // The status line reaches the window's right edge.
+  label1_->resize(std::max(0, client_->width() - twips(kLabelLeft) - twips(kMargin)),
+                  label1_->height());
 }
 
 }  // namespace pulsewright

@@ -31,6 +31,7 @@ namespace pulsewright {
 
 class DocumentRecovery;
 class DrumKeyboard;
+class DrumTabImportCommands;
 class EditorCommands;
 class ProblemsPanel;
 class TablatureEditor;
@@ -38,6 +39,9 @@ class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
 class PlaybackSession;
+class PrintCommand;
+class StatusLabel;
+class TransportBar;
 class SamplePlayer;
 class AudioExport;
 class SplashWindow;
@@ -65,7 +69,9 @@ class Form1 : public QMainWindow {
   ProblemsPanel* problems() const { return problems_; }
   QToolButton* button(const QString& name) const;
   QComboBox* AudioDevices() const { return audioDevices_; }
-  QLabel* Label1() const { return label1_; }
+  QLabel* Label1() const;
+  TransportBar* transportBar() const { return transport_; }
+  PrintCommand& printCommand() const { return *print_; }
   QAction* action(const QString& name) const;
   QMenu* deviceMenu() const { return midiDevices_; }
   QMenu* channelMenu() const { return channelOption_; }
@@ -126,6 +132,16 @@ class Form1 : public QMainWindow {
   void wireEditor();
   void buildControls();
   void refreshMidiMenus();
+  // The device lists as the system has them now, the choices kept (menus about to open).
+  void refreshDevices();
+  // The devices and the window's place remembered from the last run.
+  void restoreChoices();
+  void remember(const char* section, const char* key, const QString& value);
+  // Play, Pause and Stop in the Play menu and the toolbar as the buttons are.
+  void syncTransport();
+  void showTempo();
+  // The open document's folder; empty for a new document.
+  QString documentFolder() const;
   void layoutControls();
   void songOver();
   void offerRecovery();
@@ -143,6 +159,7 @@ class Form1 : public QMainWindow {
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
+  DrumTabImportCommands* tabImport_ = nullptr;
   std::unique_ptr<TemplatesController> templates_;
   QPlainTextEdit* text1_ = nullptr;
   TablatureEditor* tablatureEditor_ = nullptr;
@@ -150,7 +167,10 @@ class Form1 : public QMainWindow {
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
   QComboBox* audioDevices_ = nullptr;
-  QLabel* label1_ = nullptr;
+  StatusLabel* label1_ = nullptr;
+  TransportBar* transport_ = nullptr;
+  PrintCommand* print_ = nullptr;
+  double writtenTempo_ = 120;  // of the step playing last, in beats per minute
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* midiDevices_ = nullptr;
   QMenu* channelOption_ = nullptr;

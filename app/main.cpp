@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <cstdio>
+#include <string_view>
 
 #include "app/Form1.h"
 #include "app/SignalWatcher.h"
@@ -36,22 +37,43 @@ void moveOldPadMaps(const QString& padMaps) {
   }
 }
 
-}  // namespace
+const QCommandLineOption kNoSplash("no-splash", "Start without the splash window.");
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  Q_INIT_RESOURCE(resources);  // the icons and the splash picture live in a static library
+void describeOptions(QCommandLineParser& parser) {
   // No organisation name: the data folder is then ~/.local/share/Pulsewright.
-  QApplication::setApplicationName("Pulsewright");
-  QApplication::setApplicationVersion(PULSEWRIGHT_VERSION);
-
-  QCommandLineParser parser;
+  QCoreApplication::setApplicationName("Pulsewright");
+  QCoreApplication::setApplicationVersion(PULSEWRIGHT_VERSION);
   parser.setApplicationDescription("The drum-tablature editor and player.");
   parser.addHelpOption();
   parser.addVersionOption();
-  const QCommandLineOption noSplash("no-splash", "Start without the splash window.");
-  parser.addOption(noSplash);
+  parser.addOption(kNoSplash);
   parser.addPositionalArgument("FILE", "The tablature file to open.", "[FILE]");
+}
+
+// --help and --version answer without a display: the window system is not needed for them.
+void answerWithoutWindows(int argc, char** argv) {
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    asked = asked || arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" ||
+            arg == "-v" || arg == "--version";
+  }
+  if (!asked) return;
+  QCoreApplication app(argc, argv);
+  QCommandLineParser parser;
+  describeOptions(parser);
+  parser.process(app);  // prints and exits
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  answerWithoutWindows(argc, argv);
+  QApplication app(argc, argv);
+  Q_INIT_RESOURCE(resources);  // the icons and the splash picture live in a static library
+  QCommandLineParser parser;
+  describeOptions(parser);
   parser.process(app);
   if (parser.positionalArguments().size() > 1) {
     qWarning("%s", qPrintable(parser.helpText()));
@@ -82,7 +104,7 @@ int main(int argc, char** argv) {
   moveOldPadMaps(padMaps);
 
   AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
-  if (parser.isSet(noSplash)) services.splashMilliseconds = 0;
+  if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;
   // One copy per running window; the single copy of earlier builds joins them.
   services.recoveryFolder = dataFolder + "/recovery";
   QDir().mkpath(services.recoveryFolder);

@@ -1,6 +1,7 @@
 #include "cli/Command.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <istream>
 
 #include "fileio/InputFile.h"
@@ -57,6 +58,11 @@ bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, st
     *padMap = defaultPadMap();
   }
   return true;
+}
+
+std::string documentFolderOf(const std::string& file) {
+  if (file == "-") return {};
+  return std::filesystem::path(file).parent_path().string();
 }
 
 bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContext& io,

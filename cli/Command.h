@@ -50,6 +50,10 @@ bool loadPadMap(const PadMapChoice& choice, std::istream& in, PadMap* padMap, st
 bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContext& io,
                   PadMap* padMap, std::string* text);
 
+// The folder a document file stands in ("" for standard input or a bare name), where its
+// relative sample paths are looked for first.
+std::string documentFolderOf(const std::string& file);
+
 // The compiler's messages on standard error, as FILE:LINE: text.
 class CompileMessages : public CompileListener {
  public:

@@ -94,6 +94,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     if (options.check) {
       DiagnosticOptions diagnosticOptions;
       diagnosticOptions.padMap = padMap;
+      if (path != "-") diagnosticOptions.documentFolder = documentFolderOf(path);
       for (const Diagnostic& d : diagnose(text, diagnosticOptions)) {
         io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
       }

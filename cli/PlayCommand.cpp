@@ -237,6 +237,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     sound = std::make_unique<SdlSoundOutput>();
     samples = std::make_unique<SamplePlayer>(*sound);
     samples->listDevices();
+    samples->setDocumentFolder(documentFolderOf(o.file));
     if (o.soundDevice) {
       const int entry = pickByName(samples->SoundDeviceList(), *o.soundDevice);
       if (entry < 0) {

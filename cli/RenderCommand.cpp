@@ -107,6 +107,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
   settings.gainDb = o.gainDb;
   settings.normalize = o.normalize;
   settings.inputs = {o.file, o.padMap.file};
+  settings.documentFolder = documentFolderOf(o.file);
   const StopSignals stopSignals;
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const auto started = std::chrono::steady_clock::now();

@@ -58,7 +58,18 @@ void AppearanceCommands::chooseFont() {
   shown.setFamily(QFontInfo(shown).family());
   const auto chosen = dialogs_.chooseFont(parentWindow_, shown);
   if (!chosen) return;
-  editor_->setFont(*chosen);
+  // Family, size, bold and italic only: the face's style name ("Book", "Regular") would
+  // win over the weight, and the bold marks of the highlighting would vanish.
+  QFont font = editor_->font();
+  font.setFamily(chosen->family());
+  if (chosen->pointSizeF() > 0) {
+    font.setPointSizeF(chosen->pointSizeF());
+  } else if (chosen->pixelSize() > 0) {
+    font.setPixelSize(chosen->pixelSize());
+  }
+  font.setBold(chosen->bold());
+  font.setItalic(chosen->italic());
+  editor_->setFont(font);
   storeAppearance();
 }
 

@@ -10,7 +10,13 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
@@ -43,6 +49,26 @@ QString joinedTexts(const std::vector<BlockDiagnostic>& items, int position) {
         d.text);
   }
   return texts.join(QLatin1Char('\n'));
+}
+
+// Texts at least this long are checked on a thread of their own that ends with the
+// check.
+constexpr std::size_t kLargeText = std::size_t{1} << 20;
+
+// The check keeps a compiler for each thread it runs on, and with it everything the
+// last text compiled to: for a large document as much as the window holds again when it
+// plays. A large text is checked on a thread that ends right after, taking that with it;
+// a short one reuses the thread's compiler, which is quicker to keep than to make.
+std::vector<Diagnostic> diagnoseAndRelease(const std::string& text,
+                                           const DiagnosticOptions& options) {
+  if (text.size() < kLargeText) return diagnose(text, options);
+  std::vector<Diagnostic> found;
+  std::thread([&] { found = diagnose(text, options); }).join();
+#ifdef __GLIBC__
+  // The thread's heap is kept for reuse by the C library unless asked to give it back.
+  malloc_trim(0);
+#endif
+  return found;
 }
 
 }  // namespace
@@ -87,10 +113,10 @@ class TablatureEditor::Worker {
     wake_.notify_all();
     thread_.join();
   }
-  void submit(QString text, DiagnosticOptions options) {
+  void submit(QString text, int revision, DiagnosticOptions options) {
     {
       std::lock_guard lock(mutex_);
-      job_ = Job{std::move(text), std::move(options)};
+      job_ = Job{std::move(text), revision, std::move(options)};
     }
     wake_.notify_one();
   }
@@ -98,6 +124,7 @@ class TablatureEditor::Worker {
  private:
   struct Job {
     QString text;
+    int revision;
     DiagnosticOptions options;
   };
 
@@ -109,12 +136,14 @@ class TablatureEditor::Worker {
       Job job = std::move(*job_);
       job_.reset();
       lock.unlock();
-      auto found = std::make_shared<std::vector<Diagnostic>>(
-          diagnose(joinLinesWithCrLf(job.text.toStdString()), job.options));
+      // The text is let go of here: a large document is not held twice meanwhile.
+      std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
+      auto found = std::make_shared<std::vector<Diagnostic>>(diagnoseAndRelease(text, job.options));
+      text = std::string();
       QMetaObject::invokeMethod(
           editor_,
-          [editor = editor_, text = job.text, found] {
-            editor->applyDiagnostics(text, std::move(*found));
+          [editor = editor_, revision = job.revision, found] {
+            editor->applyDiagnostics(revision, std::move(*found));
           },
           Qt::QueuedConnection);
     }
@@ -168,25 +197,26 @@ void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
 }
 
 void TablatureEditor::startCheck() {
-  const QString text = editorText(*this);
-  if (checkedOnce_ && text == lastChecked_) return;
-  lastChecked_ = text;
+  const int revision = document()->revision();
+  if (checkedOnce_ && revision == lastChecked_) return;
+  lastChecked_ = revision;
   checkedOnce_ = true;
-  worker_->submit(text, options_);
+  worker_->submit(editorText(*this), revision, options_);
 }
 
 void TablatureEditor::checkNow() {
   checkTimer_->stop();
   const QString text = editorText(*this);
-  lastChecked_ = text;
+  lastChecked_ = document()->revision();
   checkedOnce_ = true;
-  applyDiagnostics(text, diagnose(joinLinesWithCrLf(text.toStdString()), options_));
+  applyDiagnostics(lastChecked_,
+                   diagnoseAndRelease(joinLinesWithCrLf(text.toStdString()), options_));
 }
 
-void TablatureEditor::applyDiagnostics(const QString& checkedText, std::vector<Diagnostic> found) {
+void TablatureEditor::applyDiagnostics(int revision, std::vector<Diagnostic> found) {
   // A result for a text that has changed since is stale; the newer text is checked
-  // when typing stops.
-  if (editorText(*this) != checkedText) return;
+  // when typing stops. The revision tells without copying a large document again.
+  if (document()->revision() != revision) return;
   std::map<int, std::vector<BlockDiagnostic>> byLine;
   for (const Diagnostic& d : found) {
     byLine[d.line].push_back(

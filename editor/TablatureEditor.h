@@ -67,12 +67,13 @@ class TablatureEditor : public QPlainTextEdit {
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
-  void applyDiagnostics(const QString& checkedText, std::vector<Diagnostic> found);
+  // `revision`: the document's revision when the text was taken.
+  void applyDiagnostics(int revision, std::vector<Diagnostic> found);
   void refreshColors();
   void refreshExtraSelections();
   void followPlaying();
   void userScrolled();
-  // Shades the grid lines now in view that were coloured in one piece.
+  // Colours the lines now in view that were left in one colour.
   void shadeVisibleLines();
   // The lines in view, from 0, with a margin either side.
   std::pair<int, int> linesNearView() const;
@@ -84,7 +85,7 @@ class TablatureEditor : public QPlainTextEdit {
   std::unique_ptr<Worker> worker_;
   DiagnosticOptions options_;
   std::vector<Diagnostic> diagnostics_;
-  QString lastChecked_;
+  int lastChecked_ = -1;  // the revision last checked
   bool checkedOnce_ = false;
   QList<QTextEdit::ExtraSelection> playing_;
   bool following_ = true;

@@ -48,8 +48,9 @@ QTextCharFormat format(const QColor& color, bool bold = false, bool italic = fal
   return f;
 }
 
-// Marks the one-piece colour of a grid line that waits for its shading.
-constexpr int kUnshadedProperty = QTextFormat::UserProperty + 1;
+// Block states: a line far from the view waits, uncoloured, until it comes into view.
+constexpr int kColoured = -1;
+constexpr int kWaiting = 1;
 
 bool isGridChar(QChar c) {
   return c.unicode() < 0x80 && pulsewright::isGridChar(static_cast<char>(c.unicode()));
@@ -104,8 +105,6 @@ LineStyles LineStyles::forColors(const QColor& text, const QColor& base) {
         format(mix(base, hit, 0.45 + 0.55 * (level + 1) / 10.0), level >= 7);
   }
   s.accent = format(hit, true);
-  s.unshadedGrid = s.bar;
-  s.unshadedGrid.setProperty(kUnshadedProperty, true);
   s.error = readable(0, 220, base);
   s.warning = readable(40, 220, base);
   return s;
@@ -139,17 +138,22 @@ void TablatureHighlighter::setDetailFilter(std::function<bool(const QTextBlock&)
 }
 
 bool TablatureHighlighter::isShadedLater(const QTextBlock& block) {
-  const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
-  return !formats.isEmpty() && formats.front().format.boolProperty(kUnshadedProperty);
+  return block.userState() == kWaiting;
 }
 
 void TablatureHighlighter::highlightBlock(const QString& text) {
+  setCurrentBlockState(kColoured);
   if (text.size() > kLongestColouredLine || text.isEmpty()) return;
+  if (detailFilter_ && !detailFilter_(currentBlock())) {
+    // Far from the view: no format at all, so that neither the line is read nor its
+    // layout is marked for redrawing; a document of hundreds of thousands of lines
+    // opens at nearly the speed of the plain editor.
+    setCurrentBlockState(kWaiting);
+    return;
+  }
   const QByteArray bytes = text.toUtf8();
   const LineKind kind = lineKindOf(matcher_.classify(std::string_view(bytes.data(), bytes.size())));
-  if (kind == LineKind::Grid && detailFilter_ && !detailFilter_(currentBlock())) {
-    setFormat(0, static_cast<int>(text.size()), styles_.unshadedGrid);
-  } else if (kind == LineKind::Grid) {
+  if (kind == LineKind::Grid) {
     highlightGrid(text);
   } else {
     setFormat(0, static_cast<int>(text.size()), styles_.of(kind));

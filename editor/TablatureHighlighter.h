@@ -56,7 +56,6 @@ struct LineStyles {
   QTextCharFormat bracket;
   std::array<QTextCharFormat, 10> level;  // hits by level 0-9
   QTextCharFormat accent;                 // X and O
-  QTextCharFormat unshadedGrid;           // a grid line waiting for its shading
   QColor warning;
   QColor error;
 
@@ -79,11 +78,12 @@ class TablatureHighlighter : public QSyntaxHighlighter {
   void setColors(const QColor& text, const QColor& base);
   const LineStyles& styles() const { return styles_; }
 
-  // Which grid lines get their step-by-step shading; the others get one colour, which
-  // costs a fraction (the editor shades the lines in and near the view, so that a full
-  // pass over a long document stays quick). Null shades every line.
+  // Which lines are coloured now; the others get one muted colour and are not even read
+  // (the editor colours the lines in and near the view, and the others as they come
+  // into it, so that a full pass over a long document stays quick). Null colours every
+  // line.
   void setDetailFilter(std::function<bool(const QTextBlock&)> filter);
-  // True for a grid line coloured in one piece by the filter.
+  // True for a line the filter left in one colour, to be coloured when shown.
   static bool isShadedLater(const QTextBlock& block);
 
   // Lines longer than this (UTF-16 units) are left plain: colouring a megabyte of grid

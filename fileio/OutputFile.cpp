@@ -130,7 +130,11 @@ bool OutputFile::open(const std::string& path, const std::vector<std::string>& i
       return false;
     }
     link.resize(static_cast<std::size_t>(n));
-    target = link.front() == '/' ? link : folderOf(target) + "/" + link;
+    if (link.front() == '/') {
+      target = link;
+    } else {
+      target = folderOf(target).append("/").append(link);
+    }
   }
   target_ = target;
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the drum-tab importer, as a tab fetched from the web may hold
 // anything. Its warnings must point into the input, and what it writes must be a
-// document that checks clean: the importer only writes what the compiler reads.
+// valid UTF-8 document that checks clean: the importer only writes what the compiler reads.
 
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!result.found) return 0;
 
   require(!result.document.empty() && result.document.back() == '\n');
+  // Read back as Windows-1252, a document would name its parts with other characters.
+  require(isValidUtf8(result.document));
   DiagnosticOptions options;
   options.sampleProblem = nullptr;
   require(diagnose(joinLinesWithCrLf(result.document), options).empty());

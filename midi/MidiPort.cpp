@@ -11,12 +11,17 @@ std::string openFailureMessage(int resultCode) {
 MidiPort::MidiPort(MidiOutputService& output, MessageBox messageBox)
     : output_(output), messageBox_(std::move(messageBox)) {}
 
-std::vector<std::string> MidiPort::listDevices() {
+std::vector<std::string> MidiPort::deviceNames() const {
   // Listing may take a while (it asks the sequencer and the JACK server): no lock held.
   std::vector<std::string> names;
   const int count = output_.deviceCount();
   names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int i = 0; i < count; ++i) names.push_back(output_.deviceName(i));
+  return names;
+}
+
+std::vector<std::string> MidiPort::listDevices() {
+  std::vector<std::string> names = deviceNames();
   openDevice(kMidiMapperId);
   selectChannel(0);
   return names;

@@ -45,6 +45,8 @@ class MidiPort {
   // Start-up: asks the output for its devices, opens the mapper as openDevice does and
   // selects channel 0. Returns the devices' names.
   std::vector<std::string> listDevices();
+  // The devices' names as the output lists them now; the open device stays open.
+  std::vector<std::string> deviceNames() const;
   // Closes the current handle and opens `device` of the listing (kMidiMapperId for the
   // mapper); a failed open shows openFailureMessage once.
   void openDevice(std::int32_t device);

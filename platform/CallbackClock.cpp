@@ -13,21 +13,20 @@ namespace {
 // schedule's spacing while the entries wander, and the rate follows the device slowly.
 constexpr double kLearnSeconds = 2.0;
 constexpr double kStartBandwidthHz = 2.0;
-constexpr double kBandwidthHz = 0.1;
+constexpr double kEarlyBandwidthHz = 0.5;
+constexpr double kLateBandwidthHz = 0.05;
 // An entry's error counts at most this much (more while learning): a device that has
 // really moved moves the estimate on every callback, a scheduler's hiccup cannot throw it.
 constexpr double kStartErrorLimitSeconds = 0.005;
-constexpr double kErrorLimitSeconds = 0.002;
+constexpr double kEarlyLimitSeconds = 0.005;
+constexpr double kLateLimitSeconds = 0.002;
+constexpr double kFarLateSeconds = 0.2;
 // A callback this far off the estimate (and a few blocks) means the device stalled or
 // jumped: the phase starts afresh, the rate is kept.
-constexpr double kStallSeconds = 0.25;
+constexpr double kStallSeconds = 0.5;
 constexpr int kStallBlocks = 3;
 // A learned rate this far off the nominal one is no device's: start afresh.
 constexpr double kRateLimit = 0.25;
-
-double median3(double a, double b, double c) {
-  return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
 
 }  // namespace
 
@@ -73,14 +72,23 @@ void CallbackClock::update(std::int64_t frame, double time) {
     time_ = predicted;
     return;
   }
-  // The median of the latest three: one late wake-up alone moves nothing.
-  errors_[errorCount_ % 3] = error;
+  // A callback is never entered before its block is due, but often after: the earliest
+  // of the latest entries says where the device is, so late wake-ups move nothing.
+  errors_[errorCount_ % errors_.size()] = error;
   ++errorCount_;
-  double e = errorCount_ >= 3 ? median3(errors_[0], errors_[1], errors_[2]) : error;
+  const std::size_t count = std::min<std::size_t>(errorCount_, errors_.size());
+  double e = *std::min_element(errors_.begin(), errors_.begin() + count);
   const bool learning = time - startedAt_ < kLearnSeconds;
-  const double limit = learning ? kStartErrorLimitSeconds : kErrorLimitSeconds;
-  e = std::clamp(e, -limit, limit);
-  const double bandwidth = learning ? kStartBandwidthHz : kBandwidthHz;
+  double bandwidth = kStartBandwidthHz;
+  if (learning) {
+    e = std::clamp(e, -kStartErrorLimitSeconds, kStartErrorLimitSeconds);
+  } else if (e < 0 || e > kFarLateSeconds) {
+    e = std::clamp(e, -kEarlyLimitSeconds, kEarlyLimitSeconds);
+    bandwidth = kEarlyBandwidthHz;
+  } else {
+    e = std::min(e, kLateLimitSeconds);
+    bandwidth = kLateBandwidthHz;
+  }
   const double omega = std::min(0.5, 2 * M_PI * bandwidth * period);
   time_ = predicted + std::sqrt(2.0) * omega * e;
   frame_ = frame;

@@ -49,8 +49,8 @@ class CallbackClock {
   } fit_;  // sums of the entries while the rate is learned, for their line
   std::int64_t lastEntryFrame_ = 0;
   double lastEntry_ = 0;
-  std::array<double, 3> errors_{};  // the latest entries' errors, for their median
-  int errorCount_ = 0;
+  std::array<double, 8> errors_{};  // the latest entries' errors
+  std::uint64_t errorCount_ = 0;
   std::uint64_t restarts_ = 0;
 };
 

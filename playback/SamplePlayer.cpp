@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "fileio/InputFile.h"
+#include "tablature/SamplePath.h"
 
 namespace pulsewright {
 
@@ -74,6 +76,21 @@ void SamplePlayer::listDevices() {
 std::vector<std::string> SamplePlayer::SoundDeviceList() const {
   std::lock_guard lock(mutex_);
   return devices_;
+}
+
+std::vector<std::string> SamplePlayer::refreshDevices() {
+  std::vector<std::string> names = output_.deviceNames();
+  std::lock_guard device(deviceMutex_);
+  std::lock_guard lock(mutex_);
+  auto entryOf = [&names](const std::vector<std::string>& old, int entry) {
+    if (entry < 0 || entry >= static_cast<int>(old.size())) return -1;
+    const auto it = std::find(names.begin(), names.end(), old[static_cast<std::size_t>(entry)]);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+  };
+  opened_ = entryOf(devices_, opened_);
+  selected_ = std::max(entryOf(devices_, selected_), 0);
+  devices_ = names;
+  return names;
 }
 
 void SamplePlayer::selectAudioDevice(int entry) {
@@ -154,16 +171,31 @@ void SamplePlayer::evictLocked() {
   }
 }
 
-std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& file,
+void SamplePlayer::setDocumentFolder(std::string folder) {
+  std::lock_guard lock(mutex_);
+  documentFolder_ = std::move(folder);
+}
+
+std::string SamplePlayer::pathOfLocked(const std::string& file) const {
+  return samplePathFrom(file, documentFolder_);
+}
+
+std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& written,
                                                               std::unique_lock<std::mutex>& lock,
                                                               std::string* whyNot, bool check) {
-  auto it = cache_.find(file);
-  // The song's samples were looked at when it was loaded: a hit costs no system call.
-  if (!check && it != cache_.end() && song_.count(file) != 0) {
-    it->second.lastUse = ++uses_;
-    if (whyNot) *whyNot = it->second.whyNot;
-    return it->second.sample;
+  // The song's samples were found and looked at when it was loaded: a hit costs no system
+  // call.
+  if (!check) {
+    const auto known = songPaths_.find(written);
+    const auto it = known == songPaths_.end() ? cache_.end() : cache_.find(known->second);
+    if (it != cache_.end()) {
+      it->second.lastUse = ++uses_;
+      if (whyNot) *whyNot = it->second.whyNot;
+      return it->second.sample;
+    }
   }
+  const std::string file = pathOfLocked(written);
+  auto it = cache_.find(file);
   struct stat info {};
   auto forget = [&] {
     auto found = cache_.find(file);
@@ -230,8 +262,12 @@ void SamplePlayer::preload(const std::string& file) {
 void SamplePlayer::preloadSong(const std::vector<std::string>& files) {
   std::unique_lock lock(mutex_);
   song_.clear();
+  songPaths_.clear();
   for (const std::string& file : files) {
-    if (!file.empty() && file != "0") song_.insert(file);
+    if (file.empty() || file == "0") continue;
+    const std::string path = pathOfLocked(file);
+    songPaths_[file] = path;
+    song_.insert(path);
   }
   const std::set<std::string> song = song_;
   for (const std::string& file : song) load(file, lock, nullptr, true);

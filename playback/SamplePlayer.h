@@ -60,6 +60,9 @@ class SamplePlayer {
   void listDevices();
   // The descriptions for the AudioDevices drop-down list, device 1 first.
   std::vector<std::string> SoundDeviceList() const;
+  // Asks the output for its devices again (one may have come or gone); the device in use
+  // stays in use and selected under its name. Returns the new list.
+  std::vector<std::string> refreshDevices();
   // The user picks AudioDevices entry `entry`: the device of that name opens at once and
   // everything that sounds (the synthesiser too) moves there. A device that cannot be
   // opened leaves the previous one in use.
@@ -85,6 +88,9 @@ class SamplePlayer {
   // (called off the user-interface thread: decoding a large file takes a while). Says so
   // when they alone take more than the memory limit (they are kept all the same).
   void preloadSong(const std::vector<std::string>& files);
+  // The folder of the document being played: relative sample paths are looked for there
+  // first, then in the working folder. Empty: the working folder alone.
+  void setDocumentFolder(std::string folder);
 
   // A Play starts: each kind of message is given once again.
   void beginPlay();
@@ -116,6 +122,7 @@ class SamplePlayer {
   void play(const std::string& file, std::int16_t volume, std::int16_t pan,
             std::optional<DueTime> due);
   void notify(const std::string& text);
+  std::string pathOfLocked(const std::string& file) const;
 
   SoundOutput& output_;
   mutable std::mutex mutex_;
@@ -128,9 +135,11 @@ class SamplePlayer {
   std::size_t cachedBytes_ = 0;
   std::size_t limit_ = kDefaultSampleMemoryBytes;
   std::uint64_t uses_ = 0;
-  std::set<std::string> song_;           // never evicted
-  std::set<std::string> skipsReported_;  // this Play's
+  std::set<std::string> song_;                    // never evicted
+  std::map<std::string, std::string> songPaths_;  // as the song writes them -> as found
+  std::set<std::string> skipsReported_;           // this Play's
   Notice notice_;
+  std::string documentFolder_;
 };
 
 }  // namespace pulsewright

@@ -64,6 +64,7 @@ bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSett
 
   SamplePlayer samples(output);
   samples.listDevices();
+  samples.setDocumentFolder(settings.documentFolder);
   samples.setNotice([&](const std::string& text) {
     if (notes) notes->push_back(text);
   });

@@ -27,6 +27,7 @@ struct RenderSettings {
   double gainDb = 0;                // applied to every frame
   bool normalize = false;           // instead of the gain: the loudest peak at kNormalizedPeakDb
   std::vector<std::string> inputs;  // files the output may not be (the document)
+  std::string documentFolder;       // where relative sample paths are looked for first
 };
 
 struct RenderResult {

@@ -24,7 +24,7 @@ checks=()
 case "$mode" in
   quick)
     checks=(-checks='-clang-analyzer-*')
-    mapfile -t sources < <(git ls-files 'tablature/*.cpp' 'text/*.cpp' 'files/*.cpp' \
+    mapfile -t sources < <(git ls-files 'tablature/*.cpp' 'text/*.cpp' 'fileio/*.cpp' 'files/*.cpp' \
       'midifile/*.cpp' 'tabimport/*.cpp' 'playback/*.cpp' 'padmap/*.cpp' 'midi/*.cpp' \
       'platform/*.cpp' | grep -v -e '^padmap/ui/' -e '^platform/qt/') ;;
   all) mapfile -t sources < <(git ls-files '*.cpp' | grep -v -e '^fuzz/' -e '^tests/' -e '^bench/') ;;

@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build
+# Only the two programs: the tests and benchmarks are scripts/test.sh's to build.
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j "$(nproc)" --target pulsewright pulsewright-cli
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec build/app/pulsewright
 fi

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/install-deps.sh --check
 
 scripts/build.sh build
 scripts/lint.sh build

@@ -4,7 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "padmap/DrumVoice.h"
@@ -171,9 +174,20 @@ class Importer {
   std::vector<Mark> tempos_;
   std::vector<Mark> signatures_;
   std::array<bool, kVoiceCount> used_{};
-  std::unordered_map<std::string, std::string> partNames_;
+  // Each distinct part once: its text in parts_, found again by the hash of its body.
+  struct PartText {
+    std::size_t offset;
+    std::size_t size;
+    std::size_t name;
+  };
+  std::unordered_multimap<std::size_t, PartText> partIndex_;
   std::string parts_;
-  std::string song_;
+  // The song as runs of one part name, so that a repeat costs nothing until written.
+  std::vector<std::pair<std::size_t, int>> song_;
+  // Systems that got no part name because the names ran out.
+  std::size_t droppedSystems_ = 0;
+  std::size_t droppedBars_ = 0;
+  TabWarning firstDropped_;
 };
 
 void Importer::warn(int line, int column, std::string text) {
@@ -422,16 +436,43 @@ T Importer::markFor(const std::vector<Mark>& marks, int line, T fallback,
   return make(*found);
 }
 
+// A song names parts one character at a time. After the letters and digits come
+// ideographs and syllables: letters that no editor or font treats as spaces, marks or
+// line ends, all in the Basic Multilingual Plane and none a surrogate.
+struct NameRange {
+  std::uint32_t first;
+  std::uint32_t last;
+};
+constexpr NameRange kNameRanges[] = {
+    {'A', 'Z'},       {'a', 'z'}, {'0', '9'}, {0x4E00, 0x9FA5},  // CJK unified ideographs
+    {0x3400, 0x4DB5},                                            // CJK extension A
+    {0xAC00, 0xD7A3},                                            // Hangul syllables
+};
+
+constexpr std::size_t countPartNames() {
+  std::size_t n = 0;
+  for (const NameRange& r : kNameRanges) n += r.last - r.first + 1;
+  return n;
+}
+constexpr std::size_t kPartNameCount = countPartNames();
+
 std::string partName(std::size_t n) {
-  if (n < 26) return std::string(1, static_cast<char>('A' + n));
-  if (n < 52) return std::string(1, static_cast<char>('a' + n - 26));
-  if (n < 62) return std::string(1, static_cast<char>('0' + n - 52));
-  // Beyond those, one CJK ideograph each (a song names parts one character at a time).
-  const auto cp = static_cast<std::uint32_t>(0x4E00 + n - 62);
+  std::uint32_t cp = 0;
+  for (const NameRange& r : kNameRanges) {
+    if (n <= r.last - r.first) {
+      cp = static_cast<std::uint32_t>(r.first + n);
+      break;
+    }
+    n -= r.last - r.first + 1;
+  }
   std::string s;
-  s += static_cast<char>(0xE0 | (cp >> 12));
-  s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  s += static_cast<char>(0x80 | (cp & 0x3F));
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else {
+    s += static_cast<char>(0xE0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
   return s;
 }
 
@@ -458,27 +499,28 @@ void Importer::buildPart(System& system) {
       break;
     }
   }
-  for (InstrumentLine* l : lines) {
+  for (const InstrumentLine* l : lines) {
     if (l->main.size() < length) {
       warn(l->line, l->endColumn,
            "line is " + std::to_string(length - l->main.size()) +
                " steps shorter than the longest of its system: filled with rests");
-      l->main.resize(length, 0);
-      l->other.resize(length, 0);
     }
   }
 
   // One grid per voice, in the order the voices first appear; two lines of one voice
-  // merge, the louder hit winning.
+  // merge, the louder hit winning. A short line's missing steps are rests: only the
+  // grids are as long as the longest line, at most one per voice.
   std::vector<std::pair<DrumVoice, std::vector<std::uint8_t>>> grids;
   auto merge = [&](DrumVoice voice, const std::vector<std::uint8_t>& levels) {
     auto it =
         std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == voice; });
     if (it == grids.end()) {
-      grids.emplace_back(voice, levels);
-      return;
+      grids.emplace_back(voice, std::vector<std::uint8_t>(length, 0));
+      it = grids.end() - 1;
     }
-    for (std::size_t i = 0; i < length; ++i) it->second[i] = std::max(it->second[i], levels[i]);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+      it->second[i] = std::max(it->second[i], levels[i]);
+    }
   };
   auto hasHits = [](const std::vector<std::uint8_t>& levels) {
     return std::any_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v != 0; });
@@ -488,7 +530,8 @@ void Importer::buildPart(System& system) {
     if (hasHits(l->other)) merge(l->second, l->other);
   }
   // A system of rests still takes its time.
-  if (grids.empty()) grids.emplace_back(*lines.front()->voice, lines.front()->main);
+  if (grids.empty())
+    grids.emplace_back(*lines.front()->voice, std::vector<std::uint8_t>(length, 0));
 
   // Note size from the steps of the reference line's usual bar and the time signature.
   std::map<int, int> counts;
@@ -532,8 +575,6 @@ void Importer::buildPart(System& system) {
     body += '\n';
   }
 
-  auto [it, added] = partNames_.try_emplace(body, partName(partNames_.size()));
-  if (added) parts_ += "part = " + it->second + body + "\n";
   int repeat = system.repeat;
   for (const InstrumentLine& l : system.lines) repeat = std::max(repeat, l.repeat);
   if (repeat > kMaxRepeat) {
@@ -541,7 +582,31 @@ void Importer::buildPart(System& system) {
          "repeat count " + std::to_string(repeat) + " cut to " + std::to_string(kMaxRepeat));
     repeat = kMaxRepeat;
   }
-  for (int i = 0; i < std::max(repeat, 1); ++i) song_ += it->second;
+  repeat = std::max(repeat, 1);
+
+  const std::size_t hash = std::hash<std::string_view>{}(body);
+  std::optional<std::size_t> name;
+  for (auto [it, end] = partIndex_.equal_range(hash); it != end; ++it) {
+    const PartText& p = it->second;
+    if (std::string_view(parts_).substr(p.offset, p.size) == body) name = p.name;
+  }
+  if (!name && partIndex_.size() == kPartNameCount) {
+    if (droppedSystems_++ == 0) firstDropped_ = {firstLine, system.lines.front().labelColumn, {}};
+    droppedBars_ += reference->barLengths.size() * static_cast<std::size_t>(repeat);
+    return;
+  }
+  if (!name) {
+    name = partIndex_.size();
+    parts_ += "part = " + partName(*name);
+    partIndex_.emplace(hash, PartText{parts_.size(), body.size(), *name});
+    parts_ += body;
+    parts_ += '\n';
+  }
+  if (!song_.empty() && song_.back().first == *name) {
+    song_.back().second += repeat;
+  } else {
+    song_.emplace_back(*name, repeat);
+  }
 }
 
 TabImportResult Importer::run(std::string_view bytes) {
@@ -579,12 +644,32 @@ TabImportResult Importer::run(std::string_view bytes) {
   TabImportResult result;
   result.found = !song_.empty();
   if (result.found) {
+    // Written once at its final size: the song may be far longer than the tab.
+    std::string voices;
     for (std::size_t v = 0; v < kVoiceCount; ++v) {
-      if (used_[v]) (result.document += kVoiceTexts[v].line) += '\n';
+      if (used_[v]) (voices += kVoiceTexts[v].line) += '\n';
     }
-    result.document += '\n';
-    result.document += parts_;
-    result.document += "song = " + song_ + "\n";
+    std::size_t songBytes = 0;
+    for (const auto& [name, count] : song_) {
+      songBytes += partName(name).size() * static_cast<std::size_t>(count);
+    }
+    std::string& doc = result.document;
+    doc.reserve(voices.size() + 1 + parts_.size() + 7 + songBytes + 1);
+    doc += voices;
+    doc += '\n';
+    doc += parts_;
+    parts_ = std::string();
+    doc += "song = ";
+    for (const auto& [name, count] : song_) {
+      const std::string character = partName(name);
+      for (int i = 0; i < count; ++i) doc += character;
+    }
+    doc += '\n';
+  }
+  if (droppedSystems_ > 0) {
+    firstDropped_.text = "the song has no part names left: " + std::to_string(droppedSystems_) +
+                         " systems from here (" + std::to_string(droppedBars_) + " bars) left out";
+    warnings_.push_back(firstDropped_);
   }
   if (suppressed_ > 0) {
     firstSuppressed_.text = std::to_string(suppressed_) + " more warnings not shown";

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "tablature/LinePatterns.h"
+#include "tablature/SamplePath.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/FileName.h"
 #include "text/NumericValue.h"
@@ -238,7 +239,10 @@ class Pass : public CompileListener {
     const std::string path(file);
     auto known = sampleProblems_.find(path);
     if (known == sampleProblems_.end()) {
-      known = sampleProblems_.emplace(path, options_.sampleProblem(path)).first;
+      known =
+          sampleProblems_
+              .emplace(path, options_.sampleProblem(samplePathFrom(path, options_.documentFolder)))
+              .first;
     }
     if (!known->second.empty()) {
       report(lineNumber, file, Severity::Error,

@@ -36,6 +36,8 @@ struct DiagnosticOptions {
   PadMap padMap = defaultPadMap();
   // Null skips the sample files.
   std::function<std::string(const std::string& path)> sampleProblem = sampleFileProblem;
+  // The document's folder: relative sample paths are looked for there first.
+  std::string documentFolder;
 };
 
 // Beyond these, a pass stops reporting: a pathological line cannot flood the editor.

@@ -15,10 +15,12 @@
 #include <QShowEvent>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "files/FileAccess.h"
 #include "padmap/DrumKeys.h"
 #include "padmap/DrumVoice.h"
+#include "padmap/ui/GeneralMidiDrums.h"
 #include "platform/qt/UserDialogs.h"
 #include "text/DocumentText.h"
 
@@ -67,6 +69,19 @@ OptionsWindow::OptionsWindow(QString padMapFolder, UserDialogs& dialogs, Auditio
     grid->addWidget(minusButton, row, 1);
     grid->addWidget(entries_[v], row, 2);
     grid->addWidget(plusButton, row, 3);
+    // The General MIDI drum of the entry's note, beside it.
+    auto* drum = new QLabel(sounds);
+    drum->setObjectName(QStringLiteral("GeneralMidi%1").arg(row));
+    drum->setMinimumWidth(drum->fontMetrics().horizontalAdvance("Acoustic Bass Drum  "));
+    grid->addWidget(drum, row, 4);
+    connect(entries_[v], &QLineEdit::textChanged, drum, [drum](const QString& text) {
+      bool isNumber = false;
+      const double note = text.trimmed().toDouble(&isNumber);
+      const std::string_view name = isNumber && std::abs(note) < 1000
+                                        ? generalMidiDrumName(static_cast<int>(std::lround(note)))
+                                        : std::string_view();
+      drum->setText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    });
     connect(minusButton, &QPushButton::clicked, this, [this, voice] { minus(voice); });
     connect(plusButton, &QPushButton::clicked, this, [this, voice] { plus(voice); });
   }

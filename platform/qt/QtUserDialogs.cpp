@@ -34,6 +34,11 @@ QString QtUserDialogs::saveFileName(QWidget* parent) {
   return QFileDialog::getSaveFileName(parent);
 }
 
+QString QtUserDialogs::importFileName(QWidget* parent, const QString& caption,
+                                      const QString& filter) {
+  return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
 QString QtUserDialogs::exportFileName(QWidget* parent, const QString& caption,
                                       const QString& filter, const QString& suggested) {
   return QFileDialog::getSaveFileName(parent, caption, suggested, filter);

@@ -11,6 +11,7 @@ class QtUserDialogs : public UserDialogs {
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
+  QString importFileName(QWidget* parent, const QString& caption, const QString& filter) override;
   QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& suggested) override;
   bool askYesNo(QWidget* parent, const QString& text) override;

@@ -28,6 +28,12 @@ QString ScriptedUserDialogs::openFileName(QWidget*) {
   return takeFront(openFileNames, QString());
 }
 
+QString ScriptedUserDialogs::importFileName(QWidget*, const QString& caption, const QString&) {
+  ++openDialogs;
+  importCaptions << caption;
+  return takeFront(openFileNames, QString());
+}
+
 QString ScriptedUserDialogs::saveFileName(QWidget*) {
   ++saveDialogs;
   return takeFront(saveFileNames, QString());

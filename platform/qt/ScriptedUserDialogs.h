@@ -28,6 +28,7 @@ class ScriptedUserDialogs : public UserDialogs {
   QStringList saveQuestions;
   QStringList yesNoQuestions;
   int openDialogs = 0;
+  QStringList importCaptions;
   int saveDialogs = 0;
   QList<QColor> initialColors;
   QList<QFont> initialFonts;
@@ -39,6 +40,8 @@ class ScriptedUserDialogs : public UserDialogs {
   SaveChoice askToSaveChanges(QWidget* parent, const QString& text) override;
   QString openFileName(QWidget* parent) override;
   QString saveFileName(QWidget* parent) override;
+  // Answered from openFileNames; the caption is kept in importCaptions.
+  QString importFileName(QWidget* parent, const QString& caption, const QString& filter) override;
   QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& suggested) override;
   bool askYesNo(QWidget* parent, const QString& text) override;

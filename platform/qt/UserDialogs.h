@@ -26,6 +26,10 @@ class UserDialogs {
   // The chosen path; empty when the dialog was cancelled.
   virtual QString openFileName(QWidget* parent) = 0;
   virtual QString saveFileName(QWidget* parent) = 0;
+  // A file to read something other than a document from, asked under `caption` ("Import
+  // Drum Tab") with `filter`; empty when the dialog was cancelled.
+  virtual QString importFileName(QWidget* parent, const QString& caption,
+                                 const QString& filter) = 0;
   // A file to write something other than the document to, asked under `caption` ("Export
   // MIDI") with `filter`, starting at `suggested` (a folder and name; empty for none).
   virtual QString exportFileName(QWidget* parent, const QString& caption, const QString& filter,

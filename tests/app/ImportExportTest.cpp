@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -36,6 +38,7 @@ TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
             "part = A tempo = 240 notes = 4\nh |x---|\no |--x-|\nk |x---|\n\nsong = A\n");
   EXPECT_TRUE(form->Text1()->document()->isModified());
   EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  EXPECT_EQ(f.dialogs.importCaptions, QStringList{"Import Drum Tab"});
   ASSERT_EQ(f.dialogs.messages.size(), 1);
   EXPECT_TRUE(f.dialogs.messages[0].contains("beat.txt:3:6: warning:"))
       << f.dialogs.messages[0].toStdString();
@@ -58,6 +61,38 @@ TEST(ImportDrumTab, OpensTheTabAsANewUnsavedDocumentThatPlays) {
   form->action("ImportDrumTab")->trigger();
   EXPECT_TRUE(f.dialogs.messages.last().contains("no drum tab lines found"));
   EXPECT_TRUE(form->Text1()->toPlainText().startsWith("k = kick drum"));
+}
+
+// Edit > Paste as Drum Tab: the clipboard's tab becomes a new document; text that is no
+// tab, or no text, is refused before the document is touched.
+TEST(ImportDrumTab, PastesTheClipboardsTabAsANewDocument) {
+  AppFixture f;
+  auto form = f.start();
+  form->Text1()->setPlainText("k = kick\n");
+  form->Text1()->document()->setModified(true);
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  for (const QString& notATab : {QString("just words\nHH = hats\n"), QString()}) {
+    clipboard->setText(notATab);
+    form->action("PasteDrumTab")->trigger();
+    EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\n");
+    EXPECT_TRUE(f.dialogs.saveQuestions.isEmpty());
+  }
+  ASSERT_EQ(f.dialogs.messages.size(), 2);
+  EXPECT_TRUE(f.dialogs.messages[0].contains("no drum tab lines found"));
+  EXPECT_TRUE(f.dialogs.messages[1].contains("no text"));
+
+  // A tab: the changed text is offered for saving first, and Cancel keeps it.
+  clipboard->setText("SD|x-x-|x-?-|\n");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Cancel};
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\n");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(),
+            "s = snare\n\npart = A tempo = 120 notes = 4\ns |x-x-|x---|\n\nsong = A\n");
+  EXPECT_EQ(form->editor().documents().currentFileName(), "");
+  EXPECT_TRUE(f.dialogs.messages.last().contains("clipboard:1:11: warning:"))
+      << f.dialogs.messages.last().toStdString();
 }
 
 TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {

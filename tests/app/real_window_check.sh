@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Starts the real program in a real X server, waits past the splash for the main
-# window, types a short song, presses Play on the built-in synthesiser, takes a
-# screenshot, closes the window through the window system and checks the exit status.
+# Starts the real program in a real X server under a window manager, waits past the
+# splash for the main window, types a short song, checks that the tempo keys reach the
+# program, presses Play on the built-in synthesiser, takes a screenshot, closes the
+# window through the window system and checks the exit status.
 # Usage: real_window_check.sh PROGRAM CLOSE_HELPER ARTIFACT_DIR
 set -euo pipefail
 program=$1
@@ -9,7 +10,7 @@ close_helper=$2
 artifacts=$3
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png "$artifacts"/program.log
-for tool in xvfb-run xdotool import; do
+for tool in xvfb-run openbox xdotool import compare; do
   command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
 done
 
@@ -53,6 +54,20 @@ xdotool type --delay 5 'part = A tempo = 240 notes = 8'; xdotool key Return
 xdotool type --delay 5 'k |x-x-|'; xdotool key Return
 xdotool type --delay 5 'song = AA'; xdotool key Return
 sleep 0.3
+# The tempo keys, as a desktop lets them through: the toolbar's tempo changes and comes
+# back. Ctrl+Alt+arrows would have switched the window manager's workspace instead.
+toolbar() { import -window "$window" -crop "${WIDTH}x90+0+0" +repage "$artifacts/$1.png"; }
+differs() { compare -metric AE "$artifacts/$1.png" "$artifacts/$2.png" null: 2>&1 | awk '{ print ($1 > 0) }'; }
+toolbar tempo-written
+xdotool key ctrl+shift+Up
+sleep 0.4
+toolbar tempo-faster
+xdotool key ctrl+shift+Down
+sleep 0.4
+toolbar tempo-back
+[ "$(differs tempo-written tempo-faster)" = 1 ] || { echo "Ctrl+Shift+Up did not change the tempo"; exit 1; }
+[ "$(differs tempo-written tempo-back)" = 0 ] || { echo "Ctrl+Shift+Down did not restore the tempo"; exit 1; }
+echo "tempo keys reach the program"
 # Play, through its key in the Play menu.
 xdotool key F5
 sleep 0.6
@@ -81,7 +96,7 @@ echo "exit status $status"
 exit "$status"
 INNER
 status=0
-"$(dirname "$0")/../../scripts/with-xvfb.sh" 140 bash "$inner" "$program" "$close_helper" "$artifacts" || status=$?
+"$(dirname "$0")/../../scripts/with-xvfb.sh" --window-manager 140 bash "$inner" "$program" "$close_helper" "$artifacts" || status=$?
 rm -f "$inner"
 [ "$status" -eq 0 ] || exit "$status"
 # The built-in synthesiser sounded: the disk output holds more than silence.

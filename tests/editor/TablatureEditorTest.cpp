@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -202,9 +204,11 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
     text += i == 300 ? "k |x-x-|\n" : i == 301 ? "s |-x-x|\n" : "remark\n";
   editor.setPlainText(text);
   ASSERT_EQ(editor.verticalScrollBar()->value(), 0);
-  // Grid lines far from the view are shaded when they come into it.
+  // Lines far from the view, of any kind, are coloured when they come into it.
   const QTextBlock grid = editor.document()->findBlockByNumber(299);
   EXPECT_TRUE(TablatureHighlighter::isShadedLater(grid));
+  EXPECT_TRUE(TablatureHighlighter::isShadedLater(editor.document()->findBlockByNumber(389)));
+  EXPECT_EQ(formatAt(editor, 390, 0).foreground().style(), Qt::NoBrush);  // not even read
 
   editor.setPlayingCharacters({{300, 6, 5}, {301, 6, 5}});
   auto selections = editor.extraSelections();
@@ -218,6 +222,7 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
   EXPECT_TRUE(editor.followsPlaying());
   EXPECT_FALSE(TablatureHighlighter::isShadedLater(grid));
   EXPECT_EQ(colorAt(editor, 300, 3), editor.highlighter().styles().level[5].foreground().color());
+  EXPECT_EQ(colorAt(editor, 390, 0), editor.highlighter().styles().plain.foreground().color());
 
   // The user looks elsewhere: the view stays there while the song goes on.
   editor.verticalScrollBar()->setValue(0);
@@ -232,6 +237,42 @@ TEST(TablatureEditor, PlayingCharactersAreHighlightedAndFollowedUntilTheUserScro
   editor.clearPlayingCharacters();
   EXPECT_TRUE(editor.extraSelections().isEmpty());
   EXPECT_TRUE(editor.followsPlaying());
+}
+
+TEST(TablatureEditor, BoldMarksSurviveAFontChosenWithAStyleName) {
+  MemorySettingsStore settings;
+  ScriptedUserDialogs dialogs;
+  QWidget window;
+  auto& editor = *new TablatureEditor(&window);
+  EditorCommands commands(&editor, &window, dialogs, settings);
+  editor.setPlainText(kEveryKind);
+  // What the font dialog hands back: the face named by its style.
+  QFont chosen("DejaVu Sans Mono", 11);
+  chosen.setStyleName("Book");
+  dialogs.fonts.push_back(chosen);
+  commands.chooseFont();
+  EXPECT_EQ(editor.font().family(), "DejaVu Sans Mono");
+  EXPECT_EQ(editor.font().pointSize(), 11);
+  EXPECT_TRUE(editor.font().styleName().isEmpty());
+  // The section line and the accent are drawn bold: more ink than the plain text.
+  auto ink = [](const QFont& font) {
+    QImage image(400, 60, QImage::Format_Grayscale8);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.drawText(5, 45, QStringLiteral("part = XOXO"));
+    painter.end();
+    long dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) dark += 255 - qGray(image.pixel(x, y));
+    }
+    return dark;
+  };
+  const long plain = ink(editor.font());
+  for (const auto& [line, column] : {std::pair{4, 0}, std::pair{5, 5}}) {
+    const QFont drawn = formatAt(editor, line, column).font().resolve(editor.font());
+    EXPECT_GT(ink(drawn), plain * 11 / 10) << line;
+  }
 }
 
 TEST(EditorCommands, RecentFilesAndTheTitleFollowOpenAndSave) {

@@ -14,6 +14,7 @@
 #include "tabimport/DrumTabImport.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestFiles.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 namespace {
@@ -122,6 +123,30 @@ TEST_F(TabImport, ImportedTabPlaysEveryHitAtTheTabsTime) {
   std::sort(expected.begin(), expected.end());
   std::sort(heard.begin(), heard.end());
   EXPECT_EQ(heard, expected);
+}
+
+// More distinct systems than a song has characters to name: every name is valid UTF-8
+// and plays, the document checks clean, and the import says what it left out.
+TEST_F(TabImport, PartNamesStayValidAndWhatHasNoNameIsCounted) {
+  std::string tab;
+  constexpr int kSystems = 39000;
+  for (int i = 0; i < kSystems; ++i) {
+    tab += "SD|";
+    for (int bit = 0; bit < 16; ++bit) tab += (i >> bit) & 1 ? 'x' : '-';
+    tab += i == kSystems - 1 ? "| x3\n\n" : "|\n\n";
+  }
+  const CliRun r = cli({"import", write("many.txt", tab), "-o", path("many.tab")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string doc = readFile(path("many.tab"));
+  EXPECT_TRUE(isValidUtf8(doc));
+  // 62 letters and digits, then ideographs and syllables; the last systems get none.
+  EXPECT_NE(r.err.find("many.txt:77437:1: warning: the song has no part names left: 282 "
+                       "systems from here (284 bars) left out"),
+            std::string::npos)
+      << r.err;
+  const CliRun check = cli({"check", path("many.tab")});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.err, "");
 }
 
 TEST_F(TabImport, RefusesWhatItCannotReadOrWrite) {
