@@ -20,7 +20,7 @@ struct AppServices {
   PlaybackClock& clock;
   QString padMapFolder;           // stands for the folder of pad-map files
   int splashMilliseconds = 6000;  // how long the splash window stays; 0: no splash
-  QString recoveryFile;           // where unsaved text is kept; empty: nowhere
+  QString recoveryFolder;         // where unsaved text is kept; empty: nowhere
 };
 
 }  // namespace pulsewright

@@ -547,7 +547,8 @@ void Form1::wireEditor() {
     edit->addAction(actions_["ShowStaff"]);
   }
 
-  recovery_ = new DocumentRecovery(*text1_, services_.recoveryFile, 60000, this);
+  recovery_ = new DocumentRecovery(*text1_, services_.recoveryFolder, 60000, this);
+  recovery_->setDocumentPath([this] { return editor_->documents().currentFileName(); });
   templates_ =
       std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
@@ -630,18 +631,27 @@ void Form1::SplashTimer_Timer() {
 }
 
 void Form1::offerRecovery() {
-  const std::optional<QString> kept = recovery_->leftBehind();
-  if (!kept) return;
-  if (!services_.dialogs.askYesNo(this, tr("Text that was not saved when Pulsewright last "
-                                           "ended has been kept. Restore it?"))) {
-    recovery_->discard();
-    return;
+  // Each copy in turn, until one is restored; the others stay for the next start.
+  for (const DocumentRecovery::Copy& copy : recovery_->leftBehind()) {
+    const QString of = copy.originalPath.isEmpty()
+                           ? tr("Text")
+                           : tr("Text of \"%1\"").arg(QFileInfo(copy.originalPath).fileName());
+    const bool restore = services_.dialogs.askYesNo(
+        this, of + tr(" that was not saved when Pulsewright last ended has been kept. "
+                      "Restore it?"));
+    // A signal while the question showed: the program ends, the copy stays.
+    if (exiting_) return;
+    if (!restore) {
+      recovery_->decline(copy);
+      continue;
+    }
+    // Under the file it came from, whatever was opened at start-up; Save asks first.
+    editor_->documents().openRecovered(copy.text, copy.originalPath);
+    recovery_->keepNow();
+    recovery_->take(copy);
+    break;
   }
-  // A new, unsaved document, whatever was opened at start-up.
-  editor_->documents().newDocument();
-  setEditorText(*text1_, *kept);
-  text1_->document()->setModified(true);
-  recovery_->keepNow();
+  recovery_->releaseOffered();
 }
 
 void Form1::quitWithoutAsking() {
@@ -689,6 +699,19 @@ const TablatureCompiler& Form1::compiler() const {
 }
 
 void Form1::Play_Click() {
+  try {
+    startPlaying();
+  } catch (const std::bad_alloc&) {
+    // Not enough memory for this song: the window and its text stay.
+    session_->player().stop();
+    songOver();
+    const bool kept = recovery_->keepNow();
+    statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
+                                  : tr("Not enough memory to play this song."));
+  }
+}
+
+void Form1::startPlaying() {
   // The text stays readable while it plays, so the playing step can be shown in it.
   text1_->setReadOnly(true);
   button("Pause")->setEnabled(true);

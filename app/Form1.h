@@ -150,6 +150,7 @@ class Form1 : public QMainWindow {
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
   void offerRecovery();
+  void startPlaying();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;

@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pulsewright: %s\n", missing.c_str());
     dialogs.message(nullptr, QString::fromStdString(missing));
   }
+  synth.setNotice(
+      [](const std::string& text) { std::fprintf(stderr, "pulsewright: %s\n", text.c_str()); });
   SystemMidiPorts ports;
   MidiRouter midi(synth, ports);
   SteadyPlaybackClock clock;
@@ -103,16 +105,27 @@ int main(int argc, char** argv) {
 
   AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
   if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;
-  services.recoveryFile = dataFolder + "/recovery.tab";
+  // One copy per running window; the single copy of earlier builds joins them.
+  services.recoveryFolder = dataFolder + "/recovery";
+  QDir().mkpath(services.recoveryFolder);
+  if (QFile::exists(dataFolder + "/recovery.tab")) {
+    QFile::rename(dataFolder + "/recovery.tab", services.recoveryFolder + "/earlier.tab");
+  }
   Form1 form(services);
   if (!parser.positionalArguments().isEmpty()) {
     form.editor().documents().openFile(parser.positionalArguments().first());
   }
   SignalWatcher watcher;
-  QObject::connect(&watcher, &SignalWatcher::received, &form, [&form] {
+  bool signalled = false;
+  QObject::connect(&watcher, &SignalWatcher::received, &form, [&form, &signalled] {
+    signalled = true;
     form.quitWithoutAsking();
-    QApplication::quit();
+    // Every event loop ends, a question's too (quit() would wait for the main one).
+    QApplication::exit(0);
   });
   form.startUp();
+  // A signal during start-up (the restore question without a splash) ended the question's
+  // own event loop, before the main one began.
+  if (signalled) return 0;
   return QApplication::exec();
 }

@@ -292,12 +292,12 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   }
   // Sounds the user would miss are named once per play.
   std::mutex noticeMutex;
-  if (samples) {
-    samples->setNotice([&err, &noticeMutex](const std::string& text) {
-      std::lock_guard<std::mutex> lock(noticeMutex);
-      err << "pulsewright-cli: " << text << "\n";
-    });
-  }
+  auto notice = [&err, &noticeMutex](const std::string& text) {
+    std::lock_guard<std::mutex> lock(noticeMutex);
+    err << "pulsewright-cli: " << text << "\n";
+  };
+  if (samples) samples->setNotice(notice);
+  if (synth) synth->setNotice(notice);
   if (synth && port && port->deviceId() == kMidiMapperId && !synth->sounds()) {
     err << "pulsewright-cli: no sound device: the built-in synthesiser cannot be heard\n";
   }

@@ -53,6 +53,7 @@ void DocumentCommands::newDocument() {
   fileName_.clear();
   untitledName_.clear();
   format_ = DocumentFormat{};
+  askBeforeSave_ = false;
   emit fileNameChanged(fileName_);
   emit documentReplaced();
 }
@@ -90,6 +91,7 @@ bool DocumentCommands::openFile(const QString& path) {
   fileName_ = path;
   untitledName_.clear();
   format_ = loaded.format;
+  askBeforeSave_ = false;
   emit fileNameChanged(fileName_);
   emit documentReplaced();
   return true;
@@ -100,13 +102,36 @@ void DocumentCommands::openUnsaved(const QString& text, const QString& name) {
   fileName_.clear();
   untitledName_ = name;
   format_ = DocumentFormat{};
+  askBeforeSave_ = false;
   editor_->document()->setModified(true);
   emit fileNameChanged(fileName_);
   emit documentReplaced();
 }
 
+void DocumentCommands::openRecovered(const QString& text, const QString& path) {
+  openUnsaved(text);
+  if (path.isEmpty()) {
+    emit fileNameChanged(fileName_);
+    return;
+  }
+  // Saved as the file was written (encoding, line ends) when it can still be read.
+  QByteArray bytes;
+  if (readRegularFile(path, kMaxDocumentBytes, &bytes).isEmpty()) {
+    format_ = loadDocument(std::string_view(bytes.constData(), bytes.size())).format;
+  }
+  fileName_ = path;
+  askBeforeSave_ = true;
+  emit fileNameChanged(fileName_);
+}
+
 bool DocumentCommands::save() {
   if (fileName_.isEmpty()) return saveAs();
+  if (askBeforeSave_ &&
+      !dialogs_.askYesNo(parentWindow_, tr("This text was restored after Pulsewright ended "
+                                           "without saving it. Save it over \"%1\"?")
+                                            .arg(shownName(fileName_)))) {
+    return saveAs();
+  }
   return saveToFile(fileName_);
 }
 
@@ -126,6 +151,7 @@ bool DocumentCommands::saveToFile(const QString& path) {
   }
   fileName_ = path;
   format_ = saved.format;
+  askBeforeSave_ = false;
   editor_->document()->setModified(false);
   emit fileNameChanged(fileName_);
   return true;

@@ -47,6 +47,10 @@ class DocumentCommands : public QObject {
   // Puts `text` in the editor as a new document that has not been saved (an import):
   // no file name, the default format, marked as changed, shown as `name`.
   void openUnsaved(const QString& text, const QString& name = {});
+  // Puts text kept from an earlier run in the editor, marked as changed, under `path`, the
+  // file it was typed for (empty: a new document). Save asks before it writes over that
+  // file, which may have changed since.
+  void openRecovered(const QString& text, const QString& path);
   // Writes the editor text to `path` through a temporary file renamed over it, so a
   // failed write leaves the old file whole; false, with a message naming the file.
   bool saveToFile(const QString& path);
@@ -79,6 +83,7 @@ class DocumentCommands : public QObject {
   QString fileName_;
   QString untitledName_;
   DocumentFormat format_;
+  bool askBeforeSave_ = false;  // recovered text: the file on disk may be newer
 };
 
 }  // namespace pulsewright

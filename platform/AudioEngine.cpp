@@ -77,9 +77,12 @@ void AudioEngine::collect() {
 }
 
 void AudioEngine::setSynth(SynthSource* source) {
-  synth_.store(source, std::memory_order_release);
+  // Both sequentially consistent, here and in the render: the counter read below cannot
+  // come before the store. A render that began before the store is then seen running (odd
+  // count) and waited for; one that begins after it reads the new source.
+  synth_.store(source, std::memory_order_seq_cst);
   // A render that may still hold the previous source ends within one block.
-  const std::uint64_t count = renderCount_.load();
+  const std::uint64_t count = renderCount_.load(std::memory_order_seq_cst);
   if (count % 2 == 0) return;
   while (renderCount_.load() == count) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
@@ -151,7 +154,7 @@ void AudioEngine::takeEvents(bool live) {
 
 void AudioEngine::apply(const Event& event) {
   if (event.type == Event::kMessage) {
-    if (SynthSource* synth = synth_.load(std::memory_order_acquire)) synth->apply(event.word);
+    if (SynthSource* synth = synth_.load(std::memory_order_seq_cst)) synth->apply(event.word);
     return;
   }
   Voice& voice = voices_[event.slot];
@@ -167,7 +170,7 @@ void AudioEngine::apply(const Event& event) {
 
 void AudioEngine::mixSlice(float* mix, int from, int to) {
   if (to <= from) return;
-  if (SynthSource* synth = synth_.load(std::memory_order_acquire)) {
+  if (SynthSource* synth = synth_.load(std::memory_order_seq_cst)) {
     synth->render(mix + 2 * from, to - from);
   } else {
     std::fill(mix + 2 * from, mix + 2 * to, 0.0f);

@@ -62,7 +62,8 @@ class AudioEngine {
   bool postMessage(std::uint32_t word, When when);
   bool postSample(int slot, std::shared_ptr<const PcmSample> sample, float leftGain,
                   float rightGain, When when);
-  // Renders `source` from now on; once this returns the previous one is no longer called.
+  // Renders `source` from now on; once this returns the previous one is no longer called
+  // (it may be destroyed).
   void setSynth(SynthSource* source);
   // Releases the samples the engine has finished with (done by every post too).
   void collect();

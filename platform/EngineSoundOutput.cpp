@@ -6,8 +6,10 @@ namespace pulsewright {
 
 EngineSoundOutput::EngineSoundOutput(int sampleRate) : engine_(sampleRate) {}
 
-std::shared_ptr<const SoundOutput::Sample> EngineSoundOutput::decode(std::string_view waveBytes) {
-  return decodeWave(waveBytes, engine_.sampleRate());
+std::shared_ptr<const SoundOutput::Sample> EngineSoundOutput::decode(std::string_view waveBytes,
+                                                                     std::size_t maxBytes,
+                                                                     std::string* reason) {
+  return decodeWave(waveBytes, engine_.sampleRate(), maxBytes, reason);
 }
 
 void EngineSoundOutput::play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
@@ -24,11 +26,12 @@ void EngineSoundOutput::playAt(int channel, std::shared_ptr<const Sample> sample
                      rightGain, When::at(due));
 }
 
-bool EngineSoundOutput::queueSynthMessage(std::uint32_t word, std::optional<DueTime> due) {
-  if (!rendering()) return false;
+SoundOutput::Queued EngineSoundOutput::queueSynthMessage(std::uint32_t word,
+                                                         std::optional<DueTime> due) {
+  if (!rendering()) return Queued::kNotRendering;
   // A full queue drops the message rather than sounding it at the wrong time.
-  engine_.postMessage(word, due ? When::at(*due) : When::now());
-  return true;
+  return engine_.postMessage(word, due ? When::at(*due) : When::now()) ? Queued::kQueued
+                                                                       : Queued::kFull;
 }
 
 }  // namespace pulsewright

@@ -16,13 +16,14 @@ class EngineSoundOutput : public SoundOutput {
 
   std::vector<std::string> deviceNames() override { return {"Render"}; }
   bool selectDevice(const std::string&) override { return true; }
-  std::shared_ptr<const Sample> decode(std::string_view waveBytes) override;
+  std::shared_ptr<const Sample> decode(std::string_view waveBytes, std::size_t maxBytes,
+                                       std::string* reason) override;
   void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
             float rightGain) override;
   void playAt(int channel, std::shared_ptr<const Sample> sample, float leftGain, float rightGain,
               DueTime due) override;
   void setSynth(SynthSource* source) override { engine_.setSynth(source); }
-  bool queueSynthMessage(std::uint32_t word, std::optional<DueTime> due) override;
+  Queued queueSynthMessage(std::uint32_t word, std::optional<DueTime> due) override;
   bool hasDevice() const override { return true; }
 
   AudioEngine& engine() { return engine_; }

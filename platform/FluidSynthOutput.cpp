@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "platform/ShortMessage.h"
 
@@ -15,6 +17,7 @@ namespace pulsewright {
 namespace {
 
 constexpr int kChannels = 16;
+constexpr int kDrumBank = 128;
 
 void quietFluidSynth() {
   static std::once_flag once;
@@ -36,7 +39,44 @@ bool usableFile(const std::string& path) {
   return ok;
 }
 
+// The sound font is read through these, so that a read on the audio thread is seen: with
+// every kit loaded ahead, none may happen there.
+thread_local bool tOnAudioThread = false;
+std::atomic<int> gOpensOnAudioThread{0};
+
+void* openFont(const char* name) {
+  if (tOnAudioThread) gOpensOnAudioThread.fetch_add(1);
+  return std::fopen(name, "rbe");
+}
+int readFont(void* buffer, fluid_long_long_t count, void* handle) {
+  return std::fread(buffer, static_cast<std::size_t>(count), 1, static_cast<std::FILE*>(handle)) ==
+                 1
+             ? FLUID_OK
+             : FLUID_FAILED;
+}
+int seekFont(void* handle, fluid_long_long_t offset, int origin) {
+  return ::fseeko(static_cast<std::FILE*>(handle), static_cast<off_t>(offset), origin) == 0
+             ? FLUID_OK
+             : FLUID_FAILED;
+}
+int closeFont(void* handle) {
+  return std::fclose(static_cast<std::FILE*>(handle)) == 0 ? FLUID_OK : FLUID_FAILED;
+}
+fluid_long_long_t tellFont(void* handle) {
+  return ::ftello(static_cast<std::FILE*>(handle));
+}
+
+// Marks the calling thread as the audio thread while it lives.
+struct OnAudioThread {
+  OnAudioThread() { tOnAudioThread = true; }
+  ~OnAudioThread() { tOnAudioThread = false; }
+};
+
 }  // namespace
+
+int soundFontOpensOnAudioThread() {
+  return gOpensOnAudioThread.load();
+}
 
 std::vector<std::string> defaultSoundFonts(const std::string& chosen) {
   std::vector<std::string> fonts;
@@ -76,8 +116,9 @@ bool FluidSynthOutput::loadLocked() {
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
     fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
     fluid_settings_setint(settings_, "synth.threadsafe-api", 1);
-    // Only the samples of the kits in use are read from the sound font: start-up stays
-    // fast and the General MIDI font's melodic samples never reach memory.
+    // Only the samples of the drum kits are read from the sound font (all of them, before
+    // anything plays): start-up stays fast and the General MIDI font's melodic samples
+    // never reach memory.
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
   }
   searchFailed_ = true;
@@ -85,15 +126,36 @@ bool FluidSynthOutput::loadLocked() {
     if (!usableFile(font)) continue;
     fluid_synth_t* synth = new_fluid_synth(settings_);
     if (!synth) return false;
-    if (fluid_synth_sfload(synth, font.c_str(), 1) != FLUID_FAILED) {
+    if (fluid_sfloader_t* loader = new_fluid_defsfloader(settings_)) {
+      fluid_sfloader_set_callbacks(loader, openFont, readFont, seekFont, tellFont, closeFont);
+      fluid_synth_add_sfloader(synth, loader);  // tried first; the synthesiser owns it
+    }
+    const int id = fluid_synth_sfload(synth, font.c_str(), 1);
+    if (id != FLUID_FAILED) {
       loadedFont_ = font;
       searchFailed_ = false;
+      loadKits(synth, id);
       synth_.store(synth);
       return true;
     }
     delete_fluid_synth(synth);
   }
   return false;
+}
+
+void FluidSynthOutput::loadKits(fluid_synth_t* synth, int fontId) {
+  // Every kit of the drum bank is read now, so that a program change on the audio thread
+  // finds its samples in memory (only the first channel to choose a kit would read it).
+  fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, fontId);
+  if (!font) return;
+  std::vector<int> kits;
+  fluid_sfont_iteration_start(font);
+  while (fluid_preset_t* preset = fluid_sfont_iteration_next(font)) {
+    if (fluid_preset_get_banknum(preset) == kDrumBank) kits.push_back(fluid_preset_get_num(preset));
+  }
+  for (int kit : kits) {
+    if (fluid_synth_pin_preset(synth, fontId, kDrumBank, kit) != FLUID_OK) missingKits_.insert(kit);
+  }
 }
 
 int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
@@ -142,11 +204,38 @@ int FluidSynthOutput::send(MidiHandle handle, std::uint32_t word, std::optional<
   std::uint8_t b[3];
   if (shortMessageBytes(word, b) == 0) return midi_result::kInvalidParam;
   // Without a device rendering, nothing would take the message from the queue.
-  if (!sound_ || !sound_->queueSynthMessage(word, due)) apply(word);
+  const SoundOutput::Queued queued =
+      sound_ ? sound_->queueSynthMessage(word, due) : SoundOutput::Queued::kNotRendering;
+  if (queued == SoundOutput::Queued::kFull) return midi_result::kError;  // the audio stalled
+  if (queued == SoundOutput::Queued::kNotRendering) applyNow(word);
+  if ((word & 0xF0) == kProgramChange) noteMissingKit(static_cast<int>((word >> 8) & 0x7F));
   return midi_result::kOk;
 }
 
+void FluidSynthOutput::noteMissingKit(int kit) {
+  std::string text;
+  Notice notice;
+  {
+    std::lock_guard lock(mutex_);
+    if (missingKits_.count(kit) == 0 || !reportedKits_.insert(kit).second) return;
+    text = "drum kit " + std::to_string(kit) + " could not be read from " + loadedFont_ +
+           ": its notes play without it";
+    notice = notice_;
+  }
+  if (notice) notice(text);
+}
+
+void FluidSynthOutput::setNotice(Notice notice) {
+  std::lock_guard lock(mutex_);
+  notice_ = std::move(notice);
+}
+
 void FluidSynthOutput::apply(std::uint32_t word) {
+  const OnAudioThread mark;
+  applyNow(word);
+}
+
+void FluidSynthOutput::applyNow(std::uint32_t word) {
   fluid_synth_t* synth = synth_.load();
   std::uint8_t b[3];
   if (!synth || shortMessageBytes(word, b) == 0) return;
@@ -175,6 +264,7 @@ int FluidSynthOutput::close(MidiHandle handle) {
 }
 
 void FluidSynthOutput::render(float* stereo, int frames) {
+  const OnAudioThread mark;
   fluid_synth_t* synth = synth_.load();
   if (frames <= 0) return;
   if (!synth) {

@@ -7,8 +7,10 @@
 // with their due time and are applied there, between the slices it renders.
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,14 @@ inline constexpr char kSoundFontVariable[] = "PULSEWRIGHT_SOUNDFONT";
 // setting), then where Debian, Fedora and Arch put their default General MIDI font.
 std::vector<std::string> defaultSoundFonts(const std::string& chosen = {});
 
+// How often the sound font was opened on the audio thread (a kit read while rendering);
+// the real-time rules want this to stay 0.
+int soundFontOpensOnAudioThread();
+
 class FluidSynthOutput : public MidiOutputService, public SynthSource {
  public:
+  using Notice = std::function<void(const std::string& text)>;
+
   // `sound` (may be null: the synthesiser then sounds nowhere) must outlive this object.
   explicit FluidSynthOutput(SoundOutput* sound,
                             std::vector<std::string> soundFonts = defaultSoundFonts());
@@ -41,7 +49,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   int deviceCount() override { return 0; }
   std::string deviceName(int) override { return {}; }
   // Loads the first sound font that is a readable regular file (once; later opens reuse
-  // it), makes all channels drum channels on kit 0 and starts rendering. kNoDriver when
+  // it) with every drum kit in it, makes all channels drum channels on kit 0 and starts
+  // rendering. kNoDriver when
   // no sound font loads, kAllocated when already open.
   int open(int deviceId, MidiHandle* handle) override;
   // An immediate message (the live keyboard): sounds at the next block.
@@ -60,6 +69,9 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   bool sounds() const;
   // Loads the sound font now rather than at the first open; false when none loads.
   bool loadSoundFont();
+  // A kit the sound font lists but whose samples could not be read: the first program
+  // change to it is reported here (once), and its notes play without it.
+  void setNotice(Notice notice);
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
   // After an open found no usable sound font: what was searched and how to mend it;
@@ -68,6 +80,9 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
 
  private:
   bool loadLocked();
+  void loadKits(fluid_synth_t* synth, int fontId);
+  void applyNow(std::uint32_t word);
+  void noteMissingKit(int kit);
   int send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due);
 
   SoundOutput* sound_;
@@ -79,6 +94,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   bool searchFailed_ = false;
   MidiHandle openHandle_ = 0;
   MidiHandle nextHandle_ = 1;
+  std::set<int> missingKits_, reportedKits_;
+  Notice notice_;
 };
 
 }  // namespace pulsewright

@@ -24,8 +24,15 @@ bool NullSoundOutput::selectDevice(const std::string& name) {
   return true;
 }
 
-std::shared_ptr<const SoundOutput::Sample> NullSoundOutput::decode(std::string_view waveBytes) {
+std::shared_ptr<const SoundOutput::Sample> NullSoundOutput::decode(std::string_view waveBytes,
+                                                                   std::size_t maxBytes,
+                                                                   std::string* reason) {
   std::lock_guard lock(mutex_);
+  // Decoded, a sample here takes as much as its file.
+  if (waveBytes.size() > maxBytes) {
+    if (reason) *reason = "it would take more than the memory kept for samples";
+    return nullptr;
+  }
   auto sample = std::make_shared<NullSample>();
   sample->bytes = waveBytes.size();
   sample->serial = ++decodes_;

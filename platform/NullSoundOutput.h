@@ -33,7 +33,8 @@ class NullSoundOutput : public SoundOutput {
 
   std::vector<std::string> deviceNames() override;
   bool selectDevice(const std::string& name) override;
-  std::shared_ptr<const Sample> decode(std::string_view waveBytes) override;
+  std::shared_ptr<const Sample> decode(std::string_view waveBytes, std::size_t maxBytes,
+                                       std::string* reason) override;
   void play(int channel, std::shared_ptr<const Sample> sample, float leftGain,
             float rightGain) override;
   void playAt(int channel, std::shared_ptr<const Sample> sample, float leftGain, float rightGain,

@@ -48,8 +48,11 @@ class SoundOutput {
   // sounds goes on sounding there. Returns false, and keeps the device in use before,
   // when it cannot be opened.
   virtual bool selectDevice(const std::string& name) = 0;
-  // Decodes the bytes of a WAVE file; null when they are no playable WAVE.
-  virtual std::shared_ptr<const Sample> decode(std::string_view waveBytes) = 0;
+  // Decodes the bytes of a WAVE file; null when they are no playable WAVE or would take more
+  // than `maxBytes` once decoded (found out before that memory is taken). `reason`, when
+  // given, then says why in a few words ("it would take ...").
+  virtual std::shared_ptr<const Sample> decode(std::string_view waveBytes, std::size_t maxBytes,
+                                               std::string* reason) = 0;
   // Plays `sample` once on `channel` (0 to kSampleChannels - 1) with the two gains (linear, 0-1),
   // cutting what that channel played. The output keeps the sample alive while it sounds. Without a
   // device nothing sounds.
@@ -65,12 +68,14 @@ class SoundOutput {
   // the previous source is no longer called.
   virtual void setSynth(SynthSource* source) = 0;
   // Hands a message for the synthesiser to the output's audio thread, applied at `due`
-  // (or at once without one). False when the output renders nothing now: the caller then
-  // applies it itself.
-  virtual bool queueSynthMessage(std::uint32_t word, std::optional<DueTime> due) {
+  // (or at once without one). kNotRendering when the output renders nothing now: the
+  // caller then applies it itself. kFull when the audio thread has not taken what was
+  // handed over before (it stalled): the message is dropped.
+  enum class Queued { kQueued, kNotRendering, kFull };
+  virtual Queued queueSynthMessage(std::uint32_t word, std::optional<DueTime> due) {
     (void)word;
     (void)due;
-    return false;
+    return Queued::kNotRendering;
   }
   // Whether a device is open, so that what is played is heard.
   virtual bool hasDevice() const { return false; }

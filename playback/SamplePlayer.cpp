@@ -125,7 +125,7 @@ void SamplePlayer::setNotice(Notice notice) {
 
 void SamplePlayer::beginPlay() {
   std::lock_guard lock(mutex_);
-  skipReported_ = false;
+  skipsReported_.clear();
 }
 
 void SamplePlayer::notify(const std::string& text) {
@@ -181,17 +181,31 @@ std::string SamplePlayer::pathOfLocked(const std::string& file) const {
 }
 
 std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string& written,
-                                                              std::unique_lock<std::mutex>& lock) {
+                                                              std::unique_lock<std::mutex>& lock,
+                                                              std::string* whyNot, bool check) {
+  // The song's samples were found and looked at when it was loaded: a hit costs no system
+  // call.
+  if (!check) {
+    const auto known = songPaths_.find(written);
+    const auto it = known == songPaths_.end() ? cache_.end() : cache_.find(known->second);
+    if (it != cache_.end()) {
+      it->second.lastUse = ++uses_;
+      if (whyNot) *whyNot = it->second.whyNot;
+      return it->second.sample;
+    }
+  }
   const std::string file = pathOfLocked(written);
+  auto it = cache_.find(file);
   struct stat info {};
   auto forget = [&] {
-    auto it = cache_.find(file);
-    if (it == cache_.end()) return;
-    cachedBytes_ -= it->second.bytes;
-    cache_.erase(it);
+    auto found = cache_.find(file);
+    if (found == cache_.end()) return;
+    cachedBytes_ -= found->second.bytes;
+    cache_.erase(found);
   };
   if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     forget();
+    if (whyNot) *whyNot = "it is missing or no regular file";
     return nullptr;
   }
   CachedFile key;
@@ -200,27 +214,40 @@ std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string&
   key.size = static_cast<std::uintmax_t>(info.st_size);
   key.mtimeNs = nanoseconds(info.st_mtim);
   key.ctimeNs = nanoseconds(info.st_ctim);
-  auto it = cache_.find(file);
   if (it != cache_.end() && it->second.device == key.device && it->second.inode == key.inode &&
       it->second.size == key.size && it->second.mtimeNs == key.mtimeNs &&
       it->second.ctimeNs == key.ctimeNs) {
     it->second.lastUse = ++uses_;
+    if (whyNot) *whyNot = it->second.whyNot;
     return it->second.sample;
   }
   // Reading and decoding go on without the lock: a large file must not hold up the other
   // calls (a device pick, the playback thread's next sample).
+  const std::size_t budget = limit_;
   lock.unlock();
-  std::string bytes;
-  if (key.size <= kMaxSampleFileBytes && readSampleFile(file, &bytes) && looksLikeWave(bytes)) {
-    key.sample = output_.decode(bytes);
+  try {
+    std::string bytes;
+    if (key.size > kMaxSampleFileBytes) {
+      key.whyNot = "the file is larger than " + std::to_string(kMaxSampleFileBytes >> 20) + " MB";
+    } else if (!readSampleFile(file, &bytes)) {
+      key.whyNot = "it cannot be read";
+    } else if (!looksLikeWave(bytes)) {
+      key.whyNot = "it is no WAVE file";
+    } else {
+      key.sample = output_.decode(bytes, budget, &key.whyNot);
+    }
+  } catch (const std::bad_alloc&) {
+    // Whatever the budget, the system may have less: the sample is skipped, the song plays.
+    key.sample = nullptr;
+    key.whyNot = "there is not enough memory to decode it";
   }
-  bytes = std::string();
   lock.lock();
   // A file that fails is remembered too, so a bad file is not read again at every tick.
   forget();
   key.bytes = key.sample ? key.sample->memoryBytes() : 0;
   key.lastUse = ++uses_;
   cachedBytes_ += key.bytes;
+  if (whyNot) *whyNot = key.whyNot;
   cache_[file] = key;
   evictLocked();
   return key.sample;
@@ -229,17 +256,21 @@ std::shared_ptr<const SoundOutput::Sample> SamplePlayer::load(const std::string&
 void SamplePlayer::preload(const std::string& file) {
   if (file.empty() || file == "0") return;
   std::unique_lock lock(mutex_);
-  load(file, lock);
+  load(file, lock, nullptr, true);
 }
 
 void SamplePlayer::preloadSong(const std::vector<std::string>& files) {
   std::unique_lock lock(mutex_);
   song_.clear();
+  songPaths_.clear();
   for (const std::string& file : files) {
-    if (!file.empty() && file != "0") song_.insert(pathOfLocked(file));
+    if (file.empty() || file == "0") continue;
+    const std::string path = pathOfLocked(file);
+    songPaths_[file] = path;
+    song_.insert(path);
   }
   const std::set<std::string> song = song_;
-  for (const std::string& file : song) load(file, lock);
+  for (const std::string& file : song) load(file, lock, nullptr, true);
   evictLocked();  // the previous song's samples may go now
   std::size_t songBytes = 0;
   for (const std::string& file : song_) {
@@ -267,12 +298,12 @@ void SamplePlayer::play(const std::string& file, std::int16_t volume, std::int16
                         std::optional<DueTime> due) {
   if (file.empty() || file == "0") return;
   std::unique_lock lock(mutex_);
-  auto sample = load(file, lock);
+  std::string whyNot;
+  auto sample = load(file, lock, &whyNot);
   // The ring moves on for a skipped file too.
   const int slot = nextWaveBuffer_;
   nextWaveBuffer_ = static_cast<std::int16_t>(slot + 1 > kLastWaveBuffer ? 1 : slot + 1);
   if (sample) {
-    waveBuffers_[slot] = sample;
     const StereoGains gains = sampleGains(volume, pan);
     if (due) {
       output_.playAt(slot, std::move(sample), gains.left, gains.right, *due);
@@ -281,10 +312,9 @@ void SamplePlayer::play(const std::string& file, std::int16_t volume, std::int16
     }
     return;
   }
-  if (skipReported_) return;
-  skipReported_ = true;
+  if (!skipsReported_.insert(file).second) return;
   lock.unlock();
-  notify("Sample skipped: " + file + " is missing, unreadable or no WAVE file");
+  notify("Sample skipped: " + file + ": " + whyNot);
 }
 
 }  // namespace pulsewright

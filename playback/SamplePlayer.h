@@ -6,7 +6,6 @@
 // thread) while the user-interface thread picks another device. Decoding and opening a
 // device happen outside the player's lock. PlayB never waits for a sample to end.
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -75,9 +74,11 @@ class SamplePlayer {
   // into slot NextWaveBuffer, cutting what that slot played, and the ring moves on
   // (0, 1..19, 1..19, ...). A file that is missing, unreadable, not a regular file,
   // larger than kMaxSampleFileBytes or no WAVE is skipped: the slot keeps what it held
-  // and nothing plays (the first such file of a Play is reported). Decoded files are
-  // kept, so after the first play of a file PlayB only looks at its modification time; a
-  // changed file is loaded again. Thread-safe; decoding does not hold up other calls.
+  // and nothing plays (each such file is reported once a Play, with the reason). So is
+  // a sample that would take more than the memory limit once decoded. Decoded files are
+  // kept. A sample of the song loaded by preloadSong plays from memory without touching
+  // the file system; any other file is looked at (its modification time) at each play and
+  // loaded again when it changed. Thread-safe; decoding does not hold up other calls.
   void PlayB(const std::string& file, std::int16_t volume, std::int16_t pan);
   // The same, sounding at `due` on outputs that place samples by time.
   void PlayB(const std::string& file, std::int16_t volume, std::int16_t pan, DueTime due);
@@ -108,11 +109,15 @@ class SamplePlayer {
     std::uintmax_t device = 0, inode = 0, size = 0;
     std::int64_t mtimeNs = 0, ctimeNs = 0;
     std::shared_ptr<const SoundOutput::Sample> sample;  // null: not playable
+    std::string whyNot;                                 // for a sample that is not
     std::size_t bytes = 0;
     std::uint64_t lastUse = 0;
   };
+  // `check`: looks at the file even when it belongs to the song (at preload); otherwise a
+  // sample of the song comes from memory without a system call.
   std::shared_ptr<const SoundOutput::Sample> load(const std::string& file,
-                                                  std::unique_lock<std::mutex>& lock);
+                                                  std::unique_lock<std::mutex>& lock,
+                                                  std::string* whyNot, bool check = false);
   void evictLocked();
   void play(const std::string& file, std::int16_t volume, std::int16_t pan,
             std::optional<DueTime> due);
@@ -125,14 +130,14 @@ class SamplePlayer {
   std::vector<std::string> devices_;
   int selected_ = 0;
   int opened_ = -1;  // device entry the output plays through, -1 for none
-  std::array<std::shared_ptr<const SoundOutput::Sample>, kWaveBufferSlots> waveBuffers_;
   std::int16_t nextWaveBuffer_ = 0;
   std::map<std::string, CachedFile> cache_;
   std::size_t cachedBytes_ = 0;
   std::size_t limit_ = kDefaultSampleMemoryBytes;
   std::uint64_t uses_ = 0;
-  std::set<std::string> song_;  // never evicted
-  bool skipReported_ = false;
+  std::set<std::string> song_;                    // never evicted
+  std::map<std::string, std::string> songPaths_;  // as the song writes them -> as found
+  std::set<std::string> skipsReported_;           // this Play's
   Notice notice_;
   std::string documentFolder_;
 };

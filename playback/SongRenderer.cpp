@@ -72,6 +72,9 @@ bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSett
   samples.preloadSong(timeline.sampleFiles());
 
   FluidSynthOutput synth(&output, settings.soundFonts);
+  synth.setNotice([&](const std::string& text) {
+    if (notes) notes->push_back(text);
+  });
   MidiHandle handle = 0;
   if (synth.open(kMidiMapperId, &handle) != midi_result::kOk && songHasNotes(timeline) && notes) {
     notes->push_back("no sound font could be loaded: the drums are silent");

@@ -23,8 +23,8 @@ struct AppFixture {
       : midi(std::move(midiDevices)), sound({"Speakers", "Headphones"}) {}
 
   std::unique_ptr<Form1> start(int splashMs = 1) {
-    auto form = std::make_unique<Form1>(
-        AppServices{midi, sound, settings, dialogs, clock, padMaps.path(), splashMs, recoveryFile});
+    auto form = std::make_unique<Form1>(AppServices{midi, sound, settings, dialogs, clock,
+                                                    padMaps.path(), splashMs, recoveryFolder});
     form->startUp();
     return form;
   }
@@ -48,7 +48,7 @@ struct AppFixture {
   ScriptedUserDialogs dialogs;
   SteadyPlaybackClock clock;
   QTemporaryDir padMaps;
-  QString recoveryFile;  // empty: no recovery copy
+  QString recoveryFolder;  // empty: no recovery copy
 };
 
 // Runs the event loop until `done` holds or the time is up.

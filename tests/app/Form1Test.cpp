@@ -23,6 +23,8 @@
 #include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
+#include "editor/DocumentCommands.h"
+#include "editor/EditorCommands.h"
 #include "editor/ProblemsPanel.h"
 #include "editor/TablatureEditor.h"
 #include "midi/LiveKeyboard.h"
@@ -455,12 +457,17 @@ TEST(Form1, EachHeldKeyReleasesItsOwnNoteAndLosingTheFocusReleasesAll) {
   EXPECT_EQ(f.sentSince(mark), (std::vector<std::string>{"90 36 127", "80 36 0"}));
 }
 
+// The recovery copies in `folder`.
+QStringList recoveryCopies(const QString& folder) {
+  return QDir(folder).entryList({"*.tab"}, QDir::Files);
+}
+
 TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
   QTemporaryDir data;
-  const QString recovery = data.filePath("recovery.tab");
+  const QString folder = data.filePath("recovery");
   {
     AppFixture f;
-    f.recoveryFile = recovery;
+    f.recoveryFolder = folder;
     auto form = f.start();
     ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
     form->Text1()->insertPlainText("k = kick\nk |x-x-|");
@@ -468,23 +475,24 @@ TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(f.dialogs.saveQuestions.isEmpty());  // nothing asked
   }
-  ASSERT_TRUE(QFile::exists(recovery));
+  ASSERT_EQ(recoveryCopies(folder).size(), 1);
+  const QString copy = folder + "/" + recoveryCopies(folder).first();
   {
     // Declined: gone for good.
-    QFile::copy(recovery, recovery + ".spare");
+    QFile::copy(copy, copy + ".spare");
     AppFixture f;
-    f.recoveryFile = recovery;
+    f.recoveryFolder = folder;
     auto form = f.start();
     ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
     EXPECT_EQ(f.dialogs.yesNoQuestions.size(), 1);
     EXPECT_TRUE(form->Text1()->toPlainText().isEmpty());
-    EXPECT_FALSE(QFile::exists(recovery));
-    QFile::rename(recovery + ".spare", recovery);
+    EXPECT_TRUE(recoveryCopies(folder).isEmpty());
+    QFile::rename(copy + ".spare", copy);
   }
   {
     // Restored: changed, unsaved text; a clean exit removes the copy.
     AppFixture f;
-    f.recoveryFile = recovery;
+    f.recoveryFolder = folder;
     f.dialogs.yesNoAnswers = {true};
     auto form = f.start(0);
     EXPECT_TRUE(form->isVisible());  // no splash
@@ -492,20 +500,85 @@ TEST(Form1, ASignalKeepsUnsavedTextForTheNextStart) {
     EXPECT_TRUE(form->Text1()->document()->isModified());
     f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
     form->close();
-    EXPECT_FALSE(QFile::exists(recovery));
+    EXPECT_TRUE(recoveryCopies(folder).isEmpty());
   }
+}
+
+TEST(Form1, EachWindowKeepsItsOwnCopyUnderTheFileItCameFrom) {
+  QTemporaryDir data;
+  const QString folder = data.filePath("recovery");
+  const QString song = data.filePath("song.tab");
+  QFile file(song);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("k = kick\r\n");
+  file.close();
+
+  AppFixture first, second;
+  first.recoveryFolder = second.recoveryFolder = folder;
+  auto typed = first.start(0);
+  ASSERT_TRUE(typed->editor().documents().openFile(song));
+  typed->Text1()->moveCursor(QTextCursor::End);
+  typed->Text1()->insertPlainText("\nk |x-x-|");
+  typed->quitWithoutAsking();  // ended by a signal; its lock goes with its process
+  auto other = second.start(0);
+  other->Text1()->insertPlainText("other text");
+  // A window that still runs keeps its copy to itself: nothing is offered.
+  EXPECT_TRUE(second.dialogs.yesNoQuestions.isEmpty());
+  other->quitWithoutAsking();
+  EXPECT_EQ(recoveryCopies(folder).size(), 2);
+  other.reset();
+
+  // An untouched window that exits removes nobody's copy (and declines none here).
+  {
+    AppFixture f;
+    f.recoveryFolder = folder;
+    f.dialogs.yesNoAnswers = {false};
+    auto form = f.start(0);
+    EXPECT_EQ(f.dialogs.yesNoQuestions.size(), 1);  // the other window's copy, declined
+    form->close();
+  }
+  ASSERT_EQ(recoveryCopies(folder).size(), 1);
+  typed.reset();
+
+  // Restored under its file; Save asks before it writes there.
+  AppFixture f;
+  f.recoveryFolder = folder;
+  f.dialogs.yesNoAnswers = {true, true};
+  auto form = f.start(0);
+  ASSERT_EQ(f.dialogs.yesNoQuestions.size(), 1);
+  EXPECT_TRUE(f.dialogs.yesNoQuestions[0].contains("song.tab"));
+  EXPECT_EQ(form->Text1()->toPlainText(), "k = kick\nk |x-x-|");
+  EXPECT_EQ(form->editor().documents().currentFileName(), song);
+  EXPECT_TRUE(form->windowTitle().contains("song.tab"));
+  ASSERT_TRUE(form->editor().documents().save());
+  EXPECT_EQ(f.dialogs.yesNoQuestions.size(), 2);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "k = kick\r\nk |x-x-|\r\n");  // as the file was written
+  EXPECT_TRUE(recoveryCopies(folder).isEmpty());          // saved: no copy left
 }
 
 TEST(DocumentRecovery, KeepsACopyOnTimeWhileChangedAndDropsItWhenSaved) {
   QTemporaryDir data;
-  const QString copy = data.filePath("sub/recovery.tab");
+  const QString folder = data.filePath("sub/recovery");
   QPlainTextEdit editor;
-  DocumentRecovery recovery(editor, copy, 20);
+  auto recovery = std::make_unique<DocumentRecovery>(editor, folder, 20);
+  recovery->setDocumentPath([] { return QString("/music/a\nb.tab"); });
   editor.insertPlainText("typed");
-  ASSERT_TRUE(waitFor([&] { return QFile::exists(copy); }, 2000));
-  EXPECT_EQ(recovery.leftBehind(), std::optional<QString>("typed"));
+  ASSERT_TRUE(waitFor([&] { return QFile::exists(recovery->ownFile()); }, 2000));
+  QPlainTextEdit otherEditor;
+  DocumentRecovery other(otherEditor, folder);
+  // Another window sees it only once this one is gone.
+  EXPECT_TRUE(other.leftBehind().empty());
   editor.document()->setModified(false);  // saved
-  EXPECT_FALSE(QFile::exists(copy));
+  EXPECT_TRUE(recoveryCopies(folder).isEmpty());
+
+  editor.document()->setModified(true);
+  ASSERT_TRUE(recovery->keepNow());
+  recovery.reset();
+  const std::vector<DocumentRecovery::Copy> copies = other.leftBehind();
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].text, "typed");
+  EXPECT_EQ(copies[0].originalPath, "/music/a\nb.tab");
 }
 
 TEST(Form1, AClickOnTheSplashEndsItEarly) {

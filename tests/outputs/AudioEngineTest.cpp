@@ -78,6 +78,71 @@ TEST(AudioEngine, SixtyFourClicksAndDrumHitsLandOnTheirFrames) {
   EXPECT_LE(jitter.back(), 1.46);
 }
 
+TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAndAQueueThatFillsUpIsReported) {
+  EngineSoundOutput output(44100);
+  FluidSynthOutput synth(&output, {kTestSoundFont});
+  MidiHandle handle = 0;
+  ASSERT_EQ(synth.open(kMidiMapperId, &handle), midi_result::kOk);
+  const int opensBefore = soundFontOpensOnAudioThread();
+  // Every program on a channel of its own, then a hit on each: the kits were read at load.
+  const auto epoch = std::chrono::steady_clock::now();
+  output.engine().setEpoch(epoch);
+  for (std::uint32_t program = 0; program < 128; ++program) {
+    const std::uint32_t channel = program % 16;
+    const auto due = epoch + milliseconds(20 * program);
+    ASSERT_EQ(synth.sendShortAt(handle, kProgramChange + channel + (program << 8), due), 0);
+    ASSERT_EQ(synth.sendShortAt(handle, kNoteOn + channel + (38u << 8) + (100u << 16), due), 0);
+  }
+  const std::vector<float> pcm = render(output.engine(), 44100 * 3);
+  EXPECT_FALSE(onsets(pcm, 0.05f, 441).empty());
+  EXPECT_EQ(soundFontOpensOnAudioThread(), opensBefore);
+
+  // Nothing renders now: the queue fills, and the message that does not fit is refused.
+  int sent = 0;
+  while (synth.sendShortAt(handle, kNoteOn + (36u << 8) + (100u << 16), epoch) == 0) {
+    ASSERT_LT(++sent, 100000);
+  }
+  EXPECT_GT(sent, 1000);
+}
+
+// A synthesiser that counts the renders it gets after it was replaced.
+class CheckedSynth : public SynthSource {
+ public:
+  explicit CheckedSynth(std::atomic<int>& lateCalls) : lateCalls_(lateCalls) {}
+  void render(float* stereo, int frames) override {
+    if (!live.load()) lateCalls_.fetch_add(1);
+    std::fill(stereo, stereo + 2 * frames, 0.0f);
+  }
+  void apply(std::uint32_t) override {}
+  std::atomic<bool> live{true};
+
+ private:
+  std::atomic<int>& lateCalls_;
+};
+
+TEST(AudioEngine, AReplacedSynthesiserIsNeverRenderedOnceSetSynthReturns) {
+  AudioEngine engine(44100);
+  std::atomic<int> lateCalls{0};
+  std::atomic<bool> done{false};
+  std::thread audio([&] {
+    std::vector<float> block(2 * 64);
+    while (!done.load()) engine.renderOffline(block.data(), 64);
+  });
+  while (engine.position() == 0) std::this_thread::yield();
+  // Kept, not freed, so that a late render is counted instead of undefined.
+  std::vector<std::unique_ptr<CheckedSynth>> synths;
+  for (int i = 0; i < 2000; ++i) {
+    synths.push_back(std::make_unique<CheckedSynth>(lateCalls));
+    engine.setSynth(synths.back().get());
+    if (synths.size() > 1) synths[synths.size() - 2]->live.store(false);
+  }
+  engine.setSynth(nullptr);
+  synths.back()->live.store(false);
+  done.store(true);
+  audio.join();
+  EXPECT_EQ(lateCalls.load(), 0);
+}
+
 // Constant-valued samples make the mix easy to read.
 std::shared_ptr<const PcmSample> dc(int value, int frames) {
   auto s = std::make_shared<PcmSample>();

@@ -200,5 +200,33 @@ TEST_F(Render, BadOutputsAndEmptySongsLeaveNoFile) {
   EXPECT_EQ(names, (std::vector<std::string>{"empty.tab", "plain", "song.tab"}));
 }
 
+// A WAVE header for `bytes` of 8-bit PCM at `rate`, followed by silence.
+std::string silentWave(std::uint32_t bytes, int rate, int channels) {
+  std::string s = waveBytes({}, rate, channels, 8);
+  std::string riff, data;
+  put32(riff, 36 + bytes);
+  put32(data, bytes);
+  s.replace(4, 4, riff);
+  s.replace(40, 4, data);
+  return s + std::string(bytes, '\x80');
+}
+
+TEST_F(Render, SamplesTooLargeOnceDecodedAreSkippedByName) {
+  // 60 MB at 200 Hz would be 26 GB at 44.1 kHz; 10 frames at 1 Hz are beyond any converter.
+  const std::string huge = write("huge.wav", silentWave(60u << 20, 200, 1));
+  const std::string slow = write("slow.wav", silentWave(40, 1, 2));
+  const std::string click = write("click.wav", waveBytes(clickValues(44100), 44100, 1, 16));
+  const std::string song = "a = wave " + huge + " pan 0\nb = wave " + slow + " pan 0\nc = wave " +
+                           click + " pan 0\npart = A tempo = 150 notes = 8\n" + grid("a", 1) +
+                           grid("b", 1) + grid("c", 1) + "song = A\n";
+  const std::string out = path("song.wav");
+  const CliRun r = cli({"render", write("song.tab", song), "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(huge + ": it would take"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(slow + ": its rate of 1 Hz"), std::string::npos) << r.err;
+  // The clicks play all the same.
+  EXPECT_EQ(onsets(readAudio(out).stereo, 0.02f, 44100 / 20), tickFrames(song, 44100));
+}
+
 }  // namespace
 }  // namespace pulsewright

@@ -160,6 +160,17 @@ TEST(SamplePlayer, DecodedFilesAreCachedUntilTheyChange) {
   fs::remove(clap);
   player.PlayB(clap, 5, -20);
   EXPECT_EQ(output.played().size(), 6u);
+
+  // The song's samples were looked at when it was loaded: a hit touches no file, until the
+  // next song is loaded.
+  const std::string kick = dir.file("kick.wav", wave("kick"));
+  player.preloadSong({kick});
+  fs::remove(kick);
+  player.PlayB(kick, 5, 0);
+  EXPECT_EQ(output.played().size(), 7u);
+  player.preloadSong({kick});
+  player.PlayB(kick, 5, 0);
+  EXPECT_EQ(output.played().size(), 7u);
 }
 
 TEST(SamplePlayer, DevicePicksMoveTheNextSamplesAndFailuresKeepTheOldDevice) {

@@ -116,10 +116,12 @@ TEST(SdlEndToEnd, PanAndLevelsReachTheDeviceInTheirUnits) {
   // A channel that played with one gain plays the next sample with its own gain.
   diskOutput(dir.path("reuse.raw"));
   ASSERT_TRUE(output.selectDevice(output.deviceNames().at(0)));
-  auto sample = output.decode([&] {
-    std::ifstream in(sine, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }());
+  auto sample = output.decode(
+      [&] {
+        std::ifstream in(sine, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+      }(),
+      SIZE_MAX, nullptr);
   ASSERT_TRUE(sample);
   output.play(5, sample, 0.5f, 0.5f);
   ASSERT_TRUE(waitUntilSilent(output, 5));
