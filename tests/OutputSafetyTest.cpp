@@ -170,10 +170,11 @@ TEST_F(Outputs, ModesNameLengthsAndEndingsOfReplacedFiles) {
   }
 
   // export writes what its ending says, or nothing.
-  for (const char* name : {"song.musicxml", "song.wav", "other.tab"}) {
+  for (const char* name : {"song.mp3", "song.wav", "other.tab"}) {
     const CliRun r = cli({"export", doc, "-o", path(name)});
     EXPECT_EQ(r.status, 2) << name;
-    EXPECT_NE(r.err.find("name the file .mid or .midi"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("name the file .mid, .midi, .musicxml or .xml"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(fs::exists(path(name)));
   }
   EXPECT_EQ(cli({"export", doc, "-o", path("upper.MIDI")}).status, 0);

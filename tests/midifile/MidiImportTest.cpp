@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -37,9 +38,10 @@ struct Played {
 // of one key at one time are one, at the louder velocity.
 std::vector<Played> played(const std::string& document) {
   TablatureCompiler compiler;
-  compiler.compile(joinLinesWithCrLf(document), defaultPadMap(), nullptr);
-  const CompilerState& state = compiler.state();
-  const Timeline timeline = Timeline::build(state.partTable, state.sourceMap, state.songLine);
+  CompileRequest request;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, joinLinesWithCrLf(document), request);
+  const Timeline& timeline = *compiled.song;
   std::map<std::pair<std::int64_t, int>, int> notes;
   Timeline::Cursor cursor = timeline.begin();
   TimelineTick tick;
