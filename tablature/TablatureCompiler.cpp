@@ -58,11 +58,10 @@ std::optional<Metre> metreOf(double notes, double noteSize) {
   const double quarters = notes * 4.0 / noteSize;
   Metre m;
   m.fromBars = true;
-  if (whole(quarters) && noteSize >= 8.0 && static_cast<long>(std::round(quarters)) % 3 == 0 &&
-      quarters >= 6.0) {
-    m.beats = static_cast<int>(std::round(quarters * 2.0));
-    m.beatUnit = 8;
-  } else if (whole(quarters)) {
+  // Six or more quarters in threes of eighths or shorter notes read as compound time.
+  const bool compound = whole(quarters) && noteSize >= 8.0 &&
+                        static_cast<long>(std::round(quarters)) % 3 == 0 && quarters >= 6.0;
+  if (whole(quarters) && !compound) {
     m.beats = static_cast<int>(std::round(quarters));
     m.beatUnit = 4;
   } else if (whole(quarters * 2.0)) {
