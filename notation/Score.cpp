@@ -270,8 +270,11 @@ class Builder {
       const Metre& metre = part.metre;
       const bool modelFits = metre.fromBars && metre.beatUnit > 0 &&
                              length == reduced(std::int64_t{4} * metre.beats, metre.beatUnit);
+      // A bar line at the very end (or a part still being typed) leaves a bar with no step.
+      const ScoreStep none{};
+      const ScoreStep& first = from < count ? out.steps[static_cast<std::size_t>(from)] : none;
       out.metres.push_back(modelFits ? std::pair{metre.beats, metre.beatUnit}
-                                     : metreOf(length, out.steps[static_cast<std::size_t>(from)]));
+                                     : metreOf(length, first));
     }
   }
 

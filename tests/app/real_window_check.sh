@@ -45,6 +45,19 @@ done
 [ -n "$window" ] || { echo "no window titled Pulsewright!"; exit 1; }
 shown=$(date +%s.%N)
 echo "main window after $(echo "$shown - $started" | bc) s"
+# The toolkit may still replace the native window it first showed (docks and restored
+# geometry settle after the first show; slow under AddressSanitizer): wait until the
+# same window is found twice in a row, and look it up again before each use.
+# The title gains the document's name once the text changes.
+current_window() {
+  xdotool search --onlyvisible --name 'Pulsewright!$' 2>/dev/null | head -1 || true
+}
+for _ in $(seq 1 50); do
+  sleep 0.3
+  again=$(current_window)
+  [ -n "$again" ] && [ "$again" = "$window" ] && break
+  [ -n "$again" ] && window=$again
+done
 eval "$(xdotool getwindowgeometry --shell "$window")"
 # The editor fills the window under the toolbar: click into it and type.
 xdotool mousemove --window "$window" 200 120 click 1
@@ -56,7 +69,15 @@ xdotool type --delay 5 'song = AA'; xdotool key Return
 sleep 0.3
 # The tempo keys, as a desktop lets them through: the toolbar's tempo changes and comes
 # back. Ctrl+Alt+arrows would have switched the window manager's workspace instead.
-toolbar() { import -window "$window" -crop "${WIDTH}x90+0+0" +repage "$artifacts/$1.png"; }
+toolbar() {
+  for _ in 1 2 3 4 5; do
+    window=$(current_window)
+    timeout 20 import -window "$window" -crop "${WIDTH}x90+0+0" +repage "$artifacts/$1.png" &&
+      return 0
+    sleep 0.5
+  done
+  return 1
+}
 differs() { compare -metric AE "$artifacts/$1.png" "$artifacts/$2.png" null: 2>&1 | awk '{ print ($1 > 0) }'; }
 toolbar tempo-written
 xdotool key ctrl+shift+Up
@@ -71,9 +92,10 @@ echo "tempo keys reach the program"
 # Play, through its key in the Play menu.
 xdotool key F5
 sleep 0.6
-import -window root "$artifacts/real-window.png"
+timeout 20 import -window root "$artifacts/real-window.png"
 sleep 1.5
 # Close through the window system; answer the unsaved-changes question with Discard.
+window=$(current_window)
 "$close_helper" "$window"
 for _ in $(seq 1 30); do
   kill -0 "$pid" 2>/dev/null || break
