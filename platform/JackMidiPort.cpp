@@ -248,7 +248,8 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   s->frame += s->framesStarted ? static_cast<jack_nframes_t>(first - s->lastFrame) : 0;
   s->framesStarted = true;
   s->lastFrame = first;
-  s->clock.update(s->frame, static_cast<double>(jack_get_time()) * 1e-6);
+  const jack_time_t entered = jack_get_time();
+  s->clock.update(s->frame, static_cast<double>(entered) * 1e-6);
   // A message due at time t goes at the frame for t + one period, so those due during
   // the previous period fill this cycle. Later ones wait; late ones go at frame 0.
   const double length = frames / s->sampleRate;
@@ -264,8 +265,11 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   }
   while (jack_ringbuffer_peek(s->queue, reinterpret_cast<char*>(&event), sizeof event) ==
          sizeof event) {
-    const double offset = s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length) -
-                          static_cast<double>(s->frame);
+    double offset = s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length) -
+                    static_cast<double>(s->frame);
+    // A message a whole period overdue goes now, whatever the estimate says: after a
+    // burst of xruns the clock may be off for a while, and nothing may wait on it.
+    if (event.due + static_cast<jack_time_t>(length * 1e6) <= entered) offset = 0;
     if (offset >= frames) break;
     // Frames never go backwards within a cycle: messages keep their order.
     const jack_nframes_t frame =
