@@ -28,6 +28,7 @@
 #include "app/PrintCommand.h"
 #include "app/SplashWindow.h"
 #include "app/StatusLabel.h"
+#include "app/Transport.h"
 #include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -37,13 +38,12 @@
 #include "editor/TablatureEditor.h"
 #include "files/FileAccess.h"
 #include "midi/LiveKeyboard.h"
-#include "midifile/StandardMidiFile.h"
-#include "midifile/TimelineMidi.h"
+#include "midi/PortStepOutput.h"
+#include "midifile/MidiFileExport.h"
 #include "notation/ui/NotationFiles.h"
 #include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/UserDialogs.h"
-#include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
 #include "settings/SettingsStore.h"
 #include "tabimport/DrumTabImport.h"
@@ -56,35 +56,6 @@
 namespace pulsewright {
 
 namespace {
-
-constexpr char kDeviceGoneMessage[] = "The MIDI device stopped answering: the song was stopped.";
-
-// How far ahead of their time events go to an output that places them by time.
-constexpr auto kLookAhead = std::chrono::milliseconds(30);
-
-// A step's notes go to the MIDI port, its samples to the sample player.
-class PortStepOutput : public StepOutput {
- public:
-  PortStepOutput(MidiPort& port, SamplePlayer& samples) : port_(port), samples_(samples) {}
-  void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
-    port_.sendChannelMessageAt(kind, data1, data2, due);
-  }
-  void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
-                  DueTime due) override {
-    samples_.PlayB(file, volume, pan, due);  // placed on its frame by the audio engine
-  }
-  std::chrono::microseconds lookAhead() override {
-    return port_.placesByTime() ? kLookAhead : std::chrono::microseconds(0);
-  }
-  void silence(DueTime) override {
-    port_.sendChannelMessage(0xB0, 120, 0);  // all sound off
-    port_.sendChannelMessage(0xB0, 123, 0);  // all notes off
-  }
-
- private:
-  MidiPort& port_;
-  SamplePlayer& samples_;
-};
 
 // The compiler's messages, each in a modal box; the compilation goes on after it.
 class MessageBoxListener : public CompileListener {
@@ -135,69 +106,6 @@ class RefreshingComboBox : public QComboBox {
 
 }  // namespace
 
-// Carries the playback thread's news to the window's own thread.
-class Form1::StatusRelay : public Player::Listener {
- public:
-  explicit StatusRelay(Form1* form) : form_(form) {}
-  void statusChanged(std::uint64_t generation, const std::string& text) override {
-    const QString status = QString::fromStdString(text);
-    QMetaObject::invokeMethod(
-        form_,
-        [form = form_, generation, status] {
-          if (generation == form->session_->player().generation() && form->isPlaying()) {
-            form->label1_->setText(status);
-          }
-        },
-        Qt::QueuedConnection);
-  }
-  void songEnded(std::uint64_t generation) override {
-    QMetaObject::invokeMethod(
-        form_,
-        [form = form_, generation] {
-          if (generation == form->session_->player().generation()) form->songOver();
-        },
-        Qt::QueuedConnection);
-  }
-  void stepStarted(std::uint64_t generation, const Timeline& timeline, const TimelineTick& tick,
-                   DueTime) override {
-    // The grid characters behind the step's items: one in every grid line of the part.
-    std::vector<SourcePosition> positions;
-    if (tick.data != nullptr) {
-      const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
-      for (const TimelineItem& item : part.itemsOf(*tick.data)) {
-        if (item.source.line > 0) positions.push_back(item.source);
-      }
-    }
-    const bool deviceGone = form_->port_->takeSendFailure();
-    const StepMusic music = tick.data != nullptr ? tick.data->music : StepMusic{};
-    const int step = tick.step;
-    QMetaObject::invokeMethod(
-        form_,
-        [form = form_, generation, positions = std::move(positions), deviceGone, music, step,
-         part = tick.part, songPosition = tick.songPosition] {
-          if (generation != form->session_->player().generation() || !form->isPlaying()) return;
-          if (music.tempo > 0) {
-            form->writtenTempo_ = music.tempo;
-            form->showTempo();
-            const BarBeat at = barBeatOf(step, music.noteSize);
-            form->transport_->showPosition(QStringLiteral("%1:%2").arg(at.bar).arg(at.beat));
-          }
-          if (deviceGone) {
-            // A device that went away mid-song: stop cleanly and say why.
-            form->songOver();
-            form->label1_->setText(kDeviceGoneMessage);
-            return;
-          }
-          form->tablatureEditor_->setPlayingCharacters(positions);
-          form->staff_->setPlayingStep(part, songPosition, step);
-        },
-        Qt::QueuedConnection);
-  }
-
- private:
-  Form1* form_;
-};
-
 Form1::Form1(AppServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)) {
   setWindowTitle("Pulsewright!");
@@ -214,10 +122,13 @@ Form1::Form1(AppServices services, QWidget* parent)
   liveKeyboard_ = std::make_unique<LiveKeyboard>(*port_, [this](DrumVoice voice) {
     return options_ ? options_->entry(voice).toStdString() : std::string();
   });
-  stepOutput_ = std::make_unique<PortStepOutput>(*port_, *samples_);
-  statusRelay_ = std::make_unique<StatusRelay>(this);
-  session_ = std::make_unique<PlaybackSession>(*stepOutput_, services_.clock, samples_.get(),
-                                               statusRelay_.get());
+  stepOutput_ = std::make_unique<PortStepOutput>(port_.get(), samples_.get());
+  transport_ = std::make_unique<Transport>(*stepOutput_, services_.clock, samples_.get());
+  connect(transport_.get(), &Transport::stateChanged, this, &Form1::showState);
+  connect(transport_.get(), &Transport::stepPlaying, this, &Form1::showStep);
+  connect(transport_.get(), &Transport::statusChanged, this,
+          [this](const QString& text) { label1_->setText(text); });
+  connect(transport_.get(), &Transport::compiled, this, &Form1::checkWithKeptState);
 
   buildControls();
   buildMenus();
@@ -226,7 +137,8 @@ Form1::Form1(AppServices services, QWidget* parent)
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
   resize(twips(kClientWidth),
-         twips(kClientHeight) + menuBar()->sizeHint().height() + transport_->sizeHint().height() +
+         twips(kClientHeight) + menuBar()->sizeHint().height() +
+             transportBar_->sizeHint().height() +
              (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
   layoutControls();
   splashTimer_ = new QTimer(this);
@@ -236,7 +148,7 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
-  session_.reset();  // the playback thread ends before what it plays through
+  transport_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
   delete splash_;
@@ -406,14 +318,22 @@ void Form1::buildPlayMenu() {
   connect(loopPart, &QAction::toggled, this, [loopSong](bool on) {
     if (on) loopSong->setChecked(false);
   });
-  add("CountIn", "Count-in", QKeySequence("Ctrl+Alt+C"), true);
-  connect(add("Metronome", "Metronome", QKeySequence("Ctrl+Alt+M"), true), &QAction::toggled, this,
-          [this](bool on) { session_->player().setMetronome(on); });
+  auto loop = [this, loopSong, loopPart] {
+    transport_->setLoop(loopPart->isChecked()   ? Transport::Loop::kPartAtCursor
+                        : loopSong->isChecked() ? Transport::Loop::kSong
+                                                : Transport::Loop::kNone);
+  };
+  connect(loopSong, &QAction::toggled, this, loop);
+  connect(loopPart, &QAction::toggled, this, loop);
+  connect(add("CountIn", "Count-in", QKeySequence("Ctrl+Alt+C"), true), &QAction::toggled,
+          transport_.get(), &Transport::setCountIn);
+  connect(add("Metronome", "Metronome", QKeySequence("Ctrl+Alt+M"), true), &QAction::toggled,
+          transport_.get(), &Transport::setMetronome);
   play->addSeparator();
   connect(add("Faster", "Faster", QKeySequence("Ctrl+Shift+Up")), &QAction::triggered, this,
-          [this] { setTempoScale(session_->player().tempoScale() + 0.05); });
+          [this] { setTempoScale(transport_->tempoScale() + 0.05); });
   connect(add("Slower", "Slower", QKeySequence("Ctrl+Shift+Down")), &QAction::triggered, this,
-          [this] { setTempoScale(session_->player().tempoScale() - 0.05); });
+          [this] { setTempoScale(transport_->tempoScale() - 0.05); });
   connect(add("NormalTempo", "Written Tempo", QKeySequence("Ctrl+Alt+0")), &QAction::triggered,
           this, [this] { setTempoScale(1.0); });
   tempoLabel_ = new QAction(play);
@@ -424,16 +344,19 @@ void Form1::buildPlayMenu() {
   for (const auto& [name, icon] : icons) {
     action(name)->setIcon(QIcon(QString(":/pulsewright/%1.png").arg(icon)));
   }
-  transport_ = new TransportBar({action("PlaySong"), action("PauseSong"), action("StopSong")},
-                                {loopSong, action("Metronome")}, this);
-  addToolBar(Qt::TopToolBarArea, transport_);
-  connect(transport_, &TransportBar::tempoAsked, this,
-          [this](double bpm) { setTempoScale(bpm / writtenTempo_); });
+  transportBar_ = new TransportBar({action("PlaySong"), action("PauseSong"), action("StopSong")},
+                                   {loopSong, action("Metronome")}, this);
+  addToolBar(Qt::TopToolBarArea, transportBar_);
+  connect(transportBar_, &TransportBar::tempoAsked, transport_.get(), &Transport::setTempo);
+  connect(transport_.get(), &Transport::tempoChanged, this, &Form1::showTempo);
+  connect(transport_.get(), &Transport::positionChanged, transportBar_,
+          &TransportBar::showPosition);
   setTempoScale(1.0);
 }
 
 void Form1::showTempo() {
-  transport_->showTempo(writtenTempo_ * session_->player().tempoScale());
+  tempoLabel_->setText(QString("Tempo: %1 %").arg(std::lround(transport_->tempoScale() * 100.0)));
+  if (transportBar_ != nullptr) transportBar_->showTempo(transport_->tempo());
 }
 
 void Form1::syncTransport() {
@@ -443,21 +366,16 @@ void Form1::syncTransport() {
 }
 
 void Form1::setTempoScale(double scale) {
-  // Whole percent steps, so that repeated presses come back to 100 %.
-  scale = std::round(scale * 100.0) / 100.0;
-  session_->player().setTempoScale(scale);
-  tempoLabel_->setText(
-      QString("Tempo: %1 %").arg(std::lround(session_->player().tempoScale() * 100.0)));
-  if (transport_ != nullptr) showTempo();
+  transport_->setTempoScale(scale);
 }
 
 double Form1::tempoScale() const {
-  return session_->player().tempoScale();
+  return transport_->tempoScale();
 }
 
 std::string Form1::partAtCursor() const {
   // The section line nearest above the text cursor names the part being edited.
-  const LineMatcher& matcher = session_->compiler().matcher();
+  const LineMatcher& matcher = transport_->compiler().matcher();
   for (QTextBlock block = text1_->textCursor().block(); block.isValid(); block = block.previous()) {
     const std::string line = block.text().toStdString();
     std::string_view name;
@@ -516,7 +434,7 @@ void Form1::wireEditor() {
             if (isPlaying()) return;
             label1_->clear();
             statusBar()->clearMessage();
-            transport_->showPosition({});
+            transportBar_->showPosition({});
           });
 
   // The problems in the text under the editor; double-click one to go to it.
@@ -681,7 +599,7 @@ void Form1::StopNote(std::int16_t index) {
 }
 
 bool Form1::isPlaying() const {
-  return session_->player().playing();
+  return transport_->isPlaying();
 }
 
 void Form1::checkWithKeptState() {
@@ -689,95 +607,60 @@ void Form1::checkWithKeptState() {
   // compilation left behind.
   DiagnosticOptions options;
   options.padMap = options_ ? options_->padMap() : defaultPadMap();
-  options.kept = std::make_shared<const CompilerState>(session_->compiler().state());
+  options.kept = std::make_shared<const CompilerState>(transport_->compiler().state());
   options.documentFolder = documentFolder().toStdString();
   tablatureEditor_->setDiagnosticOptions(options);
 }
 
 const TablatureCompiler& Form1::compiler() const {
-  return session_->compiler();
+  return transport_->compiler();
 }
 
 void Form1::Play_Click() {
   try {
-    startPlaying();
+    if (statusBar()->isVisible()) statusBar()->clearMessage();
+    if (port_->deviceId() == kMidiMapperId && !services_.sound.hasDevice()) {
+      statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
+    }
+    MessageBoxListener listener(services_.dialogs, this);
+    transport_->play(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                     options_ ? options_->padMap() : defaultPadMap(), &listener,
+                     [this] { return partAtCursor(); });
   } catch (const std::bad_alloc&) {
     // Not enough memory for this song: the window and its text stay.
-    session_->player().stop();
-    songOver();
+    transport_->songOver();
     const bool kept = recovery_->keepNow();
     statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
                                   : tr("Not enough memory to play this song."));
   }
 }
 
-void Form1::startPlaying() {
-  // The text stays readable while it plays, so the playing step can be shown in it.
-  text1_->setReadOnly(true);
-  button("Pause")->setEnabled(true);
-  button("Stopb")->setEnabled(true);
-  button("Play")->setEnabled(false);
-  syncTransport();
-
-  if (statusBar()->isVisible()) statusBar()->clearMessage();
-  if (port_->deviceId() == kMidiMapperId && !services_.sound.hasDevice()) {
-    statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
-  }
-  MessageBoxListener listener(services_.dialogs, this);
-  const std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
-  // The new song is built whole before the playing thread sees it.
-  std::shared_ptr<const Song> song =
-      session_->compile(text, options_ ? options_->padMap() : defaultPadMap(), &listener);
-  checkWithKeptState();
-  PlayOptions options;
-  options.countIn = action("CountIn")->isChecked();
-  options.metronome = action("Metronome")->isChecked();
-  if (action("LoopSong")->isChecked()) options.loops = 0;
-  if (action("LoopPart")->isChecked()) {
-    // The part under the text cursor, over and over, as a song of that part alone.
-    const std::string part = partAtCursor();
-    if (!part.empty()) {
-      song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(part)));
-      options.loops = 0;
-    }
-  }
-  // After Pause the song goes on from where it stopped, as the text now has it; a
-  // position the text no longer has starts the song again.
-  if (pausedAt_) {
-    options.from = *pausedAt_;
-    pausedAt_.reset();
-    if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
-  }
-  // Samples load on the playback thread, so the window stays responsive meanwhile.
-  if (!session_->play(song, options, true)) songOver();  // nothing to play: over at once
-}
-
 void Form1::Pause_Click() {
   // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
-  pausedAt_ = session_->player().pause();
-  text1_->setReadOnly(false);
-  button("Stopb")->setEnabled(true);
-  button("Play")->setEnabled(true);
-  button("Pause")->setEnabled(false);
-  syncTransport();
+  transport_->pause();
 }
 
 void Form1::Stopb_Click() {
-  text1_->setReadOnly(false);
-  tablatureEditor_->clearPlayingCharacters();
-  staff_->clearPlaying();
-  pausedAt_.reset();
-  button("Pause")->setEnabled(false);
-  button("Stopb")->setEnabled(false);
-  button("Play")->setEnabled(true);
-  syncTransport();
-  transport_->showPosition({});
-  session_->player().stop();
+  transport_->stop();
 }
 
-void Form1::songOver() {
-  Stopb_Click();
-  label1_->clear();
+void Form1::showState(Transport::State state) {
+  // The text stays readable while it plays, so the playing step can be shown in it.
+  const bool playing = state == Transport::State::kPlaying;
+  text1_->setReadOnly(playing);
+  if (state == Transport::State::kStopped) {
+    tablatureEditor_->clearPlayingCharacters();
+    staff_->clearPlaying();
+  }
+  button("Pause")->setEnabled(playing);
+  button("Stopb")->setEnabled(state != Transport::State::kStopped);
+  button("Play")->setEnabled(!playing);
+  syncTransport();
+}
+
+void Form1::showStep(const Transport::Step& step) {
+  tablatureEditor_->setPlayingCharacters(step.positions);
+  staff_->setPlayingStep(step.part, step.songPosition, step.step);
 }
 
 void Form1::device_Click(int index) {
@@ -889,9 +772,8 @@ void Form1::exportAudio(QString path, double gainDb, bool normalize) {
   // the file holds what Play plays.
   MessageBoxListener listener(services_.dialogs, this);
   std::shared_ptr<const Song> song =
-      session_->compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
-                        options_ ? options_->padMap() : defaultPadMap(), &listener);
-  checkWithKeptState();
+      transport_->compile(joinLinesWithCrLf(editor_->documentText().toStdString()),
+                          options_ ? options_->padMap() : defaultPadMap(), &listener);
   delete audioExport_;
   audioExport_ = new AudioExport(this, std::move(song), path, std::move(settings));
   connect(audioExport_, &AudioExport::finished, this,
@@ -938,28 +820,24 @@ void Form1::ExportMidi_Click() {
   CompileRequest request;
   request.padMap = options_ ? options_->padMap() : defaultPadMap();
   request.diagnose = false;
-  const CompiledDocument compiled =
-      session_->compileDocument(joinLinesWithCrLf(editor_->documentText().toStdString()), request);
-  checkWithKeptState();
-  const Timeline& timeline = *compiled.song;
-  if (!timeline.playable()) {
+  const CompiledDocument compiled = transport_->compileDocument(
+      joinLinesWithCrLf(editor_->documentText().toStdString()), request);
+  const MidiExportResult result =
+      exportMidiFile(compiled, QFile::encodeName(path).toStdString(), *channel - 1,
+                     {QFile::encodeName(editor_->documents().currentFileName()).toStdString()});
+  if (result.status == MidiExportResult::Status::kNothingToPlay) {
     services_.dialogs.message(this, tr("There is nothing to play: no MIDI file was written."));
     return;
   }
-  const MidiFileSong song = midiFileSongOf(timeline, compiled.metadata);
-  MidiFileSummary summary;
-  const std::string bytes = writeStandardMidiFile(song, *channel - 1, &summary);
-  const QString failure =
-      writeWholeFile(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())),
-                     {editor_->documents().currentFileName()});
-  if (!failure.isEmpty()) {
-    services_.dialogs.message(this, tr("Cannot save \"%1\": %2.").arg(path, failure));
+  if (result.status == MidiExportResult::Status::kCannotWrite) {
+    services_.dialogs.message(
+        this, tr("Cannot save \"%1\": %2.").arg(path, QString::fromLocal8Bit(result.message)));
     return;
   }
-  if (summary.samplesLeftOut > 0) {
+  if (result.samplesLeftOut > 0) {
     services_.dialogs.message(
         this, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.", nullptr,
-                 static_cast<int>(summary.samplesLeftOut)));
+                 static_cast<int>(result.samplesLeftOut)));
   }
 }
 
@@ -977,7 +855,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  session_->player().stop();
+  transport_->stop();
   port_->close();
   // The secondary windows go in this order: Options, the two template windows, then the
   // find window with the main window.

@@ -14,6 +14,7 @@
 
 #include "app/AppServices.h"
 #include "app/SplashWindow.h"
+#include "app/Transport.h"
 #include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -39,7 +40,7 @@ class TablatureEditor;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
-class PlaybackSession;
+class PortStepOutput;
 class PrintCommand;
 class StatusLabel;
 class TransportBar;
@@ -73,7 +74,8 @@ class Form1 : public QMainWindow {
   QToolButton* button(const QString& name) const;
   QComboBox* AudioDevices() const { return audioDevices_; }
   QLabel* Label1() const;
-  TransportBar* transportBar() const { return transport_; }
+  TransportBar* transportBar() const { return transportBar_; }
+  Transport& transport() const { return *transport_; }
   PrintCommand& printCommand() const { return *print_; }
   QAction* action(const QString& name) const;
   QMenu* deviceMenu() const { return midiDevices_; }
@@ -127,7 +129,6 @@ class Form1 : public QMainWindow {
 
  private:
   AudioExport* audioExport_ = nullptr;  // the export under way or the latest one
-  class StatusRelay;
   void buildMenus();
   void buildPlayMenu();
   // The name of the part whose section line stands nearest above the text cursor.
@@ -142,25 +143,24 @@ class Form1 : public QMainWindow {
   void remember(const char* section, const char* key, const QString& value);
   // Play, Pause and Stop in the Play menu and the toolbar as the buttons are.
   void syncTransport();
+  // The buttons, the text and the playing step as the transport stands.
+  void showState(Transport::State state);
+  void showStep(const Transport::Step& step);
   void showTempo();
   // The open document's folder; empty for a new document.
   QString documentFolder() const;
   void layoutControls();
-  void songOver();
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
   void offerRecovery();
-  void startPlaying();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;
   MidiMenus midiMenus_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
-  std::unique_ptr<StepOutput> stepOutput_;
-  std::unique_ptr<StatusRelay> statusRelay_;
-  std::unique_ptr<PlaybackSession> session_;
-  std::optional<SongPosition> pausedAt_;
+  std::unique_ptr<PortStepOutput> stepOutput_;
+  std::unique_ptr<Transport> transport_;
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
@@ -174,9 +174,8 @@ class Form1 : public QMainWindow {
   std::map<QString, QAction*> actions_;
   QComboBox* audioDevices_ = nullptr;
   StatusLabel* label1_ = nullptr;
-  TransportBar* transport_ = nullptr;
+  TransportBar* transportBar_ = nullptr;
   PrintCommand* print_ = nullptr;
-  double writtenTempo_ = 120;  // of the step playing last, in beats per minute
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* midiDevices_ = nullptr;
   QMenu* channelOption_ = nullptr;
