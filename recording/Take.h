@@ -19,7 +19,9 @@ struct TakeHit {
   int pass = 0;  // the loop pass the hit was played in, from 0
   // From the onset of that pass's first step, in the song's own time (the tempo scale
   // undone) and with the latency already compensated; negative for a hit just before the
-  // pass's first beat.
+  // pass's first beat. Taken modulo the part's length, so a hit past the part's end lands
+  // on its first steps; a hit of pass 0 more than half a step before the first beat was
+  // played in the count-in and is left out, with a warning.
   double seconds = 0;
   int key = 0;            // MIDI key, 0-127
   int velocity = 0;       // 1-127
@@ -35,12 +37,16 @@ struct TakeResult {
   std::string error;                  // why nothing was written; empty on success
   std::string document;               // the new text, with the input's line endings
   std::vector<std::string> warnings;  // e.g. keys of no voice, each named once
-  int hitsWritten = 0;
+  int hitsWritten = 0;                // grid characters written: one per voice and step
   bool changed = false;  // false when the document stays as it was (a take with no hits)
 
   bool ok() const { return error.empty(); }
 };
 
+// Writes `hits` into the grid lines of the part named `partName` (the last part of that
+// name, the one the song plays). `document` is UTF-8 text with any line endings; the
+// compilation is a fresh one with `padMap`, as when the file is opened. On an error the
+// document comes back unchanged.
 TakeResult writeTake(std::string_view document, std::string_view partName,
                      const std::vector<TakeHit>& hits, TakeMode mode, const PadMap& padMap);
 
