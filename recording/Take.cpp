@@ -347,8 +347,12 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
     line.steps = stepColumns(lines[line.index].text);
     partLines.push_back(std::move(line));
   }
-  if (partLines.empty()) {
-    result.error = "part " + quotedName + " has no grid lines to write into";
+  // A part of grid lines with no step ("h |||") still has one step to play.
+  const bool stepsWritten = std::any_of(partLines.begin(), partLines.end(), [&](const PartLine& l) {
+    return l.steps.size() >= stepCount;
+  });
+  if (!stepsWritten) {
+    result.error = "part " + quotedName + " has no steps to write into";
     return result;
   }
 
@@ -467,18 +471,19 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
         for (int n = 2; taken.count(fresh) != 0; ++n)
           fresh = std::string(kSymbols[v]) + std::to_string(n);
         taken.insert(fresh);
-        const std::string caption(kVoiceCaptions[v]);
+        const std::string_view caption = kVoiceCaptions[v];
+        auto voiceLine = [caption](std::string line) { return line.append(" = ").append(caption); };
         if (shared) {
           // Bound just for this line, and back to its old symbol after it, so the lines
           // below play as they did.
-          insertions.push_back({lastGridLine, kBindingBeforeGrid, fresh + " = " + caption});
-          insertions.push_back({lastGridLine, kBindingAfterGrid, symbol + " = " + caption});
+          insertions.push_back({lastGridLine, kBindingBeforeGrid, voiceLine(fresh)});
+          insertions.push_back({lastGridLine, kBindingAfterGrid, voiceLine(symbol)});
         } else {
           // With the voice lines above the part, or just above its section line.
           const std::size_t after = lastBindingAbove > 0
                                         ? lastBindingAbove
                                         : static_cast<std::size_t>(part.sectionLine) - 1;
-          insertions.push_back({after, kVoiceLine, fresh + " = " + caption});
+          insertions.push_back({after, kVoiceLine, voiceLine(fresh)});
         }
         symbol = std::move(fresh);
       }

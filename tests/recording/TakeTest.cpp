@@ -219,6 +219,30 @@ TEST(Take, WritesIntoTheExistingLinesOfAVoiceAndAddsTheVoicesTheDocumentLacks) {
   EXPECT_EQ(played(result.document, "A"), expected);
 }
 
+// A symbol the document already uses for something else is never bound again: the
+// other parts play as they did.
+TEST(Take, NewVoicesTakeNoSymbolInUse) {
+  const std::string document =
+      "s = wave clap.wav pan 0\n"
+      "x = snare\n"
+      "x = ride\n"
+      "part = A tempo = 120 notes = 8\n"
+      "x |x-x-x-x-|\n"
+      "s |---x----|\n"
+      "part = B tempo = 120 notes = 8\n"
+      "x |x-------|\n"
+      "song = AB";
+  // A snare on step 2: the snare's symbol x plays the ride, s is the sample's.
+  const TakeResult result =
+      writeTake(document, "A", {{0, 0.5, 38, 100, -1}}, TakeMode::Overdub, defaultPadMap());
+  ASSERT_TRUE(result.ok()) << result.error;
+  const std::map<DrumVoice, std::string> a = played(result.document, "A");
+  EXPECT_EQ(a.at(DrumVoice::SnareDrum), "--7-----");
+  EXPECT_EQ(a.at(DrumVoice::Ride), "5-5-5-5-");
+  EXPECT_EQ(played(result.document, "B"), played(document, "B"));
+  EXPECT_EQ(result.document.substr(result.document.size() - 9), "song = AB");  // still no line end
+}
+
 TEST(Take, BadInputChangesNothing) {
   const TakeResult empty = writeTake(kDocument, "A", {}, TakeMode::Replace, defaultPadMap());
   EXPECT_TRUE(empty.ok());
