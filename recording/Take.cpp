@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -464,16 +465,20 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
       const std::size_t v = index(voice);
       if (unplaced[v].empty()) continue;
       std::string symbol = symbolOf[v];
-      const bool shared =
-          !symbol.empty() && std::count(symbolOf.begin(), symbolOf.end(), symbol) > 1;
-      if (symbol.empty() || shared) {
+      // A grid line can use the voice's symbol when it is a word and no other voice has it.
+      const bool usable = !symbol.empty() &&
+                          std::count(symbolOf.begin(), symbolOf.end(), symbol) == 1 &&
+                          std::all_of(symbol.begin(), symbol.end(), [](char c) {
+                            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+                          });
+      if (!usable) {
         std::string fresh(kSymbols[v]);
         for (int n = 2; taken.count(fresh) != 0; ++n)
           fresh = std::string(kSymbols[v]) + std::to_string(n);
         taken.insert(fresh);
         const std::string_view caption = kVoiceCaptions[v];
         auto voiceLine = [caption](std::string line) { return line.append(" = ").append(caption); };
-        if (shared) {
+        if (!symbol.empty()) {
           // Bound just for this line, and back to its old symbol after it, so the lines
           // below play as they did.
           insertions.push_back({lastGridLine, kBindingBeforeGrid, voiceLine(fresh)});
