@@ -16,7 +16,10 @@ namespace pulsewright {
 inline constexpr int kClosedHatPedalMax = 40;
 
 struct TakeHit {
-  int pass = 0;  // the loop pass the hit was played in, from 0
+  // The loop pass the hit was played in, from 0. Replace keeps the hits of the highest
+  // pass; overdub merges all passes, so a take may also give every hit pass 0 and the
+  // time since the first pass began.
+  int pass = 0;
   // From the onset of that pass's first step, in the song's own time (the tempo scale
   // undone) and with the latency already compensated; negative for a hit just before the
   // pass's first beat. Taken modulo the part's length, so a hit past the part's end lands

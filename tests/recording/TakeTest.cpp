@@ -163,6 +163,14 @@ TEST(Take, LoopPassesMergeInOverdubAndTheLastIsKeptInReplace) {
       << overdub.document;
   EXPECT_NE(overdub.document.find("k |X---------X---x-|X---------X-----|\n"), std::string::npos)
       << overdub.document;
+  // The same take timed from the first pass's start, all in pass 0.
+  std::vector<TakeHit> running = take;
+  for (TakeHit& hit : running) {
+    hit.seconds += hit.pass * 32 * kStep;
+    hit.pass = 0;
+  }
+  EXPECT_EQ(writeTake(kDocument, "A", running, TakeMode::Overdub, defaultPadMap()).document,
+            overdub.document);
 
   // Only the second pass: its voices cleared and written, the hats and crash untouched.
   const TakeResult replace = writeTake(kDocument, "A", take, TakeMode::Replace, defaultPadMap());
