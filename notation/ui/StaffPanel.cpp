@@ -54,15 +54,17 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   quiet_->setInterval(300);
   connect(quiet_, &QTimer::timeout, this, &StaffPanel::refreshAside);
   connect(&editor_, &QPlainTextEdit::textChanged, this, [this] {
-    if (editor_.document()->characterCount() >= kCompileAsideFrom) {
-      quiet_->start();
-      return;
-    }
     if (refreshQueued_) return;
     refreshQueued_ = true;
     QTimer::singleShot(0, this, [this] {
       refreshQueued_ = false;
-      refresh();
+      // The text's length when the change is taken: the editor may have taken a whole
+      // large document meanwhile.
+      if (editor_.document()->characterCount() >= kCompileAsideFrom) {
+        quiet_->start();
+      } else {
+        refresh();
+      }
     });
   });
   connect(&editor_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
