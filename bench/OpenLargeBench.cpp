@@ -29,11 +29,11 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/TablatureEditor.h"
-#include "platform/FakeMidiOutput.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/qt/ScriptedUserDialogs.h"
 #include "playback/PlaybackClock.h"
 #include "settings/MemorySettingsStore.h"
+#include "tests/support/FakeMidiOutput.h"
+#include "tests/support/NullSoundOutput.h"
 
 using namespace pulsewright;
 
