@@ -108,18 +108,30 @@ void DocumentExports::exportAudio(QString path, double gainDb, bool normalize) {
           [this] { emit audioExported(audioExport_->summary().replace('\n', "; ")); });
 }
 
+// The scores are compiled as Play compiles, with what carries over from the compilation
+// before, so a score shows what Play plays.
+DocumentCompiler DocumentExports::compileAsPlay() {
+  return [this](std::string_view text) {
+    CompileRequest request;
+    request.padMap = padMap_();
+    request.sampleProblem = nullptr;
+    request.diagnose = false;
+    return transport_.compileDocument(text, request);
+  };
+}
+
 void DocumentExports::exportMusicXml() {
   pulsewright::exportMusicXml(window_, dialogs_, editor_.documents().exportNameWith(".musicxml"),
-                              editor_.documentText(), padMap_());
+                              editor_.documentText(), compileAsPlay());
 }
 
 void DocumentExports::printStaves() {
-  printStavesWithDialog(window_, dialogs_, editor_.documentText(), padMap_());
+  printStavesWithDialog(window_, dialogs_, editor_.documentText(), compileAsPlay());
 }
 
 void DocumentExports::exportStavesPdf() {
   pulsewright::exportStavesPdf(window_, dialogs_, editor_.documents().exportNameWith(".pdf"),
-                               editor_.documentText(), padMap_());
+                               editor_.documentText(), compileAsPlay());
 }
 
 }  // namespace pulsewright

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 
+#include "notation/ui/NotationFiles.h"
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
 
@@ -57,6 +58,8 @@ class DocumentExports : public QObject {
   void audioExported(const QString& summary);
 
  private:
+  DocumentCompiler compileAsPlay();
+
   QWidget* window_;
   UserDialogs& dialogs_;
   EditorCommands& editor_;

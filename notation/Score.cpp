@@ -465,7 +465,10 @@ Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playabl
   request.padMap = padMap;
   request.sampleProblem = nullptr;
   request.diagnose = false;
-  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  return scoreOfCompiled(compileDocument(compiler, text, request), text, playable);
+}
+
+Score scoreOfCompiled(const CompiledDocument& compiled, std::string_view text, bool* playable) {
   if (playable != nullptr) *playable = compiled.song->playable();
   if (!compiled.song->playable()) return {};
   return buildScore({*compiled.song, compiled.metadata, text});

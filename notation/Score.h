@@ -11,6 +11,7 @@
 
 #include "padmap/DrumVoice.h"
 #include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/PartTable.h"
 
 namespace pulsewright {
@@ -94,8 +95,11 @@ Score buildScore(const ScoreSource& source);
 // One part (index into the timeline's parts) played once, as the staff view shows it.
 Score buildPartScore(const ScoreSource& source, int part);
 
-// Compiles `text` (lines joined by CR LF) afresh and builds the whole song's score; an
-// empty score when the song does not play.
+// The whole song's score of a compilation of `text` (lines joined by CR LF); an empty
+// score when the song does not play.
+Score scoreOfCompiled(const CompiledDocument& compiled, std::string_view text,
+                      bool* playable = nullptr);
+// The same from a fresh compilation of `text`.
 Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable = nullptr);
 
 // "quarter", "eighth", ... for 2^typeLog2 quarters.

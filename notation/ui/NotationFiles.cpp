@@ -18,15 +18,15 @@
 namespace pulsewright {
 
 bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                    const QString& documentText, const PadMap& padMap) {
+                    const QString& documentText, const DocumentCompiler& compile) {
   QString path =
       dialogs.exportFileName(parent, QObject::tr("Export MusicXML"),
                              QObject::tr("MusicXML files (*.musicxml *.xml)"), suggested);
   if (path.isEmpty()) return false;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".musicxml");
   bool playable = false;
-  const Score score =
-      scoreOfDocument(joinLinesWithCrLf(documentText.toStdString()), padMap, &playable);
+  const std::string text = joinLinesWithCrLf(documentText.toStdString());
+  const Score score = scoreOfCompiled(compile(text), text, &playable);
   if (!playable) {
     dialogs.message(parent, QObject::tr("There is nothing to play: no score was written."));
     return false;
@@ -51,10 +51,11 @@ bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& sugges
 namespace {
 
 // The song's score, or a message and nothing when it does not play.
-std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QString& text,
-                               const PadMap& padMap) {
+std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QString& documentText,
+                               const DocumentCompiler& compile) {
   bool playable = false;
-  Score score = scoreOfDocument(joinLinesWithCrLf(text.toStdString()), padMap, &playable);
+  const std::string text = joinLinesWithCrLf(documentText.toStdString());
+  Score score = scoreOfCompiled(compile(text), text, &playable);
   if (!playable) {
     dialogs.message(parent, QObject::tr("There is nothing to play, so no drum staves to print."));
     return std::nullopt;
@@ -65,12 +66,12 @@ std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QStr
 }  // namespace
 
 bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                     const QString& documentText, const PadMap& padMap) {
+                     const QString& documentText, const DocumentCompiler& compile) {
   QString path = dialogs.exportFileName(parent, QObject::tr("Export PDF as Drum Staves"),
                                         QObject::tr("PDF files (*.pdf)"), suggested);
   if (path.isEmpty()) return false;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
-  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, compile);
   if (!score) return false;
   {
     // The PDF engine says nothing when it cannot write: ask the file first.
@@ -90,8 +91,8 @@ bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& sugge
 }
 
 void printStavesWithDialog(QWidget* parent, UserDialogs& dialogs, const QString& documentText,
-                           const PadMap& padMap) {
-  const std::optional<Score> score = songScore(parent, dialogs, documentText, padMap);
+                           const DocumentCompiler& compile) {
+  const std::optional<Score> score = songScore(parent, dialogs, documentText, compile);
   if (!score) return;
   QPrinter printer(QPrinter::HighResolution);
   QPrintDialog dialog(&printer, parent);

@@ -3,9 +3,11 @@
 // staves for printing and PDF.
 
 #include <QString>
+#include <functional>
+#include <string_view>
 
 #include "notation/Score.h"
-#include "padmap/PadMap.h"
+#include "tablature/CompiledDocument.h"
 
 class QPrinter;
 class QWidget;
@@ -14,20 +16,24 @@ namespace pulsewright {
 
 class UserDialogs;
 
+// Compiles the document's text (lines joined by CR LF) as Play would, so that what is
+// written is what Play plays.
+using DocumentCompiler = std::function<CompiledDocument(std::string_view text)>;
+
 // Asks for a file name (offering `suggested`), writes the document's song there as
 // MusicXML and says what went wrong or what was left out. False when nothing was written.
 bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                    const QString& documentText, const PadMap& padMap);
+                    const QString& documentText, const DocumentCompiler& compile);
 
 // File > Export PDF as Drum Staves: asks for a file name, then the song's staves as PDF
 // pages. False when nothing was written; a message says why.
 bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                     const QString& documentText, const PadMap& padMap);
+                     const QString& documentText, const DocumentCompiler& compile);
 
 // File > Print Drum Staves: the print dialog, always (it can print to a PDF file when no
 // printer is found), then the song's staves on the printer chosen.
 void printStavesWithDialog(QWidget* parent, UserDialogs& dialogs, const QString& documentText,
-                           const PadMap& padMap);
+                           const DocumentCompiler& compile);
 
 // The score as drum staves: the title, then systems across as many pages as they need.
 // The same engraving as the staff view.

@@ -19,6 +19,7 @@
 #include "notation/ui/StaffPanel.h"
 #include "notation/ui/StaffView.h"
 #include "platform/qt/ScriptedUserDialogs.h"
+#include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -227,13 +228,17 @@ TEST(StaffPrint, ExportsDrumStavesToAPdfFile) {
   std::string song = kGroove;
   song = "meta title = Printed groove\n" + song + "song = ABABABABABABABABABABABAB\n";
   ScriptedUserDialogs dialogs;
+  const DocumentCompiler freshCompile = [](std::string_view text) {
+    TablatureCompiler compiler;
+    return compileDocument(compiler, text, {});
+  };
   dialogs.exportFileNames.push_back(QString::fromStdString((dir / "staves").string()));
   ASSERT_TRUE(exportStavesPdf(nullptr, dialogs, "suggested.pdf", QString::fromStdString(song),
-                              defaultPadMap()));
+                              freshCompile));
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   // Nothing to play: nothing written, and a message.
   dialogs.exportFileNames.push_back(QString::fromStdString((dir / "empty.pdf").string()));
-  EXPECT_FALSE(exportStavesPdf(nullptr, dialogs, "", "just words", defaultPadMap()));
+  EXPECT_FALSE(exportStavesPdf(nullptr, dialogs, "", "just words", freshCompile));
   EXPECT_FALSE(fs::exists(dir / "empty.pdf"));
   EXPECT_EQ(dialogs.messages.size(), 1);
   std::ifstream file(pdf, std::ios::binary);
