@@ -13,9 +13,9 @@
 #include "midi/MidiPort.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
 #include "tests/support/JackTestServer.h"
+#include "tests/support/NullSoundOutput.h"
 
 namespace pulsewright {
 namespace {
