@@ -20,7 +20,6 @@
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
 #include "playback/PlaybackSession.h"
@@ -36,7 +35,7 @@ namespace {
 
 // Ended by Ctrl+C (or SIGTERM): the take so far is kept.
 std::atomic<int> gStopSignal{0};
-extern "C" void onStopSignal(int signal) {
+extern "C" void onRecordStopSignal(int signal) {
   gStopSignal.store(signal);
 }
 
@@ -150,8 +149,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     samples->setDocumentFolder(documentFolderOf(o.file));
   }
   // The output first: a JACK input opens on the JACK output's client, in one cycle.
-  NullSoundOutput noSound;
-  FluidSynthOutput synth(sound ? static_cast<SoundOutput*>(sound.get()) : &noSound);
+  FluidSynthOutput synth(sound.get());
   SystemMidiPorts ports;
   MidiRouter router(synth, ports);
   bool openFailed = false;
@@ -214,7 +212,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
 
   gStopSignal.store(0);
   struct sigaction action {};
-  action.sa_handler = onStopSignal;
+  action.sa_handler = onRecordStopSignal;
   sigemptyset(&action.sa_mask);
   struct sigaction previousInt {};
   struct sigaction previousTerm {};
@@ -273,7 +271,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   }
   sigaction(SIGINT, &previousInt, nullptr);
   sigaction(SIGTERM, &previousTerm, nullptr);
-  input.reset();
+  // The input stays open until the recorder is gone: it may keep the JACK client.
   port.close();
   if (status != kExitOk && recorded.empty()) return status;
 

@@ -103,6 +103,11 @@ class Drummer {
     return {played_.begin(), played_.begin() + playedCount_.load()};
   }
   bool late() const { return late_.load(); }
+  // The kit's cable is pulled: its client and port go.
+  void unplug() {
+    if (kit_) jack_client_close(kit_);
+    kit_ = nullptr;
+  }
   std::int64_t firstBeat() const { return firstBeat_.load(); }
   double framesPerBeat() const { return framesPerBeat_.load(); }
   const std::vector<KitMessage>& messages() const { return messages_; }
@@ -195,16 +200,27 @@ struct Recording {
   std::string document;
 };
 
-void recordOnce(bool replace, JackServer& jack, Recording* r) {
+// Runs the record command; with `unplugAfter` > 0 the kit's client goes away once it
+// has played that many messages, and the command loops until it notices.
+void recordOnce(bool replace, JackServer& jack, Recording* r, Drummer* unplug = nullptr,
+                std::size_t unplugAfter = 0) {
   const std::string dir = fs::path(jack.log("x")).parent_path().string();
   const std::string song = dir + "/song.tab", out = dir + "/out.tab", hits = dir + "/hits.txt";
   std::ofstream(song, std::ios::binary) << kDocument;
-  std::vector<std::string> argv = {
-      PW_CLI_PATH, "record",     song,      "--part", "A",  "--input", "pwkit",      "--device",
-      "pwear:in",  "--count-in", "--loops", "1",      "-o", out,       "--hits-log", hits};
+  std::vector<std::string> argv = {PW_CLI_PATH, "record",     song,         "--part",
+                                   "A",         "--input",    "pwkit",      "--device",
+                                   "pwear:in",  "--count-in", "--loops",    unplug ? "0" : "1",
+                                   "-o",        out,          "--hits-log", hits};
   if (replace) argv.push_back("--replace");
   Child record(argv, jack.log("record"));
   ASSERT_TRUE(record.started());
+  if (unplug != nullptr) {
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    while (unplug->played().size() < unplugAfter && Clock::now() < end) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    unplug->unplug();
+  }
   r->status = record.wait(std::chrono::seconds(30));
   r->log = readFile(jack.log("record"));
   std::istringstream lines(readFile(hits));
@@ -309,6 +325,25 @@ TEST(RecordJack, OverdubLandsEveryHitOnItsStepAtItsLevel) {
 
 TEST(RecordJack, ReplaceClearsThePlayedVoicesFirst) {
   checkTake(true);
+}
+
+// The kit goes away in the first bar of an endless loop: the recording stops by itself,
+// says why, and what was played is written.
+TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
+  Drummer drummer;
+  ASSERT_TRUE(drummer.open());
+  Recording r;
+  recordOnce(false, jack, &r, &drummer, 5);
+  EXPECT_EQ(r.status, 2 << 8) << r.log;  // exit status 2
+  EXPECT_NE(r.log.find("went away"), std::string::npos) << r.log;
+  ASSERT_EQ(r.hits.size(), 4u) << r.log;  // one of the five messages is controller 4
+  const auto notes = playedNotes(r.document);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(plays(notes, kPart[i].step, kPart[i].note, velocityOfLevel(kPart[i].level)))
+        << r.document;
+  }
 }
 
 }  // namespace

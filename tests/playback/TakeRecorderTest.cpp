@@ -2,6 +2,7 @@
 
 #include "platform/AlsaMidiInput.h"
 #include "playback/TakeRecorder.h"
+#include "recording/Take.h"
 #include "tests/support/FakeMidiInput.h"
 #include "tests/support/TestDocuments.h"
 
@@ -85,8 +86,9 @@ TEST(TakeRecorder, HitsReadAgainstTheSongsClockWithTempoAndLatencyUndone) {
       &ended);
   Player player(ear, clock, &recorder);
   player.setTempoScale(0.5);
-  auto song = compileSong(doc({"k = kick", "part = A tempo = 120 notes = 16",
-                               "k |x---x---x---x---|x---x---x---x---|", "song = A"}));
+  const std::string document = doc({"k = kick drum", "part = A tempo = 120 notes = 16",
+                                    "k |x---x---x---x---|x---x---x---x---|", "song = A"});
+  auto song = compileSong(document);
   PlayOptions options;
   options.countIn = true;
   options.metronome = true;
@@ -141,6 +143,28 @@ TEST(TakeRecorder, HitsReadAgainstTheSongsClockWithTempoAndLatencyUndone) {
     EXPECT_EQ(hits[i].key, p.key);
     EXPECT_EQ(hits[i].velocity, p.velocity);
     EXPECT_EQ(hits[i].hiHatControl, p.hiHat);
+  }
+  // Written into the part, the take plays every hit on its step; the hi-hat pedal
+  // decides between the closed and the open hat, the cross-stick is a snare.
+  std::vector<TakeHit> take;
+  for (const RecordedHit& h : hits) {
+    take.push_back({h.pass, h.seconds, h.key, h.velocity, h.hiHatControl});
+  }
+  const TakeResult written = writeTake(document, "A", take, TakeMode::Overdub, defaultPadMap());
+  ASSERT_TRUE(written.ok()) << written.error;
+  const auto again = compileSong(written.document);
+  const TimelinePart& part = again->timeline.parts()[1];
+  const auto playsOn = [&](int step, int note) {
+    for (const TimelineItem& item : part.itemsOf(part.steps[static_cast<std::size_t>(step)])) {
+      if (item.kind == TimelineItem::Kind::Note && item.note == note) return true;
+    }
+    return false;
+  };
+  const std::pair<int, int> expected[] = {{0, 36}, {2, 42},  {4, 38}, {6, 46},
+                                          {7, 38}, {20, 38}, {31, 49}};
+  for (const auto& [step, note] : expected) {
+    EXPECT_TRUE(playsOn(step, note)) << "step " << step << " note " << note << "\n"
+                                     << written.document;
   }
   // The kit sounded on the output's channel, every message of it.
   ASSERT_FALSE(recorder.thruInDevice());
