@@ -26,6 +26,7 @@
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
 #include "playback/TakeRecorder.h"
+#include "tablature/TablatureCompiler.h"
 #include "recording/Take.h"
 #include "text/DocumentText.h"
 
@@ -139,6 +140,21 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     return kExitError;
   }
 
+  // The part alone, looped: refused before any device opens when it cannot play.
+  TablatureCompiler compiler;
+  CompileMessages messages(err, o.file);
+  compiler.compile(joinLinesWithCrLf(document), padMap, &messages);
+  const auto& parts = compiler.song()->parts();
+  const bool found = std::any_of(parts.begin(), parts.end(),
+                                 [&](const TimelinePart& p) { return p.name == o.part; });
+  std::shared_ptr<const Song> partSong =
+      found ? makeSong(std::make_shared<Timeline>(compiler.song()->withSongLine(o.part))) : nullptr;
+  if (!partSong || !partSong->timeline.playable()) {
+    err << "pulsewright-cli: " << o.file << ": "
+        << (found ? "part " + o.part + " has no steps to play" : "no part named " + o.part) << "\n";
+    return kExitError;
+  }
+
   const bool silent = o.device == "none";
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
@@ -223,51 +239,41 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   std::vector<RecordedHit> recorded;
   {
     PlaybackSession session(stepOutput, clock, samples.get(), &recorder);
-    CompileMessages messages(err, o.file);
-    std::shared_ptr<const Song> song =
-        session.compile(joinLinesWithCrLf(document), padMap, &messages);
-    const auto& parts = song->timeline.parts();
-    const bool found = std::any_of(parts.begin(), parts.end(),
-                                   [&](const TimelinePart& p) { return p.name == o.part; });
-    std::shared_ptr<const Song> partSong =
-        found ? makeSong(std::make_shared<Timeline>(song->timeline.withSongLine(o.part))) : nullptr;
-    if (!partSong || !partSong->timeline.playable()) {
-      err << "pulsewright-cli: " << o.file << ": "
-          << (found ? "part " + o.part + " has no steps to play" : "no part named " + o.part)
-          << "\n";
+    PlayOptions options;
+    options.loops = o.loops;
+    options.countIn = o.countIn;
+    options.metronome = true;
+    recorder.start();
+    const bool started = session.play(partSong, options);
+    if (!started) {
+      err << "pulsewright-cli: part " << o.part << " cannot start\n";
       status = kExitError;
     } else {
-      PlayOptions options;
-      options.loops = o.loops;
-      options.countIn = o.countIn;
-      options.metronome = true;
-      recorder.start();
-      session.play(partSong, options);
       err << "pulsewright-cli: recording part " << o.part << " from " << inputName
           << (o.loops == 0 ? " (Ctrl+C ends)" : "") << "\n";
-      for (;;) {
-        if (gStopSignal.load() != 0) break;
-        if (recorder.inputGone()) {
-          err << "pulsewright-cli: the MIDI input " << inputName
-              << " went away: recording stopped, what was played is kept\n";
-          status = kExitError;
-          break;
-        }
-        if (port.takeSendFailure()) {
-          err << "pulsewright-cli: the MIDI device stopped answering: recording stopped, what "
-                 "was played is kept\n";
-          status = kExitError;
-          break;
-        }
-        const std::optional<DueTime> until = recorder.listenUntil();
-        if (until && clock.now() >= *until) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      session.player().stop();
-      recorder.stop();
-      stepOutput.silence(clock.now());
-      recorded = recorder.hits();
     }
+    while (started) {
+      if (gStopSignal.load() != 0) break;
+      if (recorder.inputGone()) {
+        err << "pulsewright-cli: the MIDI input " << inputName
+            << " went away: recording stopped, what was played is kept\n";
+        status = kExitError;
+        break;
+      }
+      if (port.takeSendFailure()) {
+        err << "pulsewright-cli: the MIDI device stopped answering: recording stopped, what "
+               "was played is kept\n";
+        status = kExitError;
+        break;
+      }
+      const std::optional<DueTime> until = recorder.listenUntil();
+      if (until && clock.now() >= *until) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    session.player().stop();
+    recorder.stop();
+    stepOutput.silence(clock.now());
+    recorded = recorder.hits();
   }
   sigaction(SIGINT, &previousInt, nullptr);
   sigaction(SIGTERM, &previousTerm, nullptr);
