@@ -36,10 +36,7 @@ void addDevicesCommand(CLI::App& app, CliContext& context) {
         SystemMidiPorts midi;
         SdlSoundOutput sound;
         printDevices(midi, sound, context.out);
-        std::vector<std::string> inputs;
-        for (SystemMidiPorts::Port& port : midi.inputPorts())
-          inputs.push_back(std::move(port.name));
-        printMidiInputs(inputs, context.out);
+        printMidiInputs(midi.inputNames(), context.out);
         context.status = kExitOk;
       });
 }

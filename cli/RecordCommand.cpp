@@ -26,8 +26,8 @@
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
 #include "playback/TakeRecorder.h"
-#include "tablature/TablatureCompiler.h"
 #include "recording/Take.h"
+#include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -197,8 +197,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     port.selectChannel(static_cast<std::int16_t>(o.channel - 1));
   }
 
-  std::vector<std::string> inputNames;
-  for (SystemMidiPorts::Port& p : ports.inputPorts()) inputNames.push_back(std::move(p.name));
+  const std::vector<std::string> inputNames = ports.inputNames();
   const int inputIndex = pickByNamePart(inputNames, o.input);
   if (inputIndex < 0) {
     err << "pulsewright-cli: "

@@ -41,4 +41,15 @@ class MidiInput {
   virtual std::uint64_t dropped() const { return 0; }
 };
 
+// The system's MIDI inputs: the ports a kit may be read from, by name.
+class MidiInputService {
+ public:
+  virtual ~MidiInputService() = default;
+  // Reads the list afresh.
+  virtual std::vector<std::string> inputNames() = 0;
+  // Opens the input named `name` (as inputNames lists it); null and a result code
+  // (platform/MidiOutput.h) on failure.
+  virtual std::unique_ptr<MidiInput> openInput(const std::string& name, int* resultCode) = 0;
+};
+
 }  // namespace pulsewright

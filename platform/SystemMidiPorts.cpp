@@ -212,6 +212,12 @@ std::vector<SystemMidiPorts::Port> SystemMidiPorts::inputPorts() {
   return ports;
 }
 
+std::vector<std::string> SystemMidiPorts::inputNames() {
+  std::vector<std::string> names;
+  for (Port& port : inputPorts()) names.push_back(std::move(port.name));
+  return names;
+}
+
 std::unique_ptr<MidiInput> SystemMidiPorts::openInput(const std::string& name, int* resultCode) {
   *resultCode = midi_result::kNoDevice;
   for (const Port& port : inputPorts()) {

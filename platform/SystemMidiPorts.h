@@ -17,7 +17,7 @@
 
 namespace pulsewright {
 
-class SystemMidiPorts : public MidiOutputService {
+class SystemMidiPorts : public MidiOutputService, public MidiInputService {
  public:
   enum class Api { kAlsa, kJack };
   struct Port {
@@ -48,10 +48,11 @@ class SystemMidiPorts : public MidiOutputService {
   // The ports that may be read from: the sequencer's readable ports, then the JACK
   // server's MIDI outputs.
   std::vector<Port> inputPorts();
+  std::vector<std::string> inputNames() override;
   // Opens the input port `name` (as inputPorts lists it). A JACK input opens on the
   // client of an open JACK output, so both run in one cycle; else on a client of its own.
   // Null and a result code on failure.
-  std::unique_ptr<MidiInput> openInput(const std::string& name, int* resultCode);
+  std::unique_ptr<MidiInput> openInput(const std::string& name, int* resultCode) override;
 
   class Connection {
    public:

@@ -258,6 +258,13 @@ void checkTake(bool replace) {
   ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
   Drummer drummer;
   ASSERT_TRUE(drummer.open());
+  // devices lists the kit among the inputs (and the ear among the outputs).
+  ASSERT_TRUE(commandSucceeds({PW_CLI_PATH, "devices"}, jack.log("devices")));
+  const std::string devices = readFile(jack.log("devices"));
+  const std::size_t inputs = devices.find("MIDI inputs:\n");
+  ASSERT_NE(inputs, std::string::npos) << devices;
+  EXPECT_NE(devices.find("pwkit:out", inputs), std::string::npos) << devices;
+  EXPECT_LT(devices.find("pwear:in"), inputs) << devices;
   Recording r;
   recordOnce(replace, jack, &r);
   ASSERT_EQ(r.status, 0) << r.log << "\njackd:\n" << readFile(jack.log("jackd"));
