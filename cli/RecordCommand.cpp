@@ -178,6 +178,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     if (lower(o.device) != "mapper") {
       std::vector<std::string> names;
       const int count = router.deviceCount();
+      names.reserve(static_cast<std::size_t>(count));
       for (int i = 0; i < count; ++i) names.push_back(router.deviceName(i));
       const int device = pickByNamePart(names, o.device);
       if (device < 0) {
