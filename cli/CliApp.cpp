@@ -25,6 +25,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addPlayCommand(app, context);
   addRenderCommand(app, context);
   addDevicesCommand(app, context);
+  addRecordCommand(app, context);
   addImportCommand(app, context);
   addExportCommand(app, context);
   // Set after the commands are added, which would otherwise repeat it.

@@ -71,5 +71,6 @@ class CompileMessages : public CompileListener {
 void addCompileCommands(CLI::App& app, CliContext& context);  // compile and check
 void addPlayCommand(CLI::App& app, CliContext& context);
 void addDevicesCommand(CLI::App& app, CliContext& context);
+void addRecordCommand(CLI::App& app, CliContext& context);
 
 }  // namespace pulsewright

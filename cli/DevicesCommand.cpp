@@ -24,13 +24,21 @@ void printDevices(MidiOutputService& midi, SoundOutput& sound, std::ostream& out
   if (names.empty()) out << "  (none: samples and the synthesiser stay silent)\n";
 }
 
+void printMidiInputs(const std::vector<std::string>& inputs, std::ostream& out) {
+  out << "MIDI inputs:\n";
+  for (const std::string& name : inputs) out << "  " << name << "\n";
+  if (inputs.empty()) out << "  (none)\n";
+}
+
 void addDevicesCommand(CLI::App& app, CliContext& context) {
-  app.add_subcommand("devices", "list the MIDI outputs and sound devices")->callback([&context] {
-    SystemMidiPorts midi;
-    SdlSoundOutput sound;
-    printDevices(midi, sound, context.out);
-    context.status = kExitOk;
-  });
+  app.add_subcommand("devices", "list the MIDI outputs, MIDI inputs and sound devices")
+      ->callback([&context] {
+        SystemMidiPorts midi;
+        SdlSoundOutput sound;
+        printDevices(midi, sound, context.out);
+        printMidiInputs(midi.inputNames(), context.out);
+        context.status = kExitOk;
+      });
 }
 
 }  // namespace pulsewright

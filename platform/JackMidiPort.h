@@ -8,6 +8,10 @@
 // Each message carries the time it is due; the process callback writes it at the frame of
 // its cycle that lies one period after that time, so the latency is constant and the
 // spacing between messages is kept to the frame.
+//
+// MIDI input runs on the same client where there is an output: one process callback reads
+// the input and writes the output, so what comes in can be passed on in the same cycle
+// and both sides share one cycle clock.
 
 #include <chrono>
 #include <cstdint>
@@ -15,12 +19,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/MidiInput.h"
+
 namespace pulsewright {
+
+class JackMidiInput;
 
 // Whether a JACK server answers; never starts one.
 bool jackServerRunning(const std::string& clientName);
 // The full names ("client:port") of the server's MIDI input ports; empty without a server.
 std::vector<std::string> listJackMidiInputs(const std::string& clientName);
+// The full names of the server's MIDI output ports (what may be read from), those of
+// clients named `clientName` left out; empty without a server.
+std::vector<std::string> listJackMidiOutputs(const std::string& clientName);
 
 class JackMidiPort {
  public:
@@ -50,20 +61,55 @@ class JackMidiPort {
   // the messages queued since the open the server never took (a server stopped or gone
   // before their time); the same on every later call.
   std::uint64_t close();
+  // Opens an input port "in" on this connection's client, wired from `source` (a MIDI
+  // output port); its messages may pass through to this output in the cycle they came
+  // in. Null and a result code on failure.
+  std::unique_ptr<JackMidiInput> openInput(const std::string& source, int* resultCode);
 
   // What the client and its process callback share; outlives this object while a close
   // is pending on a server that does not answer.
   struct Shared;
+  // Closes the client when the last of the output and the input holding it lets go.
+  struct Owner;
 
  private:
   JackMidiPort() = default;
   void drain();
 
+  std::shared_ptr<Owner> owner_;
   std::shared_ptr<Shared> shared_;
   Clock::time_point lastDue_{};
   std::uint64_t sent_ = 0;
   std::uint64_t lost_ = 0;
   bool closed_ = false;
+};
+
+// A JACK MIDI input port: frame-accurate times, taken from the cycle clock of its client.
+class JackMidiInput : public MidiInput {
+ public:
+  // A client of its own with an input port "in" wired from `source`, for when no JACK
+  // output is open. Null and a result code on failure.
+  static std::unique_ptr<JackMidiInput> open(const std::string& clientName,
+                                             const std::string& source, int* resultCode);
+  JackMidiInput(std::shared_ptr<JackMidiPort::Owner> owner, JackMidiPort::Shared& shared);
+  ~JackMidiInput() override;
+  JackMidiInput(const JackMidiInput&) = delete;
+  JackMidiInput& operator=(const JackMidiInput&) = delete;
+
+  bool read(MidiInputEvent* event) override;
+  // The source port was unregistered or disconnected, or the server went.
+  bool gone() override;
+  bool setThru(int channel) override;
+  // The paired output's period (its messages go one period after their time) and its
+  // port's playback latency.
+  std::optional<std::chrono::microseconds> outputLatency() override;
+  std::uint64_t dropped() const override;
+
+ private:
+  std::shared_ptr<JackMidiPort::Owner> owner_;
+  JackMidiPort::Shared& shared_;
+  std::int64_t clockOffset_ = 0;  // steady clock minus JACK's, microseconds
+  int reads_ = 0;
 };
 
 }  // namespace pulsewright

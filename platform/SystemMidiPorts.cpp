@@ -4,6 +4,7 @@
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
+#include "platform/AlsaMidiInput.h"
 #include "platform/JackMidiPort.h"
 #include "platform/ShortMessage.h"
 
@@ -70,6 +71,9 @@ class JackConnection : public SystemMidiPorts::Connection {
   }
   bool placesByTime() const override { return true; }
   std::uint64_t close() override { return port_->close(); }
+  std::unique_ptr<MidiInput> openInput(const std::string& source, int* resultCode) override {
+    return port_->openInput(source, resultCode);
+  }
 
  private:
   std::unique_ptr<JackMidiPort> port_;
@@ -195,6 +199,52 @@ int SystemMidiPorts::sendWord(MidiHandle handle, std::uint32_t word, const DueTi
   if (!opened->connection) return midi_result::kInvalidHandle;
   return due ? opened->connection->sendAt(bytes, length, *due)
              : opened->connection->send(bytes, length);
+}
+
+std::vector<SystemMidiPorts::Port> SystemMidiPorts::inputPorts() {
+  std::vector<Port> ports;
+  for (std::string& name : listAlsaMidiInputs(clientName_)) {
+    ports.push_back({Api::kAlsa, std::move(name)});
+  }
+  for (std::string& name : listJackMidiOutputs(clientName_)) {
+    ports.push_back({Api::kJack, std::move(name)});
+  }
+  return ports;
+}
+
+std::vector<std::string> SystemMidiPorts::inputNames() {
+  std::vector<std::string> names;
+  for (Port& port : inputPorts()) names.push_back(std::move(port.name));
+  return names;
+}
+
+std::unique_ptr<MidiInput> SystemMidiPorts::openInput(const std::string& name, int* resultCode) {
+  *resultCode = midi_result::kNoDevice;
+  for (const Port& port : inputPorts()) {
+    if (port.name != name) continue;
+    if (port.api == Api::kAlsa) return AlsaMidiInput::open(clientName_, name, resultCode);
+    // On an open JACK output's client when there is one.
+    std::vector<std::shared_ptr<Open>> opened;
+    {
+      std::lock_guard lock(mutex_);
+      for (auto& [handle, open] : open_) opened.push_back(open);
+    }
+    for (const std::shared_ptr<Open>& open : opened) {
+      std::lock_guard lock(open->mutex);
+      if (!open->connection) continue;
+      int rc = midi_result::kError;
+      if (std::unique_ptr<MidiInput> input = open->connection->openInput(name, &rc)) {
+        *resultCode = rc;
+        return input;
+      }
+      if (rc != midi_result::kError) {
+        *resultCode = rc;
+        return nullptr;
+      }
+    }
+    return JackMidiInput::open(clientName_, name, resultCode);
+  }
+  return nullptr;
 }
 
 int SystemMidiPorts::close(MidiHandle handle) {

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/MidiInput.h"
 #include "platform/MidiOutput.h"
 
 namespace pulsewright {
 
-class SystemMidiPorts : public MidiOutputService {
+class SystemMidiPorts : public MidiOutputService, public MidiInputService {
  public:
   enum class Api { kAlsa, kJack };
   struct Port {
@@ -44,6 +45,15 @@ class SystemMidiPorts : public MidiOutputService {
   // took: the queue of a JACK server that was stopped, or went, before their time.
   std::uint64_t lostMessages() const { return lost_.load(); }
 
+  // The ports that may be read from: the sequencer's readable ports, then the JACK
+  // server's MIDI outputs.
+  std::vector<Port> inputPorts();
+  std::vector<std::string> inputNames() override;
+  // Opens the input port `name` (as inputPorts lists it). A JACK input opens on the
+  // client of an open JACK output, so both run in one cycle; else on a client of its own.
+  // Null and a result code on failure.
+  std::unique_ptr<MidiInput> openInput(const std::string& name, int* resultCode) override;
+
   class Connection {
    public:
     virtual ~Connection() = default;
@@ -55,6 +65,12 @@ class SystemMidiPorts : public MidiOutputService {
     virtual bool placesByTime() const { return false; }
     // Ends the connection; returns how many messages sent on it never reached the device.
     virtual std::uint64_t close() { return 0; }
+    // An input on this connection's device cycle (JACK), or null.
+    virtual std::unique_ptr<MidiInput> openInput(const std::string& source, int* resultCode) {
+      (void)source;
+      (void)resultCode;
+      return nullptr;
+    }
   };
 
  private:

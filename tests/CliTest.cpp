@@ -187,5 +187,26 @@ TEST_F(Cli, HelpVersionAndUsageErrorsFollowTheUsualConventions) {
   }
 }
 
+// Record refuses what it cannot do before anything plays: an output that is the input,
+// an input no port matches, a part the document lacks; nothing is written.
+TEST_F(Cli, RecordRefusesBeforePlaying) {
+  const std::string song = write("a.tab", kKick);
+  const std::string out = (dir_ / "out.tab").string();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"record", song, "--part", "A", "--input", "x", "-o", song},
+           {"record", song, "--part", "A", "--input", "no such kit", "--device", "none", "-o", out},
+           {"record", song, "--input", "x", "-o", out},
+           {"record", song, "--part", "A", "--input", "x", "--loops", "-1", "-o", out},
+           {"record", song, "--part", "B", "--input", "x", "--device", "none", "-o", out}}) {
+    const CliResult r = cli(args);
+    EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+    EXPECT_EQ(r.err.rfind("pulsewright-cli: ", 0), 0u) << r.err;
+  }
+  EXPECT_EQ(cli({"record", song, "--part", "A", "--input", "kit", "--device", "none", "-o", out})
+                .err.find("no MIDI input matches kit"),
+            0u + std::string("pulsewright-cli: ").size());
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 }  // namespace
 }  // namespace pulsewright
