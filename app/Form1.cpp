@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
@@ -77,6 +78,14 @@ Form1::Form1(AppServices services, QWidget* parent)
   buildControls();
   buildMenus();
   wireEditor();
+  // An edit made while the song plays is compiled once typing pauses a moment.
+  playEditTimer_ = new QTimer(this);
+  playEditTimer_->setSingleShot(true);
+  playEditTimer_->setInterval(kPlayEditDelayMs);
+  connect(playEditTimer_, &QTimer::timeout, this, &Form1::playEdit);
+  connect(text1_, &QPlainTextEdit::textChanged, this, [this] {
+    if (transport_->state() == Transport::State::kPlaying) playEditTimer_->start();
+  });
   // The client area (under the menu bar, above the problems list) has its design size at
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
@@ -308,9 +317,10 @@ void Form1::Play_Click() {
 }
 
 void Form1::showState(Transport::State state) {
-  // The text stays readable while it plays, so the playing step can be shown in it.
+  // The text stays editable while it plays: each edit that plays takes over at the next
+  // bar line (playEdit()).
   const bool playing = state == Transport::State::kPlaying;
-  text1_->setReadOnly(playing);
+  if (!playing) problems_->setNotPlayed({});
   if (state == Transport::State::kStopped) {
     tablatureEditor_->clearPlayingCharacters();
     staff_->clearPlaying();
@@ -319,6 +329,14 @@ void Form1::showState(Transport::State state) {
   button("Stopb")->setEnabled(state != Transport::State::kStopped);
   button("Play")->setEnabled(!playing);
   syncTransport();
+}
+
+void Form1::playEdit() {
+  CompileRequest request;
+  request.padMap = padMap();
+  request.documentFolder = documentFolder(*editor_).toStdString();
+  problems_->setNotPlayed(
+      transport_->edit(joinLinesWithCrLf(editor_->documentText().toStdString()), request));
 }
 
 void Form1::showStep(const Transport::Step& step) {

@@ -60,6 +60,8 @@ class Form1 : public QMainWindow {
   Q_OBJECT
 
  public:
+  // Quiet time after an edit made while the song plays before it is compiled.
+  static constexpr int kPlayEditDelayMs = 150;
   explicit Form1(AppServices services, QWidget* parent = nullptr);
   ~Form1() override;
 
@@ -147,6 +149,9 @@ class Form1 : public QMainWindow {
   // The buttons, the text and the playing step as the transport stands.
   void showState(Transport::State state);
   void showStep(const Transport::Step& step);
+  // Hands the text, edited while the song plays, to the transport; shows why it is not
+  // played when it cannot be.
+  void playEdit();
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
 
@@ -156,6 +161,7 @@ class Form1 : public QMainWindow {
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
   std::unique_ptr<PortStepOutput> stepOutput_;
   std::unique_ptr<Transport> transport_;
+  QTimer* playEditTimer_ = nullptr;
 
   ClientArea* client_ = nullptr;
   EditorCommands* editor_ = nullptr;

@@ -99,6 +99,7 @@ void Transport::play(std::string_view text, const PadMap& padMap, CompileListene
       songToPlay(compile(text, padMap, listener), partAtCursor, &options);
   // After Pause the song goes on from where it stopped, as the text now has it; a
   // position the text no longer has starts the song again.
+  loopedSongLine_ = loop_ == Loop::kPartAtCursor ? song->timeline.songLine() : std::string();
   if (pausedAt_) {
     options.from = *pausedAt_;
     pausedAt_.reset();
@@ -123,6 +124,21 @@ std::shared_ptr<const Song> Transport::songToPlay(std::shared_ptr<const Song> so
     }
   }
   return song;
+}
+
+std::vector<Diagnostic> Transport::edit(std::string_view text, CompileRequest request) {
+  if (state_ != State::kPlaying || !isPlaying()) return {};
+  request.diagnose = true;
+  request.sampleProblem = nullptr;  // a missing sample is skipped as it plays
+  const CompiledDocument document = compileDocument(text, request);
+  std::vector<Diagnostic> reasons = whyNotPlayable(document);
+  if (!reasons.empty()) return reasons;
+  std::shared_ptr<const Song> song = makeSong(document.song);
+  if (!loopedSongLine_.empty()) {
+    song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(loopedSongLine_)));
+  }
+  session_->replaceSong(std::move(song));
+  return {};
 }
 
 void Transport::pause() {

@@ -57,6 +57,10 @@ class Transport : public QObject {
   // loops, asked after the compilation. Samples load on the playback thread.
   void play(std::string_view text, const PadMap& padMap, CompileListener* listener,
             const std::function<std::string()>& partAtCursor = {});
+  // While a song plays: compiles the edited `text` and hands its song over, to take over
+  // at the next bar line. Returns why it cannot play, the song playing going on as it
+  // was; empty once handed over (and when nothing plays).
+  std::vector<Diagnostic> edit(std::string_view text, CompileRequest request);
   // Stops at the current step and silences what sounds; play() goes on from there.
   void pause();
   // Stops at once; the next play() starts from the beginning.
@@ -124,6 +128,8 @@ class Transport : public QObject {
   Loop loop_ = Loop::kNone;
   bool countIn_ = false;
   bool metronome_ = false;
+  // The song line a looped part is played by, kept for the edits made while it plays.
+  std::string loopedSongLine_;
   double writtenTempo_ = 120;  // of the step playing last, in beats per minute
 };
 

@@ -1,6 +1,7 @@
 // pulsewright-cli play: compiles a document and plays it in real time through a MIDI
 // device, the built-in synthesiser or nowhere, optionally logging every event with the
-// time it was sent.
+// time it was sent. With --watch, each save of the document takes over at the next bar
+// line; a save that does not play is reported and the last good song plays on.
 
 #include <unistd.h>
 
@@ -15,13 +16,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
 #include "cli/Command.h"
+#include "cli/FileWatcher.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
 #include "midi/PortStepOutput.h"
@@ -33,6 +37,7 @@
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/SamplePlayer.h"
+#include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -70,7 +75,9 @@ int pickByName(const std::vector<std::string>& names, const std::string& wanted)
 }
 
 // Writes one line per event: "<ms> midi <status> <data1> <data2>", "<ms> sample
-// <volume> <pan> <file>" and "<ms> end", with the time the event is due since Play. Each
+// <volume> <pan> <file>", "<ms> change <ms>" (a saved version took over at that bar
+// line; the first tick not yet sent when it was handed over was due at the second time)
+// and "<ms> end", with the time the event is due since Play. Each
 // line is flushed as it is written, so a log of a killed play still shows what was sent;
 // the first write that fails is remembered and ends the play.
 class EventLog {
@@ -84,6 +91,9 @@ class EventLog {
   }
   void sample(std::int16_t volume, std::int16_t pan, const std::string& file, DueTime due) {
     write("%.3f sample %d %d %s\n", sinceStart(due), volume, pan, file.c_str());
+  }
+  void change(DueTime due, DueTime handedOver) {
+    write("%.3f change %.3f\n", sinceStart(due), sinceStart(handedOver));
   }
   void end() { write("%.3f end\n", sinceStart(clock_.now())); }
   void lost(std::uint64_t count) {
@@ -142,18 +152,28 @@ class EndWaiter : public Player::Listener {
     if (output_.takeDeviceFailure()) deviceGone_.store(true);
   }
   bool deviceGone() const { return deviceGone_.load(); }
+  void songReplaced(std::uint64_t, const Timeline&, const SongChange& change) override {
+    log_.change(change.due, change.handedOver);
+  }
   void songEnded(std::uint64_t) override {
     log_.end();
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
     cv_.notify_all();
   }
-  // True when the song ended, false when interrupted or the log failed first.
-  bool wait() {
+  // True when the song ended, false when interrupted or the log failed first. `idle`,
+  // when given, is called between the checks instead of sleeping; it waits a little.
+  bool wait(const std::function<void()>& idle = {}) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
       if (gInterrupted.load() != 0 || !log_.failure().empty() || deviceGone_.load()) return false;
-      cv_.wait_for(lock, std::chrono::milliseconds(50));
+      if (idle) {
+        lock.unlock();
+        idle();
+        lock.lock();
+      } else {
+        cv_.wait_for(lock, std::chrono::milliseconds(50));
+      }
     }
     return true;
   }
@@ -177,12 +197,91 @@ struct PlayArguments {
   int loops = 1;
   bool countIn = false;
   double tempoScale = 1.0;
+  bool watch = false;
+};
+
+// The document read again after each save, while the song plays. A save that gives no
+// playable song is reported with its reasons; an unreadable or deleted file once, until
+// it can be read again.
+class SaveWatcher {
+ public:
+  SaveWatcher(const PlayArguments& arguments, const PadMap& padMap, std::string text,
+              std::ostream& err, std::mutex& errMutex)
+      : arguments_(arguments),
+        padMap_(padMap),
+        text_(std::move(text)),
+        err_(err),
+        errMutex_(errMutex),
+        watcher_(arguments.file) {}
+  const std::string& error() const { return watcher_.error(); }
+
+  // Waits a little for a save; hands what it gives to `session`.
+  void poll(PlaybackSession& session) {
+    if (!watcher_.wait(std::chrono::milliseconds(50))) return;
+    std::string bytes;
+    std::string reason;
+    std::istringstream noInput;
+    bool read = readInputBytes(arguments_.file, noInput, &bytes, &reason);
+    // An editor that renames the old file away before it writes the new one leaves a
+    // moment with no file: the write follows at once.
+    if (!read && watcher_.wait(std::chrono::milliseconds(200))) {
+      read = readInputBytes(arguments_.file, noInput, &bytes, &reason);
+    }
+    if (!read) {
+      if (!unreadableReported_) {
+        say(arguments_.file + ": cannot read it: " + reason + "; the last good song plays on");
+      }
+      unreadableReported_ = true;
+      return;
+    }
+    unreadableReported_ = false;
+    std::string text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+    if (text == text_) return;
+    text_ = std::move(text);
+    CompileRequest request;
+    request.padMap = padMap_;
+    request.documentFolder = documentFolderOf(arguments_.file);
+    // A missing sample is skipped as it plays: it does not hold the save back.
+    request.sampleProblem = nullptr;
+    const CompiledDocument compiled = session.compileDocument(text_, request);
+    const std::vector<Diagnostic> reasons = whyNotPlayable(compiled);
+    if (!reasons.empty()) {
+      std::string report;
+      for (const Diagnostic& d : reasons) {
+        report += formatDiagnostic(arguments_.file, d) + "\n";
+      }
+      report += "pulsewright-cli: " + arguments_.file +
+                ": this save does not play; the last good song plays on";
+      sayRaw(report);
+      return;
+    }
+    session.replaceSong(makeSong(compiled.song));
+  }
+
+ private:
+  void say(const std::string& text) { sayRaw("pulsewright-cli: " + text); }
+  void sayRaw(const std::string& text) {
+    std::lock_guard<std::mutex> lock(errMutex_);
+    err_ << text << "\n" << std::flush;
+  }
+
+  const PlayArguments& arguments_;
+  const PadMap& padMap_;
+  std::string text_;
+  std::ostream& err_;
+  std::mutex& errMutex_;
+  FileWatcher watcher_;
+  bool unreadableReported_ = false;
 };
 
 int runPlay(const PlayArguments& o, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
   std::string text;
+  if (o.watch && o.file == "-") {
+    err << "pulsewright-cli: --watch needs a file, not standard input\n";
+    return kExitError;
+  }
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
   // The log closes on every way out. It is written where it is, line by line, so that
   // it can be read as the song plays.
@@ -294,6 +393,14 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   sigemptyset(&action.sa_mask);
   struct sigaction previousInt {};
   struct sigaction previousTerm {};
+  std::unique_ptr<SaveWatcher> saves;
+  if (o.watch) {
+    saves = std::make_unique<SaveWatcher>(o, padMap, text, err, noticeMutex);
+    if (!saves->error().empty()) {
+      err << "pulsewright-cli: cannot watch " << o.file << ": " << saves->error() << "\n";
+      return kExitError;
+    }
+  }
   sigaction(SIGINT, &action, &previousInt);
   sigaction(SIGTERM, &action, &previousTerm);
 
@@ -311,7 +418,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     const bool started = session.play(song, options);
     if (!started) {
       log.end();
-    } else if (!waiter.wait()) {
+    } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session); })
+                                  : std::function<void()>())) {
       session.player().stop();
       log.end();
       const int signal = gInterrupted.load();
@@ -374,6 +482,9 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::Range(0, 1000000))
       ->option_text("N");
   command->add_flag("--count-in", o->countIn, "one bar of clicks at the first part's tempo first");
+  command->add_flag("--watch", o->watch,
+                    "play each save of FILE from the next bar line on; a save that does not "
+                    "play is reported and the last good song plays on");
   command
       ->add_option("--tempo-scale", o->tempoScale,
                    "play at this share of the written tempo, from 0.25 to 2 (default 1)")

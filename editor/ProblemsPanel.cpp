@@ -31,6 +31,11 @@ void ProblemsPanel::setImportWarnings(const QStringList& warnings) {
   refill();
 }
 
+void ProblemsPanel::setNotPlayed(const std::vector<Diagnostic>& reasons) {
+  notPlayed_ = reasons;
+  refill();
+}
+
 QSize ProblemsPanel::sizeHint() const {
   const int row = fontMetrics().height() + 4;
   return {QTreeWidget::sizeHint().width(),
@@ -47,6 +52,16 @@ void ProblemsPanel::refill() {
         QStringList{QString::number(d.line), QString::number(d.column),
                     d.severity == Severity::Error ? tr("error") : tr("warning"),
                     QString::fromStdString(d.text)});
+  }
+  if (!notPlayed_.empty()) {
+    rows << new QTreeWidgetItem(
+        QStringList{QString(), QString(), tr("not played"),
+                    tr("the edit is not played: the song plays on as it was, because of:")});
+  }
+  for (const Diagnostic& d : notPlayed_) {
+    rows << new QTreeWidgetItem(QStringList{d.line > 0 ? QString::number(d.line) : QString(),
+                                            d.line > 0 ? QString::number(d.column) : QString(),
+                                            tr("not played"), QString::fromStdString(d.text)});
   }
   for (const QString& w : importWarnings_) {
     rows << new QTreeWidgetItem(QStringList{QString(), QString(), tr("warning"), w});

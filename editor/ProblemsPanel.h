@@ -4,6 +4,9 @@
 
 #include <QPointer>
 #include <QTreeWidget>
+#include <vector>
+
+#include "tablature/Diagnostics.h"
 
 namespace pulsewright {
 
@@ -21,6 +24,9 @@ class ProblemsPanel : public QTreeWidget {
   // had to say about the file it read ("groove.mid: warning: ...").
   void setImportWarnings(const QStringList& warnings);
   const QStringList& importWarnings() const { return importWarnings_; }
+  // Rows after the editor's own problems, kept until they are set again: why the latest
+  // edit made while the song plays is not played.
+  void setNotPlayed(const std::vector<Diagnostic>& reasons);
 
  private:
   void refill();
@@ -28,6 +34,7 @@ class ProblemsPanel : public QTreeWidget {
   // The editor may go first when the window closes.
   QPointer<TablatureEditor> editor_;
   QStringList importWarnings_;
+  std::vector<Diagnostic> notPlayed_;
 };
 
 }  // namespace pulsewright

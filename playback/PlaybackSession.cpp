@@ -4,6 +4,20 @@
 
 namespace pulsewright {
 
+std::vector<Diagnostic> whyNotPlayable(const CompiledDocument& document) {
+  std::vector<Diagnostic> reasons;
+  for (const Diagnostic& d : document.diagnostics) {
+    if (d.severity == Severity::Error || d.unfinished) reasons.push_back(d);
+  }
+  if (reasons.empty() && !document.song->playable()) {
+    Diagnostic nothing;
+    nothing.severity = Severity::Error;
+    nothing.text = "nothing plays: the song needs a first part with steps";
+    reasons.push_back(nothing);
+  }
+  return reasons;
+}
+
 PlaybackSession::PlaybackSession(StepOutput& output, PlaybackClock& clock, SamplePlayer* samples,
                                  Player::Listener* listener)
     : samples_(samples), player_(output, clock, listener) {}
@@ -36,6 +50,14 @@ bool PlaybackSession::play(std::shared_ptr<const Song> song, PlayOptions options
     }
   }
   return player_.play(std::move(song), options);
+}
+
+bool PlaybackSession::replaceSong(std::shared_ptr<const Song> song) {
+  if (!song || !player_.playing()) return false;
+  if (samples_ != nullptr) samples_->preloadSong(song->timeline.sampleFiles());
+  if (!player_.replaceSong(song)) return false;
+  song_ = std::move(song);
+  return true;
 }
 
 }  // namespace pulsewright

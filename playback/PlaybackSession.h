@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "padmap/PadMap.h"
 #include "playback/Player.h"
@@ -14,6 +15,10 @@
 namespace pulsewright {
 
 class SamplePlayer;
+
+// Why a compilation made while a song plays cannot take over from it: its errors, its
+// half-typed lines, or that it plays nothing. Empty when it can.
+std::vector<Diagnostic> whyNotPlayable(const CompiledDocument& document);
 
 class PlaybackSession {
  public:
@@ -33,7 +38,11 @@ class PlaybackSession {
   // `loadAhead` the files load on the playback thread and the call returns at once.
   bool play(std::shared_ptr<const Song> song, PlayOptions options = {}, bool loadAhead = false);
 
-  // The song of the latest play(), null before the first.
+  // Hands a new version of the playing song to the player, its samples loaded first: it
+  // takes over at the next bar line (Player::replaceSong()). False when no song plays.
+  bool replaceSong(std::shared_ptr<const Song> song);
+
+  // The song of the latest play() or replaceSong(), null before the first.
   std::shared_ptr<const Song> song() const { return song_; }
   Player& player() { return player_; }
   const TablatureCompiler& compiler() const { return compiler_; }

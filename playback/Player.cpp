@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/ShortMessage.h"
 
@@ -47,7 +48,11 @@ Player::~Player() {
 }
 
 bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) {
+  std::shared_ptr<const Song> dropped;
+  std::shared_ptr<const Song> retired;
   std::lock_guard<std::mutex> lock(mutex_);
+  dropped = std::move(pending_);
+  retired = std::move(retired_);
   ++generation_;
   lookAhead_ = output_.lookAhead();
   const bool fromStart = options.from == SongPosition{};
@@ -81,15 +86,30 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   return true;
 }
 
-void Player::stop() {
+bool Player::replaceSong(std::shared_ptr<const Song> song) {
+  std::shared_ptr<const Song> dropped;
+  std::shared_ptr<const Song> retired;
   std::lock_guard<std::mutex> lock(mutex_);
+  retired = std::move(retired_);
+  if (!sequencer_.running() || !song) return false;
+  dropped = std::exchange(pending_, std::move(song));
+  pendingFrom_ = tickDue_;
+  return true;
+}
+
+void Player::stop() {
+  std::shared_ptr<const Song> dropped;
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropped = std::move(pending_);
   sequencer_.stop();
   countInLeft_ = 0;
   wake_.notify_all();
 }
 
 SongPosition Player::pause() {
+  std::shared_ptr<const Song> dropped;
   std::lock_guard<std::mutex> lock(mutex_);
+  dropped = std::move(pending_);
   SongPosition at;
   if (sequencer_.running() && countInLeft_ == 0) {
     at = SongPosition{sequencer_.songPosition(), sequencer_.currentStep()};
@@ -148,6 +168,27 @@ void Player::sendClick(bool accent, DueTime due) {
   output_.sendChannelMessage(kNoteOff, note, 0, due);
 }
 
+bool Player::takePendingSong(SongChange* change) {
+  const std::shared_ptr<const Song> old = sequencer_.song();
+  change->due = tickDue_;
+  change->handedOver = pendingFrom_;
+  bool going = sequencer_.continueWith(std::move(pending_));
+  pending_ = nullptr;
+  retired_ = old;
+  if (!going && loopsLeft_ != 0 && sequencer_.play(sequencer_.song())) {
+    // Nothing of the new song is left from here: its next pass starts at this bar line.
+    if (loopsLeft_ > 0) --loopsLeft_;
+    quarterPosition_ = 0;
+    going = true;
+  }
+  if (going) {
+    TimelineTick next;
+    sequencer_.peek(&next);
+    change->at = SongPosition{next.songPosition, next.step};
+  }
+  return going;
+}
+
 void Player::run() {
   raiseThreadPriority();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -183,6 +224,18 @@ void Player::run() {
       countInDue_ += countInBeat_;
       continue;
     }
+    SongChange change;
+    const bool changed = pending_ != nullptr && sequencer_.atBarLine();
+    if (changed && !takePendingSong(&change)) {
+      if (listener_ != nullptr) {
+        const std::uint64_t generation = generation_;
+        lock.unlock();
+        listener_->statusChanged(generation, "");
+        listener_->songEnded(generation);
+        lock.lock();
+      }
+      continue;
+    }
     Sequencer::TickResult result = sequencer_.tick(output_, tickDue_);
     const TimelineTick& tick = result.tick;
     if (tick.songPosition != quarterPosition_) {
@@ -216,6 +269,7 @@ void Player::run() {
       const std::uint64_t generation = generation_;
       const std::shared_ptr<const Song> song = sequencer_.song();
       lock.unlock();
+      if (song && changed) listener_->songReplaced(generation, song->timeline, change);
       if (song) listener_->stepStarted(generation, song->timeline, tick, tickDue);
       listener_->statusChanged(generation, result.status);
       if (result.songOver) listener_->songEnded(generation);

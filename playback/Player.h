@@ -28,6 +28,13 @@ struct SongPosition {
   bool operator==(const SongPosition&) const = default;
 };
 
+// A song that took over from another while it played (Player::replaceSong()).
+struct SongChange {
+  SongPosition at;       // where the new song went on
+  DueTime due{};         // when its first tick sounds: the bar line it took over at
+  DueTime handedOver{};  // when the first tick not yet sent at the handover was due
+};
+
 // How a song is played besides its text.
 struct PlayOptions {
   SongPosition from;       // where to start; the song's beginning by default
@@ -60,6 +67,13 @@ class Player {
     // That song is over and Stop has been performed (called after its last status). A
     // later play() may already have started another song: compare the generation.
     virtual void songEnded(std::uint64_t generation) = 0;
+    // A song given to replaceSong() took over; its first tick follows at once.
+    virtual void songReplaced(std::uint64_t generation, const Timeline& timeline,
+                              const SongChange& change) {
+      (void)generation;
+      (void)timeline;
+      (void)change;
+    }
     // A tick was handed to the output; it sounds at `due`. The tick points into the song,
     // which lives while it plays: copy what is needed before posting it elsewhere.
     virtual void stepStarted(std::uint64_t generation, const Timeline& timeline,
@@ -81,6 +95,12 @@ class Player {
   // comes one step duration later, from another position at once. Returns false,
   // playing nothing, when the song cannot start there.
   bool play(std::shared_ptr<const Song> song, const PlayOptions& options = {});
+  // Hands a new version of the playing song over: it takes over at the next bar line of
+  // the playing part, the clock going on as it was, and goes on from the same part and
+  // step (Sequencer::continueWith()). Where the new song has nothing there, the song ends
+  // there, or starts its next pass. A later call before that bar line replaces the one
+  // waiting. False, keeping nothing, when no song plays.
+  bool replaceSong(std::shared_ptr<const Song> song);
   // Counts the calls of play(); the listener's calls carry the count of their song.
   std::uint64_t generation() const;
   // Stops at once; nothing more is sent. Samples that sound go on to their end.
@@ -103,6 +123,8 @@ class Player {
   // The next thing due: a click or a tick. Returns its due time.
   DueTime nextDue() const;
   void sendClick(bool accent, DueTime due);
+  // At a bar line: the waiting song takes over. False when the song ended there.
+  bool takePendingSong(SongChange* change);
 
   StepOutput& output_;
   PlaybackClock& clock_;
@@ -119,6 +141,11 @@ class Player {
   int loopsLeft_ = 0;  // further passes after this one; -1 for ever
   int countInLeft_ = 0;
   std::function<void()> prepare_;
+  // The song waiting for the next bar line, and the songs it replaced: those are let go
+  // of on the caller's thread, not the playback thread's.
+  std::shared_ptr<const Song> pending_;
+  DueTime pendingFrom_{};
+  std::shared_ptr<const Song> retired_;
   DueTime countInDue_{};
   std::chrono::nanoseconds countInBeat_{0};
   double quarters_ = 0;  // musical position within the current song position

@@ -65,6 +65,86 @@ bool Sequencer::playFrom(std::shared_ptr<const Song> song, int songPosition, int
   return true;
 }
 
+namespace {
+
+// The part played at `songPosition`, -1 when none is.
+int partAt(const Timeline& song, int songPosition) {
+  Timeline::Cursor cursor = song.at(songPosition, 0);
+  TimelineTick tick;
+  return cursor.next(&tick) ? tick.part : -1;
+}
+
+// Whether `step` of the part at `songPosition` is played.
+bool playsStep(const Timeline& song, int songPosition, int step) {
+  return song.timeOf(songPosition, step) >= 0;
+}
+
+}  // namespace
+
+bool continueAt(const Timeline& song, const std::string& partName, int songPosition, int step,
+                int* newPosition, int* newStep) {
+  const int length = song.songLength();
+  auto named = [&](int position) {
+    const int part = partAt(song, position);
+    return part >= 0 && song.parts()[static_cast<std::size_t>(part)].name == partName;
+  };
+  int found = -1;
+  if (songPosition >= 1 && songPosition <= length && named(songPosition)) found = songPosition;
+  for (int p = songPosition + 1; found < 0 && p <= length; ++p) {
+    if (named(p)) found = p;
+  }
+  for (int p = std::min(songPosition - 1, length); found < 0 && p >= 1; --p) {
+    if (named(p)) found = p;
+  }
+  if (found >= 0 && playsStep(song, found, step)) {
+    *newPosition = found;
+    *newStep = step;
+    return true;
+  }
+  // The part is gone, or shorter than the step: on with the next position. Where the
+  // part is gone and its first step was next, that position holds what comes next.
+  int next = songPosition + 1;
+  if (found >= 0) {
+    next = found + 1;
+  } else if (step == 0) {
+    next = songPosition;
+  }
+  if (next < 1 || next > length) return false;
+  *newPosition = next;
+  *newStep = 0;
+  return true;
+}
+
+bool Sequencer::continueWith(std::shared_ptr<const Song> song) {
+  if (!song) song = makeSong(nullptr);
+  TimelineTick next;
+  int position = songPosition_;
+  int step = currentStep_;
+  std::string name;
+  if (peek(&next)) {
+    position = next.songPosition;
+    step = next.step;
+    name = song_->timeline.parts()[static_cast<std::size_t>(next.part)].name;
+  }
+  int newPosition = 0;
+  int newStep = 0;
+  if (!continueAt(song->timeline, name, position, step, &newPosition, &newStep)) {
+    song_ = std::move(song);
+    stop();
+    return false;
+  }
+  return playFrom(std::move(song), newPosition, newStep);
+}
+
+bool Sequencer::atBarLine() const {
+  TimelineTick next;
+  if (!peek(&next)) return false;
+  if (next.step == 0) return true;
+  const std::vector<std::int32_t>& bars =
+      song_->timeline.parts()[static_cast<std::size_t>(next.part)].bars;
+  return std::binary_search(bars.begin(), bars.end(), next.step);
+}
+
 void Sequencer::stop() {
   interval_ = 0;
   currentPart_ = 1;

@@ -64,6 +64,13 @@ class Sequencer {
   // Returns false when that position is not played.
   bool playFrom(std::shared_ptr<const Song> song, int songPosition, int step);
 
+  // Goes on with another song from where this one stands, the next tick coming from
+  // `song` (see continueAt()). False, leaving the sequencer stopped, when the new song has
+  // nothing there.
+  bool continueWith(std::shared_ptr<const Song> song);
+  // Whether the next tick stands on a bar line of its part (a part's first step is one).
+  bool atBarLine() const;
+
   // One step; the next tick is due interval() milliseconds after this one.
   TickResult tick(StepOutput& output, DueTime due = DueTime{});
 
@@ -92,6 +99,15 @@ class Sequencer {
   int songPosition_ = 1;
   std::int64_t interval_ = 0;  // milliseconds; 0 while stopped
 };
+
+// Where a song that replaces another while it plays goes on, when the next tick of the
+// playing song would have been step `step` of part `partName` at `songPosition`: the same
+// position and step when the new song plays that part there, else the nearest position
+// that plays it (the first after, else the last before); a part the new song lacks, or
+// that no longer has that step, goes on at the next position's first step (at that
+// position itself when `step` is 0). False when the new song plays nothing there.
+bool continueAt(const Timeline& song, const std::string& partName, int songPosition, int step,
+                int* newPosition, int* newStep);
 
 // Sends one tick's program change and items to `output`, all due at `due`.
 void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due);

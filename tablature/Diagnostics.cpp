@@ -198,6 +198,13 @@ class Pass : public CompileListener {
   }
 
  private:
+  // A warning about a line that looks half typed.
+  void reportUnfinished(int lineNumber, std::string_view range, std::string text) {
+    const std::size_t before = found_.size();
+    report(lineNumber, range, Severity::Warning, std::move(text));
+    if (found_.size() > before) found_.back().unfinished = true;
+  }
+
   // A range given as a view inside line `lineNumber`.
   void report(int lineNumber, std::string_view range, Severity severity, std::string text) {
     if (found_.size() >= static_cast<std::size_t>(kMaxDiagnostics)) return;
@@ -353,8 +360,8 @@ class Pass : public CompileListener {
     }
 
     if (!body.empty() && isHitChar(body.back())) {
-      report(lineNumber, body.substr(body.size() - 1), Severity::Warning,
-             "the last character of a grid line is never played: end the line with '|'");
+      reportUnfinished(lineNumber, body.substr(body.size() - 1),
+                       "the last character of a grid line is never played: end the line with '|'");
     }
 
     if (!inPart || sections_.empty()) return;
@@ -365,10 +372,10 @@ class Pass : public CompileListener {
       part.firstSteps = steps;
       part.firstGridLine = lineNumber;
     } else if (steps != part.firstSteps) {
-      report(lineNumber, body, Severity::Warning,
-             "this grid line has " + std::to_string(steps) + " steps but line " +
-                 std::to_string(part.firstGridLine) + ", the first of part '" +
-                 std::string(part.name) + "', has " + std::to_string(part.firstSteps));
+      reportUnfinished(lineNumber, body,
+                       "this grid line has " + std::to_string(steps) + " steps but line " +
+                           std::to_string(part.firstGridLine) + ", the first of part '" +
+                           std::string(part.name) + "', has " + std::to_string(part.firstSteps));
     }
   }
 

@@ -26,6 +26,9 @@ struct Diagnostic {
   int utf16Length = 0;
   Severity severity = Severity::Warning;
   std::string text;
+  // The line looks half typed (a grid line not closed, or shorter or longer than its
+  // part's first): an edit made while the song plays waits for it to be finished.
+  bool unfinished = false;
 };
 
 // Why the sample player could not play this file ("" when it can): it must be a

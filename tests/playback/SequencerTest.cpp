@@ -268,5 +268,46 @@ TEST(Sequencer, VelocitiesAndSongCharacters) {
   EXPECT_EQ(songCharacters("A\xFF"), (std::vector<std::string>{"A", "\xFF"}));
 }
 
+// A new version of a song goes on from the playing part and step, found by its name.
+TEST(Sequencer, ANewVersionGoesOnFromThePartAndStepByName) {
+  auto version = [](std::string_view aGrid, std::string_view songLine) {
+    TablatureCompiler compiler;
+    return compileSong(compiler, doc({"k = kick", "part = A tempo = 120 notes = 8", aGrid,
+                                      "part = B tempo = 120 notes = 8", "k |x-x-|",
+                                      "part = C tempo = 120 notes = 8", "k |xxxx|", songLine}));
+  };
+  const auto played = version("k |x---|x---|", "song = AB");
+  auto at = [&](const std::shared_ptr<const Song>& song, int position, int step) {
+    int p = 0;
+    int s = 0;
+    if (!continueAt(song->timeline, "A", position, step, &p, &s)) return std::string("end");
+    return std::to_string(p) + ":" + std::to_string(s);
+  };
+  EXPECT_EQ(at(played, 1, 4), "1:4");
+  EXPECT_EQ(at(version("k |x---|x---|", "song = BAC"), 1, 4), "2:4");   // moved on
+  EXPECT_EQ(at(version("k |x---|x---|", "song = CBA"), 2, 4), "3:4");   // the next one
+  EXPECT_EQ(at(version("k |x---|x---|", "song = ABCB"), 3, 4), "1:4");  // only before
+  EXPECT_EQ(at(version("k |x---|", "song = ABC"), 1, 4), "2:0");        // too short now
+  EXPECT_EQ(at(version("k |x---|x---|", "song = BCB"), 1, 4), "2:0");   // gone
+  EXPECT_EQ(at(version("k |x---|x---|", "song = BCB"), 2, 0), "2:0");
+  EXPECT_EQ(at(version("k |x---|x---|", "song = B"), 1, 4), "end");
+
+  // The sequencer takes the new version over between two ticks and plays on from there.
+  RecordingStepOutput out;
+  Sequencer seq;
+  ASSERT_TRUE(seq.play(played));
+  for (int i = 0; i < 4; ++i) seq.tick(out);
+  EXPECT_TRUE(seq.atBarLine());
+  ASSERT_TRUE(seq.continueWith(version("k |x---|xxxx|", "song = AB")));
+  out.take();
+  const Sequencer::TickResult next = seq.tick(out);
+  EXPECT_EQ(next.tick.songPosition, 1);
+  EXPECT_EQ(next.tick.step, 4);
+  EXPECT_FALSE(seq.atBarLine());
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"90 36 76", "80 36 0"}));
+  seq.tick(out);
+  EXPECT_EQ(out.take(), (std::vector<std::string>{"90 36 76", "80 36 0"}));
+}
+
 }  // namespace
 }  // namespace pulsewright
