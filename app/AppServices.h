@@ -6,6 +6,7 @@
 
 namespace pulsewright {
 
+class MidiInputService;
 class MidiOutputService;
 class PlaybackClock;
 class SettingsStore;
@@ -18,9 +19,10 @@ struct AppServices {
   SettingsStore& settings;
   UserDialogs& dialogs;
   PlaybackClock& clock;
-  QString padMapFolder;           // stands for the folder of pad-map files
-  int splashMilliseconds = 6000;  // how long the splash window stays; 0: no splash
-  QString recoveryFolder;         // where unsaved text is kept; empty: nowhere
+  QString padMapFolder;                   // stands for the folder of pad-map files
+  int splashMilliseconds = 6000;          // how long the splash window stays; 0: no splash
+  QString recoveryFolder;                 // where unsaved text is kept; empty: nowhere
+  MidiInputService* midiInput = nullptr;  // the kits Record listens to; null: none
 };
 
 }  // namespace pulsewright

@@ -5,9 +5,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <functional>
 
 #include "midi/MidiPort.h"
+#include "platform/MidiInput.h"
 #include "playback/SamplePlayer.h"
 #include "settings/SettingsStore.h"
 
@@ -31,8 +33,8 @@ class RefreshingComboBox : public QComboBox {
 }  // namespace
 
 DeviceMenus::DeviceMenus(MidiPort& port, SamplePlayer& samples, SettingsStore& settings,
-                         QWidget* listParent)
-    : QObject(listParent), port_(port), samples_(samples), settings_(settings) {
+                         MidiInputService* inputs, QWidget* listParent)
+    : QObject(listParent), port_(port), samples_(samples), settings_(settings), inputs_(inputs) {
   auto* list = new RefreshingComboBox(listParent);
   list->beforePopup = [this] { refresh(); };
   soundDevices_ = list;
@@ -57,6 +59,47 @@ void DeviceMenus::addMenus(QMenuBar* bar) {
     connect(a, &QAction::triggered, this, [this, i] { pickChannel(i); });
     chan_[static_cast<std::size_t>(i)] = a;
   }
+  addInputMenu(bar);
+}
+
+void DeviceMenus::addInputMenu(QMenuBar* bar) {
+  inputMenu_ = bar->addMenu("Midi Input");
+  // A kit plugged in after the start shows the next time the menu opens.
+  connect(inputMenu_, &QMenu::aboutToShow, this, &DeviceMenus::listInputs);
+  listInputs();
+}
+
+std::string DeviceMenus::input() const {
+  return settings_.GetSetting(kDevicesSection, "MidiInput", {}).toStdString();
+}
+
+void DeviceMenus::pickInput(const std::string& name) {
+  remember("MidiInput", QString::fromStdString(name));
+  // Not listed afresh: the action clicked is still being handled.
+  if (inputMenu_ == nullptr) return;
+  for (QAction* a : inputMenu_->actions()) {
+    if (a->isCheckable()) a->setChecked(a->text().toStdString() == name);
+  }
+}
+
+void DeviceMenus::listInputs() {
+  inputMenu_->clear();
+  const std::vector<std::string> names =
+      inputs_ != nullptr ? inputs_->inputNames() : std::vector<std::string>{};
+  const std::string chosen = input();
+  for (const std::string& name : names) {
+    QAction* a = inputMenu_->addAction(QString::fromStdString(name));
+    a->setCheckable(true);
+    a->setChecked(name == chosen);
+    connect(a, &QAction::triggered, this, [this, name] { pickInput(name); });
+  }
+  // The one chosen stays listed while it is away, so the choice is not lost by a menu
+  // opened while the kit is off.
+  if (!chosen.empty() && std::find(names.begin(), names.end(), chosen) == names.end()) {
+    QAction* a = inputMenu_->addAction(QString::fromStdString(chosen + " (not there)"));
+    a->setEnabled(false);
+  }
+  if (inputMenu_->isEmpty()) inputMenu_->addAction("(no MIDI inputs)")->setEnabled(false);
 }
 
 void DeviceMenus::listSoundDevices() {

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <array>
+#include <string>
 
 #include "midi/MidiMenus.h"
 
@@ -16,6 +17,7 @@ class QWidget;
 
 namespace pulsewright {
 
+class MidiInputService;
 class MidiPort;
 class SamplePlayer;
 class SettingsStore;
@@ -25,10 +27,18 @@ class DeviceMenus : public QObject {
  public:
   // `port`, `samples` and `settings` must outlive the menus; the sound device list is a
   // child of `listParent`.
-  DeviceMenus(MidiPort& port, SamplePlayer& samples, SettingsStore& settings, QWidget* listParent);
+  // `inputs` (may be null) lists the kits Record may listen to.
+  DeviceMenus(MidiPort& port, SamplePlayer& samples, SettingsStore& settings,
+              MidiInputService* inputs, QWidget* listParent);
 
-  // Adds the Midi Device and Midi Channel menus to `bar`.
+  // Adds the Midi Device, Midi Channel and Midi Input menus to `bar`. Midi Input lists
+  // the kits as the system has them each time it opens; the choice is remembered.
   void addMenus(QMenuBar* bar);
+  QMenu* inputMenu() const { return inputMenu_; }
+  // The input chosen (empty: none yet).
+  std::string input() const;
+  void pickInput(const std::string& name);
+
   QMenu* deviceMenu() const { return deviceMenu_; }
   QMenu* channelMenu() const { return channelMenu_; }
   QComboBox* soundDevices() const { return soundDevices_; }
@@ -46,6 +56,8 @@ class DeviceMenus : public QObject {
 
  private:
   void showMenus();
+  void addInputMenu(QMenuBar* bar);
+  void listInputs();
   void restoreChoices();
   void remember(const char* key, const QString& value);
 
@@ -56,6 +68,8 @@ class DeviceMenus : public QObject {
   QComboBox* soundDevices_ = nullptr;
   QMenu* deviceMenu_ = nullptr;
   QMenu* channelMenu_ = nullptr;
+  QMenu* inputMenu_ = nullptr;
+  MidiInputService* inputs_ = nullptr;
   std::array<QAction*, kDeviceMenuItems> device_{};
   std::array<QAction*, kChannelMenuItems> chan_{};
 };

@@ -28,6 +28,7 @@
 #include "app/MainMenus.h"
 #include "app/PlayMenu.h"
 #include "app/PrintCommand.h"
+#include "app/Recording.h"
 #include "app/StartUpSequence.h"
 #include "app/StatusLabel.h"
 #include "app/Transport.h"
@@ -96,6 +97,7 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
+  delete recording_;   // its player goes before the port it plays through
   transport_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
@@ -121,7 +123,7 @@ void Form1::buildControls() {
   label1_ = client_->statusLine();
   tablatureEditor_ = client_->editor();
   text1_ = tablatureEditor_;
-  devices_ = new DeviceMenus(*port_, *samples_, services_.settings, client_);
+  devices_ = new DeviceMenus(*port_, *samples_, services_.settings, services_.midiInput, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
   client_->place(devices_->soundDevices(), drumKeyboard_);
@@ -149,6 +151,12 @@ void Form1::buildMenus() {
   connect(action("Options"), &QAction::triggered, this, &Form1::Options_Click);
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();
+  recording_ = new Recording(*port_, samples_.get(), services_.clock, services_.settings,
+                             services_.midiInput, this);
+  connect(playMenu_->addRecording(*recording_, services_.dialogs, this, actions_),
+          &QAction::triggered, this, &Form1::Record_Click);
+  connect(recording_, &Recording::said, label1_, &QLabel::setText);
+  connect(recording_, &Recording::finished, transport_.get(), &Transport::stop);
   connect(action("PlaySong"), &QAction::triggered, this, [this] {
     if (button("Play")->isEnabled()) Play_Click();
   });
@@ -314,6 +322,16 @@ void Form1::Play_Click() {
     statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
                                   : tr("Not enough memory to play this song."));
   }
+}
+
+void Form1::Record_Click() {
+  if (recording_->active()) return;
+  transport_->stop();
+  if (!recording_->start(*text1_, partAtCursor(), devices_->input(), padMap(), tempoScale()))
+    return;
+  showState(Transport::State::kPlaying);
+  button("Pause")->setEnabled(false);  // a take is not paused
+  syncTransport();
 }
 
 void Form1::showState(Transport::State state) {

@@ -13,6 +13,7 @@
 #include "app/DeviceMenus.h"
 #include "app/DocumentExports.h"
 #include "app/DrumTabImportCommands.h"
+#include "app/Recording.h"
 #include "app/SplashWindow.h"
 #include "app/StartUpSequence.h"
 #include "app/Transport.h"
@@ -88,6 +89,8 @@ class Form1 : public QMainWindow {
   QAction* action(const QString& name) const;
   QMenu* deviceMenu() const { return devices_->deviceMenu(); }
   QMenu* channelMenu() const { return devices_->channelMenu(); }
+  QMenu* inputMenu() const { return devices_->inputMenu(); }
+  Recording& recording() const { return *recording_; }
   DrumKeyboard* keyboard() const { return drumKeyboard_; }
   OptionsWindow* options() const { return options_; }
   SplashWindow* splash() const { return startUp_->splash(); }
@@ -108,7 +111,10 @@ class Form1 : public QMainWindow {
   void Play_Click();
   // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
   void Pause_Click() { transport_->pause(); }
-  void Stopb_Click() { transport_->stop(); }
+  // Stop also ends a recording, its take written into the text.
+  void Stopb_Click() { recording_->active() ? recording_->stop() : transport_->stop(); }
+  // Play > Record: the part under the text cursor, looped, from the Midi Input chosen.
+  void Record_Click();
   void SplashTimer_Timer() { startUp_->splashOver(); }
   void Exit_Click();
   // File > Export Audio: renders the text as it stands into `path` (an empty path asks
@@ -175,6 +181,7 @@ class Form1 : public QMainWindow {
   std::map<QString, QAction*> actions_;
   DeviceMenus* devices_ = nullptr;
   PlayMenu* playMenu_ = nullptr;
+  Recording* recording_ = nullptr;
   DocumentExports* exports_ = nullptr;
   StartUpSequence* startUp_ = nullptr;
   StatusLabel* label1_ = nullptr;

@@ -7,8 +7,10 @@
 #include <QMenuBar>
 #include <cmath>
 
+#include "app/Recording.h"
 #include "app/Transport.h"
 #include "app/TransportBar.h"
+#include "platform/qt/UserDialogs.h"
 
 namespace pulsewright {
 
@@ -18,6 +20,7 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
   // Function keys and Ctrl chords: nothing a user types into a grid. Ctrl+Alt+L (screen
   // lock) and Ctrl+Alt+arrows (workspaces) are the desktop's and never reach a window.
   QMenu* play = bar->addMenu("Play");
+  menu_ = play;
   auto add = [play, &actions](const char* name, const QString& caption,
                               const QKeySequence& shortcut, bool checkable = false) {
     QAction* a = play->addAction(caption);
@@ -74,6 +77,33 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
   connect(&transport_, &Transport::tempoChanged, this, &PlayMenu::showTempo);
   connect(&transport_, &Transport::positionChanged, toolBar_, &TransportBar::showPosition);
   transport_.setTempoScale(1.0);
+}
+
+QAction* PlayMenu::addRecording(Recording& recording, UserDialogs& dialogs, QWidget* dialogParent,
+                            std::map<QString, QAction*>& actions) {
+  menu_->addSeparator();
+  auto add = [this, &actions](const char* name, const QString& caption) {
+    QAction* a = menu_->addAction(caption);
+    a->setObjectName(name);
+    actions[name] = a;
+    return a;
+  };
+  QAction* record = add("Record", "Record");
+  record->setShortcut(QKeySequence("Ctrl+Alt+R"));
+  record->setShortcutContext(Qt::WindowShortcut);
+  QAction* replace = add("ReplaceWhenRecording", "Replace When Recording");
+  replace->setCheckable(true);
+  connect(replace, &QAction::toggled, this, [&recording](bool on) { recording.setReplace(on); });
+  connect(add("RecordingLatency", "Recording Latency..."), &QAction::triggered, this,
+          [&recording, &dialogs, dialogParent] {
+            const std::optional<int> ms = dialogs.chooseNumber(
+                dialogParent,
+                "Milliseconds from a note to its sound plus from a hit to its arrival "
+                "(MIDI inputs other than JACK):",
+                recording.latencyMs(), 0, Recording::kMaxLatencyMs);
+            if (ms) recording.setLatencyMs(*ms);
+          });
+  return record;
 }
 
 void PlayMenu::showTempo() {

@@ -9,11 +9,15 @@
 
 class QAction;
 class QMainWindow;
+class QMenu;
 class QMenuBar;
+class QWidget;
 
 namespace pulsewright {
 
+class Recording;
 class Transport;
+class UserDialogs;
 class TransportBar;
 
 class PlayMenu : public QObject {
@@ -25,11 +29,16 @@ class PlayMenu : public QObject {
            std::map<QString, QAction*>& actions);
 
   TransportBar* toolBar() const { return toolBar_; }
+  // Record, Replace When Recording and Recording Latency...; Record itself is the
+  // window's to wire: the Record action is returned.
+  QAction* addRecording(Recording& recording, UserDialogs& dialogs, QWidget* dialogParent,
+                    std::map<QString, QAction*>& actions);
 
  private:
   void showTempo();
 
   Transport& transport_;
+  QMenu* menu_ = nullptr;
   QAction* tempoLabel_ = nullptr;
   TransportBar* toolBar_ = nullptr;
 };

@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
 
   AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
   if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;
+  services.midiInput = &ports;
   // One copy per running window; the single copy of earlier builds joins them.
   services.recoveryFolder = dataFolder + "/recovery";
   QDir().mkpath(services.recoveryFolder);

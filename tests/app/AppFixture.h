@@ -23,8 +23,9 @@ struct AppFixture {
       : midi(std::move(midiDevices)), sound({"Speakers", "Headphones"}) {}
 
   std::unique_ptr<Form1> start(int splashMs = 1) {
-    auto form = std::make_unique<Form1>(AppServices{midi, sound, settings, dialogs, clock,
-                                                    padMaps.path(), splashMs, recoveryFolder});
+    auto form =
+        std::make_unique<Form1>(AppServices{midi, sound, settings, dialogs, clock, padMaps.path(),
+                                            splashMs, recoveryFolder, midiInput});
     form->startUp();
     return form;
   }
@@ -48,7 +49,8 @@ struct AppFixture {
   ScriptedUserDialogs dialogs;
   SteadyPlaybackClock clock;
   QTemporaryDir padMaps;
-  QString recoveryFolder;  // empty: no recovery copy
+  QString recoveryFolder;                 // empty: no recovery copy
+  MidiInputService* midiInput = nullptr;  // the kits Record may listen to; null: none
 };
 
 // Runs the event loop until `done` holds or the time is up.

@@ -1,0 +1,204 @@
+#include "app/Recording.h"
+
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+
+#include "editor/EditorText.h"
+#include "midi/MidiPort.h"
+#include "midi/PortStepOutput.h"
+#include "platform/MidiInput.h"
+#include "playback/PlaybackSession.h"
+#include "playback/TakeRecorder.h"
+#include "recording/Take.h"
+#include "settings/SettingsStore.h"
+#include "tablature/TablatureCompiler.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+
+namespace {
+
+constexpr char kSection[] = "Recording";
+constexpr char kLatencyKey[] = "LatencyMs";
+constexpr int kWatchIntervalMs = 50;
+
+}  // namespace
+
+Recording::Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock,
+                     SettingsStore& settings, MidiInputService* inputs, QObject* parent)
+    : QObject(parent),
+      port_(port),
+      samples_(samples),
+      clock_(clock),
+      settings_(settings),
+      inputs_(inputs),
+      watch_(new QTimer(this)) {
+  watch_->setInterval(kWatchIntervalMs);
+  connect(watch_, &QTimer::timeout, this, &Recording::watchDevices);
+}
+
+Recording::~Recording() {
+  session_.reset();  // the player's thread ends before what it reports to
+}
+
+int Recording::latencyMs() const {
+  bool isNumber = false;
+  const int ms = settings_.GetSetting(kSection, kLatencyKey, "0").toInt(&isNumber);
+  return isNumber ? std::clamp(ms, 0, kMaxLatencyMs) : 0;
+}
+
+void Recording::setLatencyMs(int ms) {
+  settings_.SaveSetting(kSection, kLatencyKey, QString::number(std::clamp(ms, 0, kMaxLatencyMs)));
+}
+
+bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
+                      const PadMap& padMap, double tempoScale) {
+  const QString why = begin(editor, part, input, padMap, tempoScale);
+  emit said(why.isEmpty() ? tr("Recording part %1 from %2: Stop ends the take.")
+                                .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
+                          : why);
+  return why.isEmpty();
+}
+
+QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const std::string& input,
+                         const PadMap& padMap, double tempoScale) {
+  if (active()) return tr("Already recording.");
+  if (part.empty()) return tr("Record needs the text cursor in a part.");
+  const std::vector<std::string> names =
+      inputs_ != nullptr ? inputs_->inputNames() : std::vector<std::string>{};
+  std::string name = input;
+  if (name.empty() && names.size() == 1) name = names.front();
+  if (name.empty()) return tr("Choose the kit's MIDI input in the Midi Input menu first.");
+  if (std::find(names.begin(), names.end(), name) == names.end()) {
+    return tr("The MIDI input %1 is not there.").arg(QString::fromStdString(name));
+  }
+
+  // The part alone, looped.
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(editorText(editor).toStdString()), padMap, nullptr);
+  const auto& parts = compiler.song()->parts();
+  const bool found = std::any_of(parts.begin(), parts.end(),
+                                 [&](const TimelinePart& p) { return p.name == part; });
+  std::shared_ptr<const Song> song =
+      found ? makeSong(std::make_shared<Timeline>(compiler.song()->withSongLine(part))) : nullptr;
+  if (!song || !song->timeline.playable()) {
+    return tr("Part %1 has no steps to record into.").arg(QString::fromStdString(part));
+  }
+
+  int rc = 0;
+  input_ = inputs_->openInput(name, &rc);
+  if (!input_) {
+    return tr("Cannot open the MIDI input %1 (rc = %2).").arg(QString::fromStdString(name)).arg(rc);
+  }
+  TakeRecorder::Settings settings;
+  settings.tempoScale = tempoScale;
+  settings.latencyOffset = std::chrono::milliseconds(latencyMs());
+  settings.thruChannel = port_.channel();
+  // The kit sounds through the output the song plays through.
+  recorder_ = std::make_unique<TakeRecorder>(
+      *input_, settings,
+      [this](const std::uint8_t* b, int length) {
+        port_.send(b[0] | (length > 1 ? b[1] << 8 : 0) | (length > 2 ? b[2] << 16 : 0));
+      },
+      nullptr);
+  output_ = std::make_unique<PortStepOutput>(&port_, samples_);
+  session_ = std::make_unique<PlaybackSession>(*output_, clock_, samples_, recorder_.get());
+  session_->player().setTempoScale(tempoScale);
+  PlayOptions options;
+  options.loops = 0;
+  options.countIn = true;
+  options.metronome = true;
+  recorder_->start();
+  if (!session_->play(song, options)) {
+    recorder_->stop();
+    session_.reset();
+    output_.reset();
+    recorder_.reset();
+    input_.reset();
+    return tr("Part %1 cannot start.").arg(QString::fromStdString(part));
+  }
+  editor_ = &editor;
+  part_ = part;
+  inputName_ = name;
+  padMap_ = padMap;
+  port_.takeSendFailure();  // a failure from before is not this take's
+  watch_->start();
+  return {};
+}
+
+void Recording::watchDevices() {
+  if (!active()) return;
+  if (recorder_->inputGone()) {
+    finish(tr("The MIDI input %1 went away: recording stopped, what was played is kept.")
+               .arg(QString::fromStdString(inputName_)));
+  } else if (port_.takeSendFailure()) {
+    finish(tr("The MIDI device stopped answering: recording stopped, what was played is kept."));
+  }
+}
+
+void Recording::finish(const QString& why) {
+  if (!active()) return;
+  watch_->stop();
+  session_->player().stop();
+  recorder_->stop();
+  output_->silence(clock_.now());
+  const std::vector<RecordedHit> recorded = recorder_->hits();
+  session_.reset();
+  output_.reset();
+  recorder_.reset();
+  input_.reset();
+
+  std::vector<TakeHit> hits;
+  hits.reserve(recorded.size());
+  for (const RecordedHit& r : recorded) {
+    hits.push_back({r.pass, r.seconds, r.key, r.velocity, r.hiHatControl});
+  }
+  QStringList message;
+  if (!why.isEmpty()) message << why;
+  if (!editor_) {
+    emit said(message.join(' '));
+    emit finished();
+    return;
+  }
+  const TakeResult take = writeTake(editorText(*editor_).toStdString(), part_, hits,
+                                    replace_ ? TakeMode::Replace : TakeMode::Overdub, padMap_);
+  if (!take.ok()) {
+    message << tr("The take cannot be written: %1").arg(QString::fromStdString(take.error));
+  } else if (!take.changed) {
+    message << tr("No hits were recorded: the text is unchanged.");
+  } else {
+    replaceChangedText(*editor_, QString::fromStdString(take.document));
+    message << tr("%n hit(s) recorded into part %1.", nullptr, take.hitsWritten)
+                .arg(QString::fromStdString(part_));
+  }
+  for (const std::string& warning : take.warnings) message << QString::fromStdString(warning);
+  emit said(message.join(' '));
+  emit finished();
+}
+
+bool Recording::replaceChangedText(QPlainTextEdit& editor, const QString& text) {
+  const QString old = editorText(editor);
+  const qsizetype shorter = std::min(old.size(), text.size());
+  qsizetype head = 0;
+  while (head < shorter && old[head] == text[head]) ++head;
+  // A character of two code units is replaced whole.
+  if (head > 0 && old[head - 1].isHighSurrogate()) --head;
+  if (head == old.size() && head == text.size()) return false;
+  qsizetype tail = 0;
+  while (tail < shorter - head && old[old.size() - 1 - tail] == text[text.size() - 1 - tail]) {
+    ++tail;
+  }
+  if (tail > 0 && old[old.size() - tail].isLowSurrogate()) --tail;
+  QTextCursor cursor(editor.document());
+  cursor.beginEditBlock();
+  cursor.setPosition(static_cast<int>(head));
+  cursor.setPosition(static_cast<int>(old.size() - tail), QTextCursor::KeepAnchor);
+  cursor.insertText(text.mid(head, text.size() - head - tail));
+  cursor.endEditBlock();
+  return true;
+}
+
+}  // namespace pulsewright

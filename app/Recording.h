@@ -1,0 +1,94 @@
+#pragma once
+// Record, with no widget of its own: plays the part under the text cursor in a loop with a
+// one-bar count-in and the metronome through the window's MIDI port, passes what the kit
+// plays on to that port, and when it ends writes the take into the editor's text as one
+// undo step. The window forwards its menu actions here; the tests drive it directly.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "padmap/PadMap.h"
+
+class QPlainTextEdit;
+class QTimer;
+
+namespace pulsewright {
+
+class MidiInput;
+class MidiInputService;
+class MidiPort;
+class PlaybackClock;
+class PlaybackSession;
+class PortStepOutput;
+class SamplePlayer;
+class SettingsStore;
+class TakeRecorder;
+
+class Recording : public QObject {
+  Q_OBJECT
+ public:
+  // `port`, `clock`, `settings` and `inputs` (may be null: no inputs) must outlive the
+  // recording; `samples` may be null.
+  Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock, SettingsStore& settings,
+            MidiInputService* inputs, QObject* parent = nullptr);
+  ~Recording() override;
+
+  MidiInputService* inputs() const { return inputs_; }
+  // Overdub (false, the default) or replace.
+  void setReplace(bool on) { replace_ = on; }
+  bool replace() const { return replace_; }
+  // From an event's due time to its sound plus from a hit to its arrival, for inputs that
+  // do not report it (JACK does); remembered for the next start.
+  int latencyMs() const;
+  void setLatencyMs(int ms);
+  static constexpr int kMaxLatencyMs = 2000;
+
+  // Starts recording `part` of `editor`'s text from the input named `input` (empty: the
+  // only input there is) at `tempoScale`. said() tells that it records or why it cannot.
+  bool start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
+                const PadMap& padMap, double tempoScale);
+  bool active() const { return session_ != nullptr; }
+  // Stop: the take goes into the text (finished() says how it went).
+  void stop() { finish({}); }
+
+  // Replaces only the stretch of `editor`'s text that differs from `text`, as one undo
+  // step, so Undo gives back the old text exactly. False when nothing differs.
+  static bool replaceChangedText(QPlainTextEdit& editor, const QString& text);
+
+ signals:
+  // What the status line says: that it records, why it cannot, how the take went.
+  void said(const QString& text);
+  // Recording is over (Stop, or the input or the output went away).
+  void finished();
+
+ private:
+  // Ends the take and writes it; `why` comes first in the message when it ended by itself.
+  void finish(const QString& why);
+  // Returns why it cannot record; empty once it records.
+  QString begin(QPlainTextEdit& editor, const std::string& part, const std::string& input,
+                const PadMap& padMap, double tempoScale);
+  void watchDevices();
+
+  MidiPort& port_;
+  SamplePlayer* samples_;
+  PlaybackClock& clock_;
+  SettingsStore& settings_;
+  MidiInputService* inputs_;
+  bool replace_ = false;
+  QTimer* watch_ = nullptr;
+  // Destroyed in reverse: the player's thread stops before the recorder and the input go.
+  std::unique_ptr<MidiInput> input_;
+  std::unique_ptr<TakeRecorder> recorder_;
+  std::unique_ptr<PortStepOutput> output_;
+  std::unique_ptr<PlaybackSession> session_;
+  QPointer<QPlainTextEdit> editor_;
+  std::string part_;
+  std::string inputName_;
+  PadMap padMap_;
+};
+
+}  // namespace pulsewright
