@@ -1,5 +1,6 @@
 #include "app/Recording.h"
 
+#include <QEvent>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
@@ -38,6 +39,12 @@ Recording::Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock
       watch_(new QTimer(this)) {
   watch_->setInterval(kWatchIntervalMs);
   connect(watch_, &QTimer::timeout, this, &Recording::watchDevices);
+  if (parent != nullptr) parent->installEventFilter(this);
+}
+
+bool Recording::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == parent() && event->type() == QEvent::Close && active()) stop();
+  return false;
 }
 
 Recording::~Recording() {
@@ -57,9 +64,10 @@ void Recording::setLatencyMs(int ms) {
 bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
                       const PadMap& padMap, double tempoScale) {
   const QString why = begin(editor, part, input, padMap, tempoScale);
-  emit said(why.isEmpty() ? tr("Recording part %1 from %2: Stop ends the take.")
-                                .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
-                          : why);
+  emit said(why.isEmpty()
+                ? tr("Recording part %1 from %2: Stop ends the take.")
+                      .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
+                : why);
   return why.isEmpty();
 }
 
@@ -172,7 +180,7 @@ void Recording::finish(const QString& why) {
   } else {
     replaceChangedText(*editor_, QString::fromStdString(take.document));
     message << tr("%n hit(s) recorded into part %1.", nullptr, take.hitsWritten)
-                .arg(QString::fromStdString(part_));
+                   .arg(QString::fromStdString(part_));
   }
   for (const std::string& warning : take.warnings) message << QString::fromStdString(warning);
   emit said(message.join(' '));

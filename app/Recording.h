@@ -32,7 +32,8 @@ class Recording : public QObject {
   Q_OBJECT
  public:
   // `port`, `clock`, `settings` and `inputs` (may be null: no inputs) must outlive the
-  // recording; `samples` may be null.
+  // recording; `samples` may be null. A window closed while it records (the `parent`)
+  // gets the take first, so the question about unsaved text covers it.
   Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock, SettingsStore& settings,
             MidiInputService* inputs, QObject* parent = nullptr);
   ~Recording() override;
@@ -50,7 +51,7 @@ class Recording : public QObject {
   // Starts recording `part` of `editor`'s text from the input named `input` (empty: the
   // only input there is) at `tempoScale`. said() tells that it records or why it cannot.
   bool start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
-                const PadMap& padMap, double tempoScale);
+             const PadMap& padMap, double tempoScale);
   bool active() const { return session_ != nullptr; }
   // Stop: the take goes into the text (finished() says how it went).
   void stop() { finish({}); }
@@ -58,6 +59,9 @@ class Recording : public QObject {
   // Replaces only the stretch of `editor`'s text that differs from `text`, as one undo
   // step, so Undo gives back the old text exactly. False when nothing differs.
   static bool replaceChangedText(QPlainTextEdit& editor, const QString& text);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  signals:
   // What the status line says: that it records, why it cannot, how the take went.
