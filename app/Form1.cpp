@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -42,6 +41,7 @@
 #include "notation/ui/NotationFiles.h"
 #include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/PlaybackSession.h"
 #include "playback/SamplePlayer.h"
@@ -247,8 +247,7 @@ Form1::~Form1() {
 }
 
 int Form1::twips(int length) const {
-  const double dpi = screen() != nullptr ? screen()->logicalDotsPerInchX() : 96.0;
-  return static_cast<int>(std::lround(length * dpi / 1440.0));
+  return twips::toPixels(length);
 }
 
 void Form1::buildControls() {
