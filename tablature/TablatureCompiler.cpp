@@ -6,6 +6,7 @@
 
 #include "text/FileName.h"
 #include "text/NumericValue.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -408,17 +409,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   };
   // The position of body[p] in the line, counted as the loop goes so a long line stays
   // linear: code points and UTF-16 units before the body, then within it.
-  int column = 1;
-  int utf16 = 0;
-  auto count = [&](std::string_view bytes) {
-    for (const char ch : bytes) {
-      const auto b = static_cast<unsigned char>(ch);
-      if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
-      ++column;
-      utf16 += b >= 0xF0 ? 2 : 1;
-    }
-  };
-  count(line.substr(0, std::min(bodyOffset, line.size())));
+  TextColumn at;
+  at.add(line.substr(0, std::min(bodyOffset, line.size())));
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
@@ -428,8 +420,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   // The grid's last character is never examined, but a bar line there still ends a bar.
   for (std::size_t p = 0; p + 1 < body.size(); ++p) {
     const char c = body[p];
-    const SourcePosition here{lineNumber, column, utf16};
-    count(std::string_view(&body[p], 1));
+    const SourcePosition here{lineNumber, at.column, at.utf16};
+    at.add(body[p]);
     if (c == '[') {
       // The first "]" to the right, remembered so that a line of many "[" stays linear.
       if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "text/NumericValue.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -18,15 +19,7 @@ std::vector<std::string> songCharacters(std::string_view s) {
   std::vector<std::string> chars;
   std::size_t i = 0;
   while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (i + len > s.size()) len = 1;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-        len = 1;
-        break;
-      }
-    }
+    const std::size_t len = characterBytes(s, i);
     chars.emplace_back(s.substr(i, len));
     i += len;
   }
