@@ -169,7 +169,7 @@ class Form1::StatusRelay : public Player::Listener {
       }
     }
     const bool deviceGone = form_->port_->takeSendFailure();
-    const StepMusic music = tick.data != nullptr ? tick.data->music : StepMusic{};
+    const StepMusic music = tick.music != nullptr ? *tick.music : StepMusic{};
     const int step = tick.step;
     QMetaObject::invokeMethod(
         form_,
