@@ -6,18 +6,20 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <array>
-#include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "app/AppServices.h"
+#include "app/DeviceMenus.h"
+#include "app/DocumentExports.h"
+#include "app/DrumTabImportCommands.h"
 #include "app/SplashWindow.h"
-#include "midi/MidiMenus.h"
+#include "app/StartUpSequence.h"
+#include "app/Transport.h"
+#include "midi/LiveKeyboard.h"
 #include "midi/MidiPort.h"
+#include "padmap/PadMap.h"
 #include "padmap/ui/OptionsWindow.h"
-#include "playback/Player.h"
 
 class QAction;
 class QComboBox;
@@ -29,6 +31,9 @@ class QToolButton;
 
 namespace pulsewright {
 
+class ClientArea;
+class DeviceMenus;
+class DocumentExports;
 class DocumentImport;
 class DocumentRecovery;
 class DrumKeyboard;
@@ -39,13 +44,15 @@ class TablatureEditor;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
-class PlaybackSession;
+class PlayMenu;
+class PortStepOutput;
 class PrintCommand;
 class StatusLabel;
 class TransportBar;
 class SamplePlayer;
 class AudioExport;
 class SplashWindow;
+class StartUpSequence;
 class StaffPanel;
 class TablatureCompiler;
 
@@ -62,8 +69,8 @@ class Form1 : public QMainWindow {
   void startUp();
 
   // Live keyboard, also used by the Options window's "+" and "-".
-  void StartNote(std::int16_t index);
-  void StopNote(std::int16_t index);
+  void StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
+  void StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
 
   // Parts of the window, for the window tests.
   QPlainTextEdit* Text1() const { return text1_; }
@@ -71,23 +78,24 @@ class Form1 : public QMainWindow {
   ProblemsPanel* problems() const { return problems_; }
   StaffPanel* staff() const { return staff_; }
   QToolButton* button(const QString& name) const;
-  QComboBox* AudioDevices() const { return audioDevices_; }
+  QComboBox* AudioDevices() const { return devices_->soundDevices(); }
   QLabel* Label1() const;
-  TransportBar* transportBar() const { return transport_; }
+  TransportBar* transportBar() const { return transportBar_; }
+  Transport& transport() const { return *transport_; }
   PrintCommand& printCommand() const { return *print_; }
   QAction* action(const QString& name) const;
-  QMenu* deviceMenu() const { return midiDevices_; }
-  QMenu* channelMenu() const { return channelOption_; }
+  QMenu* deviceMenu() const { return devices_->deviceMenu(); }
+  QMenu* channelMenu() const { return devices_->channelMenu(); }
   DrumKeyboard* keyboard() const { return drumKeyboard_; }
   OptionsWindow* options() const { return options_; }
-  SplashWindow* splash() const { return splash_; }
+  SplashWindow* splash() const { return startUp_->splash(); }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
-  const TablatureCompiler& compiler() const;
-  bool isPlaying() const;
+  const TablatureCompiler& compiler() const { return transport_->compiler(); }
+  bool isPlaying() const { return transport_->isPlaying(); }
   // The share of the written tempo the song plays at (Play menu).
-  void setTempoScale(double scale);
-  double tempoScale() const;
+  void setTempoScale(double scale) { transport_->setTempoScale(scale); }
+  double tempoScale() const { return transport_->tempoScale(); }
 
   EditorCommands& editor() const { return *editor_; }
   TemplatesController& templates() const { return *templates_; }
@@ -96,73 +104,60 @@ class Form1 : public QMainWindow {
 
  public slots:
   void Play_Click();
-  void Pause_Click();
-  void Stopb_Click();
-  void SplashTimer_Timer();
+  // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
+  void Pause_Click() { transport_->pause(); }
+  void Stopb_Click() { transport_->stop(); }
+  void SplashTimer_Timer() { startUp_->splashOver(); }
   void Exit_Click();
   // File > Export Audio: renders the text as it stands into `path` (an empty path asks
   // for one); the status line says how it went.
   // With no path, asks for the file and the level; a path given (by tests) skips both.
-  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false);
+  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false) {
+    exports_->exportAudio(std::move(path), gainDb, normalize);
+  }
   void Options_Click();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
-  void ImportDrumTab_Click();
+  void ImportDrumTab_Click() { tabImport_->importFile(); }
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
-  void ExportMidi_Click();
-  void device_Click(int index);
-  void chan_Click(int index);
+  void ExportMidi_Click() { exports_->exportMidi(); }
+  void device_Click(int index) { devices_->pickDevice(index); }
+  void chan_Click(int index) { devices_->pickChannel(index); }
   // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in
   // the recovery file for the next start.
-  void quitWithoutAsking();
+  void quitWithoutAsking() { startUp_->quitWithoutAsking(); }
 
  protected:
-  // The client area's size changes with the window, and also when the status bar appears
-  // or the problems list is resized: each time the controls are laid out again.
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  public:
-  AudioExport* audioExport() const { return audioExport_; }
+  // The audio export under way or the latest one.
+  AudioExport* audioExport() const { return exports_->audioExport(); }
 
  private:
-  AudioExport* audioExport_ = nullptr;  // the export under way or the latest one
-  class StatusRelay;
   void buildMenus();
-  void buildPlayMenu();
   // The name of the part whose section line stands nearest above the text cursor.
   std::string partAtCursor() const;
   void wireEditor();
   void buildControls();
-  void refreshMidiMenus();
-  // The device lists as the system has them now, the choices kept (menus about to open).
-  void refreshDevices();
-  // The devices and the window's place remembered from the last run.
-  void restoreChoices();
-  void remember(const char* section, const char* key, const QString& value);
+  // The pad map in use.
+  PadMap padMap() const;
   // Play, Pause and Stop in the Play menu and the toolbar as the buttons are.
   void syncTransport();
-  void showTempo();
-  // The open document's folder; empty for a new document.
-  QString documentFolder() const;
-  void layoutControls();
-  void songOver();
+  // The buttons, the text and the playing step as the transport stands.
+  void showState(Transport::State state);
+  void showStep(const Transport::Step& step);
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
-  void offerRecovery();
-  void startPlaying();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;
-  MidiMenus midiMenus_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
-  std::unique_ptr<StepOutput> stepOutput_;
-  std::unique_ptr<StatusRelay> statusRelay_;
-  std::unique_ptr<PlaybackSession> session_;
-  std::optional<SongPosition> pausedAt_;
+  std::unique_ptr<PortStepOutput> stepOutput_;
+  std::unique_ptr<Transport> transport_;
 
-  QWidget* client_ = nullptr;
+  ClientArea* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
   DrumTabImportCommands* tabImport_ = nullptr;
   std::unique_ptr<TemplatesController> templates_;
@@ -172,24 +167,17 @@ class Form1 : public QMainWindow {
   StaffPanel* staff_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
-  QComboBox* audioDevices_ = nullptr;
+  DeviceMenus* devices_ = nullptr;
+  PlayMenu* playMenu_ = nullptr;
+  DocumentExports* exports_ = nullptr;
+  StartUpSequence* startUp_ = nullptr;
   StatusLabel* label1_ = nullptr;
-  TransportBar* transport_ = nullptr;
+  TransportBar* transportBar_ = nullptr;
   PrintCommand* print_ = nullptr;
-  double writtenTempo_ = 120;  // of the step playing last, in beats per minute
   DrumKeyboard* drumKeyboard_ = nullptr;
-  QMenu* midiDevices_ = nullptr;
-  QMenu* channelOption_ = nullptr;
   QMenu* recentMenu_ = nullptr;
-  std::array<QAction*, kDeviceMenuItems> device_{};
-  std::array<QAction*, kChannelMenuItems> chan_{};
-  QTimer* splashTimer_ = nullptr;
-  QAction* tempoLabel_ = nullptr;
-  QPointer<SplashWindow> splash_;
   QPointer<OptionsWindow> options_;
   bool closed_ = false;
-  bool exiting_ = false;
-  bool bySignal_ = false;
   DocumentRecovery* recovery_ = nullptr;
   DocumentImport* documentImport_ = nullptr;
 };
