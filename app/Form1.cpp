@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -43,6 +42,7 @@
 #include "midi/PortStepOutput.h"
 #include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/Diagnostics.h"
@@ -109,8 +109,7 @@ Form1::~Form1() {
 }
 
 int Form1::twips(int length) const {
-  const double dpi = screen() != nullptr ? screen()->logicalDotsPerInchX() : 96.0;
-  return static_cast<int>(std::lround(length * dpi / 1440.0));
+  return twips::toPixels(length);
 }
 
 void Form1::buildControls() {

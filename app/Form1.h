@@ -104,7 +104,7 @@ class Form1 : public QMainWindow {
 
   EditorCommands& editor() const { return *editor_; }
   TemplatesController& templates() const { return *templates_; }
-  // Converts a length in twips to pixels on this screen.
+  // Converts a length in twips to pixels.
   int twips(int length) const;
 
  public slots:

@@ -44,7 +44,7 @@ class Transport::Relay : public Player::Listener {
       }
     }
     const bool deviceGone = output_.takeDeviceFailure();
-    const StepMusic music = tick.data != nullptr ? tick.data->music : StepMusic{};
+    const StepMusic music = tick.music != nullptr ? *tick.music : StepMusic{};
     QMetaObject::invokeMethod(
         transport_,
         [t = transport_, generation, step = std::move(step), deviceGone, music] {

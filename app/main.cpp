@@ -12,7 +12,6 @@
 #include "app/StartUpSequence.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
-#include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
@@ -22,20 +21,6 @@
 #include "settings/IniSettingsStore.h"
 
 namespace {
-
-// Earlier builds kept pad maps one folder deeper (organisation and application name
-// both set); bring them to the folder the README names.
-void moveOldPadMaps(const QString& padMaps) {
-  const QDir old(padMaps + "/../Pulsewright/padmaps");
-  if (!old.exists()) return;
-  const std::string_view extension = pulsewright::kPadMapFileExtension;
-  const QString pattern =
-      "*" + QString::fromUtf8(extension.data(), static_cast<qsizetype>(extension.size()));
-  for (const QString& name : old.entryList({pattern}, QDir::Files)) {
-    const QString target = padMaps + '/' + name;
-    if (!QFile::exists(target)) QFile::rename(old.filePath(name), target);
-  }
-}
 
 const QCommandLineOption kNoSplash("no-splash", "Start without the splash window.");
 
@@ -101,7 +86,6 @@ int main(int argc, char** argv) {
   const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
   const QString padMaps = dataFolder + "/padmaps";
   QDir().mkpath(padMaps);
-  moveOldPadMaps(padMaps);
 
   AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
   if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;

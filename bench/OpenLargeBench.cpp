@@ -29,11 +29,11 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/TablatureEditor.h"
-#include "platform/qt/ScriptedUserDialogs.h"
 #include "playback/PlaybackClock.h"
-#include "settings/MemorySettingsStore.h"
 #include "tests/support/FakeMidiOutput.h"
+#include "tests/support/MemorySettingsStore.h"
 #include "tests/support/NullSoundOutput.h"
+#include "tests/support/ScriptedUserDialogs.h"
 
 using namespace pulsewright;
 

@@ -71,20 +71,30 @@ int runCompile(const CompileOptions& options, CliContext& io) {
       status = kExitError;
       continue;
     }
-    const std::string text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+    // One copy of the text at a time: a document may be a single line of many megabytes.
+    std::string decoded = decodeDocumentBytes(bytes);
+    std::string().swap(bytes);
+    const std::string text = joinLinesWithCrLf(decoded);
+    std::string().swap(decoded);
     PrintingListener listener(io.err, path);
     if (options.check) {
       const std::string prefix = options.files.size() > 1 ? path + ":" : std::string();
       // The prefix is copied: it goes out of scope before the compilation calls back.
-      listener.onLine = [&out = io.out, prefix](int lineNumber, const LineTests& tests) {
-        const std::vector<std::string> kinds = describeLineKinds(tests);
-        out << prefix << lineNumber << ": ";
-        if (kinds.empty()) {
-          out << "ignored" << sectionHint(tests);
-        } else {
-          for (std::size_t i = 0; i < kinds.size(); ++i) out << (i > 0 ? ", " : "") << kinds[i];
+      // Lines of a kind mostly follow lines of the same kind: their words are kept.
+      listener.onLine = [&out = io.out, prefix, lastTests = LineTests(), words = std::string()](
+                            int lineNumber, const LineTests& tests) mutable {
+        if (words.empty() || tests != lastTests) {
+          lastTests = tests;
+          const std::vector<std::string> kinds = describeLineKinds(tests);
+          words.clear();
+          if (kinds.empty()) {
+            words = "ignored" + sectionHint(tests);
+          } else {
+            for (std::size_t i = 0; i < kinds.size(); ++i) words += (i > 0 ? ", " : "") + kinds[i];
+          }
+          words += '\n';
         }
-        out << "\n";
+        out << prefix << lineNumber << ": " << words;
       };
     }
     CompileRequest request;

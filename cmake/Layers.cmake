@@ -7,7 +7,7 @@ set(PW_LAYERS
   "fileio:"
   "text:"
   "padmap:text"
-  "tablature:text padmap"
+  "tablature:fileio text padmap"
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature fileio"
   "notation:text padmap tablature"

@@ -41,9 +41,4 @@ LoadedDocument loadDocument(std::string_view bytes);
 // ending and encoding. Text that Windows-1252 cannot hold is written as UTF-8.
 SavedDocument saveDocument(std::string_view text, const DocumentFormat& format);
 
-// UTF-8 text in Windows-1252, or nothing when a character has no byte there. The five
-// bytes that Windows-1252 leaves undefined come back from their C1 code points, as the
-// decoder maps them.
-std::optional<std::string> encodeWindows1252(std::string_view utf8);
-
 }  // namespace pulsewright

@@ -17,28 +17,40 @@ std::string sizeLimitReason(std::size_t maxBytes) {
   return "larger than " + std::to_string(maxBytes) + " bytes";
 }
 
-bool readRegularFile(const std::string& path, std::size_t maxBytes, std::string* bytes,
-                     std::string* reason) {
-  bytes->clear();
-  // Non-blocking, so opening a FIFO with no writer returns at once; the type and size
-  // are checked on the opened file.
+int openRegularFile(const std::string& path, off_t* size, std::string* reason) {
+  // Non-blocking, so opening a FIFO with no writer returns at once; the type is checked
+  // on the opened file.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     *reason = std::strerror(errno);
-    return false;
+    return -1;
   }
   struct stat info {};
-  bool ok = false;
   if (::fstat(fd, &info) != 0) {
     *reason = std::strerror(errno);
   } else if (!S_ISREG(info.st_mode)) {
     *reason = "not a regular file";
-  } else if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+  } else {
+    *size = info.st_size;
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
+bool readRegularFile(const std::string& path, std::size_t maxBytes, std::string* bytes,
+                     std::string* reason) {
+  bytes->clear();
+  off_t size = 0;
+  const int fd = openRegularFile(path, &size, reason);
+  if (fd < 0) return false;
+  bool ok = false;
+  if (static_cast<std::uintmax_t>(size) > maxBytes) {
     *reason = sizeLimitReason(maxBytes);
   } else {
     ok = true;
     // One byte more than the size, to see a file that grew past the bound meanwhile.
-    bytes->resize(static_cast<std::size_t>(info.st_size) + 1);
+    bytes->resize(static_cast<std::size_t>(size) + 1);
     std::size_t done = 0;
     for (;;) {
       if (done == bytes->size()) {

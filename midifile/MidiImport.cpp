@@ -12,6 +12,7 @@
 #include "padmap/DrumVoice.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -90,14 +91,7 @@ std::string partName(std::size_t n) {
     }
     const auto cp = static_cast<char32_t>(first + n);
     std::string s;
-    if (cp < 0x10000) {
-      s += static_cast<char>(0xE0 | (cp >> 12));
-    } else {
-      s += static_cast<char>(0xF0 | (cp >> 18));
-      s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    }
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
+    appendUtf8(s, cp);
     return s;
   }
   return {};
@@ -128,7 +122,7 @@ std::string metaValue(std::string_view raw) {
   text = text.substr(first, text.find_last_not_of(' ') - first + 1);
   if (text.size() > kMaxMetaBytes) {
     std::size_t cut = kMaxMetaBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && isContinuationByte(text[cut])) --cut;
     text.resize(cut);
   }
   return text;

@@ -13,7 +13,7 @@ MidiFileSong midiFileSongOf(const Timeline& timeline) {
     const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
     // A tick with no step of its own waits the interval before, so it lasts as long as
     // the step before it did.
-    if (tick.data != nullptr && tick.data->music.noteSize > 0) music = tick.data->music;
+    if (tick.music != nullptr && tick.music->noteSize > 0) music = *tick.music;
     step.tempo = music.tempo;
     step.noteSize = music.noteSize;
     step.divisor = music.tupletDivisor;

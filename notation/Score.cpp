@@ -136,7 +136,7 @@ class Builder {
     double noteSize = 8;
     for (const TimelineStep& step : part.steps) {
       Frac length;
-      const StepMusic& m = step.music;
+      const StepMusic& m = part.musicOf(step);
       if (m.tempo > 0 && m.noteSize > 0 && m.tupletDivisor > 0) {
         tempo = m.tempo;
         noteSize = m.noteSize;

@@ -79,7 +79,8 @@ void AudioEngine::collect() {
 void AudioEngine::setSynth(SynthSource* source) {
   // Both sequentially consistent, here and in the render: the counter read below cannot
   // come before the store. A render that began before the store is then seen running (odd
-  // count) and waited for; one that begins after it reads the new source.
+  // count) and waited for; one that begins after it reads the new source. A render reads
+  // the source once, so it uses one synthesiser throughout.
   synth_.store(source, std::memory_order_seq_cst);
   // A render that may still hold the previous source ends within one block.
   const std::uint64_t count = renderCount_.load(std::memory_order_seq_cst);
@@ -154,7 +155,7 @@ void AudioEngine::takeEvents(bool live) {
 
 void AudioEngine::apply(const Event& event) {
   if (event.type == Event::kMessage) {
-    if (SynthSource* synth = synth_.load(std::memory_order_seq_cst)) synth->apply(event.word);
+    if (renderSynth_ != nullptr) renderSynth_->apply(event.word);
     return;
   }
   Voice& voice = voices_[event.slot];
@@ -170,8 +171,8 @@ void AudioEngine::apply(const Event& event) {
 
 void AudioEngine::mixSlice(float* mix, int from, int to) {
   if (to <= from) return;
-  if (SynthSource* synth = synth_.load(std::memory_order_seq_cst)) {
-    synth->render(mix + 2 * from, to - from);
+  if (renderSynth_ != nullptr) {
+    renderSynth_->render(mix + 2 * from, to - from);
   } else {
     std::fill(mix + 2 * from, mix + 2 * to, 0.0f);
   }
@@ -237,6 +238,7 @@ void AudioEngine::renderBlock(float* mix, int frames, bool live) {
 
 void AudioEngine::renderLive(std::int16_t* out, int frames, DueTime now) {
   renderCount_.fetch_add(1);
+  renderSynth_ = synth_.load(std::memory_order_seq_cst);
   updateClock(now);
   for (int done = 0; done < frames;) {
     const int n = std::min(kMaxSlice, frames - done);
@@ -252,6 +254,7 @@ void AudioEngine::renderLive(std::int16_t* out, int frames, DueTime now) {
 
 void AudioEngine::renderOffline(float* out, int frames) {
   renderCount_.fetch_add(1);
+  renderSynth_ = synth_.load(std::memory_order_seq_cst);
   for (int done = 0; done < frames;) {
     const int n = std::min(kMaxSlice, frames - done);
     renderBlock(out + 2 * done, n, false);

@@ -1,8 +1,6 @@
 #include "platform/FluidSynthOutput.h"
 
-#include <fcntl.h>
 #include <fluidsynth.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "fileio/InputFile.h"
 #include "platform/ShortMessage.h"
 
 namespace pulsewright {
@@ -31,12 +30,12 @@ void quietFluidSynth() {
 
 // A sound font path that will not hang or fail half-way: a readable regular file.
 bool usableFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  off_t size = 0;
+  std::string reason;
+  const int fd = openRegularFile(path, &size, &reason);
   if (fd < 0) return false;
-  struct stat info {};
-  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
   ::close(fd);
-  return ok;
+  return size > 0;
 }
 
 // The sound font is read through these, so that a read on the audio thread is seen: with

@@ -28,9 +28,9 @@ std::chrono::nanoseconds scaled(std::int64_t ms, double scale) {
 }
 
 // The quarter notes one step lasts; 0 when the step was never timed.
-double quartersOf(const TimelineStep* step) {
-  if (step == nullptr || step->music.noteSize <= 0 || step->music.tupletDivisor <= 0) return 0;
-  return 4.0 / step->music.noteSize / step->music.tupletDivisor;
+double quartersOf(const StepMusic* music) {
+  if (music == nullptr || music->noteSize <= 0 || music->tupletDivisor <= 0) return 0;
+  return 4.0 / music->noteSize / music->tupletDivisor;
 }
 
 }  // namespace
@@ -71,13 +71,12 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   DueTime first = started_ + lookAhead_;
   if (fromStart) first += scaled(sequencer_.interval(), tempoScale_);
   TimelineTick next;
-  if (options.countIn && sequencer_.peek(&next) && next.data != nullptr &&
-      next.data->music.tempo > 0) {
+  if (options.countIn && sequencer_.peek(&next) && next.music != nullptr && next.music->tempo > 0) {
     // One bar of four beats at the tempo of the first step played, the song on the next
     // bar's first beat.
     countInLeft_ = 4;
-    countInBeat_ = std::chrono::nanoseconds(
-        std::llround(60000.0 / next.data->music.tempo * 1e6 / tempoScale_));
+    countInBeat_ =
+        std::chrono::nanoseconds(std::llround(60000.0 / next.music->tempo * 1e6 / tempoScale_));
     countInDue_ = started_ + lookAhead_;
     first = countInDue_ + 4 * countInBeat_;
   }
@@ -246,7 +245,7 @@ void Player::run() {
     if (metronome_ && tick.data != nullptr && std::abs(quarters_ - beat) < 1e-6) {
       sendClick(static_cast<long long>(beat) % 4 == 0, tickDue_);
     }
-    quarters_ += quartersOf(tick.data);
+    quarters_ += quartersOf(tick.music);
     const DueTime tickDue = tickDue_;
     // The next deadline follows from this one, not from the time the tick ended.
     if (result.songOver && loopsLeft_ != 0) {

@@ -12,6 +12,7 @@
 
 #include "padmap/DrumVoice.h"
 #include "text/DocumentText.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -81,11 +82,6 @@ bool isAlpha(char c) {
 }
 bool isSpace(char c) {
   return c == ' ' || c == '\t';
-}
-
-// Length of the UTF-8 sequence that starts with b (the decoded text is valid UTF-8).
-std::size_t sequenceLength(unsigned char b) {
-  return b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
 }
 
 std::string_view trim(std::string_view s) {
@@ -216,8 +212,7 @@ void Importer::readBar(std::string_view bar, int column, Role role, InstrumentLi
   if (!bar.empty() && bar.back() == ':') bar.remove_suffix(1);
   int steps = 0;
   for (std::size_t i = 0; i < bar.size(); ++column, ++steps) {
-    const std::size_t len =
-        std::min(sequenceLength(static_cast<unsigned char>(bar[i])), bar.size() - i);
+    const std::size_t len = characterBytes(bar, i);
     const std::string_view cp = bar.substr(i, len);
     i += len;
     std::uint8_t level = 0;
@@ -323,9 +318,7 @@ bool Importer::readInstrumentLine(std::string_view line, int lineNumber, Instrum
     readBar(bar, column, role, out);
     anyBar = true;
     // Columns count code points.
-    for (char c : bar) {
-      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++column;
-    }
+    column += static_cast<int>(codePointCount(bar));
     i = close;
     out->endColumn = column + 1;
   }
@@ -342,11 +335,7 @@ bool Importer::readInstrumentLine(std::string_view line, int lineNumber, Instrum
 
 // The column, in code points, of a byte offset into a line.
 int columnOf(std::string_view line, std::size_t offset) {
-  int column = 1;
-  for (std::size_t i = 0; i < offset && i < line.size(); ++i) {
-    if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
-  }
-  return column;
+  return 1 + static_cast<int>(codePointCount(line.substr(0, offset)));
 }
 
 // Tempo ("96 bpm", "Tempo 96", "Tempo: 96", "♩ = 96") and time signatures ("3/4",

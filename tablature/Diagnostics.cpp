@@ -1,7 +1,5 @@
 #include "tablature/Diagnostics.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,12 +10,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "fileio/InputFile.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/SamplePath.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/FileName.h"
 #include "text/NumericValue.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -32,27 +32,6 @@ bool isWordChar(char c) {
 bool isHitChar(char c) {
   return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');
 }
-bool isContinuationByte(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// The length in bytes of the character that starts at `i` (1 for a stray byte).
-std::size_t characterBytes(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t len = b < 0xC0 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-  if (i + len > s.size()) return 1;
-  for (std::size_t k = 1; k < len; ++k) {
-    if (!isContinuationByte(s[i + k])) return 1;
-  }
-  return len;
-}
-
-std::size_t codePointCount(std::string_view s) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size(); i += characterBytes(s, i)) ++n;
-  return n;
-}
-
 // "'x'", or a word for characters that do not show.
 std::string quoted(std::string_view s) {
   if (s == " ") return "a blank";
@@ -68,36 +47,6 @@ std::string_view trimmed(std::string_view s) {
   while (b > a && isBlank(s[b - 1])) --b;
   return s.substr(a, b - a);
 }
-
-// Byte offsets of a line turned into code points and UTF-16 units, walking forward
-// from the last answer so that many ranges on one long line stay linear.
-class Columns {
- public:
-  void reset(std::string_view line) {
-    line_ = line;
-    byte_ = 0;
-    codePoints_ = 0;
-    utf16_ = 0;
-  }
-  void at(std::size_t byte, int* codePoint, int* utf16) {
-    byte = std::min(byte, line_.size());
-    if (byte < byte_) reset(line_);
-    while (byte_ < byte) {
-      const std::size_t len = characterBytes(line_, byte_);
-      ++codePoints_;
-      utf16_ += len == 4 ? 2 : 1;
-      byte_ += len;
-    }
-    *codePoint = static_cast<int>(codePoints_);
-    *utf16 = static_cast<int>(utf16_);
-  }
-
- private:
-  std::string_view line_;
-  std::size_t byte_ = 0;
-  std::size_t codePoints_ = 0;
-  std::size_t utf16_ = 0;
-};
 
 struct SectionInfo {
   int line = 0;
@@ -227,16 +176,12 @@ class Pass : public CompileListener {
     }
     Diagnostic d;
     d.line = lineNumber;
-    int startCp = 0;
-    int startUtf16 = 0;
-    int endCp = 0;
-    int endUtf16 = 0;
-    columns_.at(from, &startCp, &startUtf16);
-    columns_.at(from + size, &endCp, &endUtf16);
-    d.column = startCp + 1;
-    d.length = endCp - startCp;
-    d.utf16Column = startUtf16;
-    d.utf16Length = endUtf16 - startUtf16;
+    const TextColumn start = columns_.at(from);
+    const TextColumn end = columns_.at(from + size);
+    d.column = start.column;
+    d.length = end.column - start.column;
+    d.utf16Column = start.utf16;
+    d.utf16Length = end.utf16 - start.utf16;
     d.severity = severity;
     d.text = std::move(text);
     found_.push_back(std::move(d));
@@ -426,13 +371,11 @@ class Pass : public CompileListener {
     // have, so a blank here has more text after it).
     const std::size_t bad = i;
     const std::string_view what = line.substr(bad, characterBytes(line, bad));
-    int column = 0;
-    int unused = 0;
-    Columns columns;
+    LineColumns columns;
     columns.reset(line);
-    columns.at(bad, &column, &unused);
+    const int column = columns.at(bad).column;
     report(lineNumber, what, gridChars < 2 * others ? Severity::Warning : Severity::Error,
-           "grid line ignored: " + quoted(what) + " at column " + std::to_string(column + 1) +
+           "grid line ignored: " + quoted(what) + " at column " + std::to_string(column) +
                " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
   }
 
@@ -501,7 +444,7 @@ class Pass : public CompileListener {
   std::string soundSymbol_;
   int songLine_ = 0;
   std::string_view songValue_;
-  Columns columns_;
+  LineColumns columns_;
   int columnsLine_ = 0;
   int countedLine_ = 0;
   int countOnLine_ = 0;
@@ -510,24 +453,16 @@ class Pass : public CompileListener {
 }  // namespace
 
 std::string sampleFileProblem(const std::string& path) {
-  // Opening does not block on a FIFO; the type is checked on the opened file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::strerror(errno);
-  struct stat info {};
   std::string problem;
-  if (::fstat(fd, &info) != 0) {
+  off_t size = 0;
+  const int fd = openRegularFile(path, &size, &problem);
+  if (fd < 0) return problem;
+  char head[12] = {};
+  const ssize_t n = ::read(fd, head, sizeof head);
+  if (n < 0) {
     problem = std::strerror(errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    problem = "not a regular file";
-  } else {
-    char head[12] = {};
-    const ssize_t n = ::read(fd, head, sizeof head);
-    if (n < 0) {
-      problem = std::strerror(errno);
-    } else if (n < 12 || std::memcmp(head, "RIFF", 4) != 0 ||
-               std::memcmp(head + 8, "WAVE", 4) != 0) {
-      problem = "not a WAVE file";
-    }
+  } else if (n < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
+    problem = "not a WAVE file";
   }
   ::close(fd);
   return problem;

@@ -110,9 +110,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   state_.haveWaves = 0;
   state_.parts = SongParts{};
   state_.parts.parts.push_back(placeholderPart());
-  symbolIndex_.clear();
-  soundIndex_.clear();
-  fileIndex_.clear();
+  symbolIndex_ = TextIndex{};
+  soundIndex_ = TextIndex{};
+  fileIndex_ = TextIndex{};
   eventBytes_ = 0;
   beginPart();
   bool firstWaveSeen = false;
@@ -147,6 +147,29 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
   if (tests.none()) return;
 
+  // Most lines are grid lines and nothing else.
+  LineTests others = tests;
+  others.reset(t::kGrid);
+  if (others.any()) otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
+
+  if (tests[t::kGrid]) {
+    if (state_.partName.empty() && listener != nullptr) {
+      listener->message(lineNumber, kMissingSectionMessage);
+    }
+    std::string_view symbol;
+    std::string_view body;
+    LineMatcher::gridFields(line, &symbol, &body);
+    state_.gridSymbol.assign(symbol);
+    if (state_.gridSymbol.empty() && listener != nullptr) {
+      listener->message(lineNumber, kUndefinedSymbolMessage);
+    }
+    expandGrid(padMap, line, body, lineNumber, listener);
+  }
+}
+
+void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
+                                   CompileListener* listener, bool& firstWaveSeen) {
+  namespace t = line_test;
   std::string_view value;
   if (tests[t::kWave]) waveLine(line, firstWaveSeen);
 
@@ -170,23 +193,6 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   }
 
   if (isSectionLine(tests)) sectionLine(line, tests, lineNumber);
-
-  if (tests[t::kGrid]) {
-    if (state_.partName.empty() && listener != nullptr) {
-      listener->message(lineNumber, kMissingSectionMessage);
-    }
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(line, &symbol, &body);
-    state_.gridSymbol.assign(symbol);
-    if (state_.gridSymbol.empty() && listener != nullptr) {
-      listener->message(lineNumber, kUndefinedSymbolMessage);
-    }
-    state_.gridBody.assign(body);
-    expandGrid(padMap, line,
-               body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data()),
-               lineNumber, listener);
-  }
 }
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
@@ -272,18 +278,26 @@ bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
 
 std::int32_t TablatureCompiler::intern(TextIndex& index, std::vector<std::string>& table,
                                        std::string_view text) {
-  if (const auto found = index.find(text); found != index.end()) return found->second;
+  // Grid lines often repeat the text of the line before.
+  std::int32_t& last = index.last;
+  if (last >= 0 && static_cast<std::size_t>(last) < table.size() &&
+      table[static_cast<std::size_t>(last)] == text)
+    return last;
+  if (const auto found = index.ids.find(text); found != index.ids.end())
+    return last = found->second;
   const auto id = static_cast<std::int32_t>(table.size());
-  index.emplace(std::string(text), id);
+  index.ids.emplace(std::string(text), id);
   table.emplace_back(text);
-  return id;
+  return last = id;
 }
 
 void TablatureCompiler::beginPart() {
   itemSteps_.clear();
   itemsInOrder_ = true;
+  lastItemStep_ = -1;
   firstBarLine_ = 0;
   barsDisagree_ = false;
+  musicIndex_.clear();
 }
 
 void TablatureCompiler::finishPart() {
@@ -293,28 +307,43 @@ void TablatureCompiler::finishPart() {
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
-  // Items came line by line; a step's items go together, in the order they were added.
-  std::vector<std::uint32_t>& counts = itemCounts_;
-  counts.assign(playable + 1, 0);
-  for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
-  std::uint32_t first = 0;
-  for (std::size_t s = 0; s < playable; ++s) {
-    part.steps[s].firstItem = first;
-    part.steps[s].itemCount = counts[s];
-    first += counts[s];
-  }
-  if (!itemsInOrder_) {
-    std::vector<TimelineItem> ordered(part.items.size());
+  std::vector<TimelineItems::Packed>& packed = part.items.packed_;
+  if (itemsInOrder_) {
+    // At most one item per step, each already pointed to by its step: steps without one
+    // point where the next would go, and items past the playable steps go.
+    std::uint32_t next = 0;
+    for (TimelineStep& step : part.steps) {
+      if (step.itemCount == 0) {
+        step.firstItem = next;
+      } else {
+        next = step.firstItem + step.itemCount;
+      }
+    }
+    packed.resize(std::min<std::size_t>(packed.size(), next));
+  } else {
+    // Items came line by line; a step's items go together, in the order they were added.
+    std::vector<std::uint32_t>& counts = itemCounts_;
+    counts.assign(playable + 1, 0);
+    for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
+    std::uint32_t first = 0;
+    for (std::size_t s = 0; s < playable; ++s) {
+      part.steps[s].firstItem = first;
+      part.steps[s].itemCount = counts[s];
+      first += counts[s];
+    }
+    std::vector<TimelineItems::Packed> ordered(first);
     std::vector<std::uint32_t>& next = counts;  // now the next free place of each step
     for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
-    for (std::size_t i = 0; i < part.items.size(); ++i) {
+    for (std::size_t i = 0; i < packed.size(); ++i) {
       const std::size_t s = std::min<std::size_t>(itemSteps_[i], playable);
-      if (s < playable) ordered[next[s]++] = part.items[i];
+      if (s < playable) ordered[next[s]++] = packed[i];
     }
-    ordered.resize(first);
-    part.items = std::move(ordered);
+    packed = std::move(ordered);
+    counts.clear();
+    counts.shrink_to_fit();
   }
   itemSteps_.clear();
+  itemSteps_.shrink_to_fit();
 
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
@@ -322,7 +351,7 @@ void TablatureCompiler::finishPart() {
     double noteSize = 0.0;
     for (std::int32_t s = part.bars[0]; s < part.bars[1]; ++s) {
       if (static_cast<std::size_t>(s) >= part.steps.size()) break;
-      const StepMusic& m = part.steps[static_cast<std::size_t>(s)].music;
+      const StepMusic& m = part.musicOf(part.steps[static_cast<std::size_t>(s)]);
       if (m.noteSize <= 0.0 || m.tupletDivisor <= 0) continue;
       if (noteSize == 0.0) noteSize = m.noteSize;
       notes += 1.0 / m.tupletDivisor;
@@ -331,17 +360,29 @@ void TablatureCompiler::finishPart() {
   }
 }
 
-bool TablatureCompiler::setUpStep(std::size_t n) {
-  std::vector<TimelineStep>& steps = state_.parts.parts.back().steps;
-  if (state_.newPart != 0) {
-    steps.assign(2, TimelineStep{});
-    state_.newPart = 0;
-  } else if (steps.empty()) {
-    return false;  // a part whose steps were never made has nothing to grow
-  } else if (n >= steps.size()) {
-    steps.emplace_back();
+std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic& music) {
+  const MusicKey key{music.tempo, music.noteSize, music.tupletDivisor};
+  // Most grid lines of a part have the music of the line before.
+  if (!musicIndex_.empty() && key == lastMusic_.first) return lastMusic_.second;
+  if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
+    lastMusic_ = *found;
+    return found->second;
   }
-  return n < steps.size();
+  part.musics.push_back(music);
+  const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
+  musicIndex_.emplace(key, index);
+  lastMusic_ = {key, index};
+  return index;
+}
+
+void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
+  // Until now each item was the only one of its step, in step order.
+  itemsInOrder_ = false;
+  itemSteps_.clear();
+  itemSteps_.reserve(part.items.size() * 2);
+  for (std::size_t s = 0; s < part.steps.size(); ++s) {
+    if (part.steps[s].itemCount != 0) itemSteps_.push_back(static_cast<std::uint32_t>(s));
+  }
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
@@ -356,12 +397,15 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::size_t bodyOffset, int lineNumber,
+                                   std::string_view body, int lineNumber,
                                    CompileListener* listener) {
   const bool symbolDefined = lookUpSound(padMap);
-  const std::string& body = state_.gridBody;
+  const std::size_t bodyOffset =
+      body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
   SongParts& song = state_.parts;
   TimelinePart& part = song.parts.back();
+  std::vector<TimelineStep>& steps = part.steps;
+  TimelineItems& items = part.items;
 
   // What every hit of the line sends, read once from its sound text.
   TimelineItem hit;
@@ -391,102 +435,154 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
     return v;
   }();
-  TimelineItem rest;
-  rest.kind = TimelineItem::Kind::Rest;
-  rest.symbol = hit.symbol;
-  rest.velocity = velocities[0];
+
+  // The position of body[p] in the line: code points and UTF-16 units before the body,
+  // then one of each per character, as a grid holds only ASCII.
+  int bodyColumn = 1;
+  int bodyUtf16 = 0;
+  for (const char ch : line.substr(0, std::min(bodyOffset, line.size()))) {
+    const auto b = static_cast<unsigned char>(ch);
+    if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
+    ++bodyColumn;
+    bodyUtf16 += b >= 0xF0 ? 2 : 1;
+  }
+  // The items of the line share a shape per grid character: made when first used.
+  std::array<std::int32_t, 15> shapes{};
+  shapes.fill(-1);
+  auto shapeOf = [&](char c, int slot) -> std::uint32_t {
+    if (shapes[static_cast<std::size_t>(slot)] >= 0)
+      return static_cast<std::uint32_t>(shapes[static_cast<std::size_t>(slot)]);
+    TimelineItem item;
+    if (c == '-') {
+      item.kind = TimelineItem::Kind::Rest;
+      item.symbol = hit.symbol;
+      item.velocity = velocities[0];
+    } else {
+      int level = 0;
+      switch (c) {
+        case 'X':
+        case 'O': level = 7; break;
+        case 'x':
+        case 'o': level = 5; break;
+        default: level = c - '0'; break;  // a digit
+      }
+      item = hit;
+      item.level = static_cast<std::int8_t>(level);
+      item.mark = c;
+      if (item.kind == TimelineItem::Kind::Sample) {
+        item.volume = static_cast<std::int16_t>(level + 1);
+      } else if (item.kind != TimelineItem::Kind::Skip) {
+        item.velocity = velocities[static_cast<std::size_t>(level)];
+      }
+    }
+    item.source = SourcePosition{lineNumber, 0, bodyUtf16 - bodyColumn};
+    const std::uint32_t shape = items.addShape(item);
+    shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
+    return shape;
+  };
+
+  // Room for the line's steps and items at once, so that a long line is not copied as
+  // its vectors grow. The grid's last character is never examined.
+  const std::size_t examined = body.empty() ? 0 : body.size() - 1;
+  std::size_t lineSteps = 0;
+  for (std::size_t p = 0; p < examined; ++p) {
+    const char c = body[p];
+    lineSteps += c != '[' && c != ']' && c != '|' ? 1 : 0;
+  }
+  if (state_.newPart != 0 || !steps.empty()) {
+    const std::size_t needed = lineSteps + 2;
+    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+    const std::size_t neededItems = items.size() + lineSteps;
+    if (items.packed_.capacity() < neededItems)
+      items.packed_.reserve(std::max(neededItems, items.size() * 2));
+  }
+
+  // A part's steps are made by its first grid line and grown by longer ones.
+  auto setUpStep = [&](std::size_t n) {
+    if (state_.newPart != 0) {
+      steps.assign(2, TimelineStep{});
+      state_.newPart = 0;
+    } else if (steps.empty()) {
+      return false;  // a part whose steps were never made has nothing to grow
+    } else if (n >= steps.size()) {
+      steps.emplace_back();
+    }
+    return n < steps.size();
+  };
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
-  std::optional<std::int16_t> duration = stepDuration();
-  StepMusic music{tempoValue_, notesValue_, state_.tupletDivisor};
+  std::optional<std::int16_t> duration;
+  std::uint32_t music = 0;
+  auto changeMusic = [&] {
+    duration = stepDuration();
+    if (duration)
+      music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
+  };
+  changeMusic();
   auto setDuration = [&](std::size_t n) {
     if (!duration) return;
-    TimelineStep& step = part.steps[n];
+    TimelineStep& step = steps[n];
     step.duration = *duration;
     step.music = music;
   };
-  // The position of body[p] in the line, counted as the loop goes so a long line stays
-  // linear: code points and UTF-16 units before the body, then within it.
-  int column = 1;
-  int utf16 = 0;
-  auto count = [&](std::string_view bytes) {
-    for (const char ch : bytes) {
-      const auto b = static_cast<unsigned char>(ch);
-      if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
-      ++column;
-      utf16 += b >= 0xF0 ? 2 : 1;
-    }
-  };
-  count(line.substr(0, std::min(bodyOffset, line.size())));
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
-  // The grid's last character is never examined, but a bar line there still ends a bar.
-  for (std::size_t p = 0; p + 1 < body.size(); ++p) {
+  for (std::size_t p = 0; p < examined; ++p) {
     const char c = body[p];
-    const SourcePosition here{lineNumber, column, utf16};
-    count(std::string_view(&body[p], 1));
-    if (c == '[') {
-      // The first "]" to the right, remembered so that a line of many "[" stays linear.
-      if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
-        nextClose = body.find(']', p + 1);
-        closeKnown = true;
+    int slot = 0;
+    switch (c) {
+      case '[': {
+        // The first "]" to the right, remembered so that a line of many "[" stays linear.
+        if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
+          nextClose = body.find(']', p + 1);
+          closeKnown = true;
+        }
+        const std::size_t close = nextClose;
+        if (close == std::string::npos) {
+          state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
+        } else if (close - p - 1 <= 32767) {
+          state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
+        }
+        changeMusic();
+        continue;
       }
-      const std::size_t close = nextClose;
-      if (close == std::string::npos) {
-        state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
-      } else if (close - p - 1 <= 32767) {
-        state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
-      }
-      duration = stepDuration();
-      music = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
-      continue;
-    }
-    if (c == ']') {
-      state_.tupletDivisor = 1;
-      duration = stepDuration();
-      music = StepMusic{tempoValue_, notesValue_, state_.tupletDivisor};
-      continue;
-    }
-    if (c == '|') {
-      if (bars.back() != static_cast<std::int32_t>(n)) bars.push_back(static_cast<std::int32_t>(n));
-      continue;
+      case ']':
+        state_.tupletDivisor = 1;
+        changeMusic();
+        continue;
+      case '|':
+        if (bars.back() != static_cast<std::int32_t>(n))
+          bars.push_back(static_cast<std::int32_t>(n));
+        continue;
+      case '-': slot = 0; break;
+      case 'x': slot = 1; break;
+      case 'X': slot = 2; break;
+      case 'o': slot = 3; break;
+      case 'O': slot = 4; break;
+      default: slot = c >= '0' && c <= '9' ? 5 + (c - '0') : 0; break;  // a digit
     }
 
     if (setUpStep(n)) {
       setDuration(n);
-      const bool isRest = c == '-';
-      const std::size_t itemBytes = isRest ? 4 : hitBytes;
+      const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
       if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
         eventBytes_ += itemBytes;
-        if (!itemSteps_.empty() && itemSteps_.back() >= n) itemsInOrder_ = false;
-        itemSteps_.push_back(static_cast<std::uint32_t>(n));
-        if (isRest) {
-          part.items.push_back(rest);
+        const auto index = static_cast<std::uint32_t>(items.size());
+        if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
+        if (itemsInOrder_) {
+          steps[n].firstItem = index;
+          steps[n].itemCount = 1;
+          lastItemStep_ = static_cast<std::int64_t>(n);
         } else {
-          int level = 0;
-          switch (c) {
-            case 'X':
-            case 'O': level = 7; break;
-            case 'x':
-            case 'o': level = 5; break;
-            default: level = c - '0'; break;  // a digit
-          }
-          part.items.push_back(hit);
-          TimelineItem& item = part.items.back();
-          item.level = static_cast<std::int8_t>(level);
-          item.mark = c;
-          if (item.kind == TimelineItem::Kind::Sample) {
-            item.volume = static_cast<std::int16_t>(level + 1);
-          } else if (item.kind != TimelineItem::Kind::Skip) {
-            item.velocity = velocities[static_cast<std::size_t>(level)];
-          }
+          itemSteps_.push_back(static_cast<std::uint32_t>(n));
         }
-        part.items.back().source = here;
+        items.packed_.push_back(TimelineItems::Packed{
+            shapeOf(c, slot), static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p))});
       }
     }
     ++n;

@@ -82,7 +82,6 @@ struct CompilerState {
   std::string metaGenre;
   std::string metaDescription;
   std::string gridSymbol;
-  std::string gridBody;
   std::string soundRef;
   ItemVoice soundVoice;  // the voice soundRef came from
   std::int16_t tupletDivisor = 1;
@@ -120,19 +119,30 @@ class TablatureCompiler {
       return std::hash<std::string_view>{}(text);
     }
   };
-  using TextIndex = std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>>;
+  struct TextIndex {
+    std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> ids;
+    std::int32_t last = -1;  // the id found last
+  };
   void compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                    CompileListener* listener, bool& firstWaveSeen);
+  // Every kind of line but the grid, in the order the compiler reads them.
+  void otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
+                  CompileListener* listener, bool& firstWaveSeen);
   void waveLine(std::string_view line, bool& firstWaveSeen);
   void sectionLine(std::string_view line, const LineTests& tests, int lineNumber);
-  void expandGrid(const PadMap& padMap, std::string_view line, std::size_t bodyOffset,
+  // `body` is the grid inside `line`.
+  void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
-  bool setUpStep(std::size_t n);
   void beginPart();
   void finishPart();
+  // The index in the part's musics of `music`, added when new.
+  std::uint32_t musicIndex(TimelinePart& part, const StepMusic& music);
+  // A grid line went back to a step that has an item: from now on every item's step is
+  // kept, and the part's items are put in step order when it ends.
+  void itemsOutOfOrder(const TimelinePart& part);
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
@@ -149,10 +159,26 @@ class TablatureCompiler {
   TextIndex symbolIndex_;
   TextIndex soundIndex_;
   TextIndex fileIndex_;
-  // The step of each item of the current part, in the order added; items are put in
-  // step order when the part ends.
+  // While a part's items come in step order (one grid line), each step points at its
+  // item as it is added. After that, the step of each item, in the order added; items
+  // are put in step order when the part ends.
   std::vector<std::uint32_t> itemSteps_;
   bool itemsInOrder_ = true;
+  std::int64_t lastItemStep_ = -1;
+  struct MusicKey {
+    double tempo;
+    double noteSize;
+    int divisor;
+    bool operator==(const MusicKey&) const = default;
+  };
+  struct MusicHash {
+    std::size_t operator()(const MusicKey& k) const {
+      return std::hash<double>{}(k.tempo) * 31 + std::hash<double>{}(k.noteSize) * 7 +
+             static_cast<std::size_t>(k.divisor);
+    }
+  };
+  std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;  // of the current part
+  std::pair<MusicKey, std::uint32_t> lastMusic_{};
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "text/NumericValue.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
@@ -18,19 +19,35 @@ std::vector<std::string> songCharacters(std::string_view s) {
   std::vector<std::string> chars;
   std::size_t i = 0;
   while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (i + len > s.size()) len = 1;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-        len = 1;
-        break;
-      }
-    }
+    const std::size_t len = characterBytes(s, i);
     chars.emplace_back(s.substr(i, len));
     i += len;
   }
   return chars;
+}
+
+std::uint32_t TimelineItems::addShape(const TimelineItem& item) {
+  TimelineItem shape = item;
+  shape.source.utf16 = item.source.utf16 - item.source.column;
+  shape.source.column = 0;
+  shapes_.push_back(shape);
+  return static_cast<std::uint32_t>(shapes_.size() - 1);
+}
+
+void TimelineItems::push_back(const TimelineItem& item) {
+  std::uint32_t shape = 0;
+  const TimelineItem* last = shapes_.empty() ? nullptr : &shapes_.back();
+  if (last != nullptr && last->kind == item.kind && last->voice == item.voice &&
+      last->mark == item.mark && last->level == item.level && last->note == item.note &&
+      last->velocity == item.velocity && last->volume == item.volume && last->pan == item.pan &&
+      last->file == item.file && last->symbol == item.symbol && last->sound == item.sound &&
+      last->source.line == item.source.line &&
+      last->source.utf16 == item.source.utf16 - item.source.column) {
+    shape = static_cast<std::uint32_t>(shapes_.size() - 1);
+  } else {
+    shape = addShape(item);
+  }
+  packed_.push_back(Packed{shape, static_cast<std::uint32_t>(item.source.column)});
 }
 
 std::string statusText(const TimelineTick& tick, const TimelinePart& part) {
@@ -183,6 +200,7 @@ bool Timeline::Cursor::next(TimelineTick* tick) {
   tick->part = segment.part;
   tick->step = step_;
   tick->data = part.steps.empty() ? nullptr : &part.steps[static_cast<std::size_t>(step_)];
+  tick->music = tick->data == nullptr ? nullptr : &part.musicOf(*tick->data);
   if (tick->data != nullptr && tick->data->duration >= 0) interval_ = tick->data->duration;
   tick->intervalMs = interval_;
   const bool lastOfSegment = step_ + 1 >= segment.steps;

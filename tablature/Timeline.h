@@ -8,8 +8,8 @@
 // song character names and waits that step's duration. A duration of 0 ends the song
 // after its step; a negative one keeps the interval before.
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,10 +59,97 @@ struct TimelineItem {
 
 struct TimelineStep {
   std::int16_t duration = 0;  // milliseconds
-  StepMusic music;
+  // Index into the part's musics(): the values are stored once per change, not per step.
+  std::uint32_t music = 0;
   std::uint32_t firstItem = 0;
   std::uint32_t itemCount = 0;
 };
+
+// A part's items, stored packed: what the items of one grid line share (voice, sound,
+// level, line) once per line and mark, and per item only that and its column. A 10 MB
+// grid line then costs 8 bytes per item instead of a whole TimelineItem. Reading gives
+// whole TimelineItem values.
+class TimelineItems {
+ public:
+  std::size_t size() const { return packed_.size(); }
+  bool empty() const { return packed_.empty(); }
+  TimelineItem operator[](std::size_t i) const {
+    const Packed p = packed_[i];
+    TimelineItem item = shapes_[p.shape];
+    // A shape keeps the UTF-16 offset less the column, which a grid line's items share.
+    item.source.utf16 += static_cast<int>(p.column);
+    item.source.column = static_cast<int>(p.column);
+    return item;
+  }
+  // Any item; one whose shape is that of the item before costs no new shape.
+  void push_back(const TimelineItem& item);
+  void reserve(std::size_t n) { packed_.reserve(n); }
+  void clear() {
+    packed_.clear();
+    shapes_.clear();
+  }
+
+  class Iterator {
+   public:
+    using value_type = TimelineItem;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(const TimelineItems* items, std::size_t i) : items_(items), i_(i) {}
+    TimelineItem operator*() const { return (*items_)[i_]; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator before = *this;
+      ++i_;
+      return before;
+    }
+    bool operator==(const Iterator& other) const { return i_ == other.i_; }
+
+   private:
+    const TimelineItems* items_ = nullptr;
+    std::size_t i_ = 0;
+  };
+  Iterator begin() const { return Iterator(this, 0); }
+  Iterator end() const { return Iterator(this, size()); }
+
+  class Range;
+  Range range(std::size_t first, std::size_t count) const;
+
+ private:
+  friend class TablatureCompiler;
+  struct Packed {
+    std::uint32_t shape;
+    std::uint32_t column;
+  };
+  // `item` less its column, as a shape; returns its index.
+  std::uint32_t addShape(const TimelineItem& item);
+  std::vector<Packed> packed_;
+  std::vector<TimelineItem> shapes_;
+};
+
+// Consecutive items of a part, read as TimelineItem values.
+class TimelineItems::Range {
+ public:
+  using Iterator = TimelineItems::Iterator;
+  Range(const TimelineItems* items, std::size_t first, std::size_t count)
+      : items_(items), first_(first), count_(count) {}
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  TimelineItem operator[](std::size_t i) const { return (*items_)[first_ + i]; }
+  Iterator begin() const { return Iterator(items_, first_); }
+  Iterator end() const { return Iterator(items_, first_ + count_); }
+
+ private:
+  const TimelineItems* items_;
+  std::size_t first_;
+  std::size_t count_;
+};
+
+inline TimelineItems::Range TimelineItems::range(std::size_t first, std::size_t count) const {
+  return Range(this, first, count);
+}
 
 // A time signature: `beats` notes of 1/`beatUnit` to the bar.
 struct Metre {
@@ -81,7 +168,9 @@ struct TimelinePart {
   // The steps a tick can play: the part's steps without the two tail steps that only
   // carry a duration. Empty for a part with no grid line.
   std::vector<TimelineStep> steps;
-  std::vector<TimelineItem> items;
+  TimelineItems items;
+  // The musical values steps refer to; index 0 is that of a step no grid line timed.
+  std::vector<StepMusic> musics{StepMusic{}};
   // Durations of the tail steps after `steps` (compile's JSON shows them).
   std::vector<std::int16_t> tailDurations;
   // The bar lines of the part's grid lines, as the step index each stands before
@@ -89,8 +178,11 @@ struct TimelinePart {
   std::vector<std::int32_t> bars;
   Metre metre;
 
-  std::span<const TimelineItem> itemsOf(const TimelineStep& step) const {
-    return std::span<const TimelineItem>(items).subspan(step.firstItem, step.itemCount);
+  TimelineItems::Range itemsOf(const TimelineStep& step) const {
+    return items.range(step.firstItem, step.itemCount);
+  }
+  const StepMusic& musicOf(const TimelineStep& step) const {
+    return step.music < musics.size() ? musics[step.music] : musics.front();
   }
   bool sendsProgram() const { return program >= 0 && program <= 127; }
   bool hasSteps() const { return !steps.empty(); }
@@ -114,6 +206,7 @@ struct TimelineTick {
   int part = 0;                        // index into Timeline::parts() (and the part table)
   int step = 0;                        // the step number shown as "Beat"
   const TimelineStep* data = nullptr;  // null when the part has no such step
+  const StepMusic* music = nullptr;    // the musical values of `data`; null with it
   std::int64_t intervalMs = 0;         // until the next tick
   bool last = false;                   // the song is over after this tick
 };

@@ -7,11 +7,11 @@
 #include <QPushButton>
 #include <QTextDocument>
 
+#include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
 #include "templates/TemplateTarget.h"
 #include "templates/TemplatesController.h"
 #include "templates/TemplatesWindow.h"
-#include "templates/Twips.h"
 
 namespace pulsewright {
 

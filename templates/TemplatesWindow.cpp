@@ -3,11 +3,11 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
 #include "templates/EditTemplateWindow.h"
 #include "templates/TemplateTarget.h"
 #include "templates/TemplatesController.h"
-#include "templates/Twips.h"
 
 namespace pulsewright {
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "text/DocumentText.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 namespace {
@@ -52,6 +53,28 @@ TEST(DocumentText, EveryKindOfLineEndBecomesCrLf) {
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(joinLinesWithCrLf(in), out) << testing::PrintToString(in);
   }
+}
+
+// Every byte read as Windows-1252 is written back as itself, and columns count a
+// character outside the basic plane as one code point and two UTF-16 units.
+TEST(DocumentText, Windows1252RoundTripsAndColumnsCountCharacters) {
+  std::string all;
+  for (int b = 0x80; b < 0x100; ++b) all += static_cast<char>(b);
+  const std::string decoded = decodeDocumentBytes(all);
+  EXPECT_EQ(encodeWindows1252(decoded), all);
+
+  std::string text = "a";
+  appendUtf8(text, 0x1D15F);  // a musical note
+  text += "\xC3\xA9|";
+  EXPECT_EQ(codePointCount(text), 4u);
+  LineColumns columns;
+  columns.reset(text);
+  EXPECT_EQ(columns.at(text.size() - 1).column, 4);
+  EXPECT_EQ(columns.at(text.size() - 1).utf16, 4);
+  EXPECT_EQ(columns.at(1).utf16, 1);
+  std::size_t at = 1;
+  EXPECT_EQ(nextCodePoint(text, at), U'\U0001D15F');
+  EXPECT_EQ(at, 5u);
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST(Timeline, TicksCarryTimesMusicAndTheGridCharactersBehindTheirItems) {
   EXPECT_EQ(items[1].kind, TimelineItem::Kind::Rest);
   EXPECT_EQ(items[1].source, (SourcePosition{6, 5, 4}));
   // Inside the brackets a step is a third of an eighth.
-  EXPECT_EQ(ticks[3].data->music.tupletDivisor, 3);
-  EXPECT_EQ(ticks[3].data->music.noteSize, 8);
-  EXPECT_EQ(ticks[3].data->music.tempo, 120);
+  EXPECT_EQ(a.musicOf(*ticks[3].data).tupletDivisor, 3);
+  EXPECT_EQ(a.musicOf(*ticks[3].data).noteSize, 8);
+  EXPECT_EQ(a.musicOf(*ticks[3].data).tempo, 120);
   EXPECT_EQ(a.itemsOf(*ticks[3].data)[0].source.column, 8);
 
   // The sample with its level, pan and file.

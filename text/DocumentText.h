@@ -1,6 +1,7 @@
 #pragma once
 // How document bytes become the text the compiler reads.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,10 @@ std::string decodeDocumentBytes(std::string_view bytes, DocumentEncoding* encodi
 std::string joinLinesWithCrLf(std::string_view text);
 
 bool isValidUtf8(std::string_view bytes);
+
+// UTF-8 text in Windows-1252, or nothing when a character has no byte there. The five
+// bytes that Windows-1252 leaves undefined come back from their C1 code points, as the
+// decoder maps them.
+std::optional<std::string> encodeWindows1252(std::string_view utf8);
 
 }  // namespace pulsewright

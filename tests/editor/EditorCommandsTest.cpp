@@ -28,10 +28,10 @@
 #include "editor/EditorCommands.h"
 #include "editor/EditorText.h"
 #include "editor/FindReplaceDialog.h"
-#include "platform/qt/ScriptedUserDialogs.h"
 #include "settings/IniSettingsStore.h"
-#include "settings/MemorySettingsStore.h"
 #include "tests/FileSizeLimit.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "tests/support/ScriptedUserDialogs.h"
 
 using namespace pulsewright;
 using SaveChoice = UserDialogs::SaveChoice;

@@ -24,8 +24,8 @@
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
 #include "editor/TablatureHighlighter.h"
-#include "platform/qt/ScriptedUserDialogs.h"
-#include "settings/MemorySettingsStore.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "tests/support/ScriptedUserDialogs.h"
 
 namespace pulsewright {
 namespace {

@@ -18,8 +18,8 @@
 #include "notation/ui/NotationFiles.h"
 #include "notation/ui/StaffPanel.h"
 #include "notation/ui/StaffView.h"
-#include "platform/qt/ScriptedUserDialogs.h"
 #include "tablature/TablatureCompiler.h"
+#include "tests/support/ScriptedUserDialogs.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {

@@ -105,12 +105,18 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAndAQueueThatFillsUpIsReported) 
   EXPECT_GT(sent, 1000);
 }
 
-// A synthesiser that counts the renders it gets after it was replaced.
+// A synthesiser that counts the renders it gets after it was replaced. It watches for a
+// while during each render, so a render that began with it as setSynth returned is seen.
 class CheckedSynth : public SynthSource {
  public:
   explicit CheckedSynth(std::atomic<int>& lateCalls) : lateCalls_(lateCalls) {}
   void render(float* stereo, int frames) override {
-    if (!live.load()) lateCalls_.fetch_add(1);
+    for (int i = 0; i < 300; ++i) {
+      if (!live.load()) {
+        lateCalls_.fetch_add(1);
+        break;
+      }
+    }
     std::fill(stereo, stereo + 2 * frames, 0.0f);
   }
   void apply(std::uint32_t) override {}
@@ -120,24 +126,45 @@ class CheckedSynth : public SynthSource {
   std::atomic<int>& lateCalls_;
 };
 
+// Short renders back to back against setSynth called as fast as it returns, for up to two
+// seconds, so that a render often starts just as a synthesiser is stored. Before each
+// call the test writes a value the render thread keeps reading, which keeps the store
+// waiting in the processor's store buffer: a handshake that lets the counter read pass
+// that store (a release store on x86) is then caught many times a second.
 TEST(AudioEngine, AReplacedSynthesiserIsNeverRenderedOnceSetSynthReturns) {
   AudioEngine engine(44100);
   std::atomic<int> lateCalls{0};
   std::atomic<bool> done{false};
+  std::atomic<int> traffic{0};
+  std::atomic<int> sink{0};
   std::thread audio([&] {
-    std::vector<float> block(2 * 64);
-    while (!done.load()) engine.renderOffline(block.data(), 64);
+    std::vector<float> block(2 * 16);
+    while (!done.load()) {
+      engine.renderOffline(block.data(), 16);
+      int sum = 0;
+      for (int i = 0; i < 1000; ++i) sum += traffic.load(std::memory_order_relaxed);
+      sink.store(sum, std::memory_order_relaxed);
+    }
   });
   while (engine.position() == 0) std::this_thread::yield();
-  // Kept, not freed, so that a late render is counted instead of undefined.
+  // Kept, not freed, so that a late render is counted instead of undefined; each stays
+  // replaced for many rounds before it is used again.
   std::vector<std::unique_ptr<CheckedSynth>> synths;
-  for (int i = 0; i < 2000; ++i) {
-    synths.push_back(std::make_unique<CheckedSynth>(lateCalls));
-    engine.setSynth(synths.back().get());
-    if (synths.size() > 1) synths[synths.size() - 2]->live.store(false);
+  for (int i = 0; i < 1024; ++i) synths.push_back(std::make_unique<CheckedSynth>(lateCalls));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (std::size_t i = 0;
+       i < 50'000'000 &&
+       (i % 4096 != 0 || (lateCalls.load() == 0 && std::chrono::steady_clock::now() < end));
+       ++i) {
+    CheckedSynth* next = synths[i % synths.size()].get();
+    CheckedSynth* previous = synths[(i + synths.size() - 1) % synths.size()].get();
+    next->live.store(true);
+    traffic.store(static_cast<int>(i), std::memory_order_relaxed);
+    engine.setSynth(next);
+    previous->live.store(false);
   }
   engine.setSynth(nullptr);
-  synths.back()->live.store(false);
+  for (auto& synth : synths) synth->live.store(false);
   done.store(true);
   audio.join();
   EXPECT_EQ(lateCalls.load(), 0);

@@ -28,7 +28,7 @@ std::shared_ptr<const Song> oneTypedPart(std::vector<std::int16_t> durations,
     step.duration = durations[s];
     step.firstItem = static_cast<std::uint32_t>(a.items.size());
     step.itemCount = static_cast<std::uint32_t>(steps[s].size());
-    a.items.insert(a.items.end(), steps[s].begin(), steps[s].end());
+    for (const TimelineItem& item : steps[s]) a.items.push_back(item);
     a.steps.push_back(step);
   }
   parts.sampleFiles = std::move(files);

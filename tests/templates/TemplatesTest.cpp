@@ -11,14 +11,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "platform/qt/ScriptedUserDialogs.h"
 #include "settings/IniSettingsStore.h"
-#include "settings/MemorySettingsStore.h"
 #include "templates/EditTemplateWindow.h"
 #include "templates/TemplateStore.h"
 #include "templates/TemplateTarget.h"
 #include "templates/TemplatesController.h"
 #include "templates/TemplatesWindow.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "tests/support/ScriptedUserDialogs.h"
 
 // Readable failures: QString and QStringList print as text.
 void PrintTo(const QString& text, std::ostream* out) {

@@ -1,4 +1,4 @@
-#include "settings/MemorySettingsStore.h"
+#include "tests/support/MemorySettingsStore.h"
 
 namespace pulsewright {
 

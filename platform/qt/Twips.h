@@ -1,6 +1,7 @@
 #pragma once
 // Window layouts are designed in twips: 15 to a pixel at 96 dpi. Qt's device-independent
-// pixels already follow the screen's scale, so one conversion serves every screen.
+// pixels already follow the screen's scale, so one conversion serves every screen and
+// every window; scaling by the screen's dots per inch as well would count it twice.
 
 #include <QRect>
 #include <QSize>

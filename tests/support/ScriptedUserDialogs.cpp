@@ -1,4 +1,4 @@
-#include "platform/qt/ScriptedUserDialogs.h"
+#include "tests/support/ScriptedUserDialogs.h"
 
 namespace pulsewright {
 
