@@ -80,7 +80,7 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
 }
 
 QAction* PlayMenu::addRecording(Recording& recording, UserDialogs& dialogs, QWidget* dialogParent,
-                            std::map<QString, QAction*>& actions) {
+                                std::map<QString, QAction*>& actions) {
   menu_->addSeparator();
   auto add = [this, &actions](const char* name, const QString& caption) {
     QAction* a = menu_->addAction(caption);

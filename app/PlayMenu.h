@@ -32,7 +32,7 @@ class PlayMenu : public QObject {
   // Record, Replace When Recording and Recording Latency...; Record itself is the
   // window's to wire: the Record action is returned.
   QAction* addRecording(Recording& recording, UserDialogs& dialogs, QWidget* dialogParent,
-                    std::map<QString, QAction*>& actions);
+                        std::map<QString, QAction*>& actions);
 
  private:
   void showTempo();
