@@ -60,6 +60,10 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   quarterPosition_ = 0;
   metronome_ = options.metronome;
   loopsLeft_ = options.loops <= 0 ? -1 : options.loops - 1;
+  ramp_ = options.tempoRamp;
+  rampPass_ = std::max(options.rampPass, 0);
+  if (ramp_.on())
+    tempoScale_ = std::clamp(ramp_.scaleOf(rampPass_), kMinTempoScale, kMaxTempoScale);
   wake_.notify_all();
   if (!started) return false;
   // From the beginning the first tick waits one step; resumed songs start at once.
@@ -116,6 +120,23 @@ double Player::tempoScale() const {
 void Player::setMetronome(bool on) {
   std::lock_guard<std::mutex> lock(mutex_);
   metronome_ = on;
+}
+
+void Player::setVoiceMask(VoiceMask mask) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (mask == mask_) return;
+  mask_ = std::move(mask);
+  maskChanged_ = true;
+}
+
+VoiceMask Player::voiceMask() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mask_;
+}
+
+int Player::rampPass() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rampPass_;
 }
 
 std::uint64_t Player::generation() const {
@@ -183,7 +204,13 @@ void Player::run() {
       countInDue_ += countInBeat_;
       continue;
     }
-    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_);
+    if (maskChanged_ || filterSong_ != sequencer_.song()) {
+      // Read again only when the mask or the song changes, not on every step.
+      filterSong_ = sequencer_.song();
+      filter_ = filterSong_ ? VoiceFilter(mask_, filterSong_->timeline) : VoiceFilter();
+      maskChanged_ = false;
+    }
+    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_, &filter_);
     const TimelineTick& tick = result.tick;
     if (tick.songPosition != quarterPosition_) {
       quarterPosition_ = tick.songPosition;
@@ -195,14 +222,20 @@ void Player::run() {
     }
     quarters_ += quartersOf(tick.data);
     const DueTime tickDue = tickDue_;
+    const double tickScale = tempoScale_;
     // The next deadline follows from this one, not from the time the tick ended.
     if (result.songOver && loopsLeft_ != 0) {
       // Another pass: its first tick comes where the next step would have.
       std::shared_ptr<const Song> song = sequencer_.song();
       if (loopsLeft_ > 0) --loopsLeft_;
       if (sequencer_.play(song)) {
+        // The wait after the last step still belongs to the pass that ends.
         tickDue_ +=
             scaled(tick.intervalMs > 0 ? tick.intervalMs : sequencer_.interval(), tempoScale_);
+        if (ramp_.on()) {
+          ++rampPass_;
+          tempoScale_ = std::clamp(ramp_.scaleOf(rampPass_), kMinTempoScale, kMaxTempoScale);
+        }
         quarterPosition_ = 0;
         result.songOver = false;
         result.status =
@@ -210,6 +243,9 @@ void Player::run() {
       }
     } else if (sequencer_.running()) {
       tickDue_ += scaled(sequencer_.interval(), tempoScale_);
+    }
+    if (ramp_.on() && !result.status.empty()) {
+      result.status += "  Speed: " + std::to_string(std::lround(tickScale * 100)) + "%";
     }
     if (listener_ != nullptr) {
       // Without the lock: the listener may call back into play() or stop().

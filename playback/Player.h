@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "playback/PlaybackClock.h"
+#include "playback/Practice.h"
 #include "playback/Sequencer.h"
 
 namespace pulsewright {
@@ -39,6 +40,10 @@ struct PlayOptions {
   // Run on the playback thread before the first tick (loading samples), so the caller's
   // thread does not wait; the song's times then count from when it returns.
   std::function<void()> prepare;
+  // The speed trainer; while on, it sets the tempo scale of every pass.
+  TempoRamp tempoRamp;
+  // The pass the ramp stands at first: a song resumed after Pause goes on at its speed.
+  int rampPass = 0;
 };
 
 // The click of the count-in and the metronome: General MIDI's wood blocks, the high one
@@ -93,6 +98,12 @@ class Player {
   void setTempoScale(double scale);
   double tempoScale() const;
   void setMetronome(bool on);
+  // Voices muted and soloed, applied from the next step (also to a song that replaces
+  // the playing one).
+  void setVoiceMask(VoiceMask mask);
+  VoiceMask voiceMask() const;
+  // The pass of the speed trainer the song plays (from 0).
+  int rampPass() const;
   // When the latest play() started (the moment its times count from).
   PlaybackClock::TimePoint playStartedAt() const;
   // A snapshot of the sequencer's position.
@@ -116,6 +127,12 @@ class Player {
   std::uint64_t generation_ = 0;
   double tempoScale_ = 1.0;
   bool metronome_ = false;
+  VoiceMask mask_;
+  bool maskChanged_ = false;
+  VoiceFilter filter_;
+  std::shared_ptr<const Song> filterSong_;  // the song filter_ was read against
+  TempoRamp ramp_;
+  int rampPass_ = 0;
   int loopsLeft_ = 0;  // further passes after this one; -1 for ever
   int countInLeft_ = 0;
   std::function<void()> prepare_;

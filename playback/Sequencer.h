@@ -15,6 +15,8 @@
 
 namespace pulsewright {
 
+class VoiceFilter;
+
 // When an event is meant to sound, on the steady clock.
 using DueTime = std::chrono::steady_clock::time_point;
 
@@ -61,8 +63,9 @@ class Sequencer {
   // Returns false when that position is not played.
   bool playFrom(std::shared_ptr<const Song> song, int songPosition, int step);
 
-  // One step; the next tick is due interval() milliseconds after this one.
-  TickResult tick(StepOutput& output, DueTime due = DueTime{});
+  // One step; the next tick is due interval() milliseconds after this one. Items the
+  // filter keeps quiet are not sent.
+  TickResult tick(StepOutput& output, DueTime due = DueTime{}, const VoiceFilter* filter = nullptr);
 
   // Stop: the interval drops to 0, the position goes back to part 1, step 0. The song
   // position is kept (Play resets it).
@@ -90,7 +93,9 @@ class Sequencer {
   std::int64_t interval_ = 0;  // milliseconds; 0 while stopped
 };
 
-// Sends one tick's program change and items to `output`, all due at `due`.
-void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due);
+// Sends one tick's program change and items to `output`, all due at `due`; with a filter,
+// only the items it lets sound.
+void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
+              const VoiceFilter* filter = nullptr);
 
 }  // namespace pulsewright
