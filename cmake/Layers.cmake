@@ -11,6 +11,7 @@ set(PW_LAYERS
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature"
   "notation:text padmap tablature"
+  "recording:text padmap tablature midifile"
   "platform:fileio"
   "playback:text padmap tablature platform fileio"
   "midi:padmap platform"
@@ -21,8 +22,8 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
   "notation/ui:text padmap tablature notation fileio files platform/qt"
-  "app:text padmap tablature tabimport midifile notation platform playback midi fileio files settings platform/qt editor templates padmap/ui notation/ui"
-  "cli:text padmap tablature tabimport midifile notation platform playback midi fileio"
+  "app:text padmap tablature tabimport midifile recording notation platform playback midi fileio files settings platform/qt editor templates padmap/ui notation/ui"
+  "cli:text padmap tablature tabimport midifile recording notation platform playback midi fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})

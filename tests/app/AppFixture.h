@@ -10,11 +10,11 @@
 #include <memory>
 
 #include "app/Form1.h"
-#include "platform/FakeMidiOutput.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/qt/ScriptedUserDialogs.h"
 #include "playback/PlaybackClock.h"
 #include "settings/MemorySettingsStore.h"
+#include "tests/support/FakeMidiOutput.h"
+#include "tests/support/NullSoundOutput.h"
 
 namespace pulsewright {
 

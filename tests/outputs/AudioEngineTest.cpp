@@ -14,9 +14,9 @@
 #include "platform/BoundedQueue.h"
 #include "platform/EngineSoundOutput.h"
 #include "platform/FluidSynthOutput.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/WaveDecoder.h"
 #include "playback/SamplePlayer.h"
+#include "tests/support/NullSoundOutput.h"
 
 namespace pulsewright {
 namespace {

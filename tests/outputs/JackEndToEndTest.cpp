@@ -27,8 +27,8 @@
 #include "midi/MidiPort.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
-#include "platform/NullSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
+#include "tests/support/NullSoundOutput.h"
 
 extern char** environ;
 

@@ -6,8 +6,8 @@
 
 #include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
-#include "platform/FakeMidiOutput.h"
 #include "platform/ShortMessage.h"
+#include "tests/support/FakeMidiOutput.h"
 
 namespace pulsewright {
 namespace {

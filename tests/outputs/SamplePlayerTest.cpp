@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/NullSoundOutput.h"
 #include "playback/SamplePlayer.h"
+#include "tests/support/NullSoundOutput.h"
 
 namespace pulsewright {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/NullSoundOutput.h"
+#include "tests/support/NullSoundOutput.h"
 
 namespace pulsewright {
 

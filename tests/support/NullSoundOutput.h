@@ -1,6 +1,5 @@
 #pragma once
-// A sound output that plays nothing: for tests and for machines without sound. It
-// records what it was asked to do.
+// A sound output that plays nothing, for tests. It records what it was asked to do.
 
 #include <mutex>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "platform/FakeMidiOutput.h"
+#include "tests/support/FakeMidiOutput.h"
 
 #include "platform/ShortMessage.h"
 
