@@ -244,6 +244,13 @@ void Player::run() {
     } else if (sequencer_.running()) {
       tickDue_ += scaled(sequencer_.interval(), tempoScale_);
     }
+    if (!result.status.empty() && tick.data != nullptr && sequencer_.song()) {
+      const auto& parts = sequencer_.song()->timeline.parts();
+      if (tick.part >= 0 && static_cast<std::size_t>(tick.part) < parts.size()) {
+        const BarBeat at = barBeatOf(parts[static_cast<std::size_t>(tick.part)], tick.step);
+        result.status += "  Bar: " + std::to_string(at.bar) + ":" + std::to_string(at.beat);
+      }
+    }
     if (ramp_.on() && !result.status.empty()) {
       result.status += "  Speed: " + std::to_string(std::lround(tickScale * 100)) + "%";
     }

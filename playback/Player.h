@@ -59,8 +59,8 @@ class Player {
   class Listener {
    public:
     virtual ~Listener() = default;
-    // The status line's new text, after every tick of the play() that returned
-    // `generation`.
+    // The status line's new text (the step, its bar:beat and the speed trainer's speed),
+    // after every tick of the play() that returned `generation`.
     virtual void statusChanged(std::uint64_t generation, const std::string& text) = 0;
     // That song is over and Stop has been performed (called after its last status). A
     // later play() may already have started another song: compare the generation.
