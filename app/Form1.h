@@ -6,18 +6,15 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <array>
-#include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "app/AppServices.h"
 #include "app/SplashWindow.h"
-#include "midi/MidiMenus.h"
+#include "app/Transport.h"
 #include "midi/MidiPort.h"
+#include "padmap/PadMap.h"
 #include "padmap/ui/OptionsWindow.h"
-#include "playback/Player.h"
 
 class QAction;
 class QComboBox;
@@ -29,6 +26,8 @@ class QToolButton;
 
 namespace pulsewright {
 
+class DeviceMenus;
+class DocumentExports;
 class DocumentImport;
 class DocumentRecovery;
 class DrumKeyboard;
@@ -39,13 +38,15 @@ class TablatureEditor;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
-class PlaybackSession;
+class PlayMenu;
+class PortStepOutput;
 class PrintCommand;
 class StatusLabel;
 class TransportBar;
 class SamplePlayer;
 class AudioExport;
 class SplashWindow;
+class StartUpSequence;
 class StaffPanel;
 class TablatureCompiler;
 
@@ -71,16 +72,17 @@ class Form1 : public QMainWindow {
   ProblemsPanel* problems() const { return problems_; }
   StaffPanel* staff() const { return staff_; }
   QToolButton* button(const QString& name) const;
-  QComboBox* AudioDevices() const { return audioDevices_; }
+  QComboBox* AudioDevices() const;
   QLabel* Label1() const;
-  TransportBar* transportBar() const { return transport_; }
+  TransportBar* transportBar() const { return transportBar_; }
+  Transport& transport() const { return *transport_; }
   PrintCommand& printCommand() const { return *print_; }
   QAction* action(const QString& name) const;
-  QMenu* deviceMenu() const { return midiDevices_; }
-  QMenu* channelMenu() const { return channelOption_; }
+  QMenu* deviceMenu() const;
+  QMenu* channelMenu() const;
   DrumKeyboard* keyboard() const { return drumKeyboard_; }
   OptionsWindow* options() const { return options_; }
-  SplashWindow* splash() const { return splash_; }
+  SplashWindow* splash() const;
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
   const TablatureCompiler& compiler() const;
@@ -123,44 +125,32 @@ class Form1 : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  public:
-  AudioExport* audioExport() const { return audioExport_; }
+  // The audio export under way or the latest one.
+  AudioExport* audioExport() const;
 
  private:
-  AudioExport* audioExport_ = nullptr;  // the export under way or the latest one
-  class StatusRelay;
   void buildMenus();
-  void buildPlayMenu();
   // The name of the part whose section line stands nearest above the text cursor.
   std::string partAtCursor() const;
   void wireEditor();
   void buildControls();
-  void refreshMidiMenus();
-  // The device lists as the system has them now, the choices kept (menus about to open).
-  void refreshDevices();
-  // The devices and the window's place remembered from the last run.
-  void restoreChoices();
-  void remember(const char* section, const char* key, const QString& value);
+  // The pad map in use.
+  PadMap padMap() const;
   // Play, Pause and Stop in the Play menu and the toolbar as the buttons are.
   void syncTransport();
-  void showTempo();
-  // The open document's folder; empty for a new document.
-  QString documentFolder() const;
+  // The buttons, the text and the playing step as the transport stands.
+  void showState(Transport::State state);
+  void showStep(const Transport::Step& step);
   void layoutControls();
-  void songOver();
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
-  void offerRecovery();
-  void startPlaying();
 
   AppServices services_;
   std::unique_ptr<MidiPort> port_;
-  MidiMenus midiMenus_;
   std::unique_ptr<SamplePlayer> samples_;
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
-  std::unique_ptr<StepOutput> stepOutput_;
-  std::unique_ptr<StatusRelay> statusRelay_;
-  std::unique_ptr<PlaybackSession> session_;
-  std::optional<SongPosition> pausedAt_;
+  std::unique_ptr<PortStepOutput> stepOutput_;
+  std::unique_ptr<Transport> transport_;
 
   QWidget* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
@@ -172,24 +162,17 @@ class Form1 : public QMainWindow {
   StaffPanel* staff_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
-  QComboBox* audioDevices_ = nullptr;
+  DeviceMenus* devices_ = nullptr;
+  PlayMenu* playMenu_ = nullptr;
+  DocumentExports* exports_ = nullptr;
+  StartUpSequence* startUp_ = nullptr;
   StatusLabel* label1_ = nullptr;
-  TransportBar* transport_ = nullptr;
+  TransportBar* transportBar_ = nullptr;
   PrintCommand* print_ = nullptr;
-  double writtenTempo_ = 120;  // of the step playing last, in beats per minute
   DrumKeyboard* drumKeyboard_ = nullptr;
-  QMenu* midiDevices_ = nullptr;
-  QMenu* channelOption_ = nullptr;
   QMenu* recentMenu_ = nullptr;
-  std::array<QAction*, kDeviceMenuItems> device_{};
-  std::array<QAction*, kChannelMenuItems> chan_{};
-  QTimer* splashTimer_ = nullptr;
-  QAction* tempoLabel_ = nullptr;
-  QPointer<SplashWindow> splash_;
   QPointer<OptionsWindow> options_;
   bool closed_ = false;
-  bool exiting_ = false;
-  bool bySignal_ = false;
   DocumentRecovery* recovery_ = nullptr;
   DocumentImport* documentImport_ = nullptr;
 };

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "app/Form1.h"
-#include "app/SignalWatcher.h"
+#include "app/StartUpSequence.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "padmap/PadMap.h"
@@ -115,17 +115,5 @@ int main(int argc, char** argv) {
   if (!parser.positionalArguments().isEmpty()) {
     form.editor().documents().openFile(parser.positionalArguments().first());
   }
-  SignalWatcher watcher;
-  bool signalled = false;
-  QObject::connect(&watcher, &SignalWatcher::received, &form, [&form, &signalled] {
-    signalled = true;
-    form.quitWithoutAsking();
-    // Every event loop ends, a question's too (quit() would wait for the main one).
-    QApplication::exit(0);
-  });
-  form.startUp();
-  // A signal during start-up (the restore question without a splash) ended the question's
-  // own event loop, before the main one began.
-  if (signalled) return 0;
-  return QApplication::exec();
+  return StartUpSequence::run(form);
 }

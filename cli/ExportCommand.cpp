@@ -6,8 +6,7 @@
 
 #include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
-#include "midifile/StandardMidiFile.h"
-#include "midifile/TimelineMidi.h"
+#include "midifile/MidiFileExport.h"
 #include "notation/MusicXml.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
@@ -24,14 +23,14 @@ constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments;
-// `text` is the document as compiled.
-using FileWriter = std::string (*)(const ExportArguments&, const CompiledDocument&,
-                                   std::string_view text, std::ostream& err);
+// Writes the output; `text` is the document as compiled. False when it could not.
+using FileWriter = bool (*)(const ExportArguments&, const CompiledDocument&, std::string_view text,
+                            std::ostream& err);
 
-std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
-                          std::string_view text, std::ostream& err);
-std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
-                          std::string_view text, std::ostream& err);
+bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled,
+                   std::string_view text, std::ostream& err);
+bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
+                       std::string_view text, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -40,8 +39,9 @@ struct ExportFormat {
   FileWriter write;
 };
 constexpr ExportFormat kExportFormats[] = {
-    {"", midiFileBytes},          {".mid", midiFileBytes}, {".midi", midiFileBytes},
-    {".musicxml", musicXmlBytes}, {".xml", musicXmlBytes},
+    {"", writeMidiFile},         {".mid", writeMidiFile},
+    {".midi", writeMidiFile},    {".musicxml", writeMusicXmlFile},
+    {".xml", writeMusicXmlFile},
 };
 
 const ExportFormat* formatFor(const std::string& path) {
@@ -74,21 +74,29 @@ struct ExportArguments {
   VoiceChoice voices;
 };
 
-std::string midiFileBytes(const ExportArguments& a, const CompiledDocument& compiled,
-                          std::string_view, std::ostream& err) {
-  const MidiFileSong song = midiFileSongOf(*compiled.song, compiled.metadata);
-  MidiFileSummary summary;
-  std::string bytes = writeStandardMidiFile(song, a.channel - 1, &summary);
-  if (summary.samplesLeftOut > 0) {
-    err << "pulsewright-cli: " << summary.samplesLeftOut
+bool reportCannotWrite(const ExportArguments& a, const std::string& reason, std::ostream& err) {
+  err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
+  return false;
+}
+
+// The window's Export MIDI writes the same file.
+bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view,
+                   std::ostream& err) {
+  const MidiExportResult result =
+      exportMidiFile(compiled, a.output, a.channel - 1, {a.input, a.padMap.file});
+  if (result.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << result.samplesLeftOut
         << " sample hits left out: a MIDI file cannot hold samples\n";
   }
-  return bytes;
+  if (result.status != MidiExportResult::Status::kDone) {
+    return reportCannotWrite(a, result.message, err);
+  }
+  return true;
 }
 
 // A drum score: the song order written out, samples left out and counted.
-std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& compiled,
-                          std::string_view text, std::ostream& err) {
+bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
+                       std::string_view text, std::ostream& err) {
   const Score score = buildScore({*compiled.song, compiled.metadata, text});
   for (const std::string& warning : score.warnings) {
     err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
@@ -97,7 +105,12 @@ std::string musicXmlBytes(const ExportArguments& a, const CompiledDocument& comp
     err << "pulsewright-cli: " << score.samplesLeftOut
         << " sample hits left out: a drum score cannot hold samples\n";
   }
-  return writeMusicXml(score, a.channel);
+  std::string reason;
+  if (!writeOutputFile(a.output, writeMusicXml(score, a.channel), {a.input, a.padMap.file},
+                       &reason)) {
+    return reportCannotWrite(a, reason, err);
+  }
+  return true;
 }
 
 int runExport(const ExportArguments& a, CliContext& io) {
@@ -128,13 +141,7 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!mask->empty()) {
     compiled.song = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled.song, *mask));
   }
-  const std::string file = format->write(a, compiled, text, err);
-  std::string reason;
-  if (!writeOutputFile(a.output, file, {a.input, a.padMap.file}, &reason)) {
-    err << "pulsewright-cli: cannot write " << a.output << ": " << reason << "\n";
-    return kExitError;
-  }
-  return kExitOk;
+  return format->write(a, compiled, text, err) ? kExitOk : kExitError;
 }
 
 }  // namespace

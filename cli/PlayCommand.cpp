@@ -25,6 +25,7 @@
 #include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
+#include "midi/PortStepOutput.h"
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/MidiRouter.h"
@@ -117,49 +118,30 @@ class EventLog {
   std::string failure_;
 };
 
-// How far ahead of their time events go to an output that places them by time.
-constexpr auto kLookAhead = std::chrono::milliseconds(30);
-
-// The step output of the command line: the MIDI port (or none) and the sample player
-// (or none), every event logged.
-class CliStepOutput : public StepOutput {
+// The step output of the command line: the window's, every event logged.
+class LoggingStepOutput : public PortStepOutput {
  public:
-  CliStepOutput(MidiPort* port, int channel, SamplePlayer* samples, EventLog& log)
-      : port_(port), channel_(channel), samples_(samples), log_(log) {}
+  LoggingStepOutput(MidiPort* port, int channel, SamplePlayer* samples, EventLog& log)
+      : PortStepOutput(port, samples, channel), log_(log) {}
   void sendChannelMessage(int kind, int data1, int data2, DueTime due) override {
-    const std::uint32_t word = port_ != nullptr
-                                   ? port_->sendChannelMessageAt(kind, data1, data2, due)
-                                   : packShortMessage(kind, channel_, data1, data2);
-    log_.midi(word, due);
+    log_.midi(send(kind, data1, data2, due), due);
   }
   void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
                   DueTime due) override {
-    if (samples_ != nullptr) samples_->PlayB(file, volume, pan, due);
+    PortStepOutput::playSample(file, volume, pan, due);
     log_.sample(volume, pan, file, due);
-  }
-  std::chrono::microseconds lookAhead() override {
-    return port_ != nullptr && port_->placesByTime() ? kLookAhead : std::chrono::microseconds(0);
-  }
-  void silence(DueTime) override {
-    if (port_ == nullptr) return;
-    port_->sendChannelMessage(0xB0, 120, 0);  // all sound off
-    port_->sendChannelMessage(0xB0, 123, 0);  // all notes off
   }
 
  private:
-  MidiPort* port_;
-  int channel_;
-  SamplePlayer* samples_;
   EventLog& log_;
 };
 
 class EndWaiter : public Player::Listener {
  public:
-  EndWaiter(EventLog& log) : log_(log) {}
-  void setPort(MidiPort* port) { port_ = port; }
+  EndWaiter(EventLog& log, StepOutput& output) : log_(log), output_(output) {}
   void statusChanged(std::uint64_t, const std::string&) override {}
   void stepStarted(std::uint64_t, const Timeline&, const TimelineTick&, DueTime) override {
-    if (port_ != nullptr && port_->takeSendFailure()) deviceGone_.store(true);
+    if (output_.takeDeviceFailure()) deviceGone_.store(true);
   }
   bool deviceGone() const { return deviceGone_.load(); }
   void songEnded(std::uint64_t) override {
@@ -180,7 +162,7 @@ class EndWaiter : public Player::Listener {
 
  private:
   EventLog& log_;
-  MidiPort* port_ = nullptr;
+  StepOutput& output_;
   std::atomic<bool> deviceGone_{false};
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -307,9 +289,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   }
   SteadyPlaybackClock clock;
   EventLog log(logFile, clock);
-  CliStepOutput output(port.get(), o.channel - 1, samples.get(), log);
-  EndWaiter waiter(log);
-  waiter.setPort(port.get());
+  LoggingStepOutput output(port.get(), o.channel - 1, samples.get(), log);
+  EndWaiter waiter(log, output);
   gInterrupted.store(0);
   // SIGTERM stops the play as Ctrl+C does: notes off and the log's end line.
   struct sigaction action {};

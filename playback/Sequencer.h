@@ -45,6 +45,9 @@ class StepOutput {
   virtual std::chrono::microseconds lookAhead() { return std::chrono::microseconds(0); }
   // Pause: silence what still sounds.
   virtual void silence(DueTime now) { (void)now; }
+  // Whether the device stopped taking messages since the last call (it went away while
+  // the song played); clears what it reports.
+  virtual bool takeDeviceFailure() { return false; }
 };
 
 class Sequencer {

@@ -1,0 +1,125 @@
+#include "app/DocumentExports.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QWidget>
+#include <optional>
+
+#include "app/AudioExport.h"
+#include "app/Transport.h"
+#include "editor/DocumentCommands.h"
+#include "editor/EditorCommands.h"
+#include "midifile/MidiFileExport.h"
+#include "notation/ui/NotationFiles.h"
+#include "platform/qt/UserDialogs.h"
+#include "playback/SongRenderer.h"
+#include "tablature/CompiledDocument.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+
+void MessageBoxListener::message(int, std::string_view text) {
+  dialogs_.message(parent_, QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+}
+
+QString documentFolder(const EditorCommands& editor) {
+  const QString file = editor.documents().currentFileName();
+  return file.isEmpty() ? QString() : QFileInfo(file).absolutePath();
+}
+
+DocumentExports::DocumentExports(QWidget* window, UserDialogs& dialogs, EditorCommands& editor,
+                                 Transport& transport, std::function<PadMap()> padMap)
+    : QObject(window),
+      window_(window),
+      dialogs_(dialogs),
+      editor_(editor),
+      transport_(transport),
+      padMap_(std::move(padMap)) {}
+
+void DocumentExports::exportMidi() {
+  QString path = dialogs_.exportFileName(window_, tr("Export MIDI"), tr("MIDI files (*.mid)"),
+                                         editor_.documents().exportNameWith(".mid"));
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".mid");
+  const std::optional<int> channel = dialogs_.chooseNumber(
+      window_, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
+  if (!channel) return;
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
+  CompileRequest request;
+  request.padMap = padMap_();
+  request.diagnose = false;
+  const CompiledDocument compiled =
+      transport_.compileDocument(joinLinesWithCrLf(editor_.documentText().toStdString()), request);
+  const MidiExportResult result =
+      exportMidiFile(compiled, QFile::encodeName(path).toStdString(), *channel - 1,
+                     {QFile::encodeName(editor_.documents().currentFileName()).toStdString()});
+  if (result.status == MidiExportResult::Status::kNothingToPlay) {
+    dialogs_.message(window_, tr("There is nothing to play: no MIDI file was written."));
+    return;
+  }
+  if (result.status == MidiExportResult::Status::kCannotWrite) {
+    dialogs_.message(
+        window_, tr("Cannot save \"%1\": %2.").arg(path, QString::fromLocal8Bit(result.message)));
+    return;
+  }
+  if (result.samplesLeftOut > 0) {
+    dialogs_.message(window_, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.",
+                                 nullptr, static_cast<int>(result.samplesLeftOut)));
+  }
+}
+
+void DocumentExports::exportAudio(QString path, double gainDb, bool normalize) {
+  if (audioExport_ && audioExport_->running()) return;
+  if (path.isEmpty()) {
+    path = dialogs_.exportFileName(window_, tr("Export Audio"),
+                                   "WAVE (*.wav);;FLAC (*.flac);;Ogg Vorbis (*.ogg)",
+                                   editor_.documents().exportNameWith(".wav"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".wav");
+    const std::optional<int> level =
+        dialogs_.chooseItem(window_, tr("Level of the exported audio:"),
+                            {tr("As played"), tr("Normalised: the loudest peak at -1 dBFS"),
+                             tr("Louder or softer by a gain in decibels...")},
+                            1);
+    if (!level) return;
+    normalize = *level == 1;
+    if (*level == 2) {
+      const std::optional<int> gain =
+          dialogs_.chooseNumber(window_, tr("Gain in decibels (dB):"), 0, -60, 40);
+      if (!gain) return;
+      gainDb = *gain;
+    }
+  }
+  RenderSettings settings;
+  settings.gainDb = gainDb;
+  settings.normalize = normalize;
+  settings.documentFolder = documentFolder(editor_).toStdString();
+  const QString document = editor_.documents().currentFileName();
+  if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
+  // Compiled as Play compiles, with what carries over from the compilation before, so
+  // the file holds what Play plays.
+  MessageBoxListener listener(dialogs_, window_);
+  std::shared_ptr<const Song> song = transport_.compile(
+      joinLinesWithCrLf(editor_.documentText().toStdString()), padMap_(), &listener);
+  delete audioExport_;
+  audioExport_ = new AudioExport(window_, std::move(song), path, std::move(settings));
+  connect(audioExport_, &AudioExport::finished, this,
+          [this] { emit audioExported(audioExport_->summary().replace('\n', "; ")); });
+}
+
+void DocumentExports::exportMusicXml() {
+  pulsewright::exportMusicXml(window_, dialogs_, editor_.documents().exportNameWith(".musicxml"),
+                              editor_.documentText(), padMap_());
+}
+
+void DocumentExports::printStaves() {
+  printStavesWithDialog(window_, dialogs_, editor_.documentText(), padMap_());
+}
+
+void DocumentExports::exportStavesPdf() {
+  pulsewright::exportStavesPdf(window_, dialogs_, editor_.documents().exportNameWith(".pdf"),
+                               editor_.documentText(), padMap_());
+}
+
+}  // namespace pulsewright

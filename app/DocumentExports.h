@@ -1,0 +1,68 @@
+#pragma once
+// The File menu's exports of the document: MIDI, MusicXML, drum staves (printed or as
+// PDF) and audio. MIDI and audio are compiled as Play compiles, by the transport, and
+// written by the same services as the command line's export and render.
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+#include "padmap/PadMap.h"
+#include "tablature/TablatureCompiler.h"
+
+class QWidget;
+
+namespace pulsewright {
+
+class AudioExport;
+class EditorCommands;
+class Transport;
+class UserDialogs;
+
+// The compiler's messages, each in a modal box; the compilation goes on after it.
+class MessageBoxListener : public CompileListener {
+ public:
+  MessageBoxListener(UserDialogs& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
+  void message(int, std::string_view text) override;
+
+ private:
+  UserDialogs& dialogs_;
+  QWidget* parent_;
+};
+
+// The open document's folder; empty for a new document.
+QString documentFolder(const EditorCommands& editor);
+
+class DocumentExports : public QObject {
+  Q_OBJECT
+ public:
+  // `window` is where the questions show; `padMap` gives the pad map in use.
+  DocumentExports(QWidget* window, UserDialogs& dialogs, EditorCommands& editor,
+                  Transport& transport, std::function<PadMap()> padMap);
+
+  // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
+  void exportMidi();
+  // File > Export Audio: renders the text as it stands into `path`. With no path, asks
+  // for the file and the level; a path given (by tests) skips both.
+  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false);
+  void exportMusicXml();
+  void printStaves();
+  void exportStavesPdf();
+
+  // The audio export under way or the latest one; null before the first.
+  AudioExport* audioExport() const { return audioExport_; }
+
+ signals:
+  // The line for the status: where the audio went, or why there is none.
+  void audioExported(const QString& summary);
+
+ private:
+  QWidget* window_;
+  UserDialogs& dialogs_;
+  EditorCommands& editor_;
+  Transport& transport_;
+  std::function<PadMap()> padMap_;
+  AudioExport* audioExport_ = nullptr;
+};
+
+}  // namespace pulsewright

@@ -1,0 +1,37 @@
+#pragma once
+// The Play menu and the transport toolbar: Play, Pause and Stop, the loops, the count-in,
+// the metronome and the tempo, each wired to the transport and showing how it stands.
+// Play, Pause and Stop themselves are the window's to wire.
+
+#include <QObject>
+#include <QString>
+#include <map>
+
+class QAction;
+class QMainWindow;
+class QMenuBar;
+
+namespace pulsewright {
+
+class Transport;
+class TransportBar;
+
+class PlayMenu : public QObject {
+  Q_OBJECT
+ public:
+  // Adds the menu to `bar` and the toolbar to `window`; each action goes into `actions`
+  // under its object name.
+  PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
+           std::map<QString, QAction*>& actions);
+
+  TransportBar* toolBar() const { return toolBar_; }
+
+ private:
+  void showTempo();
+
+  Transport& transport_;
+  QAction* tempoLabel_ = nullptr;
+  TransportBar* toolBar_ = nullptr;
+};
+
+}  // namespace pulsewright

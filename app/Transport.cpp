@@ -1,0 +1,182 @@
+#include "app/Transport.h"
+
+#include <QMetaObject>
+#include <cmath>
+
+#include "app/TransportBar.h"
+#include "playback/PlaybackSession.h"
+#include "tablature/TablatureCompiler.h"
+
+namespace pulsewright {
+
+// Carries the playback thread's news to the transport's own thread. News of a song
+// that is no longer the one playing is dropped there.
+class Transport::Relay : public Player::Listener {
+ public:
+  Relay(Transport* transport, StepOutput& output) : transport_(transport), output_(output) {}
+
+  void statusChanged(std::uint64_t generation, const std::string& text) override {
+    QMetaObject::invokeMethod(
+        transport_,
+        [t = transport_, generation, status = QString::fromStdString(text)] {
+          if (t->current(generation)) emit t->statusChanged(status);
+        },
+        Qt::QueuedConnection);
+  }
+  void songEnded(std::uint64_t generation) override {
+    QMetaObject::invokeMethod(
+        transport_,
+        [t = transport_, generation] {
+          if (generation == t->session_->player().generation()) t->songOver();
+        },
+        Qt::QueuedConnection);
+  }
+  void stepStarted(std::uint64_t generation, const Timeline& timeline, const TimelineTick& tick,
+                   DueTime) override {
+    Step step;
+    step.part = tick.part;
+    step.songPosition = tick.songPosition;
+    step.step = tick.step;
+    if (tick.data != nullptr) {
+      const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
+      for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+        if (item.source.line > 0) step.positions.push_back(item.source);
+      }
+    }
+    const bool deviceGone = output_.takeDeviceFailure();
+    const StepMusic music = tick.data != nullptr ? tick.data->music : StepMusic{};
+    QMetaObject::invokeMethod(
+        transport_,
+        [t = transport_, generation, step = std::move(step), deviceGone, music] {
+          if (!t->current(generation)) return;
+          if (music.tempo > 0) {
+            t->writtenTempo_ = music.tempo;
+            emit t->tempoChanged();
+            const BarBeat at = barBeatOf(step.step, music.noteSize);
+            emit t->positionChanged(QStringLiteral("%1:%2").arg(at.bar).arg(at.beat));
+          }
+          if (deviceGone) {
+            // A device that went away mid-song: stop cleanly and say why.
+            t->songOver();
+            emit t->statusChanged(QString::fromLatin1(kDeviceGoneMessage));
+            return;
+          }
+          emit t->stepPlaying(step);
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  Transport* transport_;
+  StepOutput& output_;
+};
+
+Transport::Transport(StepOutput& output, PlaybackClock& clock, SamplePlayer* samples,
+                     QObject* parent)
+    : QObject(parent),
+      relay_(std::make_unique<Relay>(this, output)),
+      session_(std::make_unique<PlaybackSession>(output, clock, samples, relay_.get())) {}
+
+Transport::~Transport() {
+  session_.reset();
+}
+
+bool Transport::current(std::uint64_t generation) const {
+  return generation == session_->player().generation() && isPlaying();
+}
+
+bool Transport::isPlaying() const {
+  return session_->player().playing();
+}
+
+void Transport::play(std::string_view text, const PadMap& padMap, CompileListener* listener,
+                     const std::function<std::string()>& partAtCursor) {
+  // The buttons change before the compiler's messages can show.
+  setState(State::kPlaying);
+  // The new song is built whole before the playing thread sees it.
+  PlayOptions options;
+  std::shared_ptr<const Song> song =
+      songToPlay(compile(text, padMap, listener), partAtCursor, &options);
+  // After Pause the song goes on from where it stopped, as the text now has it; a
+  // position the text no longer has starts the song again.
+  if (pausedAt_) {
+    options.from = *pausedAt_;
+    pausedAt_.reset();
+    if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
+  }
+  // Samples load on the playback thread, so the caller stays responsive meanwhile.
+  if (!session_->play(song, options, true)) songOver();  // nothing to play: over at once
+}
+
+std::shared_ptr<const Song> Transport::songToPlay(std::shared_ptr<const Song> song,
+                                                  const std::function<std::string()>& partAtCursor,
+                                                  PlayOptions* options) const {
+  options->countIn = countIn_;
+  options->metronome = metronome_;
+  if (loop_ == Loop::kSong) options->loops = 0;
+  if (loop_ == Loop::kPartAtCursor) {
+    // That part over and over, as a song of that part alone.
+    const std::string part = partAtCursor ? partAtCursor() : std::string();
+    if (!part.empty()) {
+      song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(part)));
+      options->loops = 0;
+    }
+  }
+  return song;
+}
+
+void Transport::pause() {
+  pausedAt_ = session_->player().pause();
+  setState(State::kPaused);
+}
+
+void Transport::stop() {
+  pausedAt_.reset();
+  session_->player().stop();
+  setState(State::kStopped);
+  emit positionChanged({});
+}
+
+void Transport::songOver() {
+  stop();
+  emit statusChanged({});
+}
+
+void Transport::setState(State state) {
+  state_ = state;
+  emit stateChanged(state);
+}
+
+void Transport::setMetronome(bool on) {
+  metronome_ = on;
+  session_->player().setMetronome(on);
+}
+
+void Transport::setTempoScale(double scale) {
+  // Whole percent steps, so that repeated presses come back to 100 %.
+  session_->player().setTempoScale(std::round(scale * 100.0) / 100.0);
+  emit tempoChanged();
+}
+
+double Transport::tempoScale() const {
+  return session_->player().tempoScale();
+}
+
+std::shared_ptr<const Song> Transport::compile(std::string_view text, const PadMap& padMap,
+                                               CompileListener* listener) {
+  std::shared_ptr<const Song> song = session_->compile(text, padMap, listener);
+  emit compiled();
+  return song;
+}
+
+CompiledDocument Transport::compileDocument(std::string_view text, const CompileRequest& request) {
+  CompiledDocument document = session_->compileDocument(text, request);
+  emit compiled();
+  return document;
+}
+
+const TablatureCompiler& Transport::compiler() const {
+  return session_->compiler();
+}
+
+}  // namespace pulsewright
