@@ -155,6 +155,15 @@ void Form1::buildControls() {
 
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  auto drumName = [](int voice) {
+    return std::string(kVoiceCaptions[static_cast<std::size_t>(voice) % kVoiceCount]);
+  };
+  connect(drumKeyboard_, &DrumKeyboard::muteToggled, this,
+          [this, drumName](int voice) { transport_->toggleMute(drumName(voice)); });
+  connect(drumKeyboard_, &DrumKeyboard::soloToggled, this,
+          [this, drumName](int voice) { transport_->toggleSolo(drumName(voice)); });
+  connect(transport_.get(), &Transport::voiceMaskChanged, drumKeyboard_,
+          [this] { drumKeyboard_->showVoiceMask(transport_->voiceMask()); });
   client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
                           twips(kEditorTop + kStripHeight));
 }
@@ -184,8 +193,13 @@ void Form1::buildMenus() {
   connect(action("PlaySong"), &QAction::triggered, this, [this] {
     if (button("Play")->isEnabled()) Play_Click();
   });
+  // F6 toggles: Pause while playing, Play again (going on from there) while paused.
   connect(action("PauseSong"), &QAction::triggered, this, [this] {
-    if (button("Pause")->isEnabled()) Pause_Click();
+    if (button("Pause")->isEnabled()) {
+      Pause_Click();
+    } else if (transport_->state() == Transport::State::kPaused && button("Play")->isEnabled()) {
+      Play_Click();
+    }
   });
   connect(action("StopSong"), &QAction::triggered, this, [this] {
     if (button("Stopb")->isEnabled()) Stopb_Click();
@@ -194,7 +208,9 @@ void Form1::buildMenus() {
 
 void Form1::syncTransport() {
   action("PlaySong")->setEnabled(button("Play")->isEnabled());
-  action("PauseSong")->setEnabled(button("Pause")->isEnabled());
+  action("PauseSong")
+      ->setEnabled(button("Pause")->isEnabled() ||
+                   transport_->state() == Transport::State::kPaused);
   action("StopSong")->setEnabled(button("Stopb")->isEnabled());
 }
 

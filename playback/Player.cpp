@@ -60,10 +60,15 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   quarterPosition_ = 0;
   metronome_ = options.metronome;
   loopsLeft_ = options.loops <= 0 ? -1 : options.loops - 1;
+  // The speed trainer sets the scale while it is on; once off, the scale from before it
+  // comes back.
+  if (options.tempoRamp.on() && !ramp_.on()) scaleBeforeRamp_ = tempoScale_;
+  if (!options.tempoRamp.on() && ramp_.on()) tempoScale_ = scaleBeforeRamp_;
   ramp_ = options.tempoRamp;
   rampPass_ = std::max(options.rampPass, 0);
-  if (ramp_.on())
+  if (ramp_.on()) {
     tempoScale_ = std::clamp(ramp_.scaleOf(rampPass_), kMinTempoScale, kMaxTempoScale);
+  }
   wake_.notify_all();
   if (!started) return false;
   // From the beginning the first tick waits one step; resumed songs start at once.

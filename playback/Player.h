@@ -133,6 +133,7 @@ class Player {
   std::shared_ptr<const Song> filterSong_;  // the song filter_ was read against
   TempoRamp ramp_;
   int rampPass_ = 0;
+  double scaleBeforeRamp_ = 1.0;
   int loopsLeft_ = 0;  // further passes after this one; -1 for ever
   int countInLeft_ = 0;
   std::function<void()> prepare_;

@@ -9,9 +9,9 @@
 #include "app/Transport.h"
 #include "midi/MidiPort.h"
 #include "midi/PortStepOutput.h"
-#include "platform/FakeMidiOutput.h"
 #include "tablature/Timeline.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/FakeMidiOutput.h"
 
 namespace pulsewright {
 namespace {
