@@ -93,7 +93,7 @@ DocumentRecovery::DocumentRecovery(QPlainTextEdit& editor, QString folder, int i
   }
   timer_->setInterval(intervalMs);
   connect(timer_, &QTimer::timeout, this, &DocumentRecovery::keepNow);
-  connect(editor_.document(), &QTextDocument::modificationChanged, this, [this](bool changed) {
+  connect(&editor_, &QPlainTextEdit::modificationChanged, this, [this](bool changed) {
     if (changed) {
       timer_->start();
     } else {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/ClientArea.h"
 #include "app/DeviceMenus.h"
 #include "app/DocumentExports.h"
 #include "app/DocumentImport.h"
@@ -49,30 +50,6 @@
 
 namespace pulsewright {
 
-namespace {
-
-struct ButtonSpec {
-  const char* name;
-  const char* icon;
-  int left;
-};
-constexpr ButtonSpec kButtons[] = {
-    {"NewButton", "new", 0},        {"OpenButton", "open", 345},  {"SaveButton", "save", 690},
-    {"PrintButton", "print", 1200}, {"FindButton", "find", 1545}, {"Play", "play", 2040},
-    {"Pause", "pause", 2385},       {"Stopb", "stop", 2730},
-};
-
-constexpr int kClientWidth = 9810;
-constexpr int kClientHeight = 7920;
-constexpr int kEditorLeft = 15;
-constexpr int kEditorTop = 330;
-constexpr int kEditorRightGap = 45;
-constexpr int kMargin = 60;
-constexpr int kStripHeight = DrumKeyboard::kHeightTwips + 2 * kMargin;
-constexpr int kLabelLeft = 5400;
-
-}  // namespace
-
 Form1::Form1(AppServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)) {
   setWindowTitle("Pulsewright!");
@@ -103,11 +80,10 @@ Form1::Form1(AppServices services, QWidget* parent)
   // The client area (under the menu bar, above the problems list) has its design size at
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
-  resize(twips(kClientWidth),
-         twips(kClientHeight) + menuBar()->sizeHint().height() +
+  resize(twips(ClientArea::kWidthTwips),
+         twips(ClientArea::kHeightTwips) + menuBar()->sizeHint().height() +
              transportBar_->sizeHint().height() +
              (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
-  layoutControls();
 }
 
 Form1::~Form1() {
@@ -127,32 +103,16 @@ int Form1::twips(int length) const {
 }
 
 void Form1::buildControls() {
-  client_ = new QWidget(this);
+  client_ = new ClientArea([this](int length) { return twips(length); }, this);
   setCentralWidget(client_);
-  client_->installEventFilter(this);
-  for (const ButtonSpec& spec : kButtons) {
-    auto* b = new QToolButton(client_);
-    b->setObjectName(spec.name);
-    b->setIcon(QIcon(QString(":/pulsewright/%1.png").arg(spec.icon)));
-    b->setToolTip(spec.name == QString("Stopb") ? "Stop" : QString(spec.name).remove("Button"));
-    b->setGeometry(twips(spec.left), 0, twips(345), twips(345));
-    buttons_[spec.name] = b;
-  }
+  buttons_ = client_->buttons();
   connect(buttons_["Play"], &QToolButton::clicked, this, &Form1::Play_Click);
   connect(buttons_["Pause"], &QToolButton::clicked, this, &Form1::Pause_Click);
   connect(buttons_["Stopb"], &QToolButton::clicked, this, &Form1::Stopb_Click);
-
-  devices_ = new DeviceMenus(*port_, *samples_, services_.settings, client_);
-  devices_->soundDevices()->setGeometry(twips(3240), twips(15), twips(1845), twips(315));
-  label1_ = new StatusLabel(client_);
-  label1_->setGeometry(twips(kLabelLeft), twips(60), twips(3945), twips(270));
-
-  tablatureEditor_ = new TablatureEditor(client_);
+  label1_ = client_->statusLine();
+  tablatureEditor_ = client_->editor();
   text1_ = tablatureEditor_;
-  text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-
+  devices_ = new DeviceMenus(*port_, *samples_, services_.settings, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
   auto drumName = [](int voice) {
@@ -164,8 +124,7 @@ void Form1::buildControls() {
           [this, drumName](int voice) { transport_->toggleSolo(drumName(voice)); });
   connect(transport_.get(), &Transport::voiceMaskChanged, drumKeyboard_,
           [this] { drumKeyboard_->showVoiceMask(transport_->voiceMask()); });
-  client_->setMinimumSize(twips(DrumKeyboard::kWidthTwips + 2 * kEditorLeft),
-                          twips(kEditorTop + kStripHeight));
+  client_->place(devices_->soundDevices(), drumKeyboard_);
 }
 
 void Form1::buildMenus() {
@@ -212,14 +171,6 @@ void Form1::syncTransport() {
       ->setEnabled(button("Pause")->isEnabled() ||
                    transport_->state() == Transport::State::kPaused);
   action("StopSong")->setEnabled(button("Stopb")->isEnabled());
-}
-
-void Form1::setTempoScale(double scale) {
-  transport_->setTempoScale(scale);
-}
-
-double Form1::tempoScale() const {
-  return transport_->tempoScale();
 }
 
 PadMap Form1::padMap() const {
@@ -336,36 +287,12 @@ void Form1::startUp() {
   if (services_.splashMilliseconds <= 0) startUp_->splashOver();
 }
 
-void Form1::SplashTimer_Timer() {
-  startUp_->splashOver();
-}
-
-void Form1::quitWithoutAsking() {
-  startUp_->quitWithoutAsking();
-}
-
-SplashWindow* Form1::splash() const {
-  return startUp_->splash();
-}
-
 void Form1::changeEvent(QEvent* event) {
   // A key held while the window loses the focus would sound for ever.
   if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
     liveKeyboard_->releaseAll();
   }
   QMainWindow::changeEvent(event);
-}
-
-void Form1::StartNote(std::int16_t index) {
-  liveKeyboard_->StartNote(index);
-}
-
-void Form1::StopNote(std::int16_t index) {
-  liveKeyboard_->StopNote(index);
-}
-
-bool Form1::isPlaying() const {
-  return transport_->isPlaying();
 }
 
 void Form1::checkWithKeptState() {
@@ -376,10 +303,6 @@ void Form1::checkWithKeptState() {
   options.kept = std::make_shared<const CompilerState>(transport_->compiler().state());
   options.documentFolder = documentFolder(*editor_).toStdString();
   tablatureEditor_->setDiagnosticOptions(options);
-}
-
-const TablatureCompiler& Form1::compiler() const {
-  return transport_->compiler();
 }
 
 void Form1::Play_Click() {
@@ -398,15 +321,6 @@ void Form1::Play_Click() {
     statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
                                   : tr("Not enough memory to play this song."));
   }
-}
-
-void Form1::Pause_Click() {
-  // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
-  transport_->pause();
-}
-
-void Form1::Stopb_Click() {
-  transport_->stop();
 }
 
 void Form1::showState(Transport::State state) {
@@ -428,47 +342,11 @@ void Form1::showStep(const Transport::Step& step) {
   staff_->setPlayingStep(step.part, step.songPosition, step.step);
 }
 
-void Form1::device_Click(int index) {
-  devices_->pickDevice(index);
-}
-
-void Form1::chan_Click(int index) {
-  devices_->pickChannel(index);
-}
-
-QComboBox* Form1::AudioDevices() const {
-  return devices_->soundDevices();
-}
-
-QMenu* Form1::deviceMenu() const {
-  return devices_->deviceMenu();
-}
-
-QMenu* Form1::channelMenu() const {
-  return devices_->channelMenu();
-}
-
-AudioExport* Form1::audioExport() const {
-  return exports_->audioExport();
-}
-
-void Form1::exportAudio(QString path, double gainDb, bool normalize) {
-  exports_->exportAudio(std::move(path), gainDb, normalize);
-}
-
-void Form1::ExportMidi_Click() {
-  exports_->exportMidi();
-}
-
 void Form1::Options_Click() {
   if (!options_) return;
   options_->show();
   options_->raise();
   options_->activateWindow();
-}
-
-void Form1::ImportDrumTab_Click() {
-  tabImport_->importFile();
 }
 
 void Form1::Exit_Click() {
@@ -496,27 +374,6 @@ void Form1::closeEvent(QCloseEvent* event) {
   startUp_->rememberPlace();
   closed_ = true;
   event->accept();
-}
-
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == client_ && event->type() == QEvent::Resize) layoutControls();
-  return QMainWindow::eventFilter(watched, event);
-}
-
-void Form1::layoutControls() {
-  if (text1_ == nullptr) return;
-  // Only the editor follows the window; a size that would be negative is not applied.
-  const int width = client_->width() - twips(kEditorRightGap);
-  const int height = client_->height() - twips(kEditorTop) - twips(kStripHeight);
-  const int w = width >= 0 ? width : text1_->width();
-  const int h = height >= 0 ? height : text1_->height();
-  text1_->setGeometry(twips(kEditorLeft), twips(kEditorTop), w, h);
-  if (drumKeyboard_ != nullptr) {
-    drumKeyboard_->move(twips(kEditorLeft), twips(kEditorTop) + h + twips(kMargin));
-  }
-  // The status line reaches the window's right edge.
-  label1_->resize(std::max(0, client_->width() - twips(kLabelLeft) - twips(kMargin)),
-                  label1_->height());
 }
 
 }  // namespace pulsewright

@@ -10,8 +10,13 @@
 #include <memory>
 
 #include "app/AppServices.h"
+#include "app/DeviceMenus.h"
+#include "app/DocumentExports.h"
+#include "app/DrumTabImportCommands.h"
 #include "app/SplashWindow.h"
+#include "app/StartUpSequence.h"
 #include "app/Transport.h"
+#include "midi/LiveKeyboard.h"
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
 #include "padmap/ui/OptionsWindow.h"
@@ -26,6 +31,7 @@ class QToolButton;
 
 namespace pulsewright {
 
+class ClientArea;
 class DeviceMenus;
 class DocumentExports;
 class DocumentImport;
@@ -63,8 +69,8 @@ class Form1 : public QMainWindow {
   void startUp();
 
   // Live keyboard, also used by the Options window's "+" and "-".
-  void StartNote(std::int16_t index);
-  void StopNote(std::int16_t index);
+  void StartNote(std::int16_t index) { liveKeyboard_->StartNote(index); }
+  void StopNote(std::int16_t index) { liveKeyboard_->StopNote(index); }
 
   // Parts of the window, for the window tests.
   QPlainTextEdit* Text1() const { return text1_; }
@@ -72,24 +78,24 @@ class Form1 : public QMainWindow {
   ProblemsPanel* problems() const { return problems_; }
   StaffPanel* staff() const { return staff_; }
   QToolButton* button(const QString& name) const;
-  QComboBox* AudioDevices() const;
+  QComboBox* AudioDevices() const { return devices_->soundDevices(); }
   QLabel* Label1() const;
   TransportBar* transportBar() const { return transportBar_; }
   Transport& transport() const { return *transport_; }
   PrintCommand& printCommand() const { return *print_; }
   QAction* action(const QString& name) const;
-  QMenu* deviceMenu() const;
-  QMenu* channelMenu() const;
+  QMenu* deviceMenu() const { return devices_->deviceMenu(); }
+  QMenu* channelMenu() const { return devices_->channelMenu(); }
   DrumKeyboard* keyboard() const { return drumKeyboard_; }
   OptionsWindow* options() const { return options_; }
-  SplashWindow* splash() const;
+  SplashWindow* splash() const { return startUp_->splash(); }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
-  const TablatureCompiler& compiler() const;
-  bool isPlaying() const;
+  const TablatureCompiler& compiler() const { return transport_->compiler(); }
+  bool isPlaying() const { return transport_->isPlaying(); }
   // The share of the written tempo the song plays at (Play menu).
-  void setTempoScale(double scale);
-  double tempoScale() const;
+  void setTempoScale(double scale) { transport_->setTempoScale(scale); }
+  double tempoScale() const { return transport_->tempoScale(); }
 
   EditorCommands& editor() const { return *editor_; }
   TemplatesController& templates() const { return *templates_; }
@@ -98,35 +104,35 @@ class Form1 : public QMainWindow {
 
  public slots:
   void Play_Click();
-  void Pause_Click();
-  void Stopb_Click();
-  void SplashTimer_Timer();
+  // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
+  void Pause_Click() { transport_->pause(); }
+  void Stopb_Click() { transport_->stop(); }
+  void SplashTimer_Timer() { startUp_->splashOver(); }
   void Exit_Click();
   // File > Export Audio: renders the text as it stands into `path` (an empty path asks
   // for one); the status line says how it went.
   // With no path, asks for the file and the level; a path given (by tests) skips both.
-  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false);
+  void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false) {
+    exports_->exportAudio(std::move(path), gainDb, normalize);
+  }
   void Options_Click();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
-  void ImportDrumTab_Click();
+  void ImportDrumTab_Click() { tabImport_->importFile(); }
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
-  void ExportMidi_Click();
-  void device_Click(int index);
-  void chan_Click(int index);
+  void ExportMidi_Click() { exports_->exportMidi(); }
+  void device_Click(int index) { devices_->pickDevice(index); }
+  void chan_Click(int index) { devices_->pickChannel(index); }
   // SIGTERM, SIGINT or SIGHUP: closes as Exit does without asking; unsaved text stays in
   // the recovery file for the next start.
-  void quitWithoutAsking();
+  void quitWithoutAsking() { startUp_->quitWithoutAsking(); }
 
  protected:
-  // The client area's size changes with the window, and also when the status bar appears
-  // or the problems list is resized: each time the controls are laid out again.
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  public:
   // The audio export under way or the latest one.
-  AudioExport* audioExport() const;
+  AudioExport* audioExport() const { return exports_->audioExport(); }
 
  private:
   void buildMenus();
@@ -141,7 +147,6 @@ class Form1 : public QMainWindow {
   // The buttons, the text and the playing step as the transport stands.
   void showState(Transport::State state);
   void showStep(const Transport::Step& step);
-  void layoutControls();
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
 
@@ -152,7 +157,7 @@ class Form1 : public QMainWindow {
   std::unique_ptr<PortStepOutput> stepOutput_;
   std::unique_ptr<Transport> transport_;
 
-  QWidget* client_ = nullptr;
+  ClientArea* client_ = nullptr;
   EditorCommands* editor_ = nullptr;
   DrumTabImportCommands* tabImport_ = nullptr;
   std::unique_ptr<TemplatesController> templates_;

@@ -5,20 +5,39 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "editor/TablatureEditor.h"
+
 namespace pulsewright {
 
+namespace {
+
+// A text still being loaded is waited for: what is read or changed is the whole text.
+void finishLoading(const QPlainTextEdit& editor) {
+  if (auto* tablature = qobject_cast<TablatureEditor*>(const_cast<QPlainTextEdit*>(&editor))) {
+    tablature->finishLoading();
+  }
+}
+
+}  // namespace
+
 QString editorText(const QPlainTextEdit& editor) {
+  finishLoading(editor);
   QString text = editor.document()->toRawText();
   text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   return text;
 }
 
 void setEditorText(QPlainTextEdit& editor, const QString& text) {
+  if (auto* tablature = qobject_cast<TablatureEditor*>(&editor)) {
+    tablature->loadText(text);
+    return;
+  }
   editor.setPlainText(text);
   editor.document()->setModified(false);
 }
 
 void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text) {
+  finishLoading(editor);
   QTextCursor cursor(editor.document());
   cursor.setPosition(static_cast<int>(from));
   cursor.setPosition(static_cast<int>(to), QTextCursor::KeepAnchor);

@@ -9,7 +9,9 @@ namespace pulsewright {
 
 // Unlike QPlainTextEdit::toPlainText(), keeps no-break spaces as they are.
 QString editorText(const QPlainTextEdit& editor);
-// Replaces the whole text; the document then counts as unchanged.
+// Replaces the whole text; the document then counts as unchanged. A large text may still
+// be loading when this returns (TablatureEditor::loadText); the functions here wait for
+// it.
 void setEditorText(QPlainTextEdit& editor, const QString& text);
 // Replaces [from, to) with `text` as one undoable edit, leaving the caret after it.
 void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text);

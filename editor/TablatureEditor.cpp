@@ -1,9 +1,15 @@
 #include "editor/TablatureEditor.h"
 
 #include <QHelpEvent>
+#include <QMimeData>
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QPointer>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
+#include <QTextOption>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <condition_variable>
@@ -113,7 +119,7 @@ class TablatureEditor::Worker {
     wake_.notify_all();
     thread_.join();
   }
-  void submit(QString text, int revision, DiagnosticOptions options) {
+  void submit(QString text, qint64 revision, DiagnosticOptions options) {
     {
       std::lock_guard lock(mutex_);
       job_ = Job{std::move(text), revision, std::move(options)};
@@ -124,7 +130,7 @@ class TablatureEditor::Worker {
  private:
   struct Job {
     QString text;
-    int revision;
+    qint64 revision;
     DiagnosticOptions options;
   };
 
@@ -157,6 +163,65 @@ class TablatureEditor::Worker {
   std::thread thread_;  // last: starts when everything it uses exists
 };
 
+// Lays a large text into a document of its own, on a thread, with a highlighter that has
+// coloured nothing yet; both move to the editor's thread when the document is whole.
+// Laying out the lines is what takes the time: Qt's own setPlainText on a 16 MB text
+// holds the window for seconds.
+class TablatureEditor::Load {
+ public:
+  struct Settings {
+    QFont font;
+    QTextOption option;
+    qreal margin = 0;
+    LineStyles styles;
+  };
+
+  Load(TablatureEditor* editor, int serial, QString text, Settings settings)
+      : serial_(serial),
+        thread_([this, editor, text = std::move(text), settings = std::move(settings),
+                 target = editor->thread()]() mutable {
+          document_ = build(std::move(text), settings);
+          document_->moveToThread(target);
+          QMetaObject::invokeMethod(
+              editor, [editor, serial = serial_] { editor->takeLoadedDocument(serial); },
+              Qt::QueuedConnection);
+        }) {}
+  ~Load() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  int serial() const { return serial_; }
+  // Waits for the document; the caller owns it then.
+  std::unique_ptr<QTextDocument> take() {
+    if (thread_.joinable()) thread_.join();
+    return std::move(document_);
+  }
+
+ private:
+  static std::unique_ptr<QTextDocument> build(QString text, const Settings& settings) {
+    auto document = std::make_unique<QTextDocument>();
+    document->setDefaultFont(settings.font);
+    document->setDefaultTextOption(settings.option);
+    document->setDocumentMargin(settings.margin);
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
+    // On the document while it is empty, so it colours nothing until lines come into view.
+    new TablatureHighlighter(document.get(), settings.styles);
+    document->setUndoRedoEnabled(false);
+    {
+      const QSignalBlocker quiet(document.get());
+      document->setPlainText(text);
+    }
+    text = QString();
+    document->setUndoRedoEnabled(true);
+    document->setModified(false);
+    return document;
+  }
+
+  int serial_;
+  std::unique_ptr<QTextDocument> document_;
+  std::thread thread_;  // last: starts when everything it uses exists
+};
+
 TablatureEditor::TablatureEditor(QWidget* parent)
     : QPlainTextEdit(parent),
       highlighter_(new TablatureHighlighter(document())),
@@ -166,17 +231,14 @@ TablatureEditor::TablatureEditor(QWidget* parent)
   checkTimer_->setSingleShot(true);
   checkTimer_->setInterval(kCheckDelayMs);
   connect(checkTimer_, &QTimer::timeout, this, &TablatureEditor::startCheck);
-  connect(document(), &QTextDocument::contentsChange, this, [this] { checkTimer_->start(); });
+  // The editor's own signal, which follows it to a document it loads.
+  connect(this, &QPlainTextEdit::textChanged, this, [this] { checkTimer_->start(); });
   connect(this, &QPlainTextEdit::blockCountChanged, this, &TablatureEditor::updateGutterWidth);
   connect(this, &QPlainTextEdit::updateRequest, this, &TablatureEditor::updateGutter);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
           &TablatureEditor::shadeVisibleLines);
-  highlighter_->setDetailFilter([this](const QTextBlock& block) {
-    const auto [first, last] = linesNearView();
-    const int line = block.blockNumber();
-    return line >= first && line <= last;
-  });
+  filterHighlighter();
   connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
   updateGutterWidth();
   refreshColors();
@@ -187,7 +249,72 @@ QWidget* TablatureEditor::gutter() const {
 }
 
 TablatureEditor::~TablatureEditor() {
+  load_.reset();
   worker_.reset();  // no result is posted to this editor once it goes
+}
+
+void TablatureEditor::filterHighlighter() {
+  highlighter_->setDetailFilter([this](const QTextBlock& block) {
+    const auto [first, last] = linesNearView();
+    const int line = block.blockNumber();
+    return line >= first && line <= last;
+  });
+}
+
+void TablatureEditor::loadText(const QString& text) {
+  const bool wasLoading = isLoading();
+  if (wasLoading) {
+    load_.reset();  // what it made is dropped
+    setReadOnly(readOnlyBeforeLoad_);
+  }
+  if (text.size() < kLoadAsideFrom) {
+    setPlainText(text);
+    document()->setModified(false);
+    if (wasLoading) emit loadingChanged(false);
+    return;
+  }
+  // The first lines show at once, read-only, while the whole text is laid out aside.
+  qsizetype shown = 0;
+  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
+    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
+  }
+  setPlainText(text.left(shown < 0 ? text.size() : shown));
+  document()->setModified(false);
+  if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
+  setReadOnly(true);
+  load_ = std::make_unique<Load>(
+      this, ++loadSerial_, text,
+      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
+                     document()->documentMargin(), highlighter_->styles()});
+  if (!wasLoading) emit loadingChanged(true);
+}
+
+void TablatureEditor::takeLoadedDocument(int serial) {
+  if (load_ != nullptr && load_->serial() == serial) finishLoading();
+}
+
+void TablatureEditor::finishLoading() {
+  if (!load_) return;
+  std::unique_ptr<QTextDocument> loaded = load_->take();
+  load_.reset();
+  auto* highlighter = loaded->findChild<TablatureHighlighter*>();
+  // Qt deletes the document it made itself when another is set; one loaded here before
+  // is deleted here.
+  const QPointer<QTextDocument> previous = document();
+  // The highlighter of the lines shown meanwhile goes with them.
+  delete highlighter_;
+  highlighter_ = highlighter;
+  filterHighlighter();
+  loaded->setParent(this);
+  setDocument(loaded.release());
+  if (previous != nullptr && previous->parent() == this) delete previous.data();
+  ++documentSerial_;
+  setReadOnly(readOnlyBeforeLoad_);
+  updateGutterWidth();
+  shadeVisibleLines();
+  gutter_->update();
+  checkTimer_->start();
+  emit loadingChanged(false);
 }
 
 void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
@@ -196,8 +323,14 @@ void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
   checkTimer_->start();
 }
 
+qint64 TablatureEditor::textStamp() const {
+  return (static_cast<qint64>(documentSerial_) << 32) |
+         static_cast<quint32>(document()->revision());
+}
+
 void TablatureEditor::startCheck() {
-  const int revision = document()->revision();
+  if (isLoading()) return;  // checked once the whole text is in
+  const qint64 revision = textStamp();
   if (checkedOnce_ && revision == lastChecked_) return;
   lastChecked_ = revision;
   checkedOnce_ = true;
@@ -207,16 +340,16 @@ void TablatureEditor::startCheck() {
 void TablatureEditor::checkNow() {
   checkTimer_->stop();
   const QString text = editorText(*this);
-  lastChecked_ = document()->revision();
+  lastChecked_ = textStamp();
   checkedOnce_ = true;
   applyDiagnostics(lastChecked_,
                    diagnoseAndRelease(joinLinesWithCrLf(text.toStdString()), options_));
 }
 
-void TablatureEditor::applyDiagnostics(int revision, std::vector<Diagnostic> found) {
+void TablatureEditor::applyDiagnostics(qint64 revision, std::vector<Diagnostic> found) {
   // A result for a text that has changed since is stale; the newer text is checked
   // when typing stops. The revision tells without copying a large document again.
-  if (document()->revision() != revision) return;
+  if (textStamp() != revision) return;
   std::map<int, std::vector<BlockDiagnostic>> byLine;
   for (const Diagnostic& d : found) {
     byLine[d.line].push_back(
@@ -373,6 +506,8 @@ bool TablatureEditor::viewportEvent(QEvent* event) {
 }
 
 void TablatureEditor::keyPressEvent(QKeyEvent* event) {
+  // Made editable meanwhile (a song stopped): what is typed goes into the whole text.
+  if (isLoading() && !isReadOnly()) finishLoading();
   const Qt::KeyboardModifiers mods =
       event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier) {
@@ -414,6 +549,16 @@ void TablatureEditor::keyPressEvent(QKeyEvent* event) {
     }
   }
   QPlainTextEdit::keyPressEvent(event);
+}
+
+void TablatureEditor::inputMethodEvent(QInputMethodEvent* event) {
+  if (isLoading() && !isReadOnly()) finishLoading();
+  QPlainTextEdit::inputMethodEvent(event);
+}
+
+void TablatureEditor::insertFromMimeData(const QMimeData* source) {
+  if (isLoading()) finishLoading();
+  QPlainTextEdit::insertFromMimeData(source);
 }
 
 void TablatureEditor::changeEvent(QEvent* event) {

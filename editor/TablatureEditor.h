@@ -25,6 +25,19 @@ class TablatureEditor : public QPlainTextEdit {
   ~TablatureEditor() override;
 
   TablatureHighlighter& highlighter() const { return *highlighter_; }
+
+  // Replaces the whole text, which then counts as unchanged, with no undo. A large text
+  // is laid into a document of its own on another thread while its first lines show,
+  // read-only; the editor takes the whole of it when it is ready. Until then the text
+  // can be neither typed into nor read: editorText() and every edit through EditorText
+  // wait for it (finishLoading()).
+  void loadText(const QString& text);
+  bool isLoading() const { return load_ != nullptr; }
+  // Waits for a text being loaded and puts it in the editor now.
+  void finishLoading();
+  // Texts at least this long (UTF-16 units) are loaded on another thread.
+  static constexpr qsizetype kLoadAsideFrom = qsizetype{1} << 20;
+  static constexpr int kLinesShownWhileLoading = 3000;
   QWidget* gutter() const;
 
   // The problems found in the text as it was when last checked, in line order.
@@ -50,25 +63,35 @@ class TablatureEditor : public QPlainTextEdit {
 
  signals:
   void diagnosticsChanged();
+  // A large text began to load (true) or is now in the editor whole (false).
+  void loadingChanged(bool loading);
   void overwriteModeToggled(bool overwrite);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
   void changeEvent(QEvent* event) override;
   bool viewportEvent(QEvent* event) override;
 
  private:
   class Gutter;
   class Worker;
+  class Load;
   friend class Gutter;
 
   void paintGutter(QPaintEvent* event);
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
-  // `revision`: the document's revision when the text was taken.
-  void applyDiagnostics(int revision, std::vector<Diagnostic> found);
+  // Puts the document the loading thread made in the editor.
+  void takeLoadedDocument(int serial);
+  // `revision`: textStamp() when the text was taken.
+  void applyDiagnostics(qint64 revision, std::vector<Diagnostic> found);
+  // Tells one text from another: the document's revision, and which document.
+  qint64 textStamp() const;
+  void filterHighlighter();
   void refreshColors();
   void refreshExtraSelections();
   void followPlaying();
@@ -83,9 +106,13 @@ class TablatureEditor : public QPlainTextEdit {
   Gutter* gutter_;
   QTimer* checkTimer_;
   std::unique_ptr<Worker> worker_;
+  std::unique_ptr<Load> load_;
+  bool readOnlyBeforeLoad_ = false;
   DiagnosticOptions options_;
   std::vector<Diagnostic> diagnostics_;
-  int lastChecked_ = -1;  // the revision last checked
+  qint64 lastChecked_ = -1;  // the textStamp() last checked
+  int documentSerial_ = 0;
+  int loadSerial_ = 0;
   bool checkedOnce_ = false;
   QList<QTextEdit::ExtraSelection> playing_;
   bool following_ = true;

@@ -48,9 +48,12 @@ QTextCharFormat format(const QColor& color, bool bold = false, bool italic = fal
   return f;
 }
 
-// Block states: a line far from the view waits, uncoloured, until it comes into view.
-constexpr int kColoured = -1;
-constexpr int kWaiting = 1;
+// Block states: a line far from the view waits, uncoloured, until it comes into view. A
+// line never coloured has the state -1 too, so a document made elsewhere needs no pass
+// over all its lines: only those that come into view are coloured, and colouring one
+// changes no state of a line far away, so Qt does not go on to the lines after it.
+constexpr int kColoured = 0;
+constexpr int kWaiting = -1;
 
 bool isGridChar(QChar c) {
   return c.unicode() < 0x80 && pulsewright::isGridChar(static_cast<char>(c.unicode()));
@@ -125,6 +128,9 @@ const QTextCharFormat& LineStyles::of(LineKind kind) const {
 
 TablatureHighlighter::TablatureHighlighter(QTextDocument* document)
     : QSyntaxHighlighter(document), styles_(LineStyles::forColors(Qt::black, Qt::white)) {}
+
+TablatureHighlighter::TablatureHighlighter(QTextDocument* document, const LineStyles& styles)
+    : QSyntaxHighlighter(document), styles_(styles) {}
 
 TablatureHighlighter::~TablatureHighlighter() = default;
 

@@ -72,6 +72,8 @@ class TablatureHighlighter : public QSyntaxHighlighter {
 
  public:
   explicit TablatureHighlighter(QTextDocument* document);
+  // With these colours from the start: on an empty document, nothing is coloured again.
+  TablatureHighlighter(QTextDocument* document, const LineStyles& styles);
   ~TablatureHighlighter() override;
 
   // New colours; every line is coloured again.
@@ -83,7 +85,8 @@ class TablatureHighlighter : public QSyntaxHighlighter {
   // into it, so that a full pass over a long document stays quick). Null colours every
   // line.
   void setDetailFilter(std::function<bool(const QTextBlock&)> filter);
-  // True for a line the filter left in one colour, to be coloured when shown.
+  // True for a line the filter left in one colour, or never coloured, to be coloured
+  // when shown.
   static bool isShadedLater(const QTextBlock& block);
 
   // Lines longer than this (UTF-16 units) are left plain: colouring a megabyte of grid

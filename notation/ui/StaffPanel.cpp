@@ -6,6 +6,11 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "notation/Score.h"
 #include "notation/ui/StaffView.h"
@@ -15,6 +20,12 @@
 #include "text/DocumentText.h"
 
 namespace pulsewright {
+
+struct StaffPanel::Compiled {
+  std::string text;
+  PadMap padMap;
+  CompiledDocument document;
+};
 
 StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent)
     : QWidget(parent),
@@ -38,12 +49,22 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   layout->addWidget(scroll, 1);
 
   // Several changes in one turn of the event loop (a paste, an undo) engrave once.
-  connect(editor_.document(), &QTextDocument::contentsChanged, this, [this] {
+  quiet_ = new QTimer(this);
+  quiet_->setSingleShot(true);
+  quiet_->setInterval(300);
+  connect(quiet_, &QTimer::timeout, this, &StaffPanel::refreshAside);
+  connect(&editor_, &QPlainTextEdit::textChanged, this, [this] {
     if (refreshQueued_) return;
     refreshQueued_ = true;
     QTimer::singleShot(0, this, [this] {
       refreshQueued_ = false;
-      refresh();
+      // The text's length when the change is taken: the editor may have taken a whole
+      // large document meanwhile.
+      if (editor_.document()->characterCount() >= kCompileAsideFrom) {
+        quiet_->start();
+      } else {
+        refresh();
+      }
     });
   });
   connect(&editor_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
@@ -62,7 +83,55 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   refresh();
 }
 
-StaffPanel::~StaffPanel() = default;
+StaffPanel::~StaffPanel() {
+  if (compiling_.joinable()) compiling_.join();
+}
+
+void StaffPanel::refreshAside() {
+  if (compiling_.joinable()) {
+    compileAgain_ = true;
+    return;
+  }
+  // The thread has a compiler of its own, which goes with everything it kept when the
+  // thread ends; the window's thread only takes a copy of the text.
+  compiling_ = std::thread([this, raw = editor_.document()->toRawText(),
+                            padMap = padMap_ ? padMap_() : defaultPadMap()]() mutable {
+    auto result = std::make_shared<Compiled>();
+    for (QChar& c : raw) {
+      if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
+      if (c == QChar::Nbsp) c = QLatin1Char(' ');  // as toPlainText() gives it
+    }
+    result->text = joinLinesWithCrLf(std::exchange(raw, QString()).toStdString());
+    result->padMap = std::move(padMap);
+    TablatureCompiler compiler;
+    CompileRequest request;
+    request.padMap = result->padMap;
+    request.sampleProblem = nullptr;
+    request.diagnose = false;
+    result->document = compileDocument(compiler, result->text, request);
+    QMetaObject::invokeMethod(
+        this, [this, result] { takeCompiled(result); }, Qt::QueuedConnection);
+  });
+}
+
+void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
+  compiling_.join();
+#ifdef __GLIBC__
+  // The thread's heap is kept for reuse by the C library unless asked to give it back.
+  malloc_trim(0);
+#endif
+  if (compileAgain_) {
+    // Already stale: the newer text is compiled instead.
+    compileAgain_ = false;
+    refreshAside();
+    return;
+  }
+  text_ = std::move(result->text);
+  padMapUsed_ = std::move(result->padMap);
+  *compiled_ = std::move(result->document);
+  result.reset();
+  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
 
 void StaffPanel::refresh() {
   text_ = joinLinesWithCrLf(editor_.toPlainText().toStdString());

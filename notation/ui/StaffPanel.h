@@ -7,11 +7,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "padmap/PadMap.h"
 
 class QCheckBox;
 class QPlainTextEdit;
+class QTimer;
 
 namespace pulsewright {
 
@@ -33,13 +35,20 @@ class StaffPanel : public QWidget {
 
   // Compiles the text and engraves it now.
   void refresh();
+  // Texts at least this long (characters) are compiled on a thread of their own a moment
+  // after the last change, so that typing never waits for them.
+  static constexpr int kCompileAsideFrom = 1 << 20;
   // The tick that Play has reached: part, song position (from 1) and step.
   void setPlayingStep(int part, int songPosition, int step);
   void clearPlaying();
 
  private:
+  struct Compiled;
+
   int partAtCursor() const;
   void showPart(int part);
+  void refreshAside();
+  void takeCompiled(std::shared_ptr<Compiled> result);
 
   QPlainTextEdit& editor_;
   std::function<PadMap()> padMap_;
@@ -51,6 +60,9 @@ class StaffPanel : public QWidget {
   PadMap padMapUsed_;
   int shownPart_ = -2;
   bool refreshQueued_ = false;
+  QTimer* quiet_ = nullptr;
+  std::thread compiling_;
+  bool compileAgain_ = false;  // the text changed while it was being compiled
 };
 
 }  // namespace pulsewright

@@ -17,6 +17,7 @@
 #include "tests/app/AppFixture.h"
 #include "tests/midifile/MidiFileReader.h"
 #include "tests/midifile/MidiFileWriter.h"
+#include "tests/support/CliRun.h"
 
 namespace pulsewright {
 namespace {
@@ -217,6 +218,31 @@ TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   EXPECT_EQ(f.dialogs.exportSuggestions.mid(2),
             (QStringList{dir.filePath("groove.v2.mid"), dir.filePath("groove.v2.wav"),
                          dir.filePath("groove.v2.pdf")}));
+}
+
+// Export MIDI in the window and `pulsewright-cli export` write the same file.
+TEST(ExportMidi, TheWindowAndTheCommandLineWriteTheSameBytes) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  const QString document =
+      writeFile(dir, "same.tab",
+                "meta title = Same\nk = kick\ns = snare\nw = wave /nowhere/clap.wav\n"
+                "part = A tempo = 96 notes = 8 program = 3\nk |x-x-5-x-|\ns |-X-x-9--|\n"
+                "w |--x-----|\npart = B tempo = 140 notes = 16\nk |x---x---|\nsong = ABA\n");
+  ASSERT_TRUE(form->editor().documents().openFile(document));
+  f.dialogs.exportFileNames = {dir.filePath("window.mid")};
+  f.dialogs.numbers = {7};
+  form->action("ExportMidi")->trigger();
+  const test::CliRun run = test::cli({"export", document.toStdString(), "-o",
+                                      dir.filePath("cli.mid").toStdString(), "--channel", "7"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto bytes = [&](const char* name) {
+    QFile file(dir.filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  EXPECT_FALSE(bytes("window.mid").isEmpty());
+  EXPECT_EQ(bytes("window.mid"), bytes("cli.mid"));
 }
 
 // The peak of a 16-bit WAVE file the export wrote, as a share of full scale.

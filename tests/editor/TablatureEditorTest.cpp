@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <algorithm>
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
@@ -273,6 +274,86 @@ TEST(TablatureEditor, BoldMarksSurviveAFontChosenWithAStyleName) {
     const QFont drawn = formatAt(editor, line, column).font().resolve(editor.font());
     EXPECT_GT(ink(drawn), plain * 11 / 10) << line;
   }
+}
+
+// A large document is laid out aside: its first lines show at once, read-only, then the
+// whole text comes in byte for byte, unchanged and with nothing to undo, and typing,
+// undo, saving and the check work on it as on any other.
+TEST(TablatureEditor, ALargeDocumentLoadsAsideAndKeepsItsBytes) {
+  QTemporaryDir dir;
+  MemorySettingsStore settings;
+  ScriptedUserDialogs dialogs;
+  QWidget window;
+  auto* editor = new TablatureEditor(&window);
+  editor->resize(600, 400);
+  window.show();
+  EditorCommands commands(editor, &window, dialogs, settings);
+  QByteArray bytes = "k = kick\r\ns = snare\r\n";
+  int lines = 2;
+  while (bytes.size() < TablatureEditor::kLoadAsideFrom + TablatureEditor::kLoadAsideFrom / 5) {
+    bytes +=
+        "part = A tempo = 120 notes = 8\r\nk |x-x-x-x-|\r\ns |--x---x-|\r\n"
+        "Caf\xC3\xA9\xC2\xA0\tremark\r\n";
+    lines += 4;
+  }
+  bytes += "q |x-x-|\r\nsong = A\r\n";
+  lines += 2;
+  const QString path = dir.filePath("large.tab");
+  auto write = [](const QString& to, const QByteArray& content) {
+    QFile file(to);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+  };
+  auto read = [](const QString& from) {
+    QFile file(from);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  ASSERT_TRUE(write(path, bytes));
+
+  ASSERT_TRUE(commands.documents().openFile(path));
+  EXPECT_TRUE(editor->isLoading());
+  EXPECT_TRUE(editor->isReadOnly());
+  EXPECT_FALSE(editor->document()->isModified());
+  EXPECT_GT(editor->blockCount(), 100);
+  EXPECT_LT(editor->blockCount(), lines);
+  ASSERT_TRUE(waitFor([&] { return !editor->isLoading(); }, 60000));
+  EXPECT_FALSE(editor->isReadOnly());
+  EXPECT_FALSE(editor->document()->isModified());
+  EXPECT_FALSE(editor->document()->isUndoAvailable());
+  EXPECT_EQ(editor->blockCount(), lines);
+  EXPECT_EQ(commands.documentTitle("App"), "large.tab - App");
+  const QString copy = dir.filePath("copy.tab");
+  ASSERT_TRUE(commands.documents().saveToFile(copy));
+  EXPECT_TRUE(read(copy) == bytes);
+  QApplication::processEvents();
+  EXPECT_FALSE(editor->document()->firstBlock().layout()->formats().isEmpty());
+
+  editor->checkNow();
+  EXPECT_TRUE(std::any_of(editor->diagnostics().begin(), editor->diagnostics().end(),
+                          [&](const Diagnostic& d) { return d.line == lines - 1; }));
+  editor->moveCursor(QTextCursor::End);
+  QTest::keyClick(editor, Qt::Key_X);
+  EXPECT_TRUE(editor->document()->isModified());
+  EXPECT_TRUE(editorText(*editor).endsWith("song = Ax"));
+  commands.undo();
+  EXPECT_FALSE(editor->document()->isModified());
+  ASSERT_TRUE(commands.documents().saveToFile(copy));
+  EXPECT_TRUE(read(copy) == bytes);
+
+  // Reading the text waits for it; another document opened meanwhile replaces it.
+  ASSERT_TRUE(commands.documents().openFile(path));
+  EXPECT_TRUE(editor->isLoading());
+  QString expected = QString::fromUtf8(bytes).replace("\r\n", "\n");
+  expected.chop(1);
+  EXPECT_TRUE(editorText(*editor) == expected);
+  EXPECT_FALSE(editor->isLoading());
+  ASSERT_TRUE(commands.documents().openFile(path));
+  const QString small = dir.filePath("small.tab");
+  ASSERT_TRUE(write(small, "k = kick\r\n"));
+  ASSERT_TRUE(commands.documents().openFile(small));
+  EXPECT_FALSE(editor->isLoading());
+  EXPECT_FALSE(editor->isReadOnly());
+  QApplication::processEvents();
+  EXPECT_EQ(editorText(*editor), "k = kick");
 }
 
 TEST(EditorCommands, RecentFilesAndTheTitleFollowOpenAndSave) {
