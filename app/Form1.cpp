@@ -123,6 +123,15 @@ void Form1::buildControls() {
   devices_ = new DeviceMenus(*port_, *samples_, services_.settings, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  auto drumName = [](int voice) {
+    return std::string(kVoiceCaptions[static_cast<std::size_t>(voice) % kVoiceCount]);
+  };
+  connect(drumKeyboard_, &DrumKeyboard::muteToggled, this,
+          [this, drumName](int voice) { transport_->toggleMute(drumName(voice)); });
+  connect(drumKeyboard_, &DrumKeyboard::soloToggled, this,
+          [this, drumName](int voice) { transport_->toggleSolo(drumName(voice)); });
+  connect(transport_.get(), &Transport::voiceMaskChanged, drumKeyboard_,
+          [this] { drumKeyboard_->showVoiceMask(transport_->voiceMask()); });
   client_->place(devices_->soundDevices(), drumKeyboard_);
 }
 
@@ -151,8 +160,13 @@ void Form1::buildMenus() {
   connect(action("PlaySong"), &QAction::triggered, this, [this] {
     if (button("Play")->isEnabled()) Play_Click();
   });
+  // F6 toggles: Pause while playing, Play again (going on from there) while paused.
   connect(action("PauseSong"), &QAction::triggered, this, [this] {
-    if (button("Pause")->isEnabled()) Pause_Click();
+    if (button("Pause")->isEnabled()) {
+      Pause_Click();
+    } else if (transport_->state() == Transport::State::kPaused && button("Play")->isEnabled()) {
+      Play_Click();
+    }
   });
   connect(action("StopSong"), &QAction::triggered, this, [this] {
     if (button("Stopb")->isEnabled()) Stopb_Click();
@@ -161,7 +175,9 @@ void Form1::buildMenus() {
 
 void Form1::syncTransport() {
   action("PlaySong")->setEnabled(button("Play")->isEnabled());
-  action("PauseSong")->setEnabled(button("Pause")->isEnabled());
+  action("PauseSong")
+      ->setEnabled(button("Pause")->isEnabled() ||
+                   transport_->state() == Transport::State::kPaused);
   action("StopSong")->setEnabled(button("Stopb")->isEnabled());
 }
 
