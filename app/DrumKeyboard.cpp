@@ -1,13 +1,16 @@
 #include "app/DrumKeyboard.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
 namespace pulsewright {
 
@@ -75,17 +78,35 @@ void DrumKey::resizeEvent(QResizeEvent* event) {
       break;
     }
   }
-  setText(name + '\n' + letter_);
+  setText(name + '\n' + letter_ + (mark_.isEmpty() ? QString() : "  " + mark_));
+}
+
+void DrumKey::setMark(const QString& mark) {
+  if (mark == mark_) return;
+  mark_ = mark;
+  setToolTip(QStringLiteral("%1 (key %2)%3")
+                 .arg(name_, letter_,
+                      mark == "M"   ? tr(", muted")
+                      : mark == "S" ? tr(", soloed")
+                                    : QString()));
+  QResizeEvent again(size(), size());
+  resizeEvent(&again);
+}
+
+void DrumKey::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+  emit menuAsked(index_, event->globalPos());
 }
 
 void DrumKey::mousePressEvent(QMouseEvent* event) {
   event->accept();
-  emit keyDown(index_);
+  // The right button opens the key's menu; it plays nothing.
+  if (event->button() != Qt::RightButton) emit keyDown(index_);
 }
 
 void DrumKey::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
-  emit keyUp(index_);
+  if (event->button() != Qt::RightButton) emit keyUp(index_);
 }
 
 DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips, QWidget* parent)
@@ -126,6 +147,8 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
             [this](int index) { keyboard_.StartNote(static_cast<std::int16_t>(index)); });
     connect(key, &DrumKey::keyUp, this,
             [this](int index) { keyboard_.StopNote(static_cast<std::int16_t>(index)); });
+    connect(key, &DrumKey::menuAsked, this,
+            [this](int index, const QPoint& at) { voiceMenu(index)->popup(at); });
   }
   for (int i = 0; i < kKeyCount; ++i) {
     if (kKeyboardKeys[static_cast<std::size_t>(i)].black)
@@ -139,6 +162,42 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
   releaseTimer_->setSingleShot(true);
   releaseTimer_->setInterval(kRepeatPairMs);
   connect(releaseTimer_, &QTimer::timeout, this, &DrumKeyboard::releaseAllPending);
+}
+
+QMenu* DrumKeyboard::voiceMenu(int index) {
+  const DrumVoice voice = kKeyboardKeys[static_cast<std::size_t>(index)].voice;
+  const std::string caption(kVoiceCaptions[pulsewright::index(voice)]);
+  const QString name = QString::fromStdString(caption);
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  QAction* mute = menu->addAction(tr("Mute %1").arg(name));
+  mute->setObjectName("MuteVoice");
+  mute->setCheckable(true);
+  mute->setChecked(std::find(mask_.muted.begin(), mask_.muted.end(), caption) != mask_.muted.end());
+  connect(mute, &QAction::triggered, this,
+          [this, voice] { emit muteToggled(static_cast<int>(pulsewright::index(voice))); });
+  QAction* solo = menu->addAction(tr("Solo %1").arg(name));
+  solo->setObjectName("SoloVoice");
+  solo->setCheckable(true);
+  solo->setChecked(std::find(mask_.soloed.begin(), mask_.soloed.end(), caption) !=
+                   mask_.soloed.end());
+  connect(solo, &QAction::triggered, this,
+          [this, voice] { emit soloToggled(static_cast<int>(pulsewright::index(voice))); });
+  return menu;
+}
+
+void DrumKeyboard::showVoiceMask(const VoiceMask& mask) {
+  mask_ = mask;
+  for (int i = 0; i < kKeyCount; ++i) {
+    const std::string caption(
+        kVoiceCaptions[pulsewright::index(kKeyboardKeys[static_cast<std::size_t>(i)].voice)]);
+    auto has = [&](const std::vector<std::string>& list) {
+      return std::find(list.begin(), list.end(), caption) != list.end();
+    };
+    keys_[static_cast<std::size_t>(i)]->setMark(has(mask.muted)    ? QStringLiteral("M")
+                                                : has(mask.soloed) ? QStringLiteral("S")
+                                                                   : QString());
+  }
 }
 
 int DrumKeyboard::keyIndexOf(const QKeyEvent* event) {

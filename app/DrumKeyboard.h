@@ -3,6 +3,7 @@
 // Each key shows the drum it plays and its computer key. Mouse presses and, while the
 // keyboard has the focus, the computer keys go to the live keyboard's StartNote and
 // StopNote: one note-on per press and one note-off per release, however long it is held.
+// A key's context menu mutes or solos its drum in the song playing; the keys show it.
 
 #include <QPushButton>
 #include <QWidget>
@@ -10,8 +11,10 @@
 #include <optional>
 
 #include "midi/LiveKeyboard.h"
+#include "playback/Practice.h"
 
 class QLabel;
+class QMenu;
 class QScrollBar;
 class QTimer;
 
@@ -23,11 +26,15 @@ class DrumKey : public QPushButton {
   DrumKey(int index, QWidget* parent);
   // The drum's name as shown: whole, on two lines or short, as the key's width allows.
   QString drumName() const { return text().section('\n', 0, -2); }
+  // "M" for a muted drum, "S" for a soloed one, "" for neither: shown beside the letter.
+  void setMark(const QString& mark);
  signals:
   void keyDown(int index);
   void keyUp(int index);
+  void menuAsked(int index, const QPoint& globalPosition);
 
  protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -38,6 +45,7 @@ class DrumKey : public QPushButton {
   QString name_;
   QString shortName_;
   QString tinyName_;
+  QString mark_;
 };
 
 class DrumKeyboard : public QWidget {
@@ -49,9 +57,19 @@ class DrumKeyboard : public QWidget {
   QScrollBar* vol() const { return vol_; }
   QLabel* velocityLabel() const { return velocityLabel_; }
   DrumKey* key(int index) const { return keys_[static_cast<std::size_t>(index)]; }
+  // The menu of key `index`: Mute and Solo for its drum, checked as `mask` has them. It
+  // deletes itself once closed.
+  QMenu* voiceMenu(int index);
+  // Marks the keys whose drums `mask` mutes or solos.
+  void showVoiceMask(const VoiceMask& mask);
   // The strip's size in twips.
   static constexpr int kWidthTwips = 255 + 120 + 10 * 495;
   static constexpr int kHeightTwips = 2175;
+
+ signals:
+  // The user asked to mute or solo a drum (a DrumVoice's index), or to let it go again.
+  void muteToggled(int voice);
+  void soloToggled(int voice);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -73,6 +91,7 @@ class DrumKeyboard : public QWidget {
   std::array<DrumKey*, kKeyCount> keys_{};
   std::array<std::optional<quint64>, kKeyCount> pendingRelease_{};  // time stamps
   QTimer* releaseTimer_ = nullptr;
+  VoiceMask mask_;
 };
 
 }  // namespace pulsewright

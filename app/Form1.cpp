@@ -97,7 +97,6 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
-  delete recording_;   // its player goes before the port it plays through
   transport_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
@@ -125,6 +124,15 @@ void Form1::buildControls() {
   devices_ = new DeviceMenus(*port_, *samples_, services_.settings, services_.midiInput, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
+  auto drumName = [](int voice) {
+    return std::string(kVoiceCaptions[static_cast<std::size_t>(voice) % kVoiceCount]);
+  };
+  connect(drumKeyboard_, &DrumKeyboard::muteToggled, this,
+          [this, drumName](int voice) { transport_->toggleMute(drumName(voice)); });
+  connect(drumKeyboard_, &DrumKeyboard::soloToggled, this,
+          [this, drumName](int voice) { transport_->toggleSolo(drumName(voice)); });
+  connect(transport_.get(), &Transport::voiceMaskChanged, drumKeyboard_,
+          [this] { drumKeyboard_->showVoiceMask(transport_->voiceMask()); });
   client_->place(devices_->soundDevices(), drumKeyboard_);
 }
 
@@ -150,17 +158,20 @@ void Form1::buildMenus() {
   connect(action("Options"), &QAction::triggered, this, &Form1::Options_Click);
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();
-  recording_ = new Recording(*port_, samples_.get(), services_.clock, services_.settings,
-                             services_.midiInput, this);
+  recording_ = std::make_unique<Recording>(*port_, samples_.get(), services_, *transport_, this);
   connect(playMenu_->addRecording(*recording_, services_.dialogs, this, actions_),
           &QAction::triggered, this, &Form1::Record_Click);
-  connect(recording_, &Recording::said, label1_, &QLabel::setText);
-  connect(recording_, &Recording::finished, transport_.get(), &Transport::stop);
+  connect(recording_.get(), &Recording::said, label1_, &QLabel::setText);
   connect(action("PlaySong"), &QAction::triggered, this, [this] {
     if (button("Play")->isEnabled()) Play_Click();
   });
+  // F6 toggles: Pause while playing, Play again (going on from there) while paused.
   connect(action("PauseSong"), &QAction::triggered, this, [this] {
-    if (button("Pause")->isEnabled()) Pause_Click();
+    if (button("Pause")->isEnabled()) {
+      Pause_Click();
+    } else if (transport_->state() == Transport::State::kPaused && button("Play")->isEnabled()) {
+      Play_Click();
+    }
   });
   connect(action("StopSong"), &QAction::triggered, this, [this] {
     if (button("Stopb")->isEnabled()) Stopb_Click();
@@ -169,7 +180,9 @@ void Form1::buildMenus() {
 
 void Form1::syncTransport() {
   action("PlaySong")->setEnabled(button("Play")->isEnabled());
-  action("PauseSong")->setEnabled(button("Pause")->isEnabled());
+  action("PauseSong")
+      ->setEnabled(button("Pause")->isEnabled() ||
+                   transport_->state() == Transport::State::kPaused);
   action("StopSong")->setEnabled(button("Stopb")->isEnabled());
 }
 
@@ -178,17 +191,7 @@ PadMap Form1::padMap() const {
 }
 
 std::string Form1::partAtCursor() const {
-  // The section line nearest above the text cursor names the part being edited.
-  const LineMatcher& matcher = transport_->compiler().matcher();
-  for (QTextBlock block = text1_->textCursor().block(); block.isValid(); block = block.previous()) {
-    const std::string line = block.text().toStdString();
-    std::string_view name;
-    if (isSectionLine(matcher.classify(line)) &&
-        matcher.extract(LineField::SectionName, line, &name)) {
-      return std::string(name);
-    }
-  }
-  return {};
+  return partAtTextCursor(*text1_, transport_->compiler().matcher());
 }
 
 void Form1::wireEditor() {
@@ -324,10 +327,7 @@ void Form1::Play_Click() {
 }
 
 void Form1::Record_Click() {
-  if (recording_->active()) return;
-  transport_->stop();
-  if (!recording_->start(*text1_, partAtCursor(), devices_->input(), padMap(), tempoScale()))
-    return;
+  if (!recording_->start(*text1_, partAtCursor(), devices_->input(), padMap())) return;
   showState(Transport::State::kPlaying);
   button("Pause")->setEnabled(false);  // a take is not paused
   syncTransport();

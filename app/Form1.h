@@ -167,6 +167,8 @@ class Form1 : public QMainWindow {
   std::unique_ptr<LiveKeyboard> liveKeyboard_;
   std::unique_ptr<PortStepOutput> stepOutput_;
   std::unique_ptr<Transport> transport_;
+  // Goes before the port its player plays through.
+  std::unique_ptr<Recording> recording_;
   QTimer* playEditTimer_ = nullptr;
 
   ClientArea* client_ = nullptr;
@@ -181,7 +183,6 @@ class Form1 : public QMainWindow {
   std::map<QString, QAction*> actions_;
   DeviceMenus* devices_ = nullptr;
   PlayMenu* playMenu_ = nullptr;
-  Recording* recording_ = nullptr;
   DocumentExports* exports_ = nullptr;
   StartUpSequence* startUp_ = nullptr;
   StatusLabel* label1_ = nullptr;

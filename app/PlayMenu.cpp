@@ -1,10 +1,15 @@
 #include "app/PlayMenu.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QIcon>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <algorithm>
 #include <cmath>
 
 #include "app/Recording.h"
@@ -16,7 +21,7 @@ namespace pulsewright {
 
 PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
                    std::map<QString, QAction*>& actions)
-    : QObject(&window), transport_(transport) {
+    : QObject(&window), window_(&window), transport_(transport) {
   // Function keys and Ctrl chords: nothing a user types into a grid. Ctrl+Alt+L (screen
   // lock) and Ctrl+Alt+arrows (workspaces) are the desktop's and never reach a window.
   QMenu* play = bar->addMenu("Play");
@@ -40,6 +45,7 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
   }
   play->addSeparator();
   QAction* loopSong = add("LoopSong", "Loop Song", QKeySequence("Ctrl+Shift+L"), true);
+  loopSong_ = loopSong;
   QAction* loopPart = add("LoopPart", "Loop Part at Cursor", QKeySequence("Ctrl+Alt+P"), true);
   // One loop at a time.
   connect(loopSong, &QAction::toggled, this, [loopPart](bool on) {
@@ -69,6 +75,9 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
   tempoLabel_ = new QAction(play);
   tempoLabel_->setEnabled(false);
   play->addAction(tempoLabel_);
+  addSpeedTrainer(play, actions);
+  play->addSeparator();
+  addVoiceMenus(play, actions);
 
   toolBar_ = new TransportBar({actions["PlaySong"], actions["PauseSong"], actions["StopSong"]},
                               {loopSong, metronome}, &window);
@@ -104,6 +113,103 @@ QAction* PlayMenu::addRecording(Recording& recording, UserDialogs& dialogs, QWid
             if (ms) recording.setLatencyMs(*ms);
           });
   return record;
+}
+
+void PlayMenu::addSpeedTrainer(QMenu* play, std::map<QString, QAction*>& actions) {
+  // Presets, and any ramp typed; the song loops while a ramp is chosen.
+  QMenu* trainer = play->addMenu(tr("Speed Trainer"));
+  trainer->setObjectName("SpeedTrainerMenu");
+  auto* group = new QActionGroup(this);
+  const struct {
+    const char* name;
+    QString caption;
+    TempoRamp ramp;
+  } presets[] = {
+      {"SpeedTrainerOff", tr("Off"), TempoRamp{}},
+      {"SpeedTrainer50", tr("50 % to 100 %, 5 % Faster a Pass"), TempoRamp{50, 5, 100}},
+      {"SpeedTrainer70", tr("70 % to 100 %, 5 % Faster a Pass"), TempoRamp{70, 5, 100}},
+      {"SpeedTrainer80", tr("80 % to 100 %, 2 % Faster a Pass"), TempoRamp{80, 2, 100}},
+  };
+  for (const auto& preset : presets) {
+    QAction* a = trainer->addAction(preset.caption);
+    a->setObjectName(preset.name);
+    a->setCheckable(true);
+    a->setChecked(!preset.ramp.on());
+    group->addAction(a);
+    actions[preset.name] = a;
+    if (!preset.ramp.on()) trainerOff_ = a;
+    connect(a, &QAction::triggered, this, [this, ramp = preset.ramp] { chooseRamp(ramp); });
+  }
+  QAction* custom = trainer->addAction(tr("Custom..."));
+  custom->setObjectName("SpeedTrainerCustom");
+  custom->setCheckable(true);
+  group->addAction(custom);
+  actions["SpeedTrainerCustom"] = custom;
+  connect(custom, &QAction::triggered, this, [this] {
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        window_, tr("Speed Trainer"), tr("Start %, step % per pass, end % (such as 70:5:100):"),
+        QLineEdit::Normal, QStringLiteral("70:5:100"), &ok);
+    std::string error;
+    const std::optional<TempoRamp> ramp =
+        ok ? parseTempoRamp(text.toStdString(), &error) : std::nullopt;
+    if (!ramp) {
+      if (ok) QMessageBox::warning(window_, tr("Speed Trainer"), QString::fromStdString(error));
+      chooseRamp(transport_.tempoRamp());
+      return;
+    }
+    chooseRamp(*ramp);
+  });
+}
+
+void PlayMenu::chooseRamp(const TempoRamp& ramp) {
+  transport_.setTempoRamp(ramp);
+  if (ramp.on() && transport_.loop() == Transport::Loop::kNone) {
+    loopSong_->setChecked(true);
+  }
+  if (!ramp.on()) {
+    trainerOff_->setChecked(true);
+  }
+}
+
+void PlayMenu::addVoiceMenus(QMenu* play, std::map<QString, QAction*>& actions) {
+  // Every drum by name: the mask names the drum, so it holds whatever symbol the
+  // document gives it.
+  QMenu* mute = play->addMenu(tr("Mute"));
+  mute->setObjectName("MuteMenu");
+  QMenu* solo = play->addMenu(tr("Solo"));
+  solo->setObjectName("SoloMenu");
+  for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    const std::string voice(kVoiceCaptions[v]);
+    const QString caption = QString::fromStdString(voice);
+    const QString key = caption.simplified().remove(' ');
+    QAction* m = mute->addAction(caption);
+    m->setObjectName("Mute" + key);
+    m->setCheckable(true);
+    actions["Mute" + key] = m;
+    connect(m, &QAction::triggered, this, [this, voice] { transport_.toggleMute(voice); });
+    QAction* s = solo->addAction(caption);
+    s->setObjectName("Solo" + key);
+    s->setCheckable(true);
+    actions["Solo" + key] = s;
+    connect(s, &QAction::triggered, this, [this, voice] { transport_.toggleSolo(voice); });
+  }
+  QAction* clear = play->addAction(tr("Clear Mute and Solo"));
+  clear->setObjectName("ClearMuteSolo");
+  actions["ClearMuteSolo"] = clear;
+  connect(clear, &QAction::triggered, this, [this] { transport_.setVoiceMask({}); });
+  // The checks follow the mask, whoever changed it (the drum keyboard too).
+  connect(&transport_, &Transport::voiceMaskChanged, this, [this, mute, solo] {
+    const VoiceMask mask = transport_.voiceMask();
+    auto show = [](QMenu* menu, const std::vector<std::string>& names) {
+      for (QAction* a : menu->actions()) {
+        a->setChecked(std::find(names.begin(), names.end(), a->text().toStdString()) !=
+                      names.end());
+      }
+    };
+    show(mute, mask.muted);
+    show(solo, mask.soloed);
+  });
 }
 
 void PlayMenu::showTempo() {

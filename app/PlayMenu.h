@@ -1,11 +1,14 @@
 #pragma once
 // The Play menu and the transport toolbar: Play, Pause and Stop, the loops, the count-in,
-// the metronome and the tempo, each wired to the transport and showing how it stands.
+// the metronome, the tempo, the speed trainer and the voices muted or soloed, each wired
+// to the transport and showing how it stands.
 // Play, Pause and Stop themselves are the window's to wire.
 
 #include <QObject>
 #include <QString>
 #include <map>
+
+#include "playback/Practice.h"
 
 class QAction;
 class QMainWindow;
@@ -36,9 +39,15 @@ class PlayMenu : public QObject {
 
  private:
   void showTempo();
+  void addSpeedTrainer(QMenu* play, std::map<QString, QAction*>& actions);
+  void chooseRamp(const TempoRamp& ramp);
+  void addVoiceMenus(QMenu* play, std::map<QString, QAction*>& actions);
 
+  QWidget* window_;  // where the speed trainer's questions show
   Transport& transport_;
   QMenu* menu_ = nullptr;
+  QAction* loopSong_ = nullptr;
+  QAction* trainerOff_ = nullptr;
   QAction* tempoLabel_ = nullptr;
   TransportBar* toolBar_ = nullptr;
 };

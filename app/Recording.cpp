@@ -2,11 +2,14 @@
 
 #include <QEvent>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 
+#include "app/AppServices.h"
+#include "app/Transport.h"
 #include "editor/EditorText.h"
 #include "midi/MidiPort.h"
 #include "midi/PortStepOutput.h"
@@ -15,6 +18,7 @@
 #include "playback/TakeRecorder.h"
 #include "recording/Take.h"
 #include "settings/SettingsStore.h"
+#include "tablature/LinePatterns.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -28,14 +32,27 @@ constexpr int kWatchIntervalMs = 50;
 
 }  // namespace
 
-Recording::Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock,
-                     SettingsStore& settings, MidiInputService* inputs, QObject* parent)
+std::string partAtTextCursor(const QPlainTextEdit& editor, const LineMatcher& matcher) {
+  for (QTextBlock block = editor.textCursor().block(); block.isValid(); block = block.previous()) {
+    const std::string line = block.text().toStdString();
+    std::string_view name;
+    if (isSectionLine(matcher.classify(line)) &&
+        matcher.extract(LineField::SectionName, line, &name)) {
+      return std::string(name);
+    }
+  }
+  return {};
+}
+
+Recording::Recording(MidiPort& port, SamplePlayer* samples, const AppServices& services,
+                     Transport& transport, QObject* parent)
     : QObject(parent),
       port_(port),
       samples_(samples),
-      clock_(clock),
-      settings_(settings),
-      inputs_(inputs),
+      clock_(services.clock),
+      settings_(services.settings),
+      inputs_(services.midiInput),
+      transport_(transport),
       watch_(new QTimer(this)) {
   watch_->setInterval(kWatchIntervalMs);
   connect(watch_, &QTimer::timeout, this, &Recording::watchDevices);
@@ -62,8 +79,11 @@ void Recording::setLatencyMs(int ms) {
 }
 
 bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
-                      const PadMap& padMap, double tempoScale) {
-  const QString why = begin(editor, part, input, padMap, tempoScale);
+                      const PadMap& padMap) {
+  if (active()) return false;
+  // One song at a time through the port.
+  transport_.stop();
+  const QString why = begin(editor, part, input, padMap, transport_.tempoScale());
   emit said(why.isEmpty()
                 ? tr("Recording part %1 from %2: Stop ends the take.")
                       .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
@@ -73,7 +93,6 @@ bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std
 
 QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const std::string& input,
                          const PadMap& padMap, double tempoScale) {
-  if (active()) return tr("Already recording.");
   if (part.empty()) return tr("Record needs the text cursor in a part.");
   const std::vector<std::string> names =
       inputs_ != nullptr ? inputs_->inputNames() : std::vector<std::string>{};
@@ -168,6 +187,7 @@ void Recording::finish(const QString& why) {
   if (!why.isEmpty()) message << why;
   if (!editor_) {
     emit said(message.join(' '));
+    transport_.stop();
     emit finished();
     return;
   }
@@ -184,6 +204,7 @@ void Recording::finish(const QString& why) {
   }
   for (const std::string& warning : take.warnings) message << QString::fromStdString(warning);
   emit said(message.join(' '));
+  transport_.stop();  // the window shows the transport at rest
   emit finished();
 }
 

@@ -18,6 +18,7 @@ class QTimer;
 
 namespace pulsewright {
 
+struct AppServices;
 class MidiInput;
 class MidiInputService;
 class MidiPort;
@@ -27,15 +28,22 @@ class PortStepOutput;
 class SamplePlayer;
 class SettingsStore;
 class TakeRecorder;
+class Transport;
+class LineMatcher;
+
+// The name of the part whose section line stands nearest above `editor`'s text cursor;
+// empty when none does.
+std::string partAtTextCursor(const QPlainTextEdit& editor, const LineMatcher& matcher);
 
 class Recording : public QObject {
   Q_OBJECT
  public:
-  // `port`, `clock`, `settings` and `inputs` (may be null: no inputs) must outlive the
-  // recording; `samples` may be null. A window closed while it records (the `parent`)
-  // gets the take first, so the question about unsaved text covers it.
-  Recording(MidiPort& port, SamplePlayer* samples, PlaybackClock& clock, SettingsStore& settings,
-            MidiInputService* inputs, QObject* parent = nullptr);
+  // `port`, the clock, the settings and the MIDI inputs (may be null: none) of `services`,
+  // and `transport` (stopped when a take starts and ends, so the window shows the
+  // transport at rest) must outlive the recording; `samples` may be null. A window closed while it
+  // records (the `parent`) gets the take first, so the question about unsaved text covers it.
+  Recording(MidiPort& port, SamplePlayer* samples, const AppServices& services,
+            Transport& transport, QObject* parent = nullptr);
   ~Recording() override;
 
   MidiInputService* inputs() const { return inputs_; }
@@ -49,9 +57,10 @@ class Recording : public QObject {
   static constexpr int kMaxLatencyMs = 2000;
 
   // Starts recording `part` of `editor`'s text from the input named `input` (empty: the
-  // only input there is) at `tempoScale`. said() tells that it records or why it cannot.
+  // only input there is) at the transport's tempo scale. said() tells that it records or
+  // why it cannot; false as well while it records already.
   bool start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
-             const PadMap& padMap, double tempoScale);
+             const PadMap& padMap);
   bool active() const { return session_ != nullptr; }
   // Stop: the take goes into the text (finished() says how it went).
   void stop() { finish({}); }
@@ -82,6 +91,7 @@ class Recording : public QObject {
   PlaybackClock& clock_;
   SettingsStore& settings_;
   MidiInputService* inputs_;
+  Transport& transport_;
   bool replace_ = false;
   QTimer* watch_ = nullptr;
   // Destroyed in reverse: the player's thread stops before the recorder and the input go.

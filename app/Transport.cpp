@@ -45,14 +45,18 @@ class Transport::Relay : public Player::Listener {
     }
     const bool deviceGone = output_.takeDeviceFailure();
     const StepMusic music = tick.music != nullptr ? *tick.music : StepMusic{};
+    // From the part's own bars and metre, while the song is at hand.
+    const BarBeat at =
+        tick.part >= 0 && static_cast<std::size_t>(tick.part) < timeline.parts().size()
+            ? barBeatOf(timeline.parts()[static_cast<std::size_t>(tick.part)], tick.step)
+            : BarBeat{};
     QMetaObject::invokeMethod(
         transport_,
-        [t = transport_, generation, step = std::move(step), deviceGone, music] {
+        [t = transport_, generation, step = std::move(step), deviceGone, music, at] {
           if (!t->current(generation)) return;
           if (music.tempo > 0) {
             t->writtenTempo_ = music.tempo;
             emit t->tempoChanged();
-            const BarBeat at = barBeatOf(step.step, music.noteSize);
             emit t->positionChanged(QStringLiteral("%1:%2").arg(at.bar).arg(at.beat));
           }
           if (deviceGone) {
@@ -100,8 +104,10 @@ void Transport::play(std::string_view text, const PadMap& padMap, CompileListene
   // After Pause the song goes on from where it stopped, as the text now has it; a
   // position the text no longer has starts the song again.
   loopedSongLine_ = loop_ == Loop::kPartAtCursor ? song->timeline.songLine() : std::string();
+  options.tempoRamp = ramp_;
   if (pausedAt_) {
     options.from = *pausedAt_;
+    options.rampPass = session_->player().rampPass();
     pausedAt_.reset();
     if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
   }
@@ -172,6 +178,27 @@ void Transport::setTempoScale(double scale) {
   // Whole percent steps, so that repeated presses come back to 100 %.
   session_->player().setTempoScale(std::round(scale * 100.0) / 100.0);
   emit tempoChanged();
+}
+
+void Transport::setVoiceMask(const VoiceMask& mask) {
+  session_->player().setVoiceMask(mask);
+  emit voiceMaskChanged();
+}
+
+VoiceMask Transport::voiceMask() const {
+  return session_->player().voiceMask();
+}
+
+void Transport::toggleMute(const std::string& voice) {
+  VoiceMask mask = voiceMask();
+  VoiceMask::toggle(mask.muted, voice);
+  setVoiceMask(mask);
+}
+
+void Transport::toggleSolo(const std::string& voice) {
+  VoiceMask mask = voiceMask();
+  VoiceMask::toggle(mask.soloed, voice);
+  setVoiceMask(mask);
 }
 
 double Transport::tempoScale() const {

@@ -89,6 +89,16 @@ class Transport : public QObject {
   // The tempo heard: the written tempo of the step playing last, scaled.
   double tempo() const { return writtenTempo_ * tempoScale(); }
 
+  // Voices muted and soloed (drum voice names or grid symbols); applied to the song
+  // playing from its next step, and kept for the next play().
+  void setVoiceMask(const VoiceMask& mask);
+  VoiceMask voiceMask() const;
+  void toggleMute(const std::string& voice);
+  void toggleSolo(const std::string& voice);
+  // The speed trainer, read at each play(); a song resumed after Pause keeps its speed.
+  void setTempoRamp(const TempoRamp& ramp) { ramp_ = ramp; }
+  const TempoRamp& tempoRamp() const { return ramp_; }
+
   // Compiles as Play compiles, with what carries over from the compilation before, so an
   // export holds what Play plays.
   std::shared_ptr<const Song> compile(std::string_view text, const PadMap& padMap,
@@ -110,6 +120,7 @@ class Transport : public QObject {
   // Where the step playing falls, as "bar:beat"; "" when stopped.
   void positionChanged(const QString& barBeat);
   void stepPlaying(const Transport::Step& step);
+  void voiceMaskChanged();
 
  private:
   class Relay;
@@ -131,6 +142,7 @@ class Transport : public QObject {
   // The song line a looped part is played by, kept for the edits made while it plays.
   std::string loopedSongLine_;
   double writtenTempo_ = 120;  // of the step playing last, in beats per minute
+  TempoRamp ramp_;
 };
 
 }  // namespace pulsewright

@@ -8,17 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include "playback/Practice.h"
+
 class QLabel;
 class QSpinBox;
 class QToolButton;
 
 namespace pulsewright {
-
-// Bar and beat, both from 1.
-struct BarBeat {
-  int bar = 1;
-  int beat = 1;
-};
 
 // Where step `step` (from 0) of a part falls, counted in 4/4 from the part's note size
 // (8: two steps a beat). The document's own bars, once the song knows them, replace this.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midifile/MidiFileExport.h"
 #include "notation/MusicXml.h"
@@ -70,6 +71,7 @@ struct ExportArguments {
   std::string output;
   int channel = kDrumChannel;
   PadMapChoice padMap;
+  VoiceChoice voices;
 };
 
 bool reportCannotWrite(const ExportArguments& a, const std::string& reason, std::ostream& err) {
@@ -128,10 +130,16 @@ int runExport(const ExportArguments& a, CliContext& io) {
   request.padMap = padMap;
   request.listener = &messages;
   request.diagnose = false;
-  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  CompiledDocument compiled = compileDocument(compiler, text, request);
   if (!compiled.song->playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
+  }
+  const std::optional<VoiceMask> mask = voiceMaskOf(a.voices, a.input, *compiled.song, err);
+  if (!mask) return kExitError;
+  // Only an asked-for mask touches the song, so a plain export stays as it was.
+  if (!mask->empty()) {
+    compiled.song = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled.song, *mask));
   }
   return format->write(a, compiled, text, err) ? kExitOk : kExitError;
 }
@@ -152,6 +160,7 @@ void addExportCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");
   addPadMapOptions(*command, a->padMap);
+  addVoiceOptions(*command, a->voices, true);
   command->callback([a, &context] { context.status = runExport(*a, context); });
 }
 

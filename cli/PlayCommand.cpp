@@ -26,6 +26,7 @@
 
 #include "cli/Command.h"
 #include "cli/FileWatcher.h"
+#include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
 #include "midi/PortStepOutput.h"
@@ -36,6 +37,7 @@
 #include "platform/SystemMidiPorts.h"
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
+#include "playback/Practice.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
@@ -198,6 +200,8 @@ struct PlayArguments {
   bool countIn = false;
   double tempoScale = 1.0;
   bool watch = false;
+  VoiceChoice voices;
+  TempoRamp tempoRamp;
 };
 
 // The document read again after each save, while the song plays. A save that gives no
@@ -412,11 +416,17 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;
+    options.tempoRamp = o.tempoRamp;
+    const std::optional<VoiceMask> mask = voiceMaskOf(o.voices, o.file, song->timeline, err);
+    const bool masked = mask.has_value();
+    if (mask) session.player().setVoiceMask(*mask);
     options.startedAt = clock.now();
     log.start(options.startedAt);
     session.player().setTempoScale(o.tempoScale);
-    const bool started = session.play(song, options);
-    if (!started) {
+    const bool started = masked && session.play(song, options);
+    if (!masked) {
+      status = kExitError;
+    } else if (!started) {
       log.end();
     } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session); })
                                   : std::function<void()>())) {
@@ -499,6 +509,21 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
           },
           "", "finite"))
       ->option_text("F");
+  addVoiceOptions(*command, o->voices, false);
+  command
+      ->add_option_function<std::string>(
+          "--tempo-ramp",
+          [o](const std::string& text) { o->tempoRamp = *parseTempoRamp(text, nullptr); },
+          "speed trainer: the first pass at START % of the tempo, each further pass STEP % "
+          "faster, up to END %")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            std::string error;
+            return parseTempoRamp(text, &error) ? std::string() : error;
+          },
+          "", "ramp"))
+      ->excludes("--tempo-scale")
+      ->option_text("START:STEP:END");
   command->callback([o, &context] { context.status = runPlay(*o, context); });
 }
 

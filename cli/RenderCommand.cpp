@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "cli/Command.h"
+#include "cli/VoiceOptions.h"
 #include "playback/SongRenderer.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
@@ -40,6 +41,7 @@ struct RenderArguments {
   bool normalize = false;
   double maxSeconds = kDefaultMaxSeconds;
   PadMapChoice padMap;
+  VoiceChoice voices;
 };
 
 // "1:02:03" or "2:03"; years and days for what no render should attempt.
@@ -95,7 +97,13 @@ int runRender(const RenderArguments& o, CliContext& io) {
   request.padMap = padMap;
   request.listener = &messages;
   request.diagnose = false;
-  const std::shared_ptr<const Song> song = makeSong(compileDocument(compiler, text, request).song);
+  std::shared_ptr<const Timeline> compiled = compileDocument(compiler, text, request).song;
+  const std::optional<VoiceMask> mask = voiceMaskOf(o.voices, o.file, *compiled, err);
+  if (!mask) return kExitError;
+  if (!mask->empty()) {
+    compiled = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled, *mask));
+  }
+  const std::shared_ptr<const Song> song = makeSong(std::move(compiled));
   const double seconds = songSeconds(song->timeline);
   if (seconds > o.maxSeconds) {
     err << "pulsewright-cli: " << o.file << ": the song lasts " << duration(seconds)
@@ -184,6 +192,7 @@ void addRenderCommand(CLI::App& app, CliContext& context) {
       ->check(finiteNumber(0, 1e9))
       ->option_text("SECONDS");
   addPadMapOptions(*command, o->padMap);
+  addVoiceOptions(*command, o->voices, true);
   command->callback([o, &context] { context.status = runRender(*o, context); });
 }
 

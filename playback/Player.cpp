@@ -65,6 +65,15 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   quarterPosition_ = 0;
   metronome_ = options.metronome;
   loopsLeft_ = options.loops <= 0 ? -1 : options.loops - 1;
+  // The speed trainer sets the scale while it is on; once off, the scale from before it
+  // comes back.
+  if (options.tempoRamp.on() && !ramp_.on()) scaleBeforeRamp_ = tempoScale_;
+  if (!options.tempoRamp.on() && ramp_.on()) tempoScale_ = scaleBeforeRamp_;
+  ramp_ = options.tempoRamp;
+  rampPass_ = std::max(options.rampPass, 0);
+  if (ramp_.on()) {
+    tempoScale_ = std::clamp(ramp_.scaleOf(rampPass_), kMinTempoScale, kMaxTempoScale);
+  }
   wake_.notify_all();
   if (!started) return false;
   // From the beginning the first tick waits one step; resumed songs start at once.
@@ -135,6 +144,23 @@ double Player::tempoScale() const {
 void Player::setMetronome(bool on) {
   std::lock_guard<std::mutex> lock(mutex_);
   metronome_ = on;
+}
+
+void Player::setVoiceMask(VoiceMask mask) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (mask == mask_) return;
+  mask_ = std::move(mask);
+  maskChanged_ = true;
+}
+
+VoiceMask Player::voiceMask() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mask_;
+}
+
+int Player::rampPass() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rampPass_;
 }
 
 std::uint64_t Player::generation() const {
@@ -235,7 +261,13 @@ void Player::run() {
       }
       continue;
     }
-    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_);
+    if (maskChanged_ || filterSong_ != sequencer_.song()) {
+      // Read again only when the mask or the song changes, not on every step.
+      filterSong_ = sequencer_.song();
+      filter_ = filterSong_ ? VoiceFilter(mask_, filterSong_->timeline) : VoiceFilter();
+      maskChanged_ = false;
+    }
+    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_, &filter_);
     const TimelineTick& tick = result.tick;
     if (tick.songPosition != quarterPosition_) {
       quarterPosition_ = tick.songPosition;
@@ -247,14 +279,20 @@ void Player::run() {
     }
     quarters_ += quartersOf(tick.music);
     const DueTime tickDue = tickDue_;
+    const double tickScale = tempoScale_;
     // The next deadline follows from this one, not from the time the tick ended.
     if (result.songOver && loopsLeft_ != 0) {
       // Another pass: its first tick comes where the next step would have.
       std::shared_ptr<const Song> song = sequencer_.song();
       if (loopsLeft_ > 0) --loopsLeft_;
       if (sequencer_.play(song)) {
+        // The wait after the last step still belongs to the pass that ends.
         tickDue_ +=
             scaled(tick.intervalMs > 0 ? tick.intervalMs : sequencer_.interval(), tempoScale_);
+        if (ramp_.on()) {
+          ++rampPass_;
+          tempoScale_ = std::clamp(ramp_.scaleOf(rampPass_), kMinTempoScale, kMaxTempoScale);
+        }
         quarterPosition_ = 0;
         result.songOver = false;
         result.status =
@@ -262,6 +300,16 @@ void Player::run() {
       }
     } else if (sequencer_.running()) {
       tickDue_ += scaled(sequencer_.interval(), tempoScale_);
+    }
+    if (!result.status.empty() && tick.data != nullptr && sequencer_.song()) {
+      const auto& parts = sequencer_.song()->timeline.parts();
+      if (tick.part >= 0 && static_cast<std::size_t>(tick.part) < parts.size()) {
+        const BarBeat at = barBeatOf(parts[static_cast<std::size_t>(tick.part)], tick.step);
+        result.status += "  Bar: " + std::to_string(at.bar) + ":" + std::to_string(at.beat);
+      }
+    }
+    if (ramp_.on() && !result.status.empty()) {
+      result.status += "  Speed: " + std::to_string(std::lround(tickScale * 100)) + "%";
     }
     if (listener_ != nullptr) {
       // Without the lock: the listener may call back into play() or stop().

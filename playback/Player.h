@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "playback/PlaybackClock.h"
+#include "playback/Practice.h"
 #include "playback/Sequencer.h"
 
 namespace pulsewright {
@@ -46,6 +47,10 @@ struct PlayOptions {
   // Run on the playback thread before the first tick (loading samples), so the caller's
   // thread does not wait; the song's times then count from when it returns.
   std::function<void()> prepare;
+  // The speed trainer; while on, it sets the tempo scale of every pass.
+  TempoRamp tempoRamp;
+  // The pass the ramp stands at first: a song resumed after Pause goes on at its speed.
+  int rampPass = 0;
 };
 
 // The click of the count-in and the metronome: General MIDI's wood blocks, the high one
@@ -61,8 +66,8 @@ class Player {
   class Listener {
    public:
     virtual ~Listener() = default;
-    // The status line's new text, after every tick of the play() that returned
-    // `generation`.
+    // The status line's new text (the step, its bar:beat and the speed trainer's speed),
+    // after every tick of the play() that returned `generation`.
     virtual void statusChanged(std::uint64_t generation, const std::string& text) = 0;
     // That song is over and Stop has been performed (called after its last status). A
     // later play() may already have started another song: compare the generation.
@@ -113,6 +118,12 @@ class Player {
   void setTempoScale(double scale);
   double tempoScale() const;
   void setMetronome(bool on);
+  // Voices muted and soloed, applied from the next step (also to a song that replaces
+  // the playing one).
+  void setVoiceMask(VoiceMask mask);
+  VoiceMask voiceMask() const;
+  // The pass of the speed trainer the song plays (from 0).
+  int rampPass() const;
   // When the latest play() started (the moment its times count from).
   PlaybackClock::TimePoint playStartedAt() const;
   // A snapshot of the sequencer's position.
@@ -138,6 +149,13 @@ class Player {
   std::uint64_t generation_ = 0;
   double tempoScale_ = 1.0;
   bool metronome_ = false;
+  VoiceMask mask_;
+  bool maskChanged_ = false;
+  VoiceFilter filter_;
+  std::shared_ptr<const Song> filterSong_;  // the song filter_ was read against
+  TempoRamp ramp_;
+  int rampPass_ = 0;
+  double scaleBeforeRamp_ = 1.0;
   int loopsLeft_ = 0;  // further passes after this one; -1 for ever
   int countInLeft_ = 0;
   std::function<void()> prepare_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ShortMessage.h"
+#include "playback/Practice.h"
 
 namespace pulsewright {
 
@@ -11,12 +12,14 @@ std::shared_ptr<const Song> makeSong(std::shared_ptr<const Timeline> timeline) {
   return std::make_shared<const Song>(std::move(timeline));
 }
 
-void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due) {
+void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
+              const VoiceFilter* filter) {
   const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
   // A program change on every step of a part that has a program MIDI can carry.
   if (part.sendsProgram()) output.sendChannelMessage(kProgramChange, part.program, 0, due);
   if (tick.data == nullptr) return;
   for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+    if (filter != nullptr && !filter->sounds(item)) continue;
     switch (item.kind) {
       case TimelineItem::Kind::Note:
       case TimelineItem::Kind::Rest:
@@ -151,7 +154,7 @@ void Sequencer::stop() {
   currentStep_ = 0;
 }
 
-Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due) {
+Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due, const VoiceFilter* filter) {
   TickResult result;
   if (!song_ || !cursor_.next(&result.tick)) {
     stop();
@@ -162,7 +165,7 @@ Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due) {
   const Timeline& timeline = song_->timeline;
   const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(t.part)];
   result.status = statusText(t, part);
-  playTick(timeline, t, output, due);
+  playTick(timeline, t, output, due, filter);
 
   currentPart_ = t.part;
   interval_ = t.intervalMs;

@@ -15,6 +15,8 @@
 
 namespace pulsewright {
 
+class VoiceFilter;
+
 // When an event is meant to sound, on the steady clock.
 using DueTime = std::chrono::steady_clock::time_point;
 
@@ -71,8 +73,9 @@ class Sequencer {
   // Whether the next tick stands on a bar line of its part (a part's first step is one).
   bool atBarLine() const;
 
-  // One step; the next tick is due interval() milliseconds after this one.
-  TickResult tick(StepOutput& output, DueTime due = DueTime{});
+  // One step; the next tick is due interval() milliseconds after this one. Items the
+  // filter keeps quiet are not sent.
+  TickResult tick(StepOutput& output, DueTime due = DueTime{}, const VoiceFilter* filter = nullptr);
 
   // Stop: the interval drops to 0, the position goes back to part 1, step 0. The song
   // position is kept (Play resets it).
@@ -109,7 +112,9 @@ class Sequencer {
 bool continueAt(const Timeline& song, const std::string& partName, int songPosition, int step,
                 int* newPosition, int* newStep);
 
-// Sends one tick's program change and items to `output`, all due at `due`.
-void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due);
+// Sends one tick's program change and items to `output`, all due at `due`; with a filter,
+// only the items it lets sound.
+void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
+              const VoiceFilter* filter = nullptr);
 
 }  // namespace pulsewright

@@ -130,6 +130,36 @@ TEST_F(MidiExport, TimeSignaturesFollowThePartsBars) {
                             {0, "3/4"}, {5760, "4/4"}, {9600, "3/4"}}));
 }
 
+TEST_F(MidiExport, MutedVoicesAreLeftOutOnlyWhenAsked) {
+  const std::string doc = std::string(PW_TEST_DATA_DIR) + "/basic-rock.tab";
+  const std::string plain = (dir_ / "plain.mid").string();
+  const std::string muted = (dir_ / "muted.mid").string();
+  ASSERT_EQ(cli({"export", doc, "-o", plain}).status, 0);
+  ASSERT_EQ(cli({"export", doc, "-o", muted, "--mute", "k,s"}).status, 0);
+  auto notes = [](const std::string& file) {
+    std::vector<std::string> on;
+    for (const test::ReadEvent& e : test::readMidiFile(readFile(file)).events) {
+      if ((e.status & 0xF0) == 0x90 && e.data2 > 0) {
+        on.push_back(std::to_string(e.tick) + ":" + std::to_string(e.data1));
+      }
+    }
+    return on;
+  };
+  std::vector<std::string> withoutKickAndSnare;
+  for (const std::string& n : notes(plain)) {
+    if (!n.ends_with(":36") && !n.ends_with(":38")) withoutKickAndSnare.push_back(n);
+  }
+  EXPECT_LT(withoutKickAndSnare.size(), notes(plain).size());
+  EXPECT_EQ(notes(muted), withoutKickAndSnare);
+  // The solo that leaves the same voices is the same file.
+  const std::string soloed = (dir_ / "soloed.mid").string();
+  ASSERT_EQ(cli({"export", doc, "-o", soloed, "--solo", "h,w1"}).status, 0);
+  EXPECT_EQ(readFile(soloed), readFile(muted));
+  const CliRun r = cli({"export", doc, "-o", soloed, "--solo", "oh"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--solo: no grid line"), std::string::npos) << r.err;
+}
+
 TEST_F(MidiExport, SaysWhatItLeavesOutAndRefusesWhatItCannotDo) {
   const std::string data = PW_TEST_DATA_DIR;
   const std::string out = (dir_ / "waves.mid").string();

@@ -98,5 +98,96 @@ TEST(PlayCommand, PracticeOptionsAndALogThatCannotBeWritten) {
   EXPECT_EQ(runCli({"play", song, "--device", "none", "--tempo-scale", "3"}, in, out, err), 2);
 }
 
+// The logged events without their end line: "<ms> midi <status> <data1> <data2>".
+std::vector<std::string> loggedEvents(const std::string& log) {
+  std::vector<std::string> lines = readLines(log);
+  if (!lines.empty() && lines.back().find(" end") != std::string::npos) lines.pop_back();
+  return lines;
+}
+
+TEST(PlayCommand, MutedAndSoloedVoicesAreLeftOutAndTheRestPlaysAsBefore) {
+  const std::string song = tempPath("mute.tab");
+  writeFile(song,
+            "k = kick\r\ns = snare\r\nh = closed hat\r\npart = A tempo = 1500 notes = 8\r\n"
+            "h |xxXx|\r\ns |XxxX|\r\nk |xxxx|\r\nsong = AA\r\n");
+  std::istringstream in;
+  std::ostringstream out, err;
+  auto play = [&](std::vector<std::string> extra) {
+    const std::string log = tempPath("mute.log");
+    std::vector<std::string> args = {"play", song, "--device", "none", "--log", log};
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(runCli(args, in, out, err), 0) << err.str();
+    return loggedEvents(log);
+  };
+  const std::vector<std::string> all = play({});
+  // What a hat-only play must log: every line of the full play that is no kick or snare.
+  std::vector<std::string> hats;
+  for (const std::string& line : all) {
+    if (line.find(" 36 ") == std::string::npos && line.find(" 38 ") == std::string::npos) {
+      hats.push_back(line);
+    }
+  }
+  ASSERT_EQ(all.size(), 48u);  // 8 ticks of three notes, each an on and an off
+  ASSERT_EQ(hats.size(), 16u);
+  EXPECT_EQ(play({"--mute", "k,s"}), hats);
+  EXPECT_EQ(play({"--solo", "h"}), hats);
+  EXPECT_EQ(play({"--mute", "Bass Drum", "--solo", "k,Closed Hat"}), hats);
+
+  // A name no grid line plays is refused before anything sounds.
+  err.str("");
+  EXPECT_EQ(runCli({"play", song, "--device", "none", "--mute", "k,x"}, in, out, err), 2);
+  EXPECT_NE(
+      err.str().find("--mute: no grid line of " + song + " plays \"x\" (its voices: h, s, k)"),
+      std::string::npos)
+      << err.str();
+}
+
+TEST(PlayCommand, TheSpeedTrainerPlaysEveryPassFasterUpToItsEnd) {
+  const std::string song = tempPath("ramp.tab");
+  writeFile(song, "k = kick\r\npart = A tempo = 1500 notes = 4\r\nk |xx|\r\nsong = A\r\n");
+  const std::string log = tempPath("ramp.log");
+  std::istringstream in;
+  std::ostringstream out, err;
+  ASSERT_EQ(runCli({"play", song, "--device", "none", "--log", log}, in, out, err), 0);
+  std::vector<double> kicks;
+  auto readKicks = [&] {
+    kicks.clear();
+    for (const std::string& line : readLines(log)) {
+      if (line.find(" midi 90 36 ") != std::string::npos) kicks.push_back(std::stod(line));
+    }
+  };
+  readKicks();
+  ASSERT_EQ(kicks.size(), 2u);
+  const double step = kicks[1] - kicks[0];  // at the written tempo
+
+  ASSERT_EQ(runCli({"play", song, "--device", "none", "--log", log, "--loop", "4", "--tempo-ramp",
+                    "50:25:90"},
+                   in, out, err),
+            0)
+      << err.str();
+  readKicks();
+  ASSERT_EQ(kicks.size(), 8u);
+  const double scales[] = {0.5, 0.75, 0.9, 0.9};
+  for (int pass = 0; pass < 4; ++pass) {
+    // Within a pass its own speed; the wait after its last step still at that speed.
+    EXPECT_NEAR(kicks[2 * pass + 1] - kicks[2 * pass], step / scales[pass], 0.01) << pass;
+    if (pass < 3) {
+      EXPECT_NEAR(kicks[2 * pass + 2] - kicks[2 * pass + 1], step / scales[pass], 0.01) << pass;
+    }
+  }
+  EXPECT_NEAR(kicks[0], step / 0.5, 0.01);  // the first wait too
+
+  for (const char* ramp : {"100:5:70", "70:5", "10:5:100", "x:5:100"}) {
+    err.str("");
+    EXPECT_EQ(runCli({"play", song, "--device", "none", "--tempo-ramp", ramp}, in, out, err), 2)
+        << ramp;
+    EXPECT_NE(err.str().find("--tempo-ramp"), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(
+      runCli({"play", song, "--device", "none", "--tempo-ramp", "70:5:100", "--tempo-scale", "0.5"},
+             in, out, err),
+      2);
+}
+
 }  // namespace
 }  // namespace pulsewright

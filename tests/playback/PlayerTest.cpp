@@ -102,6 +102,30 @@ TEST(Player, TicksComeAtPlayPlusTheSumOfTheDurationsBefore) {
   EXPECT_EQ(listener.ended.front(), player.generation());
 }
 
+TEST(Player, TheStatusShowsBarBeatAndTheSpeedTrainersSpeed) {
+  JumpingClock clock;
+  StampingOutput out(clock);
+  EndListener listener;
+  Player player(out, clock, &listener);
+  auto song = compileSong(
+      "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-x-x-|x-x-x-|\r\nsong = A\r\n");
+  PlayOptions options;
+  options.loops = 3;
+  options.tempoRamp = TempoRamp{50, 40, 100};
+  ASSERT_TRUE(player.play(song, options));
+  ASSERT_TRUE(listener.waitForEnd(1));
+  ASSERT_EQ(listener.statuses.size(), 36u);
+  EXPECT_EQ(listener.statuses[0],
+            "Song Part:1  Part: A  Beat: 0  Program: -1  Bar: 1:1  Speed: 50%");
+  EXPECT_EQ(listener.statuses[7],
+            "Song Part:1  Part: A  Beat: 7  Program: -1  Bar: 2:1  Speed: 50%");
+  EXPECT_EQ(listener.statuses[17].substr(listener.statuses[17].find("Bar")),
+            "Bar: 1:3  Speed: 90%");
+  EXPECT_EQ(listener.statuses[30].substr(listener.statuses[30].find("Bar")),
+            "Bar: 2:1  Speed: 100%");
+  EXPECT_EQ(player.rampPass(), 2);
+}
+
 TEST(Player, PreparationRunsOnThePlaybackThreadAndTheSongWaitsForIt) {
   JumpingClock clock;
   StampingOutput out(clock);
