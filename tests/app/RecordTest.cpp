@@ -64,11 +64,13 @@ struct RecordFixture : AppFixture {
     form->action("Record")->trigger();
     return form;
   }
-  // The first count-in click as the output sent it.
-  steady_clock::time_point firstClick() {
+  // The first count-in click the output sent after its `from`th message.
+  steady_clock::time_point firstClick(std::size_t from = 0) {
     steady_clock::time_point at{};
     waitFor([&] {
-      for (const FakeMidiOutput::Sent& s : midi.sent()) {
+      const std::vector<FakeMidiOutput::Sent> sent = midi.sent();
+      for (std::size_t i = from; i < sent.size(); ++i) {
+        const FakeMidiOutput::Sent& s = sent[i];
         const int data1 = static_cast<int>((s.word >> 8) & 0xFF);
         if ((s.word & 0xF0) == 0x90 && (data1 == kClickAccentNote || data1 == kClickNote)) {
           at = s.time;
@@ -146,6 +148,20 @@ TEST(Record, InputGoneKeepsTheTakeAndNoHitsChangeNothing) {
   f.dialogs.numbers.push_back(15);
   form->action("RecordingLatency")->trigger();
   EXPECT_EQ(form->recording().latencyMs(), 15);
+
+  // The window closed while recording: the take goes into the text before the question
+  // about unsaved text (answered Cancel: the window stays).
+  f.inputs.kit = std::make_unique<FakeMidiInput>();
+  f.dialogs.saveChoices.push_back(UserDialogs::SaveChoice::Cancel);
+  const std::size_t sentBefore = f.midi.sent().size();
+  form->action("Record")->trigger();
+  const steady_clock::time_point third = f.firstClick(sentBefore) + 16 * kStep;
+  f.hit(third + 6 * kStep, 36, 76);
+  ASSERT_TRUE(waitFor([&] { return steady_clock::now() > third + 8 * kStep; }));
+  form->close();
+  EXPECT_FALSE(form->recording().active());
+  EXPECT_EQ(lineOf(*form, 4), "k |------x---------|");  // replaced
+  EXPECT_EQ(f.dialogs.saveQuestions.size(), 1);
 }
 
 }  // namespace
