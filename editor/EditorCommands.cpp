@@ -24,8 +24,7 @@ EditorCommands::EditorCommands(QPlainTextEdit* editor, QWidget* parentWindow, Us
     recent_->add(path);
     emit titleChanged();
   });
-  connect(editor_, &QPlainTextEdit::modificationChanged, this,
-          &EditorCommands::titleChanged);
+  connect(editor_, &QPlainTextEdit::modificationChanged, this, &EditorCommands::titleChanged);
   connect(recent_, &RecentFiles::openRequested, this, &EditorCommands::openRecent);
 }
 

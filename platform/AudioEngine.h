@@ -122,7 +122,7 @@ class AudioEngine {
   std::mutex collectMutex_;  // between posting threads only; never the audio thread
 
   std::atomic<SynthSource*> synth_{nullptr};
-  SynthSource* renderSynth_ = nullptr;  // read once per render, right after it is counted
+  SynthSource* renderSynth_ = nullptr;         // read once per render, right after it is counted
   std::atomic<std::uint64_t> renderCount_{0};  // odd while a render runs
   std::atomic<int> slotPending_[kSlots] = {};
   std::atomic<bool> slotSounding_[kSlots] = {};
