@@ -369,6 +369,7 @@ void Form1::Options_Click() {
 }
 
 void Form1::Exit_Click() {
+  recording_->stop();  // a take goes into the text before the question about saving it
   if (!editor_->maybeSave()) return;
   startUp_->setExiting();
   port_->close();

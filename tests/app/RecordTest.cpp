@@ -149,8 +149,8 @@ TEST(Record, InputGoneKeepsTheTakeAndNoHitsChangeNothing) {
   form->action("RecordingLatency")->trigger();
   EXPECT_EQ(form->recording().latencyMs(), 15);
 
-  // The window closed while recording: the take goes into the text before the question
-  // about unsaved text (answered Cancel: the window stays).
+  // File > Exit while recording: the take goes into the text before the question about
+  // unsaved text (answered Cancel: the window stays).
   f.inputs.kit = std::make_unique<FakeMidiInput>();
   f.dialogs.saveChoices.push_back(UserDialogs::SaveChoice::Cancel);
   const std::size_t sentBefore = f.midi.sent().size();
@@ -158,7 +158,7 @@ TEST(Record, InputGoneKeepsTheTakeAndNoHitsChangeNothing) {
   const steady_clock::time_point third = f.firstClick(sentBefore) + 16 * kStep;
   f.hit(third + 6 * kStep, 36, 76);
   ASSERT_TRUE(waitFor([&] { return steady_clock::now() > third + 8 * kStep; }));
-  form->close();
+  form->action("Exit")->trigger();
   EXPECT_FALSE(form->recording().active());
   EXPECT_EQ(lineOf(*form, 4), "k |------x---------|");  // replaced
   EXPECT_EQ(f.dialogs.saveQuestions.size(), 1);
