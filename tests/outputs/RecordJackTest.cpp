@@ -292,7 +292,6 @@ void checkTake(bool replace) {
   // Printed, not asserted: it has measured 0.1-0.2 ms, 1.5 ms under the sanitizers and
   // once a whole period (8.9 ms), whose cause is still to be found. Every hit landing on
   // its step, checked below, is the assertion.
-  (void)worst;
 
   // The kit sounded through the program's output in the cycle it came in: at the very
   // frame the kit played it (0 periods added). The song's own notes come on their steps.
