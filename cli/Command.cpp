@@ -1,6 +1,8 @@
 #include "cli/Command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <istream>
 
@@ -79,6 +81,27 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
   }
   *text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
   return true;
+}
+
+std::string lowerCase(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+int pickByName(const std::vector<std::string>& names, const std::string& wanted) {
+  const std::string w = lowerCase(wanted);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (lowerCase(names[i]) == w) return static_cast<int>(i);
+  }
+  int found = -1;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (lowerCase(names[i]).find(w) != std::string::npos) {
+      if (found >= 0) return -2;
+      found = static_cast<int>(i);
+    }
+  }
+  return found;
 }
 
 }  // namespace pulsewright

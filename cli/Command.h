@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "padmap/PadMap.h"
 #include "tablature/TablatureCompiler.h"
@@ -53,6 +54,12 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
 // The folder a document file stands in ("" for standard input or a bare name), where its
 // relative sample paths are looked for first.
 std::string documentFolderOf(const std::string& file);
+
+// The one name that equals `wanted` (ignoring case), else the one that contains it: how
+// --device, --input and --sound-device pick from what `devices` lists. Returns the index,
+// -1 when none matches, -2 when several do.
+int pickByName(const std::vector<std::string>& names, const std::string& wanted);
+std::string lowerCase(std::string s);
 
 // The compiler's messages on standard error, as FILE:LINE: text.
 class CompileMessages : public CompileListener {

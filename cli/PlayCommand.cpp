@@ -53,29 +53,6 @@ extern "C" void onInterrupt(int signal) {
   gInterrupted.store(signal);
 }
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// The one name that equals `wanted` (ignoring case), else the one that contains it.
-// Returns the index, -1 when none matches, -2 when several do.
-int pickByName(const std::vector<std::string>& names, const std::string& wanted) {
-  const std::string w = lower(wanted);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (lower(names[i]) == w) return static_cast<int>(i);
-  }
-  int found = -1;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (lower(names[i]).find(w) != std::string::npos) {
-      if (found >= 0) return -2;
-      found = static_cast<int>(i);
-    }
-  }
-  return found;
-}
-
 // Writes one line per event: "<ms> midi <status> <data1> <data2>", "<ms> sample
 // <volume> <pan> <file>", "<ms> change <ms>" (a saved version took over at that bar
 // line; the first tick not yet sent when it was handed over was due at the second time)
@@ -349,7 +326,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       err << "pulsewright-cli: " << text << "\n";
       openFailed = true;
     });
-    if (lower(o.device) == "mapper") {
+    if (lowerCase(o.device) == "mapper") {
       port->listDevices();
     } else {
       std::vector<std::string> names;

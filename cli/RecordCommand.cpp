@@ -44,29 +44,6 @@ extern "C" void onRecordStopSignal(int signal) {
 constexpr int kExitNothingRecorded = 1;
 constexpr auto kLookAhead = std::chrono::milliseconds(30);
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// The one name that equals `wanted` (ignoring case), else the one that contains it.
-// Returns the index, -1 when none matches, -2 when several do.
-int pickByNamePart(const std::vector<std::string>& names, const std::string& wanted) {
-  const std::string w = lower(wanted);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (lower(names[i]) == w) return static_cast<int>(i);
-  }
-  int found = -1;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (lower(names[i]).find(w) != std::string::npos) {
-      if (found >= 0) return -2;
-      found = static_cast<int>(i);
-    }
-  }
-  return found;
-}
-
 class RecordStepOutput : public StepOutput {
  public:
   RecordStepOutput(MidiPort* port, SamplePlayer* samples) : port_(port), samples_(samples) {}
@@ -175,12 +152,12 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   });
   if (!silent) {
     port.listDevices();
-    if (lower(o.device) != "mapper") {
+    if (lowerCase(o.device) != "mapper") {
       std::vector<std::string> names;
       const int count = router.deviceCount();
       names.reserve(static_cast<std::size_t>(count));
       for (int i = 0; i < count; ++i) names.push_back(router.deviceName(i));
-      const int device = pickByNamePart(names, o.device);
+      const int device = pickByName(names, o.device);
       if (device < 0) {
         err << "pulsewright-cli: "
             << (device == -2 ? "several MIDI devices match " : "no MIDI device matches ")
@@ -199,7 +176,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   }
 
   const std::vector<std::string> inputNames = ports.inputNames();
-  const int inputIndex = pickByNamePart(inputNames, o.input);
+  const int inputIndex = pickByName(inputNames, o.input);
   if (inputIndex < 0) {
     err << "pulsewright-cli: "
         << (inputIndex == -2 ? "several MIDI inputs match " : "no MIDI input matches ") << o.input

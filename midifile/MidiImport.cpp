@@ -20,16 +20,6 @@ namespace {
 
 using V = DrumVoice;
 
-// Each voice's grid symbol; its voice line names it as the pad map does.
-constexpr std::array<std::string_view, kVoiceCount> kSymbols = {
-    "k", "s", "h", "p", "o", "t1", "t2", "t3", "t4", "r", "b", "c", "c2", "p1", "p2", "cp", "cb"};
-
-// Top to bottom in a part: cymbals and hats, toms, snare and hand percussion, the kick.
-constexpr std::array<V, kVoiceCount> kLineOrder = {
-    V::Crash1,   V::Crash2,  V::Ride,  V::Bell,  V::OpenHat, V::ClosedHat,
-    V::PedalHat, V::Tom1,    V::Tom2,  V::Tom3,  V::Tom4,    V::SnareDrum,
-    V::Claps,    V::CowBell, V::Perc1, V::Perc2, V::BassDrum};
-
 // An onset this near a step is on it (less for fine grids: a quarter of the step).
 constexpr double kToleranceMs = 25;
 // Silence after the bar of the last note is kept up to this many bars.
@@ -503,7 +493,7 @@ std::string Importer::metaLines() const {
 bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song) const {
   std::unordered_map<std::string, std::string> names;
   std::size_t firstUsed = 0;
-  while (!used_[index(kLineOrder[firstUsed])]) ++firstUsed;
+  while (!used_[index(kImportLineOrder[firstUsed])]) ++firstUsed;
   std::string body;
   std::array<std::string, kVoiceCount> lines;
   std::size_t i = 0;
@@ -523,10 +513,10 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
         any = true;
       }
     }
-    if (!any) here[index(kLineOrder[firstUsed])] = true;  // a bar of rests takes its time
+    if (!any) here[index(kImportLineOrder[firstUsed])] = true;  // a bar of rests takes its time
     std::size_t width = 0;
     for (std::size_t v = 0; v < kVoiceCount; ++v) {
-      if (here[v]) width = std::max(width, kSymbols[v].size());
+      if (here[v]) width = std::max(width, kImportVoiceSymbols[v].size());
       lines[v].clear();
     }
     for (std::size_t k = i; k < end; ++k) {
@@ -546,11 +536,11 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     body = " tempo = " + std::to_string(head.tempo) + " notes = " + std::to_string(head.grid);
     if (head.program >= 0) body += " program = " + std::to_string(head.program);
     body += '\n';
-    for (V voice : kLineOrder) {
+    for (V voice : kImportLineOrder) {
       const std::size_t v = index(voice);
       if (!here[v]) continue;
-      body += kSymbols[v];
-      body.append(width - kSymbols[v].size() + 1, ' ');
+      body += kImportVoiceSymbols[v];
+      body.append(width - kImportVoiceSymbols[v].size() + 1, ' ');
       body += lines[v];
       body += "|\n";
     }
@@ -612,7 +602,8 @@ MidiImportResult Importer::run(std::string_view bytes) {
   doc = metaLines();
   if (!doc.empty()) doc += '\n';
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
-    if (used_[v]) doc += std::string(kSymbols[v]) + " = " + std::string(kVoiceCaptions[v]) + "\n";
+    if (used_[v])
+      doc += std::string(kImportVoiceSymbols[v]) + " = " + std::string(kVoiceCaptions[v]) + "\n";
   }
   doc += '\n';
   doc += parts;

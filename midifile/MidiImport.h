@@ -11,11 +11,27 @@
 #include <string_view>
 #include <vector>
 
+#include "padmap/DrumVoice.h"
+
 namespace pulsewright {
 
 // The note sizes a bar may be written in, fewest steps first: eighths, triplet eighths,
 // sixteenths, triplet sixteenths, thirty-seconds and triplet thirty-seconds.
 inline constexpr std::array<int, 6> kMidiImportGrids = {8, 12, 16, 24, 32, 48};
+
+// Each voice's grid symbol as an imported document writes it (a recorded take gives a
+// voice the document lacks the same one), in the order of DrumVoice.
+inline constexpr std::array<std::string_view, kVoiceCount> kImportVoiceSymbols = {
+    "k", "s", "h", "p", "o", "t1", "t2", "t3", "t4", "r", "b", "c", "c2", "p1", "p2", "cp", "cb"};
+
+// Grid lines top to bottom in a part: cymbals and hats, toms, snare and hand percussion,
+// the kick.
+inline constexpr std::array<DrumVoice, kVoiceCount> kImportLineOrder = {
+    DrumVoice::Crash1,  DrumVoice::Crash2,    DrumVoice::Ride,     DrumVoice::Bell,
+    DrumVoice::OpenHat, DrumVoice::ClosedHat, DrumVoice::PedalHat, DrumVoice::Tom1,
+    DrumVoice::Tom2,    DrumVoice::Tom3,      DrumVoice::Tom4,     DrumVoice::SnareDrum,
+    DrumVoice::Claps,   DrumVoice::CowBell,   DrumVoice::Perc1,    DrumVoice::Perc2,
+    DrumVoice::BassDrum};
 
 // Tempi beyond this are written as this; a step must last at least a millisecond.
 inline constexpr int kMaxImportTempo = 1000;

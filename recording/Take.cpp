@@ -23,17 +23,6 @@ namespace {
 
 using V = DrumVoice;
 
-// A voice the document lacks gets the symbol the MIDI importer gives it.
-constexpr std::array<std::string_view, kVoiceCount> kSymbols = {
-    "k", "s", "h", "p", "o", "t1", "t2", "t3", "t4", "r", "b", "c", "c2", "p1", "p2", "cp", "cb"};
-
-// New grid lines go top to bottom as the importer writes a part: cymbals and hats, toms,
-// snare and hand percussion, the kick.
-constexpr std::array<V, kVoiceCount> kLineOrder = {
-    V::Crash1,   V::Crash2,  V::Ride,  V::Bell,  V::OpenHat, V::ClosedHat,
-    V::PedalHat, V::Tom1,    V::Tom2,  V::Tom3,  V::Tom4,    V::SnareDrum,
-    V::Claps,    V::CowBell, V::Perc1, V::Perc2, V::BassDrum};
-
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct TextLine {
@@ -461,7 +450,7 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
     for (const Reader::Grid& grid : reader.grids) taken.insert(grid.symbol);
     for (const std::string& wave : compiler.state().waveNames) taken.insert(wave);
 
-    for (const V voice : kLineOrder) {
+    for (const V voice : kImportLineOrder) {
       const std::size_t v = index(voice);
       if (unplaced[v].empty()) continue;
       std::string symbol = symbolOf[v];
@@ -472,9 +461,9 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
                             return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
                           });
       if (!usable) {
-        std::string fresh(kSymbols[v]);
+        std::string fresh(kImportVoiceSymbols[v]);
         for (int n = 2; taken.count(fresh) != 0; ++n)
-          fresh = std::string(kSymbols[v]) + std::to_string(n);
+          fresh = std::string(kImportVoiceSymbols[v]) + std::to_string(n);
         taken.insert(fresh);
         const std::string_view caption = kVoiceCaptions[v];
         auto voiceLine = [caption](std::string line) { return line.append(" = ").append(caption); };
