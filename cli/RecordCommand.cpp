@@ -226,7 +226,10 @@ int runRecord(const RecordArguments& o, CliContext& io) {
       err << "pulsewright-cli: part " << o.part << " cannot start\n";
       status = kExitError;
     } else {
-      err << "pulsewright-cli: recording part " << o.part << " from " << inputName
+      char latency[64];
+      std::snprintf(latency, sizeof latency, ", %.2f ms latency taken off",
+                    static_cast<double>(recorder.latency().count()) / 1000);
+      err << "pulsewright-cli: recording part " << o.part << " from " << inputName << latency
           << (o.loops == 0 ? " (Ctrl+C ends)" : "") << "\n";
     }
     while (started) {

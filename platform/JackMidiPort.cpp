@@ -28,6 +28,11 @@ constexpr auto kDrainMargin = milliseconds(100);
 
 // A server's frame clock keeps its rate; its cycles are entered late now and then.
 constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3};
+// Cycles entered a period or more behind the estimate for this long mean the server's
+// frames have moved (a synchronous server that waited on a slow client, a stall): the
+// clock starts afresh there. Its following alone would take seconds, while messages
+// went out on entry times and what came in was stamped on the estimate.
+constexpr double kShiftedSeconds = 0.05;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
@@ -135,8 +140,11 @@ struct JackMidiPort::Shared {
   bool framesStarted = false;
   jack_nframes_t lastFrame = 0;  // as JACK counts them (it wraps)...
   std::int64_t frame = 0;        // ...and counted on
+  double behindSince = -1;       // entry time from which every cycle came a period late
 
   static int process(jack_nframes_t frames, void* self);
+  // Feeds the cycle clock the entry of the cycle at `frame`, `length` seconds long.
+  void followServer(double entered, double length);
   // Moves the input port's messages of this cycle into `input`, and those to pass
   // through into `thru`; returns how many of those.
   int readInput(jack_nframes_t frames, ThruEvent* thru);
@@ -396,6 +404,20 @@ int JackMidiPort::Shared::readInput(jack_nframes_t frames, ThruEvent* thru) {
   return passed;
 }
 
+void JackMidiPort::Shared::followServer(double entered, double length) {
+  clock.update(frame, entered);
+  if (entered - clock.timeOf(static_cast<double>(frame)) < length) {
+    behindSince = -1;
+  } else if (behindSince < 0) {
+    behindSince = entered;
+  } else if (entered - behindSince >= std::max(kShiftedSeconds, 3 * length)) {
+    // Output and input then share the server's frames again, not a line it has left.
+    clock.reset();
+    clock.update(frame, entered);
+    behindSince = -1;
+  }
+}
+
 int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   auto* s = static_cast<Shared*>(self);
   jack_port_t* out = s->port.load(std::memory_order_acquire);
@@ -406,8 +428,8 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   s->framesStarted = true;
   s->lastFrame = first;
   const jack_time_t entered = jack_get_time();
-  s->clock.update(s->frame, static_cast<double>(entered) * 1e-6);
   const double length = frames / s->sampleRate;
+  s->followServer(static_cast<double>(entered) * 1e-6, length);
   s->periodMicros.store(static_cast<std::uint32_t>(length * 1e6));
   ThruEvent thru[kMaxThruPerCycle];
   const int thruCount = s->readInput(frames, thru);
@@ -443,8 +465,12 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
     double offset = s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length) -
                     static_cast<double>(s->frame);
     // A message a whole period overdue goes now, whatever the estimate says: after a
-    // burst of xruns the clock may be off for a while, and nothing may wait on it.
-    if (event.due + static_cast<jack_time_t>(length * 1e6) <= entered) offset = 0;
+    // burst of xruns the clock may be off for a while, and nothing may wait on it. One
+    // the estimate places in this cycle stays at its frame: a cycle entered late does
+    // not move it.
+    if (offset >= frames && event.due + static_cast<jack_time_t>(length * 1e6) <= entered) {
+      offset = 0;
+    }
     if (offset >= frames) break;
     // Frames never go backwards within a cycle: messages keep their order.
     const jack_nframes_t wanted = offset > 0 ? static_cast<jack_nframes_t>(offset) : 0u;
