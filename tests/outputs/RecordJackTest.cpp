@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 
 #include "padmap/PadMap.h"
@@ -130,6 +131,7 @@ class Drummer {
     kit_ = nullptr;
   }
   std::int64_t firstBeat() const { return firstBeat_.load(); }
+  int clicksHeard() const { return clicksHeard_.load(); }
   const std::vector<KitMessage>& messages() const { return messages_; }
 
  private:
@@ -153,6 +155,7 @@ class Drummer {
         d->heardCount_.store(n + 1);
       }
       const bool click = e.buffer[1] == 76 || e.buffer[1] == 77;
+      if (click) d->clicksHeard_.fetch_add(1);
       if (click && d->clicks_ < 4) {
         const std::int64_t first = frame + std::llround((4 - d->clicks_) * kBeatFrames);
         d->earliest_ = d->clicks_ == 0 ? first : std::min(d->earliest_, first);
@@ -192,6 +195,7 @@ class Drummer {
   std::array<Heard, kMax> heard_{};
   std::atomic<int> heardCount_{0};
   int clicks_ = 0;
+  std::atomic<int> clicksHeard_{0};
   std::int64_t earliest_ = 0;
   std::atomic<std::int64_t> firstBeat_{-1};
   std::array<std::int64_t, kMax> played_{};
@@ -216,27 +220,21 @@ struct Recording {
   std::string document;
 };
 
-// Runs the record command; with `unplugAfter` > 0 the kit's client goes away once it
-// has played that many messages, and the command loops until it notices.
-void recordOnce(bool replace, JackServer& jack, Recording* r, Drummer* unplug = nullptr,
-                std::size_t unplugAfter = 0) {
+// Runs the record command, and `meanwhile` while it runs; an endless take loops until
+// the command stops by itself.
+void recordOnce(bool replace, JackServer& jack, Recording* r,
+                const std::function<void()>& meanwhile = {}, bool endless = false) {
   const std::string dir = fs::path(jack.log("x")).parent_path().string();
   const std::string song = dir + "/song.tab", out = dir + "/out.tab", hits = dir + "/hits.txt";
   std::ofstream(song, std::ios::binary) << kDocument;
   std::vector<std::string> argv = {PW_CLI_PATH, "record",     song,         "--part",
                                    "A",         "--input",    "pwkit",      "--device",
-                                   "pwear:in",  "--count-in", "--loops",    unplug ? "0" : "1",
+                                   "pwear:in",  "--count-in", "--loops",    endless ? "0" : "1",
                                    "-o",        out,          "--hits-log", hits};
   if (replace) argv.push_back("--replace");
   Child record(argv, jack.log("record"));
   ASSERT_TRUE(record.started());
-  if (unplug != nullptr) {
-    const auto end = Clock::now() + std::chrono::seconds(20);
-    while (unplug->played().size() < unplugAfter && Clock::now() < end) {
-      std::this_thread::sleep_for(milliseconds(5));
-    }
-    unplug->unplug();
-  }
+  if (meanwhile) meanwhile();
   r->status = record.wait(std::chrono::seconds(30));
   r->log = readFile(jack.log("record"));
   std::istringstream lines(readFile(hits));
@@ -321,7 +319,16 @@ double heardSeconds(std::vector<Landmark> ride, std::int64_t frame) {
   return median(at);
 }
 
-void checkTake(bool replace) {
+// Waits (at most 20 s) for `done`.
+template <typename Condition>
+void waitUntil(Condition done) {
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (!done() && Clock::now() < end) std::this_thread::sleep_for(milliseconds(2));
+}
+
+// With `stallServer` the server stops for a moment during the count-in, as a synchronous
+// server does that waits on a slow client: its frames come later from then on.
+void checkTake(bool replace, bool stallServer = false) {
   JackServer jack;
   ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
   const std::vector<double> steps = stepSeconds(kDocument);
@@ -336,7 +343,16 @@ void checkTake(bool replace) {
   EXPECT_NE(devices.find("pwkit:out", inputs), std::string::npos) << devices;
   EXPECT_LT(devices.find("pwear:in"), inputs) << devices;
   Recording r;
-  recordOnce(replace, jack, &r);
+  std::function<void()> stall;
+  if (stallServer) {
+    stall = [&] {
+      waitUntil([&] { return drummer.clicksHeard() >= 2; });
+      jack.pause(true);
+      std::this_thread::sleep_for(milliseconds(150));
+      jack.pause(false);
+    };
+  }
+  recordOnce(replace, jack, &r, stall);
   ASSERT_EQ(r.status, 0) << r.log << "\njackd:\n" << readFile(jack.log("jackd"));
   EXPECT_FALSE(drummer.late()) << "the kit could not keep its time";
   const std::vector<KitMessage>& messages = drummer.messages();
@@ -422,6 +438,11 @@ TEST(RecordJack, ReplaceClearsThePlayedVoicesFirst) {
   checkTake(true);
 }
 
+// The song and the take stay on the server's frames after they move.
+TEST(RecordJack, AServerThatStallsInTheCountInStillRecordsEveryHitOnItsStep) {
+  checkTake(false, true);
+}
+
 // The kit goes away in the first bar of an endless loop: the recording stops by itself,
 // says why, and what was played is written.
 TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
@@ -430,7 +451,13 @@ TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
   Drummer drummer(stepSeconds(kDocument));
   ASSERT_TRUE(drummer.open());
   Recording r;
-  recordOnce(false, jack, &r, &drummer, 5);
+  recordOnce(
+      false, jack, &r,
+      [&] {
+        waitUntil([&] { return drummer.played().size() >= 5; });
+        drummer.unplug();
+      },
+      true);
   EXPECT_EQ(r.status, 2 << 8) << r.log;  // exit status 2
   EXPECT_NE(r.log.find("went away"), std::string::npos) << r.log;
   ASSERT_EQ(r.hits.size(), 4u) << r.log;  // one of the five messages is controller 4
