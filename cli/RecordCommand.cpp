@@ -183,7 +183,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
         << " (see pulsewright-cli devices)\n";
     return kExitError;
   }
-  const std::string inputName = inputNames[static_cast<std::size_t>(inputIndex)];
+  const std::string& inputName = inputNames[static_cast<std::size_t>(inputIndex)];
   int rc = 0;
   std::unique_ptr<MidiInput> input = ports.openInput(inputName, &rc);
   if (!input) {
