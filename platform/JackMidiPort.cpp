@@ -32,7 +32,7 @@ constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3};
 // frames have moved (a synchronous server that waited on a slow client, a stall): the
 // clock starts afresh there. Its following alone would take seconds, while messages
 // went out on entry times and what came in was stamped on the estimate.
-constexpr double kShiftedSeconds = 0.05;
+constexpr double kShiftedSeconds = 0.015;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {

