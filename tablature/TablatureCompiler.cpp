@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "tablature/LineScan.h"
 #include "text/FileName.h"
 #include "text/NumericValue.h"
 
@@ -113,6 +114,8 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
+  symbolSounds_.clear();
+  soundHitKnown_ = false;
   eventBytes_ = 0;
   beginPart();
   bool firstWaveSeen = false;
@@ -142,23 +145,25 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
 
 void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                                     CompileListener* listener, bool& firstWaveSeen) {
-  namespace t = line_test;
-  const LineTests tests = matcher_.classify(line);
+  // Most lines are grid lines, which hold no "=" and pass no other test; every other
+  // test needs an "=".
+  std::string_view symbol;
+  std::string_view body;
+  LineTests tests;
+  if (line.find('=') == std::string_view::npos) {
+    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
+  } else {
+    tests = matcher_.classify(line);
+  }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
   if (tests.none()) return;
 
-  // Most lines are grid lines and nothing else.
-  LineTests others = tests;
-  others.reset(t::kGrid);
-  if (others.any()) otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
-
-  if (tests[t::kGrid]) {
+  if (!tests[line_test::kGrid]) {
+    otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
+  } else {
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
     }
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(line, &symbol, &body);
     state_.gridSymbol.assign(symbol);
     if (state_.gridSymbol.empty() && listener != nullptr) {
       listener->message(lineNumber, kUndefinedSymbolMessage);
@@ -183,6 +188,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
   for (int i = 0; i < 34; ++i) {
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
+      symbolSounds_.clear();
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -197,6 +203,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   state_.haveWaves = 1;
+  symbolSounds_.clear();
   if (!firstWaveSeen) {
     // The first wave-sample line of a compilation starts the table afresh at index 1.
     firstWaveSeen = true;
@@ -396,21 +403,10 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
   return static_cast<std::int16_t>(ms);
 }
 
-void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::string_view body, int lineNumber,
-                                   CompileListener* listener) {
-  const bool symbolDefined = lookUpSound(padMap);
-  const std::size_t bodyOffset =
-      body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
+TimelineItem TablatureCompiler::hitOfSound() {
   SongParts& song = state_.parts;
-  TimelinePart& part = song.parts.back();
-  std::vector<TimelineStep>& steps = part.steps;
-  TimelineItems& items = part.items;
-
-  // What every hit of the line sends, read once from its sound text.
   TimelineItem hit;
   hit.voice = state_.soundVoice;
-  hit.symbol = intern(symbolIndex_, song.symbols, state_.gridSymbol);
   hit.sound = intern(soundIndex_, song.sounds, state_.soundRef);
   const std::string_view sound = state_.soundRef;
   if (endsInWav(sound)) {
@@ -429,6 +425,57 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       hit.note = static_cast<std::uint8_t>(note);
     }
   }
+  return hit;
+}
+
+bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
+  const std::string& symbol = state_.gridSymbol;
+  SymbolSound* known = nullptr;
+  for (SymbolSound& entry : symbolSounds_) {
+    if (entry.symbol == symbol) {
+      known = &entry;
+      break;
+    }
+  }
+  if (known == nullptr) {
+    if (symbolSounds_.size() >= kSymbolSoundsKept) symbolSounds_.clear();
+    known = &symbolSounds_.emplace_back();
+    known->symbol = symbol;
+    known->symbolId = intern(symbolIndex_, state_.parts.symbols, symbol);
+    known->defined = lookUpSound(padMap);
+    if (known->defined) {
+      known->soundRef = state_.soundRef;
+      known->voice = state_.soundVoice;
+      known->hit = hitOfSound();
+      soundHit_ = known->hit;
+      soundHitKnown_ = true;
+    }
+  } else if (known->defined) {
+    state_.soundRef = known->soundRef;
+    state_.soundVoice = known->voice;
+    soundHit_ = known->hit;
+    soundHitKnown_ = true;
+  }
+  // A symbol that names nothing plays the sound before it, which may be one an earlier
+  // compilation left behind.
+  if (!soundHitKnown_) {
+    soundHit_ = hitOfSound();
+    soundHitKnown_ = true;
+  }
+  lineHit_ = soundHit_;
+  lineHit_.symbol = known->symbolId;
+  return known->defined;
+}
+
+void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
+                                   std::string_view body, int lineNumber,
+                                   CompileListener* listener) {
+  const bool symbolDefined = soundOfLine(padMap);
+  const TimelineItem& hit = lineHit_;
+  TimelinePart& part = state_.parts.parts.back();
+  std::vector<TimelineStep>& steps = part.steps;
+  TimelineItems& items = part.items;
+
   // Velocities by level, worked out once.
   static const std::array<std::uint8_t, 10> velocities = [] {
     std::array<std::uint8_t, 10> v{};
@@ -436,22 +483,17 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return v;
   }();
 
-  // The position of body[p] in the line: code points and UTF-16 units before the body,
-  // then one of each per character, as a grid holds only ASCII.
-  int bodyColumn = 1;
-  int bodyUtf16 = 0;
-  for (const char ch : line.substr(0, std::min(bodyOffset, line.size()))) {
-    const auto b = static_cast<unsigned char>(ch);
-    if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
-    ++bodyColumn;
-    bodyUtf16 += b >= 0xF0 ? 2 : 1;
-  }
+  // The position of body[p] in the line: a grid line's text before its body is blanks,
+  // a word and a bar line, all ASCII, and so is the body: one code point and one UTF-16
+  // unit per byte.
+  const std::size_t bodyOffset =
+      body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
+  const int bodyColumn = static_cast<int>(bodyOffset) + 1;
+  const int bodyUtf16 = static_cast<int>(bodyOffset);
   // The items of the line share a shape per grid character: made when first used.
   std::array<std::int32_t, 15> shapes{};
   shapes.fill(-1);
-  auto shapeOf = [&](char c, int slot) -> std::uint32_t {
-    if (shapes[static_cast<std::size_t>(slot)] >= 0)
-      return static_cast<std::uint32_t>(shapes[static_cast<std::size_t>(slot)]);
+  auto makeShape = [&](char c, int slot) -> std::uint32_t {
     TimelineItem item;
     if (c == '-') {
       item.kind = TimelineItem::Kind::Rest;
@@ -481,34 +523,36 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return shape;
   };
 
-  // Room for the line's steps and items at once, so that a long line is not copied as
-  // its vectors grow. The grid's last character is never examined.
+  // The grid's last character is never examined.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
   std::size_t lineSteps = 0;
   for (std::size_t p = 0; p < examined; ++p) {
     const char c = body[p];
     lineSteps += c != '[' && c != ']' && c != '|' ? 1 : 0;
   }
-  if (state_.newPart != 0 || !steps.empty()) {
+  // A part's steps are made by its first grid line and grown by longer ones, with two
+  // tail steps after the line's; a part whose steps were never made has nothing to grow.
+  bool hasSteps = true;
+  if (state_.newPart != 0) {
+    steps.assign(2, TimelineStep{});
+    state_.newPart = 0;
+  } else if (steps.empty()) {
+    hasSteps = false;
+  }
+  if (hasSteps) {
+    // Room for the line's steps and items at once, so that a long line is not copied
+    // as its vectors grow.
     const std::size_t needed = lineSteps + 2;
-    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+    if (steps.size() < needed) {
+      if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+      steps.resize(needed);
+    }
     const std::size_t neededItems = items.size() + lineSteps;
     if (items.packed_.capacity() < neededItems)
       items.packed_.reserve(std::max(neededItems, items.size() * 2));
+    if (!itemsInOrder_ && itemSteps_.capacity() < neededItems)
+      itemSteps_.reserve(std::max(neededItems, itemSteps_.size() * 2));
   }
-
-  // A part's steps are made by its first grid line and grown by longer ones.
-  auto setUpStep = [&](std::size_t n) {
-    if (state_.newPart != 0) {
-      steps.assign(2, TimelineStep{});
-      state_.newPart = 0;
-    } else if (steps.empty()) {
-      return false;  // a part whose steps were never made has nothing to grow
-    } else if (n >= steps.size()) {
-      steps.emplace_back();
-    }
-    return n < steps.size();
-  };
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
@@ -520,12 +564,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
   };
   changeMusic();
-  auto setDuration = [&](std::size_t n) {
-    if (!duration) return;
-    TimelineStep& step = steps[n];
-    step.duration = *duration;
-    step.music = music;
-  };
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
@@ -567,22 +605,28 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       default: slot = c >= '0' && c <= '9' ? 5 + (c - '0') : 0; break;  // a digit
     }
 
-    if (setUpStep(n)) {
-      setDuration(n);
+    if (hasSteps) {
+      TimelineStep& step = steps[n];
+      if (duration) {
+        step.duration = *duration;
+        step.music = music;
+      }
       const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
       if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
         eventBytes_ += itemBytes;
         const auto index = static_cast<std::uint32_t>(items.size());
         if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
         if (itemsInOrder_) {
-          steps[n].firstItem = index;
-          steps[n].itemCount = 1;
+          step.firstItem = index;
+          step.itemCount = 1;
           lastItemStep_ = static_cast<std::int64_t>(n);
         } else {
           itemSteps_.push_back(static_cast<std::uint32_t>(n));
         }
+        const std::int32_t shape = shapes[static_cast<std::size_t>(slot)];
         items.packed_.push_back(TimelineItems::Packed{
-            shapeOf(c, slot), static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p))});
+            shape >= 0 ? static_cast<std::uint32_t>(shape) : makeShape(c, slot),
+            static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p))});
       }
     }
     ++n;
@@ -591,8 +635,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  for (std::size_t tail = n; tail < n + 2; ++tail) {
-    if (setUpStep(tail)) setDuration(tail);
+  if (hasSteps && duration) {
+    for (std::size_t tail = n; tail < n + 2; ++tail) {
+      steps[tail].duration = *duration;
+      steps[tail].music = music;
+    }
   }
   // The part's bar lines are those of its first grid line that has any inside; the
   // others must agree with them where both have steps.

@@ -136,6 +136,11 @@ class TablatureCompiler {
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
+  // lookUpSound, remembered per symbol until a voice or wave-sample line changes what
+  // symbols name; sets lineHit_ to what a hit of the line sends.
+  bool soundOfLine(const PadMap& padMap);
+  // What a hit of the current sound sends, its symbol aside.
+  TimelineItem hitOfSound();
   void beginPart();
   void finishPart();
   // The index in the part's musics of `music`, added when new.
@@ -150,6 +155,21 @@ class TablatureCompiler {
 
   LineMatcher matcher_;
   CompilerState state_;
+  // What lookUpSound found for each grid symbol since the definitions last changed; few
+  // symbols, so a short list searched in order.
+  struct SymbolSound {
+    std::string symbol;
+    std::int32_t symbolId = -1;
+    bool defined = false;
+    std::string soundRef;  // when defined, with its voice and hit
+    ItemVoice voice;
+    TimelineItem hit;
+  };
+  static constexpr std::size_t kSymbolSoundsKept = 64;
+  std::vector<SymbolSound> symbolSounds_;
+  TimelineItem soundHit_;  // hitOfSound() of the current sound
+  bool soundHitKnown_ = false;
+  TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo and partNotes, read once per section line.
   double tempoValue_ = 0.0;
