@@ -75,6 +75,40 @@ std::optional<Metre> metreOf(double notes, double noteSize) {
   return m;
 }
 
+// Leaves `made` at its final size: kept when it has little room to spare, else copied,
+// and what it was made in goes back to `spare`.
+template <typename T>
+void handOver(std::vector<T>& made, std::vector<T>& spare) {
+  if (made.capacity() - made.size() <= made.size() / 8) return;
+  std::vector<T> exact(made.begin(), made.end());
+  spare = std::move(made);
+  spare.clear();
+  made = std::move(exact);
+}
+
+// What the compiler keeps for the next part is at most this large.
+template <typename T>
+void releaseIfLarge(std::vector<T>& spare) {
+  constexpr std::size_t kSpareBytesKept = std::size_t{1} << 20;
+  if (spare.capacity() * sizeof(T) > kSpareBytesKept) spare = {};
+}
+
+// What a grid character is: a mark's shape slot (0 a rest, 1-4 x X o O, 5-14 the
+// digits), or a bracket or a bar line, which make no step.
+constexpr std::uint8_t kFirstMarkKind = 15;
+constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
+  std::array<std::uint8_t, 256> kinds{};  // a grid line holds no other character
+  kinds['x'] = 1;
+  kinds['X'] = 2;
+  kinds['o'] = 3;
+  kinds['O'] = 4;
+  for (int d = 0; d < 10; ++d) kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
+  kinds['['] = kFirstMarkKind;
+  kinds[']'] = kFirstMarkKind;
+  kinds['|'] = kFirstMarkKind;
+  return kinds;
+}();
+
 std::string* metaSlot(CompilerState& s, MetaKey key) {
   switch (key) {
     case MetaKey::Author: return &s.metaAuthor;
@@ -299,7 +333,12 @@ std::int32_t TablatureCompiler::intern(TextIndex& index, std::vector<std::string
 }
 
 void TablatureCompiler::beginPart() {
-  itemSteps_.clear();
+  TimelineItems& items = state_.parts.parts.back().items;
+  items.packed_ = std::move(spareItems_);
+  items.packed_.clear();
+  items.shapes_ = std::move(spareShapes_);
+  items.shapes_.clear();
+  itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
   firstBarLine_ = 0;
@@ -311,6 +350,7 @@ void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
+  part.tailDurations.reserve(length - playable);
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
@@ -330,8 +370,11 @@ void TablatureCompiler::finishPart() {
   } else {
     // Items came line by line; a step's items go together, in the order they were added.
     std::vector<std::uint32_t>& counts = itemCounts_;
-    counts.assign(playable + 1, 0);
-    for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
+    counts.assign(playable, 0);
+    for (const ItemRun& run : itemRuns_) {
+      const std::size_t end = std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      for (std::size_t step = run.firstStep; step < end; ++step) ++counts[step];
+    }
     std::uint32_t first = 0;
     for (std::size_t s = 0; s < playable; ++s) {
       part.steps[s].firstItem = first;
@@ -341,16 +384,23 @@ void TablatureCompiler::finishPart() {
     std::vector<TimelineItems::Packed> ordered(first);
     std::vector<std::uint32_t>& next = counts;  // now the next free place of each step
     for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
-    for (std::size_t i = 0; i < packed.size(); ++i) {
-      const std::size_t s = std::min<std::size_t>(itemSteps_[i], playable);
-      if (s < playable) ordered[next[s]++] = packed[i];
+    for (const ItemRun& run : itemRuns_) {
+      const std::size_t end = std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      const TimelineItems::Packed* from = packed.data() + run.firstItem;
+      for (std::size_t step = run.firstStep; step < end; ++step) ordered[next[step]++] = *from++;
     }
+    spareItems_ = std::move(packed);
     packed = std::move(ordered);
-    counts.clear();
-    counts.shrink_to_fit();
   }
-  itemSteps_.clear();
-  itemSteps_.shrink_to_fit();
+  itemRuns_.clear();
+  // The items and shapes at their final size; what was made for them stays for the
+  // next part, unless it is large.
+  handOver(packed, spareItems_);
+  handOver(part.items.shapes_, spareShapes_);
+  releaseIfLarge(spareItems_);
+  releaseIfLarge(spareShapes_);
+  releaseIfLarge(itemCounts_);
+  releaseIfLarge(itemRuns_);
 
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
@@ -385,11 +435,23 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
 void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   // Until now each item was the only one of its step, in step order.
   itemsInOrder_ = false;
-  itemSteps_.clear();
-  itemSteps_.reserve(part.items.size() * 2);
+  itemRuns_.clear();
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
-    if (part.steps[s].itemCount != 0) itemSteps_.push_back(static_cast<std::uint32_t>(s));
+    const TimelineStep& step = part.steps[s];
+    if (step.itemCount != 0) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
   }
+}
+
+void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstStep,
+                                   std::uint32_t count) {
+  if (!itemRuns_.empty()) {
+    ItemRun& last = itemRuns_.back();
+    if (last.firstItem + last.count == firstItem && last.firstStep + last.count == firstStep) {
+      last.count += count;
+      return;
+    }
+  }
+  itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
@@ -523,22 +585,28 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return shape;
   };
 
-  // The grid's last character is never examined.
+  // The grid's last character is never examined. A line's steps and the bytes its
+  // items add to the budget, counted first.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
+  const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::size_t lineSteps = 0;
+  std::size_t lineRests = 0;
   for (std::size_t p = 0; p < examined; ++p) {
-    const char c = body[p];
-    lineSteps += c != '[' && c != ']' && c != '|' ? 1 : 0;
+    const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
+    lineSteps += kind < kFirstMarkKind ? 1 : 0;
+    lineRests += kind == 0 ? 1 : 0;
   }
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
   bool hasSteps = true;
   if (state_.newPart != 0) {
+    steps.reserve(lineSteps + 2);
     steps.assign(2, TimelineStep{});
     state_.newPart = 0;
   } else if (steps.empty()) {
     hasSteps = false;
   }
+  const std::size_t firstItem = items.size();
   if (hasSteps) {
     // Room for the line's steps and items at once, so that a long line is not copied
     // as its vectors grow.
@@ -547,12 +615,27 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
       steps.resize(needed);
     }
-    const std::size_t neededItems = items.size() + lineSteps;
+    const std::size_t neededItems = firstItem + lineSteps;
     if (items.packed_.capacity() < neededItems)
-      items.packed_.reserve(std::max(neededItems, items.size() * 2));
-    if (!itemsInOrder_ && itemSteps_.capacity() < neededItems)
-      itemSteps_.reserve(std::max(neededItems, itemSteps_.size() * 2));
+      items.packed_.reserve(std::max(neededItems, firstItem * 2));
   }
+  // Nearly always every item of the line fits the budget: they are then written
+  // without a check each, as one run of items.
+  const std::size_t lineBytes = lineRests * 4 + (lineSteps - lineRests) * hitBytes;
+  const bool allFit = hasSteps && eventBytes_ + lineBytes <= kEventBudgetBytes;
+  if (allFit && lineSteps != 0) {
+    eventBytes_ += lineBytes;
+    // The line's first item is at step 0.
+    if (itemsInOrder_ && lastItemStep_ >= 0) itemsOutOfOrder(part);
+    if (itemsInOrder_) {
+      lastItemStep_ = static_cast<std::int64_t>(lineSteps) - 1;
+    } else {
+      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
+    }
+    items.packed_.resize(firstItem + lineSteps);
+  }
+  TimelineItems::Packed* const lineItems = items.packed_.data() + firstItem;
+  const bool pointSteps = allFit && itemsInOrder_;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
@@ -564,7 +647,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
   };
   changeMusic();
-  const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
@@ -572,9 +654,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   bool closeKnown = false;
   for (std::size_t p = 0; p < examined; ++p) {
     const char c = body[p];
-    int slot = 0;
-    switch (c) {
-      case '[': {
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+    if (slot >= kFirstMarkKind) {
+      if (c == '[') {
         // The first "]" to the right, remembered so that a line of many "[" stays linear.
         if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
           nextClose = body.find(']', p + 1);
@@ -587,22 +669,13 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
         }
         changeMusic();
-        continue;
-      }
-      case ']':
+      } else if (c == ']') {
         state_.tupletDivisor = 1;
         changeMusic();
-        continue;
-      case '|':
-        if (bars.back() != static_cast<std::int32_t>(n))
-          bars.push_back(static_cast<std::int32_t>(n));
-        continue;
-      case '-': slot = 0; break;
-      case 'x': slot = 1; break;
-      case 'X': slot = 2; break;
-      case 'o': slot = 3; break;
-      case 'O': slot = 4; break;
-      default: slot = c >= '0' && c <= '9' ? 5 + (c - '0') : 0; break;  // a digit
+      } else if (bars.back() != static_cast<std::int32_t>(n)) {  // a bar line
+        bars.push_back(static_cast<std::int32_t>(n));
+      }
+      continue;
     }
 
     if (hasSteps) {
@@ -611,22 +684,32 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         step.duration = *duration;
         step.music = music;
       }
-      const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
-      if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
-        eventBytes_ += itemBytes;
-        const auto index = static_cast<std::uint32_t>(items.size());
-        if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
-        if (itemsInOrder_) {
-          step.firstItem = index;
+      const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
+      if (allFit) {
+        const std::int32_t known = shapes[slot];
+        lineItems[n] = TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        if (pointSteps) {
+          step.firstItem = static_cast<std::uint32_t>(firstItem + n);
           step.itemCount = 1;
-          lastItemStep_ = static_cast<std::int64_t>(n);
-        } else {
-          itemSteps_.push_back(static_cast<std::uint32_t>(n));
         }
-        const std::int32_t shape = shapes[static_cast<std::size_t>(slot)];
-        items.packed_.push_back(TimelineItems::Packed{
-            shape >= 0 ? static_cast<std::uint32_t>(shape) : makeShape(c, slot),
-            static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p))});
+      } else {
+        const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
+        if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
+          eventBytes_ += itemBytes;
+          const auto index = static_cast<std::uint32_t>(items.size());
+          if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
+          if (itemsInOrder_) {
+            step.firstItem = index;
+            step.itemCount = 1;
+            lastItemStep_ = static_cast<std::int64_t>(n);
+          } else {
+            addItemRun(index, static_cast<std::uint32_t>(n), 1);
+          }
+          const std::int32_t known = shapes[slot];
+          items.packed_.push_back(TimelineItems::Packed{
+              known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
+        }
       }
     }
     ++n;

@@ -148,6 +148,7 @@ class TablatureCompiler {
   // A grid line went back to a step that has an item: from now on every item's step is
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
+  void addItemRun(std::uint32_t firstItem, std::uint32_t firstStep, std::uint32_t count);
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
@@ -180,9 +181,14 @@ class TablatureCompiler {
   TextIndex soundIndex_;
   TextIndex fileIndex_;
   // While a part's items come in step order (one grid line), each step points at its
-  // item as it is added. After that, the step of each item, in the order added; items
-  // are put in step order when the part ends.
-  std::vector<std::uint32_t> itemSteps_;
+  // item as it is added. After that, runs of items added for consecutive steps (a grid
+  // line's items are one run); items are put in step order when the part ends.
+  struct ItemRun {
+    std::uint32_t firstItem;
+    std::uint32_t firstStep;
+    std::uint32_t count;
+  };
+  std::vector<ItemRun> itemRuns_;
   bool itemsInOrder_ = true;
   std::int64_t lastItemStep_ = -1;
   struct MusicKey {
@@ -203,6 +209,11 @@ class TablatureCompiler {
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
+  // A part's items and shapes are made in these, which are kept from part to part, and
+  // handed to the part at their final size when it ends: reading a part then allocates
+  // little, and its items take no room to spare.
+  std::vector<TimelineItems::Packed> spareItems_;
+  std::vector<TimelineItem> spareShapes_;
   std::shared_ptr<const Timeline> song_;
 };
 
