@@ -52,26 +52,35 @@ std::size_t afterSectionKeyword(std::string_view line) {
   return kNone;
 }
 
-// \s*(?:WORDS)\s*=\s*(\d+) at its first match: the words' first letters tell where to
-// look, and the match that starts first is the one at the first words that complete it.
-bool numberAfter(std::string_view line, std::initializer_list<std::string_view> words,
-                 std::string_view* digits) {
-  for (std::size_t k = 0; k < line.size(); ++k) {
-    const auto lower = static_cast<unsigned char>(line[k]) | 0x20;
+// \s*(?:WORDS)\s*=\s*(\d+) at its first match. Each "=" can follow only the words
+// that end where the blanks before it begin, so the "="s are tried in order: the first
+// that completes a match is the match that starts first.
+template <typename Words>
+bool numberAfter(std::string_view line, const Words& words, std::string_view* digits) {
+  for (std::size_t eq = line.find('='); eq != kNone; eq = line.find('=', eq + 1)) {
+    std::size_t end = eq;
+    while (end > 0 && isBlank(line[end - 1])) --end;
+    bool named = false;
     for (const std::string_view word : words) {
-      if (static_cast<unsigned char>(word[0]) != lower || !wordAt(line, k, word)) continue;
-      std::size_t i = skipBlanks(line, k + word.size());
-      if (i == line.size() || line[i] != '=') continue;
-      i = skipBlanks(line, i + 1);
-      const std::size_t first = i;
-      while (i < line.size() && isDigit(line[i])) ++i;
-      if (i == first) continue;
-      *digits = line.substr(first, i - first);
-      return true;
+      if (end >= word.size() && wordAt(line, end - word.size(), word)) {
+        named = true;
+        break;
+      }
     }
+    if (!named) continue;
+    std::size_t i = skipBlanks(line, eq + 1);
+    const std::size_t first = i;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    if (i == first) continue;
+    *digits = line.substr(first, i - first);
+    return true;
   }
   return false;
 }
+
+constexpr std::array<std::string_view, 3> kTempoWords = {"tempo", "speed", "bpm"};
+constexpr std::array<std::string_view, 2> kNotesWords = {"notes", "beats"};
+constexpr std::array<std::string_view, 1> kProgramWords = {"program"};
 
 // ^\s*\w+\s*=\s*wave : the position after "wave", or kNone.
 std::size_t afterWaveWord(std::string_view line) {
@@ -140,15 +149,15 @@ bool sectionName(std::string_view line, std::string_view* name) {
 }
 
 bool sectionTempo(std::string_view line, std::string_view* digits) {
-  return numberAfter(line, {"tempo", "speed", "bpm"}, digits);
+  return numberAfter(line, kTempoWords, digits);
 }
 
 bool sectionNotes(std::string_view line, std::string_view* digits) {
-  return numberAfter(line, {"notes", "beats"}, digits);
+  return numberAfter(line, kNotesWords, digits);
 }
 
 bool sectionProgram(std::string_view line, std::string_view* digits) {
-  return numberAfter(line, {"program"}, digits);
+  return numberAfter(line, kProgramWords, digits);
 }
 
 bool waveTest(std::string_view line) {

@@ -102,7 +102,8 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   kinds['X'] = 2;
   kinds['o'] = 3;
   kinds['O'] = 4;
-  for (int d = 0; d < 10; ++d) kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
+  for (int d = 0; d < 10; ++d)
+    kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
   kinds['['] = kFirstMarkKind;
   kinds[']'] = kFirstMarkKind;
   kinds['|'] = kFirstMarkKind;
@@ -344,6 +345,7 @@ void TablatureCompiler::beginPart() {
   firstBarLine_ = 0;
   barsDisagree_ = false;
   musicIndex_.clear();
+  lastMusic_ = {};
 }
 
 void TablatureCompiler::finishPart() {
@@ -372,7 +374,8 @@ void TablatureCompiler::finishPart() {
     std::vector<std::uint32_t>& counts = itemCounts_;
     counts.assign(playable, 0);
     for (const ItemRun& run : itemRuns_) {
-      const std::size_t end = std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      const std::size_t end =
+          std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
       for (std::size_t step = run.firstStep; step < end; ++step) ++counts[step];
     }
     std::uint32_t first = 0;
@@ -385,7 +388,8 @@ void TablatureCompiler::finishPart() {
     std::vector<std::uint32_t>& next = counts;  // now the next free place of each step
     for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
     for (const ItemRun& run : itemRuns_) {
-      const std::size_t end = std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      const std::size_t end =
+          std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
       const TimelineItems::Packed* from = packed.data() + run.firstItem;
       for (std::size_t step = run.firstStep; step < end; ++step) ordered[next[step]++] = *from++;
     }
@@ -419,15 +423,30 @@ void TablatureCompiler::finishPart() {
 
 std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic& music) {
   const MusicKey key{music.tempo, music.noteSize, music.tupletDivisor};
-  // Most grid lines of a part have the music of the line before.
-  if (!musicIndex_.empty() && key == lastMusic_.first) return lastMusic_.second;
-  if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
-    lastMusic_ = *found;
-    return found->second;
+  // Most grid lines of a part have the music of the line before, and most parts have
+  // one or two: those are found by looking, and only a part of many needs the index.
+  if (lastMusic_.second != 0 && key == lastMusic_.first) return lastMusic_.second;
+  auto keyOf = [](const StepMusic& m) { return MusicKey{m.tempo, m.noteSize, m.tupletDivisor}; };
+  if (part.musics.size() <= kMusicsLookedThrough) {
+    for (std::size_t i = 1; i < part.musics.size(); ++i) {
+      if (keyOf(part.musics[i]) == key) {
+        lastMusic_ = {key, static_cast<std::uint32_t>(i)};
+        return lastMusic_.second;
+      }
+    }
+  } else {
+    if (musicIndex_.empty()) {
+      for (std::size_t i = 1; i < part.musics.size(); ++i)
+        musicIndex_.emplace(keyOf(part.musics[i]), static_cast<std::uint32_t>(i));
+    }
+    if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
+      lastMusic_ = *found;
+      return found->second;
+    }
   }
   part.musics.push_back(music);
   const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
-  musicIndex_.emplace(key, index);
+  if (!musicIndex_.empty()) musicIndex_.emplace(key, index);
   lastMusic_ = {key, index};
   return index;
 }

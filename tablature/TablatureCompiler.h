@@ -203,8 +203,10 @@ class TablatureCompiler {
              static_cast<std::size_t>(k.divisor);
     }
   };
-  std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;  // of the current part
-  std::pair<MusicKey, std::uint32_t> lastMusic_{};
+  // Of the current part, once it has more musics than are looked through one by one.
+  std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
+  static constexpr std::size_t kMusicsLookedThrough = 16;
+  std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
