@@ -6,6 +6,8 @@
 //
 // Usage: pw_bench_open_large [runs] [--compare OTHER]   (each run in a process of its own)
 //   OTHER: this bench built from another revision; its figures are printed beside these.
+//        pw_bench_open_large --write FILE   writes the document and prints its lines
+//        pw_bench_open_large --one FILE LINES   one run, for a heap profiler
 
 #include <QApplication>
 #include <QDir>
@@ -251,6 +253,10 @@ int main(int argc, char** argv) {
     for (const auto& [key, value] : runOnce(args[2], args[3].toInt())) {
       std::printf("%s %.2f\n", key.c_str(), value);
     }
+    return 0;
+  }
+  if (args.size() == 3 && args[1] == "--write") {
+    std::printf("%d\n", writeDocument(args[2], std::size_t{16} << 20));
     return 0;
   }
   int runs = 5;
