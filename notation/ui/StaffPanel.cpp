@@ -54,10 +54,12 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   quiet_->setInterval(300);
   connect(quiet_, &QTimer::timeout, this, &StaffPanel::refreshAside);
   connect(&editor_, &QPlainTextEdit::textChanged, this, [this] {
+    shownCurrent_ = false;
     if (refreshQueued_) return;
     refreshQueued_ = true;
     QTimer::singleShot(0, this, [this] {
       refreshQueued_ = false;
+      if (shownCurrent_) return;  // showCompiled() came first
       // The text's length when the change is taken: the editor may have taken a whole
       // large document meanwhile.
       if (editor_.document()->characterCount() >= kCompileAsideFrom) {
@@ -123,9 +125,11 @@ void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
   if (compileAgain_) {
     // Already stale: the newer text is compiled instead.
     compileAgain_ = false;
+    compilingStale_ = false;
     refreshAside();
     return;
   }
+  if (std::exchange(compilingStale_, false)) return;  // a newer one was shown meanwhile
   text_ = std::move(result->text);
   padMapUsed_ = std::move(result->padMap);
   *compiled_ = std::move(result->document);
@@ -144,6 +148,26 @@ void StaffPanel::refresh() {
   request.diagnose = false;
   *compiled_ = compileDocument(*compiler_, text_, request);
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
+
+void StaffPanel::showCompiled(std::string text, const PadMap& padMap,
+                              std::shared_ptr<const Timeline> song, const SongMetadata& metadata) {
+  quiet_->stop();
+  shownCurrent_ = true;
+  if (compiling_.joinable()) {
+    compileAgain_ = false;
+    compilingStale_ = true;
+  }
+  text_ = std::move(text);
+  padMapUsed_ = padMap;
+  compiled_ = std::make_unique<CompiledDocument>();
+  compiled_->song = std::move(song);
+  compiled_->metadata = metadata;
+  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
+
+std::shared_ptr<const Timeline> StaffPanel::song() const {
+  return compiled_->song;
 }
 
 int StaffPanel::partAtCursor() const {
