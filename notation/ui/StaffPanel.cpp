@@ -94,6 +94,10 @@ void StaffPanel::refreshAside() {
     compileAgain_ = true;
     return;
   }
+  // The song of the text before is let go of meanwhile, so that a large document's is not
+  // held twice; the staff drawn from it stays in view.
+  compiled_.reset();
+  text_ = std::string();
   // The thread has a compiler of its own, which goes with everything it kept when the
   // thread ends; the window's thread only takes a copy of the text.
   compiling_ = std::thread([this, raw = editor_.document()->toRawText(),
@@ -132,7 +136,7 @@ void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
   if (std::exchange(compilingStale_, false)) return;  // a newer one was shown meanwhile
   text_ = std::move(result->text);
   padMapUsed_ = std::move(result->padMap);
-  *compiled_ = std::move(result->document);
+  setCompiled(std::move(result->document));
   result.reset();
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
@@ -146,7 +150,7 @@ void StaffPanel::refresh() {
   request.padMap = padMapUsed_;
   request.sampleProblem = nullptr;
   request.diagnose = false;
-  *compiled_ = compileDocument(*compiler_, text_, request);
+  setCompiled(compileDocument(*compiler_, text_, request));
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
 
@@ -160,21 +164,30 @@ void StaffPanel::showCompiled(std::string text, const PadMap& padMap,
   }
   text_ = std::move(text);
   padMapUsed_ = padMap;
-  compiled_ = std::make_unique<CompiledDocument>();
-  compiled_->song = std::move(song);
-  compiled_->metadata = metadata;
+  CompiledDocument shared;
+  shared.song = std::move(song);
+  shared.metadata = metadata;
+  setCompiled(std::move(shared));
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
 
+void StaffPanel::setCompiled(CompiledDocument compiled) {
+  compiled_ = std::make_unique<CompiledDocument>(std::move(compiled));
+  parts_.clear();
+  for (const TimelinePart& part : compiled_->song->parts()) {
+    parts_.push_back({part.sectionLine, !part.steps.empty()});
+  }
+}
+
 std::shared_ptr<const Timeline> StaffPanel::song() const {
-  return compiled_->song;
+  return compiled_ ? compiled_->song : nullptr;
 }
 
 int StaffPanel::partAtCursor() const {
   // The part whose section line stands nearest above the cursor; the first part with
   // steps when the cursor is above them all.
   const int line = editor_.textCursor().blockNumber() + 1;
-  const auto& parts = compiled_->song->parts();
+  const auto& parts = parts_;
   int found = -1;
   for (std::size_t p = 1; p < parts.size(); ++p) {
     if (parts[p].sectionLine <= line &&
@@ -184,7 +197,7 @@ int StaffPanel::partAtCursor() const {
   }
   if (found < 0) {
     for (std::size_t p = 1; p < parts.size() && found < 0; ++p) {
-      if (!parts[p].steps.empty()) found = static_cast<int>(p);
+      if (parts[p].hasSteps) found = static_cast<int>(p);
     }
   }
   return found < 0 ? 0 : found;
@@ -192,6 +205,7 @@ int StaffPanel::partAtCursor() const {
 
 void StaffPanel::showPart(int part) {
   shownPart_ = part;
+  if (!compiled_) return;  // drawn when the compilation on its way comes
   const ScoreSource source{*compiled_->song, compiled_->metadata, text_};
   view_->setScore(part < 0 ? buildScore(source) : buildPartScore(source, part));
 }

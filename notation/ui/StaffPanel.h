@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "padmap/PadMap.h"
 
@@ -32,7 +33,7 @@ class StaffPanel : public QWidget {
 
   StaffView* view() const { return view_; }
   QCheckBox* wholeSong() const { return wholeSong_; }
-  // The compiled song the panel engraves from.
+  // The compiled song the panel engraves from; null while the text is compiled aside.
   std::shared_ptr<const Timeline> song() const;
   // The part shown (index into the compiled parts); -1 for the whole song.
   int shownPart() const { return shownPart_; }
@@ -59,13 +60,22 @@ class StaffPanel : public QWidget {
   void showPart(int part);
   void refreshAside();
   void takeCompiled(std::shared_ptr<Compiled> result);
+  void setCompiled(CompiledDocument compiled);
 
   QPlainTextEdit& editor_;
   std::function<PadMap()> padMap_;
   QCheckBox* wholeSong_ = nullptr;
   StaffView* view_ = nullptr;
   std::unique_ptr<TablatureCompiler> compiler_;
+  // Null while the text is compiled aside.
   std::unique_ptr<CompiledDocument> compiled_;
+  // Where each compiled part's section line stands, and whether it has steps: the part
+  // under the cursor, found also while the text is compiled aside.
+  struct PartPlace {
+    int sectionLine = 0;
+    bool hasSteps = false;
+  };
+  std::vector<PartPlace> parts_;
   std::string text_;
   PadMap padMapUsed_;
   int shownPart_ = -2;
