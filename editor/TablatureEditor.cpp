@@ -212,6 +212,11 @@ class TablatureEditor::Load {
       document->setPlainText(text);
     }
     text = QString();
+    // The view makes a line layout for every block when it takes the document: made here,
+    // the window's thread only clears them.
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+      block.layout();
+    }
     document->setUndoRedoEnabled(true);
     document->setModified(false);
     return document;
