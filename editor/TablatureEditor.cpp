@@ -26,6 +26,7 @@
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
+#include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/LinePatterns.h"
 #include "text/DocumentText.h"
 
@@ -144,7 +145,10 @@ class TablatureEditor::Worker {
       lock.unlock();
       // The text is let go of here: a large document is not held twice meanwhile.
       std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
+      std::unique_lock<std::mutex> turn(largeDocumentTurn(), std::defer_lock);
+      if (text.size() >= kLargeText) turn.lock();
       auto found = std::make_shared<std::vector<Diagnostic>>(diagnoseAndRelease(text, job.options));
+      if (turn.owns_lock()) turn.unlock();
       text = std::string();
       QMetaObject::invokeMethod(
           editor_,

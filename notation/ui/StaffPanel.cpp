@@ -14,6 +14,7 @@
 
 #include "notation/Score.h"
 #include "notation/ui/StaffView.h"
+#include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -109,12 +110,15 @@ void StaffPanel::refreshAside() {
     }
     result->text = joinLinesWithCrLf(std::exchange(raw, QString()).toStdString());
     result->padMap = std::move(padMap);
-    TablatureCompiler compiler;
     CompileRequest request;
     request.padMap = result->padMap;
     request.sampleProblem = nullptr;
     request.diagnose = false;
-    result->document = compileDocument(compiler, result->text, request);
+    {
+      const std::lock_guard turn(largeDocumentTurn());
+      TablatureCompiler compiler;
+      result->document = compileDocument(compiler, result->text, request);
+    }
     QMetaObject::invokeMethod(
         this, [this, result] { takeCompiled(result); }, Qt::QueuedConnection);
   });
