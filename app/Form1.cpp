@@ -315,7 +315,7 @@ void Form1::Play_Click() {
       statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
     }
     MessageBoxListener listener(services_.dialogs, this);
-    std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
+    std::string text = documentForCompiler();
     transport_->play(text, padMap(), &listener, [this] { return partAtCursor(); });
     showCompiledOnStaff(std::move(text));
   } catch (const std::bad_alloc&) {
@@ -353,11 +353,17 @@ void Form1::playEdit() {
   CompileRequest request;
   request.padMap = padMap();
   request.documentFolder = documentFolder(*editor_).toStdString();
-  std::string text = joinLinesWithCrLf(editor_->documentText().toStdString());
+  std::string text = documentForCompiler();
   const std::shared_ptr<const Timeline> before = transport_->compiler().song();
   problems_->setNotPlayed(transport_->edit(text, request));
   // Compiled, played or not: the staff needs no compilation of its own.
   if (transport_->compiler().song() != before) showCompiledOnStaff(std::move(text));
+}
+
+std::string Form1::documentForCompiler() const {
+  // One step at a time, so that a large text is held twice at most.
+  std::string text = editor_->documentText().toStdString();
+  return joinLinesWithCrLf(text);
 }
 
 void Form1::showCompiledOnStaff(std::string text) {
