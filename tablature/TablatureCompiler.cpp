@@ -110,6 +110,12 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   return kinds;
 }();
 
+// One empty song that every compiler can hand out.
+const std::shared_ptr<const Timeline>& emptySong() {
+  static const std::shared_ptr<const Timeline> empty = std::make_shared<const Timeline>();
+  return empty;
+}
+
 std::string* metaSlot(CompilerState& s, MetaKey key) {
   switch (key) {
     case MetaKey::Author: return &s.metaAuthor;
@@ -123,7 +129,7 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 }  // namespace
 
-TablatureCompiler::TablatureCompiler() : song_(std::make_shared<const Timeline>()) {}
+TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -143,6 +149,9 @@ void TablatureCompiler::restore(const CompilerState& kept) {
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
+  // The song before goes first (unless someone still plays it): its memory is then
+  // there for the new one, and a long document's two songs are never both held here.
+  song_ = emptySong();
   state_.haveWaves = 0;
   state_.parts = SongParts{};
   state_.parts.parts.push_back(placeholderPart());
