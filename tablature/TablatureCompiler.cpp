@@ -165,6 +165,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   bool firstWaveSeen = false;
   auto finish = [this] {
     finishPart();
+    releaseIfLarge(lineBars_);
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
     state_.parts = SongParts{};
@@ -619,10 +620,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::size_t lineSteps = 0;
   std::size_t lineRests = 0;
+  std::size_t lineBarLines = 0;
   for (std::size_t p = 0; p < examined; ++p) {
     const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
     lineSteps += kind < kFirstMarkKind ? 1 : 0;
     lineRests += kind == 0 ? 1 : 0;
+    lineBarLines += body[p] == '|' ? 1 : 0;
   }
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
@@ -637,12 +640,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   const std::size_t firstItem = items.size();
   if (hasSteps) {
     // Room for the line's steps and items at once, so that a long line is not copied
-    // as its vectors grow.
+    // as its vectors grow. New steps are added as the line reaches them, so that their
+    // memory is written once.
     const std::size_t needed = lineSteps + 2;
-    if (steps.size() < needed) {
-      if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
-      steps.resize(needed);
-    }
+    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
     const std::size_t neededItems = firstItem + lineSteps;
     if (items.packed_.capacity() < neededItems)
       items.packed_.reserve(std::max(neededItems, firstItem * 2));
@@ -660,9 +661,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     } else {
       addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
     }
-    items.packed_.resize(firstItem + lineSteps);
   }
-  TimelineItems::Packed* const lineItems = items.packed_.data() + firstItem;
   const bool pointSteps = allFit && itemsInOrder_;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
@@ -676,7 +675,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   };
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
-  bars.assign(1, 0);                            // the "|" before the body
+  bars.reserve(lineBarLines + 2);
+  bars.assign(1, 0);  // the "|" before the body
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
@@ -707,7 +707,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      TimelineStep& step = steps[n];
+      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back();
       if (duration) {
         step.duration = *duration;
         step.music = music;
@@ -715,8 +715,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
         const std::int32_t known = shapes[slot];
-        lineItems[n] = TimelineItems::Packed{
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        items.packed_.push_back(TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
         if (pointSteps) {
           step.firstItem = static_cast<std::uint32_t>(firstItem + n);
           step.itemCount = 1;
@@ -746,6 +746,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
+  if (hasSteps && steps.size() < n + 2) steps.resize(n + 2);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {
       steps[tail].duration = *duration;
