@@ -102,8 +102,7 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   kinds['X'] = 2;
   kinds['o'] = 3;
   kinds['O'] = 4;
-  for (int d = 0; d < 10; ++d)
-    kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
+  for (std::size_t d = 0; d < 10; ++d) kinds['0' + d] = static_cast<std::uint8_t>(5 + d);
   kinds['['] = kFirstMarkKind;
   kinds[']'] = kFirstMarkKind;
   kinds['|'] = kFirstMarkKind;
