@@ -38,6 +38,16 @@ void checkLine(const LineMatcher& matcher, std::string_view line) {
     require(matcher.extract(LineField::WaveSymbol, line, &value) &&
             value == LineMatcher::waveSymbol(line));
   }
+  // The fields read by hand are the patterns' captures, at the same place in the line.
+  for (const LineField field : {LineField::SectionName, LineField::SectionTempo,
+                                LineField::SectionNotes, LineField::SectionProgram,
+                                LineField::WaveFile, LineField::WavePan, LineField::WaveSymbol}) {
+    std::string_view byHand;
+    std::string_view byPattern;
+    const bool found = matcher.extract(field, line, &byHand);
+    require(found == matcher.patternExtract(field, line, &byPattern));
+    require(!found || (byHand.data() == byPattern.data() && byHand.size() == byPattern.size()));
+  }
 }
 
 }  // namespace

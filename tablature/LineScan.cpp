@@ -42,14 +42,24 @@ constexpr std::array<std::string_view, 15> kVoiceWordStarts = {
     "cymb", "bell", "crash", "perc",   "hand",  "clap", "cow"};
 
 // ^\s*(?:symbol|name|part|beat)\s*= : the position after the "=", or kNone.
-std::size_t afterSectionKeyword(std::string_view line) {
-  const std::size_t i = skipBlanks(line, 0);
+// `first` is where the line's blanks end.
+std::size_t afterSectionKeyword(std::string_view line, std::size_t first) {
+  const std::size_t i = first;
   for (const std::string_view keyword : {"symbol", "name", "part", "beat"}) {
     if (!wordAt(line, i, keyword)) continue;
     const std::size_t eq = skipBlanks(line, i + keyword.size());
     return eq < line.size() && line[eq] == '=' ? eq + 1 : kNone;
   }
   return kNone;
+}
+
+// Whether the text before `end` ends in one of `words`.
+template <typename Words>
+bool endsInWord(std::string_view line, std::size_t end, const Words& words) {
+  for (const std::string_view word : words) {
+    if (end >= word.size() && wordAt(line, end - word.size(), word)) return true;
+  }
+  return false;
 }
 
 // \s*(?:WORDS)\s*=\s*(\d+) at its first match. Each "=" can follow only the words
@@ -60,14 +70,7 @@ bool numberAfter(std::string_view line, const Words& words, std::string_view* di
   for (std::size_t eq = line.find('='); eq != kNone; eq = line.find('=', eq + 1)) {
     std::size_t end = eq;
     while (end > 0 && isBlank(line[end - 1])) --end;
-    bool named = false;
-    for (const std::string_view word : words) {
-      if (end >= word.size() && wordAt(line, end - word.size(), word)) {
-        named = true;
-        break;
-      }
-    }
-    if (!named) continue;
+    if (!endsInWord(line, end, words)) continue;
     std::size_t i = skipBlanks(line, eq + 1);
     const std::size_t first = i;
     while (i < line.size() && isDigit(line[i])) ++i;
@@ -83,8 +86,8 @@ constexpr std::array<std::string_view, 2> kNotesWords = {"notes", "beats"};
 constexpr std::array<std::string_view, 1> kProgramWords = {"program"};
 
 // ^\s*\w+\s*=\s*wave : the position after "wave", or kNone.
-std::size_t afterWaveWord(std::string_view line) {
-  std::size_t i = skipBlanks(line, 0);
+std::size_t afterWaveWord(std::string_view line, std::size_t first) {
+  std::size_t i = first;
   const std::size_t word = i;
   while (i < line.size() && isWord(line[i])) ++i;
   if (i == word) return kNone;
@@ -92,6 +95,28 @@ std::size_t afterWaveWord(std::string_view line) {
   if (i == line.size() || line[i] != '=') return kNone;
   i = skipBlanks(line, i + 1);
   return wordAt(line, i, "wave") ? i + 4 : kNone;
+}
+
+bool nameAfter(std::string_view line, std::size_t from, std::string_view* name);
+bool waveAfter(std::string_view line, std::size_t from);
+
+// The tempo, note size and program tests at once: each "=" is looked back from once.
+void sectionNumberTests(std::string_view line, std::size_t first, bool* tempo, bool* notes,
+                        bool* program) {
+  *tempo = *notes = *program = false;
+  for (std::size_t eq = line.find('='); eq != kNone; eq = line.find('=', eq + 1)) {
+    if (eq == first) continue;  // nothing but blanks before it
+    std::size_t end = eq;
+    while (end > 0 && isBlank(line[end - 1])) --end;
+    bool* const found = endsInWord(line, end, kTempoWords)     ? tempo
+                        : endsInWord(line, end, kNotesWords)   ? notes
+                        : endsInWord(line, end, kProgramWords) ? program
+                                                               : nullptr;
+    if (found == nullptr || *found) continue;
+    const std::size_t digits = skipBlanks(line, eq + 1);
+    *found = digits < line.size() && isDigit(line[digits]);
+    if (*tempo && *notes && *program) return;
+  }
 }
 
 bool isLineEnd(char c) {
@@ -122,7 +147,7 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
 }
 
 bool sectionKeyword(std::string_view line) {
-  return afterSectionKeyword(line) != kNone;
+  return afterSectionKeyword(line, skipBlanks(line, 0)) != kNone;
 }
 
 bool sectionName(std::string_view line, std::string_view* name) {
@@ -131,7 +156,11 @@ bool sectionName(std::string_view line, std::string_view* name) {
   // and blanks. The word is T's last run of word characters; the greedy name takes all
   // blanks before it but the last, and starts after T's leading blanks unless that
   // would leave it empty.
-  const std::size_t from = afterSectionKeyword(line);
+  return nameAfter(line, afterSectionKeyword(line, skipBlanks(line, 0)), name);
+}
+
+namespace {
+bool nameAfter(std::string_view line, std::size_t from, std::string_view* name) {
   if (from == kNone) return false;
   const std::size_t to = line.find('=', from);
   if (to == kNone) return false;
@@ -147,6 +176,7 @@ bool sectionName(std::string_view line, std::string_view* name) {
   *name = t.substr(start, word - 1 - start);
   return true;
 }
+}  // namespace
 
 bool sectionTempo(std::string_view line, std::string_view* digits) {
   return numberAfter(line, kTempoWords, digits);
@@ -163,19 +193,24 @@ bool sectionProgram(std::string_view line, std::string_view* digits) {
 bool waveTest(std::string_view line) {
   // ...wave\s*[^\n\r]+ : the blanks after "wave" may give one back, so any character
   // up to the first that is not a blank will do, unless it ends a line.
-  const std::size_t from = afterWaveWord(line);
+  return waveAfter(line, afterWaveWord(line, skipBlanks(line, 0)));
+}
+
+namespace {
+bool waveAfter(std::string_view line, std::size_t from) {
   if (from == kNone) return false;
   for (std::size_t i = from; i < line.size(); ++i) {
     if (!isLineEnd(line[i])) return true;
   }
   return false;
 }
+}  // namespace
 
 bool waveFile(std::string_view line, std::string_view* file) {
   // ...wave\s*(.*?)\s*pan : the greedy blanks take all blanks after "wave" (giving some
   // back could only put them into the file). The file then ends before the first place
   // from which blanks lead to "pan", and holds no CR or LF.
-  const std::size_t from = afterWaveWord(line);
+  const std::size_t from = afterWaveWord(line, skipBlanks(line, 0));
   if (from == kNone) return false;
   const std::size_t start = skipBlanks(line, from);
   std::size_t p = start;
@@ -234,13 +269,21 @@ bool classify(std::string_view line, LineTests* tests) {
     return false;
   }
   tests->reset();
-  std::string_view value;
-  tests->set(t::kWave, waveTest(line));
-  tests->set(t::kSectionKeyword, sectionKeyword(line));
-  tests->set(t::kSectionName, sectionName(line, &value));
-  tests->set(t::kSectionTempo, sectionTempo(line, &value));
-  tests->set(t::kSectionNotes, sectionNotes(line, &value));
-  tests->set(t::kProgram, sectionProgram(line, &value));
+  // The wave-sample and section keyword tests need a word where the blanks end.
+  if (first < line.size() && isWord(line[first])) {
+    tests->set(t::kWave, waveAfter(line, afterWaveWord(line, first)));
+    const std::size_t afterKeyword = afterSectionKeyword(line, first);
+    std::string_view name;
+    tests->set(t::kSectionKeyword, afterKeyword != kNone);
+    tests->set(t::kSectionName, nameAfter(line, afterKeyword, &name));
+  }
+  bool tempo = false;
+  bool notes = false;
+  bool program = false;
+  sectionNumberTests(line, first, &tempo, &notes, &program);
+  tests->set(t::kSectionTempo, tempo);
+  tests->set(t::kSectionNotes, notes);
+  tests->set(t::kProgram, program);
   return true;
 }
 

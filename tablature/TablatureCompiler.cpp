@@ -102,13 +102,18 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   kinds['X'] = 2;
   kinds['o'] = 3;
   kinds['O'] = 4;
-  for (int d = 0; d < 10; ++d)
-    kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
+  for (std::size_t d = 0; d < 10; ++d) kinds['0' + d] = static_cast<std::uint8_t>(5 + d);
   kinds['['] = kFirstMarkKind;
   kinds[']'] = kFirstMarkKind;
   kinds['|'] = kFirstMarkKind;
   return kinds;
 }();
+
+// One empty song that every compiler can hand out.
+const std::shared_ptr<const Timeline>& emptySong() {
+  static const std::shared_ptr<const Timeline> empty = std::make_shared<const Timeline>();
+  return empty;
+}
 
 std::string* metaSlot(CompilerState& s, MetaKey key) {
   switch (key) {
@@ -123,7 +128,7 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 }  // namespace
 
-TablatureCompiler::TablatureCompiler() : song_(std::make_shared<const Timeline>()) {}
+TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -143,6 +148,9 @@ void TablatureCompiler::restore(const CompilerState& kept) {
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
+  // The song before goes first (unless someone still plays it): its memory is then
+  // there for the new one, and a long document's two songs are never both held here.
+  song_ = emptySong();
   state_.haveWaves = 0;
   state_.parts = SongParts{};
   state_.parts.parts.push_back(placeholderPart());
@@ -156,6 +164,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   bool firstWaveSeen = false;
   auto finish = [this] {
     finishPart();
+    releaseIfLarge(lineBars_);
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
     state_.parts = SongParts{};
@@ -610,10 +619,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::size_t lineSteps = 0;
   std::size_t lineRests = 0;
+  std::size_t lineBarLines = 0;
   for (std::size_t p = 0; p < examined; ++p) {
     const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
     lineSteps += kind < kFirstMarkKind ? 1 : 0;
     lineRests += kind == 0 ? 1 : 0;
+    lineBarLines += body[p] == '|' ? 1 : 0;
   }
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
@@ -628,12 +639,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   const std::size_t firstItem = items.size();
   if (hasSteps) {
     // Room for the line's steps and items at once, so that a long line is not copied
-    // as its vectors grow.
+    // as its vectors grow. New steps are added as the line reaches them, so that their
+    // memory is written once.
     const std::size_t needed = lineSteps + 2;
-    if (steps.size() < needed) {
-      if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
-      steps.resize(needed);
-    }
+    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
     const std::size_t neededItems = firstItem + lineSteps;
     if (items.packed_.capacity() < neededItems)
       items.packed_.reserve(std::max(neededItems, firstItem * 2));
@@ -651,9 +660,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     } else {
       addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
     }
-    items.packed_.resize(firstItem + lineSteps);
   }
-  TimelineItems::Packed* const lineItems = items.packed_.data() + firstItem;
   const bool pointSteps = allFit && itemsInOrder_;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
@@ -667,7 +674,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   };
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
-  bars.assign(1, 0);                            // the "|" before the body
+  bars.reserve(lineBarLines + 2);
+  bars.assign(1, 0);  // the "|" before the body
   std::size_t n = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
@@ -698,7 +706,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      TimelineStep& step = steps[n];
+      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back();
       if (duration) {
         step.duration = *duration;
         step.music = music;
@@ -706,8 +714,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
         const std::int32_t known = shapes[slot];
-        lineItems[n] = TimelineItems::Packed{
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        items.packed_.push_back(TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
         if (pointSteps) {
           step.firstItem = static_cast<std::uint32_t>(firstItem + n);
           step.itemCount = 1;
@@ -737,6 +745,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
+  if (hasSteps && steps.size() < n + 2) steps.resize(n + 2);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {
       steps[tail].duration = *duration;

@@ -103,7 +103,8 @@ class TablatureCompiler {
   void restore(const CompilerState& kept);
 
   const CompilerState& state() const { return state_; }
-  // The song of the latest compilation; an empty song before the first.
+  // The song of the latest compilation; an empty song before the first and while a
+  // compilation runs.
   const std::shared_ptr<const Timeline>& song() const { return song_; }
   const LineMatcher& matcher() const { return matcher_; }
 
