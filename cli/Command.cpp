@@ -79,7 +79,7 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
     io.err << "pulsewright-cli: cannot read " << file << ": " << reason << "\n";
     return false;
   }
-  *text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+  *text = documentTextFromBytes(bytes);
   return true;
 }
 
