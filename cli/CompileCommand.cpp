@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <unordered_map>
 
 #include "cli/Command.h"
 #include "cli/StateJson.h"
@@ -55,8 +56,8 @@ std::string sectionHint(const LineTests& tests) {
 }
 
 // check's "LINE: kinds" lines, gathered and written in large pieces: a long document
-// has a line of output per line. Lines of a kind mostly follow lines of the same kind,
-// so their words are kept.
+// has a line of output per line. A document has few combinations of kinds: the words of
+// each are worked out once.
 class LineKindPrinter {
  public:
   LineKindPrinter(std::ostream& out, std::string prefix) : out_(out), prefix_(std::move(prefix)) {}
@@ -65,22 +66,22 @@ class LineKindPrinter {
   LineKindPrinter& operator=(const LineKindPrinter&) = delete;
 
   void print(int lineNumber, const LineTests& tests) {
-    if (words_.empty() || tests != lastTests_) {
-      lastTests_ = tests;
+    std::string& words = words_[tests];
+    if (words.empty()) {
       const std::vector<std::string> kinds = describeLineKinds(tests);
-      words_ = ": ";
+      words = ": ";
       if (kinds.empty()) {
-        words_ += "ignored" + sectionHint(tests);
+        words += "ignored" + sectionHint(tests);
       } else {
-        for (std::size_t i = 0; i < kinds.size(); ++i) words_ += (i > 0 ? ", " : "") + kinds[i];
+        for (std::size_t i = 0; i < kinds.size(); ++i) words += (i > 0 ? ", " : "") + kinds[i];
       }
-      words_ += '\n';
+      words += '\n';
     }
     buffer_ += prefix_;
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
     buffer_.append(digits, end);
-    buffer_ += words_;
+    buffer_ += words;
     if (buffer_.size() >= kChunk) flush();
   }
   void flush() {
@@ -93,8 +94,7 @@ class LineKindPrinter {
   std::ostream& out_;
   std::string prefix_;
   std::string buffer_;
-  LineTests lastTests_;
-  std::string words_;
+  std::unordered_map<LineTests, std::string> words_;
 };
 
 // Files of one run share one compiler, as two presses of Play share its state.
