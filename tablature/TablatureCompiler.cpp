@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "text/FileName.h"
@@ -19,10 +20,15 @@ constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
     DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
     DrumVoice::PedalHat};
 
+// While a part is read in step order, a step that has no item yet; finishPart points it
+// where the next step's items start.
+constexpr std::uint32_t kNoItem = std::numeric_limits<std::uint32_t>::max();
+constexpr TimelineStep kNewStep{0, 0, kNoItem};
+
 TimelinePart placeholderPart() {
   TimelinePart p;
   p.program = 0;
-  p.steps.assign(1, TimelineStep{});
+  p.steps.assign(1, kNewStep);
   return p;
 }
 
@@ -313,10 +319,10 @@ void TablatureCompiler::finishPart() {
     // point where the next would go, and items past the playable steps go.
     std::uint32_t next = 0;
     for (TimelineStep& step : part.steps) {
-      if (step.itemCount == 0) {
+      if (step.firstItem == kNoItem) {
         step.firstItem = next;
       } else {
-        next = step.firstItem + step.itemCount;
+        next = step.firstItem + 1;
       }
     }
     packed.resize(std::min<std::size_t>(packed.size(), next));
@@ -328,7 +334,6 @@ void TablatureCompiler::finishPart() {
     std::uint32_t first = 0;
     for (std::size_t s = 0; s < playable; ++s) {
       part.steps[s].firstItem = first;
-      part.steps[s].itemCount = counts[s];
       first += counts[s];
     }
     std::vector<TimelineItems::Packed> ordered(first);
@@ -368,6 +373,9 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
     lastMusic_ = *found;
     return found->second;
   }
+  // A step keeps its music in 16 bits, which a part's one tempo and note size and at
+  // most 32768 divisors never fill; should they, further steps get an untimed step's values.
+  if (part.musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
   part.musics.push_back(music);
   const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
   musicIndex_.emplace(key, index);
@@ -381,7 +389,7 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   itemSteps_.clear();
   itemSteps_.reserve(part.items.size() * 2);
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
-    if (part.steps[s].itemCount != 0) itemSteps_.push_back(static_cast<std::uint32_t>(s));
+    if (part.steps[s].firstItem != kNoItem) itemSteps_.push_back(static_cast<std::uint32_t>(s));
   }
 }
 
@@ -500,12 +508,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   // A part's steps are made by its first grid line and grown by longer ones.
   auto setUpStep = [&](std::size_t n) {
     if (state_.newPart != 0) {
-      steps.assign(2, TimelineStep{});
+      steps.assign(2, kNewStep);
       state_.newPart = 0;
     } else if (steps.empty()) {
       return false;  // a part whose steps were never made has nothing to grow
     } else if (n >= steps.size()) {
-      steps.emplace_back();
+      steps.push_back(kNewStep);
     }
     return n < steps.size();
   };
@@ -524,7 +532,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     if (!duration) return;
     TimelineStep& step = steps[n];
     step.duration = *duration;
-    step.music = music;
+    step.music = static_cast<std::uint16_t>(music);
   };
   const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
@@ -576,7 +584,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
         if (itemsInOrder_) {
           steps[n].firstItem = index;
-          steps[n].itemCount = 1;
           lastItemStep_ = static_cast<std::int64_t>(n);
         } else {
           itemSteps_.push_back(static_cast<std::uint32_t>(n));
