@@ -106,7 +106,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     return kExitError;
   }
   int status = kExitOk;
-  TablatureCompiler compiler;
+  auto compiler = std::make_shared<TablatureCompiler>();
   for (const std::string& path : options.files) {
     std::string bytes;
     std::string reason;
@@ -130,16 +130,17 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     request.listener = &listener;
     request.diagnose = options.check;
     if (path != "-") request.documentFolder = documentFolderOf(path);
-    const CompiledDocument compiled = compileDocument(compiler, text, request);
+    const CompiledDocument compiled = compileDocument(*compiler, text, request);
     kinds.flush();
     if (!options.check) {
-      writeStateJson(io.out, compiler.state(), *compiled.song, compiled.messages);
+      writeStateJson(io.out, compiler->state(), *compiled.song, compiled.messages);
       io.out << "\n";
     }
     for (const Diagnostic& d : compiled.diagnostics) {
       io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
     }
   }
+  keepUntilExit(std::move(compiler));  // with the last song it holds
   return status;
 }
 

@@ -18,9 +18,14 @@ void appendJsonString(std::string* out, std::string_view raw) {
   }
   static constexpr char kHex[] = "0123456789abcdef";
   *out += '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
+  // Runs of characters that need no escape are copied whole.
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out->append(text.data() + from, i - from);
+    from = i + 1;
+    switch (c) {
       case '"': *out += "\\\""; break;
       case '\\': *out += "\\\\"; break;
       case '\b': *out += "\\b"; break;
@@ -29,15 +34,12 @@ void appendJsonString(std::string* out, std::string_view raw) {
       case '\r': *out += "\\r"; break;
       case '\t': *out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          *out += "\\u00";
-          *out += kHex[c >> 4];
-          *out += kHex[c & 0xF];
-        } else {
-          *out += ch;
-        }
+        *out += "\\u00";
+        *out += kHex[c >> 4];
+        *out += kHex[c & 0xF];
     }
   }
+  out->append(text.data() + from, text.size() - from);
   *out += '"';
 }
 
