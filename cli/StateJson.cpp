@@ -1,5 +1,7 @@
 #include "cli/StateJson.h"
 
+#include <charconv>
+
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -43,6 +45,15 @@ void appendJsonString(std::string* out, std::string_view raw) {
   *out += '"';
 }
 
+// ASCII that a JSON string holds as it is.
+bool isPlainJsonText(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
 // Collects output and hands it to the stream in large pieces.
 class JsonWriter {
  public:
@@ -62,7 +73,8 @@ class JsonWriter {
     return *this;
   }
   JsonWriter& number(long long value) {
-    buffer_ += std::to_string(value);
+    char digits[24];
+    buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
     maybeFlush();
     return *this;
   }
@@ -104,21 +116,32 @@ void writePart(JsonWriter& w, const Timeline& song, const TimelinePart& part) {
   w.raw("[");
   bool first = true;
   auto time = [&](std::int16_t duration) {
-    if (!first) w.raw(",");
+    if (!first) w.buffer() += ',';
     first = false;
     w.number(duration);
   };
   for (const TimelineStep& step : part.steps) time(step.duration);
   for (const std::int16_t duration : part.tailDurations) time(duration);
   w.raw("],").key("StepEvents").raw("[");
+  // A step's events are written where they go and escaped only when they hold anything
+  // but plain ASCII, which they almost never do.
+  std::string& out = w.buffer();
   std::string events;
   first = true;
   for (const TimelineStep& step : part.steps) {
-    if (!first) w.raw(",");
+    if (!first) out += ',';
     first = false;
-    events.clear();
-    appendStepEvents(song, part, step, &events);
-    w.string(events);
+    out += '"';
+    const std::size_t start = out.size();
+    appendStepEvents(song, part, step, &out);
+    if (!isPlainJsonText(std::string_view(out).substr(start))) {
+      events.assign(out, start);
+      out.resize(start - 1);
+      appendJsonString(&out, events);
+    } else {
+      out += '"';
+    }
+    w.maybeFlush();
   }
   for (std::size_t i = 0; i < part.tailDurations.size(); ++i) {
     if (!first) w.raw(",");
