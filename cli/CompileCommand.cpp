@@ -66,7 +66,26 @@ class LineKindPrinter {
   LineKindPrinter& operator=(const LineKindPrinter&) = delete;
 
   void print(int lineNumber, const LineTests& tests) {
-    std::string& words = words_[tests];
+    if (words_ == nullptr || tests != lastTests_) {
+      lastTests_ = tests;
+      words_ = &wordsOf(tests);
+    }
+    buffer_ += prefix_;
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
+    buffer_.append(digits, end);
+    buffer_ += *words_;
+    if (buffer_.size() >= kChunk) flush();
+  }
+  void flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+
+ private:
+  // ": kinds\n" for lines that passed `tests`.
+  const std::string& wordsOf(const LineTests& tests) {
+    std::string& words = known_[tests];
     if (words.empty()) {
       const std::vector<std::string> kinds = describeLineKinds(tests);
       words = ": ";
@@ -77,24 +96,16 @@ class LineKindPrinter {
       }
       words += '\n';
     }
-    buffer_ += prefix_;
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
-    buffer_.append(digits, end);
-    buffer_ += words;
-    if (buffer_.size() >= kChunk) flush();
-  }
-  void flush() {
-    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    buffer_.clear();
+    return words;
   }
 
- private:
   static constexpr std::size_t kChunk = std::size_t{1} << 16;
   std::ostream& out_;
   std::string prefix_;
   std::string buffer_;
-  std::unordered_map<LineTests, std::string> words_;
+  std::unordered_map<LineTests, std::string> known_;
+  LineTests lastTests_;
+  const std::string* words_ = nullptr;  // those of lastTests_
 };
 
 // Files of one run share one compiler, as two presses of Play share its state.

@@ -24,6 +24,8 @@ constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
 // where the next step's items start.
 constexpr std::uint32_t kNoItem = std::numeric_limits<std::uint32_t>::max();
 constexpr TimelineStep kNewStep{0, 0, kNoItem};
+// A 10 MB grid line has eight million steps: each byte more is 8 MB more.
+static_assert(sizeof(TimelineStep) == 8);
 
 TimelinePart placeholderPart() {
   TimelinePart p;
