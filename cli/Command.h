@@ -20,6 +20,7 @@ class App;
 namespace pulsewright {
 
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitNothingToPlay = 1;  // export and render of a song with no step
 inline constexpr int kExitError = 2;          // unusable arguments or an unreadable input
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl+C, as a shell reports it
 

@@ -19,7 +19,6 @@ namespace pulsewright {
 
 namespace {
 
-constexpr int kExitNothingToPlay = 1;
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments;

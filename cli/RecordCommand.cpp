@@ -35,9 +35,9 @@ namespace pulsewright {
 namespace {
 
 // Ended by Ctrl+C (or SIGTERM): the take so far is kept.
-std::atomic<int> gStopSignal{0};
+std::atomic<int> gRecordStopSignal{0};
 extern "C" void onRecordStopSignal(int signal) {
-  gStopSignal.store(signal);
+  gRecordStopSignal.store(signal);
 }
 
 // No hits came: nothing is written.
@@ -203,7 +203,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   SteadyPlaybackClock clock;
   RecordStepOutput stepOutput(silent ? nullptr : &port, samples.get());
 
-  gStopSignal.store(0);
+  gRecordStopSignal.store(0);
   struct sigaction action {};
   action.sa_handler = onRecordStopSignal;
   sigemptyset(&action.sa_mask);
@@ -230,7 +230,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
           << (o.loops == 0 ? " (Ctrl+C ends)" : "") << "\n";
     }
     while (started) {
-      if (gStopSignal.load() != 0) break;
+      if (gRecordStopSignal.load() != 0) break;
       if (recorder.inputGone()) {
         err << "pulsewright-cli: the MIDI input " << inputName
             << " went away: recording stopped, what was played is kept\n";

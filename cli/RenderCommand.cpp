@@ -22,15 +22,14 @@ namespace pulsewright {
 
 namespace {
 
-constexpr int kExitNothingToPlay = 1;
 constexpr double kDefaultMaxSeconds = 3600;
 // A render that takes longer than this on a terminal shows how far it is.
 constexpr auto kQuietTime = std::chrono::seconds(2);
 
 // The signal that asked the render to stop (SIGINT or SIGTERM), 0 while none has.
-std::atomic<int> gStopSignal{0};
+std::atomic<int> gRenderStopSignal{0};
 extern "C" void onStopSignal(int signal) {
-  gStopSignal.store(signal);
+  gRenderStopSignal.store(signal);
 }
 
 struct RenderArguments {
@@ -67,7 +66,7 @@ std::string duration(double seconds) {
 class StopSignals {
  public:
   StopSignals() {
-    gStopSignal.store(0);
+    gRenderStopSignal.store(0);
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -124,7 +123,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
   auto shown = started;
   bool showing = false;
   const RenderResult result = renderSong(*song, o.output, settings, [&](double fraction) {
-    if (gStopSignal.load() != 0) return false;
+    if (gRenderStopSignal.load() != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     if (terminal && now - started > kQuietTime && now - shown > std::chrono::milliseconds(250)) {
       shown = now;
@@ -145,7 +144,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
       return kExitNothingToPlay;
     case RenderResult::Status::kCancelled:
       err << "pulsewright-cli: stopped: " << o.output << " was not written\n";
-      return 128 + gStopSignal.load();
+      return 128 + gRenderStopSignal.load();
     default: err << "pulsewright-cli: " << result.message << "\n"; return kExitError;
   }
 }

@@ -13,7 +13,7 @@ namespace pulsewright {
 
 namespace {
 
-const QString kSection = QString::fromLatin1(kLookAndFeelSection);
+const QString kAppearanceSection = QString::fromLatin1(kLookAndFeelSection);
 
 void setEditorColor(QPlainTextEdit& editor, QPalette::ColorRole role, const QColor& color) {
   QPalette palette = editor.palette();
@@ -88,7 +88,7 @@ void AppearanceCommands::storeAppearance() {
   };
   bool stored = true;
   for (const auto& [key, value] : values) {
-    stored = settings_.SaveSetting(kSection, QString::fromLatin1(key), value) && stored;
+    stored = settings_.SaveSetting(kAppearanceSection, QString::fromLatin1(key), value) && stored;
   }
   if (!stored) {
     dialogs_.message(parentWindow_,
@@ -99,26 +99,26 @@ void AppearanceCommands::storeAppearance() {
 
 void AppearanceCommands::applyStoredAppearance() {
   QFont font = editor_->font();
-  font.setFamily(
-      settings_.GetSetting(kSection, QStringLiteral("FontName"), QStringLiteral("Courier")));
-  if (const auto size = fontSizeFromStoredText(
-          settings_.GetSetting(kSection, QStringLiteral("FontSize"), QStringLiteral("10")))) {
+  font.setFamily(settings_.GetSetting(kAppearanceSection, QStringLiteral("FontName"),
+                                      QStringLiteral("Courier")));
+  if (const auto size = fontSizeFromStoredText(settings_.GetSetting(
+          kAppearanceSection, QStringLiteral("FontSize"), QStringLiteral("10")))) {
     font.setPointSize(*size);
   }
-  font.setBold(settings_.GetSetting(kSection, QStringLiteral("FontBold"), {}) ==
+  font.setBold(settings_.GetSetting(kAppearanceSection, QStringLiteral("FontBold"), {}) ==
                QLatin1String("True"));
-  font.setItalic(settings_.GetSetting(kSection, QStringLiteral("FontItalic"), {}) ==
+  font.setItalic(settings_.GetSetting(kAppearanceSection, QStringLiteral("FontItalic"), {}) ==
                  QLatin1String("True"));
   font.setStrikeOut(false);
   font.setUnderline(false);
   editor_->setFont(font);
 
-  if (const auto color = colorFromStoredText(
-          settings_.GetSetting(kSection, QStringLiteral("ForeColor"), QStringLiteral("0")))) {
+  if (const auto color = colorFromStoredText(settings_.GetSetting(
+          kAppearanceSection, QStringLiteral("ForeColor"), QStringLiteral("0")))) {
     setEditorColor(*editor_, QPalette::Text, *color);
   }
   if (const auto color = colorFromStoredText(settings_.GetSetting(
-          kSection, QStringLiteral("BackColor"), QStringLiteral("16777215")))) {
+          kAppearanceSection, QStringLiteral("BackColor"), QStringLiteral("16777215")))) {
     setEditorColor(*editor_, QPalette::Base, *color);
   }
 }

@@ -9,7 +9,7 @@
 namespace pulsewright {
 
 namespace {
-const QString kSection = QString::fromLatin1(kRecentSection);
+const QString kRecentFilesSection = QString::fromLatin1(kRecentSection);
 QString keyOf(int i) {
   return QStringLiteral("File%1").arg(i + 1);
 }
@@ -21,7 +21,7 @@ RecentFiles::RecentFiles(SettingsStore& settings, QObject* parent)
 QStringList RecentFiles::files() const {
   QStringList list;
   for (int i = 0; i < kCount; ++i) {
-    const QString path = settings_.GetSetting(kSection, keyOf(i), QString());
+    const QString path = settings_.GetSetting(kRecentFilesSection, keyOf(i), QString());
     if (!path.isEmpty() && !list.contains(path)) list << path;
   }
   return list;
@@ -46,9 +46,9 @@ void RecentFiles::remove(const QString& path) {
 void RecentFiles::store(const QStringList& list) {
   for (int i = 0; i < kCount; ++i) {
     if (i < list.size()) {
-      settings_.SaveSetting(kSection, keyOf(i), list[i]);
+      settings_.SaveSetting(kRecentFilesSection, keyOf(i), list[i]);
     } else {
-      settings_.DeleteSetting(kSection, keyOf(i));
+      settings_.DeleteSetting(kRecentFilesSection, keyOf(i));
     }
   }
 }

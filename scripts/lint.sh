@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks the project's own sources against .clang-format and .clang-tidy.
-#   scripts/lint.sh [BUILD_DIR]          clang-format on every file; clang-tidy's quick
+#   scripts/lint.sh [LINT_DIR]           clang-format on every file; clang-tidy's quick
 #                                        checks (all but the static analyser) on the
 #                                        libraries below the windows; run by the tests
-#   scripts/lint.sh --changed [BUILD_DIR [BASE]]
+#   scripts/lint.sh --changed [LINT_DIR [BASE]]
 #                                        every check on the sources changed since BASE
 #                                        (default: where this branch left main)
-#   scripts/lint.sh --all [BUILD_DIR]    every check on every source (some 20 s a file)
-# BUILD_DIR needs compile_commands.json (the build script turns it on).
+#   scripts/lint.sh --all [LINT_DIR]     every check on every source (some 20 s a file)
+# LINT_DIR (default build-lint) is configured here, not built: clang-tidy reads its
+# compile_commands.json, one entry per source, which a unity build does not give.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=quick
@@ -15,7 +16,8 @@ case "${1:-}" in
   --all) mode=all; shift ;;
   --changed) mode=changed; shift ;;
 esac
-build=${1:-build}
+build=${1:-build-lint}
+cmake -S . -B "$build" -G Ninja -DPW_UNITY=OFF >/dev/null
 
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${files[@]}"

@@ -5,6 +5,8 @@
 
 #include <stdexcept>
 
+#include "tablature/LineScan.h"
+
 namespace pulsewright {
 
 namespace {
@@ -244,6 +246,9 @@ LineTests LineMatcher::classify(std::string_view line) const {
     if (isGridLine(line)) passed.set(line_test::kGrid);
     return passed;
   }
+  // Section and wave-sample lines are read by hand unless they may be voice, meta or
+  // song lines too.
+  if (line_scan::classify(line, &passed)) return passed;
   const re2::StringPiece text(line.data(), line.size());
   re2::RE2::Set::ErrorInfo error{};
   compiled_->hits.clear();
@@ -260,53 +265,26 @@ LineTests LineMatcher::classify(std::string_view line) const {
 }
 
 namespace {
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\x0B' || c == '\f' || c == '\r';
-}
-bool isWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+using line_scan::isBlank;
+using line_scan::isWord;
 std::string_view leadingWord(std::string_view line, std::size_t* end) {
   std::size_t i = 0;
   while (i < line.size() && isBlank(line[i])) ++i;
   const std::size_t start = i;
-  while (i < line.size() && isWordChar(line[i])) ++i;
+  while (i < line.size() && isWord(line[i])) ++i;
   *end = i;
   return line.substr(start, i - start);
 }
 }  // namespace
 
 bool isGridChar(char c) {
-  switch (c) {
-    case '[':
-    case ']':
-    case '-':
-    case '|':
-    case 'x':
-    case 'X':
-    case 'o':
-    case 'O': return true;
-    default: return c >= '0' && c <= '9';
-  }
+  return line_scan::isGrid(c);
 }
 
 bool LineMatcher::isGridLine(std::string_view line) {
-  // ^\s*\w+\s*\|[\[\]\-0-9\|xXoO]+\s*$ read by hand: blanks, a word, blanks, "|", grid
-  // characters, blanks to the end.
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  while (i < n && isBlank(line[i])) ++i;
-  const std::size_t word = i;
-  while (i < n && isWordChar(line[i])) ++i;
-  if (i == word) return false;
-  while (i < n && isBlank(line[i])) ++i;
-  if (i == n || line[i] != '|') return false;
-  ++i;
-  const std::size_t grid = i;
-  while (i < n && isGridChar(line[i])) ++i;
-  if (i == grid) return false;
-  while (i < n && isBlank(line[i])) ++i;
-  return i == n;
+  std::string_view symbol;
+  std::string_view body;
+  return line_scan::gridLine(line, &symbol, &body);
 }
 
 void LineMatcher::gridFields(std::string_view line, std::string_view* symbol,
@@ -329,6 +307,25 @@ std::string_view LineMatcher::waveSymbol(std::string_view line) {
 }
 
 bool LineMatcher::extract(LineField field, std::string_view line, std::string_view* value) const {
+  switch (field) {
+    case LineField::SectionName: return line_scan::sectionName(line, value);
+    case LineField::SectionTempo: return line_scan::sectionTempo(line, value);
+    case LineField::SectionNotes: return line_scan::sectionNotes(line, value);
+    case LineField::SectionProgram: return line_scan::sectionProgram(line, value);
+    case LineField::WaveFile: return line_scan::waveFile(line, value);
+    case LineField::WavePan: return line_scan::wavePan(line, value);
+    case LineField::WaveSymbol: {
+      std::string_view file;
+      if (!line_scan::waveFile(line, &file)) return false;
+      *value = waveSymbol(line);
+      return true;
+    }
+    default: return patternExtract(field, line, value);
+  }
+}
+
+bool LineMatcher::patternExtract(LineField field, std::string_view line,
+                                 std::string_view* value) const {
   re2::StringPiece capture;
   if (!re2::RE2::PartialMatch(re2::StringPiece(line.data(), line.size()),
                               *compiled_->fields[static_cast<int>(field)], &capture)) {

@@ -110,8 +110,11 @@ class LineMatcher {
   LineTests classify(std::string_view line) const;
 
   // The first capture of the field's pattern at its first match; false when the
-  // pattern is not found in the line.
+  // pattern is not found in the line. The section and wave-sample fields are read by
+  // hand, with the same answer.
   bool extract(LineField field, std::string_view line, std::string_view* value) const;
+  // The same read by the field's pattern alone.
+  bool patternExtract(LineField field, std::string_view line, std::string_view* value) const;
 
   // The grid test without the regular-expression engine; the same answer on every line
   // (the tests and the fuzz target hold it to the pattern).

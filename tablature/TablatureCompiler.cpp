@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "tablature/LineScan.h"
 #include "text/FileName.h"
 #include "text/NumericValue.h"
 
@@ -82,6 +83,41 @@ std::optional<Metre> metreOf(double notes, double noteSize) {
   return m;
 }
 
+// Leaves `made` at its final size: kept when it has little room to spare, else copied,
+// and what it was made in goes back to `spare`.
+template <typename T>
+void handOver(std::vector<T>& made, std::vector<T>& spare) {
+  if (made.capacity() - made.size() <= made.size() / 8) return;
+  std::vector<T> exact(made.begin(), made.end());
+  spare = std::move(made);
+  spare.clear();
+  made = std::move(exact);
+}
+
+// What the compiler keeps for the next part is at most this large.
+template <typename T>
+void releaseIfLarge(std::vector<T>& spare) {
+  constexpr std::size_t kSpareBytesKept = std::size_t{1} << 20;
+  if (spare.capacity() * sizeof(T) > kSpareBytesKept) spare = {};
+}
+
+// What a grid character is: a mark's shape slot (0 a rest, 1-4 x X o O, 5-14 the
+// digits), or a bracket or a bar line, which make no step.
+constexpr std::uint8_t kFirstMarkKind = 15;
+constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
+  std::array<std::uint8_t, 256> kinds{};  // a grid line holds no other character
+  kinds['x'] = 1;
+  kinds['X'] = 2;
+  kinds['o'] = 3;
+  kinds['O'] = 4;
+  for (int d = 0; d < 10; ++d)
+    kinds[static_cast<std::size_t>('0' + d)] = static_cast<std::uint8_t>(5 + d);
+  kinds['['] = kFirstMarkKind;
+  kinds[']'] = kFirstMarkKind;
+  kinds['|'] = kFirstMarkKind;
+  return kinds;
+}();
+
 std::string* metaSlot(CompilerState& s, MetaKey key) {
   switch (key) {
     case MetaKey::Author: return &s.metaAuthor;
@@ -121,6 +157,8 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
+  symbolSounds_.clear();
+  soundHitKnown_ = false;
   eventBytes_ = 0;
   beginPart();
   bool firstWaveSeen = false;
@@ -150,23 +188,25 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
 
 void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                                     CompileListener* listener, bool& firstWaveSeen) {
-  namespace t = line_test;
-  const LineTests tests = matcher_.classify(line);
+  // Most lines are grid lines, which hold no "=" and pass no other test; every other
+  // test needs an "=".
+  std::string_view symbol;
+  std::string_view body;
+  LineTests tests;
+  if (line.find('=') == std::string_view::npos) {
+    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
+  } else {
+    tests = matcher_.classify(line);
+  }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
   if (tests.none()) return;
 
-  // Most lines are grid lines and nothing else.
-  LineTests others = tests;
-  others.reset(t::kGrid);
-  if (others.any()) otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
-
-  if (tests[t::kGrid]) {
+  if (!tests[line_test::kGrid]) {
+    otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
+  } else {
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
     }
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(line, &symbol, &body);
     state_.gridSymbol.assign(symbol);
     if (state_.gridSymbol.empty() && listener != nullptr) {
       listener->message(lineNumber, kUndefinedSymbolMessage);
@@ -191,6 +231,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
   for (int i = 0; i < 34; ++i) {
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
+      symbolSounds_.clear();
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -205,6 +246,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   state_.haveWaves = 1;
+  symbolSounds_.clear();
   if (!firstWaveSeen) {
     // The first wave-sample line of a compilation starts the table afresh at index 1.
     firstWaveSeen = true;
@@ -300,18 +342,25 @@ std::int32_t TablatureCompiler::intern(TextIndex& index, std::vector<std::string
 }
 
 void TablatureCompiler::beginPart() {
-  itemSteps_.clear();
+  TimelineItems& items = state_.parts.parts.back().items;
+  items.packed_ = std::move(spareItems_);
+  items.packed_.clear();
+  items.shapes_ = std::move(spareShapes_);
+  items.shapes_.clear();
+  itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
   firstBarLine_ = 0;
   barsDisagree_ = false;
   musicIndex_.clear();
+  lastMusic_ = {};
 }
 
 void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
+  part.tailDurations.reserve(length - playable);
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
@@ -331,8 +380,12 @@ void TablatureCompiler::finishPart() {
   } else {
     // Items came line by line; a step's items go together, in the order they were added.
     std::vector<std::uint32_t>& counts = itemCounts_;
-    counts.assign(playable + 1, 0);
-    for (const std::uint32_t step : itemSteps_) ++counts[std::min<std::size_t>(step, playable)];
+    counts.assign(playable, 0);
+    for (const ItemRun& run : itemRuns_) {
+      const std::size_t end =
+          std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      for (std::size_t step = run.firstStep; step < end; ++step) ++counts[step];
+    }
     std::uint32_t first = 0;
     for (std::size_t s = 0; s < playable; ++s) {
       part.steps[s].firstItem = first;
@@ -341,16 +394,24 @@ void TablatureCompiler::finishPart() {
     std::vector<TimelineItems::Packed> ordered(first);
     std::vector<std::uint32_t>& next = counts;  // now the next free place of each step
     for (std::size_t s = 0; s < playable; ++s) next[s] = part.steps[s].firstItem;
-    for (std::size_t i = 0; i < packed.size(); ++i) {
-      const std::size_t s = std::min<std::size_t>(itemSteps_[i], playable);
-      if (s < playable) ordered[next[s]++] = packed[i];
+    for (const ItemRun& run : itemRuns_) {
+      const std::size_t end =
+          std::min<std::size_t>(run.firstStep + std::size_t{run.count}, playable);
+      const TimelineItems::Packed* from = packed.data() + run.firstItem;
+      for (std::size_t step = run.firstStep; step < end; ++step) ordered[next[step]++] = *from++;
     }
+    spareItems_ = std::move(packed);
     packed = std::move(ordered);
-    counts.clear();
-    counts.shrink_to_fit();
   }
-  itemSteps_.clear();
-  itemSteps_.shrink_to_fit();
+  itemRuns_.clear();
+  // The items and shapes at their final size; what was made for them stays for the
+  // next part, unless it is large.
+  handOver(packed, spareItems_);
+  handOver(part.items.shapes_, spareShapes_);
+  releaseIfLarge(spareItems_);
+  releaseIfLarge(spareShapes_);
+  releaseIfLarge(itemCounts_);
+  releaseIfLarge(itemRuns_);
 
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
@@ -369,18 +430,33 @@ void TablatureCompiler::finishPart() {
 
 std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic& music) {
   const MusicKey key{music.tempo, music.noteSize, music.tupletDivisor};
-  // Most grid lines of a part have the music of the line before.
-  if (!musicIndex_.empty() && key == lastMusic_.first) return lastMusic_.second;
-  if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
-    lastMusic_ = *found;
-    return found->second;
+  // Most grid lines of a part have the music of the line before, and most parts have
+  // one or two: those are found by looking, and only a part of many needs the index.
+  if (lastMusic_.second != 0 && key == lastMusic_.first) return lastMusic_.second;
+  auto keyOf = [](const StepMusic& m) { return MusicKey{m.tempo, m.noteSize, m.tupletDivisor}; };
+  if (part.musics.size() <= kMusicsLookedThrough) {
+    for (std::size_t i = 1; i < part.musics.size(); ++i) {
+      if (keyOf(part.musics[i]) == key) {
+        lastMusic_ = {key, static_cast<std::uint32_t>(i)};
+        return lastMusic_.second;
+      }
+    }
+  } else {
+    if (musicIndex_.empty()) {
+      for (std::size_t i = 1; i < part.musics.size(); ++i)
+        musicIndex_.emplace(keyOf(part.musics[i]), static_cast<std::uint32_t>(i));
+    }
+    if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
+      lastMusic_ = *found;
+      return found->second;
+    }
   }
   // A step keeps its music in 16 bits, which a part's one tempo and note size and at
   // most 32768 divisors never fill; should they, further steps get an untimed step's values.
   if (part.musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
   part.musics.push_back(music);
   const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
-  musicIndex_.emplace(key, index);
+  if (!musicIndex_.empty()) musicIndex_.emplace(key, index);
   lastMusic_ = {key, index};
   return index;
 }
@@ -388,11 +464,23 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
 void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   // Until now each item was the only one of its step, in step order.
   itemsInOrder_ = false;
-  itemSteps_.clear();
-  itemSteps_.reserve(part.items.size() * 2);
+  itemRuns_.clear();
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
-    if (part.steps[s].firstItem != kNoItem) itemSteps_.push_back(static_cast<std::uint32_t>(s));
+    const TimelineStep& step = part.steps[s];
+    if (step.firstItem != kNoItem) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
   }
+}
+
+void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstStep,
+                                   std::uint32_t count) {
+  if (!itemRuns_.empty()) {
+    ItemRun& last = itemRuns_.back();
+    if (last.firstItem + last.count == firstItem && last.firstStep + last.count == firstStep) {
+      last.count += count;
+      return;
+    }
+  }
+  itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
@@ -406,21 +494,10 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
   return static_cast<std::int16_t>(ms);
 }
 
-void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::string_view body, int lineNumber,
-                                   CompileListener* listener) {
-  const bool symbolDefined = lookUpSound(padMap);
-  const std::size_t bodyOffset =
-      body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
+TimelineItem TablatureCompiler::hitOfSound() {
   SongParts& song = state_.parts;
-  TimelinePart& part = song.parts.back();
-  std::vector<TimelineStep>& steps = part.steps;
-  TimelineItems& items = part.items;
-
-  // What every hit of the line sends, read once from its sound text.
   TimelineItem hit;
   hit.voice = state_.soundVoice;
-  hit.symbol = intern(symbolIndex_, song.symbols, state_.gridSymbol);
   hit.sound = intern(soundIndex_, song.sounds, state_.soundRef);
   const std::string_view sound = state_.soundRef;
   if (endsInWav(sound)) {
@@ -439,6 +516,57 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       hit.note = static_cast<std::uint8_t>(note);
     }
   }
+  return hit;
+}
+
+bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
+  const std::string& symbol = state_.gridSymbol;
+  SymbolSound* known = nullptr;
+  for (SymbolSound& entry : symbolSounds_) {
+    if (entry.symbol == symbol) {
+      known = &entry;
+      break;
+    }
+  }
+  if (known == nullptr) {
+    if (symbolSounds_.size() >= kSymbolSoundsKept) symbolSounds_.clear();
+    known = &symbolSounds_.emplace_back();
+    known->symbol = symbol;
+    known->symbolId = intern(symbolIndex_, state_.parts.symbols, symbol);
+    known->defined = lookUpSound(padMap);
+    if (known->defined) {
+      known->soundRef = state_.soundRef;
+      known->voice = state_.soundVoice;
+      known->hit = hitOfSound();
+      soundHit_ = known->hit;
+      soundHitKnown_ = true;
+    }
+  } else if (known->defined) {
+    state_.soundRef = known->soundRef;
+    state_.soundVoice = known->voice;
+    soundHit_ = known->hit;
+    soundHitKnown_ = true;
+  }
+  // A symbol that names nothing plays the sound before it, which may be one an earlier
+  // compilation left behind.
+  if (!soundHitKnown_) {
+    soundHit_ = hitOfSound();
+    soundHitKnown_ = true;
+  }
+  lineHit_ = soundHit_;
+  lineHit_.symbol = known->symbolId;
+  return known->defined;
+}
+
+void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
+                                   std::string_view body, int lineNumber,
+                                   CompileListener* listener) {
+  const bool symbolDefined = soundOfLine(padMap);
+  const TimelineItem& hit = lineHit_;
+  TimelinePart& part = state_.parts.parts.back();
+  std::vector<TimelineStep>& steps = part.steps;
+  TimelineItems& items = part.items;
+
   // Velocities by level, worked out once.
   static const std::array<std::uint8_t, 10> velocities = [] {
     std::array<std::uint8_t, 10> v{};
@@ -446,22 +574,17 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return v;
   }();
 
-  // The position of body[p] in the line: code points and UTF-16 units before the body,
-  // then one of each per character, as a grid holds only ASCII.
-  int bodyColumn = 1;
-  int bodyUtf16 = 0;
-  for (const char ch : line.substr(0, std::min(bodyOffset, line.size()))) {
-    const auto b = static_cast<unsigned char>(ch);
-    if ((b & 0xC0) == 0x80) continue;  // a continuation byte belongs to the code point before
-    ++bodyColumn;
-    bodyUtf16 += b >= 0xF0 ? 2 : 1;
-  }
+  // The position of body[p] in the line: a grid line's text before its body is blanks,
+  // a word and a bar line, all ASCII, and so is the body: one code point and one UTF-16
+  // unit per byte.
+  const std::size_t bodyOffset =
+      body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
+  const int bodyColumn = static_cast<int>(bodyOffset) + 1;
+  const int bodyUtf16 = static_cast<int>(bodyOffset);
   // The items of the line share a shape per grid character: made when first used.
   std::array<std::int32_t, 15> shapes{};
   shapes.fill(-1);
-  auto shapeOf = [&](char c, int slot) -> std::uint32_t {
-    if (shapes[static_cast<std::size_t>(slot)] >= 0)
-      return static_cast<std::uint32_t>(shapes[static_cast<std::size_t>(slot)]);
+  auto makeShape = [&](char c, int slot) -> std::uint32_t {
     TimelineItem item;
     if (c == '-') {
       item.kind = TimelineItem::Kind::Rest;
@@ -491,34 +614,57 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return shape;
   };
 
-  // Room for the line's steps and items at once, so that a long line is not copied as
-  // its vectors grow. The grid's last character is never examined.
+  // The grid's last character is never examined. A line's steps and the bytes its
+  // items add to the budget, counted first.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
+  const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::size_t lineSteps = 0;
+  std::size_t lineRests = 0;
   for (std::size_t p = 0; p < examined; ++p) {
-    const char c = body[p];
-    lineSteps += c != '[' && c != ']' && c != '|' ? 1 : 0;
+    const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
+    lineSteps += kind < kFirstMarkKind ? 1 : 0;
+    lineRests += kind == 0 ? 1 : 0;
   }
-  if (state_.newPart != 0 || !steps.empty()) {
+  // A part's steps are made by its first grid line and grown by longer ones, with two
+  // tail steps after the line's; a part whose steps were never made has nothing to grow.
+  bool hasSteps = true;
+  if (state_.newPart != 0) {
+    steps.reserve(lineSteps + 2);
+    steps.assign(2, kNewStep);
+    state_.newPart = 0;
+  } else if (steps.empty()) {
+    hasSteps = false;
+  }
+  const std::size_t firstItem = items.size();
+  if (hasSteps) {
+    // Room for the line's steps and items at once, so that a long line is not copied
+    // as its vectors grow.
     const std::size_t needed = lineSteps + 2;
-    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
-    const std::size_t neededItems = items.size() + lineSteps;
-    if (items.packed_.capacity() < neededItems)
-      items.packed_.reserve(std::max(neededItems, items.size() * 2));
-  }
-
-  // A part's steps are made by its first grid line and grown by longer ones.
-  auto setUpStep = [&](std::size_t n) {
-    if (state_.newPart != 0) {
-      steps.assign(2, kNewStep);
-      state_.newPart = 0;
-    } else if (steps.empty()) {
-      return false;  // a part whose steps were never made has nothing to grow
-    } else if (n >= steps.size()) {
-      steps.push_back(kNewStep);
+    if (steps.size() < needed) {
+      if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+      steps.resize(needed, kNewStep);
     }
-    return n < steps.size();
-  };
+    const std::size_t neededItems = firstItem + lineSteps;
+    if (items.packed_.capacity() < neededItems)
+      items.packed_.reserve(std::max(neededItems, firstItem * 2));
+  }
+  // Nearly always every item of the line fits the budget: they are then written
+  // without a check each, as one run of items.
+  const std::size_t lineBytes = lineRests * 4 + (lineSteps - lineRests) * hitBytes;
+  const bool allFit = hasSteps && eventBytes_ + lineBytes <= kEventBudgetBytes;
+  if (allFit && lineSteps != 0) {
+    eventBytes_ += lineBytes;
+    // The line's first item is at step 0.
+    if (itemsInOrder_ && lastItemStep_ >= 0) itemsOutOfOrder(part);
+    if (itemsInOrder_) {
+      lastItemStep_ = static_cast<std::int64_t>(lineSteps) - 1;
+    } else {
+      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
+    }
+    items.packed_.resize(firstItem + lineSteps);
+  }
+  TimelineItems::Packed* const lineItems = items.packed_.data() + firstItem;
+  const bool pointSteps = allFit && itemsInOrder_;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
@@ -530,13 +676,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
   };
   changeMusic();
-  auto setDuration = [&](std::size_t n) {
-    if (!duration) return;
-    TimelineStep& step = steps[n];
-    step.duration = *duration;
-    step.music = static_cast<std::uint16_t>(music);
-  };
-  const std::size_t hitBytes = state_.soundRef.size() + 3;
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
@@ -544,9 +683,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   bool closeKnown = false;
   for (std::size_t p = 0; p < examined; ++p) {
     const char c = body[p];
-    int slot = 0;
-    switch (c) {
-      case '[': {
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+    if (slot >= kFirstMarkKind) {
+      if (c == '[') {
         // The first "]" to the right, remembered so that a line of many "[" stays linear.
         if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
           nextClose = body.find(']', p + 1);
@@ -559,39 +698,45 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
         }
         changeMusic();
-        continue;
-      }
-      case ']':
+      } else if (c == ']') {
         state_.tupletDivisor = 1;
         changeMusic();
-        continue;
-      case '|':
-        if (bars.back() != static_cast<std::int32_t>(n))
-          bars.push_back(static_cast<std::int32_t>(n));
-        continue;
-      case '-': slot = 0; break;
-      case 'x': slot = 1; break;
-      case 'X': slot = 2; break;
-      case 'o': slot = 3; break;
-      case 'O': slot = 4; break;
-      default: slot = c >= '0' && c <= '9' ? 5 + (c - '0') : 0; break;  // a digit
+      } else if (bars.back() != static_cast<std::int32_t>(n)) {  // a bar line
+        bars.push_back(static_cast<std::int32_t>(n));
+      }
+      continue;
     }
 
-    if (setUpStep(n)) {
-      setDuration(n);
-      const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
-      if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
-        eventBytes_ += itemBytes;
-        const auto index = static_cast<std::uint32_t>(items.size());
-        if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
-        if (itemsInOrder_) {
-          steps[n].firstItem = index;
-          lastItemStep_ = static_cast<std::int64_t>(n);
-        } else {
-          itemSteps_.push_back(static_cast<std::uint32_t>(n));
+    if (hasSteps) {
+      TimelineStep& step = steps[n];
+      if (duration) {
+        step.duration = *duration;
+        step.music = static_cast<std::uint16_t>(music);
+      }
+      const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
+      if (allFit) {
+        const std::int32_t known = shapes[slot];
+        lineItems[n] = TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        if (pointSteps) {
+          step.firstItem = static_cast<std::uint32_t>(firstItem + n);
         }
-        items.packed_.push_back(TimelineItems::Packed{
-            shapeOf(c, slot), static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p))});
+      } else {
+        const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
+        if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
+          eventBytes_ += itemBytes;
+          const auto index = static_cast<std::uint32_t>(items.size());
+          if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
+          if (itemsInOrder_) {
+            step.firstItem = index;
+            lastItemStep_ = static_cast<std::int64_t>(n);
+          } else {
+            addItemRun(index, static_cast<std::uint32_t>(n), 1);
+          }
+          const std::int32_t known = shapes[slot];
+          items.packed_.push_back(TimelineItems::Packed{
+              known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
+        }
       }
     }
     ++n;
@@ -600,8 +745,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  for (std::size_t tail = n; tail < n + 2; ++tail) {
-    if (setUpStep(tail)) setDuration(tail);
+  if (hasSteps && duration) {
+    for (std::size_t tail = n; tail < n + 2; ++tail) {
+      steps[tail].duration = *duration;
+      steps[tail].music = music;
+    }
   }
   // The part's bar lines are those of its first grid line that has any inside; the
   // others must agree with them where both have steps.

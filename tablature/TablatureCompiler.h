@@ -136,6 +136,11 @@ class TablatureCompiler {
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
+  // lookUpSound, remembered per symbol until a voice or wave-sample line changes what
+  // symbols name; sets lineHit_ to what a hit of the line sends.
+  bool soundOfLine(const PadMap& padMap);
+  // What a hit of the current sound sends, its symbol aside.
+  TimelineItem hitOfSound();
   void beginPart();
   void finishPart();
   // The index in the part's musics of `music`, added when new.
@@ -143,6 +148,7 @@ class TablatureCompiler {
   // A grid line went back to a step that has an item: from now on every item's step is
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
+  void addItemRun(std::uint32_t firstItem, std::uint32_t firstStep, std::uint32_t count);
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
@@ -150,6 +156,21 @@ class TablatureCompiler {
 
   LineMatcher matcher_;
   CompilerState state_;
+  // What lookUpSound found for each grid symbol since the definitions last changed; few
+  // symbols, so a short list searched in order.
+  struct SymbolSound {
+    std::string symbol;
+    std::int32_t symbolId = -1;
+    bool defined = false;
+    std::string soundRef;  // when defined, with its voice and hit
+    ItemVoice voice;
+    TimelineItem hit;
+  };
+  static constexpr std::size_t kSymbolSoundsKept = 64;
+  std::vector<SymbolSound> symbolSounds_;
+  TimelineItem soundHit_;  // hitOfSound() of the current sound
+  bool soundHitKnown_ = false;
+  TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo and partNotes, read once per section line.
   double tempoValue_ = 0.0;
@@ -160,9 +181,14 @@ class TablatureCompiler {
   TextIndex soundIndex_;
   TextIndex fileIndex_;
   // While a part's items come in step order (one grid line), each step points at its
-  // item as it is added. After that, the step of each item, in the order added; items
-  // are put in step order when the part ends.
-  std::vector<std::uint32_t> itemSteps_;
+  // item as it is added. After that, runs of items added for consecutive steps (a grid
+  // line's items are one run); items are put in step order when the part ends.
+  struct ItemRun {
+    std::uint32_t firstItem;
+    std::uint32_t firstStep;
+    std::uint32_t count;
+  };
+  std::vector<ItemRun> itemRuns_;
   bool itemsInOrder_ = true;
   std::int64_t lastItemStep_ = -1;
   struct MusicKey {
@@ -177,12 +203,19 @@ class TablatureCompiler {
              static_cast<std::size_t>(k.divisor);
     }
   };
-  std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;  // of the current part
-  std::pair<MusicKey, std::uint32_t> lastMusic_{};
+  // Of the current part, once it has more musics than are looked through one by one.
+  std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
+  static constexpr std::size_t kMusicsLookedThrough = 16;
+  std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
+  // A part's items and shapes are made in these, which are kept from part to part, and
+  // handed to the part at their final size when it ends: reading a part then allocates
+  // little, and its items take no room to spare.
+  std::vector<TimelineItems::Packed> spareItems_;
+  std::vector<TimelineItem> spareShapes_;
   std::shared_ptr<const Timeline> song_;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <re2/re2.h>
 
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -178,6 +179,88 @@ TEST(LinePatterns, OnePassClassifyAgreesWithEachTestAlone) {
   }
   // Every test is passed by some line, so the comparison covers all of them.
   for (int i = 0; i < line_test::kCount; ++i) EXPECT_GT(passedBy[i], 0) << "test " << i;
+}
+
+// Section and wave-sample lines are read by hand; on every line the hand-read tests and
+// fields must be those of the patterns, down to the same characters of the line.
+TEST(LinePatterns, HandReadLinesAgreeWithThePatterns) {
+  std::vector<std::string> lines = {
+      "part = A tempo = 120 notes = 16",
+      "part = A   tempo = 120 notes = 8",
+      "part =  x tempo=1 notes=2",
+      "part =   tempo = 1 notes = 1",
+      "part = \r\n tempo = 1",
+      "part = ab c d= 3",
+      "part = A tempo! = 1",
+      "part = A tempo",
+      "part = = tempo = 1",
+      "part = kick tempo = 1 notes = 2",
+      "  Beat=X\tbpm=100 BEATS = 4 PROGRAM=+5",
+      "symbol = x y z = tempo = 5 notes = 7 program = 12 program = 13",
+      "name = A tempo =  notes = 8 tempo = 9",
+      "partner = kick",
+      "part = B tempo = 120 notes = 8 program = 0",
+      "x program=7",
+      "PROGRAM  =  \t 99 program = 3",
+      "part = Tom's tempo = 1 notes = 1",
+      "w = wave x.wav pan -20",
+      "w = wave x.wav pan = +-20",
+      "w = wave x.wav pan = +20",
+      "w = wave x.wav pan pan 5",
+      "w = wave pan 1",
+      "w = wavepan1",
+      "w = wave\r x pan 1",
+      "w = wave x\r pan 1",
+      "w = wave x\ry pan 1",
+      "w = wave \r",
+      "w = wave\r",
+      "w = wave  \x0B",
+      "w = wave a.wav Pan",
+      "w1 = WAVE C:\\pan\\clap.wav PAN 3",
+      "kick = wave a.wav pan 1",
+      "x = wave tempo = 5.wav pan 1 notes = 2",
+      "part = wave tempo = 1 notes = 2 pan 3",
+      "= wave pan 1",
+      "a b = wave x pan 1",
+      "song = AB pan 1",
+  };
+  // Lines put together at random from the pieces these patterns turn on.
+  const std::vector<std::string> pieces = {
+      "part",  "PaRt",    "symbol", "name", "beat", "tempo",    "Speed", "bpm", "notes",
+      "BEATS", "program", "wave",   "pan",  "Pan",  "meta",     "=",     "=",   " ",
+      "  ",    "\t",      "\r",     "\n",   "\x0B", "\f",       "+",     "-",   "5",
+      "120",   "x",       "A",      "_",    ".wav", "\xC3\xA9", "|",     "kick"};
+  std::mt19937 random(18);
+  for (int n = 0; n < 2000; ++n) {
+    std::string line;
+    const int count = 1 + static_cast<int>(random() % 12);
+    for (int k = 0; k < count; ++k) line += pieces[random() % pieces.size()];
+    lines.push_back(line);
+  }
+
+  const LineMatcher m;
+  const std::vector<LineField> handFields = {LineField::SectionName,  LineField::SectionTempo,
+                                             LineField::SectionNotes, LineField::SectionProgram,
+                                             LineField::WaveFile,     LineField::WavePan,
+                                             LineField::WaveSymbol};
+  std::vector<int> found(handFields.size(), 0);
+  for (const std::string& line : lines) {
+    const LineTests set = m.classify(line);
+    for (int i = 0; i < line_test::kCount; ++i)
+      ASSERT_EQ(set[i], m.test(i, line)) << "test " << i << " on " << testing::PrintToString(line);
+    for (std::size_t f = 0; f < handFields.size(); ++f) {
+      std::string_view hand;
+      std::string_view pattern;
+      const bool byHand = m.extract(handFields[f], line, &hand);
+      ASSERT_EQ(byHand, m.patternExtract(handFields[f], line, &pattern))
+          << "field " << static_cast<int>(handFields[f]) << " on " << testing::PrintToString(line);
+      if (!byHand) continue;
+      ++found[f];
+      EXPECT_EQ(hand.data(), pattern.data()) << testing::PrintToString(line);
+      EXPECT_EQ(hand.size(), pattern.size()) << testing::PrintToString(line);
+    }
+  }
+  for (std::size_t f = 0; f < handFields.size(); ++f) EXPECT_GT(found[f], 2) << "field " << f;
 }
 
 }  // namespace

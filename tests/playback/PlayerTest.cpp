@@ -5,33 +5,12 @@
 #include "padmap/PadMap.h"
 #include "playback/Player.h"
 #include "tablature/TablatureCompiler.h"
+#include "tests/support/JumpingClock.h"
 #include "tests/support/RecordingStepOutput.h"
 #include "tests/support/TestDocuments.h"
 
 namespace pulsewright {
 namespace {
-
-// Time jumps to each deadline at once, so a song plays through in no real time.
-class JumpingClock : public PlaybackClock {
- public:
-  TimePoint now() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return now_;
-  }
-  void waitUntil(std::unique_lock<std::mutex>&, std::condition_variable&,
-                 TimePoint deadline) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (deadline > now_) now_ = deadline;
-  }
-  void advance(std::chrono::milliseconds ms) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    now_ += ms;
-  }
-
- private:
-  std::mutex mutex_;
-  TimePoint now_{};
-};
 
 // Stamps each event with the clock's time since Play, in milliseconds.
 class StampingOutput : public StepOutput {

@@ -4,30 +4,13 @@
 #include "playback/TakeRecorder.h"
 #include "recording/Take.h"
 #include "tests/support/FakeMidiInput.h"
+#include "tests/support/JumpingClock.h"
 #include "tests/support/TestDocuments.h"
 
 namespace pulsewright {
 namespace {
 
 using std::chrono::milliseconds;
-
-// Time jumps to each deadline at once, so the song plays through in no real time.
-class JumpingClock : public PlaybackClock {
- public:
-  TimePoint now() override {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
-  void waitUntil(std::unique_lock<std::mutex>&, std::condition_variable&,
-                 TimePoint deadline) override {
-    std::lock_guard lock(mutex_);
-    if (deadline > now_) now_ = deadline;
-  }
-
- private:
-  std::mutex mutex_;
-  TimePoint now_ = TimePoint(std::chrono::seconds(1000));
-};
 
 // What the drummer hears: the clicks' due times.
 class ClickEar : public StepOutput {
@@ -71,7 +54,7 @@ struct Played {
 // and delivers them late by varying amounts, and through an output whose latency the
 // user gave (12 ms).
 TEST(TakeRecorder, HitsReadAgainstTheSongsClockWithTempoAndLatencyUndone) {
-  JumpingClock clock;
+  JumpingClock clock{JumpingClock::TimePoint(std::chrono::seconds(1000))};
   ClickEar ear;
   Ended ended;
   FakeMidiInput input;

@@ -1,0 +1,247 @@
+#include "tablature/LineScan.h"
+
+#include <initializer_list>
+
+namespace pulsewright::line_scan {
+
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+std::size_t skipBlanks(std::string_view line, std::size_t i) {
+  while (i < line.size() && isBlank(line[i])) ++i;
+  return i;
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// `word` (lower-case letters) at `at`, in either case, as [Pp][Aa][Nn] reads it.
+bool wordAt(std::string_view line, std::size_t at, std::string_view word) {
+  if (at > line.size() || line.size() - at < word.size()) return false;
+  for (std::size_t k = 0; k < word.size(); ++k) {
+    // Setting 0x20 lowers an ASCII capital and changes no other byte into a small letter.
+    if ((static_cast<unsigned char>(line[at + k]) | 0x20) != static_cast<unsigned char>(word[k]))
+      return false;
+  }
+  return true;
+}
+
+template <typename Words>
+bool anyWordAt(std::string_view line, std::size_t at, const Words& words) {
+  for (const std::string_view word : words) {
+    if (wordAt(line, at, word)) return true;
+  }
+  return false;
+}
+
+// What every voice word begins with: "bass drum", "cymbal bell", "hand clap", ...
+constexpr std::array<std::string_view, 15> kVoiceWordStarts = {
+    "bass", "kick", "snare", "closed", "pedal", "open", "tom", "ride",
+    "cymb", "bell", "crash", "perc",   "hand",  "clap", "cow"};
+
+// ^\s*(?:symbol|name|part|beat)\s*= : the position after the "=", or kNone.
+std::size_t afterSectionKeyword(std::string_view line) {
+  const std::size_t i = skipBlanks(line, 0);
+  for (const std::string_view keyword : {"symbol", "name", "part", "beat"}) {
+    if (!wordAt(line, i, keyword)) continue;
+    const std::size_t eq = skipBlanks(line, i + keyword.size());
+    return eq < line.size() && line[eq] == '=' ? eq + 1 : kNone;
+  }
+  return kNone;
+}
+
+// \s*(?:WORDS)\s*=\s*(\d+) at its first match. Each "=" can follow only the words
+// that end where the blanks before it begin, so the "="s are tried in order: the first
+// that completes a match is the match that starts first.
+template <typename Words>
+bool numberAfter(std::string_view line, const Words& words, std::string_view* digits) {
+  for (std::size_t eq = line.find('='); eq != kNone; eq = line.find('=', eq + 1)) {
+    std::size_t end = eq;
+    while (end > 0 && isBlank(line[end - 1])) --end;
+    bool named = false;
+    for (const std::string_view word : words) {
+      if (end >= word.size() && wordAt(line, end - word.size(), word)) {
+        named = true;
+        break;
+      }
+    }
+    if (!named) continue;
+    std::size_t i = skipBlanks(line, eq + 1);
+    const std::size_t first = i;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    if (i == first) continue;
+    *digits = line.substr(first, i - first);
+    return true;
+  }
+  return false;
+}
+
+constexpr std::array<std::string_view, 3> kTempoWords = {"tempo", "speed", "bpm"};
+constexpr std::array<std::string_view, 2> kNotesWords = {"notes", "beats"};
+constexpr std::array<std::string_view, 1> kProgramWords = {"program"};
+
+// ^\s*\w+\s*=\s*wave : the position after "wave", or kNone.
+std::size_t afterWaveWord(std::string_view line) {
+  std::size_t i = skipBlanks(line, 0);
+  const std::size_t word = i;
+  while (i < line.size() && isWord(line[i])) ++i;
+  if (i == word) return kNone;
+  i = skipBlanks(line, i);
+  if (i == line.size() || line[i] != '=') return kNone;
+  i = skipBlanks(line, i + 1);
+  return wordAt(line, i, "wave") ? i + 4 : kNone;
+}
+
+bool isLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool gridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
+  // ^\s*(\w+)\s*\|([\[\]\-0-9\|xXoO]+)\s*$: the blanks, the word and the grid characters
+  // are disjoint classes, so each run ends where the next class begins.
+  const std::size_t n = line.size();
+  std::size_t i = skipBlanks(line, 0);
+  const std::size_t word = i;
+  while (i < n && isWord(line[i])) ++i;
+  if (i == word) return false;
+  const std::size_t wordEnd = i;
+  i = skipBlanks(line, i);
+  if (i == n || line[i] != '|') return false;
+  const std::size_t grid = ++i;
+  while (i < n && isGrid(line[i])) ++i;
+  if (i == grid) return false;
+  const std::size_t gridEnd = i;
+  if (skipBlanks(line, i) != n) return false;
+  *symbol = line.substr(word, wordEnd - word);
+  *body = line.substr(grid, gridEnd - grid);
+  return true;
+}
+
+bool sectionKeyword(std::string_view line) {
+  return afterSectionKeyword(line) != kNone;
+}
+
+bool sectionName(std::string_view line, std::string_view* name) {
+  // KEYWORD\s*=\s*([^=]+)\s+\w+\s*= : [^=] cannot pass an "=", so the text T between
+  // the first "=" and the next one must be blanks, the name, at least one blank, a word
+  // and blanks. The word is T's last run of word characters; the greedy name takes all
+  // blanks before it but the last, and starts after T's leading blanks unless that
+  // would leave it empty.
+  const std::size_t from = afterSectionKeyword(line);
+  if (from == kNone) return false;
+  const std::size_t to = line.find('=', from);
+  if (to == kNone) return false;
+  const std::string_view t = line.substr(from, to - from);
+  std::size_t end = t.size();
+  while (end > 0 && isBlank(t[end - 1])) --end;
+  if (end == 0 || !isWord(t[end - 1])) return false;
+  std::size_t word = end;
+  while (word > 0 && isWord(t[word - 1])) --word;
+  if (word < 2 || !isBlank(t[word - 1])) return false;
+  const std::size_t leading = skipBlanks(t, 0);
+  const std::size_t start = leading < word - 1 ? leading : word - 2;
+  *name = t.substr(start, word - 1 - start);
+  return true;
+}
+
+bool sectionTempo(std::string_view line, std::string_view* digits) {
+  return numberAfter(line, kTempoWords, digits);
+}
+
+bool sectionNotes(std::string_view line, std::string_view* digits) {
+  return numberAfter(line, kNotesWords, digits);
+}
+
+bool sectionProgram(std::string_view line, std::string_view* digits) {
+  return numberAfter(line, kProgramWords, digits);
+}
+
+bool waveTest(std::string_view line) {
+  // ...wave\s*[^\n\r]+ : the blanks after "wave" may give one back, so any character
+  // up to the first that is not a blank will do, unless it ends a line.
+  const std::size_t from = afterWaveWord(line);
+  if (from == kNone) return false;
+  for (std::size_t i = from; i < line.size(); ++i) {
+    if (!isLineEnd(line[i])) return true;
+  }
+  return false;
+}
+
+bool waveFile(std::string_view line, std::string_view* file) {
+  // ...wave\s*(.*?)\s*pan : the greedy blanks take all blanks after "wave" (giving some
+  // back could only put them into the file). The file then ends before the first place
+  // from which blanks lead to "pan", and holds no CR or LF.
+  const std::size_t from = afterWaveWord(line);
+  if (from == kNone) return false;
+  const std::size_t start = skipBlanks(line, from);
+  std::size_t p = start;
+  while (p < line.size()) {
+    if (!isBlank(line[p])) {
+      if (wordAt(line, p, "pan")) {
+        *file = line.substr(start, p - start);
+        return true;
+      }
+      ++p;
+      continue;
+    }
+    // Every place in a run of blanks leads to the same character after it.
+    const std::size_t after = skipBlanks(line, p);
+    if (wordAt(line, after, "pan")) {
+      *file = line.substr(start, p - start);
+      return true;
+    }
+    for (std::size_t i = p; i < after; ++i) {
+      if (isLineEnd(line[i])) return false;  // the file cannot reach past it
+    }
+    p = after;
+  }
+  return false;
+}
+
+bool wavePan(std::string_view line, std::string_view* pan) {
+  // \s*pan\s*=?\s*\+?(-?[0-9]+) at its first match; each optional character can only
+  // be read one way, so the first "pan" followed by a number decides.
+  for (std::size_t k = 0; k + 3 <= line.size(); ++k) {
+    if (!wordAt(line, k, "pan")) continue;
+    std::size_t i = skipBlanks(line, k + 3);
+    if (i < line.size() && line[i] == '=') i = skipBlanks(line, i + 1);
+    if (i < line.size() && line[i] == '+') ++i;
+    const std::size_t first = i;
+    if (i < line.size() && line[i] == '-') ++i;
+    const std::size_t digits = i;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    if (i == digits) continue;
+    *pan = line.substr(first, i - first);
+    return true;
+  }
+  return false;
+}
+
+bool classify(std::string_view line, LineTests* tests) {
+  namespace t = line_test;
+  const std::size_t eq = line.find('=');
+  if (eq == kNone) return false;
+  // The voice-first, meta and song tests need their word at the first character that is
+  // not a blank; the symbol-first voice tests need a voice word after the first "=".
+  const std::size_t first = skipBlanks(line, 0);
+  if (wordAt(line, first, "meta") || wordAt(line, first, "song") ||
+      anyWordAt(line, first, kVoiceWordStarts) ||
+      anyWordAt(line, skipBlanks(line, eq + 1), kVoiceWordStarts)) {
+    return false;
+  }
+  tests->reset();
+  std::string_view value;
+  tests->set(t::kWave, waveTest(line));
+  tests->set(t::kSectionKeyword, sectionKeyword(line));
+  tests->set(t::kSectionName, sectionName(line, &value));
+  tests->set(t::kSectionTempo, sectionTempo(line, &value));
+  tests->set(t::kSectionNotes, sectionNotes(line, &value));
+  tests->set(t::kProgram, sectionProgram(line, &value));
+  return true;
+}
+
+}  // namespace pulsewright::line_scan

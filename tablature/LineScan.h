@@ -1,0 +1,67 @@
+#pragma once
+// The line patterns that most lines of a song go through, read by hand: grid lines,
+// section lines and wave-sample lines. Each function answers exactly what its pattern
+// answers on any line (the tests and the fuzz target hold them to the patterns), in one
+// pass, linear in the line's length, without allocating.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "tablature/LinePatterns.h"
+
+namespace pulsewright::line_scan {
+
+// Character classes of the patterns: \s is the six blanks, \w is [0-9A-Za-z_] (one
+// byte is one character), and the grid characters.
+enum : std::uint8_t { kBlankClass = 1, kWordClass = 2, kGridClass = 4 };
+
+inline constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (const char c : {' ', '\t', '\n', '\x0B', '\f', '\r'})
+    classes[static_cast<unsigned char>(c)] |= kBlankClass;
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')
+      classes[static_cast<std::size_t>(c)] |= kWordClass;
+  }
+  for (const char c : {'[', ']', '-', '|', 'x', 'X', 'o', 'O'})
+    classes[static_cast<unsigned char>(c)] |= kGridClass;
+  for (char c = '0'; c <= '9'; ++c) classes[static_cast<unsigned char>(c)] |= kGridClass;
+  return classes;
+}();
+
+inline bool isBlank(char c) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & kBlankClass) != 0;
+}
+inline bool isWord(char c) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & kWordClass) != 0;
+}
+inline bool isGrid(char c) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & kGridClass) != 0;
+}
+
+// The grid test; on success also its symbol and grid fields.
+bool gridLine(std::string_view line, std::string_view* symbol, std::string_view* body);
+
+// The section keyword test.
+bool sectionKeyword(std::string_view line);
+// The section name field (and so the section name test).
+bool sectionName(std::string_view line, std::string_view* name);
+// The tempo, note size and program fields (and tests): the digits of the first
+// "tempo = N" (or speed, bpm; notes, beats; program) anywhere in the line.
+bool sectionTempo(std::string_view line, std::string_view* digits);
+bool sectionNotes(std::string_view line, std::string_view* digits);
+bool sectionProgram(std::string_view line, std::string_view* digits);
+
+// The wave-sample test.
+bool waveTest(std::string_view line);
+// The wave-sample file field: what stands between "wave" and the first "pan".
+bool waveFile(std::string_view line, std::string_view* file);
+// The pan field: the number after the first "pan" that has one.
+bool wavePan(std::string_view line, std::string_view* pan);
+
+// Every test of a line that holds "=", when no voice, meta or song test can pass it;
+// false otherwise, and only the pattern set can tell.
+bool classify(std::string_view line, LineTests* tests);
+
+}  // namespace pulsewright::line_scan
