@@ -315,8 +315,9 @@ void Form1::Play_Click() {
       statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
     }
     MessageBoxListener listener(services_.dialogs, this);
-    transport_->play(joinLinesWithCrLf(editor_->documentText().toStdString()), padMap(), &listener,
-                     [this] { return partAtCursor(); });
+    std::string text = documentForCompiler();
+    transport_->play(text, padMap(), &listener, [this] { return partAtCursor(); });
+    showCompiledOnStaff(std::move(text));
   } catch (const std::bad_alloc&) {
     // Not enough memory for this song: the window and its text stay.
     transport_->songOver();
@@ -352,8 +353,23 @@ void Form1::playEdit() {
   CompileRequest request;
   request.padMap = padMap();
   request.documentFolder = documentFolder(*editor_).toStdString();
-  problems_->setNotPlayed(
-      transport_->edit(joinLinesWithCrLf(editor_->documentText().toStdString()), request));
+  std::string text = documentForCompiler();
+  const std::shared_ptr<const Timeline> before = transport_->compiler().song();
+  problems_->setNotPlayed(transport_->edit(text, request));
+  // Compiled, played or not: the staff needs no compilation of its own.
+  if (transport_->compiler().song() != before) showCompiledOnStaff(std::move(text));
+}
+
+std::string Form1::documentForCompiler() const {
+  // One step at a time, so that a large text is held twice at most.
+  std::string text = editor_->documentText().toStdString();
+  return joinLinesWithCrLf(text);
+}
+
+void Form1::showCompiledOnStaff(std::string text) {
+  const CompilerState& s = transport_->compiler().state();
+  staff_->showCompiled(std::move(text), padMap(), transport_->compiler().song(),
+                       {s.metaTitle, s.metaAuthor, s.metaArtist, s.metaGenre, s.metaDescription});
 }
 
 void Form1::showStep(const Transport::Step& step) {

@@ -158,6 +158,10 @@ class Form1 : public QMainWindow {
   // Hands the text, edited while the song plays, to the transport; shows why it is not
   // played when it cannot be.
   void playEdit();
+  // The text as the compiler reads it, lines joined by CR LF.
+  std::string documentForCompiler() const;
+  // The staff shows the song the transport compiled last from `text`, sharing it.
+  void showCompiledOnStaff(std::string text);
   // Points the problems list at the state the latest compilation left behind.
   void checkWithKeptState();
 

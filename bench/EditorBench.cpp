@@ -2,19 +2,23 @@
 // highlighting and of diagnostics, one keystroke, the playing characters of one step,
 // a 1 MB single line, and a document at the size limit opened, checked and scrolled.
 // Prints medians in milliseconds.
-// Usage: pw_bench_editor [runs] [limit]   (limit: only the document at the size limit)
+// Usage: pw_bench_editor [runs] [limit|builds]   (limit: only the document at the size
+// limit; builds: only the ways of building its document)
 
 #include <QApplication>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -153,6 +157,82 @@ void benchDocumentAtTheLimit(int runs) {
   std::printf("  scroll to the middle:           median %7.2f ms\n", median(hugeScroll));
 }
 
+// Ways of building the document of a text at the size limit, off any view, as the window
+// builds one on another thread: what each costs on the thread that builds it.
+void benchDocumentBuilds(int runs) {
+  std::vector<int> unused;
+  const QString huge = generateDocument(700000, &unused);
+  auto setUp = [](QTextDocument& d, bool layoutFirst, bool highlighter) {
+    if (layoutFirst) d.setDocumentLayout(new QPlainTextDocumentLayout(&d));
+    if (highlighter) new TablatureHighlighter(&d);
+    d.setUndoRedoEnabled(false);
+  };
+  struct Variant {
+    const char* name;
+    std::function<void(QTextDocument&)> build;
+  };
+  const Variant variants[] = {
+      {"layout, colours, setPlainText",
+       [&](QTextDocument& d) {
+         setUp(d, true, true);
+         const QSignalBlocker quiet(&d);
+         d.setPlainText(huge);
+       }},
+      {"setPlainText, then layout",
+       [&](QTextDocument& d) {
+         setUp(d, false, true);
+         {
+           const QSignalBlocker quiet(&d);
+           d.setPlainText(huge);
+         }
+         d.setDocumentLayout(new QPlainTextDocumentLayout(&d));
+       }},
+      {"insertText in 1 MB pieces",
+       [&](QTextDocument& d) {
+         setUp(d, true, true);
+         const QSignalBlocker quiet(&d);
+         QTextCursor cursor(&d);
+         cursor.beginEditBlock();
+         for (qsizetype at = 0; at < huge.size(); at += 1 << 20) {
+           cursor.insertText(huge.mid(at, 1 << 20));
+         }
+         cursor.endEditBlock();
+       }},
+      {"the same, line layouts made",
+       [&](QTextDocument& d) {
+         setUp(d, true, true);
+         {
+           const QSignalBlocker quiet(&d);
+           d.setPlainText(huge);
+         }
+         for (QTextBlock b = d.begin(); b.isValid(); b = b.next()) b.layout();
+       }},
+      {"setPlainText, no layout, no colours",
+       [&](QTextDocument& d) {
+         setUp(d, false, false);
+         d.setPlainText(huge);
+       }},
+  };
+  std::printf("16 MB document built off a view (wall / this thread's CPU, ms):\n");
+  for (const Variant& v : variants) {
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    std::vector<double> widths;
+    for (int r = 0; r < std::max(1, runs / 3); ++r) {
+      QTextDocument d;
+      const double c0 = threadCpuMs();
+      wall.push_back(timeMs([&] { v.build(d); }));
+      cpu.push_back(threadCpuMs() - c0);
+      // What taking it into a view costs: its width makes a line layout for every block.
+      QPlainTextEdit view;
+      view.resize(900, 700);
+      widths.push_back(timeMs([&] { view.setDocument(&d); }));
+    }
+    std::printf("  %-38s %7.1f / %7.1f   into a view %6.1f\n", v.name, median(wall), median(cpu),
+                widths.empty() ? -1.0 : median(widths));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +241,10 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
   if (argc > 2 && std::string(argv[2]) == "limit") {
     benchDocumentAtTheLimit(runs);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[2]) == "builds") {
+    benchDocumentBuilds(runs);
     return 0;
   }
 

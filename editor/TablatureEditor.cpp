@@ -26,6 +26,7 @@
 
 #include "editor/EditorText.h"
 #include "editor/TablatureHighlighter.h"
+#include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/LinePatterns.h"
 #include "text/DocumentText.h"
 
@@ -144,7 +145,10 @@ class TablatureEditor::Worker {
       lock.unlock();
       // The text is let go of here: a large document is not held twice meanwhile.
       std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
+      std::unique_lock<std::mutex> turn(largeDocumentTurn(), std::defer_lock);
+      if (text.size() >= kLargeText) turn.lock();
       auto found = std::make_shared<std::vector<Diagnostic>>(diagnoseAndRelease(text, job.options));
+      if (turn.owns_lock()) turn.unlock();
       text = std::string();
       QMetaObject::invokeMethod(
           editor_,
@@ -212,6 +216,11 @@ class TablatureEditor::Load {
       document->setPlainText(text);
     }
     text = QString();
+    // The view makes a line layout for every block when it takes the document: made here,
+    // the window's thread only clears them.
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+      block.layout();
+    }
     document->setUndoRedoEnabled(true);
     document->setModified(false);
     return document;
@@ -231,8 +240,12 @@ TablatureEditor::TablatureEditor(QWidget* parent)
   checkTimer_->setSingleShot(true);
   checkTimer_->setInterval(kCheckDelayMs);
   connect(checkTimer_, &QTimer::timeout, this, &TablatureEditor::startCheck);
-  // The editor's own signal, which follows it to a document it loads.
-  connect(this, &QPlainTextEdit::textChanged, this, [this] { checkTimer_->start(); });
+  // The editor's own signal, which follows it to a document it loads. Recolouring sends
+  // none (recolour()), so each is an edit.
+  connect(this, &QPlainTextEdit::textChanged, this, [this] {
+    ++edits_;
+    checkTimer_->start();
+  });
   connect(this, &QPlainTextEdit::blockCountChanged, this, &TablatureEditor::updateGutterWidth);
   connect(this, &QPlainTextEdit::updateRequest, this, &TablatureEditor::updateGutter);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TablatureEditor::userScrolled);
@@ -324,8 +337,7 @@ void TablatureEditor::setDiagnosticOptions(const DiagnosticOptions& options) {
 }
 
 qint64 TablatureEditor::textStamp() const {
-  return (static_cast<qint64>(documentSerial_) << 32) |
-         static_cast<quint32>(document()->revision());
+  return (static_cast<qint64>(documentSerial_) << 32) | static_cast<quint32>(edits_);
 }
 
 void TablatureEditor::startCheck() {
@@ -373,7 +385,7 @@ void TablatureEditor::applyDiagnostics(qint64 revision, std::vector<Diagnostic> 
     } else {
       block.setUserData(nullptr);
     }
-    highlighter_->rehighlightBlock(block);
+    recolour([&] { highlighter_->rehighlightBlock(block); });
   }
   gutter_->update();
   emit diagnosticsChanged();
@@ -423,13 +435,23 @@ std::pair<int, int> TablatureEditor::linesNearView() const {
   return {first - kMargin, first + shown + kMargin};
 }
 
+void TablatureEditor::recolour(const std::function<void()>& change) {
+  // Qt reports a change of colours as a change of the text, and counts it as a revision:
+  // the document keeps quiet, so that only edits reach those listening for them. The
+  // view is repainted all the same.
+  const QSignalBlocker quiet(document());
+  change();
+}
+
 void TablatureEditor::shadeVisibleLines() {
   if (shading_) return;
   shading_ = true;
   const auto [first, last] = linesNearView();
   for (QTextBlock block = document()->findBlockByNumber(std::max(0, first));
        block.isValid() && block.blockNumber() <= last; block = block.next()) {
-    if (TablatureHighlighter::isShadedLater(block)) highlighter_->rehighlightBlock(block);
+    if (TablatureHighlighter::isShadedLater(block)) {
+      recolour([&] { highlighter_->rehighlightBlock(block); });
+    }
   }
   shading_ = false;
 }
@@ -571,7 +593,9 @@ void TablatureEditor::changeEvent(QEvent* event) {
 }
 
 void TablatureEditor::refreshColors() {
-  highlighter_->setColors(palette().color(QPalette::Text), palette().color(QPalette::Base));
+  recolour([this] {
+    highlighter_->setColors(palette().color(QPalette::Text), palette().color(QPalette::Base));
+  });
   refreshExtraSelections();
   gutter_->update();
 }

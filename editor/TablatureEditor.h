@@ -7,6 +7,7 @@
 // now sounding.
 
 #include <QPlainTextEdit>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -89,13 +90,15 @@ class TablatureEditor : public QPlainTextEdit {
   void takeLoadedDocument(int serial);
   // `revision`: textStamp() when the text was taken.
   void applyDiagnostics(qint64 revision, std::vector<Diagnostic> found);
-  // Tells one text from another: the document's revision, and which document.
+  // Tells one text from another: the edits made to it, and which document.
   qint64 textStamp() const;
   void filterHighlighter();
   void refreshColors();
   void refreshExtraSelections();
   void followPlaying();
   void userScrolled();
+  // Runs a change of the highlighter's colours, which is no edit.
+  void recolour(const std::function<void()>& change);
   // Colours the lines now in view that were left in one colour.
   void shadeVisibleLines();
   // The lines in view, from 0, with a margin either side.
@@ -111,6 +114,7 @@ class TablatureEditor : public QPlainTextEdit {
   DiagnosticOptions options_;
   std::vector<Diagnostic> diagnostics_;
   qint64 lastChecked_ = -1;  // the textStamp() last checked
+  qint64 edits_ = 0;         // edits of the text, colouring aside
   int documentSerial_ = 0;
   int loadSerial_ = 0;
   bool checkedOnce_ = false;

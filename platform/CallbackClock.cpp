@@ -7,11 +7,10 @@ namespace pulsewright {
 
 namespace {
 
-// For its first seconds the clock learns the device's rate as the slope of a straight
-// line through every entry (a device may be several per cent off its nominal rate), with
-// a wide loop on the phase; then the loop narrows, so that the frames keep the
-// schedule's spacing while the entries wander, and the rate follows the device slowly.
-constexpr double kEntryJitterSeconds = 0.001;
+// For its first half second the clock learns the device's rate as the slope of a straight
+// line through every entry (a device may be several per cent off its nominal rate); then
+// the rate follows the device slowly, so that the frames keep the schedule's spacing while
+// the entries wander. A song played as soon as the device opened starts about then.
 constexpr double kEnvelopeSeconds = 0.05;
 constexpr double kStartBandwidthHz = 2.0;
 // An entry's error counts at most this much (more while learning): a device that has
@@ -35,6 +34,7 @@ void CallbackClock::start(std::int64_t frame, double time) {
     startedAt_ = time;
     startFrame_ = frame;
     fit_ = {};
+    fitted_ = false;
   } else {
     ++restarts_;
   }
@@ -82,9 +82,13 @@ void CallbackClock::update(std::int64_t frame, double time) {
   for (std::uint64_t i = 1; i < std::min(window, errorCount_); ++i) {
     e = std::min(e, errors_[(errorCount_ - 1 - i) % errors_.size()]);
   }
+  // Until a first line through the entries gives the rate, a wide loop keeps the phase
+  // near a device that may be several per cent off; from then on the phase follows as it
+  // does for good while the line refines the rate. A wide loop would follow every wander
+  // of a device paced by sleeps, and the frames of the events with it.
   const bool learning = time - startedAt_ < following_.learnSeconds;
   double bandwidth = kStartBandwidthHz;
-  if (learning) {
+  if (learning && !fitted_) {
     e = std::clamp(e, -kStartErrorLimitSeconds, kStartErrorLimitSeconds);
   } else if (e < 0 || e > kFarLateSeconds) {
     e = std::clamp(e, -kEarlyLimitSeconds, kEarlyLimitSeconds);
@@ -101,10 +105,14 @@ void CallbackClock::update(std::int64_t frame, double time) {
     ++fit_.n, fit_.f += f, fit_.t += t, fit_.tt += t * t, fit_.tf += t * f;
     const double spread = fit_.n * fit_.tt - fit_.t * fit_.t;
     if (fit_.n >= 8 && t > 0.1 && spread > 0) {
-      // Taken when it says more than the entries' jitter over the time so far could.
       const double slope = (fit_.n * fit_.tf - fit_.t * fit_.f) / spread;
-      if (std::abs(slope / rate_ - 1) > kEntryJitterSeconds / t &&
-          std::abs(slope / nominalRate_ - 1) < kRateLimit) {
+      if (std::abs(slope / nominalRate_ - 1) < kRateLimit) {
+        if (!fitted_) {
+          // The first line gives the phase too, where the wide loop may still be off.
+          time_ = startedAt_ + (f - (fit_.f - slope * fit_.t) / fit_.n) / slope;
+          errorCount_ = 0;  // the errors so far were against the wide loop's phase
+          fitted_ = true;
+        }
         rate_ = slope;
       }
     }

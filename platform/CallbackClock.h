@@ -22,7 +22,7 @@ class CallbackClock {
   struct Following {
     double earlyBandwidthHz = 0.5;
     double lateBandwidthHz = 0.05;
-    double learnSeconds = 2.0;  // of the rate, through a line over the entries
+    double learnSeconds = 0.5;  // of the rate, through a line over the entries
   };
 
   explicit CallbackClock(double nominalRate) : CallbackClock(nominalRate, Following{}) {}
@@ -59,7 +59,8 @@ class CallbackClock {
   std::int64_t startFrame_ = 0;
   struct {
     double n = 0, f = 0, t = 0, tt = 0, tf = 0;
-  } fit_;  // sums of the entries while the rate is learned, for their line
+  } fit_;                // sums of the entries while the rate is learned, for their line
+  bool fitted_ = false;  // the line has given a rate
   std::int64_t lastEntryFrame_ = 0;
   double lastEntry_ = 0;
   std::array<double, 64> errors_{};  // the latest entries' errors

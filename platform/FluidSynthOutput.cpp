@@ -111,7 +111,9 @@ bool FluidSynthOutput::loadLocked() {
   if (!settings_) {
     settings_ = new_fluid_settings();
     if (!settings_) return false;
-    fluid_settings_setnum(settings_, "synth.sample-rate", kOutputSampleRate);
+    // At twice the output rate: a voice starts on the synthesiser's next 64-frame block,
+    // which is then at most 32 output frames away.
+    fluid_settings_setnum(settings_, "synth.sample-rate", 2.0 * kOutputSampleRate);
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
     fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
     fluid_settings_setint(settings_, "synth.threadsafe-api", 1);
@@ -173,6 +175,7 @@ int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
   }
   openHandle_ = nextHandle_++;
   *handle = openHandle_;
+  decimator_.reset();  // nothing renders while closed
   if (sound_) sound_->setSynth(this);
   return midi_result::kOk;
 }
@@ -270,7 +273,13 @@ void FluidSynthOutput::render(float* stereo, int frames) {
     std::fill(stereo, stereo + 2 * frames, 0.0f);
     return;
   }
-  fluid_synth_write_float(synth, frames, stereo, 0, 2, stereo, 1, 2);
+  for (int done = 0; done < frames;) {
+    const int n = std::min(HalfBandDecimator::kMaxFrames, frames - done);
+    float* in = decimator_.input();
+    fluid_synth_write_float(synth, 2 * n, in, 0, 2, in, 1, 2);
+    decimator_.decimate(n, stereo + 2 * done);
+    done += n;
+  }
 }
 
 bool FluidSynthOutput::loadSoundFont() {

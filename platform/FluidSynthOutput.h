@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HalfBandDecimator.h"
 #include "platform/MidiOutput.h"
 #include "platform/SoundOutput.h"
 
@@ -96,6 +97,7 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   MidiHandle nextHandle_ = 1;
   std::set<int> missingKits_, reportedKits_;
   Notice notice_;
+  HalfBandDecimator decimator_;  // the render thread's, and open()'s while nothing renders
 };
 
 }  // namespace pulsewright

@@ -14,6 +14,7 @@
 
 #include "notation/Score.h"
 #include "notation/ui/StaffView.h"
+#include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -54,10 +55,12 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   quiet_->setInterval(300);
   connect(quiet_, &QTimer::timeout, this, &StaffPanel::refreshAside);
   connect(&editor_, &QPlainTextEdit::textChanged, this, [this] {
+    shownCurrent_ = false;
     if (refreshQueued_) return;
     refreshQueued_ = true;
     QTimer::singleShot(0, this, [this] {
       refreshQueued_ = false;
+      if (shownCurrent_) return;  // showCompiled() came first
       // The text's length when the change is taken: the editor may have taken a whole
       // large document meanwhile.
       if (editor_.document()->characterCount() >= kCompileAsideFrom) {
@@ -92,6 +95,10 @@ void StaffPanel::refreshAside() {
     compileAgain_ = true;
     return;
   }
+  // The song of the text before is let go of meanwhile, so that a large document's is not
+  // held twice; the staff drawn from it stays in view.
+  compiled_.reset();
+  text_ = std::string();
   // The thread has a compiler of its own, which goes with everything it kept when the
   // thread ends; the window's thread only takes a copy of the text.
   compiling_ = std::thread([this, raw = editor_.document()->toRawText(),
@@ -103,12 +110,15 @@ void StaffPanel::refreshAside() {
     }
     result->text = joinLinesWithCrLf(std::exchange(raw, QString()).toStdString());
     result->padMap = std::move(padMap);
-    TablatureCompiler compiler;
     CompileRequest request;
     request.padMap = result->padMap;
     request.sampleProblem = nullptr;
     request.diagnose = false;
-    result->document = compileDocument(compiler, result->text, request);
+    {
+      const std::lock_guard turn(largeDocumentTurn());
+      TablatureCompiler compiler;
+      result->document = compileDocument(compiler, result->text, request);
+    }
     QMetaObject::invokeMethod(
         this, [this, result] { takeCompiled(result); }, Qt::QueuedConnection);
   });
@@ -123,12 +133,14 @@ void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
   if (compileAgain_) {
     // Already stale: the newer text is compiled instead.
     compileAgain_ = false;
+    compilingStale_ = false;
     refreshAside();
     return;
   }
+  if (std::exchange(compilingStale_, false)) return;  // a newer one was shown meanwhile
   text_ = std::move(result->text);
   padMapUsed_ = std::move(result->padMap);
-  *compiled_ = std::move(result->document);
+  setCompiled(std::move(result->document));
   result.reset();
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
 }
@@ -142,15 +154,44 @@ void StaffPanel::refresh() {
   request.padMap = padMapUsed_;
   request.sampleProblem = nullptr;
   request.diagnose = false;
-  *compiled_ = compileDocument(*compiler_, text_, request);
+  setCompiled(compileDocument(*compiler_, text_, request));
   showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
+
+void StaffPanel::showCompiled(std::string text, const PadMap& padMap,
+                              std::shared_ptr<const Timeline> song, const SongMetadata& metadata) {
+  quiet_->stop();
+  shownCurrent_ = true;
+  if (compiling_.joinable()) {
+    compileAgain_ = false;
+    compilingStale_ = true;
+  }
+  text_ = std::move(text);
+  padMapUsed_ = padMap;
+  CompiledDocument shared;
+  shared.song = std::move(song);
+  shared.metadata = metadata;
+  setCompiled(std::move(shared));
+  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+}
+
+void StaffPanel::setCompiled(CompiledDocument compiled) {
+  compiled_ = std::make_unique<CompiledDocument>(std::move(compiled));
+  parts_.clear();
+  for (const TimelinePart& part : compiled_->song->parts()) {
+    parts_.push_back({part.sectionLine, !part.steps.empty()});
+  }
+}
+
+std::shared_ptr<const Timeline> StaffPanel::song() const {
+  return compiled_ ? compiled_->song : nullptr;
 }
 
 int StaffPanel::partAtCursor() const {
   // The part whose section line stands nearest above the cursor; the first part with
   // steps when the cursor is above them all.
   const int line = editor_.textCursor().blockNumber() + 1;
-  const auto& parts = compiled_->song->parts();
+  const auto& parts = parts_;
   int found = -1;
   for (std::size_t p = 1; p < parts.size(); ++p) {
     if (parts[p].sectionLine <= line &&
@@ -160,7 +201,7 @@ int StaffPanel::partAtCursor() const {
   }
   if (found < 0) {
     for (std::size_t p = 1; p < parts.size() && found < 0; ++p) {
-      if (!parts[p].steps.empty()) found = static_cast<int>(p);
+      if (parts[p].hasSteps) found = static_cast<int>(p);
     }
   }
   return found < 0 ? 0 : found;
@@ -168,6 +209,7 @@ int StaffPanel::partAtCursor() const {
 
 void StaffPanel::showPart(int part) {
   shownPart_ = part;
+  if (!compiled_) return;  // drawn when the compilation on its way comes
   const ScoreSource source{*compiled_->song, compiled_->metadata, text_};
   view_->setScore(part < 0 ? buildScore(source) : buildPartScore(source, part));
 }

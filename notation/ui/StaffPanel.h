@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "padmap/PadMap.h"
 
@@ -19,7 +20,9 @@ namespace pulsewright {
 
 class StaffView;
 class TablatureCompiler;
+class Timeline;
 struct CompiledDocument;
+struct SongMetadata;
 
 class StaffPanel : public QWidget {
   Q_OBJECT
@@ -30,11 +33,19 @@ class StaffPanel : public QWidget {
 
   StaffView* view() const { return view_; }
   QCheckBox* wholeSong() const { return wholeSong_; }
+  // The compiled song the panel engraves from; null while the text is compiled aside.
+  std::shared_ptr<const Timeline> song() const;
   // The part shown (index into the compiled parts); -1 for the whole song.
   int shownPart() const { return shownPart_; }
 
   // Compiles the text and engraves it now.
   void refresh();
+  // Engraves a compilation made elsewhere of the text as it is now (`text`: its lines
+  // joined by CR LF), which the panel then shares instead of compiling the text again:
+  // Play's, so that a large song is held once. A compilation of an older text still
+  // running is dropped.
+  void showCompiled(std::string text, const PadMap& padMap, std::shared_ptr<const Timeline> song,
+                    const SongMetadata& metadata);
   // Texts at least this long (characters) are compiled on a thread of their own a moment
   // after the last change, so that typing never waits for them.
   static constexpr int kCompileAsideFrom = 1 << 20;
@@ -49,20 +60,31 @@ class StaffPanel : public QWidget {
   void showPart(int part);
   void refreshAside();
   void takeCompiled(std::shared_ptr<Compiled> result);
+  void setCompiled(CompiledDocument compiled);
 
   QPlainTextEdit& editor_;
   std::function<PadMap()> padMap_;
   QCheckBox* wholeSong_ = nullptr;
   StaffView* view_ = nullptr;
   std::unique_ptr<TablatureCompiler> compiler_;
+  // Null while the text is compiled aside.
   std::unique_ptr<CompiledDocument> compiled_;
+  // Where each compiled part's section line stands, and whether it has steps: the part
+  // under the cursor, found also while the text is compiled aside.
+  struct PartPlace {
+    int sectionLine = 0;
+    bool hasSteps = false;
+  };
+  std::vector<PartPlace> parts_;
   std::string text_;
   PadMap padMapUsed_;
   int shownPart_ = -2;
   bool refreshQueued_ = false;
+  bool shownCurrent_ = false;  // what showCompiled() gave is of the text as it is
   QTimer* quiet_ = nullptr;
   std::thread compiling_;
-  bool compileAgain_ = false;  // the text changed while it was being compiled
+  bool compileAgain_ = false;    // the text changed while it was being compiled
+  bool compilingStale_ = false;  // showCompiled() came while it was being compiled
 };
 
 }  // namespace pulsewright

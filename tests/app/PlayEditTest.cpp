@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include "editor/ProblemsPanel.h"
+#include "notation/ui/StaffPanel.h"
 #include "tests/app/AppFixture.h"
 
 namespace pulsewright {
@@ -30,6 +31,9 @@ TEST(PlayEdit, TypingWhilePlayingIsHeardFromTheNextBarLine) {
   form->button("Play")->click();
   ASSERT_TRUE(waitFor([&] { return f.sentSince(start).size() >= 2 * 6; }));
   EXPECT_FALSE(form->Text1()->isReadOnly());
+  // The staff engraves the song that plays: one compilation, held once.
+  EXPECT_EQ(form->staff()->song(), form->compiler().song());
+  EXPECT_EQ(form->staff()->shownPart(), 1);
 
   // The kick line becomes a snare line, typed over its symbol mid-song.
   QTextCursor cursor(form->Text1()->document()->findBlockByNumber(3));
@@ -44,6 +48,7 @@ TEST(PlayEdit, TypingWhilePlayingIsHeardFromTheNextBarLine) {
     return false;
   };
   ASSERT_TRUE(waitFor(snareHeard));
+  EXPECT_EQ(form->staff()->song(), form->compiler().song());
 
   // Half a line typed: not played, and the problems list says why.
   QTextCursor end(form->Text1()->document()->findBlockByNumber(3));

@@ -170,6 +170,23 @@ TEST(TablatureEditor, ProblemsAreUnderlinedMarkedListedAndReachable) {
   EXPECT_NE(formatAt(*editor, 6, 12).underlineStyle(), QTextCharFormat::WaveUnderline);
   EXPECT_EQ(panel->topLevelItemCount(), 1);
   EXPECT_EQ(editor->document()->findBlockByNumber(5).userData(), nullptr);
+
+  // Colouring is no edit: new colours neither tell the views the text changed (they
+  // compile it again) nor make the editor check it again.
+  int changes = 0;
+  int checks = 0;
+  QObject::connect(editor, &QPlainTextEdit::textChanged, [&] { ++changes; });
+  QObject::connect(editor, &TablatureEditor::diagnosticsChanged, [&] { ++checks; });
+  setColors(*editor, Qt::white, Qt::black);
+  QTest::qWait(TablatureEditor::kCheckDelayMs + 200);
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(checks, 0);
+  EXPECT_EQ(colorAt(*editor, 6, 0), editor->highlighter().styles().song.foreground().color());
+  // A problem found meanwhile is still shown once the text is recoloured.
+  fix.insertText(QStringLiteral("Z"));
+  setColors(*editor, Qt::black, Qt::white);
+  ASSERT_TRUE(waitFor([&] { return editor->diagnostics().size() == 2; }));
+  EXPECT_EQ(changes, 1);
 }
 
 TEST(TablatureEditor, InsertTogglesOverwriteWhichKeepsBarLinesInPlace) {

@@ -171,6 +171,33 @@ TEST(StaffView, MarksThePlayingStepAndGoesToAClickedNote) {
   EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].songPosition, 2);
 }
 
+// A large text is compiled aside, its song before let go of meanwhile; a song handed
+// over for the text as it is now (Play's) is engraved at once and outlives a compilation
+// of an older text still running.
+TEST(StaffView, ALargeTextIsCompiledAsideAndAHandedOverSongWins) {
+  auto waitFor = [](auto done) {
+    for (int i = 0; i < 3000 && !done(); ++i) QTest::qWait(10);
+    return done();
+  };
+  Panel p;
+  std::string large(kGroove);
+  while (large.size() < StaffPanel::kCompileAsideFrom + 1000) large += "k |x-x-x-x-|\n";
+  p.editor.setPlainText(QString::fromStdString(large));
+  ASSERT_TRUE(waitFor([&] { return p.panel->song() == nullptr; }));  // on its way
+  ASSERT_TRUE(waitFor([&] { return p.panel->song() != nullptr; }));
+  EXPECT_GE(p.panel->song()->parts().size(), 3u);
+
+  p.editor.appendPlainText("k |x---|");
+  ASSERT_TRUE(waitFor([&] { return p.panel->song() == nullptr; }));
+  TablatureCompiler compiler;
+  compiler.compile(joinLinesWithCrLf(kGroove), defaultPadMap(), nullptr);
+  const std::shared_ptr<const Timeline> played = compiler.song();
+  p.panel->showCompiled(joinLinesWithCrLf(kGroove), defaultPadMap(), played, {});
+  EXPECT_EQ(p.panel->song(), played);
+  QTest::qWait(1000);  // the older text's compilation ends meanwhile
+  EXPECT_EQ(p.panel->song(), played);
+}
+
 // Ink stands out from the paper in the light and in the dark scheme.
 TEST(StaffView, IsReadableLightAndDark) {
   Panel p;
