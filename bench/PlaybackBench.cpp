@@ -57,7 +57,7 @@ void measure(const char* label, int steps) {
   hit.note = 36;
   hit.velocity = static_cast<std::uint8_t>(velocityOfLevel(5));
   for (int s = 0; s < steps; ++s) {
-    part.steps.push_back(TimelineStep{10, {}, static_cast<std::uint32_t>(s), 1});
+    part.steps.push_back(TimelineStep{10, {}, static_cast<std::uint32_t>(s)});
     part.items.push_back(hit);
   }
   part.tailDurations = {10, 10};

@@ -23,7 +23,20 @@ bool readLimited(std::istream& stream, std::string* bytes) {
   return true;
 }
 
+bool processEndsAfterCommand = false;
+
 }  // namespace
+
+void setProcessEndsAfterCommand(bool ends) {
+  processEndsAfterCommand = ends;
+}
+
+void keepUntilExit(std::shared_ptr<const void> object) {
+  if (!processEndsAfterCommand) return;
+  // Never destroyed, and reachable to the end, so leak checkers do not count it.
+  static auto* const kept = new std::vector<std::shared_ptr<const void>>;
+  kept->push_back(std::move(object));
+}
 
 bool readInputBytes(const std::string& path, std::istream& stdinStream, std::string* bytes,
                     std::string* reason) {
@@ -79,7 +92,7 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
     io.err << "pulsewright-cli: cannot read " << file << ": " << reason << "\n";
     return false;
   }
-  *text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
+  *text = documentTextFromBytes(bytes);
   return true;
 }
 

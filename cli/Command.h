@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,13 @@ std::string documentFolderOf(const std::string& file);
 // -1 when none matches, -2 when several do.
 int pickByName(const std::vector<std::string>& names, const std::string& wanted);
 std::string lowerCase(std::string s);
+
+// Set by main: the process ends when the command returns. What a command built last is
+// then never taken apart (freeing a long song piece by piece costs as much as building
+// it). Commands run in a test process, where this is not set, free everything.
+void setProcessEndsAfterCommand(bool ends);
+// Keeps `object` to the end of the process when it ends after the command; else frees it.
+void keepUntilExit(std::shared_ptr<const void> object);
 
 // The compiler's messages on standard error, as FILE:LINE: text.
 class CompileMessages : public CompileListener {

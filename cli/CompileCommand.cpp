@@ -1,9 +1,11 @@
 // pulsewright-cli compile and check: the compiled state as JSON, or every line's kinds.
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <unordered_map>
 
 #include "cli/Command.h"
 #include "cli/StateJson.h"
@@ -53,6 +55,59 @@ std::string sectionHint(const LineTests& tests) {
   return hint + ")";
 }
 
+// check's "LINE: kinds" lines, gathered and written in large pieces: a long document
+// has a line of output per line. A document has few combinations of kinds: the words of
+// each are worked out once.
+class LineKindPrinter {
+ public:
+  LineKindPrinter(std::ostream& out, std::string prefix) : out_(out), prefix_(std::move(prefix)) {}
+  ~LineKindPrinter() { flush(); }
+  LineKindPrinter(const LineKindPrinter&) = delete;
+  LineKindPrinter& operator=(const LineKindPrinter&) = delete;
+
+  void print(int lineNumber, const LineTests& tests) {
+    if (words_ == nullptr || tests != lastTests_) {
+      lastTests_ = tests;
+      words_ = &wordsOf(tests);
+    }
+    buffer_ += prefix_;
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
+    buffer_.append(digits, end);
+    buffer_ += *words_;
+    if (buffer_.size() >= kChunk) flush();
+  }
+  void flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+
+ private:
+  // ": kinds\n" for lines that passed `tests`.
+  const std::string& wordsOf(const LineTests& tests) {
+    std::string& words = known_[tests];
+    if (words.empty()) {
+      const std::vector<std::string> kinds = describeLineKinds(tests);
+      words = ": ";
+      if (kinds.empty()) {
+        words += "ignored" + sectionHint(tests);
+      } else {
+        for (std::size_t i = 0; i < kinds.size(); ++i) words += (i > 0 ? ", " : "") + kinds[i];
+      }
+      words += '\n';
+    }
+    return words;
+  }
+
+  static constexpr std::size_t kChunk = std::size_t{1} << 16;
+  std::ostream& out_;
+  std::string prefix_;
+  std::string buffer_;
+  std::unordered_map<LineTests, std::string> known_;
+  LineTests lastTests_;
+  const std::string* words_ = nullptr;  // those of lastTests_
+};
+
 // Files of one run share one compiler, as two presses of Play share its state.
 int runCompile(const CompileOptions& options, CliContext& io) {
   PadMap padMap;
@@ -62,7 +117,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     return kExitError;
   }
   int status = kExitOk;
-  TablatureCompiler compiler;
+  auto compiler = std::make_shared<TablatureCompiler>();
   for (const std::string& path : options.files) {
     std::string bytes;
     std::string reason;
@@ -72,29 +127,13 @@ int runCompile(const CompileOptions& options, CliContext& io) {
       continue;
     }
     // One copy of the text at a time: a document may be a single line of many megabytes.
-    std::string decoded = decodeDocumentBytes(bytes);
+    const std::string text = documentTextFromBytes(bytes);
     std::string().swap(bytes);
-    const std::string text = joinLinesWithCrLf(decoded);
-    std::string().swap(decoded);
     PrintingListener listener(io.err, path);
+    LineKindPrinter kinds(io.out, options.files.size() > 1 ? path + ":" : std::string());
     if (options.check) {
-      const std::string prefix = options.files.size() > 1 ? path + ":" : std::string();
-      // The prefix is copied: it goes out of scope before the compilation calls back.
-      // Lines of a kind mostly follow lines of the same kind: their words are kept.
-      listener.onLine = [&out = io.out, prefix, lastTests = LineTests(), words = std::string()](
-                            int lineNumber, const LineTests& tests) mutable {
-        if (words.empty() || tests != lastTests) {
-          lastTests = tests;
-          const std::vector<std::string> kinds = describeLineKinds(tests);
-          words.clear();
-          if (kinds.empty()) {
-            words = "ignored" + sectionHint(tests);
-          } else {
-            for (std::size_t i = 0; i < kinds.size(); ++i) words += (i > 0 ? ", " : "") + kinds[i];
-          }
-          words += '\n';
-        }
-        out << prefix << lineNumber << ": " << words;
+      listener.onLine = [&kinds](int lineNumber, const LineTests& tests) {
+        kinds.print(lineNumber, tests);
       };
     }
     CompileRequest request;
@@ -102,15 +141,17 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     request.listener = &listener;
     request.diagnose = options.check;
     if (path != "-") request.documentFolder = documentFolderOf(path);
-    const CompiledDocument compiled = compileDocument(compiler, text, request);
+    const CompiledDocument compiled = compileDocument(*compiler, text, request);
+    kinds.flush();
     if (!options.check) {
-      writeStateJson(io.out, compiler.state(), *compiled.song, compiled.messages);
+      writeStateJson(io.out, compiler->state(), *compiled.song, compiled.messages);
       io.out << "\n";
     }
     for (const Diagnostic& d : compiled.diagnostics) {
       io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
     }
   }
+  keepUntilExit(std::move(compiler));  // with the last song it holds
   return status;
 }
 

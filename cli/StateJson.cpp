@@ -1,5 +1,7 @@
 #include "cli/StateJson.h"
 
+#include <charconv>
+
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -18,9 +20,14 @@ void appendJsonString(std::string* out, std::string_view raw) {
   }
   static constexpr char kHex[] = "0123456789abcdef";
   *out += '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
+  // Runs of characters that need no escape are copied whole.
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out->append(text.data() + from, i - from);
+    from = i + 1;
+    switch (c) {
       case '"': *out += "\\\""; break;
       case '\\': *out += "\\\\"; break;
       case '\b': *out += "\\b"; break;
@@ -29,16 +36,22 @@ void appendJsonString(std::string* out, std::string_view raw) {
       case '\r': *out += "\\r"; break;
       case '\t': *out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          *out += "\\u00";
-          *out += kHex[c >> 4];
-          *out += kHex[c & 0xF];
-        } else {
-          *out += ch;
-        }
+        *out += "\\u00";
+        *out += kHex[c >> 4];
+        *out += kHex[c & 0xF];
     }
   }
+  out->append(text.data() + from, text.size() - from);
   *out += '"';
+}
+
+// ASCII that a JSON string holds as it is.
+bool isPlainJsonText(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+  }
+  return true;
 }
 
 // Collects output and hands it to the stream in large pieces.
@@ -60,7 +73,8 @@ class JsonWriter {
     return *this;
   }
   JsonWriter& number(long long value) {
-    buffer_ += std::to_string(value);
+    char digits[24];
+    buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
     maybeFlush();
     return *this;
   }
@@ -102,21 +116,32 @@ void writePart(JsonWriter& w, const Timeline& song, const TimelinePart& part) {
   w.raw("[");
   bool first = true;
   auto time = [&](std::int16_t duration) {
-    if (!first) w.raw(",");
+    if (!first) w.buffer() += ',';
     first = false;
     w.number(duration);
   };
   for (const TimelineStep& step : part.steps) time(step.duration);
   for (const std::int16_t duration : part.tailDurations) time(duration);
   w.raw("],").key("StepEvents").raw("[");
+  // A step's events are written where they go and escaped only when they hold anything
+  // but plain ASCII, which they almost never do.
+  std::string& out = w.buffer();
   std::string events;
   first = true;
   for (const TimelineStep& step : part.steps) {
-    if (!first) w.raw(",");
+    if (!first) out += ',';
     first = false;
-    events.clear();
-    appendStepEvents(song, part, step, &events);
-    w.string(events);
+    out += '"';
+    const std::size_t start = out.size();
+    appendStepEvents(song, part, step, &out);
+    if (!isPlainJsonText(std::string_view(out).substr(start))) {
+      events.assign(out, start);
+      out.resize(start - 1);
+      appendJsonString(&out, events);
+    } else {
+      out += '"';
+    }
+    w.maybeFlush();
   }
   for (std::size_t i = 0; i < part.tailDurations.size(); ++i) {
     if (!first) w.raw(",");

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
   std::ostream out(&output);
   const std::vector<std::string> args(argv + 1, argv + argc);
   int status = pulsewright::kExitError;
+  pulsewright::setProcessEndsAfterCommand(true);
   try {
     status = pulsewright::runCli(args, std::cin, out, std::cerr);
   } catch (const std::exception& e) {

@@ -154,7 +154,6 @@ Timeline withoutSilencedVoices(const Timeline& song, const VoiceMask& mask) {
           if (filter.sounds(item)) kept.push_back(item);
         }
         step.firstItem = static_cast<std::uint32_t>(first);
-        step.itemCount = static_cast<std::uint32_t>(kept.size() - first);
       }
       part.items = std::move(kept);
     }

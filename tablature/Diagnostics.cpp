@@ -26,6 +26,10 @@ namespace {
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\x0B' || c == '\f' || c == '\r';
 }
+// What \s matches in the line patterns.
+bool isPatternBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
 bool isWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -47,6 +51,15 @@ std::string_view trimmed(std::string_view s) {
   while (b > a && isBlank(s[b - 1])) --b;
   return s.substr(a, b - a);
 }
+
+// Sets of symbols looked up by view, so that a lookup costs no copy.
+struct ViewHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+using SymbolSet = std::unordered_set<std::string, ViewHash, std::equal_to<>>;
 
 struct SectionInfo {
   int line = 0;
@@ -83,13 +96,16 @@ class Pass : public CompileListener {
 
   void gridLineRead(int lineNumber, std::string_view symbol, bool symbolDefined, std::size_t steps,
                     const std::vector<std::int32_t>&) override {
+    noteSectionOfPreviousLine();
     if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
     gridLine(lineNumber, lines_[static_cast<std::size_t>(lineNumber) - 1], symbol, symbolDefined,
              steps);
   }
 
   void barsDisagree(int lineNumber, int firstLineNumber) override {
+    noteSectionOfPreviousLine();
     if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
+    if (!keeps(lineNumber)) return;
     std::string_view symbol;
     std::string_view body;
     LineMatcher::gridFields(lines_[static_cast<std::size_t>(lineNumber) - 1], &symbol, &body);
@@ -105,6 +121,7 @@ class Pass : public CompileListener {
     if (options_.listener != nullptr) options_.listener->lineClassified(lineNumber, tests);
     if (!options_.diagnose) return;
     noteWaveOfPreviousLine();
+    noteSectionOfPreviousLine();
     if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
     const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
     if (tests.none()) {
@@ -120,7 +137,7 @@ class Pass : public CompileListener {
       }
     }
     if (isSectionLine(tests)) {
-      sectionLine(lineNumber, line);
+      pendingSection_ = lineNumber;
     } else if (tests[t::kSectionKeyword]) {
       almostSectionLine(lineNumber, line, tests);
     }
@@ -131,6 +148,7 @@ class Pass : public CompileListener {
   std::vector<Diagnostic> finish() {
     if (!options_.diagnose) return {};
     noteWaveOfPreviousLine();
+    noteSectionOfPreviousLine();
     partsAndSong();
     // A symbol defined only below its grid line is a common slip worth naming.
     const CompilerState& s = compiler_.state();
@@ -152,6 +170,13 @@ class Pass : public CompileListener {
     const std::size_t before = found_.size();
     report(lineNumber, range, Severity::Warning, std::move(text));
     if (found_.size() > before) found_.back().unfinished = true;
+  }
+
+  // Whether a report on line `lineNumber` would be kept: past the limits, a long document
+  // would otherwise spend its time wording reports that are dropped.
+  bool keeps(int lineNumber) const {
+    return found_.size() < static_cast<std::size_t>(kMaxDiagnostics) &&
+           (lineNumber != countedLine_ || countOnLine_ < kMaxDiagnosticsPerLine);
   }
 
   // A range given as a view inside line `lineNumber`.
@@ -235,10 +260,35 @@ class Pass : public CompileListener {
     }
   }
 
+  // The compiler reads a section line's name after it told us about the line: take the
+  // name from it at the line's grid or the next line (or at the end), never sooner.
+  void noteSectionOfPreviousLine() {
+    if (pendingSection_ == 0) return;
+    const int lineNumber = pendingSection_;
+    pendingSection_ = 0;
+    sectionLine(lineNumber, lines_[static_cast<std::size_t>(lineNumber) - 1]);
+  }
+
+  // The part name inside a section line, as the compiler read it.
+  std::string_view sectionName(std::string_view line) const {
+    // The keyword ends at the line's first "="; a name that does not start with a blank
+    // starts after the blanks that follow it. Any other takes the pattern's word.
+    const std::string& name = compiler_.state().partName;
+    const std::size_t equals = line.find('=');
+    if (equals != std::string_view::npos && !name.empty() && !isPatternBlank(name.front())) {
+      std::size_t start = equals + 1;
+      while (start < line.size() && isPatternBlank(line[start])) ++start;
+      if (line.substr(start, name.size()) == name) return line.substr(start, name.size());
+    }
+    std::string_view found;
+    compiler_.matcher().extract(LineField::SectionName, line, &found);
+    return found;
+  }
+
   void sectionLine(int lineNumber, std::string_view line) {
     SectionInfo info;
     info.line = lineNumber;
-    compiler_.matcher().extract(LineField::SectionName, line, &info.name);
+    info.name = sectionName(line);
     sections_.push_back(info);
     const std::size_t count = codePointCount(info.name);
     if (count != 1) {
@@ -282,23 +332,22 @@ class Pass : public CompileListener {
 
     if (defined) {
       soundLine_ = lineNumber;
-      soundSymbol_.assign(symbol);
-      const std::string key(symbol);
-      if (documentSymbols_.count(key) == 0 && waveSymbols_.count(key) == 0 &&
-          s.soundVoice.kind == ItemVoice::Kind::Drum && keptWarned_.insert(key).second) {
+      soundSymbol_ = symbol;
+      if (s.soundVoice.kind == ItemVoice::Kind::Drum && !documentSymbols_.contains(symbol) &&
+          !waveSymbols_.contains(symbol) && keptWarned_.emplace(symbol).second) {
         report(lineNumber, symbol, Severity::Warning,
-               "'" + key +
+               "'" + std::string(symbol) +
                    "' is defined by no voice line of this document: Play uses the voice kept "
                    "from the previous compilation, " +
                    std::string(kVoiceCaptions[s.soundVoice.drum]));
       }
-    } else {
+    } else if (keeps(lineNumber)) {
       std::string text = "'" + std::string(symbol) +
                          "' is defined by no voice or wave line above it (such as '" +
                          std::string(symbol) + " = snare'): this line plays ";
-      text += soundLine_ > 0
-                  ? "the sound of line " + std::to_string(soundLine_) + " ('" + soundSymbol_ + "')"
-                  : "MIDI note 0";
+      text += soundLine_ > 0 ? "the sound of line " + std::to_string(soundLine_) + " ('" +
+                                   std::string(soundSymbol_) + "')"
+                             : "MIDI note 0";
       const std::size_t before = found_.size();
       report(lineNumber, symbol, Severity::Error, text);
       if (found_.size() > before) undefined_.emplace_back(before, std::string(symbol));
@@ -316,7 +365,7 @@ class Pass : public CompileListener {
     if (++part.gridLines == 1) {
       part.firstSteps = steps;
       part.firstGridLine = lineNumber;
-    } else if (steps != part.firstSteps) {
+    } else if (steps != part.firstSteps && keeps(lineNumber)) {
       reportUnfinished(lineNumber, body,
                        "this grid line has " + std::to_string(steps) + " steps but line " +
                            std::to_string(part.firstGridLine) + ", the first of part '" +
@@ -431,17 +480,18 @@ class Pass : public CompileListener {
   const CompileRequest& options_;
   const TablatureCompiler& compiler_;
   const std::string keptSongLine_;
-  std::unordered_set<std::string> documentSymbols_;
-  std::unordered_set<std::string> keptWarned_;
+  SymbolSet documentSymbols_;
+  SymbolSet keptWarned_;
   std::vector<std::string_view> lines_;
   std::vector<Diagnostic> found_;
   std::vector<SectionInfo> sections_;
-  std::unordered_set<std::string> waveSymbols_;
+  SymbolSet waveSymbols_;
   std::vector<std::pair<std::size_t, std::string>> undefined_;  // report index, symbol
   std::unordered_map<std::string, std::string> sampleProblems_;
   bool pendingWave_ = false;
+  int pendingSection_ = 0;  // a section line whose name the compiler is reading
   int soundLine_ = 0;
-  std::string soundSymbol_;
+  std::string_view soundSymbol_;  // inside the text
   int songLine_ = 0;
   std::string_view songValue_;
   LineColumns columns_;

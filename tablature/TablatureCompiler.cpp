@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "tablature/LineScan.h"
@@ -20,10 +21,17 @@ constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
     DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
     DrumVoice::PedalHat};
 
+// While a part is read in step order, a step that has no item yet; finishPart points it
+// where the next step's items start.
+constexpr std::uint32_t kNoItem = std::numeric_limits<std::uint32_t>::max();
+constexpr TimelineStep kNewStep{0, 0, kNoItem};
+// A 10 MB grid line has eight million steps: each byte more is 8 MB more.
+static_assert(sizeof(TimelineStep) == 8);
+
 TimelinePart placeholderPart() {
   TimelinePart p;
   p.program = 0;
-  p.steps.assign(1, TimelineStep{});
+  p.steps.assign(1, kNewStep);
   return p;
 }
 
@@ -371,10 +379,10 @@ void TablatureCompiler::finishPart() {
     // point where the next would go, and items past the playable steps go.
     std::uint32_t next = 0;
     for (TimelineStep& step : part.steps) {
-      if (step.itemCount == 0) {
+      if (step.firstItem == kNoItem) {
         step.firstItem = next;
       } else {
-        next = step.firstItem + step.itemCount;
+        next = step.firstItem + 1;
       }
     }
     packed.resize(std::min<std::size_t>(packed.size(), next));
@@ -390,7 +398,6 @@ void TablatureCompiler::finishPart() {
     std::uint32_t first = 0;
     for (std::size_t s = 0; s < playable; ++s) {
       part.steps[s].firstItem = first;
-      part.steps[s].itemCount = counts[s];
       first += counts[s];
     }
     std::vector<TimelineItems::Packed> ordered(first);
@@ -453,6 +460,9 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
       return found->second;
     }
   }
+  // A step keeps its music in 16 bits, which a part's one tempo and note size and at
+  // most 32768 divisors never fill; should they, further steps get an untimed step's values.
+  if (part.musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
   part.musics.push_back(music);
   const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
   if (!musicIndex_.empty()) musicIndex_.emplace(key, index);
@@ -466,7 +476,7 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   itemRuns_.clear();
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
     const TimelineStep& step = part.steps[s];
-    if (step.itemCount != 0) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
+    if (step.firstItem != kNoItem) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
   }
 }
 
@@ -631,7 +641,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   bool hasSteps = true;
   if (state_.newPart != 0) {
     steps.reserve(lineSteps + 2);
-    steps.assign(2, TimelineStep{});
+    steps.assign(2, kNewStep);
     state_.newPart = 0;
   } else if (steps.empty()) {
     hasSteps = false;
@@ -706,10 +716,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back();
+      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back(kNewStep);
       if (duration) {
         step.duration = *duration;
-        step.music = music;
+        step.music = static_cast<std::uint16_t>(music);
       }
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
@@ -718,7 +728,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
             known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
         if (pointSteps) {
           step.firstItem = static_cast<std::uint32_t>(firstItem + n);
-          step.itemCount = 1;
         }
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
@@ -728,7 +737,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
           if (itemsInOrder_) {
             step.firstItem = index;
-            step.itemCount = 1;
             lastItemStep_ = static_cast<std::int64_t>(n);
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
@@ -745,7 +753,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  if (hasSteps && steps.size() < n + 2) steps.resize(n + 2);
+  if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {
       steps[tail].duration = *duration;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,12 +58,15 @@ struct TimelineItem {
   bool isRest() const { return mark == '-'; }
 };
 
+// Eight bytes, as a 10 MB grid line has millions of steps. A step's items run from its
+// firstItem to the next step's (the part's last step: to the end of the part's items),
+// so they are asked of the part: TimelinePart::itemsOf.
 struct TimelineStep {
   std::int16_t duration = 0;  // milliseconds
   // Index into the part's musics(): the values are stored once per change, not per step.
-  std::uint32_t music = 0;
+  // A part has one tempo and note size and at most 32768 tuplet divisors, so 16 bits do.
+  std::uint16_t music = 0;
   std::uint32_t firstItem = 0;
-  std::uint32_t itemCount = 0;
 };
 
 // A part's items, stored packed: what the items of one grid line share (voice, sound,
@@ -178,8 +182,14 @@ struct TimelinePart {
   std::vector<std::int32_t> bars;
   Metre metre;
 
+  // `step` is one of `steps`.
   TimelineItems::Range itemsOf(const TimelineStep& step) const {
-    return items.range(step.firstItem, step.itemCount);
+    const TimelineStep* first = steps.data();
+    const std::less<const TimelineStep*> before;
+    if (before(&step, first) || !before(&step, first + steps.size())) return items.range(0, 0);
+    const auto index = static_cast<std::size_t>(&step - first);
+    const std::size_t end = index + 1 < steps.size() ? steps[index + 1].firstItem : items.size();
+    return items.range(step.firstItem, end > step.firstItem ? end - step.firstItem : 0);
   }
   const StepMusic& musicOf(const TimelineStep& step) const {
     return step.music < musics.size() ? musics[step.music] : musics.front();

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -185,6 +189,49 @@ TEST_F(Cli, HelpVersionAndUsageErrorsFollowTheUsualConventions) {
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_EQ(r.err.rfind("pulsewright-cli: ", 0), 0u) << r.err;
   }
+}
+
+// Peak memory (KB) of the built program compiling `doc` into `out`; -1 when it failed.
+long compilePeakKb(const std::string& doc, const std::string& out) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> args = {PW_CLI_PATH, "compile", doc};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, PW_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  rusage usage{};
+  if (spawned != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0)
+    return -1;
+  return usage.ru_maxrss;
+}
+
+// The built program compiles a 4 MB grid line with a peak memory, beyond what it takes
+// for a document of one line, under twice the JSON it writes. (The sanitizers' shadow
+// memory would count in the peak.)
+TEST_F(Cli, CompilePeaksUnderTwiceItsOutput) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer build";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "sanitizer build";
+#endif
+#endif
+  std::string grid = "k = kick\npart = A tempo = 120 notes = 8\nsong = A\nk |";
+  for (int i = 0; i < 838860; ++i) grid += "x-x-|";
+  const std::string out = (dir_ / "out.json").string();
+  const long base = compilePeakKb(write("kick.tab", "k = kick\n"), out);
+  const long peak = compilePeakKb(write("grid.tab", grid + "\n"), out);
+  ASSERT_GT(base, 0);
+  ASSERT_GT(peak, 0);
+  const auto written = static_cast<long>(std::filesystem::file_size(out));
+  EXPECT_GT(written, 30L << 20);
+  EXPECT_LT((peak - base) * 1024, 2 * written) << "peak " << peak << " KB, one line " << base;
 }
 
 // Record refuses what it cannot do before anything plays: an output that is the input,

@@ -145,6 +145,28 @@ TEST(Diagnostics, SampleFilesAreCheckedOnDisk) {
   EXPECT_EQ(formatDiagnostic("s.tab", found[1]).rfind("s.tab:3:10: error: sample file '", 0), 0u);
 }
 
+// A part name is found where the compiler read it, whatever the blanks and keywords
+// around it and whatever part came before.
+TEST(Diagnostics, PartNamesAtTheirRanges) {
+  const std::string text =
+      "k = kick\r\n"
+      "part = A tempo = 120 notes = 8\r\nk |x-|\r\n"              // 2-3
+      "part = AB tempo = 120 notes = 8\r\nk |x-|\r\n"             // 4-5
+      "PART=\t  CD  tempo=1 notes=8\r\nk |x-|\r\n"                // 6-7
+      "beat = A A tempo = 1 notes = 8\r\nk |x-|\r\n"              // 8-9
+      "name = \xC3\xA9t\xC3\xA9 bpm = 1 beats = 8\r\nk |x-|\r\n"  // 10-11
+      "symbol = A A tempo = 1 notes = 8\r\n"                      // 12, no grid line
+      "song = A";
+  using S = Severity;
+  expectFound(diagnose(text, noSampleFiles()),
+              {{4, 8, 2, S::Warning, "'AB' has 2 characters"},
+               {6, 9, 3, S::Warning, "'CD ' has 3 characters"},
+               {8, 8, 3, S::Warning, "'A A' has 3 characters"},
+               {10, 8, 3, S::Warning, "has 3 characters"},
+               {12, 10, 3, S::Warning, "'A A' has 3 characters"},
+               {12, 10, 3, S::Warning, "part 'A A' has no grid lines"}});
+}
+
 TEST(Diagnostics, AFloodOfProblemsIsCut) {
   const std::string kicks = "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\n";
   const std::vector<Diagnostic> song =

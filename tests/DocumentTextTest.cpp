@@ -55,6 +55,25 @@ TEST(DocumentText, EveryKindOfLineEndBecomesCrLf) {
   }
 }
 
+// A byte that spoils UTF-8, or a character that does not, is seen wherever it stands in a
+// long ASCII text; the text the compiler reads comes out as decoding and joining make it.
+TEST(DocumentText, LongTextsAreReadWhateverStandsWhere) {
+  for (std::size_t at = 0; at < 24; ++at) {
+    std::string text(24, 'x');
+    text.insert(at, "\xC3\xA9");
+    EXPECT_TRUE(isValidUtf8(text)) << at;
+    text.erase(at + 1, 1);  // a cut sequence
+    EXPECT_FALSE(isValidUtf8(text)) << at;
+    EXPECT_EQ(documentTextFromBytes(text), joinLinesWithCrLf(decodeDocumentBytes(text))) << at;
+  }
+  const std::vector<std::string> documents = {"", "\xEF\xBB\xBFk = kick\npart",
+                                              "k = kick\r\n\rcaf\xC3\xA9\n", "caf\xE9\r\n\n"};
+  for (const std::string& bytes : documents) {
+    EXPECT_EQ(documentTextFromBytes(bytes), joinLinesWithCrLf(decodeDocumentBytes(bytes)))
+        << testing::PrintToString(bytes);
+  }
+}
+
 // Every byte read as Windows-1252 is written back as itself, and columns count a
 // character outside the basic plane as one code point and two UTF-16 units.
 TEST(DocumentText, Windows1252RoundTripsAndColumnsCountCharacters) {

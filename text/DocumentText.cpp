@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "text/Utf8.h"
 
@@ -16,11 +17,21 @@ constexpr std::array<char32_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 }  // namespace
 
 bool isValidUtf8(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
+    // Documents are mostly ASCII: eight bytes at a time while none has its high bit set.
+    while (i + 8 <= s.size()) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, s.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) != 0) break;
+      i += 8;
+    }
+    if (i >= s.size()) break;
     const auto b = static_cast<std::uint8_t>(s[i]);
     if (b < 0x80) {
       ++i;
@@ -59,7 +70,7 @@ bool isValidUtf8(std::string_view s) {
 std::string decodeDocumentBytes(std::string_view bytes, DocumentEncoding* encoding) {
   if (isValidUtf8(bytes)) {
     if (encoding != nullptr) *encoding = DocumentEncoding::Utf8;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
     return std::string(bytes);
   }
   if (encoding != nullptr) *encoding = DocumentEncoding::Windows1252;
@@ -76,6 +87,12 @@ std::string decodeDocumentBytes(std::string_view bytes, DocumentEncoding* encodi
     }
   }
   return out;
+}
+
+std::string documentTextFromBytes(std::string_view bytes) {
+  if (!isValidUtf8(bytes)) return joinLinesWithCrLf(decodeDocumentBytes(bytes));
+  if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
+  return joinLinesWithCrLf(bytes);
 }
 
 std::optional<std::string> encodeWindows1252(std::string_view utf8) {
@@ -99,16 +116,16 @@ std::optional<std::string> encodeWindows1252(std::string_view utf8) {
 std::string joinLinesWithCrLf(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      out += "\r\n";
-    } else if (c == '\n') {
-      out += "\r\n";
-    } else {
-      out += c;
-    }
+  // Copies the runs between line ends whole: a byte at a time is several times slower
+  // on a long document.
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = from;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    out.append(text.data() + from, end - from);
+    if (end == text.size()) break;
+    out += "\r\n";
+    from = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
   }
   return out;
 }

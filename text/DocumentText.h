@@ -18,6 +18,10 @@ std::string decodeDocumentBytes(std::string_view bytes, DocumentEncoding* encodi
 // separator the compiler splits at.
 std::string joinLinesWithCrLf(std::string_view text);
 
+// Both of the above at once, with one copy of the text when the bytes are UTF-8: what the
+// compiler reads from a document file.
+std::string documentTextFromBytes(std::string_view bytes);
+
 bool isValidUtf8(std::string_view bytes);
 
 // UTF-8 text in Windows-1252, or nothing when a character has no byte there. The five

@@ -60,7 +60,7 @@ TEST(Practice, BarAndBeatFollowThePartsBarLinesAndMetre) {
   TimelinePart sixEight;
   sixEight.metre = Metre{6, 8, true};
   sixEight.musics.push_back(StepMusic{120, 8, 1});
-  sixEight.steps.assign(12, TimelineStep{250, 1, 0, 0});
+  sixEight.steps.assign(12, TimelineStep{250, 1, 0});
   sixEight.bars = {0, 6, 12};
   EXPECT_EQ(at(sixEight, 2), "1:1");
   EXPECT_EQ(at(sixEight, 3), "1:2");

@@ -27,7 +27,6 @@ std::shared_ptr<const Song> oneTypedPart(std::vector<std::int16_t> durations,
     TimelineStep step;
     step.duration = durations[s];
     step.firstItem = static_cast<std::uint32_t>(a.items.size());
-    step.itemCount = static_cast<std::uint32_t>(steps[s].size());
     for (const TimelineItem& item : steps[s]) a.items.push_back(item);
     a.steps.push_back(step);
   }
