@@ -13,6 +13,7 @@
 #include "fileio/InputFile.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
+#include "tablature/LineScan.h"
 #include "tablature/SamplePath.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/FileName.h"
@@ -23,15 +24,10 @@ namespace pulsewright {
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\x0B' || c == '\f' || c == '\r';
-}
+using line_scan::isBlank;
 // What \s matches in the line patterns.
 bool isPatternBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-bool isWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 bool isHitChar(char c) {
   return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');
@@ -379,7 +375,7 @@ class Pass : public CompileListener {
     const std::size_t n = line.size();
     while (i < n && isBlank(line[i])) ++i;
     const std::size_t word = i;
-    while (i < n && isWordChar(line[i])) ++i;
+    while (i < n && line_scan::isWord(line[i])) ++i;
     const std::size_t wordEnd = i;
     while (i < n && isBlank(line[i])) ++i;
     // A line that starts with a symbol the document defines and goes on like a grid is
