@@ -19,9 +19,13 @@ ctest --test-dir build --output-on-failure -j "$(nproc)" --repeat until-pass:2
 scripts/package-check.sh build
 
 scripts/build.sh build-asan "$unity" -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH=OFF
+# The recording test that stops the JACK server mid count-in judges hits near the stall;
+# under AddressSanitizer the command line catches up too slowly for that (5.4 ms once).
+# It runs in the normal and ThreadSanitizer builds.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
-  ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --repeat until-pass:2
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --repeat until-pass:2 \
+  -E '^RecordJack\.AServerThatStalls'
 
 # ThreadSanitizer over the threaded parts: playback, the outputs and the command line
 # (no windows). libjack is not instrumented, so its ring buffer's reports are suppressed.
