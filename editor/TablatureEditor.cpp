@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -216,14 +218,31 @@ class TablatureEditor::Load {
       document->setPlainText(text);
     }
     text = QString();
-    // The view makes a line layout for every block when it takes the document: made here,
-    // the window's thread only clears them.
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-      block.layout();
-    }
+    makeLineLayouts(*document);
     document->setUndoRedoEnabled(true);
     document->setModified(false);
     return document;
+  }
+
+  // The view makes a line layout for every block when it takes the document: made here,
+  // the window's thread only clears them. The document is whole and no longer changes,
+  // and each block's layout is its own, so the blocks are shared out among threads.
+  static void makeLineLayouts(const QTextDocument& document) {
+    const int blocks = document.blockCount();
+    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    std::vector<std::thread> helpers;
+    auto layOut = [](QTextBlock block, const QTextBlock& end) {
+      for (; block.isValid() && block != end; block = block.next()) block.layout();
+    };
+    QTextBlock end;  // past the last block
+    for (int t = threads - 1; t > 0; --t) {
+      const QTextBlock from =
+          document.findBlockByNumber(static_cast<int>(static_cast<qint64>(blocks) * t / threads));
+      helpers.emplace_back(layOut, from, end);
+      end = from;
+    }
+    layOut(document.begin(), end);
+    for (std::thread& helper : helpers) helper.join();
   }
 
   int serial_;
@@ -286,7 +305,12 @@ void TablatureEditor::loadText(const QString& text) {
     if (wasLoading) emit loadingChanged(false);
     return;
   }
-  // The first lines show at once, read-only, while the whole text is laid out aside.
+  // The whole text is laid out aside, started first as it is what the user waits for;
+  // meanwhile the first lines show, read-only.
+  load_ = std::make_unique<Load>(
+      this, ++loadSerial_, text,
+      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
+                     document()->documentMargin(), highlighter_->styles()});
   qsizetype shown = 0;
   for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
     shown = text.indexOf(QLatin1Char('\n'), shown + 1);
@@ -295,10 +319,6 @@ void TablatureEditor::loadText(const QString& text) {
   document()->setModified(false);
   if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);
-  load_ = std::make_unique<Load>(
-      this, ++loadSerial_, text,
-      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
-                     document()->documentMargin(), highlighter_->styles()});
   if (!wasLoading) emit loadingChanged(true);
 }
 
@@ -319,6 +339,9 @@ void TablatureEditor::finishLoading() {
   highlighter_ = highlighter;
   filterHighlighter();
   loaded->setParent(this);
+  // The gutter takes its width for the whole text first: a change of the viewport's width
+  // afterwards would lay out every line again.
+  setViewportMargins(gutterWidthFor(loaded->blockCount()), 0, 0, 0);
   setDocument(loaded.release());
   if (previous != nullptr && previous->parent() == this) delete previous.data();
   ++documentSerial_;
@@ -406,8 +429,12 @@ void TablatureEditor::goToDiagnostic(const Diagnostic& diagnostic) {
 }
 
 int TablatureEditor::gutterWidth() const {
+  return gutterWidthFor(blockCount());
+}
+
+int TablatureEditor::gutterWidthFor(int lines) const {
   int digits = 1;
-  for (int n = std::max(1, blockCount()); n >= 10; n /= 10) ++digits;
+  for (int n = std::max(1, lines); n >= 10; n /= 10) ++digits;
   digits = std::max(digits, 3);
   const QFontMetrics metrics(font());
   const int marker = metrics.height();
@@ -415,7 +442,11 @@ int TablatureEditor::gutterWidth() const {
 }
 
 void TablatureEditor::updateGutterWidth() {
-  setViewportMargins(gutterWidth(), 0, 0, 0);
+  const int width = gutterWidth();
+  setViewportMargins(width, 0, 0, 0);
+  // The gutter itself is no child the scroll area lays out: it widens with the margin.
+  const QRect area = contentsRect();
+  gutter_->setGeometry(QRect(area.left(), area.top(), width, area.height()));
 }
 
 void TablatureEditor::updateGutter(const QRect& rect, int dy) {

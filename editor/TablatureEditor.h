@@ -59,6 +59,7 @@ class TablatureEditor : public QPlainTextEdit {
   bool followsPlaying() const { return following_; }
 
   int gutterWidth() const;
+  int gutterWidthFor(int lines) const;
   // The diagnostics of the line under this point of the viewport, as tooltip text.
   QString diagnosticsTextAt(const QPoint& viewportPoint) const;
 
