@@ -182,11 +182,13 @@ class TablatureEditor::Load {
     LineStyles styles;
   };
 
-  Load(TablatureEditor* editor, int serial, QString text, Settings settings)
+  // `text` makes the text on the loading thread, so that converting it holds up nothing.
+  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings)
       : serial_(serial),
         thread_([this, editor, text = std::move(text), settings = std::move(settings),
                  target = editor->thread()]() mutable {
-          document_ = build(std::move(text), settings);
+          QString whole = std::exchange(text, nullptr)();
+          document_ = build(std::move(whole), settings);
           document_->moveToThread(target);
           QMetaObject::invokeMethod(
               editor, [editor, serial = serial_] { editor->takeLoadedDocument(serial); },
@@ -294,28 +296,60 @@ void TablatureEditor::filterHighlighter() {
 }
 
 void TablatureEditor::loadText(const QString& text) {
+  if (text.size() < kLoadAsideFrom) {
+    setTextNow(text);
+    return;
+  }
+  qsizetype shown = 0;
+  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
+    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
+  }
+  loadAside([text] { return text; }, text.left(shown < 0 ? text.size() : shown));
+}
+
+void TablatureEditor::loadUtf8(std::string utf8) {
+  if (utf8.size() < static_cast<std::size_t>(kLoadAsideFrom)) {
+    setTextNow(QString::fromStdString(utf8));
+    return;
+  }
+  std::size_t shown = 0;
+  for (int line = 0; line < kLinesShownWhileLoading && shown != std::string::npos; ++line) {
+    shown = utf8.find('\n', shown + 1);
+  }
+  QString firstLines =
+      QString::fromUtf8(utf8.data(), static_cast<qsizetype>(std::min(shown, utf8.size())));
+  // The whole text is converted on the loading thread, and let go of there at once.
+  loadAside(
+      [utf8 = std::move(utf8)]() mutable {
+        return QString::fromStdString(std::exchange(utf8, std::string()));
+      },
+      firstLines);
+}
+
+void TablatureEditor::setTextNow(const QString& text) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
     setReadOnly(readOnlyBeforeLoad_);
   }
-  if (text.size() < kLoadAsideFrom) {
-    setPlainText(text);
-    document()->setModified(false);
-    if (wasLoading) emit loadingChanged(false);
-    return;
+  setPlainText(text);
+  document()->setModified(false);
+  if (wasLoading) emit loadingChanged(false);
+}
+
+void TablatureEditor::loadAside(std::function<QString()> whole, const QString& firstLines) {
+  const bool wasLoading = isLoading();
+  if (wasLoading) {
+    load_.reset();  // what it made is dropped
+    setReadOnly(readOnlyBeforeLoad_);
   }
   // The whole text is laid out aside, started first as it is what the user waits for;
   // meanwhile the first lines show, read-only.
   load_ = std::make_unique<Load>(
-      this, ++loadSerial_, text,
+      this, ++loadSerial_, std::move(whole),
       Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
                      document()->documentMargin(), highlighter_->styles()});
-  qsizetype shown = 0;
-  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
-    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
-  }
-  setPlainText(text.left(shown < 0 ? text.size() : shown));
+  setPlainText(firstLines);
   document()->setModified(false);
   if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);

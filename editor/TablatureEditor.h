@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tablature/Diagnostics.h"
@@ -33,6 +34,8 @@ class TablatureEditor : public QPlainTextEdit {
   // can be neither typed into nor read: editorText() and every edit through EditorText
   // wait for it (finishLoading()).
   void loadText(const QString& text);
+  // The same from UTF-8, converted on the loading thread when the text is large.
+  void loadUtf8(std::string utf8);
   bool isLoading() const { return load_ != nullptr; }
   // Waits for a text being loaded and puts it in the editor now.
   void finishLoading();
@@ -87,6 +90,9 @@ class TablatureEditor : public QPlainTextEdit {
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
+  void setTextNow(const QString& text);
+  // `whole` makes the text on the loading thread; `firstLines` show meanwhile.
+  void loadAside(std::function<QString()> whole, const QString& firstLines);
   // Puts the document the loading thread made in the editor.
   void takeLoadedDocument(int serial);
   // `revision`: textStamp() when the text was taken.
