@@ -176,8 +176,10 @@ void benchDocumentAtTheLimit(int runs) {
     loadedFirst.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     while (e.isLoading()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    loadedWhole.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    const auto whole = std::chrono::steady_clock::now();
+    loadedWhole.push_back(std::chrono::duration<double, std::milli>(whole - t0).count());
+    // The taking in of the whole text ends the wait: its gap has no tick after it.
+    longest = std::max(longest, std::chrono::duration<double, std::milli>(whole - last).count());
     beat.stop();
     loadedStall.push_back(longest);
   }
