@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -240,7 +241,11 @@ class TablatureEditor::Load {
     for (int t = threads - 1; t > 0; --t) {
       const QTextBlock from =
           document.findBlockByNumber(static_cast<int>(static_cast<qint64>(blocks) * t / threads));
-      helpers.emplace_back(layOut, from, end);
+      try {
+        helpers.emplace_back(layOut, from, end);
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: this one lays out the rest
+      }
       end = from;
     }
     layOut(document.begin(), end);
