@@ -27,8 +27,10 @@ constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
 
 // A server's frame clock keeps its rate; its cycles are entered late now and then. A
-// sound card's clock is within a few hundredths of a per cent of its nominal rate.
-constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3, 0.002};
+// sound card's clock is within a few hundredths of a per cent of its nominal rate; a
+// rate learned further off than the loop can follow (entries that came late while it
+// learned) would drift the phase away, moving it a period at a time.
+constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3, 0.0002};
 // Cycles entered a period or more behind the estimate for this long mean the server's
 // frames have moved (a synchronous server that waited on a slow client, a stall): the
 // clock's phase moves there. Its following alone would take seconds, while messages
