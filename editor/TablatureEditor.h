@@ -39,7 +39,7 @@ class TablatureEditor : public QPlainTextEdit {
   bool isLoading() const { return load_ != nullptr; }
   // Waits for a text being loaded and puts it in the editor now.
   void finishLoading();
-  // Texts at least this long (UTF-16 units) are loaded on another thread.
+  // Texts at least this long (UTF-16 units; bytes for UTF-8) are loaded on another thread.
   static constexpr qsizetype kLoadAsideFrom = qsizetype{1} << 20;
   static constexpr int kLinesShownWhileLoading = 3000;
   QWidget* gutter() const;
@@ -62,6 +62,7 @@ class TablatureEditor : public QPlainTextEdit {
   bool followsPlaying() const { return following_; }
 
   int gutterWidth() const;
+  // The gutter's width for a text of this many lines.
   int gutterWidthFor(int lines) const;
   // The diagnostics of the line under this point of the viewport, as tooltip text.
   QString diagnosticsTextAt(const QPoint& viewportPoint) const;
