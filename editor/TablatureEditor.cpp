@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -228,28 +227,13 @@ class TablatureEditor::Load {
   }
 
   // The view makes a line layout for every block when it takes the document: made here,
-  // the window's thread only clears them. The document is whole and no longer changes,
-  // and each block's layout is its own, so the blocks are shared out among threads.
+  // the window's thread only clears them. (Made on several threads they came no sooner
+  // on a busy two-core machine, and the threads' own heaps held some 60 MB more once the
+  // song played.)
   static void makeLineLayouts(const QTextDocument& document) {
-    const int blocks = document.blockCount();
-    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
-    std::vector<std::thread> helpers;
-    auto layOut = [](QTextBlock block, const QTextBlock& end) {
-      for (; block.isValid() && block != end; block = block.next()) block.layout();
-    };
-    QTextBlock end;  // past the last block
-    for (int t = threads - 1; t > 0; --t) {
-      const QTextBlock from =
-          document.findBlockByNumber(static_cast<int>(static_cast<qint64>(blocks) * t / threads));
-      try {
-        helpers.emplace_back(layOut, from, end);
-      } catch (const std::system_error&) {
-        break;  // no thread to be had: this one lays out the rest
-      }
-      end = from;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+      block.layout();
     }
-    layOut(document.begin(), end);
-    for (std::thread& helper : helpers) helper.join();
   }
 
   int serial_;
