@@ -363,6 +363,7 @@ void TablatureCompiler::beginPart() {
   barsDisagree_ = false;
   musicIndex_.clear();
   lastMusic_ = {};
+  divisorMusics_ = {};
 }
 
 void TablatureCompiler::finishPart() {
@@ -490,6 +491,20 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
     }
   }
   itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
+}
+
+const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
+  const std::int16_t divisor = state_.tupletDivisor;
+  for (const DivisorMusic& known : divisorMusics_) {
+    if (known.known && known.divisor == divisor) return known;
+  }
+  DivisorMusic& made = divisorMusics_[nextDivisorMusic_];
+  nextDivisorMusic_ = (nextDivisorMusic_ + 1) % divisorMusics_.size();
+  made.known = true;
+  made.divisor = divisor;
+  made.duration = stepDuration();
+  made.music = made.duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
+  return made;
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
@@ -623,28 +638,37 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     return shape;
   };
 
-  // The grid's last character is never examined. A line's steps and the bytes its
-  // items add to the budget, counted first.
+  // The grid's last character is never examined. Its steps and the bytes its items add
+  // to the budget are counted first only where they are needed before reading: for a
+  // part's first line, a line longer than the part's steps, or a line that may pass the
+  // budget. Other lines are read in one pass.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
   const std::size_t hitBytes = state_.soundRef.size() + 3;
-  std::size_t lineSteps = 0;
-  std::size_t lineRests = 0;
-  std::size_t lineBarLines = 0;
-  for (std::size_t p = 0; p < examined; ++p) {
-    const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
-    lineSteps += kind < kFirstMarkKind ? 1 : 0;
-    lineRests += kind == 0 ? 1 : 0;
-    lineBarLines += body[p] == '|' ? 1 : 0;
-  }
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
   bool hasSteps = true;
-  if (state_.newPart != 0) {
-    steps.reserve(lineSteps + 2);
-    steps.assign(2, kNewStep);
+  const bool firstLine = state_.newPart != 0;
+  if (firstLine) {
     state_.newPart = 0;
   } else if (steps.empty()) {
     hasSteps = false;
+  }
+  const bool surelyFits =
+      examined <= (kEventBudgetBytes - eventBytes_) / std::max<std::size_t>(hitBytes, 4);
+  std::size_t lineSteps = examined;  // at most
+  std::size_t lineRests = 0;
+  const bool counted = hasSteps && (firstLine || steps.size() < examined + 2 || !surelyFits);
+  if (counted) {
+    lineSteps = 0;
+    for (std::size_t p = 0; p < examined; ++p) {
+      const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
+      lineSteps += kind < kFirstMarkKind ? 1 : 0;
+      lineRests += kind == 0 ? 1 : 0;
+    }
+  }
+  if (firstLine) {
+    steps.reserve(lineSteps + 2);
+    steps.assign(2, kNewStep);
   }
   const std::size_t firstItem = items.size();
   if (hasSteps) {
@@ -659,36 +683,34 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   }
   // Nearly always every item of the line fits the budget: they are then written
   // without a check each, as one run of items.
-  const std::size_t lineBytes = lineRests * 4 + (lineSteps - lineRests) * hitBytes;
-  const bool allFit = hasSteps && eventBytes_ + lineBytes <= kEventBudgetBytes;
-  if (allFit && lineSteps != 0) {
-    eventBytes_ += lineBytes;
-    // The line's first item is at step 0.
-    if (itemsInOrder_ && lastItemStep_ >= 0) itemsOutOfOrder(part);
-    if (itemsInOrder_) {
-      lastItemStep_ = static_cast<std::int64_t>(lineSteps) - 1;
-    } else {
-      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
-    }
-  }
-  const bool pointSteps = allFit && itemsInOrder_;
+  const bool allFit =
+      hasSteps && (!counted || eventBytes_ + lineRests * 4 + (lineSteps - lineRests) * hitBytes <=
+                                   kEventBudgetBytes);
+  // The line's first item is at step 0: items that a line before put there are then out
+  // of step order, from the line's first item on.
+  const bool goesBack = allFit && itemsInOrder_ && lastItemStep_ >= 0;
+  const bool pointSteps = allFit && itemsInOrder_ && !goesBack;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
   std::optional<std::int16_t> duration;
   std::uint32_t music = 0;
   auto changeMusic = [&] {
-    duration = stepDuration();
-    if (duration)
-      music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
+    const DivisorMusic& known = divisorMusic(part);
+    duration = known.duration;
+    music = known.music;
   };
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
-  bars.reserve(lineBarLines + 2);
-  bars.assign(1, 0);  // the "|" before the body
+  bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
+  std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
+  // The capacity is reserved: new steps and items never move those before them.
+  TimelineStep* const stepData = steps.data();
+  std::size_t stepCount = steps.size();
+  std::vector<TimelineItems::Packed>& packed = items.packed_;
   for (std::size_t p = 0; p < examined; ++p) {
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
@@ -716,19 +738,22 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back(kNewStep);
+      if (n == stepCount) {
+        steps.emplace_back(kNewStep);
+        ++stepCount;
+      }
+      TimelineStep& step = stepData[n];
       if (duration) {
         step.duration = *duration;
         step.music = static_cast<std::uint16_t>(music);
       }
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
+        rests += slot == 0 ? 1 : 0;
         const std::int32_t known = shapes[slot];
-        items.packed_.push_back(TimelineItems::Packed{
+        packed.push_back(TimelineItems::Packed{
             known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
-        if (pointSteps) {
-          step.firstItem = static_cast<std::uint32_t>(firstItem + n);
-        }
+        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
         if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
@@ -742,12 +767,21 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
           const std::int32_t known = shapes[slot];
-          items.packed_.push_back(TimelineItems::Packed{
+          packed.push_back(TimelineItems::Packed{
               known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
         }
       }
     }
     ++n;
+  }
+  if (allFit && n != 0) {
+    eventBytes_ += rests * 4 + (n - rests) * hitBytes;
+    if (goesBack) itemsOutOfOrder(part);
+    if (itemsInOrder_) {
+      lastItemStep_ = static_cast<std::int64_t>(n) - 1;
+    } else {
+      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n));
+    }
   }
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));

@@ -151,6 +151,15 @@ class TablatureCompiler {
   void itemsOutOfOrder(const TimelinePart& part);
   void addItemRun(std::uint32_t firstItem, std::uint32_t firstStep, std::uint32_t count);
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
+  // The duration of a step at the current tempo, note size and divisor, and the index of
+  // its music in `part`: the few divisors of a part are each worked out once.
+  struct DivisorMusic {
+    bool known = false;
+    std::int16_t divisor = 1;
+    std::optional<std::int16_t> duration;
+    std::uint32_t music = 0;
+  };
+  const DivisorMusic& divisorMusic(TimelinePart& part);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -208,6 +217,9 @@ class TablatureCompiler {
   std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
   static constexpr std::size_t kMusicsLookedThrough = 16;
   std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
+  // Of the current part, whose tempo and note size stay the same.
+  std::array<DivisorMusic, 4> divisorMusics_{};
+  std::size_t nextDivisorMusic_ = 0;
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
