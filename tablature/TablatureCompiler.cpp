@@ -140,6 +140,8 @@ TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
+  symbolPending_ = false;
+  pendingSound_ = -1;
   eventBytes_ = 0;
   tempoValue_ = 0.0;
   notesValue_ = 0.0;
@@ -165,12 +167,15 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
-  symbolSounds_.clear();
+  forgetSymbolSounds();
   soundHitKnown_ = false;
+  deferState_ = listener == nullptr;
   eventBytes_ = 0;
   beginPart();
   bool firstWaveSeen = false;
   auto finish = [this] {
+    settleSymbol();
+    settleSound();
     finishPart();
     releaseIfLarge(lineBars_);
     song_ =
@@ -216,8 +221,10 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
     }
-    state_.gridSymbol.assign(symbol);
-    if (state_.gridSymbol.empty() && listener != nullptr) {
+    lineSymbol_ = symbol;
+    symbolPending_ = true;
+    if (!deferState_) settleSymbol();
+    if (symbol.empty() && listener != nullptr) {
       listener->message(lineNumber, kUndefinedSymbolMessage);
     }
     expandGrid(padMap, line, body, lineNumber, listener);
@@ -240,7 +247,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
   for (int i = 0; i < 34; ++i) {
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
-      symbolSounds_.clear();
+      forgetSymbolSounds();
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -255,7 +262,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   state_.haveWaves = 1;
-  symbolSounds_.clear();
+  forgetSymbolSounds();
   if (!firstWaveSeen) {
     // The first wave-sample line of a compilation starts the table afresh at index 1.
     firstWaveSeen = true;
@@ -312,7 +319,26 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   }
 }
 
+void TablatureCompiler::settleSymbol() {
+  if (!symbolPending_) return;
+  state_.gridSymbol.assign(lineSymbol_);
+  symbolPending_ = false;
+}
+
+void TablatureCompiler::settleSound() {
+  if (pendingSound_ < 0) return;
+  state_.soundRef = symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
+  pendingSound_ = -1;
+}
+
+void TablatureCompiler::forgetSymbolSounds() {
+  settleSound();
+  symbolSounds_.clear();
+}
+
 bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
+  settleSymbol();
+  settleSound();
   bool found = false;
   if (state_.haveWaves != 0) {
     // The last entry of that name wins; the index keeps lookups constant-time when a
@@ -519,6 +545,7 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
 }
 
 TimelineItem TablatureCompiler::hitOfSound() {
+  settleSound();
   SongParts& song = state_.parts;
   TimelineItem hit;
   hit.voice = state_.soundVoice;
@@ -544,7 +571,7 @@ TimelineItem TablatureCompiler::hitOfSound() {
 }
 
 bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
-  const std::string& symbol = state_.gridSymbol;
+  const std::string_view symbol = lineSymbol_;
   SymbolSound* known = nullptr;
   for (SymbolSound& entry : symbolSounds_) {
     if (entry.symbol == symbol) {
@@ -553,7 +580,7 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
     }
   }
   if (known == nullptr) {
-    if (symbolSounds_.size() >= kSymbolSoundsKept) symbolSounds_.clear();
+    if (symbolSounds_.size() >= kSymbolSoundsKept) forgetSymbolSounds();
     known = &symbolSounds_.emplace_back();
     known->symbol = symbol;
     known->symbolId = intern(symbolIndex_, state_.parts.symbols, symbol);
@@ -566,7 +593,9 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
       soundHitKnown_ = true;
     }
   } else if (known->defined) {
-    state_.soundRef = known->soundRef;
+    // The sound text is copied only when someone may read it.
+    pendingSound_ = static_cast<std::int32_t>(known - symbolSounds_.data());
+    if (!deferState_) settleSound();
     state_.soundVoice = known->voice;
     soundHit_ = known->hit;
     soundHitKnown_ = true;
@@ -643,7 +672,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   // part's first line, a line longer than the part's steps, or a line that may pass the
   // budget. Other lines are read in one pass.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
-  const std::size_t hitBytes = state_.soundRef.size() + 3;
+  const std::size_t hitBytes = soundRef().size() + 3;
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
   bool hasSteps = true;
@@ -657,7 +686,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       examined <= (kEventBudgetBytes - eventBytes_) / std::max<std::size_t>(hitBytes, 4);
   std::size_t lineSteps = examined;  // at most
   std::size_t lineRests = 0;
-  const bool counted = hasSteps && (firstLine || steps.size() < examined + 2 || !surelyFits);
+  // A line a little longer than the part's steps grows them as it reaches new ones.
+  constexpr std::size_t kGrownUncounted = 64;
+  const bool counted =
+      hasSteps && (firstLine || !surelyFits || examined > steps.size() + kGrownUncounted);
   if (counted) {
     lineSteps = 0;
     for (std::size_t p = 0; p < examined; ++p) {
@@ -676,7 +708,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     // as its vectors grow. New steps are added as the line reaches them, so that their
     // memory is written once.
     const std::size_t needed = lineSteps + 2;
-    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+    if (counted && steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
     const std::size_t neededItems = firstItem + lineSteps;
     if (items.packed_.capacity() < neededItems)
       items.packed_.reserve(std::max(neededItems, firstItem * 2));
@@ -707,8 +739,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
-  // The capacity is reserved: new steps and items never move those before them.
-  TimelineStep* const stepData = steps.data();
+  // Where the line was counted, the capacity is reserved: new steps never move those
+  // before them.
+  TimelineStep* stepData = steps.data();
   std::size_t stepCount = steps.size();
   std::vector<TimelineItems::Packed>& packed = items.packed_;
   for (std::size_t p = 0; p < examined; ++p) {
@@ -739,6 +772,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
 
     if (hasSteps) {
       if (n == stepCount) {
+        if (stepCount == steps.capacity()) {
+          // At most one step per character left, and the two tail steps.
+          steps.reserve(stepCount + (examined - p) + 2);
+          stepData = steps.data();
+        }
         steps.emplace_back(kNewStep);
         ++stepCount;
       }
@@ -816,8 +854,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       }
     }
   }
-  if (listener != nullptr)
-    listener->gridLineRead(lineNumber, state_.gridSymbol, symbolDefined, n, bars);
+  if (listener != nullptr) listener->gridLineRead(lineNumber, lineSymbol_, symbolDefined, n, bars);
 }
 
 }  // namespace pulsewright

@@ -134,6 +134,15 @@ class TablatureCompiler {
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
+  // Without a listener, nobody reads the state while a compilation runs: the grid symbol
+  // and the sound text are then copied into it only when they are read or it ends.
+  void settleSymbol();
+  void settleSound();
+  const std::string& soundRef() const {
+    return pendingSound_ < 0 ? state_.soundRef
+                             : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
+  }
+  void forgetSymbolSounds();
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
@@ -178,7 +187,11 @@ class TablatureCompiler {
   };
   static constexpr std::size_t kSymbolSoundsKept = 64;
   std::vector<SymbolSound> symbolSounds_;
-  TimelineItem soundHit_;  // hitOfSound() of the current sound
+  bool deferState_ = false;
+  std::string_view lineSymbol_;     // the grid line's symbol, in the text
+  bool symbolPending_ = false;      // state_.gridSymbol is not yet lineSymbol_
+  std::int32_t pendingSound_ = -1;  // the entry whose soundRef state_.soundRef is not yet
+  TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
   TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
   std::size_t eventBytes_ = 0;
