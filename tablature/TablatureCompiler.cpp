@@ -611,21 +611,53 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   return known->defined;
 }
 
-void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::string_view body, int lineNumber,
-                                   CompileListener* listener) {
-  const bool symbolDefined = soundOfLine(padMap);
-  const TimelineItem& hit = lineHit_;
-  TimelinePart& part = state_.parts.parts.back();
-  std::vector<TimelineStep>& steps = part.steps;
-  TimelineItems& items = part.items;
-
+std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
+                                           std::array<std::int32_t, 15>& shapes, char c, int slot,
+                                           int lineNumber, int utf16LessColumn) {
   // Velocities by level, worked out once.
   static const std::array<std::uint8_t, 10> velocities = [] {
     std::array<std::uint8_t, 10> v{};
     for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
     return v;
   }();
+  const TimelineItem& hit = lineHit_;
+  TimelineItem item;
+  if (c == '-') {
+    item.kind = TimelineItem::Kind::Rest;
+    item.symbol = hit.symbol;
+    item.velocity = velocities[0];
+  } else {
+    int level = 0;
+    switch (c) {
+      case 'X':
+      case 'O': level = 7; break;
+      case 'x':
+      case 'o': level = 5; break;
+      default: level = c - '0'; break;  // a digit
+    }
+    item = hit;
+    item.level = static_cast<std::int8_t>(level);
+    item.mark = c;
+    if (item.kind == TimelineItem::Kind::Sample) {
+      item.volume = static_cast<std::int16_t>(level + 1);
+    } else if (item.kind != TimelineItem::Kind::Skip) {
+      item.velocity = velocities[static_cast<std::size_t>(level)];
+    }
+  }
+  item.source = SourcePosition{lineNumber, 0, utf16LessColumn};
+  items.shapes_.push_back(item);
+  const auto shape = static_cast<std::uint32_t>(items.shapes_.size() - 1);
+  shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
+  return shape;
+}
+
+void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
+                                   std::string_view body, int lineNumber,
+                                   CompileListener* listener) {
+  const bool symbolDefined = soundOfLine(padMap);
+  TimelinePart& part = state_.parts.parts.back();
+  std::vector<TimelineStep>& steps = part.steps;
+  TimelineItems& items = part.items;
 
   // The position of body[p] in the line: a grid line's text before its body is blanks,
   // a word and a bar line, all ASCII, and so is the body: one code point and one UTF-16
@@ -637,34 +669,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   // The items of the line share a shape per grid character: made when first used.
   std::array<std::int32_t, 15> shapes{};
   shapes.fill(-1);
-  auto makeShape = [&](char c, int slot) -> std::uint32_t {
-    TimelineItem item;
-    if (c == '-') {
-      item.kind = TimelineItem::Kind::Rest;
-      item.symbol = hit.symbol;
-      item.velocity = velocities[0];
-    } else {
-      int level = 0;
-      switch (c) {
-        case 'X':
-        case 'O': level = 7; break;
-        case 'x':
-        case 'o': level = 5; break;
-        default: level = c - '0'; break;  // a digit
-      }
-      item = hit;
-      item.level = static_cast<std::int8_t>(level);
-      item.mark = c;
-      if (item.kind == TimelineItem::Kind::Sample) {
-        item.volume = static_cast<std::int16_t>(level + 1);
-      } else if (item.kind != TimelineItem::Kind::Skip) {
-        item.velocity = velocities[static_cast<std::size_t>(level)];
-      }
-    }
-    item.source = SourcePosition{lineNumber, 0, bodyUtf16 - bodyColumn};
-    const std::uint32_t shape = items.addShape(item);
-    shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
-    return shape;
+  // A shape keeps the UTF-16 offset less the column.
+  const int utf16LessColumn = bodyUtf16 - bodyColumn;
+  auto makeShape = [&](char c, int slot) {
+    return lineShape(items, shapes, c, slot, lineNumber, utf16LessColumn);
   };
 
   // The grid's last character is never examined. Its steps and the bytes its items add
@@ -744,7 +752,40 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   TimelineStep* stepData = steps.data();
   std::size_t stepCount = steps.size();
   std::vector<TimelineItems::Packed>& packed = items.packed_;
+  // Every step of a line that fits the budget gets one item, in step order: they are
+  // written in place, and the items left over go at the end.
+  if (allFit) packed.resize(firstItem + lineSteps);
+  TimelineItems::Packed* const lineItems = packed.data() + firstItem;
   for (std::size_t p = 0; p < examined; ++p) {
+    if (allFit && duration) {
+      // Nearly every character of a line is a mark of a timed step the part already has,
+      // or a bar line: those are read in a loop of their own.
+      const std::int16_t timedDuration = *duration;
+      const auto timedMusic = static_cast<std::uint16_t>(music);
+      for (; p < examined; ++p) {
+        const char c = body[p];
+        const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+        if (slot >= kFirstMarkKind) {
+          if (c != '|') break;
+          if (bars.back() != static_cast<std::int32_t>(n))
+            bars.push_back(static_cast<std::int32_t>(n));
+          continue;
+        }
+        if (n == stepCount) break;
+        const std::int32_t known = shapes[slot];
+        const std::uint32_t shape =
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot);
+        TimelineStep& step = stepData[n];
+        step.duration = timedDuration;
+        step.music = timedMusic;
+        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
+        rests += slot == 0 ? 1 : 0;
+        lineItems[n] = TimelineItems::Packed{
+            shape, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
+        ++n;
+      }
+      if (p == examined) break;
+    }
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
     if (slot >= kFirstMarkKind) {
@@ -789,8 +830,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       if (allFit) {
         rests += slot == 0 ? 1 : 0;
         const std::int32_t known = shapes[slot];
-        packed.push_back(TimelineItems::Packed{
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
+        lineItems[n] = TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
         if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
@@ -812,6 +853,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
     ++n;
   }
+  if (allFit) packed.resize(firstItem + n);
   if (allFit && n != 0) {
     eventBytes_ += rests * 4 + (n - rests) * hitBytes;
     if (goesBack) itemsOutOfOrder(part);

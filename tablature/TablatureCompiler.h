@@ -143,6 +143,10 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
+  // The shape of the grid character `c` of the line being read, made and noted in
+  // `shapes` (by mark slot).
+  std::uint32_t lineShape(TimelineItems& items, std::array<std::int32_t, 15>& shapes, char c,
+                          int slot, int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);

@@ -124,6 +124,10 @@ class TimelineItems {
  private:
   friend class TablatureCompiler;
   struct Packed {
+    // Left unset, so that the compiler can size a line's items before writing them once.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init,hicpp-member-init)
+    Packed() {}
+    Packed(std::uint32_t shape, std::uint32_t column) : shape(shape), column(column) {}
     std::uint32_t shape;
     std::uint32_t column;
   };
