@@ -392,6 +392,17 @@ void TablatureCompiler::beginPart() {
   divisorMusics_ = {};
 }
 
+bool TablatureCompiler::fromStepZero(std::size_t playable) const {
+  // Going through every line at every step must cost no more than going through the
+  // items a few times: a long line among many short ones is left to counting.
+  std::size_t items = 0;
+  for (const ItemRun& run : itemRuns_) {
+    if (run.firstStep != 0) return false;
+    items += std::min<std::size_t>(run.count, playable);
+  }
+  return itemRuns_.size() * playable <= 4 * (items + playable);
+}
+
 void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
   const std::size_t length = part.steps.size();
@@ -413,6 +424,22 @@ void TablatureCompiler::finishPart() {
       }
     }
     packed.resize(std::min<std::size_t>(packed.size(), next));
+  } else if (fromStepZero(playable)) {
+    // Grid lines that each start at step 0, as nearly every part's: step s holds item s of
+    // every line that reaches it, in line order.
+    std::size_t total = 0;
+    for (const ItemRun& run : itemRuns_) total += std::min<std::size_t>(run.count, playable);
+    std::vector<TimelineItems::Packed> ordered(total);
+    TimelineItems::Packed* to = ordered.data();
+    const TimelineItems::Packed* const from = packed.data();
+    for (std::size_t s = 0; s < playable; ++s) {
+      part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
+      for (const ItemRun& run : itemRuns_) {
+        if (s < run.count) *to++ = from[run.firstItem + s];
+      }
+    }
+    spareItems_ = std::move(packed);
+    packed = std::move(ordered);
   } else {
     // Items came line by line; a step's items go together, in the order they were added.
     std::vector<std::uint32_t>& counts = itemCounts_;

@@ -163,6 +163,8 @@ class TablatureCompiler {
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
   void addItemRun(std::uint32_t firstItem, std::uint32_t firstStep, std::uint32_t count);
+  // Whether every item run starts at step 0 and a pass per step over the runs is cheap.
+  bool fromStepZero(std::size_t playable) const;
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor, and the index of
   // its music in `part`: the few divisors of a part are each worked out once.
