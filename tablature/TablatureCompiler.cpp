@@ -28,6 +28,33 @@ constexpr TimelineStep kNewStep{0, 0, kNoItem};
 // A 10 MB grid line has eight million steps: each byte more is 8 MB more.
 static_assert(sizeof(TimelineStep) == 8);
 
+// A symbol's first eight bytes and its length, which tell most symbols apart without
+// comparing them.
+std::uint64_t symbolHead(std::string_view symbol) {
+  std::uint64_t head = symbol.size();
+  const std::size_t n = std::min<std::size_t>(symbol.size(), 7);
+  for (std::size_t i = 0; i < n; ++i)
+    head |= std::uint64_t{static_cast<unsigned char>(symbol[i])} << (8 * (i + 1));
+  return head;
+}
+
+// A part whose musics have room for the entry of untimed steps and one more, as most
+// parts need, so that its first grid line does not move them.
+TimelinePart newPart() {
+  std::vector<StepMusic> musics;
+  musics.reserve(2);
+  musics.emplace_back();
+  return TimelinePart{.name = {},
+                      .program = -1,
+                      .sectionLine = 0,
+                      .steps = {},
+                      .items = {},
+                      .musics = std::move(musics),
+                      .tailDurations = {},
+                      .bars = {},
+                      .metre = {}};
+}
+
 TimelinePart placeholderPart() {
   TimelinePart p;
   p.program = 0;
@@ -305,7 +332,7 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
     state_.partProgram = "-1";
   }
   finishPart();
-  state_.parts.parts.emplace_back();
+  state_.parts.parts.push_back(newPart());
   beginPart();
   state_.newPart = 1;
   TimelinePart& record = state_.parts.parts.back();
@@ -529,8 +556,17 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   itemsInOrder_ = false;
   itemRuns_.clear();
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
-    const TimelineStep& step = part.steps[s];
-    if (step.firstItem != kNoItem) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
+    const std::uint32_t item = part.steps[s].firstItem;
+    if (item == kNoItem) continue;
+    const auto step = static_cast<std::uint32_t>(s);
+    if (!itemRuns_.empty()) {
+      ItemRun& last = itemRuns_.back();
+      if (last.firstItem + last.count == item && last.firstStep + last.count == step) {
+        ++last.count;
+        continue;
+      }
+    }
+    itemRuns_.push_back(ItemRun{item, step, 1});
   }
 }
 
@@ -599,9 +635,10 @@ TimelineItem TablatureCompiler::hitOfSound() {
 
 bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   const std::string_view symbol = lineSymbol_;
+  const std::uint64_t head = symbolHead(symbol);
   SymbolSound* known = nullptr;
   for (SymbolSound& entry : symbolSounds_) {
-    if (entry.symbol == symbol) {
+    if (entry.head == head && entry.symbol == symbol) {
       known = &entry;
       break;
     }
@@ -610,6 +647,7 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
     if (symbolSounds_.size() >= kSymbolSoundsKept) forgetSymbolSounds();
     known = &symbolSounds_.emplace_back();
     known->symbol = symbol;
+    known->head = head;
     known->symbolId = intern(symbolIndex_, state_.parts.symbols, symbol);
     known->defined = lookUpSound(padMap);
     if (known->defined) {
@@ -648,7 +686,9 @@ std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
     return v;
   }();
   const TimelineItem& hit = lineHit_;
-  TimelineItem item;
+  // Made where it is kept.
+  std::vector<TimelineItem>& made = items.shapes_;
+  TimelineItem& item = c == '-' ? made.emplace_back() : made.emplace_back(hit);
   if (c == '-') {
     item.kind = TimelineItem::Kind::Rest;
     item.symbol = hit.symbol;
@@ -662,7 +702,6 @@ std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
       case 'o': level = 5; break;
       default: level = c - '0'; break;  // a digit
     }
-    item = hit;
     item.level = static_cast<std::int8_t>(level);
     item.mark = c;
     if (item.kind == TimelineItem::Kind::Sample) {
@@ -672,8 +711,7 @@ std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
     }
   }
   item.source = SourcePosition{lineNumber, 0, utf16LessColumn};
-  items.shapes_.push_back(item);
-  const auto shape = static_cast<std::uint32_t>(items.shapes_.size() - 1);
+  const auto shape = static_cast<std::uint32_t>(made.size() - 1);
   shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
   return shape;
 }

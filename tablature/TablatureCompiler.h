@@ -185,6 +185,7 @@ class TablatureCompiler {
   // symbols, so a short list searched in order.
   struct SymbolSound {
     std::string symbol;
+    std::uint64_t head = 0;  // symbolHead(symbol)
     std::int32_t symbolId = -1;
     bool defined = false;
     std::string soundRef;  // when defined, with its voice and hit
