@@ -638,7 +638,8 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   const std::uint64_t head = symbolHead(symbol);
   SymbolSound* known = nullptr;
   for (SymbolSound& entry : symbolSounds_) {
-    if (entry.head == head && entry.symbol == symbol) {
+    // The head holds the whole of a symbol of up to seven bytes.
+    if (entry.head == head && (symbol.size() <= 7 || entry.symbol == symbol)) {
       known = &entry;
       break;
     }
