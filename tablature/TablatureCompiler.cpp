@@ -824,8 +824,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   TimelineItems::Packed* const lineItems = packed.data() + firstItem;
   for (std::size_t p = 0; p < examined; ++p) {
     if (allFit && duration) {
-      // Nearly every character of a line is a mark of a timed step the part already has,
-      // or a bar line: those are read in a loop of their own.
+      // Nearly every character of a line is a mark of a timed step or a bar line: those
+      // are read in a loop of their own.
       const std::int16_t timedDuration = *duration;
       const auto timedMusic = static_cast<std::uint16_t>(music);
       for (; p < examined; ++p) {
@@ -837,7 +837,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
             bars.push_back(static_cast<std::int32_t>(n));
           continue;
         }
-        if (n == stepCount) break;
+        if (n == stepCount) {
+          // A new step, where there is room for it (a part's first line has it).
+          if (stepCount == steps.capacity()) break;
+          steps.emplace_back(kNewStep);
+          ++stepCount;
+        }
         const std::int32_t known = shapes[slot];
         const std::uint32_t shape =
             known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot);
