@@ -170,8 +170,9 @@ void TablatureCompiler::reset() {
   symbolPending_ = false;
   pendingSound_ = -1;
   eventBytes_ = 0;
-  tempoValue_ = 0.0;
-  notesValue_ = 0.0;
+  tempoValue_ = numericValue(state_.partTempo);
+  notesValue_ = numericValue(state_.partNotes);
+  programValue_ = numericValue(state_.partProgram);
   lastWaveEntry_.clear();
 }
 
@@ -181,6 +182,7 @@ void TablatureCompiler::restore(const CompilerState& kept) {
   state_.parts = SongParts{};
   tempoValue_ = numericValue(state_.partTempo);
   notesValue_ = numericValue(state_.partNotes);
+  programValue_ = numericValue(state_.partProgram);
 }
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
@@ -321,15 +323,21 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests, int lineNumber) {
   std::string_view value;
+  // The numbers are read again only when their text changes: most sections repeat them.
+  auto setField = [](std::string& field, double& number, std::string_view text) {
+    if (field == text) return;
+    field.assign(text);
+    number = numericValue(field);
+  };
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
-  if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
-  if (matcher_.extract(LineField::SectionNotes, line, &value)) state_.partNotes.assign(value);
-  tempoValue_ = numericValue(state_.partTempo);
-  notesValue_ = numericValue(state_.partNotes);
+  if (matcher_.extract(LineField::SectionTempo, line, &value))
+    setField(state_.partTempo, tempoValue_, value);
+  if (matcher_.extract(LineField::SectionNotes, line, &value))
+    setField(state_.partNotes, notesValue_, value);
   if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
-    state_.partProgram.assign(value);
+    setField(state_.partProgram, programValue_, value);
   } else {
-    state_.partProgram = "-1";
+    setField(state_.partProgram, programValue_, "-1");
   }
   finishPart();
   state_.parts.parts.push_back(newPart());
@@ -340,7 +348,7 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   record.name = state_.partName;
   // A program number that does not fit 16 bits leaves the record's program at 0.
   record.program = 0;
-  const double program = numericValue(state_.partProgram);
+  const double program = programValue_;
   if (program >= -32768.0 && program <= 32767.0) {
     record.program = static_cast<std::int16_t>(std::nearbyint(program));
   }

@@ -202,9 +202,10 @@ class TablatureCompiler {
   bool soundHitKnown_ = false;
   TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
   std::size_t eventBytes_ = 0;
-  // Numeric values of partTempo and partNotes, read once per section line.
+  // Numeric values of partTempo, partNotes and partProgram, read when they change.
   double tempoValue_ = 0.0;
   double notesValue_ = 0.0;
+  double programValue_ = 0.0;
   // Wave name -> index of its last entry in this compilation's wave table.
   std::unordered_map<std::string, std::size_t> lastWaveEntry_;
   TextIndex symbolIndex_;
