@@ -23,13 +23,11 @@ constexpr double kFarLateSeconds = 0.2;
 // jumped: the phase starts afresh, the rate is kept.
 constexpr double kStallSeconds = 0.5;
 constexpr int kStallBlocks = 3;
-// A learned rate this far off the nominal one is no device's: start afresh.
-constexpr double kRateLimit = 0.25;
 
 }  // namespace
 
 void CallbackClock::start(std::int64_t frame, double time) {
-  if (!started_ || std::abs(rate_ / nominalRate_ - 1) > kRateLimit) {
+  if (!started_ || std::abs(rate_ / nominalRate_ - 1) > following_.rateLimit) {
     rate_ = nominalRate_;
     startedAt_ = time;
     startFrame_ = frame;
@@ -44,6 +42,20 @@ void CallbackClock::start(std::int64_t frame, double time) {
   lastEntryFrame_ = frame;
   lastEntry_ = time;
   errorCount_ = 0;
+}
+
+void CallbackClock::shiftPhase(double seconds) {
+  if (!started_) return;
+  time_ += seconds;
+  lastEntry_ += seconds;
+  errorCount_ = 0;
+  ++restarts_;
+  if (!fitted_) {
+    // The entries so far lie on the line the device has left.
+    fit_ = {};
+    startedAt_ = time_;
+    startFrame_ = frame_;
+  }
 }
 
 void CallbackClock::update(std::int64_t frame, double time) {
@@ -106,7 +118,7 @@ void CallbackClock::update(std::int64_t frame, double time) {
     const double spread = fit_.n * fit_.tt - fit_.t * fit_.t;
     if (fit_.n >= 8 && t > 0.1 && spread > 0) {
       const double slope = (fit_.n * fit_.tf - fit_.t * fit_.f) / spread;
-      if (std::abs(slope / nominalRate_ - 1) < kRateLimit) {
+      if (std::abs(slope / nominalRate_ - 1) < following_.rateLimit) {
         if (!fitted_) {
           // The first line gives the phase too, where the wide loop may still be off.
           time_ = startedAt_ + (f - (fit_.f - slope * fit_.t) / fit_.n) / slope;
@@ -120,7 +132,8 @@ void CallbackClock::update(std::int64_t frame, double time) {
   }
   // Seconds per frame learn from the same error.
   const double secondsPerFrame = 1 / rate_ + omega * omega * e / frames;
-  rate_ = 1 / secondsPerFrame;
+  rate_ = std::clamp(1 / secondsPerFrame, nominalRate_ * (1 - following_.rateLimit),
+                     nominalRate_ * (1 + following_.rateLimit));
 }
 
 }  // namespace pulsewright

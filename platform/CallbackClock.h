@@ -23,6 +23,10 @@ class CallbackClock {
     double earlyBandwidthHz = 0.5;
     double lateBandwidthHz = 0.05;
     double learnSeconds = 0.5;  // of the rate, through a line over the entries
+    // How far from its nominal rate the device may run. A sound device paced by the
+    // system's sleeps may be several per cent off; a JACK server's rate is its own, and
+    // only its stalls would make its frames seem slower.
+    double rateLimit = 0.25;
   };
 
   explicit CallbackClock(double nominalRate) : CallbackClock(nominalRate, Following{}) {}
@@ -31,6 +35,10 @@ class CallbackClock {
 
   // Forget the phase and the learned rate: the next callback starts afresh.
   void reset() { started_ = false; }
+  // The device's frames moved against time by `seconds` (a server that stalled and went
+  // on from where it stopped): the phase moves with them, the learned rate stays. A
+  // relearned rate would swing the phase for as long as it learns.
+  void shiftPhase(double seconds);
 
   // The block starting at `frame` was entered at `time`.
   void update(std::int64_t frame, double time);

@@ -26,11 +26,14 @@ constexpr std::size_t kNowQueueBytes = 4096;
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDrainMargin = milliseconds(100);
 
-// A server's frame clock keeps its rate; its cycles are entered late now and then.
-constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3};
+// A server's frame clock keeps its rate; its cycles are entered late now and then. A
+// sound card's clock is within a few hundredths of a per cent of its nominal rate; a
+// rate learned further off than the loop can follow (entries that came late while it
+// learned) would drift the phase away, moving it a period at a time.
+constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3, 0.0002};
 // Cycles entered a period or more behind the estimate for this long mean the server's
 // frames have moved (a synchronous server that waited on a slow client, a stall): the
-// clock starts afresh there. Its following alone would take seconds, while messages
+// clock's phase moves there. Its following alone would take seconds, while messages
 // went out on entry times and what came in was stamped on the estimate.
 constexpr double kShiftedSeconds = 0.015;
 
@@ -141,6 +144,7 @@ struct JackMidiPort::Shared {
   jack_nframes_t lastFrame = 0;  // as JACK counts them (it wraps)...
   std::int64_t frame = 0;        // ...and counted on
   double behindSince = -1;       // entry time from which every cycle came a period late
+  double leastBehind = 0;        // seconds, the least of those cycles' lateness
 
   static int process(jack_nframes_t frames, void* self);
   // Feeds the cycle clock the entry of the cycle at `frame`, `length` seconds long.
@@ -406,14 +410,22 @@ int JackMidiPort::Shared::readInput(jack_nframes_t frames, ThruEvent* thru) {
 
 void JackMidiPort::Shared::followServer(double entered, double length) {
   clock.update(frame, entered);
-  if (entered - clock.timeOf(static_cast<double>(frame)) < length) {
+  const double behind = entered - clock.timeOf(static_cast<double>(frame));
+  if (behind < length) {
     behindSince = -1;
-  } else if (behindSince < 0) {
+    return;
+  }
+  if (behindSince < 0) {
     behindSince = entered;
-  } else if (entered - behindSince >= std::max(kShiftedSeconds, 3 * length)) {
+    leastBehind = behind;
+    return;
+  }
+  leastBehind = std::min(leastBehind, behind);
+  if (entered - behindSince >= std::max(kShiftedSeconds, 3 * length)) {
     // Output and input then share the server's frames again, not a line it has left.
-    clock.reset();
-    clock.update(frame, entered);
+    // The least lateness of those cycles is how far the frames moved; the rest of any
+    // one cycle's is its own late wake-up.
+    clock.shiftPhase(leastBehind);
     behindSince = -1;
   }
 }

@@ -15,18 +15,20 @@ scripts/build.sh build "$unity"
 scripts/lint.sh
 # Real-time end-to-end tests (JACK, SDL, a kit recorded) run once more after a failure:
 # on a shared machine a stall can cost one run, and a real fault fails both.
-# The recording tests over JACK that judge each hit's onset to 1 ms are left out until
-# their timing is steady on a shared machine: in some runs hits still come out 1-5 ms off.
-# Run them by hand with `ctest -R RecordJack`.
-stalled='^RecordJack\.(AServerThatStalls|Overdub|Replace)'
-ctest --test-dir build --output-on-failure -j "$(nproc)" --repeat until-pass:2 -E "$stalled"
+# The recording tests over JACK judge each hit's onset to 1 ms; a take in which the server
+# stalled around most hits is not judged (the test says so). Under the sanitizers the
+# command line is too slow to place the song's first notes after a stall in the count-in
+# within that (6.6 ms once under AddressSanitizer): those three run in the normal build
+# only; the sanitizers still see the recording path through the vanishing-input test.
+onsets='^RecordJack\.(AServerThatStalls|Overdub|Replace)'
+ctest --test-dir build --output-on-failure -j "$(nproc)" --repeat until-pass:2
 scripts/package-check.sh build
 
 scripts/build.sh build-asan "$unity" -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --repeat until-pass:2 \
-  -E "$stalled"
+  -E "$onsets"
 
 # ThreadSanitizer over the threaded parts: playback, the outputs and the command line
 # (no windows). libjack is not instrumented, so its ring buffer's reports are suppressed.
@@ -34,7 +36,7 @@ scripts/build.sh build-tsan "$unity" -DCMAKE_BUILD_TYPE=Debug -DPW_TSAN=ON -DPW_
 # ThreadSanitizer slows the JACK clients enough that the server stalls now and then: the
 # real-time tests run once more after a failure here too.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" --repeat until-pass:2 -E "$stalled"
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" --repeat until-pass:2 -E "$onsets"
 
 # The fuzz targets need only the compiler and the importers: build just those, with clang.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DPW_FUZZ=ON -DBUILD_TESTING=OFF \
