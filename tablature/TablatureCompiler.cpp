@@ -442,7 +442,6 @@ void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
-  part.tailDurations.reserve(length - playable);
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
