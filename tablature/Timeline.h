@@ -8,7 +8,6 @@
 // song character names and waits that step's duration. A duration of 0 ends the song
 // after its step; a negative one keeps the interval before.
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -181,9 +180,6 @@ class TailDurations {
   void push_back(std::int16_t duration) {
     if (count_ == kMax) throw std::length_error("a part has at most two tail steps");
     values_[count_++] = duration;
-  }
-  bool operator==(const TailDurations& other) const {
-    return std::equal(begin(), end(), other.begin(), other.end());
   }
 
  private:
