@@ -28,6 +28,33 @@ constexpr TimelineStep kNewStep{0, 0, kNoItem};
 // A 10 MB grid line has eight million steps: each byte more is 8 MB more.
 static_assert(sizeof(TimelineStep) == 8);
 
+// A symbol's first eight bytes and its length, which tell most symbols apart without
+// comparing them.
+std::uint64_t symbolHead(std::string_view symbol) {
+  std::uint64_t head = symbol.size();
+  const std::size_t n = std::min<std::size_t>(symbol.size(), 7);
+  for (std::size_t i = 0; i < n; ++i)
+    head |= std::uint64_t{static_cast<unsigned char>(symbol[i])} << (8 * (i + 1));
+  return head;
+}
+
+// A part whose musics have room for the entry of untimed steps and one more, as most
+// parts need, so that its first grid line does not move them.
+TimelinePart newPart() {
+  std::vector<StepMusic> musics;
+  musics.reserve(2);
+  musics.emplace_back();
+  return TimelinePart{.name = {},
+                      .program = -1,
+                      .sectionLine = 0,
+                      .steps = {},
+                      .items = {},
+                      .musics = std::move(musics),
+                      .tailDurations = {},
+                      .bars = {},
+                      .metre = {}};
+}
+
 TimelinePart placeholderPart() {
   TimelinePart p;
   p.program = 0;
@@ -140,9 +167,12 @@ TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
+  symbolPending_ = false;
+  pendingSound_ = -1;
   eventBytes_ = 0;
-  tempoValue_ = 0.0;
-  notesValue_ = 0.0;
+  tempoValue_ = numericValue(state_.partTempo);
+  notesValue_ = numericValue(state_.partNotes);
+  programValue_ = numericValue(state_.partProgram);
   lastWaveEntry_.clear();
 }
 
@@ -152,6 +182,7 @@ void TablatureCompiler::restore(const CompilerState& kept) {
   state_.parts = SongParts{};
   tempoValue_ = numericValue(state_.partTempo);
   notesValue_ = numericValue(state_.partNotes);
+  programValue_ = numericValue(state_.partProgram);
 }
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
@@ -165,12 +196,15 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
-  symbolSounds_.clear();
+  forgetSymbolSounds();
   soundHitKnown_ = false;
+  deferState_ = listener == nullptr;
   eventBytes_ = 0;
   beginPart();
   bool firstWaveSeen = false;
   auto finish = [this] {
+    settleSymbol();
+    settleSound();
     finishPart();
     releaseIfLarge(lineBars_);
     song_ =
@@ -202,9 +236,9 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   std::string_view symbol;
   std::string_view body;
   LineTests tests;
-  if (line.find('=') == std::string_view::npos) {
-    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
-  } else {
+  if (line_scan::gridLine(line, &symbol, &body)) {
+    tests.set(line_test::kGrid);
+  } else if (line.find('=') != std::string_view::npos) {
     tests = matcher_.classify(line);
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
@@ -216,8 +250,10 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
     }
-    state_.gridSymbol.assign(symbol);
-    if (state_.gridSymbol.empty() && listener != nullptr) {
+    lineSymbol_ = symbol;
+    symbolPending_ = true;
+    if (!deferState_) settleSymbol();
+    if (symbol.empty() && listener != nullptr) {
       listener->message(lineNumber, kUndefinedSymbolMessage);
     }
     expandGrid(padMap, line, body, lineNumber, listener);
@@ -240,7 +276,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
   for (int i = 0; i < 34; ++i) {
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
-      symbolSounds_.clear();
+      forgetSymbolSounds();
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -255,7 +291,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   state_.haveWaves = 1;
-  symbolSounds_.clear();
+  forgetSymbolSounds();
   if (!firstWaveSeen) {
     // The first wave-sample line of a compilation starts the table afresh at index 1.
     firstWaveSeen = true;
@@ -287,18 +323,24 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests, int lineNumber) {
   std::string_view value;
+  // The numbers are read again only when their text changes: most sections repeat them.
+  auto setField = [](std::string& field, double& number, std::string_view text) {
+    if (field == text) return;
+    field.assign(text);
+    number = numericValue(field);
+  };
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
-  if (matcher_.extract(LineField::SectionTempo, line, &value)) state_.partTempo.assign(value);
-  if (matcher_.extract(LineField::SectionNotes, line, &value)) state_.partNotes.assign(value);
-  tempoValue_ = numericValue(state_.partTempo);
-  notesValue_ = numericValue(state_.partNotes);
+  if (matcher_.extract(LineField::SectionTempo, line, &value))
+    setField(state_.partTempo, tempoValue_, value);
+  if (matcher_.extract(LineField::SectionNotes, line, &value))
+    setField(state_.partNotes, notesValue_, value);
   if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
-    state_.partProgram.assign(value);
+    setField(state_.partProgram, programValue_, value);
   } else {
-    state_.partProgram = "-1";
+    setField(state_.partProgram, programValue_, "-1");
   }
   finishPart();
-  state_.parts.parts.emplace_back();
+  state_.parts.parts.push_back(newPart());
   beginPart();
   state_.newPart = 1;
   TimelinePart& record = state_.parts.parts.back();
@@ -306,13 +348,32 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   record.name = state_.partName;
   // A program number that does not fit 16 bits leaves the record's program at 0.
   record.program = 0;
-  const double program = numericValue(state_.partProgram);
+  const double program = programValue_;
   if (program >= -32768.0 && program <= 32767.0) {
     record.program = static_cast<std::int16_t>(std::nearbyint(program));
   }
 }
 
+void TablatureCompiler::settleSymbol() {
+  if (!symbolPending_) return;
+  state_.gridSymbol.assign(lineSymbol_);
+  symbolPending_ = false;
+}
+
+void TablatureCompiler::settleSound() {
+  if (pendingSound_ < 0) return;
+  state_.soundRef = symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
+  pendingSound_ = -1;
+}
+
+void TablatureCompiler::forgetSymbolSounds() {
+  settleSound();
+  symbolSounds_.clear();
+}
+
 bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
+  settleSymbol();
+  settleSound();
   bool found = false;
   if (state_.haveWaves != 0) {
     // The last entry of that name wins; the index keeps lookups constant-time when a
@@ -363,13 +424,24 @@ void TablatureCompiler::beginPart() {
   barsDisagree_ = false;
   musicIndex_.clear();
   lastMusic_ = {};
+  divisorMusics_ = {};
+}
+
+bool TablatureCompiler::fromStepZero(std::size_t playable) const {
+  // Going through every line at every step must cost no more than going through the
+  // items a few times: a long line among many short ones is left to counting.
+  std::size_t items = 0;
+  for (const ItemRun& run : itemRuns_) {
+    if (run.firstStep != 0) return false;
+    items += std::min<std::size_t>(run.count, playable);
+  }
+  return itemRuns_.size() * playable <= 4 * (items + playable);
 }
 
 void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
-  part.tailDurations.reserve(length - playable);
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
@@ -386,6 +458,22 @@ void TablatureCompiler::finishPart() {
       }
     }
     packed.resize(std::min<std::size_t>(packed.size(), next));
+  } else if (fromStepZero(playable)) {
+    // Grid lines that each start at step 0, as nearly every part's: step s holds item s of
+    // every line that reaches it, in line order.
+    std::size_t total = 0;
+    for (const ItemRun& run : itemRuns_) total += std::min<std::size_t>(run.count, playable);
+    std::vector<TimelineItems::Packed> ordered(total);
+    TimelineItems::Packed* to = ordered.data();
+    const TimelineItems::Packed* const from = packed.data();
+    for (std::size_t s = 0; s < playable; ++s) {
+      part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
+      for (const ItemRun& run : itemRuns_) {
+        if (s < run.count) *to++ = from[run.firstItem + s];
+      }
+    }
+    spareItems_ = std::move(packed);
+    packed = std::move(ordered);
   } else {
     // Items came line by line; a step's items go together, in the order they were added.
     std::vector<std::uint32_t>& counts = itemCounts_;
@@ -475,8 +563,17 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   itemsInOrder_ = false;
   itemRuns_.clear();
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
-    const TimelineStep& step = part.steps[s];
-    if (step.firstItem != kNoItem) addItemRun(step.firstItem, static_cast<std::uint32_t>(s), 1);
+    const std::uint32_t item = part.steps[s].firstItem;
+    if (item == kNoItem) continue;
+    const auto step = static_cast<std::uint32_t>(s);
+    if (!itemRuns_.empty()) {
+      ItemRun& last = itemRuns_.back();
+      if (last.firstItem + last.count == item && last.firstStep + last.count == step) {
+        ++last.count;
+        continue;
+      }
+    }
+    itemRuns_.push_back(ItemRun{item, step, 1});
   }
 }
 
@@ -492,6 +589,20 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
   itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
 }
 
+const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
+  const std::int16_t divisor = state_.tupletDivisor;
+  for (const DivisorMusic& known : divisorMusics_) {
+    if (known.known && known.divisor == divisor) return known;
+  }
+  DivisorMusic& made = divisorMusics_[nextDivisorMusic_];
+  nextDivisorMusic_ = (nextDivisorMusic_ + 1) % divisorMusics_.size();
+  made.known = true;
+  made.divisor = divisor;
+  made.duration = stepDuration();
+  made.music = made.duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
+  return made;
+}
+
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
   const double tempo = tempoValue_;
   const double notes = notesValue_;
@@ -504,6 +615,7 @@ std::optional<std::int16_t> TablatureCompiler::stepDuration() const {
 }
 
 TimelineItem TablatureCompiler::hitOfSound() {
+  settleSound();
   SongParts& song = state_.parts;
   TimelineItem hit;
   hit.voice = state_.soundVoice;
@@ -529,18 +641,21 @@ TimelineItem TablatureCompiler::hitOfSound() {
 }
 
 bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
-  const std::string& symbol = state_.gridSymbol;
+  const std::string_view symbol = lineSymbol_;
+  const std::uint64_t head = symbolHead(symbol);
   SymbolSound* known = nullptr;
   for (SymbolSound& entry : symbolSounds_) {
-    if (entry.symbol == symbol) {
+    // The head holds the whole of a symbol of up to seven bytes.
+    if (entry.head == head && (symbol.size() <= 7 || entry.symbol == symbol)) {
       known = &entry;
       break;
     }
   }
   if (known == nullptr) {
-    if (symbolSounds_.size() >= kSymbolSoundsKept) symbolSounds_.clear();
+    if (symbolSounds_.size() >= kSymbolSoundsKept) forgetSymbolSounds();
     known = &symbolSounds_.emplace_back();
     known->symbol = symbol;
+    known->head = head;
     known->symbolId = intern(symbolIndex_, state_.parts.symbols, symbol);
     known->defined = lookUpSound(padMap);
     if (known->defined) {
@@ -551,7 +666,9 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
       soundHitKnown_ = true;
     }
   } else if (known->defined) {
-    state_.soundRef = known->soundRef;
+    // The sound text is copied only when someone may read it.
+    pendingSound_ = static_cast<std::int32_t>(known - symbolSounds_.data());
+    if (!deferState_) settleSound();
     state_.soundVoice = known->voice;
     soundHit_ = known->hit;
     soundHitKnown_ = true;
@@ -567,21 +684,53 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   return known->defined;
 }
 
-void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
-                                   std::string_view body, int lineNumber,
-                                   CompileListener* listener) {
-  const bool symbolDefined = soundOfLine(padMap);
-  const TimelineItem& hit = lineHit_;
-  TimelinePart& part = state_.parts.parts.back();
-  std::vector<TimelineStep>& steps = part.steps;
-  TimelineItems& items = part.items;
-
+std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
+                                           std::array<std::int32_t, 15>& shapes, char c, int slot,
+                                           int lineNumber, int utf16LessColumn) {
   // Velocities by level, worked out once.
   static const std::array<std::uint8_t, 10> velocities = [] {
     std::array<std::uint8_t, 10> v{};
     for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
     return v;
   }();
+  const TimelineItem& hit = lineHit_;
+  // Made where it is kept.
+  std::vector<TimelineItem>& made = items.shapes_;
+  TimelineItem& item = c == '-' ? made.emplace_back() : made.emplace_back(hit);
+  if (c == '-') {
+    item.kind = TimelineItem::Kind::Rest;
+    item.symbol = hit.symbol;
+    item.velocity = velocities[0];
+  } else {
+    int level = 0;
+    switch (c) {
+      case 'X':
+      case 'O': level = 7; break;
+      case 'x':
+      case 'o': level = 5; break;
+      default: level = c - '0'; break;  // a digit
+    }
+    item.level = static_cast<std::int8_t>(level);
+    item.mark = c;
+    if (item.kind == TimelineItem::Kind::Sample) {
+      item.volume = static_cast<std::int16_t>(level + 1);
+    } else if (item.kind != TimelineItem::Kind::Skip) {
+      item.velocity = velocities[static_cast<std::size_t>(level)];
+    }
+  }
+  item.source = SourcePosition{lineNumber, 0, utf16LessColumn};
+  const auto shape = static_cast<std::uint32_t>(made.size() - 1);
+  shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
+  return shape;
+}
+
+void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
+                                   std::string_view body, int lineNumber,
+                                   CompileListener* listener) {
+  const bool symbolDefined = soundOfLine(padMap);
+  TimelinePart& part = state_.parts.parts.back();
+  std::vector<TimelineStep>& steps = part.steps;
+  TimelineItems& items = part.items;
 
   // The position of body[p] in the line: a grid line's text before its body is blanks,
   // a word and a bar line, all ASCII, and so is the body: one code point and one UTF-16
@@ -593,58 +742,46 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   // The items of the line share a shape per grid character: made when first used.
   std::array<std::int32_t, 15> shapes{};
   shapes.fill(-1);
-  auto makeShape = [&](char c, int slot) -> std::uint32_t {
-    TimelineItem item;
-    if (c == '-') {
-      item.kind = TimelineItem::Kind::Rest;
-      item.symbol = hit.symbol;
-      item.velocity = velocities[0];
-    } else {
-      int level = 0;
-      switch (c) {
-        case 'X':
-        case 'O': level = 7; break;
-        case 'x':
-        case 'o': level = 5; break;
-        default: level = c - '0'; break;  // a digit
-      }
-      item = hit;
-      item.level = static_cast<std::int8_t>(level);
-      item.mark = c;
-      if (item.kind == TimelineItem::Kind::Sample) {
-        item.volume = static_cast<std::int16_t>(level + 1);
-      } else if (item.kind != TimelineItem::Kind::Skip) {
-        item.velocity = velocities[static_cast<std::size_t>(level)];
-      }
-    }
-    item.source = SourcePosition{lineNumber, 0, bodyUtf16 - bodyColumn};
-    const std::uint32_t shape = items.addShape(item);
-    shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
-    return shape;
+  // A shape keeps the UTF-16 offset less the column.
+  const int utf16LessColumn = bodyUtf16 - bodyColumn;
+  auto makeShape = [&](char c, int slot) {
+    return lineShape(items, shapes, c, slot, lineNumber, utf16LessColumn);
   };
 
-  // The grid's last character is never examined. A line's steps and the bytes its
-  // items add to the budget, counted first.
+  // The grid's last character is never examined. Its steps and the bytes its items add
+  // to the budget are counted first only where they are needed before reading: for a
+  // part's first line, a line longer than the part's steps, or a line that may pass the
+  // budget. Other lines are read in one pass.
   const std::size_t examined = body.empty() ? 0 : body.size() - 1;
-  const std::size_t hitBytes = state_.soundRef.size() + 3;
-  std::size_t lineSteps = 0;
-  std::size_t lineRests = 0;
-  std::size_t lineBarLines = 0;
-  for (std::size_t p = 0; p < examined; ++p) {
-    const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
-    lineSteps += kind < kFirstMarkKind ? 1 : 0;
-    lineRests += kind == 0 ? 1 : 0;
-    lineBarLines += body[p] == '|' ? 1 : 0;
-  }
+  const std::size_t hitBytes = soundRef().size() + 3;
   // A part's steps are made by its first grid line and grown by longer ones, with two
   // tail steps after the line's; a part whose steps were never made has nothing to grow.
   bool hasSteps = true;
-  if (state_.newPart != 0) {
-    steps.reserve(lineSteps + 2);
-    steps.assign(2, kNewStep);
+  const bool firstLine = state_.newPart != 0;
+  if (firstLine) {
     state_.newPart = 0;
   } else if (steps.empty()) {
     hasSteps = false;
+  }
+  const bool surelyFits =
+      examined <= (kEventBudgetBytes - eventBytes_) / std::max<std::size_t>(hitBytes, 4);
+  std::size_t lineSteps = examined;  // at most
+  std::size_t lineRests = 0;
+  // A line a little longer than the part's steps grows them as it reaches new ones.
+  constexpr std::size_t kGrownUncounted = 64;
+  const bool counted =
+      hasSteps && (firstLine || !surelyFits || examined > steps.size() + kGrownUncounted);
+  if (counted) {
+    lineSteps = 0;
+    for (std::size_t p = 0; p < examined; ++p) {
+      const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
+      lineSteps += kind < kFirstMarkKind ? 1 : 0;
+      lineRests += kind == 0 ? 1 : 0;
+    }
+  }
+  if (firstLine) {
+    steps.reserve(lineSteps + 2);
+    steps.assign(2, kNewStep);
   }
   const std::size_t firstItem = items.size();
   if (hasSteps) {
@@ -652,44 +789,81 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     // as its vectors grow. New steps are added as the line reaches them, so that their
     // memory is written once.
     const std::size_t needed = lineSteps + 2;
-    if (steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
+    if (counted && steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
     const std::size_t neededItems = firstItem + lineSteps;
     if (items.packed_.capacity() < neededItems)
       items.packed_.reserve(std::max(neededItems, firstItem * 2));
   }
   // Nearly always every item of the line fits the budget: they are then written
   // without a check each, as one run of items.
-  const std::size_t lineBytes = lineRests * 4 + (lineSteps - lineRests) * hitBytes;
-  const bool allFit = hasSteps && eventBytes_ + lineBytes <= kEventBudgetBytes;
-  if (allFit && lineSteps != 0) {
-    eventBytes_ += lineBytes;
-    // The line's first item is at step 0.
-    if (itemsInOrder_ && lastItemStep_ >= 0) itemsOutOfOrder(part);
-    if (itemsInOrder_) {
-      lastItemStep_ = static_cast<std::int64_t>(lineSteps) - 1;
-    } else {
-      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(lineSteps));
-    }
-  }
-  const bool pointSteps = allFit && itemsInOrder_;
+  const bool allFit =
+      hasSteps && (!counted || eventBytes_ + lineRests * 4 + (lineSteps - lineRests) * hitBytes <=
+                                   kEventBudgetBytes);
+  // The line's first item is at step 0: items that a line before put there are then out
+  // of step order, from the line's first item on.
+  const bool goesBack = allFit && itemsInOrder_ && lastItemStep_ >= 0;
+  const bool pointSteps = allFit && itemsInOrder_ && !goesBack;
 
   // Tempo and note size stay the same for the whole line; only brackets change the
   // duration, so it is worked out again only then.
   std::optional<std::int16_t> duration;
   std::uint32_t music = 0;
   auto changeMusic = [&] {
-    duration = stepDuration();
-    if (duration)
-      music = musicIndex(part, StepMusic{tempoValue_, notesValue_, state_.tupletDivisor});
+    const DivisorMusic& known = divisorMusic(part);
+    duration = known.duration;
+    music = known.music;
   };
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
-  bars.reserve(lineBarLines + 2);
-  bars.assign(1, 0);  // the "|" before the body
+  bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
+  std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
+  // Where the line was counted, the capacity is reserved: new steps never move those
+  // before them.
+  TimelineStep* stepData = steps.data();
+  std::size_t stepCount = steps.size();
+  std::vector<TimelineItems::Packed>& packed = items.packed_;
+  // Every step of a line that fits the budget gets one item, in step order: they are
+  // written in place, and the items left over go at the end.
+  if (allFit) packed.resize(firstItem + lineSteps);
+  TimelineItems::Packed* const lineItems = packed.data() + firstItem;
   for (std::size_t p = 0; p < examined; ++p) {
+    if (allFit && duration) {
+      // Nearly every character of a line is a mark of a timed step or a bar line: those
+      // are read in a loop of their own.
+      const std::int16_t timedDuration = *duration;
+      const auto timedMusic = static_cast<std::uint16_t>(music);
+      for (; p < examined; ++p) {
+        const char c = body[p];
+        const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+        if (slot >= kFirstMarkKind) {
+          if (c != '|') break;
+          if (bars.back() != static_cast<std::int32_t>(n))
+            bars.push_back(static_cast<std::int32_t>(n));
+          continue;
+        }
+        if (n == stepCount) {
+          // A new step, where there is room for it (a part's first line has it).
+          if (stepCount == steps.capacity()) break;
+          steps.emplace_back(kNewStep);
+          ++stepCount;
+        }
+        const std::int32_t known = shapes[slot];
+        const std::uint32_t shape =
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot);
+        TimelineStep& step = stepData[n];
+        step.duration = timedDuration;
+        step.music = timedMusic;
+        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
+        rests += slot == 0 ? 1 : 0;
+        lineItems[n] = TimelineItems::Packed{
+            shape, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
+        ++n;
+      }
+      if (p == examined) break;
+    }
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
     if (slot >= kFirstMarkKind) {
@@ -716,19 +890,27 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      TimelineStep& step = n < steps.size() ? steps[n] : steps.emplace_back(kNewStep);
+      if (n == stepCount) {
+        if (stepCount == steps.capacity()) {
+          // At most one step per character left, and the two tail steps.
+          steps.reserve(stepCount + (examined - p) + 2);
+          stepData = steps.data();
+        }
+        steps.emplace_back(kNewStep);
+        ++stepCount;
+      }
+      TimelineStep& step = stepData[n];
       if (duration) {
         step.duration = *duration;
         step.music = static_cast<std::uint16_t>(music);
       }
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
+        rests += slot == 0 ? 1 : 0;
         const std::int32_t known = shapes[slot];
-        items.packed_.push_back(TimelineItems::Packed{
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
-        if (pointSteps) {
-          step.firstItem = static_cast<std::uint32_t>(firstItem + n);
-        }
+        lineItems[n] = TimelineItems::Packed{
+            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
         if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
@@ -742,12 +924,22 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
           const std::int32_t known = shapes[slot];
-          items.packed_.push_back(TimelineItems::Packed{
+          packed.push_back(TimelineItems::Packed{
               known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
         }
       }
     }
     ++n;
+  }
+  if (allFit) packed.resize(firstItem + n);
+  if (allFit && n != 0) {
+    eventBytes_ += rests * 4 + (n - rests) * hitBytes;
+    if (goesBack) itemsOutOfOrder(part);
+    if (itemsInOrder_) {
+      lastItemStep_ = static_cast<std::int64_t>(n) - 1;
+    } else {
+      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n));
+    }
   }
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));
@@ -782,8 +974,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       }
     }
   }
-  if (listener != nullptr)
-    listener->gridLineRead(lineNumber, state_.gridSymbol, symbolDefined, n, bars);
+  if (listener != nullptr) listener->gridLineRead(lineNumber, lineSymbol_, symbolDefined, n, bars);
 }
 
 }  // namespace pulsewright

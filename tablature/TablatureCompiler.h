@@ -134,6 +134,19 @@ class TablatureCompiler {
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
+  // Without a listener, nobody reads the state while a compilation runs: the grid symbol
+  // and the sound text are then copied into it only when they are read or it ends.
+  void settleSymbol();
+  void settleSound();
+  const std::string& soundRef() const {
+    return pendingSound_ < 0 ? state_.soundRef
+                             : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
+  }
+  void forgetSymbolSounds();
+  // The shape of the grid character `c` of the line being read, made and noted in
+  // `shapes` (by mark slot).
+  std::uint32_t lineShape(TimelineItems& items, std::array<std::int32_t, 15>& shapes, char c,
+                          int slot, int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
@@ -150,7 +163,18 @@ class TablatureCompiler {
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
   void addItemRun(std::uint32_t firstItem, std::uint32_t firstStep, std::uint32_t count);
+  // Whether every item run starts at step 0 and a pass per step over the runs is cheap.
+  bool fromStepZero(std::size_t playable) const;
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
+  // The duration of a step at the current tempo, note size and divisor, and the index of
+  // its music in `part`: the few divisors of a part are each worked out once.
+  struct DivisorMusic {
+    bool known = false;
+    std::int16_t divisor = 1;
+    std::optional<std::int16_t> duration;
+    std::uint32_t music = 0;
+  };
+  const DivisorMusic& divisorMusic(TimelinePart& part);
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -161,6 +185,7 @@ class TablatureCompiler {
   // symbols, so a short list searched in order.
   struct SymbolSound {
     std::string symbol;
+    std::uint64_t head = 0;  // symbolHead(symbol)
     std::int32_t symbolId = -1;
     bool defined = false;
     std::string soundRef;  // when defined, with its voice and hit
@@ -169,13 +194,18 @@ class TablatureCompiler {
   };
   static constexpr std::size_t kSymbolSoundsKept = 64;
   std::vector<SymbolSound> symbolSounds_;
-  TimelineItem soundHit_;  // hitOfSound() of the current sound
+  bool deferState_ = false;
+  std::string_view lineSymbol_;     // the grid line's symbol, in the text
+  bool symbolPending_ = false;      // state_.gridSymbol is not yet lineSymbol_
+  std::int32_t pendingSound_ = -1;  // the entry whose soundRef state_.soundRef is not yet
+  TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
   TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
   std::size_t eventBytes_ = 0;
-  // Numeric values of partTempo and partNotes, read once per section line.
+  // Numeric values of partTempo, partNotes and partProgram, read when they change.
   double tempoValue_ = 0.0;
   double notesValue_ = 0.0;
+  double programValue_ = 0.0;
   // Wave name -> index of its last entry in this compilation's wave table.
   std::unordered_map<std::string, std::size_t> lastWaveEntry_;
   TextIndex symbolIndex_;
@@ -208,6 +238,9 @@ class TablatureCompiler {
   std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
   static constexpr std::size_t kMusicsLookedThrough = 16;
   std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
+  // Of the current part, whose tempo and note size stay the same.
+  std::array<DivisorMusic, 4> divisorMusics_{};
+  std::size_t nextDivisorMusic_ = 0;
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read

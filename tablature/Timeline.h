@@ -8,9 +8,12 @@
 // song character names and waits that step's duration. A duration of 0 ends the song
 // after its step; a negative one keeps the interval before.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,6 +127,10 @@ class TimelineItems {
  private:
   friend class TablatureCompiler;
   struct Packed {
+    // Left unset, so that the compiler can size a line's items before writing them once.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init,hicpp-member-init)
+    Packed() {}
+    Packed(std::uint32_t shape, std::uint32_t column) : shape(shape), column(column) {}
     std::uint32_t shape;
     std::uint32_t column;
   };
@@ -155,6 +162,31 @@ inline TimelineItems::Range TimelineItems::range(std::size_t first, std::size_t 
   return Range(this, first, count);
 }
 
+// The durations of a part's tail steps, of which there are at most two: held in place,
+// as a long document has thousands of parts.
+class TailDurations {
+ public:
+  static constexpr std::size_t kMax = 2;
+  TailDurations() = default;
+  TailDurations(std::initializer_list<std::int16_t> durations) {
+    for (const std::int16_t d : durations) push_back(d);
+  }
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  std::int16_t operator[](std::size_t i) const { return values_[i]; }
+  const std::int16_t* begin() const { return values_.data(); }
+  const std::int16_t* end() const { return values_.data() + count_; }
+  // A third duration has no tail step to go to.
+  void push_back(std::int16_t duration) {
+    if (count_ == kMax) throw std::length_error("a part has at most two tail steps");
+    values_[count_++] = duration;
+  }
+
+ private:
+  std::array<std::int16_t, kMax> values_{};
+  std::uint8_t count_ = 0;
+};
+
 // A time signature: `beats` notes of 1/`beatUnit` to the bar.
 struct Metre {
   int beats = 4;
@@ -176,7 +208,7 @@ struct TimelinePart {
   // The musical values steps refer to; index 0 is that of a step no grid line timed.
   std::vector<StepMusic> musics{StepMusic{}};
   // Durations of the tail steps after `steps` (compile's JSON shows them).
-  std::vector<std::int16_t> tailDurations;
+  TailDurations tailDurations;
   // The bar lines of the part's grid lines, as the step index each stands before
   // (the grid's opening bar line is 0, a closing one is the number of steps).
   std::vector<std::int32_t> bars;

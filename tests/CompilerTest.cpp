@@ -305,6 +305,70 @@ q |-x|)"));
   EXPECT_EQ(c.s().partTable[1].stepEvents, (Events{"0,0|", "36,5|", "", ""}));
 }
 
+// Every item of every part with where it was written.
+std::string itemsWithSources(const Timeline& song) {
+  std::string out;
+  for (const TimelinePart& part : song.parts()) {
+    for (const TimelineStep& step : part.steps) {
+      for (const TimelineItem& item : part.itemsOf(step)) {
+        out += std::string(1, item.mark) + std::to_string(item.level) + "@" +
+               std::to_string(item.source.line) + ":" + std::to_string(item.source.column) + ":" +
+               std::to_string(item.source.utf16) + " ";
+      }
+      out += "| ";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+// Without a listener the compiler copies what it keeps only when it must: what it keeps
+// and makes must be the same, including for lines longer than their part's steps, a
+// bracket in the middle of a line and a symbol that plays the sound before it.
+TEST(Compiler, WhatIsKeptAndMadeIsTheSameWithoutAListener) {
+  const std::string first = tab(R"(
+k = kick
+s = snare
+w = wave /s/clap.wav pan 10
+part = A tempo = 120 notes = 8
+k |x-x-|x-X-|
+s |--o-|[xxx]-5|9-x-|
+w |x---|x---|x---|x-
+q |x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-x-|
+part = B tempo = 90 notes = 16
+s |x-|
+k |x-x-x-|)");
+  const std::string second = tab(R"(
+part = C tempo = 120 notes = 8
+s |x-[xx]-|
+z |-x|)");
+  Compiled heard;
+  TablatureCompiler silent;
+  for (const std::string& text : {first, second}) {
+    heard.run(text);
+    silent.compile(text, defaultPadMap(), nullptr);
+    const CompilerState& a = heard.compiler.state();
+    const CompilerState& b = silent.state();
+    EXPECT_EQ(a.gridSymbol, b.gridSymbol);
+    EXPECT_EQ(a.soundRef, b.soundRef);
+    EXPECT_EQ(a.soundVoice, b.soundVoice);
+    EXPECT_EQ(partTableOf(*heard.compiler.song()).size(), partTableOf(*silent.song()).size());
+    const auto heardParts = partTableOf(*heard.compiler.song());
+    const auto silentParts = partTableOf(*silent.song());
+    for (std::size_t p = 0; p < heardParts.size() && p < silentParts.size(); ++p) {
+      EXPECT_EQ(heardParts[p].stepTimes, silentParts[p].stepTimes) << p;
+      EXPECT_EQ(heardParts[p].stepEvents, silentParts[p].stepEvents) << p;
+    }
+    EXPECT_EQ(itemsWithSources(*heard.compiler.song()), itemsWithSources(*silent.song()));
+  }
+  // "z" names nothing: it plays the sound of the line before it, the snare.
+  EXPECT_EQ(silent.state().gridSymbol, "z");
+  EXPECT_EQ(silent.state().soundRef, "38");
+  const auto c = partTableOf(*silent.song())[1];
+  EXPECT_EQ(c.stepEvents[0], "38,5|0,0|");
+  EXPECT_EQ(c.stepEvents[1], "0,0|38,5|");
+}
+
 TEST(Compiler, MissingSectionMessageOnlyUntilASectionLineHasBeenSeen) {
   const std::string text = tab(R"(
 k = kick
