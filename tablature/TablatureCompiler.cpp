@@ -236,9 +236,9 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   std::string_view symbol;
   std::string_view body;
   LineTests tests;
-  if (line_scan::gridLine(line, &symbol, &body)) {
-    tests.set(line_test::kGrid);
-  } else if (line.find('=') != std::string_view::npos) {
+  if (line.find('=') == std::string_view::npos) {
+    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
+  } else {
     tests = matcher_.classify(line);
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
