@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTextDocument>
+#include <utility>
 
 #include "editor/EditorText.h"
 #include "fileio/OutputFile.h"
@@ -87,7 +88,7 @@ bool DocumentCommands::openFile(const QString& path) {
     return false;
   }
   LoadedDocument loaded = loadDocument(std::string_view(bytes.constData(), bytes.size()));
-  setEditorText(*editor_, QString::fromStdString(loaded.text));
+  setEditorUtf8(*editor_, std::move(loaded.text));
   fileName_ = path;
   untitledName_.clear();
   format_ = loaded.format;

@@ -33,14 +33,19 @@ LoadedDocument loadDocument(std::string_view bytes) {
   doc.format.lineEnding = firstLineEnding(decoded);
 
   doc.text.reserve(decoded.size());
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    const char c = decoded[i];
-    if (c == '\r') {
-      if (i + 1 < decoded.size() && decoded[i + 1] == '\n') ++i;
-      doc.text += '\n';
-    } else {
-      doc.text += c;
+  // The runs between CRs are copied whole: a byte at a time holds the window up for a
+  // tenth of a second on a large file.
+  std::string_view rest = decoded;
+  while (!rest.empty()) {
+    const std::size_t cr = rest.find('\r');
+    if (cr == std::string_view::npos) {
+      doc.text += rest;
+      break;
     }
+    doc.text.append(rest.data(), cr);
+    doc.text += '\n';
+    rest.remove_prefix(cr + 1);
+    if (!rest.empty() && rest.front() == '\n') rest.remove_prefix(1);
   }
   if (!doc.text.empty() && doc.text.back() == '\n') doc.text.pop_back();
   return doc;

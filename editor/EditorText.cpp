@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <utility>
 
 #include "editor/TablatureEditor.h"
 
@@ -34,6 +35,14 @@ void setEditorText(QPlainTextEdit& editor, const QString& text) {
   }
   editor.setPlainText(text);
   editor.document()->setModified(false);
+}
+
+void setEditorUtf8(QPlainTextEdit& editor, std::string utf8) {
+  if (auto* tablature = qobject_cast<TablatureEditor*>(&editor)) {
+    tablature->loadUtf8(std::move(utf8));
+    return;
+  }
+  setEditorText(editor, QString::fromStdString(utf8));
 }
 
 void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text) {

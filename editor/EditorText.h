@@ -2,6 +2,7 @@
 // The editor's text exactly as the user typed it, lines separated by LF.
 
 #include <QString>
+#include <string>
 
 class QPlainTextEdit;
 
@@ -13,6 +14,8 @@ QString editorText(const QPlainTextEdit& editor);
 // be loading when this returns (TablatureEditor::loadText); the functions here wait for
 // it.
 void setEditorText(QPlainTextEdit& editor, const QString& text);
+// The same from UTF-8; a large text is converted off the window's thread.
+void setEditorUtf8(QPlainTextEdit& editor, std::string utf8);
 // Replaces [from, to) with `text` as one undoable edit, leaving the caret after it.
 void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text);
 

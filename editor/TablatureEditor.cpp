@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -180,11 +182,13 @@ class TablatureEditor::Load {
     LineStyles styles;
   };
 
-  Load(TablatureEditor* editor, int serial, QString text, Settings settings)
+  // `text` makes the text on the loading thread, so that converting it holds up nothing.
+  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings)
       : serial_(serial),
         thread_([this, editor, text = std::move(text), settings = std::move(settings),
                  target = editor->thread()]() mutable {
-          document_ = build(std::move(text), settings);
+          QString whole = std::exchange(text, nullptr)();
+          document_ = build(std::move(whole), settings);
           document_->moveToThread(target);
           QMetaObject::invokeMethod(
               editor, [editor, serial = serial_] { editor->takeLoadedDocument(serial); },
@@ -216,14 +220,20 @@ class TablatureEditor::Load {
       document->setPlainText(text);
     }
     text = QString();
-    // The view makes a line layout for every block when it takes the document: made here,
-    // the window's thread only clears them.
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-      block.layout();
-    }
+    makeLineLayouts(*document);
     document->setUndoRedoEnabled(true);
     document->setModified(false);
     return document;
+  }
+
+  // The view makes a line layout for every block when it takes the document: made here,
+  // the window's thread only clears them. (Made on several threads they came no sooner
+  // on a busy two-core machine, and the threads' own heaps held some 60 MB more once the
+  // song played.)
+  static void makeLineLayouts(const QTextDocument& document) {
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+      block.layout();
+    }
   }
 
   int serial_;
@@ -275,30 +285,63 @@ void TablatureEditor::filterHighlighter() {
 }
 
 void TablatureEditor::loadText(const QString& text) {
+  if (text.size() < kLoadAsideFrom) {
+    setTextNow(text);
+    return;
+  }
+  qsizetype shown = 0;
+  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
+    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
+  }
+  loadAside([text] { return text; }, text.left(shown < 0 ? text.size() : shown));
+}
+
+void TablatureEditor::loadUtf8(std::string utf8) {
+  if (utf8.size() < static_cast<std::size_t>(kLoadAsideFrom)) {
+    setTextNow(QString::fromStdString(utf8));
+    return;
+  }
+  std::size_t shown = 0;
+  for (int line = 0; line < kLinesShownWhileLoading && shown != std::string::npos; ++line) {
+    shown = utf8.find('\n', shown + 1);
+  }
+  QString firstLines =
+      QString::fromUtf8(utf8.data(), static_cast<qsizetype>(std::min(shown, utf8.size())));
+  // The whole text is converted on the loading thread, and let go of there at once.
+  loadAside(
+      [utf8 = std::move(utf8)]() mutable {
+        return QString::fromStdString(std::exchange(utf8, std::string()));
+      },
+      firstLines);
+}
+
+void TablatureEditor::setTextNow(const QString& text) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
     setReadOnly(readOnlyBeforeLoad_);
   }
-  if (text.size() < kLoadAsideFrom) {
-    setPlainText(text);
-    document()->setModified(false);
-    if (wasLoading) emit loadingChanged(false);
-    return;
+  setPlainText(text);
+  document()->setModified(false);
+  if (wasLoading) emit loadingChanged(false);
+}
+
+void TablatureEditor::loadAside(std::function<QString()> whole, const QString& firstLines) {
+  const bool wasLoading = isLoading();
+  if (wasLoading) {
+    load_.reset();  // what it made is dropped
+    setReadOnly(readOnlyBeforeLoad_);
   }
-  // The first lines show at once, read-only, while the whole text is laid out aside.
-  qsizetype shown = 0;
-  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
-    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
-  }
-  setPlainText(text.left(shown < 0 ? text.size() : shown));
+  // The whole text is laid out aside, started first as it is what the user waits for;
+  // meanwhile the first lines show, read-only.
+  load_ = std::make_unique<Load>(
+      this, ++loadSerial_, std::move(whole),
+      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
+                     document()->documentMargin(), highlighter_->styles()});
+  setPlainText(firstLines);
   document()->setModified(false);
   if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);
-  load_ = std::make_unique<Load>(
-      this, ++loadSerial_, text,
-      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
-                     document()->documentMargin(), highlighter_->styles()});
   if (!wasLoading) emit loadingChanged(true);
 }
 
@@ -319,6 +362,9 @@ void TablatureEditor::finishLoading() {
   highlighter_ = highlighter;
   filterHighlighter();
   loaded->setParent(this);
+  // The gutter takes its width for the whole text first: a change of the viewport's width
+  // afterwards would lay out every line again.
+  setViewportMargins(gutterWidthFor(loaded->blockCount()), 0, 0, 0);
   setDocument(loaded.release());
   if (previous != nullptr && previous->parent() == this) delete previous.data();
   ++documentSerial_;
@@ -370,8 +416,11 @@ void TablatureEditor::applyDiagnostics(qint64 revision, std::vector<Diagnostic> 
   diagnostics_ = std::move(found);
   // Only blocks whose problems changed are coloured again.
   auto next = byLine.begin();
+  // Lines counted as the blocks go by: asking each block its number walks Qt's block
+  // tree, a fifth of a second on a large text.
+  int line = 0;
   for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-    const int line = block.blockNumber() + 1;
+    ++line;
     while (next != byLine.end() && next->first < line) ++next;
     const std::vector<BlockDiagnostic>* wanted =
         next != byLine.end() && next->first == line ? &next->second : nullptr;
@@ -406,8 +455,12 @@ void TablatureEditor::goToDiagnostic(const Diagnostic& diagnostic) {
 }
 
 int TablatureEditor::gutterWidth() const {
+  return gutterWidthFor(blockCount());
+}
+
+int TablatureEditor::gutterWidthFor(int lines) const {
   int digits = 1;
-  for (int n = std::max(1, blockCount()); n >= 10; n /= 10) ++digits;
+  for (int n = std::max(1, lines); n >= 10; n /= 10) ++digits;
   digits = std::max(digits, 3);
   const QFontMetrics metrics(font());
   const int marker = metrics.height();
@@ -415,7 +468,11 @@ int TablatureEditor::gutterWidth() const {
 }
 
 void TablatureEditor::updateGutterWidth() {
-  setViewportMargins(gutterWidth(), 0, 0, 0);
+  const int width = gutterWidth();
+  setViewportMargins(width, 0, 0, 0);
+  // The gutter itself is no child the scroll area lays out: it widens with the margin.
+  const QRect area = contentsRect();
+  gutter_->setGeometry(QRect(area.left(), area.top(), width, area.height()));
 }
 
 void TablatureEditor::updateGutter(const QRect& rect, int dy) {

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tablature/Diagnostics.h"
@@ -33,10 +34,12 @@ class TablatureEditor : public QPlainTextEdit {
   // can be neither typed into nor read: editorText() and every edit through EditorText
   // wait for it (finishLoading()).
   void loadText(const QString& text);
+  // The same from UTF-8, converted on the loading thread when the text is large.
+  void loadUtf8(std::string utf8);
   bool isLoading() const { return load_ != nullptr; }
   // Waits for a text being loaded and puts it in the editor now.
   void finishLoading();
-  // Texts at least this long (UTF-16 units) are loaded on another thread.
+  // Texts at least this long (UTF-16 units; bytes for UTF-8) are loaded on another thread.
   static constexpr qsizetype kLoadAsideFrom = qsizetype{1} << 20;
   static constexpr int kLinesShownWhileLoading = 3000;
   QWidget* gutter() const;
@@ -59,6 +62,8 @@ class TablatureEditor : public QPlainTextEdit {
   bool followsPlaying() const { return following_; }
 
   int gutterWidth() const;
+  // The gutter's width for a text of this many lines.
+  int gutterWidthFor(int lines) const;
   // The diagnostics of the line under this point of the viewport, as tooltip text.
   QString diagnosticsTextAt(const QPoint& viewportPoint) const;
 
@@ -86,6 +91,9 @@ class TablatureEditor : public QPlainTextEdit {
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
+  void setTextNow(const QString& text);
+  // `whole` makes the text on the loading thread; `firstLines` show meanwhile.
+  void loadAside(std::function<QString()> whole, const QString& firstLines);
   // Puts the document the loading thread made in the editor.
   void takeLoadedDocument(int serial);
   // `revision`: textStamp() when the text was taken.

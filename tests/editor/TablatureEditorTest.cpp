@@ -337,6 +337,10 @@ TEST(TablatureEditor, ALargeDocumentLoadsAsideAndKeepsItsBytes) {
   EXPECT_FALSE(editor->document()->isModified());
   EXPECT_FALSE(editor->document()->isUndoAvailable());
   EXPECT_EQ(editor->blockCount(), lines);
+  // More digits than the first lines had: the gutter widened with them.
+  EXPECT_EQ(editor->gutter()->width(), editor->gutterWidth());
+  EXPECT_GT(editor->gutterWidth(),
+            editor->gutterWidthFor(TablatureEditor::kLinesShownWhileLoading));
   EXPECT_EQ(commands.documentTitle("App"), "large.tab - App");
   const QString copy = dir.filePath("copy.tab");
   ASSERT_TRUE(commands.documents().saveToFile(copy));
