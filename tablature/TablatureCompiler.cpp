@@ -173,6 +173,7 @@ void TablatureCompiler::reset() {
   tempoValue_ = numericValue(state_.partTempo);
   notesValue_ = numericValue(state_.partNotes);
   programValue_ = numericValue(state_.partProgram);
+  divisorMusics_ = {};
   lastWaveEntry_.clear();
 }
 
@@ -183,6 +184,7 @@ void TablatureCompiler::restore(const CompilerState& kept) {
   tempoValue_ = numericValue(state_.partTempo);
   notesValue_ = numericValue(state_.partNotes);
   programValue_ = numericValue(state_.partProgram);
+  divisorMusics_ = {};
 }
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
@@ -236,9 +238,9 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   std::string_view symbol;
   std::string_view body;
   LineTests tests;
-  if (line_scan::gridLine(line, &symbol, &body)) {
-    tests.set(line_test::kGrid);
-  } else if (line.find('=') != std::string_view::npos) {
+  if (line.find('=') == std::string_view::npos) {
+    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
+  } else {
     tests = matcher_.classify(line);
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
@@ -329,6 +331,8 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
     field.assign(text);
     number = numericValue(field);
   };
+  const double tempoBefore = tempoValue_;
+  const double notesBefore = notesValue_;
   if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
   if (matcher_.extract(LineField::SectionTempo, line, &value))
     setField(state_.partTempo, tempoValue_, value);
@@ -339,6 +343,7 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   } else {
     setField(state_.partProgram, programValue_, "-1");
   }
+  if (tempoValue_ != tempoBefore || notesValue_ != notesBefore) divisorMusics_ = {};
   finishPart();
   state_.parts.parts.push_back(newPart());
   beginPart();
@@ -424,7 +429,8 @@ void TablatureCompiler::beginPart() {
   barsDisagree_ = false;
   musicIndex_.clear();
   lastMusic_ = {};
-  divisorMusics_ = {};
+  // The durations stay: the tempo and note size are those of the section line.
+  for (DivisorMusic& known : divisorMusics_) known.musicKnown = false;
 }
 
 bool TablatureCompiler::fromStepZero(std::size_t playable) const {
@@ -591,16 +597,27 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
 
 const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
   const std::int16_t divisor = state_.tupletDivisor;
-  for (const DivisorMusic& known : divisorMusics_) {
-    if (known.known && known.divisor == divisor) return known;
+  DivisorMusic* found = nullptr;
+  for (DivisorMusic& known : divisorMusics_) {
+    if (known.known && known.divisor == divisor) {
+      found = &known;
+      break;
+    }
   }
-  DivisorMusic& made = divisorMusics_[nextDivisorMusic_];
-  nextDivisorMusic_ = (nextDivisorMusic_ + 1) % divisorMusics_.size();
-  made.known = true;
-  made.divisor = divisor;
-  made.duration = stepDuration();
-  made.music = made.duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
-  return made;
+  if (found == nullptr) {
+    found = &divisorMusics_[nextDivisorMusic_];
+    nextDivisorMusic_ = (nextDivisorMusic_ + 1) % divisorMusics_.size();
+    found->known = true;
+    found->divisor = divisor;
+    found->duration = stepDuration();
+    found->musicKnown = false;
+  }
+  if (!found->musicKnown) {
+    found->music =
+        found->duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
+    found->musicKnown = true;
+  }
+  return *found;
 }
 
 std::optional<std::int16_t> TablatureCompiler::stepDuration() const {

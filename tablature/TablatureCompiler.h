@@ -167,11 +167,13 @@ class TablatureCompiler {
   bool fromStepZero(std::size_t playable) const;
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor, and the index of
-  // its music in `part`: the few divisors of a part are each worked out once.
+  // its music in `part`: a divisor's duration is worked out once per tempo and note size,
+  // its music once per part.
   struct DivisorMusic {
     bool known = false;
     std::int16_t divisor = 1;
     std::optional<std::int16_t> duration;
+    bool musicKnown = false;  // `music` is of the current part
     std::uint32_t music = 0;
   };
   const DivisorMusic& divisorMusic(TimelinePart& part);
@@ -238,7 +240,7 @@ class TablatureCompiler {
   std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
   static constexpr std::size_t kMusicsLookedThrough = 16;
   std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
-  // Of the current part, whose tempo and note size stay the same.
+  // At the current tempo and note size; their musics of the current part.
   std::array<DivisorMusic, 4> divisorMusics_{};
   std::size_t nextDivisorMusic_ = 0;
   int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
