@@ -30,7 +30,9 @@ QString editorText(const QPlainTextEdit& editor) {
 
 QString editorTextToRead(const QPlainTextEdit& editor) {
   if (const auto* tablature = qobject_cast<const TablatureEditor*>(&editor)) {
-    if (const QString* loading = tablature->textBeingLoaded()) return *loading;
+    if (const std::string* loading = tablature->textBeingLoaded()) {
+      return QString::fromStdString(*loading);
+    }
   }
   return editorText(editor);
 }

@@ -9,6 +9,8 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 #include "editor/TablatureEditor.h"
 
@@ -16,8 +18,13 @@ namespace pulsewright {
 
 namespace {
 
-// Longer lines are drawn only around the view, and plain, as the editor leaves them.
-constexpr qsizetype kLongLine = TablatureHighlighter::kLongestColouredLine;
+// Longer lines (bytes) are drawn only around the view, and plain, as the editor leaves them.
+constexpr std::size_t kLongLine = TablatureHighlighter::kLongestColouredLine;
+
+// Besides LF and CR, a QTextDocument makes a block at these.
+constexpr std::string_view kParagraph = "\u2029";
+constexpr std::string_view kFrameStart = "\uFDD0";
+constexpr std::string_view kFrameEnd = "\uFDD1";
 
 }  // namespace
 
@@ -32,31 +39,48 @@ class LargeTextPreview::Gutter : public QWidget {
   LargeTextPreview* preview_;
 };
 
-LargeTextPreview::LargeTextPreview(QString text, Look look, QWidget* parent)
+LargeTextPreview::LargeTextPreview(std::shared_ptr<const std::string> utf8, Look look,
+                                   QWidget* parent)
     : QAbstractScrollArea(parent),
-      text_(std::move(text)),
+      text_(std::move(utf8)),
       look_(std::move(look)),
       gutter_(new Gutter(this)) {
-  // The line breaks a QTextDocument makes blocks at, CR LF as one, in one pass.
-  starts_.reserve(static_cast<std::size_t>(text_.size() / 32 + 1));
+  const std::string& text = *text_;
+  exact_ = text.find('\r') == std::string::npos && text.find(kParagraph) == std::string::npos &&
+           text.find(kFrameStart) == std::string::npos && text.find(kFrameEnd) == std::string::npos;
+  starts_.reserve(text.size() / 32 + 1);
   starts_.push_back(0);
-  const char16_t* data = reinterpret_cast<const char16_t*>(text_.constData());
-  const qsizetype size = text_.size();
-  for (qsizetype i = 0; i < size; ++i) {
-    const char16_t c = data[i];
-    if (c > u'\r' && c < u'\u2029') continue;
-    if (c == u'\n' || c == u'\u2029' || c == u'\uFDD0' || c == u'\uFDD1') {
-      if (c != u'\n') exact_ = false;
-    } else if (c == u'\r') {
-      exact_ = false;
-      if (i + 1 < size && data[i + 1] == u'\n') ++i;
-    } else {
-      continue;
+  if (exact_) {
+    // Only LF breaks lines: memchr finds them quickest.
+    for (const char *at = text.data(), *end = at + text.size();
+         (at = static_cast<const char*>(
+              std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr;) {
+      const auto next = static_cast<std::size_t>(++at - text.data());
+      longest_ = std::max(longest_, next - 1 - starts_.back());
+      starts_.push_back(next);
     }
-    longest_ = std::max(longest_, i - starts_.back());
-    starts_.push_back(i + 1);
+    longest_ = std::max(longest_, text.size() - starts_.back());
+  } else {
+    // The breaks a QTextDocument makes blocks at, CR LF as one.
+    const std::string_view view(text);
+    for (std::size_t i = 0; i < view.size(); ++i) {
+      std::size_t length = 0;
+      if (view[i] == '\n') {
+        length = 1;
+      } else if (view[i] == '\r') {
+        length = i + 1 < view.size() && view[i + 1] == '\n' ? 2 : 1;
+      } else if (view.substr(i, 3) == kParagraph || view.substr(i, 3) == kFrameStart ||
+                 view.substr(i, 3) == kFrameEnd) {
+        length = 3;
+      }
+      if (length == 0) continue;
+      i += length - 1;
+      starts_.push_back(i + 1);
+    }
+    for (int line = 0; line < lineCount(); ++line) {
+      longest_ = std::max(longest_, lineEnd(line) - starts_[static_cast<std::size_t>(line)]);
+    }
   }
-  longest_ = std::max(longest_, size - starts_.back());
   look_.option.setWrapMode(QTextOption::NoWrap);
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setAcceptDrops(true);
@@ -66,13 +90,18 @@ LargeTextPreview::LargeTextPreview(QString text, Look look, QWidget* parent)
 
 LargeTextPreview::~LargeTextPreview() = default;
 
-QString LargeTextPreview::line(int line) const {
+std::size_t LargeTextPreview::lineEnd(int line) const {
   const auto at = static_cast<std::size_t>(line);
-  const qsizetype from = starts_[at];
-  const qsizetype to = at + 1 < starts_.size() ? starts_[at + 1] - 1 : text_.size();
-  // A CR LF break is two units.
-  const qsizetype end = to > from && text_[to - 1] == QLatin1Char('\r') ? to - 1 : to;
-  return text_.mid(from, end - from);
+  if (at + 1 == starts_.size()) return text_->size();
+  const std::string_view text(text_->data(), starts_[at + 1]);
+  if (text.ends_with("\r\n")) return text.size() - 2;
+  if (text.ends_with('\n') || text.ends_with('\r')) return text.size() - 1;
+  return text.size() - 3;
+}
+
+QString LargeTextPreview::line(int line) const {
+  const std::size_t from = starts_[static_cast<std::size_t>(line)];
+  return QString::fromUtf8(text_->data() + from, static_cast<qsizetype>(lineEnd(line) - from));
 }
 
 int LargeTextPreview::topLine() const {
@@ -156,9 +185,8 @@ void LargeTextPreview::paintEvent(QPaintEvent* event) {
 }
 
 void LargeTextPreview::drawLine(QPainter& painter, int line, qreal top) const {
-  const auto at = static_cast<std::size_t>(line);
-  const qsizetype end = at + 1 < starts_.size() ? starts_[at + 1] - 1 : text_.size();
-  qsizetype from = starts_[at];
+  std::size_t from = starts_[static_cast<std::size_t>(line)];
+  const std::size_t end = lineEnd(line);
   if (end <= from) return;
   qreal x = look_.margin - horizontalOffset();
   QString shown;
@@ -166,13 +194,16 @@ void LargeTextPreview::drawLine(QPainter& painter, int line, qreal top) const {
   if (end - from > kLongLine) {
     // Only the stretch in view, placed as if the line were all characters of one width.
     const qreal charWidth = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('x'));
-    qsizetype skip =
-        std::max<qsizetype>(0, static_cast<qsizetype>(horizontalOffset() / charWidth) - 64);
-    if (skip > 0 && skip < end - from && text_[from + skip].isLowSurrogate()) --skip;
-    from += std::min(skip, end - from);
+    const auto skipped =
+        static_cast<std::size_t>(std::max(0.0, horizontalOffset() / charWidth - 64));
+    std::size_t skip = std::min(skipped, end - from);
+    // From the start of a character.
+    while (skip > 0 && (static_cast<unsigned char>((*text_)[from + skip]) & 0xC0) == 0x80) --skip;
+    from += skip;
     x += static_cast<qreal>(skip) * charWidth;
-    shown = text_.mid(
-        from, std::min(end - from, static_cast<qsizetype>(viewport()->width() / charWidth) + 128));
+    const auto count =
+        std::min(end - from, static_cast<std::size_t>(viewport()->width() / charWidth) + 128);
+    shown = QString::fromUtf8(text_->data() + from, static_cast<qsizetype>(count));
   } else {
     shown = this->line(line);
     formats = lineFormats(shown, matcher_, look_.styles);

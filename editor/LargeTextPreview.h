@@ -1,6 +1,6 @@
 #pragma once
 // A large text shown whole and read-only while the editor lays it into a document of its
-// own, which takes seconds: the lines in view are painted straight from the text, with
+// own, which takes seconds: the lines in view are painted straight from its UTF-8, with
 // the editor's font, colours and line-number gutter, and no caret. It scrolls like the
 // editor (wheel, scroll bars, arrows, Page Up/Down, Ctrl+Home/End); a key that would edit
 // is refused (editRefused()).
@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTextOption>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,10 +30,10 @@ class LargeTextPreview : public QAbstractScrollArea {
     LineStyles styles;
   };
 
-  LargeTextPreview(QString text, Look look, QWidget* parent = nullptr);
+  LargeTextPreview(std::shared_ptr<const std::string> utf8, Look look, QWidget* parent = nullptr);
   ~LargeTextPreview() override;
 
-  const QString& text() const { return text_; }
+  const std::string& utf8() const { return *text_; }
   // False when the text holds characters that a QTextDocument takes as line breaks
   // besides LF (CR, U+2029, U+FDD0, U+FDD1): the lines here are still the document's,
   // but its text will not be this one.
@@ -40,6 +41,8 @@ class LargeTextPreview : public QAbstractScrollArea {
   int lineCount() const { return static_cast<int>(starts_.size()); }
   // Line `line` (from 0) without its line break.
   QString line(int line) const;
+  // Where line `line` ends in the text, before its line break.
+  std::size_t lineEnd(int line) const;
   int topLine() const;
   void setTopLine(int line);
   int horizontalOffset() const;
@@ -73,9 +76,9 @@ class LargeTextPreview : public QAbstractScrollArea {
   qreal lineTop(int line) const;
   void drawLine(QPainter& painter, int line, qreal top) const;
 
-  QString text_;
-  std::vector<qsizetype> starts_;  // where each line begins in text_
-  qsizetype longest_ = 0;          // the longest line, UTF-16 units
+  std::shared_ptr<const std::string> text_;
+  std::vector<std::size_t> starts_;  // where each line begins in the text
+  std::size_t longest_ = 0;          // the longest line, bytes
   bool exact_ = true;
   Look look_;
   LineMatcher matcher_;

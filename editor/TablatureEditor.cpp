@@ -183,14 +183,15 @@ class TablatureEditor::Load {
     LineStyles styles;
   };
 
-  // `text` is shared with the preview, which only reads it too.
-  Load(TablatureEditor* editor, int serial, QString text, Settings settings,
+  // `text` makes the text on the loading thread, so that converting it holds up nothing.
+  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings,
        std::function<void()> startHook)
       : serial_(serial),
         thread_([this, editor, text = std::move(text), settings = std::move(settings),
                  startHook = std::move(startHook), target = editor->thread()]() mutable {
           if (startHook) startHook();
-          document_ = build(std::exchange(text, QString()), settings);
+          QString whole = std::exchange(text, nullptr)();
+          document_ = build(std::move(whole), settings);
           document_->moveToThread(target);
           QMetaObject::invokeMethod(
               editor, [editor, serial = serial_] { editor->takeLoadedDocument(serial); },
@@ -291,7 +292,7 @@ void TablatureEditor::loadText(const QString& text) {
     setTextNow(text);
     return;
   }
-  loadAside(text);
+  loadAside([text] { return text; }, std::make_shared<const std::string>(text.toStdString()));
 }
 
 void TablatureEditor::loadUtf8(std::string utf8) {
@@ -299,11 +300,10 @@ void TablatureEditor::loadUtf8(std::string utf8) {
     setTextNow(QString::fromStdString(utf8));
     return;
   }
-  // Converted here, as the preview shows all of it at once: a small part of the time the
-  // document takes to make.
-  const QString text = QString::fromStdString(utf8);
-  utf8 = std::string();
-  loadAside(text);
+  // The preview shows the UTF-8 as it is; the loading thread converts it, and lets go of
+  // it then.
+  auto shared = std::make_shared<const std::string>(std::move(utf8));
+  loadAside([shared] { return QString::fromStdString(*shared); }, shared);
 }
 
 void TablatureEditor::setTextNow(const QString& text) {
@@ -318,7 +318,8 @@ void TablatureEditor::setTextNow(const QString& text) {
   if (wasLoading) emit loadingChanged(false);
 }
 
-void TablatureEditor::loadAside(const QString& text) {
+void TablatureEditor::loadAside(std::function<QString()> text,
+                                std::shared_ptr<const std::string> utf8) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
@@ -326,7 +327,7 @@ void TablatureEditor::loadAside(const QString& text) {
   }
   // The whole text is laid out aside, started first as it is what the user waits for.
   load_ = std::make_unique<Load>(
-      this, ++loadSerial_, text,
+      this, ++loadSerial_, std::move(text),
       Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
                      document()->documentMargin(), highlighter_->styles()},
       loadStartHook_);
@@ -340,7 +341,8 @@ void TablatureEditor::loadAside(const QString& text) {
   if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);
   preview_ = new LargeTextPreview(
-      text, {document()->defaultTextOption(), document()->documentMargin(), highlighter_->styles()},
+      std::move(utf8),
+      {document()->defaultTextOption(), document()->documentMargin(), highlighter_->styles()},
       this);
   preview_->setFrameStyle(frameStyle());
   preview_->setHorizontalScrollBarPolicy(horizontalScrollBarPolicy());
@@ -359,10 +361,10 @@ void TablatureEditor::dropPreview() {
   if (focused) setFocus();
 }
 
-const QString* TablatureEditor::textBeingLoaded() const {
+const std::string* TablatureEditor::textBeingLoaded() const {
   // An edit that reached the waiting document all the same is no part of it.
   if (preview_ == nullptr || !preview_->isExact() || !document()->isEmpty()) return nullptr;
-  return &preview_->text();
+  return &preview_->utf8();
 }
 
 void TablatureEditor::refuseEdit() {

@@ -44,7 +44,7 @@ class TablatureEditor : public QPlainTextEdit {
   void finishLoading();
   // The text being loaded, to read without waiting for it: null when none is loading or
   // when the editor will not hold exactly this text.
-  const QString* textBeingLoaded() const;
+  const std::string* textBeingLoaded() const;
   // The whole text shown while it loads, or null.
   LargeTextPreview* preview() const { return preview_; }
   // Tells the user that no edit is taken while the text loads.
@@ -108,8 +108,9 @@ class TablatureEditor : public QPlainTextEdit {
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
   void setTextNow(const QString& text);
-  // Shows `text` whole in a preview while a document is made of it on the loading thread.
-  void loadAside(const QString& text);
+  // Shows `utf8` whole in a preview while `text` makes the document's text on the loading
+  // thread.
+  void loadAside(std::function<QString()> text, std::shared_ptr<const std::string> utf8);
   void dropPreview();
   // Puts the document the loading thread made in the editor.
   void takeLoadedDocument(int serial);
