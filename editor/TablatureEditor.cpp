@@ -331,8 +331,8 @@ void TablatureEditor::loadAside(std::function<QString()> text,
       Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
                      document()->documentMargin(), highlighter_->styles()},
       loadStartHook_);
-  // Meanwhile the document waits empty under a preview of the whole text.
-  // The focus the window gives when it is active, or has now.
+  // Meanwhile the document waits empty under a preview of the whole text, which takes the
+  // focus the editor has, or will have when the window is active.
   const QWidget* focus = window()->focusWidget();
   const bool focused = focus == this || (focus != nullptr && focus == preview_);
   dropPreview();
@@ -382,7 +382,7 @@ void TablatureEditor::finishLoading() {
   std::unique_ptr<QTextDocument> loaded = load_->take();
   load_.reset();
   // An edit that reached the waiting document all the same (a template put in) is kept,
-  // where the caret was.
+  // at the caret.
   QString carried = document()->toRawText();
   carried.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   const int top = preview_ != nullptr ? preview_->topLine() : 0;

@@ -457,6 +457,12 @@ TEST(TablatureEditor, ALargeDocumentShowsWholeWhileItLoads) {
   expected.chop(1);
   EXPECT_TRUE(editorText(*editor) == expected);
 
+  // Text put in past the preview (as a template is) is kept, at the caret.
+  ASSERT_TRUE(commands.documents().openFile(path));
+  editor->insertPlainText("t");
+  EXPECT_TRUE(editorText(*editor) == "t" + expected);
+  EXPECT_TRUE(editor->document()->isModified());
+
   // Gone while it loads: the loading thread is waited for.
   ASSERT_TRUE(commands.documents().openFile(path));
   EXPECT_TRUE(editor->isLoading());
