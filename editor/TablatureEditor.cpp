@@ -310,8 +310,7 @@ void TablatureEditor::setTextNow(const QString& text) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
-    dropPreview();
-    setReadOnly(readOnlyBeforeLoad_);
+    endLoadingLook();
   }
   setPlainText(text);
   document()->setModified(false);
@@ -335,10 +334,14 @@ void TablatureEditor::loadAside(std::function<QString()> text,
   // focus the editor has, or will have when the window is active.
   const QWidget* focus = window()->focusWidget();
   const bool focused = focus == this || (focus != nullptr && focus == preview_);
-  dropPreview();
+  delete std::exchange(preview_, nullptr);
+  if (!wasLoading) {
+    readOnlyBeforeLoad_ = isReadOnly();
+    scrollBarShownForLoad_ = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded;
+    if (scrollBarShownForLoad_) setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  }
   setPlainText(QString());
   document()->setModified(false);
-  if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);
   preview_ = new LargeTextPreview(
       std::move(utf8),
@@ -346,7 +349,8 @@ void TablatureEditor::loadAside(std::function<QString()> text,
       this);
   preview_->setFrameStyle(frameStyle());
   preview_->setHorizontalScrollBarPolicy(horizontalScrollBarPolicy());
-  preview_->setVerticalScrollBarPolicy(verticalScrollBarPolicy());
+  preview_->setVerticalScrollBarPolicy(scrollBarShownForLoad_ ? Qt::ScrollBarAsNeeded
+                                                              : verticalScrollBarPolicy());
   preview_->setGeometry(rect());
   connect(preview_, &LargeTextPreview::editRefused, this, &TablatureEditor::refuseEdit);
   preview_->show();
@@ -354,7 +358,10 @@ void TablatureEditor::loadAside(std::function<QString()> text,
   if (!wasLoading) emit loadingChanged(true);
 }
 
-void TablatureEditor::dropPreview() {
+void TablatureEditor::endLoadingLook() {
+  setReadOnly(readOnlyBeforeLoad_);
+  if (scrollBarShownForLoad_) setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  scrollBarShownForLoad_ = false;
   if (preview_ == nullptr) return;
   const bool focused = window()->focusWidget() == preview_;
   delete std::exchange(preview_, nullptr);
@@ -402,13 +409,12 @@ void TablatureEditor::finishLoading() {
   setDocument(loaded.release());
   if (previous != nullptr && previous->parent() == this) delete previous.data();
   ++documentSerial_;
-  setReadOnly(readOnlyBeforeLoad_);
   updateGutterWidth();
   // At the line the preview showed, the caret at its start, so that nothing moves.
   verticalScrollBar()->setValue(document()->findBlockByNumber(top).firstLineNumber());
   horizontalScrollBar()->setValue(left);
   setTextCursor(QTextCursor(firstVisibleBlock()));
-  dropPreview();
+  endLoadingLook();
   if (!carried.isEmpty()) textCursor().insertText(carried);
   shadeVisibleLines();
   gutter_->update();

@@ -111,7 +111,8 @@ class TablatureEditor : public QPlainTextEdit {
   // Shows `utf8` whole in a preview while `text` makes the document's text on the loading
   // thread.
   void loadAside(std::function<QString()> text, std::shared_ptr<const std::string> utf8);
-  void dropPreview();
+  // The preview goes, and the editor is as it was before the text began to load.
+  void endLoadingLook();
   // Puts the document the loading thread made in the editor.
   void takeLoadedDocument(int serial);
   // `revision`: textStamp() when the text was taken.
@@ -139,6 +140,9 @@ class TablatureEditor : public QPlainTextEdit {
   LargeTextPreview* preview_ = nullptr;
   std::function<void()> loadStartHook_;
   bool readOnlyBeforeLoad_ = false;
+  // The vertical scroll bar shown while the empty document waits, as a large text needs it:
+  // a narrower viewport after would wrap every line again.
+  bool scrollBarShownForLoad_ = false;
   DiagnosticOptions options_;
   std::vector<Diagnostic> diagnostics_;
   qint64 lastChecked_ = -1;  // the textStamp() last checked
