@@ -394,7 +394,7 @@ TEST(TablatureEditor, ALargeDocumentShowsWholeWhileItLoads) {
   EditorCommands commands(editor, &window, dialogs, settings);
   QByteArray bytes = "k = kick\ns = snare\n";
   int lines = 2;
-  while (bytes.size() < TablatureEditor::kLoadAsideFrom * 2) {
+  while (bytes.size() < TablatureEditor::kLoadAsideFrom + TablatureEditor::kLoadAsideFrom / 10) {
     bytes += "part = A tempo = 120 notes = 8\nk |x-x-x-x-|\ns |--x---x-|\nremark\n";
     lines += 4;
   }
@@ -446,8 +446,13 @@ TEST(TablatureEditor, ALargeDocumentShowsWholeWhileItLoads) {
   }
   EXPECT_TRUE(editor->isLoading());
 
+  const QImage shown = preview->grab().toImage();
   release.set_value();
   ASSERT_TRUE(waitFor([&] { return !editor->isLoading(); }, 60000));
+  // Drawn alike, line for line: below the caret's line and the notice, clear of the
+  // scroll bars.
+  const QRect alike(0, 30, shown.width() - 20, shown.height() - 50);
+  EXPECT_TRUE(editor->grab().toImage().copy(alike) == shown.copy(alike));
   EXPECT_EQ(editor->preview(), nullptr);
   EXPECT_EQ(editor->cursorForPosition(QPoint(1, 1)).blockNumber(), top);
   EXPECT_EQ(editor->textCursor().blockNumber(), top);
