@@ -19,12 +19,14 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <algorithm>
+#include <future>
 
 #include "app/AudioExport.h"
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
+#include "editor/LargeTextPreview.h"
 #include "editor/ProblemsPanel.h"
 #include "editor/TablatureEditor.h"
 #include "midi/LiveKeyboard.h"
@@ -596,6 +598,46 @@ TEST(Form1, AClickOnTheSplashEndsItEarly) {
   QTest::mouseClick(form->splash(), Qt::LeftButton);
   ASSERT_TRUE(waitFor([&] { return form->isVisible(); }, 2000));
   EXPECT_EQ(form->splash(), nullptr);
+}
+
+// While a large document loads aside, Play plays the whole of it at once, without waiting
+// for the editor, and a key typed into it is refused with a message in the status bar.
+TEST(Form1, PlaysALargeDocumentWhileItLoads) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  QByteArray bytes = "k = kick drum\r\n";
+  while (bytes.size() < TablatureEditor::kLoadAsideFrom + TablatureEditor::kLoadAsideFrom / 10) {
+    bytes += "A remark, a line of no kind.\r\n";
+  }
+  // Only the whole text has a part to play.
+  bytes += "part = A tempo = 240 notes = 4\r\nk |x---|\r\nsong = A\r\n";
+  const QString path = dir.filePath("large.tab");
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+  }
+  TablatureEditor* editor = form->tablatureEditor();
+  struct Hold {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    ~Hold() { release.set_value(); }
+  } hold;
+  editor->setLoadStartHook([released = hold.released] { released.wait(); });
+  ASSERT_TRUE(form->editor().documents().openFile(path));
+
+  const std::size_t before = f.midi.sent().size();
+  form->Play_Click();
+  EXPECT_TRUE(editor->isLoading());
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  const auto sent = f.sentSince(before);
+  EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const std::string& m) {
+    return m.starts_with("90 36 ");
+  })) << ::testing::PrintToString(sent);
+  ASSERT_NE(editor->preview(), nullptr);
+  QTest::keyClick(editor->preview(), Qt::Key_Z);
+  EXPECT_TRUE(form->statusBar()->currentMessage().startsWith("Loading the document"));
+  EXPECT_TRUE(editor->isLoading());
 }
 
 }  // namespace
