@@ -69,8 +69,9 @@ LargeTextPreview::LargeTextPreview(std::shared_ptr<const std::string> utf8, Look
         length = 1;
       } else if (view[i] == '\r') {
         length = i + 1 < view.size() && view[i + 1] == '\n' ? 2 : 1;
-      } else if (view.substr(i, 3) == kParagraph || view.substr(i, 3) == kFrameStart ||
-                 view.substr(i, 3) == kFrameEnd) {
+      } else if (static_cast<unsigned char>(view[i]) >= 0xE2 &&
+                 (view.substr(i, 3) == kParagraph || view.substr(i, 3) == kFrameStart ||
+                  view.substr(i, 3) == kFrameEnd)) {
         length = 3;
       }
       if (length == 0) continue;
@@ -106,10 +107,6 @@ QString LargeTextPreview::line(int line) const {
 
 int LargeTextPreview::topLine() const {
   return verticalScrollBar()->value();
-}
-
-void LargeTextPreview::setTopLine(int line) {
-  verticalScrollBar()->setValue(line);
 }
 
 int LargeTextPreview::horizontalOffset() const {
@@ -237,6 +234,7 @@ void LargeTextPreview::paintGutter(QPaintEvent* event) {
 void LargeTextPreview::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   updateGeometries();
+  if (notice_ != nullptr) notice_->move(viewport()->width() - notice_->width() - 4, 4);
 }
 
 void LargeTextPreview::changeEvent(QEvent* event) {

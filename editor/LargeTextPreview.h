@@ -41,10 +41,7 @@ class LargeTextPreview : public QAbstractScrollArea {
   int lineCount() const { return static_cast<int>(starts_.size()); }
   // Line `line` (from 0) without its line break.
   QString line(int line) const;
-  // Where line `line` ends in the text, before its line break.
-  std::size_t lineEnd(int line) const;
   int topLine() const;
-  void setTopLine(int line);
   int horizontalOffset() const;
   // The first and last line (from 0) at least partly in view.
   std::pair<int, int> visibleLines() const;
@@ -71,6 +68,8 @@ class LargeTextPreview : public QAbstractScrollArea {
   class Gutter;
 
   void paintGutter(QPaintEvent* event);
+  // Where line `line` ends in the text, before its line break.
+  std::size_t lineEnd(int line) const;
   void updateGeometries();
   // Where line `line` is drawn in the viewport: the document's margin above the first.
   qreal lineTop(int line) const;
