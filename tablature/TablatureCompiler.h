@@ -143,10 +143,9 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
-  // The shape of the grid character `c` of the line being read, made and noted in
-  // `shapes` (by mark slot).
-  std::uint32_t lineShape(TimelineItems& items, std::array<std::int32_t, 15>& shapes, char c,
-                          int slot, int lineNumber, int utf16LessColumn);
+  // A shape for the grid line being read, made of its number and lineHit_; returns it
+  // as the high bits of its items' Packed::shape.
+  std::uint32_t lineShape(TimelineItems& items, int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
@@ -252,6 +251,7 @@ class TablatureCompiler {
   // little, and its items take no room to spare.
   std::vector<TimelineItems::Packed> spareItems_;
   std::vector<TimelineItem> spareShapes_;
+  std::vector<TimelineItems::LineShape> spareLines_;
   std::shared_ptr<const Timeline> song_;
 };
 
