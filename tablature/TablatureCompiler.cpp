@@ -145,9 +145,10 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
 }();
 
 bool sameItem(const TimelineItem& a, const TimelineItem& b) {
-  return a.kind == b.kind && a.voice == b.voice && a.mark == b.mark && a.level == b.level &&
-         a.note == b.note && a.velocity == b.velocity && a.volume == b.volume && a.pan == b.pan &&
-         a.file == b.file && a.symbol == b.symbol && a.sound == b.sound && a.source == b.source;
+  // The symbol and sound first: hits differ by them.
+  return a.symbol == b.symbol && a.sound == b.sound && a.kind == b.kind && a.voice == b.voice &&
+         a.mark == b.mark && a.level == b.level && a.note == b.note && a.velocity == b.velocity &&
+         a.volume == b.volume && a.pan == b.pan && a.file == b.file && a.source == b.source;
 }
 
 // One empty song that every compiler can hand out.
@@ -201,6 +202,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   state_.haveWaves = 0;
   state_.parts = SongParts{};
   state_.parts.parts.push_back(placeholderPart());
+  // A song that is still played keeps the grid shapes it was made with.
+  grid_ = std::make_shared<TimelineItems::GridShapes>();
+  lastHit_ = 0;
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
@@ -426,10 +430,7 @@ void TablatureCompiler::beginPart() {
   TimelineItems& items = state_.parts.parts.back().items;
   items.packed_ = std::move(spareItems_);
   items.packed_.clear();
-  items.shapes_ = std::move(spareShapes_);
-  items.shapes_.clear();
-  items.lines_ = std::move(spareLines_);
-  items.lines_.clear();
+  items.grid_ = grid_;
   itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
@@ -518,11 +519,7 @@ void TablatureCompiler::finishPart() {
   // The items and shapes at their final size; what was made for them stays for the
   // next part, unless it is large.
   handOver(packed, spareItems_);
-  handOver(part.items.shapes_, spareShapes_);
-  handOver(part.items.lines_, spareLines_);
   releaseIfLarge(spareItems_);
-  releaseIfLarge(spareShapes_);
-  releaseIfLarge(spareLines_);
   releaseIfLarge(itemCounts_);
   releaseIfLarge(itemRuns_);
 
@@ -711,23 +708,28 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   return known->defined;
 }
 
-std::uint32_t TablatureCompiler::lineShape(TimelineItems& items, int lineNumber,
-                                           int utf16LessColumn) {
-  // The line's hit, where a line before of the part has it already: most parts play a
-  // few sounds over many lines. Only the latest few are looked through.
+std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) {
+  // The line's hit, where a line before has it already: a song plays a few sounds over
+  // many lines. Only the latest few are looked through.
   constexpr std::size_t kHitsLookedThrough = 16;
-  std::vector<TimelineItem>& hits = items.shapes_;
+  std::vector<TimelineItem>& hits = grid_->hits;
   std::size_t hit = hits.size();
-  for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
-    if (sameItem(hits[i - 1], lineHit_)) {
-      hit = i - 1;
-      break;
+  if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
+    hit = lastHit_;
+  } else {
+    for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
+      if (sameItem(hits[i - 1], lineHit_)) {
+        hit = i - 1;
+        break;
+      }
     }
+    if (hit == hits.size()) hits.push_back(lineHit_);
+    lastHit_ = hit;
   }
-  if (hit == hits.size()) hits.push_back(lineHit_);
-  items.lines_.push_back(
+  std::vector<TimelineItems::LineShape>& lines = grid_->lines;
+  lines.push_back(
       TimelineItems::LineShape{lineNumber, utf16LessColumn, static_cast<std::uint32_t>(hit)});
-  return static_cast<std::uint32_t>(items.lines_.size() - 1) << TimelineItems::kSlotBits;
+  return static_cast<std::uint32_t>(lines.size() - 1) << TimelineItems::kSlotBits;
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
@@ -785,7 +787,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   const std::size_t firstItem = items.size();
   // The line's items are made from its shape and their grid character's slot; a line
   // that adds no item gives its shape back at the end.
-  const std::uint32_t lineRef = hasSteps ? lineShape(items, lineNumber, utf16LessColumn) : 0;
+  const std::uint32_t lineRef = hasSteps ? lineShape(lineNumber, utf16LessColumn) : 0;
   if (hasSteps) {
     // Room for the line's steps and items at once, so that a long line is not copied
     // as its vectors grow. New steps are added as the line reaches them, so that their
@@ -940,7 +942,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  if (hasSteps && items.size() == firstItem) items.lines_.pop_back();
+  if (hasSteps && items.size() == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {

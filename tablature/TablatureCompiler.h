@@ -145,7 +145,7 @@ class TablatureCompiler {
   void forgetSymbolSounds();
   // A shape for the grid line being read, made of its number and lineHit_; returns it
   // as the high bits of its items' Packed::shape.
-  std::uint32_t lineShape(TimelineItems& items, int lineNumber, int utf16LessColumn);
+  std::uint32_t lineShape(int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
@@ -246,12 +246,13 @@ class TablatureCompiler {
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
-  // A part's items and shapes are made in these, which are kept from part to part, and
-  // handed to the part at their final size when it ends: reading a part then allocates
+  // A part's items are made in this, which is kept from part to part, and
+  // handed to the part at its final size when it ends: reading a part then allocates
   // little, and its items take no room to spare.
   std::vector<TimelineItems::Packed> spareItems_;
-  std::vector<TimelineItem> spareShapes_;
-  std::vector<TimelineItems::LineShape> spareLines_;
+  // The grid lines of the compilation, shared by its parts' items.
+  std::shared_ptr<TimelineItems::GridShapes> grid_;
+  std::size_t lastHit_ = 0;  // the grid hit found last
   std::shared_ptr<const Timeline> song_;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -93,8 +94,8 @@ class TimelineItems {
       item.source.column = static_cast<int>(p.column);
       return item;
     }
-    const LineShape& line = lines_[index];
-    TimelineItem item = markOf(shapes_[line.hit], slot);
+    const LineShape& line = grid_->lines[index];
+    TimelineItem item = markOf(grid_->hits[line.hit], slot);
     item.source = SourcePosition{line.line, static_cast<int>(p.column),
                                  line.utf16LessColumn + static_cast<int>(p.column)};
     return item;
@@ -105,7 +106,7 @@ class TimelineItems {
   void clear() {
     packed_.clear();
     shapes_.clear();
-    lines_.clear();
+    grid_.reset();
   }
 
   class Iterator {
@@ -140,7 +141,7 @@ class TimelineItems {
   friend class TablatureCompiler;
   // The low bits of Packed::shape: a grid character's slot (0 a rest, 1-4 x X o O, 5-14
   // the digits 0-9), whose item is made from a line shape, or kWholeItem for a shape
-  // that is a whole item. The high bits index lines_ or shapes_.
+  // that is a whole item. The high bits index grid_->lines or shapes_.
   static constexpr std::uint32_t kSlotBits = 4;
   static constexpr std::uint32_t kSlotMask = (1U << kSlotBits) - 1;
   static constexpr std::uint32_t kWholeItem = kSlotMask;
@@ -154,11 +155,17 @@ class TimelineItems {
     std::uint32_t column;
   };
   // A grid line: its number, the UTF-16 offset of its characters less their column, and
-  // its hit (in shapes_), what an x of the line sends, its level and mark aside.
+  // its hit, what an x of the line sends, its level and mark aside.
   struct LineShape {
     std::int32_t line;
     std::int32_t utf16LessColumn;
-    std::uint32_t hit;
+    std::uint32_t hit;  // index into GridShapes::hits
+  };
+  // The grid lines of a whole compilation, which every part it made shares: a part then
+  // allocates nothing for them. Never changed once the compilation is over.
+  struct GridShapes {
+    std::vector<TimelineItem> hits;
+    std::vector<LineShape> lines;
   };
   // The item of grid character slot `slot` (not kWholeItem) of a line whose hit is `hit`;
   // its source is left to the caller.
@@ -167,7 +174,7 @@ class TimelineItems {
   std::uint32_t addShape(const TimelineItem& item);
   std::vector<Packed> packed_;
   std::vector<TimelineItem> shapes_;
-  std::vector<LineShape> lines_;
+  std::shared_ptr<const GridShapes> grid_;  // null until a grid line's item is added
 };
 
 // Consecutive items of a part, read as TimelineItem values.
