@@ -705,6 +705,7 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   }
   lineHit_ = soundHit_;
   lineHit_.symbol = known->symbolId;
+  lineSound_ = known->defined ? static_cast<std::int32_t>(known - symbolSounds_.data()) : -1;
   return known->defined;
 }
 
@@ -714,7 +715,12 @@ std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) 
   constexpr std::size_t kHitsLookedThrough = 16;
   std::vector<TimelineItem>& hits = grid_->hits;
   std::size_t hit = hits.size();
-  if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
+  // A defined symbol's lines all have the same hit, found once.
+  SymbolSound* const owner =
+      lineSound_ >= 0 ? &symbolSounds_[static_cast<std::size_t>(lineSound_)] : nullptr;
+  if (owner != nullptr && owner->gridHit >= 0) {
+    hit = static_cast<std::size_t>(owner->gridHit);
+  } else if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
     hit = lastHit_;
   } else {
     for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
@@ -726,6 +732,7 @@ std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) 
     if (hit == hits.size()) hits.push_back(lineHit_);
     lastHit_ = hit;
   }
+  if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
   std::vector<TimelineItems::LineShape>& lines = grid_->lines;
   lines.push_back(
       TimelineItems::LineShape{lineNumber, utf16LessColumn, static_cast<std::uint32_t>(hit)});

@@ -192,6 +192,7 @@ class TablatureCompiler {
     std::string soundRef;  // when defined, with its voice and hit
     ItemVoice voice;
     TimelineItem hit;
+    std::int32_t gridHit = -1;  // the index of its lines' hit in grid_->hits, once known
   };
   static constexpr std::size_t kSymbolSoundsKept = 64;
   std::vector<SymbolSound> symbolSounds_;
@@ -202,6 +203,8 @@ class TablatureCompiler {
   TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
   TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
+  // The symbolSounds_ entry whose hit lineHit_ is; -1 for a symbol that names nothing.
+  std::int32_t lineSound_ = -1;
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo, partNotes and partProgram, read when they change.
   double tempoValue_ = 0.0;
