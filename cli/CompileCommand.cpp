@@ -124,6 +124,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     io.err << "pulsewright-cli: " << error << "\n";
     return kExitError;
   }
+  useHugeHeapPages();
   int status = kExitOk;
   auto compiler = std::make_shared<TablatureCompiler>();
   for (const std::string& path : options.files) {
