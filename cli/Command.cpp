@@ -62,12 +62,12 @@ void useHugeHeapPages() {
   std::free(block);
   auto* const after = static_cast<char*>(sbrk(0));
   mallopt(M_TOP_PAD, kDefaultTopPad);  // later growth as usual
-  if (before == reinterpret_cast<char*>(-1) || after <= before) return;
-  const auto from = (reinterpret_cast<std::uintptr_t>(before) + kHugePage - 1) & ~(kHugePage - 1);
-  const auto to = reinterpret_cast<std::uintptr_t>(after) & ~(kHugePage - 1);
-  if (to > from) {
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);  // a hint only
-  }
+  if (reinterpret_cast<std::intptr_t>(before) == -1 || after <= before)
+    return;  // no heap to advise
+  auto offset = [](const char* p) { return reinterpret_cast<std::uintptr_t>(p) % kHugePage; };
+  char* const from = before + (kHugePage - offset(before)) % kHugePage;
+  char* const to = after - offset(after);
+  if (to > from) madvise(from, static_cast<std::size_t>(to - from), MADV_HUGEPAGE);  // a hint
 }
 
 void keepUntilExit(std::shared_ptr<const void> object) {

@@ -37,8 +37,8 @@ TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) 
   }();
   static constexpr std::array<char, 15> kMarks = {'-', 'x', 'X', 'o', 'O', '0', '1', '2',
                                                   '3', '4', '5', '6', '7', '8', '9'};
-  static constexpr std::array<std::int8_t, 15> kLevels = {0, 5, 7, 5, 7, 0, 1, 2,
-                                                          3, 4, 5, 6, 7, 8, 9};
+  static constexpr std::array<std::uint8_t, 15> kLevels = {0, 5, 7, 5, 7, 0, 1, 2,
+                                                           3, 4, 5, 6, 7, 8, 9};
   if (slot == 0) {
     // A rest keeps only the line's symbol.
     TimelineItem rest;
@@ -48,13 +48,13 @@ TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) 
     return rest;
   }
   TimelineItem item = hit;
-  const std::int8_t level = kLevels[slot];
-  item.level = level;
+  const std::uint8_t level = kLevels[slot];
+  item.level = static_cast<std::int8_t>(level);
   item.mark = kMarks[slot];
   if (item.kind == TimelineItem::Kind::Sample) {
     item.volume = static_cast<std::int16_t>(level + 1);
   } else if (item.kind != TimelineItem::Kind::Skip) {
-    item.velocity = kVelocities[static_cast<std::size_t>(level)];
+    item.velocity = kVelocities[level];
   }
   return item;
 }
