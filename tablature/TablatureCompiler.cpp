@@ -479,12 +479,24 @@ void TablatureCompiler::finishPart() {
     std::size_t total = 0;
     for (const ItemRun& run : itemRuns_) total += std::min<std::size_t>(run.count, playable);
     std::vector<TimelineItems::Packed> ordered(total);
-    TimelineItems::Packed* to = ordered.data();
     const TimelineItems::Packed* const from = packed.data();
-    for (std::size_t s = 0; s < playable; ++s) {
-      part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
-      for (const ItemRun& run : itemRuns_) {
-        if (s < run.count) *to++ = from[run.firstItem + s];
+    const std::size_t lines = itemRuns_.size();
+    if (total == lines * playable) {
+      // Every line reaches every step: step s holds items s * lines on, a line at a time.
+      for (std::size_t s = 0; s < playable; ++s)
+        part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
+      for (std::size_t line = 0; line < lines; ++line) {
+        const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
+        TimelineItems::Packed* to = ordered.data() + line;
+        for (std::size_t s = 0; s < playable; ++s, to += lines) *to = source[s];
+      }
+    } else {
+      TimelineItems::Packed* to = ordered.data();
+      for (std::size_t s = 0; s < playable; ++s) {
+        part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
+        for (const ItemRun& run : itemRuns_) {
+          if (s < run.count) *to++ = from[run.firstItem + s];
+        }
       }
     }
     spareItems_ = std::move(packed);
