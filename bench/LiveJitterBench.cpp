@@ -4,17 +4,29 @@
 // the due times the play logged, over the nine nearest hits and over the whole song; what
 // is left is the jitter. Medians over the runs, since the machine is shared.
 //
+// The disk driver paces itself by sleeping whole milliseconds, so its rate is the
+// machine's: where a 5 ms sleep overshoots by 40 us in one second and 100 us in the next
+// (a virtual machine on a busy host), the device's rate moves by a per cent, and the hits
+// must follow it or drift from their due times. Each run therefore also prints how far
+// the mean overshoot of such sleeps wandered during it, from a thread beside the play.
+//
 //   pw_bench_live [RUNS] [PATH-TO-pulsewright-cli]
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/outputs/AudioTestUtil.h"
@@ -74,6 +86,46 @@ int run(const std::string& cli, const std::string& document, const std::string& 
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Sleeps 5 ms at a time at the audio thread's priority until stopped; returns the
+// lowest and highest mean overshoot (microseconds) of its half-second windows.
+class SleepPaceProbe {
+ public:
+  SleepPaceProbe()
+      : thread_([this] {
+          sched_param param{};
+          param.sched_priority = 20;
+          pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+          using Clock = std::chrono::steady_clock;
+          auto window = Clock::now();
+          double sum = 0;
+          int n = 0;
+          while (!stop_.load()) {
+            const auto before = Clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            sum += std::chrono::duration<double, std::micro>(Clock::now() - before).count() - 5000;
+            ++n;
+            if (Clock::now() - window >= std::chrono::milliseconds(500)) {
+              means_.push_back(sum / n);
+              window = Clock::now();
+              sum = 0;
+              n = 0;
+            }
+          }
+        }) {}
+  std::pair<double, double> finish() {
+    stop_.store(true);
+    thread_.join();
+    if (means_.empty()) return {0, 0};
+    const auto [low, high] = std::minmax_element(means_.begin(), means_.end());
+    return {*low, *high};
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<double> means_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,7 +147,10 @@ int main(int argc, char** argv) {
     int missing = 0;
     for (int r = 0; r < runs; ++r) {
       const std::string raw = dir.path("out.raw"), log = dir.path("play.log");
-      if (run(cli, samples ? sample : synth, raw, log) != 0) {
+      SleepPaceProbe probe;
+      const int status = run(cli, samples ? sample : synth, raw, log);
+      const auto [lowUs, highUs] = probe.finish();
+      if (status != 0) {
         std::printf("play failed\n");
         return 1;
       }
@@ -109,6 +164,10 @@ int main(int argc, char** argv) {
       const std::vector<double> whole = jitterAgainstFit(found, due);
       p50.push_back(percentile(local, 0.5));
       p99.push_back(percentile(local, 0.99));
+      std::printf(
+          "  run %d: local fit p99 %.3f ms; 5 ms sleeps overshot %.0f-%.0f us (means of "
+          "half seconds), a pace that moved %.1f %%\n",
+          r + 1, p99.back(), lowUs, highUs, (highUs - lowUs) / (5000 + lowUs) * 100);
       whole50.push_back(percentile(whole, 0.5));
       whole99.push_back(percentile(whole, 0.99));
     }

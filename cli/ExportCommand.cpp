@@ -96,7 +96,16 @@ bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled, s
 // A drum score: the song order written out, samples left out and counted.
 bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
                        std::string_view text, std::ostream& err) {
-  const Score score = buildScore({*compiled.song, compiled.metadata, text});
+  // Written measure by measure: a short document's song can fill gigabytes of score.
+  OutputFile file;
+  std::string reason;
+  Score score;
+  const bool written =
+      file.open(a.output, {a.input, a.padMap.file}, &reason) &&
+      streamMusicXml(
+          {*compiled.song, compiled.metadata, text}, a.channel,
+          [&](std::string_view bytes) { return file.write(bytes, &reason); }, &score) &&
+      file.commit(&reason);
   for (const std::string& warning : score.warnings) {
     err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
   }
@@ -104,9 +113,8 @@ bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compile
     err << "pulsewright-cli: " << score.samplesLeftOut
         << " sample hits left out: a drum score cannot hold samples\n";
   }
-  std::string reason;
-  if (!writeOutputFile(a.output, writeMusicXml(score, a.channel), {a.input, a.padMap.file},
-                       &reason)) {
+  if (!written) {
+    file.abort();
     return reportCannotWrite(a, reason, err);
   }
   return true;

@@ -11,12 +11,17 @@ namespace {
 constexpr long double kTicksPerWhole = 4.0L * kMidiFileTicksPerQuarter;
 constexpr std::int64_t kSixteenth = kMidiFileTicksPerQuarter / 4;
 
-// One track's bytes, with the running tick of its last event.
+// One track's bytes, with the running tick of its last event. The bytes are kept, only
+// counted, or handed to a sink in pieces as they grow.
 class TrackWriter {
  public:
+  enum class Mode { kKeep, kCount, kStream };
+  explicit TrackWriter(Mode mode, const MidiFileSink* sink = nullptr) : mode_(mode), sink_(sink) {}
+
   void event(std::int64_t tick, std::initializer_list<std::uint8_t> bytes) {
     delta(tick);
     data_.append(bytes.begin(), bytes.end());
+    pass();
   }
   void meta(std::int64_t tick, std::uint8_t type, std::string_view text) {
     delta(tick);
@@ -24,21 +29,34 @@ class TrackWriter {
     data_ += static_cast<char>(type);
     quantity(text.size());
     data_ += text;
+    pass();
   }
-  void reserve(std::size_t bytes) { data_.reserve(bytes); }
   std::int64_t lastTick() const { return last_; }
-  // The chunk, closed with an end-of-track event at `endTick` (or its last event).
-  void appendChunk(std::string& out, std::int64_t endTick) {
+  // Closes the track with an end-of-track event at `endTick` (or its last event) and
+  // hands over what is left; false when the sink refused a piece.
+  bool close(std::int64_t endTick) {
     meta(std::max(endTick, last_), 0x2F, {});
-    out += "MTrk";
-    appendBigEndian(out, static_cast<std::uint32_t>(data_.size()), 4);
-    out += data_;
+    return flush();
   }
+  std::uint64_t size() const { return passed_ + data_.size(); }
+  const std::string& bytes() const { return data_; }
   static void appendBigEndian(std::string& out, std::uint32_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
   }
 
  private:
+  static constexpr std::size_t kPiece = 1 << 16;
+
+  void pass() {
+    if (mode_ != Mode::kKeep && data_.size() >= kPiece) flush();
+  }
+  bool flush() {
+    if (mode_ == Mode::kKeep || data_.empty()) return ok_;
+    if (mode_ == Mode::kStream && ok_) ok_ = (*sink_)(data_);
+    passed_ += data_.size();
+    data_.clear();
+    return ok_;
+  }
   void delta(std::int64_t tick) {
     quantity(static_cast<std::uint64_t>(std::max<std::int64_t>(tick - last_, 0)));
     last_ = std::max(tick, last_);
@@ -56,7 +74,11 @@ class TrackWriter {
     data_ += bytes[0];
   }
 
+  Mode mode_;
+  const MidiFileSink* sink_;
   std::string data_;
+  std::uint64_t passed_ = 0;
+  bool ok_ = true;
   std::int64_t last_ = 0;
 };
 
@@ -67,14 +89,11 @@ std::uint32_t microsecondsPerQuarter(double tempo) {
   return static_cast<std::uint32_t>(std::clamp(us, 1.0, 16'777'215.0));
 }
 
-}  // namespace
-
-std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFileSummary* summary) {
+// Both tracks of the song, each closed; returns false when a sink refused a piece.
+bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int channel,
+                 TrackWriter& tempoTrack, TrackWriter& drums, MidiFileSummary* summary) {
   MidiFileSummary counts;
   const auto ch = static_cast<std::uint8_t>(std::clamp(channel, 0, 15));
-  TrackWriter tempoTrack;
-  TrackWriter drums;
-  drums.reserve(song.steps.size() * 12);
 
   if (!song.title.empty()) tempoTrack.meta(0, 0x03, song.title);
   const std::pair<std::string_view, const std::string*> texts[] = {
@@ -100,7 +119,6 @@ std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFil
     lastBeats = beats;
     lastUnit = unit;
   };
-  if (song.steps.empty() || song.steps.front().metreBeats == 0) timeSignature(0, 4, 4);
   drums.meta(0, 0x03, "Drums");
 
   long double exactEnd = 0;
@@ -115,7 +133,10 @@ std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFil
       drums.event(tick, {static_cast<std::uint8_t>(0x80 | ch), static_cast<std::uint8_t>(note), 0});
     sounding.clear();
   };
-  for (const MidiFileStep& step : song.steps) {
+  bool first = true;
+  walk([&](const MidiFileStep& step) {
+    if (first && step.metreBeats == 0) timeSignature(0, 4, 4);
+    first = false;
     const long double whole = static_cast<long double>(step.noteSize) * step.divisor;
     if (whole > 0) exactEnd += kTicksPerWhole / whole;
     const auto end = static_cast<std::int64_t>(std::llround(exactEnd));
@@ -146,18 +167,58 @@ std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFil
     offTick = start + std::clamp<std::int64_t>(length / 2, 1, kSixteenth);
     counts.samplesLeftOut += static_cast<std::size_t>(std::max(step.samples, 0));
     start = std::max(end, start);
-  }
+  });
+  if (first) timeSignature(0, 4, 4);
   releaseNotes(offTick);
   counts.lengthTicks = start;
-
-  std::string file = "MThd";
-  TrackWriter::appendBigEndian(file, 6, 4);
-  TrackWriter::appendBigEndian(file, 1, 2);  // type 1
-  TrackWriter::appendBigEndian(file, 2, 2);  // two tracks
-  TrackWriter::appendBigEndian(file, kMidiFileTicksPerQuarter, 2);
-  tempoTrack.appendChunk(file, start);
-  drums.appendChunk(file, start);
   if (summary != nullptr) *summary = counts;
+  const bool tempoClosed = tempoTrack.close(start);
+  return drums.close(start) && tempoClosed;
+}
+
+std::string chunkHead(std::uint64_t size) {
+  std::string head = "MTrk";
+  TrackWriter::appendBigEndian(head, static_cast<std::uint32_t>(size), 4);
+  return head;
+}
+
+}  // namespace
+
+bool streamStandardMidiFile(const MidiFileSong& text, const MidiFileStepWalk& walk, int channel,
+                            const MidiFileSink& sink, MidiFileSummary* summary) {
+  // The first walk keeps the tempo track, which changes only with the music, and counts
+  // the drum track; the second hands the drums over as they are made.
+  TrackWriter tempoTrack(TrackWriter::Mode::kKeep);
+  TrackWriter drumCount(TrackWriter::Mode::kCount);
+  writeTracks(text, walk, channel, tempoTrack, drumCount, summary);
+  std::string head = "MThd";
+  TrackWriter::appendBigEndian(head, 6, 4);
+  TrackWriter::appendBigEndian(head, 1, 2);  // type 1
+  TrackWriter::appendBigEndian(head, 2, 2);  // two tracks
+  TrackWriter::appendBigEndian(head, kMidiFileTicksPerQuarter, 2);
+  head += chunkHead(tempoTrack.size());
+  head += tempoTrack.bytes();
+  head += chunkHead(drumCount.size());
+  if (!sink(head)) return false;
+  TrackWriter tempoAgain(TrackWriter::Mode::kCount);
+  TrackWriter drums(TrackWriter::Mode::kStream, &sink);
+  return writeTracks(text, walk, channel, tempoAgain, drums, nullptr) &&
+         drums.size() == drumCount.size();
+}
+
+std::string writeStandardMidiFile(const MidiFileSong& song, int channel, MidiFileSummary* summary) {
+  std::string file;
+  streamStandardMidiFile(
+      song,
+      [&song](const std::function<void(const MidiFileStep&)>& step) {
+        for (const MidiFileStep& s : song.steps) step(s);
+      },
+      channel,
+      [&file](std::string_view bytes) {
+        file += bytes;
+        return true;
+      },
+      summary);
   return file;
 }
 

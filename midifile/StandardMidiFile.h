@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pulsewright {
@@ -43,6 +45,18 @@ struct MidiFileSummary {
   std::size_t samplesLeftOut = 0;
   std::int64_t lengthTicks = 0;
 };
+
+// A song's steps handed to `step` one at a time, in the order they play. A file is written
+// from two walks (the drum track's length comes before its events), so a long song is never
+// held as steps nor as bytes.
+using MidiFileStepWalk = std::function<void(const std::function<void(const MidiFileStep&)>& step)>;
+// Takes the file's bytes a piece at a time; false stops the writing.
+using MidiFileSink = std::function<bool(std::string_view bytes)>;
+
+// Writes the file into `sink`: the text fields of `text` (its steps are not read), the
+// steps from `walk`. False when the sink refused a piece.
+bool streamStandardMidiFile(const MidiFileSong& text, const MidiFileStepWalk& walk, int channel,
+                            const MidiFileSink& sink, MidiFileSummary* summary = nullptr);
 
 // The whole file. `channel` counts from 0 (9 is the General MIDI drum channel). A step
 // of note size N and divisor D lasts 3840 / N / D ticks; each step's end is rounded,

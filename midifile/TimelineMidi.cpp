@@ -2,14 +2,18 @@
 
 namespace pulsewright {
 
-MidiFileSong midiFileSongOf(const Timeline& timeline) {
-  MidiFileSong song;
-  if (!timeline.playable()) return song;
+void forEachMidiFileStep(const Timeline& timeline,
+                         const std::function<void(const MidiFileStep&)>& visit) {
+  if (!timeline.playable()) return;
   Timeline::Cursor cursor = timeline.begin();
   TimelineTick tick;
   StepMusic music;
+  MidiFileStep step;  // one, its notes' room reused from step to step
   while (cursor.next(&tick)) {
-    MidiFileStep step;
+    step.notes.clear();
+    step.samples = 0;
+    step.metreBeats = 0;
+    step.metreUnit = 0;
     const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
     // A tick with no step of its own waits the interval before, so it lasts as long as
     // the step before it did.
@@ -31,18 +35,29 @@ MidiFileSong midiFileSongOf(const Timeline& timeline) {
         }
       }
     }
-    song.steps.push_back(std::move(step));
+    visit(step);
   }
+}
+
+MidiFileSong midiFileSongOf(const Timeline& timeline) {
+  MidiFileSong song;
+  forEachMidiFileStep(timeline, [&song](const MidiFileStep& step) { song.steps.push_back(step); });
   return song;
 }
 
-MidiFileSong midiFileSongOf(const Timeline& timeline, const SongMetadata& metadata) {
-  MidiFileSong song = midiFileSongOf(timeline);
+MidiFileSong midiFileTextOf(const SongMetadata& metadata) {
+  MidiFileSong song;
   song.title = metadata.title;
   song.author = metadata.author;
   song.artist = metadata.artist;
   song.genre = metadata.genre;
   song.description = metadata.description;
+  return song;
+}
+
+MidiFileSong midiFileSongOf(const Timeline& timeline, const SongMetadata& metadata) {
+  MidiFileSong song = midiFileTextOf(metadata);
+  song.steps = midiFileSongOf(timeline).steps;
   return song;
 }
 

@@ -61,47 +61,107 @@ InstrumentKey instrumentOf(const ScoreHit& hit) {
 
 class Writer {
  public:
-  Writer(const Score& score, int channel) : score_(score), channel_(channel) {}
+  using Sink = std::function<bool(std::string_view)>;
+  // The text goes to `sink` in pieces when one is given, or stays in the writer.
+  Writer(const Score& head, int channel, const Sink* sink = nullptr)
+      : head_(head), channel_(channel), sink_(sink) {}
 
-  std::string write() {
-    collectInstruments();
-    out_.reserve(4096 + score_.measures.size() * 4096);
+  void addInstruments(const ScoreMeasure& m) {
+    for (const ScoreStep& s : m.steps) {
+      for (const ScoreHit& h : s.hands) instruments_.emplace(instrumentOf(h), 0);
+      for (const ScoreHit& h : s.feet) instruments_.emplace(instrumentOf(h), 0);
+    }
+  }
+
+  void begin() {
+    int n = 1;
+    for (auto& [key, id] : instruments_) id = n++;
     out_ +=
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
         "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
         "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
         "<score-partwise version=\"4.0\">\n";
-    if (!score_.title.empty()) {
-      out_ += "  <work>\n    <work-title>" + escaped(score_.title) + "</work-title>\n  </work>\n";
-      out_ += "  <movement-title>" + escaped(score_.title) + "</movement-title>\n";
+    if (!head_.title.empty()) {
+      out_ += "  <work>\n    <work-title>" + escaped(head_.title) + "</work-title>\n  </work>\n";
+      out_ += "  <movement-title>" + escaped(head_.title) + "</movement-title>\n";
     }
     out_ += "  <identification>\n";
-    if (!score_.author.empty()) {
-      out_ += "    <creator type=\"composer\">" + escaped(score_.author) + "</creator>\n";
+    if (!head_.author.empty()) {
+      out_ += "    <creator type=\"composer\">" + escaped(head_.author) + "</creator>\n";
     }
     out_ += "    <encoding>\n      <software>Pulsewright</software>\n    </encoding>\n";
     out_ += "  </identification>\n";
     partList();
     out_ += "  <part id=\"P1\">\n";
-    if (score_.measures.empty()) {
-      emptyMeasure();
-    } else {
-      for (std::size_t m = 0; m < score_.measures.size(); ++m) measure(m);
-    }
-    out_ += "  </part>\n</score-partwise>\n";
-    return std::move(out_);
   }
 
- private:
-  void collectInstruments() {
-    for (const ScoreMeasure& m : score_.measures) {
-      for (const ScoreStep& s : m.steps) {
-        for (const ScoreHit& h : s.hands) instruments_.emplace(instrumentOf(h), 0);
-        for (const ScoreHit& h : s.feet) instruments_.emplace(instrumentOf(h), 0);
+  // Measure `number` (from 1) of `count`.
+  void measure(const ScoreMeasure& m, std::size_t number, std::size_t count) {
+    out_ += "    <measure number=\"" + std::to_string(number) + "\">\n";
+    const bool metreChanged =
+        number == 1 || before_.beats != m.beats || before_.beatType != m.beatType;
+    if (metreChanged) {
+      out_ += "      <attributes>\n";
+      if (number == 1) {
+        out_ += "        <divisions>" + std::to_string(head_.divisions) + "</divisions>\n";
       }
+      out_ += "        <time><beats>" + std::to_string(m.beats) + "</beats><beat-type>" +
+              std::to_string(m.beatType) + "</beat-type></time>\n";
+      if (number == 1) {
+        out_ += "        <clef><sign>percussion</sign></clef>\n";
+        out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
+      }
+      out_ += "      </attributes>\n";
     }
-    int n = 1;
-    for (auto& [key, id] : instruments_) id = n++;
+    if (!m.partName.empty()) {
+      out_ += "      <direction placement=\"above\">\n        <direction-type><rehearsal>" +
+              escaped(m.partName) + "</rehearsal></direction-type>\n      </direction>\n";
+    }
+    if (m.tempo > 0 && (number == 1 || before_.tempo != m.tempo)) {
+      const std::string tempo = decimal(m.tempo);
+      out_ += "      <direction placement=\"above\">\n        <direction-type>\n";
+      out_ += "          <metronome><beat-unit>quarter</beat-unit><per-minute>" + tempo +
+              "</per-minute></metronome>\n";
+      out_ += "        </direction-type>\n        <sound tempo=\"" + tempo + "\"/>\n";
+      out_ += "      </direction>\n";
+    }
+    voice(m, 1);
+    if (m.hasFeet()) {
+      out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
+      voice(m, 2);
+    }
+    if (number == count) {
+      out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
+    }
+    out_ += "    </measure>\n";
+    before_ = {m.beats, m.beatType, m.tempo};
+    pass();
+  }
+
+  void emptyMeasure() {
+    out_ += "    <measure number=\"1\">\n      <attributes>\n        <divisions>1</divisions>\n";
+    out_ += "        <time><beats>4</beats><beat-type>4</beat-type></time>\n";
+    out_ += "        <clef><sign>percussion</sign></clef>\n";
+    out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
+    out_ += "      </attributes>\n";
+    out_ += "      <note><rest measure=\"yes\"/><duration>4</duration><voice>1</voice></note>\n";
+    out_ += "    </measure>\n";
+  }
+
+  // Closes the document; false when the sink refused a piece.
+  bool end() {
+    out_ += "  </part>\n</score-partwise>\n";
+    if (sink_ != nullptr && ok_) ok_ = (*sink_)(out_);
+    if (sink_ != nullptr) out_.clear();
+    return ok_;
+  }
+  std::string take() { return std::move(out_); }
+
+ private:
+  void pass() {
+    if (sink_ == nullptr || out_.size() < (1 << 16)) return;
+    if (ok_) ok_ = (*sink_)(out_);
+    out_.clear();
   }
 
   void partList() {
@@ -125,58 +185,6 @@ class Writer {
       out_ += "      </midi-instrument>\n";
     }
     out_ += "    </score-part>\n  </part-list>\n";
-  }
-
-  void emptyMeasure() {
-    out_ += "    <measure number=\"1\">\n      <attributes>\n        <divisions>1</divisions>\n";
-    out_ += "        <time><beats>4</beats><beat-type>4</beat-type></time>\n";
-    out_ += "        <clef><sign>percussion</sign></clef>\n";
-    out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
-    out_ += "      </attributes>\n";
-    out_ += "      <note><rest measure=\"yes\"/><duration>4</duration><voice>1</voice></note>\n";
-    out_ += "    </measure>\n";
-  }
-
-  void measure(std::size_t index) {
-    const ScoreMeasure& m = score_.measures[index];
-    const ScoreMeasure* before = index > 0 ? &score_.measures[index - 1] : nullptr;
-    out_ += "    <measure number=\"" + std::to_string(index + 1) + "\">\n";
-    const bool metreChanged =
-        before == nullptr || before->beats != m.beats || before->beatType != m.beatType;
-    if (metreChanged) {
-      out_ += "      <attributes>\n";
-      if (before == nullptr) {
-        out_ += "        <divisions>" + std::to_string(score_.divisions) + "</divisions>\n";
-      }
-      out_ += "        <time><beats>" + std::to_string(m.beats) + "</beats><beat-type>" +
-              std::to_string(m.beatType) + "</beat-type></time>\n";
-      if (before == nullptr) {
-        out_ += "        <clef><sign>percussion</sign></clef>\n";
-        out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
-      }
-      out_ += "      </attributes>\n";
-    }
-    if (!m.partName.empty()) {
-      out_ += "      <direction placement=\"above\">\n        <direction-type><rehearsal>" +
-              escaped(m.partName) + "</rehearsal></direction-type>\n      </direction>\n";
-    }
-    if (m.tempo > 0 && (before == nullptr || before->tempo != m.tempo)) {
-      const std::string tempo = decimal(m.tempo);
-      out_ += "      <direction placement=\"above\">\n        <direction-type>\n";
-      out_ += "          <metronome><beat-unit>quarter</beat-unit><per-minute>" + tempo +
-              "</per-minute></metronome>\n";
-      out_ += "        </direction-type>\n        <sound tempo=\"" + tempo + "\"/>\n";
-      out_ += "      </direction>\n";
-    }
-    voice(m, 1);
-    if (m.hasFeet()) {
-      out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
-      voice(m, 2);
-    }
-    if (index + 1 == score_.measures.size()) {
-      out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
-    }
-    out_ += "    </measure>\n";
   }
 
   void voice(const ScoreMeasure& m, int number) {
@@ -267,8 +275,17 @@ class Writer {
     out_ += "</notations>\n";
   }
 
-  const Score& score_;
+  struct MeasureHead {
+    int beats = 0;
+    int beatType = 0;
+    double tempo = 0;
+  };
+
+  const Score& head_;
   int channel_;
+  const Sink* sink_;
+  bool ok_ = true;
+  MeasureHead before_;
   std::map<InstrumentKey, int> instruments_;
   std::string out_;
 };
@@ -276,7 +293,32 @@ class Writer {
 }  // namespace
 
 std::string writeMusicXml(const Score& score, int midiChannel) {
-  return Writer(score, midiChannel).write();
+  Writer writer(score, midiChannel);
+  for (const ScoreMeasure& m : score.measures) writer.addInstruments(m);
+  writer.begin();
+  if (score.measures.empty()) writer.emptyMeasure();
+  for (std::size_t m = 0; m < score.measures.size(); ++m) {
+    writer.measure(score.measures[m], m + 1, score.measures.size());
+  }
+  writer.end();
+  return writer.take();
+}
+
+bool streamMusicXml(const ScoreSource& source, int midiChannel,
+                    const std::function<bool(std::string_view)>& sink, Score* info) {
+  Score head;
+  Writer writer(head, midiChannel, &sink);
+  std::size_t count = 0;
+  head = buildScore(source, [&](const ScoreMeasure& m) {
+    writer.addInstruments(m);
+    ++count;
+  });
+  writer.begin();
+  if (count == 0) writer.emptyMeasure();
+  std::size_t number = 0;
+  buildScore(source, [&](const ScoreMeasure& m) { writer.measure(m, ++number, count); });
+  if (info != nullptr) *info = head;
+  return writer.end() && number == count;
 }
 
 }  // namespace pulsewright

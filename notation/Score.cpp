@@ -60,7 +60,9 @@ struct PartLayout {
 
 class Builder {
  public:
-  explicit Builder(const ScoreSource& source) : src_(source) {
+  explicit Builder(const ScoreSource& source,
+                   const std::function<void(const ScoreMeasure&)>* measureSink = nullptr)
+      : src_(source), measureSink_(measureSink) {
     std::size_t start = 0;
     while (start <= src_.text.size()) {
       const std::size_t end = src_.text.find("\r\n", start);
@@ -344,7 +346,11 @@ class Builder {
       }
       beam(m, 1);
       beam(m, 2);
-      score_.measures.push_back(std::move(m));
+      if (measureSink_ != nullptr) {
+        (*measureSink_)(m);
+      } else {
+        score_.measures.push_back(std::move(m));
+      }
     }
   }
 
@@ -398,6 +404,7 @@ class Builder {
   }
 
   const ScoreSource& src_;
+  const std::function<void(const ScoreMeasure&)>* measureSink_;
   std::vector<std::string_view> lines_;
   Score score_;
   std::map<int, PartLayout> layouts_;
@@ -453,6 +460,11 @@ int ScoreMeasure::duration() const {
 
 Score buildScore(const ScoreSource& source) {
   return Builder(source).song();
+}
+
+Score buildScore(const ScoreSource& source,
+                 const std::function<void(const ScoreMeasure&)>& measure) {
+  return Builder(source, &measure).song();
 }
 
 Score buildPartScore(const ScoreSource& source, int part) {

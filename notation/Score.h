@@ -4,6 +4,7 @@
 // with the drum that plays them. The MusicXML writer and the staff view both read it.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,6 +93,10 @@ struct ScoreSource {
 
 // The whole song in playing order.
 Score buildScore(const ScoreSource& source);
+// The same, its measures handed to `measure` one at a time in order instead of kept: the
+// score returned holds everything else. A long song's score is never held whole.
+Score buildScore(const ScoreSource& source,
+                 const std::function<void(const ScoreMeasure&)>& measure);
 // One part (index into the timeline's parts) played once, as the staff view shows it.
 Score buildPartScore(const ScoreSource& source, int part);
 

@@ -8,6 +8,7 @@
 #include <QPrinterInfo>
 #include <optional>
 
+#include "fileio/OutputFile.h"
 #include "files/FileAccess.h"
 #include "notation/Engraving.h"
 #include "notation/MusicXml.h"
@@ -24,18 +25,24 @@ bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& sugges
                              QObject::tr("MusicXML files (*.musicxml *.xml)"), suggested);
   if (path.isEmpty()) return false;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".musicxml");
-  bool playable = false;
   const std::string text = joinLinesWithCrLf(documentText.toStdString());
-  const Score score = scoreOfCompiled(compile(text), text, &playable);
-  if (!playable) {
+  const CompiledDocument compiled = compile(text);
+  if (!compiled.song->playable()) {
     dialogs.message(parent, QObject::tr("There is nothing to play: no score was written."));
     return false;
   }
-  const std::string xml = writeMusicXml(score);
-  const QString failure =
-      writeWholeFile(path, QByteArray(xml.data(), static_cast<qsizetype>(xml.size())));
-  if (!failure.isEmpty()) {
-    dialogs.message(parent, QObject::tr("Cannot save \"%1\": %2.").arg(path, failure));
+  // Written measure by measure as it is made: a long song's score is never held whole.
+  OutputFile file;
+  std::string reason;
+  Score score;
+  if (!file.open(QFile::encodeName(path).toStdString(), {}, &reason) ||
+      !streamMusicXml(
+          {*compiled.song, compiled.metadata, text}, 10,
+          [&](std::string_view bytes) { return file.write(bytes, &reason); }, &score) ||
+      !file.commit(&reason)) {
+    file.abort();
+    dialogs.message(
+        parent, QObject::tr("Cannot save \"%1\": %2.").arg(path, QString::fromStdString(reason)));
     return false;
   }
   QStringList notes;
