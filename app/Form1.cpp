@@ -116,6 +116,8 @@ void Form1::buildControls() {
   label1_ = client_->statusLine();
   tablatureEditor_ = client_->editor();
   text1_ = tablatureEditor_;
+  connect(tablatureEditor_, &TablatureEditor::editRefused, this,
+          [this](const QString& message) { statusBar()->showMessage(message, 5000); });
   devices_ = new DeviceMenus(*port_, *samples_, services_.settings, services_.midiInput, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
