@@ -69,6 +69,9 @@ std::string lowerCase(std::string s);
 void setProcessEndsAfterCommand(bool ends);
 // Keeps `object` to the end of the process when it ends after the command; else frees it.
 void keepUntilExit(std::shared_ptr<const void> object);
+// Gives the heap transparent huge pages ahead of a command that builds a whole song, when
+// the process ends after it.
+void useHugeHeapPages();
 
 // The compiler's messages on standard error, as FILE:LINE: text.
 class CompileMessages : public CompileListener {

@@ -1,8 +1,8 @@
 // pulsewright-cli compile and check: the compiled state as JSON, or every line's kinds.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <unordered_map>
@@ -21,22 +21,6 @@ struct CompileOptions {
   PadMapChoice padMap;
   std::vector<std::string> files;
   bool check = false;  // list the lines' kinds instead of printing the state
-};
-
-class PrintingListener : public CompileListener {
- public:
-  PrintingListener(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
-  void message(int lineNumber, std::string_view text) override {
-    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
-  }
-  void lineClassified(int lineNumber, const LineTests& tests) override {
-    if (onLine) onLine(lineNumber, tests);
-  }
-  std::function<void(int, const LineTests&)> onLine;
-
- private:
-  std::ostream& err_;
-  std::string file_;
 };
 
 // Why a line that starts like a section line is none, in the user's words.
@@ -70,16 +54,22 @@ class LineKindPrinter {
       lastTests_ = tests;
       words_ = &wordsOf(tests);
     }
-    buffer_ += prefix_;
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
-    buffer_.append(digits, end);
-    buffer_ += *words_;
-    if (buffer_.size() >= kChunk) flush();
+    // Written in place: appending three pieces to a string cost more than the line's
+    // compilation.
+    const std::size_t most = prefix_.size() + kDigits + words_->size();
+    if (buffer_.size() - used_ < most) {
+      flush();
+      if (buffer_.size() < most) buffer_.resize(most);
+    }
+    char* to = buffer_.data() + used_;
+    to = std::copy(prefix_.begin(), prefix_.end(), to);
+    to = std::to_chars(to, to + kDigits, lineNumber).ptr;
+    to = std::copy(words_->begin(), words_->end(), to);
+    used_ = static_cast<std::size_t>(to - buffer_.data());
   }
   void flush() {
-    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    buffer_.clear();
+    out_.write(buffer_.data(), static_cast<std::streamsize>(used_));
+    used_ = 0;
   }
 
  private:
@@ -100,12 +90,30 @@ class LineKindPrinter {
   }
 
   static constexpr std::size_t kChunk = std::size_t{1} << 16;
+  static constexpr std::size_t kDigits = 12;  // an int's digits and sign
   std::ostream& out_;
   std::string prefix_;
-  std::string buffer_;
+  std::string buffer_ = std::string(kChunk, '\0');
+  std::size_t used_ = 0;  // bytes of buffer_ not yet written
   std::unordered_map<LineTests, std::string> known_;
   LineTests lastTests_;
   const std::string* words_ = nullptr;  // those of lastTests_
+};
+
+class PrintingListener : public CompileListener {
+ public:
+  PrintingListener(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+  void message(int lineNumber, std::string_view text) override {
+    err_ << file_ << ":" << lineNumber << ": " << text << "\n";
+  }
+  void lineClassified(int lineNumber, const LineTests& tests) override {
+    if (kinds != nullptr) kinds->print(lineNumber, tests);
+  }
+  LineKindPrinter* kinds = nullptr;  // check's line kinds, when printed
+
+ private:
+  std::ostream& err_;
+  std::string file_;
 };
 
 // Files of one run share one compiler, as two presses of Play share its state.
@@ -116,6 +124,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     io.err << "pulsewright-cli: " << error << "\n";
     return kExitError;
   }
+  useHugeHeapPages();
   int status = kExitOk;
   auto compiler = std::make_shared<TablatureCompiler>();
   for (const std::string& path : options.files) {
@@ -132,9 +141,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
     PrintingListener listener(io.err, path);
     LineKindPrinter kinds(io.out, options.files.size() > 1 ? path + ":" : std::string());
     if (options.check) {
-      listener.onLine = [&kinds](int lineNumber, const LineTests& tests) {
-        kinds.print(lineNumber, tests);
-      };
+      listener.kinds = &kinds;
     }
     CompileRequest request;
     request.padMap = padMap;

@@ -57,6 +57,43 @@ struct ViewHash {
 };
 using SymbolSet = std::unordered_set<std::string, ViewHash, std::equal_to<>>;
 
+// The lines of a text (separated by CR LF) by number, found as they are first asked
+// for: the compiler's listener asks in order, and the text is not split up front.
+class TextLines {
+ public:
+  explicit TextLines(std::string_view text) : text_(text) { starts_.push_back(0); }
+  // Line `n` (from 1); false when the text has fewer lines.
+  bool find(int n, std::string_view* line) {
+    if (n < 1) return false;
+    const auto index = static_cast<std::size_t>(n) - 1;
+    // The start of the line after is known, or the text ends with line n.
+    while (starts_.size() <= index + 1 && !complete_) {
+      const std::size_t end = text_.find("\r\n", starts_.back());
+      if (end == std::string_view::npos) {
+        complete_ = true;
+      } else {
+        starts_.push_back(end + 2);
+      }
+    }
+    if (index >= starts_.size()) return false;
+    const std::size_t start = starts_[index];
+    const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] - 2 : text_.size();
+    *line = text_.substr(start, end - start);
+    return true;
+  }
+  // Line `n` of those find() has found.
+  std::string_view operator[](int n) {
+    std::string_view line;
+    find(n, &line);
+    return line;
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<std::size_t> starts_;
+  bool complete_ = false;
+};
+
 struct SectionInfo {
   int line = 0;
   std::string_view name;  // inside the line
@@ -70,16 +107,10 @@ struct SectionInfo {
 class Pass : public CompileListener {
  public:
   Pass(std::string_view text, const CompileRequest& options, const TablatureCompiler& compiler)
-      : options_(options), compiler_(compiler), keptSongLine_(compiler.state().songLine) {
-    std::size_t start = 0;
-    while (true) {
-      const std::size_t end = text.find("\r\n", start);
-      lines_.push_back(
-          text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-      if (end == std::string_view::npos) break;
-      start = end + 2;
-    }
-  }
+      : options_(options),
+        compiler_(compiler),
+        keptSongLine_(compiler.state().songLine),
+        lines_(text) {}
 
   void message(int lineNumber, std::string_view text) override {
     messages.emplace_back(text);
@@ -93,18 +124,19 @@ class Pass : public CompileListener {
   void gridLineRead(int lineNumber, std::string_view symbol, bool symbolDefined, std::size_t steps,
                     const std::vector<std::int32_t>&) override {
     noteSectionOfPreviousLine();
-    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
-    gridLine(lineNumber, lines_[static_cast<std::size_t>(lineNumber) - 1], symbol, symbolDefined,
-             steps);
+    std::string_view line;
+    if (!lines_.find(lineNumber, &line)) return;
+    gridLine(lineNumber, line, symbol, symbolDefined, steps);
   }
 
   void barsDisagree(int lineNumber, int firstLineNumber) override {
     noteSectionOfPreviousLine();
-    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
+    std::string_view line;
+    if (!lines_.find(lineNumber, &line)) return;
     if (!keeps(lineNumber)) return;
     std::string_view symbol;
     std::string_view body;
-    LineMatcher::gridFields(lines_[static_cast<std::size_t>(lineNumber) - 1], &symbol, &body);
+    LineMatcher::gridFields(line, &symbol, &body);
     const std::string part = sections_.empty() ? std::string() : std::string(sections_.back().name);
     report(lineNumber, body, Severity::Warning,
            "the bar lines of this grid line differ from those of line " +
@@ -118,8 +150,8 @@ class Pass : public CompileListener {
     if (!options_.diagnose) return;
     noteWaveOfPreviousLine();
     noteSectionOfPreviousLine();
-    if (lineNumber < 1 || static_cast<std::size_t>(lineNumber) > lines_.size()) return;
-    const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
+    std::string_view line;
+    if (!lines_.find(lineNumber, &line)) return;
     if (tests.none()) {
       almostGridLine(lineNumber, line);
       return;
@@ -184,7 +216,7 @@ class Pass : public CompileListener {
       countedLine_ = lineNumber;
       countOnLine_ = 1;
     }
-    const std::string_view line = lines_[static_cast<std::size_t>(lineNumber) - 1];
+    const std::string_view line = lines_[lineNumber];
     std::size_t from = 0;
     std::size_t size = 0;
     if (range.data() >= line.data() && range.data() + range.size() <= line.data() + line.size()) {
@@ -262,7 +294,7 @@ class Pass : public CompileListener {
     if (pendingSection_ == 0) return;
     const int lineNumber = pendingSection_;
     pendingSection_ = 0;
-    sectionLine(lineNumber, lines_[static_cast<std::size_t>(lineNumber) - 1]);
+    sectionLine(lineNumber, lines_[lineNumber]);
   }
 
   // The part name inside a section line, as the compiler read it.
@@ -448,8 +480,7 @@ class Pass : public CompileListener {
     if (songLine_ == 0 || songValue_.empty()) {
       const SectionInfo& first = sections_.front();
       report(songLine_ > 0 ? songLine_ : first.line,
-             songLine_ > 0 ? trimmed(lines_[static_cast<std::size_t>(songLine_) - 1]) : first.name,
-             Severity::Error,
+             songLine_ > 0 ? trimmed(lines_[songLine_]) : first.name, Severity::Error,
              "no song line names the parts to play ('song = ABA'), so nothing plays");
       return;
     }
@@ -478,7 +509,7 @@ class Pass : public CompileListener {
   const std::string keptSongLine_;
   SymbolSet documentSymbols_;
   SymbolSet keptWarned_;
-  std::vector<std::string_view> lines_;
+  TextLines lines_;
   std::vector<Diagnostic> found_;
   std::vector<SectionInfo> sections_;
   SymbolSet waveSymbols_;

@@ -3,6 +3,7 @@
 #include <re2/re2.h>
 #include <re2/set.h>
 
+#include <mutex>
 #include <stdexcept>
 
 #include "tablature/LineScan.h"
@@ -202,40 +203,54 @@ std::vector<std::string> describeLineKinds(const LineTests& tests) {
   return kinds;
 }
 
-struct LineMatcher::Compiled {
-  std::vector<std::unique_ptr<re2::RE2>> tests;
-  std::vector<std::unique_ptr<re2::RE2>> fields;
-  std::unique_ptr<re2::RE2::Set> set;
-  mutable std::vector<int> hits;
-};
-
 namespace {
 std::unique_ptr<re2::RE2> compileOne(const std::string& source) {
   auto re = std::make_unique<re2::RE2>(toEngineSyntax(source), engineOptions());
   if (!re->ok()) throw std::logic_error("line pattern does not compile: " + source);
   return re;
 }
+
+// A pattern compiled when first used: most documents need only the one-pass set and a
+// few fields, and compiling all of them took longer than checking a short document.
+class LazyPattern {
+ public:
+  const re2::RE2& get(const std::string& source) const {
+    std::call_once(once_, [&] { re_ = compileOne(source); });
+    return *re_;
+  }
+
+ private:
+  mutable std::once_flag once_;
+  mutable std::unique_ptr<re2::RE2> re_;
+};
 }  // namespace
+
+struct LineMatcher::Compiled {
+  std::array<LazyPattern, line_test::kCount> tests;
+  std::array<LazyPattern, kFieldCount> fields;
+  std::unique_ptr<re2::RE2::Set> set;
+  mutable std::vector<int> hits;
+};
 
 LineMatcher::LineMatcher() : compiled_(std::make_unique<Compiled>()) {
   const LinePatternSources& sources = linePatternSources();
   compiled_->set = std::make_unique<re2::RE2::Set>(engineOptions(), re2::RE2::UNANCHORED);
   for (const std::string& source : sources.tests) {
-    compiled_->tests.push_back(compileOne(source));
     if (compiled_->set->Add(toEngineSyntax(source), nullptr) < 0) {
       throw std::logic_error("line pattern does not compile: " + source);
     }
   }
   if (!compiled_->set->Compile()) throw std::logic_error("line patterns do not compile as a set");
-  for (const std::string& source : sources.fields) compiled_->fields.push_back(compileOne(source));
   compiled_->hits.reserve(line_test::kCount);
 }
 
 LineMatcher::~LineMatcher() = default;
 
 bool LineMatcher::test(int testNumber, std::string_view line) const {
-  return re2::RE2::PartialMatch(re2::StringPiece(line.data(), line.size()),
-                                *compiled_->tests[testNumber]);
+  return re2::RE2::PartialMatch(
+      re2::StringPiece(line.data(), line.size()),
+      compiled_->tests[static_cast<std::size_t>(testNumber)].get(
+          linePatternSources().tests[static_cast<std::size_t>(testNumber)]));
 }
 
 LineTests LineMatcher::classify(std::string_view line) const {
@@ -327,8 +342,9 @@ bool LineMatcher::extract(LineField field, std::string_view line, std::string_vi
 bool LineMatcher::patternExtract(LineField field, std::string_view line,
                                  std::string_view* value) const {
   re2::StringPiece capture;
+  const auto f = static_cast<std::size_t>(field);
   if (!re2::RE2::PartialMatch(re2::StringPiece(line.data(), line.size()),
-                              *compiled_->fields[static_cast<int>(field)], &capture)) {
+                              compiled_->fields[f].get(linePatternSources().fields[f]), &capture)) {
     return false;
   }
   *value = std::string_view(capture.data(), capture.size());

@@ -144,6 +144,13 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   return kinds;
 }();
 
+bool sameItem(const TimelineItem& a, const TimelineItem& b) {
+  // The symbol and sound first: hits differ by them.
+  return a.symbol == b.symbol && a.sound == b.sound && a.kind == b.kind && a.voice == b.voice &&
+         a.mark == b.mark && a.level == b.level && a.note == b.note && a.velocity == b.velocity &&
+         a.volume == b.volume && a.pan == b.pan && a.file == b.file && a.source == b.source;
+}
+
 // One empty song that every compiler can hand out.
 const std::shared_ptr<const Timeline>& emptySong() {
   static const std::shared_ptr<const Timeline> empty = std::make_shared<const Timeline>();
@@ -195,6 +202,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   state_.haveWaves = 0;
   state_.parts = SongParts{};
   state_.parts.parts.push_back(placeholderPart());
+  // A song that is still played keeps the grid shapes it was made with.
+  grid_ = std::make_shared<TimelineItems::GridShapes>();
+  lastHit_ = 0;
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
@@ -420,8 +430,7 @@ void TablatureCompiler::beginPart() {
   TimelineItems& items = state_.parts.parts.back().items;
   items.packed_ = std::move(spareItems_);
   items.packed_.clear();
-  items.shapes_ = std::move(spareShapes_);
-  items.shapes_.clear();
+  items.grid_ = grid_;
   itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
@@ -470,12 +479,24 @@ void TablatureCompiler::finishPart() {
     std::size_t total = 0;
     for (const ItemRun& run : itemRuns_) total += std::min<std::size_t>(run.count, playable);
     std::vector<TimelineItems::Packed> ordered(total);
-    TimelineItems::Packed* to = ordered.data();
     const TimelineItems::Packed* const from = packed.data();
-    for (std::size_t s = 0; s < playable; ++s) {
-      part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
-      for (const ItemRun& run : itemRuns_) {
-        if (s < run.count) *to++ = from[run.firstItem + s];
+    const std::size_t lines = itemRuns_.size();
+    if (total == lines * playable) {
+      // Every line reaches every step: step s holds items s * lines on, a line at a time.
+      for (std::size_t s = 0; s < playable; ++s)
+        part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
+      for (std::size_t line = 0; line < lines; ++line) {
+        const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
+        TimelineItems::Packed* to = ordered.data() + line;
+        for (std::size_t s = 0; s < playable; ++s, to += lines) *to = source[s];
+      }
+    } else {
+      TimelineItems::Packed* to = ordered.data();
+      for (std::size_t s = 0; s < playable; ++s) {
+        part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
+        for (const ItemRun& run : itemRuns_) {
+          if (s < run.count) *to++ = from[run.firstItem + s];
+        }
       }
     }
     spareItems_ = std::move(packed);
@@ -510,9 +531,7 @@ void TablatureCompiler::finishPart() {
   // The items and shapes at their final size; what was made for them stays for the
   // next part, unless it is large.
   handOver(packed, spareItems_);
-  handOver(part.items.shapes_, spareShapes_);
   releaseIfLarge(spareItems_);
-  releaseIfLarge(spareShapes_);
   releaseIfLarge(itemCounts_);
   releaseIfLarge(itemRuns_);
 
@@ -698,47 +717,38 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
   }
   lineHit_ = soundHit_;
   lineHit_.symbol = known->symbolId;
+  lineSound_ = known->defined ? static_cast<std::int32_t>(known - symbolSounds_.data()) : -1;
   return known->defined;
 }
 
-std::uint32_t TablatureCompiler::lineShape(TimelineItems& items,
-                                           std::array<std::int32_t, 15>& shapes, char c, int slot,
-                                           int lineNumber, int utf16LessColumn) {
-  // Velocities by level, worked out once.
-  static const std::array<std::uint8_t, 10> velocities = [] {
-    std::array<std::uint8_t, 10> v{};
-    for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
-    return v;
-  }();
-  const TimelineItem& hit = lineHit_;
-  // Made where it is kept.
-  std::vector<TimelineItem>& made = items.shapes_;
-  TimelineItem& item = c == '-' ? made.emplace_back() : made.emplace_back(hit);
-  if (c == '-') {
-    item.kind = TimelineItem::Kind::Rest;
-    item.symbol = hit.symbol;
-    item.velocity = velocities[0];
+std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) {
+  // The line's hit, where a line before has it already: a song plays a few sounds over
+  // many lines. Only the latest few are looked through.
+  constexpr std::size_t kHitsLookedThrough = 16;
+  std::vector<TimelineItem>& hits = grid_->hits;
+  std::size_t hit = hits.size();
+  // A defined symbol's lines all have the same hit, found once.
+  SymbolSound* const owner =
+      lineSound_ >= 0 ? &symbolSounds_[static_cast<std::size_t>(lineSound_)] : nullptr;
+  if (owner != nullptr && owner->gridHit >= 0) {
+    hit = static_cast<std::size_t>(owner->gridHit);
+  } else if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
+    hit = lastHit_;
   } else {
-    int level = 0;
-    switch (c) {
-      case 'X':
-      case 'O': level = 7; break;
-      case 'x':
-      case 'o': level = 5; break;
-      default: level = c - '0'; break;  // a digit
+    for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
+      if (sameItem(hits[i - 1], lineHit_)) {
+        hit = i - 1;
+        break;
+      }
     }
-    item.level = static_cast<std::int8_t>(level);
-    item.mark = c;
-    if (item.kind == TimelineItem::Kind::Sample) {
-      item.volume = static_cast<std::int16_t>(level + 1);
-    } else if (item.kind != TimelineItem::Kind::Skip) {
-      item.velocity = velocities[static_cast<std::size_t>(level)];
-    }
+    if (hit == hits.size()) hits.push_back(lineHit_);
+    lastHit_ = hit;
   }
-  item.source = SourcePosition{lineNumber, 0, utf16LessColumn};
-  const auto shape = static_cast<std::uint32_t>(made.size() - 1);
-  shapes[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(shape);
-  return shape;
+  if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
+  std::vector<TimelineItems::LineShape>& lines = grid_->lines;
+  lines.push_back(
+      TimelineItems::LineShape{lineNumber, utf16LessColumn, static_cast<std::uint32_t>(hit)});
+  return static_cast<std::uint32_t>(lines.size() - 1) << TimelineItems::kSlotBits;
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
@@ -756,14 +766,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       body.empty() ? line.size() : static_cast<std::size_t>(body.data() - line.data());
   const int bodyColumn = static_cast<int>(bodyOffset) + 1;
   const int bodyUtf16 = static_cast<int>(bodyOffset);
-  // The items of the line share a shape per grid character: made when first used.
-  std::array<std::int32_t, 15> shapes{};
-  shapes.fill(-1);
-  // A shape keeps the UTF-16 offset less the column.
   const int utf16LessColumn = bodyUtf16 - bodyColumn;
-  auto makeShape = [&](char c, int slot) {
-    return lineShape(items, shapes, c, slot, lineNumber, utf16LessColumn);
-  };
 
   // The grid's last character is never examined. Its steps and the bytes its items add
   // to the budget are counted first only where they are needed before reading: for a
@@ -801,6 +804,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     steps.assign(2, kNewStep);
   }
   const std::size_t firstItem = items.size();
+  // The line's items are made from its shape and their grid character's slot; a line
+  // that adds no item gives its shape back at the end.
+  const std::uint32_t lineRef = hasSteps ? lineShape(lineNumber, utf16LessColumn) : 0;
   if (hasSteps) {
     // Room for the line's steps and items at once, so that a long line is not copied
     // as its vectors grow. New steps are added as the line reaches them, so that their
@@ -867,16 +873,13 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           steps.emplace_back(kNewStep);
           ++stepCount;
         }
-        const std::int32_t known = shapes[slot];
-        const std::uint32_t shape =
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot);
         TimelineStep& step = stepData[n];
         step.duration = timedDuration;
         step.music = timedMusic;
         if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
         rests += slot == 0 ? 1 : 0;
         lineItems[n] = TimelineItems::Packed{
-            shape, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
+            lineRef | slot, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
         ++n;
       }
       if (p == examined) break;
@@ -924,9 +927,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
       if (allFit) {
         rests += slot == 0 ? 1 : 0;
-        const std::int32_t known = shapes[slot];
-        lineItems[n] = TimelineItems::Packed{
-            known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column};
+        lineItems[n] = TimelineItems::Packed{lineRef | slot, column};
         if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
@@ -940,9 +941,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
-          const std::int32_t known = shapes[slot];
-          packed.push_back(TimelineItems::Packed{
-              known >= 0 ? static_cast<std::uint32_t>(known) : makeShape(c, slot), column});
+          packed.push_back(TimelineItems::Packed{lineRef | slot, column});
         }
       }
     }
@@ -962,6 +961,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
+  if (hasSteps && items.size() == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {

@@ -143,10 +143,9 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
-  // The shape of the grid character `c` of the line being read, made and noted in
-  // `shapes` (by mark slot).
-  std::uint32_t lineShape(TimelineItems& items, std::array<std::int32_t, 15>& shapes, char c,
-                          int slot, int lineNumber, int utf16LessColumn);
+  // A shape for the grid line being read, made of its number and lineHit_; returns it
+  // as the high bits of its items' Packed::shape.
+  std::uint32_t lineShape(int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
@@ -193,6 +192,7 @@ class TablatureCompiler {
     std::string soundRef;  // when defined, with its voice and hit
     ItemVoice voice;
     TimelineItem hit;
+    std::int32_t gridHit = -1;  // the index of its lines' hit in grid_->hits, once known
   };
   static constexpr std::size_t kSymbolSoundsKept = 64;
   std::vector<SymbolSound> symbolSounds_;
@@ -203,6 +203,8 @@ class TablatureCompiler {
   TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
   TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
+  // The symbolSounds_ entry whose hit lineHit_ is; -1 for a symbol that names nothing.
+  std::int32_t lineSound_ = -1;
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo, partNotes and partProgram, read when they change.
   double tempoValue_ = 0.0;
@@ -247,11 +249,13 @@ class TablatureCompiler {
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
-  // A part's items and shapes are made in these, which are kept from part to part, and
-  // handed to the part at their final size when it ends: reading a part then allocates
+  // A part's items are made in this, which is kept from part to part, and
+  // handed to the part at its final size when it ends: reading a part then allocates
   // little, and its items take no room to spare.
   std::vector<TimelineItems::Packed> spareItems_;
-  std::vector<TimelineItem> spareShapes_;
+  // The grid lines of the compilation, shared by its parts' items.
+  std::shared_ptr<TimelineItems::GridShapes> grid_;
+  std::size_t lastHit_ = 0;  // the grid hit found last
   std::shared_ptr<const Timeline> song_;
 };
 

@@ -1,6 +1,8 @@
 #include "tablature/Timeline.h"
 
+#include <array>
 #include <cmath>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "text/NumericValue.h"
@@ -26,7 +28,39 @@ std::vector<std::string> songCharacters(std::string_view s) {
   return chars;
 }
 
+TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) {
+  // Velocities by level, worked out once.
+  static const std::array<std::uint8_t, 10> kVelocities = [] {
+    std::array<std::uint8_t, 10> v{};
+    for (int l = 0; l < 10; ++l) v[l] = static_cast<std::uint8_t>(velocityOfLevel(l));
+    return v;
+  }();
+  static constexpr std::array<char, 15> kMarks = {'-', 'x', 'X', 'o', 'O', '0', '1', '2',
+                                                  '3', '4', '5', '6', '7', '8', '9'};
+  static constexpr std::array<std::uint8_t, 15> kLevels = {0, 5, 7, 5, 7, 0, 1, 2,
+                                                           3, 4, 5, 6, 7, 8, 9};
+  if (slot == 0) {
+    // A rest keeps only the line's symbol.
+    TimelineItem rest;
+    rest.kind = TimelineItem::Kind::Rest;
+    rest.symbol = hit.symbol;
+    rest.velocity = kVelocities[0];
+    return rest;
+  }
+  TimelineItem item = hit;
+  const std::uint8_t level = kLevels[slot];
+  item.level = static_cast<std::int8_t>(level);
+  item.mark = kMarks[slot];
+  if (item.kind == TimelineItem::Kind::Sample) {
+    item.volume = static_cast<std::int16_t>(level + 1);
+  } else if (item.kind != TimelineItem::Kind::Skip) {
+    item.velocity = kVelocities[level];
+  }
+  return item;
+}
+
 std::uint32_t TimelineItems::addShape(const TimelineItem& item) {
+  if (shapes_.size() >= kMaxShapes) throw std::length_error("too many item shapes in a part");
   TimelineItem shape = item;
   shape.source.utf16 = item.source.utf16 - item.source.column;
   shape.source.column = 0;
@@ -37,6 +71,7 @@ std::uint32_t TimelineItems::addShape(const TimelineItem& item) {
 void TimelineItems::push_back(const TimelineItem& item) {
   std::uint32_t shape = 0;
   const TimelineItem* last = shapes_.empty() ? nullptr : &shapes_.back();
+  // The last shape may be a grid line's hit, which is a whole item as well.
   if (last != nullptr && last->kind == item.kind && last->voice == item.voice &&
       last->mark == item.mark && last->level == item.level && last->note == item.note &&
       last->velocity == item.velocity && last->volume == item.volume && last->pan == item.pan &&
@@ -47,7 +82,8 @@ void TimelineItems::push_back(const TimelineItem& item) {
   } else {
     shape = addShape(item);
   }
-  packed_.push_back(Packed{shape, static_cast<std::uint32_t>(item.source.column)});
+  packed_.push_back(
+      Packed{(shape << kSlotBits) | kWholeItem, static_cast<std::uint32_t>(item.source.column)});
 }
 
 std::string statusText(const TimelineTick& tick, const TimelinePart& part) {

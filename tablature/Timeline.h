@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -72,20 +73,31 @@ struct TimelineStep {
   std::uint32_t firstItem = 0;
 };
 
-// A part's items, stored packed: what the items of one grid line share (voice, sound,
-// level, line) once per line and mark, and per item only that and its column. A 10 MB
-// grid line then costs 8 bytes per item instead of a whole TimelineItem. Reading gives
-// whole TimelineItem values.
+// A part's items, stored packed: per item only its column and what it is made from.
+// A grid line's items are made from the line (its number and position) and the line's
+// hit, which its grid characters vary by level; other items from a whole item less its
+// column, shared by consecutive items that are alike. A 10 MB grid line then costs 8
+// bytes per item, and a grid line of a long document 12 bytes beside its items, instead
+// of a whole TimelineItem per character it uses. Reading gives whole TimelineItem values.
 class TimelineItems {
  public:
   std::size_t size() const { return packed_.size(); }
   bool empty() const { return packed_.empty(); }
   TimelineItem operator[](std::size_t i) const {
     const Packed p = packed_[i];
-    TimelineItem item = shapes_[p.shape];
-    // A shape keeps the UTF-16 offset less the column, which a grid line's items share.
-    item.source.utf16 += static_cast<int>(p.column);
-    item.source.column = static_cast<int>(p.column);
+    const std::uint32_t slot = p.shape & kSlotMask;
+    const std::uint32_t index = p.shape >> kSlotBits;
+    if (slot == kWholeItem) {
+      TimelineItem item = shapes_[index];
+      // A shape keeps the UTF-16 offset less the column, which a grid line's items share.
+      item.source.utf16 += static_cast<int>(p.column);
+      item.source.column = static_cast<int>(p.column);
+      return item;
+    }
+    const LineShape& line = grid_->lines[index];
+    TimelineItem item = markOf(grid_->hits[line.hit], slot);
+    item.source = SourcePosition{line.line, static_cast<int>(p.column),
+                                 line.utf16LessColumn + static_cast<int>(p.column)};
     return item;
   }
   // Any item; one whose shape is that of the item before costs no new shape.
@@ -94,6 +106,7 @@ class TimelineItems {
   void clear() {
     packed_.clear();
     shapes_.clear();
+    grid_.reset();
   }
 
   class Iterator {
@@ -126,6 +139,13 @@ class TimelineItems {
 
  private:
   friend class TablatureCompiler;
+  // The low bits of Packed::shape: a grid character's slot (0 a rest, 1-4 x X o O, 5-14
+  // the digits 0-9), whose item is made from a line shape, or kWholeItem for a shape
+  // that is a whole item. The high bits index grid_->lines or shapes_.
+  static constexpr std::uint32_t kSlotBits = 4;
+  static constexpr std::uint32_t kSlotMask = (1U << kSlotBits) - 1;
+  static constexpr std::uint32_t kWholeItem = kSlotMask;
+  static constexpr std::size_t kMaxShapes = std::size_t{1} << (32 - kSlotBits);
   struct Packed {
     // Left unset, so that the compiler can size a line's items before writing them once.
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init,hicpp-member-init)
@@ -134,10 +154,27 @@ class TimelineItems {
     std::uint32_t shape;
     std::uint32_t column;
   };
+  // A grid line: its number, the UTF-16 offset of its characters less their column, and
+  // its hit, what an x of the line sends, its level and mark aside.
+  struct LineShape {
+    std::int32_t line;
+    std::int32_t utf16LessColumn;
+    std::uint32_t hit;  // index into GridShapes::hits
+  };
+  // The grid lines of a whole compilation, which every part it made shares: a part then
+  // allocates nothing for them. Never changed once the compilation is over.
+  struct GridShapes {
+    std::vector<TimelineItem> hits;
+    std::vector<LineShape> lines;
+  };
+  // The item of grid character slot `slot` (not kWholeItem) of a line whose hit is `hit`;
+  // its source is left to the caller.
+  static TimelineItem markOf(const TimelineItem& hit, std::uint32_t slot);
   // `item` less its column, as a shape; returns its index.
   std::uint32_t addShape(const TimelineItem& item);
   std::vector<Packed> packed_;
   std::vector<TimelineItem> shapes_;
+  std::shared_ptr<const GridShapes> grid_;  // null until a grid line's item is added
 };
 
 // Consecutive items of a part, read as TimelineItem values.
