@@ -7,9 +7,12 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTextDocument>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "editor/EditorText.h"
+#include "fileio/InputFile.h"
 #include "fileio/OutputFile.h"
 #include "files/FileAccess.h"
 #include "platform/qt/UserDialogs.h"
@@ -23,9 +26,20 @@ QString shownName(const QString& path) {
 }
 
 // A Standard MIDI File, bare or in a RIFF wrapper.
-bool isMidiFile(const QByteArray& bytes) {
-  return bytes.startsWith("MThd") ||
-         (bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "RMID");
+bool isMidiFile(std::string_view bytes) {
+  return bytes.starts_with("MThd") ||
+         (bytes.size() >= 12 && bytes.starts_with("RIFF") && bytes.substr(8, 4) == "RMID");
+}
+
+// The reason a document file cannot be read, or empty; its bytes are not copied again, as
+// a document at the size limit is large.
+QString readDocumentFile(const QString& path, std::string* bytes) {
+  std::string reason;
+  if (readRegularFile(QFile::encodeName(path).toStdString(),
+                      static_cast<std::size_t>(kMaxDocumentBytes), bytes, &reason)) {
+    return {};
+  }
+  return QString::fromLocal8Bit(reason);
 }
 
 }  // namespace
@@ -67,8 +81,8 @@ void DocumentCommands::open() {
 }
 
 bool DocumentCommands::openFile(const QString& path) {
-  QByteArray bytes;
-  const QString reason = readRegularFile(path, kMaxDocumentBytes, &bytes);
+  std::string bytes;
+  const QString reason = readDocumentFile(path, &bytes);
   if (!reason.isEmpty()) {
     dialogs_.message(parentWindow_, tr("Cannot open \"%1\": %2.").arg(shownName(path), reason));
     return false;
@@ -81,13 +95,14 @@ bool DocumentCommands::openFile(const QString& path) {
     }
     return false;
   }
-  if (bytes.contains('\0')) {
+  if (bytes.find('\0') != std::string::npos) {
     dialogs_.message(parentWindow_,
                      tr("Cannot open \"%1\": it holds binary data (NUL bytes), not tablature text.")
                          .arg(shownName(path)));
     return false;
   }
-  LoadedDocument loaded = loadDocument(std::string_view(bytes.constData(), bytes.size()));
+  LoadedDocument loaded = loadDocument(bytes);
+  bytes = std::string();
   setEditorUtf8(*editor_, std::move(loaded.text));
   fileName_ = path;
   untitledName_.clear();

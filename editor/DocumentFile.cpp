@@ -1,5 +1,8 @@
 #include "editor/DocumentFile.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace pulsewright {
 
 namespace {
@@ -28,26 +31,25 @@ std::string_view lineEndBytes(LineEnding ending) {
 LoadedDocument loadDocument(std::string_view bytes) {
   LoadedDocument doc;
   doc.format.byteOrderMark = bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark;
-  const std::string decoded = decodeDocumentBytes(bytes, &doc.format.encoding);
+  std::string decoded = decodeDocumentBytes(bytes, &doc.format.encoding);
   if (doc.format.encoding != DocumentEncoding::Utf8) doc.format.byteOrderMark = false;
   doc.format.lineEnding = firstLineEnding(decoded);
 
-  doc.text.reserve(decoded.size());
-  // The runs between CRs are copied whole: a byte at a time holds the window up for a
-  // tenth of a second on a large file.
-  std::string_view rest = decoded;
-  while (!rest.empty()) {
-    const std::size_t cr = rest.find('\r');
-    if (cr == std::string_view::npos) {
-      doc.text += rest;
-      break;
-    }
-    doc.text.append(rest.data(), cr);
-    doc.text += '\n';
-    rest.remove_prefix(cr + 1);
-    if (!rest.empty() && rest.front() == '\n') rest.remove_prefix(1);
+  // Line ends become LF in place, the runs between CRs moved down whole: a byte at a time,
+  // or into a copy, holds the window up on a large file.
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < decoded.size();) {
+    const std::size_t cr = std::min(decoded.find('\r', in), decoded.size());
+    if (out != in) std::memmove(decoded.data() + out, decoded.data() + in, cr - in);
+    out += cr - in;
+    if (cr == decoded.size()) break;
+    decoded[out++] = '\n';
+    in = cr + 1;
+    if (in < decoded.size() && decoded[in] == '\n') ++in;
   }
-  if (!doc.text.empty() && doc.text.back() == '\n') doc.text.pop_back();
+  decoded.resize(out);
+  if (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+  doc.text = std::move(decoded);
   return doc;
 }
 
