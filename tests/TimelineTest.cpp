@@ -177,6 +177,19 @@ TEST(Timeline, EveryGridCharacterReadsBackAsTheItemItsLineAndLevelSay) {
   }
   for (std::size_t i = 0; i < copied.size(); ++i)
     check(copied[i], i / 3, 5 + static_cast<int>(i % 3));
+  // compile's JSON text of a step is the same from items made whole.
+  TimelinePart wholeItems = a;
+  wholeItems.items = copied;
+  for (std::size_t s = 0; s < a.steps.size(); ++s) {
+    std::string fromLines;
+    std::string fromWhole;
+    appendStepEvents(*song, a, a.steps[s], &fromLines);
+    appendStepEvents(*song, wholeItems, wholeItems.steps[s], &fromWhole);
+    EXPECT_EQ(fromLines, fromWhole) << s;
+    const TimelineItem kick = a.itemsOf(a.steps[s])[0];
+    EXPECT_EQ(fromLines.substr(0, 4),
+              s == 0 ? std::string("0,0|") : "36," + std::to_string(kick.level));
+  }
   // The song handed out stays as it was while the compiler reads other grid lines.
   compiler.compile("k = kick\r\npart = A tempo = 60 notes = 4\r\nk |9999|\r\nk |o|", padMap,
                    nullptr);
