@@ -118,7 +118,7 @@ void appendStepEvents(const Timeline& song, const TimelinePart& part, const Time
         continue;
       }
       sound = item.sound;
-      level = item.level;
+      level = static_cast<unsigned char>(item.level);
     } else {
       if (slot == 0) {
         *out += "0,0|";
