@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
@@ -11,11 +10,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
-#include <algorithm>
-#include <cmath>
 
 #include "app/ClientArea.h"
 #include "app/DeviceMenus.h"
@@ -34,7 +30,6 @@
 #include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
-#include "editor/EditorText.h"
 #include "editor/ProblemsPanel.h"
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
@@ -121,6 +116,8 @@ void Form1::buildControls() {
   label1_ = client_->statusLine();
   tablatureEditor_ = client_->editor();
   text1_ = tablatureEditor_;
+  connect(tablatureEditor_, &TablatureEditor::editRefused, this,
+          [this](const QString& message) { statusBar()->showMessage(message, 5000); });
   devices_ = new DeviceMenus(*port_, *samples_, services_.settings, services_.midiInput, client_);
   drumKeyboard_ = new DrumKeyboard(
       *liveKeyboard_, [this](int t) { return twips(t); }, client_);
@@ -162,28 +159,7 @@ void Form1::buildMenus() {
   connect(playMenu_->addRecording(*recording_, services_.dialogs, this, actions_),
           &QAction::triggered, this, &Form1::Record_Click);
   connect(recording_.get(), &Recording::said, label1_, &QLabel::setText);
-  connect(action("PlaySong"), &QAction::triggered, this, [this] {
-    if (button("Play")->isEnabled()) Play_Click();
-  });
-  // F6 toggles: Pause while playing, Play again (going on from there) while paused.
-  connect(action("PauseSong"), &QAction::triggered, this, [this] {
-    if (button("Pause")->isEnabled()) {
-      Pause_Click();
-    } else if (transport_->state() == Transport::State::kPaused && button("Play")->isEnabled()) {
-      Play_Click();
-    }
-  });
-  connect(action("StopSong"), &QAction::triggered, this, [this] {
-    if (button("Stopb")->isEnabled()) Stopb_Click();
-  });
-}
-
-void Form1::syncTransport() {
-  action("PlaySong")->setEnabled(button("Play")->isEnabled());
-  action("PauseSong")
-      ->setEnabled(button("Pause")->isEnabled() ||
-                   transport_->state() == Transport::State::kPaused);
-  action("StopSong")->setEnabled(button("Stopb")->isEnabled());
+  playMenu_->followButtons(button("Play"), button("Pause"), button("Stopb"));
 }
 
 PadMap Form1::padMap() const {
@@ -268,7 +244,7 @@ void Form1::startUp() {
   // 5. The transport at rest.
   button("Pause")->setEnabled(false);
   button("Stopb")->setEnabled(false);
-  syncTransport();
+  playMenu_->syncKeys();
   // 6-7. The line patterns were compiled with the session; the tuplet divisor starts at 1.
   // 8. The MIDI menus, the mapper opened, channel "1", then the choices of the last run.
   devices_->listMidiDevices();
@@ -331,7 +307,7 @@ void Form1::Record_Click() {
   if (!recording_->start(*text1_, partAtCursor(), devices_->input(), padMap())) return;
   showState(Transport::State::kPlaying);
   button("Pause")->setEnabled(false);  // a take is not paused
-  syncTransport();
+  playMenu_->syncKeys();
 }
 
 void Form1::showState(Transport::State state) {
@@ -346,7 +322,7 @@ void Form1::showState(Transport::State state) {
   button("Pause")->setEnabled(playing);
   button("Stopb")->setEnabled(state != Transport::State::kStopped);
   button("Play")->setEnabled(!playing);
-  syncTransport();
+  playMenu_->syncKeys();
 }
 
 void Form1::playEdit() {

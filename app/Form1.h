@@ -151,7 +151,6 @@ class Form1 : public QMainWindow {
   // The pad map in use.
   PadMap padMap() const;
   // Play, Pause and Stop in the Play menu and the toolbar as the buttons are.
-  void syncTransport();
   // The buttons, the text and the playing step as the transport stands.
   void showState(Transport::State state);
   void showStep(const Transport::Step& step);

@@ -1,5 +1,6 @@
 #include "app/PlayMenu.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
 #include <QIcon>
@@ -79,6 +80,9 @@ PlayMenu::PlayMenu(QMainWindow& window, QMenuBar* bar, Transport& transport,
   play->addSeparator();
   addVoiceMenus(play, actions);
 
+  playSong_ = actions["PlaySong"];
+  pauseSong_ = actions["PauseSong"];
+  stopSong_ = actions["StopSong"];
   toolBar_ = new TransportBar({actions["PlaySong"], actions["PauseSong"], actions["StopSong"]},
                               {loopSong, metronome}, &window);
   window.addToolBar(Qt::TopToolBarArea, toolBar_);
@@ -215,6 +219,27 @@ void PlayMenu::addVoiceMenus(QMenu* play, std::map<QString, QAction*>& actions) 
 void PlayMenu::showTempo() {
   tempoLabel_->setText(QString("Tempo: %1 %").arg(std::lround(transport_.tempoScale() * 100.0)));
   toolBar_->showTempo(transport_.tempo());
+}
+
+void PlayMenu::followButtons(QAbstractButton* play, QAbstractButton* pause, QAbstractButton* stop) {
+  play_ = play;
+  pause_ = pause;
+  stop_ = stop;
+  auto press = [](QAbstractButton* button) {
+    if (button->isEnabled()) button->click();
+  };
+  connect(playSong_, &QAction::triggered, this, [this, press] { press(play_); });
+  // F6 toggles: Pause while playing, Play again (going on from there) while paused.
+  connect(pauseSong_, &QAction::triggered, this, [this, press] {
+    press(pause_->isEnabled() || transport_.state() != Transport::State::kPaused ? pause_ : play_);
+  });
+  connect(stopSong_, &QAction::triggered, this, [this, press] { press(stop_); });
+}
+
+void PlayMenu::syncKeys() {
+  playSong_->setEnabled(play_->isEnabled());
+  pauseSong_->setEnabled(pause_->isEnabled() || transport_.state() == Transport::State::kPaused);
+  stopSong_->setEnabled(stop_->isEnabled());
 }
 
 }  // namespace pulsewright

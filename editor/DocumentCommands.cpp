@@ -143,7 +143,8 @@ bool DocumentCommands::saveAs() {
 }
 
 bool DocumentCommands::saveToFile(const QString& path) {
-  const SavedDocument saved = saveDocument(editorText(*editor_).toStdString(), format_);
+  // A text still loading is saved as it is, unchanged, without waiting for the editor.
+  const SavedDocument saved = saveDocument(editorTextToRead(*editor_).toStdString(), format_);
   const QString reason = writeWholeFile(
       path, QByteArray(saved.bytes.data(), static_cast<qsizetype>(saved.bytes.size())));
   if (!reason.isEmpty()) {
@@ -163,7 +164,7 @@ void DocumentCommands::printTo(QPrinter& printer, const QString& fontFamily) con
   QFont font = document.defaultFont();
   font.setFamily(fontFamily);
   document.setDefaultFont(font);
-  document.setPlainText(editorText(*editor_) + QLatin1Char('\n'));
+  document.setPlainText(editorTextToRead(*editor_) + QLatin1Char('\n'));
   document.print(&printer);
 }
 

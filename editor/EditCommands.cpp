@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
+#include "editor/EditorText.h"
 #include "editor/FindReplaceDialog.h"
 
 namespace pulsewright {
@@ -43,7 +44,7 @@ void EditCommands::copy() {
 }
 
 void EditCommands::cut() {
-  if (!editor_->textCursor().hasSelection()) return;
+  if (!editor_->textCursor().hasSelection() || refusedWhileLoading(*editor_)) return;
   copy();
   QTextCursor cursor = editor_->textCursor();
   cursor.removeSelectedText();
@@ -52,7 +53,7 @@ void EditCommands::cut() {
 
 void EditCommands::paste() {
   const QString text = QGuiApplication::clipboard()->text();
-  if (text.isEmpty()) return;
+  if (text.isEmpty() || refusedWhileLoading(*editor_)) return;
   QTextCursor cursor = editor_->textCursor();
   cursor.insertText(text);
   editor_->setTextCursor(cursor);

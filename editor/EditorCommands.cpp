@@ -56,7 +56,7 @@ QString EditorCommands::fontFamily() const {
   return appearance_->fontFamily();
 }
 QString EditorCommands::documentText() const {
-  return editorText(*editor_);
+  return editorTextToRead(*editor_);
 }
 
 void EditorCommands::newDocument() {

@@ -56,7 +56,8 @@ class EditorCommands : public QObject {
   bool maybeSave();
   // The editor's font family, for printing and the template editor.
   QString fontFamily() const;
-  // The editor text, lines separated by LF, no-break spaces kept.
+  // The editor text, lines separated by LF, no-break spaces kept; a large text still
+  // loading is not waited for (it is unchanged).
   QString documentText() const;
 
  public slots:

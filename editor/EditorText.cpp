@@ -28,6 +28,22 @@ QString editorText(const QPlainTextEdit& editor) {
   return text;
 }
 
+QString editorTextToRead(const QPlainTextEdit& editor) {
+  if (const auto* tablature = qobject_cast<const TablatureEditor*>(&editor)) {
+    if (const std::string* loading = tablature->textBeingLoaded()) {
+      return QString::fromStdString(*loading);
+    }
+  }
+  return editorText(editor);
+}
+
+bool refusedWhileLoading(QPlainTextEdit& editor) {
+  auto* tablature = qobject_cast<TablatureEditor*>(&editor);
+  if (tablature == nullptr || !tablature->isLoading()) return false;
+  tablature->refuseEdit();
+  return true;
+}
+
 void setEditorText(QPlainTextEdit& editor, const QString& text) {
   if (auto* tablature = qobject_cast<TablatureEditor*>(&editor)) {
     tablature->loadText(text);

@@ -27,6 +27,7 @@
 #endif
 
 #include "editor/EditorText.h"
+#include "editor/LargeTextPreview.h"
 #include "editor/TablatureHighlighter.h"
 #include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/LinePatterns.h"
@@ -183,10 +184,12 @@ class TablatureEditor::Load {
   };
 
   // `text` makes the text on the loading thread, so that converting it holds up nothing.
-  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings)
+  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings,
+       std::function<void()> startHook)
       : serial_(serial),
         thread_([this, editor, text = std::move(text), settings = std::move(settings),
-                 target = editor->thread()]() mutable {
+                 startHook = std::move(startHook), target = editor->thread()]() mutable {
+          if (startHook) startHook();
           QString whole = std::exchange(text, nullptr)();
           document_ = build(std::move(whole), settings);
           document_->moveToThread(target);
@@ -289,11 +292,7 @@ void TablatureEditor::loadText(const QString& text) {
     setTextNow(text);
     return;
   }
-  qsizetype shown = 0;
-  for (int line = 0; line < kLinesShownWhileLoading && shown >= 0; ++line) {
-    shown = text.indexOf(QLatin1Char('\n'), shown + 1);
-  }
-  loadAside([text] { return text; }, text.left(shown < 0 ? text.size() : shown));
+  loadAside([text] { return text; }, std::make_shared<const std::string>(text.toStdString()));
 }
 
 void TablatureEditor::loadUtf8(std::string utf8) {
@@ -301,48 +300,84 @@ void TablatureEditor::loadUtf8(std::string utf8) {
     setTextNow(QString::fromStdString(utf8));
     return;
   }
-  std::size_t shown = 0;
-  for (int line = 0; line < kLinesShownWhileLoading && shown != std::string::npos; ++line) {
-    shown = utf8.find('\n', shown + 1);
-  }
-  QString firstLines =
-      QString::fromUtf8(utf8.data(), static_cast<qsizetype>(std::min(shown, utf8.size())));
-  // The whole text is converted on the loading thread, and let go of there at once.
-  loadAside(
-      [utf8 = std::move(utf8)]() mutable {
-        return QString::fromStdString(std::exchange(utf8, std::string()));
-      },
-      firstLines);
+  // The preview shows the UTF-8 as it is; the loading thread converts it, and lets go of
+  // it then.
+  auto shared = std::make_shared<const std::string>(std::move(utf8));
+  loadAside([shared] { return QString::fromStdString(*shared); }, shared);
 }
 
 void TablatureEditor::setTextNow(const QString& text) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
-    setReadOnly(readOnlyBeforeLoad_);
+    endLoadingLook();
   }
   setPlainText(text);
   document()->setModified(false);
   if (wasLoading) emit loadingChanged(false);
 }
 
-void TablatureEditor::loadAside(std::function<QString()> whole, const QString& firstLines) {
+void TablatureEditor::loadAside(std::function<QString()> text,
+                                std::shared_ptr<const std::string> utf8) {
   const bool wasLoading = isLoading();
   if (wasLoading) {
     load_.reset();  // what it made is dropped
     setReadOnly(readOnlyBeforeLoad_);
   }
-  // The whole text is laid out aside, started first as it is what the user waits for;
-  // meanwhile the first lines show, read-only.
+  // The whole text is laid out aside, started first as it is what the user waits for.
   load_ = std::make_unique<Load>(
-      this, ++loadSerial_, std::move(whole),
+      this, ++loadSerial_, std::move(text),
       Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
-                     document()->documentMargin(), highlighter_->styles()});
-  setPlainText(firstLines);
+                     document()->documentMargin(), highlighter_->styles()},
+      loadStartHook_);
+  // Meanwhile the document waits empty under a preview of the whole text, which takes the
+  // focus the editor has, or will have when the window is active.
+  const QWidget* focus = window()->focusWidget();
+  const bool focused = focus == this || (focus != nullptr && focus == preview_);
+  delete std::exchange(preview_, nullptr);
+  if (!wasLoading) {
+    readOnlyBeforeLoad_ = isReadOnly();
+    scrollBarShownForLoad_ = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded;
+    if (scrollBarShownForLoad_) setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  }
+  setPlainText(QString());
   document()->setModified(false);
-  if (!wasLoading) readOnlyBeforeLoad_ = isReadOnly();
   setReadOnly(true);
+  preview_ = new LargeTextPreview(
+      std::move(utf8),
+      {document()->defaultTextOption(), document()->documentMargin(), highlighter_->styles()},
+      this);
+  preview_->setFrameStyle(frameStyle());
+  preview_->setHorizontalScrollBarPolicy(horizontalScrollBarPolicy());
+  preview_->setVerticalScrollBarPolicy(scrollBarShownForLoad_ ? Qt::ScrollBarAsNeeded
+                                                              : verticalScrollBarPolicy());
+  preview_->setGeometry(rect());
+  connect(preview_, &LargeTextPreview::editRefused, this, &TablatureEditor::refuseEdit);
+  preview_->show();
+  if (focused) preview_->setFocus();
   if (!wasLoading) emit loadingChanged(true);
+}
+
+void TablatureEditor::endLoadingLook() {
+  setReadOnly(readOnlyBeforeLoad_);
+  if (scrollBarShownForLoad_) setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  scrollBarShownForLoad_ = false;
+  if (preview_ == nullptr) return;
+  const bool focused = window()->focusWidget() == preview_;
+  delete std::exchange(preview_, nullptr);
+  if (focused) setFocus();
+}
+
+const std::string* TablatureEditor::textBeingLoaded() const {
+  // An edit that reached the waiting document all the same is no part of it.
+  if (preview_ == nullptr || !preview_->isExact() || !document()->isEmpty()) return nullptr;
+  return &preview_->utf8();
+}
+
+void TablatureEditor::refuseEdit() {
+  const QString message = tr("Loading the document: editing starts in a moment");
+  if (preview_ != nullptr) preview_->showNotice(message);
+  emit editRefused(message);
 }
 
 void TablatureEditor::takeLoadedDocument(int serial) {
@@ -353,6 +388,12 @@ void TablatureEditor::finishLoading() {
   if (!load_) return;
   std::unique_ptr<QTextDocument> loaded = load_->take();
   load_.reset();
+  // An edit that reached the waiting document all the same (a template put in) is kept,
+  // at the caret.
+  QString carried = document()->toRawText();
+  carried.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  const int top = preview_ != nullptr ? preview_->topLine() : 0;
+  const int left = preview_ != nullptr ? preview_->horizontalOffset() : 0;
   auto* highlighter = loaded->findChild<TablatureHighlighter*>();
   // Qt deletes the document it made itself when another is set; one loaded here before
   // is deleted here.
@@ -368,8 +409,13 @@ void TablatureEditor::finishLoading() {
   setDocument(loaded.release());
   if (previous != nullptr && previous->parent() == this) delete previous.data();
   ++documentSerial_;
-  setReadOnly(readOnlyBeforeLoad_);
   updateGutterWidth();
+  // At the line the preview showed, the caret at its start, so that nothing moves.
+  verticalScrollBar()->setValue(document()->findBlockByNumber(top).firstLineNumber());
+  horizontalScrollBar()->setValue(left);
+  setTextCursor(QTextCursor(firstVisibleBlock()));
+  endLoadingLook();
+  if (!carried.isEmpty()) textCursor().insertText(carried);
   shadeVisibleLines();
   gutter_->update();
   checkTimer_->start();
@@ -459,10 +505,14 @@ int TablatureEditor::gutterWidth() const {
 }
 
 int TablatureEditor::gutterWidthFor(int lines) const {
+  return gutterWidthFor(font(), lines);
+}
+
+int TablatureEditor::gutterWidthFor(const QFont& font, int lines) {
   int digits = 1;
   for (int n = std::max(1, lines); n >= 10; n /= 10) ++digits;
   digits = std::max(digits, 3);
-  const QFontMetrics metrics(font());
+  const QFontMetrics metrics(font);
   const int marker = metrics.height();
   return 4 + marker + metrics.horizontalAdvance(QLatin1Char('9')) * digits + 6;
 }
@@ -518,13 +568,20 @@ void TablatureEditor::resizeEvent(QResizeEvent* event) {
   shadeVisibleLines();
   const QRect area = contentsRect();
   gutter_->setGeometry(QRect(area.left(), area.top(), gutterWidth(), area.height()));
+  if (preview_ != nullptr) preview_->setGeometry(rect());
+}
+
+QColor TablatureEditor::gutterBackground(const QPalette& palette) {
+  return blend(palette.color(QPalette::Base), palette.color(QPalette::Text), 0.07);
+}
+
+QColor TablatureEditor::lineNumberColour(const QPalette& palette) {
+  return blend(palette.color(QPalette::Text), palette.color(QPalette::Base), 0.45);
 }
 
 void TablatureEditor::paintGutter(QPaintEvent* event) {
   QPainter painter(gutter_);
-  const QColor base = palette().color(QPalette::Base);
-  const QColor text = palette().color(QPalette::Text);
-  painter.fillRect(event->rect(), blend(base, text, 0.07));
+  painter.fillRect(event->rect(), gutterBackground(palette()));
   painter.setFont(font());
   const QFontMetrics metrics(font());
   const int marker = metrics.height();
@@ -536,7 +593,7 @@ void TablatureEditor::paintGutter(QPaintEvent* event) {
   int bottom = top + qRound(blockBoundingRect(block).height());
   while (block.isValid() && top <= event->rect().bottom()) {
     if (block.isVisible() && bottom >= event->rect().top()) {
-      painter.setPen(blend(text, base, 0.45));
+      painter.setPen(lineNumberColour(palette()));
       painter.drawText(0, top, width - 6, metrics.height(), Qt::AlignRight,
                        QString::number(block.blockNumber() + 1));
       if (const DiagnosticsBlockData* data = diagnosticsOf(block)) {
@@ -587,6 +644,11 @@ bool TablatureEditor::viewportEvent(QEvent* event) {
 void TablatureEditor::keyPressEvent(QKeyEvent* event) {
   // Made editable meanwhile (a song stopped): what is typed goes into the whole text.
   if (isLoading() && !isReadOnly()) finishLoading();
+  if (isLoading() && !readOnlyBeforeLoad_ && LargeTextPreview::isEditingKey(*event)) {
+    refuseEdit();
+    event->accept();
+    return;
+  }
   const Qt::KeyboardModifiers mods =
       event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier) {
@@ -632,6 +694,7 @@ void TablatureEditor::keyPressEvent(QKeyEvent* event) {
 
 void TablatureEditor::inputMethodEvent(QInputMethodEvent* event) {
   if (isLoading() && !isReadOnly()) finishLoading();
+  if (isLoading() && !readOnlyBeforeLoad_ && !event->commitString().isEmpty()) refuseEdit();
   QPlainTextEdit::inputMethodEvent(event);
 }
 
@@ -653,6 +716,7 @@ void TablatureEditor::refreshColors() {
   recolour([this] {
     highlighter_->setColors(palette().color(QPalette::Text), palette().color(QPalette::Base));
   });
+  if (preview_ != nullptr) preview_->setStyles(highlighter_->styles());
   refreshExtraSelections();
   gutter_->update();
 }

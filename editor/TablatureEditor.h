@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tablature/Diagnostics.h"
@@ -17,6 +18,7 @@
 
 namespace pulsewright {
 
+class LargeTextPreview;
 class TablatureHighlighter;
 
 class TablatureEditor : public QPlainTextEdit {
@@ -29,19 +31,28 @@ class TablatureEditor : public QPlainTextEdit {
   TablatureHighlighter& highlighter() const { return *highlighter_; }
 
   // Replaces the whole text, which then counts as unchanged, with no undo. A large text
-  // is laid into a document of its own on another thread while its first lines show,
-  // read-only; the editor takes the whole of it when it is ready. Until then the text
-  // can be neither typed into nor read: editorText() and every edit through EditorText
-  // wait for it (finishLoading()).
+  // is laid into a document of its own on another thread while the whole of it shows in
+  // a read-only preview; the editor takes the document when it is ready, at the line the
+  // preview was scrolled to. Until then the text cannot be typed into (a key that would
+  // edit is refused with editRefused()), and editorText() and every edit through
+  // EditorText wait for it (finishLoading()).
   void loadText(const QString& text);
   // The same from UTF-8, converted on the loading thread when the text is large.
   void loadUtf8(std::string utf8);
   bool isLoading() const { return load_ != nullptr; }
   // Waits for a text being loaded and puts it in the editor now.
   void finishLoading();
+  // The text being loaded, to read without waiting for it: null when none is loading or
+  // when the editor will not hold exactly this text.
+  const std::string* textBeingLoaded() const;
+  // The whole text shown while it loads, or null.
+  LargeTextPreview* preview() const { return preview_; }
+  // Tells the user that no edit is taken while the text loads.
+  void refuseEdit();
+  // Called on the loading thread before it starts (tests hold it there).
+  void setLoadStartHook(std::function<void()> hook) { loadStartHook_ = std::move(hook); }
   // Texts at least this long (UTF-16 units; bytes for UTF-8) are loaded on another thread.
   static constexpr qsizetype kLoadAsideFrom = qsizetype{1} << 20;
-  static constexpr int kLinesShownWhileLoading = 3000;
   QWidget* gutter() const;
 
   // The problems found in the text as it was when last checked, in line order.
@@ -64,6 +75,9 @@ class TablatureEditor : public QPlainTextEdit {
   int gutterWidth() const;
   // The gutter's width for a text of this many lines.
   int gutterWidthFor(int lines) const;
+  static int gutterWidthFor(const QFont& font, int lines);
+  static QColor gutterBackground(const QPalette& palette);
+  static QColor lineNumberColour(const QPalette& palette);
   // The diagnostics of the line under this point of the viewport, as tooltip text.
   QString diagnosticsTextAt(const QPoint& viewportPoint) const;
 
@@ -72,6 +86,8 @@ class TablatureEditor : public QPlainTextEdit {
   // A large text began to load (true) or is now in the editor whole (false).
   void loadingChanged(bool loading);
   void overwriteModeToggled(bool overwrite);
+  // An edit was refused while the text loads; `message` says so.
+  void editRefused(const QString& message);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -92,8 +108,11 @@ class TablatureEditor : public QPlainTextEdit {
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
   void setTextNow(const QString& text);
-  // `whole` makes the text on the loading thread; `firstLines` show meanwhile.
-  void loadAside(std::function<QString()> whole, const QString& firstLines);
+  // Shows `utf8` whole in a preview while `text` makes the document's text on the loading
+  // thread.
+  void loadAside(std::function<QString()> text, std::shared_ptr<const std::string> utf8);
+  // The preview goes, and the editor is as it was before the text began to load.
+  void endLoadingLook();
   // Puts the document the loading thread made in the editor.
   void takeLoadedDocument(int serial);
   // `revision`: textStamp() when the text was taken.
@@ -118,7 +137,12 @@ class TablatureEditor : public QPlainTextEdit {
   QTimer* checkTimer_;
   std::unique_ptr<Worker> worker_;
   std::unique_ptr<Load> load_;
+  LargeTextPreview* preview_ = nullptr;
+  std::function<void()> loadStartHook_;
   bool readOnlyBeforeLoad_ = false;
+  // The vertical scroll bar shown while the empty document waits, as a large text needs it:
+  // a narrower viewport after would wrap every line again.
+  bool scrollBarShownForLoad_ = false;
   DiagnosticOptions options_;
   std::vector<Diagnostic> diagnostics_;
   qint64 lastChecked_ = -1;  // the textStamp() last checked

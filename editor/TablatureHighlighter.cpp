@@ -59,7 +59,59 @@ bool isGridChar(QChar c) {
   return c.unicode() < 0x80 && pulsewright::isGridChar(static_cast<char>(c.unicode()));
 }
 
+void gridFormats(const QString& text, const LineStyles& styles,
+                 QList<QTextLayout::FormatRange>& runs) {
+  auto add = [&runs](int start, int length, const QTextCharFormat& format) {
+    if (length > 0) runs.append({start, length, format});
+  };
+  // A grid line is all ASCII: blanks, the symbol, then grid characters after the first
+  // bar line.
+  const int n = static_cast<int>(text.size());
+  int i = 0;
+  while (i < n && text[i] != QLatin1Char('|')) ++i;
+  add(0, i, styles.gridSymbol);
+  int runStart = i;
+  const QTextCharFormat* runFormat = nullptr;
+  for (; i < n; ++i) {
+    const QChar c = text[i];
+    const QTextCharFormat* f = &styles.bar;
+    if (isGridChar(c)) {
+      switch (c.unicode()) {
+        case '|': f = &styles.bar; break;
+        case '-': f = &styles.rest; break;
+        case '[':
+        case ']': f = &styles.bracket; break;
+        case 'X':
+        case 'O': f = &styles.accent; break;
+        case 'x':
+        case 'o': f = &styles.level[5]; break;
+        default: f = &styles.level[static_cast<std::size_t>(c.unicode() - '0')]; break;
+      }
+    }
+    if (f != runFormat) {
+      if (runFormat != nullptr) add(runStart, i - runStart, *runFormat);
+      runStart = i;
+      runFormat = f;
+    }
+  }
+  if (runFormat != nullptr) add(runStart, n - runStart, *runFormat);
+}
+
 }  // namespace
+
+QList<QTextLayout::FormatRange> lineFormats(const QString& text, const LineMatcher& matcher,
+                                            const LineStyles& styles) {
+  QList<QTextLayout::FormatRange> runs;
+  if (text.size() > TablatureHighlighter::kLongestColouredLine || text.isEmpty()) return runs;
+  const QByteArray bytes = text.toUtf8();
+  const LineKind kind = lineKindOf(matcher.classify(std::string_view(bytes.data(), bytes.size())));
+  if (kind == LineKind::Grid) {
+    gridFormats(text, styles, runs);
+  } else {
+    runs.append({0, static_cast<int>(text.size()), styles.of(kind)});
+  }
+  return runs;
+}
 
 double contrastRatio(const QColor& a, const QColor& b) {
   const double la = luminance(a);
@@ -157,50 +209,12 @@ void TablatureHighlighter::highlightBlock(const QString& text) {
     setCurrentBlockState(kWaiting);
     return;
   }
-  const QByteArray bytes = text.toUtf8();
-  const LineKind kind = lineKindOf(matcher_.classify(std::string_view(bytes.data(), bytes.size())));
-  if (kind == LineKind::Grid) {
-    highlightGrid(text);
-  } else {
-    setFormat(0, static_cast<int>(text.size()), styles_.of(kind));
+  for (const QTextLayout::FormatRange& run : lineFormats(text, matcher_, styles_)) {
+    setFormat(run.start, run.length, run.format);
   }
   if (const auto* data = dynamic_cast<const DiagnosticsBlockData*>(currentBlockUserData())) {
     underline(*data, static_cast<int>(text.size()));
   }
-}
-
-void TablatureHighlighter::highlightGrid(const QString& text) {
-  // A grid line is all ASCII: blanks, the symbol, then grid characters after the first
-  // bar line.
-  const int n = static_cast<int>(text.size());
-  int i = 0;
-  while (i < n && text[i] != QLatin1Char('|')) ++i;
-  setFormat(0, i, styles_.gridSymbol);
-  int runStart = i;
-  const QTextCharFormat* runFormat = nullptr;
-  for (; i < n; ++i) {
-    const QChar c = text[i];
-    const QTextCharFormat* f = &styles_.bar;
-    if (isGridChar(c)) {
-      switch (c.unicode()) {
-        case '|': f = &styles_.bar; break;
-        case '-': f = &styles_.rest; break;
-        case '[':
-        case ']': f = &styles_.bracket; break;
-        case 'X':
-        case 'O': f = &styles_.accent; break;
-        case 'x':
-        case 'o': f = &styles_.level[5]; break;
-        default: f = &styles_.level[static_cast<std::size_t>(c.unicode() - '0')]; break;
-      }
-    }
-    if (f != runFormat) {
-      if (runFormat != nullptr) setFormat(runStart, i - runStart, *runFormat);
-      runStart = i;
-      runFormat = f;
-    }
-  }
-  if (runFormat != nullptr) setFormat(runStart, n - runStart, *runFormat);
 }
 
 void TablatureHighlighter::underline(const DiagnosticsBlockData& data, int length) {

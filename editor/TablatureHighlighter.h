@@ -9,6 +9,7 @@
 #include <QSyntaxHighlighter>
 #include <QTextBlockUserData>
 #include <QTextCharFormat>
+#include <QTextLayout>
 #include <array>
 #include <functional>
 #include <memory>
@@ -64,6 +65,11 @@ struct LineStyles {
   const QTextCharFormat& of(LineKind kind) const;
 };
 
+// The colours of one line as the highlighter gives them, diagnostics aside: runs over its
+// UTF-16 units, in order. Lines too long to colour (kLongestColouredLine) get none.
+QList<QTextLayout::FormatRange> lineFormats(const QString& text, const LineMatcher& matcher,
+                                            const LineStyles& styles);
+
 // WCAG contrast ratio of two colours, 1 to 21.
 double contrastRatio(const QColor& a, const QColor& b);
 
@@ -97,7 +103,6 @@ class TablatureHighlighter : public QSyntaxHighlighter {
   void highlightBlock(const QString& text) override;
 
  private:
-  void highlightGrid(const QString& text);
   void underline(const DiagnosticsBlockData& data, int length);
 
   LineMatcher matcher_;

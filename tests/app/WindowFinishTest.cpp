@@ -98,6 +98,12 @@ TEST(Form1, TransportToolbarPlaysAtTheTypedTempoAndShowsBarAndBeat) {
   EXPECT_EQ(bar->tempo()->value(), 105);
   bar->tempo()->setValue(50);
   EXPECT_DOUBLE_EQ(form->tempoScale(), 0.5);
+  // F6 pauses, and plays on from the pause.
+  form->action("PauseSong")->trigger();
+  EXPECT_TRUE(form->action("PauseSong")->isEnabled());
+  EXPECT_TRUE(form->action("PlaySong")->isEnabled());
+  form->action("PauseSong")->trigger();
+  EXPECT_FALSE(form->action("PlaySong")->isEnabled());
   form->action("StopSong")->trigger();
   EXPECT_EQ(bar->position()->text(), "");
   EXPECT_TRUE(form->action("PlaySong")->isEnabled());
