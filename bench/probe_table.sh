@@ -127,6 +127,10 @@ awk 'BEGIN { voices = "k s h o c r b t m l f p w x y z a"
              for (i = 1; i <= 16; i++) { printf "%s |", v[i]; for (j = 0; j < 64; j++) printf "x"; print "|" }
              printf "song = "; for (i = 0; i < 20000; i++) printf "A"; print "" }' >dense.tab
 row "\`export\` of a $(($(wc -c <dense.tab) / 1024)) KB document" "$(measure "$cli" export dense.tab -o dense.mid)" "$(($(wc -c <dense.mid) / 1048576)) MB MIDI file"
+rm -f dense.mid
+sed 's/^song = \(A\{2000\}\).*/song = \1/' dense.tab >dense2k.tab
+row "\`export\` of a $(($(wc -c <dense2k.tab) / 1024)) KB document as MusicXML" "$(measure "$cli" export dense2k.tab -o dense.musicxml)" "$(($(wc -c <dense.musicxml) / 1048576)) MB score"
+rm -f dense.musicxml
 awk 'BEGIN { printf "HH|"; for (i = 0; i < 500000; i++) printf "x-"; print "|"
              for (i = 0; i < 1000; i++) print "SD|x-x-|" }' >long1k.txt
 awk 'BEGIN { printf "HH|"; for (i = 0; i < 500000; i++) printf "x-"; print "|"

@@ -28,6 +28,11 @@ std::vector<std::string> songCharacters(std::string_view s) {
   return chars;
 }
 
+namespace {
+// The level of each grid character slot.
+constexpr std::array<std::uint8_t, 15> kSlotLevels = {0, 5, 7, 5, 7, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+}  // namespace
+
 TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) {
   // Velocities by level, worked out once.
   static const std::array<std::uint8_t, 10> kVelocities = [] {
@@ -37,8 +42,7 @@ TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) 
   }();
   static constexpr std::array<char, 15> kMarks = {'-', 'x', 'X', 'o', 'O', '0', '1', '2',
                                                   '3', '4', '5', '6', '7', '8', '9'};
-  static constexpr std::array<std::uint8_t, 15> kLevels = {0, 5, 7, 5, 7, 0, 1, 2,
-                                                           3, 4, 5, 6, 7, 8, 9};
+
   if (slot == 0) {
     // A rest keeps only the line's symbol.
     TimelineItem rest;
@@ -48,7 +52,7 @@ TimelineItem TimelineItems::markOf(const TimelineItem& hit, std::uint32_t slot) 
     return rest;
   }
   TimelineItem item = hit;
-  const std::uint8_t level = kLevels[slot];
+  const std::uint8_t level = kSlotLevels[slot];
   item.level = static_cast<std::int8_t>(level);
   item.mark = kMarks[slot];
   if (item.kind == TimelineItem::Kind::Sample) {
@@ -94,14 +98,39 @@ std::string statusText(const TimelineTick& tick, const TimelinePart& part) {
 
 void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,
                       std::string* out) {
-  for (const TimelineItem& item : part.itemsOf(step)) {
-    if (item.isRest()) {
-      *out += "0,0|";
-      continue;
+  // Read from the packed items: a whole item per character costs more than the text.
+  const TimelineItems& items = part.items;
+  const TimelineStep* const steps = part.steps.data();
+  const std::less<const TimelineStep*> before;
+  if (before(&step, steps) || !before(&step, steps + part.steps.size())) return;
+  const auto index = static_cast<std::size_t>(&step - steps);
+  const std::size_t end = index + 1 < part.steps.size() ? steps[index + 1].firstItem : items.size();
+  for (std::size_t i = step.firstItem; i < end; ++i) {
+    const TimelineItems::Packed p = items.packed_[i];
+    const std::uint32_t slot = p.shape & TimelineItems::kSlotMask;
+    const std::uint32_t shape = p.shape >> TimelineItems::kSlotBits;
+    std::int32_t sound = 0;
+    int level = 0;
+    if (slot == TimelineItems::kWholeItem) {
+      const TimelineItem& item = items.shapes_[shape];
+      if (item.isRest()) {
+        *out += "0,0|";
+        continue;
+      }
+      sound = item.sound;
+      level = static_cast<unsigned char>(item.level);
+    } else {
+      if (slot == 0) {
+        *out += "0,0|";
+        continue;
+      }
+      const TimelineItems::GridShapes& grid = *items.grid_;
+      sound = grid.hits[grid.lines[shape].hit].sound;
+      level = kSlotLevels[slot];
     }
-    *out += song.sounds()[static_cast<std::size_t>(item.sound)];
+    *out += song.sounds()[static_cast<std::size_t>(sound)];
     *out += ',';
-    *out += static_cast<char>('0' + item.level);
+    *out += static_cast<char>('0' + level);
     *out += '|';
   }
 }

@@ -35,6 +35,10 @@ struct ItemVoice {
   bool operator==(const ItemVoice&) const = default;
 };
 
+class Timeline;
+struct TimelinePart;
+struct TimelineStep;
+
 // One grid character of a step: what it is as written and what it sends.
 struct TimelineItem {
   enum class Kind : std::uint8_t {
@@ -139,6 +143,8 @@ class TimelineItems {
 
  private:
   friend class TablatureCompiler;
+  friend void appendStepEvents(const Timeline& song, const TimelinePart& part,
+                               const TimelineStep& step, std::string* out);
   // The low bits of Packed::shape: a grid character's slot (0 a rest, 1-4 x X o O, 5-14
   // the digits 0-9), whose item is made from a line shape, or kWholeItem for a shape
   // that is a whole item. The high bits index grid_->lines or shapes_.

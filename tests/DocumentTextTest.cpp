@@ -55,6 +55,35 @@ TEST(DocumentText, EveryKindOfLineEndBecomesCrLf) {
   }
 }
 
+// Line ends of every kind wherever they stand, against the rule read a byte at a time.
+TEST(DocumentText, LineEndsAnywhereInALongTextAreJoinedWithCrLf) {
+  auto byByte = [](std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') {
+        out += text[i];
+        continue;
+      }
+      out += "\r\n";
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return out;
+  };
+  const char* pieces[] = {"a", "bc", "\r", "\n", "\r\n", "\n\r", "long line of text "};
+  std::uint32_t seed = 12345;
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const int count = round % 40;
+    for (int i = 0; i < count; ++i) {
+      seed = seed * 1103515245U + 12345U;
+      text += pieces[(seed >> 16) % std::size(pieces)];
+    }
+    EXPECT_EQ(joinLinesWithCrLf(text), byByte(text)) << testing::PrintToString(text);
+  }
+  const std::string manyLoneEnds(100000, '\n');
+  EXPECT_EQ(joinLinesWithCrLf(manyLoneEnds), byByte(manyLoneEnds));
+}
+
 // A byte that spoils UTF-8, or a character that does not, is seen wherever it stands in a
 // long ASCII text; the text the compiler reads comes out as decoding and joining make it.
 TEST(DocumentText, LongTextsAreReadWhateverStandsWhere) {

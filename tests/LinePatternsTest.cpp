@@ -25,6 +25,13 @@ TEST(LinePatterns, FortySevenTestsAndFortyNineFieldsAllDistinct) {
     EXPECT_FALSE(p.empty());
     EXPECT_TRUE(seen.insert(p).second) << "field pattern twice: " << p;
   }
+  // Each is compiled when first used: every one must compile.
+  const LineMatcher m;
+  std::string_view value;
+  for (int f = 0; f < kFieldCount; ++f) {
+    EXPECT_NO_THROW(m.patternExtract(static_cast<LineField>(f), "x", &value)) << f;
+  }
+  for (int t = 0; t < line_test::kCount; ++t) EXPECT_NO_THROW(m.test(t, "x")) << t;
 }
 
 // RE2's own \s has no vertical tab and its '.' matches CR; the rewritten pattern must

@@ -118,6 +118,84 @@ TEST(Timeline, ItemsKnowTheirVoiceMarkLevelAndSymbol) {
   EXPECT_EQ(last[2].pan, 9);
 }
 
+// Every grid character of a drum, a sample and an unsendable note line, read back whole,
+// copied item by item, and again after the compiler has gone on to another text.
+TEST(Timeline, EveryGridCharacterReadsBackAsTheItemItsLineAndLevelSay) {
+  const std::string marks = "-xXoO0123456789";
+  PadMap padMap = defaultPadMap();
+  padMap[index(DrumVoice::SnareDrum)] = "200";  // no MIDI note: a skip
+  TablatureCompiler compiler;
+  compiler.compile(
+      "k = kick\r\ns = snare\r\nw = wave /tmp/clap.wav pan -3\r\n"
+      "part = A tempo = 120 notes = 8\r\n"
+      "k |" +
+          marks + "|\r\n  w|" + marks + "|\r\ns |" + marks + "|\r\nsong = A",
+      padMap, nullptr);
+  const std::shared_ptr<const Timeline> song = compiler.song();
+  const TimelinePart& a = song->parts()[1];
+  ASSERT_EQ(a.steps.size(), marks.size());
+  auto check = [&](const TimelineItem& item, std::size_t step, int line) {
+    const char mark = marks[step];
+    const int level = mark == '-'                  ? 0
+                      : mark == 'x' || mark == 'o' ? 5
+                      : mark == 'X' || mark == 'O' ? 7
+                                                   : mark - '0';
+    SCOPED_TRACE(std::string("line ") + std::to_string(line) + " mark " + mark);
+    EXPECT_EQ(item.mark, mark);
+    EXPECT_EQ(item.level, level);
+    EXPECT_EQ(song->symbols()[static_cast<std::size_t>(item.symbol)], line == 5   ? "k"
+                                                                      : line == 6 ? "w"
+                                                                                  : "s");
+    const int column = (line == 6 ? 5 : 4) + static_cast<int>(step);
+    EXPECT_EQ(item.source, (SourcePosition{line, column, column - 1}));
+    if (mark == '-') {
+      EXPECT_EQ(item.kind, TimelineItem::Kind::Rest);
+      EXPECT_EQ(item.velocity, velocityOfLevel(0));
+      EXPECT_EQ(item.sound, -1);
+    } else if (line == 5) {
+      EXPECT_EQ(item.kind, TimelineItem::Kind::Note);
+      EXPECT_EQ(item.note, 36);
+      EXPECT_EQ(item.velocity, velocityOfLevel(level));
+    } else if (line == 6) {
+      EXPECT_EQ(item.kind, TimelineItem::Kind::Sample);
+      EXPECT_EQ(item.volume, level + 1);
+      EXPECT_EQ(item.pan, -3);
+      EXPECT_EQ(song->sampleFile(item.file), "/tmp/clap.wav");
+    } else {
+      EXPECT_EQ(item.kind, TimelineItem::Kind::Skip);
+      EXPECT_EQ(item.velocity, 0);
+    }
+  };
+  TimelineItems copied;
+  for (std::size_t s = 0; s < a.steps.size(); ++s) {
+    const auto items = a.itemsOf(a.steps[s]);
+    ASSERT_EQ(items.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      check(items[i], s, 5 + static_cast<int>(i));
+      copied.push_back(items[i]);
+    }
+  }
+  for (std::size_t i = 0; i < copied.size(); ++i)
+    check(copied[i], i / 3, 5 + static_cast<int>(i % 3));
+  // compile's JSON text of a step is the same from items made whole.
+  TimelinePart wholeItems = a;
+  wholeItems.items = copied;
+  for (std::size_t s = 0; s < a.steps.size(); ++s) {
+    std::string fromLines;
+    std::string fromWhole;
+    appendStepEvents(*song, a, a.steps[s], &fromLines);
+    appendStepEvents(*song, wholeItems, wholeItems.steps[s], &fromWhole);
+    EXPECT_EQ(fromLines, fromWhole) << s;
+    const TimelineItem kick = a.itemsOf(a.steps[s])[0];
+    EXPECT_EQ(fromLines.substr(0, 4),
+              s == 0 ? std::string("0,0|") : "36," + std::to_string(kick.level));
+  }
+  // The song handed out stays as it was while the compiler reads other grid lines.
+  compiler.compile("k = kick\r\npart = A tempo = 60 notes = 4\r\nk |9999|\r\nk |o|", padMap,
+                   nullptr);
+  for (std::size_t s = 0; s < a.steps.size(); ++s) check(a.itemsOf(a.steps[s])[0], s, 5);
+}
+
 TEST(Timeline, PartsKeepTheirBarLinesAndTheMetreTheySay) {
   TablatureCompiler compiler;
   auto metreOf = [&](const std::string& section, const std::vector<std::string>& grids) {
