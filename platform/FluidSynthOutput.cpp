@@ -175,6 +175,10 @@ int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
   }
   openHandle_ = nextHandle_++;
   *handle = openHandle_;
+  // The synthesiser's first render sets up its worker threads and allocates: done here, on
+  // this thread, so that the audio thread's first render does neither.
+  fluid_synth_write_float(synth, HalfBandDecimator::kMaxFrames, decimator_.input(), 0, 2,
+                          decimator_.input(), 1, 2);
   decimator_.reset();  // nothing renders while closed
   if (sound_) sound_->setSynth(this);
   return midi_result::kOk;
