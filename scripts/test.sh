@@ -34,9 +34,13 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 # (no windows). libjack is not instrumented, so its ring buffer's reports are suppressed.
 scripts/build.sh build-tsan "$unity" -DCMAKE_BUILD_TYPE=Debug -DPW_TSAN=ON -DPW_GUI=OFF -DPW_BENCH=OFF
 # ThreadSanitizer slows the JACK clients enough that the server stalls now and then: the
-# real-time tests run once more after a failure here too.
+# real-time tests run once more after a failure here too. It slows the engine's render so
+# much that SDL's disk driver, which sleeps between blocks, bunches the hits the live-onset
+# test counts (27 of 40 heard once): that test runs in the normal and AddressSanitizer
+# builds; the thread checks still cover the engine through the other sound tests.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" --repeat until-pass:2 -E "$onsets"
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" --repeat until-pass:2 \
+  -E "$onsets|^SdlEndToEnd\.LiveHitsKeepTheirTimeOnTheDevice$"
 
 # The fuzz targets need only the compiler and the importers: build just those, with clang.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DPW_FUZZ=ON -DBUILD_TESTING=OFF \
