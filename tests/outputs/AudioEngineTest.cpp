@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -213,6 +214,56 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAllocatesNothingAndAFullQueueIsR
     ASSERT_LT(++sent, 100000);
   }
   EXPECT_GT(sent, 1000);
+}
+
+// A device paced by the system's sleeps, as SDL's disk driver is: 7 % fast, its pace
+// wandering by 3 % over seconds, its callbacks entered up to 2 ms late and now and then
+// two at once. Hits handed over 40 ms ahead at times of the device's own clock land
+// exactly their spacing apart in the frames it plays, whatever the estimate of its pace.
+TEST(AudioEngine, HitsPacedByTheDeviceKeepTheirSpacingInItsFrames) {
+  constexpr int kRate = 44100, kBlock = 256, kHits = 40;
+  AudioEngine engine(kRate);
+  engine.setDevicePaced(true);
+  engine.setLatency(std::chrono::nanoseconds(kBlock * 1000000000LL / kRate) + milliseconds(2));
+  auto click = std::make_shared<PcmSample>();
+  click->channels = 1;
+  click->pcm.assign(64, 16000);
+  auto at = [](double seconds) {
+    return DueTime(
+        std::chrono::duration_cast<DueTime::duration>(std::chrono::duration<double>(seconds)));
+  };
+  std::vector<std::int16_t> pcm(2 * kBlock);
+  std::vector<long> found;
+  double ideal = 1000.0;  // steady seconds at which the next block is due
+  std::optional<DueTime> first;
+  int posted = 0;
+  for (long block = 0; found.size() < kHits && block < 5000; ++block) {
+    const double wander = 1 + 0.03 * std::sin(2 * M_PI * static_cast<double>(block) / 700);
+    ideal += kBlock / (kRate * 1.07) * wander;
+    const bool burst = block % 97 == 1;
+    const double late = burst ? 0 : 0.002 * ((block * 7919) % 11) / 10.0;
+    const double entered = ideal + late;
+    // The producer: the device's time from the engine's estimate, as a playback clock has it.
+    if (block == 100) first = engine.deviceTimeAt(at(entered)) + milliseconds(100);
+    while (first && posted < kHits &&
+           engine.steadyTimeOf(*first + posted * milliseconds(200)) - milliseconds(40) <=
+               at(entered)) {
+      engine.postSample(0, click, 1, 1, When::at(*first + posted * milliseconds(200)));
+      ++posted;
+    }
+    for (int call = 0; call < (burst ? 2 : 1); ++call) {
+      engine.renderLive(pcm.data(), kBlock, at(entered + call * 0.0001));
+      for (int i = 0; i < kBlock; ++i) {
+        const long frame = engine.position() - kBlock + i;
+        if (pcm[2 * i] != 0 && (found.empty() || frame - found.back() > 1000)) {
+          found.push_back(frame);
+        }
+      }
+    }
+  }
+  ASSERT_EQ(found.size(), static_cast<std::size_t>(kHits));
+  for (std::size_t i = 1; i < found.size(); ++i) EXPECT_EQ(found[i] - found[i - 1], 8820) << i;
+  EXPECT_EQ(engine.lateEvents(), 0u);
 }
 
 // A synthesiser that counts the renders it gets after it was replaced. It watches for a
