@@ -22,61 +22,8 @@
 #include "platform/HalfBandDecimator.h"
 #include "platform/WaveDecoder.h"
 #include "playback/SamplePlayer.h"
+#include "tests/support/CountedAllocations.h"
 #include "tests/support/NullSoundOutput.h"
-
-namespace pulsewright::test {
-
-// Allocations made by a thread while it counts them: through this program's global
-// allocation functions and, where no sanitizer puts its own allocator in place, malloc.
-thread_local bool tCountAllocations = false;
-std::atomic<int> gAllocationsCounted{0};
-void noteAllocation() {
-  if (tCountAllocations) gAllocationsCounted.fetch_add(1);
-}
-
-}  // namespace pulsewright::test
-
-// The replacements pair malloc with free, as the library's own do.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  pulsewright::test::noteAllocation();
-  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PW_SANITIZED_ALLOCATOR 1
-#endif
-#endif
-#if !defined(PW_SANITIZED_ALLOCATOR) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* p, std::size_t size);
-void* malloc(std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_realloc(p, size);
-}
-}
-#endif
 
 namespace pulsewright {
 namespace {
@@ -197,14 +144,14 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAllocatesNothingAndAFullQueueIsR
   // Rendered as a device's callback renders, its blocks entered on time.
   const int frames = 44100 * 3;
   std::vector<std::int16_t> pcm(2 * frames);
-  gAllocationsCounted.store(0);
-  tCountAllocations = true;
+  resetAllocationsCounted();
+  countAllocationsHere(true);
   for (int done = 0; done < frames; done += 256) {
     output.engine().renderLive(pcm.data() + 2 * done, std::min(256, frames - done),
                                epoch + std::chrono::microseconds(done * 1000000LL / 44100));
   }
-  tCountAllocations = false;
-  EXPECT_EQ(gAllocationsCounted.load(), 0);
+  countAllocationsHere(false);
+  EXPECT_EQ(allocationsCounted(), 0);
   EXPECT_TRUE(std::any_of(pcm.begin(), pcm.end(), [](std::int16_t v) { return v > 3000; }));
   EXPECT_EQ(soundFontOpensOnAudioThread(), opensBefore);
 
