@@ -430,6 +430,7 @@ void TablatureCompiler::beginPart() {
   TimelineItems& items = state_.parts.parts.back().items;
   items.packed_ = std::move(spareItems_);
   items.packed_.clear();
+  itemCount_ = 0;
   items.grid_ = grid_;
   itemRuns_.clear();
   itemsInOrder_ = true;
@@ -461,6 +462,7 @@ void TablatureCompiler::finishPart() {
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
   std::vector<TimelineItems::Packed>& packed = part.items.packed_;
+  packed.resize(itemCount_);
   if (itemsInOrder_) {
     // At most one item per step, each already pointed to by its step: steps without one
     // point where the next would go, and items past the playable steps go.
@@ -616,7 +618,10 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
 
 const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
   const std::int16_t divisor = state_.tupletDivisor;
-  DivisorMusic* found = nullptr;
+  // Most lines have the divisor of the line before.
+  DivisorMusic* found = &divisorMusics_[lastDivisorMusic_];
+  if (found->known && found->musicKnown && found->divisor == divisor) return *found;
+  found = nullptr;
   for (DivisorMusic& known : divisorMusics_) {
     if (known.known && known.divisor == divisor) {
       found = &known;
@@ -636,6 +641,7 @@ const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelineP
         found->duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
     found->musicKnown = true;
   }
+  lastDivisorMusic_ = static_cast<std::size_t>(found - divisorMusics_.data());
   return *found;
 }
 
@@ -751,6 +757,84 @@ std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) 
   return static_cast<std::uint32_t>(lines.size() - 1) << TimelineItems::kSlotBits;
 }
 
+TimelineItems::Packed* TablatureCompiler::itemRoom(std::vector<TimelineItems::Packed>& packed,
+                                                   std::size_t count) {
+  const std::size_t needed = itemCount_ + count;
+  if (packed.size() < needed) {
+    if (packed.capacity() < needed) packed.reserve(std::max(needed, itemCount_ * 2));
+    // Items are left unset until written: this only moves the vector's end.
+    packed.resize(packed.capacity());
+  }
+  return packed.data() + itemCount_;
+}
+
+std::size_t TablatureCompiler::markRun(const char* text, std::size_t count, TimelineStep* steps,
+                                       TimelineItems::Packed* items, std::uint32_t lineRef,
+                                       std::uint32_t column, std::int16_t duration,
+                                       std::uint16_t music, std::size_t& rests) {
+  std::size_t restCount = 0;
+  std::size_t i = 0;
+  for (; i < count; ++i) {
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(text[i])];
+    if (slot >= kFirstMarkKind) break;
+    steps[i].duration = duration;
+    steps[i].music = music;
+    restCount += slot == 0 ? 1 : 0;
+    items[i] = TimelineItems::Packed{lineRef | slot, column + static_cast<std::uint32_t>(i)};
+  }
+  rests += restCount;
+  return i;
+}
+
+std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::string_view body,
+                                              std::size_t p, std::size_t end,
+                                              std::vector<TimelineStep>& steps,
+                                              TimelineItems::Packed* lineItems,
+                                              std::vector<std::int32_t>& bars, std::size_t& n,
+                                              std::size_t& rests) {
+  const char* const text = body.data();
+  std::size_t k = n;
+  const std::size_t firstK = k;
+  const std::size_t stepCount = steps.size();
+  while (p < end) {
+    if (k < stepCount) {
+      // Marks on steps the part has: a mark is one step further and one character on.
+      const std::size_t marked =
+          markRun(text + p, std::min(end - p, stepCount - k), steps.data() + k, lineItems + k,
+                  marks.lineRef, marks.column + static_cast<std::uint32_t>(p), marks.duration,
+                  marks.music, rests);
+      p += marked;
+      k += marked;
+      if (p == end) break;
+    }
+    const char c = text[p];
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+    if (slot < kFirstMarkKind) {
+      // A new step, where there is room for it: new steps never move those before them.
+      if (steps.size() == steps.capacity()) break;
+      steps.push_back(TimelineStep{
+          marks.duration, marks.music,
+          marks.pointSteps ? marks.firstItem + static_cast<std::uint32_t>(k) : kNoItem});
+      rests += slot == 0 ? 1 : 0;
+      lineItems[k] =
+          TimelineItems::Packed{marks.lineRef | slot, marks.column + static_cast<std::uint32_t>(p)};
+      ++k;
+      ++p;
+      continue;
+    }
+    if (c != '|') break;
+    if (bars.back() != static_cast<std::int32_t>(k)) bars.push_back(static_cast<std::int32_t>(k));
+    ++p;
+  }
+  // The steps the part had, which the line reached first.
+  if (marks.pointSteps) {
+    for (std::size_t i = firstK; i < std::min(k, stepCount); ++i)
+      steps[i].firstItem = marks.firstItem + static_cast<std::uint32_t>(i);
+  }
+  n = k;
+  return p;
+}
+
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
                                    std::string_view body, int lineNumber,
                                    CompileListener* listener) {
@@ -803,20 +887,14 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     steps.reserve(lineSteps + 2);
     steps.assign(2, kNewStep);
   }
-  const std::size_t firstItem = items.size();
+  const std::size_t firstItem = itemCount_;
   // The line's items are made from its shape and their grid character's slot; a line
   // that adds no item gives its shape back at the end.
   const std::uint32_t lineRef = hasSteps ? lineShape(lineNumber, utf16LessColumn) : 0;
-  if (hasSteps) {
-    // Room for the line's steps and items at once, so that a long line is not copied
-    // as its vectors grow. New steps are added as the line reaches them, so that their
-    // memory is written once.
-    const std::size_t needed = lineSteps + 2;
-    if (counted && steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
-    const std::size_t neededItems = firstItem + lineSteps;
-    if (items.packed_.capacity() < neededItems)
-      items.packed_.reserve(std::max(neededItems, firstItem * 2));
-  }
+  // Room for the line's steps at once, so that a long line is not copied as they grow.
+  // New steps are added as the line reaches them, so that their memory is written once.
+  if (hasSteps && counted && steps.capacity() < lineSteps + 2)
+    steps.reserve(std::max(lineSteps + 2, steps.size() * 2));
   // Nearly always every item of the line fits the budget: they are then written
   // without a check each, as one run of items.
   const bool allFit =
@@ -843,45 +921,19 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
-  // Where the line was counted, the capacity is reserved: new steps never move those
-  // before them.
-  TimelineStep* stepData = steps.data();
-  std::size_t stepCount = steps.size();
   std::vector<TimelineItems::Packed>& packed = items.packed_;
   // Every step of a line that fits the budget gets one item, in step order: they are
-  // written in place, and the items left over go at the end.
-  if (allFit) packed.resize(firstItem + lineSteps);
-  TimelineItems::Packed* const lineItems = packed.data() + firstItem;
+  // written in place, at most one per character.
+  TimelineItems::Packed* const lineItems = allFit ? itemRoom(packed, lineSteps) : nullptr;
+  TimedMarks marks{0,          0,
+                   pointSteps, static_cast<std::uint32_t>(firstItem),
+                   lineRef,    static_cast<std::uint32_t>(bodyColumn)};
   for (std::size_t p = 0; p < examined; ++p) {
     if (allFit && duration) {
-      // Nearly every character of a line is a mark of a timed step or a bar line: those
-      // are read in a loop of their own.
-      const std::int16_t timedDuration = *duration;
-      const auto timedMusic = static_cast<std::uint16_t>(music);
-      for (; p < examined; ++p) {
-        const char c = body[p];
-        const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
-        if (slot >= kFirstMarkKind) {
-          if (c != '|') break;
-          if (bars.back() != static_cast<std::int32_t>(n))
-            bars.push_back(static_cast<std::int32_t>(n));
-          continue;
-        }
-        if (n == stepCount) {
-          // A new step, where there is room for it (a part's first line has it).
-          if (stepCount == steps.capacity()) break;
-          steps.emplace_back(kNewStep);
-          ++stepCount;
-        }
-        TimelineStep& step = stepData[n];
-        step.duration = timedDuration;
-        step.music = timedMusic;
-        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
-        rests += slot == 0 ? 1 : 0;
-        lineItems[n] = TimelineItems::Packed{
-            lineRef | slot, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
-        ++n;
-      }
+      // Nearly every character of a line is a mark of a timed step or a bar line.
+      marks.duration = *duration;
+      marks.music = static_cast<std::uint16_t>(music);
+      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests);
       if (p == examined) break;
     }
     const char c = body[p];
@@ -910,16 +962,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      if (n == stepCount) {
-        if (stepCount == steps.capacity()) {
-          // At most one step per character left, and the two tail steps.
-          steps.reserve(stepCount + (examined - p) + 2);
-          stepData = steps.data();
-        }
+      if (n == steps.size()) {
+        // At most one step per character left, and the two tail steps.
+        if (steps.size() == steps.capacity()) steps.reserve(steps.size() + (examined - p) + 2);
         steps.emplace_back(kNewStep);
-        ++stepCount;
       }
-      TimelineStep& step = stepData[n];
+      TimelineStep& step = steps[n];
       if (duration) {
         step.duration = *duration;
         step.music = static_cast<std::uint16_t>(music);
@@ -933,7 +981,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
         if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
           eventBytes_ += itemBytes;
-          const auto index = static_cast<std::uint32_t>(items.size());
+          const auto index = static_cast<std::uint32_t>(itemCount_);
           if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
           if (itemsInOrder_) {
             step.firstItem = index;
@@ -941,14 +989,15 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
-          packed.push_back(TimelineItems::Packed{lineRef | slot, column});
+          *itemRoom(packed, 1) = TimelineItems::Packed{lineRef | slot, column};
+          ++itemCount_;
         }
       }
     }
     ++n;
   }
-  if (allFit) packed.resize(firstItem + n);
   if (allFit && n != 0) {
+    itemCount_ = firstItem + n;
     eventBytes_ += rests * 4 + (n - rests) * hitBytes;
     if (goesBack) itemsOutOfOrder(part);
     if (itemsInOrder_) {
@@ -961,7 +1010,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  if (hasSteps && items.size() == firstItem) grid_->lines.pop_back();
+  if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {

@@ -134,6 +134,32 @@ class TablatureCompiler {
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
+  // A line's marks on timed steps, each with its item, and its bar lines.
+  struct TimedMarks {
+    std::int16_t duration;
+    std::uint16_t music;
+    bool pointSteps;  // each step points at its item
+    std::uint32_t firstItem;
+    std::uint32_t lineRef;
+    std::uint32_t column;  // of the body's first character
+  };
+  // Reads body[p] on while it holds marks and bar lines and the steps have room, each
+  // mark the step after `n`; returns where it stopped.
+  static std::size_t readTimedMarks(const TimedMarks& marks, std::string_view body, std::size_t p,
+                                    std::size_t end, std::vector<TimelineStep>& steps,
+                                    TimelineItems::Packed* lineItems,
+                                    std::vector<std::int32_t>& bars, std::size_t& n,
+                                    std::size_t& rests);
+  // Marks of text[0, count) up to the first other character, each with its step and
+  // item; returns how many.
+  static std::size_t markRun(const char* text, std::size_t count, TimelineStep* steps,
+                             TimelineItems::Packed* items, std::uint32_t lineRef,
+                             std::uint32_t column, std::int16_t duration, std::uint16_t music,
+                             std::size_t& rests);
+  // Room in the current part's items for `count` more after itemCount_; returns where
+  // they go. The part's items are kept at least that long while it is read, and cut to
+  // itemCount_ when it ends.
+  TimelineItems::Packed* itemRoom(std::vector<TimelineItems::Packed>& packed, std::size_t count);
   // Without a listener, nobody reads the state while a compilation runs: the grid symbol
   // and the sound text are then copied into it only when they are read or it ends.
   void settleSymbol();
@@ -245,7 +271,8 @@ class TablatureCompiler {
   // At the current tempo and note size; their musics of the current part.
   std::array<DivisorMusic, 4> divisorMusics_{};
   std::size_t nextDivisorMusic_ = 0;
-  int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
+  std::size_t lastDivisorMusic_ = 0;  // the entry found last
+  int firstBarLine_ = 0;              // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
@@ -253,6 +280,7 @@ class TablatureCompiler {
   // handed to the part at its final size when it ends: reading a part then allocates
   // little, and its items take no room to spare.
   std::vector<TimelineItems::Packed> spareItems_;
+  std::size_t itemCount_ = 0;  // the current part's items so far
   // The grid lines of the compilation, shared by its parts' items.
   std::shared_ptr<TimelineItems::GridShapes> grid_;
   std::size_t lastHit_ = 0;  // the grid hit found last
