@@ -245,12 +245,13 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
                                     CompileListener* listener, bool& firstWaveSeen) {
   // Most lines are grid lines, which hold no "=" and pass no other test; every other
   // test needs an "=".
+  // A grid line cannot hold one, so the grid test goes first.
   std::string_view symbol;
   std::string_view body;
   LineTests tests;
-  if (line.find('=') == std::string_view::npos) {
-    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
-  } else {
+  if (line_scan::gridLine(line, &symbol, &body)) {
+    tests.set(line_test::kGrid);
+  } else if (line.find('=') != std::string_view::npos) {
     tests = matcher_.classify(line);
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
@@ -483,22 +484,35 @@ void TablatureCompiler::finishPart() {
     std::vector<TimelineItems::Packed> ordered(total);
     const TimelineItems::Packed* const from = packed.data();
     const std::size_t lines = itemRuns_.size();
-    if (total == lines * playable) {
-      // Every line reaches every step: step s holds items s * lines on, a line at a time.
-      for (std::size_t s = 0; s < playable; ++s)
-        part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
-      for (std::size_t line = 0; line < lines; ++line) {
-        const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
-        TimelineItems::Packed* to = ordered.data() + line;
-        for (std::size_t s = 0; s < playable; ++s, to += lines) *to = source[s];
+    // Up to the shortest line, every line reaches every step: step s holds items
+    // s * lines on, put there a line at a time.
+    std::size_t common = playable;
+    for (const ItemRun& run : itemRuns_) common = std::min<std::size_t>(common, run.count);
+    for (std::size_t s = 0; s < common; ++s)
+      part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
+    for (std::size_t line = 0; line < lines; ++line) {
+      const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
+      TimelineItems::Packed* to = ordered.data() + line;
+      for (std::size_t s = 0; s < common; ++s, to += lines) *to = source[s];
+    }
+    if (common < playable) {
+      // Past it, each line's items go where the lines before it left off at their steps;
+      // a step holds as many items as there are lines that reach past it.
+      std::vector<std::uint32_t>& next = itemCounts_;
+      next.assign(playable + 1, 0);
+      for (const ItemRun& run : itemRuns_) ++next[std::min<std::size_t>(run.count, playable)];
+      for (std::size_t s = playable; s-- > common;) next[s] += next[s + 1];  // lines reaching s
+      auto first = static_cast<std::uint32_t>(common * lines);
+      for (std::size_t s = common; s < playable; ++s) {
+        const std::uint32_t reaching = next[s + 1];
+        part.steps[s].firstItem = first;
+        next[s] = first;
+        first += reaching;
       }
-    } else {
-      TimelineItems::Packed* to = ordered.data();
-      for (std::size_t s = 0; s < playable; ++s) {
-        part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
-        for (const ItemRun& run : itemRuns_) {
-          if (s < run.count) *to++ = from[run.firstItem + s];
-        }
+      for (const ItemRun& run : itemRuns_) {
+        const TimelineItems::Packed* source = from + run.firstItem;
+        const std::size_t reached = std::min<std::size_t>(run.count, playable);
+        for (std::size_t s = common; s < reached; ++s) ordered[next[s]++] = source[s];
       }
     }
     spareItems_ = std::move(packed);
@@ -618,10 +632,7 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
 
 const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
   const std::int16_t divisor = state_.tupletDivisor;
-  // Most lines have the divisor of the line before.
-  DivisorMusic* found = &divisorMusics_[lastDivisorMusic_];
-  if (found->known && found->musicKnown && found->divisor == divisor) return *found;
-  found = nullptr;
+  DivisorMusic* found = nullptr;
   for (DivisorMusic& known : divisorMusics_) {
     if (known.known && known.divisor == divisor) {
       found = &known;
@@ -721,8 +732,7 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
     soundHit_ = hitOfSound();
     soundHitKnown_ = true;
   }
-  lineHit_ = soundHit_;
-  lineHit_.symbol = known->symbolId;
+  lineSymbolId_ = known->symbolId;
   lineSound_ = known->defined ? static_cast<std::int32_t>(known - symbolSounds_.data()) : -1;
   return known->defined;
 }
@@ -738,34 +748,35 @@ std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) 
       lineSound_ >= 0 ? &symbolSounds_[static_cast<std::size_t>(lineSound_)] : nullptr;
   if (owner != nullptr && owner->gridHit >= 0) {
     hit = static_cast<std::size_t>(owner->gridHit);
-  } else if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
-    hit = lastHit_;
   } else {
-    for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
-      if (sameItem(hits[i - 1], lineHit_)) {
-        hit = i - 1;
-        break;
+    // The sound's hit with the line's symbol.
+    TimelineItem lineHit = soundHit_;
+    lineHit.symbol = lineSymbolId_;
+    if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit)) {
+      hit = lastHit_;
+    } else {
+      for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
+        if (sameItem(hits[i - 1], lineHit)) {
+          hit = i - 1;
+          break;
+        }
       }
+      if (hit == hits.size()) hits.push_back(lineHit);
+      lastHit_ = hit;
     }
-    if (hit == hits.size()) hits.push_back(lineHit_);
-    lastHit_ = hit;
+    if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
   }
-  if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
   std::vector<TimelineItems::LineShape>& lines = grid_->lines;
   lines.push_back(
       TimelineItems::LineShape{lineNumber, utf16LessColumn, static_cast<std::uint32_t>(hit)});
   return static_cast<std::uint32_t>(lines.size() - 1) << TimelineItems::kSlotBits;
 }
 
-TimelineItems::Packed* TablatureCompiler::itemRoom(std::vector<TimelineItems::Packed>& packed,
-                                                   std::size_t count) {
+void TablatureCompiler::growItems(std::vector<TimelineItems::Packed>& packed, std::size_t count) {
   const std::size_t needed = itemCount_ + count;
-  if (packed.size() < needed) {
-    if (packed.capacity() < needed) packed.reserve(std::max(needed, itemCount_ * 2));
-    // Items are left unset until written: this only moves the vector's end.
-    packed.resize(packed.capacity());
-  }
-  return packed.data() + itemCount_;
+  if (packed.capacity() < needed) packed.reserve(std::max(needed, itemCount_ * 2));
+  // Items are left unset until written: this only moves the vector's end.
+  packed.resize(packed.capacity());
 }
 
 std::size_t TablatureCompiler::markRun(const char* text, std::size_t count, TimelineStep* steps,
@@ -867,8 +878,14 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   } else if (steps.empty()) {
     hasSteps = false;
   }
+  // examined * max(hitBytes, 4) <= what the budget has left, without a division per line:
+  // both factors stay far below 2^32 wherever the product is formed.
+  const std::size_t budgetLeft = kEventBudgetBytes - eventBytes_;
+  const std::size_t itemBytesAtMost = std::max<std::size_t>(hitBytes, 4);
   const bool surelyFits =
-      examined <= (kEventBudgetBytes - eventBytes_) / std::max<std::size_t>(hitBytes, 4);
+      examined < (std::size_t{1} << 32) && itemBytesAtMost < (std::size_t{1} << 32)
+          ? examined * itemBytesAtMost <= budgetLeft
+          : examined <= budgetLeft / itemBytesAtMost;
   std::size_t lineSteps = examined;  // at most
   std::size_t lineRests = 0;
   // A line a little longer than the part's steps grows them as it reaches new ones.
@@ -910,7 +927,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   std::optional<std::int16_t> duration;
   std::uint32_t music = 0;
   auto changeMusic = [&] {
-    const DivisorMusic& known = divisorMusic(part);
+    // Most lines have the divisor of the line before.
+    const DivisorMusic& last = divisorMusics_[lastDivisorMusic_];
+    const DivisorMusic& known =
+        last.known && last.musicKnown && last.divisor == state_.tupletDivisor ? last
+                                                                              : divisorMusic(part);
     duration = known.duration;
     music = known.music;
   };
@@ -1003,7 +1024,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     if (itemsInOrder_) {
       lastItemStep_ = static_cast<std::int64_t>(n) - 1;
     } else {
-      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n));
+      // A run from step 0 never continues the run before it.
+      itemRuns_.push_back(
+          ItemRun{static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n)});
     }
   }
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {

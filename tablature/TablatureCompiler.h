@@ -159,7 +159,11 @@ class TablatureCompiler {
   // Room in the current part's items for `count` more after itemCount_; returns where
   // they go. The part's items are kept at least that long while it is read, and cut to
   // itemCount_ when it ends.
-  TimelineItems::Packed* itemRoom(std::vector<TimelineItems::Packed>& packed, std::size_t count);
+  TimelineItems::Packed* itemRoom(std::vector<TimelineItems::Packed>& packed, std::size_t count) {
+    if (packed.size() < itemCount_ + count) growItems(packed, count);
+    return packed.data() + itemCount_;
+  }
+  void growItems(std::vector<TimelineItems::Packed>& packed, std::size_t count);
   // Without a listener, nobody reads the state while a compilation runs: the grid symbol
   // and the sound text are then copied into it only when they are read or it ends.
   void settleSymbol();
@@ -169,14 +173,14 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
-  // A shape for the grid line being read, made of its number and lineHit_; returns it
+  // A shape for the grid line being read, made of its number and its hit; returns it
   // as the high bits of its items' Packed::shape.
   std::uint32_t lineShape(int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
   // lookUpSound, remembered per symbol until a voice or wave-sample line changes what
-  // symbols name; sets lineHit_ to what a hit of the line sends.
+  // symbols name; sets what a hit of the line sends: soundHit_ with the line's symbol.
   bool soundOfLine(const PadMap& padMap);
   // What a hit of the current sound sends, its symbol aside.
   TimelineItem hitOfSound();
@@ -228,8 +232,8 @@ class TablatureCompiler {
   std::int32_t pendingSound_ = -1;  // the entry whose soundRef state_.soundRef is not yet
   TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
-  TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
-  // The symbolSounds_ entry whose hit lineHit_ is; -1 for a symbol that names nothing.
+  std::int32_t lineSymbolId_ = -1;  // the grid line's symbol in the song's symbols
+  // The symbolSounds_ entry whose hit the line's is; -1 for a symbol that names nothing.
   std::int32_t lineSound_ = -1;
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo, partNotes and partProgram, read when they change.
