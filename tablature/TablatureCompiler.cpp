@@ -249,16 +249,23 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   std::string_view symbol;
   std::string_view body;
   LineTests tests;
+  // Section lines are read by hand, their fields with their tests.
+  line_scan::SectionFields fields;
+  const line_scan::SectionFields* sectionFields = nullptr;
   if (line_scan::gridLine(line, &symbol, &body)) {
     tests.set(line_test::kGrid);
   } else if (line.find('=') != std::string_view::npos) {
-    tests = matcher_.classify(line);
+    if (line_scan::classify(line, &tests, &fields)) {
+      sectionFields = &fields;
+    } else {
+      tests = matcher_.classify(line);
+    }
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
   if (tests.none()) return;
 
   if (!tests[line_test::kGrid]) {
-    otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
+    otherKinds(line, tests, sectionFields, lineNumber, listener, firstWaveSeen);
   } else {
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
@@ -273,7 +280,8 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   }
 }
 
-void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
+void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests,
+                                   const line_scan::SectionFields* fields, int lineNumber,
                                    CompileListener* listener, bool& firstWaveSeen) {
   namespace t = line_test;
   std::string_view value;
@@ -299,7 +307,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
     state_.songLine.assign(value);
   }
 
-  if (isSectionLine(tests)) sectionLine(line, tests, lineNumber);
+  if (isSectionLine(tests)) sectionLine(line, tests, fields, lineNumber);
 }
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
@@ -334,8 +342,16 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
 }
 
-void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests, int lineNumber) {
+void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
+                                    const line_scan::SectionFields* fields, int lineNumber) {
   std::string_view value;
+  // Each field as its test read it, or as its pattern finds it.
+  auto field = [&](LineField which, const std::string_view line_scan::SectionFields::*read,
+                   bool passed) {
+    if (fields == nullptr) return matcher_.extract(which, line, &value);
+    value = fields->*read;
+    return passed;
+  };
   // The numbers are read again only when their text changes: most sections repeat them.
   auto setField = [](std::string& field, double& number, std::string_view text) {
     if (field == text) return;
@@ -344,12 +360,15 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   };
   const double tempoBefore = tempoValue_;
   const double notesBefore = notesValue_;
-  if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
-  if (matcher_.extract(LineField::SectionTempo, line, &value))
+  using Fields = line_scan::SectionFields;
+  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName]))
+    state_.partName.assign(value);
+  if (field(LineField::SectionTempo, &Fields::tempo, tests[line_test::kSectionTempo]))
     setField(state_.partTempo, tempoValue_, value);
-  if (matcher_.extract(LineField::SectionNotes, line, &value))
+  if (field(LineField::SectionNotes, &Fields::notes, tests[line_test::kSectionNotes]))
     setField(state_.partNotes, notesValue_, value);
-  if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
+  if (tests[line_test::kProgram] &&
+      field(LineField::SectionProgram, &Fields::program, tests[line_test::kProgram])) {
     setField(state_.partProgram, programValue_, value);
   } else {
     setField(state_.partProgram, programValue_, "-1");

@@ -20,6 +20,10 @@
 
 namespace pulsewright {
 
+namespace line_scan {
+struct SectionFields;
+}  // namespace line_scan
+
 inline constexpr std::string_view kMissingSectionMessage =
     "Error: Part needs a section line to define name and tempo and note size.";
 inline constexpr std::string_view kUndefinedSymbolMessage = "Error: Part has an undifined symbol.";
@@ -127,10 +131,13 @@ class TablatureCompiler {
   void compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                    CompileListener* listener, bool& firstWaveSeen);
   // Every kind of line but the grid, in the order the compiler reads them.
-  void otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
-                  CompileListener* listener, bool& firstWaveSeen);
+  // `fields` are the section fields read with the tests; null where the patterns read it.
+  void otherKinds(std::string_view line, const LineTests& tests,
+                  const line_scan::SectionFields* fields, int lineNumber, CompileListener* listener,
+                  bool& firstWaveSeen);
   void waveLine(std::string_view line, bool& firstWaveSeen);
-  void sectionLine(std::string_view line, const LineTests& tests, int lineNumber);
+  void sectionLine(std::string_view line, const LineTests& tests,
+                   const line_scan::SectionFields* fields, int lineNumber);
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
