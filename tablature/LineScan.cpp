@@ -51,9 +51,13 @@ constexpr std::array<bool, 256> kVoiceInitials = [] {
 
 // anyWordAt(line, at, kVoiceWordStarts), most lines turned away at their first byte.
 bool voiceWordAt(std::string_view line, std::size_t at) {
-  if (at >= line.size() || !kVoiceInitials[static_cast<unsigned char>(line[at]) | 0x20])
-    return false;
-  return anyWordAt(line, at, kVoiceWordStarts);
+  if (at >= line.size()) return false;
+  const auto initial = static_cast<unsigned char>(static_cast<unsigned char>(line[at]) | 0x20);
+  if (!kVoiceInitials[initial]) return false;
+  for (const std::string_view word : kVoiceWordStarts) {
+    if (static_cast<unsigned char>(word[0]) == initial && wordAt(line, at, word)) return true;
+  }
+  return false;
 }
 
 // ^\s*(?:symbol|name|part|beat)\s*= : the position after the "=", or kNone.

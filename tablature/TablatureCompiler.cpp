@@ -38,18 +38,14 @@ std::uint64_t symbolHead(std::string_view symbol) {
   return head;
 }
 
-// A part whose musics have room for the entry of untimed steps and one more, as most
-// parts need, so that its first grid line does not move them.
+// A new part; its musics are given to it at their final size when it ends.
 TimelinePart newPart() {
-  std::vector<StepMusic> musics;
-  musics.reserve(2);
-  musics.emplace_back();
   return TimelinePart{.name = {},
                       .program = -1,
                       .sectionLine = 0,
                       .steps = {},
                       .items = {},
-                      .musics = std::move(musics),
+                      .musics = {},
                       .tailDurations = {},
                       .bars = {},
                       .metre = {}};
@@ -459,6 +455,7 @@ void TablatureCompiler::beginPart() {
   barsDisagree_ = false;
   musicIndex_.clear();
   lastMusic_ = {};
+  partMusics_.assign(1, StepMusic{});
   // The durations stay: the tempo and note size are those of the section line.
   for (DivisorMusic& known : divisorMusics_) known.musicKnown = false;
 }
@@ -476,6 +473,8 @@ bool TablatureCompiler::fromStepZero(std::size_t playable) const {
 
 void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
+  part.musics.assign(partMusics_.begin(), partMusics_.end());
+  releaseIfLarge(partMusics_);
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
   for (std::size_t s = playable; s < length; ++s)
@@ -585,23 +584,24 @@ void TablatureCompiler::finishPart() {
   }
 }
 
-std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic& music) {
+std::uint32_t TablatureCompiler::musicIndex(const StepMusic& music) {
   const MusicKey key{music.tempo, music.noteSize, music.tupletDivisor};
   // Most grid lines of a part have the music of the line before, and most parts have
   // one or two: those are found by looking, and only a part of many needs the index.
   if (lastMusic_.second != 0 && key == lastMusic_.first) return lastMusic_.second;
   auto keyOf = [](const StepMusic& m) { return MusicKey{m.tempo, m.noteSize, m.tupletDivisor}; };
-  if (part.musics.size() <= kMusicsLookedThrough) {
-    for (std::size_t i = 1; i < part.musics.size(); ++i) {
-      if (keyOf(part.musics[i]) == key) {
+  std::vector<StepMusic>& musics = partMusics_;
+  if (musics.size() <= kMusicsLookedThrough) {
+    for (std::size_t i = 1; i < musics.size(); ++i) {
+      if (keyOf(musics[i]) == key) {
         lastMusic_ = {key, static_cast<std::uint32_t>(i)};
         return lastMusic_.second;
       }
     }
   } else {
     if (musicIndex_.empty()) {
-      for (std::size_t i = 1; i < part.musics.size(); ++i)
-        musicIndex_.emplace(keyOf(part.musics[i]), static_cast<std::uint32_t>(i));
+      for (std::size_t i = 1; i < musics.size(); ++i)
+        musicIndex_.emplace(keyOf(musics[i]), static_cast<std::uint32_t>(i));
     }
     if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
       lastMusic_ = *found;
@@ -610,9 +610,9 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
   }
   // A step keeps its music in 16 bits, which a part's one tempo and note size and at
   // most 32768 divisors never fill; should they, further steps get an untimed step's values.
-  if (part.musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
-  part.musics.push_back(music);
-  const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
+  if (musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
+  musics.push_back(music);
+  const auto index = static_cast<std::uint32_t>(musics.size() - 1);
   if (!musicIndex_.empty()) musicIndex_.emplace(key, index);
   lastMusic_ = {key, index};
   return index;
@@ -649,7 +649,7 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
   itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
 }
 
-const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
+const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic() {
   const std::int16_t divisor = state_.tupletDivisor;
   DivisorMusic* found = nullptr;
   for (DivisorMusic& known : divisorMusics_) {
@@ -667,8 +667,7 @@ const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelineP
     found->musicKnown = false;
   }
   if (!found->musicKnown) {
-    found->music =
-        found->duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
+    found->music = found->duration ? musicIndex(StepMusic{tempoValue_, notesValue_, divisor}) : 0;
     found->musicKnown = true;
   }
   lastDivisorMusic_ = static_cast<std::size_t>(found - divisorMusics_.data());
@@ -950,7 +949,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     const DivisorMusic& last = divisorMusics_[lastDivisorMusic_];
     const DivisorMusic& known =
         last.known && last.musicKnown && last.divisor == state_.tupletDivisor ? last
-                                                                              : divisorMusic(part);
+                                                                              : divisorMusic();
     duration = known.duration;
     music = known.music;
   };

@@ -193,8 +193,8 @@ class TablatureCompiler {
   TimelineItem hitOfSound();
   void beginPart();
   void finishPart();
-  // The index in the part's musics of `music`, added when new.
-  std::uint32_t musicIndex(TimelinePart& part, const StepMusic& music);
+  // The index in the current part's musics of `music`, added when new.
+  std::uint32_t musicIndex(const StepMusic& music);
   // A grid line went back to a step that has an item: from now on every item's step is
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
@@ -203,7 +203,7 @@ class TablatureCompiler {
   bool fromStepZero(std::size_t playable) const;
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor, and the index of
-  // its music in `part`: a divisor's duration is worked out once per tempo and note size,
+  // its music in the current part: a divisor's duration is worked out once per tempo and note size,
   // its music once per part.
   struct DivisorMusic {
     bool known = false;
@@ -212,7 +212,7 @@ class TablatureCompiler {
     bool musicKnown = false;  // `music` is of the current part
     std::uint32_t music = 0;
   };
-  const DivisorMusic& divisorMusic(TimelinePart& part);
+  const DivisorMusic& divisorMusic();
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -279,6 +279,8 @@ class TablatureCompiler {
   std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
   static constexpr std::size_t kMusicsLookedThrough = 16;
   std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
+  // The current part's musics while it is read, reused from part to part.
+  std::vector<StepMusic> partMusics_;
   // At the current tempo and note size; their musics of the current part.
   std::array<DivisorMusic, 4> divisorMusics_{};
   std::size_t nextDivisorMusic_ = 0;
