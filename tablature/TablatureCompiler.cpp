@@ -451,6 +451,7 @@ void TablatureCompiler::beginPart() {
   itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
+  inOrderRun_ = 0;
   firstBarLine_ = 0;
   barsDisagree_ = false;
   musicIndex_.clear();
@@ -508,7 +509,17 @@ void TablatureCompiler::finishPart() {
     for (const ItemRun& run : itemRuns_) common = std::min<std::size_t>(common, run.count);
     for (std::size_t s = 0; s < common; ++s)
       part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
-    for (std::size_t line = 0; line < lines; ++line) {
+    std::size_t line = 0;
+    for (; line + 1 < lines; line += 2) {  // two lines at a time, side by side in each step
+      const TimelineItems::Packed* first = from + itemRuns_[line].firstItem;
+      const TimelineItems::Packed* second = from + itemRuns_[line + 1].firstItem;
+      TimelineItems::Packed* to = ordered.data() + line;
+      for (std::size_t s = 0; s < common; ++s, to += lines) {
+        to[0] = first[s];
+        to[1] = second[s];
+      }
+    }
+    if (line < lines) {
       const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
       TimelineItems::Packed* to = ordered.data() + line;
       for (std::size_t s = 0; s < common; ++s, to += lines) *to = source[s];
@@ -622,6 +633,11 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   // Until now each item was the only one of its step, in step order.
   itemsInOrder_ = false;
   itemRuns_.clear();
+  if (inOrderRun_ != 0) {
+    // One grid line's items from step 0, as a part's first line has them.
+    itemRuns_.push_back(ItemRun{0, 0, inOrderRun_});
+    return;
+  }
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
     const std::uint32_t item = part.steps[s].firstItem;
     if (item == kNoItem) continue;
@@ -1025,6 +1041,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           if (itemsInOrder_) {
             step.firstItem = index;
             lastItemStep_ = static_cast<std::int64_t>(n);
+            inOrderRun_ = 0;
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
@@ -1040,7 +1057,9 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     eventBytes_ += rests * 4 + (n - rests) * hitBytes;
     if (goesBack) itemsOutOfOrder(part);
     if (itemsInOrder_) {
+      // The part's first items: each step of the line points at its own.
       lastItemStep_ = static_cast<std::int64_t>(n) - 1;
+      inOrderRun_ = static_cast<std::uint32_t>(n);
     } else {
       // A run from step 0 never continues the run before it.
       itemRuns_.push_back(

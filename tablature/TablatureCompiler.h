@@ -263,6 +263,9 @@ class TablatureCompiler {
   std::vector<ItemRun> itemRuns_;
   bool itemsInOrder_ = true;
   std::int64_t lastItemStep_ = -1;
+  // While items are in step order: their count when they are one grid line's, from step 0
+  // and item 0 on; 0 otherwise.
+  std::uint32_t inOrderRun_ = 0;
   struct MusicKey {
     double tempo;
     double noteSize;
