@@ -168,6 +168,11 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
   i = skipBlanks(line, i);
   if (i == n || line[i] != '|') return false;
   const std::size_t grid = ++i;
+  // The grid characters are most of a grid line: four are tested at once while they last.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  while (n - i >= 4 && (kCharClasses[bytes[i]] & kCharClasses[bytes[i + 1]] &
+                        kCharClasses[bytes[i + 2]] & kCharClasses[bytes[i + 3]] & kGridClass) != 0)
+    i += 4;
   while (i < n && isGrid(line[i])) ++i;
   if (i == grid) return false;
   const std::size_t gridEnd = i;
