@@ -6,9 +6,10 @@
 //
 // The disk driver paces itself by sleeping whole milliseconds, so its rate is the
 // machine's: where a 5 ms sleep overshoots by 40 us in one second and 100 us in the next
-// (a virtual machine on a busy host), the device's rate moves by a per cent, and the hits
-// must follow it or drift from their due times. Each run therefore also prints how far
-// the mean overshoot of such sleeps wandered during it, from a thread beside the play.
+// (a virtual machine on a busy host), the device's rate moves by a per cent. `play` keeps
+// the device's own time when only the device sounds, so the hits keep their spacing in
+// its frames whatever its pace; each run still prints how far the mean overshoot of such
+// sleeps wandered during it, from a thread beside the play, to show what the clock met.
 //
 //   pw_bench_live [RUNS] [PATH-TO-pulsewright-cli]
 

@@ -50,7 +50,7 @@ void measure(const char* label, int steps) {
   parts.parts.resize(2);
   parts.parts[0].steps.resize(1);
   TimelinePart& part = parts.parts[1];
-  part.name = "A";
+  part.name.assign(1, 'A');  // GCC 12 warns falsely of overlap on = "A"
   part.program = -1;
   TimelineItem hit;
   hit.kind = TimelineItem::Kind::Note;

@@ -35,6 +35,7 @@
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
+#include "playback/DevicePlaybackClock.h"
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/Practice.h"
@@ -363,7 +364,15 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   if (synth && port && port->deviceId() == kMidiMapperId && !synth->sounds()) {
     err << "pulsewright-cli: no sound device: the built-in synthesiser cannot be heard\n";
   }
-  SteadyPlaybackClock clock;
+  // A song heard only through the sound device keeps the device's time, so that its hits
+  // keep their spacing in what it plays; one that also goes to a MIDI port keeps the
+  // steady clock that port is timed by.
+  SteadyPlaybackClock steadyClock;
+  std::optional<DevicePlaybackClock> deviceClock;
+  if (sound && sound->isOpen() && (!port || port->deviceId() == kMidiMapperId)) {
+    deviceClock.emplace(sound->engine());
+  }
+  PlaybackClock& clock = deviceClock ? static_cast<PlaybackClock&>(*deviceClock) : steadyClock;
   EventLog log(logFile, clock);
   LoggingStepOutput output(port.get(), o.channel - 1, samples.get(), log);
   EndWaiter waiter(log, output);

@@ -22,6 +22,11 @@ double seconds(DueTime t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
+DueTime dueAt(double seconds) {
+  return DueTime(
+      std::chrono::duration_cast<DueTime::duration>(std::chrono::duration<double>(seconds)));
+}
+
 }  // namespace
 
 AudioEngine::AudioEngine(int sampleRate, std::size_t eventCapacity)
@@ -112,6 +117,56 @@ void AudioEngine::release(std::shared_ptr<const PcmSample>* holder) {
 void AudioEngine::updateClock(DueTime now) {
   if (clockReset_.exchange(false)) clock_.reset();
   clock_.update(position_, seconds(now));
+  publishClock(seconds(now));
+}
+
+void AudioEngine::publishClock(double now) {
+  const double frame = clock_.frameAt(now);
+  if (!epochKnown_) {
+    // The device's time starts level with the steady clock and stays with its frames from
+    // then on, through stalls and a change of device.
+    deviceEpoch_ = now - frame / rate_;
+    epochKnown_ = true;
+  }
+  const std::uint64_t sequence = lineSequence_.load(std::memory_order_relaxed);
+  lineSequence_.store(sequence + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  lineTime_.store(now, std::memory_order_relaxed);
+  lineFrame_.store(frame, std::memory_order_relaxed);
+  lineRate_.store(clock_.rate(), std::memory_order_relaxed);
+  lineEpoch_.store(deviceEpoch_, std::memory_order_relaxed);
+  lineSequence_.store(sequence + 2, std::memory_order_release);
+}
+
+bool AudioEngine::readClock(ClockLine& line) const {
+  for (;;) {
+    const std::uint64_t before = lineSequence_.load(std::memory_order_acquire);
+    if (before == 0) return false;  // no callback yet
+    if (before % 2 != 0) {
+      std::this_thread::yield();
+      continue;
+    }
+    line.time = lineTime_.load(std::memory_order_relaxed);
+    line.frame = lineFrame_.load(std::memory_order_relaxed);
+    line.rate = lineRate_.load(std::memory_order_relaxed);
+    line.epoch = lineEpoch_.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (lineSequence_.load(std::memory_order_relaxed) == before) return true;
+  }
+}
+
+DueTime AudioEngine::deviceTimeAt(DueTime steadyTime) const {
+  ClockLine line;
+  if (!readClock(line)) return steadyTime;
+  const double frame = line.frame + (seconds(steadyTime) - line.time) * line.rate;
+  return dueAt(line.epoch + frame / rate_);
+}
+
+DueTime AudioEngine::steadyTimeOf(DueTime deviceTime) const {
+  ClockLine line;
+  if (!readClock(line)) return deviceTime;
+  const double frame = (seconds(deviceTime) - line.epoch) * rate_;
+  return dueAt(line.time + (frame - line.frame) / line.rate);
 }
 
 std::int64_t AudioEngine::frameFor(const When& when, bool live) const {
@@ -124,6 +179,9 @@ std::int64_t AudioEngine::frameFor(const When& when, bool live) const {
         const std::int64_t scaled = ns * rate_;
         return scaled >= 0 ? (scaled + 500000000) / 1000000000
                            : -((-scaled + 500000000) / 1000000000);
+      }
+      if (devicePaced_.load(std::memory_order_relaxed) && epochKnown_) {
+        return std::llround((when.value * 1e-9 + latencyNs_.load() * 1e-9 - deviceEpoch_) * rate_);
       }
       return std::llround(clock_.frameAt(when.value * 1e-9 + latencyNs_.load() * 1e-9));
   }

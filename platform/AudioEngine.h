@@ -76,6 +76,18 @@ class AudioEngine {
   // Offline: kAtTime events are placed at round((due - epoch) * rate), with no clock.
   void setEpoch(DueTime epoch);
 
+  // Paced by the device: kAtTime events are times on the device's own clock (deviceTimeAt)
+  // and land on the frame that time names, so hits keep their spacing in the frames the
+  // device plays however its pace wanders against the steady clock. Otherwise they are
+  // steady-clock times, placed where the clock's estimate says the device then is.
+  void setDevicePaced(bool paced) { devicePaced_.store(paced); }
+  // The device's clock: seconds of its frames, set to the steady clock when it first
+  // called back, and the steady time at which it reaches a time of its own. Before the
+  // first callback both are the steady clock. Any thread; estimates that move as the
+  // device does, so a caller that waits on them checks again.
+  DueTime deviceTimeAt(DueTime steadyTime) const;
+  DueTime steadyTimeOf(DueTime deviceTime) const;
+
   // The device callback: `frames` interleaved stereo frames at steady time `now`.
   void renderLive(std::int16_t* out, int frames, DueTime now);
   // Offline: the next `frames` frames, float full scale 1.0.
@@ -115,6 +127,11 @@ class AudioEngine {
   void mixSlice(float* mix, int from, int to);
   void release(std::shared_ptr<const PcmSample>* holder);
   void updateClock(DueTime now);
+  void publishClock(double now);
+  struct ClockLine {
+    double time = 0, frame = 0, rate = 0, epoch = 0;
+  };
+  bool readClock(ClockLine& line) const;
 
   const int rate_;
   BoundedQueue<Event> events_;
@@ -131,6 +148,11 @@ class AudioEngine {
   std::atomic<std::int64_t> positionAtomic_{0};
   std::atomic<std::uint64_t> lateEvents_{0};
   std::int64_t epochNs_ = 0;
+  std::atomic<bool> devicePaced_{false};
+  // The clock's line at the latest callback, for other threads: a sequence lock whose
+  // writer, the audio thread, never waits (odd while it writes).
+  std::atomic<std::uint64_t> lineSequence_{0};
+  std::atomic<double> lineTime_{0}, lineFrame_{0}, lineRate_{0}, lineEpoch_{0};
 
   // The audio thread's own state.
   std::vector<Event> pending_;
@@ -140,6 +162,8 @@ class AudioEngine {
   std::int64_t position_ = 0;
   std::uint64_t order_ = 0;
   CallbackClock clock_;  // the device's frames against the steady clock
+  bool epochKnown_ = false;
+  double deviceEpoch_ = 0;  // the device's time at frame 0, in seconds
 };
 
 }  // namespace pulsewright

@@ -271,6 +271,10 @@ JackMidiPort::~JackMidiPort() {
   close();
 }
 
+pthread_t JackMidiPort::processThread() const {
+  return jack_client_thread_id(shared_->client);
+}
+
 std::uint64_t JackMidiPort::close() {
   if (!shared_ || !shared_->client || closed_) return lost_;
   closed_ = true;

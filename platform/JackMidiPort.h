@@ -13,6 +13,8 @@
 // the input and writes the output, so what comes in can be passed on in the same cycle
 // and both sides share one cycle clock.
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -65,6 +67,8 @@ class JackMidiPort {
   // output port); its messages may pass through to this output in the cycle they came
   // in. Null and a result code on failure.
   std::unique_ptr<JackMidiInput> openInput(const std::string& source, int* resultCode);
+  // The thread the process callback runs on (for checks of what it does).
+  pthread_t processThread() const;
 
   // What the client and its process callback share; outlives this object while a close
   // is pending on a server that does not answer.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -21,61 +22,8 @@
 #include "platform/HalfBandDecimator.h"
 #include "platform/WaveDecoder.h"
 #include "playback/SamplePlayer.h"
+#include "tests/support/CountedAllocations.h"
 #include "tests/support/NullSoundOutput.h"
-
-namespace pulsewright::test {
-
-// Allocations made by a thread while it counts them: through this program's global
-// allocation functions and, where no sanitizer puts its own allocator in place, malloc.
-thread_local bool tCountAllocations = false;
-std::atomic<int> gAllocationsCounted{0};
-void noteAllocation() {
-  if (tCountAllocations) gAllocationsCounted.fetch_add(1);
-}
-
-}  // namespace pulsewright::test
-
-// The replacements pair malloc with free, as the library's own do.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  pulsewright::test::noteAllocation();
-  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PW_SANITIZED_ALLOCATOR 1
-#endif
-#endif
-#if !defined(PW_SANITIZED_ALLOCATOR) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* p, std::size_t size);
-void* malloc(std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) {
-  pulsewright::test::noteAllocation();
-  return __libc_realloc(p, size);
-}
-}
-#endif
 
 namespace pulsewright {
 namespace {
@@ -196,14 +144,14 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAllocatesNothingAndAFullQueueIsR
   // Rendered as a device's callback renders, its blocks entered on time.
   const int frames = 44100 * 3;
   std::vector<std::int16_t> pcm(2 * frames);
-  gAllocationsCounted.store(0);
-  tCountAllocations = true;
+  resetAllocationsCounted();
+  countAllocationsHere(true);
   for (int done = 0; done < frames; done += 256) {
     output.engine().renderLive(pcm.data() + 2 * done, std::min(256, frames - done),
                                epoch + std::chrono::microseconds(done * 1000000LL / 44100));
   }
-  tCountAllocations = false;
-  EXPECT_EQ(gAllocationsCounted.load(), 0);
+  countAllocationsHere(false);
+  EXPECT_EQ(allocationsCounted(), 0);
   EXPECT_TRUE(std::any_of(pcm.begin(), pcm.end(), [](std::int16_t v) { return v > 3000; }));
   EXPECT_EQ(soundFontOpensOnAudioThread(), opensBefore);
 
@@ -213,6 +161,56 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAllocatesNothingAndAFullQueueIsR
     ASSERT_LT(++sent, 100000);
   }
   EXPECT_GT(sent, 1000);
+}
+
+// A device paced by the system's sleeps, as SDL's disk driver is: 7 % fast, its pace
+// wandering by 3 % over seconds, its callbacks entered up to 2 ms late and now and then
+// two at once. Hits handed over 40 ms ahead at times of the device's own clock land
+// exactly their spacing apart in the frames it plays, whatever the estimate of its pace.
+TEST(AudioEngine, HitsPacedByTheDeviceKeepTheirSpacingInItsFrames) {
+  constexpr int kRate = 44100, kBlock = 256, kHits = 40;
+  AudioEngine engine(kRate);
+  engine.setDevicePaced(true);
+  engine.setLatency(std::chrono::nanoseconds(kBlock * 1000000000LL / kRate) + milliseconds(2));
+  auto click = std::make_shared<PcmSample>();
+  click->channels = 1;
+  click->pcm.assign(64, 16000);
+  auto at = [](double seconds) {
+    return DueTime(
+        std::chrono::duration_cast<DueTime::duration>(std::chrono::duration<double>(seconds)));
+  };
+  std::vector<std::int16_t> pcm(2 * kBlock);
+  std::vector<long> found;
+  double ideal = 1000.0;  // steady seconds at which the next block is due
+  std::optional<DueTime> first;
+  int posted = 0;
+  for (long block = 0; found.size() < kHits && block < 5000; ++block) {
+    const double wander = 1 + 0.03 * std::sin(2 * M_PI * static_cast<double>(block) / 700);
+    ideal += kBlock / (kRate * 1.07) * wander;
+    const bool burst = block % 97 == 1;
+    const double late = burst ? 0 : 0.002 * ((block * 7919) % 11) / 10.0;
+    const double entered = ideal + late;
+    // The producer: the device's time from the engine's estimate, as a playback clock has it.
+    if (block == 100) first = engine.deviceTimeAt(at(entered)) + milliseconds(100);
+    while (first && posted < kHits &&
+           engine.steadyTimeOf(*first + posted * milliseconds(200)) - milliseconds(40) <=
+               at(entered)) {
+      engine.postSample(0, click, 1, 1, When::at(*first + posted * milliseconds(200)));
+      ++posted;
+    }
+    for (int call = 0; call < (burst ? 2 : 1); ++call) {
+      engine.renderLive(pcm.data(), kBlock, at(entered + call * 0.0001));
+      for (int i = 0; i < kBlock; ++i) {
+        const long frame = engine.position() - kBlock + i;
+        if (pcm[2 * i] != 0 && (found.empty() || frame - found.back() > 1000)) {
+          found.push_back(frame);
+        }
+      }
+    }
+  }
+  ASSERT_EQ(found.size(), static_cast<std::size_t>(kHits));
+  for (std::size_t i = 1; i < found.size(); ++i) EXPECT_EQ(found[i] - found[i - 1], 8820) << i;
+  EXPECT_EQ(engine.lateEvents(), 0u);
 }
 
 // A synthesiser that counts the renders it gets after it was replaced. It watches for a

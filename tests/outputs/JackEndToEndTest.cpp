@@ -12,8 +12,10 @@
 #include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
 #include "platform/FluidSynthOutput.h"
+#include "platform/JackMidiPort.h"
 #include "platform/MidiRouter.h"
 #include "platform/SystemMidiPorts.h"
+#include "tests/support/CountedAllocations.h"
 #include "tests/support/JackTestServer.h"
 #include "tests/support/NullSoundOutput.h"
 
@@ -302,6 +304,57 @@ TEST(JackEndToEnd, PlayEndsWhenTheServerIsStoppedAndCountsWhatItNeverTook) {
   EXPECT_NE(readFile(jack.log("play")).find("never took " + std::to_string(lost)),
             std::string::npos)
       << readFile(jack.log("play"));
+}
+
+// The process callbacks allocate nothing: every allocation made on the process threads
+// of two clients is counted while messages go through them, timed and at once, and come
+// in on an input that passes them on in the same cycle.
+TEST(JackEndToEnd, TheProcessCallbacksAllocateNothing) {
+  using namespace test;
+  JackServer jack;
+  ASSERT_TRUE(jack.start(128)) << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.startDump()) << readFile(jack.log("dump"));
+  int result = 0;
+  auto port = JackMidiPort::open("pw-alloc", kDumpPort, &result);
+  ASSERT_TRUE(port) << result;
+  auto source = JackMidiPort::open("pw-alloc-source", kDumpPort, &result);
+  ASSERT_TRUE(source) << result;
+  auto input = port->openInput("pw-alloc-source:out", &result);
+  ASSERT_TRUE(input) << result;
+  ASSERT_TRUE(input->setThru(9));
+  // The counter sees this thread's allocation, so it would see the callbacks'.
+  watchAllocationsOn(pthread_self());
+  int* volatile allocated = new int(1);
+  delete allocated;
+  EXPECT_GE(allocationsCounted(), 1);
+  stopAllocationWatch();
+  resetAllocationsCounted();
+
+  std::this_thread::sleep_for(milliseconds(200));  // the clients' first cycles are behind
+  watchAllocationsOn(port->processThread());
+  watchAllocationsOn(source->processThread());
+  const auto start = Clock::now() + milliseconds(50);
+  for (int k = 0; k < 150; ++k) {
+    const auto due = start + milliseconds(7 * k);
+    std::this_thread::sleep_until(due - milliseconds(30));
+    const std::uint8_t timed[] = {0x90, static_cast<std::uint8_t>(k % 128), 100};
+    ASSERT_EQ(port->sendAt(timed, 3, due), 0);
+    const std::uint8_t now[] = {0x99, 38, static_cast<std::uint8_t>(1 + k % 100)};
+    if (k % 3 == 0) {
+      ASSERT_EQ(port->send(now, 3), 0);
+    }
+    if (k % 2 == 0) {
+      ASSERT_EQ(source->send(now, 3), 0);
+    }
+  }
+  // Each of the source's messages reaches the dump twice: itself, and passed on.
+  ASSERT_TRUE(jack.waitForEvents(150 + 50 + 2 * 75)) << readFile(jack.log("dump"));
+  stopAllocationWatch();
+  MidiInputEvent event;
+  int read = 0;
+  while (input->read(&event)) ++read;
+  EXPECT_EQ(read, 75);
+  EXPECT_EQ(allocationsCounted(), 0) << (mallocCounted() ? "" : "(operator new only)");
 }
 
 }  // namespace
