@@ -240,17 +240,27 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
 void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                                     CompileListener* listener, bool& firstWaveSeen) {
   // Most lines are grid lines, which hold no "=" and pass no other test; every other
-  // test needs an "=".
-  // A grid line cannot hold one, so the grid test goes first.
+  // test needs an "=". A line that starts with a word goes through the grid test first,
+  // which turns other lines away within a few bytes; a line that starts with blanks is
+  // looked through for "=" first, as the grid test reads blanks a byte at a time.
   std::string_view symbol;
   std::string_view body;
+  bool grid = false;
+  bool equals = false;
+  if (!line.empty() && line_scan::isWord(line.front())) {
+    grid = line_scan::gridLine(line, &symbol, &body);
+    equals = !grid && line.find('=') != std::string_view::npos;
+  } else {
+    equals = line.find('=') != std::string_view::npos;
+    grid = !equals && line_scan::gridLine(line, &symbol, &body);
+  }
   LineTests tests;
   // Section lines are read by hand, their fields with their tests.
   line_scan::SectionFields fields;
   const line_scan::SectionFields* sectionFields = nullptr;
-  if (line_scan::gridLine(line, &symbol, &body)) {
+  if (grid) {
     tests.set(line_test::kGrid);
-  } else if (line.find('=') != std::string_view::npos) {
+  } else if (equals) {
     if (line_scan::classify(line, &tests, &fields)) {
       sectionFields = &fields;
     } else {
