@@ -194,12 +194,19 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
   // The song before goes first (unless someone still plays it): its memory is then
   // there for the new one, and a long document's two songs are never both held here.
+  // A document compiled again has as many parts and grid lines as before: room for them
+  // is made at once, as far as the text can hold them.
+  const std::size_t partsBefore = std::min(song_->parts().size(), text.size() / 16 + 2);
+  const std::size_t gridLinesBefore =
+      grid_ == nullptr ? 0 : std::min(grid_->lines.size(), text.size() / 4 + 1);
   song_ = emptySong();
   state_.haveWaves = 0;
   state_.parts = SongParts{};
+  state_.parts.parts.reserve(partsBefore);
   state_.parts.parts.push_back(placeholderPart());
   // A song that is still played keeps the grid shapes it was made with.
   grid_ = std::make_shared<TimelineItems::GridShapes>();
+  grid_->lines.reserve(gridLinesBefore);
   lastHit_ = 0;
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
