@@ -249,9 +249,9 @@ TEST(AudioEngine, AReplacedSynthesiserIsNeverRenderedOnceSetSynthReturns) {
     std::vector<float> block(2 * 16);
     while (!done.load()) {
       engine.renderOffline(block.data(), 16);
-      int sum = 0;
+      unsigned sum = 0;
       for (int i = 0; i < 1000; ++i) sum += traffic.load(std::memory_order_relaxed);
-      sink.store(sum, std::memory_order_relaxed);
+      sink.store(static_cast<int>(sum & 0xFFFF), std::memory_order_relaxed);
     }
   });
   while (engine.position() == 0) std::this_thread::yield();
