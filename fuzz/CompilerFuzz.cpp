@@ -12,6 +12,7 @@
 #include "padmap/PadMap.h"
 #include "tablature/Diagnostics.h"
 #include "tablature/LinePatterns.h"
+#include "tablature/LineScan.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -47,6 +48,24 @@ void checkLine(const LineMatcher& matcher, std::string_view line) {
     const bool found = matcher.extract(field, line, &byHand);
     require(found == matcher.patternExtract(field, line, &byPattern));
     require(!found || (byHand.data() == byPattern.data() && byHand.size() == byPattern.size()));
+  }
+  // So are the section fields read with the one-pass tests.
+  LineTests tests;
+  line_scan::SectionFields fields;
+  if (line_scan::classify(line, &tests, &fields)) {
+    const std::pair<LineField, std::string_view> read[] = {
+        {LineField::SectionName, fields.name},
+        {LineField::SectionTempo, fields.tempo},
+        {LineField::SectionNotes, fields.notes},
+        {LineField::SectionProgram, fields.program}};
+    const int readTests[] = {line_test::kSectionName, line_test::kSectionTempo,
+                             line_test::kSectionNotes, line_test::kProgram};
+    for (std::size_t f = 0; f < 4; ++f) {
+      std::string_view byPattern;
+      require(tests[readTests[f]] == matcher.patternExtract(read[f].first, line, &byPattern));
+      require(!tests[readTests[f]] || (read[f].second.data() == byPattern.data() &&
+                                       read[f].second.size() == byPattern.size()));
+    }
   }
 }
 

@@ -41,6 +41,25 @@ constexpr std::array<std::string_view, 15> kVoiceWordStarts = {
     "bass", "kick", "snare", "closed", "pedal", "open", "tom", "ride",
     "cymb", "bell", "crash", "perc",   "hand",  "clap", "cow"};
 
+// Whether a voice word can start with byte `c`: none starts with another.
+constexpr std::array<bool, 256> kVoiceInitials = [] {
+  std::array<bool, 256> initials{};
+  for (const std::string_view word : kVoiceWordStarts)
+    initials[static_cast<unsigned char>(word[0])] = true;
+  return initials;
+}();
+
+// anyWordAt(line, at, kVoiceWordStarts), most lines turned away at their first byte.
+bool voiceWordAt(std::string_view line, std::size_t at) {
+  if (at >= line.size()) return false;
+  const auto initial = static_cast<unsigned char>(static_cast<unsigned char>(line[at]) | 0x20);
+  if (!kVoiceInitials[initial]) return false;
+  for (const std::string_view word : kVoiceWordStarts) {
+    if (static_cast<unsigned char>(word[0]) == initial && wordAt(line, at, word)) return true;
+  }
+  return false;
+}
+
 // ^\s*(?:symbol|name|part|beat)\s*= : the position after the "=", or kNone.
 // `first` is where the line's blanks end.
 std::size_t afterSectionKeyword(std::string_view line, std::size_t first) {
@@ -100,21 +119,33 @@ std::size_t afterWaveWord(std::string_view line, std::size_t first) {
 bool nameAfter(std::string_view line, std::size_t from, std::string_view* name);
 bool waveAfter(std::string_view line, std::size_t from);
 
-// The tempo, note size and program tests at once: each "=" is looked back from once.
+// The tempo, note size and program tests at once, each with its digits, which are those
+// numberAfter finds: each "=" is looked back from once.
 void sectionNumberTests(std::string_view line, std::size_t first, bool* tempo, bool* notes,
-                        bool* program) {
+                        bool* program, SectionFields* fields) {
   *tempo = *notes = *program = false;
   for (std::size_t eq = line.find('='); eq != kNone; eq = line.find('=', eq + 1)) {
     if (eq == first) continue;  // nothing but blanks before it
     std::size_t end = eq;
     while (end > 0 && isBlank(line[end - 1])) --end;
-    bool* const found = endsInWord(line, end, kTempoWords)     ? tempo
-                        : endsInWord(line, end, kNotesWords)   ? notes
-                        : endsInWord(line, end, kProgramWords) ? program
-                                                               : nullptr;
+    bool* found = nullptr;
+    std::string_view* value = nullptr;
+    if (endsInWord(line, end, kTempoWords)) {
+      found = tempo;
+      value = &fields->tempo;
+    } else if (endsInWord(line, end, kNotesWords)) {
+      found = notes;
+      value = &fields->notes;
+    } else if (endsInWord(line, end, kProgramWords)) {
+      found = program;
+      value = &fields->program;
+    }
     if (found == nullptr || *found) continue;
     const std::size_t digits = skipBlanks(line, eq + 1);
-    *found = digits < line.size() && isDigit(line[digits]);
+    std::size_t i = digits;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    *found = i > digits;
+    if (*found) *value = line.substr(digits, i - digits);
     if (*tempo && *notes && *program) return;
   }
 }
@@ -137,6 +168,11 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
   i = skipBlanks(line, i);
   if (i == n || line[i] != '|') return false;
   const std::size_t grid = ++i;
+  // The grid characters are most of a grid line: four are tested at once while they last.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  while (n - i >= 4 && (kCharClasses[bytes[i]] & kCharClasses[bytes[i + 1]] &
+                        kCharClasses[bytes[i + 2]] & kCharClasses[bytes[i + 3]] & kGridClass) != 0)
+    i += 4;
   while (i < n && isGrid(line[i])) ++i;
   if (i == grid) return false;
   const std::size_t gridEnd = i;
@@ -256,31 +292,31 @@ bool wavePan(std::string_view line, std::string_view* pan) {
   return false;
 }
 
-bool classify(std::string_view line, LineTests* tests) {
+bool classify(std::string_view line, LineTests* tests, SectionFields* fields) {
   namespace t = line_test;
   const std::size_t eq = line.find('=');
   if (eq == kNone) return false;
   // The voice-first, meta and song tests need their word at the first character that is
   // not a blank; the symbol-first voice tests need a voice word after the first "=".
   const std::size_t first = skipBlanks(line, 0);
-  if (wordAt(line, first, "meta") || wordAt(line, first, "song") ||
-      anyWordAt(line, first, kVoiceWordStarts) ||
-      anyWordAt(line, skipBlanks(line, eq + 1), kVoiceWordStarts)) {
+  if (wordAt(line, first, "meta") || wordAt(line, first, "song") || voiceWordAt(line, first) ||
+      voiceWordAt(line, skipBlanks(line, eq + 1))) {
     return false;
   }
   tests->reset();
+  SectionFields read;
   // The wave-sample and section keyword tests need a word where the blanks end.
   if (first < line.size() && isWord(line[first])) {
     tests->set(t::kWave, waveAfter(line, afterWaveWord(line, first)));
     const std::size_t afterKeyword = afterSectionKeyword(line, first);
-    std::string_view name;
     tests->set(t::kSectionKeyword, afterKeyword != kNone);
-    tests->set(t::kSectionName, nameAfter(line, afterKeyword, &name));
+    tests->set(t::kSectionName, nameAfter(line, afterKeyword, &read.name));
   }
   bool tempo = false;
   bool notes = false;
   bool program = false;
-  sectionNumberTests(line, first, &tempo, &notes, &program);
+  sectionNumberTests(line, first, &tempo, &notes, &program, &read);
+  if (fields != nullptr) *fields = read;
   tests->set(t::kSectionTempo, tempo);
   tests->set(t::kSectionNotes, notes);
   tests->set(t::kProgram, program);

@@ -60,8 +60,17 @@ bool waveFile(std::string_view line, std::string_view* file);
 // The pan field: the number after the first "pan" that has one.
 bool wavePan(std::string_view line, std::string_view* pan);
 
+// The section fields of a line, read as its tests are: each one is its field's value
+// where the line passed the field's test (the program: its program test).
+struct SectionFields {
+  std::string_view name;
+  std::string_view tempo;
+  std::string_view notes;
+  std::string_view program;
+};
+
 // Every test of a line that holds "=", when no voice, meta or song test can pass it;
-// false otherwise, and only the pattern set can tell.
-bool classify(std::string_view line, LineTests* tests);
+// false otherwise, and only the pattern set can tell. `fields` may be null.
+bool classify(std::string_view line, LineTests* tests, SectionFields* fields = nullptr);
 
 }  // namespace pulsewright::line_scan

@@ -38,18 +38,14 @@ std::uint64_t symbolHead(std::string_view symbol) {
   return head;
 }
 
-// A part whose musics have room for the entry of untimed steps and one more, as most
-// parts need, so that its first grid line does not move them.
+// A new part; its musics are given to it at their final size when it ends.
 TimelinePart newPart() {
-  std::vector<StepMusic> musics;
-  musics.reserve(2);
-  musics.emplace_back();
   return TimelinePart{.name = {},
                       .program = -1,
                       .sectionLine = 0,
                       .steps = {},
                       .items = {},
-                      .musics = std::move(musics),
+                      .musics = {},
                       .tailDurations = {},
                       .bars = {},
                       .metre = {}};
@@ -198,12 +194,19 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
                                 CompileListener* listener) {
   // The song before goes first (unless someone still plays it): its memory is then
   // there for the new one, and a long document's two songs are never both held here.
+  // A document compiled again has as many parts and grid lines as before: room for them
+  // is made at once, as far as the text can hold them.
+  const std::size_t partsBefore = std::min(song_->parts().size(), text.size() / 16 + 2);
+  const std::size_t gridLinesBefore =
+      grid_ == nullptr ? 0 : std::min(grid_->lines.size(), text.size() / 4 + 1);
   song_ = emptySong();
   state_.haveWaves = 0;
   state_.parts = SongParts{};
+  state_.parts.parts.reserve(partsBefore);
   state_.parts.parts.push_back(placeholderPart());
   // A song that is still played keeps the grid shapes it was made with.
   grid_ = std::make_shared<TimelineItems::GridShapes>();
+  grid_->lines.reserve(gridLinesBefore);
   lastHit_ = 0;
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
@@ -244,20 +247,38 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
 void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                                     CompileListener* listener, bool& firstWaveSeen) {
   // Most lines are grid lines, which hold no "=" and pass no other test; every other
-  // test needs an "=".
+  // test needs an "=". A line that starts with a word goes through the grid test first,
+  // which turns other lines away within a few bytes; a line that starts with blanks is
+  // looked through for "=" first, as the grid test reads blanks a byte at a time.
   std::string_view symbol;
   std::string_view body;
-  LineTests tests;
-  if (line.find('=') == std::string_view::npos) {
-    if (line_scan::gridLine(line, &symbol, &body)) tests.set(line_test::kGrid);
+  bool grid = false;
+  bool equals = false;
+  if (!line.empty() && line_scan::isWord(line.front())) {
+    grid = line_scan::gridLine(line, &symbol, &body);
+    equals = !grid && line.find('=') != std::string_view::npos;
   } else {
-    tests = matcher_.classify(line);
+    equals = line.find('=') != std::string_view::npos;
+    grid = !equals && line_scan::gridLine(line, &symbol, &body);
+  }
+  LineTests tests;
+  // Section lines are read by hand, their fields with their tests.
+  line_scan::SectionFields fields;
+  const line_scan::SectionFields* sectionFields = nullptr;
+  if (grid) {
+    tests.set(line_test::kGrid);
+  } else if (equals) {
+    if (line_scan::classify(line, &tests, &fields)) {
+      sectionFields = &fields;
+    } else {
+      tests = matcher_.classify(line);
+    }
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
   if (tests.none()) return;
 
   if (!tests[line_test::kGrid]) {
-    otherKinds(line, tests, lineNumber, listener, firstWaveSeen);
+    otherKinds(line, tests, sectionFields, lineNumber, listener, firstWaveSeen);
   } else {
     if (state_.partName.empty() && listener != nullptr) {
       listener->message(lineNumber, kMissingSectionMessage);
@@ -272,7 +293,8 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
   }
 }
 
-void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
+void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests,
+                                   const line_scan::SectionFields* fields, int lineNumber,
                                    CompileListener* listener, bool& firstWaveSeen) {
   namespace t = line_test;
   std::string_view value;
@@ -298,7 +320,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
     state_.songLine.assign(value);
   }
 
-  if (isSectionLine(tests)) sectionLine(line, tests, lineNumber);
+  if (isSectionLine(tests)) sectionLine(line, tests, fields, lineNumber);
 }
 
 void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
@@ -333,8 +355,16 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
 }
 
-void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests, int lineNumber) {
+void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
+                                    const line_scan::SectionFields* fields, int lineNumber) {
   std::string_view value;
+  // Each field as its test read it, or as its pattern finds it.
+  auto field = [&](LineField which, const std::string_view line_scan::SectionFields::*read,
+                   bool passed) {
+    if (fields == nullptr) return matcher_.extract(which, line, &value);
+    value = fields->*read;
+    return passed;
+  };
   // The numbers are read again only when their text changes: most sections repeat them.
   auto setField = [](std::string& field, double& number, std::string_view text) {
     if (field == text) return;
@@ -343,12 +373,15 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   };
   const double tempoBefore = tempoValue_;
   const double notesBefore = notesValue_;
-  if (matcher_.extract(LineField::SectionName, line, &value)) state_.partName.assign(value);
-  if (matcher_.extract(LineField::SectionTempo, line, &value))
+  using Fields = line_scan::SectionFields;
+  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName]))
+    state_.partName.assign(value);
+  if (field(LineField::SectionTempo, &Fields::tempo, tests[line_test::kSectionTempo]))
     setField(state_.partTempo, tempoValue_, value);
-  if (matcher_.extract(LineField::SectionNotes, line, &value))
+  if (field(LineField::SectionNotes, &Fields::notes, tests[line_test::kSectionNotes]))
     setField(state_.partNotes, notesValue_, value);
-  if (tests[line_test::kProgram] && matcher_.extract(LineField::SectionProgram, line, &value)) {
+  if (tests[line_test::kProgram] &&
+      field(LineField::SectionProgram, &Fields::program, tests[line_test::kProgram])) {
     setField(state_.partProgram, programValue_, value);
   } else {
     setField(state_.partProgram, programValue_, "-1");
@@ -430,14 +463,17 @@ void TablatureCompiler::beginPart() {
   TimelineItems& items = state_.parts.parts.back().items;
   items.packed_ = std::move(spareItems_);
   items.packed_.clear();
+  itemCount_ = 0;
   items.grid_ = grid_;
   itemRuns_.clear();
   itemsInOrder_ = true;
   lastItemStep_ = -1;
+  inOrderRun_ = 0;
   firstBarLine_ = 0;
   barsDisagree_ = false;
   musicIndex_.clear();
   lastMusic_ = {};
+  partMusics_.assign(1, StepMusic{});
   // The durations stay: the tempo and note size are those of the section line.
   for (DivisorMusic& known : divisorMusics_) known.musicKnown = false;
 }
@@ -455,12 +491,15 @@ bool TablatureCompiler::fromStepZero(std::size_t playable) const {
 
 void TablatureCompiler::finishPart() {
   TimelinePart& part = state_.parts.parts.back();
+  part.musics.assign(partMusics_.begin(), partMusics_.end());
+  releaseIfLarge(partMusics_);
   const std::size_t length = part.steps.size();
   const std::size_t playable = playableSteps(length);
   for (std::size_t s = playable; s < length; ++s)
     part.tailDurations.push_back(part.steps[s].duration);
   part.steps.resize(playable);
   std::vector<TimelineItems::Packed>& packed = part.items.packed_;
+  packed.resize(itemCount_);
   if (itemsInOrder_) {
     // At most one item per step, each already pointed to by its step: steps without one
     // point where the next would go, and items past the playable steps go.
@@ -481,22 +520,45 @@ void TablatureCompiler::finishPart() {
     std::vector<TimelineItems::Packed> ordered(total);
     const TimelineItems::Packed* const from = packed.data();
     const std::size_t lines = itemRuns_.size();
-    if (total == lines * playable) {
-      // Every line reaches every step: step s holds items s * lines on, a line at a time.
-      for (std::size_t s = 0; s < playable; ++s)
-        part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
-      for (std::size_t line = 0; line < lines; ++line) {
-        const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
-        TimelineItems::Packed* to = ordered.data() + line;
-        for (std::size_t s = 0; s < playable; ++s, to += lines) *to = source[s];
+    // Up to the shortest line, every line reaches every step: step s holds items
+    // s * lines on, put there a line at a time.
+    std::size_t common = playable;
+    for (const ItemRun& run : itemRuns_) common = std::min<std::size_t>(common, run.count);
+    for (std::size_t s = 0; s < common; ++s)
+      part.steps[s].firstItem = static_cast<std::uint32_t>(s * lines);
+    std::size_t line = 0;
+    for (; line + 1 < lines; line += 2) {  // two lines at a time, side by side in each step
+      const TimelineItems::Packed* first = from + itemRuns_[line].firstItem;
+      const TimelineItems::Packed* second = from + itemRuns_[line + 1].firstItem;
+      TimelineItems::Packed* to = ordered.data() + line;
+      for (std::size_t s = 0; s < common; ++s, to += lines) {
+        to[0] = first[s];
+        to[1] = second[s];
       }
-    } else {
-      TimelineItems::Packed* to = ordered.data();
-      for (std::size_t s = 0; s < playable; ++s) {
-        part.steps[s].firstItem = static_cast<std::uint32_t>(to - ordered.data());
-        for (const ItemRun& run : itemRuns_) {
-          if (s < run.count) *to++ = from[run.firstItem + s];
-        }
+    }
+    if (line < lines) {
+      const TimelineItems::Packed* source = from + itemRuns_[line].firstItem;
+      TimelineItems::Packed* to = ordered.data() + line;
+      for (std::size_t s = 0; s < common; ++s, to += lines) *to = source[s];
+    }
+    if (common < playable) {
+      // Past it, each line's items go where the lines before it left off at their steps;
+      // a step holds as many items as there are lines that reach past it.
+      std::vector<std::uint32_t>& next = itemCounts_;
+      next.assign(playable + 1, 0);
+      for (const ItemRun& run : itemRuns_) ++next[std::min<std::size_t>(run.count, playable)];
+      for (std::size_t s = playable; s-- > common;) next[s] += next[s + 1];  // lines reaching s
+      auto first = static_cast<std::uint32_t>(common * lines);
+      for (std::size_t s = common; s < playable; ++s) {
+        const std::uint32_t reaching = next[s + 1];
+        part.steps[s].firstItem = first;
+        next[s] = first;
+        first += reaching;
+      }
+      for (const ItemRun& run : itemRuns_) {
+        const TimelineItems::Packed* source = from + run.firstItem;
+        const std::size_t reached = std::min<std::size_t>(run.count, playable);
+        for (std::size_t s = common; s < reached; ++s) ordered[next[s]++] = source[s];
       }
     }
     spareItems_ = std::move(packed);
@@ -550,23 +612,24 @@ void TablatureCompiler::finishPart() {
   }
 }
 
-std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic& music) {
+std::uint32_t TablatureCompiler::musicIndex(const StepMusic& music) {
   const MusicKey key{music.tempo, music.noteSize, music.tupletDivisor};
   // Most grid lines of a part have the music of the line before, and most parts have
   // one or two: those are found by looking, and only a part of many needs the index.
   if (lastMusic_.second != 0 && key == lastMusic_.first) return lastMusic_.second;
   auto keyOf = [](const StepMusic& m) { return MusicKey{m.tempo, m.noteSize, m.tupletDivisor}; };
-  if (part.musics.size() <= kMusicsLookedThrough) {
-    for (std::size_t i = 1; i < part.musics.size(); ++i) {
-      if (keyOf(part.musics[i]) == key) {
+  std::vector<StepMusic>& musics = partMusics_;
+  if (musics.size() <= kMusicsLookedThrough) {
+    for (std::size_t i = 1; i < musics.size(); ++i) {
+      if (keyOf(musics[i]) == key) {
         lastMusic_ = {key, static_cast<std::uint32_t>(i)};
         return lastMusic_.second;
       }
     }
   } else {
     if (musicIndex_.empty()) {
-      for (std::size_t i = 1; i < part.musics.size(); ++i)
-        musicIndex_.emplace(keyOf(part.musics[i]), static_cast<std::uint32_t>(i));
+      for (std::size_t i = 1; i < musics.size(); ++i)
+        musicIndex_.emplace(keyOf(musics[i]), static_cast<std::uint32_t>(i));
     }
     if (const auto found = musicIndex_.find(key); found != musicIndex_.end()) {
       lastMusic_ = *found;
@@ -575,9 +638,9 @@ std::uint32_t TablatureCompiler::musicIndex(TimelinePart& part, const StepMusic&
   }
   // A step keeps its music in 16 bits, which a part's one tempo and note size and at
   // most 32768 divisors never fill; should they, further steps get an untimed step's values.
-  if (part.musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
-  part.musics.push_back(music);
-  const auto index = static_cast<std::uint32_t>(part.musics.size() - 1);
+  if (musics.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
+  musics.push_back(music);
+  const auto index = static_cast<std::uint32_t>(musics.size() - 1);
   if (!musicIndex_.empty()) musicIndex_.emplace(key, index);
   lastMusic_ = {key, index};
   return index;
@@ -587,6 +650,11 @@ void TablatureCompiler::itemsOutOfOrder(const TimelinePart& part) {
   // Until now each item was the only one of its step, in step order.
   itemsInOrder_ = false;
   itemRuns_.clear();
+  if (inOrderRun_ != 0) {
+    // One grid line's items from step 0, as a part's first line has them.
+    itemRuns_.push_back(ItemRun{0, 0, inOrderRun_});
+    return;
+  }
   for (std::size_t s = 0; s < part.steps.size(); ++s) {
     const std::uint32_t item = part.steps[s].firstItem;
     if (item == kNoItem) continue;
@@ -614,7 +682,7 @@ void TablatureCompiler::addItemRun(std::uint32_t firstItem, std::uint32_t firstS
   itemRuns_.push_back(ItemRun{firstItem, firstStep, count});
 }
 
-const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelinePart& part) {
+const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic() {
   const std::int16_t divisor = state_.tupletDivisor;
   DivisorMusic* found = nullptr;
   for (DivisorMusic& known : divisorMusics_) {
@@ -632,10 +700,10 @@ const TablatureCompiler::DivisorMusic& TablatureCompiler::divisorMusic(TimelineP
     found->musicKnown = false;
   }
   if (!found->musicKnown) {
-    found->music =
-        found->duration ? musicIndex(part, StepMusic{tempoValue_, notesValue_, divisor}) : 0;
+    found->music = found->duration ? musicIndex(StepMusic{tempoValue_, notesValue_, divisor}) : 0;
     found->musicKnown = true;
   }
+  lastDivisorMusic_ = static_cast<std::size_t>(found - divisorMusics_.data());
   return *found;
 }
 
@@ -715,8 +783,7 @@ bool TablatureCompiler::soundOfLine(const PadMap& padMap) {
     soundHit_ = hitOfSound();
     soundHitKnown_ = true;
   }
-  lineHit_ = soundHit_;
-  lineHit_.symbol = known->symbolId;
+  lineSymbolId_ = known->symbolId;
   lineSound_ = known->defined ? static_cast<std::int32_t>(known - symbolSounds_.data()) : -1;
   return known->defined;
 }
@@ -732,23 +799,102 @@ std::uint32_t TablatureCompiler::lineShape(int lineNumber, int utf16LessColumn) 
       lineSound_ >= 0 ? &symbolSounds_[static_cast<std::size_t>(lineSound_)] : nullptr;
   if (owner != nullptr && owner->gridHit >= 0) {
     hit = static_cast<std::size_t>(owner->gridHit);
-  } else if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit_)) {
-    hit = lastHit_;
   } else {
-    for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
-      if (sameItem(hits[i - 1], lineHit_)) {
-        hit = i - 1;
-        break;
+    // The sound's hit with the line's symbol.
+    TimelineItem lineHit = soundHit_;
+    lineHit.symbol = lineSymbolId_;
+    if (lastHit_ < hits.size() && sameItem(hits[lastHit_], lineHit)) {
+      hit = lastHit_;
+    } else {
+      for (std::size_t i = hits.size(); i > 0 && hits.size() - i < kHitsLookedThrough; --i) {
+        if (sameItem(hits[i - 1], lineHit)) {
+          hit = i - 1;
+          break;
+        }
       }
+      if (hit == hits.size()) hits.push_back(lineHit);
+      lastHit_ = hit;
     }
-    if (hit == hits.size()) hits.push_back(lineHit_);
-    lastHit_ = hit;
+    if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
   }
-  if (owner != nullptr) owner->gridHit = static_cast<std::int32_t>(hit);
   std::vector<TimelineItems::LineShape>& lines = grid_->lines;
   lines.push_back(
       TimelineItems::LineShape{lineNumber, utf16LessColumn, static_cast<std::uint32_t>(hit)});
   return static_cast<std::uint32_t>(lines.size() - 1) << TimelineItems::kSlotBits;
+}
+
+void TablatureCompiler::growItems(std::vector<TimelineItems::Packed>& packed, std::size_t count) {
+  const std::size_t needed = itemCount_ + count;
+  if (packed.capacity() < needed) packed.reserve(std::max(needed, itemCount_ * 2));
+  // Items are left unset until written: this only moves the vector's end.
+  packed.resize(packed.capacity());
+}
+
+std::size_t TablatureCompiler::markRun(const char* text, std::size_t count, TimelineStep* steps,
+                                       TimelineItems::Packed* items, std::uint32_t lineRef,
+                                       std::uint32_t column, std::int16_t duration,
+                                       std::uint16_t music, std::size_t& rests) {
+  std::size_t restCount = 0;
+  std::size_t i = 0;
+  for (; i < count; ++i) {
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(text[i])];
+    if (slot >= kFirstMarkKind) break;
+    steps[i].duration = duration;
+    steps[i].music = music;
+    restCount += slot == 0 ? 1 : 0;
+    items[i] = TimelineItems::Packed{lineRef | slot, column + static_cast<std::uint32_t>(i)};
+  }
+  rests += restCount;
+  return i;
+}
+
+std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::string_view body,
+                                              std::size_t p, std::size_t end,
+                                              std::vector<TimelineStep>& steps,
+                                              TimelineItems::Packed* lineItems,
+                                              std::vector<std::int32_t>& bars, std::size_t& n,
+                                              std::size_t& rests) {
+  const char* const text = body.data();
+  std::size_t k = n;
+  const std::size_t firstK = k;
+  const std::size_t stepCount = steps.size();
+  while (p < end) {
+    if (k < stepCount) {
+      // Marks on steps the part has: a mark is one step further and one character on.
+      const std::size_t marked =
+          markRun(text + p, std::min(end - p, stepCount - k), steps.data() + k, lineItems + k,
+                  marks.lineRef, marks.column + static_cast<std::uint32_t>(p), marks.duration,
+                  marks.music, rests);
+      p += marked;
+      k += marked;
+      if (p == end) break;
+    }
+    const char c = text[p];
+    const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
+    if (slot < kFirstMarkKind) {
+      // A new step, where there is room for it: new steps never move those before them.
+      if (steps.size() == steps.capacity()) break;
+      steps.push_back(TimelineStep{
+          marks.duration, marks.music,
+          marks.pointSteps ? marks.firstItem + static_cast<std::uint32_t>(k) : kNoItem});
+      rests += slot == 0 ? 1 : 0;
+      lineItems[k] =
+          TimelineItems::Packed{marks.lineRef | slot, marks.column + static_cast<std::uint32_t>(p)};
+      ++k;
+      ++p;
+      continue;
+    }
+    if (c != '|') break;
+    if (bars.back() != static_cast<std::int32_t>(k)) bars.push_back(static_cast<std::int32_t>(k));
+    ++p;
+  }
+  // The steps the part had, which the line reached first.
+  if (marks.pointSteps) {
+    for (std::size_t i = firstK; i < std::min(k, stepCount); ++i)
+      steps[i].firstItem = marks.firstItem + static_cast<std::uint32_t>(i);
+  }
+  n = k;
+  return p;
 }
 
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
@@ -783,8 +929,14 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   } else if (steps.empty()) {
     hasSteps = false;
   }
+  // examined * max(hitBytes, 4) <= what the budget has left, without a division per line:
+  // both factors stay far below 2^32 wherever the product is formed.
+  const std::size_t budgetLeft = kEventBudgetBytes - eventBytes_;
+  const std::size_t itemBytesAtMost = std::max<std::size_t>(hitBytes, 4);
   const bool surelyFits =
-      examined <= (kEventBudgetBytes - eventBytes_) / std::max<std::size_t>(hitBytes, 4);
+      examined < (std::size_t{1} << 32) && itemBytesAtMost < (std::size_t{1} << 32)
+          ? examined * itemBytesAtMost <= budgetLeft
+          : examined <= budgetLeft / itemBytesAtMost;
   std::size_t lineSteps = examined;  // at most
   std::size_t lineRests = 0;
   // A line a little longer than the part's steps grows them as it reaches new ones.
@@ -803,20 +955,14 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     steps.reserve(lineSteps + 2);
     steps.assign(2, kNewStep);
   }
-  const std::size_t firstItem = items.size();
+  const std::size_t firstItem = itemCount_;
   // The line's items are made from its shape and their grid character's slot; a line
   // that adds no item gives its shape back at the end.
   const std::uint32_t lineRef = hasSteps ? lineShape(lineNumber, utf16LessColumn) : 0;
-  if (hasSteps) {
-    // Room for the line's steps and items at once, so that a long line is not copied
-    // as its vectors grow. New steps are added as the line reaches them, so that their
-    // memory is written once.
-    const std::size_t needed = lineSteps + 2;
-    if (counted && steps.capacity() < needed) steps.reserve(std::max(needed, steps.size() * 2));
-    const std::size_t neededItems = firstItem + lineSteps;
-    if (items.packed_.capacity() < neededItems)
-      items.packed_.reserve(std::max(neededItems, firstItem * 2));
-  }
+  // Room for the line's steps at once, so that a long line is not copied as they grow.
+  // New steps are added as the line reaches them, so that their memory is written once.
+  if (hasSteps && counted && steps.capacity() < lineSteps + 2)
+    steps.reserve(std::max(lineSteps + 2, steps.size() * 2));
   // Nearly always every item of the line fits the budget: they are then written
   // without a check each, as one run of items.
   const bool allFit =
@@ -832,7 +978,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   std::optional<std::int16_t> duration;
   std::uint32_t music = 0;
   auto changeMusic = [&] {
-    const DivisorMusic& known = divisorMusic(part);
+    // Most lines have the divisor of the line before.
+    const DivisorMusic& last = divisorMusics_[lastDivisorMusic_];
+    const DivisorMusic& known =
+        last.known && last.musicKnown && last.divisor == state_.tupletDivisor ? last
+                                                                              : divisorMusic();
     duration = known.duration;
     music = known.music;
   };
@@ -843,45 +993,19 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
   bool closeKnown = false;
-  // Where the line was counted, the capacity is reserved: new steps never move those
-  // before them.
-  TimelineStep* stepData = steps.data();
-  std::size_t stepCount = steps.size();
   std::vector<TimelineItems::Packed>& packed = items.packed_;
   // Every step of a line that fits the budget gets one item, in step order: they are
-  // written in place, and the items left over go at the end.
-  if (allFit) packed.resize(firstItem + lineSteps);
-  TimelineItems::Packed* const lineItems = packed.data() + firstItem;
+  // written in place, at most one per character.
+  TimelineItems::Packed* const lineItems = allFit ? itemRoom(packed, lineSteps) : nullptr;
+  TimedMarks marks{0,          0,
+                   pointSteps, static_cast<std::uint32_t>(firstItem),
+                   lineRef,    static_cast<std::uint32_t>(bodyColumn)};
   for (std::size_t p = 0; p < examined; ++p) {
     if (allFit && duration) {
-      // Nearly every character of a line is a mark of a timed step or a bar line: those
-      // are read in a loop of their own.
-      const std::int16_t timedDuration = *duration;
-      const auto timedMusic = static_cast<std::uint16_t>(music);
-      for (; p < examined; ++p) {
-        const char c = body[p];
-        const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
-        if (slot >= kFirstMarkKind) {
-          if (c != '|') break;
-          if (bars.back() != static_cast<std::int32_t>(n))
-            bars.push_back(static_cast<std::int32_t>(n));
-          continue;
-        }
-        if (n == stepCount) {
-          // A new step, where there is room for it (a part's first line has it).
-          if (stepCount == steps.capacity()) break;
-          steps.emplace_back(kNewStep);
-          ++stepCount;
-        }
-        TimelineStep& step = stepData[n];
-        step.duration = timedDuration;
-        step.music = timedMusic;
-        if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
-        rests += slot == 0 ? 1 : 0;
-        lineItems[n] = TimelineItems::Packed{
-            lineRef | slot, static_cast<std::uint32_t>(bodyColumn) + static_cast<std::uint32_t>(p)};
-        ++n;
-      }
+      // Nearly every character of a line is a mark of a timed step or a bar line.
+      marks.duration = *duration;
+      marks.music = static_cast<std::uint16_t>(music);
+      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests);
       if (p == examined) break;
     }
     const char c = body[p];
@@ -910,16 +1034,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
 
     if (hasSteps) {
-      if (n == stepCount) {
-        if (stepCount == steps.capacity()) {
-          // At most one step per character left, and the two tail steps.
-          steps.reserve(stepCount + (examined - p) + 2);
-          stepData = steps.data();
-        }
+      if (n == steps.size()) {
+        // At most one step per character left, and the two tail steps.
+        if (steps.size() == steps.capacity()) steps.reserve(steps.size() + (examined - p) + 2);
         steps.emplace_back(kNewStep);
-        ++stepCount;
       }
-      TimelineStep& step = stepData[n];
+      TimelineStep& step = steps[n];
       if (duration) {
         step.duration = *duration;
         step.music = static_cast<std::uint16_t>(music);
@@ -933,35 +1053,41 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
         if (eventBytes_ + itemBytes <= kEventBudgetBytes) {
           eventBytes_ += itemBytes;
-          const auto index = static_cast<std::uint32_t>(items.size());
+          const auto index = static_cast<std::uint32_t>(itemCount_);
           if (itemsInOrder_ && static_cast<std::int64_t>(n) <= lastItemStep_) itemsOutOfOrder(part);
           if (itemsInOrder_) {
             step.firstItem = index;
             lastItemStep_ = static_cast<std::int64_t>(n);
+            inOrderRun_ = 0;
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
-          packed.push_back(TimelineItems::Packed{lineRef | slot, column});
+          *itemRoom(packed, 1) = TimelineItems::Packed{lineRef | slot, column};
+          ++itemCount_;
         }
       }
     }
     ++n;
   }
-  if (allFit) packed.resize(firstItem + n);
   if (allFit && n != 0) {
+    itemCount_ = firstItem + n;
     eventBytes_ += rests * 4 + (n - rests) * hitBytes;
     if (goesBack) itemsOutOfOrder(part);
     if (itemsInOrder_) {
+      // The part's first items: each step of the line points at its own.
       lastItemStep_ = static_cast<std::int64_t>(n) - 1;
+      inOrderRun_ = static_cast<std::uint32_t>(n);
     } else {
-      addItemRun(static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n));
+      // A run from step 0 never continues the run before it.
+      itemRuns_.push_back(
+          ItemRun{static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n)});
     }
   }
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));
   }
   // Two tail steps with durations and no items, which the sequencer never plays.
-  if (hasSteps && items.size() == firstItem) grid_->lines.pop_back();
+  if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
   if (hasSteps && duration) {
     for (std::size_t tail = n; tail < n + 2; ++tail) {

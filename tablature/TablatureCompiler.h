@@ -20,6 +20,10 @@
 
 namespace pulsewright {
 
+namespace line_scan {
+struct SectionFields;
+}  // namespace line_scan
+
 inline constexpr std::string_view kMissingSectionMessage =
     "Error: Part needs a section line to define name and tempo and note size.";
 inline constexpr std::string_view kUndefinedSymbolMessage = "Error: Part has an undifined symbol.";
@@ -127,13 +131,46 @@ class TablatureCompiler {
   void compileLine(std::string_view line, int lineNumber, const PadMap& padMap,
                    CompileListener* listener, bool& firstWaveSeen);
   // Every kind of line but the grid, in the order the compiler reads them.
-  void otherKinds(std::string_view line, const LineTests& tests, int lineNumber,
-                  CompileListener* listener, bool& firstWaveSeen);
+  // `fields` are the section fields read with the tests; null where the patterns read it.
+  void otherKinds(std::string_view line, const LineTests& tests,
+                  const line_scan::SectionFields* fields, int lineNumber, CompileListener* listener,
+                  bool& firstWaveSeen);
   void waveLine(std::string_view line, bool& firstWaveSeen);
-  void sectionLine(std::string_view line, const LineTests& tests, int lineNumber);
+  void sectionLine(std::string_view line, const LineTests& tests,
+                   const line_scan::SectionFields* fields, int lineNumber);
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);
+  // A line's marks on timed steps, each with its item, and its bar lines.
+  struct TimedMarks {
+    std::int16_t duration;
+    std::uint16_t music;
+    bool pointSteps;  // each step points at its item
+    std::uint32_t firstItem;
+    std::uint32_t lineRef;
+    std::uint32_t column;  // of the body's first character
+  };
+  // Reads body[p] on while it holds marks and bar lines and the steps have room, each
+  // mark the step after `n`; returns where it stopped.
+  static std::size_t readTimedMarks(const TimedMarks& marks, std::string_view body, std::size_t p,
+                                    std::size_t end, std::vector<TimelineStep>& steps,
+                                    TimelineItems::Packed* lineItems,
+                                    std::vector<std::int32_t>& bars, std::size_t& n,
+                                    std::size_t& rests);
+  // Marks of text[0, count) up to the first other character, each with its step and
+  // item; returns how many.
+  static std::size_t markRun(const char* text, std::size_t count, TimelineStep* steps,
+                             TimelineItems::Packed* items, std::uint32_t lineRef,
+                             std::uint32_t column, std::int16_t duration, std::uint16_t music,
+                             std::size_t& rests);
+  // Room in the current part's items for `count` more after itemCount_; returns where
+  // they go. The part's items are kept at least that long while it is read, and cut to
+  // itemCount_ when it ends.
+  TimelineItems::Packed* itemRoom(std::vector<TimelineItems::Packed>& packed, std::size_t count) {
+    if (packed.size() < itemCount_ + count) growItems(packed, count);
+    return packed.data() + itemCount_;
+  }
+  void growItems(std::vector<TimelineItems::Packed>& packed, std::size_t count);
   // Without a listener, nobody reads the state while a compilation runs: the grid symbol
   // and the sound text are then copied into it only when they are read or it ends.
   void settleSymbol();
@@ -143,21 +180,21 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
-  // A shape for the grid line being read, made of its number and lineHit_; returns it
+  // A shape for the grid line being read, made of its number and its hit; returns it
   // as the high bits of its items' Packed::shape.
   std::uint32_t lineShape(int lineNumber, int utf16LessColumn);
   // Sets the sound of the grid symbol; false when the symbol names none, and the sound
   // before it stays.
   bool lookUpSound(const PadMap& padMap);
   // lookUpSound, remembered per symbol until a voice or wave-sample line changes what
-  // symbols name; sets lineHit_ to what a hit of the line sends.
+  // symbols name; sets what a hit of the line sends: soundHit_ with the line's symbol.
   bool soundOfLine(const PadMap& padMap);
   // What a hit of the current sound sends, its symbol aside.
   TimelineItem hitOfSound();
   void beginPart();
   void finishPart();
-  // The index in the part's musics of `music`, added when new.
-  std::uint32_t musicIndex(TimelinePart& part, const StepMusic& music);
+  // The index in the current part's musics of `music`, added when new.
+  std::uint32_t musicIndex(const StepMusic& music);
   // A grid line went back to a step that has an item: from now on every item's step is
   // kept, and the part's items are put in step order when it ends.
   void itemsOutOfOrder(const TimelinePart& part);
@@ -166,7 +203,7 @@ class TablatureCompiler {
   bool fromStepZero(std::size_t playable) const;
   std::int32_t intern(TextIndex& index, std::vector<std::string>& table, std::string_view text);
   // The duration of a step at the current tempo, note size and divisor, and the index of
-  // its music in `part`: a divisor's duration is worked out once per tempo and note size,
+  // its music in the current part: a divisor's duration is worked out once per tempo and note size,
   // its music once per part.
   struct DivisorMusic {
     bool known = false;
@@ -175,7 +212,7 @@ class TablatureCompiler {
     bool musicKnown = false;  // `music` is of the current part
     std::uint32_t music = 0;
   };
-  const DivisorMusic& divisorMusic(TimelinePart& part);
+  const DivisorMusic& divisorMusic();
   // The duration of a step at the current tempo, note size and divisor; none when it
   // divides by zero or does not fit 16 bits.
   std::optional<std::int16_t> stepDuration() const;
@@ -202,8 +239,8 @@ class TablatureCompiler {
   std::int32_t pendingSound_ = -1;  // the entry whose soundRef state_.soundRef is not yet
   TimelineItem soundHit_;           // hitOfSound() of the current sound
   bool soundHitKnown_ = false;
-  TimelineItem lineHit_;  // soundHit_ with the grid line's symbol
-  // The symbolSounds_ entry whose hit lineHit_ is; -1 for a symbol that names nothing.
+  std::int32_t lineSymbolId_ = -1;  // the grid line's symbol in the song's symbols
+  // The symbolSounds_ entry whose hit the line's is; -1 for a symbol that names nothing.
   std::int32_t lineSound_ = -1;
   std::size_t eventBytes_ = 0;
   // Numeric values of partTempo, partNotes and partProgram, read when they change.
@@ -226,6 +263,9 @@ class TablatureCompiler {
   std::vector<ItemRun> itemRuns_;
   bool itemsInOrder_ = true;
   std::int64_t lastItemStep_ = -1;
+  // While items are in step order: their count when they are one grid line's, from step 0
+  // and item 0 on; 0 otherwise.
+  std::uint32_t inOrderRun_ = 0;
   struct MusicKey {
     double tempo;
     double noteSize;
@@ -242,10 +282,13 @@ class TablatureCompiler {
   std::unordered_map<MusicKey, std::uint32_t, MusicHash> musicIndex_;
   static constexpr std::size_t kMusicsLookedThrough = 16;
   std::pair<MusicKey, std::uint32_t> lastMusic_{};  // index 0 while none was found
+  // The current part's musics while it is read, reused from part to part.
+  std::vector<StepMusic> partMusics_;
   // At the current tempo and note size; their musics of the current part.
   std::array<DivisorMusic, 4> divisorMusics_{};
   std::size_t nextDivisorMusic_ = 0;
-  int firstBarLine_ = 0;  // the grid line that gave the current part its bar lines
+  std::size_t lastDivisorMusic_ = 0;  // the entry found last
+  int firstBarLine_ = 0;              // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
@@ -253,6 +296,7 @@ class TablatureCompiler {
   // handed to the part at its final size when it ends: reading a part then allocates
   // little, and its items take no room to spare.
   std::vector<TimelineItems::Packed> spareItems_;
+  std::size_t itemCount_ = 0;  // the current part's items so far
   // The grid lines of the compilation, shared by its parts' items.
   std::shared_ptr<TimelineItems::GridShapes> grid_;
   std::size_t lastHit_ = 0;  // the grid hit found last

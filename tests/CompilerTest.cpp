@@ -464,6 +464,25 @@ h |x-|)"));
   EXPECT_EQ(a.stepTimes, Times(10, 250));
 }
 
+TEST(Compiler, LinesLongerAndShorterThanAPartsFirstKeepLineOrderInEachStep) {
+  // The second line reaches past the first's steps, the others stop short; each line's
+  // tail steps take its duration, even where a longer line has steps.
+  Compiled c;
+  c.run(tab(R"(
+h = closed hat
+k = kick
+part = A tempo = 120 notes = 8
+k |x-|
+h |x-X[oo]-5|
+zz |-x-x|
+k |9|)"));
+  const StateView view = c.s();
+  const PartRecord& a = view.partTable[1];
+  EXPECT_EQ(a.stepEvents, (Events{"36,5|42,5|0,0|36,9|", "0,0|0,0|42,5|", "42,7|0,0|", "42,5|42,5|",
+                                  "42,5|", "0,0|", "42,5|", "", ""}));
+  EXPECT_EQ(a.stepTimes, Times(9, 250));
+}
+
 TEST(Compiler, TheGridsLastCharacterIsNeverRead) {
   Compiled c;
   c.run(tab(R"(

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tablature/LinePatterns.h"
+#include "tablature/LineScan.h"
 
 namespace pulsewright {
 namespace {
@@ -265,6 +266,23 @@ TEST(LinePatterns, HandReadLinesAgreeWithThePatterns) {
       ++found[f];
       EXPECT_EQ(hand.data(), pattern.data()) << testing::PrintToString(line);
       EXPECT_EQ(hand.size(), pattern.size()) << testing::PrintToString(line);
+    }
+    // The section fields the one-pass tests read on the way are the patterns' captures.
+    LineTests tests;
+    line_scan::SectionFields fields;
+    if (!line_scan::classify(line, &tests, &fields)) continue;
+    const std::vector<std::pair<int, std::string_view>> read = {
+        {line_test::kSectionName, fields.name},
+        {line_test::kSectionTempo, fields.tempo},
+        {line_test::kSectionNotes, fields.notes},
+        {line_test::kProgram, fields.program}};
+    for (std::size_t f = 0; f < read.size(); ++f) {
+      std::string_view pattern;
+      ASSERT_EQ(tests[read[f].first], m.patternExtract(handFields[f], line, &pattern))
+          << "field " << f << " on " << testing::PrintToString(line);
+      if (!tests[read[f].first]) continue;
+      EXPECT_EQ(read[f].second.data(), pattern.data()) << testing::PrintToString(line);
+      EXPECT_EQ(read[f].second.size(), pattern.size()) << testing::PrintToString(line);
     }
   }
   for (std::size_t f = 0; f < handFields.size(); ++f) EXPECT_GT(found[f], 2) << "field " << f;
