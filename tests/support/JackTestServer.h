@@ -49,8 +49,12 @@ class Child {
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // The child ends with the test program, even one that aborts, so that no server is left
+    // to hold the next runs' slots.
+    std::vector<std::string> words = {"setpriv", "--pdeathsig", "KILL", "--"};
+    words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : words) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
