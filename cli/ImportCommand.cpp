@@ -23,14 +23,6 @@ struct ImportArguments {
   std::string grid = "auto";
 };
 
-bool hasMidiName(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
-  std::string ending(path.substr(dot + 1));
-  for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ending == "mid" || ending == "midi" || ending == "smf" || ending == "kar";
-}
-
 int writeDocument(const ImportArguments& a, const std::string& document, CliContext& io) {
   if (a.output.empty()) {
     io.out << document;
@@ -69,7 +61,7 @@ int runImport(const ImportArguments& a, CliContext& io) {
     return kExitError;
   }
   if (looksLikeMidiFile(bytes)) return runMidiImport(a, bytes, io);
-  if (hasMidiName(a.input)) {
+  if (hasMidiFileName(a.input)) {
     io.err << "pulsewright-cli: " << a.input
            << ": not a Standard MIDI File: it does not start with MThd\n";
     return kExitError;

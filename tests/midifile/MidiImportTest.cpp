@@ -320,6 +320,19 @@ TEST_F(MidiImport, RefusesBrokenFilesSayingWhereAndWritesNothing) {
   }
   // The same bytes read whole are fine.
   EXPECT_EQ(cli({"import", write("good.bin", good)}).status, 0);
+
+  // Bytes that are no MIDI file under any MIDI name are refused, never read as a tab.
+  std::string noise;
+  for (int i = 0; i < 600; ++i) noise += static_cast<char>((i * 37 + 11) % 251);
+  noise += "\nHH|x-x-x-x-|\n";
+  for (const char* name : {"noise.midi", "noise.KAR", "noise.rmi", "noise.Mid"}) {
+    const std::string file = write(name, noise);
+    const CliRun r = cli({"import", file});
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_NE(r.err.find(file + ": not a Standard MIDI File"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(cli({"import", write("noise.txt", noise)}).status, 0);
 }
 
 }  // namespace
