@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "fileio/InputFile.h"
+#include "padmap/VoiceNames.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/LineScan.h"
@@ -153,6 +154,7 @@ class Pass : public CompileListener {
     std::string_view line;
     if (!lines_.find(lineNumber, &line)) return;
     if (tests.none()) {
+      failedDefinition(lineNumber, line);
       almostGridLine(lineNumber, line);
       return;
     }
@@ -184,6 +186,14 @@ class Pass : public CompileListener {
       if (std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
           waveSymbols_.count(symbol) > 0) {
         found_[index].text += "; it is defined further down, which counts only from there on";
+      }
+    }
+    // A line meant to define a symbol that grid lines use, in words like no voice's.
+    for (const auto& [symbol, failed] : failedDefinitions_) {
+      if (failed.used && !failed.warned) {
+        report(failed.line, trimmed(lines_[failed.line]), Severity::Warning,
+               "'" + std::string(failed.words) + "' names no voice, so this line defines no '" +
+                   symbol + "': a voice line names one of " + voiceList(allVoices()));
       }
     }
     std::stable_sort(found_.begin(), found_.end(), [](const Diagnostic& a, const Diagnostic& b) {
@@ -370,9 +380,17 @@ class Pass : public CompileListener {
                    std::string(kVoiceCaptions[s.soundVoice.drum]));
       }
     } else if (keeps(lineNumber)) {
-      std::string text = "'" + std::string(symbol) +
-                         "' is defined by no voice or wave line above it (such as '" +
-                         std::string(symbol) + " = snare'): this line plays ";
+      std::string text =
+          "'" + std::string(symbol) + "' is defined by no voice or wave line above it";
+      const auto failed = failedDefinitions_.find(symbol);
+      if (failed != failedDefinitions_.end()) {
+        failed->second.used = true;
+        text += ": line " + std::to_string(failed->second.line) + " ('" +
+                std::string(trimmed(lines_[failed->second.line])) +
+                "') is meant to define it but names no voice; this line plays ";
+      } else {
+        text += " (such as '" + std::string(symbol) + " = snare'): this line plays ";
+      }
       text += soundLine_ > 0 ? "the sound of line " + std::to_string(soundLine_) + " ('" +
                                    std::string(soundSymbol_) + "')"
                              : "MIDI note 0";
@@ -399,6 +417,51 @@ class Pass : public CompileListener {
                            std::to_string(part.firstGridLine) + ", the first of part '" +
                            std::string(part.name) + "', has " + std::to_string(part.firstSteps));
     }
+  }
+
+  static std::vector<DrumVoice> allVoices() {
+    std::vector<DrumVoice> voices;
+    for (std::size_t v = 0; v < kVoiceCount; ++v) voices.push_back(static_cast<DrumVoice>(v));
+    return voices;
+  }
+
+  // "SYMBOL = WORDS" (or "WORDS = SYMBOL") that binds nothing: the compiler passes over it
+  // as a remark, so the words are likely a voice name misspelt or cut short.
+  void failedDefinition(int lineNumber, std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos || line.find('=', equals + 1) != std::string_view::npos)
+      return;
+    const std::string_view left = trimmed(line.substr(0, equals));
+    const std::string_view right = trimmed(line.substr(equals + 1));
+    auto oneRun = [](std::string_view s, bool (*allowed)(char)) {
+      return !s.empty() && std::all_of(s.begin(), s.end(), allowed);
+    };
+    const bool leftSymbol = oneRun(left, [](char c) { return !isBlank(c); });
+    const bool rightSymbol = oneRun(right, [](char c) { return line_scan::isWord(c); });
+    std::string_view symbol;
+    std::string_view words;
+    std::vector<DrumVoice> nearest;
+    if (leftSymbol && !right.empty()) {
+      symbol = left;
+      words = right;
+      nearest = nearestVoices(words);
+    }
+    if (nearest.empty() && rightSymbol && !left.empty()) {
+      // The voice-first form, "crash = c".
+      std::vector<DrumVoice> before = nearestVoices(left);
+      if (!before.empty()) {
+        symbol = right;
+        words = left;
+        nearest = std::move(before);
+      }
+    }
+    if (symbol.empty()) return;
+    FailedDefinition& failed = failedDefinitions_[std::string(symbol)];
+    failed = {lineNumber, words, false, !nearest.empty()};
+    if (nearest.empty()) return;
+    report(lineNumber, trimmed(line), Severity::Warning,
+           "'" + std::string(words) + "' names no voice, so this line defines no '" +
+               std::string(symbol) + "': did you mean " + voiceList(nearest) + "?");
   }
 
   // A line that starts like a grid line but is none; names the character that spoils it.
@@ -514,6 +577,14 @@ class Pass : public CompileListener {
   std::vector<SectionInfo> sections_;
   SymbolSet waveSymbols_;
   std::vector<std::pair<std::size_t, std::string>> undefined_;  // report index, symbol
+  struct FailedDefinition {
+    int line = 0;
+    std::string_view words;  // inside the text
+    bool used = false;       // by a grid line whose symbol names nothing
+    bool warned = false;
+  };
+  // By symbol, the latest such line.
+  std::map<std::string, FailedDefinition, std::less<>> failedDefinitions_;
   std::unordered_map<std::string, std::string> sampleProblems_;
   bool pendingWave_ = false;
   int pendingSection_ = 0;  // a section line whose name the compiler is reading

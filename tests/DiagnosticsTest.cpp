@@ -195,6 +195,37 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
                {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"}});
 }
 
+// A voice line whose words name no voice still defines nothing, and says which voices
+// its words are nearest to; the grid lines of its symbol point back at it.
+TEST(Diagnostics, AVoiceLineInWordsOfNoVoiceNamesTheNearest) {
+  const std::string text =
+      "c = crash\r\n"                       // 1
+      "  hh = hihat\r\n"                    // 2
+      "Tempo = fast\r\n"                    // 3 a remark like no voice
+      "z = zebra\r\n"                       // 4
+      "part = A tempo = 120 notes = 8\r\n"  // 5
+      "c |x-x-|\r\n"                        // 6
+      "z |x-x-|\r\n"                        // 7
+      "song = A";
+  using S = Severity;
+  expectFound(diagnose(text, noSampleFiles()),
+              {{1, 1, 9, S::Warning,
+                "'crash' names no voice, so this line defines no 'c': did you mean Crash 1 or "
+                "Crash 2?"},
+               {2, 3, 10, S::Warning, "did you mean Closed Hat, Pedal Hat or Open Hat?"},
+               {4, 1, 9, S::Warning, "a voice line names one of Bass Drum, Snare Drum"},
+               {6, 1, 1, S::Error,
+                "'c' is defined by no voice or wave line above it: line 1 ('c = crash') is "
+                "meant to define it but names no voice; this line plays MIDI note 0"},
+               {7, 1, 1, S::Error, "line 4 ('z = zebra') is meant to define it"}});
+  // What the lines mean is unchanged: they bind nothing.
+  TablatureCompiler compiler;
+  CompileRequest request;
+  request.sampleProblem = nullptr;
+  compileDocument(compiler, text, request);
+  for (const std::string& symbol : compiler.state().voiceSymbols) EXPECT_EQ(symbol, "");
+}
+
 TEST(Diagnostics, WhatADocumentTakesFromTheCompilationBeforeIsNamed) {
   // After a song has played, New and a part with no song line and no voice lines: Play
   // plays the kept song line with the kept voice, and the problems list says so.
