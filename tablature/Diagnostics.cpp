@@ -487,7 +487,11 @@ class Pass : public CompileListener {
                  "' and its grid");
       return;
     }
-    if (i == n || line[i] != '|') return;
+    if (i < n && line[i] != '|') {
+      strayInSymbol(lineNumber, line, word);
+      return;
+    }
+    if (i == n) return;
     const std::size_t bar = i++;
     // It must go on like a grid: mostly grid characters after the bar.
     std::size_t gridChars = 0;
@@ -517,6 +521,40 @@ class Pass : public CompileListener {
     report(lineNumber, what, gridChars < 2 * others ? Severity::Warning : Severity::Error,
            "grid line ignored: " + quoted(what) + " at column " + std::to_string(column) +
                " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
+  }
+
+  // "k. |x-x-|": a grid but for one character in its symbol, which the line's other
+  // characters would have made a grid line. The symbol run starts at `from`.
+  void strayInSymbol(int lineNumber, std::string_view line, std::size_t from) {
+    const std::size_t bar = line.find('|', from);
+    if (bar == std::string_view::npos) return;
+    std::size_t headEnd = bar;
+    while (headEnd > from && isBlank(line[headEnd - 1])) --headEnd;
+    std::size_t stray = std::string_view::npos;
+    bool word = false;
+    for (std::size_t k = from; k < headEnd; k += characterBytes(line, k)) {
+      if (line_scan::isWord(line[k])) {
+        word = true;
+      } else if (stray != std::string_view::npos || isBlank(line[k])) {
+        return;  // two words or two strays: prose, not a slip
+      } else {
+        stray = k;
+      }
+    }
+    if (!word || stray == std::string_view::npos) return;
+    std::size_t end = line.size();
+    while (end > bar && isPatternBlank(line[end - 1])) --end;
+    if (end == bar + 1) return;
+    for (std::size_t k = bar + 1; k < end; ++k) {
+      if (!isGridChar(line[k])) return;
+    }
+    const std::string_view what = line.substr(stray, characterBytes(line, stray));
+    LineColumns columns;
+    columns.reset(line);
+    report(lineNumber, what, Severity::Error,
+           "grid line ignored: " + quoted(what) + " at column " +
+               std::to_string(columns.at(stray).column) +
+               " cannot stand in a symbol (letters, digits and _)");
   }
 
   void partsAndSong() {

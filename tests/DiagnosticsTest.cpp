@@ -187,12 +187,17 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
       "h |x-x-zz-zz|\r\n"                   // 4 more wrong characters than a slip
       "h x-x-x-x-|\r\n"                     // 5 no first bar line
       "h |x-x-x-x-x-x-x-x-|\r\n"            // 6 the bars of line 3 moved
+      "  h' |x-x-x-x-|x-x-x-x-|\r\n"        // 7 a slip in the symbol
+      "h\xC3\xA9|x-x-x-x-|x-x-x-x-|\r\n"    // 8 the same, two bytes wide
+      "Hint: h |x-x-|\r\n"                  // 9 prose
       "song = A";
   using S = Severity;
   expectFound(diagnose(text, noSampleFiles()),
               {{4, 8, 1, S::Warning, "grid line ignored: 'z' at column 8"},
                {5, 3, 1, S::Warning, "needs '|' between its symbol 'h' and its grid"},
-               {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"}});
+               {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"},
+               {7, 4, 1, S::Error, "grid line ignored: ''' at column 4 cannot stand in a symbol"},
+               {8, 2, 1, S::Error, "'\xC3\xA9' at column 2 cannot stand in a symbol"}});
 }
 
 // A voice line whose words name no voice still defines nothing, and says which voices
