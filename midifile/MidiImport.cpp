@@ -53,6 +53,9 @@ struct Piece {
   int program = -1;
   int grid = 8;
   int steps = 1;
+  // The time signature of the piece's bar.
+  int beats = 4;
+  int beatUnit = 4;
   std::size_t firstHit = 0;
   std::size_t hitCount = 0;
 };
@@ -155,6 +158,11 @@ class Importer {
   std::vector<Onset> onsets_;
   std::vector<MidiFileTempo> tempi_;  // sorted, one per tick, from tick 0
   std::vector<std::pair<double, double>> bars_;
+  struct BarMetre {
+    int beats;
+    int beatUnit;
+  };
+  std::vector<BarMetre> barMetres_;  // one per bar
   std::vector<Change> tempoChanges_;
   std::vector<Change> programChanges_;
   std::vector<Piece> pieces_;
@@ -246,6 +254,7 @@ bool Importer::layBars() {
       }
     }
     bars_.emplace_back(cursor, std::min(next, end));
+    barMetres_.push_back({num, den});
     if (bars_.size() > static_cast<std::size_t>(kMaxImportBars)) {
       result_.error = "the song is longer than " + std::to_string(kMaxImportBars) + " bars";
       return false;
@@ -330,6 +339,8 @@ void Importer::cutPieces() {
       piece.start = start;
       piece.end = cut;
       piece.bar = static_cast<int>(b) + 1;
+      piece.beats = barMetres_[b].beats;
+      piece.beatUnit = barMetres_[b].beatUnit;
       piece.us = us;
       piece.tempo = tempo;
       piece.program = program;
@@ -502,7 +513,8 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     std::size_t end = i + 1;
     while (end < pieces_.size() && end - i < static_cast<std::size_t>(barsPerPart) &&
            pieces_[end].tempo == head.tempo && pieces_[end].grid == head.grid &&
-           pieces_[end].program == head.program) {
+           pieces_[end].program == head.program && pieces_[end].beats == head.beats &&
+           pieces_[end].beatUnit == head.beatUnit) {
       ++end;
     }
     std::array<bool, kVoiceCount> here{};
@@ -535,6 +547,14 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     }
     body = " tempo = " + std::to_string(head.tempo) + " notes = " + std::to_string(head.grid);
     if (head.program >= 0) body += " program = " + std::to_string(head.program);
+    // The bars' steps make a metre of their own (6 eighths are 3/4): the file's is written
+    // where it differs, for bars as long as it says (not one cut short by a change).
+    const std::optional<Metre> made = metreOfBar(head.steps, head.grid);
+    const bool fullBar =
+        static_cast<long>(head.steps) * head.beatUnit == static_cast<long>(head.beats) * head.grid;
+    if (fullBar && made && (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
+      body += " metre = " + std::to_string(head.beats) + "/" + std::to_string(head.beatUnit);
+    }
     body += '\n';
     for (V voice : kImportLineOrder) {
       const std::size_t v = index(voice);
@@ -597,7 +617,6 @@ MidiImportResult Importer::run(std::string_view bytes) {
     warn("too many different bars to give each a part: parts of up to " +
          plural(barsPerPart, "bar"));
   }
-
   std::string& doc = result_.document;
   doc = metaLines();
   if (!doc.empty()) doc += '\n';

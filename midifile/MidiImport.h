@@ -3,7 +3,8 @@
 // each key on its drum voice, quantised bar by bar to the grid that explains the bar's
 // onsets with the fewest steps. A part starts wherever the tempo, the time signature or
 // the drums' program changes; bars that come out the same are one part, which the song
-// line repeats.
+// line repeats. A time signature that the bars' steps do not tell (6/8 against 3/4) is
+// written in the section line ("metre = 6/8").
 
 #include <array>
 #include <cstddef>

@@ -101,6 +101,7 @@ struct SectionInfo {
   int gridLines = 0;
   std::size_t firstSteps = 0;
   int firstGridLine = 0;
+  line_scan::WrittenMetre metre;  // its text empty when the line has none
 };
 
 // Hears the compiler as it reads and turns what it says into diagnostics with ranges;
@@ -327,6 +328,12 @@ class Pass : public CompileListener {
     SectionInfo info;
     info.line = lineNumber;
     info.name = sectionName(line);
+    if (line_scan::sectionMetre(line, &info.metre) && !info.metre.valid) {
+      report(lineNumber, info.metre.text, Severity::Warning,
+             "metre = " + std::string(info.metre.text) +
+                 " is no metre (1 to 64 beats of 1, 2, 4, 8, 16, 32 or 64): the part's bars "
+                 "give its metre");
+    }
     sections_.push_back(info);
     const std::size_t count = codePointCount(info.name);
     if (count != 1) {
@@ -561,6 +568,15 @@ class Pass : public CompileListener {
     const std::vector<TimelinePart>& table = compiler_.song()->parts();
     for (std::size_t i = 0; i < sections_.size(); ++i) {
       const SectionInfo& part = sections_[i];
+      const Metre& made = i + 1 < table.size() ? table[i + 1].metre : Metre{};
+      if (part.metre.valid && part.gridLines > 0 &&
+          (made.beats != part.metre.beats || made.beatUnit != part.metre.unit)) {
+        report(part.line, part.metre.text, Severity::Warning,
+               "metre = " + std::string(part.metre.text) + " does not fit the bars of part '" +
+                   std::string(part.name) + "', which make " + std::to_string(made.beats) + "/" +
+                   std::to_string(made.beatUnit) + ": it is played and written as " +
+                   std::to_string(made.beats) + "/" + std::to_string(made.beatUnit));
+      }
       if (part.gridLines > 0) continue;
       if (i == 0) {
         report(part.line, part.name, Severity::Error,

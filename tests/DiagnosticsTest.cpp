@@ -200,6 +200,21 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
                {8, 2, 1, S::Error, "'\xC3\xA9' at column 2 cannot stand in a symbol"}});
 }
 
+// A written metre that is none, or that the bars do not fit, is named at its text.
+TEST(Diagnostics, AMetreThatCannotBeTheBarsIsNamed) {
+  const std::string text =
+      "k = kick\r\n"
+      "part = A tempo = 120 notes = 8 metre = 6/8\r\nk |x-x-x-|\r\n"    // 2 fits
+      "part = B tempo = 120 notes = 8 meter = 6/8\r\nk |x-x-x-x-|\r\n"  // 4 four quarters
+      "part = C tempo = 120 notes = 8 metre = 6/7\r\nk |x-x-x-|\r\n"    // 6 no metre
+      "song = ABC";
+  using S = Severity;
+  expectFound(
+      diagnose(text, noSampleFiles()),
+      {{4, 40, 3, S::Warning, "metre = 6/8 does not fit the bars of part 'B', which make 4/4"},
+       {6, 40, 3, S::Warning, "metre = 6/7 is no metre"}});
+}
+
 // A voice line whose words name no voice still defines nothing, and says which voices
 // its words are nearest to; the grid lines of its symbol point back at it.
 TEST(Diagnostics, AVoiceLineInWordsOfNoVoiceNamesTheNearest) {

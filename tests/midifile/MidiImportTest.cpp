@@ -12,6 +12,7 @@
 #include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
+#include "tests/midifile/MidiFileReader.h"
 #include "tests/midifile/MidiFileWriter.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestFiles.h"
@@ -241,6 +242,46 @@ TEST_F(MidiImport, FoldsRepeatedBarsIntoTheSongLine) {
                        ": no notes on channel 10 (the notes are on "
                        "channel 2: 152)\n");
   EXPECT_FALSE(fs::exists(path("none.tab")));
+}
+
+// A 6/8 file's bars are six eighths, which alone would read as 3/4: the metre reaches the
+// document and every export, and does not change what the document plays.
+TEST_F(MidiImport, SixEightReachesTheDocumentAndEveryExport) {
+  const int q = 480;
+  TrackBuilder t;
+  t.tempo(0, 120).meter(0, 6, 3);
+  for (int bar = 0; bar < 2; ++bar) {
+    for (int s = 0; s < 6; ++s) t.note(bar * 3 * q + s * q / 2, 10, 42, 76);
+    t.note(bar * 3 * q, 10, 36, 101).note(bar * 3 * q + 3 * q / 2, 10, 38, 101);
+  }
+  const CliRun r =
+      cli({"import", write("jig.mid", midiFile(0, q, {t.chunk(true)})), "-o", path("jig.tab")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string document = readFile(path("jig.tab"));
+  EXPECT_NE(document.find("part = A tempo = 120 notes = 8 metre = 6/8\nh |xxxxxx|\n"),
+            std::string::npos)
+      << document;
+
+  ASSERT_EQ(cli({"export", path("jig.tab"), "-o", path("jig-out.mid")}).status, 0);
+  std::vector<std::string> signatures;
+  for (const test::ReadEvent& e : test::readMidiFile(readFile(path("jig-out.mid"))).events) {
+    if (e.status == 0xFF && e.data1 == 0x58) {
+      signatures.push_back(std::to_string(static_cast<unsigned char>(e.text[0])) + "/" +
+                           std::to_string(1 << e.text[1]));
+    }
+  }
+  EXPECT_EQ(signatures, std::vector<std::string>{"6/8"});
+  ASSERT_EQ(cli({"export", path("jig.tab"), "-o", path("jig.musicxml")}).status, 0);
+  const std::string xml = readFile(path("jig.musicxml"));
+  EXPECT_NE(xml.find("<time><beats>6</beats><beat-type>8</beat-type></time>"), std::string::npos);
+  EXPECT_EQ(xml.find("<beats>3</beats>"), std::string::npos);
+
+  // Without the item the document compiles to the same state: only the metre is new.
+  std::string plain = document;
+  plain.erase(plain.find(" metre = 6/8"), 12);
+  const std::string withMetre = cli({"compile", path("jig.tab")}).out;
+  EXPECT_EQ(cli({"compile", write("plain.tab", plain)}).out, withMetre);
+  EXPECT_NE(withMetre.find("StepTimes"), std::string::npos);
 }
 
 // The note a document plays for a key after the import: its own when the default pad map
