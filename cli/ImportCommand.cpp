@@ -21,6 +21,7 @@ struct ImportArguments {
   int tempo = 0;    // 0: as the tab says
   int channel = 0;  // 0: the General MIDI drum channel
   std::string grid = "auto";
+  bool foldLevels = false;
 };
 
 int writeDocument(const ImportArguments& a, const std::string& document, CliContext& io) {
@@ -44,6 +45,7 @@ int runMidiImport(const ImportArguments& a, std::string_view bytes, CliContext& 
   MidiImportOptions options;
   if (a.channel > 0) options.channel = a.channel;
   options.grid = a.grid == "auto" ? 0 : std::stoi(a.grid);
+  options.foldLevels = a.foldLevels;
   const MidiImportResult result = importMidiFile(bytes, options);
   if (!result.ok()) {
     io.err << "pulsewright-cli: " << a.input << ": " << result.error << "\n";
@@ -66,9 +68,9 @@ int runImport(const ImportArguments& a, CliContext& io) {
            << ": not a Standard MIDI File: it does not start with MThd\n";
     return kExitError;
   }
-  if (a.channel > 0 || a.grid != "auto") {
+  if (a.channel > 0 || a.grid != "auto" || a.foldLevels) {
     io.err << "pulsewright-cli: " << a.input
-           << ": --channel and --grid apply to MIDI files, not drum tabs\n";
+           << ": --channel, --grid and --fold-levels apply to MIDI files, not drum tabs\n";
     return kExitError;
   }
   TabImportOptions options;
@@ -107,6 +109,9 @@ void addImportCommand(CLI::App& app, CliContext& context) {
                    "bar (default)")
       ->check(CLI::IsMember({"auto", "8", "12", "16", "24", "32", "48"}))
       ->option_text("auto|8|16|32|12|24|48");
+  command->add_flag("--fold-levels", a->foldLevels,
+                    "MIDI files: a bar that differs from an earlier part only by one level up or "
+                    "down at some hits (as played by hand) is played as that part");
   command->callback([a, &context] { context.status = runImport(*a, context); });
 }
 

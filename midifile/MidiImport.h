@@ -43,6 +43,9 @@ inline constexpr int kMaxImportBars = 1'000'000;
 struct MidiImportOptions {
   int channel = 10;  // the drums' channel, 1-16
   int grid = 0;      // 0: the best grid bar by bar; else every bar in this note size
+  // Bars that differ from an earlier part only by one level up or down at some hits (as
+  // played by hand) are that part, at its levels.
+  bool foldLevels = false;
 };
 
 struct MidiImportResult {

@@ -284,6 +284,44 @@ TEST_F(MidiImport, SixEightReachesTheDocumentAndEveryExport) {
   EXPECT_NE(withMetre.find("StepTimes"), std::string::npos);
 }
 
+// Eight bars of two patterns played by hand, no two alike in their levels: folded, two
+// parts; a bar two levels off at a hit stays a part of its own.
+TEST_F(MidiImport, FoldLevelsPlaysBarsOneLevelApartAsOnePart) {
+  const int velocities[] = {101, 101, 88, 88, 114, 114, 101, 101};  // levels 7 7 6 6 8 8 7 7
+  const auto song = [&](bool twoLevelsOff) {
+    TrackBuilder t;
+    t.tempo(0, 120);
+    for (int bar = 0; bar < 8; ++bar) {
+      const int start = bar * 384;
+      for (int s = 0; s < 8; ++s) t.note(start + s * 48, 10, 42, s == bar ? 88 : 76);
+      t.note(start, 10, 36, 101).note(start + 192, 10, 38, velocities[bar]);
+      if (bar % 2 == 1) t.note(start + 240, 10, 36, twoLevelsOff && bar == 7 ? 76 : 101);
+    }
+    return midiFile(0, 96, {t.chunk(true)});
+  };
+  const std::string file = write("hands.mid", song(false));
+  const CliRun plain = cli({"import", file});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("part = H"), std::string::npos) << plain.out;
+
+  const CliRun folded = cli({"import", file, "--fold-levels"});
+  ASSERT_EQ(folded.status, 0) << folded.err;
+  EXPECT_NE(folded.out.find("\nsong = ABABABAB\n"), std::string::npos) << folded.out;
+  EXPECT_EQ(folded.out.find("part = C"), std::string::npos) << folded.out;
+  EXPECT_EQ(folded.err,
+            file +
+                ": warning: 6 bars played as an earlier part that differs from them by one "
+                "level at some hits\n");
+  // The same hits at the same times, each within a level of its own.
+  std::vector<Played> expected = played(plain.out);
+  expectSameHits(expected, played(folded.out), "folded");
+
+  const CliRun apart = cli({"import", write("apart.mid", song(true)), "--fold-levels"});
+  EXPECT_NE(apart.out.find("\nsong = ABABABAC\n"), std::string::npos) << apart.out;
+  // A drum tab has no levels to fold.
+  EXPECT_EQ(cli({"import", write("t.txt", "SD|x-x-|\n"), "--fold-levels"}).status, 2);
+}
+
 // The note a document plays for a key after the import: its own when the default pad map
 // has it, else that of the drum the key is read as (a sample line whose file text is cut
 // short at "pan" plays its pan as a note, which no voice can name).
