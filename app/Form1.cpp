@@ -217,6 +217,7 @@ void Form1::wireEditor() {
   connect(exports_, &DocumentExports::audioExported, label1_, &QLabel::setText);
   templates_ =
       std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
+  templates_->store().setShippedFolders(shippedTemplateFolders());
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
 }
 
