@@ -6,6 +6,7 @@
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -20,6 +21,7 @@
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/DrumTabImportCommands.h"
+#include "app/HelpWindows.h"
 #include "app/MainMenus.h"
 #include "app/PlayMenu.h"
 #include "app/PrintCommand.h"
@@ -160,6 +162,39 @@ void Form1::buildMenus() {
           &QAction::triggered, this, &Form1::Record_Click);
   connect(recording_.get(), &Recording::said, label1_, &QLabel::setText);
   playMenu_->followButtons(button("Play"), button("Pause"), button("Stopb"));
+
+  addHelpMenu(menuBar(), actions_);
+  connect(action("LanguageReference"), &QAction::triggered, this, &Form1::showLanguageReference);
+  connect(action("DrumNames"), &QAction::triggered, this, &Form1::showDrumNames);
+  connect(action("About"), &QAction::triggered, this, &Form1::about);
+}
+
+namespace {
+void showOnTop(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+}  // namespace
+
+void Form1::showLanguageReference() {
+  if (!languageReference_) languageReference_ = new LanguageReferenceWindow(this);
+  showOnTop(languageReference_);
+  languageReference_->findField()->setFocus();
+}
+
+void Form1::showDrumNames() {
+  if (!drumNames_) drumNames_ = new DrumNamesWindow(this);
+  drumNames_->showNotes(padMap());
+  showOnTop(drumNames_);
+}
+
+void Form1::about() {
+  services_.dialogs.message(
+      this, tr("Pulsewright %1\n\nA drum-tablature editor and player: type drum tablature as "
+               "plain text and play it through MIDI or the built-in synthesiser.\n\nFree "
+               "software under the GNU General Public License, version 3 or later.")
+                .arg(QCoreApplication::applicationVersion()));
 }
 
 PadMap Form1::padMap() const {

@@ -33,6 +33,8 @@ class QToolButton;
 namespace pulsewright {
 
 class ClientArea;
+class DrumNamesWindow;
+class LanguageReferenceWindow;
 class DeviceMenus;
 class DocumentExports;
 class DocumentImport;
@@ -124,6 +126,11 @@ class Form1 : public QMainWindow {
     exports_->exportAudio(std::move(path), gainDb, normalize);
   }
   void Options_Click();
+  // Help > Language Reference and Help > Drum Names: each window made on first use.
+  void showLanguageReference();
+  void showDrumNames();
+  // Help > About Pulsewright.
+  void about();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
   void ImportDrumTab_Click() { tabImport_->importFile(); }
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
@@ -139,6 +146,9 @@ class Form1 : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  public:
+  // The Help windows while they exist.
+  LanguageReferenceWindow* languageReference() const { return languageReference_; }
+  DrumNamesWindow* drumNames() const { return drumNames_; }
   // The audio export under way or the latest one.
   AudioExport* audioExport() const { return exports_->audioExport(); }
 
@@ -194,6 +204,8 @@ class Form1 : public QMainWindow {
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QPointer<OptionsWindow> options_;
+  QPointer<LanguageReferenceWindow> languageReference_;
+  QPointer<DrumNamesWindow> drumNames_;
   bool closed_ = false;
   DocumentRecovery* recovery_ = nullptr;
   DocumentImport* documentImport_ = nullptr;
