@@ -3,12 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -91,6 +93,15 @@ Form1::Form1(AppServices services, QWidget* parent)
          twips(ClientArea::kHeightTwips) + menuBar()->sizeHint().height() +
              transportBar_->sizeHint().height() +
              (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
+  // Room for the editor, the keyboard and the panels at once: at least 1100 x 750, or
+  // 80 % of a smaller screen. A place kept from the last run replaces this.
+  QSize first = size().expandedTo(QSize(kFirstWidth, kFirstHeight));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize room = screen->availableSize();
+    if (first.width() > room.width()) first.setWidth(room.width() * 4 / 5);
+    if (first.height() > room.height()) first.setHeight(room.height() * 4 / 5);
+  }
+  resize(first);
 }
 
 Form1::~Form1() {
@@ -250,6 +261,14 @@ void Form1::wireEditor() {
   exports_ = new DocumentExports(this, services_.dialogs, *editor_, *transport_,
                                  [this] { return padMap(); });
   connect(exports_, &DocumentExports::audioExported, label1_, &QLabel::setText);
+  // Every export names the file it wrote in the status bar.
+  auto confirm = [this](const QString& path) {
+    statusBar()->showMessage(tr("Exported %1").arg(QDir::toNativeSeparators(path)));
+  };
+  connect(exports_, &DocumentExports::fileExported, this, confirm);
+  connect(&editor_->documents(), &DocumentCommands::exported, this, confirm);
+  connect(exports_, &DocumentExports::audioExported, this,
+          [this](const QString& summary) { statusBar()->showMessage(summary); });
   templates_ =
       std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
   templates_->store().setShippedFolders(shippedTemplateFolders());
@@ -337,6 +356,16 @@ void Form1::Play_Click() {
     statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
                                   : tr("Not enough memory to play this song."));
   }
+}
+
+void Form1::Stopb_Click() {
+  if (recording_->active()) {
+    recording_->stop();  // it says on the status line what became of the take
+    return;
+  }
+  transport_->stop();
+  // The line told which step played; none does now.
+  label1_->clear();
 }
 
 void Form1::Record_Click() {

@@ -13,6 +13,7 @@
 #include "app/DeviceMenus.h"
 #include "app/DocumentExports.h"
 #include "app/DrumTabImportCommands.h"
+#include "app/HelpWindows.h"
 #include "app/Recording.h"
 #include "app/SplashWindow.h"
 #include "app/StartUpSequence.h"
@@ -33,8 +34,6 @@ class QToolButton;
 namespace pulsewright {
 
 class ClientArea;
-class DrumNamesWindow;
-class LanguageReferenceWindow;
 class DeviceMenus;
 class DocumentExports;
 class DocumentImport;
@@ -65,6 +64,9 @@ class Form1 : public QMainWindow {
  public:
   // Quiet time after an edit made while the song plays before it is compiled.
   static constexpr int kPlayEditDelayMs = 150;
+  // The first window's size on a screen large enough for it.
+  static constexpr int kFirstWidth = 1100;
+  static constexpr int kFirstHeight = 750;
   explicit Form1(AppServices services, QWidget* parent = nullptr);
   ~Form1() override;
 
@@ -114,7 +116,7 @@ class Form1 : public QMainWindow {
   // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
   void Pause_Click() { transport_->pause(); }
   // Stop also ends a recording, its take written into the text.
-  void Stopb_Click() { recording_->active() ? recording_->stop() : transport_->stop(); }
+  void Stopb_Click();
   // Play > Record: the part under the text cursor, looped, from the Midi Input chosen.
   void Record_Click();
   void SplashTimer_Timer() { startUp_->splashOver(); }
