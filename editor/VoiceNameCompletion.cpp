@@ -80,7 +80,18 @@ bool VoiceNameCompleter::popupTakes(const QKeyEvent& event) const {
   if (!popupVisible()) return false;
   switch (event.key()) {
     case Qt::Key_Enter:
-    case Qt::Key_Return:
+    case Qt::Key_Return: {
+      // A name typed whole ends its line: "k = kick" and Enter is a new line, not "kick drum".
+      const QTextCursor cursor = editor_.textCursor();
+      const auto typed =
+          VoiceNameCompletion::typedAt(cursor.block().text(), cursor.positionInBlock());
+      if (typed &&
+          VoiceNameCompletion::names().contains(typed->text.trimmed(), Qt::CaseInsensitive)) {
+        completer_->popup()->hide();
+        return false;
+      }
+      return true;
+    }
     case Qt::Key_Escape:
     case Qt::Key_Tab:
     case Qt::Key_Backtab: return true;

@@ -42,7 +42,7 @@ class VoiceNameCompleter : public QObject {
   explicit VoiceNameCompleter(QPlainTextEdit& editor);
 
   // For the editor's keyPressEvent: true when the popup takes this key, and the editor
-  // must leave it alone.
+  // must leave it alone. Enter after a name typed whole is the editor's (a new line).
   bool popupTakes(const QKeyEvent& event) const;
   // After the editor has handled a key: shows, updates or hides the popup.
   void keyHandled(const QKeyEvent& event);

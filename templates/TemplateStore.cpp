@@ -69,8 +69,10 @@ void TemplateStore::setShippedFolders(const QStringList& folders) {
       shipped_.push_back({name, text});
     }
   }
+  // Alphabetical whatever the case and the machine's locale, so every machine lists alike.
   std::sort(shipped_.begin(), shipped_.end(), [](const Shipped& a, const Shipped& b) {
-    return QString::localeAwareCompare(a.name, b.name) < 0;
+    const int folded = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a.name < b.name;
   });
 }
 

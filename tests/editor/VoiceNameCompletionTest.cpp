@@ -73,6 +73,14 @@ TEST(VoiceNameCompletion, ThePopupFollowsTypingAndEnterPutsTheNameInPlace) {
   QTest::keyClick(&editor, Qt::Key_Return);
   QTest::keyClicks(&editor, "k |x-x-");
   EXPECT_FALSE(names.popupVisible());
+
+  // A name typed whole and Enter: a new line, though longer names hold it ("kick drum").
+  QTest::keyClick(&editor, Qt::Key_Return);
+  QTest::keyClicks(&editor, "b = kick");
+  ASSERT_TRUE(names.popupVisible());
+  QTest::keyClick(popup, Qt::Key_Return);
+  QTest::keyClicks(&editor, "h = hat");
+  EXPECT_EQ(editor.toPlainText(), "k = closed hi-hat\ns = sn\nk |x-x-\nb = kick\nh = hat");
 }
 
 }  // namespace
