@@ -67,6 +67,7 @@ void DocumentExports::exportMidi() {
     dialogs_.message(window_, tr("%n sample hit(s) left out: a MIDI file cannot hold samples.",
                                  nullptr, static_cast<int>(result.samplesLeftOut)));
   }
+  emit fileExported(path);
 }
 
 void DocumentExports::exportAudio(QString path, double gainDb, bool normalize) {
@@ -121,8 +122,12 @@ DocumentCompiler DocumentExports::compileAsPlay() {
 }
 
 void DocumentExports::exportMusicXml() {
-  pulsewright::exportMusicXml(window_, dialogs_, editor_.documents().exportNameWith(".musicxml"),
-                              editor_.documentText(), compileAsPlay());
+  QString written;
+  if (pulsewright::exportMusicXml(window_, dialogs_,
+                                  editor_.documents().exportNameWith(".musicxml"),
+                                  editor_.documentText(), compileAsPlay(), &written)) {
+    emit fileExported(written);
+  }
 }
 
 void DocumentExports::printStaves() {
@@ -130,8 +135,11 @@ void DocumentExports::printStaves() {
 }
 
 void DocumentExports::exportStavesPdf() {
-  pulsewright::exportStavesPdf(window_, dialogs_, editor_.documents().exportNameWith(".pdf"),
-                               editor_.documentText(), compileAsPlay());
+  QString written;
+  if (pulsewright::exportStavesPdf(window_, dialogs_, editor_.documents().exportNameWith(".pdf"),
+                                   editor_.documentText(), compileAsPlay(), &written)) {
+    emit fileExported(written);
+  }
 }
 
 }  // namespace pulsewright

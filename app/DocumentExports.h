@@ -56,6 +56,8 @@ class DocumentExports : public QObject {
  signals:
   // The line for the status: where the audio went, or why there is none.
   void audioExported(const QString& summary);
+  // A MIDI, MusicXML or staves PDF export wrote this file.
+  void fileExported(const QString& path);
 
  private:
   DocumentCompiler compileAsPlay();

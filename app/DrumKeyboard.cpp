@@ -109,6 +109,11 @@ void DrumKey::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::RightButton) emit keyUp(index_);
 }
 
+void DrumKeyboard::showVelocity() {
+  // The velocity the keys play, under the bar that sets it.
+  velocityLabel_->setText(tr("Vel\n%1").arg(127 - vol_->value()));
+}
+
 DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips, QWidget* parent)
     : QWidget(parent), keyboard_(keyboard) {
   setFocusPolicy(Qt::StrongFocus);
@@ -117,8 +122,10 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
   vol_->setRange(0, 127);
   vol_->setValue(0);
   vol_->setGeometry(0, 0, twips(255), twips(1815));
-  connect(vol_, &QScrollBar::valueChanged, this,
-          [this](int value) { keyboard_.vol_Change(127 - value); });
+  connect(vol_, &QScrollBar::valueChanged, this, [this](int value) {
+    keyboard_.vol_Change(127 - value);
+    showVelocity();
+  });
   vol_->setToolTip(tr("Velocity: top is loudest"));
   vol_->setAccessibleName(tr("Velocity"));
   velocityLabel_ = new QLabel(tr("Vel"), this);
@@ -127,6 +134,8 @@ DrumKeyboard::DrumKeyboard(LiveKeyboard& keyboard, std::function<int(int)> twips
   small.setPointSizeF(small.pointSizeF() * 0.8);
   velocityLabel_->setFont(small);
   velocityLabel_->setToolTip(vol_->toolTip());
+  velocityLabel_->setObjectName(QStringLiteral("VelocityValue"));
+  showVelocity();
   velocityLabel_->setGeometry(0, twips(1815), twips(255 + 120), twips(kHeightTwips - 1815));
 
   const int whiteWidth = twips(495);

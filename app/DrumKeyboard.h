@@ -86,6 +86,8 @@ class DrumKeyboard : public QWidget {
   static constexpr int kRepeatPairMs = 40;
 
   LiveKeyboard& keyboard_;
+  void showVelocity();
+
   QScrollBar* vol_ = nullptr;
   QLabel* velocityLabel_ = nullptr;
   std::array<DrumKey*, kKeyCount> keys_{};

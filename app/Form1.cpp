@@ -3,11 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -20,6 +23,7 @@
 #include "app/DocumentRecovery.h"
 #include "app/DrumKeyboard.h"
 #include "app/DrumTabImportCommands.h"
+#include "app/HelpWindows.h"
 #include "app/MainMenus.h"
 #include "app/PlayMenu.h"
 #include "app/PrintCommand.h"
@@ -89,6 +93,15 @@ Form1::Form1(AppServices services, QWidget* parent)
          twips(ClientArea::kHeightTwips) + menuBar()->sizeHint().height() +
              transportBar_->sizeHint().height() +
              (problemsDock != nullptr ? problemsDock->sizeHint().height() : 0));
+  // Room for the editor, the keyboard and the panels at once: at least 1100 x 750, or
+  // 80 % of a smaller screen. A place kept from the last run replaces this.
+  QSize first = size().expandedTo(QSize(kFirstWidth, kFirstHeight));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize room = screen->availableSize();
+    if (first.width() > room.width()) first.setWidth(room.width() * 4 / 5);
+    if (first.height() > room.height()) first.setHeight(room.height() * 4 / 5);
+  }
+  resize(first);
 }
 
 Form1::~Form1() {
@@ -160,6 +173,39 @@ void Form1::buildMenus() {
           &QAction::triggered, this, &Form1::Record_Click);
   connect(recording_.get(), &Recording::said, label1_, &QLabel::setText);
   playMenu_->followButtons(button("Play"), button("Pause"), button("Stopb"));
+
+  addHelpMenu(menuBar(), actions_);
+  connect(action("LanguageReference"), &QAction::triggered, this, &Form1::showLanguageReference);
+  connect(action("DrumNames"), &QAction::triggered, this, &Form1::showDrumNames);
+  connect(action("About"), &QAction::triggered, this, &Form1::about);
+}
+
+namespace {
+void showOnTop(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+}  // namespace
+
+void Form1::showLanguageReference() {
+  if (!languageReference_) languageReference_ = new LanguageReferenceWindow(this);
+  showOnTop(languageReference_);
+  languageReference_->findField()->setFocus();
+}
+
+void Form1::showDrumNames() {
+  if (!drumNames_) drumNames_ = new DrumNamesWindow(this);
+  drumNames_->showNotes(padMap());
+  showOnTop(drumNames_);
+}
+
+void Form1::about() {
+  services_.dialogs.message(
+      this, tr("Pulsewright %1\n\nA drum-tablature editor and player: type drum tablature as "
+               "plain text and play it through MIDI or the built-in synthesiser.\n\nFree "
+               "software under the GNU General Public License, version 3 or later.")
+                .arg(QCoreApplication::applicationVersion()));
 }
 
 PadMap Form1::padMap() const {
@@ -215,8 +261,17 @@ void Form1::wireEditor() {
   exports_ = new DocumentExports(this, services_.dialogs, *editor_, *transport_,
                                  [this] { return padMap(); });
   connect(exports_, &DocumentExports::audioExported, label1_, &QLabel::setText);
+  // Every export names the file it wrote in the status bar.
+  auto confirm = [this](const QString& path) {
+    statusBar()->showMessage(tr("Exported %1").arg(QDir::toNativeSeparators(path)));
+  };
+  connect(exports_, &DocumentExports::fileExported, this, confirm);
+  connect(&editor_->documents(), &DocumentCommands::exported, this, confirm);
+  connect(exports_, &DocumentExports::audioExported, this,
+          [this](const QString& summary) { statusBar()->showMessage(summary); });
   templates_ =
       std::make_unique<TemplatesController>(*text1_, services_.settings, services_.dialogs, this);
+  templates_->store().setShippedFolders(shippedTemplateFolders());
   connect(action("Templates"), &QAction::triggered, this, [this] { templates_->showTemplates(); });
 }
 
@@ -301,6 +356,16 @@ void Form1::Play_Click() {
     statusBar()->showMessage(kept ? tr("Not enough memory to play this song. The text is kept.")
                                   : tr("Not enough memory to play this song."));
   }
+}
+
+void Form1::Stopb_Click() {
+  if (recording_->active()) {
+    recording_->stop();  // it says on the status line what became of the take
+    return;
+  }
+  transport_->stop();
+  // The line told which step played; none does now.
+  label1_->clear();
 }
 
 void Form1::Record_Click() {

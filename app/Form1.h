@@ -13,6 +13,7 @@
 #include "app/DeviceMenus.h"
 #include "app/DocumentExports.h"
 #include "app/DrumTabImportCommands.h"
+#include "app/HelpWindows.h"
 #include "app/Recording.h"
 #include "app/SplashWindow.h"
 #include "app/StartUpSequence.h"
@@ -63,6 +64,9 @@ class Form1 : public QMainWindow {
  public:
   // Quiet time after an edit made while the song plays before it is compiled.
   static constexpr int kPlayEditDelayMs = 150;
+  // The first window's size on a screen large enough for it.
+  static constexpr int kFirstWidth = 1100;
+  static constexpr int kFirstHeight = 750;
   explicit Form1(AppServices services, QWidget* parent = nullptr);
   ~Form1() override;
 
@@ -112,7 +116,7 @@ class Form1 : public QMainWindow {
   // Stops at the current step; Play goes on from there. The text may be edited meanwhile.
   void Pause_Click() { transport_->pause(); }
   // Stop also ends a recording, its take written into the text.
-  void Stopb_Click() { recording_->active() ? recording_->stop() : transport_->stop(); }
+  void Stopb_Click();
   // Play > Record: the part under the text cursor, looped, from the Midi Input chosen.
   void Record_Click();
   void SplashTimer_Timer() { startUp_->splashOver(); }
@@ -124,6 +128,11 @@ class Form1 : public QMainWindow {
     exports_->exportAudio(std::move(path), gainDb, normalize);
   }
   void Options_Click();
+  // Help > Language Reference and Help > Drum Names: each window made on first use.
+  void showLanguageReference();
+  void showDrumNames();
+  // Help > About Pulsewright.
+  void about();
   // File > Import Drum Tab...: a web drum tab opened as a new, unsaved document.
   void ImportDrumTab_Click() { tabImport_->importFile(); }
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
@@ -139,6 +148,9 @@ class Form1 : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  public:
+  // The Help windows while they exist.
+  LanguageReferenceWindow* languageReference() const { return languageReference_; }
+  DrumNamesWindow* drumNames() const { return drumNames_; }
   // The audio export under way or the latest one.
   AudioExport* audioExport() const { return exports_->audioExport(); }
 
@@ -194,6 +206,8 @@ class Form1 : public QMainWindow {
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QPointer<OptionsWindow> options_;
+  QPointer<LanguageReferenceWindow> languageReference_;
+  QPointer<DrumNamesWindow> drumNames_;
   bool closed_ = false;
   DocumentRecovery* recovery_ = nullptr;
   DocumentImport* documentImport_ = nullptr;

@@ -35,37 +35,54 @@ QMenu* addFileAndEditMenus(QMenuBar* bar, ActionMap& actions) {
                               const QKeySequence& shortcut = {}) {
     return addAction(file, actions, name, caption, shortcut);
   };
+  // Groups: the document, saving, reading other files, writing other files, printing,
+  // leaving.
   add("New", "New", QKeySequence("Ctrl+N"));
   add("Open", "Open", QKeySequence("Ctrl+O"));
   QMenu* recent = file->addMenu("Recent");
   recent->setObjectName("Recent");
+  file->addSeparator();
   add("Save", "Save", QKeySequence("Ctrl+S"));
   add("SaveAs", "Save As ...");
+  file->addSeparator();
   add("Import", "Import...");
   add("ImportDrumTab", "Import Drum Tab...");
+  file->addSeparator();
   add("ExportMidi", "Export MIDI...");
   add("ExportMusicXml", "Export MusicXML...");
-  add("Foreground", "Foreground");
-  add("Background", "Background");
-  add("Font", "Font");
-  add("Print", "Print");
+  add("ExportAudio", "Export Audio...");
+  file->addSeparator();
+  add("Print", "Print", QKeySequence("Ctrl+P"));
   add("ExportPdf", "Export PDF...");
   // The song as drum staves, beside the text's Print and Export PDF.
   add("PrintStaves", "Print Drum Staves...");
   add("ExportStavesPdf", "Export PDF as Drum Staves...");
-  add("ExportAudio", "Export Audio...");
-  add("Exit", "Exit");
+  file->addSeparator();
+  add("Exit", "Exit", QKeySequence("Ctrl+Q"));
 
   QMenu* edit = bar->addMenu("Edit");
   addAction(edit, actions, "Undo", "Undo", QKeySequence::Undo);
   addAction(edit, actions, "Redo", "Redo", QKeySequence::Redo);
-  addAction(edit, actions, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
-  addAction(edit, actions, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
+  edit->addSeparator();
   addAction(edit, actions, "Cut", "Cut", QKeySequence("Ctrl+X"));
   addAction(edit, actions, "Copy", "Copy", QKeySequence("Ctrl+C"));
   addAction(edit, actions, "Paste", "Paste", QKeySequence("Ctrl+V"));
   addAction(edit, actions, "PasteDrumTab", "Paste as Drum Tab");
+  edit->addSeparator();
+  addAction(edit, actions, "SelectAll", "Select All", QKeySequence("Ctrl+A"));
+  addAction(edit, actions, "SelectNone", "Select None", QKeySequence("Ctrl+D"));
+  edit->addSeparator();
   addAction(edit, actions, "Find", "Find", QKeySequence("Ctrl+F"));
+  // The panels' Show toggles follow (dockUnderEditor).
+  edit->addSeparator();
+
+  // How the editor looks, apart from the document's own commands.
+  QMenu* appearance = bar->addMenu("Appearance");
+  appearance->setObjectName("Appearance");
+  addAction(appearance, actions, "Foreground", "Foreground");
+  addAction(appearance, actions, "Background", "Background");
+  appearance->addSeparator();
+  addAction(appearance, actions, "Font", "Font");
   return recent;
 }
 
@@ -73,6 +90,15 @@ void addSettingsMenu(QMenuBar* bar, ActionMap& actions) {
   QMenu* settings = bar->addMenu("Settings");
   addAction(settings, actions, "Options", "Pad Assignment");
   addAction(settings, actions, "Templates", "Templates");
+}
+
+void addHelpMenu(QMenuBar* bar, ActionMap& actions) {
+  QMenu* help = bar->addMenu("Help");
+  help->setObjectName("Help");
+  addAction(help, actions, "LanguageReference", "Language Reference", QKeySequence::HelpContents);
+  addAction(help, actions, "DrumNames", "Drum Names");
+  help->addSeparator();
+  addAction(help, actions, "About", "About Pulsewright");
 }
 
 void wireEditorCommands(EditorCommands& editor, QPlainTextEdit* text, const ActionMap& actions,

@@ -1,6 +1,6 @@
 #pragma once
-// The File, Edit and Settings menus of the main window, the editor's commands wired to
-// them and to the picture buttons, and the panels docked under the editor.
+// The File, Edit, Appearance, Settings and Help menus of the main window, the editor's commands
+// wired to them and to the picture buttons, and the panels docked under the editor.
 
 #include <QString>
 #include <map>
@@ -21,11 +21,13 @@ class EditorCommands;
 using ActionMap = std::map<QString, QAction*>;
 using ButtonMap = std::map<QString, QToolButton*>;
 
-// Adds the File and Edit menus to `bar`, each action into `actions` under its object
-// name. Returns File's Recent menu.
+// Adds the File, Edit and Appearance menus to `bar`, each action into `actions` under
+// its object name. Returns File's Recent menu.
 QMenu* addFileAndEditMenus(QMenuBar* bar, ActionMap& actions);
 // Adds the Settings menu.
 void addSettingsMenu(QMenuBar* bar, ActionMap& actions);
+// Adds the Help menu: Language Reference, Drum Names, About Pulsewright.
+void addHelpMenu(QMenuBar* bar, ActionMap& actions);
 
 // The editor's commands on their menu entries and buttons; Undo and Redo follow what
 // `text` can undo and redo.

@@ -18,7 +18,7 @@ set(PW_LAYERS
   "files:fileio"
   "settings:files"
   "platform/qt:"
-  "editor:text tablature fileio files settings platform/qt"
+  "editor:text padmap tablature fileio files settings platform/qt"
   "templates:settings platform/qt"
   "padmap/ui:text padmap files platform/qt"
   "notation/ui:text padmap tablature notation fileio files platform/qt"

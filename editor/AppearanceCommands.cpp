@@ -99,6 +99,11 @@ void AppearanceCommands::storeAppearance() {
 
 void AppearanceCommands::applyStoredAppearance() {
   QFont font = editor_->font();
+  // A fixed-pitch font, so that grids line up: a family the system lacks ("Courier",
+  // the stored default) is stood in for by a fixed-pitch one, not the proportional
+  // default.
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
   font.setFamily(settings_.GetSetting(kAppearanceSection, QStringLiteral("FontName"),
                                       QStringLiteral("Courier")));
   if (const auto size = fontSizeFromStoredText(settings_.GetSetting(

@@ -152,8 +152,10 @@ bool DocumentCommands::save() {
 }
 
 bool DocumentCommands::saveAs() {
-  const QString path = dialogs_.saveFileName(parentWindow_);
+  QString path = dialogs_.saveFileName(parentWindow_);
   if (path.isEmpty()) return false;
+  // A name typed without an extension is a drum tablature file.
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".tab");
   return saveToFile(path);
 }
 
@@ -221,7 +223,9 @@ void DocumentCommands::exportPdf(const QString& fontFamily) {
     dialogs_.message(
         parentWindow_,
         tr("Cannot write \"%1\": %2.").arg(shownName(path), QString::fromLocal8Bit(reason)));
+    return;
   }
+  emit exported(path);
 }
 
 }  // namespace pulsewright

@@ -75,6 +75,8 @@ class DocumentCommands : public QObject {
   void documentReplaced();
   // Open was given a MIDI file and the user wants it imported.
   void importRequested(const QString& path);
+  // Export PDF wrote this file.
+  void exported(const QString& path);
 
  private:
   QPlainTextEdit* editor_;

@@ -15,6 +15,16 @@ QString keyOf(int i) {
 }
 }  // namespace
 
+namespace {
+// One name per file: links and "dir/../" resolved while the file exists, else the
+// absolute path.
+QString canonicalOf(const QString& path) {
+  const QFileInfo info(path);
+  const QString canonical = info.canonicalFilePath();
+  return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+}  // namespace
+
 RecentFiles::RecentFiles(SettingsStore& settings, QObject* parent)
     : QObject(parent), settings_(settings) {}
 
@@ -22,22 +32,25 @@ QStringList RecentFiles::files() const {
   QStringList list;
   for (int i = 0; i < kCount; ++i) {
     const QString path = settings_.GetSetting(kRecentFilesSection, keyOf(i), QString());
-    if (!path.isEmpty() && !list.contains(path)) list << path;
+    if (path.isEmpty()) continue;
+    const QString file = canonicalOf(path);
+    if (!list.contains(file)) list << file;
   }
   return list;
 }
 
 void RecentFiles::add(const QString& path) {
   if (path.isEmpty()) return;
-  const QString absolute = QFileInfo(path).absoluteFilePath();
+  const QString file = canonicalOf(path);
   QStringList list = files();
-  list.removeAll(absolute);
-  list.prepend(absolute);
+  list.removeAll(file);
+  list.prepend(file);
   store(list);
 }
 
 void RecentFiles::remove(const QString& path) {
   QStringList list = files();
+  list.removeAll(canonicalOf(path));
   list.removeAll(QFileInfo(path).absoluteFilePath());
   list.removeAll(path);
   store(list);

@@ -29,6 +29,7 @@
 #include "editor/EditorText.h"
 #include "editor/LargeTextPreview.h"
 #include "editor/TablatureHighlighter.h"
+#include "editor/VoiceNameCompletion.h"
 #include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/LinePatterns.h"
 #include "text/DocumentText.h"
@@ -247,6 +248,7 @@ class TablatureEditor::Load {
 TablatureEditor::TablatureEditor(QWidget* parent)
     : QPlainTextEdit(parent),
       highlighter_(new TablatureHighlighter(document())),
+      voiceNames_(new VoiceNameCompleter(*this)),
       gutter_(new Gutter(this)),
       checkTimer_(new QTimer(this)),
       worker_(std::make_unique<Worker>(this)) {
@@ -642,6 +644,17 @@ bool TablatureEditor::viewportEvent(QEvent* event) {
 }
 
 void TablatureEditor::keyPressEvent(QKeyEvent* event) {
+  // Enter, Tab and Escape choose from the names offered, or close the offer.
+  if (voiceNames_->popupTakes(*event)) {
+    event->ignore();
+    return;
+  }
+  // Whatever the key did, the names offered follow it.
+  struct AfterKey {
+    VoiceNameCompleter& names;
+    const QKeyEvent& key;
+    ~AfterKey() { names.keyHandled(key); }
+  } afterKey{*voiceNames_, *event};
   // Made editable meanwhile (a song stopped): what is typed goes into the whole text.
   if (isLoading() && !isReadOnly()) finishLoading();
   if (isLoading() && !readOnlyBeforeLoad_ && LargeTextPreview::isEditingKey(*event)) {

@@ -20,6 +20,7 @@ namespace pulsewright {
 
 class LargeTextPreview;
 class TablatureHighlighter;
+class VoiceNameCompleter;
 
 class TablatureEditor : public QPlainTextEdit {
   Q_OBJECT
@@ -29,6 +30,8 @@ class TablatureEditor : public QPlainTextEdit {
   ~TablatureEditor() override;
 
   TablatureHighlighter& highlighter() const { return *highlighter_; }
+  // Offers the drum names while a voice line is typed.
+  VoiceNameCompleter& voiceNames() const { return *voiceNames_; }
 
   // Replaces the whole text, which then counts as unchanged, with no undo. A large text
   // is laid into a document of its own on another thread while the whole of it shows in
@@ -133,6 +136,7 @@ class TablatureEditor : public QPlainTextEdit {
   bool playingVisible() const;
 
   TablatureHighlighter* highlighter_;
+  VoiceNameCompleter* voiceNames_;
   Gutter* gutter_;
   QTimer* checkTimer_;
   std::unique_ptr<Worker> worker_;

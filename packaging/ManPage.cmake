@@ -2,6 +2,7 @@
 # never drifts from the program. Run with cmake -P and:
 #   PROGRAM  the built program        NAME     the one-line description for NAME
 #   INCLUDE  extra sections (help2man include format)
+#   EXTRA    a generated file of more such sections (may be empty)
 #   COMMANDS subcommands whose --help becomes a COMMANDS section (may be empty)
 #   OUTPUT   the .1.gz file to write
 cmake_minimum_required(VERSION 3.22)
@@ -21,6 +22,10 @@ function(as_roff text out)
 endfunction()
 
 file(READ ${INCLUDE} sections)
+if(EXTRA)
+  file(READ ${EXTRA} extra)
+  string(APPEND sections "${extra}")
+endif()
 if(COMMANDS)
   string(APPEND sections "[COMMANDS]\n")
   foreach(command ${COMMANDS})

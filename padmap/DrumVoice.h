@@ -41,6 +41,32 @@ inline constexpr std::array<std::string_view, kVoiceCount> kVoiceCaptions = {
     "Tom 2",     "Tom 3",      "Tom 4",      "Ride",      "Bell",     "Crash 1",
     "Crash 2",   "Perc 1",     "Perc 2",     "Claps",     "Cow Bell"};
 
+// The names a voice line may give each voice, in pad order, as the compiler's voice
+// words accept them ("k = kick drum", "closed hi-hat = h"). The first is the shortest.
+inline constexpr std::array<std::string_view, kVoiceCount> kVoiceNames = {
+    "bass, kick, bass drum, kick drum, kickdrum",
+    "snare, snare drum",
+    "closed, closed hat, closed hi-hat, closed hi hat",
+    "pedal, pedal hat, pedal hi-hat",
+    "open, open hat, open hi-hat",
+    "tom 1, tom1, tom one",
+    "tom 2, tom2, tom two",
+    "tom 3, tom3, tom three",
+    "tom 4, tom4, tom four",
+    "ride, ride cymbal",
+    "bell, cymbal bell, bell cymbal",
+    "crash 1, crash1, crash one",
+    "crash 2, crash2, crash two",
+    "perc 1, perc1, perc one",
+    "perc 2, perc2, perc two",
+    "clap, claps, hand clap, handclaps",
+    "cow bell, cowbell"};
+
+// The symbols drummers conventionally give each voice in grid lines, in pad order.
+inline constexpr std::array<std::string_view, kVoiceCount> kVoiceSymbols = {
+    "k, bd", "s, sn", "h, hh", "p, ph", "oh", "t1", "t2", "t3", "t4, ft",
+    "r, rd", "b, rb", "c, c1", "c2",    "p1", "p2", "cp", "cb"};
+
 // The voice a drum key plays when a MIDI file is read: every General MIDI percussion key
 // (35-81) by its family, and the keys electronic kits send for edges, rims and half-open
 // hats (22 and 26 hat edges, 23 half-open, 37 cross-stick, 40 rim shot, 43 and 58 floor

@@ -305,7 +305,8 @@ void Player::run() {
       const auto& parts = sequencer_.song()->timeline.parts();
       if (tick.part >= 0 && static_cast<std::size_t>(tick.part) < parts.size()) {
         const BarBeat at = barBeatOf(parts[static_cast<std::size_t>(tick.part)], tick.step);
-        result.status += "  Bar: " + std::to_string(at.bar) + ":" + std::to_string(at.beat);
+        // Bar and beat as the transport shows them.
+        result.status += "  Beat: " + std::to_string(at.bar) + ":" + std::to_string(at.beat);
       }
     }
     if (ramp_.on() && !result.status.empty()) {

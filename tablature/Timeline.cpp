@@ -116,9 +116,12 @@ void TimelineItems::push_back(const TimelineItem& item) {
 }
 
 std::string statusText(const TimelineTick& tick, const TimelinePart& part) {
-  return "Song Part:" + std::to_string(tick.songPosition) +
-         "  Part: " + std::string(tick.character) + "  Beat: " + std::to_string(tick.step) +
-         "  Program: " + std::to_string(part.program);
+  // Steps count from 1, as the bars and beats do; a part with no program sends none.
+  std::string text = "Song Part:" + std::to_string(tick.songPosition) +
+                     "  Part: " + std::string(tick.character) +
+                     "  Step: " + std::to_string(tick.step + 1);
+  if (part.program >= 0) text += "  Program: " + std::to_string(part.program);
+  return text;
 }
 
 void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,

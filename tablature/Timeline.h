@@ -294,7 +294,7 @@ struct TimelineTick {
   int songPosition = 1;                // from 1
   std::string_view character;          // the song character ("" past the end)
   int part = 0;                        // index into Timeline::parts() (and the part table)
-  int step = 0;                        // the step number shown as "Beat"
+  int step = 0;                        // the step number, from 0 ("Step: 1")
   const TimelineStep* data = nullptr;  // null when the part has no such step
   const StepMusic* music = nullptr;    // the musical values of `data`; null with it
   std::int64_t intervalMs = 0;         // until the next tick
@@ -312,7 +312,8 @@ std::vector<std::string> songCharacters(std::string_view songLine);
 void appendStepEvents(const Timeline& song, const TimelinePart& part, const TimelineStep& step,
                       std::string* out);
 
-// "Song Part:1  Part: A  Beat: 0  Program: 0", the status line of a tick.
+// "Song Part:1  Part: A  Step: 1  Program: 0", the status line of a tick; no program
+// when the part has none.
 std::string statusText(const TimelineTick& tick, const TimelinePart& part);
 
 class Timeline {

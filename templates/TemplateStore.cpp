@@ -1,5 +1,12 @@
 #include "templates/TemplateStore.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <algorithm>
+
 #include "settings/SettingsStore.h"
 
 namespace pulsewright {
@@ -23,7 +30,70 @@ QString listOf(const QStringList& names) {
   return list;
 }
 
+// The value of a document's first "meta title" line, as the compiler reads it.
+QString titleOf(const QString& text) {
+  static const QRegularExpression title(
+      QStringLiteral(R"(^\s*meta\s*title\s*=\s*([^\n\r]*?)\s*$)"),
+      QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+  return title.match(text).captured(1);
+}
+
+// A shipped template is a small document; anything larger is not one.
+constexpr qint64 kMaxShippedBytes = 1 << 20;
+
 }  // namespace
+
+QStringList shippedTemplateFolders() {
+  QStringList folders{QStringLiteral(":/pulsewright/templates")};
+  folders += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                       QStringLiteral("pulsewright/templates"),
+                                       QStandardPaths::LocateDirectory);
+  return folders;
+}
+
+void TemplateStore::setShippedFolders(const QStringList& folders) {
+  shipped_.clear();
+  for (const QString& folder : folders) {
+    const QFileInfoList files =
+        QDir(folder).entryInfoList({QStringLiteral("*.tab")}, QDir::Files, QDir::Name);
+    for (const QFileInfo& info : files) {
+      QFile file(info.filePath());
+      if (info.size() > kMaxShippedBytes || !file.open(QIODevice::ReadOnly)) continue;
+      QString text = QString::fromUtf8(file.readAll());
+      text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+      QString name = titleOf(text);
+      if (name.isEmpty()) name = info.completeBaseName();
+      // A name the store could not hold could not be edited either.
+      if (!refusal(name).isEmpty() || shipped(name) != nullptr) continue;
+      text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+      shipped_.push_back({name, text});
+    }
+  }
+  // Alphabetical whatever the case and the machine's locale, so every machine lists alike.
+  std::sort(shipped_.begin(), shipped_.end(), [](const Shipped& a, const Shipped& b) {
+    const int folded = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a.name < b.name;
+  });
+}
+
+const TemplateStore::Shipped* TemplateStore::shipped(const QString& name) const {
+  const auto it = std::find_if(shipped_.begin(), shipped_.end(),
+                               [&name](const Shipped& s) { return s.name == name; });
+  return it == shipped_.end() ? nullptr : &*it;
+}
+
+QStringList TemplateStore::shippedNames() const {
+  QStringList names;
+  const QStringList stored = namesOf(storedList());
+  for (const Shipped& s : shipped_) {
+    if (!stored.contains(s.name)) names << s.name;
+  }
+  return names;
+}
+
+bool TemplateStore::isShipped(const QString& name) const {
+  return shipped(name) != nullptr && !contains(name);
+}
 
 QStringList TemplateStore::listEntries() const {
   const QString list = storedList();
@@ -36,6 +106,7 @@ QString TemplateStore::storedList() const {
 }
 
 QString TemplateStore::text(const QString& name) const {
+  if (const Shipped* s = shipped(name); s != nullptr && !contains(name)) return s->text;
   return settings_.GetSetting(kSection, name, {});
 }
 

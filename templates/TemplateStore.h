@@ -1,16 +1,22 @@
 #pragma once
 // The templates in the settings store, section "Templates": one key per template holding
 // its text, and the key "TemplateList" holding every name followed by one comma, oldest
-// first ("Intro,Fill,").
+// first ("Intro,Fill,"). Besides them, the templates that come with the program: one
+// document per .tab file in the shipped folders, named by its "meta title" line.
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 namespace pulsewright {
 
 class SettingsStore;
 
 inline constexpr char kTemplateListKey[] = "TemplateList";
+
+// Where the program's own templates are: those built into it first, then the installed
+// ones (share/pulsewright/templates) that add a name.
+QStringList shippedTemplateFolders();
 
 class TemplateStore {
  public:
@@ -20,7 +26,14 @@ class TemplateStore {
   // non-empty list ends with one empty entry; an empty list gives none.
   QStringList listEntries() const;
   QString storedList() const;
+  // A stored template's text; else a shipped one's, with CR LF line ends.
   QString text(const QString& name) const;
+
+  // Reads the shipped templates of `folders`, the first folder's first for a name.
+  void setShippedFolders(const QStringList& folders);
+  // The shipped templates that no stored template of the same name hides, by name.
+  QStringList shippedNames() const;
+  bool isShipped(const QString& name) const;
 
   // Why a name cannot be stored, as a message for the user; empty when it can. Empty
   // names are not refused here: the windows pass over them without a word.
@@ -48,7 +61,14 @@ class TemplateStore {
  private:
   bool exists(const QString& name) const;
 
+  struct Shipped {
+    QString name;
+    QString text;
+  };
+  const Shipped* shipped(const QString& name) const;
+
   SettingsStore& settings_;
+  std::vector<Shipped> shipped_;
 };
 
 }  // namespace pulsewright

@@ -46,6 +46,8 @@ TemplatesWindow::TemplatesWindow(TemplatesController& controller, QWidget* paren
   connect(OK, &QPushButton::clicked, this, &TemplatesWindow::OK_Click);
 
   TemplateList->addItems(controller_.store().listEntries());
+  // The program's own templates follow the user's.
+  TemplateList->addItems(controller_.store().shippedNames());
 }
 
 QString TemplatesWindow::selectedName() const {
@@ -83,6 +85,14 @@ void TemplatesWindow::Edit_Click() {
 void TemplatesWindow::Delete_Click() {
   const QString name = selectedName();
   if (name.isEmpty()) return;
+  if (controller_.store().isShipped(name)) {
+    controller_.dialogs().message(
+        this,
+        QStringLiteral("The template \"%1\" comes with Pulsewright and cannot be deleted. Edit "
+                       "makes a copy of your own.")
+            .arg(name));
+    return;
+  }
   if (!controller_.store().remove(name)) {
     controller_.dialogs().message(
         this, QStringLiteral("The template \"%1\" could not be deleted from the settings file.")

@@ -1,6 +1,7 @@
 #pragma once
-// The Templates window "mTemplates": lists the stored templates and inserts, adds, edits
-// and deletes them. A single modeless instance owned by TemplatesController.
+// The Templates window "mTemplates": lists the stored templates, then the shipped ones,
+// and inserts, adds, edits and deletes them (a shipped one is not deleted). A single modeless
+// instance owned by TemplatesController.
 
 #include <QString>
 #include <QWidget>

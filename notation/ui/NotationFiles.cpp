@@ -19,7 +19,8 @@
 namespace pulsewright {
 
 bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                    const QString& documentText, const DocumentCompiler& compile) {
+                    const QString& documentText, const DocumentCompiler& compile,
+                    QString* written) {
   QString path =
       dialogs.exportFileName(parent, QObject::tr("Export MusicXML"),
                              QObject::tr("MusicXML files (*.musicxml *.xml)"), suggested);
@@ -52,6 +53,7 @@ bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& sugges
                          score.samplesLeftOut);
   }
   if (!notes.isEmpty()) dialogs.message(parent, notes.join('\n'));
+  if (written != nullptr) *written = path;
   return true;
 }
 
@@ -73,7 +75,8 @@ std::optional<Score> songScore(QWidget* parent, UserDialogs& dialogs, const QStr
 }  // namespace
 
 bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                     const QString& documentText, const DocumentCompiler& compile) {
+                     const QString& documentText, const DocumentCompiler& compile,
+                     QString* written) {
   QString path = dialogs.exportFileName(parent, QObject::tr("Export PDF as Drum Staves"),
                                         QObject::tr("PDF files (*.pdf)"), suggested);
   if (path.isEmpty()) return false;
@@ -94,6 +97,7 @@ bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& sugge
   printer.setOutputFileName(path);
   printer.setDocName(QString::fromStdString(score->title));
   printStaves(printer, *score);
+  if (written != nullptr) *written = path;
   return true;
 }
 

@@ -21,14 +21,17 @@ class UserDialogs;
 using DocumentCompiler = std::function<CompiledDocument(std::string_view text)>;
 
 // Asks for a file name (offering `suggested`), writes the document's song there as
-// MusicXML and says what went wrong or what was left out. False when nothing was written.
+// MusicXML and says what went wrong or what was left out. False when nothing was written;
+// else `written` (when not null) gets the file's path.
 bool exportMusicXml(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                    const QString& documentText, const DocumentCompiler& compile);
+                    const QString& documentText, const DocumentCompiler& compile,
+                    QString* written = nullptr);
 
 // File > Export PDF as Drum Staves: asks for a file name, then the song's staves as PDF
-// pages. False when nothing was written; a message says why.
+// pages. False when nothing was written; a message says why. `written` as above.
 bool exportStavesPdf(QWidget* parent, UserDialogs& dialogs, const QString& suggested,
-                     const QString& documentText, const DocumentCompiler& compile);
+                     const QString& documentText, const DocumentCompiler& compile,
+                     QString* written = nullptr);
 
 // File > Print Drum Staves: the print dialog, always (it can print to a PDF file when no
 // printer is found), then the song's staves on the printer chosen.

@@ -31,7 +31,8 @@ QString QtUserDialogs::openFileName(QWidget* parent) {
 }
 
 QString QtUserDialogs::saveFileName(QWidget* parent) {
-  return QFileDialog::getSaveFileName(parent);
+  return QFileDialog::getSaveFileName(parent, QString(), QString(),
+                                      QString::fromLatin1(kDocumentFilter));
 }
 
 QString QtUserDialogs::importFileName(QWidget* parent, const QString& caption,
@@ -67,7 +68,9 @@ std::optional<int> QtUserDialogs::chooseItem(QWidget* parent, const QString& lab
 
 std::optional<QFont> QtUserDialogs::chooseFont(QWidget* parent, const QFont& initial) {
   bool ok = false;
-  const QFont chosen = QFontDialog::getFont(&ok, initial, parent);
+  // Grids line up only in a font whose characters are all as wide.
+  const QFont chosen =
+      QFontDialog::getFont(&ok, initial, parent, QString(), QFontDialog::MonospacedFonts);
   if (!ok) return std::nullopt;
   return chosen;
 }

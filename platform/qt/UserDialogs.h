@@ -13,6 +13,8 @@ class QWidget;
 namespace pulsewright {
 
 inline constexpr char kApplicationTitle[] = "Pulsewright";
+// The file types Save As offers.
+inline constexpr char kDocumentFilter[] = "Drum tablature (*.tab);;All files (*)";
 
 class UserDialogs {
  public:
@@ -23,7 +25,7 @@ class UserDialogs {
   virtual void message(QWidget* parent, const QString& text) = 0;
   // "Save", "Discard" or "Cancel" for text that has changed since it was last saved.
   virtual SaveChoice askToSaveChanges(QWidget* parent, const QString& text) = 0;
-  // The chosen path; empty when the dialog was cancelled.
+  // The chosen path; empty when the dialog was cancelled. Save offers kDocumentFilter.
   virtual QString openFileName(QWidget* parent) = 0;
   virtual QString saveFileName(QWidget* parent) = 0;
   // A file to read something other than a document from, asked under `caption` ("Import
@@ -36,7 +38,8 @@ class UserDialogs {
                                  const QString& suggested) = 0;
   // A question answered Yes (true) or No (false).
   virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
-  // The chosen colour or font; nothing when the dialog was cancelled.
+  // The chosen colour or font (fixed-pitch fonts only); nothing when the dialog was
+  // cancelled.
   virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
   virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) = 0;
   // A whole number from `minimum` to `maximum` asked with `label`; nothing on Cancel.

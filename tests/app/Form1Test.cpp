@@ -120,7 +120,7 @@ TEST(Form1, TheEditorsConveniencesAreInTheWindow) {
   // Each key names its drum; the velocity bar has a label.
   EXPECT_TRUE(form->keyboard()->key(0)->toolTip().startsWith("Bass Drum"));
   EXPECT_TRUE(form->keyboard()->key(1)->toolTip().startsWith("Snare Drum"));
-  EXPECT_EQ(form->keyboard()->velocityLabel()->text(), "Vel");
+  EXPECT_TRUE(form->keyboard()->velocityLabel()->text().startsWith("Vel"));
   EXPECT_TRUE(form->keyboard()->velocityLabel()->isVisibleTo(form->keyboard()));
   EXPECT_EQ(form->keyboard()->vol()->accessibleName(), "Velocity");
 }

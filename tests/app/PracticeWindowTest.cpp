@@ -50,7 +50,7 @@ TEST(Form1, PlayMenuMutesADrumFromTheNextStepAndF6TogglesPause) {
   form->action("PlaySong")->trigger();
   ASSERT_TRUE(waitFor([&] { return hits(f.sentSince(start), 38) >= 2; }));
   // The status line: the step, then its bar:beat from the part's bars (3/4 here).
-  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("Bar: 1:"); }))
+  ASSERT_TRUE(waitFor([&] { return form->Label1()->text().contains("Beat: 1:"); }))
       << form->Label1()->text().toStdString();
 
   form->action("MuteSnareDrum")->trigger();
@@ -104,7 +104,7 @@ TEST(Form1, TheSpeedTrainerLoopsTheSongFasterEachPass) {
   // Off again: no speed shown, and the scale from before the trainer.
   ASSERT_TRUE(waitFor([&] {
     const QString status = form->Label1()->text();
-    return status.contains("Bar: 1:1") && !status.contains("Speed");
+    return status.contains("Beat: 1:1") && !status.contains("Speed");
   }));
   EXPECT_DOUBLE_EQ(form->tempoScale(), 1.0);
   form->action("StopSong")->trigger();

@@ -133,6 +133,9 @@ class Drummer {
   }
   // How many frames the latest message went after the frame it was meant for.
   std::int64_t lateFrames() const { return lateFrames_.load(); }
+  // The kit plays no more than `count` messages from now on: a test that unplugs it
+  // after them knows what was sent, however late the unplug comes.
+  void playOnly(int count) { limit_.store(count); }
   // The kit's cable is pulled: its client and port go.
   void unplug() {
     if (kit_) jack_client_close(kit_);
@@ -211,7 +214,8 @@ class Drummer {
     const std::int64_t anchor = rides > 0 ? d->rideFrames_[rides - 1] : first;
     const double anchorSeconds = rides > 0 ? d->rideSeconds_[rides - 1] : 0;
     int next = d->playedCount_.load();
-    while (next < static_cast<int>(d->messages_.size())) {
+    const int last = std::min(static_cast<int>(d->messages_.size()), d->limit_.load());
+    while (next < last) {
       const KitMessage& m = d->messages_[next];
       const std::int64_t frame = anchor + std::llround((m.seconds - anchorSeconds) * kRate);
       if (frame >= cycle + frames) break;
@@ -246,6 +250,7 @@ class Drummer {
   std::array<std::int64_t, kMax> played_{};
   std::array<std::int64_t, kMax> anchors_{};
   std::atomic<int> playedCount_{0};
+  std::atomic<int> limit_{kMax};
   std::atomic<std::int64_t> lateFrames_{0};
 };
 
@@ -542,6 +547,7 @@ TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
   ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
   const std::vector<double> steps = stepSeconds(kDocument);
   Drummer drummer(steps, rideSeconds(steps));
+  drummer.playOnly(5);
   ASSERT_TRUE(drummer.open());
   Recording r;
   recordOnce(
@@ -551,6 +557,7 @@ TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
         drummer.unplug();
       },
       true);
+  ASSERT_EQ(drummer.played().size(), 5u);
   EXPECT_EQ(r.status, 2 << 8) << r.log;  // exit status 2
   EXPECT_NE(r.log.find("went away"), std::string::npos) << r.log;
   ASSERT_EQ(r.hits.size(), 4u) << r.log;  // one of the five messages is controller 4

@@ -94,14 +94,12 @@ TEST(Player, TheStatusShowsBarBeatAndTheSpeedTrainersSpeed) {
   ASSERT_TRUE(player.play(song, options));
   ASSERT_TRUE(listener.waitForEnd(1));
   ASSERT_EQ(listener.statuses.size(), 36u);
-  EXPECT_EQ(listener.statuses[0],
-            "Song Part:1  Part: A  Beat: 0  Program: -1  Bar: 1:1  Speed: 50%");
-  EXPECT_EQ(listener.statuses[7],
-            "Song Part:1  Part: A  Beat: 7  Program: -1  Bar: 2:1  Speed: 50%");
-  EXPECT_EQ(listener.statuses[17].substr(listener.statuses[17].find("Bar")),
-            "Bar: 1:3  Speed: 90%");
-  EXPECT_EQ(listener.statuses[30].substr(listener.statuses[30].find("Bar")),
-            "Bar: 2:1  Speed: 100%");
+  EXPECT_EQ(listener.statuses[0], "Song Part:1  Part: A  Step: 1  Beat: 1:1  Speed: 50%");
+  EXPECT_EQ(listener.statuses[7], "Song Part:1  Part: A  Step: 8  Beat: 2:1  Speed: 50%");
+  EXPECT_EQ(listener.statuses[17].substr(listener.statuses[17].find("Beat: ")),
+            "Beat: 1:3  Speed: 90%");
+  EXPECT_EQ(listener.statuses[30].substr(listener.statuses[30].find("Beat: ")),
+            "Beat: 2:1  Speed: 100%");
   EXPECT_EQ(player.rampPass(), 2);
 }
 

@@ -101,9 +101,9 @@ TEST(Sequencer, FollowsTheSongAndEndsAfterItsLastCharacter) {
   // A has four steps (two hits), B two steps (one hit): A twice, then B.
   EXPECT_EQ(noteOrder(out.take()), "AAAAB");
   ASSERT_EQ(run.statuses.size(), 10u);
-  EXPECT_EQ(run.statuses[0], "Song Part:1  Part: A  Beat: 0  Program: -1");
-  EXPECT_EQ(run.statuses[5], "Song Part:2  Part: A  Beat: 1  Program: -1");
-  EXPECT_EQ(run.statuses[8], "Song Part:3  Part: B  Beat: 0  Program: -1");
+  EXPECT_EQ(run.statuses[0], "Song Part:1  Part: A  Step: 1");
+  EXPECT_EQ(run.statuses[5], "Song Part:2  Part: A  Step: 2");
+  EXPECT_EQ(run.statuses[8], "Song Part:3  Part: B  Step: 1");
   EXPECT_EQ(run.statuses.back(), "");  // the status line is cleared at the end
   EXPECT_EQ(run.intervals[7], 250);
   EXPECT_EQ(run.intervals[8], 1000);

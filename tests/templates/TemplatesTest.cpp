@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -427,6 +428,45 @@ TEST(TemplatesInIniFile, SurviveARestartWithAnyName) {
     EXPECT_EQ(editor.toPlainText(), "Title: " + names[i] + "\nk |x---|\n\n");
   }
   EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+// The program's own templates: listed after the user's, inserted with their text, never
+// deleted, and hidden by a template of the user's that takes their name.
+TEST_F(TemplatesTest, ShippedTemplatesFollowTheStoredOnesAndCannotBeDeleted) {
+  QTemporaryDir first;
+  QTemporaryDir second;
+  auto write = [](const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  };
+  write(first.filePath("b.tab"), "meta title = Zydeco\nk = kick\n");
+  write(first.filePath("a.tab"), "k = kick\r\npart = A tempo = 90 notes = 8\r\n");
+  write(first.filePath("notes.txt"), "not a template");
+  // A second folder adds names; the first folder's text wins for a name in both.
+  write(second.filePath("z.tab"), "meta title = Zydeco\nelsewhere\n");
+  write(second.filePath("c.tab"), "meta title = Intro\ns = snare\n");
+  storeIntroAndFill();
+  controller_->store().setShippedFolders({first.path(), second.path()});
+  controller_->showTemplates();
+  // "a" has no title and is named by its file; the stored Intro hides the shipped one.
+  EXPECT_EQ(entries(), (QStringList{"Intro", "Fill", "", "a", "Zydeco"}));
+
+  select(4);
+  press(list(), "Insert");
+  EXPECT_EQ(editor_.toPlainText(), "meta title = Zydeco\nk = kick\n");
+  select(0);
+  editor_.clear();
+  press(list(), "Insert");
+  EXPECT_EQ(editor_.toPlainText(), "Title: Intro\nk |x---|\n");
+
+  const int writes = memory_.writeCount();
+  select(3);
+  press(list(), "Delete");
+  EXPECT_EQ(entries(), (QStringList{"Intro", "Fill", "", "a", "Zydeco"}));
+  EXPECT_EQ(memory_.writeCount(), writes);
+  ASSERT_EQ(dialogs_.messages.size(), 1);
+  EXPECT_TRUE(dialogs_.messages.first().contains("comes with Pulsewright"));
 }
 
 }  // namespace
