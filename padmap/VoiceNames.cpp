@@ -61,8 +61,9 @@ std::vector<DrumVoice> nearestVoices(std::string_view words) {
     } else if (c != ' ' && c != '\t' && c != '-' && c != '_') {
       return {};  // punctuation: a remark, not a voice name
     }
+    if (key.size() > 24) return {};  // longer than any voice name by far
   }
-  if (key.empty() || key.size() > 24) return {};
+  if (key.empty()) return {};
   std::array<std::size_t, kVoiceCount> distance{};
   std::size_t nearest = key.size();
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
