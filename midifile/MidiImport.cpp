@@ -626,13 +626,14 @@ std::string Importer::shapeOf(std::string_view body) {
 const std::string* Importer::foldedInto(const std::string& body, const Shapes& shapes) {
   const auto alike = shapes.find(shapeOf(body));
   if (alike == shapes.end()) return nullptr;
-  for (const auto& [other, name] : alike->second) {
+  for (const auto& part : alike->second) {
+    const std::string& other = part.first;
     bool near = true;
     forGridCharacters(body, [&](std::size_t i, bool grid) {
       if (grid && body[i] != other[i] && std::abs(levelOf(body[i]) - levelOf(other[i])) > 1)
         near = false;
     });
-    if (near) return &name;
+    if (near) return &part.second;
   }
   return nullptr;
 }
