@@ -39,7 +39,7 @@ void DocumentImport::chooseAndImport() {
   if (!editor_.maybeSave()) return;
   const QString path = dialogs_.importFileName(
       window_, tr("Import"),
-      tr("MIDI files and drum tabs (*.mid *.midi *.kar *.txt *.tab);;All files (*)"));
+      tr("MIDI files and drum tabs (*.mid *.midi *.kar *.rmi *.txt *.tab);;All files (*)"));
   if (!path.isEmpty()) importFile(path);
 }
 
@@ -82,6 +82,12 @@ bool DocumentImport::importFile(const QString& path) {
       warnings << QString::fromStdString(name) + QStringLiteral(": warning: ") +
                       QString::fromStdString(w);
     }
+  } else if (hasMidiFileName(name)) {
+    // Read as a tab, its bytes would come out as a part of noise.
+    dialogs_.message(window_, tr("Cannot import \"%1\": not a Standard MIDI File (it does not "
+                                 "start with MThd).")
+                                  .arg(file.fileName()));
+    return false;
   } else {
     const TabImportResult result = importDrumTab(data);
     if (!result.found) {

@@ -21,15 +21,8 @@ struct ImportArguments {
   int tempo = 0;    // 0: as the tab says
   int channel = 0;  // 0: the General MIDI drum channel
   std::string grid = "auto";
+  bool foldLevels = false;
 };
-
-bool hasMidiName(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
-  std::string ending(path.substr(dot + 1));
-  for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ending == "mid" || ending == "midi" || ending == "smf" || ending == "kar";
-}
 
 int writeDocument(const ImportArguments& a, const std::string& document, CliContext& io) {
   if (a.output.empty()) {
@@ -52,6 +45,7 @@ int runMidiImport(const ImportArguments& a, std::string_view bytes, CliContext& 
   MidiImportOptions options;
   if (a.channel > 0) options.channel = a.channel;
   options.grid = a.grid == "auto" ? 0 : std::stoi(a.grid);
+  options.foldLevels = a.foldLevels;
   const MidiImportResult result = importMidiFile(bytes, options);
   if (!result.ok()) {
     io.err << "pulsewright-cli: " << a.input << ": " << result.error << "\n";
@@ -69,14 +63,14 @@ int runImport(const ImportArguments& a, CliContext& io) {
     return kExitError;
   }
   if (looksLikeMidiFile(bytes)) return runMidiImport(a, bytes, io);
-  if (hasMidiName(a.input)) {
+  if (hasMidiFileName(a.input)) {
     io.err << "pulsewright-cli: " << a.input
            << ": not a Standard MIDI File: it does not start with MThd\n";
     return kExitError;
   }
-  if (a.channel > 0 || a.grid != "auto") {
+  if (a.channel > 0 || a.grid != "auto" || a.foldLevels) {
     io.err << "pulsewright-cli: " << a.input
-           << ": --channel and --grid apply to MIDI files, not drum tabs\n";
+           << ": --channel, --grid and --fold-levels apply to MIDI files, not drum tabs\n";
     return kExitError;
   }
   TabImportOptions options;
@@ -115,6 +109,9 @@ void addImportCommand(CLI::App& app, CliContext& context) {
                    "bar (default)")
       ->check(CLI::IsMember({"auto", "8", "12", "16", "24", "32", "48"}))
       ->option_text("auto|8|16|32|12|24|48");
+  command->add_flag("--fold-levels", a->foldLevels,
+                    "MIDI files: a bar that differs from an earlier part only by one level up or "
+                    "down at some hits (as played by hand) is played as that part");
   command->callback([a, &context] { context.status = runImport(*a, context); });
 }
 

@@ -53,6 +53,9 @@ struct Piece {
   int program = -1;
   int grid = 8;
   int steps = 1;
+  // The time signature of the piece's bar.
+  int beats = 4;
+  int beatUnit = 4;
   std::size_t firstHit = 0;
   std::size_t hitCount = 0;
 };
@@ -144,6 +147,11 @@ class Importer {
   int chooseGrid(const Piece& piece, const std::vector<double>& positions, bool last) const;
   std::string metaLines() const;
   bool writeParts(int barsPerPart, std::string* parts, std::string* song) const;
+  // The parts written so far by shape (their text with every hit alike): text and name.
+  using Shapes = std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>>;
+  static std::string shapeOf(std::string_view body);
+  // The name of a part `body` differs from by one level at most at each hit, if any.
+  static const std::string* foldedInto(const std::string& body, const Shapes& shapes);
   std::uint32_t tempoAt(double tick) const;
   double msPerTick(std::uint32_t us) const { return us / 1000.0 / division_; }
   void warn(std::string text) { result_.warnings.push_back(std::move(text)); }
@@ -155,6 +163,12 @@ class Importer {
   std::vector<Onset> onsets_;
   std::vector<MidiFileTempo> tempi_;  // sorted, one per tick, from tick 0
   std::vector<std::pair<double, double>> bars_;
+  struct BarMetre {
+    int beats;
+    int beatUnit;
+  };
+  std::vector<BarMetre> barMetres_;  // one per bar
+  mutable std::size_t foldedBars_ = 0;
   std::vector<Change> tempoChanges_;
   std::vector<Change> programChanges_;
   std::vector<Piece> pieces_;
@@ -246,6 +260,7 @@ bool Importer::layBars() {
       }
     }
     bars_.emplace_back(cursor, std::min(next, end));
+    barMetres_.push_back({num, den});
     if (bars_.size() > static_cast<std::size_t>(kMaxImportBars)) {
       result_.error = "the song is longer than " + std::to_string(kMaxImportBars) + " bars";
       return false;
@@ -330,6 +345,8 @@ void Importer::cutPieces() {
       piece.start = start;
       piece.end = cut;
       piece.bar = static_cast<int>(b) + 1;
+      piece.beats = barMetres_[b].beats;
+      piece.beatUnit = barMetres_[b].beatUnit;
       piece.us = us;
       piece.tempo = tempo;
       piece.program = program;
@@ -492,6 +509,8 @@ std::string Importer::metaLines() const {
 // into parts of up to `barsPerPart`. False when the parts are too many to name.
 bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song) const {
   std::unordered_map<std::string, std::string> names;
+  Shapes shapes;
+  foldedBars_ = 0;
   std::size_t firstUsed = 0;
   while (!used_[index(kImportLineOrder[firstUsed])]) ++firstUsed;
   std::string body;
@@ -502,7 +521,8 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     std::size_t end = i + 1;
     while (end < pieces_.size() && end - i < static_cast<std::size_t>(barsPerPart) &&
            pieces_[end].tempo == head.tempo && pieces_[end].grid == head.grid &&
-           pieces_[end].program == head.program) {
+           pieces_[end].program == head.program && pieces_[end].beats == head.beats &&
+           pieces_[end].beatUnit == head.beatUnit) {
       ++end;
     }
     std::array<bool, kVoiceCount> here{};
@@ -535,6 +555,14 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     }
     body = " tempo = " + std::to_string(head.tempo) + " notes = " + std::to_string(head.grid);
     if (head.program >= 0) body += " program = " + std::to_string(head.program);
+    // The bars' steps make a metre of their own (6 eighths are 3/4): the file's is written
+    // where it differs, for bars as long as it says (not one cut short by a change).
+    const std::optional<Metre> made = metreOfBar(head.steps, head.grid);
+    const bool fullBar =
+        static_cast<long>(head.steps) * head.beatUnit == static_cast<long>(head.beats) * head.grid;
+    if (fullBar && made && (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
+      body += " metre = " + std::to_string(head.beats) + "/" + std::to_string(head.beatUnit);
+    }
     body += '\n';
     for (V voice : kImportLineOrder) {
       const std::size_t v = index(voice);
@@ -544,16 +572,70 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
       body += lines[v];
       body += "|\n";
     }
+    if (options_.foldLevels && names.count(body) == 0) {
+      if (const std::string* near = foldedInto(body, shapes)) {
+        foldedBars_ += end - i;
+        *song += *near;
+        i = end;
+        continue;
+      }
+    }
     auto [it, added] = names.try_emplace(body);
     if (added) {
       if (names.size() > kPartNames) return false;
       it->second = partName(names.size() - 1);
       *parts += "part = " + it->second + body + "\n";
+      if (options_.foldLevels) shapes[shapeOf(body)].emplace_back(body, it->second);
     }
     *song += it->second;
     i = end;
   }
   return true;
+}
+
+namespace {
+// The level a grid character plays, -1 for a rest.
+int levelOf(char c) {
+  if (c == 'x') return 5;
+  if (c == 'X') return 7;
+  if (c >= '0' && c <= '9') return c - '0';
+  return -1;
+}
+
+// Calls `each(i, inGrid)` for every character of a part's text, inGrid for those of its
+// grids (after a line's first "|"), where the levels stand.
+template <typename Each>
+void forGridCharacters(std::string_view body, Each each) {
+  bool inGrid = false;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (body[i] == '\n') inGrid = false;
+    each(i, inGrid && body[i] != '|');
+    if (body[i] == '|') inGrid = true;
+  }
+}
+}  // namespace
+
+std::string Importer::shapeOf(std::string_view body) {
+  std::string shape(body);
+  forGridCharacters(body, [&](std::size_t i, bool grid) {
+    if (grid && levelOf(body[i]) >= 0) shape[i] = '*';
+  });
+  return shape;
+}
+
+const std::string* Importer::foldedInto(const std::string& body, const Shapes& shapes) {
+  const auto alike = shapes.find(shapeOf(body));
+  if (alike == shapes.end()) return nullptr;
+  for (const auto& part : alike->second) {
+    const std::string& other = part.first;
+    bool near = true;
+    forGridCharacters(body, [&](std::size_t i, bool grid) {
+      if (grid && body[i] != other[i] && std::abs(levelOf(body[i]) - levelOf(other[i])) > 1)
+        near = false;
+    });
+    if (near) return &part.second;
+  }
+  return nullptr;
 }
 
 MidiImportResult Importer::run(std::string_view bytes) {
@@ -596,6 +678,10 @@ MidiImportResult Importer::run(std::string_view bytes) {
   if (barsPerPart > 1) {
     warn("too many different bars to give each a part: parts of up to " +
          plural(barsPerPart, "bar"));
+  }
+  if (foldedBars_ > 0) {
+    warn(plural(foldedBars_, "bar") +
+         " played as an earlier part that differs from them by one level at some hits");
   }
 
   std::string& doc = result_.document;

@@ -3,7 +3,8 @@
 // each key on its drum voice, quantised bar by bar to the grid that explains the bar's
 // onsets with the fewest steps. A part starts wherever the tempo, the time signature or
 // the drums' program changes; bars that come out the same are one part, which the song
-// line repeats.
+// line repeats. A time signature that the bars' steps do not tell (6/8 against 3/4) is
+// written in the section line ("metre = 6/8").
 
 #include <array>
 #include <cstddef>
@@ -42,6 +43,9 @@ inline constexpr int kMaxImportBars = 1'000'000;
 struct MidiImportOptions {
   int channel = 10;  // the drums' channel, 1-16
   int grid = 0;      // 0: the best grid bar by bar; else every bar in this note size
+  // Bars that differ from an earlier part only by one level up or down at some hits (as
+  // played by hand) are that part, at its levels.
+  bool foldLevels = false;
 };
 
 struct MidiImportResult {

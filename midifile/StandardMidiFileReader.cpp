@@ -239,6 +239,15 @@ bool looksLikeMidiFile(std::string_view bytes) {
          (bytes.size() >= 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "RMID");
 }
 
+bool hasMidiFileName(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
+  std::string ending(path.substr(dot + 1));
+  for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ending == "mid" || ending == "midi" || ending == "kar" || ending == "rmi" ||
+         ending == "smf";
+}
+
 bool readStandardMidiFile(std::string_view bytes, MidiFileContents* contents, std::string* error) {
   MidiFileContents out;
   try {

@@ -68,6 +68,10 @@ struct MidiFileContents {
 // The bytes of a Standard MIDI File, or of a RIFF file that wraps one ("RMID").
 bool looksLikeMidiFile(std::string_view bytes);
 
+// Whether a file's name says it holds MIDI (.mid, .midi, .kar, .rmi or .smf, in any case):
+// such a file that does not look like one is refused, never read as text.
+bool hasMidiFileName(std::string_view path);
+
 // False with *error set ("the chunk at byte 22 ...") when the bytes are no Standard MIDI
 // File this program reads: no header, SMPTE time, format 2, a truncated or overlong
 // chunk, a malformed event or a track without its end.

@@ -118,6 +118,40 @@ int repeatMarker(std::string_view text) {
   return n;
 }
 
+// A section label with a repeat count on a line of its own ("Verse x4", "Chorus: (x2)",
+// "[Intro] x2"): the label, without brackets and colon, and the count; 0 for any other line.
+// "Repeat x4" is no label but a repeat of the system above.
+int sectionLabel(std::string_view line, std::string_view* label) {
+  const std::string_view t = trim(line);
+  for (std::size_t p = 1; p < t.size(); ++p) {
+    if (!isSpace(t[p]) && t[p] != '(') continue;
+    const int count = repeatMarker(t.substr(p));
+    if (count == 0) continue;
+    std::string_view name = trim(t.substr(0, p));
+    if (!name.empty() && name.back() == ':') name = trim(name.substr(0, name.size() - 1));
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+      name = trim(name.substr(1, name.size() - 2));
+    // A few words at most: a sentence that ends in "x2" is prose.
+    if (name.empty() || name.size() > 24 || !isAlpha(name.front())) return 0;
+    int words = 1;
+    for (std::size_t k = 0; k < name.size(); ++k) {
+      const char c = name[k];
+      if (!isAlpha(c) && !isDigit(c) && !isSpace(c) && c != '-' && c != '\'') return 0;
+      if (isSpace(c) && !isSpace(name[k + 1])) ++words;
+    }
+    if (words > 3) return 0;
+    *label = name;
+    return count;
+  }
+  return 0;
+}
+
+bool isRepeatWord(std::string_view label) {
+  std::string lower(label);
+  for (char& c : lower) c = lowerAscii(c);
+  return lower == "repeat" || lower == "play" || lower == "loop";
+}
+
 // One instrument line read into steps. Levels are 0 for a rest, else 1-9.
 struct InstrumentLine {
   int line = 0;
@@ -148,6 +182,10 @@ class Importer {
   struct System {
     std::vector<InstrumentLine> lines;
     int repeat = 0;
+    // The label of the section that this system opens, with the section's repeat count.
+    std::string_view label;
+    int sectionRepeat = 0;
+    bool endsSection = false;  // the last system of a labelled section
   };
   struct Mark {
     int line;
@@ -160,6 +198,9 @@ class Importer {
   void readBar(std::string_view bar, int column, Role role, InstrumentLine* out);
   void readMarks(std::string_view line, int lineNumber);
   void buildPart(System& system);
+  // The next part name no part has; false when none is left.
+  bool freeName(std::size_t* name);
+  void addToSong(std::size_t name, int count);
   template <typename T>
   T markFor(const std::vector<Mark>& marks, int line, T fallback, T (*make)(const Mark&)) const;
 
@@ -180,6 +221,13 @@ class Importer {
   std::string parts_;
   // The song as runs of one part name, so that a repeat costs nothing until written.
   std::vector<std::pair<std::size_t, int>> song_;
+  // Part names in use, and the lowest that may be free.
+  std::vector<bool> takenNames_;
+  std::size_t nextName_ = 0;
+  // The song of the labelled section being read, and its count (0 outside one).
+  std::vector<std::pair<std::size_t, int>> sectionSong_;
+  int sectionRepeat_ = 0;
+  int sectionLine_ = 0;
   // Systems that got no part name because the names ran out.
   std::size_t droppedSystems_ = 0;
   std::size_t droppedBars_ = 0;
@@ -579,22 +627,45 @@ void Importer::buildPart(System& system) {
     const PartText& p = it->second;
     if (std::string_view(parts_).substr(p.offset, p.size) == body) name = p.name;
   }
-  if (!name && partIndex_.size() == kPartNameCount) {
+  if (!name && system.sectionRepeat > 0) {
+    // A section's first part is named by its label's initial where that is free.
+    const char initial = system.label.front();
+    const std::size_t wanted = initial >= 'a' ? static_cast<std::size_t>(initial - 'a')
+                                              : static_cast<std::size_t>(initial - 'A');
+    if (wanted >= takenNames_.size() || !takenNames_[wanted]) name = wanted;
+  }
+  std::size_t fresh = 0;
+  if (!name && !freeName(&fresh)) {
     if (droppedSystems_++ == 0) firstDropped_ = {firstLine, system.lines.front().labelColumn, {}};
     droppedBars_ += reference->barLengths.size() * static_cast<std::size_t>(repeat);
     return;
   }
-  if (!name) {
-    name = partIndex_.size();
+  if (!name) name = fresh;
+  if (takenNames_.size() <= *name || !takenNames_[*name]) {
+    if (takenNames_.size() <= *name) takenNames_.resize(*name + 1, false);
+    takenNames_[*name] = true;
     parts_ += "part = " + partName(*name);
     partIndex_.emplace(hash, PartText{parts_.size(), body.size(), *name});
     parts_ += body;
     parts_ += '\n';
   }
-  if (!song_.empty() && song_.back().first == *name) {
-    song_.back().second += repeat;
+  addToSong(*name, repeat);
+}
+
+bool Importer::freeName(std::size_t* name) {
+  while (nextName_ < takenNames_.size() && takenNames_[nextName_]) ++nextName_;
+  if (nextName_ >= kPartNameCount) return false;
+  *name = nextName_;
+  return true;
+}
+
+void Importer::addToSong(std::size_t name, int count) {
+  // A labelled section's song is kept apart until its repeats are known.
+  std::vector<std::pair<std::size_t, int>>& song = sectionRepeat_ > 0 ? sectionSong_ : song_;
+  if (!song.empty() && song.back().first == name) {
+    song.back().second += count;
   } else {
-    song_.emplace_back(*name, repeat);
+    song.emplace_back(name, count);
   }
 }
 
@@ -602,6 +673,14 @@ TabImportResult Importer::run(std::string_view bytes) {
   const std::string text = decodeDocumentBytes(bytes);
   std::vector<System> systems;
   bool inSystem = false;
+  // A section label read and not yet given to a system; the section being read.
+  std::string_view label;
+  int labelCount = 0;
+  bool inSection = false;
+  auto endSection = [&] {
+    if (inSection && !systems.empty()) systems.back().endsSection = true;
+    inSection = false;
+  };
   int lineNumber = 0;
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -610,17 +689,38 @@ TabImportResult Importer::run(std::string_view bytes) {
     const std::string_view line(text.data() + start, end - start);
     ++lineNumber;
     InstrumentLine parsed;
+    std::string_view newLabel;
+    int newCount = 0;
     if (readInstrumentLine(line, lineNumber, &parsed)) {
-      if (!inSystem) systems.emplace_back();
+      if (!inSystem) {
+        systems.emplace_back();
+        if (labelCount > 0) {
+          endSection();
+          systems.back().label = label;
+          systems.back().sectionRepeat = labelCount;
+          labelCount = 0;
+          inSection = true;
+        }
+      }
       systems.back().lines.push_back(std::move(parsed));
       inSystem = true;
+    } else if ((newCount = sectionLabel(line, &newLabel)) > 0 && !isRepeatWord(newLabel)) {
+      // The section runs over the systems below it, up to the next line of other text.
+      endSection();
+      label = newLabel;
+      labelCount = newCount;
+      inSystem = false;
     } else {
-      // "xN" alone on the line right after a system repeats it.
-      const int repeat = inSystem ? repeatMarker(line) : 0;
+      // "xN" (or "Repeat xN") alone on the line right after a system repeats it.
+      const int repeat = !inSystem ? 0 : newCount > 0 ? newCount : repeatMarker(line);
       if (repeat > 0) {
         systems.back().repeat = repeat;
       } else {
         readMarks(line, lineNumber);
+        if (!trim(line).empty()) {
+          endSection();
+          labelCount = 0;
+        }
       }
       inSystem = false;
     }
@@ -628,7 +728,29 @@ TabImportResult Importer::run(std::string_view bytes) {
     start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
   }
 
-  for (System& system : systems) buildPart(system);
+  endSection();
+  for (System& system : systems) {
+    if (system.sectionRepeat > 0) {
+      sectionRepeat_ = system.sectionRepeat;
+      sectionLine_ = system.lines.front().line;
+    }
+    buildPart(system);
+    if (system.endsSection) {
+      if (sectionRepeat_ > kMaxRepeat) {
+        warn(sectionLine_, 1,
+             "repeat count " + std::to_string(sectionRepeat_) + " cut to " +
+                 std::to_string(kMaxRepeat));
+        sectionRepeat_ = kMaxRepeat;
+      }
+      // The section's systems as many times as its label says.
+      const int times = sectionRepeat_;
+      sectionRepeat_ = 0;
+      for (int pass = 0; pass < times; ++pass) {
+        for (const auto& [name, count] : sectionSong_) addToSong(name, count);
+      }
+      sectionSong_.clear();
+    }
+  }
 
   TabImportResult result;
   result.found = !song_.empty();

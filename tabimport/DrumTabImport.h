@@ -1,7 +1,9 @@
 #pragma once
 // Reads the plain-text drum tabs found on the web (`HH|x-x-x-x-|`) and writes them as a
 // tablature document: one voice line per drum used, one part per distinct system, and a
-// song line that plays the systems in order with their repeats.
+// song line that plays the systems in order with their repeats. A section label with a
+// repeat count on a line of its own ("Verse x4") names the part of the section's first
+// system by its initial and repeats the section's systems, up to the next line of text.
 
 #include <optional>
 #include <string>

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "fileio/InputFile.h"
+#include "padmap/VoiceNames.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/LineScan.h"
@@ -100,6 +101,7 @@ struct SectionInfo {
   int gridLines = 0;
   std::size_t firstSteps = 0;
   int firstGridLine = 0;
+  line_scan::WrittenMetre metre;  // its text empty when the line has none
 };
 
 // Hears the compiler as it reads and turns what it says into diagnostics with ranges;
@@ -153,6 +155,7 @@ class Pass : public CompileListener {
     std::string_view line;
     if (!lines_.find(lineNumber, &line)) return;
     if (tests.none()) {
+      failedDefinition(lineNumber, line);
       almostGridLine(lineNumber, line);
       return;
     }
@@ -184,6 +187,14 @@ class Pass : public CompileListener {
       if (std::find(s.voiceSymbols.begin(), s.voiceSymbols.end(), symbol) != s.voiceSymbols.end() ||
           waveSymbols_.count(symbol) > 0) {
         found_[index].text += "; it is defined further down, which counts only from there on";
+      }
+    }
+    // A line meant to define a symbol that grid lines use, in words like no voice's.
+    for (const auto& [symbol, failed] : failedDefinitions_) {
+      if (failed.used && !failed.warned) {
+        report(failed.line, trimmed(lines_[failed.line]), Severity::Warning,
+               "'" + std::string(failed.words) + "' names no voice, so this line defines no '" +
+                   symbol + "': a voice line names one of " + voiceList(allVoices()));
       }
     }
     std::stable_sort(found_.begin(), found_.end(), [](const Diagnostic& a, const Diagnostic& b) {
@@ -317,6 +328,12 @@ class Pass : public CompileListener {
     SectionInfo info;
     info.line = lineNumber;
     info.name = sectionName(line);
+    if (line_scan::sectionMetre(line, &info.metre) && !info.metre.valid) {
+      report(lineNumber, info.metre.text, Severity::Warning,
+             "metre = " + std::string(info.metre.text) +
+                 " is no metre (1 to 64 beats of 1, 2, 4, 8, 16, 32 or 64): the part's bars "
+                 "give its metre");
+    }
     sections_.push_back(info);
     const std::size_t count = codePointCount(info.name);
     if (count != 1) {
@@ -370,9 +387,17 @@ class Pass : public CompileListener {
                    std::string(kVoiceCaptions[s.soundVoice.drum]));
       }
     } else if (keeps(lineNumber)) {
-      std::string text = "'" + std::string(symbol) +
-                         "' is defined by no voice or wave line above it (such as '" +
-                         std::string(symbol) + " = snare'): this line plays ";
+      std::string text =
+          "'" + std::string(symbol) + "' is defined by no voice or wave line above it";
+      const auto failed = failedDefinitions_.find(symbol);
+      if (failed != failedDefinitions_.end()) {
+        failed->second.used = true;
+        text += ": line " + std::to_string(failed->second.line) + " ('" +
+                std::string(trimmed(lines_[failed->second.line])) +
+                "') is meant to define it but names no voice; this line plays ";
+      } else {
+        text += " (such as '" + std::string(symbol) + " = snare'): this line plays ";
+      }
       text += soundLine_ > 0 ? "the sound of line " + std::to_string(soundLine_) + " ('" +
                                    std::string(soundSymbol_) + "')"
                              : "MIDI note 0";
@@ -401,6 +426,51 @@ class Pass : public CompileListener {
     }
   }
 
+  static std::vector<DrumVoice> allVoices() {
+    std::vector<DrumVoice> voices;
+    for (std::size_t v = 0; v < kVoiceCount; ++v) voices.push_back(static_cast<DrumVoice>(v));
+    return voices;
+  }
+
+  // "SYMBOL = WORDS" (or "WORDS = SYMBOL") that binds nothing: the compiler passes over it
+  // as a remark, so the words are likely a voice name misspelt or cut short.
+  void failedDefinition(int lineNumber, std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos || line.find('=', equals + 1) != std::string_view::npos)
+      return;
+    const std::string_view left = trimmed(line.substr(0, equals));
+    const std::string_view right = trimmed(line.substr(equals + 1));
+    auto oneRun = [](std::string_view s, bool (*allowed)(char)) {
+      return !s.empty() && std::all_of(s.begin(), s.end(), allowed);
+    };
+    const bool leftSymbol = oneRun(left, [](char c) { return !isBlank(c); });
+    const bool rightSymbol = oneRun(right, [](char c) { return line_scan::isWord(c); });
+    std::string_view symbol;
+    std::string_view words;
+    std::vector<DrumVoice> nearest;
+    if (leftSymbol && !right.empty()) {
+      symbol = left;
+      words = right;
+      nearest = nearestVoices(words);
+    }
+    if (nearest.empty() && rightSymbol && !left.empty()) {
+      // The voice-first form, "crash = c".
+      std::vector<DrumVoice> before = nearestVoices(left);
+      if (!before.empty()) {
+        symbol = right;
+        words = left;
+        nearest = std::move(before);
+      }
+    }
+    if (symbol.empty()) return;
+    FailedDefinition& failed = failedDefinitions_[std::string(symbol)];
+    failed = {lineNumber, words, false, !nearest.empty()};
+    if (nearest.empty()) return;
+    report(lineNumber, trimmed(line), Severity::Warning,
+           "'" + std::string(words) + "' names no voice, so this line defines no '" +
+               std::string(symbol) + "': did you mean " + voiceList(nearest) + "?");
+  }
+
   // A line that starts like a grid line but is none; names the character that spoils it.
   void almostGridLine(int lineNumber, std::string_view line) {
     std::size_t i = 0;
@@ -424,7 +494,11 @@ class Pass : public CompileListener {
                  "' and its grid");
       return;
     }
-    if (i == n || line[i] != '|') return;
+    if (i < n && line[i] != '|') {
+      strayInSymbol(lineNumber, line, word);
+      return;
+    }
+    if (i == n) return;
     const std::size_t bar = i++;
     // It must go on like a grid: mostly grid characters after the bar.
     std::size_t gridChars = 0;
@@ -456,10 +530,53 @@ class Pass : public CompileListener {
                " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
   }
 
+  // "k. |x-x-|": a grid but for one character in its symbol, which the line's other
+  // characters would have made a grid line. The symbol run starts at `from`.
+  void strayInSymbol(int lineNumber, std::string_view line, std::size_t from) {
+    const std::size_t bar = line.find('|', from);
+    if (bar == std::string_view::npos) return;
+    std::size_t headEnd = bar;
+    while (headEnd > from && isBlank(line[headEnd - 1])) --headEnd;
+    std::size_t stray = std::string_view::npos;
+    bool word = false;
+    for (std::size_t k = from; k < headEnd; k += characterBytes(line, k)) {
+      if (line_scan::isWord(line[k])) {
+        word = true;
+      } else if (stray != std::string_view::npos || isBlank(line[k])) {
+        return;  // two words or two strays: prose, not a slip
+      } else {
+        stray = k;
+      }
+    }
+    if (!word || stray == std::string_view::npos) return;
+    std::size_t end = line.size();
+    while (end > bar && isPatternBlank(line[end - 1])) --end;
+    if (end == bar + 1) return;
+    for (std::size_t k = bar + 1; k < end; ++k) {
+      if (!isGridChar(line[k])) return;
+    }
+    const std::string_view what = line.substr(stray, characterBytes(line, stray));
+    LineColumns columns;
+    columns.reset(line);
+    report(lineNumber, what, Severity::Error,
+           "grid line ignored: " + quoted(what) + " at column " +
+               std::to_string(columns.at(stray).column) +
+               " cannot stand in a symbol (letters, digits and _)");
+  }
+
   void partsAndSong() {
     const std::vector<TimelinePart>& table = compiler_.song()->parts();
     for (std::size_t i = 0; i < sections_.size(); ++i) {
       const SectionInfo& part = sections_[i];
+      const Metre& made = i + 1 < table.size() ? table[i + 1].metre : Metre{};
+      if (part.metre.valid && part.gridLines > 0 &&
+          (made.beats != part.metre.beats || made.beatUnit != part.metre.unit)) {
+        report(part.line, part.metre.text, Severity::Warning,
+               "metre = " + std::string(part.metre.text) + " does not fit the bars of part '" +
+                   std::string(part.name) + "', which make " + std::to_string(made.beats) + "/" +
+                   std::to_string(made.beatUnit) + ": it is played and written as " +
+                   std::to_string(made.beats) + "/" + std::to_string(made.beatUnit));
+      }
       if (part.gridLines > 0) continue;
       if (i == 0) {
         report(part.line, part.name, Severity::Error,
@@ -514,6 +631,14 @@ class Pass : public CompileListener {
   std::vector<SectionInfo> sections_;
   SymbolSet waveSymbols_;
   std::vector<std::pair<std::size_t, std::string>> undefined_;  // report index, symbol
+  struct FailedDefinition {
+    int line = 0;
+    std::string_view words;  // inside the text
+    bool used = false;       // by a grid line whose symbol names nothing
+    bool warned = false;
+  };
+  // By symbol, the latest such line.
+  std::map<std::string, FailedDefinition, std::less<>> failedDefinitions_;
   std::unordered_map<std::string, std::string> sampleProblems_;
   bool pendingWave_ = false;
   int pendingSection_ = 0;  // a section line whose name the compiler is reading

@@ -226,6 +226,39 @@ bool sectionProgram(std::string_view line, std::string_view* digits) {
   return numberAfter(line, kProgramWords, digits);
 }
 
+bool sectionMetre(std::string_view line, WrittenMetre* metre) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t at = 1; at + 5 <= line.size(); ++at) {
+    if (!isBlank(line[at - 1])) continue;
+    const char word[] = {lower(line[at]),     lower(line[at + 1]), lower(line[at + 2]),
+                         lower(line[at + 3]), lower(line[at + 4]), '\0'};
+    if (std::string_view(word) != "metre" && std::string_view(word) != "meter") continue;
+    std::size_t p = skipBlanks(line, at + 5);
+    if (p >= line.size() || line[p] != '=') continue;
+    p = skipBlanks(line, p + 1);
+    const std::size_t start = p;
+    auto number = [&](int* value) {
+      const std::size_t from = p;
+      *value = 0;
+      while (p < line.size() && line[p] >= '0' && line[p] <= '9' && p - from < 4) {
+        *value = *value * 10 + (line[p++] - '0');
+      }
+      return p > from;
+    };
+    int beats = 0;
+    int unit = 0;
+    if (!number(&beats) || p >= line.size() || line[p] != '/') continue;
+    ++p;
+    if (!number(&unit) || (p < line.size() && !isBlank(line[p]))) continue;
+    metre->text = line.substr(start, p - start);
+    metre->beats = beats;
+    metre->unit = unit;
+    metre->valid = beats >= 1 && beats <= 64 && unit >= 1 && unit <= 64 && (unit & (unit - 1)) == 0;
+    return true;
+  }
+  return false;
+}
+
 bool waveTest(std::string_view line) {
   // ...wave\s*[^\n\r]+ : the blanks after "wave" may give one back, so any character
   // up to the first that is not a blank will do, unless it ends a line.

@@ -53,6 +53,17 @@ bool sectionTempo(std::string_view line, std::string_view* digits);
 bool sectionNotes(std::string_view line, std::string_view* digits);
 bool sectionProgram(std::string_view line, std::string_view* digits);
 
+// A section line's metre item, " metre = N/D" (or "meter"; a blank before the word, a
+// blank or the line's end after D), which no older pattern reads: the first one, with
+// `text` the "N/D" inside the line. `valid` when N is 1-64 and D a power of two up to 64.
+struct WrittenMetre {
+  std::string_view text;
+  int beats = 0;
+  int unit = 0;
+  bool valid = false;
+};
+bool sectionMetre(std::string_view line, WrittenMetre* metre);
+
 // The wave-sample test.
 bool waveTest(std::string_view line);
 // The wave-sample file field: what stands between "wave" and the first "pan".

@@ -79,33 +79,6 @@ std::size_t playableSteps(std::size_t length) {
   return length >= 3 ? length - 2 : 1;
 }
 
-// The metre of bars `barSteps` long, each step weighing 1 / divisor of a note of
-// 1/noteSize: 8 eighths are 4/4, 6 eighths 3/4, 12 eighths 12/8.
-std::optional<Metre> metreOf(double notes, double noteSize) {
-  if (!(noteSize >= 1.0) || !(notes > 0.0) || noteSize > 1024.0 || notes > 1024.0) {
-    return std::nullopt;
-  }
-  auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
-  if (!whole(notes) || !whole(noteSize)) return std::nullopt;
-  const double quarters = notes * 4.0 / noteSize;
-  Metre m;
-  m.fromBars = true;
-  // Six or more quarters in threes of eighths or shorter notes read as compound time.
-  const bool compound = whole(quarters) && noteSize >= 8.0 &&
-                        static_cast<long>(std::round(quarters)) % 3 == 0 && quarters >= 6.0;
-  if (whole(quarters) && !compound) {
-    m.beats = static_cast<int>(std::round(quarters));
-    m.beatUnit = 4;
-  } else if (whole(quarters * 2.0)) {
-    m.beats = static_cast<int>(std::round(quarters * 2.0));
-    m.beatUnit = 8;
-  } else {
-    m.beats = static_cast<int>(std::round(notes));
-    m.beatUnit = static_cast<int>(std::round(noteSize));
-  }
-  return m;
-}
-
 // Leaves `made` at its final size: kept when it has little room to spare, else copied,
 // and what it was made in goes back to `spare`.
 template <typename T>
@@ -215,6 +188,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   soundHitKnown_ = false;
   deferState_ = listener == nullptr;
   eventBytes_ = 0;
+  writtenMetre_.reset();
   beginPart();
   bool firstWaveSeen = false;
   auto finish = [this] {
@@ -391,6 +365,12 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   state_.parts.parts.push_back(newPart());
   beginPart();
   state_.newPart = 1;
+  // A metre item is read only here, so a line that is no section line means what it did.
+  line_scan::WrittenMetre metre;
+  writtenMetre_.reset();
+  if (line_scan::sectionMetre(line, &metre) && metre.valid) {
+    writtenMetre_ = Metre{metre.beats, metre.unit, true};
+  }
   TimelinePart& record = state_.parts.parts.back();
   record.sectionLine = lineNumber;
   record.name = state_.partName;
@@ -608,7 +588,17 @@ void TablatureCompiler::finishPart() {
       if (noteSize == 0.0) noteSize = m.noteSize;
       notes += 1.0 / m.tupletDivisor;
     }
-    if (const std::optional<Metre> metre = metreOf(notes, noteSize)) part.metre = *metre;
+    if (const std::optional<Metre> metre = metreOfBar(notes, noteSize)) part.metre = *metre;
+  }
+  // A written metre names how bars of its length are felt (6/8, not 3/4); bars of
+  // another length keep the metre they make.
+  if (writtenMetre_) {
+    const Metre& bars = part.metre;
+    if (!bars.fromBars ||
+        bars.beats * writtenMetre_->beatUnit == writtenMetre_->beats * bars.beatUnit) {
+      part.metre = *writtenMetre_;
+    }
+    writtenMetre_.reset();
   }
 }
 

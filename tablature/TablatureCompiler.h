@@ -290,6 +290,7 @@ class TablatureCompiler {
   std::size_t lastDivisorMusic_ = 0;  // the entry found last
   int firstBarLine_ = 0;              // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
+  std::optional<Metre> writtenMetre_;      // of the current part's section line
   std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
   // A part's items are made in this, which is kept from part to part, and

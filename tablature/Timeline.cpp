@@ -17,6 +17,31 @@ int velocityOfLevel(double level) {
   return static_cast<int>(v);
 }
 
+std::optional<Metre> metreOfBar(double notes, double noteSize) {
+  if (!(noteSize >= 1.0) || !(notes > 0.0) || noteSize > 1024.0 || notes > 1024.0) {
+    return std::nullopt;
+  }
+  auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+  if (!whole(notes) || !whole(noteSize)) return std::nullopt;
+  const double quarters = notes * 4.0 / noteSize;
+  Metre m;
+  m.fromBars = true;
+  // Six or more quarters in threes of eighths or shorter notes read as compound time.
+  const bool compound = whole(quarters) && noteSize >= 8.0 &&
+                        static_cast<long>(std::round(quarters)) % 3 == 0 && quarters >= 6.0;
+  if (whole(quarters) && !compound) {
+    m.beats = static_cast<int>(std::round(quarters));
+    m.beatUnit = 4;
+  } else if (whole(quarters * 2.0)) {
+    m.beats = static_cast<int>(std::round(quarters * 2.0));
+    m.beatUnit = 8;
+  } else {
+    m.beats = static_cast<int>(std::round(notes));
+    m.beatUnit = static_cast<int>(std::round(noteSize));
+  }
+  return m;
+}
+
 std::vector<std::string> songCharacters(std::string_view s) {
   std::vector<std::string> chars;
   std::size_t i = 0;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -239,6 +240,10 @@ struct Metre {
   bool fromBars = false;
   bool operator==(const Metre&) const = default;
 };
+
+// The metre of a bar of `notes` steps of 1/`noteSize` (a tuplet step counts its share):
+// 8 eighths are 4/4, 6 eighths 3/4, 12 eighths 12/8. None when they make no metre.
+std::optional<Metre> metreOfBar(double notes, double noteSize);
 
 struct TimelinePart {
   std::string name;

@@ -108,7 +108,8 @@ TEST_F(Cli, CheckReportsProblemsWithFileLineAndColumn) {
                                  "s |x-o-|\r\n"
                                  "k |x-é-|\r\n"
                                  "part = B notes = 8\r\n"
-                                 "song = AB\r\n");
+                                 "song = AB\r\n"
+                                 "k. |x-o-|\r\n");
   const CliResult r = cli({"check", file});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.substr(0, 9), "1: voice ");  // the listing stays as it was
@@ -124,7 +125,10 @@ TEST_F(Cli, CheckReportsProblemsWithFileLineAndColumn) {
                 "it go on in part 'A'\n" +
                 file +
                 ":7:9: error: 'B' in the song names no part: part 'A' plays again in its "
-                "place\n");
+                "place\n" +
+                file +
+                ":8:2: error: grid line ignored: '.' at column 2 cannot stand in a symbol "
+                "(letters, digits and _)\n");
   const std::string fromStdin = cli({"check", "-"}, "k = kick\r\nk |x-|").err;
   EXPECT_NE(fromStdin.find("\n<stdin>:2:1: error: grid line before any section line"),
             std::string::npos)

@@ -187,12 +187,63 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
       "h |x-x-zz-zz|\r\n"                   // 4 more wrong characters than a slip
       "h x-x-x-x-|\r\n"                     // 5 no first bar line
       "h |x-x-x-x-x-x-x-x-|\r\n"            // 6 the bars of line 3 moved
+      "  h' |x-x-x-x-|x-x-x-x-|\r\n"        // 7 a slip in the symbol
+      "h\xC3\xA9|x-x-x-x-|x-x-x-x-|\r\n"    // 8 the same, two bytes wide
+      "Hint: h |x-x-|\r\n"                  // 9 prose
       "song = A";
   using S = Severity;
   expectFound(diagnose(text, noSampleFiles()),
               {{4, 8, 1, S::Warning, "grid line ignored: 'z' at column 8"},
                {5, 3, 1, S::Warning, "needs '|' between its symbol 'h' and its grid"},
-               {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"}});
+               {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"},
+               {7, 4, 1, S::Error, "grid line ignored: ''' at column 4 cannot stand in a symbol"},
+               {8, 2, 1, S::Error, "'\xC3\xA9' at column 2 cannot stand in a symbol"}});
+}
+
+// A written metre that is none, or that the bars do not fit, is named at its text.
+TEST(Diagnostics, AMetreThatCannotBeTheBarsIsNamed) {
+  const std::string text =
+      "k = kick\r\n"
+      "part = A tempo = 120 notes = 8 metre = 6/8\r\nk |x-x-x-|\r\n"    // 2 fits
+      "part = B tempo = 120 notes = 8 meter = 6/8\r\nk |x-x-x-x-|\r\n"  // 4 four quarters
+      "part = C tempo = 120 notes = 8 metre = 6/7\r\nk |x-x-x-|\r\n"    // 6 no metre
+      "song = ABC";
+  using S = Severity;
+  expectFound(
+      diagnose(text, noSampleFiles()),
+      {{4, 40, 3, S::Warning, "metre = 6/8 does not fit the bars of part 'B', which make 4/4"},
+       {6, 40, 3, S::Warning, "metre = 6/7 is no metre"}});
+}
+
+// A voice line whose words name no voice still defines nothing, and says which voices
+// its words are nearest to; the grid lines of its symbol point back at it.
+TEST(Diagnostics, AVoiceLineInWordsOfNoVoiceNamesTheNearest) {
+  const std::string text =
+      "c = crash\r\n"                       // 1
+      "  hh = hihat\r\n"                    // 2
+      "Tempo = fast\r\n"                    // 3 a remark like no voice
+      "z = zebra\r\n"                       // 4
+      "part = A tempo = 120 notes = 8\r\n"  // 5
+      "c |x-x-|\r\n"                        // 6
+      "z |x-x-|\r\n"                        // 7
+      "song = A";
+  using S = Severity;
+  expectFound(diagnose(text, noSampleFiles()),
+              {{1, 1, 9, S::Warning,
+                "'crash' names no voice, so this line defines no 'c': did you mean Crash 1 or "
+                "Crash 2?"},
+               {2, 3, 10, S::Warning, "did you mean Closed Hat, Pedal Hat or Open Hat?"},
+               {4, 1, 9, S::Warning, "a voice line names one of Bass Drum, Snare Drum"},
+               {6, 1, 1, S::Error,
+                "'c' is defined by no voice or wave line above it: line 1 ('c = crash') is "
+                "meant to define it but names no voice; this line plays MIDI note 0"},
+               {7, 1, 1, S::Error, "line 4 ('z = zebra') is meant to define it"}});
+  // What the lines mean is unchanged: they bind nothing.
+  TablatureCompiler compiler;
+  CompileRequest request;
+  request.sampleProblem = nullptr;
+  compileDocument(compiler, text, request);
+  for (const std::string& symbol : compiler.state().voiceSymbols) EXPECT_EQ(symbol, "");
 }
 
 TEST(Diagnostics, WhatADocumentTakesFromTheCompilationBeforeIsNamed) {

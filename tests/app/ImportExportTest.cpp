@@ -101,6 +101,20 @@ TEST(ImportMidi, OpensTheFileAsANewDocumentNamedAfterItWarningsInTheProblemsList
   EXPECT_EQ(form->Text1()->toPlainText(), imported);
   EXPECT_EQ(form->problems()->importWarnings(), QStringList{warning});
 
+  // Noise under a MIDI name is refused by name, not imported as a tab of noise.
+  QByteArray noise;
+  for (int i = 0; i < 600; ++i) noise += static_cast<char>((i * 37 + 11) % 251);
+  noise += "\nHH|x-x-x-x-|\n";
+  for (const char* name : {"noise.mid", "noise.RMI"}) {
+    f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+    f.dialogs.openFileNames = {writeFile(dir, name, noise)};
+    form->action("Import")->trigger();
+    EXPECT_TRUE(
+        f.dialogs.messages.last().contains(QString("\"%1\": not a Standard MIDI File").arg(name)))
+        << f.dialogs.messages.last().toStdString();
+    EXPECT_EQ(form->Text1()->toPlainText(), imported);
+  }
+
   // Drums on another channel: the window asks which; Cancel changes nothing.
   test::TrackBuilder elsewhere;
   elsewhere.note(0, 3, 38, 101).note(96, 5, 60, 70);

@@ -12,6 +12,7 @@
 #include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
+#include "tests/midifile/MidiFileReader.h"
 #include "tests/midifile/MidiFileWriter.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestFiles.h"
@@ -243,6 +244,84 @@ TEST_F(MidiImport, FoldsRepeatedBarsIntoTheSongLine) {
   EXPECT_FALSE(fs::exists(path("none.tab")));
 }
 
+// A 6/8 file's bars are six eighths, which alone would read as 3/4: the metre reaches the
+// document and every export, and does not change what the document plays.
+TEST_F(MidiImport, SixEightReachesTheDocumentAndEveryExport) {
+  const int q = 480;
+  TrackBuilder t;
+  t.tempo(0, 120).meter(0, 6, 3);
+  for (int bar = 0; bar < 2; ++bar) {
+    for (int s = 0; s < 6; ++s) t.note(bar * 3 * q + s * q / 2, 10, 42, 76);
+    t.note(bar * 3 * q, 10, 36, 101).note(bar * 3 * q + 3 * q / 2, 10, 38, 101);
+  }
+  const CliRun r =
+      cli({"import", write("jig.mid", midiFile(0, q, {t.chunk(true)})), "-o", path("jig.tab")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string document = readFile(path("jig.tab"));
+  EXPECT_NE(document.find("part = A tempo = 120 notes = 8 metre = 6/8\nh |xxxxxx|\n"),
+            std::string::npos)
+      << document;
+
+  ASSERT_EQ(cli({"export", path("jig.tab"), "-o", path("jig-out.mid")}).status, 0);
+  std::vector<std::string> signatures;
+  for (const test::ReadEvent& e : test::readMidiFile(readFile(path("jig-out.mid"))).events) {
+    if (e.status == 0xFF && e.data1 == 0x58) {
+      signatures.push_back(std::to_string(static_cast<unsigned char>(e.text[0])) + "/" +
+                           std::to_string(1 << e.text[1]));
+    }
+  }
+  EXPECT_EQ(signatures, std::vector<std::string>{"6/8"});
+  ASSERT_EQ(cli({"export", path("jig.tab"), "-o", path("jig.musicxml")}).status, 0);
+  const std::string xml = readFile(path("jig.musicxml"));
+  EXPECT_NE(xml.find("<time><beats>6</beats><beat-type>8</beat-type></time>"), std::string::npos);
+  EXPECT_EQ(xml.find("<beats>3</beats>"), std::string::npos);
+
+  // Without the item the document compiles to the same state: only the metre is new.
+  std::string plain = document;
+  plain.erase(plain.find(" metre = 6/8"), 12);
+  const std::string withMetre = cli({"compile", path("jig.tab")}).out;
+  EXPECT_EQ(cli({"compile", write("plain.tab", plain)}).out, withMetre);
+  EXPECT_NE(withMetre.find("StepTimes"), std::string::npos);
+}
+
+// Eight bars of two patterns played by hand, no two alike in their levels: folded, two
+// parts; a bar two levels off at a hit stays a part of its own.
+TEST_F(MidiImport, FoldLevelsPlaysBarsOneLevelApartAsOnePart) {
+  const int velocities[] = {101, 101, 88, 88, 114, 114, 101, 101};  // levels 7 7 6 6 8 8 7 7
+  const auto song = [&](bool twoLevelsOff) {
+    TrackBuilder t;
+    t.tempo(0, 120);
+    for (int bar = 0; bar < 8; ++bar) {
+      const int start = bar * 384;
+      for (int s = 0; s < 8; ++s) t.note(start + s * 48, 10, 42, s == bar ? 88 : 76);
+      t.note(start, 10, 36, 101).note(start + 192, 10, 38, velocities[bar]);
+      if (bar % 2 == 1) t.note(start + 240, 10, 36, twoLevelsOff && bar == 7 ? 76 : 101);
+    }
+    return midiFile(0, 96, {t.chunk(true)});
+  };
+  const std::string file = write("hands.mid", song(false));
+  const CliRun plain = cli({"import", file});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("part = H"), std::string::npos) << plain.out;
+
+  const CliRun folded = cli({"import", file, "--fold-levels"});
+  ASSERT_EQ(folded.status, 0) << folded.err;
+  EXPECT_NE(folded.out.find("\nsong = ABABABAB\n"), std::string::npos) << folded.out;
+  EXPECT_EQ(folded.out.find("part = C"), std::string::npos) << folded.out;
+  EXPECT_EQ(folded.err,
+            file +
+                ": warning: 6 bars played as an earlier part that differs from them by one "
+                "level at some hits\n");
+  // The same hits at the same times, each within a level of its own.
+  std::vector<Played> expected = played(plain.out);
+  expectSameHits(expected, played(folded.out), "folded");
+
+  const CliRun apart = cli({"import", write("apart.mid", song(true)), "--fold-levels"});
+  EXPECT_NE(apart.out.find("\nsong = ABABABAC\n"), std::string::npos) << apart.out;
+  // A drum tab has no levels to fold.
+  EXPECT_EQ(cli({"import", write("t.txt", "SD|x-x-|\n"), "--fold-levels"}).status, 2);
+}
+
 // The note a document plays for a key after the import: its own when the default pad map
 // has it, else that of the drum the key is read as (a sample line whose file text is cut
 // short at "pan" plays its pan as a note, which no voice can name).
@@ -320,6 +399,19 @@ TEST_F(MidiImport, RefusesBrokenFilesSayingWhereAndWritesNothing) {
   }
   // The same bytes read whole are fine.
   EXPECT_EQ(cli({"import", write("good.bin", good)}).status, 0);
+
+  // Bytes that are no MIDI file under any MIDI name are refused, never read as a tab.
+  std::string noise;
+  for (int i = 0; i < 600; ++i) noise += static_cast<char>((i * 37 + 11) % 251);
+  noise += "\nHH|x-x-x-x-|\n";
+  for (const char* name : {"noise.midi", "noise.KAR", "noise.rmi", "noise.Mid"}) {
+    const std::string file = write(name, noise);
+    const CliRun r = cli({"import", file});
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_NE(r.err.find(file + ": not a Standard MIDI File"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(cli({"import", write("noise.txt", noise)}).status, 0);
 }
 
 }  // namespace
