@@ -80,7 +80,14 @@ bool VoiceNameCompleter::popupTakes(const QKeyEvent& event) const {
   if (!popupVisible()) return false;
   switch (event.key()) {
     case Qt::Key_Enter:
-    case Qt::Key_Return:
+    case Qt::Key_Return: {
+      // A name typed whole ("kick", offered beside "kick drum") ends its line.
+      const QTextCursor cursor = editor_.textCursor();
+      const auto typed =
+          VoiceNameCompletion::typedAt(cursor.block().text(), cursor.positionInBlock());
+      const QString chosen = completer_->popup()->currentIndex().data().toString();
+      return !(typed && chosen.compare(typed->text, Qt::CaseInsensitive) == 0);
+    }
     case Qt::Key_Escape:
     case Qt::Key_Tab:
     case Qt::Key_Backtab: return true;

@@ -73,6 +73,15 @@ TEST(VoiceNameCompletion, ThePopupFollowsTypingAndEnterPutsTheNameInPlace) {
   QTest::keyClick(&editor, Qt::Key_Return);
   QTest::keyClicks(&editor, "k |x-x-");
   EXPECT_FALSE(names.popupVisible());
+
+  // A name typed whole, offered beside longer ones: Enter ends the line.
+  editor.clear();
+  QTest::keyClicks(&editor, "k = kick");
+  ASSERT_TRUE(names.popupVisible());
+  ASSERT_EQ(popup->currentIndex().data().toString(), "kick");
+  QTest::keyClick(popup, Qt::Key_Return);
+  QTest::keyClicks(&editor, "s = snare");
+  EXPECT_EQ(editor.toPlainText(), "k = kick\ns = snare");
 }
 
 }  // namespace
