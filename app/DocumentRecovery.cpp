@@ -176,7 +176,9 @@ void DocumentRecovery::unlock(const QString& file, bool removeLockFile) {
 
 bool DocumentRecovery::keepNow() {
   if (ownFile_.isEmpty() || !editor_.document()->isModified()) return true;
-  const QString path = documentPath_ ? documentPath_() : QString();
+  QString path = documentPath_ ? documentPath_() : QString();
+  // Absolute: the next start may be in another folder.
+  if (!path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
   return writeWholeFile(ownFile_, encodeCopy(editorText(editor_), path)).isEmpty();
 }
 
