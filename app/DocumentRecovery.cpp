@@ -179,7 +179,8 @@ bool DocumentRecovery::keepNow() {
   QString path = documentPath_ ? documentPath_() : QString();
   // Absolute: the next start may be in another folder.
   if (!path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
-  return writeWholeFile(ownFile_, encodeCopy(editorText(editor_), path)).isEmpty();
+  // A text still loading is kept whole, as Save would write it.
+  return writeWholeFile(ownFile_, encodeCopy(editorTextToRead(editor_), path)).isEmpty();
 }
 
 void DocumentRecovery::discard() {

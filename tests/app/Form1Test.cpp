@@ -643,6 +643,46 @@ TEST(Form1, RecoveryNeverSavesIntoAnotherFolder) {
   }
 }
 
+// A restored text large enough to load aside: kept whole and still unsaved once it has
+// loaded, so that a signal then (the "Save it over?" question open) keeps it for the next
+// start.
+TEST(Form1, ALargeRestoredTextIsKeptUntilItIsSaved) {
+  QTemporaryDir data;
+  const QString folder = data.filePath("recovery");
+  QString text = "k = kick\npart = A tempo = 120 notes = 8\n";
+  while (text.size() <= TablatureEditor::kLoadAsideFrom) text += "k |x-x-x-x-|\n";
+  text += "song = A";
+  {
+    QDir().mkpath(folder);
+    QFile copy(folder + "/left.tab");
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write("# pulsewright recovery 1\npath " +
+               QFile::encodeName(data.filePath("big.tab")).toPercentEncoding("/") + "\n\n" +
+               text.toUtf8());
+  }
+  {
+    AppFixture f;
+    f.recoveryFolder = folder;
+    f.dialogs.yesNoAnswers = {true};
+    auto form = f.start(0);
+    ASSERT_TRUE(waitFor([&] { return !form->tablatureEditor()->isLoading(); }, 20000));
+    EXPECT_TRUE(form->Text1()->document()->isModified());
+    form->quitWithoutAsking();
+  }
+  AppFixture f;
+  f.recoveryFolder = folder;
+  f.dialogs.yesNoAnswers = {true};
+  auto form = f.start(0);
+  ASSERT_EQ(f.dialogs.yesNoQuestions.size(), 1);
+  ASSERT_TRUE(waitFor([&] { return !form->tablatureEditor()->isLoading(); }, 20000));
+  EXPECT_TRUE(form->Text1()->toPlainText() == text);
+  // Saved: only then is the copy gone.
+  f.dialogs.yesNoAnswers = {true};
+  ASSERT_TRUE(form->editor().documents().save());
+  EXPECT_TRUE(QFile::exists(data.filePath("big.tab")));
+  EXPECT_TRUE(recoveryCopies(folder).isEmpty());
+}
+
 TEST(Form1, AClickOnTheSplashEndsItEarly) {
   AppFixture f;
   auto form = f.start(60000);
