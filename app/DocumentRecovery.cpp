@@ -176,8 +176,11 @@ void DocumentRecovery::unlock(const QString& file, bool removeLockFile) {
 
 bool DocumentRecovery::keepNow() {
   if (ownFile_.isEmpty() || !editor_.document()->isModified()) return true;
-  const QString path = documentPath_ ? documentPath_() : QString();
-  return writeWholeFile(ownFile_, encodeCopy(editorText(editor_), path)).isEmpty();
+  QString path = documentPath_ ? documentPath_() : QString();
+  // Absolute: the next start may be in another folder.
+  if (!path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
+  // A text still loading is kept whole, as Save would write it.
+  return writeWholeFile(ownFile_, encodeCopy(editorTextToRead(editor_), path)).isEmpty();
 }
 
 void DocumentRecovery::discard() {

@@ -394,6 +394,8 @@ void TablatureEditor::finishLoading() {
   // at the caret.
   QString carried = document()->toRawText();
   carried.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  // Text restored unsaved was marked changed while it loaded: it still is.
+  const bool modified = document()->isModified();
   const int top = preview_ != nullptr ? preview_->topLine() : 0;
   const int left = preview_ != nullptr ? preview_->horizontalOffset() : 0;
   auto* highlighter = loaded->findChild<TablatureHighlighter*>();
@@ -417,6 +419,7 @@ void TablatureEditor::finishLoading() {
   horizontalScrollBar()->setValue(left);
   setTextCursor(QTextCursor(firstVisibleBlock()));
   endLoadingLook();
+  if (modified) document()->setModified(true);
   if (!carried.isEmpty()) textCursor().insertText(carried);
   shadeVisibleLines();
   gutter_->update();

@@ -153,6 +153,14 @@ void TablatureCompiler::reset() {
   lastWaveEntry_.clear();
 }
 
+void TablatureCompiler::forgetMetadata() {
+  state_.metaTitle.clear();
+  state_.metaAuthor.clear();
+  state_.metaArtist.clear();
+  state_.metaGenre.clear();
+  state_.metaDescription.clear();
+}
+
 void TablatureCompiler::restore(const CompilerState& kept) {
   reset();
   state_ = kept;

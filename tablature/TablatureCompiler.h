@@ -102,6 +102,9 @@ class TablatureCompiler {
   // Forgets what earlier compilations left behind: the next one reads the text as a
   // newly made compiler would, without compiling the patterns again.
   void reset();
+  // Forgets only the metadata an earlier compilation read (title, author and the rest):
+  // a document's title is its own, though its voice symbols and song may carry over.
+  void forgetMetadata();
   // Takes over what another compiler's compilation left behind, so that the next
   // compilation reads the text as that compiler's next one would.
   void restore(const CompilerState& kept);
