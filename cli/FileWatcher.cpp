@@ -65,7 +65,9 @@ FileWatcher::~FileWatcher() {
 bool FileWatcher::rearm(bool initial) {
   bool armedAgain = false;
   std::vector<Watch> wanted;
-  for (auto& [folder, name] : linkChainOf(path_)) {
+  for (auto& [folderName, name] : linkChainOf(path_)) {
+    // A plain name: lambdas below capture it, which they may not do to a binding.
+    const std::string folder = folderName;
     Watch watch{folder, name};
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
