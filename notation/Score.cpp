@@ -38,6 +38,8 @@ bool operator==(Frac a, Frac b) {
 // multiple of every denominator; past this the song is given rounded lengths instead.
 constexpr std::int64_t kMaxDivisions = 1 << 22;
 constexpr std::int64_t kRoundedDivisions = 3840;
+// The longest bar, in divisions: a duration a 32-bit reader of the score can hold.
+constexpr std::int64_t kMaxDuration = 0x7FFFFFFF;
 constexpr int kShortestType = -8;  // a 1024th
 constexpr int kLongestType = 3;    // a breve
 
@@ -61,7 +63,7 @@ struct PartLayout {
 class Builder {
  public:
   explicit Builder(const ScoreSource& source,
-                   const std::function<void(const ScoreMeasure&)>* measureSink = nullptr)
+                   const std::function<bool(const ScoreMeasure&)>* measureSink = nullptr)
       : src_(source), measureSink_(measureSink) {
     std::size_t start = 0;
     while (start <= src_.text.size()) {
@@ -90,7 +92,10 @@ class Builder {
     }
     for (const Segment& s : segments) layout(s.part);
     chooseDivisions();
-    for (const Segment& s : segments) emit(s.part, s.played, s.position);
+    for (const Segment& s : segments) {
+      if (stopped_) break;
+      emit(s.part, s.played, s.position);
+    }
     return std::move(score_);
   }
 
@@ -315,14 +320,54 @@ class Builder {
       divisions = kRoundedDivisions;
       roundedNote("the steps' lengths have no common division: they are rounded");
     }
+    // Every bar's length in divisions is a positive int, as readers of the score hold it:
+    // where long bars and fine tuplets together pass that, fewer divisions are taken, the
+    // steps rounded to them.
+    if (longestBar(divisions) > kMaxDuration) {
+      while (divisions > 1 && longestBar(divisions) > kMaxDuration) {
+        divisions = divisions > kRoundedDivisions ? kRoundedDivisions : divisions / 2;
+      }
+      roundedNote("a bar is too long to write its steps exactly: they are rounded");
+    }
+    if (longestBar(divisions) > kMaxDuration) {
+      score_.unwritable = "a bar lasts longer than a MusicXML duration can hold";
+    }
     score_.divisions = static_cast<int>(divisions);
     for (auto& [index, layout] : layouts_) {
       for (std::size_t s = 0; s < layout.steps.size(); ++s) {
-        const Frac& f = layout.lengths[s];
-        layout.steps[s].duration =
-            static_cast<int>(std::max<std::int64_t>(1, (f.num * divisions + f.den / 2) / f.den));
+        layout.steps[s].duration = static_cast<int>(
+            std::min<std::int64_t>(stepDuration(layout.lengths[s], divisions), kMaxDuration));
       }
     }
+  }
+
+  static std::int64_t stepDuration(const Frac& length, std::int64_t divisions) {
+    // In long double: a long step times many divisions passes 64 bits before it is divided.
+    const long double exact = static_cast<long double>(length.num) *
+                              static_cast<long double>(divisions) /
+                              static_cast<long double>(length.den);
+    if (exact > static_cast<long double>(kMaxDuration)) return kMaxDuration + 1;
+    return std::max<std::int64_t>(1, std::llround(exact));
+  }
+
+  // The most divisions any bar of the laid-out parts takes (past kMaxDuration, any more).
+  std::int64_t longestBar(std::int64_t divisions) const {
+    std::int64_t longest = 0;
+    for (const auto& [index, layout] : layouts_) {
+      const std::size_t count = layout.steps.size();
+      for (std::size_t b = 0; b < layout.barStarts.size(); ++b) {
+        const auto from = static_cast<std::size_t>(layout.barStarts[b]);
+        const std::size_t to = b + 1 < layout.barStarts.size()
+                                   ? static_cast<std::size_t>(layout.barStarts[b + 1])
+                                   : count;
+        std::int64_t bar = 0;
+        for (std::size_t s = from; s < to && bar <= kMaxDuration; ++s) {
+          bar += stepDuration(layout.lengths[s], divisions);
+        }
+        longest = std::max(longest, bar);
+      }
+    }
+    return longest;
   }
 
   void emit(int partIndex, int played, int songPosition) {
@@ -347,7 +392,10 @@ class Builder {
       beam(m, 1);
       beam(m, 2);
       if (measureSink_ != nullptr) {
-        (*measureSink_)(m);
+        if (!(*measureSink_)(m)) {
+          stopped_ = true;
+          return;
+        }
       } else {
         score_.measures.push_back(std::move(m));
       }
@@ -404,7 +452,8 @@ class Builder {
   }
 
   const ScoreSource& src_;
-  const std::function<void(const ScoreMeasure&)>* measureSink_;
+  const std::function<bool(const ScoreMeasure&)>* measureSink_;
+  bool stopped_ = false;  // the measure sink wants no more
   std::vector<std::string_view> lines_;
   Score score_;
   std::map<int, PartLayout> layouts_;
@@ -453,9 +502,9 @@ bool ScoreMeasure::hasHands() const {
 }
 
 int ScoreMeasure::duration() const {
-  int sum = 0;
+  std::int64_t sum = 0;
   for (const ScoreStep& s : steps) sum += s.duration;
-  return sum;
+  return static_cast<int>(std::min<std::int64_t>(sum, kMaxDuration));
 }
 
 Score buildScore(const ScoreSource& source) {
@@ -463,7 +512,7 @@ Score buildScore(const ScoreSource& source) {
 }
 
 Score buildScore(const ScoreSource& source,
-                 const std::function<void(const ScoreMeasure&)>& measure) {
+                 const std::function<bool(const ScoreMeasure&)>& measure) {
   return Builder(source, &measure).song();
 }
 

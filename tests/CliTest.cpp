@@ -257,6 +257,20 @@ TEST_F(Cli, RecordRefusesBeforePlaying) {
                 .err.find("no MIDI input matches kit"),
             0u + std::string("pulsewright-cli: ").size());
   EXPECT_FALSE(std::filesystem::exists(out));
+
+  // A hits log that is the output, by its name, another spelling or a link, would
+  // replace the take: refused before anything plays.
+  std::filesystem::create_directory(dir_ / "sub");
+  ASSERT_EQ(::symlink("out.tab", (dir_ / "link.tab").c_str()), 0);
+  for (const std::string& log :
+       {out, (dir_ / "sub" / ".." / "out.tab").string(), (dir_ / "link.tab").string()}) {
+    const CliResult r = cli({"record", song, "--part", "A", "--input", "x", "--device", "none",
+                             "-o", out, "--hits-log", log});
+    EXPECT_EQ(r.status, 2) << log;
+    EXPECT_EQ(r.err, "pulsewright-cli: cannot write " + log + ": it is the output " + out +
+                         ": the hits log would replace the take\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace
