@@ -47,7 +47,7 @@ LineNumberGutter::LineNumberGutter(const Lines& lines, QWidget* parent)
     : QWidget(parent), lines_(lines) {}
 
 QSize LineNumberGutter::sizeHint() const {
-  return {lines_.gutterWidth(), 0};
+  return {widthFor(parentWidget()->font(), lines_.numberedLines()), 0};
 }
 
 int LineNumberGutter::widthFor(const QFont& font, int lines) {

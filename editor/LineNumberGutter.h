@@ -34,7 +34,7 @@ class LineNumberGutter : public QWidget {
     // The block at height `y` of the viewport.
     virtual QTextBlock blockAtHeight(int y) const = 0;
     virtual const LineStyles& lineStyles() const = 0;
-    virtual int gutterWidth() const = 0;
+    virtual int numberedLines() const = 0;
 
    protected:
     ~Lines() = default;

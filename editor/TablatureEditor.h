@@ -80,7 +80,7 @@ class TablatureEditor : public QPlainTextEdit, private LineNumberGutter::Lines {
   void clearPlayingCharacters();
   bool followsPlaying() const { return following_; }
 
-  int gutterWidth() const override;
+  int gutterWidth() const;
   // The gutter's width for a text of this many lines.
   int gutterWidthFor(int lines) const;
   static int gutterWidthFor(const QFont& font, int lines);
@@ -110,6 +110,7 @@ class TablatureEditor : public QPlainTextEdit, private LineNumberGutter::Lines {
   void forEachLineInView(int bottom, const Visit& visit) const override;
   QTextBlock blockAtHeight(int y) const override;
   const LineStyles& lineStyles() const override;
+  int numberedLines() const override { return blockCount(); }
 
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);

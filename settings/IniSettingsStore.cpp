@@ -88,9 +88,8 @@ bool IniSettingsStore::change(const std::function<bool(QSettings&)>& edit) {
   if (!work.isValid()) return false;
   const QString copy = work.filePath(QStringLiteral("settings.ini"));
   QByteArray bytes;
-  if (QFileInfo::exists(filePath_) &&
-      (!readWholeFile(filePath_, kMaxFileBytes, &bytes).isEmpty() ||
-       !writeWholeFile(copy, bytes).isEmpty())) {
+  if (QFileInfo::exists(filePath_) && (!readWholeFile(filePath_, kMaxFileBytes, &bytes).isEmpty() ||
+                                       !writeWholeFile(copy, bytes).isEmpty())) {
     return false;
   }
   QMap<QString, QVariant> expected;
