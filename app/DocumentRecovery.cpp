@@ -13,7 +13,7 @@
 #include <cerrno>
 
 #include "editor/EditorText.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 
 namespace pulsewright {
 
@@ -127,7 +127,7 @@ std::vector<DocumentRecovery::Copy> DocumentRecovery::leftBehind() {
     const int fd = tryLock(file);
     if (fd < 0) continue;  // a running window's
     QByteArray bytes;
-    if (!QFileInfo::exists(file) || !readRegularFile(file, kMaxRecoveryBytes, &bytes).isEmpty()) {
+    if (!QFileInfo::exists(file) || !readWholeFile(file, kMaxRecoveryBytes, &bytes).isEmpty()) {
       // Gone meanwhile (its window saved), or not readable: left as it is.
       offered_[file] = fd;
       unlock(file, !QFileInfo::exists(file));
