@@ -208,6 +208,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   grid_ = std::make_shared<TimelineItems::GridShapes>();
   grid_->lines.reserve(gridLinesBefore);
   lastHit_ = 0;
+  model_ = std::make_shared<GridModel>();
+  model_->lines_.reserve(gridLinesBefore);
+  model_->sections_.emplace_back();  // the grid lines above every section line
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
@@ -222,6 +225,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     settleSound();
     finishPart();
     releaseIfLarge(lineBars_);
+    state_.parts.grid = std::move(model_);
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
     state_.parts = SongParts{};
@@ -237,6 +241,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     const std::size_t end = text.find("\r\n", start);
     const std::string_view line =
         text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    lineStart_ = start;
     compileLine(line, ++lineNumber, padMap, listener, firstWaveSeen);
     if (end == std::string_view::npos) break;
     start = end + 2;
@@ -311,6 +316,8 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
       forgetSymbolSounds();
+      model_->bindings_.push_back(
+          VoiceBinding{lineNumber, kVoiceAssignmentOrder[i].voice, std::string(value)});
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -353,6 +360,7 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   }
   store(LineField::WavePan, state_.wavePans.back());
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
+  model_->sampleSymbols_.push_back(state_.waveNames.back());
 }
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
@@ -374,8 +382,13 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   const double tempoBefore = tempoValue_;
   const double notesBefore = notesValue_;
   using Fields = line_scan::SectionFields;
-  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName]))
+  GridSection section{lineNumber, lineStart_, static_cast<std::uint32_t>(line.size()), 0, 0};
+  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName])) {
     state_.partName.assign(value);
+    section.nameColumn = static_cast<std::uint32_t>(value.data() - line.data());
+    section.nameLength = static_cast<std::uint32_t>(value.size());
+  }
+  model_->sections_.push_back(section);
   if (field(LineField::SectionTempo, &Fields::tempo, tests[line_test::kSectionTempo]))
     setField(state_.partTempo, tempoValue_, value);
   if (field(LineField::SectionNotes, &Fields::notes, tests[line_test::kSectionNotes]))
@@ -853,7 +866,8 @@ std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::stri
                                               std::vector<TimelineStep>& steps,
                                               TimelineItems::Packed* lineItems,
                                               std::vector<std::int32_t>& bars, std::size_t& n,
-                                              std::size_t& rests) {
+                                              std::size_t& rests,
+                                              std::vector<std::uint32_t>& skips) {
   const char* const text = body.data();
   std::size_t k = n;
   const std::size_t firstK = k;
@@ -886,6 +900,7 @@ std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::stri
     }
     if (c != '|') break;
     if (bars.back() != static_cast<std::int32_t>(k)) bars.push_back(static_cast<std::int32_t>(k));
+    skips.push_back(static_cast<std::uint32_t>(p));
     ++p;
   }
   // The steps the part had, which the line reached first.
@@ -989,6 +1004,23 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
+  GridModel& model = *model_;
+  std::vector<std::uint32_t>& skips = model.skips_;
+  GridLine& record = model.lines_.emplace_back();
+  record.part = static_cast<int>(state_.parts.parts.size() - 1);
+  record.line = lineNumber;
+  record.offset = lineStart_;
+  record.length = static_cast<std::uint32_t>(line.size());
+  record.symbolColumn = static_cast<std::uint32_t>(lineSymbol_.data() - line.data());
+  record.symbol.assign(lineSymbol_);
+  record.symbolDefined = symbolDefined;
+  record.voice = state_.soundVoice;
+  record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
+  record.bodyLength = static_cast<std::uint32_t>(body.size());
+  record.body_ = static_cast<std::uint32_t>(model.bodies_.size());
+  model.bodies_.append(body);
+  record.firstSkip_ = static_cast<std::uint32_t>(skips.size());
+  record.firstBracket_ = static_cast<std::uint32_t>(model.brackets_.size());
   std::size_t n = 0;
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
@@ -1005,12 +1037,13 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       // Nearly every character of a line is a mark of a timed step or a bar line.
       marks.duration = *duration;
       marks.music = static_cast<std::uint16_t>(music);
-      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests);
+      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests, skips);
       if (p == examined) break;
     }
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
     if (slot >= kFirstMarkKind) {
+      skips.push_back(static_cast<std::uint32_t>(p));
       if (c == '[') {
         // The first "]" to the right, remembered so that a line of many "[" stays linear.
         if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
@@ -1018,6 +1051,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           closeKnown = true;
         }
         const std::size_t close = nextClose;
+        model_->brackets_.push_back(GridBracket{
+            static_cast<std::uint32_t>(bodyOffset + p),
+            close == std::string::npos ? GridBracket::kNoClose
+                                       : static_cast<std::uint32_t>(bodyOffset + close)});
         if (close == std::string::npos) {
           state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
         } else if (close - p - 1 <= 32767) {
@@ -1085,7 +1122,14 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   }
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));
+    record.closedByLastCharacter = true;
   }
+  record.stepCount = static_cast<std::uint32_t>(n);
+  record.skipCount_ = static_cast<std::uint32_t>(skips.size() - record.firstSkip_);
+  record.bracketCount_ = static_cast<std::uint32_t>(model.brackets_.size() - record.firstBracket_);
+  record.firstBar_ = static_cast<std::uint32_t>(model.bars_.size());
+  record.barCount_ = static_cast<std::uint32_t>(bars.size());
+  model.bars_.insert(model.bars_.end(), bars.begin(), bars.end());
   // Two tail steps with durations and no items, which the sequencer never plays.
   if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
