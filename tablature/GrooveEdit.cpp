@@ -146,6 +146,12 @@ std::size_t GrooveDocument::offsetOf(int line, std::size_t column) const {
   return lineStarts_[static_cast<std::size_t>(line - 1)] + column;
 }
 
+std::pair<int, std::size_t> GrooveDocument::positionOf(std::size_t offset) const {
+  const auto after = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset);
+  const auto line = static_cast<std::size_t>(after - lineStarts_.begin());
+  return {static_cast<int>(line), offset - lineStarts_[line - 1]};
+}
+
 int GrooveDocument::partNamed(std::string_view name) const {
   int found = -1;
   const std::vector<TimelinePart>& parts = song_->parts();
@@ -200,6 +206,17 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
     return edit;
   }
   const std::vector<std::size_t> lines = linesOfVoice(part, voice);
+  if (lines.empty() && mark == '-') {
+    // Nothing to clear, for a voice the document knows.
+    const GridModel& known = model();
+    const bool named = drumVoiceNamed(voice) ||
+                       std::any_of(known.lines().begin(), known.lines().end(),
+                                   [&](const GridLine& line) { return line.symbol == voice; }) ||
+                       std::any_of(known.bindings().begin(), known.bindings().end(),
+                                   [&](const VoiceBinding& b) { return b.symbol == voice; });
+    if (!named) edit.error = "no voice " + quoted(voice) + " in part " + quoted(record.name);
+    return edit;
+  }
   if (lines.empty()) return newVoiceLine(part, voice, step, mark);
 
   // The first of the voice's lines that reaches the step has it.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "padmap/DrumVoice.h"
@@ -74,6 +75,8 @@ class GrooveDocument {
   std::vector<std::size_t> linesOfVoice(int part, std::string_view voice) const;
   // Where byte `column` of line `line` (from 1) of the compiled text stands in text().
   std::size_t offsetOf(int line, std::size_t column) const;
+  // The line (from 1) and byte column (from 0) of byte `offset` of text().
+  std::pair<int, std::size_t> positionOf(std::size_t offset) const;
 
   // Sets step `step` (from 0, across bars) of `voice` in `part` to `mark` (x X o O, a
   // digit, or - for a rest). A line shorter than the step is lengthened with rests as the
