@@ -238,12 +238,21 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
   for (const std::size_t i : lines) {
     if (grid.lines()[i].stepCount > shorter->stepCount) shorter = &grid.lines()[i];
   }
+  // A line below it that reaches the step keeps timing those steps; else the last line
+  // that reaches it gives them their timing.
   const GridLine* shape = nullptr;
   for (const std::size_t i : partLines) {
-    if (grid.lines()[i].stepCount > step) shape = &grid.lines()[i];
+    const GridLine& line = grid.lines()[i];
+    if (line.stepCount <= step) continue;
+    shape = &line;
+    if (line.line > shorter->line) break;
   }
   const std::string cannot = "cannot lengthen line " + std::to_string(shorter->line) + " to step " +
                              std::to_string(std::size_t{step} + 1) + ": ";
+  if (shape == nullptr) {
+    edit.error = cannot + "no grid line of the part reaches it";
+    return edit;
+  }
   for (const GridBracket& b : shorter->brackets(grid)) {
     if (b.close == GridBracket::kNoClose || b.close >= shorter->lastColumn()) {
       edit.error = cannot + "it ends inside a bracket";
@@ -272,6 +281,11 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
   added[target - from] = mark;
   const std::uint32_t at = shorter->lastColumn();
   edit.changes.push_back({offsetOf(shorter->line, at), 0, added});
+  if (!keepsTiming(part, edit.changes)) {
+    edit.changes.clear();
+    edit.error = cannot + "the lines that time those steps are bracketed otherwise";
+    return edit;
+  }
   edit.steps.push_back(
       {shorter->line, static_cast<int>(at + (target - from)) + 1, shorter->symbol, '-', mark});
   return edit;
@@ -299,15 +313,6 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
     return edit;
   }
   const GridLine& last = grid.lines()[partLines.back()];
-  // A grid line whose symbol names nothing plays the sound of the line before it: the new
-  // line must not come before one.
-  if (partLines.back() + 1 < grid.lines().size() &&
-      !grid.lines()[partLines.back() + 1].symbolDefined) {
-    edit.error =
-        "a new line after line " + std::to_string(last.line) + " would change the sound of line " +
-        std::to_string(grid.lines()[partLines.back() + 1].line) + ", whose symbol names nothing";
-    return edit;
-  }
   // The symbols of the voices where the new line goes.
   std::array<std::string, kVoiceCount> symbolOf;
   for (const VoiceBinding& b : grid.bindings()) {
@@ -360,6 +365,10 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
   for (const std::size_t i : partLines) {
     if (grid.lines()[i].stepCount >= shape->stepCount) shape = &grid.lines()[i];
   }
+  if (step && *step >= shape->stepCount) {
+    edit.error = "no grid line of part " + partName + " reaches step " + std::to_string(*step + 1);
+    return edit;
+  }
   const std::string_view shapeText = lineText(shape->line);
   const std::size_t bar = shape->bodyColumn - 1;
   const std::size_t gap = bar - shape->symbolColumn - shape->symbol.size();
@@ -368,24 +377,82 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
   line.append(line.size() < bar ? bar - line.size() : std::min<std::size_t>(gap, 1), ' ');
   const std::size_t gridAt = line.size();
   line += restsOf(shapeText.substr(bar, shape->bodyLength + 1));
-  const std::string end(lineEnd(last.line).empty() ? usualLineEnd() : lineEnd(last.line));
-  std::string added = end;
-  int lineNumber = last.line + 1;
-  if (!bindBefore.empty()) {
-    added += bindBefore + end;
-    ++lineNumber;
-  }
+  std::size_t column = 0;
   if (step) {
-    const std::size_t column = gridAt + (shape->step(grid, *step).column - bar);
+    column = gridAt + (shape->step(grid, *step).column - bar);
     line[column] = mark;
-    if (mark != '-') {
-      edit.steps.push_back({lineNumber, static_cast<int>(column) + 1, symbol, '-', mark});
-    }
   }
-  added += line;
-  if (!bindAfter.empty()) added += end + bindAfter;
-  edit.changes.push_back({offsetOf(last.line, lineText(last.line).size()), 0, added});
+  const std::string end(lineEnd(last.line).empty() ? usualLineEnd() : lineEnd(last.line));
+  // After the part's last grid line; where the new line would time the steps otherwise,
+  // before its first, as the lines below then time them. A grid line whose symbol names
+  // nothing plays the sound of the line before it: the new line never comes before one.
+  const GridLine& first = grid.lines()[partLines.front()];
+  const bool afterLast = partLines.back() + 1 == grid.lines().size() ||
+                         grid.lines()[partLines.back() + 1].symbolDefined;
+  const bool beforeFirst =
+      first.symbolDefined &&
+      std::none_of(grid.bindings().begin(), grid.bindings().end(), [&](const VoiceBinding& b) {
+        return b.line > first.line && b.line < last.line;
+      });
+  for (const bool below : {true, false}) {
+    if (below ? !afterLast : !beforeFirst) continue;
+    std::string added;
+    int lineNumber = 0;
+    if (below) {
+      added = end + (bindBefore.empty() ? "" : bindBefore + end) + line +
+              (bindAfter.empty() ? "" : end + bindAfter);
+      lineNumber = last.line + (bindBefore.empty() ? 1 : 2);
+    } else {
+      added = (bindBefore.empty() ? "" : bindBefore + end) + line + end +
+              (bindAfter.empty() ? "" : bindAfter + end);
+      lineNumber = first.line + (bindBefore.empty() ? 0 : 1);
+    }
+    edit.changes.assign(1, TextChange{below ? offsetOf(last.line, lineText(last.line).size())
+                                            : offsetOf(first.line, 0),
+                                      0, added});
+    if (!keepsTiming(part, edit.changes)) continue;
+    if (step && mark != '-')
+      edit.steps.push_back({lineNumber, static_cast<int>(column) + 1, symbol, '-', mark});
+    return edit;
+  }
+  edit.changes.clear();
+  edit.error = "a new line of " + quoted(voice) + " in part " + partName +
+               " would change how other lines sound or are timed";
   return edit;
+}
+
+std::vector<GrooveDocument::StepTiming> GrooveDocument::timingOf(int part) const {
+  const TimelinePart& record = song_->parts()[static_cast<std::size_t>(part)];
+  std::vector<StepTiming> timing;
+  timing.reserve(record.steps.size());
+  for (const TimelineStep& step : record.steps) {
+    const StepMusic& m = record.musicOf(step);
+    timing.push_back({step.duration, m.tempo, m.noteSize, m.tupletDivisor});
+  }
+  return timing;
+}
+
+bool GrooveDocument::timedAs(const std::vector<TextChange>& changes, int part,
+                             const std::vector<StepTiming>& expected) const {
+  // The changed text read as the document would be, by the same compiler: a grid line
+  // times the steps it reaches and the two after them, so where lines differ in length
+  // and brackets, moving steps can change their timing.
+  compiler_->reset();
+  compiler_->compile(joinLinesWithCrLf(applyChanges(text_, changes)), padMap_, nullptr);
+  const std::shared_ptr<const Timeline> changed = compiler_->song();
+  if (static_cast<std::size_t>(part) >= changed->parts().size()) return false;
+  const TimelinePart& now = changed->parts()[static_cast<std::size_t>(part)];
+  if (now.steps.size() != expected.size()) return false;
+  for (std::size_t s = 0; s < expected.size(); ++s) {
+    const StepMusic& m = now.musicOf(now.steps[s]);
+    if (!(StepTiming{now.steps[s].duration, m.tempo, m.noteSize, m.tupletDivisor} == expected[s]))
+      return false;
+  }
+  return true;
+}
+
+bool GrooveDocument::keepsTiming(int part, const std::vector<TextChange>& changes) const {
+  return timedAs(changes, part, timingOf(part));
 }
 
 GrooveEdit GrooveDocument::duplicatePart(int part, std::string_view name) const {
@@ -435,6 +502,11 @@ GrooveEdit GrooveDocument::duplicatePart(int part, std::string_view name) const 
   const std::size_t rest = offsetOf(section.line, oldLine.size());
   added.append(text_, rest, end - rest);
   edit.changes.push_back({end, 0, added});
+  if (!timedAs(edit.changes, part + 1, timingOf(part))) {
+    edit.changes.clear();
+    edit.error = "a copy of part " + quoted(song_->parts()[static_cast<std::size_t>(part)].name) +
+                 " would be timed otherwise: the brackets of the line before it reach into it";
+  }
   return edit;
 }
 
@@ -511,6 +583,20 @@ GrooveEdit GrooveDocument::barEdit(int part, std::size_t bar, BarEdit kind) cons
         edit.changes.push_back({offsetOf(line.line, opening + 1), 0, restsOf(barText)});
         break;
     }
+  }
+  // The bar's steps move, and the others keep their timing.
+  std::vector<StepTiming> timing = timingOf(part);
+  const auto at = [&](std::int32_t s) { return timing.begin() + s; };
+  const std::vector<StepTiming> block(at(first), at(next));
+  if (kind == BarEdit::Delete) {
+    timing.erase(at(first), at(next));
+  } else {
+    timing.insert(at(kind == BarEdit::Insert ? first : next), block.begin(), block.end());
+  }
+  if (!timedAs(edit.changes, part, timing)) {
+    edit.changes.clear();
+    edit.error = "the steps of part " + partName +
+                 " would be timed otherwise: its grid lines differ in length and brackets";
   }
   return edit;
 }

@@ -89,8 +89,9 @@ class GrooveDocument {
   GrooveEdit insertBar(int part, std::size_t bar) const;  // a bar of rests before it
   GrooveEdit deleteBar(int part, std::size_t bar) const;
   GrooveEdit duplicateBar(int part, std::size_t bar) const;
-  // A grid line of rests for `voice` after the part's last grid line, barred as the
-  // part's longest line; with a voice line for it where its symbol cannot be used.
+  // A grid line of rests for `voice`, barred as the part's longest line, after the part's
+  // last grid line (or before its first, where the lines there would time it otherwise);
+  // with a voice line for it where its symbol cannot be used.
   GrooveEdit addVoiceLine(int part, std::string_view voice) const;
   // A copy of the part, its section line naming it `name`, after the part.
   GrooveEdit duplicatePart(int part, std::string_view name) const;
@@ -103,6 +104,19 @@ class GrooveDocument {
   GrooveEdit barEdit(int part, std::size_t bar, BarEdit kind) const;
   GrooveEdit newVoiceLine(int part, std::string_view voice, std::optional<std::uint32_t> step,
                           char mark) const;
+  struct StepTiming {
+    std::int16_t duration = 0;
+    double tempo = 0;
+    double noteSize = 0;
+    int divisor = 1;
+    bool operator==(const StepTiming&) const = default;
+  };
+  std::vector<StepTiming> timingOf(int part) const;
+  // Whether part `part` of the text with the changes made has steps timed as `expected`.
+  bool timedAs(const std::vector<TextChange>& changes, int part,
+               const std::vector<StepTiming>& expected) const;
+  // Whether part `part` keeps the timing of its steps with the changes made.
+  bool keepsTiming(int part, const std::vector<TextChange>& changes) const;
   std::string_view lineText(int line) const;  // without its line end
   std::string_view lineEnd(int line) const;   // "" for the last line without one
   std::string_view usualLineEnd() const;
