@@ -78,6 +78,7 @@ int runEdit(const EditArguments& a, CliContext& io) {
     io.err << "pulsewright-cli: " << a.input << ": " << why << "\n";
     return kExitError;
   };
+  useHugeHeapPages();
   std::string bytes;
   std::string reason;
   if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
@@ -96,7 +97,10 @@ int runEdit(const EditArguments& a, CliContext& io) {
     return fail("cannot be edited: its bytes do not read back as they are");
   }
 
-  GrooveDocument document(std::move(text));
+  // Its song is left for the process's end to take apart.
+  const auto kept = std::make_shared<GrooveDocument>(std::move(text));
+  keepUntilExit(kept);
+  GrooveDocument& document = *kept;
   // Where each changed step stands in the document as it is now.
   struct Changed {
     std::size_t offset;

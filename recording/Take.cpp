@@ -389,7 +389,7 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
     const GridLine& modelGrid = *partLines[model].grid;
     const std::size_t indent = modelGrid.symbolColumn;
     const std::size_t bar = modelGrid.bodyColumn - 1;
-    const std::size_t gap = bar - indent - modelGrid.symbol.size();
+    const std::size_t gap = bar - indent - modelGrid.symbol(gridModel).size();
     std::string emptyGrid(modelText.substr(bar, modelGrid.bodyLength + 1));
     for (const std::uint32_t column : partLines[model].steps) emptyGrid[column - bar] = '-';
     if (isHitMark(emptyGrid.back())) emptyGrid.back() = '-';
@@ -404,7 +404,7 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
       if (b.line < part.sectionLine) lastBindingAbove = static_cast<std::size_t>(b.line);
       taken.insert(b.symbol);
     }
-    for (const GridLine& grid : gridModel.lines()) taken.insert(grid.symbol);
+    for (const GridLine& grid : gridModel.lines()) taken.insert(grid.symbol(gridModel));
     for (const std::string& wave : compiler.state().waveNames) taken.insert(wave);
 
     for (const V voice : kImportLineOrder) {

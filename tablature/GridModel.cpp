@@ -26,9 +26,22 @@ std::vector<std::uint32_t> GridLine::barColumns(const GridModel& model) const {
   return columns;
 }
 
+const std::string& GridLine::symbol(const GridModel& model) const {
+  return model.symbols_[static_cast<std::size_t>(symbolId)];
+}
+
 std::vector<std::int32_t> GridLine::bars(const GridModel& model) const {
-  const auto first = model.bars_.begin() + firstBar_;
-  return {first, first + barCount_};
+  // A bar line stands before the step it is followed by: as many steps before it as
+  // characters, less the bar lines and brackets among them.
+  std::vector<std::int32_t> bars{0};
+  const std::string_view body = model.body(*this);
+  for (std::uint32_t k = 0; k < skipCount_; ++k) {
+    const std::uint32_t p = model.skips_[firstSkip_ + k];
+    const auto step = static_cast<std::int32_t>(p - k);
+    if (body[p] == '|' && bars.back() != step) bars.push_back(step);
+  }
+  if (closedByLastCharacter) bars.push_back(static_cast<std::int32_t>(stepCount));
+  return bars;
 }
 
 std::vector<GridBracket> GridLine::brackets(const GridModel& model) const {

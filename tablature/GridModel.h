@@ -39,24 +39,24 @@ struct GridBracket {
 class GridModel;
 
 struct GridLine {
+  std::size_t offset = 0;    // of the line's first byte in the compiled text (lines CR LF)
   int part = 0;              // index into Timeline::parts()
   int line = 0;              // from 1
-  std::size_t offset = 0;    // of the line's first byte in the compiled text (lines CR LF)
   std::uint32_t length = 0;  // bytes, its line end aside
   std::uint32_t symbolColumn = 0;
-  std::string symbol;
-  bool symbolDefined = false;    // false: the line plays the sound of the grid line before
-  ItemVoice voice;               // what the line plays
+  std::int32_t symbolId = -1;    // index into Timeline::symbols()
   std::uint32_t bodyColumn = 0;  // of the grid's first character, after the opening "|"
   std::uint32_t bodyLength = 0;  // without the trailing blanks
   std::uint32_t stepCount = 0;
+  ItemVoice voice;             // what the line plays
+  bool symbolDefined = false;  // false: the line plays the sound of the grid line before
   // The last of bars() is the grid's last character, a "|" the compiler never reads.
   bool closedByLastCharacter = false;
 
+  const std::string& symbol(const GridModel& model) const;
   // The bar lines as the step each stands before, the opening one (0) first, as the
   // compiler counts them (repeated "|" at one step are one).
   std::vector<std::int32_t> bars(const GridModel& model) const;
-
   // Every "|" of the line, the opening one first, as byte offsets from its start.
   std::vector<std::uint32_t> barColumns(const GridModel& model) const;
   std::vector<GridBracket> brackets(const GridModel& model) const;
@@ -69,14 +69,14 @@ struct GridLine {
  private:
   friend class TablatureCompiler;
   friend class GridModel;
+  // Kept small, as a long document has a hundred thousand grid lines.
   std::uint32_t body_ = 0;       // into GridModel::bodies_
   std::uint32_t firstSkip_ = 0;  // into GridModel::skips_: its bar lines and brackets
   std::uint32_t skipCount_ = 0;
   std::uint32_t firstBracket_ = 0;  // into GridModel::brackets_
   std::uint32_t bracketCount_ = 0;
-  std::uint32_t firstBar_ = 0;  // into GridModel::bars_
-  std::uint32_t barCount_ = 0;
 };
+static_assert(sizeof(GridLine) <= 64);
 
 // A line that binds a symbol to a drum voice.
 struct VoiceBinding {
@@ -115,6 +115,17 @@ class GridModel {
  private:
   friend class TablatureCompiler;
   friend struct GridLine;
+  // Empty, its memory kept.
+  void clear() {
+    lines_.clear();
+    bindings_.clear();
+    sections_.clear();
+    sampleSymbols_.clear();
+    bodies_.clear();
+    skips_.clear();
+    brackets_.clear();
+    symbols_.clear();
+  }
   std::vector<GridLine> lines_;
   std::vector<VoiceBinding> bindings_;
   std::vector<GridSection> sections_;
@@ -123,7 +134,7 @@ class GridModel {
   // Body offsets of the examined bar lines and brackets of every line, in line order.
   std::vector<std::uint32_t> skips_;
   std::vector<GridBracket> brackets_;
-  std::vector<std::int32_t> bars_;
+  std::vector<std::string> symbols_;  // the song's symbols
 };
 
 }  // namespace pulsewright

@@ -105,9 +105,25 @@ void GrooveDocument::read() {
       lineStarts_.push_back(i + 1);
     }
   }
+  // Compiled when next asked: the last of a run of edits is never compiled.
+  song_.reset();
+}
+
+void GrooveDocument::compiled() const {
+  if (song_) return;
   compiler_->reset();
   compiler_->compile(joinLinesWithCrLf(text_), padMap_, nullptr);
   song_ = compiler_->song();
+}
+
+const Timeline& GrooveDocument::song() const {
+  compiled();
+  return *song_;
+}
+
+const GridModel& GrooveDocument::model() const {
+  compiled();
+  return *song_->gridModel();
 }
 
 void GrooveDocument::apply(const GrooveEdit& edit) {
@@ -153,6 +169,7 @@ std::pair<int, std::size_t> GrooveDocument::positionOf(std::size_t offset) const
 }
 
 int GrooveDocument::partNamed(std::string_view name) const {
+  compiled();
   int found = -1;
   const std::vector<TimelinePart>& parts = song_->parts();
   for (std::size_t r = 1; r < parts.size(); ++r) {
@@ -168,11 +185,12 @@ bool GrooveDocument::partExists(int part, GrooveEdit* edit) const {
 }
 
 std::vector<std::size_t> GrooveDocument::linesOfVoice(int part, std::string_view voice) const {
+  compiled();
   const GridModel& grid = model();
   std::vector<std::size_t> lines = grid.linesOfPart(part);
   std::vector<std::size_t> found;
   for (const std::size_t i : lines) {
-    if (grid.lines()[i].symbol == voice) found.push_back(i);
+    if (grid.lines()[i].symbol(grid) == voice) found.push_back(i);
   }
   if (!found.empty()) return found;
   if (const std::optional<DrumVoice> drum = drumVoiceNamed(voice)) {
@@ -189,6 +207,7 @@ std::vector<std::size_t> GrooveDocument::linesOfVoice(int part, std::string_view
 
 GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32_t step,
                                    char mark) const {
+  compiled();
   GrooveEdit edit;
   if (!isGridMark(mark)) {
     edit.error =
@@ -209,11 +228,12 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
   if (lines.empty() && mark == '-') {
     // Nothing to clear, for a voice the document knows.
     const GridModel& known = model();
-    const bool named = drumVoiceNamed(voice) ||
-                       std::any_of(known.lines().begin(), known.lines().end(),
-                                   [&](const GridLine& line) { return line.symbol == voice; }) ||
-                       std::any_of(known.bindings().begin(), known.bindings().end(),
-                                   [&](const VoiceBinding& b) { return b.symbol == voice; });
+    const bool named =
+        drumVoiceNamed(voice) ||
+        std::any_of(known.lines().begin(), known.lines().end(),
+                    [&](const GridLine& line) { return line.symbol(known) == voice; }) ||
+        std::any_of(known.bindings().begin(), known.bindings().end(),
+                    [&](const VoiceBinding& b) { return b.symbol == voice; });
     if (!named) edit.error = "no voice " + quoted(voice) + " in part " + quoted(record.name);
     return edit;
   }
@@ -227,7 +247,7 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
     if (now.mark == mark) return edit;
     edit.changes.push_back({offsetOf(line.line, now.column), 1, std::string(1, mark)});
     edit.steps.push_back(
-        {line.line, static_cast<int>(now.column) + 1, line.symbol, now.mark, mark});
+        {line.line, static_cast<int>(now.column) + 1, line.symbol(grid), now.mark, mark});
     return edit;
   }
   if (mark == '-') return edit;  // a step no line of the voice reaches has nothing to clear
@@ -286,12 +306,13 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
     edit.error = cannot + "the lines that time those steps are bracketed otherwise";
     return edit;
   }
-  edit.steps.push_back(
-      {shorter->line, static_cast<int>(at + (target - from)) + 1, shorter->symbol, '-', mark});
+  edit.steps.push_back({shorter->line, static_cast<int>(at + (target - from)) + 1,
+                        shorter->symbol(grid), '-', mark});
   return edit;
 }
 
 GrooveEdit GrooveDocument::addVoiceLine(int part, std::string_view voice) const {
+  compiled();
   GrooveEdit edit;
   if (!partExists(part, &edit)) return edit;
   if (!linesOfVoice(part, voice).empty()) {
@@ -332,7 +353,7 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
       isWordSymbol(voice) &&
       (voiceOf(voice) ||
        std::any_of(grid.lines().begin(), grid.lines().end(), [&](const GridLine& line) {
-         return line.line <= last.line && line.symbolDefined && line.symbol == voice;
+         return line.line <= last.line && line.symbolDefined && line.symbol(grid) == voice;
        }));
   if (symbolSounds) {
     symbol = voice;
@@ -344,7 +365,7 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
       // A symbol of its own, bound just for this line and back to the old one after it,
       // so that the lines below play as they did.
       std::set<std::string, std::less<>> taken;
-      for (const GridLine& line : grid.lines()) taken.insert(line.symbol);
+      for (const GridLine& line : grid.lines()) taken.insert(line.symbol(grid));
       for (const VoiceBinding& b : grid.bindings()) taken.insert(b.symbol);
       for (const std::string& s : grid.sampleSymbols()) taken.insert(s);
       symbol = kNewSymbols[index(*drum)];
@@ -371,7 +392,7 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
   }
   const std::string_view shapeText = lineText(shape->line);
   const std::size_t bar = shape->bodyColumn - 1;
-  const std::size_t gap = bar - shape->symbolColumn - shape->symbol.size();
+  const std::size_t gap = bar - shape->symbolColumn - shape->symbol(grid).size();
   std::string line(shapeText.substr(0, shape->symbolColumn));
   line += symbol;
   line.append(line.size() < bar ? bar - line.size() : std::min<std::size_t>(gap, 1), ' ');
@@ -456,6 +477,7 @@ bool GrooveDocument::keepsTiming(int part, const std::vector<TextChange>& change
 }
 
 GrooveEdit GrooveDocument::duplicatePart(int part, std::string_view name) const {
+  compiled();
   GrooveEdit edit;
   if (!partExists(part, &edit)) return edit;
   if (part == 0) {
@@ -521,6 +543,7 @@ GrooveEdit GrooveDocument::duplicateBar(int part, std::size_t bar) const {
 }
 
 GrooveEdit GrooveDocument::barEdit(int part, std::size_t bar, BarEdit kind) const {
+  compiled();
   GrooveEdit edit;
   if (!partExists(part, &edit)) return edit;
   const TimelinePart& record = song_->parts()[static_cast<std::size_t>(part)];

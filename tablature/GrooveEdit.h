@@ -65,8 +65,8 @@ class GrooveDocument {
   GrooveDocument& operator=(const GrooveDocument&) = delete;
 
   const std::string& text() const { return text_; }
-  const Timeline& song() const { return *song_; }
-  const GridModel& model() const { return *song_->gridModel(); }
+  const Timeline& song() const;
+  const GridModel& model() const;
 
   // The part of that name the song plays (the last of the name); -1 for none.
   int partNamed(std::string_view name) const;
@@ -122,12 +122,13 @@ class GrooveDocument {
   std::string_view usualLineEnd() const;
   bool partExists(int part, GrooveEdit* edit) const;
   void read();
+  void compiled() const;  // compiles the text where it changed since
 
   std::string text_;
   PadMap padMap_;
   std::unique_ptr<TablatureCompiler> compiler_;
-  std::shared_ptr<const Timeline> song_;
-  std::vector<std::size_t> lineStarts_;  // into text_, one per line
+  mutable std::shared_ptr<const Timeline> song_;  // null until compiled
+  std::vector<std::size_t> lineStarts_;           // into text_, one per line
 };
 
 }  // namespace pulsewright

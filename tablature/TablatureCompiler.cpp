@@ -208,8 +208,18 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   grid_ = std::make_shared<TimelineItems::GridShapes>();
   grid_->lines.reserve(gridLinesBefore);
   lastHit_ = 0;
-  model_ = std::make_shared<GridModel>();
-  model_->lines_.reserve(gridLinesBefore);
+  // The grid model of the song before is made again in its memory, unless someone still
+  // reads it: a long document's model is then not paged in anew at every compilation.
+  if (lastModel_ != nullptr && lastModel_.use_count() == 1) {
+    model_ = std::move(lastModel_);
+    model_->clear();
+  } else {
+    model_ = std::make_shared<GridModel>();
+    // As many grid lines as before, or as a text of short lines has: room that is not
+    // used is never paged in.
+    model_->lines_.reserve(std::max(gridLinesBefore, text.size() / 16));
+  }
+  lastModel_.reset();
   model_->sections_.emplace_back();  // the grid lines above every section line
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
@@ -225,6 +235,8 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     settleSound();
     finishPart();
     releaseIfLarge(lineBars_);
+    model_->symbols_ = state_.parts.symbols;
+    lastModel_ = model_;
     state_.parts.grid = std::move(model_);
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
@@ -1012,7 +1024,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   record.offset = lineStart_;
   record.length = static_cast<std::uint32_t>(line.size());
   record.symbolColumn = static_cast<std::uint32_t>(lineSymbol_.data() - line.data());
-  record.symbol.assign(lineSymbol_);
+  record.symbolId = lineSymbolId_;
   record.symbolDefined = symbolDefined;
   record.voice = state_.soundVoice;
   record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
@@ -1127,9 +1139,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   record.stepCount = static_cast<std::uint32_t>(n);
   record.skipCount_ = static_cast<std::uint32_t>(skips.size() - record.firstSkip_);
   record.bracketCount_ = static_cast<std::uint32_t>(model.brackets_.size() - record.firstBracket_);
-  record.firstBar_ = static_cast<std::uint32_t>(model.bars_.size());
-  record.barCount_ = static_cast<std::uint32_t>(bars.size());
-  model.bars_.insert(model.bars_.end(), bars.begin(), bars.end());
   // Two tail steps with durations and no items, which the sequencer never plays.
   if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);

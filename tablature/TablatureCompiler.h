@@ -305,6 +305,9 @@ class TablatureCompiler {
   std::shared_ptr<const Timeline> song_;
   // The grid lines of the compilation as they are read, handed to its song.
   std::shared_ptr<GridModel> model_;
+  // The model handed to the song; taken back by the next compilation when nobody else
+  // holds it.
+  std::shared_ptr<GridModel> lastModel_;
   std::size_t lineStart_ = 0;  // of the line being read, in the text
 };
 
