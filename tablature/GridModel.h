@@ -70,7 +70,6 @@ struct GridLine {
   friend class TablatureCompiler;
   friend class GridModel;
   // Kept small, as a long document has a hundred thousand grid lines.
-  std::uint32_t body_ = 0;       // into GridModel::bodies_
   std::uint32_t firstSkip_ = 0;  // into GridModel::skips_: its bar lines and brackets
   std::uint32_t skipCount_ = 0;
   std::uint32_t firstBracket_ = 0;  // into GridModel::brackets_
@@ -105,7 +104,7 @@ class GridModel {
   const std::vector<std::string>& sampleSymbols() const { return sampleSymbols_; }
   // The grid of `line` as it was read (up to the trailing blanks).
   std::string_view body(const GridLine& line) const {
-    return std::string_view(bodies_).substr(line.body_, line.bodyLength);
+    return std::string_view(text_).substr(line.offset + line.bodyColumn, line.bodyLength);
   }
   // The grid line on line `lineNumber` (from 1); null for none.
   const GridLine* lineAt(int lineNumber) const;
@@ -121,7 +120,7 @@ class GridModel {
     bindings_.clear();
     sections_.clear();
     sampleSymbols_.clear();
-    bodies_.clear();
+    text_.clear();
     skips_.clear();
     brackets_.clear();
     symbols_.clear();
@@ -130,7 +129,7 @@ class GridModel {
   std::vector<VoiceBinding> bindings_;
   std::vector<GridSection> sections_;
   std::vector<std::string> sampleSymbols_;
-  std::string bodies_;
+  std::string text_;  // the compiled text: one copy costs less than one per line
   // Body offsets of the examined bar lines and brackets of every line, in line order.
   std::vector<std::uint32_t> skips_;
   std::vector<GridBracket> brackets_;

@@ -220,6 +220,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     model_->lines_.reserve(std::max(gridLinesBefore, text.size() / 16));
   }
   lastModel_.reset();
+  model_->text_.assign(text);
   model_->sections_.emplace_back();  // the grid lines above every section line
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
@@ -1029,8 +1030,6 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   record.voice = state_.soundVoice;
   record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
   record.bodyLength = static_cast<std::uint32_t>(body.size());
-  record.body_ = static_cast<std::uint32_t>(model.bodies_.size());
-  model.bodies_.append(body);
   record.firstSkip_ = static_cast<std::uint32_t>(skips.size());
   record.firstBracket_ = static_cast<std::uint32_t>(model.brackets_.size());
   std::size_t n = 0;
