@@ -136,6 +136,11 @@ int runEdit(const EditArguments& a, CliContext& io) {
     out = std::move(*encoded);
   }
   if (byteOrderMark) out.insert(0, kByteOrderMark);
+  // Nothing is written that would not read back as the edited text.
+  DocumentEncoding reread = DocumentEncoding::Utf8;
+  if (decodeDocumentBytes(out, &reread) != document.text() || reread != encoding) {
+    return fail("the edited document would not read back as it is written");
+  }
   const bool toStandardOutput = a.output.empty() && a.input == "-";
   const std::string& path = a.output.empty() ? a.input : a.output;
   if (toStandardOutput) {

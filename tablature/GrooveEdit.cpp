@@ -417,17 +417,19 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
       });
   for (const bool below : {true, false}) {
     if (below ? !afterLast : !beforeFirst) continue;
+    // Each line of the text added with its line end: before it below the part's last line,
+    // after it above the first.
     std::string added;
-    int lineNumber = 0;
-    if (below) {
-      added = end + (bindBefore.empty() ? "" : bindBefore + end) + line +
-              (bindAfter.empty() ? "" : end + bindAfter);
-      lineNumber = last.line + (bindBefore.empty() ? 1 : 2);
-    } else {
-      added = (bindBefore.empty() ? "" : bindBefore + end) + line + end +
-              (bindAfter.empty() ? "" : bindAfter + end);
-      lineNumber = first.line + (bindBefore.empty() ? 0 : 1);
-    }
+    auto addLine = [&](const std::string& text) {
+      if (text.empty()) return;
+      if (below) added += end;
+      added += text;
+      if (!below) added += end;
+    };
+    addLine(bindBefore);
+    addLine(line);
+    addLine(bindAfter);
+    const int lineNumber = (below ? last.line + 1 : first.line) + (bindBefore.empty() ? 0 : 1);
     edit.changes.assign(1, TextChange{below ? offsetOf(last.line, lineText(last.line).size())
                                             : offsetOf(first.line, 0),
                                       0, added});

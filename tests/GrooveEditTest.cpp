@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tablature/GrooveEdit.h"
+#include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {
 namespace {
@@ -348,6 +349,70 @@ TEST(GrooveEdit, EditsTouchOnlyTheirOwnCharactersInADocumentThatDoesNotCompileCl
   EXPECT_TRUE(copy.ok()) << copy.error;  // "part = B tempo = 120" is no section line
   EXPECT_FALSE(doc.duplicatePart(1, "A").ok());
   EXPECT_FALSE(doc.duplicatePart(1, "x = y").ok());
+}
+
+// The model holds each grid line as the compiler read it: where it stands, what it plays,
+// its bar lines (a repeated one at one step is one), brackets and steps, across parts.
+TEST(GridModel, RecordsEachGridLineAsTheCompilerReadIt) {
+  const std::string text =
+      "k = kick\r\nh |x-|\r\npart = A tempo = 120 notes = 8\r\n  k  |x-||[xo9]-|X  \r\n"
+      "q |-x\r\npart = B tempo = 90 notes = 4\r\nw = wave a.wav pan 0\r\nw |[x-|-\r\n";
+  TablatureCompiler compiler;
+  compiler.compile(text, defaultPadMap(), nullptr);
+  const GridModel& model = *compiler.song()->gridModel();
+  ASSERT_EQ(model.lines().size(), 4U);
+  const GridLine& above = model.lines()[0];
+  EXPECT_EQ(above.part, 0);
+  EXPECT_EQ(above.line, 2);
+  EXPECT_EQ(above.offset, text.find("h |"));
+
+  const GridLine& k = model.lines()[1];
+  EXPECT_EQ(k.part, 1);
+  EXPECT_EQ(k.line, 4);
+  EXPECT_EQ(k.offset, text.find("  k  |"));
+  EXPECT_EQ(k.length, 20U);
+  EXPECT_EQ(k.symbol(model), "k");
+  EXPECT_EQ(k.symbolColumn, 2U);
+  EXPECT_TRUE(k.symbolDefined);
+  EXPECT_EQ(k.voice, (ItemVoice{ItemVoice::Kind::Drum, 0}));
+  EXPECT_EQ(model.body(k), "x-||[xo9]-|X");
+  EXPECT_EQ(k.stepCount, 6U);  // the last character is never read
+  EXPECT_EQ(k.bars(model), (std::vector<std::int32_t>{0, 2, 6}));
+  EXPECT_EQ(k.barColumns(model), (std::vector<std::uint32_t>{5, 8, 9, 16}));
+  ASSERT_EQ(k.brackets(model).size(), 1U);
+  EXPECT_EQ(k.brackets(model)[0].open, 10U);
+  EXPECT_EQ(k.brackets(model)[0].close, 14U);
+  std::string marks;
+  std::vector<std::uint32_t> columns;
+  for (const GridStep& step : k.steps(model)) {
+    marks += step.mark;
+    columns.push_back(step.column);
+    EXPECT_EQ(step.level, levelOfGridMark(step.mark));
+    EXPECT_EQ(k.step(model, step.index).column, step.column);
+  }
+  EXPECT_EQ(marks, "x-xo9-");
+  EXPECT_EQ(columns, (std::vector<std::uint32_t>{6, 7, 11, 12, 13, 15}));
+
+  const GridLine& q = model.lines()[2];  // names nothing: plays the kick before it
+  EXPECT_FALSE(q.symbolDefined);
+  EXPECT_EQ(q.voice, k.voice);
+  EXPECT_EQ(q.bars(model), (std::vector<std::int32_t>{0}));
+
+  const GridLine& w = model.lines()[3];
+  EXPECT_EQ(w.part, 2);
+  EXPECT_EQ(w.voice.kind, ItemVoice::Kind::Sample);
+  ASSERT_EQ(w.brackets(model).size(), 1U);
+  EXPECT_EQ(w.brackets(model)[0].close, GridBracket::kNoClose);
+  EXPECT_EQ(w.bars(model), (std::vector<std::int32_t>{0, 2}));
+
+  ASSERT_EQ(model.sections().size(), 3U);
+  EXPECT_EQ(model.sections()[1].line, 3);
+  EXPECT_EQ(text.substr(model.sections()[2].offset + model.sections()[2].nameColumn,
+                        model.sections()[2].nameLength),
+            "B");
+  ASSERT_EQ(model.bindings().size(), 1U);
+  EXPECT_EQ(model.bindings()[0].symbol, "k");
+  EXPECT_EQ(model.sampleSymbols(), std::vector<std::string>{"w"});
 }
 
 }  // namespace
