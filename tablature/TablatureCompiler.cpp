@@ -1017,21 +1017,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   changeMusic();
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
+  // The line's bar lines and brackets go to the grid model as they are read; its record
+  // is made once the line is read.
   GridModel& model = *model_;
   std::vector<std::uint32_t>& skips = model.skips_;
-  GridLine& record = model.lines_.emplace_back();
-  record.part = static_cast<int>(state_.parts.parts.size() - 1);
-  record.line = lineNumber;
-  record.offset = lineStart_;
-  record.length = static_cast<std::uint32_t>(line.size());
-  record.symbolColumn = static_cast<std::uint32_t>(lineSymbol_.data() - line.data());
-  record.symbolId = lineSymbolId_;
-  record.symbolDefined = symbolDefined;
-  record.voice = state_.soundVoice;
-  record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
-  record.bodyLength = static_cast<std::uint32_t>(body.size());
-  record.firstSkip_ = static_cast<std::uint32_t>(skips.size());
-  record.firstBracket_ = static_cast<std::uint32_t>(model.brackets_.size());
+  const std::size_t firstSkip = skips.size();
+  const std::size_t firstBracket = model.brackets_.size();
   std::size_t n = 0;
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
@@ -1131,13 +1122,28 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           ItemRun{static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n)});
     }
   }
+  bool closed = false;
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));
-    record.closedByLastCharacter = true;
+    closed = true;
   }
+  GridLine& record = model.lines_.emplace_back();
+  record.offset = lineStart_;
+  record.part = static_cast<int>(state_.parts.parts.size() - 1);
+  record.line = lineNumber;
+  record.length = static_cast<std::uint32_t>(line.size());
+  record.symbolColumn = static_cast<std::uint32_t>(lineSymbol_.data() - line.data());
+  record.symbolId = lineSymbolId_;
+  record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
+  record.bodyLength = static_cast<std::uint32_t>(body.size());
   record.stepCount = static_cast<std::uint32_t>(n);
-  record.skipCount_ = static_cast<std::uint32_t>(skips.size() - record.firstSkip_);
-  record.bracketCount_ = static_cast<std::uint32_t>(model.brackets_.size() - record.firstBracket_);
+  record.voice = state_.soundVoice;
+  record.symbolDefined = symbolDefined;
+  record.closedByLastCharacter = closed;
+  record.firstSkip_ = static_cast<std::uint32_t>(firstSkip);
+  record.skipCount_ = static_cast<std::uint32_t>(skips.size() - firstSkip);
+  record.firstBracket_ = static_cast<std::uint32_t>(firstBracket);
+  record.bracketCount_ = static_cast<std::uint32_t>(model.brackets_.size() - firstBracket);
   // Two tail steps with durations and no items, which the sequencer never plays.
   if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);
