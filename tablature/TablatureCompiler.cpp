@@ -210,7 +210,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   lastHit_ = 0;
   // The grid model of the song before is made again in its memory, unless someone still
   // reads it: a long document's model is then not paged in anew at every compilation.
-  if (lastModel_ != nullptr && lastModel_.use_count() == 1) {
+  // A much longer document's memory is let go instead.
+  if (lastModel_ != nullptr && lastModel_.use_count() == 1 &&
+      lastModel_->text_.capacity() <= 2 * text.size() + 4096) {
     model_ = std::move(lastModel_);
     model_->clear();
   } else {
