@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "tablature/CompiledDocument.h"
-#include "tablature/LinePatterns.h"
+#include "tablature/GridModel.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 
@@ -65,13 +65,6 @@ class Builder {
   explicit Builder(const ScoreSource& source,
                    const std::function<bool(const ScoreMeasure&)>* measureSink = nullptr)
       : src_(source), measureSink_(measureSink) {
-    std::size_t start = 0;
-    while (start <= src_.text.size()) {
-      const std::size_t end = src_.text.find("\r\n", start);
-      lines_.push_back(src_.text.substr(start, end == std::string_view::npos ? end : end - start));
-      if (end == std::string_view::npos) break;
-      start = end + 2;
-    }
     score_.title = source.metadata.title;
     score_.author =
         !source.metadata.author.empty() ? source.metadata.author : source.metadata.artist;
@@ -109,29 +102,15 @@ class Builder {
   }
 
  private:
-  std::string_view line(int number) const {
-    return number >= 1 && static_cast<std::size_t>(number) <= lines_.size()
-               ? lines_[static_cast<std::size_t>(number - 1)]
-               : std::string_view();
-  }
-
-  // The steps at which a grid line's inner bar lines stand, counted as the compiler
-  // counts steps (brackets and bar lines are no steps; the last character is never read).
-  static std::vector<int> barLinesOf(std::string_view gridLine) {
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(gridLine, &symbol, &body);
-    std::vector<int> bars;
-    int n = 0;
-    for (std::size_t p = 0; p + 1 < body.size(); ++p) {
-      const char c = body[p];
-      if (c == '|') {
-        if (n > 0 && (bars.empty() || bars.back() != n)) bars.push_back(n);
-      } else if (c != '[' && c != ']') {
-        ++n;
-      }
-    }
-    return bars;
+  // The steps at which a grid line's inner bar lines stand, as the compiler read them
+  // (the opening bar line and a closing one it never reads aside).
+  std::vector<int> barLinesOf(int lineNumber) const {
+    const GridModel* model = src_.timeline.gridModel();
+    const GridLine* line = model != nullptr ? model->lineAt(lineNumber) : nullptr;
+    if (line == nullptr) return {};
+    const std::vector<std::int32_t> read = line->bars(*model);
+    const std::size_t end = read.size() - (line->closedByLastCharacter ? 1 : 0);
+    return std::vector<int>(read.begin() + 1, read.begin() + static_cast<std::ptrdiff_t>(end));
   }
 
   void layout(int partIndex) {
@@ -240,9 +219,9 @@ class Builder {
     for (const std::int32_t b : part.bars) bars.push_back(static_cast<int>(b));
     if (part.bars.empty() && !gridLines.empty()) {
       // Grid lines that disagree: the bars of the first one.
-      bars = barLinesOf(line(gridLines.front()));
+      bars = barLinesOf(gridLines.front());
       for (std::size_t g = 1; g < gridLines.size(); ++g) {
-        if (barLinesOf(line(gridLines[g])) != bars) {
+        if (barLinesOf(gridLines[g]) != bars) {
           score_.warnings.push_back("part " + part.name + ": the bar lines of line " +
                                     std::to_string(gridLines[g]) + " differ from line " +
                                     std::to_string(gridLines.front()) + "; the bars of line " +
@@ -454,7 +433,6 @@ class Builder {
   const ScoreSource& src_;
   const std::function<bool(const ScoreMeasure&)>* measureSink_;
   bool stopped_ = false;  // the measure sink wants no more
-  std::vector<std::string_view> lines_;
   Score score_;
   std::map<int, PartLayout> layouts_;
 };

@@ -84,9 +84,8 @@ struct Score {
 };
 
 // What the score is made of: the compiled song and its metadata, and the document text it
-// was compiled from (lines joined by CR LF), where the bar lines of a part whose grid
-// lines disagree are read from its first grid line; without the text such a part is
-// barred in fours.
+// was compiled from (lines joined by CR LF). A part whose grid lines disagree is barred
+// as the first of them, as the song's grid model has it; without the model, in fours.
 struct ScoreSource {
   const Timeline& timeline;
   const SongMetadata& metadata;
