@@ -85,7 +85,9 @@ bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std
   transport_.stop();
   const QString why = begin(editor, part, input, padMap, transport_.tempoScale());
   emit said(why.isEmpty()
-                ? tr("Recording part %1 from %2: Stop ends the take.")
+                ? tr(transport_.countIn()
+                         ? "Recording part %1 from %2 after a bar of count-in: Stop ends the take."
+                         : "Recording part %1 from %2: Stop ends the take.")
                       .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
                 : why);
   return why.isEmpty();
@@ -136,7 +138,9 @@ QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const 
   session_->player().setTempoScale(tempoScale);
   PlayOptions options;
   options.loops = 0;
-  options.countIn = true;
+  // As Play counts in: the Play menu's Count-in, off unless chosen, as on the command line.
+  // A drummer who starts at once is recorded from the first bar.
+  options.countIn = transport_.countIn();
   options.metronome = true;
   recorder_->start();
   if (!session_->play(song, options)) {
@@ -202,6 +206,7 @@ void Recording::finish(const QString& why) {
   recorder_->stop();
   output_->silence(clock_.now());
   const std::vector<TakeHit> hits = takeHits();
+  const int countInHits = recorder_->countInHits();
   session_.reset();
   output_.reset();
   recorder_.reset();
@@ -232,6 +237,9 @@ void Recording::finish(const QString& why) {
     replaceChangedText(*editor_, QString::fromStdString(take.document), joinPrevious);
     message << tr("%n hit(s) recorded into part %1.", nullptr, take.hitsWritten)
                    .arg(QString::fromStdString(part_));
+  }
+  if (countInHits > 0) {
+    message << tr("%n hit(s) played during the count-in were not recorded.", nullptr, countInHits);
   }
   for (const std::string& warning : take.warnings) message << QString::fromStdString(warning);
   emit said(message.join(' '));

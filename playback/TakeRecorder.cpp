@@ -95,6 +95,14 @@ std::vector<RecordedHit> TakeRecorder::hits() const {
   return hits;
 }
 
+int TakeRecorder::countInHits() const {
+  std::lock_guard lock(mutex_);
+  if (passes_.empty()) return static_cast<int>(notes_.size());
+  return static_cast<int>(std::count_if(notes_.begin(), notes_.end(), [this](const Note& note) {
+    return note.time + halfStep_ < passes_.front();
+  }));
+}
+
 void TakeRecorder::stepStarted(std::uint64_t generation, const Timeline& timeline,
                                const TimelineTick& tick, DueTime due) {
   {

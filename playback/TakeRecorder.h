@@ -71,6 +71,9 @@ class TakeRecorder : public Player::Listener {
   // The take so far, in the order played: notes from half a step before the first pass
   // to half a step after the last pass's end.
   std::vector<RecordedHit> hits() const;
+  // The notes played before the first pass's first beat (less half a step): in the
+  // count-in, and so in no pass.
+  int countInHits() const;
 
   void statusChanged(std::uint64_t generation, const std::string& text) override;
   void songEnded(std::uint64_t generation) override;
