@@ -22,11 +22,9 @@ MidiExportResult exportMidiFile(const CompiledDocument& compiled, const std::str
                        streamStandardMidiFile(
                            midiFileTextOf(compiled.metadata),
                            [&](const std::function<void(const MidiFileStep&)>& step) {
-                             // Once stopped, the rest of the walk is skipped: nothing more is
-                             // written.
-                             forEachMidiFileStep(*compiled.song, [&](const MidiFileStep& s) {
-                               if (!keepGoing || keepGoing()) step(s);
-                             });
+                             // Once stopped, the walk ends: a signal stops a long song
+                             // at once, not after every step of it has been passed over.
+                             forEachMidiFileStep(*compiled.song, step, keepGoing);
                            },
                            channel,
                            [&](std::string_view bytes) {

@@ -3,13 +3,15 @@
 namespace pulsewright {
 
 void forEachMidiFileStep(const Timeline& timeline,
-                         const std::function<void(const MidiFileStep&)>& visit) {
+                         const std::function<void(const MidiFileStep&)>& visit,
+                         const std::function<bool()>& keepGoing) {
   if (!timeline.playable()) return;
   Timeline::Cursor cursor = timeline.begin();
   TimelineTick tick;
   StepMusic music;
   MidiFileStep step;  // one, its notes' room reused from step to step
   while (cursor.next(&tick)) {
+    if (keepGoing && !keepGoing()) return;
     step.notes.clear();
     step.samples = 0;
     step.metreBeats = 0;

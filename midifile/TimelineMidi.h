@@ -10,9 +10,11 @@
 
 namespace pulsewright {
 
-// Hands `step` the steps of every tick the timeline plays, in order, one at a time.
+// Hands `step` the steps of every tick the timeline plays, in order, one at a time;
+// `keepGoing`, when given, is asked before each, and the walk ends once it says no.
 void forEachMidiFileStep(const Timeline& timeline,
-                         const std::function<void(const MidiFileStep&)>& step);
+                         const std::function<void(const MidiFileStep&)>& step,
+                         const std::function<bool()>& keepGoing = {});
 // The text fields of a song: the title and the other meta lines; no steps.
 MidiFileSong midiFileTextOf(const SongMetadata& metadata);
 // The steps of every tick the timeline plays; the text fields are left empty.
