@@ -48,7 +48,8 @@ TimelinePart newPart() {
                       .musics = {},
                       .tailDurations = {},
                       .bars = {},
-                      .metre = {}};
+                      .metre = {},
+                      .positionRuns = {}};
 }
 
 TimelinePart placeholderPart() {
@@ -454,6 +455,7 @@ void TablatureCompiler::beginPart() {
   musicIndex_.clear();
   lastMusic_ = {};
   partMusics_.assign(1, StepMusic{});
+  partRuns_.assign(1, MusicRun{0, 0});
   // The durations stay: the tempo and note size are those of the section line.
   for (DivisorMusic& known : divisorMusics_) known.musicKnown = false;
 }
@@ -577,6 +579,7 @@ void TablatureCompiler::finishPart() {
   releaseIfLarge(itemCounts_);
   releaseIfLarge(itemRuns_);
 
+  makePositionRuns(part);
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
     double notes = 0.0;
@@ -600,6 +603,93 @@ void TablatureCompiler::finishPart() {
     }
     writtenMetre_.reset();
   }
+}
+
+void TablatureCompiler::lineMusicFrom(std::size_t step, std::uint32_t music) {
+  const auto first = static_cast<std::uint32_t>(step);
+  if (!lineRuns_.empty() && lineRuns_.back().firstStep == first) {
+    lineRuns_.back().music = music;  // a bracket before any step of the last run
+    if (lineRuns_.size() >= 2 && lineRuns_[lineRuns_.size() - 2].music == music)
+      lineRuns_.pop_back();
+  } else if (lineRuns_.empty() || lineRuns_.back().music != music) {
+    lineRuns_.push_back(MusicRun{first, music});
+  }
+}
+
+void TablatureCompiler::layLineRuns(std::size_t end) {
+  // Nearly every line of a part has the music of those before it.
+  if (lineRuns_.size() == 1 && partRuns_.size() == 1 &&
+      (lineRuns_[0].music == partRuns_[0].music || lineRuns_[0].music == kKeptMusic)) {
+    return;
+  }
+  std::vector<MusicRun>& laid = laidRuns_;
+  laid.clear();
+  auto add = [&laid](std::uint32_t first, std::uint32_t music) {
+    if (laid.empty() || laid.back().music != music) laid.push_back(MusicRun{first, music});
+  };
+  // The part's music from step `from` until `to` (or for good, when to is 0).
+  std::size_t next = 0;  // the part's run to look at first
+  auto keep = [&](std::uint32_t from, std::uint32_t to) {
+    while (next + 1 < partRuns_.size() && partRuns_[next + 1].firstStep <= from) ++next;
+    for (std::size_t r = next; r < partRuns_.size(); ++r) {
+      if (to != 0 && partRuns_[r].firstStep >= to) break;
+      add(std::max(partRuns_[r].firstStep, from), partRuns_[r].music);
+    }
+  };
+  const auto lineEnd = static_cast<std::uint32_t>(end);
+  for (std::size_t i = 0; i < lineRuns_.size(); ++i) {
+    const std::uint32_t from = lineRuns_[i].firstStep;
+    const std::uint32_t to = i + 1 < lineRuns_.size() ? lineRuns_[i + 1].firstStep : lineEnd;
+    if (from >= to) continue;
+    if (lineRuns_[i].music == kKeptMusic) {
+      keep(from, to);
+    } else {
+      add(from, lineRuns_[i].music);
+    }
+  }
+  keep(lineEnd, 0);
+  partRuns_.swap(laid);
+}
+
+void TablatureCompiler::makePositionRuns(TimelinePart& part) const {
+  std::vector<PositionRun>& runs = part.positionRuns;
+  runs.clear();
+  const std::size_t count = part.steps.size();
+  for (const MusicRun& music : partRuns_) {
+    if (music.firstStep >= count) break;
+    const StepMusic& values =
+        music.music < part.musics.size() ? part.musics[music.music] : part.musics.front();
+    PositionRun run;
+    run.firstStep = music.firstStep;
+    // As a step plays: one whose note size gives no length lasts as long as the one before.
+    run.ownLength = values.noteSize > 0.0 && values.tupletDivisor >= 1;
+    const PositionRun* before = runs.empty() ? nullptr : &runs.back();
+    if (run.ownLength) {
+      const std::optional<MusicalTime> length = exactLengthOf(values);
+      run.exactLength = length.has_value();
+      if (length) run.length = *length;
+    } else {
+      run.exactLength = before != nullptr && before->exactLength;
+      if (run.exactLength) run.length = before->length;
+    }
+    if (before != nullptr) {
+      std::optional<MusicalTime> start;
+      if (before->exactStart && before->exactLength) {
+        const std::optional<MusicalTime> steps =
+            before->length * static_cast<std::int64_t>(run.firstStep - before->firstStep);
+        if (steps) start = before->start + *steps;
+      }
+      run.exactStart = start.has_value();
+      if (start) run.start = *start;
+      // Musics of one length are one run of positions.
+      if (before->ownLength == run.ownLength && before->exactLength == run.exactLength &&
+          before->length == run.length && (before->exactStart || !run.exactStart)) {
+        continue;
+      }
+    }
+    runs.push_back(run);
+  }
+  runs.shrink_to_fit();
 }
 
 std::uint32_t TablatureCompiler::musicIndex(const StepMusic& music) {
@@ -977,6 +1067,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     music = known.music;
   };
   changeMusic();
+  lineRuns_.clear();
+  lineMusicFrom(0, duration ? music : kKeptMusic);
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
@@ -1014,9 +1106,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
         }
         changeMusic();
+        lineMusicFrom(n, duration ? music : kKeptMusic);
       } else if (c == ']') {
         state_.tupletDivisor = 1;
         changeMusic();
+        lineMusicFrom(n, duration ? music : kKeptMusic);
       } else if (bars.back() != static_cast<std::int32_t>(n)) {  // a bar line
         bars.push_back(static_cast<std::int32_t>(n));
       }
@@ -1085,6 +1179,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       steps[tail].music = music;
     }
   }
+  if (hasSteps) layLineRuns(n + 2);
   // The part's bar lines are those of its first grid line that has any inside; the
   // others must agree with them where both have steps.
   if (bars.size() >= 2) {

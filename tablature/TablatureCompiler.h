@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -290,8 +291,24 @@ class TablatureCompiler {
   std::size_t lastDivisorMusic_ = 0;  // the entry found last
   int firstBarLine_ = 0;              // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
-  std::optional<Metre> writtenMetre_;      // of the current part's section line
-  std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
+  std::optional<Metre> writtenMetre_;   // of the current part's section line
+  std::vector<std::int32_t> lineBars_;  // the bar lines of the grid line being read
+  // The music of the current part's steps, run by run from step 0 (the last run goes on
+  // past its steps): what finishPart makes the part's exact positions of. Each grid line
+  // lays its own runs over them; a run of kKeptMusic leaves the music before.
+  struct MusicRun {
+    std::uint32_t firstStep;
+    std::uint32_t music;
+  };
+  static constexpr std::uint32_t kKeptMusic = std::numeric_limits<std::uint32_t>::max();
+  std::vector<MusicRun> partRuns_;
+  std::vector<MusicRun> lineRuns_;
+  std::vector<MusicRun> laidRuns_;  // reused by layLineRuns
+  // The grid line's music from step `step` on (kKeptMusic for steps it times not).
+  void lineMusicFrom(std::size_t step, std::uint32_t music);
+  // Lays the grid line's runs, which end before step `end`, over the part's.
+  void layLineRuns(std::size_t end);
+  void makePositionRuns(TimelinePart& part) const;
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
   // A part's items are made in this, which is kept from part to part, and
   // handed to the part at its final size when it ends: reading a part then allocates
