@@ -68,6 +68,15 @@ inline std::optional<MusicalTime> operator+(const MusicalTime& a, const MusicalT
     std::int64_t sum = 0;
     if (!__builtin_add_overflow(a.num, b.num, &sum)) return MusicalTime::of(sum, a.den);
   }
+  std::int64_t left = 0;
+  std::int64_t right = 0;
+  std::int64_t sum = 0;
+  std::int64_t den = 0;
+  if (!__builtin_mul_overflow(a.num, b.den, &left) &&
+      !__builtin_mul_overflow(b.num, a.den, &right) && !__builtin_add_overflow(left, right, &sum) &&
+      !__builtin_mul_overflow(a.den, b.den, &den)) {
+    return MusicalTime::of(sum, den);
+  }
   return musical_time_detail::fromWide(
       static_cast<WideInt>(a.num) * b.den + static_cast<WideInt>(b.num) * a.den,
       static_cast<WideInt>(a.den) * b.den);
@@ -78,6 +87,8 @@ inline std::optional<MusicalTime> operator-(const MusicalTime& a, const MusicalT
 }
 
 inline std::optional<MusicalTime> operator*(const MusicalTime& a, std::int64_t times) {
+  std::int64_t num = 0;
+  if (!__builtin_mul_overflow(a.num, times, &num)) return MusicalTime::of(num, a.den);
   return musical_time_detail::fromWide(static_cast<WideInt>(a.num) * times, a.den);
 }
 

@@ -49,7 +49,8 @@ TimelinePart newPart() {
                       .tailDurations = {},
                       .bars = {},
                       .metre = {},
-                      .positionRuns = {}};
+                      .firstPositionRun = {},
+                      .laterPositionRuns = {}};
 }
 
 TimelinePart placeholderPart() {
@@ -140,7 +141,10 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 }  // namespace
 
-TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
+TablatureCompiler::TablatureCompiler() : song_(emptySong()) {
+  // Room for the runs of nearly every part and line, so that laying them allocates nothing.
+  for (std::vector<MusicRun>* runs : {&partRuns_, &lineRuns_, &laidRuns_}) runs->reserve(16);
+}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -605,24 +609,28 @@ void TablatureCompiler::finishPart() {
   }
 }
 
-void TablatureCompiler::lineMusicFrom(std::size_t step, std::uint32_t music) {
-  const auto first = static_cast<std::uint32_t>(step);
-  if (!lineRuns_.empty() && lineRuns_.back().firstStep == first) {
-    lineRuns_.back().music = music;  // a bracket before any step of the last run
-    if (lineRuns_.size() >= 2 && lineRuns_[lineRuns_.size() - 2].music == music)
-      lineRuns_.pop_back();
-  } else if (lineRuns_.empty() || lineRuns_.back().music != music) {
-    lineRuns_.push_back(MusicRun{first, music});
-  }
-}
-
-void TablatureCompiler::layLineRuns(std::size_t end) {
-  // Nearly every line of a part has the music of those before it.
-  if (lineRuns_.size() == 1 && partRuns_.size() == 1 &&
-      (lineRuns_[0].music == partRuns_[0].music || lineRuns_[0].music == kKeptMusic)) {
+void TablatureCompiler::layLineRuns(std::size_t end, std::size_t stepCount) {
+  const auto lineEnd = static_cast<std::uint32_t>(end);
+  const bool timesAll = std::none_of(lineRuns_.begin(), lineRuns_.end(),
+                                     [](const MusicRun& r) { return r.music == kKeptMusic; });
+  std::vector<MusicRun>& laid = laidRuns_;
+  if (timesAll) {
+    // The line's runs, then the part's from the line's end on.
+    if (end >= stepCount) {  // the part has no steps past the line's
+      partRuns_.swap(lineRuns_);  // the line's are made anew for the next line
+      return;
+    }
+    laid.assign(lineRuns_.begin(), lineRuns_.end());
+    std::size_t r = 0;
+    while (r + 1 < partRuns_.size() && partRuns_[r + 1].firstStep <= lineEnd) ++r;
+    if (laid.back().music != partRuns_[r].music)
+      laid.push_back(MusicRun{lineEnd, partRuns_[r].music});
+    for (++r; r < partRuns_.size(); ++r) {
+      if (laid.back().music != partRuns_[r].music) laid.push_back(partRuns_[r]);
+    }
+    partRuns_.swap(laid);
     return;
   }
-  std::vector<MusicRun>& laid = laidRuns_;
   laid.clear();
   auto add = [&laid](std::uint32_t first, std::uint32_t music) {
     if (laid.empty() || laid.back().music != music) laid.push_back(MusicRun{first, music});
@@ -636,7 +644,6 @@ void TablatureCompiler::layLineRuns(std::size_t end) {
       add(std::max(partRuns_[r].firstStep, from), partRuns_[r].music);
     }
   };
-  const auto lineEnd = static_cast<std::uint32_t>(end);
   for (std::size_t i = 0; i < lineRuns_.size(); ++i) {
     const std::uint32_t from = lineRuns_[i].firstStep;
     const std::uint32_t to = i + 1 < lineRuns_.size() ? lineRuns_[i + 1].firstStep : lineEnd;
@@ -647,12 +654,12 @@ void TablatureCompiler::layLineRuns(std::size_t end) {
       add(from, lineRuns_[i].music);
     }
   }
-  keep(lineEnd, 0);
+  if (end < stepCount) keep(lineEnd, 0);
   partRuns_.swap(laid);
 }
 
-void TablatureCompiler::makePositionRuns(TimelinePart& part) const {
-  std::vector<PositionRun>& runs = part.positionRuns;
+void TablatureCompiler::makePositionRuns(TimelinePart& part) {
+  std::vector<PositionRun>& runs = positionRuns_;
   runs.clear();
   const std::size_t count = part.steps.size();
   for (const MusicRun& music : partRuns_) {
@@ -689,7 +696,9 @@ void TablatureCompiler::makePositionRuns(TimelinePart& part) const {
     }
     runs.push_back(run);
   }
-  runs.shrink_to_fit();
+  // Most parts have one run, which costs them no allocation.
+  if (!runs.empty()) part.firstPositionRun = runs.front();
+  if (runs.size() > 1) part.laterPositionRuns.assign(runs.begin() + 1, runs.end());
 }
 
 std::uint32_t TablatureCompiler::musicIndex(const StepMusic& music) {
@@ -1068,7 +1077,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   };
   changeMusic();
   lineRuns_.clear();
-  lineMusicFrom(0, duration ? music : kKeptMusic);
+  lineRuns_.push_back(MusicRun{0, duration ? music : kKeptMusic});
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   std::size_t n = 0;
@@ -1179,7 +1188,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       steps[tail].music = music;
     }
   }
-  if (hasSteps) layLineRuns(n + 2);
+  // Nearly every line of a part has the music of those before it.
+  const bool sameMusic = lineRuns_.size() == 1 &&
+                         (lineRuns_[0].music == kKeptMusic ||
+                          (partRuns_.size() == 1 && lineRuns_[0].music == partRuns_[0].music));
+  if (hasSteps && !sameMusic) layLineRuns(n + 2, steps.size());
   // The part's bar lines are those of its first grid line that has any inside; the
   // others must agree with them where both have steps.
   if (bars.size() >= 2) {

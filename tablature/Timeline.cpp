@@ -49,6 +49,9 @@ std::optional<MusicalTime> exactLengthOf(const StepMusic& music) {
   if (!(noteSize > 0.0) || !std::isfinite(noteSize) || music.tupletDivisor < 1) {
     return std::nullopt;
   }
+  if (noteSize == std::floor(noteSize) && noteSize <= static_cast<double>(std::int64_t{1} << 40)) {
+    return MusicalTime{1, static_cast<std::int64_t>(noteSize) * music.tupletDivisor};
+  }
   // A note size as read from text: a whole number, or one with a short binary fraction
   // (6.5), which a double holds exactly.
   std::int64_t scale = 1;
@@ -64,11 +67,11 @@ std::optional<MusicalTime> exactLengthOf(const StepMusic& music) {
 }
 
 const PositionRun* TimelinePart::positionRunOf(std::size_t step) const {
-  if (step >= steps.size() || positionRuns.empty()) return nullptr;
+  if (step >= steps.size()) return nullptr;
   const auto after =
-      std::upper_bound(positionRuns.begin(), positionRuns.end(), step,
+      std::upper_bound(laterPositionRuns.begin(), laterPositionRuns.end(), step,
                        [](std::size_t s, const PositionRun& run) { return s < run.firstStep; });
-  return after == positionRuns.begin() ? nullptr : &*std::prev(after);
+  return after == laterPositionRuns.begin() ? &firstPositionRun : &*std::prev(after);
 }
 
 std::optional<StepPosition> TimelinePart::positionOf(std::size_t step) const {

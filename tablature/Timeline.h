@@ -290,8 +290,10 @@ struct TimelinePart {
   // (the grid's opening bar line is 0, a closing one is the number of steps).
   std::vector<std::int32_t> bars;
   Metre metre;
-  // The steps' exact positions, run by run from step 0; empty for a part with no steps.
-  std::vector<PositionRun> positionRuns;
+  // The steps' exact positions, run by run from step 0: the first run in place (most
+  // parts have only it), then the others. A part with no steps has none.
+  PositionRun firstPositionRun;
+  std::vector<PositionRun> laterPositionRuns;
 
   // The run that holds step `step`; null when there is none.
   const PositionRun* positionRunOf(std::size_t step) const;
