@@ -25,16 +25,16 @@ struct MidiFileNote {
 struct MidiFileStep {
   double noteSize = 4;  // the step is a 1/noteSize note...
   int divisor = 1;      // ...shared by this many steps (tuplets)
-  // The step's exact length in wholes, as the compiler gave it; none to work it out
-  // from noteSize and divisor.
-  std::optional<MusicalTime> length;
-  double tempo = 120;  // quarter notes per minute
-  int program = -1;    // the part's program; none outside 0-127
+  double tempo = 120;   // quarter notes per minute
+  int program = -1;     // the part's program; none outside 0-127
   std::vector<MidiFileNote> notes;
   int samples = 0;  // sample hits, which a MIDI file cannot hold
   // A time signature that starts with this step (a part's first step); 0 for none.
   int metreBeats = 0;
   int metreUnit = 0;
+  // The step's exact length in wholes, as the compiler gave it; none to work it out
+  // from noteSize and divisor.
+  std::optional<MusicalTime> length;
 };
 
 struct MidiFileSong {

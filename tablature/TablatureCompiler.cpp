@@ -616,7 +616,7 @@ void TablatureCompiler::layLineRuns(std::size_t end, std::size_t stepCount) {
   std::vector<MusicRun>& laid = laidRuns_;
   if (timesAll) {
     // The line's runs, then the part's from the line's end on.
-    if (end >= stepCount) {  // the part has no steps past the line's
+    if (end >= stepCount) {       // the part has no steps past the line's
       partRuns_.swap(lineRuns_);  // the line's are made anew for the next line
       return;
     }
