@@ -8,7 +8,7 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/ProblemsPanel.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 #include "midifile/MidiImport.h"
 #include "midifile/StandardMidiFileReader.h"
 #include "platform/qt/UserDialogs.h"
@@ -45,7 +45,7 @@ void DocumentImport::chooseAndImport() {
 
 bool DocumentImport::importFile(const QString& path) {
   QByteArray bytes;
-  const QString failure = readRegularFile(path, kMaxImportBytes, &bytes);
+  const QString failure = readWholeFile(path, kMaxImportBytes, &bytes);
   if (!failure.isEmpty()) {
     dialogs_.message(window_, tr("Cannot open \"%1\": %2.").arg(path, failure));
     return false;

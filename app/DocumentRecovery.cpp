@@ -13,7 +13,7 @@
 #include <cerrno>
 
 #include "editor/EditorText.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 
 namespace pulsewright {
 
@@ -127,7 +127,7 @@ std::vector<DocumentRecovery::Copy> DocumentRecovery::leftBehind() {
     const int fd = tryLock(file);
     if (fd < 0) continue;  // a running window's
     QByteArray bytes;
-    if (!QFileInfo::exists(file) || !readRegularFile(file, kMaxRecoveryBytes, &bytes).isEmpty()) {
+    if (!QFileInfo::exists(file) || !readWholeFile(file, kMaxRecoveryBytes, &bytes).isEmpty()) {
       // Gone meanwhile (its window saved), or not readable: left as it is.
       offered_[file] = fd;
       unlock(file, !QFileInfo::exists(file));
@@ -176,8 +176,11 @@ void DocumentRecovery::unlock(const QString& file, bool removeLockFile) {
 
 bool DocumentRecovery::keepNow() {
   if (ownFile_.isEmpty() || !editor_.document()->isModified()) return true;
-  const QString path = documentPath_ ? documentPath_() : QString();
-  return writeWholeFile(ownFile_, encodeCopy(editorText(editor_), path)).isEmpty();
+  QString path = documentPath_ ? documentPath_() : QString();
+  // Absolute: the next start may be in another folder.
+  if (!path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
+  // A text still loading is kept whole, as Save would write it.
+  return writeWholeFile(ownFile_, encodeCopy(editorTextToRead(editor_), path)).isEmpty();
 }
 
 void DocumentRecovery::discard() {

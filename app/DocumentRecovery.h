@@ -28,7 +28,7 @@ class DocumentRecovery : public QObject {
   struct Copy {
     QString file;          // the copy itself
     QString text;          // the unsaved text
-    QString originalPath;  // the document's file then; empty for a new document
+    QString originalPath;  // the document's file then, absolute; empty for a new document
   };
 
   // An empty `folder` keeps no copy.

@@ -7,7 +7,7 @@
 
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 #include "platform/qt/UserDialogs.h"
 #include "tabimport/DrumTabImport.h"
 
@@ -23,7 +23,7 @@ void DrumTabImportCommands::importFile() {
                                                tr("Text files (*.txt *.tab);;All files (*)"));
   if (path.isEmpty()) return;
   QByteArray bytes;
-  const QString failure = readRegularFile(path, kMaxDocumentBytes, &bytes);
+  const QString failure = readWholeFile(path, kMaxDocumentBytes, &bytes);
   if (!failure.isEmpty()) {
     dialogs_.message(window_, tr("Cannot open \"%1\": %2.").arg(path, failure));
     return;

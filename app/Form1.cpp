@@ -242,6 +242,12 @@ void Form1::wireEditor() {
             transportBar_->showPosition({});
           });
 
+  // The tempo scale, the taps and the tempo shown belong to the document on screen.
+  connect(&editor_->documents(), &DocumentCommands::documentReplaced, this, [this] {
+    transportBar_->forgetTaps();
+    transport_->documentReplaced(documentForCompiler(), padMap());
+  });
+
   // The problems in the text under the editor; double-click one to go to it.
   problems_ = new ProblemsPanel(*tablatureEditor_);
   QDockWidget* dock =

@@ -85,7 +85,9 @@ bool Recording::start(QPlainTextEdit& editor, const std::string& part, const std
   transport_.stop();
   const QString why = begin(editor, part, input, padMap, transport_.tempoScale());
   emit said(why.isEmpty()
-                ? tr("Recording part %1 from %2: Stop ends the take.")
+                ? tr(transport_.countIn()
+                         ? "Recording part %1 from %2 after a bar of count-in: Stop ends the take."
+                         : "Recording part %1 from %2: Stop ends the take.")
                       .arg(QString::fromStdString(part_), QString::fromStdString(inputName_))
                 : why);
   return why.isEmpty();
@@ -136,7 +138,9 @@ QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const 
   session_->player().setTempoScale(tempoScale);
   PlayOptions options;
   options.loops = 0;
-  options.countIn = true;
+  // As Play counts in: the Play menu's Count-in, off unless chosen, as on the command line.
+  // A drummer who starts at once is recorded from the first bar.
+  options.countIn = transport_.countIn();
   options.metronome = true;
   recorder_->start();
   if (!session_->play(song, options)) {
@@ -148,6 +152,9 @@ QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const 
     return tr("Part %1 cannot start.").arg(QString::fromStdString(part));
   }
   editor_ = &editor;
+  before_ = editorText(editor);
+  written_.clear();
+  barsShown_ = 0;
   part_ = part;
   inputName_ = name;
   padMap_ = padMap;
@@ -158,6 +165,10 @@ QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const 
 
 void Recording::watchDevices() {
   if (!active()) return;
+  if (recorder_->barsStarted() != barsShown_) {
+    barsShown_ = recorder_->barsStarted();
+    showTakeSoFar();
+  }
   if (recorder_->inputGone()) {
     finish(tr("The MIDI input %1 went away: recording stopped, what was played is kept.")
                .arg(QString::fromStdString(inputName_)));
@@ -166,23 +177,41 @@ void Recording::watchDevices() {
   }
 }
 
+std::vector<TakeHit> Recording::takeHits() const {
+  const std::vector<RecordedHit> recorded = recorder_->hits();
+  std::vector<TakeHit> hits;
+  hits.reserve(recorded.size());
+  for (const RecordedHit& r : recorded) {
+    hits.push_back({r.pass, r.seconds, r.key, r.velocity, r.hiHatControl});
+  }
+  return hits;
+}
+
+void Recording::showTakeSoFar() {
+  if (!editor_) return;
+  const QString now = editorText(*editor_);
+  if (now != (written_.isEmpty() ? before_ : written_)) return;  // edited meanwhile
+  const TakeResult take = writeTake(before_.toStdString(), part_, takeHits(),
+                                    replace_ ? TakeMode::Replace : TakeMode::Overdub, padMap_);
+  if (!take.ok() || !take.changed) return;
+  const QString text = QString::fromStdString(take.document);
+  replaceChangedText(*editor_, text, !written_.isEmpty());
+  written_ = text;
+}
+
 void Recording::finish(const QString& why) {
   if (!active()) return;
   watch_->stop();
   session_->player().stop();
   recorder_->stop();
   output_->silence(clock_.now());
-  const std::vector<RecordedHit> recorded = recorder_->hits();
+  const std::vector<TakeHit> hits = takeHits();
+  const int countInHits = recorder_->countInHits();
   session_.reset();
   output_.reset();
   recorder_.reset();
   input_.reset();
 
-  std::vector<TakeHit> hits;
-  hits.reserve(recorded.size());
-  for (const RecordedHit& r : recorded) {
-    hits.push_back({r.pass, r.seconds, r.key, r.velocity, r.hiHatControl});
-  }
   QStringList message;
   if (!why.isEmpty()) message << why;
   if (!editor_) {
@@ -191,16 +220,26 @@ void Recording::finish(const QString& why) {
     emit finished();
     return;
   }
-  const TakeResult take = writeTake(editorText(*editor_).toStdString(), part_, hits,
+  // Written over what the take so far left, as part of its undo step; into the text as it
+  // stands when something else changed it meanwhile.
+  const QString now = editorText(*editor_);
+  const bool ours = now == (written_.isEmpty() ? before_ : written_);
+  const TakeResult take = writeTake((ours ? before_ : now).toStdString(), part_, hits,
                                     replace_ ? TakeMode::Replace : TakeMode::Overdub, padMap_);
+  const bool joinPrevious = ours && !written_.isEmpty();
+  before_.clear();
+  written_.clear();
   if (!take.ok()) {
     message << tr("The take cannot be written: %1").arg(QString::fromStdString(take.error));
   } else if (!take.changed) {
     message << tr("No hits were recorded: the text is unchanged.");
   } else {
-    replaceChangedText(*editor_, QString::fromStdString(take.document));
+    replaceChangedText(*editor_, QString::fromStdString(take.document), joinPrevious);
     message << tr("%n hit(s) recorded into part %1.", nullptr, take.hitsWritten)
                    .arg(QString::fromStdString(part_));
+  }
+  if (countInHits > 0) {
+    message << tr("%n hit(s) played during the count-in were not recorded.", nullptr, countInHits);
   }
   for (const std::string& warning : take.warnings) message << QString::fromStdString(warning);
   emit said(message.join(' '));
@@ -208,7 +247,7 @@ void Recording::finish(const QString& why) {
   emit finished();
 }
 
-bool Recording::replaceChangedText(QPlainTextEdit& editor, const QString& text) {
+bool Recording::replaceChangedText(QPlainTextEdit& editor, const QString& text, bool joinPrevious) {
   const QString old = editorText(editor);
   const qsizetype shorter = std::min(old.size(), text.size());
   qsizetype head = 0;
@@ -222,7 +261,11 @@ bool Recording::replaceChangedText(QPlainTextEdit& editor, const QString& text) 
   }
   if (tail > 0 && old[old.size() - tail].isLowSurrogate()) --tail;
   QTextCursor cursor(editor.document());
-  cursor.beginEditBlock();
+  if (joinPrevious) {
+    cursor.joinPreviousEditBlock();
+  } else {
+    cursor.beginEditBlock();
+  }
   cursor.setPosition(static_cast<int>(head));
   cursor.setPosition(static_cast<int>(old.size() - tail), QTextCursor::KeepAnchor);
   cursor.insertText(text.mid(head, text.size() - head - tail));

@@ -1,8 +1,9 @@
 #pragma once
 // Record, with no widget of its own: plays the part under the text cursor in a loop with a
 // one-bar count-in and the metronome through the window's MIDI port, passes what the kit
-// plays on to that port, and when it ends writes the take into the editor's text as one
-// undo step. The window forwards its menu actions here; the tests drive it directly.
+// plays on to that port, writes the take so far into the editor's text each time a bar
+// line passes, and the whole take when it ends: all of it one undo step. The window forwards its
+// menu actions here; the tests drive it directly.
 
 #include <QObject>
 #include <QPointer>
@@ -30,6 +31,7 @@ class SettingsStore;
 class TakeRecorder;
 class Transport;
 class LineMatcher;
+struct TakeHit;
 
 // The name of the part whose section line stands nearest above `editor`'s text cursor;
 // empty when none does.
@@ -66,8 +68,10 @@ class Recording : public QObject {
   void stop() { finish({}); }
 
   // Replaces only the stretch of `editor`'s text that differs from `text`, as one undo
-  // step, so Undo gives back the old text exactly. False when nothing differs.
-  static bool replaceChangedText(QPlainTextEdit& editor, const QString& text);
+  // step (with `joinPrevious`, part of the undo step before), so Undo gives back the old
+  // text exactly. False when nothing differs.
+  static bool replaceChangedText(QPlainTextEdit& editor, const QString& text,
+                                 bool joinPrevious = false);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -85,6 +89,9 @@ class Recording : public QObject {
   QString begin(QPlainTextEdit& editor, const std::string& part, const std::string& input,
                 const PadMap& padMap, double tempoScale);
   void watchDevices();
+  // The take so far, written into the text as it stood when the take began.
+  void showTakeSoFar();
+  std::vector<TakeHit> takeHits() const;
 
   MidiPort& port_;
   SamplePlayer* samples_;
@@ -103,6 +110,12 @@ class Recording : public QObject {
   std::string part_;
   std::string inputName_;
   PadMap padMap_;
+  // The text when the take began, and as the take so far left it (empty: not written
+  // yet). Text changed meanwhile by anything else is not written over: the take then
+  // goes into the text as it stands at the end.
+  QString before_;
+  QString written_;
+  int barsShown_ = 0;
 };
 
 }  // namespace pulsewright

@@ -1,6 +1,7 @@
 #include "app/StartUpSequence.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QTimer>
@@ -97,8 +98,26 @@ void StartUpSequence::offerRecovery() {
       recovery_.decline(copy);
       continue;
     }
-    // Under the file it came from, whatever was opened at start-up; Save asks first.
-    editor_.documents().openRecovered(copy.text, copy.originalPath);
+    // Under the file it came from, whatever was opened at start-up; Save asks first. A
+    // file whose folder has gone, or named only relative to a folder not known (an
+    // earlier build's copy), is not saved into some other folder: the text comes back as
+    // a new document.
+    QString path = copy.originalPath;
+    const QFileInfo original(path);
+    if (!path.isEmpty() && original.isRelative()) {
+      services_.dialogs.message(
+          &window_, tr("The folder of \"%1\" was not kept: the text is restored as a new "
+                       "document.")
+                        .arg(path));
+      path.clear();
+    } else if (!path.isEmpty() && !original.absoluteDir().exists()) {
+      services_.dialogs.message(
+          &window_,
+          tr("The folder of \"%1\" no longer exists: the text is restored as a new document.")
+              .arg(QDir::toNativeSeparators(path)));
+      path.clear();
+    }
+    editor_.documents().openRecovered(copy.text, path);
     recovery_.keepNow();
     recovery_.take(copy);
     break;

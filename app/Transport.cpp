@@ -180,6 +180,22 @@ void Transport::setTempoScale(double scale) {
   emit tempoChanged();
 }
 
+void Transport::documentReplaced(std::string_view text, const PadMap& padMap) {
+  writtenTempo_ = kDefaultTempo;
+  if (text.size() < kReadTempoBelow) {
+    if (!tempoReader_) tempoReader_ = std::make_unique<TablatureCompiler>();
+    tempoReader_->reset();
+    tempoReader_->compile(text, padMap, nullptr);
+    Timeline::Cursor cursor = tempoReader_->song()->begin();
+    TimelineTick tick;
+    if (cursor.next(&tick) && tick.music != nullptr && tick.music->tempo > 0) {
+      writtenTempo_ = tick.music->tempo;
+    }
+    tempoReader_->reset();
+  }
+  setTempoScale(1.0);  // says tempoChanged
+}
+
 void Transport::setVoiceMask(const VoiceMask& mask) {
   session_->player().setVoiceMask(mask);
   emit voiceMaskChanged();
@@ -207,12 +223,15 @@ double Transport::tempoScale() const {
 
 std::shared_ptr<const Song> Transport::compile(std::string_view text, const PadMap& padMap,
                                                CompileListener* listener) {
+  // Metadata is not music: an export, a print header and the staff show the text's own.
+  session_->forgetMetadata();
   std::shared_ptr<const Song> song = session_->compile(text, padMap, listener);
   emit compiled();
   return song;
 }
 
 CompiledDocument Transport::compileDocument(std::string_view text, const CompileRequest& request) {
+  session_->forgetMetadata();
   CompiledDocument document = session_->compileDocument(text, request);
   emit compiled();
   return document;

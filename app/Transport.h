@@ -89,6 +89,14 @@ class Transport : public QObject {
   // The tempo heard: the written tempo of the step playing last, scaled.
   double tempo() const { return writtenTempo_ * tempoScale(); }
 
+  // Another document is on screen (New, Open, an import): the tempo scale goes back to
+  // the written tempo, and the tempo shown is the one `text` (lines joined by CR LF)
+  // starts at, read aside without touching what carries over to the next Play.
+  void documentReplaced(std::string_view text, const PadMap& padMap);
+  // Texts at least this long (bytes) are not read for their tempo when they come on
+  // screen: the first Play shows it.
+  static constexpr std::size_t kReadTempoBelow = std::size_t{1} << 20;
+
   // Voices muted and soloed (drum voice names or grid symbols); applied to the song
   // playing from its next step, and kept for the next play().
   void setVoiceMask(const VoiceMask& mask);
@@ -133,6 +141,8 @@ class Transport : public QObject {
   bool current(std::uint64_t generation) const;
 
   std::unique_ptr<Relay> relay_;
+  // Reads a document's first tempo, apart from Play's compiler; made on first use.
+  std::unique_ptr<TablatureCompiler> tempoReader_;
   std::unique_ptr<PlaybackSession> session_;
   State state_ = State::kStopped;
   std::optional<SongPosition> pausedAt_;
@@ -141,7 +151,8 @@ class Transport : public QObject {
   bool metronome_ = false;
   // The song line a looped part is played by, kept for the edits made while it plays.
   std::string loopedSongLine_;
-  double writtenTempo_ = 120;  // of the step playing last, in beats per minute
+  static constexpr double kDefaultTempo = 120;
+  double writtenTempo_ = kDefaultTempo;  // of the step playing last, in beats per minute
   TempoRamp ramp_;
 };
 

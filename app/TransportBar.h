@@ -25,6 +25,7 @@ BarBeat barBeatOf(int step, double noteSize);
 class TapTempo {
  public:
   std::optional<double> tap(std::chrono::steady_clock::time_point now);
+  void forget() { taps_.clear(); }
 
  private:
   std::vector<std::chrono::steady_clock::time_point> taps_;
@@ -42,6 +43,8 @@ class TransportBar : public QToolBar {
   void showPosition(const QString& barBeat);
   // Taps once, as the Tap button does, at `now`.
   void tapAt(std::chrono::steady_clock::time_point now);
+  // Another document is on screen: the taps before were for the one before.
+  void forgetTaps() { tapTempo_.forget(); }
 
   QSpinBox* tempo() const { return tempo_; }
   QToolButton* tapButton() const { return tap_; }

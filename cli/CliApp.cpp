@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/Command.h"
+#include "cli/EditCommand.h"
 #include "cli/ExportCommand.h"
 #include "cli/ImportCommand.h"
 #include "cli/RenderCommand.h"
@@ -28,6 +29,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addRecordCommand(app, context);
   addImportCommand(app, context);
   addExportCommand(app, context);
+  addEditCommand(app, context);
   // Set after the commands are added, which would otherwise repeat it.
   app.footer(
       "FILE may be - for standard input. The exit status is 2 when an argument is\n"

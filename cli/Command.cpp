@@ -7,13 +7,19 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <istream>
+#include <ostream>
 
 #include "fileio/InputFile.h"
+#include "playback/SongRenderer.h"
+#include "tablature/Timeline.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -32,7 +38,37 @@ bool readLimited(std::istream& stream, std::string* bytes) {
 
 bool processEndsAfterCommand = false;
 
+// The signal that asked the command to stop, 0 while none has.
+std::atomic<int> gStopSignal{0};
+extern "C" void onStopSignal(int signal) {
+  gStopSignal.store(signal);
+}
+
 }  // namespace
+
+struct StopSignals::Saved {
+  int signal;
+  struct sigaction action;
+};
+
+StopSignals::StopSignals(std::initializer_list<int> signals) {
+  gStopSignal.store(0);
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : signals) {
+    Saved saved{signal, {}};
+    if (sigaction(signal, &action, &saved.action) == 0) previous_.push_back(saved);
+  }
+}
+
+StopSignals::~StopSignals() {
+  for (const Saved& saved : previous_) sigaction(saved.signal, &saved.action, nullptr);
+}
+
+int StopSignals::caught() const {
+  return gStopSignal.load();
+}
 
 void setProcessEndsAfterCommand(bool ends) {
   processEndsAfterCommand = ends;
@@ -133,6 +169,56 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
   }
   *text = documentTextFromBytes(bytes);
   return true;
+}
+
+CLI::Validator finiteNumber(double minimum, double maximum) {
+  return CLI::Validator(
+      [minimum, maximum](const std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || !std::isfinite(value) || value < minimum || value > maximum) {
+          return "a number from " + CLI::detail::to_string(minimum) + " to " +
+                 CLI::detail::to_string(maximum) + " expected, not " + text;
+        }
+        return {};
+      },
+      "", "finite");
+}
+
+std::string formatDuration(double seconds) {
+  char text[64];
+  if (seconds >= 86400.0 * 365) {
+    std::snprintf(text, sizeof text, "%.3g years", seconds / (86400.0 * 365.25));
+  } else if (seconds >= 86400.0) {
+    std::snprintf(text, sizeof text, "%.1f days", seconds / 86400.0);
+  } else {
+    const auto whole = static_cast<long>(std::ceil(seconds));
+    if (whole >= 3600) {
+      std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                    whole % 60);
+    } else {
+      std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    }
+  }
+  return text;
+}
+
+void addMaxLengthOption(CLI::App& command, double& maxSeconds) {
+  command
+      .add_option("--max-length", maxSeconds,
+                  "refuse a song longer than this many seconds (default 3600)")
+      ->check(finiteNumber(0, 1e9))
+      ->option_text("SECONDS");
+}
+
+bool withinMaxLength(const Timeline& timeline, double maxSeconds, const std::string& file,
+                     std::string_view verb, std::ostream& err) {
+  const double seconds = songSeconds(timeline);
+  if (seconds <= maxSeconds) return true;
+  err << "pulsewright-cli: " << file << ": the song lasts " << formatDuration(seconds)
+      << ", longer than --max-length " << formatDuration(maxSeconds)
+      << " (raise --max-length, in seconds, to " << verb << " it)\n";
+  return false;
 }
 
 std::string lowerCase(std::string s) {

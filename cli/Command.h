@@ -4,10 +4,13 @@
 // add...Command(app, context), that binds its options to a struct and, once the line is
 // parsed, runs a function taking that struct.
 
+#include <csignal>
 #include <cstddef>
+#include <initializer_list>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "padmap/PadMap.h"
@@ -15,7 +18,8 @@
 
 namespace CLI {
 class App;
-}
+class Validator;
+}  // namespace CLI
 
 namespace pulsewright {
 
@@ -72,6 +76,39 @@ void keepUntilExit(std::shared_ptr<const void> object);
 // Gives the heap transparent huge pages ahead of a command that builds a whole song, when
 // the process ends after it.
 void useHugeHeapPages();
+
+// A number of seconds or decibels from `minimum` to `maximum`: NaN and infinities are no
+// answer.
+CLI::Validator finiteNumber(double minimum, double maximum);
+
+// --max-length SECONDS of render and export: a song longer than this is refused before
+// anything is written (a short song line can repeat a part for years).
+inline constexpr double kDefaultMaxSongSeconds = 3600;
+void addMaxLengthOption(CLI::App& command, double& maxSeconds);
+// False, with the reason on `err` naming `file`, when `timeline` lasts longer than
+// `maxSeconds`; `verb` is what raising the bound allows ("render", "export").
+bool withinMaxLength(const Timeline& timeline, double maxSeconds, const std::string& file,
+                     std::string_view verb, std::ostream& err);
+// "1:02:03" or "2:03"; years and days for what no command should attempt.
+std::string formatDuration(double seconds);
+
+// While it lives, the signals given (SIGINT, SIGTERM and SIGHUP unless told) ask the
+// command to stop instead of ending the process at once, so that it can finish cleanly:
+// remove what it had not finished writing, or keep what was recorded. The previous
+// handlers come back after. One at a time.
+class StopSignals {
+ public:
+  explicit StopSignals(std::initializer_list<int> signals = {SIGINT, SIGTERM, SIGHUP});
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  // The signal that came, 0 while none has.
+  int caught() const;
+
+ private:
+  struct Saved;
+  std::vector<Saved> previous_;
+};
 
 // The compiler's messages on standard error, as FILE:LINE: text.
 class CompileMessages : public CompileListener {

@@ -22,14 +22,15 @@ namespace {
 constexpr int kDrumChannel = 10;
 
 struct ExportArguments;
-// Writes the output; `text` is the document as compiled. False when it could not.
+// Writes the output; `text` is the document as compiled. False when it could not, or
+// when `stop` caught a signal (then nothing is said and nothing is left).
 using FileWriter = bool (*)(const ExportArguments&, const CompiledDocument&, std::string_view text,
-                            std::ostream& err);
+                            const StopSignals& stop, std::ostream& err);
 
 bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled,
-                   std::string_view text, std::ostream& err);
+                   std::string_view text, const StopSignals& stop, std::ostream& err);
 bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
-                       std::string_view text, std::ostream& err);
+                       std::string_view text, const StopSignals& stop, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -69,6 +70,7 @@ struct ExportArguments {
   std::string input;
   std::string output;
   int channel = kDrumChannel;
+  double maxSeconds = kDefaultMaxSongSeconds;
   PadMapChoice padMap;
   VoiceChoice voices;
 };
@@ -80,13 +82,15 @@ bool reportCannotWrite(const ExportArguments& a, const std::string& reason, std:
 
 // The window's Export MIDI writes the same file.
 bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view,
-                   std::ostream& err) {
+                   const StopSignals& stop, std::ostream& err) {
   const MidiExportResult result =
-      exportMidiFile(compiled, a.output, a.channel - 1, {a.input, a.padMap.file});
+      exportMidiFile(compiled, a.output, a.channel - 1, {a.input, a.padMap.file},
+                     [&stop] { return stop.caught() == 0; });
   if (result.samplesLeftOut > 0) {
     err << "pulsewright-cli: " << result.samplesLeftOut
         << " sample hits left out: a MIDI file cannot hold samples\n";
   }
+  if (stop.caught() != 0) return false;
   if (result.status != MidiExportResult::Status::kDone) {
     return reportCannotWrite(a, result.message, err);
   }
@@ -95,17 +99,17 @@ bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled, s
 
 // A drum score: the song order written out, samples left out and counted.
 bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
-                       std::string_view text, std::ostream& err) {
+                       std::string_view text, const StopSignals& stop, std::ostream& err) {
   // Written measure by measure: a short document's song can fill gigabytes of score.
   OutputFile file;
   std::string reason;
   Score score;
-  const bool written =
-      file.open(a.output, {a.input, a.padMap.file}, &reason) &&
-      streamMusicXml(
-          {*compiled.song, compiled.metadata, text}, a.channel,
-          [&](std::string_view bytes) { return file.write(bytes, &reason); }, &score) &&
-      file.commit(&reason);
+  const bool written = file.open(a.output, {a.input, a.padMap.file}, &reason) &&
+                       streamMusicXml(
+                           {*compiled.song, compiled.metadata, text}, a.channel,
+                           [&](std::string_view bytes) { return file.write(bytes, &reason); },
+                           &score, [&stop] { return stop.caught() == 0; }) &&
+                       stop.caught() == 0 && file.commit(&reason);
   for (const std::string& warning : score.warnings) {
     err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
   }
@@ -115,6 +119,12 @@ bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compile
   }
   if (!written) {
     file.abort();
+    if (stop.caught() != 0) return false;
+    if (!score.unwritable.empty()) {
+      err << "pulsewright-cli: " << a.input << ": " << score.unwritable << "; " << a.output
+          << " is not written\n";
+      return false;
+    }
     return reportCannotWrite(a, reason, err);
   }
   return true;
@@ -148,7 +158,15 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!mask->empty()) {
     compiled.song = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled.song, *mask));
   }
-  return format->write(a, compiled, text, err) ? kExitOk : kExitError;
+  if (!withinMaxLength(*compiled.song, a.maxSeconds, a.input, "export", err)) return kExitError;
+  // A signal stops the export between two pieces; the unfinished file is removed.
+  const StopSignals stop;
+  if (format->write(a, compiled, text, stop, err)) return kExitOk;
+  if (stop.caught() != 0) {
+    err << "pulsewright-cli: stopped: " << a.output << " was not written\n";
+    return 128 + stop.caught();
+  }
+  return kExitError;
 }
 
 }  // namespace
@@ -166,6 +184,7 @@ void addExportCommand(CLI::App& app, CliContext& context) {
   command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");
+  addMaxLengthOption(*command, a->maxSeconds);
   addPadMapOptions(*command, a->padMap);
   addVoiceOptions(*command, a->voices, true);
   command->callback([a, &context] { context.status = runExport(*a, context); });

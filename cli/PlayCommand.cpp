@@ -187,6 +187,11 @@ struct PlayArguments {
 // it can be read again.
 class SaveWatcher {
  public:
+  // How long a save must stay unchanged before it is read, and the longest a file that
+  // keeps changing is waited for.
+  static constexpr std::chrono::milliseconds kSettle{150};
+  static constexpr std::chrono::milliseconds kLongestSettle{2000};
+
   SaveWatcher(const PlayArguments& arguments, const PadMap& padMap, std::string text,
               std::ostream& err, std::mutex& errMutex)
       : arguments_(arguments),
@@ -200,6 +205,7 @@ class SaveWatcher {
   // Waits a little for a save; hands what it gives to `session`.
   void poll(PlaybackSession& session) {
     if (!watcher_.wait(std::chrono::milliseconds(50))) return;
+    settle();
     std::string bytes;
     std::string reason;
     std::istringstream noInput;
@@ -207,6 +213,7 @@ class SaveWatcher {
     // An editor that renames the old file away before it writes the new one leaves a
     // moment with no file: the write follows at once.
     if (!read && watcher_.wait(std::chrono::milliseconds(200))) {
+      settle();
       read = readInputBytes(arguments_.file, noInput, &bytes, &reason);
     }
     if (!read) {
@@ -241,6 +248,13 @@ class SaveWatcher {
   }
 
  private:
+  // An editor may write a save in pieces: it is judged once the file has been still for
+  // a moment, by what it holds then.
+  void settle() {
+    const auto settleUntil = std::chrono::steady_clock::now() + kLongestSettle;
+    while (watcher_.wait(kSettle) && std::chrono::steady_clock::now() < settleUntil) {
+    }
+  }
   void say(const std::string& text) { sayRaw("pulsewright-cli: " + text); }
   void sayRaw(const std::string& text) {
     std::lock_guard<std::mutex> lock(errMutex_);

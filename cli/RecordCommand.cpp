@@ -34,12 +34,6 @@ namespace pulsewright {
 
 namespace {
 
-// Ended by Ctrl+C (or SIGTERM): the take so far is kept.
-std::atomic<int> gRecordStopSignal{0};
-extern "C" void onRecordStopSignal(int signal) {
-  gRecordStopSignal.store(signal);
-}
-
 // No hits came: nothing is written.
 constexpr int kExitNothingRecorded = 1;
 constexpr auto kLookAhead = std::chrono::milliseconds(30);
@@ -84,8 +78,7 @@ struct RecordArguments {
 };
 
 // "pass seconds key velocity hihat" per hit, as recorded, before the grid snaps them.
-bool writeHitsLog(const std::string& path, const std::vector<TakeHit>& hits,
-                  const RecordArguments& o, std::string* reason) {
+bool writeHitsLog(OutputFile& file, const std::vector<TakeHit>& hits, std::string* reason) {
   std::string text;
   char line[128];
   for (const TakeHit& hit : hits) {
@@ -93,7 +86,18 @@ bool writeHitsLog(const std::string& path, const std::vector<TakeHit>& hits,
                   hit.velocity, hit.hiHatControl);
     text += line;
   }
-  return writeOutputFile(path, text, {o.file, o.padMap.file, o.output}, reason);
+  return file.write(text, reason) && file.commit(reason);
+}
+
+// The take in the document's own encoding: a Windows-1252 document stays Windows-1252 and
+// a byte-order mark stays, so that the file differs from the old one only by the take.
+// Text that Windows-1252 cannot hold (none a take adds) is written as UTF-8.
+std::string encodedLike(const std::string& utf8, DocumentEncoding encoding, bool byteOrderMark) {
+  if (encoding == DocumentEncoding::Windows1252) {
+    if (std::optional<std::string> encoded = encodeWindows1252(utf8)) return *encoded;
+    return utf8;
+  }
+  return byteOrderMark ? std::string(kUtf8ByteOrderMark) + utf8 : utf8;
 }
 
 int runRecord(const RecordArguments& o, CliContext& io) {
@@ -109,12 +113,32 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     err << "pulsewright-cli: cannot read " << o.file << ": " << reason << "\n";
     return kExitError;
   }
-  const std::string document = decodeDocumentBytes(bytes);
+  DocumentEncoding encoding = DocumentEncoding::Utf8;
+  const std::string document = decodeDocumentBytes(bytes, &encoding);
+  const bool byteOrderMark = encoding == DocumentEncoding::Utf8 &&
+                             std::string_view(bytes).substr(0, 3) == kUtf8ByteOrderMark;
+  // Ctrl+C ends the take, and so do SIGTERM, a closed terminal (SIGHUP) and SIGQUIT: what
+  // was played is kept, and the temporary file the output is written into never stays
+  // behind. From before that file is made.
+  const StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
   // The output is checked before anything is played, not after the take.
   OutputFile output;
   if (!output.open(o.output, {o.file, o.padMap.file}, &reason)) {
     err << "pulsewright-cli: cannot write " << o.output << ": " << reason << "\n";
     return kExitError;
+  }
+  // So is the hits log, which may be none of the inputs nor the output itself.
+  OutputFile hitsLog;
+  if (!o.hitsLog.empty()) {
+    if (sameOutputFile(o.hitsLog, o.output)) {
+      err << "pulsewright-cli: cannot write " << o.hitsLog << ": it is the output " << o.output
+          << ": the hits log would replace the take\n";
+      return kExitError;
+    }
+    if (!hitsLog.open(o.hitsLog, {o.file, o.padMap.file, o.output}, &reason)) {
+      err << "pulsewright-cli: cannot write " << o.hitsLog << ": " << reason << "\n";
+      return kExitError;
+    }
   }
 
   // The part alone, looped: refused before any device opens when it cannot play.
@@ -203,15 +227,6 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   SteadyPlaybackClock clock;
   RecordStepOutput stepOutput(silent ? nullptr : &port, samples.get());
 
-  gRecordStopSignal.store(0);
-  struct sigaction action {};
-  action.sa_handler = onRecordStopSignal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previousInt {};
-  struct sigaction previousTerm {};
-  sigaction(SIGINT, &action, &previousInt);
-  sigaction(SIGTERM, &action, &previousTerm);
-
   int status = kExitOk;
   std::vector<RecordedHit> recorded;
   {
@@ -233,7 +248,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
           << (o.loops == 0 ? " (Ctrl+C ends)" : "") << "\n";
     }
     while (started) {
-      if (gRecordStopSignal.load() != 0) break;
+      if (stopSignals.caught() != 0) break;
       if (recorder.inputGone()) {
         err << "pulsewright-cli: the MIDI input " << inputName
             << " went away: recording stopped, what was played is kept\n";
@@ -255,8 +270,6 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     stepOutput.silence(clock.now());
     recorded = recorder.hits();
   }
-  sigaction(SIGINT, &previousInt, nullptr);
-  sigaction(SIGTERM, &previousTerm, nullptr);
   // The input stays open until the recorder is gone: it may keep the JACK client.
   port.close();
   if (status != kExitOk && recorded.empty()) return status;
@@ -266,7 +279,7 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   for (const RecordedHit& r : recorded) {
     hits.push_back({r.pass, r.seconds, r.key, r.velocity, r.hiHatControl});
   }
-  if (!o.hitsLog.empty() && !writeHitsLog(o.hitsLog, hits, o, &reason)) {
+  if (!o.hitsLog.empty() && !writeHitsLog(hitsLog, hits, &reason)) {
     err << "pulsewright-cli: cannot write " << o.hitsLog << ": " << reason << "\n";
     status = kExitError;
   }
@@ -281,7 +294,8 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     err << "pulsewright-cli: no hits were recorded; " << o.output << " is not written\n";
     return status != kExitOk ? status : kExitNothingRecorded;
   }
-  if (!output.write(take.document, &reason) || !output.commit(&reason)) {
+  if (!output.write(encodedLike(take.document, encoding, byteOrderMark), &reason) ||
+      !output.commit(&reason)) {
     err << "pulsewright-cli: cannot write " << o.output << ": " << reason << "\n";
     return kExitError;
   }

@@ -3,10 +3,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -22,15 +20,8 @@ namespace pulsewright {
 
 namespace {
 
-constexpr double kDefaultMaxSeconds = 3600;
 // A render that takes longer than this on a terminal shows how far it is.
 constexpr auto kQuietTime = std::chrono::seconds(2);
-
-// The signal that asked the render to stop (SIGINT or SIGTERM), 0 while none has.
-std::atomic<int> gRenderStopSignal{0};
-extern "C" void onStopSignal(int signal) {
-  gRenderStopSignal.store(signal);
-}
 
 struct RenderArguments {
   std::string file;
@@ -38,51 +29,9 @@ struct RenderArguments {
   int rate = 44100;
   double gainDb = 0;
   bool normalize = false;
-  double maxSeconds = kDefaultMaxSeconds;
+  double maxSeconds = kDefaultMaxSongSeconds;
   PadMapChoice padMap;
   VoiceChoice voices;
-};
-
-// "1:02:03" or "2:03"; years and days for what no render should attempt.
-std::string duration(double seconds) {
-  char text[64];
-  if (seconds >= 86400.0 * 365) {
-    std::snprintf(text, sizeof text, "%.3g years", seconds / (86400.0 * 365.25));
-  } else if (seconds >= 86400.0) {
-    std::snprintf(text, sizeof text, "%.1f days", seconds / 86400.0);
-  } else {
-    const auto whole = static_cast<long>(std::ceil(seconds));
-    if (whole >= 3600) {
-      std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
-                    whole % 60);
-    } else {
-      std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-    }
-  }
-  return text;
-}
-
-// SIGINT and SIGTERM stop the render, which then removes its unfinished file.
-class StopSignals {
- public:
-  StopSignals() {
-    gRenderStopSignal.store(0);
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &previousInt_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  struct sigaction previousInt_ {};
-  struct sigaction previousTerm_ {};
 };
 
 int runRender(const RenderArguments& o, CliContext& io) {
@@ -103,13 +52,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
     compiled = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled, *mask));
   }
   const std::shared_ptr<const Song> song = makeSong(std::move(compiled));
-  const double seconds = songSeconds(song->timeline);
-  if (seconds > o.maxSeconds) {
-    err << "pulsewright-cli: " << o.file << ": the song lasts " << duration(seconds)
-        << ", longer than --max-length " << duration(o.maxSeconds)
-        << " (raise --max-length, in seconds, to render it)\n";
-    return kExitError;
-  }
+  if (!withinMaxLength(song->timeline, o.maxSeconds, o.file, "render", err)) return kExitError;
 
   RenderSettings settings;
   settings.sampleRate = o.rate;
@@ -123,7 +66,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
   auto shown = started;
   bool showing = false;
   const RenderResult result = renderSong(*song, o.output, settings, [&](double fraction) {
-    if (gRenderStopSignal.load() != 0) return false;
+    if (stopSignals.caught() != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     if (terminal && now - started > kQuietTime && now - shown > std::chrono::milliseconds(250)) {
       shown = now;
@@ -131,7 +74,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
       const double spent = std::chrono::duration<double>(now - started).count();
       const double left = fraction > 0 ? spent / fraction - spent : 0;
       err << "\rrendering " << o.output << ": " << static_cast<int>(fraction * 100) << "%, "
-          << duration(left) << " left  " << std::flush;
+          << formatDuration(left) << " left  " << std::flush;
     }
     return true;
   });
@@ -144,24 +87,9 @@ int runRender(const RenderArguments& o, CliContext& io) {
       return kExitNothingToPlay;
     case RenderResult::Status::kCancelled:
       err << "pulsewright-cli: stopped: " << o.output << " was not written\n";
-      return 128 + gRenderStopSignal.load();
+      return 128 + stopSignals.caught();
     default: err << "pulsewright-cli: " << result.message << "\n"; return kExitError;
   }
-}
-
-// A number of seconds or decibels: NaN and infinities are no answer.
-CLI::Validator finiteNumber(double minimum, double maximum) {
-  return CLI::Validator(
-      [minimum, maximum](const std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (end == text.c_str() || !std::isfinite(value) || value < minimum || value > maximum) {
-          return "a number from " + CLI::detail::to_string(minimum) + " to " +
-                 CLI::detail::to_string(maximum) + " expected, not " + text;
-        }
-        return {};
-      },
-      "", "finite");
 }
 
 }  // namespace
@@ -185,11 +113,7 @@ void addRenderCommand(CLI::App& app, CliContext& context) {
       ->add_flag("--normalize", o->normalize,
                  "raise or lower the level so that the loudest peak is at -1 dBFS")
       ->excludes(gain);
-  command
-      ->add_option("--max-length", o->maxSeconds,
-                   "refuse a song longer than this many seconds (default 3600)")
-      ->check(finiteNumber(0, 1e9))
-      ->option_text("SECONDS");
+  addMaxLengthOption(*command, o->maxSeconds);
   addPadMapOptions(*command, o->padMap);
   addVoiceOptions(*command, o->voices, true);
   command->callback([o, &context] { context.status = runRender(*o, context); });

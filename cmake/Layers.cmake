@@ -1,5 +1,5 @@
 # The folders each folder's code may include from, besides its own; lower layers first:
-# file access, text, pad maps and tablature, then the devices and playback, then the
+# file access (with its Qt adapter for the windows), text, pad maps and tablature, then the devices and playback, then the
 # windows and the command line. Each library's include root is a generated folder of
 # links to only these, so an include the wrong way does not build;
 # tests/CheckLayers.cmake reads the same table.
@@ -15,14 +15,13 @@ set(PW_LAYERS
   "platform:fileio"
   "playback:text padmap tablature platform fileio"
   "midi:padmap platform playback"
-  "files:fileio"
-  "settings:files"
+  "settings:fileio"
   "platform/qt:"
-  "editor:text padmap tablature fileio files settings platform/qt"
+  "editor:text padmap tablature fileio settings platform/qt"
   "templates:settings platform/qt"
-  "padmap/ui:text padmap files platform/qt"
-  "notation/ui:text padmap tablature notation fileio files platform/qt"
-  "app:text padmap tablature tabimport midifile recording notation platform playback midi fileio files settings platform/qt editor templates padmap/ui notation/ui"
+  "padmap/ui:text padmap fileio platform/qt"
+  "notation/ui:text padmap tablature notation fileio platform/qt"
+  "app:text padmap tablature tabimport midifile recording notation platform playback midi fileio settings platform/qt editor templates padmap/ui notation/ui"
   "cli:text padmap tablature tabimport midifile recording notation platform playback midi fileio"
 )
 set(PW_ALL_FOLDERS)

@@ -14,7 +14,7 @@
 #include "editor/EditorText.h"
 #include "fileio/InputFile.h"
 #include "fileio/OutputFile.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 #include "platform/qt/UserDialogs.h"
 
 namespace pulsewright {
@@ -132,7 +132,7 @@ void DocumentCommands::openRecovered(const QString& text, const QString& path) {
   }
   // Saved as the file was written (encoding, line ends) when it can still be read.
   QByteArray bytes;
-  if (readRegularFile(path, kMaxDocumentBytes, &bytes).isEmpty()) {
+  if (readWholeFile(path, kMaxDocumentBytes, &bytes).isEmpty()) {
     format_ = loadDocument(std::string_view(bytes.constData(), bytes.size())).format;
   }
   fileName_ = path;

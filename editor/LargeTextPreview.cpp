@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "editor/TablatureEditor.h"
+#include "editor/LineNumberGutter.h"
 
 namespace pulsewright {
 
@@ -151,7 +151,7 @@ void LargeTextPreview::updateGeometries() {
   first.setLeadingIncluded(true);
   probe.endLayout();
   lineHeight_ = std::max<qreal>(1, first.height());
-  const int gutterWidth = TablatureEditor::gutterWidthFor(font(), lineCount());
+  const int gutterWidth = LineNumberGutter::widthFor(font(), lineCount());
   setViewportMargins(gutterWidth, 0, 0, 0);
   const QRect area = contentsRect();
   gutter_->setGeometry(QRect(area.left(), area.top(), gutterWidth, area.height()));
@@ -220,9 +220,9 @@ void LargeTextPreview::drawLine(QPainter& painter, int line, qreal top) const {
 
 void LargeTextPreview::paintGutter(QPaintEvent* event) {
   QPainter painter(gutter_);
-  painter.fillRect(event->rect(), TablatureEditor::gutterBackground(palette()));
+  painter.fillRect(event->rect(), LineNumberGutter::background(palette()));
   painter.setFont(font());
-  painter.setPen(TablatureEditor::lineNumberColour(palette()));
+  painter.setPen(LineNumberGutter::numberColour(palette()));
   const QFontMetrics metrics(font());
   const auto [first, last] = visibleLines();
   for (int line = first; line <= last; ++line) {

@@ -2,256 +2,39 @@
 
 #include <QHelpEvent>
 #include <QMimeData>
-#include <QPainter>
-#include <QPlainTextDocumentLayout>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextBlock>
-#include <QTextOption>
-#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
-#include <condition_variable>
 #include <map>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
+#include "editor/DiagnosticsWorker.h"
+#include "editor/DocumentLoader.h"
 #include "editor/EditorText.h"
 #include "editor/LargeTextPreview.h"
 #include "editor/TablatureHighlighter.h"
 #include "editor/VoiceNameCompletion.h"
-#include "platform/qt/LargeDocumentTurn.h"
 #include "tablature/LinePatterns.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
 
-namespace {
-
-QColor blend(const QColor& a, const QColor& b, double amount) {
-  const QColor x = a.toRgb();
-  const QColor y = b.toRgb();
-  auto m = [amount](int p, int q) { return static_cast<int>(std::lround(p + (q - p) * amount)); };
-  return QColor(m(x.red(), y.red()), m(x.green(), y.green()), m(x.blue(), y.blue()));
-}
-
-const DiagnosticsBlockData* diagnosticsOf(const QTextBlock& block) {
-  return dynamic_cast<const DiagnosticsBlockData*>(block.userData());
-}
-
-QString joinedTexts(const std::vector<BlockDiagnostic>& items, int position) {
-  QStringList texts;
-  for (const BlockDiagnostic& d : items) {
-    const bool covers = position < 0 || (position >= d.utf16Column &&
-                                         position < d.utf16Column + std::max(d.utf16Length, 1));
-    if (!covers) continue;
-    texts << QStringLiteral("%1: %2").arg(
-        d.severity == Severity::Error ? QStringLiteral("error") : QStringLiteral("warning"),
-        d.text);
-  }
-  return texts.join(QLatin1Char('\n'));
-}
-
-// Texts at least this long are checked on a thread of their own that ends with the
-// check.
-constexpr std::size_t kLargeText = std::size_t{1} << 20;
-
-// The check keeps a compiler for each thread it runs on, and with it everything the
-// last text compiled to: for a large document as much as the window holds again when it
-// plays. A large text is checked on a thread that ends right after, taking that with it;
-// a short one reuses the thread's compiler, which is quicker to keep than to make.
-std::vector<Diagnostic> diagnoseAndRelease(const std::string& text,
-                                           const DiagnosticOptions& options) {
-  if (text.size() < kLargeText) return diagnose(text, options);
-  std::vector<Diagnostic> found;
-  std::thread([&] { found = diagnose(text, options); }).join();
-#ifdef __GLIBC__
-  // The thread's heap is kept for reuse by the C library unless asked to give it back.
-  malloc_trim(0);
-#endif
-  return found;
-}
-
-}  // namespace
-
-class TablatureEditor::Gutter : public QWidget {
- public:
-  explicit Gutter(TablatureEditor* editor) : QWidget(editor), editor_(editor) {}
-  QSize sizeHint() const override { return {editor_->gutterWidth(), 0}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override { editor_->paintGutter(event); }
-  bool event(QEvent* event) override {
-    if (event->type() == QEvent::ToolTip) {
-      auto* help = static_cast<QHelpEvent*>(event);
-      const QTextBlock block = editor_->cursorForPosition(QPoint(0, help->pos().y())).block();
-      const DiagnosticsBlockData* data = diagnosticsOf(block);
-      if (data != nullptr) {
-        QToolTip::showText(help->globalPos(), joinedTexts(data->items, -1), this);
-      } else {
-        QToolTip::hideText();
-        event->ignore();
-      }
-      return true;
-    }
-    return QWidget::event(event);
-  }
-
- private:
-  TablatureEditor* editor_;
-};
-
-// Checks texts on a thread of its own; a newer text replaces one still waiting. Results
-// go to the editor's thread as queued calls.
-class TablatureEditor::Worker {
- public:
-  explicit Worker(TablatureEditor* editor) : editor_(editor), thread_([this] { run(); }) {}
-  ~Worker() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void submit(QString text, qint64 revision, DiagnosticOptions options) {
-    {
-      std::lock_guard lock(mutex_);
-      job_ = Job{std::move(text), revision, std::move(options)};
-    }
-    wake_.notify_one();
-  }
-
- private:
-  struct Job {
-    QString text;
-    qint64 revision;
-    DiagnosticOptions options;
-  };
-
-  void run() {
-    while (true) {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return quit_ || job_.has_value(); });
-      if (quit_) return;
-      Job job = std::move(*job_);
-      job_.reset();
-      lock.unlock();
-      // The text is let go of here: a large document is not held twice meanwhile.
-      std::string text = joinLinesWithCrLf(std::exchange(job.text, QString()).toStdString());
-      std::unique_lock<std::mutex> turn(largeDocumentTurn(), std::defer_lock);
-      if (text.size() >= kLargeText) turn.lock();
-      auto found = std::make_shared<std::vector<Diagnostic>>(diagnoseAndRelease(text, job.options));
-      if (turn.owns_lock()) turn.unlock();
-      text = std::string();
-      QMetaObject::invokeMethod(
-          editor_,
-          [editor = editor_, revision = job.revision, found] {
-            editor->applyDiagnostics(revision, std::move(*found));
-          },
-          Qt::QueuedConnection);
-    }
-  }
-
-  TablatureEditor* editor_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::optional<Job> job_;
-  bool quit_ = false;
-  std::thread thread_;  // last: starts when everything it uses exists
-};
-
-// Lays a large text into a document of its own, on a thread, with a highlighter that has
-// coloured nothing yet; both move to the editor's thread when the document is whole.
-// Laying out the lines is what takes the time: Qt's own setPlainText on a 16 MB text
-// holds the window for seconds.
-class TablatureEditor::Load {
- public:
-  struct Settings {
-    QFont font;
-    QTextOption option;
-    qreal margin = 0;
-    LineStyles styles;
-  };
-
-  // `text` makes the text on the loading thread, so that converting it holds up nothing.
-  Load(TablatureEditor* editor, int serial, std::function<QString()> text, Settings settings,
-       std::function<void()> startHook)
-      : serial_(serial),
-        thread_([this, editor, text = std::move(text), settings = std::move(settings),
-                 startHook = std::move(startHook), target = editor->thread()]() mutable {
-          if (startHook) startHook();
-          QString whole = std::exchange(text, nullptr)();
-          document_ = build(std::move(whole), settings);
-          document_->moveToThread(target);
-          QMetaObject::invokeMethod(
-              editor, [editor, serial = serial_] { editor->takeLoadedDocument(serial); },
-              Qt::QueuedConnection);
-        }) {}
-  ~Load() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  int serial() const { return serial_; }
-  // Waits for the document; the caller owns it then.
-  std::unique_ptr<QTextDocument> take() {
-    if (thread_.joinable()) thread_.join();
-    return std::move(document_);
-  }
-
- private:
-  static std::unique_ptr<QTextDocument> build(QString text, const Settings& settings) {
-    auto document = std::make_unique<QTextDocument>();
-    document->setDefaultFont(settings.font);
-    document->setDefaultTextOption(settings.option);
-    document->setDocumentMargin(settings.margin);
-    document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
-    // On the document while it is empty, so it colours nothing until lines come into view.
-    new TablatureHighlighter(document.get(), settings.styles);
-    document->setUndoRedoEnabled(false);
-    {
-      const QSignalBlocker quiet(document.get());
-      document->setPlainText(text);
-    }
-    text = QString();
-    makeLineLayouts(*document);
-    document->setUndoRedoEnabled(true);
-    document->setModified(false);
-    return document;
-  }
-
-  // The view makes a line layout for every block when it takes the document: made here,
-  // the window's thread only clears them. (Made on several threads they came no sooner
-  // on a busy two-core machine, and the threads' own heaps held some 60 MB more once the
-  // song played.)
-  static void makeLineLayouts(const QTextDocument& document) {
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-      block.layout();
-    }
-  }
-
-  int serial_;
-  std::unique_ptr<QTextDocument> document_;
-  std::thread thread_;  // last: starts when everything it uses exists
-};
-
 TablatureEditor::TablatureEditor(QWidget* parent)
     : QPlainTextEdit(parent),
       highlighter_(new TablatureHighlighter(document())),
       voiceNames_(new VoiceNameCompleter(*this)),
-      gutter_(new Gutter(this)),
+      gutter_(new LineNumberGutter(*this, this)),
       checkTimer_(new QTimer(this)),
-      worker_(std::make_unique<Worker>(this)) {
+      worker_(std::make_unique<DiagnosticsWorker>(
+          this, [this](qint64 revision, std::vector<Diagnostic> found) {
+            applyDiagnostics(revision, std::move(found));
+          })) {
   checkTimer_->setSingleShot(true);
   checkTimer_->setInterval(kCheckDelayMs);
   connect(checkTimer_, &QTimer::timeout, this, &TablatureEditor::startCheck);
@@ -327,11 +110,11 @@ void TablatureEditor::loadAside(std::function<QString()> text,
     setReadOnly(readOnlyBeforeLoad_);
   }
   // The whole text is laid out aside, started first as it is what the user waits for.
-  load_ = std::make_unique<Load>(
+  load_ = std::make_unique<DocumentLoader>(
       this, ++loadSerial_, std::move(text),
-      Load::Settings{document()->defaultFont(), document()->defaultTextOption(),
-                     document()->documentMargin(), highlighter_->styles()},
-      loadStartHook_);
+      DocumentLoader::Settings{document()->defaultFont(), document()->defaultTextOption(),
+                               document()->documentMargin(), highlighter_->styles()},
+      loadStartHook_, [this](int serial) { takeLoadedDocument(serial); });
   // Meanwhile the document waits empty under a preview of the whole text, which takes the
   // focus the editor has, or will have when the window is active.
   const QWidget* focus = window()->focusWidget();
@@ -394,6 +177,8 @@ void TablatureEditor::finishLoading() {
   // at the caret.
   QString carried = document()->toRawText();
   carried.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  // Text restored unsaved was marked changed while it loaded: it still is.
+  const bool modified = document()->isModified();
   const int top = preview_ != nullptr ? preview_->topLine() : 0;
   const int left = preview_ != nullptr ? preview_->horizontalOffset() : 0;
   auto* highlighter = loaded->findChild<TablatureHighlighter*>();
@@ -417,6 +202,7 @@ void TablatureEditor::finishLoading() {
   horizontalScrollBar()->setValue(left);
   setTextCursor(QTextCursor(firstVisibleBlock()));
   endLoadingLook();
+  if (modified) document()->setModified(true);
   if (!carried.isEmpty()) textCursor().insertText(carried);
   shadeVisibleLines();
   gutter_->update();
@@ -511,12 +297,7 @@ int TablatureEditor::gutterWidthFor(int lines) const {
 }
 
 int TablatureEditor::gutterWidthFor(const QFont& font, int lines) {
-  int digits = 1;
-  for (int n = std::max(1, lines); n >= 10; n /= 10) ++digits;
-  digits = std::max(digits, 3);
-  const QFontMetrics metrics(font);
-  const int marker = metrics.height();
-  return 4 + marker + metrics.horizontalAdvance(QLatin1Char('9')) * digits + 6;
+  return LineNumberGutter::widthFor(font, lines);
 }
 
 void TablatureEditor::updateGutterWidth() {
@@ -574,58 +355,36 @@ void TablatureEditor::resizeEvent(QResizeEvent* event) {
 }
 
 QColor TablatureEditor::gutterBackground(const QPalette& palette) {
-  return blend(palette.color(QPalette::Base), palette.color(QPalette::Text), 0.07);
+  return LineNumberGutter::background(palette);
 }
 
 QColor TablatureEditor::lineNumberColour(const QPalette& palette) {
-  return blend(palette.color(QPalette::Text), palette.color(QPalette::Base), 0.45);
+  return LineNumberGutter::numberColour(palette);
 }
 
-void TablatureEditor::paintGutter(QPaintEvent* event) {
-  QPainter painter(gutter_);
-  painter.fillRect(event->rect(), gutterBackground(palette()));
-  painter.setFont(font());
-  const QFontMetrics metrics(font());
-  const int marker = metrics.height();
-  const int width = gutter_->width();
-  const auto& styles = highlighter_->styles();
-
+void TablatureEditor::forEachLineInView(int bottom, const Visit& visit) const {
   QTextBlock block = firstVisibleBlock();
   int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
-  int bottom = top + qRound(blockBoundingRect(block).height());
-  while (block.isValid() && top <= event->rect().bottom()) {
-    if (block.isVisible() && bottom >= event->rect().top()) {
-      painter.setPen(lineNumberColour(palette()));
-      painter.drawText(0, top, width - 6, metrics.height(), Qt::AlignRight,
-                       QString::number(block.blockNumber() + 1));
-      if (const DiagnosticsBlockData* data = diagnosticsOf(block)) {
-        const bool error = data->worst() == Severity::Error;
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(error ? styles.error : styles.warning);
-        const int size = marker * 3 / 5;
-        const QRectF dot(4 + (marker - size) / 2.0, top + (metrics.height() - size) / 2.0, size,
-                         size);
-        if (error) {
-          painter.drawEllipse(dot);
-        } else {
-          const QPointF tri[3] = {
-              {dot.center().x(), dot.top()}, dot.bottomRight(), dot.bottomLeft()};
-          painter.drawPolygon(tri, 3);
-        }
-      }
-    }
+  int blockBottom = top + qRound(blockBoundingRect(block).height());
+  while (block.isValid() && top <= bottom) {
+    if (block.isVisible()) visit(block, top, blockBottom);
     block = block.next();
-    top = bottom;
-    bottom = top + qRound(blockBoundingRect(block).height());
+    top = blockBottom;
+    blockBottom = top + qRound(blockBoundingRect(block).height());
   }
+}
+
+QTextBlock TablatureEditor::blockAtHeight(int y) const {
+  return cursorForPosition(QPoint(0, y)).block();
+}
+
+const LineStyles& TablatureEditor::lineStyles() const {
+  return highlighter_->styles();
 }
 
 QString TablatureEditor::diagnosticsTextAt(const QPoint& viewportPoint) const {
   const QTextCursor cursor = cursorForPosition(viewportPoint);
-  const DiagnosticsBlockData* data = diagnosticsOf(cursor.block());
-  if (data == nullptr) return {};
-  return joinedTexts(data->items, cursor.positionInBlock());
+  return diagnosticsText(cursor.block(), cursor.positionInBlock());
 }
 
 bool TablatureEditor::viewportEvent(QEvent* event) {

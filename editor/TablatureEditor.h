@@ -13,16 +13,21 @@
 #include <utility>
 #include <vector>
 
+#include "editor/LineNumberGutter.h"
 #include "tablature/Diagnostics.h"
 #include "tablature/PartTable.h"
 
 namespace pulsewright {
 
+class DiagnosticsWorker;
+class DocumentLoader;
 class LargeTextPreview;
 class TablatureHighlighter;
 class VoiceNameCompleter;
 
-class TablatureEditor : public QPlainTextEdit {
+// The gutter, the checking thread and the loading thread are classes of their own
+// (LineNumberGutter, DiagnosticsWorker, DocumentLoader); this one ties them to the text.
+class TablatureEditor : public QPlainTextEdit, private LineNumberGutter::Lines {
   Q_OBJECT
 
  public:
@@ -101,12 +106,12 @@ class TablatureEditor : public QPlainTextEdit {
   bool viewportEvent(QEvent* event) override;
 
  private:
-  class Gutter;
-  class Worker;
-  class Load;
-  friend class Gutter;
+  // LineNumberGutter::Lines
+  void forEachLineInView(int bottom, const Visit& visit) const override;
+  QTextBlock blockAtHeight(int y) const override;
+  const LineStyles& lineStyles() const override;
+  int numberedLines() const override { return blockCount(); }
 
-  void paintGutter(QPaintEvent* event);
   void updateGutterWidth();
   void updateGutter(const QRect& rect, int dy);
   void startCheck();
@@ -137,10 +142,10 @@ class TablatureEditor : public QPlainTextEdit {
 
   TablatureHighlighter* highlighter_;
   VoiceNameCompleter* voiceNames_;
-  Gutter* gutter_;
+  LineNumberGutter* gutter_;
   QTimer* checkTimer_;
-  std::unique_ptr<Worker> worker_;
-  std::unique_ptr<Load> load_;
+  std::unique_ptr<DiagnosticsWorker> worker_;
+  std::unique_ptr<DocumentLoader> load_;
   LargeTextPreview* preview_ = nullptr;
   std::function<void()> loadStartHook_;
   bool readOnlyBeforeLoad_ = false;

@@ -81,16 +81,12 @@ bool VoiceNameCompleter::popupTakes(const QKeyEvent& event) const {
   switch (event.key()) {
     case Qt::Key_Enter:
     case Qt::Key_Return: {
-      // A name typed whole ends its line: "k = kick" and Enter is a new line, not "kick drum".
+      // A name typed whole ("kick", offered beside "kick drum") ends its line.
       const QTextCursor cursor = editor_.textCursor();
       const auto typed =
           VoiceNameCompletion::typedAt(cursor.block().text(), cursor.positionInBlock());
-      if (typed &&
-          VoiceNameCompletion::names().contains(typed->text.trimmed(), Qt::CaseInsensitive)) {
-        completer_->popup()->hide();
-        return false;
-      }
-      return true;
+      const QString chosen = completer_->popup()->currentIndex().data().toString();
+      return !(typed && chosen.compare(typed->text, Qt::CaseInsensitive) == 0);
     }
     case Qt::Key_Escape:
     case Qt::Key_Tab:

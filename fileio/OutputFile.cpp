@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 namespace pulsewright {
@@ -49,19 +50,22 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The input `info` is, or "".
+// The input `info` is, or "". "-" is standard input, which the shell may have opened on
+// a file (`< song.tab`).
 std::string inputMatching(const struct stat& info, const std::vector<std::string>& inputs) {
   if (!S_ISREG(info.st_mode)) return {};
   for (const std::string& input : inputs) {
-    if (input.empty() || input == "-") continue;
+    if (input.empty()) continue;
     struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && sameFile(in, info)) return input;
+    const int got = input == "-" ? ::fstat(STDIN_FILENO, &in) : ::stat(input.c_str(), &in);
+    if (got == 0 && sameFile(in, info)) return input;
   }
   return {};
 }
 
 std::string sameAsInput(const std::string& input) {
-  return "it is the input " + input + ": writing it would destroy what is being read";
+  return "it is the input " + (input == "-" ? std::string("read as standard input") : input) +
+         ": writing it would destroy what is being read";
 }
 
 std::string randomLetters(std::size_t n) {
@@ -74,7 +78,40 @@ std::string randomLetters(std::size_t n) {
   return s;
 }
 
+// Where the links from `path` lead (the path itself when it is none), as open() follows
+// them; "" when a link cannot be read or they go round.
+std::string followLinks(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n <= 0) return {};
+    link.resize(static_cast<std::size_t>(n));
+    target = link.front() == '/' ? link : folderOf(target).append("/").append(link);
+  }
+  return {};
+}
+
 }  // namespace
+
+bool sameOutputFile(const std::string& a, const std::string& b) {
+  const std::string targetA = followLinks(a);
+  const std::string targetB = followLinks(b);
+  if (targetA.empty() || targetB.empty()) return a == b;
+  struct stat infoA {};
+  struct stat infoB {};
+  if (::stat(targetA.c_str(), &infoA) == 0 && ::stat(targetB.c_str(), &infoB) == 0) {
+    return sameFile(infoA, infoB);
+  }
+  std::error_code error;
+  const std::filesystem::path canonicalA = std::filesystem::weakly_canonical(targetA, error);
+  if (error) return a == b;
+  const std::filesystem::path canonicalB = std::filesystem::weakly_canonical(targetB, error);
+  if (error) return a == b;
+  return canonicalA == canonicalB;
+}
 
 bool OutputFile::open(const std::string& path, const std::vector<std::string>& inputs,
                       std::string* reason, Replace replace) {

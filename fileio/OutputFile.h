@@ -27,7 +27,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Checks `path` and opens where its bytes go. `inputs` are the files the job reads
-  // ("-" and "" are skipped). False with the reason when refused.
+  // ("" is skipped; "-" is standard input, whatever file it was opened on). False with
+  // the reason when refused.
   bool open(const std::string& path, const std::vector<std::string>& inputs, std::string* reason,
             Replace replace = Replace::kWhole);
   // Where the bytes go until commit(): -1 when nothing is open.
@@ -51,6 +52,11 @@ class OutputFile {
   std::string target_;
   std::string writing_;
 };
+
+// Whether two output names end in the same file: through links and other spellings of
+// the path (a/../a/x), and through hard links once the file exists. Two outputs of one
+// job that are the same file would replace each other.
+bool sameOutputFile(const std::string& a, const std::string& b);
 
 // The name's ending, lower case with its dot ("song.WAV" gives ".wav"); "" for none.
 std::string fileEnding(const std::string& path);

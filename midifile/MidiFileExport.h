@@ -3,6 +3,7 @@
 // as a Standard MIDI File by the rules of fileio/OutputFile.h (never over an input).
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@ struct MidiExportResult {
 
 // Writes the song of `compiled` into `path`, the drums on `channel` (0-15). `inputs` are
 // the files the export read, which the output may not be. A song with nothing to play
-// writes nothing.
+// writes nothing. `keepGoing`, when given, is asked before each piece is written: once it
+// says no, the export stops and leaves the output as it was (kCannotWrite).
 MidiExportResult exportMidiFile(const CompiledDocument& compiled, const std::string& path,
-                                int channel, const std::vector<std::string>& inputs);
+                                int channel, const std::vector<std::string>& inputs,
+                                const std::function<bool()>& keepGoing = {});
 
 }  // namespace pulsewright

@@ -46,6 +46,7 @@ class TrackWriter {
 
  private:
   static constexpr std::size_t kPiece = 1 << 16;
+  static constexpr std::uint64_t kMaxQuantity = 0x0FFFFFFF;  // the format's largest
 
   void pass() {
     if (mode_ != Mode::kKeep && data_.size() >= kPiece) flush();
@@ -58,12 +59,22 @@ class TrackWriter {
     return ok_;
   }
   void delta(std::int64_t tick) {
-    quantity(static_cast<std::uint64_t>(std::max<std::int64_t>(tick - last_, 0)));
+    auto gap = static_cast<std::uint64_t>(std::max<std::int64_t>(tick - last_, 0));
+    // A gap longer than one delta time holds is bridged by empty text events, each as
+    // far as a delta reaches, so that the next event keeps its tick.
+    static constexpr char kEmptyText[] = {'\xFF', '\x01', '\x00'};
+    while (gap > kMaxQuantity) {
+      quantity(kMaxQuantity);
+      data_.append(kEmptyText, sizeof kEmptyText);
+      gap -= kMaxQuantity;
+      pass();
+    }
+    quantity(gap);
     last_ = std::max(tick, last_);
   }
   // A variable-length quantity: seven bits a byte, most significant first.
   void quantity(std::uint64_t value) {
-    value = std::min<std::uint64_t>(value, 0x0FFFFFFF);  // the format's largest
+    value = std::min<std::uint64_t>(value, kMaxQuantity);
     char bytes[4];
     int n = 0;
     do {

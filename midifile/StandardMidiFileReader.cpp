@@ -175,7 +175,9 @@ std::pair<std::string_view, std::size_t> unwrapRiff(std::string_view bytes) {
     p += 8;
     if (id == "data") return {bytes.substr(p, std::min<std::size_t>(size, bytes.size() - p)), p};
     if (size > bytes.size() - p) break;
-    p += size + (size & 1);
+    // An odd-sized chunk is padded to an even length; a last chunk whose pad byte is
+    // missing ends the file all the same.
+    p += std::min<std::size_t>(size + (size & 1), bytes.size() - p);
   }
   return {std::string_view(), bytes.size()};
 }
@@ -252,7 +254,9 @@ bool readStandardMidiFile(std::string_view bytes, MidiFileContents* contents, st
   MidiFileContents out;
   try {
     readFile(bytes, out);
-  } catch (const ReadError& e) {
+  } catch (const std::exception& e) {
+    // A ReadError says where; anything else is still a refusal of this file, never a
+    // failure of the whole command.
     if (error != nullptr) *error = e.what();
     return false;
   }

@@ -9,20 +9,66 @@ namespace pulsewright {
 
 namespace {
 
-// Text as XML character data: markup escaped, and control characters XML cannot hold
-// dropped.
+// The length of the UTF-8 sequence at `text[at]` and its code point; 0 for bytes that are
+// no well-formed sequence (a lone continuation byte, an overlong form, a surrogate).
+std::size_t utf8Sequence(std::string_view text, std::size_t at, char32_t* code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t least = 0;
+  if (lead < 0x80) {
+    *code = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i) & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return length;
+}
+
+// Whether XML 1.0 lets a document hold the character (line ends are dropped as well:
+// every text written is one line).
+bool xmlCharacter(char32_t c) {
+  return c == '\t' || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Text as XML character data: markup escaped, and what an XML document cannot hold
+// dropped (control characters, U+FFFE and U+FFFF, bytes that are not UTF-8), so that the
+// score stays well-formed whatever a title or a part name holds.
 std::string escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
+  for (std::size_t at = 0; at < text.size();) {
+    char32_t code = 0;
+    const std::size_t length = utf8Sequence(text, at, &code);
+    if (length == 0) {
+      ++at;
+      continue;
+    }
+    switch (code) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       default:
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+        if (xmlCharacter(code)) out.append(text.substr(at, length));
     }
+    at += length;
   }
   return out;
 }
@@ -156,6 +202,8 @@ class Writer {
     return ok_;
   }
   std::string take() { return std::move(out_); }
+  // False once the sink refused a piece: nothing more is worth making.
+  bool ok() const { return ok_; }
 
  private:
   void pass() {
@@ -305,20 +353,28 @@ std::string writeMusicXml(const Score& score, int midiChannel) {
 }
 
 bool streamMusicXml(const ScoreSource& source, int midiChannel,
-                    const std::function<bool(std::string_view)>& sink, Score* info) {
+                    const std::function<bool(std::string_view)>& sink, Score* info,
+                    const std::function<bool()>& keepGoing) {
   Score head;
   Writer writer(head, midiChannel, &sink);
   std::size_t count = 0;
+  bool stopped = false;
+  const auto goOn = [&] { return !(stopped = stopped || (keepGoing && !keepGoing())); };
   head = buildScore(source, [&](const ScoreMeasure& m) {
     writer.addInstruments(m);
     ++count;
+    return goOn();
   });
+  if (info != nullptr) *info = head;
+  if (stopped || !head.unwritable.empty()) return false;
   writer.begin();
   if (count == 0) writer.emptyMeasure();
   std::size_t number = 0;
-  buildScore(source, [&](const ScoreMeasure& m) { writer.measure(m, ++number, count); });
-  if (info != nullptr) *info = head;
-  return writer.end() && number == count;
+  buildScore(source, [&](const ScoreMeasure& m) {
+    writer.measure(m, ++number, count);
+    return writer.ok() && goOn();
+  });
+  return !stopped && writer.end() && number == count;
 }
 
 }  // namespace pulsewright

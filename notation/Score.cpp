@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "tablature/CompiledDocument.h"
-#include "tablature/LinePatterns.h"
+#include "tablature/GridModel.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 
@@ -38,6 +38,8 @@ bool operator==(Frac a, Frac b) {
 // multiple of every denominator; past this the song is given rounded lengths instead.
 constexpr std::int64_t kMaxDivisions = 1 << 22;
 constexpr std::int64_t kRoundedDivisions = 3840;
+// The longest bar, in divisions: a duration a 32-bit reader of the score can hold.
+constexpr std::int64_t kMaxDuration = 0x7FFFFFFF;
 constexpr int kShortestType = -8;  // a 1024th
 constexpr int kLongestType = 3;    // a breve
 
@@ -65,15 +67,8 @@ struct PartLayout {
 class Builder {
  public:
   explicit Builder(const ScoreSource& source,
-                   const std::function<void(const ScoreMeasure&)>* measureSink = nullptr)
+                   const std::function<bool(const ScoreMeasure&)>* measureSink = nullptr)
       : src_(source), measureSink_(measureSink) {
-    std::size_t start = 0;
-    while (start <= src_.text.size()) {
-      const std::size_t end = src_.text.find("\r\n", start);
-      lines_.push_back(src_.text.substr(start, end == std::string_view::npos ? end : end - start));
-      if (end == std::string_view::npos) break;
-      start = end + 2;
-    }
     score_.title = source.metadata.title;
     score_.author =
         !source.metadata.author.empty() ? source.metadata.author : source.metadata.artist;
@@ -94,7 +89,10 @@ class Builder {
     }
     for (const Segment& s : segments) layout(s.part);
     chooseDivisions();
-    for (const Segment& s : segments) emit(s.part, s.played, s.position);
+    for (const Segment& s : segments) {
+      if (stopped_) break;
+      emit(s.part, s.played, s.position);
+    }
     return std::move(score_);
   }
 
@@ -108,29 +106,15 @@ class Builder {
   }
 
  private:
-  std::string_view line(int number) const {
-    return number >= 1 && static_cast<std::size_t>(number) <= lines_.size()
-               ? lines_[static_cast<std::size_t>(number - 1)]
-               : std::string_view();
-  }
-
-  // The steps at which a grid line's inner bar lines stand, counted as the compiler
-  // counts steps (brackets and bar lines are no steps; the last character is never read).
-  static std::vector<int> barLinesOf(std::string_view gridLine) {
-    std::string_view symbol;
-    std::string_view body;
-    LineMatcher::gridFields(gridLine, &symbol, &body);
-    std::vector<int> bars;
-    int n = 0;
-    for (std::size_t p = 0; p + 1 < body.size(); ++p) {
-      const char c = body[p];
-      if (c == '|') {
-        if (n > 0 && (bars.empty() || bars.back() != n)) bars.push_back(n);
-      } else if (c != '[' && c != ']') {
-        ++n;
-      }
-    }
-    return bars;
+  // The steps at which a grid line's inner bar lines stand, as the compiler read them
+  // (the opening bar line and a closing one it never reads aside).
+  std::vector<int> barLinesOf(int lineNumber) const {
+    const GridModel* model = src_.timeline.gridModel();
+    const GridLine* line = model != nullptr ? model->lineAt(lineNumber) : nullptr;
+    if (line == nullptr) return {};
+    const std::vector<std::int32_t> read = line->bars(*model);
+    const std::size_t end = read.size() - (line->closedByLastCharacter ? 1 : 0);
+    return std::vector<int>(read.begin() + 1, read.begin() + static_cast<std::ptrdiff_t>(end));
   }
 
   void layout(int partIndex) {
@@ -239,9 +223,9 @@ class Builder {
     for (const std::int32_t b : part.bars) bars.push_back(static_cast<int>(b));
     if (part.bars.empty() && !gridLines.empty()) {
       // Grid lines that disagree: the bars of the first one.
-      bars = barLinesOf(line(gridLines.front()));
+      bars = barLinesOf(gridLines.front());
       for (std::size_t g = 1; g < gridLines.size(); ++g) {
-        if (barLinesOf(line(gridLines[g])) != bars) {
+        if (barLinesOf(gridLines[g]) != bars) {
           score_.warnings.push_back("part " + part.name + ": the bar lines of line " +
                                     std::to_string(gridLines[g]) + " differ from line " +
                                     std::to_string(gridLines.front()) + "; the bars of line " +
@@ -319,14 +303,54 @@ class Builder {
       divisions = kRoundedDivisions;
       roundedNote("the steps' lengths have no common division: they are rounded");
     }
+    // Every bar's length in divisions is a positive int, as readers of the score hold it:
+    // where long bars and fine tuplets together pass that, fewer divisions are taken, the
+    // steps rounded to them.
+    if (longestBar(divisions) > kMaxDuration) {
+      while (divisions > 1 && longestBar(divisions) > kMaxDuration) {
+        divisions = divisions > kRoundedDivisions ? kRoundedDivisions : divisions / 2;
+      }
+      roundedNote("a bar is too long to write its steps exactly: they are rounded");
+    }
+    if (longestBar(divisions) > kMaxDuration) {
+      score_.unwritable = "a bar lasts longer than a MusicXML duration can hold";
+    }
     score_.divisions = static_cast<int>(divisions);
     for (auto& [index, layout] : layouts_) {
       for (std::size_t s = 0; s < layout.steps.size(); ++s) {
-        const Frac& f = layout.lengths[s];
-        layout.steps[s].duration =
-            static_cast<int>(std::max<std::int64_t>(1, (f.num * divisions + f.den / 2) / f.den));
+        layout.steps[s].duration = static_cast<int>(
+            std::min<std::int64_t>(stepDuration(layout.lengths[s], divisions), kMaxDuration));
       }
     }
+  }
+
+  static std::int64_t stepDuration(const Frac& length, std::int64_t divisions) {
+    // In long double: a long step times many divisions passes 64 bits before it is divided.
+    const long double exact = static_cast<long double>(length.num) *
+                              static_cast<long double>(divisions) /
+                              static_cast<long double>(length.den);
+    if (exact > static_cast<long double>(kMaxDuration)) return kMaxDuration + 1;
+    return std::max<std::int64_t>(1, std::llround(exact));
+  }
+
+  // The most divisions any bar of the laid-out parts takes (past kMaxDuration, any more).
+  std::int64_t longestBar(std::int64_t divisions) const {
+    std::int64_t longest = 0;
+    for (const auto& [index, layout] : layouts_) {
+      const std::size_t count = layout.steps.size();
+      for (std::size_t b = 0; b < layout.barStarts.size(); ++b) {
+        const auto from = static_cast<std::size_t>(layout.barStarts[b]);
+        const std::size_t to = b + 1 < layout.barStarts.size()
+                                   ? static_cast<std::size_t>(layout.barStarts[b + 1])
+                                   : count;
+        std::int64_t bar = 0;
+        for (std::size_t s = from; s < to && bar <= kMaxDuration; ++s) {
+          bar += stepDuration(layout.lengths[s], divisions);
+        }
+        longest = std::max(longest, bar);
+      }
+    }
+    return longest;
   }
 
   void emit(int partIndex, int played, int songPosition) {
@@ -351,7 +375,10 @@ class Builder {
       beam(m, 1);
       beam(m, 2);
       if (measureSink_ != nullptr) {
-        (*measureSink_)(m);
+        if (!(*measureSink_)(m)) {
+          stopped_ = true;
+          return;
+        }
       } else {
         score_.measures.push_back(std::move(m));
       }
@@ -408,8 +435,8 @@ class Builder {
   }
 
   const ScoreSource& src_;
-  const std::function<void(const ScoreMeasure&)>* measureSink_;
-  std::vector<std::string_view> lines_;
+  const std::function<bool(const ScoreMeasure&)>* measureSink_;
+  bool stopped_ = false;  // the measure sink wants no more
   Score score_;
   std::map<int, PartLayout> layouts_;
 };
@@ -457,9 +484,9 @@ bool ScoreMeasure::hasHands() const {
 }
 
 int ScoreMeasure::duration() const {
-  int sum = 0;
+  std::int64_t sum = 0;
   for (const ScoreStep& s : steps) sum += s.duration;
-  return sum;
+  return static_cast<int>(std::min<std::int64_t>(sum, kMaxDuration));
 }
 
 Score buildScore(const ScoreSource& source) {
@@ -467,7 +494,7 @@ Score buildScore(const ScoreSource& source) {
 }
 
 Score buildScore(const ScoreSource& source,
-                 const std::function<void(const ScoreMeasure&)>& measure) {
+                 const std::function<bool(const ScoreMeasure&)>& measure) {
   return Builder(source, &measure).song();
 }
 

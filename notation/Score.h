@@ -79,12 +79,13 @@ struct Score {
   std::vector<ScoreMeasure> measures;
   int samplesLeftOut = 0;
   std::vector<std::string> warnings;
+  // Why no MusicXML can hold the score; "" when one can.
+  std::string unwritable;
 };
 
 // What the score is made of: the compiled song and its metadata, and the document text it
-// was compiled from (lines joined by CR LF), where the bar lines of a part whose grid
-// lines disagree are read from its first grid line; without the text such a part is
-// barred in fours.
+// was compiled from (lines joined by CR LF). A part whose grid lines disagree is barred
+// as the first of them, as the song's grid model has it; without the model, in fours.
 struct ScoreSource {
   const Timeline& timeline;
   const SongMetadata& metadata;
@@ -94,9 +95,10 @@ struct ScoreSource {
 // The whole song in playing order.
 Score buildScore(const ScoreSource& source);
 // The same, its measures handed to `measure` one at a time in order instead of kept: the
-// score returned holds everything else. A long song's score is never held whole.
+// score returned holds everything else. A long song's score is never held whole. Once
+// `measure` returns false no more measures are made (a stopped export ends at once).
 Score buildScore(const ScoreSource& source,
-                 const std::function<void(const ScoreMeasure&)>& measure);
+                 const std::function<bool(const ScoreMeasure&)>& measure);
 // One part (index into the timeline's parts) played once, as the staff view shows it.
 Score buildPartScore(const ScoreSource& source, int part);
 

@@ -1,10 +1,12 @@
 #include "platform/AudioEngine.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <thread>
 
 #include "platform/ShortMessage.h"
+#include "platform/ThreadRules.h"
 
 namespace pulsewright {
 
@@ -82,6 +84,7 @@ void AudioEngine::collect() {
 }
 
 void AudioEngine::setSynth(SynthSource* source) {
+  PW_ASSERT_NOT_AUDIO_THREAD();  // it waits for the render to end
   // Both sequentially consistent, here and in the render: the counter read below cannot
   // come before the store. A render that began before the store is then seen running (odd
   // count) and waited for; one that begins after it reads the new source. A render reads
@@ -295,7 +298,10 @@ void AudioEngine::renderBlock(float* mix, int frames, bool live) {
 }
 
 void AudioEngine::renderLive(std::int16_t* out, int frames, DueTime now) {
-  renderCount_.fetch_add(1);
+  const AudioThreadScope audioThread;
+  // One render at a time: the synthesiser and the voices are this thread's alone.
+  [[maybe_unused]] const std::uint64_t count = renderCount_.fetch_add(1);
+  assert(count % 2 == 0 && "two threads render one engine at once");
   renderSynth_ = synth_.load(std::memory_order_seq_cst);
   updateClock(now);
   for (int done = 0; done < frames;) {
@@ -311,7 +317,10 @@ void AudioEngine::renderLive(std::int16_t* out, int frames, DueTime now) {
 }
 
 void AudioEngine::renderOffline(float* out, int frames) {
-  renderCount_.fetch_add(1);
+  const AudioThreadScope audioThread;
+  // One render at a time: the synthesiser and the voices are this thread's alone.
+  [[maybe_unused]] const std::uint64_t count = renderCount_.fetch_add(1);
+  assert(count % 2 == 0 && "two threads render one engine at once");
   renderSynth_ = synth_.load(std::memory_order_seq_cst);
   for (int done = 0; done < frames;) {
     const int n = std::min(kMaxSlice, frames - done);

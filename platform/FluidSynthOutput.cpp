@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 
 #include "fileio/InputFile.h"
 #include "platform/ShortMessage.h"
+#include "platform/ThreadRules.h"
 
 namespace pulsewright {
 
@@ -40,11 +42,10 @@ bool usableFile(const std::string& path) {
 
 // The sound font is read through these, so that a read on the audio thread is seen: with
 // every kit loaded ahead, none may happen there.
-thread_local bool tOnAudioThread = false;
 std::atomic<int> gOpensOnAudioThread{0};
 
 void* openFont(const char* name) {
-  if (tOnAudioThread) gOpensOnAudioThread.fetch_add(1);
+  if (onAudioThread()) gOpensOnAudioThread.fetch_add(1);
   return std::fopen(name, "rbe");
 }
 int readFont(void* buffer, fluid_long_long_t count, void* handle) {
@@ -65,10 +66,21 @@ fluid_long_long_t tellFont(void* handle) {
   return ::ftello(static_cast<std::FILE*>(handle));
 }
 
-// Marks the calling thread as the audio thread while it lives.
-struct OnAudioThread {
-  OnAudioThread() { tOnAudioThread = true; }
-  ~OnAudioThread() { tOnAudioThread = false; }
+// Its own lock is off, so the synthesiser must never be called from two threads at once:
+// each stretch of calls into it holds one of these, which stops a debug build that breaks
+// the rule.
+class SoleCaller {
+ public:
+  explicit SoleCaller(std::atomic<int>& callers) : callers_(callers) {
+    [[maybe_unused]] const int before = callers_.fetch_add(1, std::memory_order_acquire);
+    assert(before == 0 && "the synthesiser is called from two threads at once");
+  }
+  ~SoleCaller() { callers_.fetch_sub(1, std::memory_order_release); }
+  SoleCaller(const SoleCaller&) = delete;
+  SoleCaller& operator=(const SoleCaller&) = delete;
+
+ private:
+  std::atomic<int>& callers_;
 };
 
 }  // namespace
@@ -96,7 +108,7 @@ std::vector<std::string> defaultSoundFonts(const std::string& chosen) {
 }
 
 FluidSynthOutput::FluidSynthOutput(SoundOutput* sound, std::vector<std::string> soundFonts)
-    : sound_(sound), soundFonts_(std::move(soundFonts)) {
+    : sound_(sound), soundFonts_(std::move(soundFonts)), held_(kHeldMessages) {
   quietFluidSynth();
 }
 
@@ -116,7 +128,10 @@ bool FluidSynthOutput::loadLocked() {
     fluid_settings_setnum(settings_, "synth.sample-rate", 2.0 * kOutputSampleRate);
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
     fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
-    fluid_settings_setint(settings_, "synth.threadsafe-api", 1);
+    // One thread at a time calls the synthesiser (the caller until open() hands it to the
+    // audio thread, which alone applies messages and renders), so it needs no lock of its
+    // own, which the audio thread would otherwise take on every call.
+    fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
     // Only the samples of the drum kits are read from the sound font (all of them, before
     // anything plays): start-up stays fast and the General MIDI font's melodic samples
     // never reach memory.
@@ -160,26 +175,34 @@ void FluidSynthOutput::loadKits(fluid_synth_t* synth, int fontId) {
 }
 
 int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
+  PW_ASSERT_NOT_AUDIO_THREAD();
   *handle = 0;
   if (deviceId != kMidiMapperId) return midi_result::kBadDeviceId;
   std::lock_guard lock(mutex_);
   if (openHandle_ != 0) return midi_result::kAllocated;
   if (!loadLocked()) return midi_result::kNoDriver;
-  fluid_synth_t* synth = synth_.load();
-  fluid_synth_system_reset(synth);
-  for (int channel = 0; channel < kChannels; ++channel) {
-    // The type alone keeps the melodic program a channel had; the program change then
-    // selects kit 0 of the drum bank.
-    fluid_synth_set_channel_type(synth, channel, CHANNEL_TYPE_DRUM);
-    fluid_synth_program_change(synth, channel, 0);
+  {
+    // Nothing renders it yet: the synthesiser is this thread's until setSynth below.
+    const SoleCaller sole(callers_);
+    fluid_synth_t* synth = synth_.load();
+    std::uint32_t stale = 0;
+    while (held_.pop(stale)) {
+    }  // held for a handle closed since
+    fluid_synth_system_reset(synth);
+    for (int channel = 0; channel < kChannels; ++channel) {
+      // The type alone keeps the melodic program a channel had; the program change then
+      // selects kit 0 of the drum bank.
+      fluid_synth_set_channel_type(synth, channel, CHANNEL_TYPE_DRUM);
+      fluid_synth_program_change(synth, channel, 0);
+    }
+    // The synthesiser's first render sets up its worker threads and allocates: done here,
+    // on this thread, so that the audio thread's first render does neither.
+    fluid_synth_write_float(synth, HalfBandDecimator::kMaxFrames, decimator_.input(), 0, 2,
+                            decimator_.input(), 1, 2);
+    decimator_.reset();  // nothing renders while closed
   }
   openHandle_ = nextHandle_++;
   *handle = openHandle_;
-  // The synthesiser's first render sets up its worker threads and allocates: done here, on
-  // this thread, so that the audio thread's first render does neither.
-  fluid_synth_write_float(synth, HalfBandDecimator::kMaxFrames, decimator_.input(), 0, 2,
-                          decimator_.input(), 1, 2);
-  decimator_.reset();  // nothing renders while closed
   if (sound_) sound_->setSynth(this);
   return midi_result::kOk;
 }
@@ -203,18 +226,35 @@ bool FluidSynthOutput::sounds() const {
 }
 
 int FluidSynthOutput::send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due) {
+  PW_ASSERT_NOT_AUDIO_THREAD();
+  std::uint8_t b[3] = {};
+  const bool valid = shortMessageBytes(word, b) != 0;
+  const int kit = b[1];
+  bool missingKit = false, noKitZero = false;
   {
     std::lock_guard lock(mutex_);
     if (handle == 0 || handle != openHandle_) return midi_result::kInvalidHandle;
+    if (!valid) return midi_result::kInvalidParam;
+    missingKit = (b[0] & 0xF0) == kProgramChange && missingKits_.count(kit) != 0;
+    noKitZero = missingKits_.count(0) != 0;
   }
-  std::uint8_t b[3];
-  if (shortMessageBytes(word, b) == 0) return midi_result::kInvalidParam;
-  // Without a device rendering, nothing would take the message from the queue.
+  // A kit whose samples did not load would be read from the sound font on the audio
+  // thread when chosen there: kit 0 plays its notes instead, or, when it did not load
+  // either, the channel keeps the kit it has.
+  if (missingKit) {
+    noteMissingKit(kit);
+    if (noKitZero) return midi_result::kOk;
+    word = b[0];  // the same channel's program change, to kit 0
+  }
+  // Without a device rendering, nothing would take the message from the output's queue:
+  // it waits in this one for the next render, so that no other thread calls the
+  // synthesiser meanwhile.
   const SoundOutput::Queued queued =
       sound_ ? sound_->queueSynthMessage(word, due) : SoundOutput::Queued::kNotRendering;
   if (queued == SoundOutput::Queued::kFull) return midi_result::kError;  // the audio stalled
-  if (queued == SoundOutput::Queued::kNotRendering) applyNow(word);
-  if ((word & 0xF0) == kProgramChange) noteMissingKit(static_cast<int>((word >> 8) & 0x7F));
+  if (queued == SoundOutput::Queued::kNotRendering && !held_.push(word)) {
+    return midi_result::kError;
+  }
   return midi_result::kOk;
 }
 
@@ -237,14 +277,22 @@ void FluidSynthOutput::setNotice(Notice notice) {
 }
 
 void FluidSynthOutput::apply(std::uint32_t word) {
-  const OnAudioThread mark;
-  applyNow(word);
+  const AudioThreadScope audioThread;
+  const SoleCaller sole(callers_);
+  fluid_synth_t* synth = synth_.load();
+  if (!synth) return;
+  applyHeld(synth);  // handed over earlier, so applied first
+  applyNow(synth, word);
 }
 
-void FluidSynthOutput::applyNow(std::uint32_t word) {
-  fluid_synth_t* synth = synth_.load();
+void FluidSynthOutput::applyHeld(fluid_synth_t* synth) {
+  std::uint32_t word = 0;
+  while (held_.pop(word)) applyNow(synth, word);
+}
+
+void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
   std::uint8_t b[3];
-  if (!synth || shortMessageBytes(word, b) == 0) return;
+  if (shortMessageBytes(word, b) == 0) return;
   const int channel = b[0] & 0x0F;
   // A note off for a note that is not sounding is no failure of the device: results are
   // not looked at.
@@ -261,22 +309,27 @@ void FluidSynthOutput::applyNow(std::uint32_t word) {
 }
 
 int FluidSynthOutput::close(MidiHandle handle) {
+  PW_ASSERT_NOT_AUDIO_THREAD();
   std::lock_guard lock(mutex_);
   if (handle == 0 || handle != openHandle_) return midi_result::kInvalidHandle;
   openHandle_ = 0;
   if (sound_) sound_->setSynth(nullptr);
+  // No render runs any more: the synthesiser is this thread's again.
+  const SoleCaller sole(callers_);
   fluid_synth_all_sounds_off(synth_.load(), -1);
   return midi_result::kOk;
 }
 
 void FluidSynthOutput::render(float* stereo, int frames) {
-  const OnAudioThread mark;
+  const AudioThreadScope audioThread;
   fluid_synth_t* synth = synth_.load();
   if (frames <= 0) return;
   if (!synth) {
     std::fill(stereo, stereo + 2 * frames, 0.0f);
     return;
   }
+  const SoleCaller sole(callers_);
+  applyHeld(synth);
   for (int done = 0; done < frames;) {
     const int n = std::min(HalfBandDecimator::kMaxFrames, frames - done);
     float* in = decimator_.input();
@@ -287,6 +340,7 @@ void FluidSynthOutput::render(float* stereo, int frames) {
 }
 
 bool FluidSynthOutput::loadSoundFont() {
+  PW_ASSERT_NOT_AUDIO_THREAD();
   std::lock_guard lock(mutex_);
   return loadLocked();
 }

@@ -5,6 +5,12 @@
 // user picked and a program change picks a drum kit (0 Standard, 16 Power, 25 TR-808...).
 // It renders into a SoundOutput while it is open: messages go to the output's audio engine
 // with their due time and are applied there, between the slices it renders.
+//
+// Threads: the synthesiser has no lock of its own; one thread at a time calls it. The
+// thread that opens it loads the sound font and sets it up, then hands it to the output's
+// audio thread, which alone applies messages and renders until close() takes it back.
+// Senders on any thread only queue (lock-free); a message sent while the output renders
+// nothing waits in a queue of this object's for the next render.
 
 #include <atomic>
 #include <functional>
@@ -14,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/BoundedQueue.h"
 #include "platform/HalfBandDecimator.h"
 #include "platform/MidiOutput.h"
 #include "platform/SoundOutput.h"
@@ -71,7 +78,7 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   // Loads the sound font now rather than at the first open; false when none loads.
   bool loadSoundFont();
   // A kit the sound font lists but whose samples could not be read: the first program
-  // change to it is reported here (once), and its notes play without it.
+  // change to it is reported here (once), and its notes play without it, on kit 0.
   void setNotice(Notice notice);
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
@@ -82,13 +89,18 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
  private:
   bool loadLocked();
   void loadKits(fluid_synth_t* synth, int fontId);
-  void applyNow(std::uint32_t word);
+  void applyHeld(fluid_synth_t* synth);
+  void applyNow(fluid_synth_t* synth, std::uint32_t word);
   void noteMissingKit(int kit);
   int send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due);
 
   SoundOutput* sound_;
   const std::vector<std::string> soundFonts_;
-  mutable std::mutex mutex_;  // guards the members below; the synth has its own lock
+  // Messages sent while the output rendered nothing, applied before the next render.
+  static constexpr std::size_t kHeldMessages = 4096;
+  BoundedQueue<std::uint32_t> held_;
+  std::atomic<int> callers_{0};  // threads calling into the synthesiser now: at most one
+  mutable std::mutex mutex_;     // guards the members below; never taken by the audio thread
   fluid_settings_t* settings_ = nullptr;
   std::atomic<fluid_synth_t*> synth_{nullptr};
   std::string loadedFont_;

@@ -44,6 +44,8 @@ class PlaybackSession {
 
   // The song of the latest play() or replaceSong(), null before the first.
   std::shared_ptr<const Song> song() const { return song_; }
+  // The next compilation reads only the text's own metadata (TablatureCompiler).
+  void forgetMetadata() { compiler_.forgetMetadata(); }
   Player& player() { return player_; }
   const TablatureCompiler& compiler() const { return compiler_; }
 

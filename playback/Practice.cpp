@@ -143,7 +143,9 @@ VoiceFilter::VoiceFilter(const VoiceMask& mask, const Timeline& song) {
 
 Timeline withoutSilencedVoices(const Timeline& song, const VoiceMask& mask) {
   const VoiceFilter filter(mask, song);
-  SongParts parts{song.parts(), song.sampleFiles(), song.symbols(), song.sounds()};
+  // The grid lines stay where they were: only items go.
+  SongParts parts{song.parts(), song.sampleFiles(), song.symbols(), song.sounds(),
+                  song.sharedGridModel()};
   if (filter.active()) {
     for (TimelinePart& part : parts.parts) {
       TimelineItems kept;

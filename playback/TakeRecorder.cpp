@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "playback/Practice.h"
+
 namespace pulsewright {
 
 namespace {
@@ -93,6 +95,14 @@ std::vector<RecordedHit> TakeRecorder::hits() const {
   return hits;
 }
 
+int TakeRecorder::countInHits() const {
+  std::lock_guard lock(mutex_);
+  if (passes_.empty()) return static_cast<int>(notes_.size());
+  return static_cast<int>(std::count_if(notes_.begin(), notes_.end(), [this](const Note& note) {
+    return note.time + halfStep_ < passes_.front();
+  }));
+}
+
 void TakeRecorder::stepStarted(std::uint64_t generation, const Timeline& timeline,
                                const TimelineTick& tick, DueTime due) {
   {
@@ -105,6 +115,15 @@ void TakeRecorder::stepStarted(std::uint64_t generation, const Timeline& timelin
       passes_.push_back(due);
     }
     end_ = due + scaled(std::max<std::int64_t>(tick.intervalMs, 0));
+    const auto& parts = timeline.parts();
+    if (!passes_.empty() && tick.part >= 0 && static_cast<std::size_t>(tick.part) < parts.size()) {
+      const int bar = barBeatOf(parts[static_cast<std::size_t>(tick.part)], tick.step).bar;
+      if (passes_.size() != latestPass_ || bar != latestBar_) {
+        latestPass_ = passes_.size();
+        latestBar_ = bar;
+        barsStarted_.fetch_add(1);
+      }
+    }
   }
   if (next_ != nullptr) next_->stepStarted(generation, timeline, tick, due);
 }

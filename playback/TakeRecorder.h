@@ -65,9 +65,15 @@ class TakeRecorder : public Player::Listener {
   // The played song is over: the time after which nothing belongs to the take any more
   // (half a step after the last pass's end); empty before the song ends.
   std::optional<DueTime> listenUntil() const;
+  // How many of the take's bars have begun, the count-in's left out: each bar line that
+  // passes adds one, so a view may show the take so far bar by bar.
+  int barsStarted() const { return barsStarted_.load(); }
   // The take so far, in the order played: notes from half a step before the first pass
   // to half a step after the last pass's end.
   std::vector<RecordedHit> hits() const;
+  // The notes played before the first pass's first beat (less half a step): in the
+  // count-in, and so in no pass.
+  int countInHits() const;
 
   void statusChanged(std::uint64_t generation, const std::string& text) override;
   void songEnded(std::uint64_t generation) override;
@@ -94,6 +100,10 @@ class TakeRecorder : public Player::Listener {
   std::chrono::nanoseconds halfStep_{0};
   DueTime end_{};  // the latest tick's end
   bool ended_ = false;
+  // The pass and bar of the latest step, for barsStarted().
+  std::size_t latestPass_ = 0;
+  int latestBar_ = 0;
+  std::atomic<int> barsStarted_{0};
   std::atomic<bool> quit_{false};
   std::thread thread_;
 };

@@ -12,7 +12,7 @@
 
 #include "midifile/MidiImport.h"
 #include "padmap/DrumVoice.h"
-#include "tablature/LinePatterns.h"
+#include "tablature/GridModel.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
 #include "text/NumericValue.h"
@@ -73,42 +73,6 @@ char markOfLevel(int level) {
   if (level == 7) return 'X';
   return static_cast<char>('0' + level);
 }
-
-// What the compiler says as it reads: which line binds which voice, and which voice each
-// grid line plays.
-class Reader final : public CompileListener {
- public:
-  struct Binding {
-    int line = 0;
-    V voice = V::BassDrum;
-    std::string symbol;
-  };
-  struct Grid {
-    int line = 0;
-    std::string symbol;
-    bool drum = false;  // the symbol names a drum voice (not a sample, not nothing)
-    V voice = V::BassDrum;
-  };
-
-  explicit Reader(const TablatureCompiler& compiler) : compiler_(compiler) {}
-
-  void message(int, std::string_view) override {}
-  void voiceBound(int lineNumber, DrumVoice voice, std::string_view symbol) override {
-    bindings.push_back({lineNumber, voice, std::string(symbol)});
-  }
-  void gridLineRead(int lineNumber, std::string_view symbol, bool symbolDefined, std::size_t,
-                    const std::vector<std::int32_t>&) override {
-    const ItemVoice& sound = compiler_.state().soundVoice;
-    grids.push_back({lineNumber, std::string(symbol),
-                     symbolDefined && sound.kind == ItemVoice::Kind::Drum, sound.drumVoice()});
-  }
-
-  std::vector<Binding> bindings;  // in line order
-  std::vector<Grid> grids;        // in line order
-
- private:
-  const TablatureCompiler& compiler_;
-};
 
 // Each step's onset from the part's first step, as the sequencer times them when the
 // part loops, and the part's length last. Empty when a step lasts no time: the song ends
@@ -177,20 +141,14 @@ struct PartLine {
   bool drum = false;
   V voice = V::BassDrum;
   std::vector<std::uint32_t> steps;  // where each step character stands in the line
+  const GridLine* grid = nullptr;
 };
 
-// Where the grid characters of a line stand: every examined character of the grid that
-// is no bracket and no bar line (the grid's last character is never examined).
-std::vector<std::uint32_t> stepColumns(std::string_view line) {
-  std::string_view symbol;
-  std::string_view body;
-  LineMatcher::gridFields(line, &symbol, &body);
+// Where the grid characters of a line stand, as the compiler read them.
+std::vector<std::uint32_t> stepColumns(const GridModel& model, const GridLine& line) {
   std::vector<std::uint32_t> columns;
-  const auto offset = static_cast<std::size_t>(body.data() - line.data());
-  for (std::size_t p = 0; p + 1 < body.size(); ++p) {
-    const char c = body[p];
-    if (c != '[' && c != ']' && c != '|') columns.push_back(static_cast<std::uint32_t>(offset + p));
-  }
+  columns.reserve(line.stepCount);
+  for (const GridStep& step : line.steps(model)) columns.push_back(step.column);
   return columns;
 }
 
@@ -220,9 +178,9 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
   const std::vector<TextLine> lines = splitLines(body);
 
   TablatureCompiler compiler;
-  Reader reader(compiler);
-  compiler.compile(compilerText(lines, body.size()), padMap, &reader);
+  compiler.compile(compilerText(lines, body.size()), padMap, nullptr);
   std::shared_ptr<const Timeline> song = compiler.song();
+  const GridModel& gridModel = *song->gridModel();
 
   // The last part of the name is the one the song plays.
   std::size_t partIndex = 0;
@@ -328,13 +286,14 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
                               ? song->parts()[partIndex + 1].sectionLine
                               : std::numeric_limits<int>::max();
   std::vector<PartLine> partLines;
-  for (const Reader::Grid& grid : reader.grids) {
+  for (const GridLine& grid : gridModel.lines()) {
     if (grid.line <= part.sectionLine || grid.line >= nextSection) continue;
     PartLine line;
     line.index = static_cast<std::size_t>(grid.line) - 1;
-    line.drum = grid.drum;
-    line.voice = grid.voice;
-    line.steps = stepColumns(lines[line.index].text);
+    line.drum = grid.symbolDefined && grid.voice.kind == ItemVoice::Kind::Drum;
+    line.voice = grid.voice.drumVoice();
+    line.steps = stepColumns(gridModel, grid);
+    line.grid = &grid;
     partLines.push_back(std::move(line));
   }
   // A part of grid lines with no step ("h |||") still has one step to play.
@@ -427,13 +386,11 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
       if (partLines[k].steps.size() > partLines[model].steps.size()) model = k;
     }
     const std::string_view modelText = lines[partLines[model].index].text;
-    std::string_view modelSymbol;
-    std::string_view modelBody;
-    LineMatcher::gridFields(modelText, &modelSymbol, &modelBody);
-    const auto indent = static_cast<std::size_t>(modelSymbol.data() - modelText.data());
-    const auto bar = static_cast<std::size_t>(modelBody.data() - modelText.data()) - 1;
-    const std::size_t gap = bar - indent - modelSymbol.size();
-    std::string emptyGrid(modelText.substr(bar, modelBody.size() + 1));
+    const GridLine& modelGrid = *partLines[model].grid;
+    const std::size_t indent = modelGrid.symbolColumn;
+    const std::size_t bar = modelGrid.bodyColumn - 1;
+    const std::size_t gap = bar - indent - modelGrid.symbol(gridModel).size();
+    std::string emptyGrid(modelText.substr(bar, modelGrid.bodyLength + 1));
     for (const std::uint32_t column : partLines[model].steps) emptyGrid[column - bar] = '-';
     if (isHitMark(emptyGrid.back())) emptyGrid.back() = '-';
 
@@ -442,12 +399,12 @@ TakeResult writeTake(std::string_view document, std::string_view partName,
     std::array<std::string, kVoiceCount> symbolOf;
     std::size_t lastBindingAbove = 0;
     std::unordered_set<std::string> taken;
-    for (const Reader::Binding& b : reader.bindings) {
+    for (const VoiceBinding& b : gridModel.bindings()) {
       if (static_cast<std::size_t>(b.line) <= lastGridLine) symbolOf[index(b.voice)] = b.symbol;
       if (b.line < part.sectionLine) lastBindingAbove = static_cast<std::size_t>(b.line);
       taken.insert(b.symbol);
     }
-    for (const Reader::Grid& grid : reader.grids) taken.insert(grid.symbol);
+    for (const GridLine& grid : gridModel.lines()) taken.insert(grid.symbol(gridModel));
     for (const std::string& wave : compiler.state().waveNames) taken.insert(wave);
 
     for (const V voice : kImportLineOrder) {

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 
 namespace pulsewright {
 
@@ -88,9 +88,8 @@ bool IniSettingsStore::change(const std::function<bool(QSettings&)>& edit) {
   if (!work.isValid()) return false;
   const QString copy = work.filePath(QStringLiteral("settings.ini"));
   QByteArray bytes;
-  if (QFileInfo::exists(filePath_) &&
-      (!readRegularFile(filePath_, kMaxFileBytes, &bytes).isEmpty() ||
-       !writeWholeFile(copy, bytes).isEmpty())) {
+  if (QFileInfo::exists(filePath_) && (!readWholeFile(filePath_, kMaxFileBytes, &bytes).isEmpty() ||
+                                       !writeWholeFile(copy, bytes).isEmpty())) {
     return false;
   }
   QMap<QString, QVariant> expected;
@@ -103,7 +102,7 @@ bool IniSettingsStore::change(const std::function<bool(QSettings&)>& edit) {
   }
   // Read back under another name, which QSettings has no cached copy of.
   const QString check = work.filePath(QStringLiteral("check.ini"));
-  if (!readRegularFile(copy, kMaxFileBytes, &bytes).isEmpty() ||
+  if (!readWholeFile(copy, kMaxFileBytes, &bytes).isEmpty() ||
       !writeWholeFile(check, bytes).isEmpty() ||
       contentsOf(QSettings(check, QSettings::IniFormat)) != expected) {
     return false;

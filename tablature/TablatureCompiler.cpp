@@ -158,6 +158,14 @@ void TablatureCompiler::reset() {
   lastWaveEntry_.clear();
 }
 
+void TablatureCompiler::forgetMetadata() {
+  state_.metaTitle.clear();
+  state_.metaAuthor.clear();
+  state_.metaArtist.clear();
+  state_.metaGenre.clear();
+  state_.metaDescription.clear();
+}
+
 void TablatureCompiler::restore(const CompilerState& kept) {
   reset();
   state_ = kept;
@@ -186,6 +194,22 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
   grid_ = std::make_shared<TimelineItems::GridShapes>();
   grid_->lines.reserve(gridLinesBefore);
   lastHit_ = 0;
+  // The grid model of the song before is made again in its memory, unless someone still
+  // reads it: a long document's model is then not paged in anew at every compilation.
+  // A much longer document's memory is let go instead.
+  if (lastModel_ != nullptr && lastModel_.use_count() == 1 &&
+      lastModel_->text_.capacity() <= 2 * text.size() + 4096) {
+    model_ = std::move(lastModel_);
+    model_->clear();
+  } else {
+    model_ = std::make_shared<GridModel>();
+    // As many grid lines as before, or as a text of short lines has: room that is not
+    // used is never paged in.
+    model_->lines_.reserve(std::max(gridLinesBefore, text.size() / 16));
+  }
+  lastModel_.reset();
+  model_->text_.assign(text);
+  model_->sections_.emplace_back();  // the grid lines above every section line
   symbolIndex_ = TextIndex{};
   soundIndex_ = TextIndex{};
   fileIndex_ = TextIndex{};
@@ -201,6 +225,9 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     settleSound();
     finishPart();
     releaseIfLarge(lineBars_);
+    model_->symbols_ = state_.parts.symbols;
+    lastModel_ = model_;
+    state_.parts.grid = std::move(model_);
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
     state_.parts = SongParts{};
@@ -216,6 +243,7 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     const std::size_t end = text.find("\r\n", start);
     const std::string_view line =
         text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    lineStart_ = start;
     compileLine(line, ++lineNumber, padMap, listener, firstWaveSeen);
     if (end == std::string_view::npos) break;
     start = end + 2;
@@ -290,6 +318,8 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
     if (tests[t::kVoiceFirst + i] && matcher_.extract(voiceField(i), line, &value)) {
       state_.voiceSymbols[index(kVoiceAssignmentOrder[i].voice)].assign(value);
       forgetSymbolSounds();
+      model_->bindings_.push_back(
+          VoiceBinding{lineNumber, kVoiceAssignmentOrder[i].voice, std::string(value)});
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
     }
@@ -332,6 +362,7 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
   }
   store(LineField::WavePan, state_.wavePans.back());
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
+  model_->sampleSymbols_.push_back(state_.waveNames.back());
 }
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
@@ -353,8 +384,13 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   const double tempoBefore = tempoValue_;
   const double notesBefore = notesValue_;
   using Fields = line_scan::SectionFields;
-  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName]))
+  GridSection section{lineNumber, lineStart_, static_cast<std::uint32_t>(line.size()), 0, 0};
+  if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName])) {
     state_.partName.assign(value);
+    section.nameColumn = static_cast<std::uint32_t>(value.data() - line.data());
+    section.nameLength = static_cast<std::uint32_t>(value.size());
+  }
+  model_->sections_.push_back(section);
   if (field(LineField::SectionTempo, &Fields::tempo, tests[line_test::kSectionTempo]))
     setField(state_.partTempo, tempoValue_, value);
   if (field(LineField::SectionNotes, &Fields::notes, tests[line_test::kSectionNotes]))
@@ -942,7 +978,8 @@ std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::stri
                                               std::vector<TimelineStep>& steps,
                                               TimelineItems::Packed* lineItems,
                                               std::vector<std::int32_t>& bars, std::size_t& n,
-                                              std::size_t& rests) {
+                                              std::size_t& rests,
+                                              std::vector<std::uint32_t>& skips) {
   const char* const text = body.data();
   std::size_t k = n;
   const std::size_t firstK = k;
@@ -975,6 +1012,7 @@ std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::stri
     }
     if (c != '|') break;
     if (bars.back() != static_cast<std::int32_t>(k)) bars.push_back(static_cast<std::int32_t>(k));
+    skips.push_back(static_cast<std::uint32_t>(p));
     ++p;
   }
   // The steps the part had, which the line reached first.
@@ -1080,6 +1118,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
   lineRuns_.push_back(MusicRun{0, duration ? music : kKeptMusic});
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
+  // The line's bar lines and brackets go to the grid model as they are read; its record
+  // is made once the line is read.
+  GridModel& model = *model_;
+  std::vector<std::uint32_t>& skips = model.skips_;
+  const std::size_t firstSkip = skips.size();
+  const std::size_t firstBracket = model.brackets_.size();
   std::size_t n = 0;
   std::size_t rests = 0;
   std::size_t nextClose = std::string::npos;
@@ -1096,12 +1140,13 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       // Nearly every character of a line is a mark of a timed step or a bar line.
       marks.duration = *duration;
       marks.music = static_cast<std::uint16_t>(music);
-      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests);
+      p = readTimedMarks(marks, body, p, examined, steps, lineItems, bars, n, rests, skips);
       if (p == examined) break;
     }
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
     if (slot >= kFirstMarkKind) {
+      skips.push_back(static_cast<std::uint32_t>(p));
       if (c == '[') {
         // The first "]" to the right, remembered so that a line of many "[" stays linear.
         if (!closeKnown || (nextClose != std::string::npos && nextClose <= p)) {
@@ -1109,6 +1154,10 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           closeKnown = true;
         }
         const std::size_t close = nextClose;
+        model_->brackets_.push_back(GridBracket{
+            static_cast<std::uint32_t>(bodyOffset + p),
+            close == std::string::npos ? GridBracket::kNoClose
+                                       : static_cast<std::uint32_t>(bodyOffset + close)});
         if (close == std::string::npos) {
           state_.tupletDivisor = 1;  // no "]" after it: the rest of the line is outside brackets
         } else if (close - p - 1 <= 32767) {
@@ -1176,9 +1225,28 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           ItemRun{static_cast<std::uint32_t>(firstItem), 0, static_cast<std::uint32_t>(n)});
     }
   }
+  bool closed = false;
   if (!body.empty() && body.back() == '|' && bars.back() != static_cast<std::int32_t>(n)) {
     bars.push_back(static_cast<std::int32_t>(n));
+    closed = true;
   }
+  GridLine& record = model.lines_.emplace_back();
+  record.offset = lineStart_;
+  record.part = static_cast<int>(state_.parts.parts.size() - 1);
+  record.line = lineNumber;
+  record.length = static_cast<std::uint32_t>(line.size());
+  record.symbolColumn = static_cast<std::uint32_t>(lineSymbol_.data() - line.data());
+  record.symbolId = lineSymbolId_;
+  record.bodyColumn = static_cast<std::uint32_t>(bodyOffset);
+  record.bodyLength = static_cast<std::uint32_t>(body.size());
+  record.stepCount = static_cast<std::uint32_t>(n);
+  record.voice = state_.soundVoice;
+  record.symbolDefined = symbolDefined;
+  record.closedByLastCharacter = closed;
+  record.firstSkip_ = static_cast<std::uint32_t>(firstSkip);
+  record.skipCount_ = static_cast<std::uint32_t>(skips.size() - firstSkip);
+  record.firstBracket_ = static_cast<std::uint32_t>(firstBracket);
+  record.bracketCount_ = static_cast<std::uint32_t>(model.brackets_.size() - firstBracket);
   // Two tail steps with durations and no items, which the sequencer never plays.
   if (hasSteps && itemCount_ == firstItem) grid_->lines.pop_back();
   if (hasSteps && steps.size() < n + 2) steps.resize(n + 2, kNewStep);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "padmap/PadMap.h"
+#include "tablature/GridModel.h"
 #include "tablature/LinePatterns.h"
 #include "tablature/PartTable.h"
 #include "tablature/Timeline.h"
@@ -103,6 +104,9 @@ class TablatureCompiler {
   // Forgets what earlier compilations left behind: the next one reads the text as a
   // newly made compiler would, without compiling the patterns again.
   void reset();
+  // Forgets only the metadata an earlier compilation read (title, author and the rest):
+  // a document's title is its own, though its voice symbols and song may carry over.
+  void forgetMetadata();
   // Takes over what another compiler's compilation left behind, so that the next
   // compilation reads the text as that compiler's next one would.
   void restore(const CompilerState& kept);
@@ -153,11 +157,12 @@ class TablatureCompiler {
   };
   // Reads body[p] on while it holds marks and bar lines and the steps have room, each
   // mark the step after `n`; returns where it stopped.
+  // `skips` gets the body offset of every bar line read.
   static std::size_t readTimedMarks(const TimedMarks& marks, std::string_view body, std::size_t p,
                                     std::size_t end, std::vector<TimelineStep>& steps,
                                     TimelineItems::Packed* lineItems,
                                     std::vector<std::int32_t>& bars, std::size_t& n,
-                                    std::size_t& rests);
+                                    std::size_t& rests, std::vector<std::uint32_t>& skips);
   // Marks of text[0, count) up to the first other character, each with its step and
   // item; returns how many.
   static std::size_t markRun(const char* text, std::size_t count, TimelineStep* steps,
@@ -331,6 +336,12 @@ class TablatureCompiler {
   std::shared_ptr<TimelineItems::GridShapes> grid_;
   std::size_t lastHit_ = 0;  // the grid hit found last
   std::shared_ptr<const Timeline> song_;
+  // The grid lines of the compilation as they are read, handed to its song.
+  std::shared_ptr<GridModel> model_;
+  // The model handed to the song; taken back by the next compilation when nobody else
+  // holds it.
+  std::shared_ptr<GridModel> lastModel_;
+  std::size_t lineStart_ = 0;  // of the line being read, in the text
 };
 
 }  // namespace pulsewright

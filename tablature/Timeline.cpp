@@ -245,6 +245,7 @@ Timeline Timeline::build(SongParts parts, std::string songLine) {
   t.sampleFiles_ = std::move(parts.sampleFiles);
   t.symbols_ = std::move(parts.symbols);
   t.sounds_ = std::move(parts.sounds);
+  t.grid_ = std::move(parts.grid);
   t.songLine_ = std::move(songLine);
   t.characters_ = pulsewright::songCharacters(t.songLine_);
 
@@ -305,7 +306,7 @@ Timeline Timeline::build(SongParts parts, std::string songLine) {
 }
 
 Timeline Timeline::withSongLine(std::string songLine) const {
-  return build(SongParts{parts_, sampleFiles_, symbols_, sounds_}, std::move(songLine));
+  return build(SongParts{parts_, sampleFiles_, symbols_, sounds_, grid_}, std::move(songLine));
 }
 
 const std::string& Timeline::sampleFile(std::int32_t index) const {

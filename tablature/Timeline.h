@@ -321,11 +321,14 @@ struct TimelinePart {
 // The parts as the compiler read them, before the song line orders them. Index 0 is a
 // placeholder that collects grid lines standing above every section line.
 class Timeline;
+class GridModel;
 struct SongParts {
   std::vector<TimelinePart> parts;
   std::vector<std::string> sampleFiles;
   std::vector<std::string> symbols;
   std::vector<std::string> sounds;
+  // The grid lines the parts were read from; null for parts made otherwise.
+  std::shared_ptr<const GridModel> grid;
 };
 
 // One tick of the song.
@@ -373,6 +376,10 @@ class Timeline {
   // The grid symbols and sound texts items refer to, each once.
   const std::vector<std::string>& symbols() const { return symbols_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
+  // The grid lines the compiler read the parts from; null when the parts were not
+  // compiled from a document (or were changed since).
+  const GridModel* gridModel() const { return grid_.get(); }
+  const std::shared_ptr<const GridModel>& sharedGridModel() const { return grid_; }
   // The song line the song order was made from.
   const std::string& songLine() const { return songLine_; }
   // Song characters, one per code point.
@@ -418,6 +425,7 @@ class Timeline {
   std::vector<std::string> sampleFiles_;
   std::vector<std::string> symbols_;
   std::vector<std::string> sounds_;
+  std::shared_ptr<const GridModel> grid_;
   std::string songLine_;
   std::vector<std::string> characters_;
   std::vector<Segment> segments_;

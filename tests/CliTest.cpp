@@ -257,6 +257,94 @@ TEST_F(Cli, RecordRefusesBeforePlaying) {
                 .err.find("no MIDI input matches kit"),
             0u + std::string("pulsewright-cli: ").size());
   EXPECT_FALSE(std::filesystem::exists(out));
+
+  // A hits log that is the output, by its name, another spelling or a link, would
+  // replace the take: refused before anything plays.
+  std::filesystem::create_directory(dir_ / "sub");
+  ASSERT_EQ(::symlink("out.tab", (dir_ / "link.tab").c_str()), 0);
+  for (const std::string& log :
+       {out, (dir_ / "sub" / ".." / "out.tab").string(), (dir_ / "link.tab").string()}) {
+    const CliResult r = cli({"record", song, "--part", "A", "--input", "x", "--device", "none",
+                             "-o", out, "--hits-log", log});
+    EXPECT_EQ(r.status, 2) << log;
+    EXPECT_EQ(r.err, "pulsewright-cli: cannot write " + log + ": it is the output " + out +
+                         ": the hits log would replace the take\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+std::string readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Edit changes only the steps it names, in the order given, and says where; a voice with
+// no line in the part gets one, bound for it, with the file's own line ends.
+TEST_F(Cli, EditSetsAndClearsStepsChangingNoOtherByte) {
+  const std::string before =
+      "k = kick\r\ns = snare\r\n; groove\r\npart = A tempo = 120 notes = 8\r\n"
+      "k |x---x---|x---x---|\r\n  s  |--x-|  \r\nsong = A";
+  const std::string song = write("a.tab", before);
+  const CliResult r = cli({"edit", song, "--set", "A:s:3=X", "--clear", "A:kick:1", "--set",
+                           "A:k:2=o", "--set", "A:Hand Clap:4=7", "--set", "A:s:3=X"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, song + ":6:9: set s from x to X\n" + song + ":5:4: set k from x to -\n" + song +
+                       ":5:5: set k from - to o\n" + song + ":8:8: set cl from - to 7\n");
+  EXPECT_EQ(readBytes(song),
+            "k = kick\r\ns = snare\r\n; groove\r\npart = A tempo = 120 notes = 8\r\n"
+            "k |-o--x---|x---x---|\r\n  s  |--X-|  \r\ncl = Claps\r\ncl |---7----|--------|\r\n"
+            "song = A");
+
+  // Past the end of a shorter line: it is lengthened with rests, as the part is barred.
+  const CliResult longer = cli({"edit", song, "-o", (dir_ / "b.tab").string(), "--set", "A:s:6=5"});
+  EXPECT_EQ(longer.status, 0) << longer.err;
+  EXPECT_EQ(longer.out, song + ":6:12: set s from - to 5\n");
+  EXPECT_NE(readBytes((dir_ / "b.tab").string()).find("  s  |--X--5|  \r\n"), std::string::npos);
+  EXPECT_EQ(readBytes(song).find("-5|"), std::string::npos);  // -o leaves FILE as it was
+}
+
+// A Windows-1252 file stays Windows-1252 and a byte-order mark stays; LF stays LF.
+TEST_F(Cli, EditKeepsTheEncodingTheMarkAndTheLineEnds) {
+  const std::string latin =
+      write("latin.tab",
+            "meta title = Caf\xE9 \x80\nk = kick\npart = A tempo = 90 notes = 4\n"
+            "k |x-x-|\n");
+  EXPECT_EQ(cli({"edit", latin, "--set", "A:k:2=9"}).status, 0);
+  EXPECT_EQ(readBytes(latin),
+            "meta title = Caf\xE9 \x80\nk = kick\npart = A tempo = 90 notes = 4\nk |x9x-|\n");
+  const std::string marked =
+      write("bom.tab", "\xEF\xBB\xBFk = kick\npart = \xC3\xA9 tempo = 90 notes = 4\nk |x-x-|");
+  const CliResult r = cli({"edit", marked, "--set", "\xC3\xA9:k:4=x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readBytes(marked),
+            "\xEF\xBB\xBFk = kick\npart = \xC3\xA9 tempo = 90 notes = 4\nk |x-xx|");
+}
+
+// What does not exist is named, exit 2, and the file is left untouched, even when an
+// earlier edit of the same run was good.
+TEST_F(Cli, EditRefusesWhatDoesNotExistAndWritesNothing) {
+  const std::string before = "k = kick\npart = A tempo = 120 notes = 8\nk |x---|\n";
+  const std::string song = write("a.tab", before);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--set", "B:k:1=x"}, "no part is named 'B'"},
+      {{"--set", "A:q:1=x"}, "no voice 'q' in part 'A'"},
+      {{"--set", "A:k:5=x"}, "part 'A' has 4 steps, not 5"},
+      {{"--set", "A:k:0=x"}, "step '0' is no step number"},
+      {{"--set", "A:k:1=x", "--set", "A:k:1=z"}, "'z' is no grid mark"},
+      {{"--clear", "A:q:1"}, "no voice 'q' in part 'A'"},
+      {{"--set", "A:k:1"}, "expected PART:VOICE:STEP=MARK"},
+  };
+  for (const auto& [edits, message] : cases) {
+    std::vector<std::string> args = {"edit", song};
+    args.insert(args.end(), edits.begin(), edits.end());
+    const CliResult r = cli(args);
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.err.rfind("pulsewright-cli: " + song + ": ", 0), 0U) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readBytes(song), before);
+  }
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ dense_document 5000
 in=$(wc -c <"$dir/dense.tab")
 # 5000 bars of 64 steps, each 16 note-ons and 16 note-offs of 4 bytes or less.
 limit=$(((20 * in + 5000 * 64 * 16 * 8 + 64 * 1024 * 1024) / 1024))
-if ! (ulimit -v "$limit" && "$cli" export "$dir/dense.tab" -o "$dir/dense.mid" 2>"$dir/err"); then
+if ! (ulimit -v "$limit" && "$cli" export "$dir/dense.tab" -o "$dir/dense.mid" --max-length 1e6 2>"$dir/err"); then
   echo "FAIL: export (limit $limit KB): $(tail -n 3 "$dir/err")"
   exit 1
 fi
@@ -59,7 +59,7 @@ fi
 # for the score or the document held whole (95 MB).
 dense_document 300
 limit=$(((20 * $(wc -c <"$dir/dense.tab") + 64 * 1024 * 1024) / 1024))
-if ! (ulimit -v "$limit" && "$cli" export "$dir/dense.tab" -o "$dir/dense.musicxml" 2>"$dir/err"); then
+if ! (ulimit -v "$limit" && "$cli" export "$dir/dense.tab" -o "$dir/dense.musicxml" --max-length 1e6 2>"$dir/err"); then
   echo "FAIL: MusicXML export (limit $limit KB): $(tail -n 3 "$dir/err")"
   exit 1
 fi

@@ -223,10 +223,11 @@ struct Program {
   }
 };
 
-Program start(const std::vector<std::string>& args, const std::string& out,
-              const std::string& err) {
+Program start(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+              const std::string& in = "") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!in.empty()) posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
   if (!out.empty()) posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> all = {PW_CLI_PATH};
@@ -289,6 +290,68 @@ TEST_F(Outputs, TheProgramReportsAFullStandardOutputAndStopsCleanlyOnSigterm) {
   ::kill(render.pid, SIGTERM);
   EXPECT_EQ(render.wait(), 143) << contents(path("err"));
   EXPECT_EQ(names(), before);
+}
+
+// An export stopped by SIGINT, SIGTERM or SIGHUP, into either format, says so and leaves
+// neither the output nor its temporary file; a song longer than --max-length is refused.
+TEST_F(Outputs, AnExportStoppedOrTooLongLeavesNothing) {
+  // Passes of 0.8 s: 10,000 last 2:13:20; two million take a while to write.
+  const std::string part =
+      "k = kick\r\nh = closed hi-hat\r\npart = A tempo = 300 notes = 16\r\n"
+      "k |x-x-x-x-x-x-x-x-|\r\nh |xxxxxxxxxxxxxxxx|\r\nsong = ";
+  const std::string longSong = write("long.tab", part + std::string(10000, 'A') + "\r\n");
+  const std::string endless = write("endless.tab", part + std::string(2000000, 'A') + "\r\n");
+  CliRun refused = cli({"export", longSong, "-o", path("long.mid")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.err, "pulsewright-cli: " + longSong +
+                             ": the song lasts 2:13:20, longer than --max-length 1:00:00 (raise "
+                             "--max-length, in seconds, to export it)\n");
+  refused = cli({"export", longSong, "-o", path("long.xml"), "--max-length", "60"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("longer than --max-length 1:00 "), std::string::npos) << refused.err;
+  EXPECT_EQ(cli({"export", longSong, "-o", path("x.mid"), "--max-length", "nan"}).status, 2);
+
+  const std::vector<std::string> before = names();
+  for (const char* out : {"long.mid", "long.musicxml"}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      const Program p =
+          start({"export", endless, "-o", path(out), "--max-length", "1e9"}, "", path("err"));
+      ASSERT_TRUE(waitFor([&] { return names().size() > before.size() + 1; })) << out;
+      ::kill(p.pid, signal);
+      EXPECT_EQ(p.wait(), 128 + signal) << out << " " << signal << contents(path("err"));
+      EXPECT_NE(contents(path("err")).find("stopped: " + path(out) + " was not written"),
+                std::string::npos)
+          << contents(path("err"));
+      fs::remove(path("err"));
+      EXPECT_EQ(names(), before) << out << " " << signal;
+    }
+  }
+}
+
+// Standard input opened by the shell on the very file named as the output, directly or
+// through a link: refused, and the file kept.
+TEST_F(Outputs, StandardInputThatIsTheOutputIsRefused) {
+  const std::string tab = write("tab.txt", "HH|x-x-x-x-|\nBD|o---o---|\n");
+  const std::string doc = write("song.tab", kSong);
+  ASSERT_EQ(::symlink("tab.txt", path("link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("song.tab", path("link.mid").c_str()), 0);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"import", "-", "-o", tab}, tab},
+      {{"import", "-", "-o", path("link.txt")}, tab},
+      {{"export", "-", "-o", path("link.mid")}, doc},
+  };
+  for (const auto& [args, in] : runs) {
+    const Program p = start(args, "", path("err"), in);
+    EXPECT_EQ(p.wait(), 2) << testing::PrintToString(args);
+    const std::string err = contents(path("err"));
+    EXPECT_NE(err.find("cannot write " + args.back() + ": it is the input read as standard input"),
+              std::string::npos)
+        << err;
+  }
+  EXPECT_EQ(contents(tab), "HH|x-x-x-x-|\nBD|o---o---|\n");
+  EXPECT_EQ(contents(doc), kSong);
+  EXPECT_EQ(names(),
+            (std::vector<std::string>{"err", "link.mid", "link.txt", "song.tab", "tab.txt"}));
 }
 
 }  // namespace

@@ -9,6 +9,8 @@ namespace pulsewright {
 
 enum class DocumentEncoding { Utf8, Windows1252 };
 
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // The bytes as UTF-8 when they are valid UTF-8, else as Windows-1252 (documents written
 // on older systems), always returned as UTF-8. A leading UTF-8 byte-order mark is
 // dropped so that the first line reads like any other.

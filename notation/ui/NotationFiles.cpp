@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "fileio/OutputFile.h"
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 #include "notation/Engraving.h"
 #include "notation/MusicXml.h"
 #include "notation/ui/StaffPainter.h"

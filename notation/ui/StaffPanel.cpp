@@ -71,10 +71,9 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
     });
   });
   connect(&editor_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-    if (!wholeSong_->isChecked() && partAtCursor() != shownPart_) showPart(partAtCursor());
+    if (partToShow() != shownPart_) showPart(partToShow());
   });
-  connect(wholeSong_, &QCheckBox::toggled, this,
-          [this](bool on) { showPart(on ? -1 : partAtCursor()); });
+  connect(wholeSong_, &QCheckBox::toggled, this, [this](bool) { showPart(partToShow()); });
   connect(view_, &StaffView::noteClicked, this, [this](SourcePosition source) {
     const QTextBlock block = editor_.document()->findBlockByNumber(source.line - 1);
     if (!block.isValid()) return;
@@ -142,7 +141,7 @@ void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
   padMapUsed_ = std::move(result->padMap);
   setCompiled(std::move(result->document));
   result.reset();
-  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+  showPart(partToShow());
 }
 
 void StaffPanel::refresh() {
@@ -155,7 +154,7 @@ void StaffPanel::refresh() {
   request.sampleProblem = nullptr;
   request.diagnose = false;
   setCompiled(compileDocument(*compiler_, text_, request));
-  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+  showPart(partToShow());
 }
 
 void StaffPanel::showCompiled(std::string text, const PadMap& padMap,
@@ -172,7 +171,7 @@ void StaffPanel::showCompiled(std::string text, const PadMap& padMap,
   shared.song = std::move(song);
   shared.metadata = metadata;
   setCompiled(std::move(shared));
-  showPart(wholeSong_->isChecked() ? -1 : partAtCursor());
+  showPart(partToShow());
 }
 
 void StaffPanel::setCompiled(CompiledDocument compiled) {
@@ -207,6 +206,14 @@ int StaffPanel::partAtCursor() const {
   return found < 0 ? 0 : found;
 }
 
+int StaffPanel::partToShow() const {
+  if (wholeSong_->isChecked()) return -1;
+  if (playingPart_ > 0 && static_cast<std::size_t>(playingPart_) < parts_.size()) {
+    return playingPart_;
+  }
+  return partAtCursor();
+}
+
 void StaffPanel::showPart(int part) {
   shownPart_ = part;
   if (!compiled_) return;  // drawn when the compilation on its way comes
@@ -215,6 +222,8 @@ void StaffPanel::showPart(int part) {
 }
 
 void StaffPanel::setPlayingStep(int part, int songPosition, int step) {
+  playingPart_ = part;
+  if (partToShow() != shownPart_) showPart(partToShow());
   if (shownPart_ < 0) {
     view_->setPlayingStep(songPosition, step);
   } else if (part == shownPart_) {
@@ -225,7 +234,9 @@ void StaffPanel::setPlayingStep(int part, int songPosition, int step) {
 }
 
 void StaffPanel::clearPlaying() {
+  playingPart_ = -1;
   view_->setPlayingStep(-1, -1);
+  if (partToShow() != shownPart_) showPart(partToShow());
 }
 
 }  // namespace pulsewright

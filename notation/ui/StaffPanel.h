@@ -49,7 +49,9 @@ class StaffPanel : public QWidget {
   // Texts at least this long (characters) are compiled on a thread of their own a moment
   // after the last change, so that typing never waits for them.
   static constexpr int kCompileAsideFrom = 1 << 20;
-  // The tick that Play has reached: part, song position (from 1) and step.
+  // The tick that Play has reached: part, song position (from 1) and step. Unless the
+  // whole song is shown, the staff shows the playing part, whatever the text cursor does,
+  // until clearPlaying() (Stop) takes it back to the part at the cursor.
   void setPlayingStep(int part, int songPosition, int step);
   void clearPlaying();
 
@@ -57,6 +59,9 @@ class StaffPanel : public QWidget {
   struct Compiled;
 
   int partAtCursor() const;
+  // The part to show now: the playing one while a song plays, else the one at the cursor;
+  // -1 for the whole song.
+  int partToShow() const;
   void showPart(int part);
   void refreshAside();
   void takeCompiled(std::shared_ptr<Compiled> result);
@@ -79,6 +84,7 @@ class StaffPanel : public QWidget {
   std::string text_;
   PadMap padMapUsed_;
   int shownPart_ = -2;
+  int playingPart_ = -1;  // while a song plays
   bool refreshQueued_ = false;
   bool shownCurrent_ = false;  // what showCompiled() gave is of the text as it is
   QTimer* quiet_ = nullptr;

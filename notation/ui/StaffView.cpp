@@ -37,10 +37,12 @@ void StaffView::setPlayingStep(int songPosition, int partStep) {
   int found = -1;
   for (std::size_t c = 0; c < engraving_.columns.size(); ++c) {
     const EngravedColumn& column = engraving_.columns[c];
-    if (column.songPosition == songPosition && column.partStep == partStep) {
+    if (column.songPosition != songPosition || column.partStep > partStep) continue;
+    if (found < 0 ||
+        column.partStep >= engraving_.columns[static_cast<std::size_t>(found)].partStep) {
       found = static_cast<int>(c);
-      break;
     }
+    if (column.partStep == partStep) break;
   }
   if (found == playing_) return;
   playing_ = found;
@@ -58,6 +60,13 @@ void StaffView::paintEvent(QPaintEvent* event) {
   mark.setAlpha(90);
   paintEngraving(painter, engraving_, QPointF(0, 0), space(), palette().color(QPalette::Text),
                  playing_, mark);
+  if (playing_ >= 0 && static_cast<std::size_t>(playing_) < engraving_.columns.size()) {
+    // The playhead: a line at the start of the playing column.
+    const EngravedColumn& c = engraving_.columns[static_cast<std::size_t>(playing_)];
+    const double s = space();
+    painter.setPen(QPen(palette().color(QPalette::Highlight), std::max(1.5, 0.2 * s)));
+    painter.drawLine(QPointF(c.x0 * s, c.top * s), QPointF(c.x0 * s, c.bottom * s));
+  }
 }
 
 void StaffView::resizeEvent(QResizeEvent* event) {

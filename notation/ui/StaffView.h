@@ -20,7 +20,8 @@ class StaffView : public QWidget {
   const Engraving& engraving() const { return engraving_; }
   // Pixels per staff space.
   double space() const;
-  // Marks the step `partStep` of song position `songPosition` (-1 clears the mark).
+  // Marks the step `partStep` of song position `songPosition` with a playhead line (-1
+  // clears it): at that step's column, or within a rest or tie, at the column it began.
   void setPlayingStep(int songPosition, int partStep);
   int playingColumn() const { return playing_; }
 

@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 #include "padmap/DrumKeys.h"
 #include "padmap/DrumVoice.h"
 #include "padmap/ui/GeneralMidiDrums.h"
@@ -184,7 +184,7 @@ void OptionsWindow::LoadSampleIDs_Click() {
     // play every voice as note 0); one with too few fields gives empty entries.
     const QString path = QDir(folder_).filePath(loadSampleIDs_->currentText());
     QByteArray bytes;
-    const QString reason = readRegularFile(path, kMaxPadMapBytes, &bytes);
+    const QString reason = readWholeFile(path, kMaxPadMapBytes, &bytes);
     if (!reason.isEmpty()) {
       dialogs_.message(this, "The pad map " + path + " could not be read: " + reason + ".");
       return;

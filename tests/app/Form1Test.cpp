@@ -591,6 +591,98 @@ TEST(DocumentRecovery, KeepsACopyOnTimeWhileChangedAndDropsItWhenSaved) {
   EXPECT_EQ(copies[0].originalPath, "/music/a\nb.tab");
 }
 
+// A copy names its document's file absolutely, wherever the window was started; one
+// whose folder has gone, or an earlier build's relative name, comes back untitled.
+TEST(Form1, RecoveryNeverSavesIntoAnotherFolder) {
+  QTemporaryDir data;
+  const QString folder = data.filePath("recovery");
+  {
+    QPlainTextEdit editor;
+    DocumentRecovery recovery(editor, folder);
+    recovery.setDocumentPath([] { return QString("ms.tab"); });
+    editor.insertPlainText("typed");
+    ASSERT_TRUE(recovery.keepNow());
+    QPlainTextEdit otherEditor;
+    DocumentRecovery other(otherEditor, folder);
+    EXPECT_TRUE(other.leftBehind().empty());  // still this window's
+  }
+  {
+    QPlainTextEdit editor;
+    DocumentRecovery other(editor, folder);
+    const std::vector<DocumentRecovery::Copy> copies = other.leftBehind();
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].originalPath, QDir::current().absoluteFilePath("ms.tab"));
+    other.decline(copies[0]);
+  }
+
+  auto leave = [&](const QByteArray& path, const QByteArray& text) {
+    QDir().mkpath(folder);
+    QFile copy(folder + "/left.tab");
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write("# pulsewright recovery 1\npath " + path + "\n\n" + text);
+  };
+  for (const QByteArray& path :
+       {QFile::encodeName(data.filePath("gone/ms.tab")), QByteArray("ms.tab")}) {
+    leave(path, "k = kick");
+    AppFixture f;
+    f.recoveryFolder = folder;
+    f.dialogs.yesNoAnswers = {true};
+    auto form = f.start(0);
+    EXPECT_EQ(form->Text1()->toPlainText(), "k = kick");
+    EXPECT_TRUE(form->Text1()->document()->isModified());
+    EXPECT_EQ(form->editor().documents().currentFileName(), "") << path.toStdString();
+    ASSERT_EQ(f.dialogs.messages.size(), 1);
+    EXPECT_TRUE(f.dialogs.messages[0].contains(QFile::decodeName(path)))
+        << f.dialogs.messages[0].toStdString();
+    // Save asks for a name: nothing is written beside the window's folder.
+    f.dialogs.saveFileNames = {data.filePath("chosen.tab")};
+    ASSERT_TRUE(form->editor().documents().save());
+    EXPECT_TRUE(QFile::exists(data.filePath("chosen.tab")));
+    EXPECT_FALSE(QFile::exists(QDir::current().absoluteFilePath("ms.tab")));
+    QFile::remove(data.filePath("chosen.tab"));
+  }
+}
+
+// A restored text large enough to load aside: kept whole and still unsaved once it has
+// loaded, so that a signal then (the "Save it over?" question open) keeps it for the next
+// start.
+TEST(Form1, ALargeRestoredTextIsKeptUntilItIsSaved) {
+  QTemporaryDir data;
+  const QString folder = data.filePath("recovery");
+  QString text = "k = kick\npart = A tempo = 120 notes = 8\n";
+  while (text.size() <= TablatureEditor::kLoadAsideFrom) text += "k |x-x-x-x-|\n";
+  text += "song = A";
+  {
+    QDir().mkpath(folder);
+    QFile copy(folder + "/left.tab");
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write("# pulsewright recovery 1\npath " +
+               QFile::encodeName(data.filePath("big.tab")).toPercentEncoding("/") + "\n\n" +
+               text.toUtf8());
+  }
+  {
+    AppFixture f;
+    f.recoveryFolder = folder;
+    f.dialogs.yesNoAnswers = {true};
+    auto form = f.start(0);
+    ASSERT_TRUE(waitFor([&] { return !form->tablatureEditor()->isLoading(); }, 20000));
+    EXPECT_TRUE(form->Text1()->document()->isModified());
+    form->quitWithoutAsking();
+  }
+  AppFixture f;
+  f.recoveryFolder = folder;
+  f.dialogs.yesNoAnswers = {true};
+  auto form = f.start(0);
+  ASSERT_EQ(f.dialogs.yesNoQuestions.size(), 1);
+  ASSERT_TRUE(waitFor([&] { return !form->tablatureEditor()->isLoading(); }, 20000));
+  EXPECT_TRUE(form->Text1()->toPlainText() == text);
+  // Saved: only then is the copy gone.
+  f.dialogs.yesNoAnswers = {true};
+  ASSERT_TRUE(form->editor().documents().save());
+  EXPECT_TRUE(QFile::exists(data.filePath("big.tab")));
+  EXPECT_TRUE(recoveryCopies(folder).isEmpty());
+}
+
 TEST(Form1, AClickOnTheSplashEndsItEarly) {
   AppFixture f;
   auto form = f.start(60000);

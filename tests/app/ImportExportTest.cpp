@@ -7,13 +7,18 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <chrono>
 #include <cmath>
 
+#include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/ProblemsPanel.h"
+#include "notation/ui/StaffPanel.h"
+#include "notation/ui/StaffView.h"
 #include "tests/app/AppFixture.h"
 #include "tests/midifile/MidiFileReader.h"
 #include "tests/midifile/MidiFileWriter.h"
@@ -257,6 +262,69 @@ TEST(ExportMidi, TheWindowAndTheCommandLineWriteTheSameBytes) {
   };
   EXPECT_FALSE(bytes("window.mid").isEmpty());
   EXPECT_EQ(bytes("window.mid"), bytes("cli.mid"));
+}
+
+// What a file holds, or empty.
+QByteArray fileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Whether `bytes` hold `text` in ASCII or in UTF-16 (a PDF's document name).
+bool holds(const QByteArray& bytes, const QString& text) {
+  QByteArray wide;
+  for (QChar c : text) wide.append('\0').append(static_cast<char>(c.unicode()));
+  return bytes.contains(text.toLatin1()) || bytes.contains(wide);
+}
+
+// A title and a tapped tempo belong to the document they were given to: the next one
+// exports, engraves and plays with its own.
+TEST(DocumentState, AnotherDocumentsTitleAndTempoDoNotCarryOver) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  form->editor().documents().openUnsaved(
+      "meta title = Rock groove\nk = kick\npart = A tempo = 112 notes = 4\nk |x---|\nsong = A\n");
+  EXPECT_EQ(form->transportBar()->tempo()->value(), 112);
+  form->Play_Click();
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  EXPECT_EQ(form->staff()->view()->score().title, "Rock groove");
+  f.dialogs.exportFileNames = {dir.filePath("first.musicxml"), dir.filePath("first.pdf")};
+  form->action("ExportMusicXml")->trigger();
+  form->action("ExportStavesPdf")->trigger();
+  ASSERT_TRUE(holds(fileBytes(dir.filePath("first.musicxml")), "Rock groove"));
+  ASSERT_TRUE(holds(fileBytes(dir.filePath("first.pdf")), "Rock groove"));
+  const auto t0 = std::chrono::steady_clock::now();
+  form->transportBar()->tapAt(t0);
+  form->setTempoScale(0.77);  // as a tapped 86 bpm gives
+
+  // A pasted tab with no title, written at 60 bpm.
+  QGuiApplication::clipboard()->setText("60 bpm\nSD|x-x-|\n");
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  form->action("PasteDrumTab")->trigger();
+  ASSERT_TRUE(form->Text1()->toPlainText().contains("tempo = 60"))
+      << form->Text1()->toPlainText().toStdString();
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 1.0);
+  EXPECT_EQ(form->transportBar()->tempo()->value(), 60);
+  // A tap for the document before does not count with one for this one.
+  form->transportBar()->tapAt(t0 + std::chrono::milliseconds(500));
+  EXPECT_DOUBLE_EQ(form->tempoScale(), 1.0);
+  EXPECT_EQ(form->transportBar()->tempo()->value(), 60);
+
+  form->Play_Click();
+  ASSERT_TRUE(waitFor([&] { return !form->isPlaying(); }));
+  EXPECT_EQ(form->staff()->view()->score().title, "");
+  f.dialogs.exportFileNames = {dir.filePath("second.mid"), dir.filePath("second.musicxml"),
+                               dir.filePath("second.pdf")};
+  f.dialogs.numbers = {10};
+  form->action("ExportMidi")->trigger();
+  form->action("ExportMusicXml")->trigger();
+  form->action("ExportStavesPdf")->trigger();
+  for (const char* name : {"second.mid", "second.musicxml", "second.pdf"}) {
+    const QByteArray bytes = fileBytes(dir.filePath(name));
+    EXPECT_FALSE(bytes.isEmpty()) << name;
+    EXPECT_FALSE(holds(bytes, "Rock groove")) << name;
+  }
 }
 
 // The peak of a 16-bit WAVE file the export wrote, as a share of full scale.

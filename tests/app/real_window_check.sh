@@ -59,16 +59,7 @@ for _ in $(seq 1 50); do
   [ -n "$again" ] && window=$again
 done
 eval "$(xdotool getwindowgeometry --shell "$window")"
-# The editor fills the window under the toolbar: click into it and type.
-xdotool mousemove --window "$window" 200 120 click 1
-sleep 0.2
-xdotool type --delay 5 'k = kick'; xdotool key Return
-xdotool type --delay 5 'part = A tempo = 240 notes = 8'; xdotool key Return
-xdotool type --delay 5 'k |x-x-|'; xdotool key Return
-xdotool type --delay 5 'song = AA'; xdotool key Return
-sleep 0.3
-# The tempo keys, as a desktop lets them through: the toolbar's tempo changes and comes
-# back. Ctrl+Alt+arrows would have switched the window manager's workspace instead.
+# The toolbar as the window has it, and whether two pictures of it differ.
 toolbar() {
   for _ in 1 2 3 4 5; do
     window=$(current_window)
@@ -79,6 +70,18 @@ toolbar() {
   return 1
 }
 differs() { compare -metric AE "$artifacts/$1.png" "$artifacts/$2.png" null: 2>&1 | awk '{ print ($1 > 0) }'; }
+# The toolbar of a new document before anything is typed, for New below.
+toolbar tempo-empty
+# The editor fills the window under the toolbar: click into it and type.
+xdotool mousemove --window "$window" 200 120 click 1
+sleep 0.2
+xdotool type --delay 5 'k = kick'; xdotool key Return
+xdotool type --delay 5 'part = A tempo = 240 notes = 8'; xdotool key Return
+xdotool type --delay 5 'k |x-x-|'; xdotool key Return
+xdotool type --delay 5 'song = AA'; xdotool key Return
+sleep 0.3
+# The tempo keys, as a desktop lets them through: the toolbar's tempo changes and comes
+# back. Ctrl+Alt+arrows would have switched the window manager's workspace instead.
 toolbar tempo-written
 xdotool key ctrl+shift+Up
 sleep 0.4
@@ -94,6 +97,24 @@ xdotool key F5
 sleep 0.6
 timeout 20 import -window root "$artifacts/real-window.png"
 sleep 1.5
+# A faster tempo belongs to the document it was set for: New shows the written tempo of
+# a new document at 100 %, as the window showed before anything was typed.
+xdotool key ctrl+shift+Up
+sleep 0.3
+xdotool key ctrl+n
+for _ in $(seq 1 20); do
+  question=$(xdotool search --onlyvisible --name '^Pulsewright$' 2>/dev/null | head -1 || true)
+  if [ -n "$question" ]; then
+    xdotool windowactivate --sync "$question" 2>/dev/null || true
+    xdotool key --window "$question" Tab space  # Discard
+    break
+  fi
+  sleep 0.2
+done
+sleep 0.5
+toolbar tempo-new
+[ "$(differs tempo-empty tempo-new)" = 0 ] || { echo "New kept the tempo of the document before"; exit 1; }
+echo "New shows its own tempo"
 # Close through the window system; answer the unsaved-changes question with Discard.
 window=$(current_window)
 "$close_helper" "$window"

@@ -30,7 +30,8 @@ stop_program() {
   local status=$?
   [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
   [ -z "$other" ] || kill -KILL "$other" 2>/dev/null || true
-  # A failed check shows what the program printed.
+  # A failed check shows what the program printed, and the screen.
+  [ "$status" -eq 0 ] || import -window root "$artifacts/signal-failed.png" 2>/dev/null || true
   [ "$status" -eq 0 ] || tail -n 20 "$artifacts"/signal-run*.log 2>/dev/null || true
 }
 trap stop_program EXIT
@@ -112,7 +113,8 @@ pid=""
 
 # A file named on the command line is opened: its text is in the copy kept at SIGTERM.
 printf 'k = kick\r\nsong = AB\r\n' > "$XDG_DATA_HOME/named.tab"
-"$program" --no-splash "$XDG_DATA_HOME/named.tab" > "$artifacts/signal-run4.log" 2>&1 &
+# Named relative to the folder it was started in.
+(cd "$XDG_DATA_HOME" && exec "$program" --no-splash named.tab) > "$artifacts/signal-run4.log" 2>&1 &
 pid=$!
 # The title names the open file.
 window=$(wait_for_window '^named\.tab - Pulsewright!$')
@@ -125,7 +127,49 @@ wait_for_end "$pid" SIGHUP
 pid=""
 grep -q 'song = AB' "$recovery"/*.tab || { echo "the named file was not opened"; cat "$recovery"/*.tab; exit 1; }
 # The copy names the file it was typed for.
-grep -q "^path .*named.tab$" "$recovery"/*.tab || { echo "the copy lacks its file"; cat "$recovery"/*.tab; exit 1; }
+grep -qx "path $XDG_DATA_HOME/named.tab" "$recovery"/*.tab ||
+  { echo "the copy lacks its file's whole path"; cat "$recovery"/*.tab; exit 1; }
+# Restored in a start from another folder that holds an unrelated file of that name:
+# Save asks before writing over the file the text came from, and a signal while it asks
+# keeps the text; the next start restores it again and saves it where it came from.
+elsewhere=$XDG_DATA_HOME/elsewhere
+mkdir -p "$elsewhere"
+printf 'unrelated\n' > "$elsewhere/named.tab"
+answer() {  # KEY: presses KEY in the program's next question
+  local question
+  question=$(wait_for_window '^Pulsewright$')
+  xdotool windowactivate --sync "$question" 2>/dev/null || true
+  xdotool key "$1"
+}
+restore_and_save() {  # LOG: restores the copy and presses Ctrl+S
+  (cd "$elsewhere" && exec "$program" --no-splash) > "$artifacts/$1" 2>&1 &
+  pid=$!
+  answer y
+  window=$(wait_for_window '^named\.tab\*? - Pulsewright!$')
+  echo "restored"
+  xdotool mousemove --window "$window" 200 120 click 1
+  sleep 0.2
+  xdotool key ctrl+s
+}
+restore_and_save signal-run4b.log
+wait_for_window '^Pulsewright$' > /dev/null
+echo "save-over question shown"
+kill -TERM "$pid"
+wait_for_end "$pid" "SIGTERM during the save-over question"
+pid=""
+grep -q 'song = AB' "$recovery"/*.tab || { echo "a signal during Save lost the restored text"; exit 1; }
+grep -q Z "$XDG_DATA_HOME/named.tab" && { echo "saved although the question had no answer"; exit 1; }
+restore_and_save signal-run4c.log
+answer y
+for _ in $(seq 1 50); do grep -q Z "$XDG_DATA_HOME/named.tab" && break; sleep 0.1; done
+grep -q Z "$XDG_DATA_HOME/named.tab" || { echo "Save did not write the file the text came from"; exit 1; }
+[ "$(cat "$elsewhere/named.tab")" = unrelated ] || { echo "Save wrote into the folder it was started in"; exit 1; }
+for _ in $(seq 1 50); do [ "$(copies)" -eq 0 ] && break; sleep 0.1; done
+[ "$(copies)" -eq 0 ] || { echo "the saved text's copy is still kept"; ls -la "$recovery"; exit 1; }
+echo "restored text saved where it came from"
+kill -INT "$pid"
+wait_for_end "$pid" SIGINT
+pid=""
 # A sample that would take 26 GB once decoded, played under a memory limit (none under
 # AddressSanitizer, which maps terabytes): skipped, and the window lives on.
 huge=$XDG_DATA_HOME/huge.wav

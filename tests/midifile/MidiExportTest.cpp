@@ -160,6 +160,29 @@ TEST_F(MidiExport, MutedVoicesAreLeftOutOnlyWhenAsked) {
   EXPECT_NE(r.err.find("--solo: no grid line"), std::string::npos) << r.err;
 }
 
+// A rest longer than one delta time can hold (0x0FFFFFFF ticks) keeps the next hit on
+// its tick: the gap is bridged, never cut short.
+TEST_F(MidiExport, AGapPastTheLongestDeltaTimeKeepsTheNextHitInPlace) {
+  // Whole notes of 3840 ticks: 268,803,840 ticks, more than 19 hours at this tempo.
+  constexpr int kRests = 70000;
+  const fs::path doc = dir_ / "gap.tab";
+  std::ofstream(doc) << "k = kick\npart = A tempo = 240 notes = 1\nk |x" << std::string(kRests, '-')
+                     << "x|\nsong = A\n";
+  const std::string out = (dir_ / "gap.mid").string();
+  const CliRun r = cli({"export", doc.string(), "-o", out, "--max-length", "1e6"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const test::ReadFile file = test::readMidiFile(readFile(out));
+  std::vector<std::int64_t> hits;
+  std::int64_t end = 0;
+  for (const test::ReadEvent& e : file.events) {
+    if (e.track == 1 && (e.status & 0xF0) == 0x90 && e.data2 > 0) hits.push_back(e.tick);
+    if (e.track == 1 && e.status == 0xFF && e.data1 == 0x2F) end = e.tick;
+  }
+  const std::int64_t whole = 4 * 960;
+  EXPECT_EQ(hits, (std::vector<std::int64_t>{0, (kRests + 1) * whole}));
+  EXPECT_EQ(end, (kRests + 2) * whole);
+}
+
 TEST_F(MidiExport, SaysWhatItLeavesOutAndRefusesWhatItCannotDo) {
   const std::string data = PW_TEST_DATA_DIR;
   const std::string out = (dir_ / "waves.mid").string();

@@ -414,5 +414,41 @@ TEST_F(MidiImport, RefusesBrokenFilesSayingWhereAndWritesNothing) {
   EXPECT_EQ(cli({"import", write("noise.txt", noise)}).status, 0);
 }
 
+// A RIFF "RMID" file: chunks of odd size are padded, and a last chunk that ends the file
+// without its pad byte is read all the same.
+std::string rmidFile(const std::vector<std::pair<std::string, std::string>>& chunks) {
+  std::string body = "RMID";
+  for (const auto& [id, data] : chunks) {
+    const auto size = static_cast<std::uint32_t>(data.size());
+    body += id;
+    for (int i = 0; i < 4; ++i) body += static_cast<char>((size >> (8 * i)) & 0xFF);
+    body += data;
+    if (size % 2 == 1) body += '\0';
+  }
+  std::string file = "RIFF";
+  const auto size = static_cast<std::uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) file += static_cast<char>((size >> (8 * i)) & 0xFF);
+  return file + body;
+}
+
+TEST_F(MidiImport, ReadsRiffFilesAndNamesTheFileItRefuses) {
+  TrackBuilder t;
+  t.tempo(0, 120).note(0, 10, 36, 100).note(96, 10, 38, 100);
+  const std::string smf = midiFile(0, 96, {t.chunk(true)});
+  const std::string wrapped = rmidFile({{"INFO", "odd"}, {"data", smf}});
+  const CliRun read = cli({"import", write("wrapped.rmi", wrapped)});
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find("k = Bass Drum"), std::string::npos) << read.out;
+
+  // No data chunk; the last chunk odd-sized and its pad byte missing at the end.
+  std::string unpadded = rmidFile({{"INFO", "odd"}});
+  unpadded.pop_back();
+  const std::string file = write("unpadded.rmi", unpadded);
+  const CliRun r = cli({"import", file, "-o", path("out.tab")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("pulsewright-cli: " + file + ": not a Standard MIDI File", 0), 0u) << r.err;
+  EXPECT_FALSE(fs::exists(path("out.tab")));
+}
+
 }  // namespace
 }  // namespace pulsewright

@@ -307,6 +307,46 @@ TEST_F(MusicXmlExport, WritesDrumNotation) {
   EXPECT_EQ(find("F", 5, bar + beat).type, "quarter");
 }
 
+// What no XML document may hold (U+FFFE, U+FFFF, control characters) is left out of a
+// title and a part name, and tuplets of many primes beside a bar of 200 whole notes keep
+// every duration (a bar's <backup> too) a positive int: the score stays well-formed and
+// valid.
+TEST_F(MusicXmlExport, AnyTitleAndAnyBarGiveAValidScore) {
+  const fs::path names = dir_ / "names.tab";
+  std::ofstream(names, std::ios::binary)
+      << "meta title = a\xEF\xBF\xBF b\xEF\xBF\xBE\x01 c\xC3\xA9\n"
+         "h = closed hi-hat\n"
+         "part = Intro\xEF\xBF\xBF tempo = 120 notes = 8\n"
+         "h |x-x-x-x-|\nsong = A\n";
+  std::string tuplets = "|";
+  for (int n : {3, 5, 7, 11, 13, 17}) tuplets += "[" + std::string(n, 'x') + "]";
+  const fs::path longBar = dir_ / "long-bar.tab";
+  std::ofstream(longBar) << "h = closed hi-hat\nk = kick\n"
+                            "part = A tempo = 120 notes = 64\nh "
+                         << tuplets << "|\npart = B tempo = 120 notes = 1\nk |x"
+                         << std::string(199, '-') << "|x|\nsong = AB\n";
+  for (const fs::path& doc : {names, longBar}) {
+    SCOPED_TRACE(doc.string());
+    const fs::path out = dir_ / (doc.stem().string() + ".musicxml");
+    const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string complaints;
+    EXPECT_TRUE(validates(out, &complaints)) << complaints;
+    const std::string xml = readFile(out);
+    const std::regex duration("<duration>([^<]*)</duration>");
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), duration);
+         it != std::sregex_iterator(); ++it) {
+      const long long value = std::stoll((*it)[1]);
+      EXPECT_GT(value, 0);
+      EXPECT_LE(value, 0x7FFFFFFF);
+    }
+  }
+  const ReadScore score = readMusicXml(readFile(dir_ / "names.musicxml"));
+  EXPECT_EQ(score.title, "a b c\xC3\xA9");
+  EXPECT_NE(readFile(dir_ / "names.musicxml").find("<rehearsal>Intro</rehearsal>"),
+            std::string::npos);
+}
+
 TEST_F(MusicXmlExport, RefusesWhatItCannotWrite) {
   const std::string data = std::string(PW_SOURCE_DIR) + "/tests/data";
   const fs::path out = dir_ / "no" / "such" / "score.musicxml";

@@ -150,8 +150,18 @@ TEST(StaffView, MarksThePlayingStepAndGoesToAClickedNote) {
   p.panel->setPlayingStep(1, 1, 2);
   ASSERT_GE(view->playingColumn(), 0);
   EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].partStep, 2);
-  p.panel->setPlayingStep(2, 2, 0);  // another part plays: no mark here
+  // Another part plays: the staff follows it, whatever the cursor does, with the playhead
+  // at its step; Stop takes it back to the part at the cursor.
+  p.panel->setPlayingStep(2, 2, 0);
+  EXPECT_EQ(p.panel->shownPart(), 2);
+  ASSERT_GE(view->playingColumn(), 0);
+  EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].partStep, 0);
+  p.moveCursorToLine(6);
+  EXPECT_EQ(p.panel->shownPart(), 2);
+  p.panel->clearPlaying();
+  EXPECT_EQ(p.panel->shownPart(), 1);
   EXPECT_EQ(view->playingColumn(), -1);
+  p.moveCursorToLine(7);
 
   // A click on the accented snare puts the cursor on its "X".
   const auto snares = headsAt(p.engraving(), 5);

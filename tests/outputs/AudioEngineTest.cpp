@@ -152,6 +152,8 @@ TEST(AudioEngine, TheAudioThreadReadsNoSoundFontAllocatesNothingAndAFullQueueIsR
   }
   countAllocationsHere(false);
   EXPECT_EQ(allocationsCounted(), 0);
+  // Nor does it lock: not even the synthesiser's own mutex, on each message and render.
+  EXPECT_EQ(locksCounted(), 0) << (mutexCounted() ? "" : "(locks not counted)");
   EXPECT_TRUE(std::any_of(pcm.begin(), pcm.end(), [](std::int16_t v) { return v > 3000; }));
   EXPECT_EQ(soundFontOpensOnAudioThread(), opensBefore);
 

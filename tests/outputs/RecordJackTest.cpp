@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -27,6 +28,7 @@
 #include "tablature/Timeline.h"
 #include "tests/support/JackTestServer.h"
 #include "tests/support/TestDocuments.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 namespace {
@@ -268,16 +270,24 @@ struct Recording {
   int status = -1;
   std::string log;
   std::vector<std::array<double, 5>> hits;  // pass seconds key velocity hihat
-  std::string document;
+  std::string document;                     // the bytes written
+  std::vector<std::string> hidden;          // names starting with a dot left in the folder
+};
+
+// What a take records into, and the signal sent once `meanwhile` is done (0: none).
+struct TakeSetup {
+  std::string document = kDocument;
+  int stopSignal = 0;
 };
 
 // Runs the record command, and `meanwhile` while it runs; an endless take loops until
-// the command stops by itself.
+// the command stops by itself or is sent the setup's signal.
 void recordOnce(bool replace, JackServer& jack, Recording* r,
-                const std::function<void()>& meanwhile = {}, bool endless = false) {
+                const std::function<void()>& meanwhile = {}, bool endless = false,
+                const TakeSetup& setup = {}) {
   const std::string dir = fs::path(jack.log("x")).parent_path().string();
   const std::string song = dir + "/song.tab", out = dir + "/out.tab", hits = dir + "/hits.txt";
-  std::ofstream(song, std::ios::binary) << kDocument;
+  std::ofstream(song, std::ios::binary) << setup.document;
   std::vector<std::string> argv = {PW_CLI_PATH, "record",     song,         "--part",
                                    "A",         "--input",    "pwkit",      "--device",
                                    "pwear:in",  "--count-in", "--loops",    endless ? "0" : "1",
@@ -286,7 +296,12 @@ void recordOnce(bool replace, JackServer& jack, Recording* r,
   Child record(argv, jack.log("record"));
   ASSERT_TRUE(record.started());
   if (meanwhile) meanwhile();
+  if (setup.stopSignal != 0) record.signal(setup.stopSignal);
   r->status = record.wait(std::chrono::seconds(30));
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.front() == '.') r->hidden.push_back(name);
+  }
   r->log = readFile(jack.log("record"));
   std::istringstream lines(readFile(hits));
   std::array<double, 5> h{};
@@ -566,6 +581,36 @@ TEST(RecordJack, AnInputThatVanishesEndsTheTakeAndKeepsWhatWasPlayed) {
     EXPECT_TRUE(plays(notes, kPart[i].step, kPart[i].note, velocityOfLevel(kPart[i].level)))
         << r.document;
   }
+}
+
+// A take ended by a closed terminal (SIGHUP) or by SIGQUIT is kept as Ctrl+C keeps it,
+// written in the document's own encoding (Windows-1252; UTF-8 with its byte-order mark),
+// and no temporary file stays behind. One server per test: a process holds one.
+void recordStoppedBy(int signal, const std::string& document) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
+  const std::vector<double> steps = stepSeconds(kDocument);
+  Drummer drummer(steps, rideSeconds(steps));
+  ASSERT_TRUE(drummer.open());
+  Recording r;
+  recordOnce(false, jack, &r, [&] { waitUntil([&] { return drummer.played().size() >= 5; }); },
+             true, {document, signal});
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_GE(r.hits.size(), 4u) << r.log;
+  const std::string firstLine = document.substr(0, document.find("\r\n") + 2);
+  EXPECT_EQ(r.document.substr(0, firstLine.size()), firstLine) << r.document;
+  const auto notes = playedNotes(decodeDocumentBytes(r.document));
+  EXPECT_TRUE(plays(notes, kPart[0].step, kPart[0].note, velocityOfLevel(kPart[0].level)))
+      << r.document;
+  EXPECT_TRUE(r.hidden.empty()) << testing::PrintToString(r.hidden);
+}
+
+TEST(RecordJack, AHangUpKeepsTheTakeInWindows1252) {
+  recordStoppedBy(SIGHUP, std::string("meta title = Caf\xE9 cr\xE8me\r\n") + kDocument);
+}
+
+TEST(RecordJack, AQuitKeepsTheTakeAndTheByteOrderMark) {
+  recordStoppedBy(SIGQUIT, std::string("\xEF\xBB\xBFmeta title = Caf\xC3\xA9\r\n") + kDocument);
 }
 
 }  // namespace

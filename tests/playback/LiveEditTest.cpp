@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -192,6 +195,86 @@ TEST(LiveEdit, SavesTakeOverAtTheNextBarLineAndABrokenSaveChangesNothing) {
     EXPECT_GE(at, handedOver);
     EXPECT_LT(at - handedOver, kBarSteps * kStepMs);
   }
+}
+
+// play --watch of a symbolic link: saves of the file behind it, a save written in two
+// pieces, and saves into its folder renamed away or deleted and made again are each seen
+// once, and none is judged before its last piece.
+TEST(LiveEdit, SavesAreSeenThroughLinksInPiecesAndInAFolderMadeAgain) {
+  namespace fs = std::filesystem;
+  const std::string folder = tempPath("watched");
+  const std::string doc = folder + "/live.tab";
+  const std::string link = tempPath("watched-link.tab");
+  const std::string log = tempPath("watched.log");
+  const std::string err = tempPath("watched.err");
+  fs::remove_all(folder);
+  fs::remove_all(folder + ".old");
+  fs::remove(link);
+  std::remove(log.c_str());
+  fs::create_directory(folder);
+  ASSERT_EQ(::symlink(doc.c_str(), link.c_str()), 0);
+  const std::string hat = "h |x-x-|x-x-|";
+  const std::string kick = "k |x---|x---|";
+  const std::string snare = "s |x-x-|x-x-|";
+  const std::string kick2 = "k |x-x-|xxxx|";
+  writeFile(doc, version(kick, hat));
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> args = {PW_CLI_PATH, "play",   link, "--watch", "--device",
+                                   "none",      "--loop", "0",  "--log",   log};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, PW_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  struct Reaper {
+    pid_t& pid;
+    ~Reaper() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{pid};
+  auto changes = [&] { return readLog(log).changes.size(); };
+  ASSERT_TRUE(waitFor([&] { return readLog(log).ticks.size() > 2; })) << readFile(err);
+
+  // Saved in place behind the link.
+  writeFile(doc, version(kick, snare));
+  ASSERT_TRUE(waitFor([&] { return changes() == 1; })) << readFile(err);
+
+  // In two pieces 50 ms apart; the first alone ends in a half-typed grid line.
+  const std::string whole = version(kick2, snare);
+  const std::size_t cut = whole.find("|xx") + 3;
+  writeFile(doc, whole.substr(0, cut));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::ofstream(doc, std::ios::binary | std::ios::app) << whole.substr(cut);
+  ASSERT_TRUE(waitFor([&] { return changes() == 2; })) << readFile(err);
+
+  // The folder renamed away, made again and saved into.
+  ASSERT_EQ(std::rename(folder.c_str(), (folder + ".old").c_str()), 0);
+  fs::create_directory(folder);
+  writeFile(doc, version(kick, hat));
+  ASSERT_TRUE(waitFor([&] { return changes() == 3; })) << readFile(err);
+
+  // The folder deleted, made again and saved into.
+  fs::remove_all(folder);
+  fs::create_directory(folder);
+  writeFile(doc, version(kick2, hat));
+  ASSERT_TRUE(waitFor([&] { return changes() == 4; })) << readFile(err);
+
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  pid = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_EQ(count(readFile(err), "does not play"), 0) << readFile(err);
+  EXPECT_EQ(readLog(log).changes.size(), 4u);
+  fs::remove_all(folder);
+  fs::remove_all(folder + ".old");
+  fs::remove(link);
 }
 
 }  // namespace

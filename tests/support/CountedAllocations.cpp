@@ -1,5 +1,7 @@
 #include "tests/support/CountedAllocations.h"
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -12,23 +14,27 @@ constexpr int kWatched = 4;
 std::atomic<int> gWatchedCount{0};
 std::atomic<pthread_t> gWatched[kWatched];
 std::atomic<int> gCounted{0};
+std::atomic<int> gLocks{0};
+
+bool onCountedThread() {
+  if (tCountHere) return true;
+  const int watched = gWatchedCount.load(std::memory_order_acquire);
+  if (watched == 0) return false;
+  const pthread_t self = pthread_self();
+  for (int i = 0; i < watched; ++i) {
+    if (pthread_equal(self, gWatched[i].load(std::memory_order_relaxed)) != 0) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
 void noteAllocation() {
-  if (tCountHere) {
-    gCounted.fetch_add(1);
-    return;
-  }
-  const int watched = gWatchedCount.load(std::memory_order_acquire);
-  if (watched == 0) return;
-  const pthread_t self = pthread_self();
-  for (int i = 0; i < watched; ++i) {
-    if (pthread_equal(self, gWatched[i].load(std::memory_order_relaxed)) != 0) {
-      gCounted.fetch_add(1);
-      return;
-    }
-  }
+  if (onCountedThread()) gCounted.fetch_add(1);
+}
+
+void noteLock() {
+  if (onCountedThread()) gLocks.fetch_add(1);
 }
 
 void countAllocationsHere(bool on) {
@@ -48,8 +54,12 @@ void stopAllocationWatch() {
 int allocationsCounted() {
   return gCounted.load();
 }
+int locksCounted() {
+  return gLocks.load();
+}
 void resetAllocationsCounted() {
   gCounted.store(0);
+  gLocks.store(0);
 }
 
 }  // namespace pulsewright::test
@@ -93,15 +103,35 @@ void* realloc(void* p, std::size_t size) {
   pulsewright::test::noteAllocation();
   return __libc_realloc(p, size);
 }
+// Libraries' calls reach this one too (the test programs export it), so a lock a library
+// takes for itself is seen; the C library's own is looked up once, before main.
+using MutexLock = int (*)(pthread_mutex_t*);
+MutexLock realMutexLock() {
+  static const auto real = reinterpret_cast<MutexLock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+  return real;
+}
+[[gnu::constructor]] void findRealMutexLock() {
+  realMutexLock();
+}
+int pthread_mutex_lock(pthread_mutex_t* mutex) {
+  pulsewright::test::noteLock();
+  return realMutexLock()(mutex);
+}
 }
 namespace pulsewright::test {
 bool mallocCounted() {
+  return true;
+}
+bool mutexCounted() {
   return true;
 }
 }  // namespace pulsewright::test
 #else
 namespace pulsewright::test {
 bool mallocCounted() {
+  return false;
+}
+bool mutexCounted() {
   return false;
 }
 }  // namespace pulsewright::test

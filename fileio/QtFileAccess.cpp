@@ -1,4 +1,4 @@
-#include "files/FileAccess.h"
+#include "fileio/QtFileAccess.h"
 
 #include <QFile>
 #include <algorithm>
@@ -21,13 +21,12 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes, const QStri
   return QString::fromLocal8Bit(reason);
 }
 
-QString readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes) {
+QString readWholeFile(const QString& path, qint64 maxBytes, QByteArray* bytes) {
   bytes->clear();
   std::string read;
   std::string reason;
-  if (!pulsewright::readRegularFile(QFile::encodeName(path).toStdString(),
-                                    static_cast<std::size_t>(std::max<qint64>(maxBytes, 0)), &read,
-                                    &reason)) {
+  if (!readRegularFile(QFile::encodeName(path).toStdString(),
+                       static_cast<std::size_t>(std::max<qint64>(maxBytes, 0)), &read, &reason)) {
     return QString::fromLocal8Bit(reason);
   }
   *bytes = QByteArray(read.data(), static_cast<qsizetype>(read.size()));
