@@ -133,6 +133,8 @@ bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int cha
   drums.meta(0, 0x03, "Drums");
 
   long double exactEnd = 0;
+  // The song's exact position while every step has an exact length; none after.
+  std::optional<MusicalTime> position = MusicalTime{};
   std::int64_t start = 0;
   std::uint32_t lastTempo = 0;
   int lastProgram = -1;
@@ -150,7 +152,16 @@ bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int cha
     first = false;
     const long double whole = static_cast<long double>(step.noteSize) * step.divisor;
     if (whole > 0) exactEnd += kTicksPerWhole / whole;
-    const auto end = static_cast<std::int64_t>(std::llround(exactEnd));
+    // A step with no length of either kind lasts no time.
+    if (position && step.length) {
+      position = *position + *step.length;
+    } else if (whole > 0) {
+      position.reset();
+    }
+    const std::optional<std::int64_t> exactTick =
+        position ? roundedUnits(*position, 4 * kMidiFileTicksPerQuarter) : std::nullopt;
+    const std::int64_t end =
+        exactTick ? *exactTick : static_cast<std::int64_t>(std::llround(exactEnd));
     const std::int64_t length = end - start;
 
     const std::uint32_t tempo = microsecondsPerQuarter(step.tempo);

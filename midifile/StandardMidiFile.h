@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tablature/MusicalTime.h"
 
 namespace pulsewright {
 
@@ -29,6 +32,9 @@ struct MidiFileStep {
   // A time signature that starts with this step (a part's first step); 0 for none.
   int metreBeats = 0;
   int metreUnit = 0;
+  // The step's exact length in wholes, as the compiler gave it; none to work it out
+  // from noteSize and divisor.
+  std::optional<MusicalTime> length;
 };
 
 struct MidiFileSong {
@@ -60,7 +66,8 @@ bool streamStandardMidiFile(const MidiFileSong& text, const MidiFileStepWalk& wa
 
 // The whole file. `channel` counts from 0 (9 is the General MIDI drum channel). A step
 // of note size N and divisor D lasts 3840 / N / D ticks; each step's end is rounded,
-// never its length, so that nothing drifts. Note off after half the step, at most a
+// never its length, so that nothing drifts: while every step has an exact length, a
+// step ends at its exact end times 3840, rounded. Note off after half the step, at most a
 // sixteenth; a program change only where it differs from the last one written; a tempo
 // event wherever the tempo changes; a time signature where a step starts one that differs
 // from the one before (4/4 when the first step starts none). Notes outside 0-127 or of velocity 0

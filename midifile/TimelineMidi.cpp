@@ -9,7 +9,8 @@ void forEachMidiFileStep(const Timeline& timeline,
   Timeline::Cursor cursor = timeline.begin();
   TimelineTick tick;
   StepMusic music;
-  MidiFileStep step;  // one, its notes' room reused from step to step
+  std::optional<MusicalTime> length;  // of `music`
+  MidiFileStep step;                  // one, its notes' room reused from step to step
   while (cursor.next(&tick)) {
     if (keepGoing && !keepGoing()) return;
     step.notes.clear();
@@ -19,7 +20,15 @@ void forEachMidiFileStep(const Timeline& timeline,
     const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
     // A tick with no step of its own waits the interval before, so it lasts as long as
     // the step before it did.
-    if (tick.music != nullptr && tick.music->noteSize > 0) music = *tick.music;
+    if (tick.music != nullptr && tick.music->noteSize > 0) {
+      music = *tick.music;
+      // The compiler's exact length, where it has one: no step then drifts.
+      const PositionRun* run = part.positionRunOf(static_cast<std::size_t>(tick.step));
+      length = run != nullptr && run->ownLength && run->exactLength
+                   ? std::optional<MusicalTime>(run->length)
+                   : std::nullopt;
+    }
+    step.length = length;
     step.tempo = music.tempo;
     step.noteSize = music.noteSize;
     step.divisor = music.tupletDivisor;

@@ -43,11 +43,15 @@ constexpr std::int64_t kMaxDuration = 0x7FFFFFFF;
 constexpr int kShortestType = -8;  // a 1024th
 constexpr int kLongestType = 3;    // a breve
 
-// The length in quarters of a step written at note size `n` (a quarter is 4) inside a
-// bracket of `d` characters; false when it is not an exact fraction of small terms.
-bool exactLength(double n, int d, Frac* length) {
-  if (!(n > 0) || d <= 0 || n != std::floor(n) || n * d > 1 << 20) return false;
-  *length = reduced(4, static_cast<std::int64_t>(n) * d);
+// The length in quarters of step `step` of `part`, from the compiler's exact length; false
+// when it is not a whole note size's note of small terms, which are written rounded.
+bool exactLength(const TimelinePart& part, std::size_t step, double noteSize, Frac* length) {
+  const PositionRun* run = part.positionRunOf(step);
+  if (run == nullptr || !run->ownLength || !run->exactLength || noteSize != std::floor(noteSize))
+    return false;
+  const MusicalTime& whole = run->length;
+  if (whole.num != 1 || whole.den > 1 << 20) return false;
+  *length = reduced(4, whole.den);
   return true;
 }
 
@@ -126,7 +130,7 @@ class Builder {
       if (m.tempo > 0 && m.noteSize > 0 && m.tupletDivisor > 0) {
         tempo = m.tempo;
         noteSize = m.noteSize;
-        if (!exactLength(m.noteSize, m.tupletDivisor, &length)) {
+        if (!exactLength(part, out.steps.size(), m.noteSize, &length)) {
           const double q = 4.0 / (m.noteSize * m.tupletDivisor);
           length = reduced(std::max<std::int64_t>(1, std::llround(q * kRoundedDivisions)),
                            kRoundedDivisions);

@@ -48,7 +48,9 @@ TimelinePart newPart() {
                       .musics = {},
                       .tailDurations = {},
                       .bars = {},
-                      .metre = {}};
+                      .metre = {},
+                      .firstPositionRun = {},
+                      .laterPositionRuns = {}};
 }
 
 TimelinePart placeholderPart() {
@@ -139,7 +141,10 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 
 }  // namespace
 
-TablatureCompiler::TablatureCompiler() : song_(emptySong()) {}
+TablatureCompiler::TablatureCompiler() : song_(emptySong()) {
+  // Room for the runs of nearly every part and line, so that laying them allocates nothing.
+  for (std::vector<MusicRun>* runs : {&partRuns_, &lineRuns_, &laidRuns_}) runs->reserve(16);
+}
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -490,6 +495,7 @@ void TablatureCompiler::beginPart() {
   musicIndex_.clear();
   lastMusic_ = {};
   partMusics_.assign(1, StepMusic{});
+  partRuns_.assign(1, MusicRun{0, 0});
   // The durations stay: the tempo and note size are those of the section line.
   for (DivisorMusic& known : divisorMusics_) known.musicKnown = false;
 }
@@ -613,6 +619,7 @@ void TablatureCompiler::finishPart() {
   releaseIfLarge(itemCounts_);
   releaseIfLarge(itemRuns_);
 
+  makePositionRuns(part);
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
     double notes = 0.0;
@@ -636,6 +643,98 @@ void TablatureCompiler::finishPart() {
     }
     writtenMetre_.reset();
   }
+}
+
+void TablatureCompiler::layLineRuns(std::size_t end, std::size_t stepCount) {
+  const auto lineEnd = static_cast<std::uint32_t>(end);
+  const bool timesAll = std::none_of(lineRuns_.begin(), lineRuns_.end(),
+                                     [](const MusicRun& r) { return r.music == kKeptMusic; });
+  std::vector<MusicRun>& laid = laidRuns_;
+  if (timesAll) {
+    // The line's runs, then the part's from the line's end on.
+    if (end >= stepCount) {       // the part has no steps past the line's
+      partRuns_.swap(lineRuns_);  // the line's are made anew for the next line
+      return;
+    }
+    laid.assign(lineRuns_.begin(), lineRuns_.end());
+    std::size_t r = 0;
+    while (r + 1 < partRuns_.size() && partRuns_[r + 1].firstStep <= lineEnd) ++r;
+    if (laid.back().music != partRuns_[r].music)
+      laid.push_back(MusicRun{lineEnd, partRuns_[r].music});
+    for (++r; r < partRuns_.size(); ++r) {
+      if (laid.back().music != partRuns_[r].music) laid.push_back(partRuns_[r]);
+    }
+    partRuns_.swap(laid);
+    return;
+  }
+  laid.clear();
+  auto add = [&laid](std::uint32_t first, std::uint32_t music) {
+    if (laid.empty() || laid.back().music != music) laid.push_back(MusicRun{first, music});
+  };
+  // The part's music from step `from` until `to` (or for good, when to is 0).
+  std::size_t next = 0;  // the part's run to look at first
+  auto keep = [&](std::uint32_t from, std::uint32_t to) {
+    while (next + 1 < partRuns_.size() && partRuns_[next + 1].firstStep <= from) ++next;
+    for (std::size_t r = next; r < partRuns_.size(); ++r) {
+      if (to != 0 && partRuns_[r].firstStep >= to) break;
+      add(std::max(partRuns_[r].firstStep, from), partRuns_[r].music);
+    }
+  };
+  for (std::size_t i = 0; i < lineRuns_.size(); ++i) {
+    const std::uint32_t from = lineRuns_[i].firstStep;
+    const std::uint32_t to = i + 1 < lineRuns_.size() ? lineRuns_[i + 1].firstStep : lineEnd;
+    if (from >= to) continue;
+    if (lineRuns_[i].music == kKeptMusic) {
+      keep(from, to);
+    } else {
+      add(from, lineRuns_[i].music);
+    }
+  }
+  if (end < stepCount) keep(lineEnd, 0);
+  partRuns_.swap(laid);
+}
+
+void TablatureCompiler::makePositionRuns(TimelinePart& part) {
+  std::vector<PositionRun>& runs = positionRuns_;
+  runs.clear();
+  const std::size_t count = part.steps.size();
+  for (const MusicRun& music : partRuns_) {
+    if (music.firstStep >= count) break;
+    const StepMusic& values =
+        music.music < part.musics.size() ? part.musics[music.music] : part.musics.front();
+    PositionRun run;
+    run.firstStep = music.firstStep;
+    // As a step plays: one whose note size gives no length lasts as long as the one before.
+    run.ownLength = values.noteSize > 0.0 && values.tupletDivisor >= 1;
+    const PositionRun* before = runs.empty() ? nullptr : &runs.back();
+    if (run.ownLength) {
+      const std::optional<MusicalTime> length = exactLengthOf(values);
+      run.exactLength = length.has_value();
+      if (length) run.length = *length;
+    } else {
+      run.exactLength = before != nullptr && before->exactLength;
+      if (run.exactLength) run.length = before->length;
+    }
+    if (before != nullptr) {
+      std::optional<MusicalTime> start;
+      if (before->exactStart && before->exactLength) {
+        const std::optional<MusicalTime> steps =
+            before->length * static_cast<std::int64_t>(run.firstStep - before->firstStep);
+        if (steps) start = before->start + *steps;
+      }
+      run.exactStart = start.has_value();
+      if (start) run.start = *start;
+      // Musics of one length are one run of positions.
+      if (before->ownLength == run.ownLength && before->exactLength == run.exactLength &&
+          before->length == run.length && (before->exactStart || !run.exactStart)) {
+        continue;
+      }
+    }
+    runs.push_back(run);
+  }
+  // Most parts have one run, which costs them no allocation.
+  if (!runs.empty()) part.firstPositionRun = runs.front();
+  if (runs.size() > 1) part.laterPositionRuns.assign(runs.begin() + 1, runs.end());
 }
 
 std::uint32_t TablatureCompiler::musicIndex(const StepMusic& music) {
@@ -1015,6 +1114,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     music = known.music;
   };
   changeMusic();
+  lineRuns_.clear();
+  lineRuns_.push_back(MusicRun{0, duration ? music : kKeptMusic});
   std::vector<std::int32_t>& bars = lineBars_;  // reused: no allocation per line
   bars.assign(1, 0);                            // the "|" before the body
   // The line's bar lines and brackets go to the grid model as they are read; its record
@@ -1063,9 +1164,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           state_.tupletDivisor = static_cast<std::int16_t>(close - p - 1);
         }
         changeMusic();
+        lineMusicFrom(n, duration ? music : kKeptMusic);
       } else if (c == ']') {
         state_.tupletDivisor = 1;
         changeMusic();
+        lineMusicFrom(n, duration ? music : kKeptMusic);
       } else if (bars.back() != static_cast<std::int32_t>(n)) {  // a bar line
         bars.push_back(static_cast<std::int32_t>(n));
       }
@@ -1153,6 +1256,11 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
       steps[tail].music = music;
     }
   }
+  // Nearly every line of a part has the music of those before it.
+  const bool sameMusic = lineRuns_.size() == 1 &&
+                         (lineRuns_[0].music == kKeptMusic ||
+                          (partRuns_.size() == 1 && lineRuns_[0].music == partRuns_[0].music));
+  if (hasSteps && !sameMusic) layLineRuns(n + 2, steps.size());
   // The part's bar lines are those of its first grid line that has any inside; the
   // others must agree with them where both have steps.
   if (bars.size() >= 2) {

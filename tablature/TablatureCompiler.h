@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -295,8 +296,36 @@ class TablatureCompiler {
   std::size_t lastDivisorMusic_ = 0;  // the entry found last
   int firstBarLine_ = 0;              // the grid line that gave the current part its bar lines
   bool barsDisagree_ = false;
-  std::optional<Metre> writtenMetre_;      // of the current part's section line
-  std::vector<std::int32_t> lineBars_;     // the bar lines of the grid line being read
+  std::optional<Metre> writtenMetre_;   // of the current part's section line
+  std::vector<std::int32_t> lineBars_;  // the bar lines of the grid line being read
+  // The music of the current part's steps, run by run from step 0 (the last run goes on
+  // past its steps): what finishPart makes the part's exact positions of. Each grid line
+  // lays its own runs over them; a run of kKeptMusic leaves the music before.
+  struct MusicRun {
+    std::uint32_t firstStep;
+    std::uint32_t music;
+    bool operator==(const MusicRun&) const = default;
+  };
+  static constexpr std::uint32_t kKeptMusic = std::numeric_limits<std::uint32_t>::max();
+  std::vector<MusicRun> partRuns_;
+  std::vector<MusicRun> lineRuns_;
+  std::vector<MusicRun> laidRuns_;  // reused by layLineRuns
+  // The grid line's music from step `step` on (kKeptMusic for steps it times not).
+  void lineMusicFrom(std::size_t step, std::uint32_t music) {
+    const auto first = static_cast<std::uint32_t>(step);
+    if (!lineRuns_.empty() && lineRuns_.back().firstStep == first) {
+      lineRuns_.back().music = music;  // a bracket before any step of the last run
+      if (lineRuns_.size() >= 2 && lineRuns_[lineRuns_.size() - 2].music == music)
+        lineRuns_.pop_back();
+    } else if (lineRuns_.empty() || lineRuns_.back().music != music) {
+      lineRuns_.push_back(MusicRun{first, music});
+    }
+  }
+  // Lays the grid line's runs, which end before step `end`, over the part's, which has
+  // `stepCount` steps.
+  void layLineRuns(std::size_t end, std::size_t stepCount);
+  std::vector<PositionRun> positionRuns_;  // reused by makePositionRuns
+  void makePositionRuns(TimelinePart& part);
   std::vector<std::uint32_t> itemCounts_;  // reused by finishPart
   // A part's items are made in this, which is kept from part to part, and
   // handed to the part at its final size when it ends: reading a part then allocates

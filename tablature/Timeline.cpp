@@ -1,7 +1,9 @@
 #include "tablature/Timeline.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -40,6 +42,80 @@ std::optional<Metre> metreOfBar(double notes, double noteSize) {
     m.beatUnit = static_cast<int>(std::round(noteSize));
   }
   return m;
+}
+
+std::optional<MusicalTime> exactLengthOf(const StepMusic& music) {
+  const double noteSize = music.noteSize;
+  if (!(noteSize > 0.0) || !std::isfinite(noteSize) || music.tupletDivisor < 1) {
+    return std::nullopt;
+  }
+  if (noteSize == std::floor(noteSize) && noteSize <= static_cast<double>(std::int64_t{1} << 40)) {
+    return MusicalTime{1, static_cast<std::int64_t>(noteSize) * music.tupletDivisor};
+  }
+  // A note size as read from text: a whole number, or one with a short binary fraction
+  // (6.5), which a double holds exactly.
+  std::int64_t scale = 1;
+  double scaled = noteSize;
+  while (scaled != std::floor(scaled) && scale < (std::int64_t{1} << 20)) {
+    scaled *= 2.0;
+    scale *= 2;
+  }
+  if (scaled != std::floor(scaled) || scaled > static_cast<double>(std::int64_t{1} << 40)) {
+    return std::nullopt;
+  }
+  return MusicalTime::of(scale, static_cast<std::int64_t>(scaled) * music.tupletDivisor);
+}
+
+const PositionRun* TimelinePart::positionRunOf(std::size_t step) const {
+  if (step >= steps.size()) return nullptr;
+  const auto after =
+      std::upper_bound(laterPositionRuns.begin(), laterPositionRuns.end(), step,
+                       [](std::size_t s, const PositionRun& run) { return s < run.firstStep; });
+  return after == laterPositionRuns.begin() ? &firstPositionRun : &*std::prev(after);
+}
+
+std::optional<StepPosition> TimelinePart::positionOf(std::size_t step) const {
+  auto offsetOf = [this](std::size_t s) -> std::optional<MusicalTime> {
+    const PositionRun* run = positionRunOf(s);
+    if (run == nullptr || !run->exactStart || !run->exactLength) return std::nullopt;
+    const std::optional<MusicalTime> within =
+        run->length * static_cast<std::int64_t>(s - run->firstStep);
+    return within ? run->start + *within : std::nullopt;
+  };
+  const std::optional<MusicalTime> offset = offsetOf(step);
+  if (!offset) return std::nullopt;
+  const PositionRun& run = *positionRunOf(step);
+  StepPosition position;
+  position.fromPart = *offset;
+  position.length = run.length;
+  position.ownLength = run.ownLength;
+  // The bar lines inside the grid, when it has any; the opening one stands before step 0.
+  const auto firstInner = std::upper_bound(bars.begin(), bars.end(), 0);
+  if (firstInner != bars.end() && static_cast<std::size_t>(*firstInner) < steps.size()) {
+    const auto after = std::upper_bound(firstInner, bars.end(), static_cast<std::int32_t>(step));
+    position.bar = static_cast<int>(after - firstInner);
+    const std::size_t barStep = after == firstInner ? 0 : static_cast<std::size_t>(*(after - 1));
+    const std::optional<MusicalTime> barStart = offsetOf(barStep);
+    const std::optional<MusicalTime> fromBar =
+        barStart ? *offset - *barStart : std::optional<MusicalTime>();
+    if (!fromBar) return std::nullopt;
+    position.fromBar = *fromBar;
+    return position;
+  }
+  // Otherwise bars of the metre, from the part's first step.
+  const bool metreValid = metre.beats > 0 && metre.beatUnit > 0;
+  const MusicalTime barLength =
+      *MusicalTime::of(metreValid ? metre.beats : 4, metreValid ? metre.beatUnit : 4);
+  const WideInt bar = static_cast<WideInt>(offset->num) * barLength.den /
+                      (static_cast<WideInt>(offset->den) * barLength.num);
+  if (bar < 0 || bar > std::numeric_limits<int>::max()) return std::nullopt;
+  const std::optional<MusicalTime> barStart = barLength * static_cast<std::int64_t>(bar);
+  const std::optional<MusicalTime> fromBar =
+      barStart ? *offset - *barStart : std::optional<MusicalTime>();
+  if (!fromBar) return std::nullopt;
+  position.bar = static_cast<int>(bar);
+  position.fromBar = *fromBar;
+  return position;
 }
 
 std::vector<std::string> songCharacters(std::string_view s) {

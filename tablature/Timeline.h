@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "padmap/DrumVoice.h"
+#include "tablature/MusicalTime.h"
 #include "tablature/PartTable.h"
 
 namespace pulsewright {
@@ -245,6 +246,34 @@ struct Metre {
 // 8 eighths are 4/4, 6 eighths 3/4, 12 eighths 12/8. None when they make no metre.
 std::optional<Metre> metreOfBar(double notes, double noteSize);
 
+// The exact length of a step of `music`: a 1/noteSize note shared by tupletDivisor steps,
+// 1 / (noteSize × divisor) of a whole. None for a note size of 0 or less (the step keeps
+// the length before, as it keeps the interval before) or one no small fraction holds.
+std::optional<MusicalTime> exactLengthOf(const StepMusic& music);
+
+// Where a step stands in musical time, in fractions of a whole note.
+struct StepPosition {
+  int bar = 0;           // from 0
+  MusicalTime fromPart;  // since the part's first step
+  MusicalTime fromBar;   // since its bar's first step
+  MusicalTime length;
+  // False when the step's music gives no length: it lasts as long as the step before it,
+  // and `length` is that step's.
+  bool ownLength = true;
+};
+
+// Consecutive steps of a part with one music, and so one length: a part has a few, as
+// only tuplet brackets change the music within a part. Made by the compiler as it reads.
+struct PositionRun {
+  std::uint32_t firstStep = 0;
+  // As StepPosition::ownLength: false when the steps last as long as the step before.
+  bool ownLength = true;
+  bool exactLength = true;  // false: a length no fraction holds, or none before to keep
+  bool exactStart = true;   // false: a start past 64-bit fractions, or after an inexact run
+  MusicalTime start;        // of its first step, since the part's first step
+  MusicalTime length;       // of each of its steps
+};
+
 struct TimelinePart {
   std::string name;
   std::int16_t program = -1;  // sent before every step when 0-127
@@ -261,6 +290,17 @@ struct TimelinePart {
   // (the grid's opening bar line is 0, a closing one is the number of steps).
   std::vector<std::int32_t> bars;
   Metre metre;
+  // The steps' exact positions, run by run from step 0: the first run in place (most
+  // parts have only it), then the others. A part with no steps has none.
+  PositionRun firstPositionRun;
+  std::vector<PositionRun> laterPositionRuns;
+
+  // The run that holds step `step`; null when there is none.
+  const PositionRun* positionRunOf(std::size_t step) const;
+  // The exact musical position of step `step`; none past the steps or where no exact
+  // length is known. Its bar follows the part's bar lines where the grid has any inside,
+  // otherwise bars of the part's metre.
+  std::optional<StepPosition> positionOf(std::size_t step) const;
 
   // `step` is one of `steps`.
   TimelineItems::Range itemsOf(const TimelineStep& step) const {
