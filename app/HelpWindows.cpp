@@ -107,6 +107,10 @@ void LanguageReferenceWindow::showMatches() {
   }
   browser_->setExtraSelections(marks);
   if (search_.current() < 0) {
+    // The match of a shorter phrase typed before must not stay selected.
+    QTextCursor cursor = browser_->textCursor();
+    cursor.clearSelection();
+    browser_->setTextCursor(cursor);
     result_->setText(find_->text().isEmpty() ? QString() : tr("Not found"));
     return;
   }
