@@ -13,14 +13,6 @@ namespace pulsewright {
 
 namespace {
 
-// Voices in the order the sound lookup compares them; a later match overrides.
-constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
-    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
-    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
-    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
-    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
-    DrumVoice::PedalHat};
-
 // While a part is read in step order, a step that has no item yet; finishPart points it
 // where the next step's items start.
 constexpr std::uint32_t kNoItem = std::numeric_limits<std::uint32_t>::max();
@@ -455,7 +447,7 @@ bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
       found = true;
     }
   }
-  for (DrumVoice voice : kLookupOrder) {
+  for (DrumVoice voice : kVoiceLookupOrder) {
     if (state_.voiceSymbols[index(voice)] == state_.gridSymbol) {
       state_.soundRef = padMap[index(voice)];
       state_.soundVoice = ItemVoice{ItemVoice::Kind::Drum, static_cast<std::uint8_t>(index(voice))};

@@ -26,6 +26,15 @@ namespace line_scan {
 struct SectionFields;
 }  // namespace line_scan
 
+// The voices in the order the compiler looks a grid symbol up: a later one that has the
+// symbol is the one it plays.
+inline constexpr std::array<DrumVoice, kVoiceCount> kVoiceLookupOrder = {
+    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
+    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
+    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
+    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
+    DrumVoice::PedalHat};
+
 inline constexpr std::string_view kMissingSectionMessage =
     "Error: Part needs a section line to define name and tempo and note size.";
 inline constexpr std::string_view kUndefinedSymbolMessage = "Error: Part has an undifined symbol.";
