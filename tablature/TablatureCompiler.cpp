@@ -193,10 +193,10 @@ struct TablatureCompiler::Checks {
     int firstGridLine = 0;
     line_scan::WrittenMetre metre;  // its text empty when the line has none
   };
-  std::vector<Section> sections;  // one for one with the parts after the placeholder
-  SymbolSet documentSymbols;      // bound by a voice line of this document
-  SymbolSet waveSymbols;          // named by a wave line of this document
-  SymbolSet keptWarned;           // kept symbols already named
+  std::vector<Section> sections;              // one for one with the parts after the placeholder
+  std::array<bool, kVoiceCount> boundHere{};  // by a voice line of this document, by voice
+  SymbolSet waveSymbols;                      // named by a wave line of this document
+  SymbolSet keptWarned;                       // kept symbols already named
   std::vector<std::pair<std::size_t, std::string>> undefined;  // report index, symbol
   // "SYMBOL = WORDS" that names no voice; by symbol, the latest such line.
   struct FailedDefinition {
@@ -407,7 +407,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
           VoiceBinding{lineNumber, kVoiceAssignmentOrder[i].voice, std::string(value)});
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
-      if (checks_ != nullptr) checks_->documentSymbols.emplace(value);
+      if (checks_ != nullptr) checks_->boundHere[index(kVoiceAssignmentOrder[i].voice)] = true;
     }
   }
 
@@ -1620,8 +1620,10 @@ void TablatureCompiler::checkGridLine(std::string_view line, std::string_view bo
   if (symbolDefined) {
     c.soundLine = lineNumber;
     c.soundSymbol = symbol;
-    if (state_.soundVoice.kind == ItemVoice::Kind::Drum && !c.documentSymbols.contains(symbol) &&
-        !c.waveSymbols.contains(symbol) && c.keptWarned.emplace(symbol).second) {
+    // The voice found may be one this document never bound, though it binds the symbol
+    // to another voice (bound again since) or names a sample by it: the voice wins.
+    if (state_.soundVoice.kind == ItemVoice::Kind::Drum && !c.boundHere[state_.soundVoice.drum] &&
+        c.keptWarned.emplace(symbol).second) {
       sink.report(lineNumber, line, symbol, Severity::Warning,
                   "'" + std::string(symbol) +
                       "' is defined by no voice line of this document: Play uses the voice kept "
@@ -1639,9 +1641,23 @@ void TablatureCompiler::checkGridLine(std::string_view line, std::string_view bo
     } else {
       text += " (such as '" + std::string(symbol) + " = snare'): this line plays ";
     }
-    text += c.soundLine > 0 ? "the sound of line " + std::to_string(c.soundLine) + " ('" +
-                                  std::string(c.soundSymbol) + "')"
-                            : "MIDI note 0";
+    if (c.soundLine > 0) {
+      text += "the sound of line " + std::to_string(c.soundLine) + " ('" +
+              std::string(c.soundSymbol) + "')";
+    } else if (!soundRef().empty()) {
+      // No line of this document named a sound yet: the one before is the kept one.
+      text += "the sound kept from the previous compilation, ";
+      const std::string& sound = soundRef();
+      if (state_.soundVoice.kind == ItemVoice::Kind::Drum) {
+        text += kVoiceCaptions[state_.soundVoice.drum];
+      } else if (const std::size_t hash = sound.find('#'); hash != std::string::npos) {
+        text += "sample file '" + sound.substr(hash + 1) + "'";  // "pan#file"
+      } else {
+        text += "'" + sound + "'";
+      }
+    } else {
+      text += "MIDI note 0";
+    }
     const std::size_t index = sink.size();
     if (sink.report(lineNumber, line, symbol, Severity::Error, std::move(text)))
       c.undefined.emplace_back(index, std::string(symbol));
