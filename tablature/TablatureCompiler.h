@@ -195,6 +195,12 @@ class TablatureCompiler {
   // Without a listener, nobody reads the state while a compilation runs: the grid symbol
   // and the sound text are then copied into it only when they are read or it ends.
   void settleSymbol();
+  void settleSound();
+  const std::string& soundRef() const {
+    return pendingSound_ < 0 ? state_.soundRef
+                             : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
+  }
+  void forgetSymbolSounds();
   // What the compiler notes to word its problems, while a sink hears them; null otherwise.
   struct Checks;
   std::unique_ptr<Checks> checks_;
@@ -209,12 +215,6 @@ class TablatureCompiler {
   // Those of the parts and the song line, once the song is made.
   void checkSong();
   void songCharacterChecks();
-  void settleSound();
-  const std::string& soundRef() const {
-    return pendingSound_ < 0 ? state_.soundRef
-                             : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
-  }
-  void forgetSymbolSounds();
   // A shape for the grid line being read, made of its number and its hit; returns it
   // as the high bits of its items' Packed::shape.
   std::uint32_t lineShape(int lineNumber, int utf16LessColumn);
