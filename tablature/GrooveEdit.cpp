@@ -14,15 +14,6 @@ namespace pulsewright {
 
 namespace {
 
-// The voices in the order the compiler looks a symbol up: a later one that has the
-// symbol is the one it plays.
-constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
-    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
-    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
-    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
-    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
-    DrumVoice::PedalHat};
-
 // Symbols for voice lines the edits add, in pad order; a number follows where taken.
 constexpr std::array<std::string_view, kVoiceCount> kNewSymbols = {
     "bd", "sd", "hh", "ph", "oh", "t1", "t2", "t3", "t4",
@@ -341,7 +332,7 @@ GrooveEdit GrooveDocument::newVoiceLine(int part, std::string_view voice,
   }
   auto voiceOf = [&](std::string_view symbol) -> std::optional<DrumVoice> {
     std::optional<DrumVoice> found;
-    for (const DrumVoice v : kLookupOrder) {
+    for (const DrumVoice v : kVoiceLookupOrder) {
       if (symbolOf[index(v)] == symbol) found = v;
     }
     return found;

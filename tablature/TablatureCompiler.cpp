@@ -3,23 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <optional>
+#include <unordered_set>
 
+#include "padmap/VoiceNames.h"
+#include "tablature/DiagnosticSink.h"
 #include "tablature/LineScan.h"
+#include "tablature/SamplePath.h"
 #include "text/FileName.h"
 #include "text/NumericValue.h"
+#include "text/Utf8.h"
 
 namespace pulsewright {
 
 namespace {
-
-// Voices in the order the sound lookup compares them; a later match overrides.
-constexpr std::array<DrumVoice, kVoiceCount> kLookupOrder = {
-    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
-    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
-    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
-    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
-    DrumVoice::PedalHat};
 
 // While a part is read in step order, a step that has no item yet; finishPart points it
 // where the next step's items start.
@@ -139,12 +137,90 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
   return nullptr;
 }
 
+using line_scan::isBlank;
+// What \s matches in the line patterns.
+bool isPatternBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+bool isHitChar(char c) {
+  return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');
+}
+// "'x'", or a word for characters that do not show.
+std::string quoted(std::string_view s) {
+  if (s == " ") return "a blank";
+  if (s == "\t") return "a tab";
+  if (s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x20) return "a control character";
+  return "'" + std::string(s) + "'";
+}
+
+std::string_view trimmed(std::string_view s) {
+  std::size_t a = 0;
+  std::size_t b = s.size();
+  while (a < b && isBlank(s[a])) ++a;
+  while (b > a && isBlank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
+
+std::vector<DrumVoice> allVoices() {
+  std::vector<DrumVoice> voices;
+  for (std::size_t v = 0; v < kVoiceCount; ++v) voices.push_back(static_cast<DrumVoice>(v));
+  return voices;
+}
+
+// Sets of symbols looked up by view, so that a lookup costs no copy.
+struct ViewHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+using SymbolSet = std::unordered_set<std::string, ViewHash, std::equal_to<>>;
+
 }  // namespace
+
+// What the compiler notes as it reads, to word the problems it finds later on. Views
+// are inside the text being compiled.
+struct TablatureCompiler::Checks {
+  Checks(DiagnosticSink& to, std::string kept) : sink(to), keptSongLine(std::move(kept)) {}
+  DiagnosticSink& sink;
+  const std::string keptSongLine;  // as the compilation before left it
+  struct Section {
+    int line = 0;
+    std::string_view text;
+    std::string_view name;
+    int gridLines = 0;
+    std::size_t firstSteps = 0;
+    int firstGridLine = 0;
+    line_scan::WrittenMetre metre;  // its text empty when the line has none
+  };
+  std::vector<Section> sections;              // one for one with the parts after the placeholder
+  std::array<bool, kVoiceCount> boundHere{};  // by a voice line of this document, by voice
+  SymbolSet waveSymbols;                      // named by a wave line of this document
+  SymbolSet keptWarned;                       // kept symbols already named
+  std::vector<std::pair<std::size_t, std::string>> undefined;  // report index, symbol
+  // "SYMBOL = WORDS" that names no voice; by symbol, the latest such line.
+  struct FailedDefinition {
+    int line = 0;
+    std::string_view text;
+    std::string_view words;
+    bool used = false;  // by a grid line whose symbol names nothing
+    bool warned = false;
+  };
+  std::map<std::string, FailedDefinition, std::less<>> failedDefinitions;
+  std::unordered_map<std::string, std::string> sampleProblems;  // by path as written
+  int soundLine = 0;  // the grid line whose symbol last named a sound
+  std::string_view soundSymbol;
+  int songLine = 0;  // the last song line read
+  std::string_view songText;
+  std::string_view songValue;
+};
 
 TablatureCompiler::TablatureCompiler() : song_(emptySong()) {
   // Room for the runs of nearly every part and line, so that laying them allocates nothing.
   for (std::vector<MusicRun>* runs : {&partRuns_, &lineRuns_, &laidRuns_}) runs->reserve(16);
 }
+
+TablatureCompiler::~TablatureCompiler() = default;
 
 void TablatureCompiler::reset() {
   state_ = CompilerState{};
@@ -177,7 +253,9 @@ void TablatureCompiler::restore(const CompilerState& kept) {
 }
 
 void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
-                                CompileListener* listener) {
+                                CompileListener* listener, DiagnosticSink* problems) {
+  checks_.reset();
+  if (problems != nullptr) checks_ = std::make_unique<Checks>(*problems, state_.songLine);
   // The song before goes first (unless someone still plays it): its memory is then
   // there for the new one, and a long document's two songs are never both held here.
   // A document compiled again has as many parts and grid lines as before: room for them
@@ -231,6 +309,10 @@ void TablatureCompiler::compile(std::string_view text, const PadMap& padMap,
     song_ =
         std::make_shared<const Timeline>(Timeline::build(std::move(state_.parts), state_.songLine));
     state_.parts = SongParts{};
+    if (checks_ != nullptr) {
+      checkSong();
+      checks_.reset();
+    }
   };
   if (text.empty()) {
     finish();
@@ -282,7 +364,10 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     }
   }
   if (listener != nullptr) listener->lineClassified(lineNumber, tests);
-  if (tests.none()) return;
+  if (tests.none()) {
+    if (checks_ != nullptr) checkRejectedLine(line, lineNumber);
+    return;
+  }
 
   if (!tests[line_test::kGrid]) {
     otherKinds(line, tests, sectionFields, lineNumber, listener, firstWaveSeen);
@@ -305,7 +390,7 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
                                    CompileListener* listener, bool& firstWaveSeen) {
   namespace t = line_test;
   std::string_view value;
-  if (tests[t::kWave]) waveLine(line, firstWaveSeen);
+  if (tests[t::kWave]) waveLine(line, lineNumber, firstWaveSeen);
 
   for (int k = 0; k < 5; ++k) {
     const auto key = static_cast<MetaKey>(k);
@@ -322,17 +407,27 @@ void TablatureCompiler::otherKinds(std::string_view line, const LineTests& tests
           VoiceBinding{lineNumber, kVoiceAssignmentOrder[i].voice, std::string(value)});
       if (listener != nullptr)
         listener->voiceBound(lineNumber, kVoiceAssignmentOrder[i].voice, value);
+      if (checks_ != nullptr) checks_->boundHere[index(kVoiceAssignmentOrder[i].voice)] = true;
     }
   }
 
   if (tests[t::kSong] && matcher_.extract(LineField::Song, line, &value)) {
     state_.songLine.assign(value);
+    if (checks_ != nullptr) {
+      checks_->songLine = lineNumber;
+      checks_->songText = line;
+      checks_->songValue = value;
+    }
   }
 
-  if (isSectionLine(tests)) sectionLine(line, tests, fields, lineNumber);
+  if (isSectionLine(tests)) {
+    sectionLine(line, tests, fields, lineNumber);
+  } else if (tests[t::kSectionKeyword] && checks_ != nullptr) {
+    checkAlmostSectionLine(line, tests, lineNumber);
+  }
 }
 
-void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
+void TablatureCompiler::waveLine(std::string_view line, int lineNumber, bool& firstWaveSeen) {
   state_.haveWaves = 1;
   forgetSymbolSounds();
   if (!firstWaveSeen) {
@@ -348,21 +443,57 @@ void TablatureCompiler::waveLine(std::string_view line, bool& firstWaveSeen) {
     state_.wavePans.emplace_back();
   }
   // A field that is not found (a line without the word pan) is stored empty.
-  auto store = [&](LineField field, std::string& slot) {
-    std::string_view value;
-    const bool found = matcher_.extract(field, line, &value);
-    slot.assign(found ? value : std::string_view());
+  auto store = [&](LineField field, std::string& slot, std::string_view* value) {
+    const bool found = matcher_.extract(field, line, value);
+    slot.assign(found ? *value : std::string_view());
     return found;
   };
-  const bool fileFound = store(LineField::WaveFile, state_.waveFiles.back());
+  std::string_view file;
+  std::string_view pan;
+  const bool fileFound = store(LineField::WaveFile, state_.waveFiles.back(), &file);
   if (fileFound) {
     state_.waveNames.back().assign(LineMatcher::waveSymbol(line));
   } else {
     state_.waveNames.back().clear();  // the symbol pattern needs the word pan too
   }
-  store(LineField::WavePan, state_.wavePans.back());
+  store(LineField::WavePan, state_.wavePans.back(), &pan);
   lastWaveEntry_[state_.waveNames.back()] = state_.waveNames.size() - 1;
   model_->sampleSymbols_.push_back(state_.waveNames.back());
+  if (checks_ == nullptr) return;
+
+  DiagnosticSink& sink = checks_->sink;
+  if (!state_.waveNames.back().empty()) checks_->waveSymbols.insert(state_.waveNames.back());
+  if (!fileFound) {
+    sink.report(lineNumber, line, trimmed(line), Severity::Error,
+                "a wave line needs 'pan N' after its file name; without it the line defines no "
+                "sound");
+    return;
+  }
+  if (file.empty()) {
+    sink.report(lineNumber, line, trimmed(line), Severity::Error,
+                "the wave line names no sample file");
+    return;
+  }
+  if (!endsInWav(file)) {
+    const double note = numericValue(pan);
+    sink.report(lineNumber, line, file, Severity::Error,
+                "a sample file's name must end in .wav: '" + std::string(file) +
+                    "' is played as MIDI note " + std::to_string(static_cast<long long>(note)) +
+                    " instead");
+    return;
+  }
+  if (!sink.sampleProblem) return;
+  const std::string path(file);
+  auto known = checks_->sampleProblems.find(path);
+  if (known == checks_->sampleProblems.end()) {
+    known = checks_->sampleProblems
+                .emplace(path, sink.sampleProblem(samplePathFrom(path, sink.documentFolder)))
+                .first;
+  }
+  if (!known->second.empty()) {
+    sink.report(lineNumber, line, file, Severity::Error,
+                "sample file '" + path + "' cannot be played: " + known->second);
+  }
 }
 
 void TablatureCompiler::sectionLine(std::string_view line, const LineTests& tests,
@@ -385,7 +516,9 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   const double notesBefore = notesValue_;
   using Fields = line_scan::SectionFields;
   GridSection section{lineNumber, lineStart_, static_cast<std::uint32_t>(line.size()), 0, 0};
+  std::string_view name;
   if (field(LineField::SectionName, &Fields::name, tests[line_test::kSectionName])) {
+    name = value;
     state_.partName.assign(value);
     section.nameColumn = static_cast<std::uint32_t>(value.data() - line.data());
     section.nameLength = static_cast<std::uint32_t>(value.size());
@@ -409,8 +542,28 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   // A metre item is read only here, so a line that is no section line means what it did.
   line_scan::WrittenMetre metre;
   writtenMetre_.reset();
-  if (line_scan::sectionMetre(line, &metre) && metre.valid) {
-    writtenMetre_ = Metre{metre.beats, metre.unit, true};
+  const bool metreWritten = line_scan::sectionMetre(line, &metre);
+  if (metreWritten && metre.valid) writtenMetre_ = Metre{metre.beats, metre.unit, true};
+  if (checks_ != nullptr) {
+    DiagnosticSink& sink = checks_->sink;
+    if (metreWritten && !metre.valid) {
+      sink.report(lineNumber, line, metre.text, Severity::Warning,
+                  "metre = " + std::string(metre.text) +
+                      " is no metre (1 to 64 beats of 1, 2, 4, 8, 16, 32 or 64): the part's bars "
+                      "give its metre");
+    }
+    const std::size_t count = codePointCount(name);
+    if (count != 1) {
+      sink.report(lineNumber, line, name, Severity::Warning,
+                  "the part name '" + std::string(name) + "' has " + std::to_string(count) +
+                      " characters: a song line names parts by one character, so it never plays");
+    }
+    Checks::Section noted;
+    noted.line = lineNumber;
+    noted.text = line;
+    noted.name = name;
+    noted.metre = metre;
+    checks_->sections.push_back(noted);
   }
   TimelinePart& record = state_.parts.parts.back();
   record.sectionLine = lineNumber;
@@ -455,7 +608,7 @@ bool TablatureCompiler::lookUpSound(const PadMap& padMap) {
       found = true;
     }
   }
-  for (DrumVoice voice : kLookupOrder) {
+  for (DrumVoice voice : kVoiceLookupOrder) {
     if (state_.voiceSymbols[index(voice)] == state_.gridSymbol) {
       state_.soundRef = padMap[index(voice)];
       state_.soundVoice = ItemVoice{ItemVoice::Kind::Drum, static_cast<std::uint8_t>(index(voice))};
@@ -1277,13 +1430,339 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         barsDisagree_ = true;
         part.bars.clear();
         if (listener != nullptr) listener->barsDisagree(lineNumber, firstBarLine_);
+        if (checks_ != nullptr && checks_->sink.keeps(lineNumber)) {
+          const std::string_view partName =
+              checks_->sections.empty() ? std::string_view() : checks_->sections.back().name;
+          checks_->sink.report(lineNumber, line, body, Severity::Warning,
+                               "the bar lines of this grid line differ from those of line " +
+                                   std::to_string(firstBarLine_) + " in part '" +
+                                   std::string(partName) +
+                                   "': the part has no bars to go by and is taken as 4/4");
+        }
       } else if (bars.back() > part.bars.back() &&
                  std::binary_search(bars.begin(), bars.end(), part.bars.back())) {
         part.bars = bars;
       }
     }
   }
+  if (checks_ != nullptr) checkGridLine(line, body, lineNumber, symbolDefined, n);
   if (listener != nullptr) listener->gridLineRead(lineNumber, lineSymbol_, symbolDefined, n, bars);
+}
+
+void TablatureCompiler::checkRejectedLine(std::string_view line, int lineNumber) {
+  // "SYMBOL = WORDS" (or "WORDS = SYMBOL") that binds nothing: the compiler passes over it
+  // as a remark, so the words are likely a voice name misspelt or cut short.
+  const std::size_t equals = line.find('=');
+  if (equals != std::string_view::npos && line.find('=', equals + 1) == std::string_view::npos) {
+    const std::string_view left = trimmed(line.substr(0, equals));
+    const std::string_view right = trimmed(line.substr(equals + 1));
+    auto oneRun = [](std::string_view s, bool (*allowed)(char)) {
+      return !s.empty() && std::all_of(s.begin(), s.end(), allowed);
+    };
+    const bool leftSymbol = oneRun(left, [](char c) { return !isBlank(c); });
+    const bool rightSymbol = oneRun(right, [](char c) { return line_scan::isWord(c); });
+    std::string_view symbol;
+    std::string_view words;
+    std::vector<DrumVoice> nearest;
+    if (leftSymbol && !right.empty()) {
+      symbol = left;
+      words = right;
+      nearest = nearestVoices(words);
+    }
+    if (nearest.empty() && rightSymbol && !left.empty()) {
+      // The voice-first form, "crash = c".
+      std::vector<DrumVoice> before = nearestVoices(left);
+      if (!before.empty()) {
+        symbol = right;
+        words = left;
+        nearest = std::move(before);
+      }
+    }
+    if (!symbol.empty()) {
+      checks_->failedDefinitions[std::string(symbol)] = {lineNumber, line, words, false,
+                                                         !nearest.empty()};
+      if (!nearest.empty()) {
+        checks_->sink.report(
+            lineNumber, line, trimmed(line), Severity::Warning,
+            "'" + std::string(words) + "' names no voice, so this line defines no '" +
+                std::string(symbol) + "': did you mean " + voiceList(nearest) + "?");
+      }
+    }
+  }
+  checkAlmostGridLine(line, lineNumber);
+}
+
+void TablatureCompiler::checkAlmostGridLine(std::string_view line, int lineNumber) {
+  // A line that starts like a grid line but is none; names the character that spoils it.
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  while (i < n && isBlank(line[i])) ++i;
+  const std::size_t word = i;
+  while (i < n && line_scan::isWord(line[i])) ++i;
+  const std::size_t wordEnd = i;
+  while (i < n && isBlank(line[i])) ++i;
+  // A line that starts with a symbol the document defines and goes on like a grid is
+  // surely meant as one, whatever else it holds.
+  const std::string_view symbol = line.substr(word, wordEnd - word);
+  const bool definedSymbol =
+      wordEnd > word && (checks_->waveSymbols.contains(symbol) ||
+                         std::find(state_.voiceSymbols.begin(), state_.voiceSymbols.end(),
+                                   symbol) != state_.voiceSymbols.end());
+  DiagnosticSink& sink = checks_->sink;
+  if (definedSymbol && i < n && line[i] != '|' && isGridChar(line[i])) {
+    sink.report(lineNumber, line, line.substr(i, 1), Severity::Warning,
+                "grid line ignored: a grid line needs '|' between its symbol '" +
+                    std::string(symbol) + "' and its grid");
+    return;
+  }
+  if (i < n && line[i] != '|') {
+    checkStrayInSymbol(line, lineNumber, word);
+    return;
+  }
+  if (i == n) return;
+  const std::size_t bar = i++;
+  // It must go on like a grid: mostly grid characters after the bar.
+  std::size_t gridChars = 0;
+  std::size_t others = 0;
+  for (std::size_t k = i; k < n; k += characterBytes(line, k)) {
+    if (isGridChar(line[k])) {
+      ++gridChars;
+    } else if (!isBlank(line[k])) {
+      ++others;
+    }
+  }
+  if (gridChars == 0 || (gridChars < 2 * others && !definedSymbol)) return;
+  if (wordEnd == word) {
+    sink.report(lineNumber, line, line.substr(bar, 1), Severity::Error,
+                "grid line ignored: it needs a symbol before the first '|'");
+    return;
+  }
+  while (i < n && isGridChar(line[i])) ++i;
+  if (i == n) return;
+  // The first character after the grid's run spoils it (trailing blanks alone would not
+  // have, so a blank here has more text after it).
+  const std::size_t bad = i;
+  const std::string_view what = line.substr(bad, characterBytes(line, bad));
+  LineColumns columns;
+  columns.reset(line);
+  const int column = columns.at(bad).column;
+  sink.report(lineNumber, line, what, gridChars < 2 * others ? Severity::Warning : Severity::Error,
+              "grid line ignored: " + quoted(what) + " at column " + std::to_string(column) +
+                  " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
+}
+
+void TablatureCompiler::checkStrayInSymbol(std::string_view line, int lineNumber,
+                                           std::size_t from) {
+  // "k. |x-x-|": a grid but for one character in its symbol, which the line's other
+  // characters would have made a grid line. The symbol run starts at `from`.
+  const std::size_t bar = line.find('|', from);
+  if (bar == std::string_view::npos) return;
+  std::size_t headEnd = bar;
+  while (headEnd > from && isBlank(line[headEnd - 1])) --headEnd;
+  std::size_t stray = std::string_view::npos;
+  bool word = false;
+  for (std::size_t k = from; k < headEnd; k += characterBytes(line, k)) {
+    if (line_scan::isWord(line[k])) {
+      word = true;
+    } else if (stray != std::string_view::npos || isBlank(line[k])) {
+      return;  // two words or two strays: prose, not a slip
+    } else {
+      stray = k;
+    }
+  }
+  if (!word || stray == std::string_view::npos) return;
+  std::size_t end = line.size();
+  while (end > bar && isPatternBlank(line[end - 1])) --end;
+  if (end == bar + 1) return;
+  for (std::size_t k = bar + 1; k < end; ++k) {
+    if (!isGridChar(line[k])) return;
+  }
+  const std::string_view what = line.substr(stray, characterBytes(line, stray));
+  LineColumns columns;
+  columns.reset(line);
+  checks_->sink.report(lineNumber, line, what, Severity::Error,
+                       "grid line ignored: " + quoted(what) + " at column " +
+                           std::to_string(columns.at(stray).column) +
+                           " cannot stand in a symbol (letters, digits and _)");
+}
+
+void TablatureCompiler::checkAlmostSectionLine(std::string_view line, const LineTests& tests,
+                                               int lineNumber) {
+  namespace t = line_test;
+  std::vector<std::string> missing;
+  if (!tests[t::kSectionName]) missing.emplace_back("a name followed by a blank and an item");
+  if (!tests[t::kSectionTempo]) missing.emplace_back("tempo = N");
+  if (!tests[t::kSectionNotes]) missing.emplace_back("notes = N");
+  std::string text = "not a section line: it needs ";
+  for (std::size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+    text += missing[i];
+  }
+  const std::string& current = state_.partName;
+  text += current.empty() ? "; the grid lines under it belong to no part"
+                          : "; the grid lines under it go on in part '" + current + "'";
+  checks_->sink.report(lineNumber, line, trimmed(line), Severity::Error, std::move(text));
+}
+
+void TablatureCompiler::checkGridLine(std::string_view line, std::string_view body, int lineNumber,
+                                      bool symbolDefined, std::size_t steps) {
+  Checks& c = *checks_;
+  DiagnosticSink& sink = c.sink;
+  const std::string_view symbol = lineSymbol_;
+  // Only a section line of this document makes a part that plays.
+  const bool inPart = !c.sections.empty();
+  if (!inPart) {
+    sink.report(lineNumber, line, trimmed(line), Severity::Error,
+                "grid line before any section line ('part = A tempo = 120 notes = 8'): it "
+                "belongs to no part and never plays");
+  }
+
+  if (symbolDefined) {
+    c.soundLine = lineNumber;
+    c.soundSymbol = symbol;
+    // The voice found may be one this document never bound, though it binds the symbol
+    // to another voice (bound again since) or names a sample by it: the voice wins.
+    if (state_.soundVoice.kind == ItemVoice::Kind::Drum && !c.boundHere[state_.soundVoice.drum] &&
+        c.keptWarned.emplace(symbol).second) {
+      sink.report(lineNumber, line, symbol, Severity::Warning,
+                  "'" + std::string(symbol) +
+                      "' is defined by no voice line of this document: Play uses the voice kept "
+                      "from the previous compilation, " +
+                      std::string(kVoiceCaptions[state_.soundVoice.drum]));
+    }
+  } else if (sink.keeps(lineNumber)) {
+    std::string text = "'" + std::string(symbol) + "' is defined by no voice or wave line above it";
+    const auto failed = c.failedDefinitions.find(symbol);
+    if (failed != c.failedDefinitions.end()) {
+      failed->second.used = true;
+      text += ": line " + std::to_string(failed->second.line) + " ('" +
+              std::string(trimmed(failed->second.text)) +
+              "') is meant to define it but names no voice; this line plays ";
+    } else {
+      text += " (such as '" + std::string(symbol) + " = snare'): this line plays ";
+    }
+    if (c.soundLine > 0) {
+      text += "the sound of line " + std::to_string(c.soundLine) + " ('" +
+              std::string(c.soundSymbol) + "')";
+    } else if (!soundRef().empty()) {
+      // No line of this document named a sound yet: the one before is the kept one.
+      text += "the sound kept from the previous compilation, ";
+      const std::string& sound = soundRef();
+      if (state_.soundVoice.kind == ItemVoice::Kind::Drum) {
+        text += kVoiceCaptions[state_.soundVoice.drum];
+      } else if (const std::size_t hash = sound.find('#'); hash != std::string::npos) {
+        text += "sample file '" + sound.substr(hash + 1) + "'";  // "pan#file"
+      } else {
+        text += "'" + sound + "'";
+      }
+    } else {
+      text += "MIDI note 0";
+    }
+    const std::size_t index = sink.size();
+    if (sink.report(lineNumber, line, symbol, Severity::Error, std::move(text)))
+      c.undefined.emplace_back(index, std::string(symbol));
+  }
+
+  if (!body.empty() && isHitChar(body.back())) {
+    sink.report(lineNumber, line, body.substr(body.size() - 1), Severity::Warning,
+                "the last character of a grid line is never played: end the line with '|'", true);
+  }
+
+  if (!inPart) return;
+  // Section lines and parts go one for one, so the newest section is this line's part.
+  Checks::Section& part = c.sections.back();
+  if (++part.gridLines == 1) {
+    part.firstSteps = steps;
+    part.firstGridLine = lineNumber;
+  } else if (steps != part.firstSteps && sink.keeps(lineNumber)) {
+    sink.report(lineNumber, line, body, Severity::Warning,
+                "this grid line has " + std::to_string(steps) + " steps but line " +
+                    std::to_string(part.firstGridLine) + ", the first of part '" +
+                    std::string(part.name) + "', has " + std::to_string(part.firstSteps),
+                true);
+  }
+}
+
+void TablatureCompiler::checkSong() {
+  Checks& c = *checks_;
+  DiagnosticSink& sink = c.sink;
+  const std::vector<TimelinePart>& table = song_->parts();
+  for (std::size_t i = 0; i < c.sections.size(); ++i) {
+    const Checks::Section& part = c.sections[i];
+    const Metre& made = i + 1 < table.size() ? table[i + 1].metre : Metre{};
+    if (part.metre.valid && part.gridLines > 0 &&
+        (made.beats != part.metre.beats || made.beatUnit != part.metre.unit)) {
+      sink.report(part.line, part.text, part.metre.text, Severity::Warning,
+                  "metre = " + std::string(part.metre.text) + " does not fit the bars of part '" +
+                      std::string(part.name) + "', which make " + std::to_string(made.beats) + "/" +
+                      std::to_string(made.beatUnit) + ": it is played and written as " +
+                      std::to_string(made.beats) + "/" + std::to_string(made.beatUnit));
+    }
+    if (part.gridLines > 0) continue;
+    if (i == 0) {
+      sink.report(part.line, part.text, part.name, Severity::Error,
+                  "the first part has no grid lines, so the song cannot start");
+    } else {
+      sink.report(part.line, part.text, part.name, Severity::Warning,
+                  "part '" + std::string(part.name) + "' has no grid lines and plays nothing");
+    }
+  }
+  songCharacterChecks();
+  // A symbol defined only below its grid line is a common slip worth naming.
+  for (const auto& [index, symbol] : c.undefined) {
+    if (std::find(state_.voiceSymbols.begin(), state_.voiceSymbols.end(), symbol) !=
+            state_.voiceSymbols.end() ||
+        c.waveSymbols.contains(symbol)) {
+      sink.amend(index, "; it is defined further down, which counts only from there on");
+    }
+  }
+  // A line meant to define a symbol that grid lines use, in words like no voice's.
+  for (const auto& [symbol, failed] : c.failedDefinitions) {
+    if (failed.used && !failed.warned) {
+      sink.report(failed.line, failed.text, trimmed(failed.text), Severity::Warning,
+                  "'" + std::string(failed.words) + "' names no voice, so this line defines no '" +
+                      symbol + "': a voice line names one of " + voiceList(allVoices()));
+    }
+  }
+}
+
+void TablatureCompiler::songCharacterChecks() {
+  Checks& c = *checks_;
+  DiagnosticSink& sink = c.sink;
+  if (c.sections.empty()) return;
+  const Checks::Section& first = c.sections.front();
+  if (c.songLine == 0 && !c.keptSongLine.empty() && state_.songLine == c.keptSongLine) {
+    sink.report(first.line, first.text, first.name, Severity::Warning,
+                "no song line here: Play uses the song line kept from the previous compilation, `" +
+                    c.keptSongLine + "`");
+    return;
+  }
+  if (c.songLine == 0 || c.songValue.empty()) {
+    const bool written = c.songLine > 0;
+    sink.report(written ? c.songLine : first.line, written ? c.songText : first.text,
+                written ? trimmed(c.songText) : first.name, Severity::Error,
+                "no song line names the parts to play ('song = ABA'), so nothing plays");
+    return;
+  }
+  // Each character as the song plays it: one that names no part plays the part before.
+  const std::vector<TimelinePart>& table = song_->parts();
+  std::vector<std::string_view> characters;
+  for (std::size_t i = 0; i < c.songValue.size();) {
+    const std::size_t len = characterBytes(c.songValue, i);
+    characters.push_back(c.songValue.substr(i, len));
+    i += len;
+  }
+  const SongPartPicker picker(table, characters);
+  int part = 1;
+  for (const std::string_view character : characters) {
+    if (picker.pick(character, part)) continue;
+    if (!sink.keeps(c.songLine)) break;
+    const std::string_view current =
+        static_cast<std::size_t>(part) < table.size() ? std::string_view(table[part].name) : "";
+    sink.report(c.songLine, c.songText, character, Severity::Error,
+                quoted(character) + " in the song names no part: part '" + std::string(current) +
+                    "' plays again in its place");
+  }
 }
 
 }  // namespace pulsewright

@@ -26,6 +26,17 @@ namespace line_scan {
 struct SectionFields;
 }  // namespace line_scan
 
+class DiagnosticSink;
+
+// The voices in the order the compiler looks a grid symbol up: a later one that has the
+// symbol is the one it plays.
+inline constexpr std::array<DrumVoice, kVoiceCount> kVoiceLookupOrder = {
+    DrumVoice::BassDrum, DrumVoice::SnareDrum, DrumVoice::Tom1,    DrumVoice::Tom2,
+    DrumVoice::Tom3,     DrumVoice::Tom4,      DrumVoice::Perc1,   DrumVoice::Perc2,
+    DrumVoice::Crash1,   DrumVoice::Crash2,    DrumVoice::Bell,    DrumVoice::Ride,
+    DrumVoice::Claps,    DrumVoice::CowBell,   DrumVoice::OpenHat, DrumVoice::ClosedHat,
+    DrumVoice::PedalHat};
+
 inline constexpr std::string_view kMissingSectionMessage =
     "Error: Part needs a section line to define name and tempo and note size.";
 inline constexpr std::string_view kUndefinedSymbolMessage = "Error: Part has an undifined symbol.";
@@ -96,10 +107,14 @@ struct CompilerState {
 class TablatureCompiler {
  public:
   TablatureCompiler();
+  ~TablatureCompiler();
 
   // Compiles the whole text, lines separated by CR LF. The pad map is read at each grid
-  // line. The listener may be null.
-  void compile(std::string_view text, const PadMap& padMap, CompileListener* listener);
+  // line. The listener may be null. The problems the compiler passes over in silence go
+  // to `problems` (unless null) where it comes upon them, those of the whole song when
+  // it ends.
+  void compile(std::string_view text, const PadMap& padMap, CompileListener* listener,
+               DiagnosticSink* problems = nullptr);
 
   // Forgets what earlier compilations left behind: the next one reads the text as a
   // newly made compiler would, without compiling the patterns again.
@@ -140,7 +155,7 @@ class TablatureCompiler {
   void otherKinds(std::string_view line, const LineTests& tests,
                   const line_scan::SectionFields* fields, int lineNumber, CompileListener* listener,
                   bool& firstWaveSeen);
-  void waveLine(std::string_view line, bool& firstWaveSeen);
+  void waveLine(std::string_view line, int lineNumber, bool& firstWaveSeen);
   void sectionLine(std::string_view line, const LineTests& tests,
                    const line_scan::SectionFields* fields, int lineNumber);
   // `body` is the grid inside `line`.
@@ -186,6 +201,20 @@ class TablatureCompiler {
                              : symbolSounds_[static_cast<std::size_t>(pendingSound_)].soundRef;
   }
   void forgetSymbolSounds();
+  // What the compiler notes to word its problems, while a sink hears them; null otherwise.
+  struct Checks;
+  std::unique_ptr<Checks> checks_;
+  // The problems of a line that passes no test: is it almost a grid line, or a voice line
+  // in words of no voice?
+  void checkRejectedLine(std::string_view line, int lineNumber);
+  void checkAlmostGridLine(std::string_view line, int lineNumber);
+  void checkStrayInSymbol(std::string_view line, int lineNumber, std::size_t from);
+  void checkAlmostSectionLine(std::string_view line, const LineTests& tests, int lineNumber);
+  void checkGridLine(std::string_view line, std::string_view body, int lineNumber,
+                     bool symbolDefined, std::size_t steps);
+  // Those of the parts and the song line, once the song is made.
+  void checkSong();
+  void songCharacterChecks();
   // A shape for the grid line being read, made of its number and its hit; returns it
   // as the high bits of its items' Packed::shape.
   std::uint32_t lineShape(int lineNumber, int utf16LessColumn);

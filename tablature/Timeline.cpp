@@ -239,6 +239,17 @@ void appendStepEvents(const Timeline& song, const TimelinePart& part, const Time
   }
 }
 
+SongPartPicker::SongPartPicker(const std::vector<TimelinePart>& parts,
+                               const std::vector<std::string_view>& characters) {
+  byName_.emplace(std::string_view(), -1);
+  for (const std::string_view character : characters) byName_.emplace(character, -1);
+  // The last record of a name wins.
+  for (std::size_t r = 0; r < parts.size(); ++r) {
+    if (const auto named = byName_.find(parts[r].name); named != byName_.end())
+      named->second = static_cast<int>(r);
+  }
+}
+
 Timeline Timeline::build(SongParts parts, std::string songLine) {
   Timeline t;
   t.parts_ = std::move(parts.parts);
@@ -256,15 +267,8 @@ Timeline Timeline::build(SongParts parts, std::string songLine) {
   }
   std::int64_t interval = t.parts_[1].steps[0].duration;
 
-  // The last record of a name wins; a character that names none keeps the part before.
-  // Only the names the song line holds (and "", past its end) are looked for.
-  std::unordered_map<std::string_view, int> byName;
-  byName.emplace(std::string_view(), -1);
-  for (const std::string& character : t.characters_) byName.emplace(character, -1);
-  for (std::size_t r = 0; r < t.parts_.size(); ++r) {
-    if (const auto named = byName.find(t.parts_[r].name); named != byName.end())
-      named->second = static_cast<int>(r);
-  }
+  const SongPartPicker picker(
+      t.parts_, std::vector<std::string_view>(t.characters_.begin(), t.characters_.end()));
   int part = 1;
   std::int64_t time = interval;
   // Past its end the song line names the placeholder; the song is over by then, except
@@ -273,8 +277,7 @@ Timeline Timeline::build(SongParts parts, std::string songLine) {
   for (std::size_t p = 0; p < positions; ++p) {
     const std::string_view character =
         p < t.characters_.size() ? std::string_view(t.characters_[p]) : "";
-    if (const auto found = byName.find(character); found != byName.end() && found->second >= 0)
-      part = found->second;
+    picker.pick(character, part);
     Segment segment;
     segment.part = part;
     segment.startMs = time;

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "padmap/DrumVoice.h"
@@ -349,6 +350,25 @@ int velocityOfLevel(double level);
 
 // The characters of a song line: one per code point, so a part named "é" can be named.
 std::vector<std::string> songCharacters(std::string_view songLine);
+
+// Which part each song character plays: the last record of the part it names, or, for
+// a character that names none, the part the character before it played (part 1 at
+// first). Only the names of `characters` (and "", past the song line's end) are known.
+class SongPartPicker {
+ public:
+  SongPartPicker(const std::vector<TimelinePart>& parts,
+                 const std::vector<std::string_view>& characters);
+  // The part `character` plays after `part`; false when it names none (and `part` stays).
+  bool pick(std::string_view character, int& part) const {
+    const auto found = byName_.find(character);
+    if (found == byName_.end() || found->second < 0) return false;
+    part = found->second;
+    return true;
+  }
+
+ private:
+  std::unordered_map<std::string_view, int> byName_;
+};
 
 // A step's items as the text compile's JSON shows ("36,7|0,0|-20#clap.wav,5|"),
 // appended to `out`.

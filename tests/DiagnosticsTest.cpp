@@ -275,6 +275,18 @@ TEST(Diagnostics, WhatADocumentTakesFromTheCompilationBeforeIsNamed) {
 
   // A fresh compiler has nothing to keep: nothing plays, as the list says.
   EXPECT_NE(diagnose(next, noSampleFiles())[0].text.find("nothing plays"), std::string::npos);
+
+  // The document binds 'h' to a voice it binds again, so the kept voice of 'h' plays.
+  expectFound(diagnose("h = snare\r\nx = snare\r\npart = G tempo = 100 notes = 8\r\n"
+                       "h |x-x-|\r\nsong = G",
+                       options),
+              {{4, 1, 1, S::Warning,
+                "Play uses the voice kept from the previous compilation, "
+                "Closed Hat"}});
+  // A symbol that names nothing plays the sound before it, here the kept one.
+  expectFound(diagnose("part = G tempo = 100 notes = 8\r\nq |x-x-|\r\nsong = G", options),
+              {{2, 1, 1, S::Error,
+                "this line plays the sound kept from the previous compilation, Closed Hat"}});
 }
 
 }  // namespace
