@@ -6,12 +6,12 @@
 #include <optional>
 
 #include "app/AudioExport.h"
-#include "app/Transport.h"
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "midifile/MidiFileExport.h"
 #include "notation/ui/NotationFiles.h"
 #include "platform/qt/UserDialogs.h"
+#include "playback/Sequencer.h"
 #include "playback/SongRenderer.h"
 #include "tablature/CompiledDocument.h"
 #include "text/DocumentText.h"
@@ -28,13 +28,12 @@ QString documentFolder(const EditorCommands& editor) {
 }
 
 DocumentExports::DocumentExports(QWidget* window, UserDialogs& dialogs, EditorCommands& editor,
-                                 Transport& transport, std::function<PadMap()> padMap)
+                                 DocumentCompiler compileAsPlay)
     : QObject(window),
       window_(window),
       dialogs_(dialogs),
       editor_(editor),
-      transport_(transport),
-      padMap_(std::move(padMap)) {}
+      compileAsPlay_(std::move(compileAsPlay)) {}
 
 void DocumentExports::exportMidi() {
   QString path = dialogs_.exportFileName(window_, tr("Export MIDI"), tr("MIDI files (*.mid)"),
@@ -44,13 +43,8 @@ void DocumentExports::exportMidi() {
   const std::optional<int> channel = dialogs_.chooseNumber(
       window_, tr("MIDI channel of the drums (10 is the General MIDI drum channel):"), 10, 1, 16);
   if (!channel) return;
-  // Compiled as Play compiles, with what carries over from the compilation before, so
-  // the file holds what Play plays.
-  CompileRequest request;
-  request.padMap = padMap_();
-  request.diagnose = false;
   const CompiledDocument compiled =
-      transport_.compileDocument(joinLinesWithCrLf(editor_.documentText().toStdString()), request);
+      compileAsPlay_(joinLinesWithCrLf(editor_.documentText().toStdString()));
   const MidiExportResult result =
       exportMidiFile(compiled, QFile::encodeName(path).toStdString(), *channel - 1,
                      {QFile::encodeName(editor_.documents().currentFileName()).toStdString()});
@@ -98,46 +92,34 @@ void DocumentExports::exportAudio(QString path, double gainDb, bool normalize) {
   settings.documentFolder = documentFolder(editor_).toStdString();
   const QString document = editor_.documents().currentFileName();
   if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
-  // Compiled as Play compiles, with what carries over from the compilation before, so
-  // the file holds what Play plays.
+  // The compiler's messages, as Play shows them.
+  const CompiledDocument compiled =
+      compileAsPlay_(joinLinesWithCrLf(editor_.documentText().toStdString()));
   MessageBoxListener listener(dialogs_, window_);
-  std::shared_ptr<const Song> song = transport_.compile(
-      joinLinesWithCrLf(editor_.documentText().toStdString()), padMap_(), &listener);
+  for (const std::string& message : compiled.messages) listener.message(0, message);
   delete audioExport_;
-  audioExport_ = new AudioExport(window_, std::move(song), path, std::move(settings));
+  audioExport_ = new AudioExport(window_, makeSong(compiled.song), path, std::move(settings));
   connect(audioExport_, &AudioExport::finished, this,
           [this] { emit audioExported(audioExport_->summary().replace('\n', "; ")); });
-}
-
-// The scores are compiled as Play compiles, with what carries over from the compilation
-// before, so a score shows what Play plays.
-DocumentCompiler DocumentExports::compileAsPlay() {
-  return [this](std::string_view text) {
-    CompileRequest request;
-    request.padMap = padMap_();
-    request.sampleProblem = nullptr;
-    request.diagnose = false;
-    return transport_.compileDocument(text, request);
-  };
 }
 
 void DocumentExports::exportMusicXml() {
   QString written;
   if (pulsewright::exportMusicXml(window_, dialogs_,
                                   editor_.documents().exportNameWith(".musicxml"),
-                                  editor_.documentText(), compileAsPlay(), &written)) {
+                                  editor_.documentText(), compileAsPlay_, &written)) {
     emit fileExported(written);
   }
 }
 
 void DocumentExports::printStaves() {
-  printStavesWithDialog(window_, dialogs_, editor_.documentText(), compileAsPlay());
+  printStavesWithDialog(window_, dialogs_, editor_.documentText(), compileAsPlay_);
 }
 
 void DocumentExports::exportStavesPdf() {
   QString written;
   if (pulsewright::exportStavesPdf(window_, dialogs_, editor_.documents().exportNameWith(".pdf"),
-                                   editor_.documentText(), compileAsPlay(), &written)) {
+                                   editor_.documentText(), compileAsPlay_, &written)) {
     emit fileExported(written);
   }
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The File menu's exports of the document: MIDI, MusicXML, drum staves (printed or as
-// PDF) and audio. MIDI and audio are compiled as Play compiles, by the transport, and
-// written by the same services as the command line's export and render.
+// PDF) and audio. MIDI and audio are compiled as Play compiles, as the window's document
+// session has it, and written by the same services as the command line's export and render.
 
 #include <QObject>
 #include <QString>
@@ -37,9 +37,11 @@ QString documentFolder(const EditorCommands& editor);
 class DocumentExports : public QObject {
   Q_OBJECT
  public:
-  // `window` is where the questions show; `padMap` gives the pad map in use.
+  // `window` is where the questions show; `compileAsPlay` compiles a text (lines joined
+  // by CR LF) as Play does, with what carries over from the compilation before, so that
+  // what is written is what Play plays.
   DocumentExports(QWidget* window, UserDialogs& dialogs, EditorCommands& editor,
-                  Transport& transport, std::function<PadMap()> padMap);
+                  DocumentCompiler compileAsPlay);
 
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
   void exportMidi();
@@ -60,13 +62,10 @@ class DocumentExports : public QObject {
   void fileExported(const QString& path);
 
  private:
-  DocumentCompiler compileAsPlay();
-
   QWidget* window_;
   UserDialogs& dialogs_;
   EditorCommands& editor_;
-  Transport& transport_;
-  std::function<PadMap()> padMap_;
+  DocumentCompiler compileAsPlay_;
   AudioExport* audioExport_ = nullptr;
 };
 

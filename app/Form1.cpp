@@ -28,6 +28,7 @@
 #include "app/PlayMenu.h"
 #include "app/PrintCommand.h"
 #include "app/Recording.h"
+#include "app/SessionBridge.h"
 #include "app/StartUpSequence.h"
 #include "app/StatusLabel.h"
 #include "app/Transport.h"
@@ -41,6 +42,7 @@
 #include "midi/PortStepOutput.h"
 #include "notation/ui/StaffPanel.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "platform/qt/LargeDocumentTurn.h"
 #include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
 #include "playback/SamplePlayer.h"
@@ -73,19 +75,16 @@ Form1::Form1(AppServices services, QWidget* parent)
   connect(transport_.get(), &Transport::stepPlaying, this, &Form1::showStep);
   connect(transport_.get(), &Transport::statusChanged, this,
           [this](const QString& text) { label1_->setText(text); });
-  connect(transport_.get(), &Transport::compiled, this, &Form1::checkWithKeptState);
+  // One compilation per change of the text, for every view: the editor hands its text
+  // over each time it would check it.
+  session_ = std::make_unique<DocumentSession>(sessionOptions());
 
   buildControls();
   buildMenus();
   wireEditor();
-  // An edit made while the song plays is compiled once typing pauses a moment.
-  playEditTimer_ = new QTimer(this);
-  playEditTimer_->setSingleShot(true);
-  playEditTimer_->setInterval(kPlayEditDelayMs);
-  connect(playEditTimer_, &QTimer::timeout, this, &Form1::playEdit);
-  connect(text1_, &QPlainTextEdit::textChanged, this, [this] {
-    if (transport_->state() == Transport::State::kPlaying) playEditTimer_->start();
-  });
+  bridge_ = std::make_unique<SessionBridge>(
+      *session_, *tablatureEditor_,
+      [this](const std::shared_ptr<const SessionResult>& result) { takeCompilation(result); });
   // The client area (under the menu bar, above the problems list) has its design size at
   // first.
   const auto* problemsDock = findChild<QDockWidget*>("ProblemsDock");
@@ -105,6 +104,7 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
+  bridge_.reset();     // no compilation reaches the views from here on
   transport_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
@@ -169,6 +169,11 @@ void Form1::buildMenus() {
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();
   recording_ = std::make_unique<Recording>(*port_, samples_.get(), services_, *transport_, this);
+  // A take plays the part as the session compiles it, with what Play left behind.
+  recording_->compileThrough([this](std::string_view text) {
+    checkWithKeptState();
+    return session_->resultFor(text)->document.song;
+  });
   connect(playMenu_->addRecording(*recording_, services_.dialogs, this, actions_),
           &QAction::triggered, this, &Form1::Record_Click);
   connect(recording_.get(), &Recording::said, label1_, &QLabel::setText);
@@ -255,7 +260,8 @@ void Form1::wireEditor() {
   documentImport_ = new DocumentImport(*editor_, *problems_, services_.dialogs, this);
 
   // The part under the cursor as a drum staff, beside the problems.
-  staff_ = new StaffPanel(*text1_, [this] { return padMap(); });
+  staff_ = new StaffPanel(
+      *text1_, [this] { return padMap(); }, nullptr, StaffPanel::Source::kShownCompilations);
   splitDockWidget(dock,
                   dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_),
                   Qt::Horizontal);
@@ -264,8 +270,9 @@ void Form1::wireEditor() {
   recovery_->setDocumentPath([this] { return editor_->documents().currentFileName(); });
   startUp_ = new StartUpSequence(*this, services_, *recovery_, *editor_,
                                  [this](int length) { return twips(length); });
-  exports_ = new DocumentExports(this, services_.dialogs, *editor_, *transport_,
-                                 [this] { return padMap(); });
+  exports_ = new DocumentExports(this, services_.dialogs, *editor_, [this](std::string_view text) {
+    return compileAsPlay(text)->document;
+  });
   connect(exports_, &DocumentExports::audioExported, label1_, &QLabel::setText);
   // Every export names the file it wrote in the status bar.
   auto confirm = [this](const QString& path) {
@@ -335,14 +342,28 @@ void Form1::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
 }
 
-void Form1::checkWithKeptState() {
-  // The problems list describes what the next Play does, which starts from what this
-  // compilation left behind.
-  DiagnosticOptions options;
+SessionOptions Form1::sessionOptions() const {
+  SessionOptions options;
   options.padMap = padMap();
-  options.kept = std::make_shared<const CompilerState>(transport_->compiler().state());
-  options.documentFolder = documentFolder(*editor_).toStdString();
-  tablatureEditor_->setDiagnosticOptions(options);
+  options.documentFolder = editor_ ? documentFolder(*editor_).toStdString() : std::string();
+  options.largeDocumentTurn = &largeDocumentTurn();
+  return options;
+}
+
+void Form1::checkWithKeptState() {
+  if (!bridge_) return;
+  SessionOptions options = sessionOptions();
+  const SessionOptions had = session_->options();
+  if (options.padMap != had.padMap || options.documentFolder != had.documentFolder) {
+    bridge_->setOptions(std::move(options));
+  }
+}
+
+std::shared_ptr<const SessionResult> Form1::compileAsPlay(std::string_view text) {
+  checkWithKeptState();
+  std::shared_ptr<const SessionResult> result = session_->resultFor(text);
+  session_->keepStateOf(result, false);
+  return result;
 }
 
 void Form1::Play_Click() {
@@ -352,9 +373,8 @@ void Form1::Play_Click() {
       statusBar()->showMessage("No sound device: the built-in synthesiser cannot be heard.");
     }
     MessageBoxListener listener(services_.dialogs, this);
-    std::string text = documentForCompiler();
-    transport_->play(text, padMap(), &listener, [this] { return partAtCursor(); });
-    showCompiledOnStaff(std::move(text));
+    const std::shared_ptr<const SessionResult> result = compileAsPlay(documentForCompiler());
+    transport_->playCompiled(result->document, &listener, [this] { return partAtCursor(); });
   } catch (const std::bad_alloc&) {
     // Not enough memory for this song: the window and its text stay.
     transport_->songOver();
@@ -383,7 +403,7 @@ void Form1::Record_Click() {
 
 void Form1::showState(Transport::State state) {
   // The text stays editable while it plays: each edit that plays takes over at the next
-  // bar line (playEdit()).
+  // bar line (takeCompilation()).
   const bool playing = state == Transport::State::kPlaying;
   if (!playing) problems_->setNotPlayed({});
   if (state == Transport::State::kStopped) {
@@ -396,27 +416,23 @@ void Form1::showState(Transport::State state) {
   playMenu_->syncKeys();
 }
 
-void Form1::playEdit() {
-  CompileRequest request;
-  request.padMap = padMap();
-  request.documentFolder = documentFolder(*editor_).toStdString();
-  std::string text = documentForCompiler();
-  const std::shared_ptr<const Timeline> before = transport_->compiler().song();
-  problems_->setNotPlayed(transport_->edit(text, request));
-  // Compiled, played or not: the staff needs no compilation of its own.
-  if (transport_->compiler().song() != before) showCompiledOnStaff(std::move(text));
+void Form1::takeCompilation(const std::shared_ptr<const SessionResult>& result) {
+  staff_->showCompiled(result->text(), result->padMap, result->document.song,
+                       result->document.metadata);
+  // Only an edit of the newest text plays, and only one that is not playing already.
+  if (transport_->state() != Transport::State::kPlaying || !transport_->isPlaying() ||
+      result == session_->kept() || result->generation != bridge_->latestGeneration()) {
+    return;
+  }
+  std::vector<Diagnostic> reasons = transport_->editCompiled(result->document);
+  if (reasons.empty()) session_->keepStateOf(result, false);
+  problems_->setNotPlayed(std::move(reasons));
 }
 
 std::string Form1::documentForCompiler() const {
   // One step at a time, so that a large text is held twice at most.
   std::string text = editor_->documentText().toStdString();
   return joinLinesWithCrLf(text);
-}
-
-void Form1::showCompiledOnStaff(std::string text) {
-  const CompilerState& s = transport_->compiler().state();
-  staff_->showCompiled(std::move(text), padMap(), transport_->compiler().song(),
-                       {s.metaTitle, s.metaAuthor, s.metaArtist, s.metaGenre, s.metaDescription});
 }
 
 void Form1::showStep(const Transport::Step& step) {

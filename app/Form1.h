@@ -22,6 +22,7 @@
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "session/DocumentSession.h"
 
 class QAction;
 class QComboBox;
@@ -34,6 +35,7 @@ class QToolButton;
 namespace pulsewright {
 
 class ClientArea;
+class SessionBridge;
 class DeviceMenus;
 class DocumentExports;
 class DocumentImport;
@@ -62,8 +64,6 @@ class Form1 : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Quiet time after an edit made while the song plays before it is compiled.
-  static constexpr int kPlayEditDelayMs = 150;
   // The first window's size on a screen large enough for it.
   static constexpr int kFirstWidth = 1100;
   static constexpr int kFirstHeight = 750;
@@ -100,7 +100,10 @@ class Form1 : public QMainWindow {
   SplashWindow* splash() const { return startUp_->splash(); }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
-  const TablatureCompiler& compiler() const { return transport_->compiler(); }
+  // The document's session: every view reads its compilations; song() is the one Play
+  // took last.
+  const DocumentSession& compiler() const { return *session_; }
+  DocumentSession& session() const { return *session_; }
   bool isPlaying() const { return transport_->isPlaying(); }
   // The share of the written tempo the song plays at (Play menu).
   void setTempoScale(double scale) { transport_->setTempoScale(scale); }
@@ -166,14 +169,17 @@ class Form1 : public QMainWindow {
   // The buttons, the text and the playing step as the transport stands.
   void showState(Transport::State state);
   void showStep(const Transport::Step& step);
-  // Hands the text, edited while the song plays, to the transport; shows why it is not
-  // played when it cannot be.
-  void playEdit();
+  // A compilation of the session, on the window's thread: the staff shows it, and while
+  // the song plays the edit it is of takes over, or the problems list says why not.
+  void takeCompilation(const std::shared_ptr<const SessionResult>& result);
   // The text as the compiler reads it, lines joined by CR LF.
   std::string documentForCompiler() const;
-  // The staff shows the song the transport compiled last from `text`, sharing it.
-  void showCompiledOnStaff(std::string text);
-  // Points the problems list at the state the latest compilation left behind.
+  // The session's compilation of `text` that Play plays: what it left behind is what
+  // the next compilations start from.
+  std::shared_ptr<const SessionResult> compileAsPlay(std::string_view text);
+  // The pad map and the document's folder as the session compiles with them.
+  SessionOptions sessionOptions() const;
+  // Hands the session the pad map and folder in use, when they changed.
   void checkWithKeptState();
 
   AppServices services_;
@@ -184,7 +190,8 @@ class Form1 : public QMainWindow {
   std::unique_ptr<Transport> transport_;
   // Goes before the port its player plays through.
   std::unique_ptr<Recording> recording_;
-  QTimer* playEditTimer_ = nullptr;
+  std::unique_ptr<DocumentSession> session_;
+  std::unique_ptr<SessionBridge> bridge_;  // goes before the session
 
   ClientArea* client_ = nullptr;
   EditorCommands* editor_ = nullptr;

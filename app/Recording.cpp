@@ -106,13 +106,20 @@ QString Recording::begin(QPlainTextEdit& editor, const std::string& part, const 
   }
 
   // The part alone, looped.
-  TablatureCompiler compiler;
-  compiler.compile(joinLinesWithCrLf(editorText(editor).toStdString()), padMap, nullptr);
-  const auto& parts = compiler.song()->parts();
+  const std::string text = joinLinesWithCrLf(editorText(editor).toStdString());
+  std::shared_ptr<const Timeline> compiled;
+  if (compile_) {
+    compiled = compile_(text);
+  } else {
+    TablatureCompiler compiler;
+    compiler.compile(text, padMap, nullptr);
+    compiled = compiler.song();
+  }
+  const auto& parts = compiled->parts();
   const bool found = std::any_of(parts.begin(), parts.end(),
                                  [&](const TimelinePart& p) { return p.name == part; });
   std::shared_ptr<const Song> song =
-      found ? makeSong(std::make_shared<Timeline>(compiler.song()->withSongLine(part))) : nullptr;
+      found ? makeSong(std::make_shared<Timeline>(compiled->withSongLine(part))) : nullptr;
   if (!song || !song->timeline.playable()) {
     return tr("Part %1 has no steps to record into.").arg(QString::fromStdString(part));
   }
@@ -248,29 +255,10 @@ void Recording::finish(const QString& why) {
 }
 
 bool Recording::replaceChangedText(QPlainTextEdit& editor, const QString& text, bool joinPrevious) {
-  const QString old = editorText(editor);
-  const qsizetype shorter = std::min(old.size(), text.size());
-  qsizetype head = 0;
-  while (head < shorter && old[head] == text[head]) ++head;
-  // A character of two code units is replaced whole.
-  if (head > 0 && old[head - 1].isHighSurrogate()) --head;
-  if (head == old.size() && head == text.size()) return false;
-  qsizetype tail = 0;
-  while (tail < shorter - head && old[old.size() - 1 - tail] == text[text.size() - 1 - tail]) {
-    ++tail;
-  }
-  if (tail > 0 && old[old.size() - tail].isLowSurrogate()) --tail;
-  QTextCursor cursor(editor.document());
-  if (joinPrevious) {
-    cursor.joinPreviousEditBlock();
-  } else {
-    cursor.beginEditBlock();
-  }
-  cursor.setPosition(static_cast<int>(head));
-  cursor.setPosition(static_cast<int>(old.size() - tail), QTextCursor::KeepAnchor);
-  cursor.insertText(text.mid(head, text.size() - head - tail));
-  cursor.endEditBlock();
-  return true;
+  // Only the stretch that differs, through the editor's one way of applying changes.
+  const std::vector<TextChange> changes = changesBetween(
+      joinLinesWithCrLf(editorText(editor).toStdString()), joinLinesWithCrLf(text.toStdString()));
+  return !changes.empty() && applyTextChanges(editor, changes, joinPrevious);
 }
 
 }  // namespace pulsewright

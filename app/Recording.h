@@ -8,8 +8,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "padmap/PadMap.h"
@@ -29,6 +31,7 @@ class PortStepOutput;
 class SamplePlayer;
 class SettingsStore;
 class TakeRecorder;
+class Timeline;
 class Transport;
 class LineMatcher;
 struct TakeHit;
@@ -64,6 +67,10 @@ class Recording : public QObject {
   bool start(QPlainTextEdit& editor, const std::string& part, const std::string& input,
              const PadMap& padMap);
   bool active() const { return session_ != nullptr; }
+  // How the text (lines joined by CR LF) is compiled for a take: the window's document
+  // session. Without it, with a compiler of the recording's own.
+  using SongCompiler = std::function<std::shared_ptr<const Timeline>(std::string_view text)>;
+  void compileThrough(SongCompiler compile) { compile_ = std::move(compile); }
   // Stop: the take goes into the text (finished() says how it went).
   void stop() { finish({}); }
 
@@ -100,6 +107,7 @@ class Recording : public QObject {
   MidiInputService* inputs_;
   Transport& transport_;
   bool replace_ = false;
+  SongCompiler compile_;
   QTimer* watch_ = nullptr;
   // Destroyed in reverse: the player's thread stops before the recorder and the input go.
   std::unique_ptr<MidiInput> input_;

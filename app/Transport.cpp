@@ -5,6 +5,7 @@
 
 #include "app/TransportBar.h"
 #include "playback/PlaybackSession.h"
+#include "session/DocumentSession.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace pulsewright {
@@ -97,10 +98,23 @@ void Transport::play(std::string_view text, const PadMap& padMap, CompileListene
                      const std::function<std::string()>& partAtCursor) {
   // The buttons change before the compiler's messages can show.
   setState(State::kPlaying);
+  startSong(compile(text, padMap, listener), partAtCursor);
+}
+
+void Transport::playCompiled(const CompiledDocument& document, CompileListener* listener,
+                             const std::function<std::string()>& partAtCursor) {
+  setState(State::kPlaying);
+  if (listener != nullptr) {
+    for (const std::string& message : document.messages) listener->message(0, message);
+  }
+  startSong(makeSong(document.song), partAtCursor);
+}
+
+void Transport::startSong(std::shared_ptr<const Song> compiled,
+                          const std::function<std::string()>& partAtCursor) {
   // The new song is built whole before the playing thread sees it.
   PlayOptions options;
-  std::shared_ptr<const Song> song =
-      songToPlay(compile(text, padMap, listener), partAtCursor, &options);
+  std::shared_ptr<const Song> song = songToPlay(std::move(compiled), partAtCursor, &options);
   // After Pause the song goes on from where it stopped, as the text now has it; a
   // position the text no longer has starts the song again.
   loopedSongLine_ = loop_ == Loop::kPartAtCursor ? song->timeline.songLine() : std::string();
@@ -137,9 +151,18 @@ std::vector<Diagnostic> Transport::edit(std::string_view text, CompileRequest re
   request.diagnose = true;
   request.sampleProblem = nullptr;  // a missing sample is skipped as it plays
   const CompiledDocument document = compileDocument(text, request);
-  std::vector<Diagnostic> reasons = whyNotPlayable(document);
+  return handOver(document.song, whyNotPlayable(document));
+}
+
+std::vector<Diagnostic> Transport::editCompiled(const CompiledDocument& document) {
+  if (state_ != State::kPlaying || !isPlaying()) return {};
+  return handOver(document.song, whyEditCannotPlay(document));
+}
+
+std::vector<Diagnostic> Transport::handOver(std::shared_ptr<const Timeline> timeline,
+                                            std::vector<Diagnostic> reasons) {
   if (!reasons.empty()) return reasons;
-  std::shared_ptr<const Song> song = makeSong(document.song);
+  std::shared_ptr<const Song> song = makeSong(std::move(timeline));
   if (!loopedSongLine_.empty()) {
     song = makeSong(std::make_shared<const Timeline>(song->timeline.withSongLine(loopedSongLine_)));
   }

@@ -61,6 +61,11 @@ class Transport : public QObject {
   // at the next bar line. Returns why it cannot play, the song playing going on as it
   // was; empty once handed over (and when nothing plays).
   std::vector<Diagnostic> edit(std::string_view text, CompileRequest request);
+  // Play and edit() with a compilation made elsewhere (the window's document session):
+  // `listener` (may be null) hears its messages, as if it compiled now.
+  void playCompiled(const CompiledDocument& document, CompileListener* listener,
+                    const std::function<std::string()>& partAtCursor = {});
+  std::vector<Diagnostic> editCompiled(const CompiledDocument& document);
   // Stops at the current step and silences what sounds; play() goes on from there.
   void pause();
   // Stops at once; the next play() starts from the beginning.
@@ -137,6 +142,11 @@ class Transport : public QObject {
                                          const std::function<std::string()>& partAtCursor,
                                          PlayOptions* options) const;
   void setState(State state);
+  void startSong(std::shared_ptr<const Song> compiled,
+                 const std::function<std::string()>& partAtCursor);
+  // Hands `song` over to the playing song; empty `reasons` only.
+  std::vector<Diagnostic> handOver(std::shared_ptr<const Timeline> song,
+                                   std::vector<Diagnostic> reasons);
   // Whether news of the play() that returned `generation` is still wanted.
   bool current(std::uint64_t generation) const;
 

@@ -106,6 +106,19 @@ void useHugeHeapPages() {
   if (to > from) madvise(from, static_cast<std::size_t>(to - from), MADV_HUGEPAGE);  // a hint
 }
 
+SessionOptions commandSessionOptions(const PadMap& padMap, CompileListener* listener,
+                                     bool diagnose) {
+  SessionOptions options;
+  options.padMap = padMap;
+  options.listener = listener;
+  options.diagnose = diagnose;
+  // As one compiler reads file after file; and the process ends after the command, so a
+  // large text needs no thread whose memory goes with it.
+  options.ownMetadata = false;
+  options.largeTextsAside = false;
+  return options;
+}
+
 void keepUntilExit(std::shared_ptr<const void> object) {
   if (!processEndsAfterCommand) return;
   // Never destroyed, and reachable to the end, so leak checkers do not count it.

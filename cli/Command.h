@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "padmap/PadMap.h"
+#include "session/DocumentSession.h"
 #include "tablature/TablatureCompiler.h"
 
 namespace CLI {
@@ -60,6 +61,10 @@ bool loadDocument(const std::string& file, const PadMapChoice& choice, CliContex
 // The folder a document file stands in ("" for standard input or a bare name), where its
 // relative sample paths are looked for first.
 std::string documentFolderOf(const std::string& file);
+// How every command compiles a document through its session: on the command's thread,
+// `listener` (may be null) hearing the compiler; diagnostics only when asked.
+SessionOptions commandSessionOptions(const PadMap& padMap, CompileListener* listener,
+                                     bool diagnose);
 
 // The one name that equals `wanted` (ignoring case), else the one that contains it: how
 // --device, --input and --sound-device pick from what `devices` lists. Returns the index,

@@ -116,7 +116,7 @@ class PrintingListener : public CompileListener {
   std::string file_;
 };
 
-// Files of one run share one compiler, as two presses of Play share its state.
+// Files of one run share one session, as two presses of Play share its state.
 int runCompile(const CompileOptions& options, CliContext& io) {
   PadMap padMap;
   std::string error;
@@ -126,7 +126,7 @@ int runCompile(const CompileOptions& options, CliContext& io) {
   }
   useHugeHeapPages();
   int status = kExitOk;
-  auto compiler = std::make_shared<TablatureCompiler>();
+  auto session = std::make_shared<DocumentSession>();
   for (const std::string& path : options.files) {
     std::string bytes;
     std::string reason;
@@ -136,29 +136,30 @@ int runCompile(const CompileOptions& options, CliContext& io) {
       continue;
     }
     // One copy of the text at a time: a document may be a single line of many megabytes.
-    const std::string text = documentTextFromBytes(bytes);
+    std::string text = documentTextFromBytes(bytes);
     std::string().swap(bytes);
     PrintingListener listener(io.err, path);
     LineKindPrinter kinds(io.out, options.files.size() > 1 ? path + ":" : std::string());
     if (options.check) {
       listener.kinds = &kinds;
     }
-    CompileRequest request;
-    request.padMap = padMap;
-    request.listener = &listener;
-    request.diagnose = options.check;
-    if (path != "-") request.documentFolder = documentFolderOf(path);
-    const CompiledDocument compiled = compileDocument(*compiler, text, request);
+    SessionOptions compiling = commandSessionOptions(padMap, &listener, options.check);
+    if (path != "-") compiling.documentFolder = documentFolderOf(path);
+    const std::shared_ptr<const SessionResult> result =
+        session->compileNow(std::move(text), std::move(compiling));
+    // The next file starts from what this one left, as the next Play would.
+    session->keepStateOf(result, false);
+    const CompiledDocument& compiled = result->document;
     kinds.flush();
     if (!options.check) {
-      writeStateJson(io.out, compiler->state(), *compiled.song, compiled.messages);
+      writeStateJson(io.out, *result->stateAfter, *compiled.song, compiled.messages);
       io.out << "\n";
     }
     for (const Diagnostic& d : compiled.diagnostics) {
       io.err << formatDiagnostic(path == "-" ? "<stdin>" : path, d) << "\n";
     }
   }
-  keepUntilExit(std::move(compiler));  // with the last song it holds
+  keepUntilExit(std::move(session));  // with the last song it holds
   return status;
 }
 

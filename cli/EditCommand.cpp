@@ -101,6 +101,14 @@ int runEdit(const EditArguments& a, CliContext& io) {
   const auto kept = std::make_shared<GrooveDocument>(std::move(text));
   keepUntilExit(kept);
   GrooveDocument& document = *kept;
+  // Each text the edits read, compiled from nothing as every command compiles.
+  const auto session = std::make_shared<DocumentSession>();
+  keepUntilExit(session);
+  document.compileThrough([session](std::string_view crlf) {
+    return session
+        ->compileNow(std::string(crlf), commandSessionOptions(defaultPadMap(), nullptr, false))
+        ->document.song;
+  });
   // Where each changed step stands in the document as it is now.
   struct Changed {
     std::size_t offset;

@@ -141,13 +141,11 @@ int runExport(const ExportArguments& a, CliContext& io) {
   PadMap padMap;
   std::string text;
   if (!loadDocument(a.input, a.padMap, io, &padMap, &text)) return kExitError;
-  TablatureCompiler compiler;
+  DocumentSession session;
   CompileMessages messages(err, a.input);
-  CompileRequest request;
-  request.padMap = padMap;
-  request.listener = &messages;
-  request.diagnose = false;
-  CompiledDocument compiled = compileDocument(compiler, text, request);
+  const std::shared_ptr<const SessionResult> result =
+      session.compileNow(std::move(text), commandSessionOptions(padMap, &messages, false));
+  CompiledDocument compiled = result->document;
   if (!compiled.song->playable()) {
     err << "pulsewright-cli: " << a.input << ": nothing to play\n";
     return kExitNothingToPlay;
@@ -161,7 +159,7 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!withinMaxLength(*compiled.song, a.maxSeconds, a.input, "export", err)) return kExitError;
   // A signal stops the export between two pieces; the unfinished file is removed.
   const StopSignals stop;
-  if (format->write(a, compiled, text, stop, err)) return kExitOk;
+  if (format->write(a, compiled, result->text(), stop, err)) return kExitOk;
   if (stop.caught() != 0) {
     err << "pulsewright-cli: stopped: " << a.output << " was not written\n";
     return 128 + stop.caught();

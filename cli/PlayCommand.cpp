@@ -202,8 +202,8 @@ class SaveWatcher {
         watcher_(arguments.file) {}
   const std::string& error() const { return watcher_.error(); }
 
-  // Waits a little for a save; hands what it gives to `session`.
-  void poll(PlaybackSession& session) {
+  // Waits a little for a save; hands what `document` compiles of it to `session`.
+  void poll(PlaybackSession& session, DocumentSession& document) {
     if (!watcher_.wait(std::chrono::milliseconds(50))) return;
     settle();
     std::string bytes;
@@ -227,12 +227,14 @@ class SaveWatcher {
     std::string text = joinLinesWithCrLf(decodeDocumentBytes(bytes));
     if (text == text_) return;
     text_ = std::move(text);
-    CompileRequest request;
-    request.padMap = padMap_;
-    request.documentFolder = documentFolderOf(arguments_.file);
+    SessionOptions options = commandSessionOptions(padMap_, nullptr, true);
+    options.documentFolder = documentFolderOf(arguments_.file);
     // A missing sample is skipped as it plays: it does not hold the save back.
-    request.sampleProblem = nullptr;
-    const CompiledDocument compiled = session.compileDocument(text_, request);
+    options.sampleProblem = nullptr;
+    const std::shared_ptr<const SessionResult> result = document.compileNow(text_, options);
+    // Played or not, the next save is read from what this one left, as Play reads it.
+    document.keepStateOf(result, false);
+    const CompiledDocument& compiled = result->document;
     const std::vector<Diagnostic> reasons = whyNotPlayable(compiled);
     if (!reasons.empty()) {
       std::string report;
@@ -411,8 +413,12 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   int status = 0;
   {
     PlaybackSession session(output, clock, samples.get(), &waiter);
+    DocumentSession document;
     CompileMessages messages(err, o.file);
-    std::shared_ptr<const Song> song = session.compile(text, padMap, &messages);
+    const std::shared_ptr<const SessionResult> compiled =
+        document.compileNow(text, commandSessionOptions(padMap, &messages, false));
+    document.keepStateOf(compiled, false);
+    std::shared_ptr<const Song> song = makeSong(compiled->document.song);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;
@@ -428,7 +434,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       status = kExitError;
     } else if (!started) {
       log.end();
-    } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session); })
+    } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session, document); })
                                   : std::function<void()>())) {
       session.player().stop();
       log.end();

@@ -142,14 +142,17 @@ int runRecord(const RecordArguments& o, CliContext& io) {
   }
 
   // The part alone, looped: refused before any device opens when it cannot play.
-  TablatureCompiler compiler;
+  DocumentSession compiling;
   CompileMessages messages(err, o.file);
-  compiler.compile(joinLinesWithCrLf(document), padMap, &messages);
-  const auto& parts = compiler.song()->parts();
+  const std::shared_ptr<const Timeline> compiled =
+      compiling
+          .compileNow(joinLinesWithCrLf(document), commandSessionOptions(padMap, &messages, false))
+          ->document.song;
+  const auto& parts = compiled->parts();
   const bool found = std::any_of(parts.begin(), parts.end(),
                                  [&](const TimelinePart& p) { return p.name == o.part; });
   std::shared_ptr<const Song> partSong =
-      found ? makeSong(std::make_shared<Timeline>(compiler.song()->withSongLine(o.part))) : nullptr;
+      found ? makeSong(std::make_shared<Timeline>(compiled->withSongLine(o.part))) : nullptr;
   if (!partSong || !partSong->timeline.playable()) {
     err << "pulsewright-cli: " << o.file << ": "
         << (found ? "part " + o.part + " has no steps to play" : "no part named " + o.part) << "\n";

@@ -39,13 +39,11 @@ int runRender(const RenderArguments& o, CliContext& io) {
   PadMap padMap;
   std::string text;
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
-  TablatureCompiler compiler;
+  DocumentSession session;
   CompileMessages messages(err, o.file);
-  CompileRequest request;
-  request.padMap = padMap;
-  request.listener = &messages;
-  request.diagnose = false;
-  std::shared_ptr<const Timeline> compiled = compileDocument(compiler, text, request).song;
+  std::shared_ptr<const Timeline> compiled =
+      session.compileNow(std::move(text), commandSessionOptions(padMap, &messages, false))
+          ->document.song;
   const std::optional<VoiceMask> mask = voiceMaskOf(o.voices, o.file, *compiled, err);
   if (!mask) return kExitError;
   if (!mask->empty()) {

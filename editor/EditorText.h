@@ -3,6 +3,9 @@
 
 #include <QString>
 #include <string>
+#include <vector>
+
+#include "tablature/GrooveEdit.h"
 
 class QPlainTextEdit;
 
@@ -24,5 +27,14 @@ void setEditorText(QPlainTextEdit& editor, const QString& text);
 void setEditorUtf8(QPlainTextEdit& editor, std::string utf8);
 // Replaces [from, to) with `text` as one undoable edit, leaving the caret after it.
 void replaceEditorRange(QPlainTextEdit& editor, qsizetype from, qsizetype to, const QString& text);
+// Applies `changes` (byte offsets into the text with its lines joined by CR LF, as the
+// compiler reads it; in text order, none overlapping) as one undo step, or as part of the
+// last one with `joinPrevious`, touching only those characters. False, and nothing
+// changed, when a change falls outside the text or inside a character or a line end.
+bool applyTextChanges(QPlainTextEdit& editor, const std::vector<TextChange>& changes,
+                      bool joinPrevious = false);
+// The one change that turns `before` into `after` (texts with lines joined by CR LF),
+// whole characters and line ends kept whole; none when they are the same.
+std::vector<TextChange> changesBetween(std::string_view before, std::string_view after);
 
 }  // namespace pulsewright

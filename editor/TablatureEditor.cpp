@@ -226,7 +226,23 @@ void TablatureEditor::startCheck() {
   if (checkedOnce_ && revision == lastChecked_) return;
   lastChecked_ = revision;
   checkedOnce_ = true;
-  worker_->submit(editorText(*this), revision, options_);
+  if (sink_) {
+    sink_(editorText(*this), revision, false);
+  } else {
+    worker_->submit(editorText(*this), revision, options_);
+  }
+}
+
+void TablatureEditor::checkThrough(CheckSink sink) {
+  sink_ = std::move(sink);
+  worker_.reset();
+  checkedOnce_ = false;
+  checkTimer_->start();
+}
+
+bool TablatureEditor::applyTextChanges(const std::vector<TextChange>& changes) {
+  if (refusedWhileLoading(*this)) return false;
+  return pulsewright::applyTextChanges(*this, changes);
 }
 
 void TablatureEditor::checkNow() {
@@ -234,6 +250,10 @@ void TablatureEditor::checkNow() {
   const QString text = editorText(*this);
   lastChecked_ = textStamp();
   checkedOnce_ = true;
+  if (sink_) {
+    sink_(text, lastChecked_, true);
+    return;
+  }
   applyDiagnostics(lastChecked_,
                    diagnoseAndRelease(joinLinesWithCrLf(text.toStdString()), options_));
 }

@@ -15,6 +15,7 @@
 
 #include "editor/LineNumberGutter.h"
 #include "tablature/Diagnostics.h"
+#include "tablature/GrooveEdit.h"
 #include "tablature/PartTable.h"
 
 namespace pulsewright {
@@ -68,6 +69,18 @@ class TablatureEditor : public QPlainTextEdit, private LineNumberGutter::Lines {
   void setDiagnosticOptions(const DiagnosticOptions& options);
   // Checks the text now, on this thread (tests, benchmarks, start-up).
   void checkNow();
+  // Where the text goes to be checked instead of the editor's own worker: the window's
+  // document session, which compiles it once for every view. `now` asks for the result
+  // before the call returns. Results come back through showDiagnostics().
+  using CheckSink = std::function<void(QString text, qint64 revision, bool now)>;
+  void checkThrough(CheckSink sink);
+  // The problems of the text as it was at `revision`; dropped when it has changed since.
+  void showDiagnostics(qint64 revision, std::vector<Diagnostic> found) {
+    applyDiagnostics(revision, std::move(found));
+  }
+  // Applies a groove edit's changes (byte offsets into the text with lines joined by
+  // CR LF) as one undo step; false, and nothing changed, when they do not fit the text.
+  bool applyTextChanges(const std::vector<TextChange>& changes);
   // Quiet time after the last edit before the text is checked.
   static constexpr int kCheckDelayMs = 300;
 
@@ -144,7 +157,8 @@ class TablatureEditor : public QPlainTextEdit, private LineNumberGutter::Lines {
   VoiceNameCompleter* voiceNames_;
   LineNumberGutter* gutter_;
   QTimer* checkTimer_;
-  std::unique_ptr<DiagnosticsWorker> worker_;
+  std::unique_ptr<DiagnosticsWorker> worker_;  // while no sink is given
+  CheckSink sink_;
   std::unique_ptr<DocumentLoader> load_;
   LargeTextPreview* preview_ = nullptr;
   std::function<void()> loadStartHook_;

@@ -100,11 +100,16 @@ void GrooveDocument::read() {
   song_.reset();
 }
 
+std::shared_ptr<const Timeline> GrooveDocument::compileText(const std::string& crlfText) const {
+  if (compile_) return compile_(crlfText);
+  compiler_->reset();
+  compiler_->compile(crlfText, padMap_, nullptr);
+  return compiler_->song();
+}
+
 void GrooveDocument::compiled() const {
   if (song_) return;
-  compiler_->reset();
-  compiler_->compile(joinLinesWithCrLf(text_), padMap_, nullptr);
-  song_ = compiler_->song();
+  song_ = compileText(joinLinesWithCrLf(text_));
 }
 
 const Timeline& GrooveDocument::song() const {
@@ -451,9 +456,8 @@ bool GrooveDocument::timedAs(const std::vector<TextChange>& changes, int part,
   // The changed text read as the document would be, by the same compiler: a grid line
   // times the steps it reaches and the two after them, so where lines differ in length
   // and brackets, moving steps can change their timing.
-  compiler_->reset();
-  compiler_->compile(joinLinesWithCrLf(applyChanges(text_, changes)), padMap_, nullptr);
-  const std::shared_ptr<const Timeline> changed = compiler_->song();
+  const std::shared_ptr<const Timeline> changed =
+      compileText(joinLinesWithCrLf(applyChanges(text_, changes)));
   if (static_cast<std::size_t>(part) >= changed->parts().size()) return false;
   const TimelinePart& now = changed->parts()[static_cast<std::size_t>(part)];
   if (now.steps.size() != expected.size()) return false;

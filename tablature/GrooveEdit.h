@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,13 @@ class GrooveDocument {
   // `text` is UTF-8 with any line ends (CR LF, LF, a lone CR), as read from a file.
   explicit GrooveDocument(std::string text, const PadMap& padMap = defaultPadMap());
   ~GrooveDocument();
+  // How the document's texts (lines joined by CR LF) are compiled, each from nothing; by
+  // default with a compiler of the document's own. The command line's session gives its.
+  using Compile = std::function<std::shared_ptr<const Timeline>(std::string_view text)>;
+  void compileThrough(Compile compile) {
+    compile_ = std::move(compile);
+    song_.reset();
+  }
   GrooveDocument(const GrooveDocument&) = delete;
   GrooveDocument& operator=(const GrooveDocument&) = delete;
 
@@ -127,8 +135,10 @@ class GrooveDocument {
   std::string text_;
   PadMap padMap_;
   std::unique_ptr<TablatureCompiler> compiler_;
+  Compile compile_;
   mutable std::shared_ptr<const Timeline> song_;  // null until compiled
-  std::vector<std::size_t> lineStarts_;           // into text_, one per line
+  std::shared_ptr<const Timeline> compileText(const std::string& crlfText) const;
+  std::vector<std::size_t> lineStarts_;  // into text_, one per line
 };
 
 }  // namespace pulsewright

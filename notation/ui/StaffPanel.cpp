@@ -28,12 +28,14 @@ struct StaffPanel::Compiled {
   CompiledDocument document;
 };
 
-StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent)
+StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent,
+                       Source source)
     : QWidget(parent),
       editor_(editor),
       padMap_(std::move(padMap)),
-      compiler_(std::make_unique<TablatureCompiler>()),
-      compiled_(std::make_unique<CompiledDocument>()) {
+      compiled_(std::make_unique<CompiledDocument>()),
+      source_(source) {
+  if (source_ == Source::kOwnCompiler) compiler_ = std::make_unique<TablatureCompiler>();
   compiled_->song = std::make_shared<Timeline>();
   setObjectName("StaffPanel");
   auto* layout = new QVBoxLayout(this);
@@ -56,7 +58,7 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
   connect(quiet_, &QTimer::timeout, this, &StaffPanel::refreshAside);
   connect(&editor_, &QPlainTextEdit::textChanged, this, [this] {
     shownCurrent_ = false;
-    if (refreshQueued_) return;
+    if (refreshQueued_ || source_ == Source::kShownCompilations) return;
     refreshQueued_ = true;
     QTimer::singleShot(0, this, [this] {
       refreshQueued_ = false;
@@ -82,7 +84,7 @@ StaffPanel::StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, Q
     editor_.setTextCursor(cursor);
     editor_.setFocus();
   });
-  refresh();
+  if (source_ == Source::kOwnCompiler) refresh();
 }
 
 StaffPanel::~StaffPanel() {
@@ -145,6 +147,7 @@ void StaffPanel::takeCompiled(std::shared_ptr<Compiled> result) {
 }
 
 void StaffPanel::refresh() {
+  if (!compiler_) return;  // engraves only what it is shown
   text_ = joinLinesWithCrLf(editor_.toPlainText().toStdString());
   padMapUsed_ = padMap_ ? padMap_() : defaultPadMap();
   // Each engraving reads the text as it stands, with nothing kept from the last one.

@@ -28,7 +28,11 @@ class StaffPanel : public QWidget {
   Q_OBJECT
 
  public:
-  StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent = nullptr);
+  // Where the panel's songs come from: its own compilations of the editor's text, or only
+  // those showCompiled() gives it (the window's document session).
+  enum class Source { kOwnCompiler, kShownCompilations };
+  StaffPanel(QPlainTextEdit& editor, std::function<PadMap()> padMap, QWidget* parent = nullptr,
+             Source source = Source::kOwnCompiler);
   ~StaffPanel() override;
 
   StaffView* view() const { return view_; }
@@ -91,6 +95,7 @@ class StaffPanel : public QWidget {
   std::thread compiling_;
   bool compileAgain_ = false;    // the text changed while it was being compiled
   bool compilingStale_ = false;  // showCompiled() came while it was being compiled
+  Source source_ = Source::kOwnCompiler;
 };
 
 }  // namespace pulsewright

@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <algorithm>
+#include <array>
 #include <future>
 
 #include "editor/DocumentCommands.h"
@@ -27,8 +28,10 @@
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
 #include "editor/TablatureHighlighter.h"
+#include "tablature/GrooveEdit.h"
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ScriptedUserDialogs.h"
+#include "text/DocumentText.h"
 
 namespace pulsewright {
 namespace {
@@ -521,6 +524,56 @@ TEST(EditorCommands, RecentFilesAndTheTitleFollowOpenAndSave) {
   EXPECT_EQ(editorText(*editor), "k = kick");
   commands.redo();
   EXPECT_EQ(editorText(*editor), "Xk = kick");
+}
+
+// A groove edit's changes count bytes of the text with CR LF line ends; the editor counts
+// UTF-16 units with one per line end. Applied, they touch only their own characters and
+// undo as one step.
+TEST(TablatureEditor, AGrooveEditIsOneUndoStepOfOnlyItsCharacters) {
+  auto editor = std::make_unique<TablatureEditor>();
+  const QString before = QString::fromUtf8(
+      "meta title = Caf\u00e9 \U0001D11E groove\nk = kick\ns = snare\n"
+      "part = A tempo = 120 notes = 8\nk |x-x-|\ns |--x-|\nsong = A\n");
+  editor->setPlainText(before);
+  const GrooveDocument groove(joinLinesWithCrLf(before.toStdString()));
+  const GrooveEdit edit = groove.setStep(1, "snare", 3, 'x');
+  ASSERT_TRUE(edit.ok()) << edit.error;
+  ASSERT_EQ(edit.changes.size(), 1u);
+
+  std::vector<std::array<int, 3>> touched;  // position, removed, added
+  QObject::connect(editor->document(), &QTextDocument::contentsChange,
+                   [&](int position, int removed, int added) {
+                     touched.push_back({position, removed, added});
+                   });
+  ASSERT_TRUE(editor->applyTextChanges(edit.changes));
+  const std::string expected = applyChanges(joinLinesWithCrLf(before.toStdString()), edit.changes);
+  EXPECT_EQ(joinLinesWithCrLf(editorText(*editor).toStdString()), expected);
+  // The one character of the step, where the editor has it.
+  const int step = static_cast<int>(before.indexOf("s |--x-|")) + 6;
+  ASSERT_EQ(touched.size(), 1u);
+  EXPECT_EQ(touched[0][0], step);
+  EXPECT_EQ(touched[0][1], 1);
+  EXPECT_EQ(touched[0][2], 1);
+  editor->undo();
+  EXPECT_EQ(editorText(*editor), before);
+  editor->redo();
+  EXPECT_EQ(joinLinesWithCrLf(editorText(*editor).toStdString()), expected);
+
+  // A change inside a character or between CR and LF, or past the end, changes nothing.
+  const std::size_t clef = expected.find("\xF0");
+  const std::size_t lineEnd = expected.find("\r\n");
+  for (const TextChange& bad : {TextChange{clef + 1, 1, "x"}, TextChange{lineEnd + 1, 0, "x"},
+                                TextChange{expected.size(), 1, ""}}) {
+    EXPECT_FALSE(editor->applyTextChanges({bad}));
+    EXPECT_EQ(joinLinesWithCrLf(editorText(*editor).toStdString()), expected);
+  }
+  // Several changes and a new line in one step.
+  ASSERT_TRUE(editor->applyTextChanges(
+      {TextChange{0, 4, "META"}, TextChange{lineEnd, 2, "\r\nh = closed hat\r\n"}}));
+  EXPECT_TRUE(editorText(*editor).startsWith(
+      QString::fromUtf8("META title = Caf\u00e9 \U0001D11E groove\nh = closed hat\nk = kick")));
+  editor->undo();
+  EXPECT_EQ(joinLinesWithCrLf(editorText(*editor).toStdString()), expected);
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+# The window folders' files stay short enough to read whole: fails when a source in
+# editor/ or app/ passes 600 lines. Run: cmake -DSOURCE=<source dir> -P CheckFileLength.cmake
+cmake_minimum_required(VERSION 3.22)
+set(max_lines 600)
+set(faults "")
+foreach(folder editor app)
+  file(GLOB sources ${SOURCE}/${folder}/*.h ${SOURCE}/${folder}/*.cpp)
+  foreach(source ${sources})
+    # Newlines counted, so blank lines count too.
+    file(READ ${source} content)
+    string(REGEX MATCHALL "\n" newlines "${content}")
+    list(LENGTH newlines count)
+    if(count GREATER max_lines)
+      file(RELATIVE_PATH name ${SOURCE} ${source})
+      string(APPEND faults "  ${name}: ${count} lines\n")
+    endif()
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "Files longer than ${max_lines} lines:\n${faults}")
+endif()
+message(STATUS "Every file in editor/ and app/ is at most ${max_lines} lines")
