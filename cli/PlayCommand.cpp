@@ -26,6 +26,7 @@
 
 #include "cli/Command.h"
 #include "cli/FileWatcher.h"
+#include "cli/KitOptions.h"
 #include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
@@ -180,6 +181,7 @@ struct PlayArguments {
   bool watch = false;
   VoiceChoice voices;
   TempoRamp tempoRamp;
+  std::string kit;
 };
 
 // The document read again after each save, while the song plays. A save that gives no
@@ -305,6 +307,11 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   }
 
   const bool silent = o.device == "none";
+  KitChoice kit;
+  if (const int status = chooseKit(o.kit, text, padMap, kOutputSampleRate, err, &kit);
+      status != kExitOk) {
+    return status;
+  }
   // Sound: samples (and the built-in synthesiser) share one SDL device.
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
@@ -333,7 +340,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   std::unique_ptr<MidiRouter> router;
   std::unique_ptr<MidiPort> port;
   if (!silent) {
-    synth = std::make_unique<FluidSynthOutput>(sound.get());
+    synth = std::make_unique<FluidSynthOutput>(sound.get(), kit.soundFonts());
+    kit.applyTo(*synth);
     ports = std::make_unique<SystemMidiPorts>();
     router = std::make_unique<MidiRouter>(*synth, *ports);
     bool openFailed = false;
@@ -413,6 +421,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     PlaybackSession session(output, clock, samples.get(), &waiter);
     CompileMessages messages(err, o.file);
     std::shared_ptr<const Song> song = session.compile(text, padMap, &messages);
+    reportMissingVoices(kit, song->timeline, padMap, err);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;
@@ -510,6 +519,7 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
           "", "finite"))
       ->option_text("F");
   addVoiceOptions(*command, o->voices, false);
+  addKitOption(*command, o->kit);
   command
       ->add_option_function<std::string>(
           "--tempo-ramp",

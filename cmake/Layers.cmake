@@ -13,7 +13,8 @@ set(PW_LAYERS
   "notation:text padmap tablature"
   "recording:text padmap tablature midifile"
   "platform:fileio"
-  "playback:text padmap tablature platform fileio"
+  "kits:padmap platform fileio text"
+  "playback:text padmap tablature platform fileio kits"
   "midi:padmap platform playback"
   "settings:fileio"
   "platform/qt:"
@@ -21,8 +22,8 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap fileio platform/qt"
   "notation/ui:text padmap tablature notation fileio platform/qt"
-  "app:text padmap tablature tabimport midifile recording notation platform playback midi fileio settings platform/qt editor templates padmap/ui notation/ui"
-  "cli:text padmap tablature tabimport midifile recording notation platform playback midi fileio"
+  "app:text padmap tablature tabimport midifile recording notation platform kits playback midi fileio settings platform/qt editor templates padmap/ui notation/ui"
+  "cli:text padmap tablature tabimport midifile recording notation platform kits playback midi fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})
