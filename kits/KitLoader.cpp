@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -246,8 +247,9 @@ bool decodeKitSample(const std::string& file, int sampleRate, float pitch, std::
   const double bytes =
       (static_cast<double>(info.frames) * info.channels + outFrames * channels) * sizeof(float);
   if (bytes > static_cast<double>(maxBytes)) {
-    *reason = "it would take " + std::to_string(static_cast<long long>(bytes) >> 20) +
-              " MB, more than the memory left for the kit";
+    char size[32];
+    std::snprintf(size, sizeof size, "%.1f", bytes / 1048576.0);
+    *reason = std::string("it would take ") + size + " MB, more than the memory left for the kit";
     return false;
   }
   std::vector<float> raw(static_cast<std::size_t>(info.frames) * info.channels);

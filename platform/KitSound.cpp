@@ -164,7 +164,7 @@ bool KitVoices::noteOn(int note, int velocity) {
 
   Voice* voice = freeVoice();
   if (!voice) return true;
-  const float gain = level * chosen->gain;
+  const float gain = kKitGain * level * chosen->gain;
   *voice = Voice{};
   voice->sample = &sample;
   voice->left = gain * instrument.left;

@@ -55,6 +55,9 @@ class KitVoices {
   static constexpr int kPoolSize = 192;        // the limit and room for voices fading out
   static constexpr int kCutFrames = 96;        // a choke or a stolen voice fades this long
   static constexpr int kSwapFadeFrames = 256;  // the old kit's voices at a kit change
+  // A full-scale sample at the hardest hit plays 6 dB below full scale, as loud as the
+  // General MIDI synthesiser's drums, with room for hits that sound together.
+  static constexpr float kKitGain = 0.5f;
 
   explicit KitVoices(int polyphony = kDefaultPolyphony);
   KitVoices(const KitVoices&) = delete;

@@ -211,6 +211,27 @@ TEST_F(Kits, KitsAreListedAndAnUnknownKitExitsWithTheList) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path("x.wav")));
 }
 
+TEST_F(Kits, AKitOverTheMemoryBudgetLoadsWhatFitsAndNamesWhatItLeftOut) {
+  std::string problem;
+  const std::optional<KitInfo> kit = readHydrogenKit(dir_.path("kits/tiny"), &problem);
+  ASSERT_TRUE(kit) << problem;
+  KitLoadOptions options;
+  options.memoryBudget = 200 << 10;  // the kicks fit, the rest does not
+  KitLoader loader(*kit, options);
+  const KitLoadResult result = loader.take();
+  EXPECT_EQ(loader.progress(), 1.0);
+  ASSERT_TRUE(result.sound);
+  EXPECT_LE(result.bytes, options.memoryBudget);
+  EXPECT_EQ(result.samplesLoaded, 2);
+  EXPECT_NE(result.problems[0].find("Test Snare: snare-a.ogg left out: it would take"),
+            std::string::npos)
+      << result.problems[0];
+  // The kick plays from the kit; the snare, left with no sample, from the synthesiser.
+  EXPECT_GE(result.voices[index(DrumVoice::BassDrum)], 0);
+  EXPECT_EQ(result.voices[index(DrumVoice::SnareDrum)], -1);
+  EXPECT_EQ(result.sound->instrumentOfNote[38], -1);
+}
+
 TEST(KitVoiceMap, VoicesFindTheirInstrumentsByNameUnlessTheKitGivesRealNotes) {
   KitInfo kit;
   for (const char* name :
