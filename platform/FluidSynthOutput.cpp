@@ -330,7 +330,10 @@ void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
   switch (b[0] & 0xF0) {
     case kNoteOff: fluid_synth_noteoff(synth, channel, b[1]); break;
     case kNoteOn:
-      if (!kit_.noteOn(b[1], b[2])) fluid_synth_noteon(synth, channel, b[1], b[2]);
+      if (!kit_.noteOn(b[1], b[2])) {
+        fluid_synth_noteon(synth, channel, b[1], b[2]);
+        quietFrames_ = 0;
+      }
       break;
     case 0xA0: fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
     case 0xB0: fluid_synth_cc(synth, channel, b[1], b[2]); break;
@@ -353,6 +356,7 @@ int FluidSynthOutput::close(MidiHandle handle) {
   const SoleCaller sole(callers_);
   fluid_synth_all_sounds_off(synth_.load(), -1);
   kit_.reset();
+  quietFrames_ = 0;
   return midi_result::kOk;
 }
 
@@ -366,6 +370,18 @@ void FluidSynthOutput::render(float* stereo, int frames) {
   }
   const SoleCaller sole(callers_);
   applyHeld(synth);
+  // With a kit playing every note, the synthesiser mostly has nothing to play: once it
+  // has been silent long enough for its reverb to have died away, it is not rendered.
+  if (kit_.playing() && fluid_synth_get_active_voice_count(synth) == 0) {
+    quietFrames_ += frames;
+  } else {
+    quietFrames_ = 0;
+  }
+  if (quietFrames_ > kQuietFramesBeforeRest) {
+    std::fill(stereo, stereo + 2 * frames, 0.0f);
+    kit_.render(stereo, frames);
+    return;
+  }
   for (int done = 0; done < frames;) {
     const int n = std::min(HalfBandDecimator::kMaxFrames, frames - done);
     float* in = decimator_.input();

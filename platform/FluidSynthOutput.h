@@ -125,6 +125,9 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   std::set<int> missingKits_, reportedKits_;
   Notice notice_;
   KitVoices kit_;
+  // Frames the synthesiser has had no voice while a kit plays (the render thread's).
+  static constexpr long kQuietFramesBeforeRest = 4 * kOutputSampleRate;
+  long quietFrames_ = 0;
   int presetBank_ = -1, presetProgram_ = 0;
   int fontId_ = -1;              // -1: the General MIDI drum kits
   HalfBandDecimator decimator_;  // the render thread's, and open()'s while nothing renders

@@ -72,6 +72,11 @@ class KitVoices {
 
   // The audio thread. noteOn is false when the note is none of the kit's instruments.
   bool noteOn(int note, int velocity);
+  // Whether a kit is played (the audio thread; takes over a kit handed over meanwhile).
+  bool playing() {
+    adoptPending();
+    return current_ != nullptr;
+  }
   // Adds `frames` interleaved stereo frames to `stereo`.
   void render(float* stereo, int frames);
   // Sounding voices (any thread; an estimate while it plays).
