@@ -42,6 +42,7 @@
 #include "playback/Practice.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/CompiledDocument.h"
+#include "tablature/DocumentKit.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -195,12 +196,14 @@ class SaveWatcher {
   static constexpr std::chrono::milliseconds kLongestSettle{2000};
 
   SaveWatcher(const PlayArguments& arguments, const PadMap& padMap, std::string text,
-              std::ostream& err, std::mutex& errMutex)
+              std::ostream& err, std::mutex& errMutex, FluidSynthOutput* synth, std::string kitLine)
       : arguments_(arguments),
         padMap_(padMap),
         text_(std::move(text)),
         err_(err),
         errMutex_(errMutex),
+        synth_(synth),
+        kitLine_(std::move(kitLine)),
         watcher_(arguments.file) {}
   const std::string& error() const { return watcher_.error(); }
 
@@ -246,10 +249,37 @@ class SaveWatcher {
       sayRaw(report);
       return;
     }
+    changeKit(*compiled.song);
     session.replaceSong(makeSong(compiled.song));
   }
 
  private:
+  // A save that names another kit on its kit line plays on it from then on (unless
+  // --kit chose one): loaded here, while the old kit plays on, then swapped in between
+  // two blocks.
+  void changeKit(const Timeline& song) {
+    const std::string line = documentKit(text_);
+    if (!arguments_.kit.empty() || !synth_ || line == kitLine_) return;
+    kitLine_ = line;
+    std::ostringstream report;
+    KitChoice kit;
+    if (chooseKit("", text_, padMap_, kOutputSampleRate, report, &kit) != kExitOk) {
+      sayRaw(report.str() + "pulsewright-cli: the kit played before plays on");
+      return;
+    }
+    if (!kit.soundFont.empty()) {
+      say(kit.name +
+          " is an SF2 kit: it is chosen when a play starts; the kit played before plays on");
+      return;
+    }
+    reportMissingVoices(kit, song, padMap_, report);
+    std::string said = report.str();
+    if (!said.empty() && said.back() == '\n') said.pop_back();
+    if (!said.empty()) sayRaw(said);
+    synth_->setKit(kit.sound);
+    say("now playing on " + (kit.name.empty() ? std::string("the General MIDI kits") : kit.name));
+  }
+
   // An editor may write a save in pieces: it is judged once the file has been still for
   // a moment, by what it holds then.
   void settle() {
@@ -268,6 +298,8 @@ class SaveWatcher {
   std::string text_;
   std::ostream& err_;
   std::mutex& errMutex_;
+  FluidSynthOutput* synth_;
+  std::string kitLine_;  // the kit line the kit played was chosen by
   FileWatcher watcher_;
   bool unreadableReported_ = false;
 };
@@ -407,7 +439,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   struct sigaction previousTerm {};
   std::unique_ptr<SaveWatcher> saves;
   if (o.watch) {
-    saves = std::make_unique<SaveWatcher>(o, padMap, text, err, noticeMutex);
+    saves = std::make_unique<SaveWatcher>(o, padMap, text, err, noticeMutex, synth.get(),
+                                          documentKit(text));
     if (!saves->error().empty()) {
       err << "pulsewright-cli: cannot watch " << o.file << ": " << saves->error() << "\n";
       return kExitError;

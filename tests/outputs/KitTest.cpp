@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "AudioTestUtil.h"
 #include "kits/KitLibrary.h"
@@ -68,7 +69,7 @@ std::string instrument(const std::string& name, const std::string& layers) {
 
 // "Tiny Test Kit" in `folder`: two kick layers, two snare samples sharing a range, the
 // hats, a tom whose sample is missing and a crash whose sample is no sound at all.
-void makeTinyKit(const std::string& folder) {
+void makeTinyKit(const std::string& folder, const std::string& name = "Tiny Test Kit") {
   std::filesystem::create_directories(folder);
   writeSample(folder + "/kick-soft.wav", kSoftKick, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1);
   writeSample(folder + "/kick-hard.flac", kHardKick, 22050, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1);
@@ -79,7 +80,8 @@ void makeTinyKit(const std::string& folder) {
   writeFile(folder + "/crash.wav", "RIFF-not-really-a-wave");
   writeFile(folder + "/drumkit.xml",
             "<?xml version=\"1.0\"?>\n<drumkit_info xmlns=\"http://www.hydrogen-music.org/"
-            "drumkit\"><name>Tiny Test Kit</name><license>CC0</license><instrumentList>" +
+            "drumkit\"><name>" +
+                name + "</name><license>CC0</license><instrumentList>" +
                 instrument("Test Kick",
                            layer("kick-soft.wav", 0, 0.5) + layer("kick-hard.flac", 0.5, 1)) +
                 instrument("Test Snare", layer("snare-a.ogg", 0, 1) + layer("snare-b.wav", 0, 1)) +
@@ -230,6 +232,29 @@ TEST_F(Kits, AKitOverTheMemoryBudgetLoadsWhatFitsAndNamesWhatItLeftOut) {
   EXPECT_GE(result.voices[index(DrumVoice::BassDrum)], 0);
   EXPECT_EQ(result.voices[index(DrumVoice::SnareDrum)], -1);
   EXPECT_EQ(result.sound->instrumentOfNote[38], -1);
+}
+
+// A save of the document that names another kit while it plays: the new kit is loaded
+// beside the playing one and takes over; a name that matches nothing changes nothing.
+TEST_F(Kits, ASaveNamingAnotherKitPlaysOnItFromThenOn) {
+  makeTinyKit(dir_.path("kits/other"), "Other Test Kit");
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+  ::setenv("SDL_DISKAUDIOFILE", dir_.path("out.raw").c_str(), 1);
+  const std::string body = "k = kick\npart = A tempo = 240 notes = 4\nk |x-x-|\nsong = A\n";
+  const std::string doc = writeFile(dir_.path("live.tab"), "meta kit = Tiny Test Kit\n" + body);
+  CliRun run;
+  // Eight seconds of music; the saves come well inside them.
+  std::thread player([&] { run = cli({"play", doc, "--watch", "--loop", "8"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  writeFile(doc, "meta kit = No Such Kit\n" + body);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  writeFile(doc, "meta kit = Other Test Kit\n" + body);
+  player.join();
+  ::unsetenv("SDL_AUDIODRIVER");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("no kit is called \"No Such Kit\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("the kit played before plays on"), std::string::npos);
+  EXPECT_NE(run.err.find("now playing on Other Test Kit"), std::string::npos);
 }
 
 TEST(KitVoiceMap, VoicesFindTheirInstrumentsByNameUnlessTheKitGivesRealNotes) {
