@@ -13,6 +13,7 @@
 #include "cli/Command.h"
 #include "kits/KitLibrary.h"
 #include "kits/KitLoader.h"
+#include "playback/SamplePlayer.h"
 #include "tablature/DocumentKit.h"
 #include "tablature/Timeline.h"
 
@@ -94,6 +95,7 @@ int chooseKit(const std::string& option, const std::string& documentText, const 
   }
   KitLoadOptions options;
   options.sampleRate = sampleRate;
+  options.memoryBudget = kDefaultSampleMemoryBytes;
   options.padMap = padMap;
   KitLoader loader(*kit, options);
   // Decoding a large kit takes a while: a terminal sees how far it is.

@@ -308,6 +308,7 @@ KitLoadResult loadKit(const KitInfo& kit, const KitLoadOptions& options,
                               " instruments are played");
   }
   int layersDone = 0;
+  int overBudget = 0;
   const int layers = std::max(1, kit.layerCount());
   std::map<std::pair<std::string, float>, int> decoded;  // file and pitch -> sample
   for (std::size_t i = 0; i < total; ++i) {
@@ -347,6 +348,7 @@ KitLoadResult loadKit(const KitInfo& kit, const KitLoadOptions& options,
           ++result.samplesLoaded;
         } else {
           ++result.samplesLeftOut;
+          if (reason.find("memory left") != std::string::npos) ++overBudget;
           result.problems.push_back(kit.name + ": " + info.name + ": " +
                                     std::filesystem::path(layerInfo.file).filename().string() +
                                     " left out: " + reason);
@@ -357,6 +359,14 @@ KitLoadResult loadKit(const KitInfo& kit, const KitLoadOptions& options,
       if (progress) progress(static_cast<double>(layersDone) / layers);
     }
     sound->instruments.push_back(std::move(instrument));
+  }
+  if (overBudget > 0) {
+    char budget[32];
+    std::snprintf(budget, sizeof budget, "%.1f",
+                  static_cast<double>(options.memoryBudget) / 1048576.0);
+    result.problems.push_back(kit.name + ": " + std::to_string(overBudget) +
+                              " samples left out: the kit takes more than the " + budget +
+                              " MB kept for samples");
   }
   // A voice whose instrument has no sample left plays on the synthesiser.
   for (int& instrument : result.voices) {

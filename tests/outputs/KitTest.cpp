@@ -228,6 +228,9 @@ TEST_F(Kits, AKitOverTheMemoryBudgetLoadsWhatFitsAndNamesWhatItLeftOut) {
   EXPECT_NE(result.problems[0].find("Test Snare: snare-a.ogg left out: it would take"),
             std::string::npos)
       << result.problems[0];
+  EXPECT_EQ(result.problems.back(),
+            "Tiny Test Kit: 4 samples left out: the kit takes more than the 0.2 MB kept for "
+            "samples");
   // The kick plays from the kit; the snare, left with no sample, from the synthesiser.
   EXPECT_GE(result.voices[index(DrumVoice::BassDrum)], 0);
   EXPECT_EQ(result.voices[index(DrumVoice::SnareDrum)], -1);
