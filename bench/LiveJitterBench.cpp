@@ -11,7 +11,10 @@
 // its frames whatever its pace; each run still prints how far the mean overshoot of such
 // sleeps wandered during it, from a thread beside the play, to show what the clock met.
 //
-//   pw_bench_live [RUNS] [PATH-TO-pulsewright-cli]
+//   pw_bench_live [RUNS] [PATH-TO-pulsewright-cli] [KIT NAME]
+//
+// With a kit, the hi-hats are played a third time on that kit (its samples placed by the
+// engine's own mixer).
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -143,13 +146,20 @@ int main(int argc, char** argv) {
       writeFile(dir.path("sample.tab"), "w = wave " + click + " pan 0" +
                                             "\npart = A tempo = 120 notes = 8\n"
                                             "w |xxxxxxxx|\nsong = AAAAAAAA\n");
-  for (const bool samples : {false, true}) {
+  const std::string kitName = argc > 3 ? argv[3] : "";
+  const std::string onKit =
+      writeFile(dir.path("kit.tab"), "meta kit = " + kitName +
+                                         "\nh = closed hi-hat\npart = A tempo = 120 notes = 8\n"
+                                         "h |xxxxxxxx|\nsong = AAAAAAAA\n");
+  for (const int mode : {0, 1, 2}) {
+    if (mode == 2 && kitName.empty()) break;
+    const bool samples = mode == 1;
     std::vector<double> p50, p99, whole50, whole99;
     int missing = 0;
     for (int r = 0; r < runs; ++r) {
       const std::string raw = dir.path("out.raw"), log = dir.path("play.log");
       SleepPaceProbe probe;
-      const int status = run(cli, samples ? sample : synth, raw, log);
+      const int status = run(cli, mode == 2 ? onKit : samples ? sample : synth, raw, log);
       const auto [lowUs, highUs] = probe.finish();
       if (status != 0) {
         std::printf("play failed\n");
@@ -175,8 +185,10 @@ int main(int argc, char** argv) {
     std::printf(
         "%-11s 64 hits, disk driver, %d runs (%d with onsets missing): local fit p50 %.3f ms "
         "p99 %.3f ms; one line through all p50 %.3f ms p99 %.3f ms (medians)\n",
-        samples ? "samples:" : "synthesiser:", runs, missing, median(p50), median(p99),
-        median(whole50), median(whole99));
+        mode == 2 ? "kit:"
+        : samples ? "samples:"
+                  : "synthesiser:",
+        runs, missing, median(p50), median(p99), median(whole50), median(whole99));
   }
   return 0;
 }

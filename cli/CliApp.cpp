@@ -8,6 +8,7 @@
 #include "cli/EditCommand.h"
 #include "cli/ExportCommand.h"
 #include "cli/ImportCommand.h"
+#include "cli/KitOptions.h"
 #include "cli/RenderCommand.h"
 
 namespace pulsewright {
@@ -26,6 +27,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   addPlayCommand(app, context);
   addRenderCommand(app, context);
   addDevicesCommand(app, context);
+  addKitsCommand(app, context);
   addRecordCommand(app, context);
   addImportCommand(app, context);
   addExportCommand(app, context);

@@ -26,6 +26,7 @@
 
 #include "cli/Command.h"
 #include "cli/FileWatcher.h"
+#include "cli/KitOptions.h"
 #include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
@@ -41,6 +42,7 @@
 #include "playback/Practice.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/CompiledDocument.h"
+#include "tablature/DocumentKit.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -180,6 +182,7 @@ struct PlayArguments {
   bool watch = false;
   VoiceChoice voices;
   TempoRamp tempoRamp;
+  std::string kit;
 };
 
 // The document read again after each save, while the song plays. A save that gives no
@@ -193,12 +196,14 @@ class SaveWatcher {
   static constexpr std::chrono::milliseconds kLongestSettle{2000};
 
   SaveWatcher(const PlayArguments& arguments, const PadMap& padMap, std::string text,
-              std::ostream& err, std::mutex& errMutex)
+              std::ostream& err, std::mutex& errMutex, FluidSynthOutput* synth, std::string kitLine)
       : arguments_(arguments),
         padMap_(padMap),
         text_(std::move(text)),
         err_(err),
         errMutex_(errMutex),
+        synth_(synth),
+        kitLine_(std::move(kitLine)),
         watcher_(arguments.file) {}
   const std::string& error() const { return watcher_.error(); }
 
@@ -246,10 +251,37 @@ class SaveWatcher {
       sayRaw(report);
       return;
     }
+    changeKit(*compiled.song);
     session.replaceSong(makeSong(compiled.song));
   }
 
  private:
+  // A save that names another kit on its kit line plays on it from then on (unless
+  // --kit chose one): loaded here, while the old kit plays on, then swapped in between
+  // two blocks.
+  void changeKit(const Timeline& song) {
+    const std::string line = documentKit(text_);
+    if (!arguments_.kit.empty() || !synth_ || line == kitLine_) return;
+    kitLine_ = line;
+    std::ostringstream report;
+    KitChoice kit;
+    if (chooseKit("", text_, padMap_, kOutputSampleRate, report, &kit) != kExitOk) {
+      sayRaw(report.str() + "pulsewright-cli: the kit played before plays on");
+      return;
+    }
+    if (!kit.soundFont.empty()) {
+      say(kit.name +
+          " is an SF2 kit: it is chosen when a play starts; the kit played before plays on");
+      return;
+    }
+    reportMissingVoices(kit, song, padMap_, report);
+    std::string said = report.str();
+    if (!said.empty() && said.back() == '\n') said.pop_back();
+    if (!said.empty()) sayRaw(said);
+    synth_->setKit(kit.sound);
+    say("now playing on " + (kit.name.empty() ? std::string("the General MIDI kits") : kit.name));
+  }
+
   // An editor may write a save in pieces: it is judged once the file has been still for
   // a moment, by what it holds then.
   void settle() {
@@ -268,6 +300,8 @@ class SaveWatcher {
   std::string text_;
   std::ostream& err_;
   std::mutex& errMutex_;
+  FluidSynthOutput* synth_;
+  std::string kitLine_;  // the kit line the kit played was chosen by
   FileWatcher watcher_;
   bool unreadableReported_ = false;
 };
@@ -307,6 +341,11 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   }
 
   const bool silent = o.device == "none";
+  KitChoice kit;
+  if (const int status = chooseKit(o.kit, text, padMap, kOutputSampleRate, err, &kit);
+      status != kExitOk) {
+    return status;
+  }
   // Sound: samples (and the built-in synthesiser) share one SDL device.
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
@@ -335,7 +374,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   std::unique_ptr<MidiRouter> router;
   std::unique_ptr<MidiPort> port;
   if (!silent) {
-    synth = std::make_unique<FluidSynthOutput>(sound.get());
+    synth = std::make_unique<FluidSynthOutput>(sound.get(), kit.soundFonts());
+    kit.applyTo(*synth);
     ports = std::make_unique<SystemMidiPorts>();
     router = std::make_unique<MidiRouter>(*synth, *ports);
     bool openFailed = false;
@@ -401,7 +441,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   struct sigaction previousTerm {};
   std::unique_ptr<SaveWatcher> saves;
   if (o.watch) {
-    saves = std::make_unique<SaveWatcher>(o, padMap, text, err, noticeMutex);
+    saves = std::make_unique<SaveWatcher>(o, padMap, text, err, noticeMutex, synth.get(),
+                                          documentKit(text));
     if (!saves->error().empty()) {
       err << "pulsewright-cli: cannot watch " << o.file << ": " << saves->error() << "\n";
       return kExitError;
@@ -419,6 +460,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
         document.compileNow(text, commandSessionOptions(padMap, &messages, false));
     document.keepStateOf(compiled, false);
     std::shared_ptr<const Song> song = makeSong(compiled->document.song);
+    reportMissingVoices(kit, song->timeline, padMap, err);
     PlayOptions options;
     options.loops = o.loops;
     options.countIn = o.countIn;
@@ -516,6 +558,7 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
           "", "finite"))
       ->option_text("F");
   addVoiceOptions(*command, o->voices, false);
+  addKitOption(*command, o->kit);
   command
       ->add_option_function<std::string>(
           "--tempo-ramp",

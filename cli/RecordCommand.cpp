@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cli/Command.h"
+#include "cli/KitOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
 #include "padmap/PadMap.h"
@@ -75,6 +76,7 @@ struct RecordArguments {
   double latencyMs = 0;
   std::string output;
   std::string hitsLog;
+  std::string kit;
 };
 
 // "pass seconds key velocity hihat" per hit, as recorded, before the grid snaps them.
@@ -159,6 +161,12 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     return kExitError;
   }
 
+  KitChoice kit;
+  if (const int status = chooseKit(o.kit, document, padMap, kOutputSampleRate, err, &kit);
+      status != kExitOk) {
+    return status;
+  }
+  reportMissingVoices(kit, partSong->timeline, padMap, err);
   const bool silent = o.device == "none";
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
@@ -169,7 +177,8 @@ int runRecord(const RecordArguments& o, CliContext& io) {
     samples->setDocumentFolder(documentFolderOf(o.file));
   }
   // The output first: a JACK input opens on the JACK output's client, in one cycle.
-  FluidSynthOutput synth(sound.get());
+  FluidSynthOutput synth(sound.get(), kit.soundFonts());
+  kit.applyTo(synth);
   SystemMidiPorts ports;
   MidiRouter router(synth, ports);
   bool openFailed = false;
@@ -328,6 +337,7 @@ void addRecordCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");
   addPadMapOptions(*command, o->padMap);
+  addKitOption(*command, o->kit);
   command->add_flag("--count-in", o->countIn, "one bar of clicks first");
   command
       ->add_option("--loops", o->loops,

@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "cli/Command.h"
+#include "cli/KitOptions.h"
 #include "cli/VoiceOptions.h"
 #include "playback/SongRenderer.h"
 #include "tablature/CompiledDocument.h"
@@ -32,6 +33,7 @@ struct RenderArguments {
   double maxSeconds = kDefaultMaxSongSeconds;
   PadMapChoice padMap;
   VoiceChoice voices;
+  std::string kit;
 };
 
 int runRender(const RenderArguments& o, CliContext& io) {
@@ -58,6 +60,11 @@ int runRender(const RenderArguments& o, CliContext& io) {
   settings.normalize = o.normalize;
   settings.inputs = {o.file, o.padMap.file};
   settings.documentFolder = documentFolderOf(o.file);
+  if (const int status = chooseKit(o.kit, text, padMap, o.rate, err, &settings.kit);
+      status != kExitOk) {
+    return status;
+  }
+  reportMissingVoices(settings.kit, song->timeline, padMap, err);
   const StopSignals stopSignals;
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const auto started = std::chrono::steady_clock::now();
@@ -114,6 +121,7 @@ void addRenderCommand(CLI::App& app, CliContext& context) {
   addMaxLengthOption(*command, o->maxSeconds);
   addPadMapOptions(*command, o->padMap);
   addVoiceOptions(*command, o->voices, true);
+  addKitOption(*command, o->kit);
   command->callback([o, &context] { context.status = runRender(*o, context); });
 }
 

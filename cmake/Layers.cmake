@@ -13,7 +13,8 @@ set(PW_LAYERS
   "notation:text padmap tablature"
   "recording:text padmap tablature midifile"
   "platform:fileio"
-  "playback:text padmap tablature platform fileio"
+  "kits:padmap platform fileio text"
+  "playback:text padmap tablature platform fileio kits"
   "session:text padmap tablature fileio"
   "midi:padmap platform playback"
   "settings:fileio"
@@ -22,8 +23,9 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap fileio platform/qt"
   "notation/ui:text padmap tablature notation fileio platform/qt"
-  "app:text padmap tablature tabimport midifile recording notation platform playback midi session fileio settings platform/qt editor templates padmap/ui notation/ui"
-  "cli:text padmap tablature tabimport midifile recording notation platform playback midi session fileio"
+  "kits:padmap platform fileio text"
+  "playback:text padmap tablature platform fileio kits"
+  "session:text padmap tablature fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})

@@ -89,6 +89,32 @@ int soundFontOpensOnAudioThread() {
   return gOpensOnAudioThread.load();
 }
 
+std::vector<SoundFontPreset> soundFontPresets(const std::string& path) {
+  PW_ASSERT_NOT_AUDIO_THREAD();
+  quietFluidSynth();
+  std::vector<SoundFontPreset> presets;
+  if (!usableFile(path)) return presets;
+  fluid_settings_t* settings = new_fluid_settings();
+  if (!settings) return presets;
+  fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+  fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+  if (fluid_synth_t* synth = new_fluid_synth(settings)) {
+    const int id = fluid_synth_sfload(synth, path.c_str(), 0);
+    if (fluid_sfont_t* font =
+            id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(synth, id)) {
+      fluid_sfont_iteration_start(font);
+      while (fluid_preset_t* preset = fluid_sfont_iteration_next(font)) {
+        const char* name = fluid_preset_get_name(preset);
+        presets.push_back(
+            {name ? name : "", fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)});
+      }
+    }
+    delete_fluid_synth(synth);
+  }
+  delete_fluid_settings(settings);
+  return presets;
+}
+
 std::vector<std::string> defaultSoundFonts(const std::string& chosen) {
   std::vector<std::string> fonts;
   if (const char* env = std::getenv(kSoundFontVariable); env != nullptr && *env != '\0') {
@@ -172,6 +198,8 @@ void FluidSynthOutput::loadKits(fluid_synth_t* synth, int fontId) {
   for (int kit : kits) {
     if (fluid_synth_pin_preset(synth, fontId, kDrumBank, kit) != FLUID_OK) missingKits_.insert(kit);
   }
+  if (presetBank_ >= 0) fluid_synth_pin_preset(synth, fontId, presetBank_, presetProgram_);
+  fontId_ = fontId;
 }
 
 int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
@@ -194,6 +222,9 @@ int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
       // selects kit 0 of the drum bank.
       fluid_synth_set_channel_type(synth, channel, CHANNEL_TYPE_DRUM);
       fluid_synth_program_change(synth, channel, 0);
+      if (presetBank_ >= 0) {
+        fluid_synth_program_select(synth, channel, fontId_, presetBank_, presetProgram_);
+      }
     }
     // The synthesiser's first render sets up its worker threads and allocates: done here,
     // on this thread, so that the audio thread's first render does neither.
@@ -298,10 +329,17 @@ void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
   // not looked at.
   switch (b[0] & 0xF0) {
     case kNoteOff: fluid_synth_noteoff(synth, channel, b[1]); break;
-    case kNoteOn: fluid_synth_noteon(synth, channel, b[1], b[2]); break;
+    case kNoteOn:
+      if (!kit_.noteOn(b[1], b[2])) {
+        fluid_synth_noteon(synth, channel, b[1], b[2]);
+        quietFrames_ = 0;
+      }
+      break;
     case 0xA0: fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
     case 0xB0: fluid_synth_cc(synth, channel, b[1], b[2]); break;
-    case kProgramChange: fluid_synth_program_change(synth, channel, b[1]); break;
+    case kProgramChange:
+      if (presetBank_ < 0) fluid_synth_program_change(synth, channel, b[1]);
+      break;
     case 0xD0: fluid_synth_channel_pressure(synth, channel, b[1]); break;
     case 0xE0: fluid_synth_pitch_bend(synth, channel, b[1] | (b[2] << 7)); break;
     default: break;  // system messages mean nothing to the synthesiser
@@ -317,6 +355,8 @@ int FluidSynthOutput::close(MidiHandle handle) {
   // No render runs any more: the synthesiser is this thread's again.
   const SoleCaller sole(callers_);
   fluid_synth_all_sounds_off(synth_.load(), -1);
+  kit_.reset();
+  quietFrames_ = 0;
   return midi_result::kOk;
 }
 
@@ -330,6 +370,18 @@ void FluidSynthOutput::render(float* stereo, int frames) {
   }
   const SoleCaller sole(callers_);
   applyHeld(synth);
+  // With a kit playing every note, the synthesiser mostly has nothing to play: once it
+  // has been silent long enough for its reverb to have died away, it is not rendered.
+  if (kit_.playing() && fluid_synth_get_active_voice_count(synth) == 0) {
+    quietFrames_ += frames;
+  } else {
+    quietFrames_ = 0;
+  }
+  if (quietFrames_ > kQuietFramesBeforeRest) {
+    std::fill(stereo, stereo + 2 * frames, 0.0f);
+    kit_.render(stereo, frames);
+    return;
+  }
   for (int done = 0; done < frames;) {
     const int n = std::min(HalfBandDecimator::kMaxFrames, frames - done);
     float* in = decimator_.input();
@@ -337,6 +389,17 @@ void FluidSynthOutput::render(float* stereo, int frames) {
     decimator_.decimate(n, stereo + 2 * done);
     done += n;
   }
+  kit_.render(stereo, frames);
+}
+
+void FluidSynthOutput::usePreset(int bank, int program) {
+  std::lock_guard lock(mutex_);
+  presetBank_ = bank;
+  presetProgram_ = program;
+}
+
+void FluidSynthOutput::setKit(std::shared_ptr<const KitSound> kit) {
+  kit_.setKit(std::move(kit));
 }
 
 bool FluidSynthOutput::loadSoundFont() {

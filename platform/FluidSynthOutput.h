@@ -22,6 +22,7 @@
 
 #include "platform/BoundedQueue.h"
 #include "platform/HalfBandDecimator.h"
+#include "platform/KitSound.h"
 #include "platform/MidiOutput.h"
 #include "platform/SoundOutput.h"
 
@@ -37,6 +38,13 @@ inline constexpr char kSoundFontVariable[] = "PULSEWRIGHT_SOUNDFONT";
 // Sound fonts tried in order: the one named in the environment, then `chosen` (the user's
 // setting), then where Debian, Fedora and Arch put their default General MIDI font.
 std::vector<std::string> defaultSoundFonts(const std::string& chosen = {});
+
+// The presets of a sound font, read without its samples; empty when it does not load.
+struct SoundFontPreset {
+  std::string name;
+  int bank = 0, program = 0;
+};
+std::vector<SoundFontPreset> soundFontPresets(const std::string& path);
 
 // How often the sound font was opened on the audio thread (a kit read while rendering);
 // the real-time rules want this to stay 0.
@@ -80,6 +88,13 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   // A kit the sound font lists but whose samples could not be read: the first program
   // change to it is reported here (once), and its notes play without it, on kit 0.
   void setNotice(Notice notice);
+  // A sampled kit that plays the notes it has from the next render on; the sound font
+  // plays the rest. Null goes back to the sound font alone. Any thread but the audio one.
+  void setKit(std::shared_ptr<const KitSound> kit);
+  KitVoices& kitVoices() { return kit_; }
+  // Every channel plays this preset of the sound font (a sound-font kit) rather than the
+  // General MIDI drum kits; program changes then keep it. Before open().
+  void usePreset(int bank, int program);
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
   // After an open found no usable sound font: what was searched and how to mend it;
@@ -109,6 +124,12 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   MidiHandle nextHandle_ = 1;
   std::set<int> missingKits_, reportedKits_;
   Notice notice_;
+  KitVoices kit_;
+  // Frames the synthesiser has had no voice while a kit plays (the render thread's).
+  static constexpr long kQuietFramesBeforeRest = 4 * kOutputSampleRate;
+  long quietFrames_ = 0;
+  int presetBank_ = -1, presetProgram_ = 0;
+  int fontId_ = -1;              // -1: the General MIDI drum kits
   HalfBandDecimator decimator_;  // the render thread's, and open()'s while nothing renders
 };
 

@@ -71,7 +71,8 @@ bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSett
   samples.beginPlay();
   samples.preloadSong(timeline.sampleFiles());
 
-  FluidSynthOutput synth(&output, settings.soundFonts);
+  FluidSynthOutput synth(&output, settings.kit.soundFonts(settings.soundFonts));
+  settings.kit.applyTo(synth);
   synth.setNotice([&](const std::string& text) {
     if (notes) notes->push_back(text);
   });

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/FluidSynthOutput.h"
+#include "playback/KitChoice.h"
 #include "playback/Sequencer.h"
 
 namespace pulsewright {
@@ -28,6 +29,7 @@ struct RenderSettings {
   bool normalize = false;           // instead of the gain: the loudest peak at kNormalizedPeakDb
   std::vector<std::string> inputs;  // files the output may not be (the document)
   std::string documentFolder;       // where relative sample paths are looked for first
+  KitChoice kit;                    // none: the sound fonts alone
 };
 
 struct RenderResult {

@@ -16,6 +16,9 @@ packages=(
   librtmidi-dev libfluidsynth-dev libsdl2-dev libsdl2-mixer-dev libsndfile1-dev libsamplerate0-dev
   fluidsynth
   fluid-soundfont-gm timgm6mb-soundfont
+  # A real drum kit for a new user to hear (two multi-layer SF2 kits); the tests make
+  # their own tiny kits and need neither this nor hydrogen-drumkits.
+  avldrums.lv2-soundfont
   jackd2
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth openbox xdotool imagemagick poppler-utils fonts-dejavu-core libx11-dev bc

@@ -1,0 +1,371 @@
+// Drum kits end to end: a tiny Hydrogen kit made here (samples of several rates, depths
+// and formats), rendered through pulsewright-cli and read back with libsndfile; and the
+// kit's voices on the audio thread, which allocate nothing and free no kit in use.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "AudioTestUtil.h"
+#include "kits/KitLibrary.h"
+#include "kits/KitLoader.h"
+#include "platform/EngineSoundOutput.h"
+#include "platform/FluidSynthOutput.h"
+#include "platform/ShortMessage.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/CountedAllocations.h"
+
+namespace pulsewright {
+namespace {
+
+using namespace test;
+
+constexpr int kRate = 44100;
+constexpr long kStep = kRate / 2;  // a quarter note at 120 beats a minute
+
+// A decaying tone: the sound of one sample, at any rate.
+struct Tone {
+  double hz, seconds, decay;
+  double at(double t) const {
+    return t < 0 || t >= seconds ? 0 : 0.8 * std::sin(2 * M_PI * hz * t) * std::exp(-t / decay);
+  }
+};
+
+void writeSample(const std::string& path, const Tone& tone, int rate, int format, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  const auto frames = static_cast<long>(tone.seconds * rate);
+  std::vector<float> pcm;
+  for (long i = 0; i < frames; ++i) {
+    for (int c = 0; c < channels; ++c) pcm.push_back(static_cast<float>(tone.at(double(i) / rate)));
+  }
+  sf_writef_float(f, pcm.data(), frames);
+  sf_close(f);
+}
+
+const Tone kSoftKick{90, 0.4, 0.1}, kHardKick{140, 0.4, 0.1}, kSnareA{400, 0.3, 0.05},
+    kSnareB{620, 0.3, 0.05}, kClosedHat{3000, 0.2, 0.03}, kOpenHat{2200, 1.5, 1.0};
+
+std::string layer(const std::string& file, double min, double max) {
+  return "<layer><filename>" + file + "</filename><min>" + std::to_string(min) + "</min><max>" +
+         std::to_string(max) + "</max><gain>1</gain><pitch>0</pitch></layer>";
+}
+
+std::string instrument(const std::string& name, const std::string& layers) {
+  return "<instrument><id>0</id><name>" + name +
+         "</name><volume>1</volume><pan_L>1</pan_L><pan_R>1</pan_R><gain>1</gain>"
+         "<muteGroup>-1</muteGroup><midiOutNote>60</midiOutNote>" +
+         layers + "</instrument>";
+}
+
+// "Tiny Test Kit" in `folder`: two kick layers, two snare samples sharing a range, the
+// hats, a tom whose sample is missing and a crash whose sample is no sound at all.
+void makeTinyKit(const std::string& folder, const std::string& name = "Tiny Test Kit") {
+  std::filesystem::create_directories(folder);
+  writeSample(folder + "/kick-soft.wav", kSoftKick, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1);
+  writeSample(folder + "/kick-hard.flac", kHardKick, 22050, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1);
+  writeSample(folder + "/snare-a.ogg", kSnareA, 44100, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2);
+  writeSample(folder + "/snare-b.wav", kSnareB, 96000, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2);
+  writeSample(folder + "/hat-closed.wav", kClosedHat, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1);
+  writeSample(folder + "/hat-open.flac", kOpenHat, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1);
+  writeFile(folder + "/crash.wav", "RIFF-not-really-a-wave");
+  writeFile(folder + "/drumkit.xml",
+            "<?xml version=\"1.0\"?>\n<drumkit_info xmlns=\"http://www.hydrogen-music.org/"
+            "drumkit\"><name>" +
+                name + "</name><license>CC0</license><instrumentList>" +
+                instrument("Test Kick",
+                           layer("kick-soft.wav", 0, 0.5) + layer("kick-hard.flac", 0.5, 1)) +
+                instrument("Test Snare", layer("snare-a.ogg", 0, 1) + layer("snare-b.wav", 0, 1)) +
+                instrument("Hat Closed", layer("hat-closed.wav", 0, 1)) +
+                instrument("Hat Open", layer("hat-open.flac", 0, 1)) +
+                instrument("Tom Hi", layer("tom-gone.wav", 0, 1)) +
+                instrument("Crash", layer("crash.wav", 0, 1)) + "</instrumentList></drumkit_info>");
+}
+
+class Kits : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    makeTinyKit(dir_.path("kits/tiny"));
+    std::filesystem::create_directories(dir_.path("kits/broken"));
+    writeFile(dir_.path("kits/broken/drumkit.xml"), "<drumkit_info><name>Broken</name>");
+    std::filesystem::create_directories(dir_.path("kits/empty"));
+    ::setenv(kKitsVariable, dir_.path("kits").c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv(kKitsVariable); }
+  TempDir dir_;
+};
+
+std::vector<float> readLeft(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) return {};
+  std::vector<float> stereo(static_cast<std::size_t>(info.frames) * info.channels);
+  sf_readf_float(f, stereo.data(), info.frames);
+  sf_close(f);
+  std::vector<float> left;
+  for (std::size_t i = 0; i < stereo.size(); i += static_cast<std::size_t>(info.channels)) {
+    left.push_back(stereo[i]);
+  }
+  return left;
+}
+
+// How alike the rendered frames are to `tone` started at `frame`, over `frames` frames
+// from `skip` frames into it.
+double correlation(const std::vector<float>& audio, long frame, const Tone& tone, long frames,
+                   long skip = 0) {
+  double xy = 0, xx = 0, yy = 0;
+  for (long i = skip; i < skip + frames && frame + i < static_cast<long>(audio.size()); ++i) {
+    const double x = audio[static_cast<std::size_t>(frame + i)], y = tone.at(double(i) / kRate);
+    xy += x * y, xx += x * x, yy += y * y;
+  }
+  return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
+}
+
+constexpr char kSong[] =
+    "k = kick\ns = snare\nh = closed hat\noh = open hat\nr = ride\n"
+    "part = A tempo = 120 notes = 4\n"
+    "k  |1-9-|----|----|\n"
+    "s  |----|-x-x|----|\n"
+    "oh |----|----|x---|\n"
+    "h  |----|----|-x--|\n"
+    "r  |----|----|---x|\n"
+    "song = A\n";
+
+TEST_F(Kits, ARenderPlaysEachHitsLayerAtItsFrameChokesTheHatAndSaysWhatItLeftOut) {
+  const std::string doc = writeFile(dir_.path("song.tab"), kSong);
+  const std::string out = dir_.path("kit.wav");
+  const CliRun run = cli({"render", doc, "-o", out, "--kit", "tiny test kit"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // What could not load is named once with its instrument; the voice the kit lacks too.
+  EXPECT_NE(run.err.find("Tiny Test Kit: Tom Hi: tom-gone.wav left out: the file is missing"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("Crash: crash.wav left out: it cannot be decoded"), std::string::npos);
+  EXPECT_NE(run.err.find("Tiny Test Kit has no instrument for Ride: the General MIDI "
+                         "synthesiser plays it"),
+            std::string::npos);
+  const std::vector<float> audio = readLeft(out);
+  ASSERT_GT(audio.size(), static_cast<std::size_t>(12 * kStep));
+
+  // Level 1 and level 9 kicks: each its own layer, at its exact frame.
+  EXPECT_GE(correlation(audio, 0, kSoftKick, 8000), 0.99);
+  EXPECT_LT(correlation(audio, 0, kHardKick, 8000), 0.5);
+  EXPECT_GE(correlation(audio, 2 * kStep, kHardKick, 8000), 0.99);
+  // Two samples in one range take turns (Ogg, then 96 kHz float WAV).
+  EXPECT_GE(correlation(audio, 5 * kStep, kSnareA, 8000), 0.99);
+  EXPECT_GE(correlation(audio, 7 * kStep, kSnareB, 8000), 0.99);
+  EXPECT_GE(correlation(audio, 8 * kStep, kOpenHat, 4000), 0.99);
+  // The closed hat cuts the open one: within one 256-frame block only it sounds.
+  const long closed = 9 * kStep;
+  EXPECT_GE(correlation(audio, closed, kClosedHat, 4000, 256), 0.999);
+  // What is left once the closed hat, scaled as rendered, is taken away.
+  double open = 0, xy = 0, yy = 0;
+  for (long i = 0; i < 4000; ++i) {
+    open += std::pow(audio[static_cast<std::size_t>(closed - 4000 + i)], 2);
+    const double y = kClosedHat.at(double(256 + i) / kRate);
+    xy += audio[static_cast<std::size_t>(closed + 256 + i)] * y, yy += y * y;
+  }
+  double after = 0;
+  for (long i = 0; i < 4000; ++i) {
+    after += std::pow(audio[static_cast<std::size_t>(closed + 256 + i)] -
+                          xy / yy * kClosedHat.at(double(256 + i) / kRate),
+                      2);
+  }
+  EXPECT_LT(after / open, 1e-4);
+
+  // The document may name its kit itself; the same frames come out.
+  const std::string named =
+      writeFile(dir_.path("named.tab"), std::string("meta kit = Tiny Test Kit\n") + kSong);
+  const std::string out2 = dir_.path("named.wav");
+  ASSERT_EQ(cli({"render", named, "-o", out2}).status, 0);
+  EXPECT_EQ(readLeft(out2), audio);
+  // ...and compiles to the same song as without the line.
+  EXPECT_EQ(cli({"compile", named}).out, cli({"compile", doc}).out);
+}
+
+TEST_F(Kits, KitsAreListedAndAnUnknownKitExitsWithTheList) {
+  const CliRun list = cli({"kits"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("Tiny Test Kit: Hydrogen kit, 6 instruments, 8 layers, licence CC0, in " +
+                          dir_.path("kits/tiny")),
+            std::string::npos)
+      << list.out;
+  // A folder without a kit description, and one that is not well-formed, are said.
+  EXPECT_NE(list.err.find("kits/empty/drumkit.xml"), std::string::npos) << list.err;
+  EXPECT_NE(list.err.find("kits/broken/drumkit.xml: not well-formed XML"), std::string::npos);
+
+  const std::string doc = writeFile(dir_.path("song.tab"), kSong);
+  const CliRun unknown = cli({"render", doc, "-o", dir_.path("x.wav"), "--kit", "No Such Kit"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("--kit: no kit is called \"No Such Kit\"; the kits found:\n"),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_NE(unknown.err.find("  Tiny Test Kit: Hydrogen kit"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path("x.wav")));
+}
+
+TEST_F(Kits, AKitOverTheMemoryBudgetLoadsWhatFitsAndNamesWhatItLeftOut) {
+  std::string problem;
+  const std::optional<KitInfo> kit = readHydrogenKit(dir_.path("kits/tiny"), &problem);
+  ASSERT_TRUE(kit) << problem;
+  KitLoadOptions options;
+  options.memoryBudget = 200 << 10;  // the kicks fit, the rest does not
+  KitLoader loader(*kit, options);
+  const KitLoadResult result = loader.take();
+  EXPECT_EQ(loader.progress(), 1.0);
+  ASSERT_TRUE(result.sound);
+  EXPECT_LE(result.bytes, options.memoryBudget);
+  EXPECT_EQ(result.samplesLoaded, 2);
+  EXPECT_NE(result.problems[0].find("Test Snare: snare-a.ogg left out: it would take"),
+            std::string::npos)
+      << result.problems[0];
+  EXPECT_EQ(result.problems.back(),
+            "Tiny Test Kit: 4 samples left out: the kit takes more than the 0.2 MB kept for "
+            "samples");
+  // The kick plays from the kit; the snare, left with no sample, from the synthesiser.
+  EXPECT_GE(result.voices[index(DrumVoice::BassDrum)], 0);
+  EXPECT_EQ(result.voices[index(DrumVoice::SnareDrum)], -1);
+  EXPECT_EQ(result.sound->instrumentOfNote[38], -1);
+}
+
+// A save of the document that names another kit while it plays: the new kit is loaded
+// beside the playing one and takes over; a name that matches nothing changes nothing.
+TEST_F(Kits, ASaveNamingAnotherKitPlaysOnItFromThenOn) {
+  makeTinyKit(dir_.path("kits/other"), "Other Test Kit");
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+  ::setenv("SDL_DISKAUDIOFILE", dir_.path("out.raw").c_str(), 1);
+  const std::string body = "k = kick\npart = A tempo = 240 notes = 4\nk |x-x-|\nsong = A\n";
+  const std::string doc = writeFile(dir_.path("live.tab"), "meta kit = Tiny Test Kit\n" + body);
+  CliRun run;
+  // Eight seconds of music; the saves come well inside them.
+  std::thread player([&] { run = cli({"play", doc, "--watch", "--loop", "8"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  writeFile(doc, "meta kit = No Such Kit\n" + body);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  writeFile(doc, "meta kit = Other Test Kit\n" + body);
+  player.join();
+  ::unsetenv("SDL_AUDIODRIVER");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("no kit is called \"No Such Kit\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("the kit played before plays on"), std::string::npos);
+  EXPECT_NE(run.err.find("now playing on Other Test Kit"), std::string::npos);
+}
+
+TEST(KitVoiceMap, VoicesFindTheirInstrumentsByNameUnlessTheKitGivesRealNotes) {
+  KitInfo kit;
+  for (const char* name :
+       {"Pearl Kick",          "Pearl Side Stick", "Pearl Snare",          "Hand Clap",
+        "Pearl Snare Rimshot", "Pearl Tom Floor",  "Sabian Hat Closed",    "Pearl Tom 2",
+        "Sabian Hat Pedal",    "Pearl Tom 1",      "Sabian Hat Semi-Open", "Sabian Hat Open",
+        "Sabian Hat Choke",    "Cowbell",          "Paiste Ride",          "Paiste Bell",
+        "Paiste Ride Flink",   "Sabian Crash",     "Sabian Crash Flink",   "Zildjian Splash"}) {
+    KitInstrumentInfo i;
+    i.name = name;
+    i.midiNote = 60;  // one note for all: no note of its own
+    i.layers.resize(1);
+    kit.instruments.push_back(i);
+  }
+  EXPECT_FALSE(kitGivesNotes(kit));
+  const KitVoiceMap map = mapKitVoices(kit);
+  auto nameOf = [&](DrumVoice v) {
+    const int i = map[index(v)];
+    return i < 0 ? std::string("-") : kit.instruments[static_cast<std::size_t>(i)].name;
+  };
+  using V = DrumVoice;
+  const std::pair<V, const char*> expected[] = {{V::BassDrum, "Pearl Kick"},
+                                                {V::SnareDrum, "Pearl Snare"},
+                                                {V::ClosedHat, "Sabian Hat Closed"},
+                                                {V::PedalHat, "Sabian Hat Pedal"},
+                                                {V::OpenHat, "Sabian Hat Open"},
+                                                {V::Tom1, "Pearl Tom 1"},
+                                                {V::Tom2, "Pearl Tom 2"},
+                                                {V::Tom4, "Pearl Tom Floor"},
+                                                {V::Ride, "Paiste Ride"},
+                                                {V::Bell, "Paiste Bell"},
+                                                {V::Crash1, "Sabian Crash"},
+                                                {V::Crash2, "Sabian Crash Flink"},
+                                                {V::Claps, "Hand Clap"},
+                                                {V::CowBell, "Cowbell"},
+                                                {V::Perc1, "-"}};
+  for (const auto& [voice, name] : expected) {
+    EXPECT_EQ(nameOf(voice), name) << kVoiceCaptions[index(voice)];
+  }
+  // Real notes win over names: note 36 is the kick whatever it is called.
+  for (std::size_t i = 0; i < kit.instruments.size(); ++i) {
+    kit.instruments[i].midiNote = static_cast<int>(70 + i);
+  }
+  kit.instruments[3].midiNote = 36;  // "Hand Clap"
+  EXPECT_TRUE(kitGivesNotes(kit));
+  EXPECT_EQ(mapKitVoices(kit)[index(V::BassDrum)], 3);
+}
+
+// A kit of one long mono sample on every note, for the audio thread's tests.
+std::shared_ptr<KitSound> droneKit(float level, int groupOfHats) {
+  auto kit = std::make_shared<KitSound>();
+  kit->samples.resize(1);
+  kit->samples[0].pcm.assign(kRate * 2, level);
+  for (int note = 0; note < 128; ++note) {
+    KitInstrument i;
+    i.layers.push_back({0, 1, 1, 0});
+    if (note == 42 || note == 46) i.muteGroup = groupOfHats;
+    kit->instruments.push_back(i);
+    if (kit->instruments.size() == KitSound::kMaxInstruments) break;
+  }
+  for (int note = 0; note < 128; ++note)
+    kit->instrumentOfNote[note] = static_cast<std::int16_t>(note);
+  return kit;
+}
+
+TEST(KitVoices, TheAudioThreadAllocatesNothingKeepsTheLimitAndFreesNoKitInUse) {
+  EngineSoundOutput output(kRate);
+  FluidSynthOutput synth(&output, {kTestSoundFont});
+  std::shared_ptr<KitSound> first = droneKit(0.001f, 0);
+  std::weak_ptr<KitSound> firstAlive = first;
+  synth.setKit(std::move(first));
+  MidiHandle handle = 0;
+  ASSERT_EQ(synth.open(kMidiMapperId, &handle), midi_result::kOk);
+  const auto epoch = std::chrono::steady_clock::now();
+  output.engine().setEpoch(epoch);
+  // 300 hits at once, far past the limit, then a hat choke, each at its frame.
+  for (std::uint32_t i = 0; i < 300; ++i) {
+    const std::uint32_t note = 30 + i % 40;
+    ASSERT_EQ(synth.sendShortAt(handle, kNoteOn + (note << 8) + (100u << 16), epoch), 0);
+  }
+  std::vector<std::int16_t> pcm(2 * 256);
+  resetAllocationsCounted();
+  countAllocationsHere(true);
+  for (int block = 0; block < 8; ++block) {
+    output.engine().renderLive(pcm.data(), 256, epoch + std::chrono::microseconds(5805 * block));
+  }
+  const int afterBurst = synth.kitVoices().sounding();
+  countAllocationsHere(false);
+  // The stolen voices have faded out; the limit sounds on.
+  EXPECT_EQ(afterBurst, KitVoices::kDefaultPolyphony);
+
+  // A kit change while it plays: the old kit stays alive until the audio thread lets go.
+  synth.setKit(droneKit(0.002f, 1));
+  synth.kitVoices().collect();
+  EXPECT_FALSE(firstAlive.expired());
+  countAllocationsHere(true);
+  for (int block = 8; block < 16; ++block) {
+    output.engine().renderLive(pcm.data(), 256, epoch + std::chrono::microseconds(5805 * block));
+  }
+  countAllocationsHere(false);
+  synth.kitVoices().collect();
+  EXPECT_TRUE(firstAlive.expired());
+  EXPECT_EQ(allocationsCounted(), 0);
+  EXPECT_EQ(locksCounted(), 0) << (mutexCounted() ? "" : "(locks not counted)");
+  synth.close(handle);
+}
+
+}  // namespace
+}  // namespace pulsewright
