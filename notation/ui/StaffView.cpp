@@ -37,7 +37,9 @@ void StaffView::setPlayingStep(int songPosition, int partStep) {
   int found = -1;
   for (std::size_t c = 0; c < engraving_.columns.size(); ++c) {
     const EngravedColumn& column = engraving_.columns[c];
-    if (column.songPosition != songPosition || column.partStep > partStep) continue;
+    const bool position = songPosition >= column.songPosition &&
+                          songPosition < column.songPosition + column.songPositions;
+    if (!position || column.partStep > partStep) continue;
     if (found < 0 ||
         column.partStep >= engraving_.columns[static_cast<std::size_t>(found)].partStep) {
       found = static_cast<int>(c);

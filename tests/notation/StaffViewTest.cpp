@@ -116,9 +116,9 @@ TEST(StaffView, EngravesThePartUnderTheCursor) {
   EXPECT_LT(down->x1, kicks[0]->x);
   EXPECT_GT(std::max(down->y1, down->y2), kicks[0]->y);
   // Eighths beamed by the beat: the hats make four beams; the kick, alone in its
-  // beats, is flagged.
+  // beats, lasts to the beat's end: quarters, with no flag.
   EXPECT_EQ(strokes(e, StrokeKind::Beam), 4);
-  EXPECT_EQ(strokes(e, StrokeKind::Flag), 3);
+  EXPECT_EQ(strokes(e, StrokeKind::Flag), 0);
   EXPECT_EQ(strokes(e, StrokeKind::TupletBracket), 0);
   const auto time = std::find_if(e.texts.begin(), e.texts.end(), [](const EngravedText& t) {
     return t.kind == TextKind::TimeSignature;
