@@ -18,8 +18,9 @@ constexpr double kBeamWidth = 0.45;
 constexpr double kBeamGap = 0.75;
 constexpr double kHookLength = 1.0;
 constexpr double kRestHalfHeight = 1.4;
-constexpr double kSystemGap = 2.0;
+constexpr double kSystemGap = 1.5;
 constexpr double kTextRow = 2.2;
+constexpr double kCutRoom = 0.7;  // after the last head of a measure cut at a system's end
 
 // The room after a note or rest that lasts `quarters` until the next one: the longer, the
 // wider, but far less than in proportion.
@@ -43,7 +44,7 @@ struct PreparedMeasure {
   double right = 0.4;  // after the last
   bool timeSignature = false;
   // Per voice and note: which head of the chord goes beside the stem (a second).
-  std::vector<std::vector<bool>> shifted[2];
+  std::vector<std::vector<double>> shifted[2];
 };
 
 // A stretch of one measure's slots on one system: most measures are one piece.
@@ -88,22 +89,30 @@ class Engraver {
       PreparedMeasure p;
       std::map<int, double> extra;  // by start: room a ghost, dot or second head needs
       std::vector<int> starts;
+      std::vector<int> ghostAt;  // a ghost's parentheses need room before it too
       for (int v = 0; v < 2; ++v) {
         for (const ScoreNote& n : m.voices[v]) {
           if (n.hidden) continue;
           starts.push_back(n.start);
-          std::vector<bool> shifted;
+          std::vector<double> shifted;
           int below = -100;
-          bool belowShifted = false;
+          bool belowShifted = false, belowGhost = false;
           double room = n.dotted ? 0.6 : 0.0;
           for (const ScoreHit& h : sortedHits(n)) {
             const int pos = staffPosition(placementOf(h.voice));
+            const bool ghost = h.level <= 3;
             const bool shift = pos - below <= 1 && !belowShifted;
-            shifted.push_back(shift);
-            if (shift) room = std::max(room, 1.2);
-            if (h.level <= 3) room = std::max(room, 0.7);
+            // Beside the stem, clear of the head below and both heads' parentheses.
+            const double by = !shift ? 0.0 : ghost || belowGhost ? 2.7 : 2 * kHeadHalfWidth;
+            shifted.push_back(by);
+            room = std::max(room, by);
+            if (ghost) {
+              room = std::max(room, by + 0.7);
+              ghostAt.push_back(n.start);
+            }
             below = pos;
             belowShifted = shift;
+            belowGhost = ghost;
           }
           p.shifted[v].push_back(shifted);
           extra[n.start] = std::max(extra[n.start], room);
@@ -116,6 +125,7 @@ class Engraver {
         const int next = i + 1 < starts.size() ? starts[i + 1] : end;
         const double quarters = static_cast<double>(next - starts[i]) / score_.divisions;
         double w = gapWidth(quarters) + extra[starts[i]];
+        if (std::find(ghostAt.begin(), ghostAt.end(), next) != ghostAt.end()) w += 0.7;
         if (starts.size() == 1 && m.voices[0].size() == 1 && m.voices[0][0].measureRest) w = 4.0;
         p.slots.push_back({starts[i], w});
       }
@@ -134,7 +144,7 @@ class Engraver {
 
   double pieceWidth(const Piece& piece) const {
     const PreparedMeasure& p = prepared_[piece.measure];
-    double w = (piece.first ? p.left : 0.4) + (piece.last ? p.right : 0.2);
+    double w = (piece.first ? p.left : 0.4) + (piece.last ? p.right : kCutRoom);
     for (std::size_t s = piece.from; s < piece.to; ++s) w += p.slots[s].width;
     return w;
   }
@@ -168,14 +178,14 @@ class Engraver {
       Piece piece{m, 0, 0, true, false};
       while (piece.from < p.slots.size()) {
         piece.to = piece.from;
-        double room = available() - used - (piece.first ? p.left : 0.4) - 0.2;
+        double room = available() - used - (piece.first ? p.left : 0.4) - kCutRoom;
         while (piece.to < p.slots.size() &&
                (room >= p.slots[piece.to].width || piece.to == piece.from)) {
           room -= p.slots[piece.to].width;
           ++piece.to;
         }
         piece.last = piece.to == p.slots.size();
-        if (piece.last) room -= p.right - 0.2;
+        if (piece.last) room -= p.right - kCutRoom;
         line.push_back(piece);
         used += pieceWidth(piece);
         if (!piece.last) close();
@@ -282,7 +292,7 @@ class Engraver {
     slotX[endAt] = x;
     columns(m, piece, slotX, endAt);
     for (int v = 1; v <= 2; ++v) voice(m, p, v, slotX, endAt);
-    x += piece.last ? p.right : 0.2;
+    x += piece.last ? p.right : kCutRoom;
     if (piece.last) {
       if (m.repeatTimes > 1) {
         stroke(x - 1.25, 1.5, x - 1.25, 1.5, 0.4, StrokeKind::RepeatDot);
@@ -358,13 +368,13 @@ class Engraver {
       d.x = x;
       d.firstHead = e_.heads.size();
       const std::vector<ScoreHit> hits = sortedHits(n);
-      const std::vector<bool>& shifted = p.shifted[v - 1][index];
+      const std::vector<double>& shifted = p.shifted[v - 1][index];
       for (std::size_t h = 0; h < hits.size(); ++h) {
         const ScoreHit& hit = hits[h];
         const DrumPlacement place = placementOf(hit.voice);
         EngravedHead head;
         head.staffPosition = staffPosition(place);
-        head.x = x + (shifted[h] ? 2 * kHeadHalfWidth : 0.0);
+        head.x = x + shifted[h];
         head.y = lineY(head.staffPosition);
         head.head = place.head;
         head.hollow = n.typeLog2 >= 1;
@@ -711,7 +721,7 @@ std::vector<Engraving> engravePages(const Score& score, double width, double hei
     Engraving page = pages.empty() ? head : Engraving{};
     page.width = width;
     page.height = height;
-    const double start = pages.empty() ? titleRoom : 1.0;
+    const double start = (pages.empty() ? titleRoom : 0.0) + 1.0;
     std::size_t to = s;
     if (s < all.systems.size()) {
       const double shift = start - all.systems[s].top;

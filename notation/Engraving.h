@@ -107,6 +107,10 @@ struct Engraving {
 // on to the next.
 Engraving engrave(const Score& score, double width);
 
+// Staff spaces across a printed page inside its margins: a staff a little under 8 mm
+// tall on A4, as printed drum charts have it.
+constexpr double kPageSpacesAcross = 90.0;
+
 // The score on pages of `width` x `height` spaces: a title block on the first, systems
 // never cut, a page number at each foot.
 std::vector<Engraving> engravePages(const Score& score, double width, double height);

@@ -11,7 +11,6 @@ namespace pulsewright {
 namespace {
 
 constexpr double kMarginPoints = 36.0;  // half an inch all round
-constexpr double kSpacesAcross = 70.0;  // as the window prints
 constexpr double kCircle = 0.5523;      // a quarter circle's Bezier handles
 
 // The text in the standard fonts' WinAnsi encoding: Latin-1 as it is, quotes escaped,
@@ -186,9 +185,9 @@ class Page {
 PdfScore pdfOfScore(const Score& score, Paper paper) {
   const double width = paper == Paper::A4 ? 595.276 : 612.0;
   const double height = paper == Paper::A4 ? 841.89 : 792.0;
-  const double space = (width - 2 * kMarginPoints) / kSpacesAcross;
+  const double space = (width - 2 * kMarginPoints) / kPageSpacesAcross;
   const std::vector<Engraving> pages =
-      engravePages(score, kSpacesAcross, (height - 2 * kMarginPoints) / space);
+      engravePages(score, kPageSpacesAcross, (height - 2 * kMarginPoints) / space);
   std::string out = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   std::vector<std::size_t> offsets;
   auto object = [&](const std::string& body) {

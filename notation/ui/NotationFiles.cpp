@@ -121,9 +121,9 @@ void printStaves(QPrinter& printer, const Score& score) {
   QPainter painter;
   if (!painter.begin(&printer)) return;
   const QRectF page = painter.viewport();
-  // About seventy staff spaces across the page, as on printed drum charts.
-  const double space = page.width() / 70.0;
-  const std::vector<Engraving> pages = engravePages(score, 70.0, page.height() / space);
+  const double space = page.width() / kPageSpacesAcross;
+  const std::vector<Engraving> pages =
+      engravePages(score, kPageSpacesAcross, page.height() / space);
   for (std::size_t p = 0; p < pages.size(); ++p) {
     if (p > 0) printer.newPage();
     paintEngraving(painter, pages[p], QPointF(0, 0), space, Qt::black);
