@@ -1,7 +1,8 @@
 // Drum notation, median times: MusicXML export of a 1,000-bar song (compile, score and
-// writer, then the writer alone), and engraving one part of 8 and of 64 bars as the staff
-// view does at each keystroke (compile, score, layout and, with the windows built, drawing
-// into an image).
+// writer, then the writer alone), a 32-bar song to an A4 PDF (compile, score, pages and
+// the PDF's bytes), and engraving one part of 8 and of 64 bars as the staff view does at
+// each keystroke (compile, score, layout and, with the windows built, drawing into an
+// image).
 // Usage: pw_bench_notation [runs]
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "notation/Engraving.h"
 #include "notation/MusicXml.h"
+#include "notation/PdfScore.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
 #include "tablature/CompiledDocument.h"
@@ -101,6 +103,13 @@ int main(int argc, char** argv) {
   const double writerMs = medianMs(runs, [&] { bytes = writeMusicXml(score).size(); });
   std::printf("MusicXML export, %zu measures (%zu bytes): %.2f ms whole, %.2f ms writer alone\n",
               measures, bytes, exportMs, writerMs);
+
+  const std::string short32 = songDocument(32);
+  PdfScore pdf;
+  const double pdfMs =
+      medianMs(runs, [&] { pdf = pdfOfScore(scoreOfDocument(short32, padMap), Paper::A4); });
+  std::printf("32-bar song to PDF (%zu bytes, %d pages): %.2f ms\n", pdf.bytes.size(), pdf.pages,
+              pdfMs);
 
   for (const int bars : {8, 64}) {
     const std::string text = partDocument(bars);

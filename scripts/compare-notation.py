@@ -95,17 +95,25 @@ def write_midi(g, path):
 
 
 def counts(path):
-    """Rests per bar (max, mean over bars), tuplet brackets, beamed and beamable notes."""
+    """Rests per bar (max, mean over bars as played), tuplet brackets as played, beamed and
+    beamable notes, bars as played: a measure between repeat bars counts as often as it
+    plays."""
     root = ET.parse(path).getroot()
     part = root.find("part")
-    rests, brackets, beamed, beamable = [], 0, 0, 0
+    measures = []
     for measure in part.findall("measure"):
-        r = 0
+        r, brackets, beamed, beamable = 0, 0, 0, 0
+        start, times = False, 1
+        for barline in measure.findall("barline"):
+            repeat = barline.find("repeat")
+            if repeat is not None and repeat.get("direction") == "forward":
+                start = True
+            if repeat is not None and repeat.get("direction") == "backward":
+                times = int(repeat.get("times", "2"))
         for note in measure.findall("note"):
             rest = note.find("rest")
-            if rest is not None:
-                if note.get("print-object") != "no" and rest.get("print-object") != "no":
-                    r += 1
+            if rest is not None and note.get("print-object") != "no":
+                r += 1
             for t in note.iter("tuplet"):
                 if t.get("type") == "start":
                     brackets += 1
@@ -115,9 +123,71 @@ def counts(path):
                 beamable += 1
                 if note.find("beam") is not None:
                     beamed += 1
-        rests.append(r)
-    bars = max(1, len(rests))
-    return max(rests or [0]), sum(rests) / bars, brackets, beamed, beamable, len(rests)
+        measures.append([r, brackets, beamed, beamable, start, times])
+    # Weights: the measures of a repeat play `times` times.
+    weights = [1] * len(measures)
+    begin = 0
+    for i, m in enumerate(measures):
+        if m[4]:
+            begin = i
+        if m[5] > 1:
+            for k in range(begin, i + 1):
+                weights[k] = m[5]
+            begin = i + 1
+    bars = sum(weights) or 1
+    rests = [m[0] for m in measures]
+    return (max(rests or [0]), sum(m[0] * w for m, w in zip(measures, weights)) / bars,
+            sum(m[1] * w for m, w in zip(measures, weights)),
+            sum(m[2] * w for m, w in zip(measures, weights)),
+            sum(m[3] * w for m, w in zip(measures, weights)), bars, len(measures))
+
+
+def midi_hits(path):
+    """(ms, key) of every note-on of a MIDI file, read with midicsv."""
+    rows = subprocess.run(["midicsv", path], check=True, capture_output=True,
+                          text=True).stdout.splitlines()
+    division, tempos, notes = 480, [], []
+    for row in rows:
+        f = [x.strip() for x in row.split(",")]
+        if f[2] == "Header":
+            division = int(f[5])
+        elif f[2] == "Tempo":
+            tempos.append((int(f[1]), int(f[3])))
+        elif f[2] == "Note_on_c" and int(f[5]) > 0:
+            notes.append((int(f[1]), int(f[4])))
+    tempos.sort()
+
+    def ms(tick):
+        at, last, us = 0.0, 0, 500000
+        for t, value in tempos:
+            if t > tick:
+                break
+            at += (t - last) * us / division / 1000.0
+            last, us = t, value
+        return at + (tick - last) * us / division / 1000.0
+    return sorted((round(ms(t)), k) for t, k in notes)
+
+
+def played_hits(cli, tab, out):
+    log = out + ".log"
+    subprocess.run([cli, "play", tab, "--device", "none", "--channel", "10", "--log", log],
+                   check=True, capture_output=True)
+    hits = []
+    for line in open(log):
+        m = re.match(r"(\d+\.\d+) midi 99 (\d+) (\d+)", line)
+        if m and int(m.group(2)) != 0 and int(m.group(3)) != 0:
+            hits.append((float(m.group(1)), int(m.group(2))))
+    return sorted((round(t), k) for t, k in hits)
+
+
+def same_hits(a, b):
+    """Equal keys at times within 2 ms of each other, from the first hit."""
+    if len(a) != len(b) or not a:
+        return len(a) == len(b)
+    a0, b0 = a[0][0], b[0][0]
+    sa = sorted((t - a0, k) for t, k in a)
+    sb = sorted((t - b0, k) for t, k in b)
+    return all(ka == kb and abs(ta - tb) <= 2 + 0.005 * ta for (ta, ka), (tb, kb) in zip(sa, sb))
 
 
 def main():
@@ -126,23 +196,40 @@ def main():
     cli = os.path.join(build, "cli", "pulsewright-cli")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     rows = []
+    documents = []
     for g in grooves():
         name = g[0]
         mid = os.path.join(out, name + ".mid")
         write_midi(g, mid)
         tab = os.path.join(out, name + ".tab")
-        ours = os.path.join(out, name + ".pw.musicxml")
-        theirs = os.path.join(out, name + ".ms.musicxml")
         subprocess.run([cli, "import", mid, "-o", tab], check=True, capture_output=True)
+        documents.append((name, tab, mid))
+    examples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
+    for f in sorted(os.listdir(examples)):
+        if f.endswith(".tab"):
+            documents.append((f[:-4], os.path.join(examples, f), None))
+    for name, tab, mid in documents:
+        ours = os.path.join(out, name + ".pw.musicxml")
         subprocess.run([cli, "export", tab, "-o", ours], check=True, capture_output=True)
-        subprocess.run(["mscore3", "-o", theirs, mid], env=env, capture_output=True, timeout=300)
-        rows.append((name, counts(ours), counts(theirs) if os.path.exists(theirs) else None))
-    print("| groove | bars | rests/bar max (mean) PW | MS3 | tuplets PW | MS3 | beamed PW | MS3 |")
-    print("|---|---|---|---|---|---|---|---|")
-    for name, a, b in rows:
-        bs = b or (0, 0, 0, 0, 0, 0)
-        print(f"| {name} | {a[5]} | {a[0]} ({a[1]:.1f}) | {bs[0]} ({bs[1]:.1f}) | {a[2]} | {bs[2]} "
-              f"| {a[3]}/{a[4]} | {bs[3]}/{bs[4]} |")
+        theirs = None
+        if mid:
+            theirs = os.path.join(out, name + ".ms.musicxml")
+            subprocess.run(["mscore3", "-o", theirs, mid], env=env, capture_output=True,
+                           timeout=300)
+        # MuseScore's reading of our score, played back as MIDI, against Play.
+        back = os.path.join(out, name + ".pw.mid")
+        subprocess.run(["mscore3", "-o", back, ours], env=env, capture_output=True, timeout=300)
+        equal = os.path.exists(back) and same_hits(midi_hits(back), played_hits(cli, tab, back))
+        rows.append((name, counts(ours), counts(theirs) if theirs and os.path.exists(theirs)
+                     else None, equal, len(played_hits(cli, tab, back))))
+    print("| document | bars played (written) | rests/bar max (mean) PW | MS3 | tuplets PW | MS3 "
+          "| beamed notes PW | MS3 | MS3 reads PW hit for hit |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for name, a, b, equal, hits in rows:
+        bs = b or ("-", 0, "-", "-", "-", "-", "-")
+        theirs = f"{bs[0]} ({bs[1]:.1f})" if b else "-"
+        print(f"| {name} | {a[5]} ({a[6]}) | {a[0]} ({a[1]:.1f}) | {theirs} | {a[2]} | {bs[2]} "
+              f"| {a[3]}/{a[4]} | {bs[3]}/{bs[4]} | {'yes' if equal else 'NO'} ({hits} hits) |")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <cmath>
 
 #include "notation/ui/StaffPainter.h"
@@ -49,6 +50,17 @@ void StaffView::setPlayingStep(int songPosition, int partStep) {
   if (found == playing_) return;
   playing_ = found;
   update();
+  if (found < 0) return;
+  // The playhead stays in sight: the scroll area holding the view follows it.
+  const EngravedColumn& c = engraving_.columns[static_cast<std::size_t>(found)];
+  for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (auto* area = qobject_cast<QScrollArea*>(w)) {
+      const double s = space();
+      area->ensureVisible(static_cast<int>(c.x0 * s), static_cast<int>((c.top + c.bottom) / 2 * s),
+                          50, static_cast<int>((c.bottom - c.top) * s));
+      break;
+    }
+  }
 }
 
 QSize StaffView::sizeHint() const {
