@@ -233,10 +233,10 @@ class Engraver {
       slots += w;
       fixed += pieceWidth(piece) - w;
     }
-    // A full system is stretched to the width; a last one only when nearly full.
+    // A full system is stretched to the width; a last one short of it by half at most.
     const bool lastSystem = index + 1 == systems_.size();
     double stretch = slots > 0 ? (available() - fixed) / slots : 1.0;
-    if (lastSystem && fixed + slots < available() * 0.75) stretch = 1.0;
+    if (lastSystem && fixed + slots < available() * 0.75) stretch = std::min(stretch, 1.5);
     stretch = std::max(stretch, 1.0);
     if (index > 0) {
       const std::string number = std::to_string(pieces.front().measure + 1);

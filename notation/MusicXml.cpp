@@ -256,7 +256,10 @@ class Writer {
     for (const ScoreNote& n : m.voice(number)) {
       const std::string duration = "<duration>" + std::to_string(n.duration) + "</duration>";
       if (n.hidden) {
-        out_ += "      <forward>" + duration + voiceTag + "</forward>\n";
+        out_ += "      <forward>";
+        out_ += duration;
+        out_ += voiceTag;
+        out_ += "</forward>\n";
         continue;
       }
       if (n.rest()) {

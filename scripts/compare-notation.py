@@ -219,17 +219,23 @@ def main():
         # MuseScore's reading of our score, played back as MIDI, against Play.
         back = os.path.join(out, name + ".pw.mid")
         subprocess.run(["mscore3", "-o", back, ours], env=env, capture_output=True, timeout=300)
-        equal = os.path.exists(back) and same_hits(midi_hits(back), played_hits(cli, tab, back))
+        read = midi_hits(back) if os.path.exists(back) else []
+        played = played_hits(cli, tab, back)
+        # Play's steps are whole milliseconds (41 for 41.67 at notes = 48): the source MIDI
+        # file is the exact reference where there is one.
+        equal = same_hits(read, played)
+        source = same_hits(read, midi_hits(mid)) if mid else None
         rows.append((name, counts(ours), counts(theirs) if theirs and os.path.exists(theirs)
-                     else None, equal, len(played_hits(cli, tab, back))))
+                     else None, equal, len(played), source))
     print("| document | bars played (written) | rests/bar max (mean) PW | MS3 | tuplets PW | MS3 "
-          "| beamed notes PW | MS3 | MS3 reads PW hit for hit |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for name, a, b, equal, hits in rows:
+          "| beamed notes PW | MS3 | MS3 reads PW = play --log | = source MIDI |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for name, a, b, equal, hits, source in rows:
         bs = b or ("-", 0, "-", "-", "-", "-", "-")
         theirs = f"{bs[0]} ({bs[1]:.1f})" if b else "-"
         print(f"| {name} | {a[5]} ({a[6]}) | {a[0]} ({a[1]:.1f}) | {theirs} | {a[2]} | {bs[2]} "
-              f"| {a[3]}/{a[4]} | {bs[3]}/{bs[4]} | {'yes' if equal else 'NO'} ({hits} hits) |")
+              f"| {a[3]}/{a[4]} | {bs[3]}/{bs[4]} | {'yes' if equal else 'NO'} ({hits} hits) "
+              f"| {'-' if source is None else 'yes' if source else 'NO'} |")
 
 
 if __name__ == "__main__":
