@@ -8,6 +8,7 @@
 #include "fileio/OutputFile.h"
 #include "midifile/MidiFileExport.h"
 #include "notation/MusicXml.h"
+#include "notation/PdfScore.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
 #include "tablature/CompiledDocument.h"
@@ -31,6 +32,8 @@ bool writeMidiFile(const ExportArguments& a, const CompiledDocument& compiled,
                    std::string_view text, const StopSignals& stop, std::ostream& err);
 bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compiled,
                        std::string_view text, const StopSignals& stop, std::ostream& err);
+bool writePdfFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view text,
+                  const StopSignals& stop, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -41,7 +44,7 @@ struct ExportFormat {
 constexpr ExportFormat kExportFormats[] = {
     {"", writeMidiFile},         {".mid", writeMidiFile},
     {".midi", writeMidiFile},    {".musicxml", writeMusicXmlFile},
-    {".xml", writeMusicXmlFile},
+    {".xml", writeMusicXmlFile}, {".pdf", writePdfFile},
 };
 
 const ExportFormat* formatFor(const std::string& path) {
@@ -70,6 +73,7 @@ struct ExportArguments {
   std::string input;
   std::string output;
   int channel = kDrumChannel;
+  std::string paper = "a4";
   double maxSeconds = kDefaultMaxSongSeconds;
   PadMapChoice padMap;
   VoiceChoice voices;
@@ -130,6 +134,29 @@ bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compile
   return true;
 }
 
+// The engraved score as the window prints it: staves on A4 or Letter pages.
+bool writePdfFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view text,
+                  const StopSignals& stop, std::ostream& err) {
+  const Score score = buildScore({*compiled.song, compiled.metadata, text});
+  for (const std::string& warning : score.warnings) {
+    err << "pulsewright-cli: " << a.input << ": " << warning << "\n";
+  }
+  if (score.samplesLeftOut > 0) {
+    err << "pulsewright-cli: " << score.samplesLeftOut
+        << " sample hits left out: a drum score cannot hold samples\n";
+  }
+  const PdfScore pdf = pdfOfScore(score, a.paper == "letter" ? Paper::Letter : Paper::A4);
+  if (stop.caught() != 0) return false;
+  OutputFile file;
+  std::string reason;
+  if (!file.open(a.output, {a.input, a.padMap.file}, &reason) || !file.write(pdf.bytes, &reason) ||
+      !file.commit(&reason)) {
+    file.abort();
+    return reportCannotWrite(a, reason, err);
+  }
+  return true;
+}
+
 int runExport(const ExportArguments& a, CliContext& io) {
   std::ostream& err = io.err;
   const ExportFormat* format = formatFor(a.output);
@@ -173,12 +200,15 @@ void addExportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ExportArguments>();
   CLI::App* command =
       app.add_subcommand("export",
-                         "write the song of FILE as a Standard MIDI File (.mid) or as a "
-                         "MusicXML drum score (.musicxml, .xml)");
+                         "write the song of FILE as a Standard MIDI File (.mid), as a "
+                         "MusicXML drum score (.musicxml, .xml) or as an engraved score (.pdf)");
   command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
   command->add_option("-o,--output", a->output, "the file to write; its ending chooses the format")
       ->required()
-      ->option_text("OUT.mid|OUT.musicxml");
+      ->option_text("OUT.mid|OUT.musicxml|OUT.pdf");
+  command->add_option("--paper", a->paper, "the PDF's paper size (default a4)")
+      ->check(CLI::IsMember({"a4", "letter"}))
+      ->option_text("a4|letter");
   command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");

@@ -18,6 +18,8 @@ struct EngravedHead {
   bool parentheses = false;
   bool accent = false;
   double accentY = 0;
+  bool dotted = false;
+  double dotY = 0;
   int voice = 1;
   int staffPosition = 0;  // half spaces above the bottom line
   std::size_t column = 0;
@@ -29,6 +31,7 @@ enum class StrokeKind : std::uint8_t {
   LedgerLine,
   BarLine,
   ThickBarLine,
+  RepeatDot,  // a dot: a stroke of no length with round ends
   Clef,
   Stem,
   Beam,
@@ -48,10 +51,20 @@ struct EngravedRest {
   int voice = 1;
 };
 
-enum class TextKind : std::uint8_t { TimeSignature, PartName, Tempo, TupletNumber };
+enum class TextKind : std::uint8_t {
+  TimeSignature,
+  PartName,
+  Tempo,
+  TupletNumber,
+  MeasureNumber,
+  RepeatCount,  // "×N" over a closing repeat bar line
+  Title,
+  Composer,
+  PageNumber,
+};
 struct EngravedText {
-  double x = 0, y = 0;  // the left end of the baseline; time signatures and tuplet numbers
-                        // are centred on x and y
+  double x = 0, y = 0;  // the left end of the baseline; time signatures, tuplet numbers,
+                        // titles and page numbers are centred on x (and the first two on y)
   std::string text;
   double size = 1.5;  // height in spaces
   TextKind kind = TextKind::PartName;
@@ -63,12 +76,25 @@ struct EngravedColumn {
   std::size_t measure = 0;
   int partStep = 0;
   int songPosition = 1;
+  int songPositions = 1;  // a repeated part's columns stand for this many positions
 };
+
+// The approximate box of a text, for layout and for checks that nothing overlaps.
+struct Box {
+  double left = 0, top = 0, right = 0, bottom = 0;
+};
+Box textBox(const EngravedText& text);
 
 struct Engraving {
   double width = 0, height = 0;
-  double systemHeight = 0;
   std::vector<double> systemTops;  // y of each system's top staff line
+  // Where each system's things begin in the lists below, and how far it reaches up and
+  // down: pages are cut between systems.
+  struct System {
+    double top = 0, bottom = 0;
+    std::size_t strokes = 0, heads = 0, rests = 0, texts = 0, columns = 0;
+  };
+  std::vector<System> systems;
   std::vector<EngravedStroke> strokes;
   std::vector<EngravedHead> heads;
   std::vector<EngravedRest> rests;
@@ -76,7 +102,17 @@ struct Engraving {
   std::vector<EngravedColumn> columns;
 };
 
-// Lays the score out in systems no wider than `width` spaces.
+// Lays the score out in systems `width` spaces wide: measures as wide as their notes need,
+// each full system stretched to the width, a measure too dense for one system carried
+// on to the next.
 Engraving engrave(const Score& score, double width);
+
+// Staff spaces across a printed page inside its margins: a staff a little under 8 mm
+// tall on A4, as printed drum charts have it.
+constexpr double kPageSpacesAcross = 90.0;
+
+// The score on pages of `width` x `height` spaces: a title block on the first, systems
+// never cut, a page number at each foot.
+std::vector<Engraving> engravePages(const Score& score, double width, double height);
 
 }  // namespace pulsewright

@@ -159,6 +159,11 @@ class Writer {
       }
       out_ += "      </attributes>\n";
     }
+    if (m.repeatStart) {
+      out_ +=
+          "      <barline location=\"left\"><bar-style>heavy-light</bar-style>"
+          "<repeat direction=\"forward\"/></barline>\n";
+    }
     if (!m.partName.empty()) {
       out_ += "      <direction placement=\"above\">\n        <direction-type><rehearsal>" +
               escaped(m.partName) + "</rehearsal></direction-type>\n      </direction>\n";
@@ -172,11 +177,19 @@ class Writer {
       out_ += "      </direction>\n";
     }
     voice(m, 1);
-    if (m.hasFeet()) {
+    if (!m.voice(2).empty()) {
       out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
       voice(m, 2);
     }
-    if (number == count) {
+    if (m.repeatTimes > 1) {
+      const std::string times = std::to_string(m.repeatTimes);
+      out_ += "      <direction placement=\"above\">\n        <direction-type><words>\xC3\x97" +
+              times + "</words></direction-type>\n      </direction>\n";
+      out_ +=
+          "      <barline location=\"right\"><bar-style>light-heavy</bar-style>"
+          "<repeat direction=\"backward\" times=\"" +
+          times + "\"/></barline>\n";
+    } else if (number == count) {
       out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
     }
     out_ += "    </measure>\n";
@@ -236,33 +249,35 @@ class Writer {
   }
 
   void voice(const ScoreMeasure& m, int number) {
-    static constexpr std::string_view kBeamNames[] = {"", "begin", "continue", "end"};
+    static constexpr std::string_view kBeamNames[] = {"",    "begin",        "continue",
+                                                      "end", "forward hook", "backward hook"};
     const std::string voiceTag = "<voice>" + std::to_string(number) + "</voice>";
-    if (number == 1 && !m.hasHands()) {
-      out_ += "      <note>\n        <rest measure=\"yes\"/>\n        <duration>" +
-              std::to_string(m.duration()) + "</duration>\n        " + voiceTag +
-              "\n      </note>\n";
-      return;
-    }
     const char* stem = number == 1 ? "up" : "down";
-    for (const ScoreStep& s : m.steps) {
-      std::vector<ScoreHit> hits = s.hits(number);
-      const std::string_view beam = kBeamNames[static_cast<int>(s.beams[number - 1])];
-      std::stable_sort(hits.begin(), hits.end(), [](const ScoreHit& a, const ScoreHit& b) {
-        return staffPosition(placementOf(a.voice)) < staffPosition(placementOf(b.voice));
-      });
-      const std::string duration = "<duration>" + std::to_string(s.duration) + "</duration>";
-      if (hits.empty()) {
-        out_ += "      <note>\n        <rest/>\n        ";
+    for (const ScoreNote& n : m.voice(number)) {
+      const std::string duration = "<duration>" + std::to_string(n.duration) + "</duration>";
+      if (n.hidden) {
+        out_ += "      <forward>";
+        out_ += duration;
+        out_ += voiceTag;
+        out_ += "</forward>\n";
+        continue;
+      }
+      if (n.rest()) {
+        out_ += n.measureRest ? "      <note>\n        <rest measure=\"yes\"/>\n        "
+                              : "      <note>\n        <rest/>\n        ";
         out_ += duration;
         out_ += "\n        ";
         out_ += voiceTag;
         out_ += "\n";
-        value(s);
-        notations(s, nullptr);
+        if (!n.measureRest) value(n);
+        notations(n, nullptr);
         out_ += "      </note>\n";
         continue;
       }
+      std::vector<ScoreHit> hits = n.hits;
+      std::stable_sort(hits.begin(), hits.end(), [](const ScoreHit& a, const ScoreHit& b) {
+        return staffPosition(placementOf(a.voice)) < staffPosition(placementOf(b.voice));
+      });
       for (std::size_t h = 0; h < hits.size(); ++h) {
         const ScoreHit& hit = hits[h];
         const DrumPlacement p = placementOf(hit.voice);
@@ -276,7 +291,7 @@ class Writer {
         out_ += "        <instrument id=\"P1-I" +
                 std::to_string(instruments_.at(instrumentOf(hit))) + "\"/>\n";
         out_ += "        " + voiceTag + "\n";
-        value(s);
+        value(n);
         out_ += "        <stem>";
         out_ += stem;
         out_ += "</stem>\n";
@@ -288,37 +303,37 @@ class Writer {
           out_ += headName(p.head);
           out_ += "</notehead>\n";
         }
-        if (h == 0 && !beam.empty()) {
-          for (int level = 1; level <= std::min(4, -s.typeLog2); ++level) {
-            out_ += "        <beam number=\"" + std::to_string(level) + "\">";
-            out_ += beam;
-            out_ += "</beam>\n";
-          }
+        for (int level = 1; h == 0 && level <= kBeamLevels; ++level) {
+          const Beam beam = n.beams[level - 1];
+          if (beam == Beam::None) continue;
+          out_ += "        <beam number=\"" + std::to_string(level) + "\">";
+          out_ += kBeamNames[static_cast<int>(beam)];
+          out_ += "</beam>\n";
         }
-        notations(h == 0 ? s : ScoreStep{}, &hit);
+        notations(h == 0 ? n : ScoreNote{}, &hit);
         out_ += "      </note>\n";
       }
     }
   }
 
-  void value(const ScoreStep& s) {
+  void value(const ScoreNote& n) {
     out_ += "        <type>";
-    out_ += noteTypeName(s.typeLog2);
+    out_ += noteTypeName(n.typeLog2);
     out_ += "</type>\n";
-    if (s.dotted) out_ += "        <dot/>\n";
-    if (s.actualNotes > 1) {
-      out_ += "        <time-modification><actual-notes>" + std::to_string(s.actualNotes) +
-              "</actual-notes><normal-notes>" + std::to_string(s.normalNotes) +
+    if (n.dotted) out_ += "        <dot/>\n";
+    if (n.actualNotes != n.normalNotes) {
+      out_ += "        <time-modification><actual-notes>" + std::to_string(n.actualNotes) +
+              "</actual-notes><normal-notes>" + std::to_string(n.normalNotes) +
               "</normal-notes></time-modification>\n";
     }
   }
 
-  void notations(const ScoreStep& s, const ScoreHit* hit) {
+  void notations(const ScoreNote& n, const ScoreHit* hit) {
     const bool accent = hit != nullptr && hit->level >= 7;
-    if (!s.tupletStart && !s.tupletStop && !accent) return;
+    if (!n.tupletStart && !n.tupletStop && !accent) return;
     out_ += "        <notations>";
-    if (s.tupletStart) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
-    if (s.tupletStop) out_ += "<tuplet type=\"stop\"/>";
+    if (n.tupletStart) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
+    if (n.tupletStop) out_ += "<tuplet type=\"stop\"/>";
     if (accent) out_ += "<articulations><accent/></articulations>";
     out_ += "</notations>\n";
   }

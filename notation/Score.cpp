@@ -6,6 +6,7 @@
 #include <numeric>
 #include <unordered_map>
 
+#include "notation/RhythmSpelling.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/GridModel.h"
 #include "tablature/TablatureCompiler.h"
@@ -76,22 +77,37 @@ class Builder {
 
   Score song() {
     struct Segment {
-      int position, part, played;
+      int position, part, played, times;
     };
     std::vector<Segment> segments;
     Timeline::Cursor cursor = src_.timeline.begin();
     TimelineTick tick;
     while (cursor.next(&tick)) {
       if (segments.empty() || segments.back().position != tick.songPosition) {
-        segments.push_back({tick.songPosition, tick.part, 0});
+        segments.push_back({tick.songPosition, tick.part, 0, 1});
       }
       ++segments.back().played;
     }
     for (const Segment& s : segments) layout(s.part);
     chooseDivisions();
+    // A part played whole several times in a row is written once between repeat bars.
+    std::vector<Segment> written;
     for (const Segment& s : segments) {
+      const auto whole = [&](const Segment& g) {
+        return g.played ==
+               static_cast<int>(
+                   src_.timeline.parts()[static_cast<std::size_t>(g.part)].steps.size());
+      };
+      if (!written.empty() && written.back().part == s.part && whole(written.back()) && whole(s) &&
+          written.back().position + written.back().times == s.position) {
+        ++written.back().times;
+        continue;
+      }
+      written.push_back(s);
+    }
+    for (const Segment& s : written) {
       if (stopped_) break;
-      emit(s.part, s.played, s.position);
+      emit(s.part, s.played, s.position, s.times);
     }
     return std::move(score_);
   }
@@ -101,7 +117,7 @@ class Builder {
     if (part < 0 || static_cast<std::size_t>(part) >= parts.size()) return std::move(score_);
     layout(part);
     chooseDivisions();
-    emit(part, static_cast<int>(parts[static_cast<std::size_t>(part)].steps.size()), 1);
+    emit(part, static_cast<int>(parts[static_cast<std::size_t>(part)].steps.size()), 1, 1);
     return std::move(score_);
   }
 
@@ -123,13 +139,11 @@ class Builder {
     PartLayout& out = layouts_[partIndex];
     Frac previous{1, 2};
     double tempo = 120;
-    double noteSize = 8;
     for (const TimelineStep& step : part.steps) {
       Frac length;
       const StepMusic& m = part.musicOf(step);
       if (m.tempo > 0 && m.noteSize > 0 && m.tupletDivisor > 0) {
         tempo = m.tempo;
-        noteSize = m.noteSize;
         if (!exactLength(part, out.steps.size(), m.noteSize, &length)) {
           const double q = 4.0 / (m.noteSize * m.tupletDivisor);
           length = reduced(std::max<std::int64_t>(1, std::llround(q * kRoundedDivisions)),
@@ -145,69 +159,14 @@ class Builder {
       out.tempi.push_back(tempo);
       ScoreStep s;
       s.partStep = static_cast<int>(out.steps.size());
-      writtenValue(length, noteSize, part.name, &s);
       out.steps.push_back(s);
     }
-    groupTuplets(out);
     splitBars(part, out);
   }
 
   void roundedNote(const std::string& text) {
     if (std::find(score_.warnings.begin(), score_.warnings.end(), text) == score_.warnings.end()) {
       score_.warnings.push_back(text);
-    }
-  }
-
-  // The note value a step of `length` quarters is written as.
-  void writtenValue(Frac length, double noteSize, const std::string& partName, ScoreStep* s) {
-    (void)noteSize;
-    // The smallest power of two (in quarters) not shorter than the step.
-    int k = static_cast<int>(std::ceil(
-        std::log2(static_cast<double>(length.num) / static_cast<double>(length.den)) - 1e-9));
-    auto power = [](int e) {
-      return e >= 0 ? Frac{std::int64_t{1} << e, 1} : Frac{1, std::int64_t{1} << -e};
-    };
-    Frac t = power(std::clamp(k, -40, 20));
-    const Frac ratio = reduced(length.num * t.den, length.den * t.num);  // in (1/2, 1]
-    if (ratio == Frac{1, 1}) {
-      s->typeLog2 = k;
-    } else if (ratio == Frac{3, 4}) {
-      s->typeLog2 = k - 1;
-      s->dotted = true;
-    } else {
-      s->typeLog2 = k;
-      if (ratio.num > 0 && ratio.den <= 64) {
-        s->normalNotes = static_cast<int>(ratio.num);
-        s->actualNotes = static_cast<int>(ratio.den);
-      }
-    }
-    if (s->typeLog2 < kShortestType || s->typeLog2 > kLongestType) {
-      s->typeLog2 = std::clamp(s->typeLog2, kShortestType, kLongestType);
-      s->dotted = false;
-      roundedNote("part " + partName + ": a step too short or too long for any note value " +
-                  "is drawn as a " + std::string(noteTypeName(s->typeLog2)));
-    }
-  }
-
-  // Tuplet brackets: every run of `actualNotes` steps of the same tuplet.
-  static void groupTuplets(PartLayout& out) {
-    std::size_t i = 0;
-    while (i < out.steps.size()) {
-      ScoreStep& first = out.steps[i];
-      if (first.actualNotes <= 1) {
-        ++i;
-        continue;
-      }
-      std::size_t j = i + 1;
-      while (j < out.steps.size() && j - i < static_cast<std::size_t>(first.actualNotes) &&
-             out.steps[j].actualNotes == first.actualNotes &&
-             out.steps[j].normalNotes == first.normalNotes &&
-             out.steps[j].typeLog2 == first.typeLog2) {
-        ++j;
-      }
-      first.tupletStart = true;
-      out.steps[j - 1].tupletStop = true;
-      i = j;
     }
   }
 
@@ -261,20 +220,18 @@ class Builder {
       const bool modelFits = metre.fromBars && metre.beatUnit > 0 &&
                              length == reduced(std::int64_t{4} * metre.beats, metre.beatUnit);
       // A bar line at the very end (or a part still being typed) leaves a bar with no step.
-      const ScoreStep none{};
-      const ScoreStep& first = from < count ? out.steps[static_cast<std::size_t>(from)] : none;
+      const Frac first = from < count ? out.lengths[static_cast<std::size_t>(from)] : Frac{};
       out.metres.push_back(modelFits ? std::pair{metre.beats, metre.beatUnit}
                                      : metreOf(length, first));
     }
   }
 
   // The time signature of a bar `length` quarters long.
-  static std::pair<int, int> metreOf(Frac length, const ScoreStep& first) {
+  static std::pair<int, int> metreOf(Frac length, Frac first) {
     if (length.den == 1 && length.num > 0 && length.num <= 64) {
       const auto quarters = static_cast<int>(length.num);
       // Eighths in threes: 9 and 12 of them are compound time; 6 reads as 3/4.
-      if (first.typeLog2 == -1 && first.actualNotes == 1 &&
-          (quarters * 2 == 9 || quarters * 2 == 12)) {
+      if (first == Frac{1, 2} && (quarters * 2 == 9 || quarters * 2 == 12)) {
         return {quarters * 2, 8};
       }
       return {quarters, 4};
@@ -298,6 +255,13 @@ class Builder {
         if (divisions > kMaxDivisions) break;
       }
       if (divisions > kMaxDivisions) break;
+    }
+    // A compound beat (three eighths, or sixteenths) is a whole number of divisions.
+    for (const auto& [index, layout] : layouts_) {
+      for (const auto& [beats, beatType] : layout.metres) {
+        if (beatType >= 8 && divisions <= kMaxDivisions)
+          divisions = std::lcm(divisions, beatType / 4);
+      }
     }
     if (divisions > kMaxDivisions) {
       divisions = kRoundedDivisions;
@@ -353,13 +317,20 @@ class Builder {
     return longest;
   }
 
-  void emit(int partIndex, int played, int songPosition) {
+  void emit(int partIndex, int played, int songPosition, int times) {
     const TimelinePart& part = src_.timeline.parts()[static_cast<std::size_t>(partIndex)];
     const PartLayout& out = layouts_.at(partIndex);
     const int count = static_cast<int>(out.steps.size());
+    auto barEnd = [&](std::size_t b) {
+      return b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
+    };
+    std::size_t lastBar = 0;
+    for (std::size_t b = 0; b < out.barStarts.size(); ++b) {
+      if (out.barStarts[b] < barEnd(b)) lastBar = b;
+    }
     for (std::size_t b = 0; b < out.barStarts.size(); ++b) {
       const int from = out.barStarts[b];
-      const int to = b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
+      const int to = barEnd(b);
       if (from >= to) continue;
       ScoreMeasure m;
       m.beats = out.metres[b].first;
@@ -372,8 +343,13 @@ class Builder {
         if (s < played) addHits(part, part.steps[static_cast<std::size_t>(s)], &step);
         m.steps.push_back(std::move(step));
       }
-      beam(m, 1);
-      beam(m, 2);
+      m.repeatedPositions = times;
+      if (times > 1) {
+        m.repeatStart = b == 0;
+        if (b == lastBar) m.repeatTimes = times;
+      }
+      spellMeasure(m, score_.divisions,
+                   [&](const std::string& w) { roundedNote("part " + part.name + ": " + w); });
       if (measureSink_ != nullptr) {
         if (!(*measureSink_)(m)) {
           stopped_ = true;
@@ -382,39 +358,6 @@ class Builder {
       } else {
         score_.measures.push_back(std::move(m));
       }
-    }
-  }
-
-  // The length of a beat: a dotted quarter in compound time.
-  int beatLength(const ScoreMeasure& m) const {
-    const int beat = std::max(1, score_.divisions * 4 / std::max(1, m.beatType));
-    return m.beatType == 8 && m.beats % 3 == 0 && m.beats > 3 ? beat * 3 : beat;
-  }
-
-  void beam(ScoreMeasure& m, int voice) {
-    const int beat = beatLength(m);
-    std::vector<int> beatOf(m.steps.size());
-    int offset = 0;
-    for (std::size_t i = 0; i < m.steps.size(); ++i) {
-      beatOf[i] = offset / beat;
-      offset += m.steps[i].duration;
-    }
-    auto beamable = [&](std::size_t i) {
-      return !m.steps[i].hits(voice).empty() && m.steps[i].typeLog2 <= -1;
-    };
-    const auto v = static_cast<std::size_t>(voice - 1);
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i <= m.steps.size(); ++i) {
-      if (i < m.steps.size() && i > runStart && beamable(i) && beamable(runStart) &&
-          beatOf[i] == beatOf[runStart]) {
-        continue;
-      }
-      if (i - runStart >= 2 && beamable(runStart)) {
-        m.steps[runStart].beams[v] = Beam::Begin;
-        for (std::size_t k = runStart + 1; k + 1 < i; ++k) m.steps[k].beams[v] = Beam::Continue;
-        m.steps[i - 1].beams[v] = Beam::End;
-      }
-      runStart = i;
     }
   }
 

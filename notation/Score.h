@@ -41,23 +41,38 @@ struct ScoreHit {
   SourcePosition source;
 };
 
-enum class Beam : std::uint8_t { None, Begin, Continue, End };
+// A beam level at a note: MusicXML's begin/continue/end, and hooks for a note beamed on
+// its own at that level.
+enum class Beam : std::uint8_t { None, Begin, Continue, End, ForwardHook, BackwardHook };
+constexpr int kBeamLevels = 4;
 
-// One step of a grid as a note value.
+// One grid step of a measure and the hits it plays.
 struct ScoreStep {
-  int duration = 0;   // in the score's divisions
+  int duration = 0;             // in the score's divisions
+  int partStep = 0;             // the step of the part it is
+  std::vector<ScoreHit> hands;  // voice 1
+  std::vector<ScoreHit> feet;   // voice 2
+  const std::vector<ScoreHit>& hits(int voice) const { return voice == 1 ? hands : feet; }
+};
+
+// A note, chord or rest of one voice as written: it lasts to the next hit in its voice or
+// to its beat's end, whichever makes a note value.
+struct ScoreNote {
+  int start = 0;  // divisions from the measure's start
+  int duration = 0;
   int typeLog2 = -1;  // the written value: 2^typeLog2 quarters (0 quarter, -1 eighth)
   bool dotted = false;
   int actualNotes = 1;  // a tuplet: actualNotes in the time of normalNotes
   int normalNotes = 1;
   bool tupletStart = false;
   bool tupletStop = false;
-  int partStep = 0;             // the step of the part it is
-  std::vector<ScoreHit> hands;  // voice 1
-  std::vector<ScoreHit> feet;   // voice 2
-  // Beams of voice 1 and voice 2: runs of eighths or shorter within one beat.
-  Beam beams[2] = {Beam::None, Beam::None};
-  const std::vector<ScoreHit>& hits(int voice) const { return voice == 1 ? hands : feet; }
+  bool measureRest = false;  // the whole measure's rest
+  bool hidden = false;       // time a voice leaves empty, written as no rest
+  std::size_t step = 0;      // the measure's step it starts at
+  Beam beams[kBeamLevels] = {Beam::None, Beam::None, Beam::None, Beam::None};
+  std::vector<ScoreHit> hits;  // none: a rest
+  bool rest() const { return hits.empty(); }
+  int beamLevels() const;  // beams or flags its value has
 };
 
 struct ScoreMeasure {
@@ -66,10 +81,18 @@ struct ScoreMeasure {
   double tempo = 0;      // quarter notes per minute
   std::string partName;  // set on the first measure of a song position
   int songPosition = 1;  // from 1
+  // Played this many times over: the measures from one with repeatStart to one with
+  // repeatTimes > 1 stand between repeat bar lines (the part repeats at song positions
+  // songPosition to songPosition + repeatTimes - 1).
+  bool repeatStart = false;
+  int repeatTimes = 1;
+  int repeatedPositions = 1;  // song positions this measure stands for
   std::vector<ScoreStep> steps;
+  std::vector<ScoreNote> voices[2];  // voice 1 and voice 2, spelled from the steps
   int duration() const;
   bool hasFeet() const;
   bool hasHands() const;
+  const std::vector<ScoreNote>& voice(int v) const { return voices[v == 1 ? 0 : 1]; }
 };
 
 struct Score {

@@ -33,9 +33,12 @@ dense_document() {
   awk -v reps="$1" 'BEGIN { split("k s h o c r b t m l f p w x y z", v, " ")
                split("kick,snare,closed hi-hat,open hi-hat,crash cymbal,ride cymbal,bell,hi tom,mid tom,low tom,floor tom,pedal hi-hat,cowbell,tambourine,clap,rim", name, ",")
                for (i = 1; i <= 16; i++) print v[i] " = " name[i]
-               print "part = A tempo = 120 notes = 16"
-               for (i = 1; i <= 16; i++) { printf "%s |", v[i]; for (j = 0; j < 64; j++) printf "x"; print "|" }
-               printf "song = "; for (i = 0; i < reps; i++) printf "A"; print "" }' >"$dir/dense.tab"
+               # Two parts in turn: a part played again at once would be written once.
+               for (p = 0; p < 2; p++) {
+                 print "part = " (p ? "B" : "A") " tempo = 120 notes = 16"
+                 for (i = 1; i <= 16; i++) { printf "%s |", v[i]; for (j = 0; j < 64; j++) printf "x"; print "|" }
+               }
+               printf "song = "; for (i = 0; i < reps; i++) printf (i % 2 ? "B" : "A"); print "" }' >"$dir/dense.tab"
 }
 dense_document 5000
 in=$(wc -c <"$dir/dense.tab")

@@ -121,35 +121,12 @@ void printStaves(QPrinter& printer, const Score& score) {
   QPainter painter;
   if (!painter.begin(&printer)) return;
   const QRectF page = painter.viewport();
-  // About seventy staff spaces across the page, as on printed drum charts.
-  const double space = page.width() / 70.0;
-  const Engraving e = engrave(score, page.width() / space);
-  QFont titleFont = painter.font();
-  titleFont.setPixelSize(static_cast<int>(space * 3));
-  titleFont.setBold(true);
-  double y = 0;
-  if (!score.title.empty()) {
-    painter.setFont(titleFont);
-    const QRectF box(0, 0, page.width(), space * 4);
-    painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, QString::fromStdString(score.title));
-    y = space * 5;
-  }
-  std::size_t system = 0;
-  const double band = e.systemHeight;  // spaces
-  while (system < e.systemTops.size()) {
-    const double room = page.height() - y;
-    auto fit = static_cast<std::size_t>(std::max(1.0, std::floor(room / (band * space))));
-    fit = std::min(fit, e.systemTops.size() - system);
-    const double from = e.systemTops[system] - (e.systemTops.front());  // spaces
-    painter.save();
-    painter.setClipRect(QRectF(0, y, page.width(), fit * band * space));
-    paintEngraving(painter, e, QPointF(0, y - from * space), space, Qt::black);
-    painter.restore();
-    system += fit;
-    if (system < e.systemTops.size()) {
-      printer.newPage();
-      y = 0;
-    }
+  const double space = page.width() / kPageSpacesAcross;
+  const std::vector<Engraving> pages =
+      engravePages(score, kPageSpacesAcross, page.height() / space);
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    if (p > 0) printer.newPage();
+    paintEngraving(painter, pages[p], QPointF(0, 0), space, Qt::black);
   }
   painter.end();
 }

@@ -106,13 +106,21 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
   }
   for (const EngravedStroke& st : e.strokes) {
     if (!shown(st.y1, st.y2)) continue;
-    const Qt::PenCapStyle cap = st.kind == StrokeKind::Flag ? Qt::RoundCap : Qt::FlatCap;
+    const Qt::PenCapStyle cap = st.kind == StrokeKind::Flag || st.kind == StrokeKind::RepeatDot
+                                    ? Qt::RoundCap
+                                    : Qt::FlatCap;
     p.setPen(QPen(ink, st.width * s, Qt::SolidLine, cap));
     p.drawLine(at(st.x1, st.y1), at(st.x2, st.y2));
   }
   for (const EngravedHead& h : e.heads) {
     if (!shown(h.y, h.accentY)) continue;
     drawHead(p, h, at(h.x, h.y), s, ink);
+    if (h.dotted) {
+      p.setPen(Qt::NoPen);
+      p.setBrush(ink);
+      p.drawEllipse(at(h.x + 1.1, h.dotY), 0.14 * s, 0.14 * s);
+      p.setBrush(Qt::NoBrush);
+    }
     if (h.accent) {
       p.setPen(QPen(ink, 0.15 * s, Qt::SolidLine, Qt::RoundCap));
       const QPointF a = at(h.x, h.accentY);
@@ -129,8 +137,9 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
   for (const EngravedText& t : e.texts) {
     if (!shown(t.y, t.y)) continue;
     const int pixels = std::max(1, static_cast<int>(std::lround(t.size * s)));
-    const bool bold = t.kind == TextKind::TimeSignature || t.kind == TextKind::PartName;
-    const bool italic = t.kind == TextKind::TupletNumber;
+    const bool bold = t.kind == TextKind::TimeSignature || t.kind == TextKind::PartName ||
+                      t.kind == TextKind::Title || t.kind == TextKind::RepeatCount;
+    const bool italic = t.kind == TextKind::TupletNumber || t.kind == TextKind::MeasureNumber;
     if (font.pixelSize() != pixels || font.bold() != bold || font.italic() != italic) {
       font = base;
       font.setPixelSize(pixels);
@@ -142,6 +151,12 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
     if (t.kind == TextKind::TimeSignature || t.kind == TextKind::TupletNumber) {
       const QRectF box(at(t.x - 2.0, t.y - t.size / 2), at(t.x + 2.0, t.y + t.size / 2));
       p.drawText(box, Qt::AlignCenter, text);
+    } else if (t.kind == TextKind::Title || t.kind == TextKind::PageNumber ||
+               t.kind == TextKind::Composer) {
+      const Box b = textBox(t);
+      const double w = std::max(b.right - b.left, 1.0) * 2;
+      const QRectF box(at(t.x - w, t.y - t.size), at(t.x + w, t.y + t.size * 0.4));
+      p.drawText(box, Qt::AlignHCenter | Qt::AlignBottom, text);
     } else {
       p.drawText(at(t.x, t.y), text);
     }

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <cmath>
 
 #include "notation/ui/StaffPainter.h"
@@ -37,7 +38,9 @@ void StaffView::setPlayingStep(int songPosition, int partStep) {
   int found = -1;
   for (std::size_t c = 0; c < engraving_.columns.size(); ++c) {
     const EngravedColumn& column = engraving_.columns[c];
-    if (column.songPosition != songPosition || column.partStep > partStep) continue;
+    const bool position = songPosition >= column.songPosition &&
+                          songPosition < column.songPosition + column.songPositions;
+    if (!position || column.partStep > partStep) continue;
     if (found < 0 ||
         column.partStep >= engraving_.columns[static_cast<std::size_t>(found)].partStep) {
       found = static_cast<int>(c);
@@ -47,6 +50,17 @@ void StaffView::setPlayingStep(int songPosition, int partStep) {
   if (found == playing_) return;
   playing_ = found;
   update();
+  if (found < 0) return;
+  // The playhead stays in sight: the scroll area holding the view follows it.
+  const EngravedColumn& c = engraving_.columns[static_cast<std::size_t>(found)];
+  for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (auto* area = qobject_cast<QScrollArea*>(w)) {
+      const double s = space();
+      area->ensureVisible(static_cast<int>(c.x0 * s), static_cast<int>((c.top + c.bottom) / 2 * s),
+                          50, static_cast<int>((c.bottom - c.top) * s));
+      break;
+    }
+  }
 }
 
 QSize StaffView::sizeHint() const {

@@ -33,10 +33,18 @@ struct ReadNote {
   int actual = 1, normal = 1;
 };
 struct ReadScore {
-  std::vector<ReadNote> notes;
+  std::vector<ReadNote> notes;     // as played: repeats written out
   std::vector<std::string> times;  // "beats/beat-type" per change
-  int measures = 0;
+  int measures = 0;                // as written
   int backups = 0;
+  // What a reader sees in each measure as written.
+  struct Written {
+    int rests = 0, tuplets = 0;
+    std::vector<std::string> beams;   // "number:value" of every <beam>
+    std::vector<std::string> values;  // each note's or chord's type, "." for a dot
+  };
+  std::vector<Written> written{1};
+  std::vector<int> repeatTimes;  // of each closing repeat
   std::string title, composer;
 };
 
@@ -62,12 +70,19 @@ std::string unescaped(std::string s) {
 ReadScore readMusicXml(const std::string& xml) {
   ReadScore score;
   std::map<std::string, int> unpitchedOf;
-  std::string instrumentId, text, beats;
+  std::string instrumentId, text, beats, beamTag;
   int divisions = 1;
   double tempo = 120;
-  double measureStart = 0;  // seconds
+  // Each measure's notes (seconds from its start) and length; repeats unrolled at the end.
+  struct Measure {
+    std::vector<ReadNote> notes;
+    double seconds = 0;
+    bool repeatStart = false;
+    int repeatTimes = 1;
+  };
+  std::vector<Measure> measures(1);
   long position = 0, longest = 0, lastOnset = 0;
-  bool inNote = false, chord = false, rest = false;
+  bool inNote = false, chord = false, rest = false, dot = false;
   ReadNote note;
   long duration = 0;
   std::vector<std::string> path;
@@ -112,12 +127,20 @@ ReadScore readMusicXml(const std::string& xml) {
         lastOnset = onset;
         longest = std::max(longest, position);
         if (!rest) {
-          note.seconds = measureStart + seconds(onset);
-          score.notes.push_back(note);
+          note.seconds = seconds(onset);
+          measures.back().notes.push_back(note);
+          if (!chord) score.written.back().values.push_back(note.type + (dot ? "." : ""));
+        } else {
+          ++score.written.back().rests;
         }
       }
+      if (name == "beam") {
+        score.written.back().beams.push_back(attribute(beamTag, "number") + ":" + text);
+      }
       if (name == "measure") {
-        measureStart += seconds(longest);
+        measures.back().seconds = seconds(longest);
+        measures.emplace_back();
+        score.written.emplace_back();
         position = longest = lastOnset = 0;
         ++score.measures;
       }
@@ -129,24 +152,68 @@ ReadScore readMusicXml(const std::string& xml) {
     text = unescaped(content);
     if (name == "score-instrument" || name == "midi-instrument")
       instrumentId = attribute(tag, "id");
+    if (name == "beam") beamTag = tag;
+    if (name == "repeat" && attribute(tag, "direction") == "forward") {
+      measures.back().repeatStart = true;
+    }
+    if (name == "repeat" && attribute(tag, "direction") == "backward") {
+      const std::string times = attribute(tag, "times");
+      measures.back().repeatTimes = times.empty() ? 2 : std::stoi(times);
+      score.repeatTimes.push_back(measures.back().repeatTimes);
+    }
     if (name == "sound" && !attribute(tag, "tempo").empty())
       tempo = std::stod(attribute(tag, "tempo"));
     if (name == "note") {
       inNote = true;
-      chord = rest = false;
+      chord = rest = dot = false;
       note = ReadNote{};
     }
     if (inNote) {
       if (name == "chord") chord = true;
+      if (name == "dot") dot = true;
       if (name == "rest") rest = true;
       if (name == "instrument") note.key = unpitchedOf[attribute(tag, "id")] - 1;
       if (name == "notehead") note.parentheses = attribute(tag, "parentheses") == "yes";
       if (name == "accent") note.accent = true;
-      if (name == "tuplet" && attribute(tag, "type") == "start") note.tupletStart = true;
+      if (name == "tuplet" && attribute(tag, "type") == "start") {
+        note.tupletStart = true;
+        ++score.written.back().tuplets;
+      }
     }
     if (!empty) path.push_back(name);
   }
+  measures.pop_back();
+  score.written.pop_back();
+  double start = 0;
+  std::size_t from = 0;  // where the last repeat began
+  for (std::size_t m = 0; m < measures.size(); ++m) {
+    if (measures[m].repeatStart) from = m;
+    if (measures[m].repeatTimes <= 1) {
+      for (ReadNote n : measures[m].notes) {
+        n.seconds += start;
+        score.notes.push_back(n);
+      }
+      start += measures[m].seconds;
+      continue;
+    }
+    for (int time = 0; time < measures[m].repeatTimes; ++time) {
+      for (std::size_t k = from; k <= m; ++k) {
+        if (time == 0 && k < m) continue;  // written out above on the way in
+        for (ReadNote n : measures[k].notes) {
+          n.seconds += start;
+          score.notes.push_back(n);
+        }
+        start += measures[k].seconds;
+      }
+    }
+    from = m + 1;
+  }
   return score;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 struct Played {
@@ -166,6 +233,29 @@ std::vector<Played> readPlayLog(const std::string& log) {
     }
   }
   return played;
+}
+
+// The score's notes, read back with their divisions, instruments and tempo marks (and
+// repeats played), are the keys Play plays at the times it plays them (Play's steps are
+// whole milliseconds; the score's are exact).
+void expectSameHits(const ReadScore& score, std::vector<Played> played) {
+  ASSERT_EQ(score.notes.size(), played.size());
+  if (played.empty()) return;
+  std::vector<Played> written;
+  for (const ReadNote& n : score.notes) written.push_back({n.seconds * 1000.0, n.key});
+  // Within one instant the order of the drums is free.
+  auto order = [](const Played& a, const Played& b) {
+    return std::lround(a.ms) != std::lround(b.ms) ? a.ms < b.ms : a.key < b.key;
+  };
+  std::stable_sort(written.begin(), written.end(), order);
+  std::stable_sort(played.begin(), played.end(), order);
+  const double writtenStart = written.front().ms;
+  const double playedStart = played.front().ms;
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    EXPECT_EQ(written[i].key, played[i].key) << i;
+    const double t = played[i].ms - playedStart;
+    EXPECT_NEAR(written[i].ms - writtenStart, t, 1.0 + 0.005 * t) << i;
+  }
 }
 
 bool validates(const fs::path& file, std::string* output) {
@@ -224,25 +314,7 @@ TEST_F(MusicXmlExport, EveryDocumentIsAValidScoreThatSoundsAsPlayed) {
     std::string complaints;
     EXPECT_TRUE(validates(out, &complaints)) << complaints;
     const ReadScore score = readMusicXml(readFile(out));
-    std::vector<Played> played = readPlayLog(readFile(dir_ / (std::to_string(d) + ".log")));
-    ASSERT_EQ(score.notes.size(), played.size());
-    if (played.empty()) continue;
-    std::vector<Played> written;
-    for (const ReadNote& n : score.notes) written.push_back({n.seconds * 1000.0, n.key});
-    // Within one instant the order of the drums is free.
-    auto order = [](const Played& a, const Played& b) {
-      return std::lround(a.ms) != std::lround(b.ms) ? a.ms < b.ms : a.key < b.key;
-    };
-    std::stable_sort(written.begin(), written.end(), order);
-    std::stable_sort(played.begin(), played.end(), order);
-    const double writtenStart = written.front().ms;
-    const std::vector<Played>& heard = played;
-    const double playedStart = heard.front().ms;
-    for (std::size_t i = 0; i < written.size(); ++i) {
-      EXPECT_EQ(written[i].key, heard[i].key) << i;
-      const double t = heard[i].ms - playedStart;
-      EXPECT_NEAR(written[i].ms - writtenStart, t, 1.0 + 0.005 * t) << i;
-    }
+    expectSameHits(score, readPlayLog(readFile(dir_ / (std::to_string(d) + ".log"))));
   }
 }
 
@@ -284,7 +356,7 @@ TEST_F(MusicXmlExport, WritesDrumNotation) {
   EXPECT_EQ(hat.notehead, "x");
   EXPECT_EQ(hat.stem, "up");
   EXPECT_EQ(hat.voice, 1);
-  EXPECT_EQ(hat.type, "eighth");
+  EXPECT_EQ(hat.type, "quarter");  // a quarter's hits last to the next
   EXPECT_EQ(find("G", 5, 5 * eighth).notehead, "circle-x");
   const ReadNote accented = find("C", 5, 2 * eighth);
   EXPECT_TRUE(accented.accent);
@@ -345,6 +417,101 @@ TEST_F(MusicXmlExport, AnyTitleAndAnyBarGiveAValidScore) {
   EXPECT_EQ(score.title, "a b c\xC3\xA9");
   EXPECT_NE(readFile(dir_ / "names.musicxml").find("<rehearsal>Intro</rehearsal>"),
             std::string::npos);
+}
+
+// Grooves spelled as a drummer reads them: notes to the next hit or the beat's end, one
+// rest for an empty beat or bar, tuplets only where hits need them (a sextuplet as 6:4),
+// none of rests in the feet's voice, beams by beat with the sixteenths' second beam broken
+// at the half beat, 6/8 in dotted quarters, and a part played three times in a row once
+// between repeat bars; read back with repeats played, it still sounds as Play plays it.
+TEST_F(MusicXmlExport, SpellsRhythmsByTheMetre) {
+  std::string fill48 = "h |", toms48 = "t |", kick48 = "k |";
+  for (int step = 0; step < 48; ++step) {
+    fill48 += step < 36 && step % 3 == 0 ? 'x' : '-';
+    toms48 += step >= 36 && step % 4 == 0 ? 'x' : '-';
+    kick48 += step == 0 ? 'x' : '-';
+  }
+  const fs::path doc = dir_ / "grooves.tab";
+  std::ofstream(doc) << "k = kick\ns = snare\nh = closed hat\nt = tom 1\n"
+                        "part = A tempo = 120 notes = 16\n"
+                        "h |x-x-x-x-x-x-x-x-|\ns |----x-------x---|\nk |x-------x-------|\n"
+                        "part = B tempo = 120 notes = 4\n"
+                        "t |x-[xxxxxx]-|\nk |x-[------]-|\n"
+                        "part = C tempo = 120 notes = 16\nh |xxxxxxxxxxxxxxxx|\n"
+                        "part = D tempo = 120 notes = 8 metre = 6/8\nh |xxxxxx|\nk |x--x--|\n"
+                        "part = E tempo = 120 notes = 8\nh |--------|\n"
+                        "part = F tempo = 120 notes = 48\n"
+                     << fill48 << "|\n"
+                     << toms48 << "|\n"
+                     << kick48 << "|\nsong = AAABCDEF\n";
+  const fs::path out = dir_ / "grooves.musicxml";
+  const fs::path log = dir_ / "grooves.log";
+  ASSERT_EQ(cli({"play", doc.string(), "--device", "none", "--channel", "10", "--tempo-scale", "2",
+                 "--log", log.string()})
+                .status,
+            0);
+  const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string complaints;
+  EXPECT_TRUE(validates(out, &complaints)) << complaints;
+  const ReadScore score = readMusicXml(readFile(out));
+  expectSameHits(score, readPlayLog(readFile(log)));
+  EXPECT_EQ(score.repeatTimes, std::vector<int>{3});
+  ASSERT_EQ(score.written.size(), 6u);  // A once, B, C, D, E, F
+  EXPECT_EQ(score.times, (std::vector<std::string>{"4/4", "6/8", "4/4"}));
+  using Values = std::vector<std::string>;
+  const auto& a = score.written[0];
+  EXPECT_EQ(a.rests, 0);
+  EXPECT_EQ(a.values, (Values(8, "eighth") + Values(2, "quarter")));
+  Values pairs;
+  for (int beat = 0; beat < 4; ++beat) pairs.insert(pairs.end(), {"1:begin", "1:end"});
+  EXPECT_EQ(a.beams, pairs);
+  const auto& b = score.written[1];
+  EXPECT_EQ(b.rests, 2);  // beats 2 and 4 of the hands; none for the feet
+  EXPECT_EQ(b.tuplets, 1);
+  EXPECT_EQ(b.values, (Values{"quarter"} + Values(6, "16th") + Values{"quarter"}));
+  int sextuplet = 0;
+  for (const ReadNote& n : score.notes) sextuplet += n.actual == 6 && n.normal == 4 ? 1 : 0;
+  EXPECT_EQ(sextuplet, 6);
+  Values sixteenths;
+  for (int beat = 0; beat < 4; ++beat) {
+    sixteenths.insert(sixteenths.end(), {"1:begin", "2:begin", "1:continue", "2:end", "1:continue",
+                                         "2:begin", "1:end", "2:end"});
+  }
+  EXPECT_EQ(score.written[2].beams, sixteenths);
+  const auto& d = score.written[3];
+  EXPECT_EQ(d.values, (Values(6, "eighth") + Values(2, "quarter.")));
+  EXPECT_EQ(d.beams, (Values{"1:begin", "1:continue", "1:end", "1:begin", "1:continue", "1:end"}));
+  EXPECT_EQ(score.written[4].rests, 1);  // the whole bar's rest
+  const auto& f = score.written[5];
+  EXPECT_EQ(f.rests, 0);
+  EXPECT_EQ(f.tuplets, 1);  // the toms' triplet only
+  EXPECT_EQ(f.values, (Values(12, "16th") + Values(3, "eighth") + Values{"quarter"}));
+}
+
+// A bar the metre cannot spell, 143 sixteenths long, and a tuplet of 1000 are written
+// with the nearest values and a warning, every duration still adding up.
+TEST_F(MusicXmlExport, ABarNoMetreSpellsIsWrittenNearestWithAWarning) {
+  const fs::path doc = dir_ / "odd.tab";
+  std::ofstream(doc) << "h = closed hat\nk = kick\npart = A tempo = 120 notes = 16\nh |"
+                     << std::string(143, 'x') << "|\npart = B tempo = 30 notes = 4\nk |["
+                     << std::string(1000, 'x') << "]---|\nsong = AB\n";
+  const fs::path out = dir_ / "odd.musicxml";
+  const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("part B: a note shorter or longer than any note value is drawn as a "
+                         "1024th"),
+            std::string::npos)
+      << run.err;
+  std::string complaints;
+  EXPECT_TRUE(validates(out, &complaints)) << complaints;
+  const ReadScore score = readMusicXml(readFile(out));
+  ASSERT_EQ(score.notes.size(), 1143u);
+  // Each hit where it sounds: the hats a sixteenth apart, the 1000 within one beat.
+  EXPECT_NEAR(score.notes[142].seconds, 142 * 0.125, 1e-9);
+  EXPECT_NEAR(score.notes[143].seconds, 143 * 0.125, 1e-9);
+  EXPECT_NEAR(score.notes[1142].seconds, 143 * 0.125 + 2.0 * 999 / 1000, 1e-9);
+  EXPECT_EQ(score.written.at(1).tuplets, 1);
 }
 
 TEST_F(MusicXmlExport, RefusesWhatItCannotWrite) {

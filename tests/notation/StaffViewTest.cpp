@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <algorithm>
@@ -116,9 +118,9 @@ TEST(StaffView, EngravesThePartUnderTheCursor) {
   EXPECT_LT(down->x1, kicks[0]->x);
   EXPECT_GT(std::max(down->y1, down->y2), kicks[0]->y);
   // Eighths beamed by the beat: the hats make four beams; the kick, alone in its
-  // beats, is flagged.
+  // beats, lasts to the beat's end: quarters, with no flag.
   EXPECT_EQ(strokes(e, StrokeKind::Beam), 4);
-  EXPECT_EQ(strokes(e, StrokeKind::Flag), 3);
+  EXPECT_EQ(strokes(e, StrokeKind::Flag), 0);
   EXPECT_EQ(strokes(e, StrokeKind::TupletBracket), 0);
   const auto time = std::find_if(e.texts.begin(), e.texts.end(), [](const EngravedText& t) {
     return t.kind == TextKind::TimeSignature;
@@ -179,6 +181,35 @@ TEST(StaffView, MarksThePlayingStepAndGoesToAClickedNote) {
   p.panel->setPlayingStep(2, 2, 1);
   ASSERT_GE(view->playingColumn(), 0);
   EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].songPosition, 2);
+}
+
+// The whole song with a part repeated: each play of it finds the same columns; the
+// playhead far down a long song scrolls the staff to it.
+TEST(StaffView, FollowsPlaybackThroughRepeatsAndScrolls) {
+  Panel p;
+  std::string text = kGroove;
+  text.replace(text.find("song = AB"), std::string::npos, "song = AAA");
+  for (int i = 0; i < 20; ++i) text += "BA";
+  p.editor.setPlainText(QString::fromStdString(text + "\n"));
+  p.panel->resize(900, 200);
+  p.panel->wholeSong()->setChecked(true);
+  QApplication::processEvents();
+  StaffView* view = p.panel->view();
+  p.panel->setPlayingStep(1, 2, 3);  // the second of three plays of A
+  ASSERT_GE(view->playingColumn(), 0);
+  const EngravedColumn& repeated =
+      p.engraving().columns[static_cast<std::size_t>(view->playingColumn())];
+  EXPECT_EQ(repeated.songPosition, 1);
+  EXPECT_EQ(repeated.songPositions, 3);
+  EXPECT_EQ(repeated.partStep, 3);
+  auto* scroll = p.panel->findChild<QScrollArea*>();
+  ASSERT_NE(scroll, nullptr);
+  const int top = scroll->verticalScrollBar()->value();
+  p.panel->setPlayingStep(1, 43, 0);  // the last A
+  ASSERT_GE(view->playingColumn(), 0);
+  EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].songPosition,
+            43);
+  EXPECT_GT(scroll->verticalScrollBar()->value(), top + 200);
 }
 
 // A large text is compiled aside, its song before let go of meanwhile; a song handed

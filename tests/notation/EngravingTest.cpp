@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "notation/Engraving.h"
+#include "notation/Score.h"
+#include "padmap/PadMap.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/TestFiles.h"
+#include "text/DocumentText.h"
+
+namespace pulsewright {
+namespace {
+
+namespace fs = std::filesystem;
+using test::cli;
+
+// A4 portrait inside half-inch margins, as printed.
+constexpr double kWidth = kPageSpacesAcross;
+constexpr double kHeight = (841.89 - 72.0) / ((595.276 - 72.0) / kPageSpacesAcross);
+
+Score scoreOf(const std::string& text) {
+  return scoreOfDocument(joinLinesWithCrLf(text), defaultPadMap());
+}
+
+// A groove with everything that can collide: accents and ghost notes under tuplets, ride
+// and bell at once, toms with the kick, tempo changes and a repeat.
+std::string busyDocument() {
+  return "meta title = Busy\nk = kick\ns = snare\nh = closed hat\nr = ride\nb = bell\n"
+         "t = tom 1\nf = floor tom\np = pedal hat\n"
+         "part = I tempo = 96 notes = 16\n"
+         "h |X-x-X-x-X-x-X-x-|\ns |----X--2-2--X---|\nk |X-----x---X-----|\n"
+         "part = F tempo = 140 notes = 4\n"
+         "t |[XXX][xxx][XXX]-|\nf |[--X][--x][--X]x|\nk |[x--][---][x--]-|\n"
+         "part = R tempo = 140 notes = 8\n"
+         "r |x-x-x-x-|\nb |x---x---|\ns |--X---X-|\np |-x-x-x-x|\nk |x---x-x-|\n"
+         "song = IFRRRIFR\n";
+}
+
+struct Rect {
+  double l, t, r, b;
+  std::string what;
+};
+
+bool overlap(const Rect& a, const Rect& b) {
+  const double e = 0.05;  // touching is not overlapping
+  return a.l < b.r - e && b.l < a.r - e && a.t < b.b - e && b.t < a.b - e;
+}
+
+// Everything on a page that must stay apart, as boxes.
+void boxes(const Engraving& page, std::vector<Rect>* heads, std::vector<Rect>* marks,
+           std::vector<Rect>* rests, std::vector<Rect>* words, std::vector<Rect>* lines) {
+  for (const EngravedHead& h : page.heads) {
+    const double half = h.parentheses ? 1.3 : 0.6;
+    heads->push_back({h.x - half, h.y - 0.5, h.x + half, h.y + 0.5, "head"});
+    if (h.accent)
+      marks->push_back({h.x - 0.6, h.accentY - 0.35, h.x + 0.6, h.accentY + 0.35, "accent"});
+  }
+  for (const EngravedRest& r : page.rests) {
+    if (r.typeLog2 >= 1) {
+      rests->push_back({r.x - 0.55, r.y - 1.0, r.x + 0.55, r.y, "rest"});
+    } else {
+      rests->push_back({r.x - 0.55, r.y - 1.4, r.x + 0.55, r.y + 1.4, "rest"});
+    }
+  }
+  for (const EngravedText& t : page.texts) {
+    if (t.kind == TextKind::TimeSignature) continue;  // on the staff by design
+    const Box b = textBox(t);
+    words->push_back({b.left, b.top, b.right, b.bottom, "text " + t.text});
+  }
+  for (const EngravedStroke& s : page.strokes) {
+    if (s.kind != StrokeKind::Beam && s.kind != StrokeKind::Stem &&
+        s.kind != StrokeKind::TupletBracket)
+      continue;
+    const double w = s.width / 2;
+    lines->push_back({std::min(s.x1, s.x2) - w, std::min(s.y1, s.y2) - w, std::max(s.x1, s.x2) + w,
+                      std::max(s.y1, s.y2) + w, "line"});
+  }
+}
+
+// Pages of the examples and of a busy groove: no words over anything, no accent over a
+// head, rest or line, no rest over a head, no two heads on each other, nothing off the
+// page.
+TEST(Engraving, PagesHaveNoCollisions) {
+  std::vector<std::string> documents{busyDocument()};
+  for (const char* folder : {"/examples", "/tests/data"}) {
+    for (const auto& entry : fs::directory_iterator(std::string(PW_SOURCE_DIR) + folder)) {
+      if (entry.path().extension() == ".tab") documents.push_back(readFile(entry.path()));
+    }
+  }
+  for (const std::string& document : documents) {
+    const std::vector<Engraving> pages = engravePages(scoreOf(document), kWidth, kHeight);
+    ASSERT_FALSE(pages.empty());
+    for (const Engraving& page : pages) {
+      std::vector<Rect> heads, marks, rests, words, lines;
+      boxes(page, &heads, &marks, &rests, &words, &lines);
+      auto apart = [&](const std::vector<Rect>& a, const std::vector<Rect>& b, bool same) {
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          for (std::size_t j = same ? i + 1 : 0; j < b.size(); ++j) {
+            EXPECT_FALSE(overlap(a[i], b[j]))
+                << a[i].what << " at " << a[i].l << "," << a[i].t << " and " << b[j].what << " at "
+                << b[j].l << "," << b[j].t << "\n"
+                << document.substr(0, 60);
+          }
+        }
+      };
+      apart(words, words, true);
+      for (const auto* other : {&heads, &marks, &rests, &lines}) apart(words, *other, false);
+      apart(marks, heads, false);
+      apart(marks, rests, false);
+      apart(marks, lines, false);
+      apart(rests, heads, false);
+      apart(heads, heads, true);
+      for (const auto* all : {&heads, &marks, &rests, &words, &lines}) {
+        for (const Rect& r : *all) {
+          EXPECT_GE(r.l, 0.0) << r.what;
+          EXPECT_LE(r.r, kWidth) << r.what;
+          EXPECT_GE(r.t, 0.0) << r.what;
+          EXPECT_LE(r.b, kHeight) << r.what;
+        }
+      }
+    }
+  }
+}
+
+// Systems of eighths hold at least four bars and reach the page's right margin; a bar of
+// 143 sixteenths is carried over several systems, every note on the staff.
+TEST(Engraving, SystemsFillThePageAndCarryADenseBar) {
+  std::string rock =
+      "k = kick\ns = snare\nh = closed hat\npart = A tempo = 120 notes = 8\n"
+      "h |x-x-x-x-|\ns |--x---x-|\nk |x---x---|\nsong = ";
+  rock += std::string(16, 'A') + "\n";
+  // Sixteen plays of one bar: written once between repeat signs.
+  const Score once = scoreOf(rock);
+  ASSERT_EQ(once.measures.size(), 1u);
+  EXPECT_EQ(once.measures[0].repeatTimes, 16);
+  EXPECT_EQ(engrave(once, kWidth).systems.size(), 1u);
+  // Two parts in turn: sixteen bars.
+  std::string turns = rock.substr(0, rock.find("song"));
+  turns += "part = B tempo = 120 notes = 8\nh |x-x-x-x-|\ns |--x---xx|\nk |x---x---|\nsong = ";
+  for (int i = 0; i < 8; ++i) turns += "AB";
+  const Engraving full = engrave(scoreOf(turns + "\n"), kWidth);
+  std::vector<std::set<std::size_t>> measures(full.systems.size());
+  std::vector<double> ends(full.systems.size(), 0);
+  for (std::size_t s = 0; s < full.systems.size(); ++s) {
+    const std::size_t to =
+        s + 1 < full.systems.size() ? full.systems[s + 1].columns : full.columns.size();
+    for (std::size_t c = full.systems[s].columns; c < to; ++c) {
+      measures[s].insert(full.columns[c].measure);
+    }
+    const std::size_t strokesTo =
+        s + 1 < full.systems.size() ? full.systems[s + 1].strokes : full.strokes.size();
+    for (std::size_t k = full.systems[s].strokes; k < strokesTo; ++k) {
+      if (full.strokes[k].kind == StrokeKind::StaffLine)
+        ends[s] = std::max(ends[s], full.strokes[k].x2);
+    }
+  }
+  ASSERT_GE(full.systems.size(), 3u);
+  for (std::size_t s = 0; s + 1 < full.systems.size(); ++s) {
+    EXPECT_GE(measures[s].size(), 4u) << s;
+    EXPECT_NEAR(ends[s], kWidth - 1.0, 0.3) << s;
+  }
+
+  const Engraving dense = engrave(scoreOf("h = closed hat\npart = A tempo = 120 notes = 16\nh |" +
+                                          std::string(143, 'x') + "|\nsong = A\n"),
+                                  kWidth);
+  EXPECT_GE(dense.systems.size(), 3u);
+  EXPECT_EQ(dense.heads.size(), 143u);
+  for (const EngravedHead& h : dense.heads) {
+    EXPECT_LT(h.x + 0.6, kWidth - 1.0);
+    EXPECT_GT(h.x, 3.0);
+  }
+}
+
+std::string run(const std::string& command) {
+  std::string out;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  ::pclose(pipe);
+  return out;
+}
+
+// export -o OUT.pdf: the engraved score on A4 (or --paper letter) pages, read back by an
+// independent PDF reader: the page count and size, the title, part names and page
+// numbers; a 32-bar song takes at most two pages.
+TEST(Engraving, ExportsAPdfScore) {
+  std::string pattern = (fs::temp_directory_path() / "pw-pdf-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path dir = pattern;
+  const fs::path doc = dir / "busy.tab";
+  std::string song = busyDocument();
+  song.replace(song.find("song = "), std::string::npos, "song = ");
+  song += "RR";
+  for (int bar = 2; bar < 32; ++bar) song += "IFR"[(bar - 2) % 3];
+  std::ofstream(doc) << song << "\n";
+  const fs::path a4 = dir / "busy.pdf";
+  const fs::path letter = dir / "letter.pdf";
+  const test::CliRun r1 = cli({"export", doc.string(), "-o", a4.string()});
+  ASSERT_EQ(r1.status, 0) << r1.err;
+  const test::CliRun r2 = cli({"export", doc.string(), "-o", letter.string(), "--paper", "letter"});
+  ASSERT_EQ(r2.status, 0) << r2.err;
+  const std::string info = run("pdfinfo '" + a4.string() + "'");
+  EXPECT_NE(info.find("595.276 x 841.89 pts (A4)"), std::string::npos) << info;
+  const std::string pages = info.substr(info.find("Pages:") + 6, 20);
+  const int count = std::stoi(pages);
+  EXPECT_GE(count, 1);
+  EXPECT_LE(count, 2);
+  EXPECT_NE(run("pdfinfo '" + letter.string() + "'").find("612 x 792 pts (letter)"),
+            std::string::npos);
+  const std::string text = run("pdftotext '" + a4.string() + "' -");
+  for (const char* word : {"Busy",
+                           "\xC3\x97"
+                           "2",
+                           "= 96", "= 140", "1"}) {
+    EXPECT_NE(text.find(word), std::string::npos) << word << "\n" << text;
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace pulsewright
