@@ -140,7 +140,10 @@ void Reader::warn(const pugi::xml_node& node, std::string text) {
     if (suppressed_++ == 0) suppressedAt_ = node;
     return;
   }
-  const auto offset = static_cast<std::size_t>(std::max<std::ptrdiff_t>(node.offset_debug(), 0));
+  // An element's offset is that of its name: the warning points at its "<".
+  const std::ptrdiff_t name = node.offset_debug();
+  const auto offset = static_cast<std::size_t>(
+      std::max<std::ptrdiff_t>(node.type() == pugi::node_element ? name - 1 : name, 0));
   const auto [line, column] = lineAndColumnOf(bytes_, offset);
   result_.warnings.push_back({line, column, std::move(text)});
 }

@@ -274,5 +274,198 @@ TEST_F(ForeignFormats, GrooveScribeExportWritesTheFirstOrTheNamedPart) {
   EXPECT_EQ(cli({"export", doc, "--to", "groovescribe", "--part", "Z"}).status, 2);
 }
 
+// ---- Hydrogen ----
+
+// The level a velocity of 0-1 plays at: the one whose MIDI velocity, floor((L + 1) / 10 ×
+// 127), is nearest, the louder of two as near.
+int levelOfH2Velocity(double velocity) {
+  const long midi = std::lround(velocity * 127);
+  int best = 0;
+  for (int level = 1; level <= 9; ++level) {
+    const long a = static_cast<long>((level + 1) * 127 / 10),
+               b = static_cast<long>((best + 1) * 127 / 10);
+    if (std::labs(a - midi) <= std::labs(b - midi)) best = level;
+  }
+  return best;
+}
+
+struct H2Note {
+  long position;
+  int instrument;
+  double velocity;
+};
+struct H2Pattern {
+  std::string name;
+  long size;
+  std::vector<H2Note> notes;
+};
+struct H2Instrument {
+  int id;
+  std::string name;
+  int midiNote;
+};
+
+std::string h2song(int bpm, const std::vector<H2Instrument>& instruments,
+                   const std::vector<H2Pattern>& patterns,
+                   const std::vector<std::vector<std::string>>& groups) {
+  std::ostringstream x;
+  x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<song>\n <version>0.9.7</version>\n <bpm>"
+    << bpm
+    << "</bpm>\n <name>Test &amp; song</name>\n <author>Tester</author>\n <instrumentList>\n";
+  for (const H2Instrument& i : instruments) {
+    x << "  <instrument>\n   <id>" << i.id << "</id>\n   <name>" << i.name
+      << "</name>\n   <midiOutNote>" << i.midiNote << "</midiOutNote>\n  </instrument>\n";
+  }
+  x << " </instrumentList>\n <patternList>\n";
+  for (const H2Pattern& p : patterns) {
+    x << "  <pattern>\n   <name>" << p.name << "</name>\n   <size>" << p.size
+      << "</size>\n   <noteList>\n";
+    for (const H2Note& n : p.notes) {
+      x << "    <note><position>" << n.position << "</position><velocity>" << n.velocity
+        << "</velocity><pan_L>0.5</pan_L><pan_R>0.5</pan_R><instrument>" << n.instrument
+        << "</instrument></note>\n";
+    }
+    x << "   </noteList>\n  </pattern>\n";
+  }
+  x << " </patternList>\n <patternSequence>\n";
+  for (const auto& g : groups) {
+    x << "  <group>";
+    for (const std::string& id : g) x << "<patternID>" << id << "</patternID>";
+    x << "</group>\n";
+  }
+  x << " </patternSequence>\n</song>\n";
+  return x.str();
+}
+
+// What a song plays, read from its XML: each column as long as its longest pattern, 192
+// ticks to the whole note, its instruments by the voices their names stand for here.
+std::vector<Hit> readH2Song(const std::string& xml, std::string* kit = nullptr) {
+  const std::map<std::string, V> voices = {
+      {"Kick", V::BassDrum},   {"Snare Rock", V::SnareDrum}, {"Closed HH", V::ClosedHat},
+      {"Open HH", V::OpenHat}, {"Pedal HH", V::PedalHat},    {"Tom Hi", V::Tom1},
+      {"Tom Mid", V::Tom2},    {"Tom Low", V::Tom3},         {"Tom Floor", V::Tom4},
+      {"Crash", V::Crash1},    {"Ride Rock", V::Ride},       {"Ride Bell", V::Bell},
+      {"Hand Clap", V::Claps}, {"Cowbell", V::CowBell}};
+  pugi::xml_document doc;
+  EXPECT_TRUE(doc.load_string(xml.c_str()));
+  const pugi::xml_node song = doc.child("song");
+  std::map<std::string, V> byId;
+  for (const pugi::xml_node& i : song.child("instrumentList").children("instrument")) {
+    byId[i.child_value("id")] = voices.at(i.child_value("name"));
+    if (kit != nullptr) *kit = i.child_value("drumkit");
+  }
+  std::map<std::string, pugi::xml_node> patterns;
+  for (const pugi::xml_node& p : song.child("patternList").children("pattern")) {
+    patterns[p.child_value("name")] = p;
+  }
+  std::vector<Hit> hits;
+  long start = 0;
+  for (const pugi::xml_node& g : song.child("patternSequence").children("group")) {
+    long length = 0;
+    for (const pugi::xml_node& id : g.children("patternID")) {
+      const pugi::xml_node p = patterns.at(id.child_value());
+      length = std::max(length, std::stol(p.child_value("size")));
+      for (const pugi::xml_node& n : p.child("noteList").children("note")) {
+        const long tick = start + std::stol(n.child_value("position"));
+        hits.emplace_back(millionths(tick / 192.0),
+                          static_cast<int>(byId.at(n.child_value("instrument"))),
+                          levelOfH2Velocity(std::stod(n.child_value("velocity"))));
+      }
+    }
+    start += length == 0 ? 192 : length;
+  }
+  std::sort(hits.begin(), hits.end());
+  hits.erase(std::unique(hits.begin(), hits.end(),
+                         [](const Hit& a, const Hit& b) {
+                           return std::get<0>(a) == std::get<0>(b) &&
+                                  std::get<1>(a) == std::get<1>(b);
+                         }),
+             hits.end());
+  return hits;
+}
+
+// A song of patterns of several sizes and grids, two played together in a column, a
+// pattern played again and an empty column imports with every note on its step; its
+// export, read back, plays the document's song on the drum kit it names.
+TEST_F(ForeignFormats, HydrogenSongsImportEveryNoteOnItsStepAndExportTheSameSong) {
+  const std::vector<H2Instrument> kit = {
+      {0, "Kick", 36},   {1, "Snare Rock", 40}, {2, "Closed HH", 42}, {3, "Open HH", 46},
+      {4, "Tom Hi", 50}, {5, "Crash", 49},      {6, "Ride Rock", 51}, {7, "Hand Clap", 39}};
+  std::vector<H2Pattern> patterns = {
+      {"verse", 192, {}}, {"crash", 48, {{0, 5, 1.0}}}, {"fill", 144, {}}, {"long", 384, {}}};
+  for (long t = 0; t < 192; t += 12) patterns[0].notes.push_back({t, 2, t % 48 == 0 ? 0.9 : 0.6});
+  patterns[0].notes.push_back({0, 0, 0.8});
+  patterns[0].notes.push_back({96, 0, 0.8});
+  patterns[0].notes.push_back({48, 1, 1.0});
+  patterns[0].notes.push_back({144, 1, 0.3});
+  for (long t = 0; t < 144; t += 16) patterns[2].notes.push_back({t, 4, 0.7});  // triplets
+  patterns[2].notes.push_back({140, 1, 0.5});                                   // 1/48 off
+  for (long t = 0; t < 384; t += 24) patterns[3].notes.push_back({t, 6, 0.5});
+  patterns[3].notes.push_back({180, 3, 0.5});
+  patterns[3].notes.push_back({372, 7, 0.5});
+  const std::string xml =
+      h2song(95, kit, patterns, {{"verse"}, {"verse", "crash"}, {"fill"}, {}, {"long"}, {"verse"}});
+  const std::string song = write("song.h2song", xml);
+  const std::string doc = path("song.tab");
+  const CliRun in = cli({"import", song, "-o", doc});
+  ASSERT_EQ(in.status, 0) << in.err;
+  EXPECT_EQ(in.err, "");
+  const std::string document = readFile(doc);
+  EXPECT_TRUE(checksClean(document)) << document;
+  EXPECT_NE(document.find("meta title = Test & song\nmeta author = Tester\n"), std::string::npos);
+  EXPECT_NE(document.find("song = ABCDEA\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("tempo = 95 notes = 16\n"), std::string::npos) << document;
+  EXPECT_EQ(songHits(document), readH2Song(xml)) << document;
+  EXPECT_EQ(readFile(song), xml);
+
+  const std::string back = path("back.h2song");
+  const CliRun out = cli({"export", doc, "-o", back});
+  ASSERT_EQ(out.status, 0) << out.err;
+  std::string kitName;
+  EXPECT_EQ(readH2Song(readFile(back), &kitName), songHits(document));
+  EXPECT_EQ(kitName, "GMRockKit");
+  // And the exported song imports to the same document's song again.
+  const CliRun again = cli({"import", back});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(songHits(again.out), songHits(document));
+}
+
+// A pattern file names its instruments by the default kit's numbers; a file that is not
+// well-formed, or no Hydrogen file, is refused with nothing written and the input kept.
+TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
+  const std::string pattern = write(
+      "beat.h2pattern",
+      "<?xml version=\"1.0\"?>\n<drumkit_pattern>\n <drumkit_name>GMRockKit</drumkit_name>\n"
+      " <pattern>\n  <pattern_name>beat</pattern_name>\n  <size>96</size>\n  <noteList>\n"
+      "   <note><position>0</position><velocity>0.8</velocity><instrument>0</instrument></note>\n"
+      "   <note><position>24</position><velocity>0.8</velocity><instrument>6</instrument></note>\n"
+      "   <note><position>48</position><velocity>0.8</velocity><instrument>1</instrument></note>\n"
+      "  </noteList>\n </pattern>\n</drumkit_pattern>\n");
+  const CliRun r = cli({"import", pattern});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, pattern +
+                       ":2:1: warning: a pattern file names its instruments by number: "
+                       "read as those of GMRockKit\n" +
+                       pattern +
+                       ":10:4: warning: instrument \"Stick\" is a cross-stick: played as "
+                       "Snare Drum\n");
+  EXPECT_EQ(songHits(r.out), (std::vector<Hit>{{0, 0, 7}, {125000, 2, 7}, {250000, 1, 7}}))
+      << r.out;
+  EXPECT_NE(r.out.find("meta title = beat\n"), std::string::npos);
+
+  for (const auto& [name, bytes, message] :
+       {std::tuple{"cut.h2song", "<song><patternList><pattern>", "not well-formed XML (line 1"},
+        std::tuple{"other.h2song", "<drumkit_info/>", "no Hydrogen song or pattern"},
+        std::tuple{"empty.h2song", "<song><bpm>120</bpm></song>", "the song holds no patterns"}}) {
+    SCOPED_TRACE(name);
+    const std::string file = write(name, bytes);
+    const CliRun bad = cli({"import", file, "-o", path("out.tab")});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find(message), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(path("out.tab")));
+    EXPECT_EQ(readFile(file), bytes);
+  }
+}
+
 }  // namespace
 }  // namespace pulsewright
