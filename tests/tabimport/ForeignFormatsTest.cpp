@@ -467,5 +467,219 @@ TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
   }
 }
 
+// ---- MusicXML ----
+
+// A ZIP archive of `files` (name, contents), deflated, as a compressed score is.
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  auto put16 = [](std::string& out, unsigned v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+  };
+  auto put32 = [&](std::string& out, unsigned long v) {
+    put16(out, static_cast<unsigned>(v & 0xFFFF));
+    put16(out, static_cast<unsigned>((v >> 16) & 0xFFFF));
+  };
+  std::string zip, directory;
+  for (const auto& [name, data] : files) {
+    std::string packed(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    const unsigned long crc =
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const unsigned long offset = zip.size();
+    for (std::string* out : {&zip, &directory}) {
+      const bool central = out == &directory;
+      put32(*out, central ? 0x02014b50 : 0x04034b50);
+      if (central) put16(*out, 20);
+      for (unsigned v : {20u, 0u, 8u, 0u, 0u}) put16(*out, v);
+      put32(*out, crc);
+      put32(*out, packed.size());
+      put32(*out, data.size());
+      put16(*out, static_cast<unsigned>(name.size()));
+      put16(*out, 0);
+      if (central) {
+        for (int i = 0; i < 3; ++i) put16(*out, 0);  // comment, disk, internal attributes
+        put32(*out, 0);
+        put32(*out, offset);
+      }
+      *out += name;
+      if (!central) *out += packed;
+    }
+  }
+  const unsigned long start = zip.size();
+  zip += directory;
+  put32(zip, 0x06054b50);
+  put16(zip, 0);
+  put16(zip, 0);
+  put16(zip, static_cast<unsigned>(files.size()));
+  put16(zip, static_cast<unsigned>(files.size()));
+  put32(zip, directory.size());
+  put32(zip, start);
+  put16(zip, 0);
+  return zip;
+}
+
+// Levels a score tells apart (ghost notes, plain hits, accents) and the steps of
+// straight and triplet notes, 3/4 and tempo changes: the program's own score, read
+// back, and its compressed form, play the song again.
+TEST_F(ForeignFormats, OwnMusicXmlScoresImportToTheSameSong) {
+  const std::string doc = write("song.tab",
+                                "meta title = Round trip\n"
+                                "k = kick\ns = snare\nh = closed hi-hat\no = open hi-hat\n"
+                                "t1 = tom 1\nt4 = tom 4\nc = crash 1\nr = ride\n"
+                                "part = A tempo = 100 notes = 16\n"
+                                "c |x---------------|\n"
+                                "h |--x-X-x-x-x-X-x-|\n"
+                                "o |--------------x-|\n"
+                                "s |----X--3----X-3-|\n"
+                                "k |x-----x-x-------|\n"
+                                "part = B tempo = 100 notes = 8\n"
+                                "s |x-[xxx]-x-x-[xxx]|\n"
+                                "t1 |--[x--]x----|\n"
+                                "k |x-[---]-x-x-[--x]|\n"
+                                "part = C tempo = 140 notes = 8\n"
+                                "r |x-x-x-|\n"
+                                "t4 |-----X|\n"
+                                "k |x-----|\n"
+                                "song = AABCA\n");
+  const std::string score = path("song.musicxml");
+  ASSERT_EQ(cli({"export", doc, "-o", score}).status, 0);
+  const std::vector<Hit> played = songHits(readFile(doc));
+  ASSERT_EQ(played.size(), 68U);
+
+  const CliRun in = cli({"import", score});
+  ASSERT_EQ(in.status, 0) << in.err;
+  EXPECT_EQ(in.err, "");
+  EXPECT_TRUE(checksClean(in.out)) << in.out;
+  EXPECT_EQ(songHits(in.out), played) << in.out;
+  EXPECT_NE(in.out.find("meta title = Round trip\n"), std::string::npos);
+  EXPECT_NE(in.out.find("song = AABCA\n"), std::string::npos) << in.out;
+  EXPECT_NE(in.out.find("part = C tempo = 140 notes = 8\n"), std::string::npos) << in.out;
+
+  const std::string mxl =
+      write("song.mxl", zipOf({{"META-INF/container.xml",
+                                "<?xml version=\"1.0\"?><container><rootfiles><rootfile "
+                                "full-path=\"score/song.xml\"/></rootfiles></container>"},
+                               {"score/song.xml", readFile(score)}}));
+  const CliRun packed = cli({"import", mxl});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.out, in.out);
+}
+
+std::string scoreOf(const std::string& partList, const std::string& measures) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<score-partwise version=\"3.1\">\n"
+         "<part-list>" +
+         partList + "</part-list>\n" + measures + "</score-partwise>\n";
+}
+
+const std::string kDrumPart =
+    "<score-part id=\"P1\"><part-name>Drums</part-name>"
+    "<score-instrument id=\"I36\"><instrument-name>Bass Drum 1</instrument-name></score-instrument>"
+    "<score-instrument id=\"I38\"><instrument-name>Acoustic "
+    "Snare</instrument-name></score-instrument>"
+    "<score-instrument id=\"I42\"><instrument-name>Closed "
+    "Hi-Hat</instrument-name></score-instrument>"
+    "<midi-instrument id=\"I36\"><midi-unpitched>37</midi-unpitched></midi-instrument>"
+    "<midi-instrument id=\"I38\"><midi-unpitched>39</midi-unpitched></midi-instrument>"
+    "<midi-instrument id=\"I42\"><midi-unpitched>43</midi-unpitched></midi-instrument>"
+    "</score-part>";
+
+std::string note(const std::string& instrument, int duration, const std::string& extra = "") {
+  return "<note>" + extra.substr(0, extra.find('|')) +
+         "<unpitched><display-step>C</display-step><display-octave>5</display-octave></unpitched>"
+         "<duration>" +
+         std::to_string(duration) + "</duration><instrument id=\"" + instrument + "\"/>" +
+         (extra.find('|') == std::string::npos ? "" : extra.substr(extra.find('|') + 1)) +
+         "</note>";
+}
+
+// Repeats with endings played out, ties, grace notes, rolls and a second voice after a
+// backup, read from a score written by hand; a score of pitched parts only is refused.
+TEST_F(ForeignFormats, MusicXmlRepeatsTiesGraceNotesAndRollsAreReadAsPlayed) {
+  const std::string kick4 = note("I36", 4) + note("I36", 4) + note("I36", 4) + note("I36", 4);
+  const std::string measures =
+      "<part id=\"P1\">"
+      "<measure number=\"1\"><attributes><divisions>4</divisions><time><beats>4</beats>"
+      "<beat-type>4</beat-type></time></attributes>"
+      "<direction><sound tempo=\"90\"/></direction>" +
+      note("I42", 4) + note("I42", 4, "|<tie type=\"start\"/>") +
+      note("I42", 4, "|<tie type=\"stop\"/>") + note("I42", 4) +
+      "<backup><duration>16</duration></backup>" + kick4 +
+      "</measure>"
+      "<measure number=\"2\"><barline location=\"left\"><repeat direction=\"forward\"/></barline>" +
+      note("I38", 4, "<grace/>|") + note("I38", 4) +
+      note("I38", 12,
+           "|<notations><ornaments><tremolo "
+           "type=\"single\">2</tremolo></ornaments>"
+           "</notations>") +
+      "</measure>"
+      "<measure number=\"3\"><barline location=\"left\"><ending number=\"1\" type=\"start\"/>"
+      "</barline>" +
+      kick4 +
+      "<barline location=\"right\"><ending number=\"1\" type=\"stop\"/><repeat "
+      "direction=\"backward\"/></barline></measure>"
+      "<measure number=\"4\"><barline location=\"left\"><ending number=\"2\" type=\"start\"/>"
+      "</barline>" +
+      note("I38", 16, "|<notations><articulations><accent/></articulations></notations>") +
+      "<barline location=\"right\"><ending number=\"2\" type=\"discontinue\"/></barline></measure>"
+      "</part>";
+  const std::string file = write("hand.musicxml", scoreOf(kDrumPart, measures));
+  const CliRun r = cli({"import", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = readFile(file);
+  const std::size_t grace = text.find("<note><grace/>");
+  const std::size_t lineStart = text.rfind('\n', grace) + 1;
+  EXPECT_EQ(r.err, file + ":" +
+                       std::to_string(std::count(text.begin(), text.begin() + grace, '\n') + 1) +
+                       ":" + std::to_string(grace - lineStart + 1) +
+                       ": warning: a grace note (a flam or a drag) left out: the main note "
+                       "plays alone\n");
+  EXPECT_TRUE(checksClean(r.out)) << r.out;
+  // Measure 1: hats on 1, 2 (tied over 3) and 4, kicks on every beat; 2: snare on 1, a
+  // roll of sixteenths over 2-4; 3: kicks (first ending); 2 again; 4: an accent.
+  std::vector<Hit> expected;
+  auto add = [&](double at, V v, int level) {
+    expected.emplace_back(millionths(at), static_cast<int>(v), level);
+  };
+  for (double at : {0.0, 1.0, 3.0}) add(at / 4, V::ClosedHat, 5);
+  for (int b = 0; b < 4; ++b) add(b / 4.0, V::BassDrum, 5);
+  for (double bar : {1.0, 3.0}) {
+    add(bar, V::SnareDrum, 5);
+    for (int s = 4; s < 16; ++s) add(bar + s / 16.0, V::SnareDrum, 5);
+  }
+  for (int b = 0; b < 4; ++b) add(2 + b / 4.0, V::BassDrum, 5);
+  add(4, V::SnareDrum, 7);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(songHits(r.out), expected) << r.out;
+  EXPECT_NE(r.out.find("song = ABCBD\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tempo = 90 "), std::string::npos) << r.out;
+
+  const std::string pitched = write(
+      "piano.musicxml",
+      scoreOf("<score-part id=\"P1\"><part-name>Piano</part-name></score-part>",
+              "<part id=\"P1\"><measure number=\"1\"><note><pitch><step>C</step><octave>4</octave>"
+              "</pitch><duration>4</duration></note></measure></part>"));
+  const std::string before = readFile(pitched);
+  const CliRun bad = cli({"import", pitched, "-o", path("piano.tab")});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("warning: part \"Piano\" has no unpitched notes: left out\n"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_NE(bad.err.find(": no drum part: the score has pitched parts only\n"), std::string::npos)
+      << bad.err;
+  EXPECT_FALSE(fs::exists(path("piano.tab")));
+  EXPECT_EQ(readFile(pitched), before);
+  const CliRun broken = cli({"import", write("bad.mxl", "PK\x03\x04 not a zip")});
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.err.find("not a ZIP archive"), std::string::npos) << broken.err;
+}
+
 }  // namespace
 }  // namespace pulsewright
