@@ -1,7 +1,9 @@
 #include "app/DocumentExports.h"
 
+#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QWidget>
 #include <optional>
 
@@ -13,6 +15,7 @@
 #include "platform/qt/UserDialogs.h"
 #include "playback/Sequencer.h"
 #include "playback/SongRenderer.h"
+#include "tabimport/GrooveScribe.h"
 #include "tablature/CompiledDocument.h"
 #include "text/DocumentText.h"
 
@@ -110,6 +113,23 @@ void DocumentExports::exportMusicXml() {
                                   editor_.documentText(), compileAsPlay_, &written)) {
     emit fileExported(written);
   }
+}
+
+void DocumentExports::copyGrooveScribeLink() {
+  const std::string text = joinLinesWithCrLf(editor_.documentText().toStdString());
+  const CompiledDocument compiled = compileAsPlay()(text);
+  const GrooveScribeExport link =
+      grooveScribeLinkOf(*compiled.song, compiled.metadata, firstSongPart(*compiled.song));
+  if (!link.ok()) {
+    dialogs_.message(
+        window_, tr("No GrooveScribe link was made: %1.").arg(QString::fromStdString(link.error)));
+    return;
+  }
+  QGuiApplication::clipboard()->setText(QString::fromStdString(link.link));
+  if (link.warnings.empty()) return;
+  QString message = tr("The link is on the clipboard, with these left out:");
+  for (const std::string& w : link.warnings) message += '\n' + QString::fromStdString(w);
+  dialogs_.message(window_, message);
 }
 
 void DocumentExports::printStaves() {

@@ -49,6 +49,8 @@ class DocumentExports : public QObject {
   // for the file and the level; a path given (by tests) skips both.
   void exportAudio(QString path = {}, double gainDb = 0, bool normalize = false);
   void exportMusicXml();
+  // File > Copy GrooveScribe Link: the link of the song's first part, on the clipboard.
+  void copyGrooveScribeLink();
   void printStaves();
   void exportStavesPdf();
 

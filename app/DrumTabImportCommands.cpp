@@ -10,6 +10,7 @@
 #include "fileio/QtFileAccess.h"
 #include "platform/qt/UserDialogs.h"
 #include "tabimport/DrumTabImport.h"
+#include "tabimport/GrooveScribe.h"
 
 namespace pulsewright {
 
@@ -50,7 +51,22 @@ void DrumTabImportCommands::pasteClipboard() {
 }
 
 bool DrumTabImportCommands::open(std::string_view bytes, const QString& name, bool askToSave) {
-  const TabImportResult result = importDrumTab(bytes);
+  TabImportResult result;
+  if (looksLikeGrooveScribeLink(bytes)) {
+    // A link shared by a teacher: read as its lanes say.
+    GrooveScribeImport link = importGrooveScribeLink(bytes);
+    if (!link.ok()) {
+      dialogs_.message(
+          window_,
+          tr("\"%1\": %2: nothing was imported.").arg(name, QString::fromStdString(link.error)));
+      return false;
+    }
+    result.found = true;
+    result.document = std::move(link.document);
+    result.warnings = std::move(link.warnings);
+  } else {
+    result = importDrumTab(bytes);
+  }
   if (!result.found) {
     dialogs_.message(window_, tr("\"%1\": no drum tab lines found (lines such as "
                                  "\"HH|x-x-x-x-|\"): nothing was imported.")

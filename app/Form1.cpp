@@ -153,6 +153,7 @@ void Form1::buildMenus() {
       {"ImportDrumTab", [this] { ImportDrumTab_Click(); }},
       {"ExportMidi", [this] { ExportMidi_Click(); }},
       {"ExportMusicXml", [this] { exports_->exportMusicXml(); }},
+      {"CopyGrooveScribeLink", [this] { exports_->copyGrooveScribeLink(); }},
       {"PrintStaves", [this] { exports_->printStaves(); }},
       {"ExportStavesPdf", [this] { exports_->exportStavesPdf(); }},
       {"ExportAudio", [this] { exportAudio(); }},

@@ -50,6 +50,7 @@ QMenu* addFileAndEditMenus(QMenuBar* bar, ActionMap& actions) {
   file->addSeparator();
   add("ExportMidi", "Export MIDI...");
   add("ExportMusicXml", "Export MusicXML...");
+  add("CopyGrooveScribeLink", "Copy GrooveScribe Link");
   add("ExportAudio", "Export Audio...");
   file->addSeparator();
   add("Print", "Print", QKeySequence("Ctrl+P"));

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include "cli/VoiceOptions.h"
@@ -11,6 +12,8 @@
 #include "notation/PdfScore.h"
 #include "notation/Score.h"
 #include "padmap/PadMap.h"
+#include "tabimport/GrooveScribe.h"
+#include "tabimport/Hydrogen.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/TablatureCompiler.h"
 #include "tablature/Timeline.h"
@@ -34,6 +37,10 @@ bool writeMusicXmlFile(const ExportArguments& a, const CompiledDocument& compile
                        std::string_view text, const StopSignals& stop, std::ostream& err);
 bool writePdfFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view text,
                   const StopSignals& stop, std::ostream& err);
+bool writeLinkFile(const ExportArguments& a, const CompiledDocument& compiled,
+                   std::string_view text, const StopSignals& stop, std::ostream& err);
+bool writeHydrogenFile(const ExportArguments& a, const CompiledDocument& compiled,
+                       std::string_view text, const StopSignals& stop, std::ostream& err);
 
 // The file kinds export writes, by the output's ending (lower case). A name with no
 // ending is a MIDI file.
@@ -42,9 +49,14 @@ struct ExportFormat {
   FileWriter write;
 };
 constexpr ExportFormat kExportFormats[] = {
-    {"", writeMidiFile},         {".mid", writeMidiFile},
-    {".midi", writeMidiFile},    {".musicxml", writeMusicXmlFile},
-    {".xml", writeMusicXmlFile}, {".pdf", writePdfFile},
+    {"", writeMidiFile},
+    {".mid", writeMidiFile},
+    {".midi", writeMidiFile},
+    {".musicxml", writeMusicXmlFile},
+    {".xml", writeMusicXmlFile},
+    {".pdf", writePdfFile},
+    {".url", writeLinkFile},
+    {".h2song", writeHydrogenFile},
 };
 
 const ExportFormat* formatFor(const std::string& path) {
@@ -77,6 +89,8 @@ struct ExportArguments {
   double maxSeconds = kDefaultMaxSongSeconds;
   PadMapChoice padMap;
   VoiceChoice voices;
+  std::string to;    // "groovescribe": the link on standard output
+  std::string part;  // the part a link is written for; "" for the song's first
 };
 
 bool reportCannotWrite(const ExportArguments& a, const std::string& reason, std::ostream& err) {
@@ -157,10 +171,75 @@ bool writePdfFile(const ExportArguments& a, const CompiledDocument& compiled, st
   return true;
 }
 
+// The link of the part asked for, or of the song's first part; none after saying why.
+std::optional<std::string> linkOf(const ExportArguments& a, const CompiledDocument& compiled,
+                                  std::ostream& err) {
+  const Timeline& song = *compiled.song;
+  int part = -1;
+  if (a.part.empty()) {
+    part = firstSongPart(song);
+  } else {
+    for (std::size_t p = song.parts().size(); p-- > 1;) {
+      if (song.parts()[p].name == a.part) {
+        part = static_cast<int>(p);
+        break;
+      }
+    }
+    if (part < 0) {
+      err << "pulsewright-cli: " << a.input << ": no part named \"" << a.part << "\"\n";
+      return std::nullopt;
+    }
+  }
+  const GrooveScribeExport link = grooveScribeLinkOf(song, compiled.metadata, part);
+  for (const std::string& w : link.warnings)
+    err << "pulsewright-cli: " << a.input << ": " << w << "\n";
+  if (!link.ok()) {
+    err << "pulsewright-cli: " << a.input << ": " << link.error << "\n";
+    return std::nullopt;
+  }
+  return link.link + "\n";
+}
+
+bool writeLinkFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view,
+                   const StopSignals&, std::ostream& err) {
+  const std::optional<std::string> link = linkOf(a, compiled, err);
+  if (!link) return false;
+  std::string reason;
+  if (!writeOutputFile(a.output, *link, {a.input, a.padMap.file}, &reason)) {
+    return reportCannotWrite(a, reason, err);
+  }
+  return true;
+}
+
+bool writeHydrogenFile(const ExportArguments& a, const CompiledDocument& compiled, std::string_view,
+                       const StopSignals&, std::ostream& err) {
+  const HydrogenExport song = hydrogenSongOf(*compiled.song, compiled.metadata);
+  for (const std::string& w : song.warnings)
+    err << "pulsewright-cli: " << a.input << ": " << w << "\n";
+  if (!song.ok()) {
+    err << "pulsewright-cli: " << a.input << ": " << song.error << "; " << a.output
+        << " is not written\n";
+    return false;
+  }
+  std::string reason;
+  if (!writeOutputFile(a.output, song.xml, {a.input, a.padMap.file}, &reason)) {
+    return reportCannotWrite(a, reason, err);
+  }
+  return true;
+}
+
 int runExport(const ExportArguments& a, CliContext& io) {
   std::ostream& err = io.err;
-  const ExportFormat* format = formatFor(a.output);
-  if (format == nullptr) {
+  if (a.to.empty() == a.output.empty()) {
+    err << "pulsewright-cli: export needs either -o OUT or --to groovescribe\n";
+    return kExitError;
+  }
+  const ExportFormat* format = a.to.empty() ? formatFor(a.output) : nullptr;
+  if (!a.part.empty() && a.to.empty() && format != nullptr && format->write != writeLinkFile) {
+    err << "pulsewright-cli: --part applies to GrooveScribe links (.url, --to groovescribe)\n";
+    return kExitError;
+  }
+  if (format == nullptr && a.to.empty()) {
     err << "pulsewright-cli: cannot write " << a.output << ": \"" << fileEnding(a.output)
         << "\" is no format written here: name the file " << writtenEndings() << "\n";
     return kExitError;
@@ -186,6 +265,12 @@ int runExport(const ExportArguments& a, CliContext& io) {
   if (!withinMaxLength(*compiled.song, a.maxSeconds, a.input, "export", err)) return kExitError;
   // A signal stops the export between two pieces; the unfinished file is removed.
   const StopSignals stop;
+  if (!a.to.empty()) {
+    const std::optional<std::string> link = linkOf(a, compiled, err);
+    if (!link) return kExitError;
+    io.out << *link;
+    return kExitOk;
+  }
   if (format->write(a, compiled, result->text(), stop, err)) return kExitOk;
   if (stop.caught() != 0) {
     err << "pulsewright-cli: stopped: " << a.output << " was not written\n";
@@ -198,17 +283,22 @@ int runExport(const ExportArguments& a, CliContext& io) {
 
 void addExportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ExportArguments>();
-  CLI::App* command =
-      app.add_subcommand("export",
-                         "write the song of FILE as a Standard MIDI File (.mid), as a "
-                         "MusicXML drum score (.musicxml, .xml) or as an engraved score (.pdf)");
+  CLI::App* command = app.add_subcommand(
+      "export",
+      "write the song of FILE as a Standard MIDI File (.mid), as a MusicXML drum score "
+      "(.musicxml, .xml), as an engraved score (.pdf), as a Hydrogen song (.h2song), or a part "
+      "of it as a GrooveScribe link (.url)");
   command->add_option("FILE", a->input, "tablature document")->required()->type_name("");
   command->add_option("-o,--output", a->output, "the file to write; its ending chooses the format")
-      ->required()
-      ->option_text("OUT.mid|OUT.musicxml|OUT.pdf");
+      ->option_text("OUT.mid|OUT.musicxml|OUT.pdf|OUT.h2song|OUT.url");
   command->add_option("--paper", a->paper, "the PDF's paper size (default a4)")
       ->check(CLI::IsMember({"a4", "letter"}))
       ->option_text("a4|letter");
+  command->add_option("--to", a->to, "write a GrooveScribe link to standard output instead")
+      ->check(CLI::IsMember({"groovescribe"}))
+      ->option_text("groovescribe");
+  command->add_option("--part", a->part, "links: the part to write (default: the song's first)")
+      ->option_text("NAME");
   command->add_option("--channel", a->channel, "MIDI channel of the drums (default 10)")
       ->check(CLI::Range(1, 16))
       ->option_text("1-16");

@@ -1,6 +1,7 @@
 #include "cli/ImportCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 
@@ -8,6 +9,9 @@
 #include "midifile/MidiImport.h"
 #include "midifile/StandardMidiFileReader.h"
 #include "tabimport/DrumTabImport.h"
+#include "tabimport/GrooveScribe.h"
+#include "tabimport/Hydrogen.h"
+#include "tabimport/MusicXmlImport.h"
 
 namespace pulsewright {
 
@@ -55,9 +59,71 @@ int runMidiImport(const ImportArguments& a, std::string_view bytes, CliContext& 
   return writeDocument(a, result.document, io);
 }
 
+// Options of MIDI files and drum tabs; "" when none of them is given.
+std::string foreignOption(const ImportArguments& a) {
+  if (a.tempo > 0) return "--tempo";
+  if (a.channel > 0) return "--channel";
+  if (a.grid != "auto") return "--grid";
+  if (a.foldLevels) return "--fold-levels";
+  return {};
+}
+
+// A link, or a file holding one: `name` is what warnings point into.
+int runLinkImport(const ImportArguments& a, std::string_view name, std::string_view bytes,
+                  CliContext& io) {
+  if (const std::string option = foreignOption(a); !option.empty()) {
+    io.err << "pulsewright-cli: " << name << ": " << option
+           << " applies to MIDI files and drum tabs, not GrooveScribe links\n";
+    return kExitError;
+  }
+  const GrooveScribeImport result = importGrooveScribeLink(bytes);
+  for (const TabWarning& w : result.warnings) io.err << formatTabWarning(name, w) << "\n";
+  if (!result.ok()) {
+    io.err << "pulsewright-cli: " << name << ": " << result.error << "\n";
+    return kExitError;
+  }
+  return writeDocument(a, result.document, io);
+}
+
+bool hasEnding(const std::string& path, std::initializer_list<std::string_view> endings) {
+  const std::string ending = fileEnding(path);
+  for (std::string_view e : endings) {
+    if (ending == e) return true;
+  }
+  return false;
+}
+
+// An importer of XML files: what it wrote or why it could not.
+struct XmlImport {
+  std::string error;
+  std::string document;
+  std::vector<TabWarning> warnings;
+};
+
+int runXmlImport(const ImportArguments& a, std::string_view kind, const XmlImport& result,
+                 CliContext& io) {
+  if (const std::string option = foreignOption(a); !option.empty()) {
+    io.err << "pulsewright-cli: " << a.input << ": " << option
+           << " applies to MIDI files and drum tabs, not " << kind << "\n";
+    return kExitError;
+  }
+  for (const TabWarning& w : result.warnings) io.err << formatTabWarning(a.input, w) << "\n";
+  if (!result.error.empty()) {
+    io.err << "pulsewright-cli: " << a.input << ": " << result.error << "\n";
+    return kExitError;
+  }
+  return writeDocument(a, result.document, io);
+}
+
 int runImport(const ImportArguments& a, CliContext& io) {
   std::string bytes;
   std::string reason;
+  // A link given in place of a file (no file of that name).
+  std::error_code missing;
+  if (a.input != "-" && looksLikeGrooveScribeLink(a.input) &&
+      !std::filesystem::exists(a.input, missing)) {
+    return runLinkImport(a, "link", a.input, io);
+  }
   if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
     io.err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
     return kExitError;
@@ -67,6 +133,19 @@ int runImport(const ImportArguments& a, CliContext& io) {
     io.err << "pulsewright-cli: " << a.input
            << ": not a Standard MIDI File: it does not start with MThd\n";
     return kExitError;
+  }
+  if (looksLikeGrooveScribeLink(bytes)) return runLinkImport(a, a.input, bytes, io);
+  const bool hydrogenName = hasEnding(a.input, {".h2song", ".h2pattern"});
+  const bool scoreName = hasEnding(a.input, {".musicxml", ".mxl", ".xml"});
+  if (hydrogenName || (!scoreName && looksLikeHydrogenFile(bytes))) {
+    HydrogenImport h = importHydrogenFile(bytes);
+    return runXmlImport(a, "Hydrogen files",
+                        {std::move(h.error), std::move(h.document), std::move(h.warnings)}, io);
+  }
+  if (scoreName || looksLikeMusicXml(bytes)) {
+    MusicXmlImport m = importMusicXml(bytes);
+    return runXmlImport(a, "MusicXML scores",
+                        {std::move(m.error), std::move(m.document), std::move(m.warnings)}, io);
   }
   if (a.channel > 0 || a.grid != "auto" || a.foldLevels) {
     io.err << "pulsewright-cli: " << a.input
@@ -90,9 +169,13 @@ void addImportCommand(CLI::App& app, CliContext& context) {
   auto a = std::make_shared<ImportArguments>();
   CLI::App* command = app.add_subcommand(
       "import",
-      "turn a Standard MIDI File or a plain-text drum tab (HH|x-x-x-x-|) into a tablature "
-      "document");
-  command->add_option("FILE", a->input, "a MIDI file (told by its MThd header) or a drum tab")
+      "turn a Standard MIDI File, a plain-text drum tab (HH|x-x-x-x-|), a GrooveScribe link "
+      "(or a file holding one), a Hydrogen song or pattern (.h2song, .h2pattern) or a MusicXML "
+      "drum score (.musicxml, .xml, .mxl) into a tablature document");
+  command
+      ->add_option(
+          "FILE", a->input,
+          "a MIDI file (told by its MThd header), a drum tab, a link, a Hydrogen or MusicXML file")
       ->required()
       ->type_name("");
   command->add_option("-o,--output", a->output, "the document to write (default: standard output)")

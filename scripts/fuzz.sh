@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets, each for SECONDS: the compiler (from the example documents), the
-# drum-tab importer (from the test tabs) and the MIDI file importer (from exported
-# examples). Usage: scripts/fuzz.sh BUILD_DIR SECONDS
+# drum-tab importer (from the test tabs), the MIDI file importer (from exported
+# examples) and the GrooveScribe, Hydrogen and MusicXML importers (from small seeds).
+# Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-fuzz}
@@ -21,3 +22,6 @@ run() {  # TARGET DICTIONARY SEEDS...
 run pw_fuzz_compiler fuzz/tablature.dict examples/*.tab tests/data/*.tab
 run pw_fuzz_tabimport fuzz/tablature.dict tests/data/tabs/*.txt
 run pw_fuzz_midiimport fuzz/midi.dict fuzz/midi-seeds/*.mid
+run pw_fuzz_groovescribe fuzz/groovescribe.dict fuzz/foreign-seeds/*.url
+run pw_fuzz_hydrogen fuzz/xml.dict fuzz/foreign-seeds/*.h2song
+run pw_fuzz_musicxml fuzz/xml.dict fuzz/foreign-seeds/*.musicxml fuzz/foreign-seeds/*.mxl

@@ -23,7 +23,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth openbox xdotool imagemagick poppler-utils fonts-dejavu-core libx11-dev bc
   help2man librsvg2-bin desktop-file-utils appstream lintian
-  libxml2-utils libpugixml-dev
+  libxml2-utils libpugixml-dev zlib1g-dev
 )
 
 missing=()

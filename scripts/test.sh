@@ -42,5 +42,6 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_
 # The fuzz targets need only the compiler and the importers: build just those, with clang.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DPW_FUZZ=ON -DBUILD_TESTING=OFF \
   -DPW_BENCH=OFF -DPW_GUI=OFF >/dev/null
-cmake --build build-fuzz --target pw_fuzz_compiler pw_fuzz_tabimport pw_fuzz_midiimport -j "$(nproc)"
+cmake --build build-fuzz --target pw_fuzz_compiler pw_fuzz_tabimport pw_fuzz_midiimport \
+  pw_fuzz_groovescribe pw_fuzz_hydrogen pw_fuzz_musicxml -j "$(nproc)"
 scripts/fuzz.sh build-fuzz "${PW_FUZZ_SECONDS:-12}"

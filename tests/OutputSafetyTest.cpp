@@ -173,7 +173,8 @@ TEST_F(Outputs, ModesNameLengthsAndEndingsOfReplacedFiles) {
   for (const char* name : {"song.mp3", "song.wav", "other.tab"}) {
     const CliRun r = cli({"export", doc, "-o", path(name)});
     EXPECT_EQ(r.status, 2) << name;
-    EXPECT_NE(r.err.find("name the file .mid, .midi, .musicxml, .xml or .pdf"), std::string::npos)
+    EXPECT_NE(r.err.find("name the file .mid, .midi, .musicxml, .xml, .pdf, .url or .h2song"),
+              std::string::npos)
         << r.err;
     EXPECT_FALSE(fs::exists(path(name)));
   }

@@ -192,6 +192,34 @@ TEST(ImportDrumTab, PastesTheClipboardsTabAsANewDocument) {
       << f.dialogs.messages.last().toStdString();
 }
 
+// A GrooveScribe link on the clipboard pastes as its groove; File > Copy GrooveScribe
+// Link puts the first part's link back, and a broken link changes nothing.
+TEST(ImportDrumTab, PastesAGrooveScribeLinkAndCopiesTheLinkBack) {
+  AppFixture f;
+  auto form = f.start();
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->setText("?TimeSig=4/4&Div=7&H=|x-x-|");
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(), "");
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(f.dialogs.messages.last().contains("Div=7 is no note size"))
+      << f.dialogs.messages.last().toStdString();
+
+  const QString link =
+      "https://www.mikeslessons.com/groove/?TimeSig=4/4&Div=8&Tempo=90&Measures=1"
+      "&H=|x-x-x-x-|&S=|--O---O-|&K=|o---o---|";
+  clipboard->setText(link);
+  form->action("PasteDrumTab")->trigger();
+  EXPECT_EQ(form->Text1()->toPlainText(),
+            "k = Bass Drum\ns = Snare Drum\nh = Closed Hat\n\npart = A tempo = 90 notes = 8\n"
+            "h |x-x-x-x-|\ns |--X---X-|\nk |x---x---|\n\nsong = A\n");
+  clipboard->clear();
+  const auto shown = f.dialogs.messages.size();
+  form->action("CopyGrooveScribeLink")->trigger();
+  EXPECT_EQ(clipboard->text().toStdString(), link.toStdString());
+  EXPECT_EQ(f.dialogs.messages.size(), shown) << f.dialogs.messages.last().toStdString();
+}
+
 TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   AppFixture f;
   auto form = f.start();

@@ -1,0 +1,526 @@
+#include "tabimport/MusicXmlImport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <pugixml.hpp>
+#include <set>
+
+#include "padmap/DrumVoice.h"
+#include "tabimport/Hydrogen.h"
+#include "tabimport/XmlPosition.h"
+#include "tabimport/ZipArchive.h"
+#include "tablature/ImportWriter.h"
+
+namespace pulsewright {
+
+namespace {
+
+using V = DrumVoice;
+
+// The note sizes a measure may be written in, fewest steps first.
+constexpr int kGrids[] = {8, 12, 16, 24, 32, 48, 64, 96};
+constexpr std::size_t kMaxScoreBytes = 256u << 20;
+constexpr std::size_t kMaxWarnings = 200;
+constexpr std::size_t kMaxPlayedMeasures = 1'000'000;
+constexpr long kMaxDivisions = 1'000'000;
+
+std::string trimmed(const char* value) {
+  std::string_view s(value);
+  const std::size_t first = s.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1));
+}
+
+std::optional<double> numberIn(std::string_view text) {
+  const std::string t(text);
+  if (t.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<double> numberOf(const pugi::xml_node& node, const char* child) {
+  return numberIn(trimmed(node.child_value(child)));
+}
+
+// A staff place: its voice on the usual five-line drum staff, by step and octave (a
+// head of crosses telling cymbals from drums where they share a place).
+std::optional<DrumVoice> voiceOfPlace(char step, int octave, bool cross) {
+  const int place = octave * 7 + std::string_view("CDEFGAB").find(step);
+  switch (place - 4 * 7) {
+    case 1: return cross ? V::PedalHat : V::BassDrum;    // D4
+    case 2:                                              // E4
+    case 3: return V::BassDrum;                          // F4
+    case 4: return V::Tom4;                              // G4
+    case 5: return V::Tom3;                              // A4
+    case 6: return V::Tom2;                              // B4
+    case 7: return cross ? V::SnareDrum : V::SnareDrum;  // C5
+    case 8: return V::Tom2;                              // D5
+    case 9: return V::Tom1;                              // E5
+    case 10: return cross ? V::Ride : V::Tom1;           // F5
+    case 11: return cross ? V::ClosedHat : V::Tom1;      // G5
+    case 12: return V::Crash1;                           // A5
+    case 13: return V::Crash2;                           // B5
+    default: return std::nullopt;
+  }
+}
+
+struct Hit {
+  double at;  // in whole notes from the measure's start
+  DrumVoice voice;
+  std::uint8_t level;
+};
+
+struct Measure {
+  double length = 1;  // whole notes
+  int beats = 4;
+  int beatUnit = 4;
+  int tempo = 120;
+  std::vector<Hit> hits;
+  bool forward = false;
+  bool backward = false;
+  int times = 2;
+  std::vector<int> endings;  // the passes this measure is played on; empty for all
+  bool endingEnds = false;
+  pugi::xml_node node;
+};
+
+struct Instrument {
+  std::string name;
+  int key = -1;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view xml) : xml_(xml) {}
+  MusicXmlImport run();
+
+ private:
+  void warn(const pugi::xml_node& node, std::string text);
+  void readPart(const pugi::xml_node& part, const std::map<std::string, Instrument>& instruments,
+                std::vector<Measure>* measures);
+  std::optional<DrumVoice> voiceOf(const pugi::xml_node& note,
+                                   const std::map<std::string, Instrument>& instruments);
+  std::vector<std::size_t> playOrder(const std::vector<Measure>& measures);
+  bool writeMeasure(const Measure& m);
+
+  std::string_view xml_;
+  MusicXmlImport result_;
+  std::size_t suppressed_ = 0;
+  pugi::xml_node suppressedAt_;
+  std::set<std::string> warnedInstruments_;
+  ImportWriter writer_;
+  std::size_t movedHits_ = 0;
+  pugi::xml_node firstMoved_;
+};
+
+void Reader::warn(const pugi::xml_node& node, std::string text) {
+  if (result_.warnings.size() >= kMaxWarnings) {
+    if (suppressed_++ == 0) suppressedAt_ = node;
+    return;
+  }
+  // An element's offset is that of its name: the warning points at its "<".
+  const std::ptrdiff_t name = node.offset_debug();
+  const auto offset = static_cast<std::size_t>(
+      std::max<std::ptrdiff_t>(node.type() == pugi::node_element ? name - 1 : name, 0));
+  const auto [line, column] = lineAndColumnOf(xml_, offset);
+  result_.warnings.push_back({line, column, std::move(text)});
+}
+
+std::optional<DrumVoice> Reader::voiceOf(const pugi::xml_node& note,
+                                         const std::map<std::string, Instrument>& instruments) {
+  const std::string id = note.child("instrument").attribute("id").value();
+  const auto it = instruments.find(id);
+  if (it == instruments.end() && instruments.size() == 1 && id.empty()) {
+    // A part of one instrument need not name it at each note; its place tells more.
+  } else if (it != instruments.end()) {
+    const Instrument& i = it->second;
+    std::string nearest;
+    std::optional<DrumVoice> voice;
+    if (i.key == 37) {
+      nearest = "a cross-stick";
+      voice = V::SnareDrum;
+    } else if (i.key >= 0) {
+      voice = drumVoiceOfKey(i.key);
+    }
+    if (!voice) voice = hydrogenVoiceOf(i.name, -1, &nearest);
+    if (voice) {
+      if (!nearest.empty() && warnedInstruments_.insert(id).second) {
+        warn(note, "instrument \"" + i.name + "\" is " + nearest + ": played as " +
+                       std::string(kVoiceCaptions[index(*voice)]));
+      }
+      return voice;
+    }
+  }
+  const pugi::xml_node u = note.child("unpitched");
+  const std::string step = trimmed(u.child_value("display-step"));
+  const auto octave = numberOf(u, "display-octave");
+  const std::string head = trimmed(note.child_value("notehead"));
+  if (step.size() == 1 && octave &&
+      std::string_view("CDEFGAB").find(step[0]) != std::string_view::npos) {
+    const bool cross = head == "x" || head == "cross" || head == "circle-x";
+    if (auto voice = voiceOfPlace(step[0], static_cast<int>(*octave), cross)) return voice;
+  }
+  return std::nullopt;
+}
+
+void Reader::readPart(const pugi::xml_node& part,
+                      const std::map<std::string, Instrument>& instruments,
+                      std::vector<Measure>* measures) {
+  long divisions = 1;
+  int beats = 4;
+  int beatUnit = 4;
+  int tempo = 120;
+  std::size_t m = 0;
+  for (const pugi::xml_node& measure : part.children("measure")) {
+    // A second drum part adds its notes to the first one's measures.
+    const bool fresh = m >= measures->size();
+    if (fresh) measures->emplace_back();
+    Measure& out = (*measures)[m];
+    if (fresh) out.tempo = tempo;
+    out.node = measure;
+    double cursor = 0;  // whole notes
+    double longest = 0;
+    double lastStart = 0;
+    for (const pugi::xml_node& e : measure.children()) {
+      const std::string_view name = e.name();
+      if (name == "attributes") {
+        if (const auto d = numberOf(e, "divisions"); d && *d >= 1 && *d <= kMaxDivisions) {
+          divisions = std::lround(*d);
+        }
+        const pugi::xml_node time = e.child("time");
+        const auto b = numberOf(time, "beats");
+        const auto t = numberOf(time, "beat-type");
+        if (b && t && *b >= 1 && *b <= 64 && *t >= 1 && *t <= 64) {
+          beats = static_cast<int>(*b);
+          beatUnit = static_cast<int>(*t);
+        }
+      } else if (name == "sound" || name == "direction") {
+        const pugi::xml_node sound = name == "sound" ? e : e.child("sound");
+        if (const auto t = numberIn(sound.attribute("tempo").value()); t && *t > 0) {
+          tempo = static_cast<int>(std::clamp(std::lround(*t), static_cast<long>(kMinTabTempo),
+                                              static_cast<long>(kMaxTabTempo)));
+          if (cursor < 1e-9 && fresh) out.tempo = tempo;
+        }
+      } else if (name == "backup" || name == "forward") {
+        const double d = numberOf(e, "duration").value_or(0) / divisions / 4;
+        cursor = std::max(0.0, name == "backup" ? cursor - d : cursor + d);
+        longest = std::max(longest, cursor);
+      } else if (name == "barline") {
+        const pugi::xml_node repeat = e.child("repeat");
+        const std::string direction = repeat.attribute("direction").value();
+        if (direction == "forward") out.forward = true;
+        if (direction == "backward") {
+          out.backward = true;
+          if (const auto t = numberIn(repeat.attribute("times").value());
+              t && *t >= 1 && *t <= 99) {
+            out.times = static_cast<int>(*t);
+          }
+        }
+        const pugi::xml_node ending = e.child("ending");
+        if (ending) {
+          const std::string type = ending.attribute("type").value();
+          if (type == "start") {
+            out.endings.clear();
+            std::string numbers = ending.attribute("number").value();
+            for (char& c : numbers) {
+              if (c < '0' || c > '9') c = ' ';
+            }
+            std::size_t at = 0;
+            while ((at = numbers.find_first_not_of(' ', at)) != std::string::npos) {
+              const std::size_t end = std::min(numbers.find(' ', at), numbers.size());
+              if (end - at <= 2) out.endings.push_back(std::stoi(numbers.substr(at, end - at)));
+              at = end;
+            }
+          } else {
+            out.endingEnds = true;
+          }
+        }
+      } else if (name == "note") {
+        const bool chord = static_cast<bool>(e.child("chord"));
+        const bool grace = static_cast<bool>(e.child("grace"));
+        const double duration = numberOf(e, "duration").value_or(0) / divisions / 4;
+        const double start = chord ? lastStart : cursor;
+        if (!chord) {
+          lastStart = cursor;
+          if (!grace) cursor += duration;
+          longest = std::max(longest, cursor);
+        }
+        if (e.child("rest")) continue;
+        if (!e.child("unpitched")) {
+          if (e.child("pitch")) warn(e, "a pitched note in a drum part left out");
+          continue;
+        }
+        if (grace) {
+          warn(e, "a grace note (a flam or a drag) left out: the main note plays alone");
+          continue;
+        }
+        bool tiedOn = false;
+        for (const pugi::xml_node& tie : e.children("tie")) {
+          if (std::string_view(tie.attribute("type").value()) == "stop") tiedOn = true;
+        }
+        if (tiedOn) continue;  // the note goes on sounding: no new hit
+        const std::optional<DrumVoice> voice = voiceOf(e, instruments);
+        if (!voice) {
+          warn(e, "an unpitched note of no drum this program knows left out");
+          continue;
+        }
+        std::uint8_t level = 5;
+        const pugi::xml_node notations = e.child("notations");
+        const pugi::xml_node articulations = notations.child("articulations");
+        if (articulations.child("strong-accent")) {
+          level = 8;
+        } else if (articulations.child("accent")) {
+          level = 7;
+        } else if (std::string_view(e.child("notehead").attribute("parentheses").value()) ==
+                   "yes") {
+          level = 3;
+        } else if (const auto d = numberIn(e.attribute("dynamics").value()); d && *d >= 0) {
+          // A percentage of forte, which plays at velocity 90.
+          level = static_cast<std::uint8_t>(
+              levelOfImportedVelocity(static_cast<int>(std::lround(*d * 0.9))));
+        }
+        const pugi::xml_node tremolo = notations.child("ornaments").child("tremolo");
+        const std::string tremoloType = tremolo.attribute("type").value();
+        const auto slashes = numberIn(trimmed(tremolo.child_value()));
+        if (tremolo && (tremoloType.empty() || tremoloType == "single") && slashes &&
+            *slashes >= 1 && *slashes <= 5 && duration > 0) {
+          // A roll: strokes of an eighth for one slash, a sixteenth for two, and so on.
+          const double stroke = 1.0 / (4 * std::pow(2.0, *slashes));
+          const auto strokes =
+              static_cast<int>(std::max(1.0, std::floor(duration / stroke + 1e-9)));
+          for (int s = 0; s < strokes && s < 256; ++s)
+            out.hits.push_back({start + s * stroke, *voice, level});
+          continue;
+        }
+        if (tremolo) warn(e, "a tremolo between two notes left out: each note plays once");
+        out.hits.push_back({start, *voice, level});
+      }
+    }
+    out.beats = beats;
+    out.beatUnit = beatUnit;
+    const double written = static_cast<double>(beats) / beatUnit;
+    // A pickup measure lasts as long as its notes.
+    const bool implicit = std::string_view(measure.attribute("implicit").value()) == "yes";
+    const double length = implicit && longest > 0 ? longest : std::max(written, longest);
+    out.length = fresh ? length : std::max(out.length, length);
+    ++m;
+    if (m > kMaxPlayedMeasures) break;
+  }
+}
+
+std::vector<std::size_t> Reader::playOrder(const std::vector<Measure>& measures) {
+  std::vector<std::size_t> order;
+  std::size_t start = 0;
+  int pass = 1;
+  bool jumped = false;
+  std::size_t i = 0;
+  while (i < measures.size() && order.size() < kMaxPlayedMeasures) {
+    const Measure& m = measures[i];
+    if (m.forward && !jumped) {
+      start = i;
+      pass = 1;
+    }
+    jumped = false;
+    if (!m.endings.empty() &&
+        std::find(m.endings.begin(), m.endings.end(), pass) == m.endings.end()) {
+      ++i;
+      continue;
+    }
+    order.push_back(i);
+    if (m.backward) {
+      if (pass < m.times) {
+        ++pass;
+        i = start;
+        jumped = true;
+        continue;
+      }
+      pass = 1;
+      start = i + 1;
+    } else if (m.endingEnds && !m.endings.empty()) {
+      // The last ending is over: what follows starts afresh.
+      pass = 1;
+      start = i + 1;
+    }
+    ++i;
+  }
+  return order;
+}
+
+bool Reader::writeMeasure(const Measure& m) {
+  int grid = 0;
+  for (const int g : kGrids) {
+    auto fits = [&](double at) { return std::abs(at * g - std::round(at * g)) < 1e-6; };
+    bool all = fits(m.length);
+    for (const Hit& h : m.hits) all = all && fits(h.at);
+    if (all) {
+      grid = g;
+      break;
+    }
+  }
+  if (grid == 0) {
+    grid = kGrids[std::size(kGrids) - 1];
+    if (movedHits_++ == 0) firstMoved_ = m.node;
+  }
+  ImportedPart part;
+  part.tempo = m.tempo;
+  part.notes = grid;
+  part.steps = static_cast<std::uint32_t>(std::max(1L, std::lround(m.length * grid)));
+  part.metre = Metre{m.beats, m.beatUnit, true};
+  for (const Hit& h : m.hits) {
+    const long step = std::lround(h.at * grid);
+    if (step < 0 || step >= static_cast<long>(part.steps)) continue;
+    part.hits.push_back({static_cast<std::uint32_t>(step), h.voice, h.level});
+  }
+  return writer_.play(part);
+}
+
+MusicXmlImport Reader::run() {
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(xml_.data(), xml_.size(), pugi::parse_default, pugi::encoding_auto);
+  if (!parsed) {
+    const auto [line, column] =
+        lineAndColumnOf(xml_, static_cast<std::size_t>(std::max<std::ptrdiff_t>(parsed.offset, 0)));
+    result_.error = "not well-formed XML (line " + std::to_string(line) + ", column " +
+                    std::to_string(column) + "): " + parsed.description();
+    return result_;
+  }
+  if (doc.child("score-timewise")) {
+    result_.error = "a timewise score: only partwise MusicXML (as notation programs write) is read";
+    return result_;
+  }
+  const pugi::xml_node score = doc.child("score-partwise");
+  if (!score) {
+    result_.error = "no MusicXML score: the root element is not <score-partwise>";
+    return result_;
+  }
+  std::string title = trimmed(score.child("work").child_value("work-title"));
+  if (title.empty()) title = trimmed(score.child_value("movement-title"));
+  writer_.meta("title", title);
+  for (const pugi::xml_node& c : score.child("identification").children("creator")) {
+    if (std::string_view(c.attribute("type").value()) == "composer") {
+      writer_.meta("author", trimmed(c.child_value()));
+      break;
+    }
+  }
+
+  std::map<std::string, std::map<std::string, Instrument>> instruments;  // by part id
+  std::map<std::string, std::string> partNames;
+  for (const pugi::xml_node& sp : score.child("part-list").children("score-part")) {
+    const std::string id = sp.attribute("id").value();
+    partNames[id] = trimmed(sp.child_value("part-name"));
+    auto& list = instruments[id];
+    for (const pugi::xml_node& si : sp.children("score-instrument")) {
+      list[si.attribute("id").value()].name = trimmed(si.child_value("instrument-name"));
+    }
+    for (const pugi::xml_node& mi : sp.children("midi-instrument")) {
+      const auto key = numberOf(mi, "midi-unpitched");
+      if (key && *key >= 1 && *key <= 128) {
+        list[mi.attribute("id").value()].key = static_cast<int>(*key) - 1;
+      }
+    }
+  }
+  std::vector<Measure> measures;
+  bool drums = false;
+  for (const pugi::xml_node& part : score.children("part")) {
+    const std::string id = part.attribute("id").value();
+    if (!part.find_node(
+            [](const pugi::xml_node& n) { return std::string_view(n.name()) == "unpitched"; })) {
+      warn(part, "part \"" + (partNames[id].empty() ? id : partNames[id]) +
+                     "\" has no unpitched notes: left out");
+      continue;
+    }
+    drums = true;
+    readPart(part, instruments[id], &measures);
+  }
+  if (!drums) {
+    result_.error = "no drum part: the score has pitched parts only";
+    return result_;
+  }
+  if (measures.empty()) {
+    result_.error = "the drum part has no measures";
+    return result_;
+  }
+  for (const std::size_t i : playOrder(measures)) {
+    if (!writeMeasure(measures[i])) {
+      result_.error = "the score has too many different measures to name its parts";
+      return result_;
+    }
+  }
+  if (movedHits_ > 0) {
+    warn(firstMoved_, std::to_string(movedHits_) +
+                          " measures hold notes off every grid: moved to the nearest 1/96");
+  }
+  if (suppressed_ > 0) {
+    const std::size_t more = suppressed_ + 1;
+    result_.warnings.pop_back();
+    suppressed_ = 0;
+    warn(suppressedAt_, std::to_string(more) + " more warnings not shown");
+  }
+  result_.document = writer_.document();
+  return result_;
+}
+
+// The score file of a compressed score: the container's first root file, else the
+// first MusicXML file outside META-INF.
+std::optional<std::string> scoreOfArchive(std::string_view archive, std::string* error) {
+  const auto names = zipEntryNames(archive, error);
+  if (!names) return std::nullopt;
+  std::string path;
+  if (const auto container = readZipEntry(archive, "META-INF/container.xml", 1u << 20, error)) {
+    pugi::xml_document doc;
+    if (doc.load_buffer(container->data(), container->size())) {
+      path = doc.child("container")
+                 .child("rootfiles")
+                 .child("rootfile")
+                 .attribute("full-path")
+                 .value();
+    }
+  }
+  if (path.empty()) {
+    for (const std::string& n : *names) {
+      if (n.rfind("META-INF/", 0) != 0 &&
+          (n.size() > 4 && (n.compare(n.size() - 4, 4, ".xml") == 0 ||
+                            (n.size() > 9 && n.compare(n.size() - 9, 9, ".musicxml") == 0)))) {
+        path = n;
+        break;
+      }
+    }
+  }
+  if (path.empty()) {
+    *error = "the compressed score holds no MusicXML file";
+    return std::nullopt;
+  }
+  return readZipEntry(archive, path, kMaxScoreBytes, error);
+}
+
+}  // namespace
+
+bool looksLikeMusicXml(std::string_view bytes) {
+  if (looksLikeZipArchive(bytes)) return true;
+  const std::string_view head = bytes.substr(0, 4096);
+  return head.find("<score-partwise") != std::string_view::npos ||
+         head.find("<score-timewise") != std::string_view::npos;
+}
+
+MusicXmlImport importMusicXml(std::string_view bytes) {
+  if (looksLikeZipArchive(bytes)) {
+    std::string error;
+    const std::optional<std::string> xml = scoreOfArchive(bytes, &error);
+    if (!xml) {
+      MusicXmlImport failed;
+      failed.error = error;
+      return failed;
+    }
+    return Reader(*xml).run();
+  }
+  return Reader(bytes).run();
+}
+
+}  // namespace pulsewright

@@ -1,0 +1,152 @@
+#include "tablature/ImportWriter.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "text/DocumentText.h"
+#include "text/Utf8.h"
+
+namespace pulsewright {
+
+namespace {
+
+char markOfLevel(int level) {
+  if (level == 5) return 'x';
+  if (level == 7) return 'X';
+  return static_cast<char>('0' + std::clamp(level, 0, 9));
+}
+
+constexpr std::pair<char32_t, char32_t> kNameRanges[] = {
+    {'A', 'Z'},       {'a', 'z'},       {'0', '9'},        {0x4E00, 0x9FFF},
+    {0x3400, 0x4DBF}, {0xAC00, 0xD7A3}, {0x20000, 0x2A6DF}};
+
+// One line of text: control characters become blanks, the ends are trimmed.
+std::string oneLine(std::string_view value) {
+  std::string text = decodeDocumentBytes(value);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+int levelOfImportedVelocity(int velocity) {
+  const int v = std::clamp(velocity, 0, 127);
+  int best = 0;
+  for (int level = 1; level <= 9; ++level) {
+    if (std::abs(velocityOfLevel(level) - v) <= std::abs(velocityOfLevel(best) - v)) best = level;
+  }
+  return best;
+}
+
+std::string importedPartName(std::size_t n) {
+  for (const auto& [first, last] : kNameRanges) {
+    const std::size_t size = last - first + 1;
+    if (n >= size) {
+      n -= size;
+      continue;
+    }
+    std::string s;
+    appendUtf8(s, static_cast<char32_t>(first + n));
+    return s;
+  }
+  return {};
+}
+
+void ImportWriter::meta(std::string_view key, std::string_view value) {
+  const std::string text = oneLine(value);
+  if (!text.empty()) meta_ += "meta " + std::string(key) + " = " + text + "\n";
+}
+
+bool ImportWriter::play(const ImportedPart& part, int times) {
+  std::vector<std::uint32_t> bars = part.barSteps;
+  if (bars.empty()) bars.push_back(std::max<std::uint32_t>(part.steps, 1));
+  std::uint32_t total = 0;
+  for (std::uint32_t b : bars) total += b;
+
+  // One row of levels per voice; -1 is a rest.
+  std::array<std::vector<std::int8_t>, kVoiceCount> rows;
+  for (const ImportedHit& hit : part.hits) {
+    if (hit.step >= total) continue;
+    std::vector<std::int8_t>& row = rows[index(hit.voice)];
+    if (row.empty()) row.assign(total, -1);
+    row[hit.step] = std::max<std::int8_t>(row[hit.step], static_cast<std::int8_t>(hit.level));
+  }
+  bool any = false;
+  for (const auto& row : rows) any = any || !row.empty();
+  if (!any) {
+    // A part of rests still takes its time: on the first voice used, else the kick.
+    DrumVoice rest = DrumVoice::BassDrum;
+    for (DrumVoice v : kImportedLineOrder) {
+      if (used_[index(v)]) {
+        rest = v;
+        break;
+      }
+    }
+    rows[index(rest)].assign(total, -1);
+  }
+  std::size_t width = 0;
+  for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    if (!rows[v].empty()) width = std::max(width, kImportedVoiceSymbols[v].size());
+  }
+
+  std::string body =
+      " tempo = " + std::to_string(part.tempo) + " notes = " + std::to_string(part.notes);
+  if (part.metre) {
+    const std::optional<Metre> told = metreOfBar(bars.front(), part.notes);
+    const bool fullBar = static_cast<long>(bars.front()) * part.metre->beatUnit ==
+                         static_cast<long>(part.metre->beats) * part.notes;
+    if (fullBar && told &&
+        (told->beats != part.metre->beats || told->beatUnit != part.metre->beatUnit)) {
+      body += " metre = " + std::to_string(part.metre->beats) + "/" +
+              std::to_string(part.metre->beatUnit);
+    }
+  }
+  body += '\n';
+  for (DrumVoice voice : kImportedLineOrder) {
+    const std::size_t v = index(voice);
+    if (rows[v].empty()) continue;
+    body += kImportedVoiceSymbols[v];
+    body.append(width - kImportedVoiceSymbols[v].size() + 1, ' ');
+    std::uint32_t step = 0;
+    for (std::uint32_t b : bars) {
+      body += '|';
+      for (std::uint32_t i = 0; i < b; ++i, ++step) {
+        body += rows[v][step] < 0 ? '-' : markOfLevel(rows[v][step]);
+      }
+    }
+    body += "|\n";
+  }
+
+  auto it = names_.find(body);
+  if (it == names_.end()) {
+    std::string name = importedPartName(names_.size());
+    if (name.empty()) return false;
+    for (std::size_t v = 0; v < kVoiceCount; ++v) used_[v] = used_[v] || !rows[v].empty();
+    parts_ += "part = " + name + body + "\n";
+    it = names_.emplace(std::move(body), std::move(name)).first;
+  }
+  for (int i = 0; i < times; ++i) song_ += it->second;
+  songLength_ += static_cast<std::size_t>(std::max(times, 0));
+  return true;
+}
+
+std::string ImportWriter::document() const {
+  if (songLength_ == 0) return {};
+  std::string doc = meta_;
+  if (!doc.empty()) doc += '\n';
+  for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    if (used_[v]) {
+      doc += std::string(kImportedVoiceSymbols[v]) + " = " + std::string(kVoiceCaptions[v]) + "\n";
+    }
+  }
+  doc += '\n';
+  doc += parts_;
+  doc += "song = " + song_ + "\n";
+  return doc;
+}
+
+}  // namespace pulsewright

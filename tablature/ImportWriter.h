@@ -1,0 +1,74 @@
+#pragma once
+// The one writer of imported documents: every importer hands it parts as hits on steps
+// and it writes the voice lines, one part per distinct part, and the song line, in the
+// grid grammar the compiler reads. Alike parts are written once and named once.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "padmap/DrumVoice.h"
+#include "tablature/Timeline.h"
+
+namespace pulsewright {
+
+// Each voice's grid symbol in an imported document, in the order of DrumVoice.
+inline constexpr std::array<std::string_view, kVoiceCount> kImportedVoiceSymbols = {
+    "k", "s", "h", "p", "o", "t1", "t2", "t3", "t4", "r", "b", "c", "c2", "p1", "p2", "cp", "cb"};
+
+// Grid lines top to bottom: cymbals and hats, toms, snare and hand percussion, the kick.
+inline constexpr std::array<DrumVoice, kVoiceCount> kImportedLineOrder = {
+    DrumVoice::Crash1,  DrumVoice::Crash2,    DrumVoice::Ride,     DrumVoice::Bell,
+    DrumVoice::OpenHat, DrumVoice::ClosedHat, DrumVoice::PedalHat, DrumVoice::Tom1,
+    DrumVoice::Tom2,    DrumVoice::Tom3,      DrumVoice::Tom4,     DrumVoice::SnareDrum,
+    DrumVoice::Claps,   DrumVoice::CowBell,   DrumVoice::Perc1,    DrumVoice::Perc2,
+    DrumVoice::BassDrum};
+
+struct ImportedHit {
+  std::uint32_t step = 0;  // of the part, from 0
+  DrumVoice voice = DrumVoice::BassDrum;
+  std::uint8_t level = 5;  // 0-9
+};
+
+struct ImportedPart {
+  int tempo = 120;
+  int notes = 16;                       // the note size of a step
+  std::vector<std::uint32_t> barSteps;  // steps of each bar; none: one bar of `steps`
+  std::uint32_t steps = 0;              // used when barSteps is empty
+  std::optional<Metre> metre;           // written where the steps tell another
+  std::vector<ImportedHit> hits;        // any order; one voice twice on a step: the louder
+};
+
+// The level whose velocity (0-127) is nearest, the louder of two as near.
+int levelOfImportedVelocity(int velocity);
+
+// Part names in the order importers give them: A-Z, a-z, 0-9, then ideographs and
+// syllables, one character each. Empty past the last.
+std::string importedPartName(std::size_t n);
+
+class ImportWriter {
+ public:
+  void meta(std::string_view key, std::string_view value);  // title, author, ...
+  // Plays `part` `times` times; a part alike to one played before is that part. False
+  // when the part names have run out (nothing is played then).
+  bool play(const ImportedPart& part, int times = 1);
+  std::size_t partCount() const { return names_.size(); }
+  std::size_t songLength() const { return songLength_; }
+  // The document, lines ending in LF; empty when nothing was played.
+  std::string document() const;
+
+ private:
+  std::string meta_;
+  std::string parts_;
+  std::string song_;
+  std::size_t songLength_ = 0;
+  std::unordered_map<std::string, std::string> names_;  // part body -> name
+  std::array<bool, kVoiceCount> used_{};
+};
+
+}  // namespace pulsewright
