@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "playback/MidiClockSchedule.h"
 #include "playback/PlaybackClock.h"
 #include "playback/Practice.h"
 #include "playback/Sequencer.h"
@@ -128,6 +129,10 @@ class Player {
   PlaybackClock::TimePoint playStartedAt() const;
   // A snapshot of the sequencer's position.
   Sequencer sequencerState() const;
+  // MIDI clock for the songs played from the next play() on; null for none. `clock` must
+  // outlive the player. With a clock, a song that ends reports its end once its last step
+  // is over and Stop has been handed to the clock.
+  void setClockOutput(ClockOutput* clock);
 
  private:
   void run();
@@ -136,6 +141,10 @@ class Player {
   void sendClick(bool accent, DueTime due);
   // At a bar line: the waiting song takes over. False when the song ended there.
   bool takePendingSong(SongChange* change);
+  // Hands the clock messages due within the clock's look-ahead to it.
+  void handDueClocks();
+  // Forgets the clocks queued and sends Stop at `now` where Start or Continue went out.
+  void stopClock(DueTime now);
 
   StepOutput& output_;
   PlaybackClock& clock_;
@@ -168,6 +177,13 @@ class Player {
   std::chrono::nanoseconds countInBeat_{0};
   double quarters_ = 0;  // musical position within the current song position
   int quarterPosition_ = 0;
+  ClockOutput* clockOut_ = nullptr;
+  MidiClockSchedule clocks_;
+  std::chrono::microseconds clockLookAhead_{0};
+  bool clockStarted_ = false;  // Start or Continue went out, and no Stop since
+  bool endPending_ = false;    // the song is over; its end waits for the clock's Stop
+  std::uint64_t endGeneration_ = 0;
+  std::int64_t lastIntervalMs_ = 0;
   bool quit_ = false;
   std::thread thread_;
 };
