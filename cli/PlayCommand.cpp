@@ -39,6 +39,7 @@
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
 #include "playback/DevicePlaybackClock.h"
+#include "playback/MidiClockFollower.h"
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/Practice.h"
@@ -136,6 +137,8 @@ class EndWaiter : public Player::Listener {
     if (output_.takeDeviceFailure()) deviceGone_.store(true);
     if (clock_ != nullptr && clock_->takeFailure()) clockGone_.store(true);
   }
+  // The MIDI clock source went away: the play ends.
+  void sourceGone() { sourceGone_.store(true); }
   // The MIDI clock port, whose failures end the play too.
   void watchClock(PortClockOutput* clock) { clock_ = clock; }
   bool clockGone() const { return clockGone_.load(); }
@@ -155,7 +158,7 @@ class EndWaiter : public Player::Listener {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
       if (gInterrupted.load() != 0 || !log_.failure().empty() || deviceGone_.load() ||
-          clockGone_.load()) {
+          clockGone_.load() || sourceGone_.load()) {
         return false;
       }
       if (idle) {
@@ -175,6 +178,7 @@ class EndWaiter : public Player::Listener {
   std::atomic<bool> deviceGone_{false};
   PortClockOutput* clock_ = nullptr;
   std::atomic<bool> clockGone_{false};
+  std::atomic<bool> sourceGone_{false};
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ended_ = false;
@@ -195,6 +199,7 @@ struct PlayArguments {
   TempoRamp tempoRamp;
   std::string clockOut;   // MIDI port for MIDI clock; "" for none
   std::string transport;  // "jack": follow the JACK transport; "" plays from Play
+  std::string clockIn;    // MIDI port whose MIDI clock the song follows; "" for none
 };
 
 // The MIDI clock port of --clock-out, opened on a client of its own. Null, with the
@@ -492,6 +497,30 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     clockOutput = openClockOutput(o.clockOut, *clockPorts, &clockHandle, err);
     if (!clockOutput) return kExitError;
   }
+  // --clock-in: the MIDI input the song follows, on a client of its own.
+  std::unique_ptr<SystemMidiPorts> clockInPorts;
+  std::unique_ptr<MidiInput> clockInput;
+  MidiClockFollower follower;
+  if (!o.clockIn.empty()) {
+    clockInPorts = std::make_unique<SystemMidiPorts>();
+    const std::vector<std::string> names = clockInPorts->inputNames();
+    const int source = pickByName(names, o.clockIn);
+    if (source < 0) {
+      err << "pulsewright-cli: "
+          << (source == -2 ? "several MIDI ports match " : "no MIDI port matches ") << o.clockIn
+          << " for --clock-in; the MIDI ports that may be read are:\n";
+      for (const std::string& name : names) err << "  " << name << "\n";
+      if (names.empty()) err << "  (none)\n";
+      return kExitError;
+    }
+    int rc = 0;
+    clockInput = clockInPorts->openInput(names[source], &rc);
+    if (!clockInput || !clockInput->takeClock(true)) {
+      err << "pulsewright-cli: cannot read MIDI clock from " << names[source] << " (error " << rc
+          << ")\n";
+      return kExitError;
+    }
+  }
   // Sounds the user would miss are named once per play.
   std::mutex noticeMutex;
   auto notice = [&err, &noticeMutex](const std::string& text) {
@@ -550,13 +579,71 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     log.start(options.startedAt);
     session.player().setTempoScale(o.tempoScale);
     session.player().setClockOutput(clockOutput.get());
-    const bool started = masked && session.play(song, options);
+    if (clockInput) session.player().setExternalTime(&follower);
+    // Following a MIDI clock, the song waits for the source's Start or Continue.
+    const bool started = masked && (clockInput || session.play(song, options));
+    if (started && clockInput) {
+      std::lock_guard<std::mutex> lock(noticeMutex);
+      err << "pulsewright-cli: waiting for the MIDI clock's Start or Continue\n" << std::flush;
+    }
+    bool stallReported = false;
+    auto followClock = [&] {
+      MidiInputEvent event;
+      bool news = false;
+      while (clockInput->read(&event)) {
+        news = true;
+        PlayOptions from = options;
+        from.startedAt = {};
+        switch (follower.take(event.bytes, event.length, event.time)) {
+          case MidiClockFollower::Command::kStart:
+            from.from = SongPosition{};
+            session.play(song, from);
+            break;
+          case MidiClockFollower::Command::kContinue: {
+            const auto at = MusicalTime::of(static_cast<std::int64_t>(follower.positionClocks()),
+                                            4 * kClocksPerQuarter);
+            if (at &&
+                tickAtOrAfter(song->timeline, *at, &from.from.songPosition, &from.from.step)) {
+              session.play(song, from);
+            }
+            break;
+          }
+          case MidiClockFollower::Command::kStop: session.player().pause(); break;
+          case MidiClockFollower::Command::kNone: break;
+        }
+      }
+      if (news) session.player().externalTimeMoved();
+      if (clockInput->gone()) {
+        session.player().pause();  // what sounds is silenced
+        err << "pulsewright-cli: the MIDI clock source went away; the song stopped\n";
+        waiter.sourceGone();
+        return;
+      }
+      const bool stalled =
+          follower.silentFor(std::chrono::milliseconds(500), std::chrono::steady_clock::now());
+      if (stalled && !stallReported) {
+        std::lock_guard<std::mutex> lock(noticeMutex);
+        err << "pulsewright-cli: the MIDI clock stopped coming; the song waits for it\n";
+      }
+      stallReported = stalled;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::function<void()> idle;
+    if (saves && clockInput) {
+      idle = [&] {
+        followClock();
+        saves->poll(session);
+      };
+    } else if (saves) {
+      idle = [&] { saves->poll(session); };
+    } else if (clockInput) {
+      idle = followClock;
+    }
     if (!masked) {
       status = kExitError;
     } else if (!started) {
       log.end();
-    } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session); })
-                                  : std::function<void()>())) {
+    } else if (!waiter.wait(idle)) {
       session.player().stop();
       log.end();
       const int signal = gInterrupted.load();
@@ -643,6 +730,13 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
       ->add_option("--clock-out", o->clockOut,
                    "send MIDI clock (24 a quarter, Start, Stop, Continue, Song Position) to "
                    "this MIDI port: a unique part of a name that devices lists")
+      ->option_text("PORT");
+  command
+      ->add_option("--clock-in", o->clockIn,
+                   "play at the tempo of the MIDI clock from this MIDI port and start, stop and "
+                   "locate with its Start, Stop, Continue and Song Position: a unique part of a "
+                   "name")
+      ->excludes("--count-in")
       ->option_text("PORT");
   command
       ->add_option("--transport", o->transport,

@@ -41,6 +41,27 @@ MusicalTime musicalPositionOf(const Timeline& song, int songPosition, int step) 
   return tick.songPosition == songPosition && tick.step == step ? at : MusicalTime{};
 }
 
+bool tickAtOrAfter(const Timeline& song, MusicalTime at, int* songPosition, int* step) {
+  MusicalTime position;
+  MusicalTime last{1, 16};
+  Timeline::Cursor cursor = song.begin();
+  TimelineTick tick;
+  while (cursor.next(&tick)) {
+    if (!(position < at)) {
+      *songPosition = tick.songPosition;
+      *step = tick.step;
+      return true;
+    }
+    if (tick.music != nullptr) {
+      if (const std::optional<MusicalTime> length = exactLengthOf(*tick.music)) last = *length;
+    }
+    const std::optional<MusicalTime> next = position + last;
+    if (!next) return false;
+    position = *next;
+  }
+  return false;
+}
+
 void MidiClockSchedule::start(MusicalTime from, DueTime due) {
   queue_.clear();
   position_ = from.num > 0 ? from : MusicalTime{};

@@ -39,6 +39,10 @@ std::uint32_t songPositionWord(std::int64_t sixteenths);
 // `songPosition` and `step`, from the steps' exact lengths; 0 when it is not played.
 MusicalTime musicalPositionOf(const Timeline& song, int songPosition, int step);
 
+// The first tick at or after the musical position `at` (whole notes since the song's
+// start): where a song located by a Song Position Pointer goes on. False past its end.
+bool tickAtOrAfter(const Timeline& song, MusicalTime at, int* songPosition, int* step);
+
 class MidiClockSchedule {
  public:
   struct Message {

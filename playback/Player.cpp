@@ -82,7 +82,16 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   DueTime first = started_ + lookAhead_;
   if (fromStart) first += scaled(sequencer_.interval(), tempoScale_);
   TimelineTick next;
-  if (options.countIn && sequencer_.peek(&next) && next.music != nullptr && next.music->tempo > 0) {
+  if (external_ != nullptr) {
+    externalKnown_ = false;
+    externalAt_ = MusicalTime{};
+    loopsLeft_ = 0;
+    if (!fromStart && sequencer_.peek(&next)) {
+      externalAt_ = musicalPositionOf(sequencer_.song()->timeline, next.songPosition, next.step);
+    }
+  }
+  if (external_ == nullptr && options.countIn && sequencer_.peek(&next) && next.music != nullptr &&
+      next.music->tempo > 0) {
     // One bar of four beats at the tempo of the first step played, the song on the next
     // bar's first beat.
     countInLeft_ = 4;
@@ -204,6 +213,17 @@ void Player::setClockOutput(ClockOutput* clock) {
   clockOut_ = clock;
 }
 
+void Player::setExternalTime(ExternalTime* source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  external_ = source;
+  externalKnown_ = false;
+}
+
+void Player::externalTimeMoved() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wake_.notify_all();
+}
+
 void Player::stopClock(DueTime now) {
   clocks_.clear();
   if (clockStarted_) clockOut_->sendSystem(kMidiStop, now);
@@ -295,6 +315,18 @@ void Player::run() {
       }
       continue;
     }
+    if (external_ != nullptr && !externalKnown_) {
+      DueTime at;
+      const double clocks = 4.0 * kClocksPerQuarter * static_cast<double>(externalAt_.num) /
+                            static_cast<double>(externalAt_.den);
+      if (!external_->dueOf(clocks, &at)) {
+        // The source has not come that far: the song waits (it notifies on news).
+        clock_.waitUntil(lock, wake_, clock_.now() + std::chrono::milliseconds(20));
+        continue;
+      }
+      tickDue_ = at;
+      externalKnown_ = true;
+    }
     const DueTime due = nextDue();
     DueTime wakeAt = due - lookAhead_;
     if (!clocks_.empty()) wakeAt = std::min(wakeAt, clocks_.front().due - clockLookAhead_);
@@ -331,6 +363,15 @@ void Player::run() {
     }
     Sequencer::TickResult result = sequencer_.tick(output_, tickDue_, &filter_);
     const TimelineTick& tick = result.tick;
+    if (external_ != nullptr) {
+      if (tick.music != nullptr) {
+        if (const std::optional<MusicalTime> own = exactLengthOf(*tick.music))
+          externalLength_ = *own;
+      }
+      if (const std::optional<MusicalTime> next = externalAt_ + externalLength_)
+        externalAt_ = *next;
+      externalKnown_ = false;
+    }
     if (tick.songPosition != quarterPosition_) {
       quarterPosition_ = tick.songPosition;
       quarters_ = 0;

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "playback/MidiClockFollower.h"
 #include "playback/MidiClockSchedule.h"
 #include "playback/PlaybackClock.h"
 #include "playback/Practice.h"
@@ -133,6 +134,12 @@ class Player {
   // outlive the player. With a clock, a song that ends reports its end once its last step
   // is over and Stop has been handed to the clock.
   void setClockOutput(ClockOutput* clock);
+  // Musical time from outside (MIDI clock in) for the songs played from the next play()
+  // on; null plays by the song's own tempo. Each tick then waits until the source says
+  // when its position is due (no count-in, no loops). `source` must outlive the player.
+  void setExternalTime(ExternalTime* source);
+  // The source has news: a tick waiting for it looks again.
+  void externalTimeMoved();
 
  private:
   void run();
@@ -177,6 +184,10 @@ class Player {
   std::chrono::nanoseconds countInBeat_{0};
   double quarters_ = 0;  // musical position within the current song position
   int quarterPosition_ = 0;
+  ExternalTime* external_ = nullptr;
+  MusicalTime externalAt_;  // the next tick's position, whole notes since the song's start
+  MusicalTime externalLength_{1, 16};
+  bool externalKnown_ = false;  // tickDue_ is the source's time for it
   ClockOutput* clockOut_ = nullptr;
   MidiClockSchedule clocks_;
   std::chrono::microseconds clockLookAhead_{0};

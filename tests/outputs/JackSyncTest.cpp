@@ -206,5 +206,77 @@ TEST(JackSync, TheTransportCallbacksAllocateNothingAndTakeNoLock) {
   EXPECT_TRUE(position.valid & JackPositionBBT);
 }
 
+// `play --clock-in` from a source of the test's own at 120 (a clock every 1000 frames):
+// the song starts with its Start and plays at its tempo; a source that stalls for 0.8 s
+// holds the song, which goes on with it after, its notes never bunched; the song
+// ends with itself. A source that vanishes stops the song with a message and exit 2.
+TEST(JackSync, ClockInFollowsTheSourceWaitsOutAStallAndStopsWhenItGoes) {
+  JackServer jack;
+  ASSERT_TRUE(jack.start(256)) << readFile(jack.log("jackd"));
+  JackReceiver receiver;
+  ASSERT_TRUE(receiver.open("clock-in-reader"));
+  // Start, a quarter of clocks, a stall of 0.8 s, another quarter.
+  constexpr long kStall = 38400;
+  std::vector<JackClockSource::Send> schedule = {{0, 0xFA}};
+  for (int k = 0; k < 48; ++k) schedule.push_back({k * 1000L + (k >= 24 ? kStall : 0), 0xF8});
+  JackClockSource source;
+  ASSERT_TRUE(source.open("clock-source", schedule));
+  const std::string song = jack.log("sixteenths.tab");
+  std::ofstream(song) << "k = kick drum\npart = A tempo = 60 notes = 16\nk |xxxxxxxx|\n"
+                         "song = A\n";
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  {
+    Child play({PW_CLI_PATH, "play", song, "--device", "clock-in-reader", "--sound-device", "none",
+                "--clock-in", "clock-source"},
+               jack.log("play"));
+    ASSERT_TRUE(play.started());
+    ASSERT_TRUE(waitFor([&] {
+      return readFile(jack.log("play")).find("waiting") != std::string::npos;
+    })) << readFile(jack.log("play"));
+    source.start();
+    const int status = play.wait(std::chrono::seconds(20));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(jack.log("play"));
+  }
+  EXPECT_NE(readFile(jack.log("play")).find("the song waits for it"), std::string::npos)
+      << readFile(jack.log("play"));
+  std::vector<long> onsets;
+  for (const auto& m : receiver.messages()) {
+    if (m.status() == 0x90) onsets.push_back(m.frame);
+  }
+  ASSERT_EQ(onsets.size(), 8u);
+  // A sixteenth is six clocks: 6000 frames, the stall between the fifth and sixth.
+  std::vector<long> gaps;
+  for (std::size_t k = 1; k < onsets.size(); ++k) gaps.push_back(onsets[k] - onsets[k - 1]);
+  EXPECT_GE(*std::max_element(gaps.begin(), gaps.end()), 6000 + kStall - 1000);
+  EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), 3000) << "notes bunched";
+  std::vector<long> sorted = gaps;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_NEAR(static_cast<double>(sorted[sorted.size() / 2]), 6000, 300);
+
+  // The source goes in mid-song.
+  receiver.clear();
+  JackClockSource going;
+  std::vector<JackClockSource::Send> start = {{0, 0xFA}};
+  for (int k = 0; k < 24; ++k) start.push_back({k * 1000L, 0xF8});
+  ASSERT_TRUE(going.open("going-source", start));
+  Child play({PW_CLI_PATH, "play", song, "--device", "clock-in-reader", "--sound-device", "none",
+              "--clock-in", "going-source"},
+             jack.log("going"));
+  ASSERT_TRUE(waitFor([&] {
+    return readFile(jack.log("going")).find("waiting") != std::string::npos;
+  })) << readFile(jack.log("going"));
+  going.start();
+  ASSERT_TRUE(waitFor([&] { return going.sent() == start.size(); }));
+  going.close();
+  const int status = play.wait(std::chrono::seconds(20));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << readFile(jack.log("going"));
+  EXPECT_NE(readFile(jack.log("going")).find("the MIDI clock source went away"), std::string::npos)
+      << readFile(jack.log("going"));
+  // Silenced: all notes off (what was handed over ahead of its time may follow it).
+  const std::vector<JackReceiver::Message> got = receiver.messages();
+  EXPECT_TRUE(std::any_of(got.begin(), got.end(),
+                          [](const auto& m) { return m.bytes[0] == 0xB0 && m.bytes[1] == 123; }));
+}
+
 }  // namespace
 }  // namespace pulsewright

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <future>
+#include <random>
 
 #include "padmap/PadMap.h"
 #include "playback/Player.h"
@@ -279,6 +280,50 @@ TEST(PlayerMidiClock, LocateSendsSongPositionAndContinuePauseSendsStop) {
     EXPECT_EQ(midiClock.messages[sent + 1].first, kMidiContinue);
   }
   EXPECT_EQ(midiClock.messages.back().first, kMidiStop);
+}
+
+// MIDI clock in from a source at 90 a minute whose clocks come up to 2 ms early or late:
+// the fitted tempo is within 0.5 %, and each beat, known one clock ahead as the player
+// asks for it, is due within 3 ms of the source's own beat (p99). Past one clock beyond
+// the latest the follower knows nothing: a stalled source holds the song.
+TEST(PlayerMidiClock, ClockInSmoothsAJitterySourceAndWaitsPastItsLatestClock) {
+  MidiClockFollower follower;
+  const DueTime origin = DueTime{} + std::chrono::seconds(100);
+  const double period = 60.0 / 90 / kClocksPerQuarter;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> jitter(-0.002, 0.002);
+  auto at = [&](double seconds) {
+    return origin +
+           std::chrono::duration_cast<DueTime::duration>(std::chrono::duration<double>(seconds));
+  };
+  const std::uint8_t start[] = {0xFA};
+  const std::uint8_t clock[] = {0xF8};
+  EXPECT_EQ(follower.take(start, 1, origin), MidiClockFollower::Command::kStart);
+  std::vector<double> errors;
+  constexpr int kBeats = 64;
+  for (int k = 0; k < kBeats * kClocksPerQuarter; ++k) {
+    follower.take(clock, 1, at(k * period + jitter(random)));
+    const int next = k + 1;
+    if (next % kClocksPerQuarter == 0 && next >= 2 * kClocksPerQuarter) {
+      DueTime due;
+      ASSERT_TRUE(follower.dueOf(next, &due));
+      errors.push_back(std::abs(std::chrono::duration<double>(due - at(next * period)).count()));
+    }
+  }
+  EXPECT_NEAR(follower.tempo(), 90, 90 * 0.005);
+  std::sort(errors.begin(), errors.end());
+  EXPECT_LE(errors[errors.size() * 99 / 100], 0.003);
+  DueTime due;
+  const double latest = kBeats * kClocksPerQuarter - 1;
+  EXPECT_TRUE(follower.dueOf(latest + 1, &due));
+  EXPECT_FALSE(follower.dueOf(latest + 1.5, &due)) << "a stalled source must hold the song";
+  const std::uint8_t stop[] = {0xFC};
+  EXPECT_EQ(follower.take(stop, 1, at(kBeats * 60.0 / 90)), MidiClockFollower::Command::kStop);
+  EXPECT_FALSE(follower.dueOf(latest, &due));
+  // A pointer while stopped sets where Continue goes on: 16th 10 is clock 60.
+  const std::uint8_t pointer[] = {0xF2, 10, 0};
+  follower.take(pointer, 3, at(100));
+  EXPECT_EQ(follower.positionClocks(), 60);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <jack/midiport.h>
 #include <jack/transport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -77,6 +78,64 @@ class JackReceiver {
   jack_port_t* port_ = nullptr;
   std::vector<Message> messages_;
   std::atomic<std::size_t> count_{0};
+};
+
+// A MIDI clock source of a test's own: an output port "out" that sends a schedule of
+// one-byte messages, each at its frame counted from the cycle in which start() was seen.
+class JackClockSource {
+ public:
+  struct Send {
+    long frame;
+    std::uint8_t status;
+  };
+  JackClockSource() = default;
+  ~JackClockSource() { close(); }
+  JackClockSource(const JackClockSource&) = delete;
+  JackClockSource& operator=(const JackClockSource&) = delete;
+
+  // The schedule is set before the client opens and never changed.
+  bool open(const std::string& name, std::vector<Send> schedule) {
+    schedule_ = std::move(schedule);
+    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (client_ == nullptr) return false;
+    port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(client_, &JackClockSource::process, this);
+    return port_ != nullptr && jack_activate(client_) == 0;
+  }
+  void start() { armed_.store(true); }
+  // How many of the schedule's messages went out.
+  std::size_t sent() const { return next_.load(); }
+  void close() {
+    if (client_ != nullptr) jack_client_close(client_);
+    client_ = nullptr;
+  }
+
+ private:
+  static int process(jack_nframes_t frames, void* self) {
+    auto* s = static_cast<JackClockSource*>(self);
+    void* buffer = jack_port_get_buffer(s->port_, frames);
+    jack_midi_clear_buffer(buffer);
+    if (!s->armed_.load()) return 0;
+    const long first = s->elapsed_;
+    std::size_t next = s->next_.load(std::memory_order_relaxed);
+    for (;
+         next < s->schedule_.size() && s->schedule_[next].frame < first + static_cast<long>(frames);
+         ++next) {
+      const auto offset =
+          static_cast<jack_nframes_t>(std::max(0L, s->schedule_[next].frame - first));
+      jack_midi_event_write(buffer, offset, &s->schedule_[next].status, 1);
+    }
+    s->next_.store(next, std::memory_order_release);
+    s->elapsed_ += static_cast<long>(frames);
+    return 0;
+  }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+  std::vector<Send> schedule_;
+  std::atomic<bool> armed_{false};
+  std::atomic<std::size_t> next_{0};
+  long elapsed_ = 0;  // process thread only
 };
 
 }  // namespace pulsewright::jacktest
