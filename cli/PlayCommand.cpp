@@ -30,17 +30,22 @@
 #include "cli/VoiceOptions.h"
 #include "fileio/OutputFile.h"
 #include "midi/MidiPort.h"
+#include "midi/PortClockOutput.h"
 #include "midi/PortStepOutput.h"
 #include "padmap/PadMap.h"
 #include "platform/FluidSynthOutput.h"
+#include "platform/JackMidiPort.h"
+#include "platform/JackTransport.h"
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
 #include "playback/DevicePlaybackClock.h"
+#include "playback/MidiClockFollower.h"
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/Practice.h"
 #include "playback/SamplePlayer.h"
+#include "playback/TransportLayout.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/DocumentKit.h"
 #include "tablature/TablatureCompiler.h"
@@ -132,7 +137,13 @@ class EndWaiter : public Player::Listener {
   void statusChanged(std::uint64_t, const std::string&) override {}
   void stepStarted(std::uint64_t, const Timeline&, const TimelineTick&, DueTime) override {
     if (output_.takeDeviceFailure()) deviceGone_.store(true);
+    if (clock_ != nullptr && clock_->takeFailure()) clockGone_.store(true);
   }
+  // The MIDI clock source went away: the play ends.
+  void sourceGone() { sourceGone_.store(true); }
+  // The MIDI clock port, whose failures end the play too.
+  void watchClock(PortClockOutput* clock) { clock_ = clock; }
+  bool clockGone() const { return clockGone_.load(); }
   bool deviceGone() const { return deviceGone_.load(); }
   void songReplaced(std::uint64_t, const Timeline&, const SongChange& change) override {
     log_.change(change.due, change.handedOver);
@@ -148,7 +159,10 @@ class EndWaiter : public Player::Listener {
   bool wait(const std::function<void()>& idle = {}) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!ended_) {
-      if (gInterrupted.load() != 0 || !log_.failure().empty() || deviceGone_.load()) return false;
+      if (gInterrupted.load() != 0 || !log_.failure().empty() || deviceGone_.load() ||
+          clockGone_.load() || sourceGone_.load()) {
+        return false;
+      }
       if (idle) {
         lock.unlock();
         idle();
@@ -164,6 +178,9 @@ class EndWaiter : public Player::Listener {
   EventLog& log_;
   StepOutput& output_;
   std::atomic<bool> deviceGone_{false};
+  PortClockOutput* clock_ = nullptr;
+  std::atomic<bool> clockGone_{false};
+  std::atomic<bool> sourceGone_{false};
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ended_ = false;
@@ -183,7 +200,34 @@ struct PlayArguments {
   VoiceChoice voices;
   TempoRamp tempoRamp;
   std::string kit;
+  std::string clockOut;   // MIDI port for MIDI clock; "" for none
+  std::string transport;  // "jack": follow the JACK transport; "" plays from Play
+  std::string clockIn;    // MIDI port whose MIDI clock the song follows; "" for none
 };
+
+// The MIDI clock port of --clock-out, opened on a client of its own. Null, with the
+// reason (and the ports there are) written to `err`, when it does not open.
+std::unique_ptr<PortClockOutput> openClockOutput(const std::string& wanted, SystemMidiPorts& ports,
+                                                 MidiHandle* handle, std::ostream& err) {
+  std::vector<std::string> names;
+  const int count = ports.deviceCount();
+  for (int i = 0; i < count; ++i) names.push_back(ports.deviceName(i));
+  const int device = pickByName(names, wanted);
+  if (device < 0) {
+    err << "pulsewright-cli: "
+        << (device == -2 ? "several MIDI ports match " : "no MIDI port matches ") << wanted
+        << " for --clock-out; the MIDI ports are:\n";
+    for (const std::string& name : names) err << "  " << name << "\n";
+    if (names.empty()) err << "  (none)\n";
+    return nullptr;
+  }
+  if (const int rc = ports.open(device, handle); rc != midi_result::kOk) {
+    err << "pulsewright-cli: cannot open " << names[device] << " for --clock-out (error " << rc
+        << ")\n";
+    return nullptr;
+  }
+  return std::make_unique<PortClockOutput>(ports, *handle);
+}
 
 // The document read again after each save, while the song plays. A save that gives no
 // playable song is reported with its reasons; an unreadable or deleted file once, until
@@ -306,6 +350,83 @@ class SaveWatcher {
   bool unreadableReported_ = false;
 };
 
+// play --transport jack: the song follows the JACK transport through a client of its own
+// wired to the JACK MIDI port named by --device, until Ctrl+C or the server goes.
+int runTransportPlay(const PlayArguments& o, CliContext& io, const PadMap& padMap,
+                     const std::string& text) {
+  std::ostream& err = io.err;
+  const std::string clientName = "Pulsewright";
+  if (!jackServerRunning(clientName)) {
+    err << "pulsewright-cli: --transport jack: no JACK server runs\n";
+    return kExitError;
+  }
+  const std::vector<std::string> names = listJackMidiInputs(clientName);
+  const int device = pickByName(names, o.device);
+  if (device < 0) {
+    err << "pulsewright-cli: "
+        << (device == -2 ? "several JACK MIDI ports match " : "no JACK MIDI port matches ")
+        << o.device << " for --transport jack; the JACK MIDI ports are:\n";
+    for (const std::string& name : names) err << "  " << name << "\n";
+    if (names.empty()) err << "  (none)\n";
+    return kExitError;
+  }
+  TablatureCompiler compiler;
+  CompileMessages messages(err, o.file);
+  CompileRequest request;
+  request.padMap = padMap;
+  request.listener = &messages;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, text, request);
+  if (!compiled.song || !compiled.song->playable()) {
+    err << "pulsewright-cli: " << o.file << ": nothing to play\n";
+    return kExitNothingToPlay;
+  }
+  const std::optional<VoiceMask> mask = voiceMaskOf(o.voices, o.file, *compiled.song, err);
+  if (!mask) return kExitError;
+  const VoiceFilter filter(*mask, *compiled.song);
+  int result = 0;
+  std::unique_ptr<JackTransportPlayer> player = JackTransportPlayer::open(
+      clientName, names[device], layOutForTransport(*compiled.song, o.channel - 1, &filter),
+      &result);
+  if (!player) {
+    err << "pulsewright-cli: cannot open " << names[device] << " (error " << result << ")\n";
+    return kExitError;
+  }
+  err << "pulsewright-cli: following the JACK transport"
+      << (player->offerTimebase() ? " as its timebase master" : "") << "; Ctrl+C stops\n"
+      << std::flush;
+  gInterrupted.store(0);
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previousInt {};
+  struct sigaction previousTerm {};
+  sigaction(SIGINT, &action, &previousInt);
+  sigaction(SIGTERM, &action, &previousTerm);
+  int status = 0;
+  bool wasMaster = player->timebaseMaster();
+  while (gInterrupted.load() == 0) {
+    if (player->serverGone()) {
+      err << "pulsewright-cli: the JACK server went away; the song stopped\n";
+      status = kExitError;
+      break;
+    }
+    // A master that went leaves bar and beat to this client.
+    if (!wasMaster && player->offerTimebase()) {
+      err << "pulsewright-cli: no other timebase master: bar, beat and tempo now come from the "
+             "song\n"
+          << std::flush;
+    }
+    wasMaster = player->timebaseMaster();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (const int signal = gInterrupted.load(); signal != 0) status = 128 + signal;
+  player.reset();  // silences what sounds
+  sigaction(SIGINT, &previousInt, nullptr);
+  sigaction(SIGTERM, &previousTerm, nullptr);
+  return status;
+}
+
 int runPlay(const PlayArguments& o, CliContext& io) {
   std::ostream& err = io.err;
   PadMap padMap;
@@ -315,6 +436,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     return kExitError;
   }
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
+  if (o.transport == "jack") return runTransportPlay(o, io, padMap, text);
   // The log closes on every way out. It is written where it is, line by line, so that
   // it can be read as the song plays.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> ownedLog(nullptr, std::fclose);
@@ -409,6 +531,38 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     }
     port->selectChannel(static_cast<std::int16_t>(o.channel - 1));
   }
+  std::unique_ptr<SystemMidiPorts> clockPorts;
+  MidiHandle clockHandle = 0;
+  std::unique_ptr<PortClockOutput> clockOutput;
+  if (!o.clockOut.empty()) {
+    clockPorts = std::make_unique<SystemMidiPorts>();
+    clockOutput = openClockOutput(o.clockOut, *clockPorts, &clockHandle, err);
+    if (!clockOutput) return kExitError;
+  }
+  // --clock-in: the MIDI input the song follows, on a client of its own.
+  std::unique_ptr<SystemMidiPorts> clockInPorts;
+  std::unique_ptr<MidiInput> clockInput;
+  MidiClockFollower follower;
+  if (!o.clockIn.empty()) {
+    clockInPorts = std::make_unique<SystemMidiPorts>();
+    const std::vector<std::string> names = clockInPorts->inputNames();
+    const int source = pickByName(names, o.clockIn);
+    if (source < 0) {
+      err << "pulsewright-cli: "
+          << (source == -2 ? "several MIDI ports match " : "no MIDI port matches ") << o.clockIn
+          << " for --clock-in; the MIDI ports that may be read are:\n";
+      for (const std::string& name : names) err << "  " << name << "\n";
+      if (names.empty()) err << "  (none)\n";
+      return kExitError;
+    }
+    int rc = 0;
+    clockInput = clockInPorts->openInput(names[source], &rc);
+    if (!clockInput || !clockInput->takeClock(true)) {
+      err << "pulsewright-cli: cannot read MIDI clock from " << names[source] << " (error " << rc
+          << ")\n";
+      return kExitError;
+    }
+  }
   // Sounds the user would miss are named once per play.
   std::mutex noticeMutex;
   auto notice = [&err, &noticeMutex](const std::string& text) {
@@ -425,13 +579,14 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   // steady clock that port is timed by.
   SteadyPlaybackClock steadyClock;
   std::optional<DevicePlaybackClock> deviceClock;
-  if (sound && sound->isOpen() && (!port || port->deviceId() == kMidiMapperId)) {
+  if (sound && sound->isOpen() && (!port || port->deviceId() == kMidiMapperId) && !clockOutput) {
     deviceClock.emplace(sound->engine());
   }
   PlaybackClock& clock = deviceClock ? static_cast<PlaybackClock&>(*deviceClock) : steadyClock;
   EventLog log(logFile, clock);
   LoggingStepOutput output(port.get(), o.channel - 1, samples.get(), log);
   EndWaiter waiter(log, output);
+  waiter.watchClock(clockOutput.get());
   gInterrupted.store(0);
   // SIGTERM stops the play as Ctrl+C does: notes off and the log's end line.
   struct sigaction action {};
@@ -471,18 +626,78 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     options.startedAt = clock.now();
     log.start(options.startedAt);
     session.player().setTempoScale(o.tempoScale);
-    const bool started = masked && session.play(song, options);
+    session.player().setClockOutput(clockOutput.get());
+    if (clockInput) session.player().setExternalTime(&follower);
+    // Following a MIDI clock, the song waits for the source's Start or Continue.
+    const bool started = masked && (clockInput || session.play(song, options));
+    if (started && clockInput) {
+      std::lock_guard<std::mutex> lock(noticeMutex);
+      err << "pulsewright-cli: waiting for the MIDI clock's Start or Continue\n" << std::flush;
+    }
+    bool stallReported = false;
+    auto followClock = [&] {
+      MidiInputEvent event;
+      bool news = false;
+      while (clockInput->read(&event)) {
+        news = true;
+        PlayOptions from = options;
+        from.startedAt = {};
+        switch (follower.take(event.bytes, event.length, event.time)) {
+          case MidiClockFollower::Command::kStart:
+            from.from = SongPosition{};
+            session.play(song, from);
+            break;
+          case MidiClockFollower::Command::kContinue: {
+            const auto at = MusicalTime::of(static_cast<std::int64_t>(follower.positionClocks()),
+                                            4 * kClocksPerQuarter);
+            if (at &&
+                tickAtOrAfter(song->timeline, *at, &from.from.songPosition, &from.from.step)) {
+              session.play(song, from);
+            }
+            break;
+          }
+          case MidiClockFollower::Command::kStop: session.player().pause(); break;
+          case MidiClockFollower::Command::kNone: break;
+        }
+      }
+      if (news) session.player().externalTimeMoved();
+      if (clockInput->gone()) {
+        session.player().pause();  // what sounds is silenced
+        err << "pulsewright-cli: the MIDI clock source went away; the song stopped\n";
+        waiter.sourceGone();
+        return;
+      }
+      const bool stalled =
+          follower.silentFor(std::chrono::milliseconds(500), std::chrono::steady_clock::now());
+      if (stalled && !stallReported) {
+        std::lock_guard<std::mutex> lock(noticeMutex);
+        err << "pulsewright-cli: the MIDI clock stopped coming; the song waits for it\n";
+      }
+      stallReported = stalled;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::function<void()> idle;
+    if (saves && clockInput) {
+      idle = [&] {
+        followClock();
+        saves->poll(session, document);
+      };
+    } else if (saves) {
+      idle = [&] { saves->poll(session, document); };
+    } else if (clockInput) {
+      idle = followClock;
+    }
     if (!masked) {
       status = kExitError;
     } else if (!started) {
       log.end();
-    } else if (!waiter.wait(saves ? std::function<void()>([&] { saves->poll(session, document); })
-                                  : std::function<void()>())) {
+    } else if (!waiter.wait(idle)) {
       session.player().stop();
       log.end();
       const int signal = gInterrupted.load();
       status = signal != 0 ? 128 + signal : kExitError;
       if (waiter.deviceGone()) err << "pulsewright-cli: the MIDI device stopped answering\n";
+      if (waiter.clockGone()) err << "pulsewright-cli: the MIDI clock port stopped answering\n";
     }
   }
   if (const std::string failure = log.failure(); !failure.empty()) {
@@ -497,6 +712,8 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
   }
   if (port) port->close();
+  // The clock's last messages (Stop) go out before its client closes.
+  if (clockPorts) clockPorts->close(clockHandle);
   // What a stalled or stopped server never took was logged as sent: say so.
   if (const std::uint64_t lost = ports ? ports->lostMessages() : 0; lost > 0) {
     err << "pulsewright-cli: the MIDI device never took " << lost
@@ -557,6 +774,25 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
           },
           "", "finite"))
       ->option_text("F");
+  command
+      ->add_option("--clock-out", o->clockOut,
+                   "send MIDI clock (24 a quarter, Start, Stop, Continue, Song Position) to "
+                   "this MIDI port: a unique part of a name that devices lists")
+      ->option_text("PORT");
+  command
+      ->add_option("--clock-in", o->clockIn,
+                   "play at the tempo of the MIDI clock from this MIDI port and start, stop and "
+                   "locate with its Start, Stop, Continue and Song Position: a unique part of a "
+                   "name")
+      ->excludes("--count-in")
+      ->option_text("PORT");
+  command
+      ->add_option("--transport", o->transport,
+                   "follow the JACK transport (start, stop, locate, the timebase master's "
+                   "tempo) through the JACK MIDI port of --device")
+      ->check(CLI::IsMember({"jack"}))
+      ->excludes("--watch")
+      ->option_text("jack");
   addVoiceOptions(*command, o->voices, false);
   addKitOption(*command, o->kit);
   command

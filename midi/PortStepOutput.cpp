@@ -1,5 +1,6 @@
 #include "midi/PortStepOutput.h"
 
+#include "midi/PortClockOutput.h"
 #include "playback/SamplePlayer.h"
 
 namespace pulsewright {
@@ -24,6 +25,10 @@ void PortStepOutput::silence(DueTime) {
   if (port_ == nullptr) return;
   port_->sendChannelMessage(0xB0, 120, 0);  // all sound off
   port_->sendChannelMessage(0xB0, 123, 0);  // all notes off
+}
+
+std::chrono::microseconds PortClockOutput::lookAhead() {
+  return placesByTime_ ? std::chrono::microseconds(kPortLookAhead) : std::chrono::microseconds(0);
 }
 
 bool PortStepOutput::takeDeviceFailure() {

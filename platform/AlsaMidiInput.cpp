@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/MidiOutput.h"
+#include "platform/ShortMessage.h"
 
 namespace pulsewright {
 
@@ -96,6 +97,16 @@ std::unique_ptr<AlsaMidiInput> AlsaMidiInput::open(const std::string& clientName
   return input;
 }
 
+bool AlsaMidiInput::takeClock(bool on) {
+  clock_.store(on);
+  try {
+    in_->ignoreTypes(true, !on, true);
+  } catch (const RtMidiError&) {
+    return false;
+  }
+  return true;
+}
+
 AlsaMidiInput::~AlsaMidiInput() {
   // Closing stops RtMidi's thread before this object's queue goes.
   if (in_) in_->closePort();
@@ -107,8 +118,9 @@ void AlsaMidiInput::onMessage(double delta, std::vector<unsigned char>* message,
   std::lock_guard lock(input->mutex_);
   input->sinceFirst_ += std::max(delta, 0.0);
   const SequencerTimes::TimePoint stamped = input->times_.stamp(input->sinceFirst_, arrival);
-  // Channel messages only.
-  if (message->empty() || message->size() > 3 || (*message)[0] < 0x80 || (*message)[0] >= 0xF0) {
+  // Channel messages only, and MIDI clock where it is asked for.
+  if (message->empty() || message->size() > 3 || (*message)[0] < 0x80 ||
+      ((*message)[0] >= 0xF0 && !(input->clock_.load() && isClockMessage((*message)[0])))) {
     return;
   }
   if (input->queue_.size() >= kMaxQueued) {

@@ -3,6 +3,7 @@
 // it arrives; RtMidi hands over the time since the previous one, which this turns back
 // into times on the steady clock.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,7 @@ class AlsaMidiInput : public MidiInput {
   bool read(MidiInputEvent* event) override;
   // Asks the sequencer at most four times a second whether the port is still listed.
   bool gone() override;
+  bool takeClock(bool on) override;
   std::uint64_t dropped() const override;
 
  private:
@@ -56,6 +58,7 @@ class AlsaMidiInput : public MidiInput {
   std::string clientName_;
   std::string source_;
   std::unique_ptr<RtMidiIn> in_;
+  std::atomic<bool> clock_{false};
   mutable std::mutex mutex_;  // the queue and the times, shared with RtMidi's thread
   std::deque<MidiInputEvent> queue_;
   SequencerTimes times_;

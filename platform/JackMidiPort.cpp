@@ -12,6 +12,7 @@
 
 #include "platform/CallbackClock.h"
 #include "platform/MidiOutput.h"
+#include "platform/ShortMessage.h"
 
 namespace pulsewright {
 
@@ -114,6 +115,7 @@ struct JackMidiPort::Shared {
   std::atomic<jack_port_t*> in{nullptr};
   jack_ringbuffer_t* input = nullptr;  // InputEvents
   std::atomic<int> thruChannel{-1};
+  std::atomic<bool> clockIn{false};  // MIDI clock comes through the input too
   std::atomic<bool> outputOpen{false};
   std::atomic<bool> inputTaken{false};  // a JackMidiInput reads the input port
   std::atomic<std::uint64_t> inputDropped{0};
@@ -384,14 +386,16 @@ int JackMidiPort::Shared::readInput(jack_nframes_t frames, ThruEvent* thru) {
   void* buffer = jack_port_get_buffer(in, frames);
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   const int channel = outputOpen.load() ? thruChannel.load() : -1;
+  const bool clocks = clockIn.load(std::memory_order_relaxed);
   int passed = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-    // Channel messages only: no system exclusive, no clock or active sensing.
-    if (event.size == 0 || event.size > 3 || event.buffer[0] < 0x80 || event.buffer[0] >= 0xF0) {
-      continue;
-    }
+    // Channel messages only: no system exclusive or active sensing, MIDI clock only where
+    // a song follows it (and never passed through).
+    if (event.size == 0 || event.size > 3 || event.buffer[0] < 0x80) continue;
+    const bool system = event.buffer[0] >= 0xF0;
+    if (system && !(clocks && isClockMessage(event.buffer[0]))) continue;
     InputEvent in{};
     in.time = clock.timeOf(static_cast<double>(frame + event.time));
     in.length = static_cast<std::uint8_t>(event.size);
@@ -401,7 +405,7 @@ int JackMidiPort::Shared::readInput(jack_nframes_t frames, ThruEvent* thru) {
     } else {
       inputDropped.fetch_add(1, std::memory_order_relaxed);
     }
-    if (channel >= 0 && passed < kMaxThruPerCycle) {
+    if (channel >= 0 && !system && passed < kMaxThruPerCycle) {
       ThruEvent& t = thru[passed++];
       t.frame = event.time;
       t.length = in.length;
@@ -532,6 +536,7 @@ JackMidiInput::JackMidiInput(std::shared_ptr<JackMidiPort::Owner> owner,
 
 JackMidiInput::~JackMidiInput() {
   shared_.thruChannel.store(-1);
+  shared_.clockIn.store(false);
   // The output may keep the client: its input stops listening. The port stays
   // registered (the callback may be reading it) until the client closes.
   jack_port_t* in = shared_.in.load();
@@ -572,6 +577,11 @@ bool JackMidiInput::gone() {
 bool JackMidiInput::setThru(int channel) {
   if (shared_.port.load() == nullptr || !shared_.outputOpen.load()) return false;
   shared_.thruChannel.store(channel >= 0 && channel < 16 ? channel : -1);
+  return true;
+}
+
+bool JackMidiInput::takeClock(bool on) {
+  shared_.clockIn.store(on);
   return true;
 }
 

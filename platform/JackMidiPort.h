@@ -104,6 +104,7 @@ class JackMidiInput : public MidiInput {
   // The source port was unregistered or disconnected, or the server went.
   bool gone() override;
   bool setThru(int channel) override;
+  bool takeClock(bool on) override;
   // The paired output's period (its messages go one period after their time) and its
   // port's playback latency.
   std::optional<std::chrono::microseconds> outputLatency() override;

@@ -37,6 +37,12 @@ class MidiInput {
   // How long after its due time an event sent to the paired output is heard, when the
   // device knows; empty otherwise (the user's latency setting stands in).
   virtual std::optional<std::chrono::microseconds> outputLatency() { return std::nullopt; }
+  // Lets MIDI clock through as well (clock, Start, Continue, Stop, Song Position
+  // Pointer), for a song that follows it; false where the input cannot.
+  virtual bool takeClock(bool on) {
+    (void)on;
+    return false;
+  }
   // Messages that came in and were lost because nobody read them in time.
   virtual std::uint64_t dropped() const { return 0; }
 };

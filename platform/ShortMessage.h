@@ -12,6 +12,11 @@ inline constexpr int kProgramChange = 0xC0;
 // Channels 0 to 15 fit the low nibble of the status byte.
 inline constexpr int kMidiChannels = 16;
 
+// MIDI clock, Start, Continue, Stop and Song Position Pointer: what a song follows.
+inline bool isClockMessage(int status) {
+  return status == 0xF8 || status == 0xFA || status == 0xFB || status == 0xFC || status == 0xF2;
+}
+
 // Writes the bytes of `word` (status in bits 0-7, then the data bytes) to `bytes` and
 // returns how many the message has: 3 for note off/on, key pressure, controller and
 // pitch bend, 2 for program change and channel pressure, 1-3 for the system common and

@@ -55,6 +55,8 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   retired = std::move(retired_);
   ++generation_;
   lookAhead_ = output_.lookAhead();
+  endPending_ = false;
+  if (clockOut_ != nullptr) stopClock(clock_.now());
   const bool fromStart = options.from == SongPosition{};
   const bool started = fromStart ? sequencer_.play(std::move(song))
                                  : sequencer_.playFrom(std::move(song), options.from.songPosition,
@@ -80,7 +82,16 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   DueTime first = started_ + lookAhead_;
   if (fromStart) first += scaled(sequencer_.interval(), tempoScale_);
   TimelineTick next;
-  if (options.countIn && sequencer_.peek(&next) && next.music != nullptr && next.music->tempo > 0) {
+  if (external_ != nullptr) {
+    externalKnown_ = false;
+    externalAt_ = MusicalTime{};
+    loopsLeft_ = 0;
+    if (!fromStart && sequencer_.peek(&next)) {
+      externalAt_ = musicalPositionOf(sequencer_.song()->timeline, next.songPosition, next.step);
+    }
+  }
+  if (external_ == nullptr && options.countIn && sequencer_.peek(&next) && next.music != nullptr &&
+      next.music->tempo > 0) {
     // One bar of four beats at the tempo of the first step played, the song on the next
     // bar's first beat.
     countInLeft_ = 4;
@@ -91,6 +102,14 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
   }
   tickDue_ = first;
   prepare_ = options.prepare;
+  if (clockOut_ != nullptr) {
+    clockLookAhead_ = clockOut_->lookAhead();
+    MusicalTime from;
+    if (!fromStart && sequencer_.peek(&next)) {
+      from = musicalPositionOf(sequencer_.song()->timeline, next.songPosition, next.step);
+    }
+    clocks_.start(from, first);
+  }
   return true;
 }
 
@@ -111,6 +130,8 @@ void Player::stop() {
   dropped = std::move(pending_);
   sequencer_.stop();
   countInLeft_ = 0;
+  endPending_ = false;
+  if (clockOut_ != nullptr) stopClock(clock_.now());
   wake_.notify_all();
 }
 
@@ -124,7 +145,9 @@ SongPosition Player::pause() {
   }
   sequencer_.stop();
   countInLeft_ = 0;
+  endPending_ = false;
   output_.silence(clock_.now());
+  if (clockOut_ != nullptr) stopClock(clock_.now());
   wake_.notify_all();
   return at;
 }
@@ -183,6 +206,41 @@ Sequencer Player::sequencerState() const {
   return sequencer_;
 }
 
+void Player::setClockOutput(ClockOutput* clock) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (clock == clockOut_) return;
+  if (clockOut_ != nullptr) stopClock(clock_.now());
+  clockOut_ = clock;
+}
+
+void Player::setExternalTime(ExternalTime* source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  external_ = source;
+  externalKnown_ = false;
+}
+
+void Player::externalTimeMoved() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wake_.notify_all();
+}
+
+void Player::stopClock(DueTime now) {
+  clocks_.clear();
+  if (clockStarted_) clockOut_->sendSystem(kMidiStop, now);
+  clockStarted_ = false;
+}
+
+void Player::handDueClocks() {
+  const auto now = clock_.now();
+  while (!clocks_.empty() && clocks_.front().due - clockLookAhead_ <= now) {
+    const MidiClockSchedule::Message message = clocks_.front();
+    clocks_.pop();
+    clockOut_->sendSystem(message.word, message.due);
+    if (message.word == kMidiStart || message.word == kMidiContinue) clockStarted_ = true;
+    if (message.word == kMidiStop) clockStarted_ = false;
+  }
+}
+
 DueTime Player::nextDue() const {
   return countInLeft_ > 0 ? std::min(countInDue_, tickDue_) : tickDue_;
 }
@@ -218,11 +276,7 @@ void Player::run() {
   raiseThreadPriority();
   std::unique_lock<std::mutex> lock(mutex_);
   while (!quit_) {
-    if (!sequencer_.running()) {
-      wake_.wait(lock);
-      continue;
-    }
-    if (prepare_) {
+    if (prepare_ && sequencer_.running()) {
       const std::function<void()> prepare = std::move(prepare_);
       prepare_ = nullptr;
       const std::uint64_t generation = generation_;
@@ -235,14 +289,53 @@ void Player::run() {
       started_ += shift;
       tickDue_ += shift;
       countInDue_ += shift;
+      clocks_.shift(shift);
       continue;
+    }
+    if (!clocks_.empty() && clock_.now() >= clocks_.front().due - clockLookAhead_) {
+      handDueClocks();
+      continue;
+    }
+    if (endPending_ && clocks_.empty()) {
+      // The clock's Stop has gone: the song's end is reported now.
+      endPending_ = false;
+      if (listener_ != nullptr) {
+        const std::uint64_t generation = endGeneration_;
+        lock.unlock();
+        listener_->songEnded(generation);
+        lock.lock();
+      }
+      continue;
+    }
+    if (!sequencer_.running()) {
+      if (clocks_.empty()) {
+        wake_.wait(lock);
+      } else {
+        clock_.waitUntil(lock, wake_, clocks_.front().due - clockLookAhead_);
+      }
+      continue;
+    }
+    if (external_ != nullptr && !externalKnown_) {
+      DueTime at;
+      const double clocks = 4.0 * kClocksPerQuarter * static_cast<double>(externalAt_.num) /
+                            static_cast<double>(externalAt_.den);
+      if (!external_->dueOf(clocks, &at)) {
+        // The source has not come that far: the song waits (it notifies on news).
+        clock_.waitUntil(lock, wake_, clock_.now() + std::chrono::milliseconds(20));
+        continue;
+      }
+      tickDue_ = at;
+      externalKnown_ = true;
     }
     const DueTime due = nextDue();
-    if (clock_.now() < due - lookAhead_) {
+    DueTime wakeAt = due - lookAhead_;
+    if (!clocks_.empty()) wakeAt = std::min(wakeAt, clocks_.front().due - clockLookAhead_);
+    if (clock_.now() < wakeAt) {
       // Play or Stop may come meanwhile; they notify, and the state is read again.
-      clock_.waitUntil(lock, wake_, due - lookAhead_);
+      clock_.waitUntil(lock, wake_, wakeAt);
       continue;
     }
+    if (clock_.now() < due - lookAhead_) continue;  // a clock was due first
     if (countInLeft_ > 0 && countInDue_ <= tickDue_) {
       sendClick(countInLeft_ == 4, countInDue_);
       --countInLeft_;
@@ -252,6 +345,7 @@ void Player::run() {
     SongChange change;
     const bool changed = pending_ != nullptr && sequencer_.atBarLine();
     if (changed && !takePendingSong(&change)) {
+      if (clockOut_ != nullptr) stopClock(clock_.now());
       if (listener_ != nullptr) {
         const std::uint64_t generation = generation_;
         lock.unlock();
@@ -269,6 +363,15 @@ void Player::run() {
     }
     Sequencer::TickResult result = sequencer_.tick(output_, tickDue_, &filter_);
     const TimelineTick& tick = result.tick;
+    if (external_ != nullptr) {
+      if (tick.music != nullptr) {
+        if (const std::optional<MusicalTime> own = exactLengthOf(*tick.music))
+          externalLength_ = *own;
+      }
+      if (const std::optional<MusicalTime> next = externalAt_ + externalLength_)
+        externalAt_ = *next;
+      externalKnown_ = false;
+    }
     if (tick.songPosition != quarterPosition_) {
       quarterPosition_ = tick.songPosition;
       quarters_ = 0;
@@ -301,6 +404,23 @@ void Player::run() {
     } else if (sequencer_.running()) {
       tickDue_ += scaled(sequencer_.interval(), tempoScale_);
     }
+    if (tick.intervalMs > 0) lastIntervalMs_ = tick.intervalMs;
+    bool endWaitsForClock = false;
+    if (clockOut_ != nullptr) {
+      const std::optional<MusicalTime> length =
+          tick.music != nullptr ? exactLengthOf(*tick.music) : std::nullopt;
+      if (sequencer_.running()) {
+        clocks_.addStep(tickDue, tickDue_, length);
+      } else if (result.songOver) {
+        // The last step's clocks, then Stop where the step ends.
+        const DueTime end = tickDue + scaled(lastIntervalMs_, tickScale);
+        clocks_.addStep(tickDue, end, length);
+        clocks_.stop(end);
+        endPending_ = true;
+        endGeneration_ = generation_;
+        endWaitsForClock = true;
+      }
+    }
     if (!result.status.empty() && tick.data != nullptr && sequencer_.song()) {
       const auto& parts = sequencer_.song()->timeline.parts();
       if (tick.part >= 0 && static_cast<std::size_t>(tick.part) < parts.size()) {
@@ -320,7 +440,7 @@ void Player::run() {
       if (song && changed) listener_->songReplaced(generation, song->timeline, change);
       if (song) listener_->stepStarted(generation, song->timeline, tick, tickDue);
       listener_->statusChanged(generation, result.status);
-      if (result.songOver) listener_->songEnded(generation);
+      if (result.songOver && !endWaitsForClock) listener_->songEnded(generation);
       lock.lock();
     }
   }

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "playback/MidiClockFollower.h"
+#include "playback/MidiClockSchedule.h"
 #include "playback/PlaybackClock.h"
 #include "playback/Practice.h"
 #include "playback/Sequencer.h"
@@ -128,6 +130,16 @@ class Player {
   PlaybackClock::TimePoint playStartedAt() const;
   // A snapshot of the sequencer's position.
   Sequencer sequencerState() const;
+  // MIDI clock for the songs played from the next play() on; null for none. `clock` must
+  // outlive the player. With a clock, a song that ends reports its end once its last step
+  // is over and Stop has been handed to the clock.
+  void setClockOutput(ClockOutput* clock);
+  // Musical time from outside (MIDI clock in) for the songs played from the next play()
+  // on; null plays by the song's own tempo. Each tick then waits until the source says
+  // when its position is due (no count-in, no loops). `source` must outlive the player.
+  void setExternalTime(ExternalTime* source);
+  // The source has news: a tick waiting for it looks again.
+  void externalTimeMoved();
 
  private:
   void run();
@@ -136,6 +148,10 @@ class Player {
   void sendClick(bool accent, DueTime due);
   // At a bar line: the waiting song takes over. False when the song ended there.
   bool takePendingSong(SongChange* change);
+  // Hands the clock messages due within the clock's look-ahead to it.
+  void handDueClocks();
+  // Forgets the clocks queued and sends Stop at `now` where Start or Continue went out.
+  void stopClock(DueTime now);
 
   StepOutput& output_;
   PlaybackClock& clock_;
@@ -168,6 +184,17 @@ class Player {
   std::chrono::nanoseconds countInBeat_{0};
   double quarters_ = 0;  // musical position within the current song position
   int quarterPosition_ = 0;
+  ExternalTime* external_ = nullptr;
+  MusicalTime externalAt_;  // the next tick's position, whole notes since the song's start
+  MusicalTime externalLength_{1, 16};
+  bool externalKnown_ = false;  // tickDue_ is the source's time for it
+  ClockOutput* clockOut_ = nullptr;
+  MidiClockSchedule clocks_;
+  std::chrono::microseconds clockLookAhead_{0};
+  bool clockStarted_ = false;  // Start or Continue went out, and no Stop since
+  bool endPending_ = false;    // the song is over; its end waits for the clock's Stop
+  std::uint64_t endGeneration_ = 0;
+  std::int64_t lastIntervalMs_ = 0;
   bool quit_ = false;
   std::thread thread_;
 };

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <random>
 
 #include "padmap/PadMap.h"
 #include "playback/Player.h"
@@ -156,6 +158,172 @@ TEST(Player, PlayAgainRestartsFromTheBeginningAndStopSilences) {
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   EXPECT_TRUE(out.take().empty());  // nothing is sent after Stop
   EXPECT_TRUE(listener.ended.empty());
+}
+
+// Notes the MIDI clock messages as "<due ms since start> <status> [<data>]".
+class RecordingClockOutput : public ClockOutput {
+ public:
+  void sendSystem(std::uint32_t word, DueTime due) override {
+    const double ms = std::chrono::duration<double, std::milli>(due - start).count();
+    std::lock_guard<std::mutex> lock(mutex);
+    messages.push_back({word, ms});
+    cv.notify_all();
+  }
+  std::size_t count(std::uint32_t word) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(),
+                                                  [&](const auto& m) { return m.first == word; }));
+  }
+  bool waitFor(std::size_t size) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cv.wait_for(lock, std::chrono::seconds(10), [&] { return messages.size() >= size; });
+  }
+  PlaybackClock::TimePoint start{};
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::pair<std::uint32_t, double>> messages;
+};
+
+// Two parts at different tempos, the second with a triplet: four quarters at 120, then
+// two at 60.
+constexpr char kTwoTempoSong[] =
+    "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |xxxxxxxx|\r\n"
+    "part = B tempo = 60 notes = 8\r\nk |x-[xxx]x|\r\nsong = AB\r\n";
+
+// MIDI clock from the beginning: Start on the first step, 24 clocks a quarter placed on
+// the song's own times (tempo changes and the tempo scale followed exactly, the first
+// clock of each quarter on its note), Stop where the last step ends, and the song's end
+// reported only then.
+TEST(PlayerMidiClock, StartTwentyFourAQuarterAtEachTempoAndStopAtTheEnd) {
+  for (const double scale : {1.0, 2.0}) {
+    SCOPED_TRACE(scale);
+    JumpingClock clock;
+    StampingOutput out(clock);
+    RecordingClockOutput midiClock;
+    EndListener listener;
+    Player player(out, clock, &listener);
+    player.setClockOutput(&midiClock);
+    player.setTempoScale(scale);
+    auto song = compileSong(kTwoTempoSong);
+    clock.advance(std::chrono::milliseconds(5000));
+    out.start = midiClock.start = clock.now();
+    ASSERT_TRUE(player.play(song));
+    ASSERT_TRUE(listener.waitForEnd(1));
+    const auto& m = midiClock.messages;
+    ASSERT_EQ(m.size(), 1u + 96 + 48 + 1);
+    EXPECT_EQ(m.front().first, kMidiStart);
+    EXPECT_EQ(m.back().first, kMidiStop);
+    EXPECT_EQ(midiClock.count(kMidiClock), 144u);
+    const double eighth = 250 / scale;
+    EXPECT_NEAR(m.front().second, eighth, 1e-6);  // with the first step
+    EXPECT_NEAR(m[1].second, eighth, 1e-6);
+    // Clock k of part A at k / 24 of a 500 ms quarter; part B's quarters last 1000 ms.
+    EXPECT_NEAR(m[1 + 13].second, eighth + 13 * 500.0 / 24 / scale, 1e-3);
+    EXPECT_NEAR(m[1 + 96].second, eighth + 2000 / scale, 1e-3);
+    EXPECT_NEAR(m[1 + 96 + 12].second - m[1 + 96].second, 500 / scale, 1e-3);
+    // Part B: 500 + 500 ms, then the triplet's three 166 ms steps (rounded to whole ms)
+    // and a last 500 ms step.
+    EXPECT_NEAR(m.back().second, eighth + (2000 + 1000 + 3 * 166 + 500) / scale, 1e-3);
+    for (std::size_t k = 1; k < m.size(); ++k) EXPECT_GE(m[k].second, m[k - 1].second);
+  }
+}
+
+// Played from the second part (a locate): Song Position Pointer to its sixteenth and
+// Continue, then the clocks from there. Pause sends Stop, and nothing follows it.
+TEST(PlayerMidiClock, LocateSendsSongPositionAndContinuePauseSendsStop) {
+  JumpingClock clock;
+  StampingOutput out(clock);
+  RecordingClockOutput midiClock;
+  EndListener listener;
+  Player player(out, clock, &listener);
+  player.setClockOutput(&midiClock);
+  auto song = compileSong(kTwoTempoSong);
+  out.start = midiClock.start = clock.now();
+  PlayOptions from;
+  from.from = SongPosition{2, 0};
+  ASSERT_TRUE(player.play(song, from));
+  ASSERT_TRUE(listener.waitForEnd(1));
+  {
+    const auto& m = midiClock.messages;
+    ASSERT_EQ(m.size(), 2u + 48 + 1);
+    EXPECT_EQ(m[0].first, songPositionWord(16));  // four quarters in
+    EXPECT_EQ(m[0].first, kMidiSongPosition | 16u << 8);
+    EXPECT_EQ(m[1].first, kMidiContinue);
+    EXPECT_EQ(m[2].first, kMidiClock);
+    EXPECT_EQ(m.back().first, kMidiStop);
+  }
+  // The song over and over until Pause.
+  {
+    std::lock_guard<std::mutex> lock(midiClock.mutex);
+    midiClock.messages.clear();
+  }
+  PlayOptions forever;
+  forever.loops = 0;
+  ASSERT_TRUE(player.play(song, forever));
+  ASSERT_TRUE(midiClock.waitFor(300));
+  const SongPosition at = player.pause();
+  const std::size_t sent = midiClock.messages.size();
+  EXPECT_EQ(midiClock.messages.back().first, kMidiStop);
+  EXPECT_EQ(midiClock.count(kMidiStop), 1u);
+  EXPECT_EQ(midiClock.count(kMidiStart), 1u);
+  // Resumed: a pointer to where it paused, then Continue.
+  PlayOptions resume;
+  resume.from = at;
+  ASSERT_TRUE(player.play(song, resume));
+  ASSERT_TRUE(midiClock.waitFor(sent + 3));
+  player.stop();
+  if (at == SongPosition{}) {  // paused on the first step: played from the beginning
+    EXPECT_EQ(midiClock.messages[sent].first, kMidiStart);
+  } else {
+    const MusicalTime position = musicalPositionOf(song->timeline, at.songPosition, at.step);
+    EXPECT_EQ(midiClock.messages[sent].first, songPositionWord(position.num * 16 / position.den));
+    EXPECT_EQ(midiClock.messages[sent + 1].first, kMidiContinue);
+  }
+  EXPECT_EQ(midiClock.messages.back().first, kMidiStop);
+}
+
+// MIDI clock in from a source at 90 a minute whose clocks come up to 2 ms early or late:
+// the fitted tempo is within 0.5 %, and each beat, known one clock ahead as the player
+// asks for it, is due within 3 ms of the source's own beat (p99). Past one clock beyond
+// the latest the follower knows nothing: a stalled source holds the song.
+TEST(PlayerMidiClock, ClockInSmoothsAJitterySourceAndWaitsPastItsLatestClock) {
+  MidiClockFollower follower;
+  const DueTime origin = DueTime{} + std::chrono::seconds(100);
+  const double period = 60.0 / 90 / kClocksPerQuarter;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> jitter(-0.002, 0.002);
+  auto at = [&](double seconds) {
+    return origin +
+           std::chrono::duration_cast<DueTime::duration>(std::chrono::duration<double>(seconds));
+  };
+  const std::uint8_t start[] = {0xFA};
+  const std::uint8_t clock[] = {0xF8};
+  EXPECT_EQ(follower.take(start, 1, origin), MidiClockFollower::Command::kStart);
+  std::vector<double> errors;
+  constexpr int kBeats = 64;
+  for (int k = 0; k < kBeats * kClocksPerQuarter; ++k) {
+    follower.take(clock, 1, at(k * period + jitter(random)));
+    const int next = k + 1;
+    if (next % kClocksPerQuarter == 0 && next >= 2 * kClocksPerQuarter) {
+      DueTime due;
+      ASSERT_TRUE(follower.dueOf(next, &due));
+      errors.push_back(std::abs(std::chrono::duration<double>(due - at(next * period)).count()));
+    }
+  }
+  EXPECT_NEAR(follower.tempo(), 90, 90 * 0.005);
+  std::sort(errors.begin(), errors.end());
+  EXPECT_LE(errors[errors.size() * 99 / 100], 0.003);
+  DueTime due;
+  const double latest = kBeats * kClocksPerQuarter - 1;
+  EXPECT_TRUE(follower.dueOf(latest + 1, &due));
+  EXPECT_FALSE(follower.dueOf(latest + 1.5, &due)) << "a stalled source must hold the song";
+  const std::uint8_t stop[] = {0xFC};
+  EXPECT_EQ(follower.take(stop, 1, at(kBeats * 60.0 / 90)), MidiClockFollower::Command::kStop);
+  EXPECT_FALSE(follower.dueOf(latest, &due));
+  // A pointer while stopped sets where Continue goes on: 16th 10 is clock 60.
+  const std::uint8_t pointer[] = {0xF2, 10, 0};
+  follower.take(pointer, 3, at(100));
+  EXPECT_EQ(follower.positionClocks(), 60);
 }
 
 }  // namespace
