@@ -23,9 +23,8 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap fileio platform/qt"
   "notation/ui:text padmap tablature notation fileio platform/qt"
-  "kits:padmap platform fileio text"
-  "playback:text padmap tablature platform fileio kits"
-  "session:text padmap tablature fileio"
+  "app:text padmap tablature tabimport midifile recording notation platform kits playback midi session fileio settings platform/qt editor templates padmap/ui notation/ui"
+  "cli:text padmap tablature tabimport midifile recording notation platform kits playback midi session fileio"
 )
 set(PW_ALL_FOLDERS)
 foreach(entry ${PW_LAYERS})
