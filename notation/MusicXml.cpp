@@ -270,27 +270,34 @@ class Writer {
         out_ += voiceTag;
         out_ += "\n";
         if (!n.measureRest) value(n);
-        notations(n, nullptr);
+        notations(n, nullptr, true);
         out_ += "      </note>\n";
         continue;
       }
-      std::vector<ScoreHit> hits = n.hits;
-      std::stable_sort(hits.begin(), hits.end(), [](const ScoreHit& a, const ScoreHit& b) {
-        return staffPosition(placementOf(a.voice)) < staffPosition(placementOf(b.voice));
-      });
-      for (std::size_t h = 0; h < hits.size(); ++h) {
-        const ScoreHit& hit = hits[h];
+      // The chord from the lowest head up; most notes are one hit.
+      order_.clear();
+      for (const ScoreHit& hit : n.hits) order_.push_back(&hit);
+      if (order_.size() > 1) {
+        std::stable_sort(order_.begin(), order_.end(), [](const ScoreHit* a, const ScoreHit* b) {
+          return staffPosition(placementOf(a->voice)) < staffPosition(placementOf(b->voice));
+        });
+      }
+      for (std::size_t h = 0; h < order_.size(); ++h) {
+        const ScoreHit& hit = *order_[h];
         const DrumPlacement p = placementOf(hit.voice);
         out_ += "      <note>\n        ";
         if (h > 0) out_ += "<chord/>";
         out_ += "<unpitched><display-step>";
         out_ += p.step;
-        out_ += "</display-step><display-octave>" + std::to_string(p.octave) +
-                "</display-octave></unpitched>\n";
-        out_ += "        " + duration + "\n";
-        out_ += "        <instrument id=\"P1-I" +
-                std::to_string(instruments_.at(instrumentOf(hit))) + "\"/>\n";
-        out_ += "        " + voiceTag + "\n";
+        out_ += "</display-step><display-octave>";
+        appendNumber(p.octave);
+        out_ += "</display-octave></unpitched>\n        ";
+        out_ += duration;
+        out_ += "\n        <instrument id=\"P1-I";
+        appendNumber(instruments_.at(instrumentOf(hit)));
+        out_ += "\"/>\n        ";
+        out_ += voiceTag;
+        out_ += "\n";
         value(n);
         out_ += "        <stem>";
         out_ += stem;
@@ -306,14 +313,22 @@ class Writer {
         for (int level = 1; h == 0 && level <= kBeamLevels; ++level) {
           const Beam beam = n.beams[level - 1];
           if (beam == Beam::None) continue;
-          out_ += "        <beam number=\"" + std::to_string(level) + "\">";
+          out_ += "        <beam number=\"";
+          appendNumber(level);
+          out_ += "\">";
           out_ += kBeamNames[static_cast<int>(beam)];
           out_ += "</beam>\n";
         }
-        notations(h == 0 ? n : ScoreNote{}, &hit);
+        notations(n, &hit, h == 0);
         out_ += "      </note>\n";
       }
     }
+  }
+
+  void appendNumber(long long value) {
+    char digits[24];
+    const int length = std::snprintf(digits, sizeof digits, "%lld", value);
+    out_.append(digits, static_cast<std::size_t>(length));
   }
 
   void value(const ScoreNote& n) {
@@ -328,12 +343,15 @@ class Writer {
     }
   }
 
-  void notations(const ScoreNote& n, const ScoreHit* hit) {
+  // The tuplet's marks go on the first note of a chord (`withTuplet`) only.
+  void notations(const ScoreNote& n, const ScoreHit* hit, bool withTuplet) {
     const bool accent = hit != nullptr && hit->level >= 7;
-    if (!n.tupletStart && !n.tupletStop && !accent) return;
+    const bool start = withTuplet && n.tupletStart;
+    const bool stop = withTuplet && n.tupletStop;
+    if (!start && !stop && !accent) return;
     out_ += "        <notations>";
-    if (n.tupletStart) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
-    if (n.tupletStop) out_ += "<tuplet type=\"stop\"/>";
+    if (start) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
+    if (stop) out_ += "<tuplet type=\"stop\"/>";
     if (accent) out_ += "<articulations><accent/></articulations>";
     out_ += "</notations>\n";
   }
@@ -350,6 +368,7 @@ class Writer {
   bool ok_ = true;
   MeasureHead before_;
   std::map<InstrumentKey, int> instruments_;
+  std::vector<const ScoreHit*> order_;  // a chord's hits as written
   std::string out_;
 };
 

@@ -217,17 +217,19 @@ class Builder {
       for (int s = from; s < to; ++s)
         length = add(length, out.lengths[static_cast<std::size_t>(s)]);
       const Metre& metre = part.metre;
+      // A beat unit that is no note value (5 for notes = 5) makes no time signature.
       const bool modelFits = metre.fromBars && metre.beatUnit > 0 &&
+                             (metre.beatUnit & (metre.beatUnit - 1)) == 0 &&
                              length == reduced(std::int64_t{4} * metre.beats, metre.beatUnit);
       // A bar line at the very end (or a part still being typed) leaves a bar with no step.
       const Frac first = from < count ? out.lengths[static_cast<std::size_t>(from)] : Frac{};
       out.metres.push_back(modelFits ? std::pair{metre.beats, metre.beatUnit}
-                                     : metreOf(length, first));
+                                     : metreOf(length, first, part.name));
     }
   }
 
   // The time signature of a bar `length` quarters long.
-  static std::pair<int, int> metreOf(Frac length, Frac first) {
+  std::pair<int, int> metreOf(Frac length, Frac first, const std::string& partName) {
     if (length.den == 1 && length.num > 0 && length.num <= 64) {
       const auto quarters = static_cast<int>(length.num);
       // Eighths in threes: 9 and 12 of them are compound time; 6 reads as 3/4.
@@ -244,7 +246,14 @@ class Builder {
         return {static_cast<int>(num / den), beatType};
       }
     }
-    return {4, 4};
+    // No time signature has the bar's length: the nearest in sixteenths marks it, the
+    // notes keeping their lengths.
+    const double sixteenths =
+        16.0 * static_cast<double>(length.num) / static_cast<double>(length.den) / 4.0;
+    const int beats = static_cast<int>(std::clamp(std::llround(sixteenths), 1LL, 9999LL));
+    roundedNote("part " + partName + ": a bar fits no time signature: it is marked " +
+                std::to_string(beats) + "/16");
+    return {beats, 16};
   }
 
   void chooseDivisions() {

@@ -207,7 +207,11 @@ def main():
     examples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
     for f in sorted(os.listdir(examples)):
         if f.endswith(".tab"):
-            documents.append((f[:-4], os.path.join(examples, f), None))
+            # The examples' MIDI as Pulsewright writes it, for MuseScore to import.
+            tab = os.path.join(examples, f)
+            mid = os.path.join(out, f[:-4] + ".mid")
+            subprocess.run([cli, "export", tab, "-o", mid], check=True, capture_output=True)
+            documents.append((f[:-4], tab, mid))
     for name, tab, mid in documents:
         ours = os.path.join(out, name + ".pw.musicxml")
         subprocess.run([cli, "export", tab, "-o", ours], check=True, capture_output=True)

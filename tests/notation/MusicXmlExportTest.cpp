@@ -489,13 +489,15 @@ TEST_F(MusicXmlExport, SpellsRhythmsByTheMetre) {
   EXPECT_EQ(f.values, (Values(12, "16th") + Values(3, "eighth") + Values{"quarter"}));
 }
 
-// A bar the metre cannot spell, 143 sixteenths long, and a tuplet of 1000 are written
-// with the nearest values and a warning, every duration still adding up.
+// A bar the metre cannot spell, 143 sixteenths long, a tuplet of 1000 and a bar of three
+// fifths of a whole note are written with the nearest values and time signature and a
+// warning, every duration still adding up.
 TEST_F(MusicXmlExport, ABarNoMetreSpellsIsWrittenNearestWithAWarning) {
   const fs::path doc = dir_ / "odd.tab";
   std::ofstream(doc) << "h = closed hat\nk = kick\npart = A tempo = 120 notes = 16\nh |"
                      << std::string(143, 'x') << "|\npart = B tempo = 30 notes = 4\nk |["
-                     << std::string(1000, 'x') << "]---|\nsong = AB\n";
+                     << std::string(1000, 'x')
+                     << "]---|\npart = C tempo = 120 notes = 5\nh |xxx|\nsong = ABC\n";
   const fs::path out = dir_ / "odd.musicxml";
   const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -506,7 +508,11 @@ TEST_F(MusicXmlExport, ABarNoMetreSpellsIsWrittenNearestWithAWarning) {
   std::string complaints;
   EXPECT_TRUE(validates(out, &complaints)) << complaints;
   const ReadScore score = readMusicXml(readFile(out));
-  ASSERT_EQ(score.notes.size(), 1143u);
+  EXPECT_NE(run.err.find("part C: a bar fits no time signature: it is marked 10/16"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(score.times, (std::vector<std::string>{"143/16", "4/4", "10/16"}));
+  ASSERT_EQ(score.notes.size(), 1146u);
   // Each hit where it sounds: the hats a sixteenth apart, the 1000 within one beat.
   EXPECT_NEAR(score.notes[142].seconds, 142 * 0.125, 1e-9);
   EXPECT_NEAR(score.notes[143].seconds, 143 * 0.125, 1e-9);
