@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -140,6 +141,13 @@ void reportMissingVoices(const KitChoice& choice, const Timeline& song, const Pa
     const std::string voice = voiceOfNote(note, padMap);
     if (std::find(missing.begin(), missing.end(), voice) == missing.end()) missing.push_back(voice);
   }
+  // In pad order, as the Options window lists the voices; other notes after them.
+  auto rank = [](const std::string& voice) {
+    const auto* at = std::find(kVoiceCaptions.begin(), kVoiceCaptions.end(), voice);
+    return at - kVoiceCaptions.begin();
+  };
+  std::stable_sort(missing.begin(), missing.end(),
+                   [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
   if (!missing.empty()) {
     err << "pulsewright-cli: " << choice.name << " has no instrument for ";
     for (std::size_t i = 0; i < missing.size(); ++i) {

@@ -88,11 +88,12 @@ int fit(V voice, const std::vector<std::string>& w) {
     case V::SnareDrum: return score(has(w, {"snare"}));
     case V::ClosedHat:
       return has(w, {"hihat"}) && has(w, {"closed", "close", "closd", "tight"}) ? score(true)
-             : has(w, {"hihat"}) && !has(w, {"open", "opened", "pedal", "foot", "semi", "half"})
+             : has(w, {"hihat"}) &&
+                     !has(w, {"open", "opened", "op", "pedal", "foot", "semi", "half"})
                  ? score(true) - 4
                  : 0;
     case V::PedalHat: return score(has(w, {"hihat"}) && has(w, {"pedal", "foot"}));
-    case V::OpenHat: return score(has(w, {"hihat"}) && has(w, {"open", "opened"}));
+    case V::OpenHat: return score(has(w, {"hihat"}) && has(w, {"open", "opened", "op"}));
     case V::Ride: return score(has(w, {"ride"}) && !has(w, {"bell", "cup", "crash"}));
     case V::Bell:
       return (has(w, {"ride"}) && has(w, {"bell", "cup"})) ? score(true)

@@ -231,6 +231,8 @@ int FluidSynthOutput::open(int deviceId, MidiHandle* handle) {
     fluid_synth_write_float(synth, HalfBandDecimator::kMaxFrames, decimator_.input(), 0, 2,
                             decimator_.input(), 1, 2);
     decimator_.reset();  // nothing renders while closed
+    // Reset, it has no voice and no reverb: with a kit, it rests until a note reaches it.
+    quietFrames_ = kQuietFramesBeforeRest + 1;
   }
   openHandle_ = nextHandle_++;
   *handle = openHandle_;
@@ -356,7 +358,6 @@ int FluidSynthOutput::close(MidiHandle handle) {
   const SoleCaller sole(callers_);
   fluid_synth_all_sounds_off(synth_.load(), -1);
   kit_.reset();
-  quietFrames_ = 0;
   return midi_result::kOk;
 }
 

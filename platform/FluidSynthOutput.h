@@ -125,7 +125,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   std::set<int> missingKits_, reportedKits_;
   Notice notice_;
   KitVoices kit_;
-  // Frames the synthesiser has had no voice while a kit plays (the render thread's).
+  // Frames the synthesiser has had no voice while a kit plays (the render thread's, and
+  // open()'s while nothing renders).
   static constexpr long kQuietFramesBeforeRest = 4 * kOutputSampleRate;
   long quietFrames_ = 0;
   int presetBank_ = -1, presetProgram_ = 0;

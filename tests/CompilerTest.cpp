@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "tablature/DocumentKit.h"
 #include "tablature/TablatureCompiler.h"
 #include "tests/support/TestDocuments.h"
 
@@ -652,6 +653,19 @@ h |0123456789xXoO-|)"));
   EXPECT_EQ(c.s().partTable[1].stepEvents,
             (Events{"42,0|", "42,1|", "42,2|", "42,3|", "42,4|", "42,5|", "42,6|", "42,7|", "42,8|",
                     "42,9|", "42,5|", "42,7|", "42,5|", "42,7|", "0,0|", "", ""}));
+}
+
+// The kit line: any case and blanks, the last one wins, and lines that only look alike
+// name no kit.
+TEST(DocumentKit, TheLastKitLineNamesTheKit) {
+  EXPECT_EQ(documentKit("meta title = A\r\n  META  Kit=  The Black Pearl 1.0  \r\nk = kick\r\n"),
+            "The Black Pearl 1.0");
+  EXPECT_EQ(documentKit("meta kit = One\nmeta kit = Two\n"), "Two");
+  EXPECT_EQ(documentKit("meta kit = One\nmeta kit =   \n"), "One");
+  for (const char* none :
+       {"metakit = X", "meta kits = X", "meta kit X", "k = kick", "# meta kit = X", ""}) {
+    EXPECT_EQ(documentKit(none), "") << none;
+  }
 }
 
 }  // namespace
