@@ -60,6 +60,10 @@ class GrooveDocument {
  public:
   // `text` is UTF-8 with any line ends (CR LF, LF, a lone CR), as read from a file.
   explicit GrooveDocument(std::string text, const PadMap& padMap = defaultPadMap());
+  // The text `song` was compiled from, taken with that compilation, so that no edit
+  // compiles it again before it changes; `song` has a grid model.
+  explicit GrooveDocument(std::shared_ptr<const Timeline> song,
+                          const PadMap& padMap = defaultPadMap());
   ~GrooveDocument();
   GrooveDocument(const GrooveDocument&) = delete;
   GrooveDocument& operator=(const GrooveDocument&) = delete;
