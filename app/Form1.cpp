@@ -30,6 +30,7 @@
 #include "app/Recording.h"
 #include "app/StartUpSequence.h"
 #include "app/StatusLabel.h"
+#include "app/StepGridLink.h"
 #include "app/Transport.h"
 #include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
@@ -37,9 +38,11 @@
 #include "editor/ProblemsPanel.h"
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
+#include "grid/ui/StepGridPanel.h"
 #include "midi/LiveKeyboard.h"
 #include "midi/PortStepOutput.h"
 #include "notation/ui/StaffPanel.h"
+#include "padmap/DrumKeys.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
@@ -260,6 +263,24 @@ void Form1::wireEditor() {
                   dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_),
                   Qt::Horizontal);
 
+  // The part under the cursor as a step grid, hidden until View > Step Grid (Ctrl+G).
+  stepGrid_ = new StepGridPanel;
+  QDockWidget* gridDock =
+      dockUnderEditor(*this, stepGrid_, "Step Grid", "StepGrid", action("Find"), actions_);
+  action("ShowStepGrid")->setShortcut(QKeySequence("Ctrl+G"));
+  gridDock->hide();
+  stepGridLink_ = new StepGridLink(
+      *stepGrid_, *text1_, *staff_,
+      [this](DrumVoice voice) {
+        for (std::size_t k = 0; k < kKeyboardKeys.size(); ++k) {
+          if (kKeyboardKeys[k].voice != voice) continue;
+          StartNote(static_cast<std::int16_t>(k));
+          StopNote(static_cast<std::int16_t>(k));
+          return;
+        }
+      },
+      this);
+
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFolder, 60000, this);
   recovery_->setDocumentPath([this] { return editor_->documents().currentFileName(); });
   startUp_ = new StartUpSequence(*this, services_, *recovery_, *editor_,
@@ -389,6 +410,7 @@ void Form1::showState(Transport::State state) {
   if (state == Transport::State::kStopped) {
     tablatureEditor_->clearPlayingCharacters();
     staff_->clearPlaying();
+    stepGrid_->stopped();
   }
   button("Pause")->setEnabled(playing);
   button("Stopb")->setEnabled(state != Transport::State::kStopped);
@@ -422,6 +444,7 @@ void Form1::showCompiledOnStaff(std::string text) {
 void Form1::showStep(const Transport::Step& step) {
   tablatureEditor_->setPlayingCharacters(step.positions);
   staff_->setPlayingStep(step.part, step.songPosition, step.step);
+  stepGrid_->setPlaying(step.part, step.step);
 }
 
 void Form1::Options_Click() {
