@@ -259,16 +259,21 @@ void Form1::wireEditor() {
 
   // The part under the cursor as a drum staff, beside the problems.
   staff_ = new StaffPanel(*text1_, [this] { return padMap(); });
-  splitDockWidget(dock,
-                  dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_),
-                  Qt::Horizontal);
+  QDockWidget* staffDock =
+      dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_);
+  splitDockWidget(dock, staffDock, Qt::Horizontal);
 
   // The part under the cursor as a step grid, hidden until View > Step Grid (Ctrl+G).
   stepGrid_ = new StepGridPanel;
   QDockWidget* gridDock =
       dockUnderEditor(*this, stepGrid_, "Step Grid", "StepGrid", action("Find"), actions_);
   action("ShowStepGrid")->setShortcut(QKeySequence("Ctrl+G"));
+  // A tab beside the staff, which it shares the width with; in front when shown.
+  tabifyDockWidget(staffDock, gridDock);
   gridDock->hide();
+  connect(action("ShowStepGrid"), &QAction::triggered, gridDock, [gridDock](bool shown) {
+    if (shown) gridDock->raise();
+  });
   stepGridLink_ = new StepGridLink(
       *stepGrid_, *text1_, *staff_,
       [this](DrumVoice voice) {
