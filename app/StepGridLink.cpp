@@ -20,11 +20,12 @@ StepGridLink::StepGridLink(StepGridPanel& grid, QPlainTextEdit& editor, StaffPan
   connect(editor_.document(), &QTextDocument::contentsChange, &grid_, [this](int, int, int) {
     if (!applying_) grid_.textChangedElsewhere();
   });
-  connect(&grid_, &StepGridPanel::editRequested, this, [this](std::vector<TextChange> changes) {
-    applying_ = true;
-    applyToEditor(editor_, grid_.model().editorChanges(changes));
-    applying_ = false;
-  });
+  connect(&grid_, &StepGridPanel::editRequested, this,
+          [this](const std::vector<TextChange>& changes) {
+            applying_ = true;
+            applyToEditor(editor_, grid_.model().editorChanges(changes));
+            applying_ = false;
+          });
   connect(&grid_, &StepGridPanel::auditionRequested, this, std::move(audition));
   connect(&grid_, &StepGridPanel::textPositionRequested, this, [this](int line, int byteColumn) {
     const QTextBlock block = editor_.document()->findBlockByNumber(line - 1);

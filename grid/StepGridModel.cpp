@@ -386,7 +386,7 @@ std::vector<TextChange> StepGridModel::setMark(int row, int step, char mark) {
     if (mark == '-') return {};  // a missing step is a rest already
     // The row's line is lengthened with rests up to the step.
     flushPending();
-    const std::vector<TextChange> changes =
+    std::vector<TextChange> changes =
         reshape(document().setStep(part_, rows_[static_cast<std::size_t>(row)].symbol,
                                    static_cast<std::uint32_t>(step), mark));
     if (!changes.empty()) pending_[{row, step}] = Pending{mark, 0};
