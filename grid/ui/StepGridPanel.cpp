@@ -357,7 +357,10 @@ StepGridPanel::StepGridPanel(QWidget* parent)
   refresh();
 }
 
-StepGridPanel::~StepGridPanel() = default;
+StepGridPanel::~StepGridPanel() {
+  // The view goes before the model it paints from.
+  delete scroll_;
+}
 
 void StepGridPanel::refresh() {
   title_->setText(model_->part() < 0
