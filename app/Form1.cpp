@@ -31,6 +31,7 @@
 #include "app/SessionBridge.h"
 #include "app/StartUpSequence.h"
 #include "app/StatusLabel.h"
+#include "app/StepGridLink.h"
 #include "app/Transport.h"
 #include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
@@ -38,9 +39,11 @@
 #include "editor/ProblemsPanel.h"
 #include "editor/RecentFiles.h"
 #include "editor/TablatureEditor.h"
+#include "grid/ui/StepGridPanel.h"
 #include "midi/LiveKeyboard.h"
 #include "midi/PortStepOutput.h"
 #include "notation/ui/StaffPanel.h"
+#include "padmap/DrumKeys.h"
 #include "padmap/ui/OptionsWindow.h"
 #include "platform/qt/LargeDocumentTurn.h"
 #include "platform/qt/Twips.h"
@@ -263,9 +266,32 @@ void Form1::wireEditor() {
   // The part under the cursor as a drum staff, beside the problems.
   staff_ = new StaffPanel(
       *text1_, [this] { return padMap(); }, nullptr, StaffPanel::Source::kShownCompilations);
-  splitDockWidget(dock,
-                  dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_),
-                  Qt::Horizontal);
+  QDockWidget* staffDock =
+      dockUnderEditor(*this, staff_, "Drum Staff", "Staff", action("Find"), actions_);
+  splitDockWidget(dock, staffDock, Qt::Horizontal);
+
+  // The part under the cursor as a step grid, hidden until View > Step Grid (Ctrl+G).
+  stepGrid_ = new StepGridPanel;
+  QDockWidget* gridDock =
+      dockUnderEditor(*this, stepGrid_, "Step Grid", "StepGrid", action("Find"), actions_);
+  action("ShowStepGrid")->setShortcut(QKeySequence("Ctrl+G"));
+  // A tab beside the staff, which it shares the width with; in front when shown.
+  tabifyDockWidget(staffDock, gridDock);
+  gridDock->hide();
+  connect(action("ShowStepGrid"), &QAction::triggered, gridDock, [gridDock](bool shown) {
+    if (shown) gridDock->raise();
+  });
+  stepGridLink_ = new StepGridLink(
+      *stepGrid_, *text1_, *staff_,
+      [this](DrumVoice voice) {
+        for (std::size_t k = 0; k < kKeyboardKeys.size(); ++k) {
+          if (kKeyboardKeys[k].voice != voice) continue;
+          StartNote(static_cast<std::int16_t>(k));
+          StopNote(static_cast<std::int16_t>(k));
+          return;
+        }
+      },
+      this);
 
   recovery_ = new DocumentRecovery(*text1_, services_.recoveryFolder, 60000, this);
   recovery_->setDocumentPath([this] { return editor_->documents().currentFileName(); });
@@ -410,6 +436,7 @@ void Form1::showState(Transport::State state) {
   if (state == Transport::State::kStopped) {
     tablatureEditor_->clearPlayingCharacters();
     staff_->clearPlaying();
+    stepGrid_->stopped();
   }
   button("Pause")->setEnabled(playing);
   button("Stopb")->setEnabled(state != Transport::State::kStopped);
@@ -439,6 +466,7 @@ std::string Form1::documentForCompiler() const {
 void Form1::showStep(const Transport::Step& step) {
   tablatureEditor_->setPlayingCharacters(step.positions);
   staff_->setPlayingStep(step.part, step.songPosition, step.step);
+  stepGrid_->setPlaying(step.part, step.step);
 }
 
 void Form1::Options_Click() {

@@ -58,6 +58,8 @@ class AudioExport;
 class SplashWindow;
 class StartUpSequence;
 class StaffPanel;
+class StepGridPanel;
+class StepGridLink;
 class TablatureCompiler;
 
 class Form1 : public QMainWindow {
@@ -84,6 +86,7 @@ class Form1 : public QMainWindow {
   TablatureEditor* tablatureEditor() const { return tablatureEditor_; }
   ProblemsPanel* problems() const { return problems_; }
   StaffPanel* staff() const { return staff_; }
+  StepGridPanel* stepGrid() const { return stepGrid_; }
   QToolButton* button(const QString& name) const;
   QComboBox* AudioDevices() const { return devices_->soundDevices(); }
   QLabel* Label1() const;
@@ -201,6 +204,8 @@ class Form1 : public QMainWindow {
   TablatureEditor* tablatureEditor_ = nullptr;
   ProblemsPanel* problems_ = nullptr;
   StaffPanel* staff_ = nullptr;
+  StepGridPanel* stepGrid_ = nullptr;
+  StepGridLink* stepGridLink_ = nullptr;
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
   DeviceMenus* devices_ = nullptr;

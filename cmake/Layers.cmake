@@ -11,6 +11,7 @@ set(PW_LAYERS
   "tabimport:text padmap tablature"
   "midifile:text padmap tablature fileio"
   "notation:text padmap tablature"
+  "grid:text padmap tablature"
   "recording:text padmap tablature midifile"
   "platform:fileio"
   "kits:padmap platform fileio text"
@@ -23,7 +24,8 @@ set(PW_LAYERS
   "templates:settings platform/qt"
   "padmap/ui:text padmap fileio platform/qt"
   "notation/ui:text padmap tablature notation fileio platform/qt"
-  "app:text padmap tablature tabimport midifile recording notation platform kits playback midi session fileio settings platform/qt editor templates padmap/ui notation/ui"
+  "grid/ui:text padmap tablature grid fileio platform/qt"
+  "app:text padmap tablature tabimport midifile recording notation platform kits playback midi session fileio settings platform/qt editor templates padmap/ui notation/ui grid grid/ui"
   "cli:text padmap tablature tabimport midifile recording notation platform kits playback midi session fileio"
 )
 set(PW_ALL_FOLDERS)

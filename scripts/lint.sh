@@ -28,8 +28,8 @@ case "$mode" in
     checks=(-checks='-clang-analyzer-*')
     mapfile -t sources < <(git ls-files 'tablature/*.cpp' 'text/*.cpp' 'fileio/*.cpp' \
       'midifile/*.cpp' 'recording/*.cpp' 'tabimport/*.cpp' 'playback/*.cpp' 'padmap/*.cpp' 'midi/*.cpp' 'kits/*.cpp' \
-      'platform/*.cpp' 'notation/*.cpp' |
-      grep -v -e '^padmap/ui/' -e '^platform/qt/' -e '^notation/ui/') ;;
+      'platform/*.cpp' 'notation/*.cpp' 'grid/*.cpp' |
+      grep -v -e '^padmap/ui/' -e '^platform/qt/' -e '^notation/ui/' -e '^grid/ui/') ;;
   all) mapfile -t sources < <(git ls-files '*.cpp' | grep -v -e '^fuzz/' -e '^tests/' -e '^bench/') ;;
   changed)
     base=${2:-$(git merge-base HEAD main)}

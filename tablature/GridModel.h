@@ -110,6 +110,8 @@ class GridModel {
   const GridLine* lineAt(int lineNumber) const;
   // The grid lines of part `part`, in line order, as indices into lines().
   std::vector<std::size_t> linesOfPart(int part) const;
+  // The text the model was read from, lines joined by CR LF.
+  const std::string& text() const { return text_; }
 
  private:
   friend class TablatureCompiler;

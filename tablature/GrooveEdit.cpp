@@ -81,6 +81,14 @@ GrooveDocument::GrooveDocument(std::string text, const PadMap& padMap)
   read();
 }
 
+GrooveDocument::GrooveDocument(std::shared_ptr<const Timeline> song, const PadMap& padMap)
+    : text_(song->gridModel()->text()),
+      padMap_(padMap),
+      compiler_(std::make_unique<TablatureCompiler>()) {
+  read();
+  song_ = std::move(song);
+}
+
 GrooveDocument::~GrooveDocument() = default;
 
 void GrooveDocument::read() {

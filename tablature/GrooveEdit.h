@@ -61,6 +61,10 @@ class GrooveDocument {
  public:
   // `text` is UTF-8 with any line ends (CR LF, LF, a lone CR), as read from a file.
   explicit GrooveDocument(std::string text, const PadMap& padMap = defaultPadMap());
+  // The text `song` was compiled from, taken with that compilation, so that no edit
+  // compiles it again before it changes; `song` has a grid model.
+  explicit GrooveDocument(std::shared_ptr<const Timeline> song,
+                          const PadMap& padMap = defaultPadMap());
   ~GrooveDocument();
   // How the document's texts (lines joined by CR LF) are compiled, each from nothing; by
   // default with a compiler of the document's own. The command line's session gives its.

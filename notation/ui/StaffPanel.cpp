@@ -183,6 +183,7 @@ void StaffPanel::setCompiled(CompiledDocument compiled) {
   for (const TimelinePart& part : compiled_->song->parts()) {
     parts_.push_back({part.sectionLine, !part.steps.empty()});
   }
+  emit songChanged(compiled_->song);
 }
 
 std::shared_ptr<const Timeline> StaffPanel::song() const {

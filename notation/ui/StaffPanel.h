@@ -59,6 +59,11 @@ class StaffPanel : public QWidget {
   void setPlayingStep(int part, int songPosition, int step);
   void clearPlaying();
 
+ signals:
+  // Each compilation the panel takes, its own or one shared with it: other views of the
+  // same text can draw from it instead of compiling again.
+  void songChanged(std::shared_ptr<const Timeline> song);
+
  private:
   struct Compiled;
 
