@@ -1430,15 +1430,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         barsDisagree_ = true;
         part.bars.clear();
         if (listener != nullptr) listener->barsDisagree(lineNumber, firstBarLine_);
-        if (checks_ != nullptr && checks_->sink.keeps(lineNumber)) {
-          const std::string_view partName =
-              checks_->sections.empty() ? std::string_view() : checks_->sections.back().name;
-          checks_->sink.report(lineNumber, line, body, Severity::Warning,
-                               "the bar lines of this grid line differ from those of line " +
-                                   std::to_string(firstBarLine_) + " in part '" +
-                                   std::string(partName) +
-                                   "': the part has no bars to go by and is taken as 4/4");
-        }
+        if (checks_ != nullptr) checkBarsDisagree(line, body, lineNumber);
       } else if (bars.back() > part.bars.back() &&
                  std::binary_search(bars.begin(), bars.end(), part.bars.back())) {
         part.bars = bars;
@@ -1681,6 +1673,18 @@ void TablatureCompiler::checkGridLine(std::string_view line, std::string_view bo
                     std::string(part.name) + "', has " + std::to_string(part.firstSteps),
                 true);
   }
+}
+
+void TablatureCompiler::checkBarsDisagree(std::string_view line, std::string_view body,
+                                          int lineNumber) {
+  DiagnosticSink& sink = checks_->sink;
+  if (!sink.keeps(lineNumber)) return;
+  const std::string_view partName =
+      checks_->sections.empty() ? std::string_view() : checks_->sections.back().name;
+  sink.report(lineNumber, line, body, Severity::Warning,
+              "the bar lines of this grid line differ from those of line " +
+                  std::to_string(firstBarLine_) + " in part '" + std::string(partName) +
+                  "': the part has no bars to go by and is taken as 4/4");
 }
 
 void TablatureCompiler::checkSong() {

@@ -212,6 +212,8 @@ class TablatureCompiler {
   void checkAlmostSectionLine(std::string_view line, const LineTests& tests, int lineNumber);
   void checkGridLine(std::string_view line, std::string_view body, int lineNumber,
                      bool symbolDefined, std::size_t steps);
+  // Out of line: expandGrid's loop keeps its registers.
+  void checkBarsDisagree(std::string_view line, std::string_view body, int lineNumber);
   // Those of the parts and the song line, once the song is made.
   void checkSong();
   void songCharacterChecks();

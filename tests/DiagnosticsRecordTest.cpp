@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/StateJson.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/Diagnostics.h"
 #include "tablature/TablatureCompiler.h"
@@ -116,42 +117,78 @@ std::uint64_t fnv1a(std::string_view text) {
   return hash;
 }
 
-// Named documents with the diagnostics each reports, as the command line reads files.
-std::map<std::string, std::string> reportsOfEveryDocument() {
-  std::map<std::string, std::string> reports;
-  DiagnosticOptions options;
-  // Known answers, without the disk.
-  options.sampleProblem = [](const std::string& path) {
-    return path.find("odd") != std::string::npos ? std::string("not a WAVE file") : std::string();
-  };
+struct NamedDocument {
+  std::string name;
+  std::string text;
+  std::string before;  // compiled first in the same compiler, unless empty
+};
+
+// The shipped documents, as the command line reads files, the seeded ones and a flood
+// that reaches the limits.
+std::vector<NamedDocument> everyDocument() {
+  std::vector<NamedDocument> documents;
   const fs::path root = fs::path(PW_TEST_DATA_DIR).parent_path().parent_path();
   for (const char* folder : {"tests/data", "examples", "templates/shipped"}) {
     for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
       if (entry.path().extension() != ".tab") continue;
       std::ifstream in(entry.path(), std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-      reports[fs::relative(entry.path(), root).generic_string()] =
-          described(diagnose(joinLinesWithCrLf(decodeDocumentBytes(bytes)), options));
+      documents.push_back({fs::relative(entry.path(), root).generic_string(),
+                           joinLinesWithCrLf(decodeDocumentBytes(bytes)), ""});
     }
   }
   for (std::uint64_t seed = 1; seed <= 400; ++seed) {
-    DiagnosticOptions seeded = options;
     // Every third document follows another in the same compiler, as Play's would.
-    if (seed % 3 == 0) {
-      TablatureCompiler before;
-      CompileRequest request;
-      request.sampleProblem = nullptr;
-      compileDocument(before, nearMissDocument(seed + 1000), request);
-      seeded.kept = std::make_shared<const CompilerState>(before.state());
-    }
-    reports["seed " + std::to_string(seed)] = described(diagnose(nearMissDocument(seed), seeded));
+    documents.push_back({"seed " + std::to_string(seed), nearMissDocument(seed),
+                         seed % 3 == 0 ? nearMissDocument(seed + 1000) : ""});
   }
-  // Floods that reach the limits.
   std::string flood = "k = kick\r\npart = A tempo = 120 notes = 8\r\nk |x-|\r\nsong = A";
   for (int i = 0; i < 700; ++i)
     flood += "\r\nq |x-x-|\r\nk. |x-|\r\nsong = AZZZZZZZZZZZZZZZZZZZZZZZZZ";
-  reports["flood"] = described(diagnose(flood, options));
+  documents.push_back({"flood", flood, ""});
+  return documents;
+}
+
+// Known answers, without the disk.
+std::string fakeSampleProblem(const std::string& path) {
+  return path.find("odd") != std::string::npos ? std::string("not a WAVE file") : std::string();
+}
+
+// Named documents with the diagnostics each reports.
+std::map<std::string, std::string> reportsOfEveryDocument() {
+  std::map<std::string, std::string> reports;
+  for (const NamedDocument& document : everyDocument()) {
+    DiagnosticOptions options;
+    options.sampleProblem = fakeSampleProblem;
+    if (!document.before.empty()) {
+      TablatureCompiler before;
+      CompileRequest request;
+      request.sampleProblem = nullptr;
+      compileDocument(before, document.before, request);
+      options.kept = std::make_shared<const CompilerState>(before.state());
+    }
+    reports[document.name] = described(diagnose(document.text, options));
+  }
   return reports;
+}
+
+// The compiler looks for problems as it reads: what it makes must not depend on it.
+TEST(DiagnosticsRecord, LookingForProblemsChangesNothingTheCompilerMakes) {
+  for (const NamedDocument& document : everyDocument()) {
+    std::string states[2];
+    for (const bool diagnose : {false, true}) {
+      TablatureCompiler compiler;
+      CompileRequest request;
+      request.sampleProblem = fakeSampleProblem;
+      if (!document.before.empty()) compileDocument(compiler, document.before, request);
+      request.diagnose = diagnose;
+      const CompiledDocument compiled = compileDocument(compiler, document.text, request);
+      std::ostringstream json;
+      writeStateJson(json, compiler.state(), *compiled.song, compiled.messages);
+      states[diagnose ? 1 : 0] = json.str();
+    }
+    ASSERT_EQ(states[0], states[1]) << document.name;
+  }
 }
 
 TEST(DiagnosticsRecord, EveryDocumentReportsWhatItDidWhenRecorded) {
