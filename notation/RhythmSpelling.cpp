@@ -9,8 +9,6 @@ namespace pulsewright {
 namespace {
 
 using i64 = std::int64_t;
-constexpr int kShortestType = -8;  // a 1024th
-constexpr int kLongestType = 3;    // a breve
 constexpr int kFinestGrid = 8;     // a beat split in halves this many times at most
 
 // A written value and its length in divisions.

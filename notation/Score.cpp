@@ -41,8 +41,6 @@ constexpr std::int64_t kMaxDivisions = 1 << 22;
 constexpr std::int64_t kRoundedDivisions = 3840;
 // The longest bar, in divisions: a duration a 32-bit reader of the score can hold.
 constexpr std::int64_t kMaxDuration = 0x7FFFFFFF;
-constexpr int kShortestType = -8;  // a 1024th
-constexpr int kLongestType = 3;    // a breve
 
 // The length in quarters of step `step` of `part`, from the compiler's exact length; false
 // when it is not a whole note size's note of small terms, which are written rounded.

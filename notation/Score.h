@@ -132,6 +132,10 @@ Score scoreOfCompiled(const CompiledDocument& compiled, std::string_view text,
 // The same from a fresh compilation of `text`.
 Score scoreOfDocument(std::string_view text, const PadMap& padMap, bool* playable = nullptr);
 
+// The written values there are names for: a 1024th to a breve.
+inline constexpr int kShortestType = -8;
+inline constexpr int kLongestType = 3;
+
 // "quarter", "eighth", ... for 2^typeLog2 quarters.
 std::string_view noteTypeName(int typeLog2);
 
