@@ -452,9 +452,9 @@ void Form1::takeCompilation(const std::shared_ptr<const SessionResult>& result) 
       result == session_->kept() || result->generation != bridge_->latestGeneration()) {
     return;
   }
-  std::vector<Diagnostic> reasons = transport_->editCompiled(result->document);
+  const std::vector<Diagnostic> reasons = transport_->editCompiled(result->document);
   if (reasons.empty()) session_->keepStateOf(result, false);
-  problems_->setNotPlayed(std::move(reasons));
+  problems_->setNotPlayed(reasons);
 }
 
 std::string Form1::documentForCompiler() const {

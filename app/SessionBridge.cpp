@@ -33,7 +33,7 @@ SessionBridge::SessionBridge(DocumentSession& session, TablatureEditor& editor, 
         bridge, [bridge, result] { bridge->deliver(result); }, Qt::QueuedConnection);
   });
   editor_.checkThrough(
-      [this](QString text, qint64 revision, bool now) { take(text, revision, now); });
+      [this](const QString& text, qint64 revision, bool now) { take(text, revision, now); });
 }
 
 SessionBridge::~SessionBridge() {

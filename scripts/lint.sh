@@ -28,7 +28,7 @@ case "$mode" in
     checks=(-checks='-clang-analyzer-*')
     mapfile -t sources < <(git ls-files 'tablature/*.cpp' 'text/*.cpp' 'fileio/*.cpp' \
       'midifile/*.cpp' 'recording/*.cpp' 'tabimport/*.cpp' 'playback/*.cpp' 'padmap/*.cpp' 'midi/*.cpp' 'kits/*.cpp' \
-      'platform/*.cpp' 'notation/*.cpp' 'grid/*.cpp' |
+      'platform/*.cpp' 'notation/*.cpp' 'grid/*.cpp' 'session/*.cpp' |
       grep -v -e '^padmap/ui/' -e '^platform/qt/' -e '^notation/ui/' -e '^grid/ui/') ;;
   all) mapfile -t sources < <(git ls-files '*.cpp' | grep -v -e '^fuzz/' -e '^tests/' -e '^bench/') ;;
   changed)
