@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "text/Utf8.h"
+
 namespace pulsewright::line_scan {
 
 namespace {
@@ -354,6 +356,80 @@ bool classify(std::string_view line, LineTests* tests, SectionFields* fields) {
   tests->set(t::kSectionNotes, notes);
   tests->set(t::kProgram, program);
   return true;
+}
+
+std::string_view leadingWord(std::string_view line) {
+  const std::size_t from = skipBlanks(line, 0);
+  std::size_t to = from;
+  while (to < line.size() && isWord(line[to])) ++to;
+  return line.substr(from, to - from);
+}
+
+namespace {
+// "k. |x-x-|": a grid but for one character in its symbol, which the line's other
+// characters would have made a grid line. The symbol run starts at `from`.
+GridNearMiss strayInSymbol(std::string_view line, std::size_t from) {
+  const std::size_t bar = line.find('|', from);
+  if (bar == kNone) return {};
+  std::size_t headEnd = bar;
+  while (headEnd > from && isBlank(line[headEnd - 1])) --headEnd;
+  std::size_t stray = kNone;
+  bool word = false;
+  for (std::size_t k = from; k < headEnd; k += characterBytes(line, k)) {
+    if (isWord(line[k])) {
+      word = true;
+    } else if (stray != kNone || isBlank(line[k])) {
+      return {};  // two words or two strays: prose, not a slip
+    } else {
+      stray = k;
+    }
+  }
+  if (!word || stray == kNone) return {};
+  // The grid runs to the line's end but for blanks of the patterns' \s.
+  std::size_t end = line.size();
+  auto patternBlank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+  };
+  while (end > bar && patternBlank(line[end - 1])) --end;
+  if (end == bar + 1) return {};
+  for (std::size_t k = bar + 1; k < end; ++k) {
+    if (!isGridChar(line[k])) return {};
+  }
+  return {GridNearMiss::Kind::StrayInSymbol, stray, characterBytes(line, stray), false};
+}
+}  // namespace
+
+GridNearMiss gridNearMiss(std::string_view line, bool wordDefined) {
+  const std::size_t n = line.size();
+  const std::size_t word = skipBlanks(line, 0);
+  std::size_t i = word;
+  while (i < n && isWord(line[i])) ++i;
+  const std::size_t wordEnd = i;
+  i = skipBlanks(line, i);
+  const bool defined = wordDefined && wordEnd > word;
+  if (defined && i < n && line[i] != '|' && isGridChar(line[i]))
+    return {GridNearMiss::Kind::NoBarAfterSymbol, i, 1, false};
+  if (i < n && line[i] != '|') return strayInSymbol(line, word);
+  if (i == n) return {};
+  const std::size_t bar = i++;
+  // It must go on like a grid: mostly grid characters after the bar.
+  std::size_t gridChars = 0;
+  std::size_t others = 0;
+  for (std::size_t k = i; k < n; k += characterBytes(line, k)) {
+    if (isGridChar(line[k])) {
+      ++gridChars;
+    } else if (!isBlank(line[k])) {
+      ++others;
+    }
+  }
+  const bool mostlyGrid = gridChars >= 2 * others;
+  if (gridChars == 0 || (!mostlyGrid && !defined)) return {};
+  if (wordEnd == word) return {GridNearMiss::Kind::NoSymbol, bar, 1, false};
+  while (i < n && isGridChar(line[i])) ++i;
+  if (i == n) return {};
+  // The first character after the grid's run spoils it (trailing blanks alone would not
+  // have, so a blank here has more text after it).
+  return {GridNearMiss::Kind::StrayInGrid, i, characterBytes(line, i), mostlyGrid};
 }
 
 }  // namespace pulsewright::line_scan

@@ -2,7 +2,8 @@
 // The line patterns that most lines of a song go through, read by hand: grid lines,
 // section lines and wave-sample lines. Each function answers exactly what its pattern
 // answers on any line (the tests and the fuzz target hold them to the patterns), in one
-// pass, linear in the line's length, without allocating.
+// pass, linear in the line's length, without allocating. Beside them, how a line that
+// passed no test falls short of a grid line.
 
 #include <array>
 #include <cstdint>
@@ -70,6 +71,28 @@ bool waveTest(std::string_view line);
 bool waveFile(std::string_view line, std::string_view* file);
 // The pan field: the number after the first "pan" that has one.
 bool wavePan(std::string_view line, std::string_view* pan);
+
+// How a line that passed no test falls short of a grid line where a slip of one
+// character would: what the problems list says of it.
+struct GridNearMiss {
+  enum class Kind {
+    None,
+    NoBarAfterSymbol,  // "h x-x-|": a defined symbol, then a grid without its "|"
+    StrayInSymbol,     // "k. |x-x-|": one character in the symbol spoils it
+    NoSymbol,          // "|x-x-|": a grid with no symbol before it
+    StrayInGrid,       // "k |x-g-|": a character after the grid's run spoils it
+  };
+  Kind kind = Kind::None;
+  std::size_t at = 0;    // the character it is about, as a byte offset in the line
+  std::size_t size = 0;  // its bytes
+  // StrayInGrid: the grid characters outnumber the others two to one.
+  bool mostlyGrid = false;
+};
+// The word a line starts with, after its blanks.
+std::string_view leadingWord(std::string_view line);
+// `wordDefined`: the leading word is a symbol the document defines, so a line that goes
+// on like a grid is surely meant as one, whatever else it holds.
+GridNearMiss gridNearMiss(std::string_view line, bool wordDefined);
 
 // The section fields of a line, read as its tests are: each one is its field's value
 // where the line passed the field's test (the program: its program test).

@@ -138,10 +138,6 @@ std::string* metaSlot(CompilerState& s, MetaKey key) {
 }
 
 using line_scan::isBlank;
-// What \s matches in the line patterns.
-bool isPatternBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 bool isHitChar(char c) {
   return c == 'x' || c == 'X' || c == 'o' || c == 'O' || (c >= '0' && c <= '9');
 }
@@ -1486,96 +1482,44 @@ void TablatureCompiler::checkRejectedLine(std::string_view line, int lineNumber)
 
 void TablatureCompiler::checkAlmostGridLine(std::string_view line, int lineNumber) {
   // A line that starts like a grid line but is none; names the character that spoils it.
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  while (i < n && isBlank(line[i])) ++i;
-  const std::size_t word = i;
-  while (i < n && line_scan::isWord(line[i])) ++i;
-  const std::size_t wordEnd = i;
-  while (i < n && isBlank(line[i])) ++i;
-  // A line that starts with a symbol the document defines and goes on like a grid is
-  // surely meant as one, whatever else it holds.
-  const std::string_view symbol = line.substr(word, wordEnd - word);
-  const bool definedSymbol =
-      wordEnd > word && (checks_->waveSymbols.contains(symbol) ||
-                         std::find(state_.voiceSymbols.begin(), state_.voiceSymbols.end(),
-                                   symbol) != state_.voiceSymbols.end());
+  const std::string_view word = line_scan::leadingWord(line);
+  const bool defined =
+      !word.empty() && (checks_->waveSymbols.contains(word) ||
+                        std::find(state_.voiceSymbols.begin(), state_.voiceSymbols.end(), word) !=
+                            state_.voiceSymbols.end());
+  const line_scan::GridNearMiss miss = line_scan::gridNearMiss(line, defined);
+  using Kind = line_scan::GridNearMiss::Kind;
+  if (miss.kind == Kind::None) return;
+  const std::string_view what = line.substr(miss.at, miss.size);
+  auto column = [&] {
+    LineColumns columns;
+    columns.reset(line);
+    return std::to_string(columns.at(miss.at).column);
+  };
   DiagnosticSink& sink = checks_->sink;
-  if (definedSymbol && i < n && line[i] != '|' && isGridChar(line[i])) {
-    sink.report(lineNumber, line, line.substr(i, 1), Severity::Warning,
-                "grid line ignored: a grid line needs '|' between its symbol '" +
-                    std::string(symbol) + "' and its grid");
-    return;
+  switch (miss.kind) {
+    case Kind::NoBarAfterSymbol:
+      sink.report(lineNumber, line, what, Severity::Warning,
+                  "grid line ignored: a grid line needs '|' between its symbol '" +
+                      std::string(word) + "' and its grid");
+      break;
+    case Kind::StrayInSymbol:
+      sink.report(lineNumber, line, what, Severity::Error,
+                  "grid line ignored: " + quoted(what) + " at column " + column() +
+                      " cannot stand in a symbol (letters, digits and _)");
+      break;
+    case Kind::NoSymbol:
+      sink.report(lineNumber, line, what, Severity::Error,
+                  "grid line ignored: it needs a symbol before the first '|'");
+      break;
+    case Kind::StrayInGrid:
+      sink.report(lineNumber, line, what, miss.mostlyGrid ? Severity::Error : Severity::Warning,
+                  "grid line ignored: " + quoted(what) + " at column " + column() +
+                      " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a "
+                      "bracket ([ ])");
+      break;
+    case Kind::None: break;
   }
-  if (i < n && line[i] != '|') {
-    checkStrayInSymbol(line, lineNumber, word);
-    return;
-  }
-  if (i == n) return;
-  const std::size_t bar = i++;
-  // It must go on like a grid: mostly grid characters after the bar.
-  std::size_t gridChars = 0;
-  std::size_t others = 0;
-  for (std::size_t k = i; k < n; k += characterBytes(line, k)) {
-    if (isGridChar(line[k])) {
-      ++gridChars;
-    } else if (!isBlank(line[k])) {
-      ++others;
-    }
-  }
-  if (gridChars == 0 || (gridChars < 2 * others && !definedSymbol)) return;
-  if (wordEnd == word) {
-    sink.report(lineNumber, line, line.substr(bar, 1), Severity::Error,
-                "grid line ignored: it needs a symbol before the first '|'");
-    return;
-  }
-  while (i < n && isGridChar(line[i])) ++i;
-  if (i == n) return;
-  // The first character after the grid's run spoils it (trailing blanks alone would not
-  // have, so a blank here has more text after it).
-  const std::size_t bad = i;
-  const std::string_view what = line.substr(bad, characterBytes(line, bad));
-  LineColumns columns;
-  columns.reset(line);
-  const int column = columns.at(bad).column;
-  sink.report(lineNumber, line, what, gridChars < 2 * others ? Severity::Warning : Severity::Error,
-              "grid line ignored: " + quoted(what) + " at column " + std::to_string(column) +
-                  " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a bracket ([ ])");
-}
-
-void TablatureCompiler::checkStrayInSymbol(std::string_view line, int lineNumber,
-                                           std::size_t from) {
-  // "k. |x-x-|": a grid but for one character in its symbol, which the line's other
-  // characters would have made a grid line. The symbol run starts at `from`.
-  const std::size_t bar = line.find('|', from);
-  if (bar == std::string_view::npos) return;
-  std::size_t headEnd = bar;
-  while (headEnd > from && isBlank(line[headEnd - 1])) --headEnd;
-  std::size_t stray = std::string_view::npos;
-  bool word = false;
-  for (std::size_t k = from; k < headEnd; k += characterBytes(line, k)) {
-    if (line_scan::isWord(line[k])) {
-      word = true;
-    } else if (stray != std::string_view::npos || isBlank(line[k])) {
-      return;  // two words or two strays: prose, not a slip
-    } else {
-      stray = k;
-    }
-  }
-  if (!word || stray == std::string_view::npos) return;
-  std::size_t end = line.size();
-  while (end > bar && isPatternBlank(line[end - 1])) --end;
-  if (end == bar + 1) return;
-  for (std::size_t k = bar + 1; k < end; ++k) {
-    if (!isGridChar(line[k])) return;
-  }
-  const std::string_view what = line.substr(stray, characterBytes(line, stray));
-  LineColumns columns;
-  columns.reset(line);
-  checks_->sink.report(lineNumber, line, what, Severity::Error,
-                       "grid line ignored: " + quoted(what) + " at column " +
-                           std::to_string(columns.at(stray).column) +
-                           " cannot stand in a symbol (letters, digits and _)");
 }
 
 void TablatureCompiler::checkAlmostSectionLine(std::string_view line, const LineTests& tests,

@@ -208,7 +208,6 @@ class TablatureCompiler {
   // in words of no voice?
   void checkRejectedLine(std::string_view line, int lineNumber);
   void checkAlmostGridLine(std::string_view line, int lineNumber);
-  void checkStrayInSymbol(std::string_view line, int lineNumber, std::size_t from);
   void checkAlmostSectionLine(std::string_view line, const LineTests& tests, int lineNumber);
   void checkGridLine(std::string_view line, std::string_view body, int lineNumber,
                      bool symbolDefined, std::size_t steps);
