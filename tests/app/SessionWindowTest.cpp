@@ -33,20 +33,20 @@ std::vector<std::string> texts;
 }  // namespace pulsewright
 
 extern "C" void
-__real__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerE(
+__real__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerEPNS_14DiagnosticSinkE(
     pulsewright::TablatureCompiler* self, std::string_view text, const pulsewright::PadMap& padMap,
-    pulsewright::CompileListener* listener);
+    pulsewright::CompileListener* listener, pulsewright::DiagnosticSink* problems);
 
 extern "C" void
-__wrap__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerE(
+__wrap__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerEPNS_14DiagnosticSinkE(
     pulsewright::TablatureCompiler* self, std::string_view text, const pulsewright::PadMap& padMap,
-    pulsewright::CompileListener* listener) {
+    pulsewright::CompileListener* listener, pulsewright::DiagnosticSink* problems) {
   {
     const std::lock_guard lock(pulsewright::compile_count::mutex);
     pulsewright::compile_count::texts.emplace_back(text);
   }
-  __real__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerE(
-      self, text, padMap, listener);
+  __real__ZN11pulsewright17TablatureCompiler7compileESt17basic_string_viewIcSt11char_traitsIcEERKSt5arrayINSt7__cxx1112basic_stringIcS3_SaIcEEELm17EEPNS_15CompileListenerEPNS_14DiagnosticSinkE(
+      self, text, padMap, listener, problems);
 }
 
 namespace pulsewright {
