@@ -117,7 +117,7 @@ void DocumentExports::exportMusicXml() {
 
 void DocumentExports::copyGrooveScribeLink() {
   const std::string text = joinLinesWithCrLf(editor_.documentText().toStdString());
-  const CompiledDocument compiled = compileAsPlay()(text);
+  const CompiledDocument compiled = compileAsPlay_(text);
   const GrooveScribeExport link =
       grooveScribeLinkOf(*compiled.song, compiled.metadata, firstSongPart(*compiled.song));
   if (!link.ok()) {
