@@ -282,7 +282,7 @@ void Form1::wireEditor() {
     if (shown) gridDock->raise();
   });
   stepGridLink_ = new StepGridLink(
-      *stepGrid_, *text1_, *staff_,
+      *stepGrid_, *tablatureEditor_, *staff_,
       [this](DrumVoice voice) {
         for (std::size_t k = 0; k < kKeyboardKeys.size(); ++k) {
           if (kKeyboardKeys[k].voice != voice) continue;

@@ -4,12 +4,13 @@
 #include <QPlainTextEdit>
 #include <QTextBlock>
 
+#include "editor/TablatureEditor.h"
 #include "grid/ui/StepGridPanel.h"
 #include "notation/ui/StaffPanel.h"
 
 namespace pulsewright {
 
-StepGridLink::StepGridLink(StepGridPanel& grid, QPlainTextEdit& editor, StaffPanel& staff,
+StepGridLink::StepGridLink(StepGridPanel& grid, TablatureEditor& editor, StaffPanel& staff,
                            std::function<void(DrumVoice)> audition, QObject* parent)
     : QObject(parent), grid_(grid), editor_(editor) {
   connect(&staff, &StaffPanel::songChanged, &grid_, &StepGridPanel::setCompiled);
@@ -23,7 +24,7 @@ StepGridLink::StepGridLink(StepGridPanel& grid, QPlainTextEdit& editor, StaffPan
   connect(&grid_, &StepGridPanel::editRequested, this,
           [this](const std::vector<TextChange>& changes) {
             applying_ = true;
-            applyToEditor(editor_, grid_.model().editorChanges(changes));
+            editor_.applyTextChanges(changes);
             applying_ = false;
           });
   connect(&grid_, &StepGridPanel::auditionRequested, this, std::move(audition));

@@ -1,7 +1,7 @@
 #pragma once
-// Connects the step grid to the editor until one document session feeds every view:
-// the grid draws from the staff panel's compilation, follows the text cursor, and its
-// edits go into the editor as one undo step each. Tab in a grid line's grid (where a
+// Connects the step grid to the editor: the grid draws from the compilation the staff
+// shows (the document session's), follows the text cursor, and its edits go into the
+// editor as one undo step each. Tab in a grid line's grid (where a
 // tab could only break the line) goes to the grid at that step, and Tab there comes back.
 
 #include <QObject>
@@ -9,18 +9,17 @@
 
 #include "padmap/DrumVoice.h"
 
-class QPlainTextEdit;
-
 namespace pulsewright {
 
 class StaffPanel;
 class StepGridPanel;
+class TablatureEditor;
 
 class StepGridLink : public QObject {
   Q_OBJECT
 
  public:
-  StepGridLink(StepGridPanel& grid, QPlainTextEdit& editor, StaffPanel& staff,
+  StepGridLink(StepGridPanel& grid, TablatureEditor& editor, StaffPanel& staff,
                std::function<void(DrumVoice)> audition, QObject* parent = nullptr);
 
  protected:
@@ -28,7 +27,7 @@ class StepGridLink : public QObject {
 
  private:
   StepGridPanel& grid_;
-  QPlainTextEdit& editor_;
+  TablatureEditor& editor_;
   bool applying_ = false;  // the grid's own edit is going into the editor
 };
 
