@@ -20,13 +20,13 @@ namespace {
 
 using namespace jacktest;
 
-constexpr int kRate = 48000;
+constexpr int kServerRate = 48000;
 
 // Four quarters at 480, then two at 240 with a triplet: half a second each.
 constexpr char kTwoTempoSong[] =
     "k = kick drum\npart = A tempo = 480 notes = 8\nk |xxxxxxxx|\n"
     "part = B tempo = 240 notes = 8\nk |x-[xxx]x|\nsong = AB\n";
-constexpr double kPartFrames = kRate / 2.0;
+constexpr double kPartFrames = kServerRate / 2.0;
 
 std::string writeSong(JackServer& jack) {
   const std::string path = jack.log("song.tab");
@@ -92,12 +92,12 @@ TEST(JackSync, ClockOutCountsTwentyFourAQuarterAtEachTempoAndScale) {
 
 // A timebase master of the test's own: 4/4, 100 beats a minute up to the third beat of
 // bar 3, 140 from there on.
-constexpr double kBar3Frame = 8 * 0.6 * kRate;
-constexpr double kChangeFrame = kBar3Frame + 2 * 0.6 * kRate;
+constexpr double kBar3Frame = 8 * 0.6 * kServerRate;
+constexpr double kChangeFrame = kBar3Frame + 2 * 0.6 * kServerRate;
 void masterTimebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void*) {
   const double f = pos->frame;
   const double beats =
-      f < kChangeFrame ? f * 100 / 60 / kRate : 10 + (f - kChangeFrame) * 140 / 60 / kRate;
+      f < kChangeFrame ? f * 100 / 60 / kServerRate : 10 + (f - kChangeFrame) * 140 / 60 / kServerRate;
   pos->valid = JackPositionBBT;
   pos->bar = static_cast<int>(beats / 4) + 1;
   pos->beat = static_cast<int>(std::fmod(beats, 4)) + 1;
@@ -162,7 +162,7 @@ TEST(JackSync, TransportFollowsTheMastersBarBeatAndTempo) {
   EXPECT_EQ(onsets[0], static_cast<long>(kBar3Frame));
   for (int k = 1; k < 4; ++k) EXPECT_EQ(onsets[k], static_cast<long>(kBar3Frame) + k * 14400);
   for (int k = 4; k < 8; ++k) {
-    const double due = kChangeFrame + (k - 4) * 0.5 * 60 / 140 * kRate;
+    const double due = kChangeFrame + (k - 4) * 0.5 * 60 / 140 * kServerRate;
     EXPECT_NEAR(static_cast<double>(onsets[k]), due, 12) << k;  // within a tick of 1/1920
   }
   EXPECT_EQ(got[16].bytes[0], 0xB0);
@@ -193,7 +193,7 @@ TEST(JackSync, TheTransportCallbacksAllocateNothingAndTakeNoLock) {
   jack_transport_locate(receiver.client(), 0);
   jack_transport_start(receiver.client());
   ASSERT_TRUE(waitFor([&] { return receiver.messages().size() >= 16; }));
-  jack_transport_locate(receiver.client(), kRate);  // bar 2, rolling
+  jack_transport_locate(receiver.client(), kServerRate);  // bar 2, rolling
   ASSERT_TRUE(waitFor([&] { return receiver.messages().size() >= 32; }));
   jack_transport_stop(receiver.client());
   ASSERT_TRUE(waitFor([&] { return !player->rolling(); }));
