@@ -81,6 +81,7 @@ struct Measure {
   int beats = 4;
   int beatUnit = 4;
   int tempo = 120;
+  std::vector<std::pair<double, int>> tempoChanges;  // inside the measure: at, tempo
   std::vector<Hit> hits;
   bool forward = false;
   bool backward = false;
@@ -205,7 +206,11 @@ void Reader::readPart(const pugi::xml_node& part,
         if (const auto t = numberIn(sound.attribute("tempo").value()); t && *t > 0) {
           tempo = static_cast<int>(std::clamp(std::lround(*t), static_cast<long>(kMinTabTempo),
                                               static_cast<long>(kMaxTabTempo)));
-          if (cursor < 1e-9 && fresh) out.tempo = tempo;
+          if (cursor < 1e-9 && fresh) {
+            out.tempo = tempo;
+          } else if (fresh) {
+            out.tempoChanges.emplace_back(cursor, tempo);
+          }
         }
       } else if (name == "backup" || name == "forward") {
         const double d = numberOf(e, "duration").value_or(0) / divisions / 4;
@@ -353,31 +358,50 @@ std::vector<std::size_t> Reader::playOrder(const std::vector<Measure>& measures)
 }
 
 bool Reader::writeMeasure(const Measure& m) {
-  int grid = 0;
-  for (const int g : kGrids) {
-    auto fits = [&](double at) { return std::abs(at * g - std::round(at * g)) < 1e-6; };
-    bool all = fits(m.length);
-    for (const Hit& h : m.hits) all = all && fits(h.at);
-    if (all) {
-      grid = g;
-      break;
+  // A change of tempo inside the measure cuts it into pieces, each a part of its tempo.
+  std::vector<std::pair<double, int>> pieces = {{0.0, m.tempo}};
+  for (const auto& [at, tempo] : m.tempoChanges) {
+    if (at <= pieces.back().first + 1e-9 || at >= m.length - 1e-9) continue;
+    if (tempo != pieces.back().second) pieces.emplace_back(at, tempo);
+  }
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const double from = pieces[p].first;
+    const double to = p + 1 < pieces.size() ? pieces[p + 1].first : m.length;
+    std::vector<Hit> hits;
+    for (const Hit& h : m.hits) {
+      // A hit a hair before a cut belongs to the piece after it.
+      const bool last = p + 1 == pieces.size();
+      if (h.at >= from - 1e-9 && (last || h.at < to - 1e-9))
+        hits.push_back({h.at - from, h.voice, h.level});
     }
+    const double length = to - from;
+    int grid = 0;
+    for (const int g : kGrids) {
+      auto fits = [&](double at) { return std::abs(at * g - std::round(at * g)) < 1e-6; };
+      bool all = fits(length);
+      for (const Hit& h : hits) all = all && fits(h.at);
+      if (all) {
+        grid = g;
+        break;
+      }
+    }
+    if (grid == 0) {
+      grid = kGrids[std::size(kGrids) - 1];
+      if (movedHits_++ == 0) firstMoved_ = m.node;
+    }
+    ImportedPart part;
+    part.tempo = pieces[p].second;
+    part.notes = grid;
+    part.steps = static_cast<std::uint32_t>(std::max(1L, std::lround(length * grid)));
+    if (pieces.size() == 1) part.metre = Metre{m.beats, m.beatUnit, true};
+    for (const Hit& h : hits) {
+      const long step = std::lround(h.at * grid);
+      if (step < 0 || step >= static_cast<long>(part.steps)) continue;
+      part.hits.push_back({static_cast<std::uint32_t>(step), h.voice, h.level});
+    }
+    if (!writer_.play(part)) return false;
   }
-  if (grid == 0) {
-    grid = kGrids[std::size(kGrids) - 1];
-    if (movedHits_++ == 0) firstMoved_ = m.node;
-  }
-  ImportedPart part;
-  part.tempo = m.tempo;
-  part.notes = grid;
-  part.steps = static_cast<std::uint32_t>(std::max(1L, std::lround(m.length * grid)));
-  part.metre = Metre{m.beats, m.beatUnit, true};
-  for (const Hit& h : m.hits) {
-    const long step = std::lround(h.at * grid);
-    if (step < 0 || step >= static_cast<long>(part.steps)) continue;
-    part.hits.push_back({static_cast<std::uint32_t>(step), h.voice, h.level});
-  }
-  return writer_.play(part);
+  return true;
 }
 
 MusicXmlImport Reader::run() {

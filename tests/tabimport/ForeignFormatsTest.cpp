@@ -681,5 +681,48 @@ TEST_F(ForeignFormats, MusicXmlRepeatsTiesGraceNotesAndRollsAreReadAsPlayed) {
   EXPECT_NE(broken.err.find("not a ZIP archive"), std::string::npos) << broken.err;
 }
 
+// Every hit the document plays: (time in ms, voice, level).
+std::vector<Hit> timedHits(const std::string& document) {
+  TablatureCompiler compiler;
+  CompileRequest request;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, joinLinesWithCrLf(document), request);
+  std::vector<Hit> hits;
+  Timeline::Cursor cursor = compiled.song->begin();
+  TimelineTick tick;
+  while (cursor.next(&tick)) {
+    if (tick.data == nullptr) break;
+    const TimelinePart& part = compiled.song->parts()[static_cast<std::size_t>(tick.part)];
+    for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+      if (!item.isRest() && item.voice.kind == ItemVoice::Kind::Drum) {
+        hits.emplace_back(tick.timeMs, item.voice.drum, item.level);
+      }
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  return hits;
+}
+
+// Scores MuseScore 3 wrote from MIDI drum files play hit for hit what the MIDI files
+// play, at the same times and levels.
+TEST_F(ForeignFormats, MuseScoreScoresOfMidiFilesPlayTheMidiFilesHits) {
+  const std::string dir = std::string(PW_TEST_DATA_DIR) + "/musescore/";
+  std::size_t total = 0;
+  for (const char* name : {"basic-rock", "funk-sixteenths", "shuffle-triplets", "tuplets"}) {
+    SCOPED_TRACE(name);
+    const CliRun score = cli({"import", dir + name + ".mxl"});
+    ASSERT_EQ(score.status, 0) << score.err;
+    EXPECT_EQ(score.err, "");
+    EXPECT_TRUE(checksClean(score.out)) << score.out;
+    const CliRun midi = cli({"import", dir + name + ".mid"});
+    ASSERT_EQ(midi.status, 0) << midi.err;
+    const std::vector<Hit> hits = timedHits(score.out);
+    EXPECT_EQ(hits, timedHits(midi.out)) << score.out << midi.out;
+    total += hits.size();
+  }
+  EXPECT_EQ(total, 219U);
+}
+
 }  // namespace
 }  // namespace pulsewright
