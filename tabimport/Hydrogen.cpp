@@ -154,11 +154,13 @@ void Reader::readInstruments(const pugi::xml_node& list) {
     const std::string name = textOf(i, "name");
     const std::optional<double> note = numberOf(i, "midiOutNote");
     std::string nearest;
-    std::optional<DrumVoice> voice =
-        hydrogenVoiceOf(name, note ? static_cast<int>(*note) : -1, &nearest);
+    std::optional<DrumVoice> voice = hydrogenVoiceOf(
+        name, note && *note >= 0 && *note <= 127 ? static_cast<int>(*note) : -1, &nearest);
     if (!nearest.empty()) {
-      warn(i, "instrument \"" + name + "\" is " + nearest + ": played as " +
-                  std::string(kVoiceCaptions[index(*voice)]));
+      std::string text = "instrument \"" + name;
+      text += "\" is " + nearest + ": played as ";
+      text += kVoiceCaptions[index(*voice)];
+      warn(i, std::move(text));
     }
     if (!voice) {
       voice = V::Perc1;

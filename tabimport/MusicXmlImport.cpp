@@ -27,6 +27,8 @@ constexpr std::size_t kMaxScoreBytes = 256u << 20;
 constexpr std::size_t kMaxWarnings = 200;
 constexpr std::size_t kMaxPlayedMeasures = 1'000'000;
 constexpr long kMaxDivisions = 1'000'000;
+// Longer notes and measures (in whole notes) are cut to this.
+constexpr double kMaxMeasureLength = 64;
 
 std::string trimmed(const char* value) {
   std::string_view s(value);
@@ -53,19 +55,19 @@ std::optional<double> numberOf(const pugi::xml_node& node, const char* child) {
 std::optional<DrumVoice> voiceOfPlace(char step, int octave, bool cross) {
   const int place = octave * 7 + std::string_view("CDEFGAB").find(step);
   switch (place - 4 * 7) {
-    case 1: return cross ? V::PedalHat : V::BassDrum;    // D4
-    case 2:                                              // E4
-    case 3: return V::BassDrum;                          // F4
-    case 4: return V::Tom4;                              // G4
-    case 5: return V::Tom3;                              // A4
-    case 6: return V::Tom2;                              // B4
-    case 7: return cross ? V::SnareDrum : V::SnareDrum;  // C5
-    case 8: return V::Tom2;                              // D5
-    case 9: return V::Tom1;                              // E5
-    case 10: return cross ? V::Ride : V::Tom1;           // F5
-    case 11: return cross ? V::ClosedHat : V::Tom1;      // G5
-    case 12: return V::Crash1;                           // A5
-    case 13: return V::Crash2;                           // B5
+    case 1: return cross ? V::PedalHat : V::BassDrum;  // D4
+    case 2:                                            // E4
+    case 3: return V::BassDrum;                        // F4
+    case 4: return V::Tom4;                            // G4
+    case 5: return V::Tom3;                            // A4
+    case 6: return V::Tom2;                            // B4
+    case 7: return V::SnareDrum;                       // C5
+    case 8: return V::Tom2;                            // D5
+    case 9: return V::Tom1;                            // E5
+    case 10: return cross ? V::Ride : V::Tom1;         // F5
+    case 11: return cross ? V::ClosedHat : V::Tom1;    // G5
+    case 12: return V::Crash1;                         // A5
+    case 13: return V::Crash2;                         // B5
     default: return std::nullopt;
   }
 }
@@ -213,8 +215,9 @@ void Reader::readPart(const pugi::xml_node& part,
           }
         }
       } else if (name == "backup" || name == "forward") {
-        const double d = numberOf(e, "duration").value_or(0) / divisions / 4;
-        cursor = std::max(0.0, name == "backup" ? cursor - d : cursor + d);
+        const double d =
+            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
+        cursor = std::clamp(name == "backup" ? cursor - d : cursor + d, 0.0, kMaxMeasureLength);
         longest = std::max(longest, cursor);
       } else if (name == "barline") {
         const pugi::xml_node repeat = e.child("repeat");
@@ -249,11 +252,12 @@ void Reader::readPart(const pugi::xml_node& part,
       } else if (name == "note") {
         const bool chord = static_cast<bool>(e.child("chord"));
         const bool grace = static_cast<bool>(e.child("grace"));
-        const double duration = numberOf(e, "duration").value_or(0) / divisions / 4;
+        const double duration =
+            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
         const double start = chord ? lastStart : cursor;
         if (!chord) {
           lastStart = cursor;
-          if (!grace) cursor += duration;
+          if (!grace) cursor = std::min(cursor + duration, kMaxMeasureLength);
           longest = std::max(longest, cursor);
         }
         if (e.child("rest")) continue;
