@@ -126,6 +126,7 @@ class Reader {
   void readInstruments(const pugi::xml_node& list);
   Pattern readPattern(const pugi::xml_node& node);
   bool playColumn(const std::vector<const Pattern*>& patterns, int tempo);
+  void warnMerged(const pugi::xml_node& root);
 
   std::string_view bytes_;
   HydrogenImport result_;
@@ -270,6 +271,14 @@ bool Reader::playColumn(const std::vector<const Pattern*>& patterns, int tempo) 
   return writer_.play(part);
 }
 
+void Reader::warnMerged(const pugi::xml_node& root) {
+  if (const std::size_t merged = writer_.mergedHits(); merged > 0) {
+    warn(root, std::to_string(merged) + (merged == 1 ? " note" : " notes") +
+                   " fell on a step that holds the same drum already: each pair plays once, at "
+                   "the louder level");
+  }
+}
+
 HydrogenImport Reader::run() {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
@@ -318,6 +327,7 @@ HydrogenImport Reader::run() {
     if (textOf(patternFile, "name").empty()) writer_.meta("title", name);
     const Pattern p = readPattern(node);
     playColumn({&p}, tempo);
+    warnMerged(patternFile);
     result_.document = writer_.document();
     return result_;
   }
@@ -393,6 +403,7 @@ HydrogenImport Reader::run() {
       return result_;
     }
   }
+  warnMerged(song);
   if (suppressed_ > 0) {
     const std::size_t more = suppressed_ + 1;
     result_.warnings.pop_back();

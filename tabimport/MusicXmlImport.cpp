@@ -485,6 +485,11 @@ MusicXmlImport Reader::run() {
     warn(firstMoved_, std::to_string(movedHits_) +
                           " measures hold notes off every grid: moved to the nearest 1/96");
   }
+  if (const std::size_t merged = writer_.mergedHits(); merged > 0) {
+    warn(score, std::to_string(merged) + (merged == 1 ? " note" : " notes") +
+                    " fell on a step that holds the same drum already: each pair plays once, at "
+                    "the louder level");
+  }
   if (suppressed_ > 0) {
     const std::size_t more = suppressed_ + 1;
     result_.warnings.pop_back();

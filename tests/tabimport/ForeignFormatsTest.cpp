@@ -446,6 +446,7 @@ TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
       "   <note><position>0</position><velocity>0.8</velocity><instrument>0</instrument></note>\n"
       "   <note><position>24</position><velocity>0.8</velocity><instrument>6</instrument></note>\n"
       "   <note><position>48</position><velocity>0.8</velocity><instrument>1</instrument></note>\n"
+      "   <note><position>48</position><velocity>0.4</velocity><instrument>2</instrument></note>\n"
       "  </noteList>\n </pattern>\n</drumkit_pattern>\n");
   const CliRun r = cli({"import", pattern});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -454,7 +455,10 @@ TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
                        "read as those of GMRockKit\n" +
                        pattern +
                        ":10:4: warning: instrument \"Stick\" is a cross-stick: played as "
-                       "Snare Drum\n");
+                       "Snare Drum\n" +
+                       pattern +
+                       ":2:1: warning: 1 note fell on a step that holds the same drum already: "
+                       "each pair plays once, at the louder level\n");
   EXPECT_EQ(songHits(r.out), (std::vector<Hit>{{0, 0, 7}, {125000, 2, 7}, {250000, 1, 7}}))
       << r.out;
   EXPECT_NE(r.out.find("meta title = beat\n"), std::string::npos);
