@@ -2,13 +2,15 @@
 // GrooveScribe link, Hydrogen song (a column a bar, patterns of two sizes, some columns
 // of two patterns) and MusicXML score (hands and feet in two voices, a change of tempo
 // and of metre, repeats), each with a few distinct grooves.
-// Usage: pw_bench_foreign_import [runs]
+// Usage: pw_bench_foreign_import [runs [FILE...]]: files are timed too, by their kind
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -149,5 +151,20 @@ int main(int argc, char** argv) {
           [](const std::string& in) { return importHydrogenFile(in).document; });
   measure("MusicXML score", generateScore(), runs,
           [](const std::string& in) { return importMusicXml(in).document; });
+  for (int i = 2; i < argc; ++i) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(argv[i], std::ios::binary).rdbuf();
+    const std::string input = bytes.str();
+    if (looksLikeHydrogenFile(input)) {
+      measure(argv[i], input, runs,
+              [](const std::string& in) { return importHydrogenFile(in).document; });
+    } else if (looksLikeMusicXml(input)) {
+      measure(argv[i], input, runs,
+              [](const std::string& in) { return importMusicXml(in).document; });
+    } else {
+      measure(argv[i], input, runs,
+              [](const std::string& in) { return importGrooveScribeLink(in).document; });
+    }
+  }
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "midifile/StandardMidiFileReader.h"
 #include "padmap/DrumVoice.h"
+#include "tablature/ImportWriter.h"
 #include "tablature/Timeline.h"
 #include "text/DocumentText.h"
 #include "text/Utf8.h"
@@ -67,27 +68,9 @@ struct Change {
   std::uint32_t us;  // tempo changes only
 };
 
+// The names the one writer of imported documents gives, in its order.
 std::string partName(std::size_t n) {
-  if (n < 26) return std::string(1, static_cast<char>('A' + n));
-  if (n < 52) return std::string(1, static_cast<char>('a' + n - 26));
-  if (n < 62) return std::string(1, static_cast<char>('0' + n - 52));
-  // Beyond those, one ideograph or syllable each: a song names parts one character at a
-  // time, and these ranges hold nothing but letters.
-  static constexpr std::pair<char32_t, char32_t> kRanges[] = {
-      {0x4E00, 0x9FFF}, {0x3400, 0x4DBF}, {0xAC00, 0xD7A3}, {0x20000, 0x2A6DF}};
-  n -= 62;
-  for (const auto& [first, last] : kRanges) {
-    const std::size_t size = last - first + 1;
-    if (n >= size) {
-      n -= size;
-      continue;
-    }
-    const auto cp = static_cast<char32_t>(first + n);
-    std::string s;
-    appendUtf8(s, cp);
-    return s;
-  }
-  return {};
+  return importedPartName(n);
 }
 
 constexpr std::size_t kPartNames = 62 + (0x9FFF - 0x4E00 + 1) + (0x4DBF - 0x3400 + 1) +
@@ -703,12 +686,7 @@ int levelOfVelocity(int velocity) {
   static const std::array<std::uint8_t, 128> kLevels = [] {
     std::array<std::uint8_t, 128> levels{};
     for (int v = 0; v < 128; ++v) {
-      int best = 0;
-      for (int level = 1; level <= 9; ++level) {
-        if (std::abs(velocityOfLevel(level) - v) <= std::abs(velocityOfLevel(best) - v))
-          best = level;
-      }
-      levels[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(best);
+      levels[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(levelOfImportedVelocity(v));
     }
     return levels;
   }();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "padmap/DrumVoice.h"
+#include "tablature/ImportWriter.h"
 
 namespace pulsewright {
 
@@ -21,18 +22,10 @@ namespace pulsewright {
 inline constexpr std::array<int, 6> kMidiImportGrids = {8, 12, 16, 24, 32, 48};
 
 // Each voice's grid symbol as an imported document writes it (a recorded take gives a
-// voice the document lacks the same one), in the order of DrumVoice.
-inline constexpr std::array<std::string_view, kVoiceCount> kImportVoiceSymbols = {
-    "k", "s", "h", "p", "o", "t1", "t2", "t3", "t4", "r", "b", "c", "c2", "p1", "p2", "cp", "cb"};
-
-// Grid lines top to bottom in a part: cymbals and hats, toms, snare and hand percussion,
-// the kick.
-inline constexpr std::array<DrumVoice, kVoiceCount> kImportLineOrder = {
-    DrumVoice::Crash1,  DrumVoice::Crash2,    DrumVoice::Ride,     DrumVoice::Bell,
-    DrumVoice::OpenHat, DrumVoice::ClosedHat, DrumVoice::PedalHat, DrumVoice::Tom1,
-    DrumVoice::Tom2,    DrumVoice::Tom3,      DrumVoice::Tom4,     DrumVoice::SnareDrum,
-    DrumVoice::Claps,   DrumVoice::CowBell,   DrumVoice::Perc1,    DrumVoice::Perc2,
-    DrumVoice::BassDrum};
+// voice the document lacks the same one), and the grid lines' order top to bottom: those
+// of the one writer of imported documents.
+inline constexpr const auto& kImportVoiceSymbols = kImportedVoiceSymbols;
+inline constexpr const auto& kImportLineOrder = kImportedLineOrder;
 
 // Tempi beyond this are written as this; a step must last at least a millisecond.
 inline constexpr int kMaxImportTempo = 1000;

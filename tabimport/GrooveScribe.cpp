@@ -22,6 +22,7 @@ constexpr int kDivisions[] = {8, 16, 32, 12, 24, 48};
 constexpr int kDefaultTempo = 80;
 // A link longer than this many measures is refused: its lanes would be megabytes.
 constexpr long kMaxMeasures = 100000;
+constexpr long kMaxSteps = 4'000'000;
 constexpr std::size_t kMaxWarnings = 200;
 
 // A drum lane's field name and what each of its marks plays. A mark may play two drums
@@ -336,8 +337,7 @@ GrooveScribeImport LinkReader::run() {
       const auto s = wholeNumber(value);
       if (!s || *s != 0) warn(f.nameOffset, "swing is not kept: the steps play evenly");
     } else if (f.name == "Stickings") {
-      const std::string marks = value;
-      if (marks.find_first_not_of("|-") != std::string::npos) {
+      if (value.find_first_not_of("|-") != std::string::npos) {
         warn(f.nameOffset, "stickings are not kept");
       }
     } else if (f.name == "Title") {
@@ -364,6 +364,12 @@ GrooveScribeImport LinkReader::run() {
     return result_;
   }
   const auto perMeasure = static_cast<std::uint32_t>(division * beats / beatUnit);
+  if (static_cast<long>(perMeasure) * measures > kMaxSteps) {
+    result_.error = "the link's " + std::to_string(measures) + " measures of " +
+                    std::to_string(perMeasure) + " steps are more than " +
+                    std::to_string(kMaxSteps) + " steps";
+    return result_;
+  }
   const auto steps = static_cast<std::uint32_t>(perMeasure * measures);
 
   ImportedPart part;

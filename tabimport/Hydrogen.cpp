@@ -80,7 +80,8 @@ std::optional<DrumVoice> hydrogenVoiceOf(std::string_view instrumentName, int mi
     if (has(name, "pedal") || has(name, "foot")) return V::PedalHat;
     return V::ClosedHat;
   }
-  if (has(name, "ride")) return has(name, "bell") ? V::Bell : V::Ride;
+  if (name == "bell" || (has(name, "ride") && has(name, "bell"))) return V::Bell;
+  if (has(name, "ride")) return V::Ride;
   if (has(name, "crash") || has(name, "splash") || has(name, "china") || has(name, "cymbal")) {
     return has(name, "2") || has(name, "china") || has(name, "jazz") ? V::Crash2 : V::Crash1;
   }
@@ -111,9 +112,9 @@ struct Pattern {
 
 // The instruments of a kit that pattern files leave out: Hydrogen's default kit, by id.
 constexpr std::string_view kDefaultKitNames[] = {
-    "Kick",      "Stick",   "Snare Jazz", "Hand Clap", "Snare Rock", "Tom Low",
-    "Closed HH", "Tom Mid", "Pedal HH",   "Tom Hi",    "Open HH",    "Cowbell",
-    "Ride Jazz", "Crash",   "Ride Rock",  "Crash Jazz"};
+    "Kick",       "Stick", "Snare",     "Hand Clap", "Snare Rimshot", "Floor Tom",
+    "Hat Closed", "Tom 2", "Hat Pedal", "Tom 1",     "Hat Open",      "Cowbell",
+    "Ride",       "Crash", "Ride 2",    "Splash",    "Hat Semi-Open", "Bell"};
 
 class Reader {
  public:
@@ -125,6 +126,7 @@ class Reader {
   void readInstruments(const pugi::xml_node& list);
   Pattern readPattern(const pugi::xml_node& node);
   bool playColumn(const std::vector<const Pattern*>& patterns, int tempo);
+  void warnMerged(const pugi::xml_node& root);
 
   std::string_view bytes_;
   HydrogenImport result_;
@@ -154,11 +156,13 @@ void Reader::readInstruments(const pugi::xml_node& list) {
     const std::string name = textOf(i, "name");
     const std::optional<double> note = numberOf(i, "midiOutNote");
     std::string nearest;
-    std::optional<DrumVoice> voice =
-        hydrogenVoiceOf(name, note ? static_cast<int>(*note) : -1, &nearest);
+    std::optional<DrumVoice> voice = hydrogenVoiceOf(
+        name, note && *note >= 0 && *note <= 127 ? static_cast<int>(*note) : -1, &nearest);
     if (!nearest.empty()) {
-      warn(i, "instrument \"" + name + "\" is " + nearest + ": played as " +
-                  std::string(kVoiceCaptions[index(*voice)]));
+      std::string text = "instrument \"" + name;
+      text += "\" is " + nearest + ": played as ";
+      text += kVoiceCaptions[index(*voice)];
+      warn(i, std::move(text));
     }
     if (!voice) {
       voice = V::Perc1;
@@ -267,6 +271,14 @@ bool Reader::playColumn(const std::vector<const Pattern*>& patterns, int tempo) 
   return writer_.play(part);
 }
 
+void Reader::warnMerged(const pugi::xml_node& root) {
+  if (const std::size_t merged = writer_.mergedHits(); merged > 0) {
+    warn(root, std::to_string(merged) + (merged == 1 ? " note" : " notes") +
+                   " fell on a step that holds the same drum already: each pair plays once, at "
+                   "the louder level");
+  }
+}
+
 HydrogenImport Reader::run() {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
@@ -315,6 +327,7 @@ HydrogenImport Reader::run() {
     if (textOf(patternFile, "name").empty()) writer_.meta("title", name);
     const Pattern p = readPattern(node);
     playColumn({&p}, tempo);
+    warnMerged(patternFile);
     result_.document = writer_.document();
     return result_;
   }
@@ -390,6 +403,7 @@ HydrogenImport Reader::run() {
       return result_;
     }
   }
+  warnMerged(song);
   if (suppressed_ > 0) {
     const std::size_t more = suppressed_ + 1;
     result_.warnings.pop_back();
@@ -421,11 +435,53 @@ std::string decimal(double v) {
   return text;
 }
 
-// Instrument names of the kit an exported song names, one per voice.
-constexpr std::array<std::string_view, kVoiceCount> kKitNames = {
-    "Kick",    "Snare Rock", "Closed HH", "Pedal HH",  "Open HH",   "Tom Hi",
-    "Tom Mid", "Tom Low",    "Tom Floor", "Ride Rock", "Ride Bell", "Crash",
-    "Crash 2", "Perc 1",     "Perc 2",    "Hand Clap", "Cowbell"};
+// Each voice's instrument in an exported song: its name, as the default kit names its
+// drums where it has the voice, and the kit's samples it plays (one file, or five by
+// velocity: NAME-Softest.wav to NAME-Hardest.wav).
+struct KitInstrument {
+  std::string_view name;
+  std::string_view samples;
+  bool layered;
+};
+constexpr std::array<KitInstrument, kVoiceCount> kKitInstruments = {{
+    {"Kick", "Kick", true},
+    {"Snare", "Snare", true},
+    {"Hat Closed", "HatClosed", true},
+    {"Hat Pedal", "HatPedal", true},
+    {"Hat Open", "HatOpen", true},
+    {"Tom 1", "Tom1", true},
+    {"Tom 2", "Tom2", true},
+    {"Tom 3", "Tom2", true},
+    {"Floor Tom", "TomFloor", true},
+    {"Ride", "Ride", true},
+    {"Bell", "Bell", true},
+    {"Crash", "Crash", true},
+    {"Crash 2", "Splash", true},
+    {"Perc 1", "SideStick", true},
+    {"Perc 2", "SnareRimshot", true},
+    {"Hand Clap", "HandClap", false},
+    {"Cowbell", "Cowbell", true},
+}};
+
+std::string layersOf(const KitInstrument& instrument) {
+  static constexpr std::string_view kStrengths[] = {"Softest", "Soft", "Med", "Hard", "Hardest"};
+  auto layer = [](const std::string& file, double min, double max) {
+    return "    <layer>\n     <filename>" + file + "</filename>\n     <min>" + decimal(min) +
+           "</min>\n     <max>" + decimal(max) +
+           "</max>\n     <gain>1</gain>\n     <pitch>0</pitch>\n    </layer>\n";
+  };
+  std::string out =
+      "   <instrumentComponent>\n    <component_id>0</component_id>\n    <gain>1</gain>\n";
+  if (!instrument.layered) {
+    out += layer(std::string(instrument.samples) + ".wav", 0, 1);
+  } else {
+    for (std::size_t i = 0; i < std::size(kStrengths); ++i) {
+      out += layer(std::string(instrument.samples) + "-" + std::string(kStrengths[i]) + ".wav",
+                   static_cast<double>(i) / 5, static_cast<double>(i + 1) / 5);
+    }
+  }
+  return out + "   </instrumentComponent>\n";
+}
 
 }  // namespace
 
@@ -526,7 +582,7 @@ HydrogenExport hydrogenSongOf(const Timeline& song, const SongMetadata& metadata
     out.warnings.push_back("tempo changes inside parts are written as each part's first tempo");
   }
   std::string& x = out.xml;
-  x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<song>\n <version>0.9.7</version>\n <bpm>" +
+  x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<song>\n <version>1.2.0</version>\n <bpm>" +
       decimal(firstTempo) +
       "</bpm>\n <volume>0.5</volume>\n <metronomeVolume>0.5</metronomeVolume>\n <name>" +
       escaped(metadata.title.empty() ? "Untitled Song" : metadata.title) + "</name>\n <author>" +
@@ -534,15 +590,21 @@ HydrogenExport hydrogenSongOf(const Timeline& song, const SongMetadata& metadata
       "</notes>\n <license></license>\n <loopEnabled>false</loopEnabled>\n <mode>song</mode>\n"
       " <humanize_time>0</humanize_time>\n <humanize_velocity>0</humanize_velocity>\n"
       " <swing_factor>0</swing_factor>\n <last_loaded_drumkit_name>" +
-      std::string(kHydrogenKit) + "</last_loaded_drumkit_name>\n <instrumentList>\n";
+      std::string(kHydrogenKit) +
+      "</last_loaded_drumkit_name>\n <componentList>\n  <drumkitComponent>\n   <id>0</id>\n"
+      "   <name>Main</name>\n   <volume>1</volume>\n  </drumkitComponent>\n </componentList>\n"
+      " <instrumentList>\n";
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     if (!used[v]) continue;
-    x += "  <instrument>\n   <id>" + std::to_string(v) + "</id>\n   <drumkit>" +
-         std::string(kHydrogenKit) + "</drumkit>\n   <name>" + std::string(kKitNames[v]) +
-         "</name>\n   <volume>1</volume>\n   <isMuted>false</isMuted>\n   <pan_L>1</pan_L>\n"
-         "   <pan_R>1</pan_R>\n   <gain>1</gain>\n   <midiOutChannel>9</midiOutChannel>\n"
-         "   <midiOutNote>" +
-         std::to_string(notes[v]) + "</midiOutNote>\n  </instrument>\n";
+    x += "  <instrument>\n   <id>" + std::to_string(v) + "</id>\n   <name>" +
+         std::string(kKitInstruments[v].name) + "</name>\n   <drumkit>" +
+         std::string(kHydrogenKit) +
+         "</drumkit>\n   <drumkitLookup>2</drumkitLookup>\n   <volume>1</volume>\n"
+         "   <isMuted>false</isMuted>\n   <pan>0</pan>\n   <pan_L>1</pan_L>\n   <pan_R>1</pan_R>\n"
+         "   <gain>1</gain>\n   <applyVelocity>true</applyVelocity>\n"
+         "   <midiOutChannel>9</midiOutChannel>\n   <midiOutNote>" +
+         std::to_string(notes[v]) + "</midiOutNote>\n" + layersOf(kKitInstruments[v]) +
+         "  </instrument>\n";
   }
   x += " </instrumentList>\n <patternList>\n" + patterns +
        " </patternList>\n <virtualPatternList></virtualPatternList>\n <patternSequence>\n";

@@ -27,6 +27,8 @@ constexpr std::size_t kMaxScoreBytes = 256u << 20;
 constexpr std::size_t kMaxWarnings = 200;
 constexpr std::size_t kMaxPlayedMeasures = 1'000'000;
 constexpr long kMaxDivisions = 1'000'000;
+// Longer notes and measures (in whole notes) are cut to this.
+constexpr double kMaxMeasureLength = 64;
 
 std::string trimmed(const char* value) {
   std::string_view s(value);
@@ -53,19 +55,19 @@ std::optional<double> numberOf(const pugi::xml_node& node, const char* child) {
 std::optional<DrumVoice> voiceOfPlace(char step, int octave, bool cross) {
   const int place = octave * 7 + std::string_view("CDEFGAB").find(step);
   switch (place - 4 * 7) {
-    case 1: return cross ? V::PedalHat : V::BassDrum;    // D4
-    case 2:                                              // E4
-    case 3: return V::BassDrum;                          // F4
-    case 4: return V::Tom4;                              // G4
-    case 5: return V::Tom3;                              // A4
-    case 6: return V::Tom2;                              // B4
-    case 7: return cross ? V::SnareDrum : V::SnareDrum;  // C5
-    case 8: return V::Tom2;                              // D5
-    case 9: return V::Tom1;                              // E5
-    case 10: return cross ? V::Ride : V::Tom1;           // F5
-    case 11: return cross ? V::ClosedHat : V::Tom1;      // G5
-    case 12: return V::Crash1;                           // A5
-    case 13: return V::Crash2;                           // B5
+    case 1: return cross ? V::PedalHat : V::BassDrum;  // D4
+    case 2:                                            // E4
+    case 3: return V::BassDrum;                        // F4
+    case 4: return V::Tom4;                            // G4
+    case 5: return V::Tom3;                            // A4
+    case 6: return V::Tom2;                            // B4
+    case 7: return V::SnareDrum;                       // C5
+    case 8: return V::Tom2;                            // D5
+    case 9: return V::Tom1;                            // E5
+    case 10: return cross ? V::Ride : V::Tom1;         // F5
+    case 11: return cross ? V::ClosedHat : V::Tom1;    // G5
+    case 12: return V::Crash1;                         // A5
+    case 13: return V::Crash2;                         // B5
     default: return std::nullopt;
   }
 }
@@ -81,6 +83,7 @@ struct Measure {
   int beats = 4;
   int beatUnit = 4;
   int tempo = 120;
+  std::vector<std::pair<double, int>> tempoChanges;  // inside the measure: at, tempo
   std::vector<Hit> hits;
   bool forward = false;
   bool backward = false;
@@ -205,11 +208,16 @@ void Reader::readPart(const pugi::xml_node& part,
         if (const auto t = numberIn(sound.attribute("tempo").value()); t && *t > 0) {
           tempo = static_cast<int>(std::clamp(std::lround(*t), static_cast<long>(kMinTabTempo),
                                               static_cast<long>(kMaxTabTempo)));
-          if (cursor < 1e-9 && fresh) out.tempo = tempo;
+          if (cursor < 1e-9 && fresh) {
+            out.tempo = tempo;
+          } else if (fresh) {
+            out.tempoChanges.emplace_back(cursor, tempo);
+          }
         }
       } else if (name == "backup" || name == "forward") {
-        const double d = numberOf(e, "duration").value_or(0) / divisions / 4;
-        cursor = std::max(0.0, name == "backup" ? cursor - d : cursor + d);
+        const double d =
+            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
+        cursor = std::clamp(name == "backup" ? cursor - d : cursor + d, 0.0, kMaxMeasureLength);
         longest = std::max(longest, cursor);
       } else if (name == "barline") {
         const pugi::xml_node repeat = e.child("repeat");
@@ -244,11 +252,12 @@ void Reader::readPart(const pugi::xml_node& part,
       } else if (name == "note") {
         const bool chord = static_cast<bool>(e.child("chord"));
         const bool grace = static_cast<bool>(e.child("grace"));
-        const double duration = numberOf(e, "duration").value_or(0) / divisions / 4;
+        const double duration =
+            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
         const double start = chord ? lastStart : cursor;
         if (!chord) {
           lastStart = cursor;
-          if (!grace) cursor += duration;
+          if (!grace) cursor = std::min(cursor + duration, kMaxMeasureLength);
           longest = std::max(longest, cursor);
         }
         if (e.child("rest")) continue;
@@ -353,31 +362,50 @@ std::vector<std::size_t> Reader::playOrder(const std::vector<Measure>& measures)
 }
 
 bool Reader::writeMeasure(const Measure& m) {
-  int grid = 0;
-  for (const int g : kGrids) {
-    auto fits = [&](double at) { return std::abs(at * g - std::round(at * g)) < 1e-6; };
-    bool all = fits(m.length);
-    for (const Hit& h : m.hits) all = all && fits(h.at);
-    if (all) {
-      grid = g;
-      break;
+  // A change of tempo inside the measure cuts it into pieces, each a part of its tempo.
+  std::vector<std::pair<double, int>> pieces = {{0.0, m.tempo}};
+  for (const auto& [at, tempo] : m.tempoChanges) {
+    if (at <= pieces.back().first + 1e-9 || at >= m.length - 1e-9) continue;
+    if (tempo != pieces.back().second) pieces.emplace_back(at, tempo);
+  }
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const double from = pieces[p].first;
+    const double to = p + 1 < pieces.size() ? pieces[p + 1].first : m.length;
+    std::vector<Hit> hits;
+    for (const Hit& h : m.hits) {
+      // A hit a hair before a cut belongs to the piece after it.
+      const bool last = p + 1 == pieces.size();
+      if (h.at >= from - 1e-9 && (last || h.at < to - 1e-9))
+        hits.push_back({h.at - from, h.voice, h.level});
     }
+    const double length = to - from;
+    int grid = 0;
+    for (const int g : kGrids) {
+      auto fits = [&](double at) { return std::abs(at * g - std::round(at * g)) < 1e-6; };
+      bool all = fits(length);
+      for (const Hit& h : hits) all = all && fits(h.at);
+      if (all) {
+        grid = g;
+        break;
+      }
+    }
+    if (grid == 0) {
+      grid = kGrids[std::size(kGrids) - 1];
+      if (movedHits_++ == 0) firstMoved_ = m.node;
+    }
+    ImportedPart part;
+    part.tempo = pieces[p].second;
+    part.notes = grid;
+    part.steps = static_cast<std::uint32_t>(std::max(1L, std::lround(length * grid)));
+    if (pieces.size() == 1) part.metre = Metre{m.beats, m.beatUnit, true};
+    for (const Hit& h : hits) {
+      const long step = std::lround(h.at * grid);
+      if (step < 0 || step >= static_cast<long>(part.steps)) continue;
+      part.hits.push_back({static_cast<std::uint32_t>(step), h.voice, h.level});
+    }
+    if (!writer_.play(part)) return false;
   }
-  if (grid == 0) {
-    grid = kGrids[std::size(kGrids) - 1];
-    if (movedHits_++ == 0) firstMoved_ = m.node;
-  }
-  ImportedPart part;
-  part.tempo = m.tempo;
-  part.notes = grid;
-  part.steps = static_cast<std::uint32_t>(std::max(1L, std::lround(m.length * grid)));
-  part.metre = Metre{m.beats, m.beatUnit, true};
-  for (const Hit& h : m.hits) {
-    const long step = std::lround(h.at * grid);
-    if (step < 0 || step >= static_cast<long>(part.steps)) continue;
-    part.hits.push_back({static_cast<std::uint32_t>(step), h.voice, h.level});
-  }
-  return writer_.play(part);
+  return true;
 }
 
 MusicXmlImport Reader::run() {
@@ -456,6 +484,11 @@ MusicXmlImport Reader::run() {
   if (movedHits_ > 0) {
     warn(firstMoved_, std::to_string(movedHits_) +
                           " measures hold notes off every grid: moved to the nearest 1/96");
+  }
+  if (const std::size_t merged = writer_.mergedHits(); merged > 0) {
+    warn(score, std::to_string(merged) + (merged == 1 ? " note" : " notes") +
+                    " fell on a step that holds the same drum already: each pair plays once, at "
+                    "the louder level");
   }
   if (suppressed_ > 0) {
     const std::size_t more = suppressed_ + 1;

@@ -73,6 +73,7 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
     if (hit.step >= total) continue;
     std::vector<std::int8_t>& row = rows[index(hit.voice)];
     if (row.empty()) row.assign(total, -1);
+    if (row[hit.step] >= 0) merged_ += static_cast<std::size_t>(std::max(times, 0));
     row[hit.step] = std::max<std::int8_t>(row[hit.step], static_cast<std::int8_t>(hit.level));
   }
   bool any = false;

@@ -59,6 +59,9 @@ class ImportWriter {
   bool play(const ImportedPart& part, int times = 1);
   std::size_t partCount() const { return names_.size(); }
   std::size_t songLength() const { return songLength_; }
+  // Hits that fell on a step holding the same voice already (each pair plays once, at
+  // the louder level), counted once per part played.
+  std::size_t mergedHits() const { return merged_; }
   // The document, lines ending in LF; empty when nothing was played.
   std::string document() const;
 
@@ -67,6 +70,7 @@ class ImportWriter {
   std::string parts_;
   std::string song_;
   std::size_t songLength_ = 0;
+  std::size_t merged_ = 0;
   std::unordered_map<std::string, std::string> names_;  // part body -> name
   std::array<bool, kVoiceCount> used_{};
 };

@@ -340,12 +340,18 @@ std::string h2song(int bpm, const std::vector<H2Instrument>& instruments,
 // What a song plays, read from its XML: each column as long as its longest pattern, 192
 // ticks to the whole note, its instruments by the voices their names stand for here.
 std::vector<Hit> readH2Song(const std::string& xml, std::string* kit = nullptr) {
+  // The test song's kit, and the names of Hydrogen's default kit that exports use.
   const std::map<std::string, V> voices = {
-      {"Kick", V::BassDrum},   {"Snare Rock", V::SnareDrum}, {"Closed HH", V::ClosedHat},
-      {"Open HH", V::OpenHat}, {"Pedal HH", V::PedalHat},    {"Tom Hi", V::Tom1},
-      {"Tom Mid", V::Tom2},    {"Tom Low", V::Tom3},         {"Tom Floor", V::Tom4},
-      {"Crash", V::Crash1},    {"Ride Rock", V::Ride},       {"Ride Bell", V::Bell},
-      {"Hand Clap", V::Claps}, {"Cowbell", V::CowBell}};
+      {"Kick", V::BassDrum},       {"Snare Rock", V::SnareDrum},
+      {"Closed HH", V::ClosedHat}, {"Open HH", V::OpenHat},
+      {"Tom Hi", V::Tom1},         {"Crash", V::Crash1},
+      {"Ride Rock", V::Ride},      {"Hand Clap", V::Claps},
+      {"Snare", V::SnareDrum},     {"Hat Closed", V::ClosedHat},
+      {"Hat Open", V::OpenHat},    {"Hat Pedal", V::PedalHat},
+      {"Tom 1", V::Tom1},          {"Tom 2", V::Tom2},
+      {"Tom 3", V::Tom3},          {"Floor Tom", V::Tom4},
+      {"Ride", V::Ride},           {"Bell", V::Bell},
+      {"Crash 2", V::Crash2},      {"Cowbell", V::CowBell}};
   pugi::xml_document doc;
   EXPECT_TRUE(doc.load_string(xml.c_str()));
   const pugi::xml_node song = doc.child("song");
@@ -440,6 +446,7 @@ TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
       "   <note><position>0</position><velocity>0.8</velocity><instrument>0</instrument></note>\n"
       "   <note><position>24</position><velocity>0.8</velocity><instrument>6</instrument></note>\n"
       "   <note><position>48</position><velocity>0.8</velocity><instrument>1</instrument></note>\n"
+      "   <note><position>48</position><velocity>0.4</velocity><instrument>2</instrument></note>\n"
       "  </noteList>\n </pattern>\n</drumkit_pattern>\n");
   const CliRun r = cli({"import", pattern});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -448,7 +455,10 @@ TEST_F(ForeignFormats, HydrogenPatternsImportAndBrokenFilesWriteNothing) {
                        "read as those of GMRockKit\n" +
                        pattern +
                        ":10:4: warning: instrument \"Stick\" is a cross-stick: played as "
-                       "Snare Drum\n");
+                       "Snare Drum\n" +
+                       pattern +
+                       ":2:1: warning: 1 note fell on a step that holds the same drum already: "
+                       "each pair plays once, at the louder level\n");
   EXPECT_EQ(songHits(r.out), (std::vector<Hit>{{0, 0, 7}, {125000, 2, 7}, {250000, 1, 7}}))
       << r.out;
   EXPECT_NE(r.out.find("meta title = beat\n"), std::string::npos);
@@ -679,6 +689,49 @@ TEST_F(ForeignFormats, MusicXmlRepeatsTiesGraceNotesAndRollsAreReadAsPlayed) {
   const CliRun broken = cli({"import", write("bad.mxl", "PK\x03\x04 not a zip")});
   EXPECT_EQ(broken.status, 2);
   EXPECT_NE(broken.err.find("not a ZIP archive"), std::string::npos) << broken.err;
+}
+
+// Every hit the document plays: (time in ms, voice, level).
+std::vector<Hit> timedHits(const std::string& document) {
+  TablatureCompiler compiler;
+  CompileRequest request;
+  request.sampleProblem = nullptr;
+  request.diagnose = false;
+  const CompiledDocument compiled = compileDocument(compiler, joinLinesWithCrLf(document), request);
+  std::vector<Hit> hits;
+  Timeline::Cursor cursor = compiled.song->begin();
+  TimelineTick tick;
+  while (cursor.next(&tick)) {
+    if (tick.data == nullptr) break;
+    const TimelinePart& part = compiled.song->parts()[static_cast<std::size_t>(tick.part)];
+    for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+      if (!item.isRest() && item.voice.kind == ItemVoice::Kind::Drum) {
+        hits.emplace_back(tick.timeMs, item.voice.drum, item.level);
+      }
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  return hits;
+}
+
+// Scores MuseScore 3 wrote from MIDI drum files play hit for hit what the MIDI files
+// play, at the same times and levels.
+TEST_F(ForeignFormats, MuseScoreScoresOfMidiFilesPlayTheMidiFilesHits) {
+  const std::string dir = std::string(PW_TEST_DATA_DIR) + "/musescore/";
+  std::size_t total = 0;
+  for (const char* name : {"basic-rock", "funk-sixteenths", "shuffle-triplets", "tuplets"}) {
+    SCOPED_TRACE(name);
+    const CliRun score = cli({"import", dir + name + ".mxl"});
+    ASSERT_EQ(score.status, 0) << score.err;
+    EXPECT_EQ(score.err, "");
+    EXPECT_TRUE(checksClean(score.out)) << score.out;
+    const CliRun midi = cli({"import", dir + name + ".mid"});
+    ASSERT_EQ(midi.status, 0) << midi.err;
+    const std::vector<Hit> hits = timedHits(score.out);
+    EXPECT_EQ(hits, timedHits(midi.out)) << score.out << midi.out;
+    total += hits.size();
+  }
+  EXPECT_EQ(total, 219U);
 }
 
 }  // namespace
