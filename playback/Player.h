@@ -148,6 +148,9 @@ class Player {
   void sendClick(bool accent, DueTime due);
   // At a bar line: the waiting song takes over. False when the song ended there.
   bool takePendingSong(SongChange* change);
+  // Queues the clocks of the step after the one handed over, as it is expected: an
+  // output that wants them ahead of time gets them before that step is handed over.
+  void previewClockStep();
   // Hands the clock messages due within the clock's look-ahead to it.
   void handDueClocks();
   // Forgets the clocks queued and sends Stop at `now` where Start or Continue went out.
