@@ -744,6 +744,8 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
                    "tempo) through the JACK MIDI port of --device")
       ->check(CLI::IsMember({"jack"}))
       ->excludes("--watch")
+      ->excludes("--clock-out")
+      ->excludes("--clock-in")
       ->option_text("jack");
   addVoiceOptions(*command, o->voices, false);
   command
