@@ -6,9 +6,11 @@
 //    frame. The figures: whether every quarter had exactly 24 clocks, and the clocks'
 //    deviation from their schedule once a constant latency and the server's own rate
 //    are taken out (straight-line fit): the p99 of each of five runs and their median
-//    (as pw_bench_jack gives it), and median and p99 over all their clocks. A run in
-//    which the machine held the player's thread back for longer than the clock's 30 ms
-//    look-ahead shows those clocks late: that is the machine's load, given beside.
+//    (as pw_bench_jack gives it) beside how far the server's own frame clock strayed
+//    from the system clock in that run, and median and p99 over all clocks. A server
+//    that waited for a client the machine held back loses frames against the system
+//    clock, and a player's thread held back past the clock's 30 ms look-ahead sends
+//    late: both are the machine's load, given beside.
 // 2. Clock out to a port that sends at once (ALSA's path): how late the player hands
 //    each clock over against its due time, median and p99 — what an ALSA port adds to
 //    that is its own delivery.
@@ -98,9 +100,16 @@ struct Receiver {
   std::vector<long> frames = std::vector<long>(kCapacity);  // of the clocks
   std::vector<int> status = std::vector<int>(kCapacity);
   std::atomic<std::size_t> count{0};
+  // Each cycle's first frame and the time its callback was entered (microseconds).
+  std::vector<std::pair<long, double>> entries = std::vector<std::pair<long, double>>(kCapacity);
+  std::atomic<std::size_t> entryCount{0};
   static int process(jack_nframes_t n, void* self) {
     auto* r = static_cast<Receiver*>(self);
     const jack_nframes_t start = jack_last_frame_time(r->client);
+    if (const std::size_t e = r->entryCount.load(); e < kCapacity) {
+      r->entries[e] = {static_cast<long>(start), static_cast<double>(jack_get_time())};
+      r->entryCount.store(e + 1);
+    }
     void* buffer = jack_port_get_buffer(r->port, n);
     const jack_nframes_t events = jack_midi_get_event_count(buffer);
     std::size_t c = r->count.load();
@@ -125,6 +134,38 @@ std::vector<double> fitResiduals(const std::vector<double>& x, const std::vector
   std::vector<double> r;
   for (std::size_t k = 0; k < x.size(); ++k) r.push_back(std::abs(y[k] - (slope * x[k] + offset)));
   return r;
+}
+
+// How far the server's frame clock strays from the system clock in a run: the earliest
+// callback entry of each 100 ms against a straight line (as pw_bench_jack measures it).
+// A synchronous server that waits for a client held back by the machine loses frames
+// against the system clock: messages timed on the system clock then land off in frames.
+double clockWander(const Receiver& r) {
+  std::vector<double> frameMs, entryMs;
+  for (std::size_t i = 0; i < r.entryCount.load(); ++i) {
+    frameMs.push_back(static_cast<double>(r.entries[i].first - r.entries[0].first) / 48.0);
+    entryMs.push_back((r.entries[i].second - r.entries[0].second) / 1000.0);
+  }
+  if (frameMs.size() < 3) return 0;
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  const double n = static_cast<double>(frameMs.size());
+  for (std::size_t k = 0; k < frameMs.size(); ++k) {
+    sx += frameMs[k], sy += entryMs[k], sxx += frameMs[k] * frameMs[k],
+        sxy += frameMs[k] * entryMs[k];
+  }
+  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  const double offset = (sy - slope * sx) / n;
+  std::vector<double> minima;
+  for (std::size_t i = 0; i < frameMs.size();) {
+    double least = entryMs[i] - (slope * frameMs[i] + offset);
+    const double end = frameMs[i] + 100;
+    for (; i < frameMs.size() && frameMs[i] < end; ++i) {
+      least = std::min(least, entryMs[i] - (slope * frameMs[i] + offset));
+    }
+    minima.push_back(least);
+  }
+  const auto [low, high] = std::minmax_element(minima.begin(), minima.end());
+  return *high - *low;
 }
 
 double quantile(std::vector<double> v, double q) {
@@ -169,6 +210,7 @@ int measureJack(int period) {
     const auto played = song();
     std::vector<double> deviations;
     std::vector<double> runP99;
+    std::vector<double> runWander;
     bool exact = true;
     int runs = 0;
     for (int run = 0; run < kRuns; ++run) {
@@ -180,6 +222,7 @@ int measureJack(int period) {
       MidiHandle handle = 0;
       if (device < 0 || ports.open(device, &handle) != 0) break;
       r.count = 0;
+      r.entryCount = 0;
       {
         PortClockOutput clockOut(ports, handle);
         SilentOutput silent;
@@ -202,11 +245,15 @@ int measureJack(int period) {
       const std::vector<double> residuals = fitResiduals(index, heard);
       for (double d : residuals) deviations.push_back(d);
       runP99.push_back(quantile(residuals, 0.99));
+      runWander.push_back(clockWander(r));
       ++runs;
     }
     if (runs == kRuns) {
       std::string perRun;
-      for (double p99 : runP99) perRun += " " + std::to_string(p99).substr(0, 6);
+      for (std::size_t k = 0; k < runP99.size(); ++k) {
+        perRun += " " + std::to_string(runP99[k]).substr(0, 6) + " (server strays " +
+                  std::to_string(runWander[k]).substr(0, 6) + ")";
+      }
       std::printf(
           "JACK clock out, period %4d: %s 24 clocks a quarter; deviation from the schedule, "
           "latency and rate removed: p99 of each run%s ms (median %.4f ms); all %d clocks: "
