@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 
 #include "app/Transport.h"
 #include "midi/PortClockOutput.h"
@@ -103,6 +104,7 @@ bool SyncMenu::chooseClockOut(const QString& name) {
 void SyncMenu::fillClockOut() {
   std::vector<std::string> names;
   const int count = midi_.deviceCount();
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int device = 0; device < count; ++device) names.push_back(midi_.deviceName(device));
   fillChoices(clockOut_, names, choices_.clockOutPort,
               [this](const QString& name) { chooseClockOut(name); });

@@ -208,6 +208,7 @@ std::unique_ptr<PortClockOutput> openClockOutput(const std::string& wanted, Syst
                                                  MidiHandle* handle, std::ostream& err) {
   std::vector<std::string> names;
   const int count = ports.deviceCount();
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int i = 0; i < count; ++i) names.push_back(ports.deviceName(i));
   const int device = pickByName(names, wanted);
   if (device < 0) {
