@@ -32,6 +32,7 @@
 #include "app/StartUpSequence.h"
 #include "app/StatusLabel.h"
 #include "app/StepGridLink.h"
+#include "app/SyncMenu.h"
 #include "app/Transport.h"
 #include "app/TransportBar.h"
 #include "editor/DocumentCommands.h"
@@ -107,7 +108,9 @@ Form1::Form1(AppServices services, QWidget* parent)
 }
 
 Form1::~Form1() {
-  bridge_.reset();     // no compilation reaches the views from here on
+  bridge_.reset();  // no compilation reaches the views from here on
+  delete sync_;     // its clock port goes before the player it serves
+  sync_ = nullptr;
   transport_.reset();  // the playback thread ends before what it plays through
   templates_.reset();
   if (!closed_) port_->close();
@@ -169,6 +172,8 @@ void Form1::buildMenus() {
   devices_->addMenus(menuBar());
 
   addSettingsMenu(menuBar(), actions_);
+  sync_ = new SyncMenu(menuBar(), services_.midi, services_.midiInput, services_.settings,
+                       *transport_, this);
   connect(action("Options"), &QAction::triggered, this, &Form1::Options_Click);
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();

@@ -209,6 +209,7 @@ class Form1 : public QMainWindow {
   std::map<QString, QToolButton*> buttons_;
   std::map<QString, QAction*> actions_;
   DeviceMenus* devices_ = nullptr;
+  class SyncMenu* sync_ = nullptr;
   PlayMenu* playMenu_ = nullptr;
   DocumentExports* exports_ = nullptr;
   StartUpSequence* startUp_ = nullptr;

@@ -192,6 +192,10 @@ void Transport::setState(State state) {
   emit stateChanged(state);
 }
 
+void Transport::setClockOutput(ClockOutput* clock) {
+  session_->player().setClockOutput(clock);
+}
+
 void Transport::setMetronome(bool on) {
   metronome_ = on;
   session_->player().setMetronome(on);

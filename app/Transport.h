@@ -83,6 +83,8 @@ class Transport : public QObject {
   bool countIn() const { return countIn_; }
   // Also applied to the song playing, from its next beat.
   void setMetronome(bool on);
+  // MIDI clock for the songs played from the next Play on; null for none.
+  void setClockOutput(ClockOutput* clock);
   bool metronome() const { return metronome_; }
 
   // The share of the written tempo the song plays at, in whole percent, within

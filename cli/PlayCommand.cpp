@@ -211,6 +211,7 @@ std::unique_ptr<PortClockOutput> openClockOutput(const std::string& wanted, Syst
                                                  MidiHandle* handle, std::ostream& err) {
   std::vector<std::string> names;
   const int count = ports.deviceCount();
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int i = 0; i < count; ++i) names.push_back(ports.deviceName(i));
   const int device = pickByName(names, wanted);
   if (device < 0) {
@@ -792,6 +793,8 @@ void addPlayCommand(CLI::App& app, CliContext& context) {
                    "tempo) through the JACK MIDI port of --device")
       ->check(CLI::IsMember({"jack"}))
       ->excludes("--watch")
+      ->excludes("--clock-out")
+      ->excludes("--clock-in")
       ->option_text("jack");
   addVoiceOptions(*command, o->voices, false);
   addKitOption(*command, o->kit);

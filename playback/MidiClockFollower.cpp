@@ -31,12 +31,11 @@ MidiClockFollower::Command MidiClockFollower::take(const std::uint8_t* bytes, in
       double b = 0;
       // A clock far off the line (after a stall) starts a new line: the old one says
       // nothing of where the source stands now.
-      if (fit(&a, &b) && std::abs(a + b * static_cast<double>(nextPulse_) - seconds) > b / 2) {
-        pulses_.clear();
-      } else if (pulses_.size() == 1 && period_ > 0 &&
-                 std::abs(pulses_.back().seconds + period_ - seconds) > period_ / 2) {
-        pulses_.clear();
-      }
+      const bool offTheLine =
+          fit(&a, &b) ? std::abs(a + b * static_cast<double>(nextPulse_) - seconds) > b / 2
+                      : pulses_.size() == 1 && period_ > 0 &&
+                            std::abs(pulses_.back().seconds + period_ - seconds) > period_ / 2;
+      if (offTheLine) pulses_.clear();
       pulses_.push_back({static_cast<double>(nextPulse_), seconds});
       while (pulses_.size() > static_cast<std::size_t>(kClocksPerQuarter)) pulses_.pop_front();
       if (fit(&a, &b)) period_ = b;

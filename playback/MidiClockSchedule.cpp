@@ -92,10 +92,46 @@ void MidiClockSchedule::addStep(DueTime due, DueTime next, std::optional<Musical
         step.den / (static_cast<long double>(position_.den) * kClocksPerWhole * step.num);
     const auto offset = std::chrono::nanoseconds(
         static_cast<std::int64_t>(std::max<long double>(0, into) * span + 0.5L));
-    queue_.push_back({kMidiClock, due + offset});
+    queue_.push_back({kMidiClock, due + offset, k});
     nextClock_ = k + 1;
   }
   position_ = *end;
+}
+
+void MidiClockSchedule::previewStep(DueTime due, DueTime next, std::optional<MusicalTime> length) {
+  preview_.valid = true;
+  preview_.due = due;
+  preview_.next = next;
+  preview_.position = position_;
+  preview_.firstClock = nextClock_;
+  addStep(due, next, length);
+  preview_.length = lastLength_;
+}
+
+void MidiClockSchedule::confirmStep(DueTime next, std::optional<MusicalTime> length) {
+  if (!preview_.valid) return;
+  preview_.valid = false;
+  const MusicalTime actual = length && length->num > 0 ? *length : preview_.length;
+  if (next == preview_.next && actual == preview_.length) return;
+  // The step's clocks still queued go again, placed by what the step is.
+  std::int64_t from = nextClock_;
+  while (!queue_.empty() && queue_.back().clock >= preview_.firstClock) {
+    from = queue_.back().clock;
+    queue_.pop_back();
+  }
+  position_ = preview_.position;
+  lastLength_ = preview_.length;
+  const std::int64_t taken = from;
+  nextClock_ = preview_.firstClock;
+  std::deque<Message> kept;
+  kept.swap(queue_);
+  addStep(preview_.due, next, actual);
+  // Those already taken were sent: only the rest are queued again.
+  while (!queue_.empty() && queue_.front().clock >= 0 && queue_.front().clock < taken) {
+    queue_.pop_front();
+  }
+  kept.insert(kept.end(), queue_.begin(), queue_.end());
+  queue_.swap(kept);
 }
 
 void MidiClockSchedule::stop(DueTime due) {
@@ -105,6 +141,8 @@ void MidiClockSchedule::stop(DueTime due) {
 
 void MidiClockSchedule::shift(std::chrono::nanoseconds by) {
   for (Message& m : queue_) m.due += by;
+  preview_.due += by;
+  preview_.next += by;
 }
 
 }  // namespace pulsewright

@@ -48,6 +48,7 @@ class MidiClockSchedule {
   struct Message {
     std::uint32_t word = 0;
     DueTime due{};
+    std::int64_t clock = -1;  // a clock's index; -1 for the other messages
   };
 
   // The song starts at `from` (whole notes since its start) with its first step due at
@@ -56,10 +57,21 @@ class MidiClockSchedule {
   // One step handed over: due at `due`, the next at `next`, `length` whole notes long
   // (none: as long as the step before). Queues the clocks that fall inside it.
   void addStep(DueTime due, DueTime next, std::optional<MusicalTime> length);
+  // The step after the one handed over, as it is expected (`next` from its own interval
+  // at the tempo scale now), so that its clocks can go ahead of time to an output that
+  // wants them earlier than the step itself is handed over. confirmStep() then says how
+  // it came: the clocks not yet taken are placed again where it differs (a tempo scale
+  // changed, a new version of the song took over).
+  void previewStep(DueTime due, DueTime next, std::optional<MusicalTime> length);
+  void confirmStep(DueTime next, std::optional<MusicalTime> length);
+  bool previewed() const { return preview_.valid; }
   // Stop at `due`, after what is queued.
   void stop(DueTime due);
   // Forgets what is queued (Pause, Stop).
-  void clear() { queue_.clear(); }
+  void clear() {
+    queue_.clear();
+    preview_.valid = false;
+  }
   // Moves what is queued by `by` (a song that started late).
   void shift(std::chrono::nanoseconds by);
 
@@ -72,6 +84,14 @@ class MidiClockSchedule {
   MusicalTime position_;           // of the next step
   MusicalTime lastLength_{1, 16};  // for a step with no length of its own
   std::int64_t nextClock_ = 0;     // index of the next clock (1/96 of a whole each)
+  struct Preview {
+    bool valid = false;
+    DueTime due{};
+    DueTime next{};
+    MusicalTime position;  // where the step starts
+    MusicalTime length;
+    std::int64_t firstClock = 0;
+  } preview_;
 };
 
 }  // namespace pulsewright

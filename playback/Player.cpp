@@ -109,6 +109,7 @@ bool Player::play(std::shared_ptr<const Song> song, const PlayOptions& options) 
       from = musicalPositionOf(sequencer_.song()->timeline, next.songPosition, next.step);
     }
     clocks_.start(from, first);
+    previewClockStep();
   }
   return true;
 }
@@ -228,6 +229,15 @@ void Player::stopClock(DueTime now) {
   clocks_.clear();
   if (clockStarted_) clockOut_->sendSystem(kMidiStop, now);
   clockStarted_ = false;
+}
+
+void Player::previewClockStep() {
+  TimelineTick next;
+  if (!sequencer_.peek(&next)) return;
+  const std::int64_t ms = next.intervalMs > 0 ? next.intervalMs : lastIntervalMs_;
+  const std::optional<MusicalTime> length =
+      next.music != nullptr ? exactLengthOf(*next.music) : std::nullopt;
+  clocks_.previewStep(tickDue_, tickDue_ + scaled(ms, tempoScale_), length);
 }
 
 void Player::handDueClocks() {
@@ -409,12 +419,19 @@ void Player::run() {
     if (clockOut_ != nullptr) {
       const std::optional<MusicalTime> length =
           tick.music != nullptr ? exactLengthOf(*tick.music) : std::nullopt;
-      if (sequencer_.running()) {
-        clocks_.addStep(tickDue, tickDue_, length);
+      const bool going = sequencer_.running();
+      // The last step's clocks end where the step does.
+      const DueTime end = going ? tickDue_ : tickDue + scaled(lastIntervalMs_, tickScale);
+      if (going || result.songOver) {
+        if (clocks_.previewed()) {
+          clocks_.confirmStep(end, length);
+        } else {
+          clocks_.addStep(tickDue, end, length);
+        }
+      }
+      if (going) {
+        previewClockStep();
       } else if (result.songOver) {
-        // The last step's clocks, then Stop where the step ends.
-        const DueTime end = tickDue + scaled(lastIntervalMs_, tickScale);
-        clocks_.addStep(tickDue, end, length);
         clocks_.stop(end);
         endPending_ = true;
         endGeneration_ = generation_;

@@ -148,6 +148,9 @@ class Player {
   void sendClick(bool accent, DueTime due);
   // At a bar line: the waiting song takes over. False when the song ended there.
   bool takePendingSong(SongChange* change);
+  // Queues the clocks of the step after the one handed over, as it is expected: an
+  // output that wants them ahead of time gets them before that step is handed over.
+  void previewClockStep();
   // Hands the clock messages due within the clock's look-ahead to it.
   void handDueClocks();
   // Forgets the clocks queued and sends Stop at `now` where Start or Continue went out.
@@ -187,14 +190,14 @@ class Player {
   ExternalTime* external_ = nullptr;
   MusicalTime externalAt_;  // the next tick's position, whole notes since the song's start
   MusicalTime externalLength_{1, 16};
-  bool externalKnown_ = false;  // tickDue_ is the source's time for it
   ClockOutput* clockOut_ = nullptr;
   MidiClockSchedule clocks_;
   std::chrono::microseconds clockLookAhead_{0};
-  bool clockStarted_ = false;  // Start or Continue went out, and no Stop since
-  bool endPending_ = false;    // the song is over; its end waits for the clock's Stop
   std::uint64_t endGeneration_ = 0;
   std::int64_t lastIntervalMs_ = 0;
+  bool externalKnown_ = false;  // tickDue_ is the source's time for it
+  bool clockStarted_ = false;   // Start or Continue went out, and no Stop since
+  bool endPending_ = false;     // the song is over; its end waits for the clock's Stop
   bool quit_ = false;
   std::thread thread_;
 };

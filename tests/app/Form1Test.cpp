@@ -732,5 +732,44 @@ TEST(Form1, PlaysALargeDocumentWhileItLoads) {
   EXPECT_TRUE(editor->isLoading());
 }
 
+// Settings > Sync: the MIDI clock port chosen there, and Follow JACK Transport, are
+// remembered; at the next start the port is open again, and Play sends it Start, 24
+// clocks a quarter and Stop.
+TEST(Form1, SyncMenuRemembersItsChoicesAndPlaySendsClockToThePort) {
+  AppFixture f({"Drum Machine", "Sound Module"});
+  {
+    auto form = f.start();
+    QMenu* clockOut = form->findChild<QMenu*>("ClockOutMenu");
+    ASSERT_NE(clockOut, nullptr);
+    emit clockOut->aboutToShow();
+    ASSERT_EQ(clockOut->actions().size(), 3);
+    EXPECT_TRUE(clockOut->actions()[0]->isChecked());  // None
+    clockOut->actions()[1]->trigger();
+    EXPECT_EQ(f.settings.GetSetting("Sync", "ClockOut", ""), "Drum Machine");
+    form->findChild<QAction*>("FollowJackTransport")->trigger();
+    EXPECT_EQ(f.settings.GetSetting("Sync", "JackTransport", ""), "1");
+  }
+  auto form = f.start();
+  QMenu* clockOut = form->findChild<QMenu*>("ClockOutMenu");
+  emit clockOut->aboutToShow();
+  EXPECT_TRUE(clockOut->actions()[1]->isChecked());
+  EXPECT_TRUE(form->findChild<QAction*>("FollowJackTransport")->isChecked());
+  form->Text1()->setPlainText("k = kick\npart = A tempo = 1500 notes = 4\nk |x-|\nsong = AA\n");
+  const std::size_t mark = f.midi.sent().size();
+  form->button("Play")->click();
+  ASSERT_TRUE(waitFor([&] { return form->button("Play")->isEnabled() && !form->isPlaying(); }));
+  std::string clock;
+  int clocks = 0;
+  for (const std::string& m : f.sentSince(mark)) {
+    if (m == "f8 0 0") {
+      ++clocks;
+    } else if (m[0] == 'f') {
+      clock += m.substr(0, 2) + " ";
+    }
+  }
+  EXPECT_EQ(clock, "fa fc ");
+  EXPECT_EQ(clocks, 4 * 24);  // four quarter steps
+}
+
 }  // namespace
 }  // namespace pulsewright

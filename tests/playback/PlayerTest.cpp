@@ -326,5 +326,35 @@ TEST(PlayerMidiClock, ClockInSmoothsAJitterySourceAndWaitsPastItsLatestClock) {
   EXPECT_EQ(follower.positionClocks(), 60);
 }
 
+// A step whose clocks went ahead on its expected length and came shorter (the tempo scale
+// doubled meanwhile): the clocks already taken stand, the rest are placed again on the
+// step as it came, none twice and none lost.
+TEST(PlayerMidiClock, ClocksSentAheadArePlacedAgainWhenTheirStepComesOtherwise) {
+  using std::chrono::milliseconds;
+  MidiClockSchedule schedule;
+  const DueTime t0 = DueTime{} + std::chrono::seconds(10);
+  schedule.start(MusicalTime{}, t0);
+  const MusicalTime eighth{1, 8};  // twelve clocks
+  schedule.previewStep(t0, t0 + milliseconds(500), eighth);
+  std::vector<double> taken;
+  auto take = [&](std::size_t count) {
+    for (std::size_t i = 0; i < count && !schedule.empty(); ++i) {
+      if (schedule.front().word == kMidiClock) {
+        taken.push_back(
+            std::chrono::duration<double, std::milli>(schedule.front().due - t0).count());
+      }
+      schedule.pop();
+    }
+  };
+  take(4);  // Start and three clocks
+  schedule.confirmStep(t0 + milliseconds(250), eighth);
+  schedule.addStep(t0 + milliseconds(250), t0 + milliseconds(500), eighth);
+  take(100);
+  ASSERT_EQ(taken.size(), 24u);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(taken[k], k * 500.0 / 12, 1e-6);
+  for (int k = 3; k < 12; ++k) EXPECT_NEAR(taken[k], k * 250.0 / 12, 1e-6) << k;
+  for (int k = 12; k < 24; ++k) EXPECT_NEAR(taken[k], 250 + (k - 12) * 250.0 / 12, 1e-6) << k;
+}
+
 }  // namespace
 }  // namespace pulsewright
