@@ -12,6 +12,7 @@
 
 #include "padmap/DrumVoice.h"
 #include "padmap/PadMap.h"
+#include "tabimport/XmlFields.h"
 #include "tabimport/XmlPosition.h"
 #include "tablature/ImportWriter.h"
 
@@ -39,26 +40,6 @@ std::string lower(std::string_view s) {
 
 bool has(const std::string& text, std::string_view word) {
   return text.find(word) != std::string::npos;
-}
-
-std::string trimmed(const char* value) {
-  std::string_view s(value);
-  const std::size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1));
-}
-
-std::string textOf(const pugi::xml_node& node, const char* child) {
-  return trimmed(node.child_value(child));
-}
-
-std::optional<double> numberOf(const pugi::xml_node& node, const char* child) {
-  const std::string text = textOf(node, child);
-  if (text.empty()) return std::nullopt;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-  return v;
 }
 
 }  // namespace
@@ -142,19 +123,15 @@ void Reader::warn(const pugi::xml_node& node, std::string text) {
     if (suppressed_++ == 0) suppressedAt_ = node;
     return;
   }
-  // An element's offset is that of its name: the warning points at its "<".
-  const std::ptrdiff_t name = node.offset_debug();
-  const auto offset = static_cast<std::size_t>(
-      std::max<std::ptrdiff_t>(node.type() == pugi::node_element ? name - 1 : name, 0));
-  const auto [line, column] = lineAndColumnOf(bytes_, offset);
+  const auto [line, column] = lineAndColumnOf(bytes_, xmlOffsetOf(node));
   result_.warnings.push_back({line, column, std::move(text)});
 }
 
 void Reader::readInstruments(const pugi::xml_node& list) {
   for (const pugi::xml_node& i : list.children("instrument")) {
-    const std::string id = textOf(i, "id");
-    const std::string name = textOf(i, "name");
-    const std::optional<double> note = numberOf(i, "midiOutNote");
+    const std::string id = xmlChildText(i, "id");
+    const std::string name = xmlChildText(i, "name");
+    const std::optional<double> note = xmlChildNumber(i, "midiOutNote");
     std::string nearest;
     std::optional<DrumVoice> voice = hydrogenVoiceOf(
         name, note && *note >= 0 && *note <= 127 ? static_cast<int>(*note) : -1, &nearest);
@@ -174,11 +151,11 @@ void Reader::readInstruments(const pugi::xml_node& list) {
 
 Pattern Reader::readPattern(const pugi::xml_node& node) {
   Pattern p;
-  if (const auto size = numberOf(node, "size")) {
+  if (const auto size = xmlChildNumber(node, "size")) {
     p.size = std::clamp(std::lround(*size), 1L, kMaxPatternTicks);
     if (std::lround(*size) != p.size) warn(node, "pattern size cut to " + std::to_string(p.size));
   }
-  if (const auto d = numberOf(node, "denominator")) {
+  if (const auto d = xmlChildNumber(node, "denominator")) {
     const long den = std::lround(*d);
     if (den == 1 || den == 2 || den == 4 || den == 8 || den == 16 || den == 32)
       p.denominator = static_cast<int>(den);
@@ -186,7 +163,7 @@ Pattern Reader::readPattern(const pugi::xml_node& node) {
   std::size_t outside = 0;
   pugi::xml_node firstOutside;
   for (const pugi::xml_node& n : node.child("noteList").children("note")) {
-    const auto position = numberOf(n, "position");
+    const auto position = xmlChildNumber(n, "position");
     if (!position || *position < 0) {
       warn(n, "note without a position left out");
       continue;
@@ -196,12 +173,12 @@ Pattern Reader::readPattern(const pugi::xml_node& node) {
       if (outside++ == 0) firstOutside = n;
       continue;
     }
-    if (textOf(n, "note_off") == "true") continue;
-    const std::string id = textOf(n, "instrument");
+    if (xmlChildText(n, "note_off") == "true") continue;
+    const std::string id = xmlChildText(n, "instrument");
     auto it = instruments_.find(id);
     if (it == instruments_.end()) {
       // A pattern file names no instruments: its ids are those of the default kit.
-      const std::optional<double> number = numberOf(n, "instrument");
+      const std::optional<double> number = xmlChildNumber(n, "instrument");
       if (defaultKit_ && number && *number >= 0 &&
           *number < static_cast<double>(std::size(kDefaultKitNames))) {
         const auto k = static_cast<std::size_t>(*number);
@@ -217,7 +194,7 @@ Pattern Reader::readPattern(const pugi::xml_node& node) {
         continue;
       }
     }
-    const double velocity = numberOf(n, "velocity").value_or(0.8);
+    const double velocity = xmlChildNumber(n, "velocity").value_or(0.8);
     const int midi = static_cast<int>(std::lround(std::clamp(velocity, 0.0, 1.0) * 127));
     p.notes.push_back({tick, it->second, static_cast<std::uint8_t>(levelOfImportedVelocity(midi))});
   }
@@ -300,15 +277,15 @@ HydrogenImport Reader::run() {
   }
   const pugi::xml_node root = song ? song : patternFile;
   int tempo = kDefaultTempo;
-  if (const auto bpm = numberOf(root, "bpm")) {
+  if (const auto bpm = xmlChildNumber(root, "bpm")) {
     tempo = static_cast<int>(std::clamp(std::lround(*bpm), static_cast<long>(kMinTabTempo),
                                         static_cast<long>(kMaxTabTempo)));
     if (std::abs(*bpm - tempo) > 0.5)
       warn(root.child("bpm"), "tempo written as " + std::to_string(tempo));
   }
-  writer_.meta("title", textOf(root, "name"));
-  writer_.meta("author", textOf(root, "author"));
-  writer_.meta("description", textOf(root, "notes"));
+  writer_.meta("title", xmlChildText(root, "name"));
+  writer_.meta("author", xmlChildText(root, "author"));
+  writer_.meta("description", xmlChildText(root, "notes"));
   readInstruments(root.child("instrumentList"));
 
   if (patternFile) {
@@ -322,9 +299,9 @@ HydrogenImport Reader::run() {
       result_.error = "the pattern file holds no <pattern>";
       return result_;
     }
-    std::string name = textOf(node, "name");
-    if (name.empty()) name = textOf(node, "pattern_name");
-    if (textOf(patternFile, "name").empty()) writer_.meta("title", name);
+    std::string name = xmlChildText(node, "name");
+    if (name.empty()) name = xmlChildText(node, "pattern_name");
+    if (xmlChildText(patternFile, "name").empty()) writer_.meta("title", name);
     const Pattern p = readPattern(node);
     playColumn({&p}, tempo);
     warnMerged(patternFile);
@@ -335,7 +312,7 @@ HydrogenImport Reader::run() {
   std::map<std::string, Pattern> patterns;
   std::vector<std::string> order;
   for (const pugi::xml_node& node : song.child("patternList").children("pattern")) {
-    const std::string name = textOf(node, "name");
+    const std::string name = xmlChildText(node, "name");
     if (patterns.count(name) > 0) {
       warn(node, "a second pattern named \"" + name + "\" left out");
       continue;
@@ -344,16 +321,16 @@ HydrogenImport Reader::run() {
     order.push_back(name);
   }
   for (const pugi::xml_node& node : song.child("virtualPatternList").children("pattern")) {
-    const auto it = patterns.find(textOf(node, "name"));
+    const auto it = patterns.find(xmlChildText(node, "name"));
     if (it == patterns.end()) continue;
     for (const pugi::xml_node& v : node.children("virtual"))
-      it->second.virtuals.push_back(trimmed(v.child_value()));
+      it->second.virtuals.push_back(trimmedXmlText(v.child_value()));
   }
   // Tempo changes by column (bar), from the tempo timeline.
   std::map<long, int> tempi;
   for (const pugi::xml_node& t : song.child("BPMTimeLine").children("newBPM")) {
-    const auto bar = numberOf(t, "BAR");
-    const auto bpm = numberOf(t, "BPM");
+    const auto bar = xmlChildNumber(t, "BAR");
+    const auto bpm = xmlChildNumber(t, "BPM");
     if (!bar || !bpm || *bar < 0) continue;
     tempi[std::lround(*bar)] = static_cast<int>(std::clamp(
         std::lround(*bpm), static_cast<long>(kMinTabTempo), static_cast<long>(kMaxTabTempo)));
@@ -369,7 +346,7 @@ HydrogenImport Reader::run() {
     std::set<std::string> seen;
     std::vector<std::string> names;
     for (const pugi::xml_node& id : group.children("patternID"))
-      names.push_back(trimmed(id.child_value()));
+      names.push_back(trimmedXmlText(id.child_value()));
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (!seen.insert(names[i]).second) continue;
       const auto it = patterns.find(names[i]);

@@ -11,6 +11,7 @@
 
 #include "padmap/DrumVoice.h"
 #include "tabimport/Hydrogen.h"
+#include "tabimport/XmlFields.h"
 #include "tabimport/XmlPosition.h"
 #include "tabimport/ZipArchive.h"
 #include "tablature/ImportWriter.h"
@@ -29,26 +30,6 @@ constexpr std::size_t kMaxPlayedMeasures = 1'000'000;
 constexpr long kMaxDivisions = 1'000'000;
 // Longer notes and measures (in whole notes) are cut to this.
 constexpr double kMaxMeasureLength = 64;
-
-std::string trimmed(const char* value) {
-  std::string_view s(value);
-  const std::size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1));
-}
-
-std::optional<double> numberIn(std::string_view text) {
-  const std::string t(text);
-  if (t.empty()) return std::nullopt;
-  char* end = nullptr;
-  const double v = std::strtod(t.c_str(), &end);
-  if (end == t.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
-std::optional<double> numberOf(const pugi::xml_node& node, const char* child) {
-  return numberIn(trimmed(node.child_value(child)));
-}
 
 // A staff place: its voice on the usual five-line drum staff, by step and octave (a
 // head of crosses telling cymbals from drums where they share a place).
@@ -127,11 +108,7 @@ void Reader::warn(const pugi::xml_node& node, std::string text) {
     if (suppressed_++ == 0) suppressedAt_ = node;
     return;
   }
-  // An element's offset is that of its name: the warning points at its "<".
-  const std::ptrdiff_t name = node.offset_debug();
-  const auto offset = static_cast<std::size_t>(
-      std::max<std::ptrdiff_t>(node.type() == pugi::node_element ? name - 1 : name, 0));
-  const auto [line, column] = lineAndColumnOf(xml_, offset);
+  const auto [line, column] = lineAndColumnOf(xml_, xmlOffsetOf(node));
   result_.warnings.push_back({line, column, std::move(text)});
 }
 
@@ -161,9 +138,9 @@ std::optional<DrumVoice> Reader::voiceOf(const pugi::xml_node& note,
     }
   }
   const pugi::xml_node u = note.child("unpitched");
-  const std::string step = trimmed(u.child_value("display-step"));
-  const auto octave = numberOf(u, "display-octave");
-  const std::string head = trimmed(note.child_value("notehead"));
+  const std::string step = trimmedXmlText(u.child_value("display-step"));
+  const auto octave = xmlChildNumber(u, "display-octave");
+  const std::string head = trimmedXmlText(note.child_value("notehead"));
   if (step.size() == 1 && octave &&
       std::string_view("CDEFGAB").find(step[0]) != std::string_view::npos) {
     const bool cross = head == "x" || head == "cross" || head == "circle-x";
@@ -193,19 +170,19 @@ void Reader::readPart(const pugi::xml_node& part,
     for (const pugi::xml_node& e : measure.children()) {
       const std::string_view name = e.name();
       if (name == "attributes") {
-        if (const auto d = numberOf(e, "divisions"); d && *d >= 1 && *d <= kMaxDivisions) {
+        if (const auto d = xmlChildNumber(e, "divisions"); d && *d >= 1 && *d <= kMaxDivisions) {
           divisions = std::lround(*d);
         }
         const pugi::xml_node time = e.child("time");
-        const auto b = numberOf(time, "beats");
-        const auto t = numberOf(time, "beat-type");
+        const auto b = xmlChildNumber(time, "beats");
+        const auto t = xmlChildNumber(time, "beat-type");
         if (b && t && *b >= 1 && *b <= 64 && *t >= 1 && *t <= 64) {
           beats = static_cast<int>(*b);
           beatUnit = static_cast<int>(*t);
         }
       } else if (name == "sound" || name == "direction") {
         const pugi::xml_node sound = name == "sound" ? e : e.child("sound");
-        if (const auto t = numberIn(sound.attribute("tempo").value()); t && *t > 0) {
+        if (const auto t = xmlNumberIn(sound.attribute("tempo").value()); t && *t > 0) {
           tempo = static_cast<int>(std::clamp(std::lround(*t), static_cast<long>(kMinTabTempo),
                                               static_cast<long>(kMaxTabTempo)));
           if (cursor < 1e-9 && fresh) {
@@ -215,8 +192,8 @@ void Reader::readPart(const pugi::xml_node& part,
           }
         }
       } else if (name == "backup" || name == "forward") {
-        const double d =
-            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
+        const double d = std::clamp(xmlChildNumber(e, "duration").value_or(0) / divisions / 4, 0.0,
+                                    kMaxMeasureLength);
         cursor = std::clamp(name == "backup" ? cursor - d : cursor + d, 0.0, kMaxMeasureLength);
         longest = std::max(longest, cursor);
       } else if (name == "barline") {
@@ -225,7 +202,7 @@ void Reader::readPart(const pugi::xml_node& part,
         if (direction == "forward") out.forward = true;
         if (direction == "backward") {
           out.backward = true;
-          if (const auto t = numberIn(repeat.attribute("times").value());
+          if (const auto t = xmlNumberIn(repeat.attribute("times").value());
               t && *t >= 1 && *t <= 99) {
             out.times = static_cast<int>(*t);
           }
@@ -252,8 +229,8 @@ void Reader::readPart(const pugi::xml_node& part,
       } else if (name == "note") {
         const bool chord = static_cast<bool>(e.child("chord"));
         const bool grace = static_cast<bool>(e.child("grace"));
-        const double duration =
-            std::clamp(numberOf(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
+        const double duration = std::clamp(
+            xmlChildNumber(e, "duration").value_or(0) / divisions / 4, 0.0, kMaxMeasureLength);
         const double start = chord ? lastStart : cursor;
         if (!chord) {
           lastStart = cursor;
@@ -289,14 +266,14 @@ void Reader::readPart(const pugi::xml_node& part,
         } else if (std::string_view(e.child("notehead").attribute("parentheses").value()) ==
                    "yes") {
           level = 3;
-        } else if (const auto d = numberIn(e.attribute("dynamics").value()); d && *d >= 0) {
+        } else if (const auto d = xmlNumberIn(e.attribute("dynamics").value()); d && *d >= 0) {
           // A percentage of forte, which plays at velocity 90.
           level = static_cast<std::uint8_t>(
               levelOfImportedVelocity(static_cast<int>(std::lround(*d * 0.9))));
         }
         const pugi::xml_node tremolo = notations.child("ornaments").child("tremolo");
         const std::string tremoloType = tremolo.attribute("type").value();
-        const auto slashes = numberIn(trimmed(tremolo.child_value()));
+        const auto slashes = xmlNumberIn(trimmedXmlText(tremolo.child_value()));
         if (tremolo && (tremoloType.empty() || tremoloType == "single") && slashes &&
             *slashes >= 1 && *slashes <= 5 && duration > 0) {
           // A roll: strokes of an eighth for one slash, a sixteenth for two, and so on.
@@ -428,12 +405,12 @@ MusicXmlImport Reader::run() {
     result_.error = "no MusicXML score: the root element is not <score-partwise>";
     return result_;
   }
-  std::string title = trimmed(score.child("work").child_value("work-title"));
-  if (title.empty()) title = trimmed(score.child_value("movement-title"));
+  std::string title = trimmedXmlText(score.child("work").child_value("work-title"));
+  if (title.empty()) title = trimmedXmlText(score.child_value("movement-title"));
   writer_.meta("title", title);
   for (const pugi::xml_node& c : score.child("identification").children("creator")) {
     if (std::string_view(c.attribute("type").value()) == "composer") {
-      writer_.meta("author", trimmed(c.child_value()));
+      writer_.meta("author", trimmedXmlText(c.child_value()));
       break;
     }
   }
@@ -442,13 +419,13 @@ MusicXmlImport Reader::run() {
   std::map<std::string, std::string> partNames;
   for (const pugi::xml_node& sp : score.child("part-list").children("score-part")) {
     const std::string id = sp.attribute("id").value();
-    partNames[id] = trimmed(sp.child_value("part-name"));
+    partNames[id] = trimmedXmlText(sp.child_value("part-name"));
     auto& list = instruments[id];
     for (const pugi::xml_node& si : sp.children("score-instrument")) {
-      list[si.attribute("id").value()].name = trimmed(si.child_value("instrument-name"));
+      list[si.attribute("id").value()].name = trimmedXmlText(si.child_value("instrument-name"));
     }
     for (const pugi::xml_node& mi : sp.children("midi-instrument")) {
-      const auto key = numberOf(mi, "midi-unpitched");
+      const auto key = xmlChildNumber(mi, "midi-unpitched");
       if (key && *key >= 1 && *key <= 128) {
         list[mi.attribute("id").value()].key = static_cast<int>(*key) - 1;
       }
