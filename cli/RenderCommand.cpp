@@ -43,9 +43,9 @@ int runRender(const RenderArguments& o, CliContext& io) {
   if (!loadDocument(o.file, o.padMap, io, &padMap, &text)) return kExitError;
   DocumentSession session;
   CompileMessages messages(err, o.file);
-  std::shared_ptr<const Timeline> compiled =
-      session.compileNow(std::move(text), commandSessionOptions(padMap, &messages, false))
-          ->document.song;
+  const std::shared_ptr<const SessionResult> compiledResult =
+      session.compileNow(std::move(text), commandSessionOptions(padMap, &messages, false));
+  std::shared_ptr<const Timeline> compiled = compiledResult->document.song;
   const std::optional<VoiceMask> mask = voiceMaskOf(o.voices, o.file, *compiled, err);
   if (!mask) return kExitError;
   if (!mask->empty()) {
@@ -60,7 +60,8 @@ int runRender(const RenderArguments& o, CliContext& io) {
   settings.normalize = o.normalize;
   settings.inputs = {o.file, o.padMap.file};
   settings.documentFolder = documentFolderOf(o.file);
-  if (const int status = chooseKit(o.kit, text, padMap, o.rate, err, &settings.kit);
+  if (const int status =
+          chooseKit(o.kit, compiledResult->text(), padMap, o.rate, err, &settings.kit);
       status != kExitOk) {
     return status;
   }
