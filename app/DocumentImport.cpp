@@ -1,5 +1,6 @@
 #include "app/DocumentImport.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
@@ -8,11 +9,13 @@
 #include "editor/DocumentCommands.h"
 #include "editor/EditorCommands.h"
 #include "editor/ProblemsPanel.h"
+#include "fileio/OutputFile.h"
 #include "fileio/QtFileAccess.h"
 #include "midifile/MidiImport.h"
 #include "midifile/StandardMidiFileReader.h"
 #include "platform/qt/UserDialogs.h"
 #include "tabimport/DrumTabImport.h"
+#include "tabimport/ForeignImport.h"
 
 namespace pulsewright {
 
@@ -39,7 +42,10 @@ void DocumentImport::chooseAndImport() {
   if (!editor_.maybeSave()) return;
   const QString path = dialogs_.importFileName(
       window_, tr("Import"),
-      tr("MIDI files and drum tabs (*.mid *.midi *.kar *.rmi *.txt *.tab);;All files (*)"));
+      tr("Drum files (*.mid *.midi *.kar *.rmi *.txt *.tab *.url *.h2song *.h2pattern *.musicxml "
+         "*.xml *.mxl);;MIDI files and drum tabs (*.mid *.midi *.kar *.rmi *.txt *.tab);;"
+         "GrooveScribe links, Hydrogen songs and MusicXML scores (*.url *.txt *.h2song "
+         "*.h2pattern *.musicxml *.xml *.mxl);;All files (*)"));
   if (!path.isEmpty()) importFile(path);
 }
 
@@ -88,6 +94,19 @@ bool DocumentImport::importFile(const QString& path) {
                                  "start with MThd).")
                                   .arg(file.fileName()));
     return false;
+  } else if (const ForeignFormat format =
+                 foreignFormatOf(fileEnding(QFile::encodeName(path).toStdString()), data);
+             format != ForeignFormat::kNone) {
+    const ForeignImport result = importForeign(format, data);
+    if (!result.ok()) {
+      dialogs_.message(window_, tr("Cannot import \"%1\": %2.")
+                                    .arg(file.fileName(), QString::fromStdString(result.error)));
+      return false;
+    }
+    document = result.document;
+    for (const TabWarning& w : result.warnings) {
+      warnings << QString::fromStdString(formatTabWarning(name, w));
+    }
   } else {
     const TabImportResult result = importDrumTab(data);
     if (!result.found) {

@@ -49,14 +49,10 @@ struct ExportFormat {
   FileWriter write;
 };
 constexpr ExportFormat kExportFormats[] = {
-    {"", writeMidiFile},
-    {".mid", writeMidiFile},
-    {".midi", writeMidiFile},
-    {".musicxml", writeMusicXmlFile},
-    {".xml", writeMusicXmlFile},
-    {".pdf", writePdfFile},
-    {".url", writeLinkFile},
-    {".h2song", writeHydrogenFile},
+    {"", writeMidiFile},         {".mid", writeMidiFile},
+    {".midi", writeMidiFile},    {".musicxml", writeMusicXmlFile},
+    {".xml", writeMusicXmlFile}, {".pdf", writePdfFile},
+    {".url", writeLinkFile},     {".h2song", writeHydrogenFile},
 };
 
 const ExportFormat* formatFor(const std::string& path) {

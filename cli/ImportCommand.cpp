@@ -9,9 +9,8 @@
 #include "midifile/MidiImport.h"
 #include "midifile/StandardMidiFileReader.h"
 #include "tabimport/DrumTabImport.h"
+#include "tabimport/ForeignImport.h"
 #include "tabimport/GrooveScribe.h"
-#include "tabimport/Hydrogen.h"
-#include "tabimport/MusicXmlImport.h"
 
 namespace pulsewright {
 
@@ -68,48 +67,18 @@ std::string foreignOption(const ImportArguments& a) {
   return {};
 }
 
-// A link, or a file holding one: `name` is what warnings point into.
-int runLinkImport(const ImportArguments& a, std::string_view name, std::string_view bytes,
-                  CliContext& io) {
+// A link, a Hydrogen file or a MusicXML score: `name` is what warnings point into.
+int runForeignImport(const ImportArguments& a, std::string_view name, ForeignFormat format,
+                     std::string_view bytes, CliContext& io) {
   if (const std::string option = foreignOption(a); !option.empty()) {
     io.err << "pulsewright-cli: " << name << ": " << option
-           << " applies to MIDI files and drum tabs, not GrooveScribe links\n";
+           << " applies to MIDI files and drum tabs, not " << foreignFormatName(format) << "\n";
     return kExitError;
   }
-  const GrooveScribeImport result = importGrooveScribeLink(bytes);
+  const ForeignImport result = importForeign(format, bytes);
   for (const TabWarning& w : result.warnings) io.err << formatTabWarning(name, w) << "\n";
   if (!result.ok()) {
     io.err << "pulsewright-cli: " << name << ": " << result.error << "\n";
-    return kExitError;
-  }
-  return writeDocument(a, result.document, io);
-}
-
-bool hasEnding(const std::string& path, std::initializer_list<std::string_view> endings) {
-  const std::string ending = fileEnding(path);
-  for (std::string_view e : endings) {
-    if (ending == e) return true;
-  }
-  return false;
-}
-
-// An importer of XML files: what it wrote or why it could not.
-struct XmlImport {
-  std::string error;
-  std::string document;
-  std::vector<TabWarning> warnings;
-};
-
-int runXmlImport(const ImportArguments& a, std::string_view kind, const XmlImport& result,
-                 CliContext& io) {
-  if (const std::string option = foreignOption(a); !option.empty()) {
-    io.err << "pulsewright-cli: " << a.input << ": " << option
-           << " applies to MIDI files and drum tabs, not " << kind << "\n";
-    return kExitError;
-  }
-  for (const TabWarning& w : result.warnings) io.err << formatTabWarning(a.input, w) << "\n";
-  if (!result.error.empty()) {
-    io.err << "pulsewright-cli: " << a.input << ": " << result.error << "\n";
     return kExitError;
   }
   return writeDocument(a, result.document, io);
@@ -122,7 +91,7 @@ int runImport(const ImportArguments& a, CliContext& io) {
   std::error_code missing;
   if (a.input != "-" && looksLikeGrooveScribeLink(a.input) &&
       !std::filesystem::exists(a.input, missing)) {
-    return runLinkImport(a, "link", a.input, io);
+    return runForeignImport(a, "link", ForeignFormat::kGrooveScribeLink, a.input, io);
   }
   if (!readInputBytes(a.input, io.in, &bytes, &reason)) {
     io.err << "pulsewright-cli: cannot read " << a.input << ": " << reason << "\n";
@@ -134,18 +103,9 @@ int runImport(const ImportArguments& a, CliContext& io) {
            << ": not a Standard MIDI File: it does not start with MThd\n";
     return kExitError;
   }
-  if (looksLikeGrooveScribeLink(bytes)) return runLinkImport(a, a.input, bytes, io);
-  const bool hydrogenName = hasEnding(a.input, {".h2song", ".h2pattern"});
-  const bool scoreName = hasEnding(a.input, {".musicxml", ".mxl", ".xml"});
-  if (hydrogenName || (!scoreName && looksLikeHydrogenFile(bytes))) {
-    HydrogenImport h = importHydrogenFile(bytes);
-    return runXmlImport(a, "Hydrogen files",
-                        {std::move(h.error), std::move(h.document), std::move(h.warnings)}, io);
-  }
-  if (scoreName || looksLikeMusicXml(bytes)) {
-    MusicXmlImport m = importMusicXml(bytes);
-    return runXmlImport(a, "MusicXML scores",
-                        {std::move(m.error), std::move(m.document), std::move(m.warnings)}, io);
+  if (const ForeignFormat format = foreignFormatOf(fileEnding(a.input), bytes);
+      format != ForeignFormat::kNone) {
+    return runForeignImport(a, a.input, format, bytes, io);
   }
   if (a.channel > 0 || a.grid != "auto" || a.foldLevels) {
     io.err << "pulsewright-cli: " << a.input

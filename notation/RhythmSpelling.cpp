@@ -9,7 +9,7 @@ namespace pulsewright {
 namespace {
 
 using i64 = std::int64_t;
-constexpr int kFinestGrid = 8;     // a beat split in halves this many times at most
+constexpr int kFinestGrid = 8;  // a beat split in halves this many times at most
 
 // A written value and its length in divisions.
 struct Value {

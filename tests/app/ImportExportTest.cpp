@@ -220,6 +220,33 @@ TEST(ImportDrumTab, PastesAGrooveScribeLinkAndCopiesTheLinkBack) {
   EXPECT_EQ(f.dialogs.messages.size(), shown) << f.dialogs.messages.last().toStdString();
 }
 
+// File > Import reads the shared formats as the command line does, by ending and bytes:
+// a link saved in a file, and a MusicXML score that is not well-formed is refused.
+TEST(ImportDrumTab, ImportReadsLinksAndScoresAndRefusesABrokenOne) {
+  AppFixture f;
+  auto form = f.start();
+  QTemporaryDir dir;
+  f.dialogs.openFileNames = {
+      writeFile(dir, "lesson.url",
+                "https://www.mikeslessons.com/groove/?TimeSig=4/4&Div=8&Tempo=90&Measures=1"
+                "&H=|xxxxxxxx|&S=|--O---O-|&K=|o---o---|\n")};
+  form->action("Import")->trigger();
+  const QString imported = form->Text1()->toPlainText();
+  EXPECT_TRUE(imported.contains("part = A tempo = 90 notes = 8\nh |xxxxxxxx|\ns |--X---X-|\n"))
+      << imported.toStdString();
+  EXPECT_EQ(form->windowTitle(), "lesson* - Pulsewright!");
+
+  f.dialogs.saveChoices = {UserDialogs::SaveChoice::Discard};
+  f.dialogs.openFileNames = {
+      writeFile(dir, "broken.musicxml", "<?xml version=\"1.0\"?><score-partwise><part-list>")};
+  form->action("Import")->trigger();
+  ASSERT_FALSE(f.dialogs.messages.isEmpty());
+  EXPECT_TRUE(
+      f.dialogs.messages.last().startsWith("Cannot import \"broken.musicxml\": not well-formed"))
+      << f.dialogs.messages.last().toStdString();
+  EXPECT_EQ(form->Text1()->toPlainText(), imported);
+}
+
 TEST(ExportMidi, WritesTheEditorsSongOnTheChosenChannel) {
   AppFixture f;
   auto form = f.start();

@@ -96,8 +96,8 @@ constexpr double kBar3Frame = 8 * 0.6 * kServerRate;
 constexpr double kChangeFrame = kBar3Frame + 2 * 0.6 * kServerRate;
 void masterTimebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void*) {
   const double f = pos->frame;
-  const double beats =
-      f < kChangeFrame ? f * 100 / 60 / kServerRate : 10 + (f - kChangeFrame) * 140 / 60 / kServerRate;
+  const double beats = f < kChangeFrame ? f * 100 / 60 / kServerRate
+                                        : 10 + (f - kChangeFrame) * 140 / 60 / kServerRate;
   pos->valid = JackPositionBBT;
   pos->bar = static_cast<int>(beats / 4) + 1;
   pos->beat = static_cast<int>(std::fmod(beats, 4)) + 1;
