@@ -72,7 +72,16 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
+// Without it, the standard library's temporary buffers (std::stable_sort) would come from
+// a sanitizer's allocator and go back to free() here.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  pulsewright::test::noteAllocation();
+  return std::malloc(size != 0 ? size : 1);
+}
 void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
