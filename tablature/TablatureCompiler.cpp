@@ -116,8 +116,9 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
 bool sameItem(const TimelineItem& a, const TimelineItem& b) {
   // The symbol and sound first: hits differ by them.
   return a.symbol == b.symbol && a.sound == b.sound && a.kind == b.kind && a.voice == b.voice &&
-         a.mark == b.mark && a.level == b.level && a.note == b.note && a.velocity == b.velocity &&
-         a.volume == b.volume && a.pan == b.pan && a.file == b.file && a.source == b.source;
+         a.mark == b.mark && a.level == b.level && a.articulation == b.articulation &&
+         a.note == b.note && a.velocity == b.velocity && a.volume == b.volume && a.pan == b.pan &&
+         a.file == b.file && a.source == b.source;
 }
 
 // One empty song that every compiler can hand out.

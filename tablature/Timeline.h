@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "padmap/DrumVoice.h"
+#include "tablature/Articulation.h"
 #include "tablature/MusicalTime.h"
 #include "tablature/PartTable.h"
 
@@ -56,6 +57,7 @@ struct TimelineItem {
   ItemVoice voice;
   char mark = '-';        // the grid character: x X o O, a digit, or - for a rest
   std::int8_t level = 0;  // 0-9: x and o are 5, X and O are 7, a rest is 0
+  Articulation articulation = Articulation::None;
   std::uint8_t note = 0;
   std::uint8_t velocity = 0;
   std::int16_t volume = 0;
@@ -291,6 +293,12 @@ struct TimelinePart {
   // (the grid's opening bar line is 0, a closing one is the number of steps).
   std::vector<std::int32_t> bars;
   Metre metre;
+  // Expression of the section line: swing splits each pair of steps at the part's note
+  // value P:100-P (50 is straight); humanize moves hits by up to this many milliseconds.
+  std::int8_t swingPercent = 50;
+  std::int16_t humanizeMs = 0;
+  // The sticking line's character for each step ('-' for none); empty without one.
+  std::string sticking;
   // The steps' exact positions, run by run from step 0: the first run in place (most
   // parts have only it), then the others. A part with no steps has none.
   PositionRun firstPositionRun;
