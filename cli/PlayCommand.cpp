@@ -254,8 +254,11 @@ class SaveWatcher {
 
   // Waits a little for a save; hands what `document` compiles of it to `session`.
   void poll(PlaybackSession& session, DocumentSession& document) {
-    if (!watcher_.wait(std::chrono::milliseconds(50))) return;
-    settle();
+    // The first look reads the file whatever the watch says: a save between the first
+    // read and the start of the watch would otherwise wait for the next one.
+    if (!firstLook_ && !watcher_.wait(std::chrono::milliseconds(50))) return;
+    if (!firstLook_) settle();
+    firstLook_ = false;
     std::string bytes;
     std::string reason;
     std::istringstream noInput;
@@ -348,6 +351,7 @@ class SaveWatcher {
   FluidSynthOutput* synth_;
   std::string kitLine_;  // the kit line the kit played was chosen by
   FileWatcher watcher_;
+  bool firstLook_ = true;
   bool unreadableReported_ = false;
 };
 

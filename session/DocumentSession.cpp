@@ -113,13 +113,18 @@ void DocumentSession::run() {
       if (quit_) return;
       job = takeJob();
     }
-    std::unique_lock turn(compiling_);
+    std::shared_ptr<const SessionResult> result;
     {
-      // compileNow() may have published this generation or a later one meanwhile.
-      std::lock_guard lock(mutex_);
-      if (current_ && current_->generation >= job->generation) continue;
+      std::lock_guard turn(compiling_);
+      {
+        // compileNow() may have published this generation or a later one meanwhile.
+        std::lock_guard lock(mutex_);
+        if (current_ && current_->generation >= job->generation) continue;
+      }
+      result = compile(std::move(*job), compiler_);
+      if (!install(result)) continue;
     }
-    publish(compile(std::move(*job), compiler_));
+    announce(result);
   }
 }
 
@@ -170,19 +175,28 @@ std::shared_ptr<const SessionResult> DocumentSession::compile(Job job,
   return result;
 }
 
-void DocumentSession::publish(const std::shared_ptr<const SessionResult>& result) {
+bool DocumentSession::install(const std::shared_ptr<const SessionResult>& result) {
+  std::lock_guard lock(mutex_);
+  if (current_ && current_->generation >= result->generation) return false;
+  current_ = result;
+  return true;
+}
+
+void DocumentSession::announce(const std::shared_ptr<const SessionResult>& result) {
+  // Outside the compile turn: a listener may take a lock that a caller of compileNow()
+  // holds. One at a time, oldest first; one overtaken by a newer announcement is dropped.
+  std::lock_guard announcing(announcing_);
   ResultListener listener;
   {
     std::lock_guard lock(mutex_);
-    if (current_ && current_->generation >= result->generation) return;
-    current_ = result;
+    if (announced_ >= result->generation) return;
     listener = listener_;
   }
   if (listener) listener(result);
   {
     // Only once the listener has it: a waiting test then sees what the listener saw.
     std::lock_guard lock(mutex_);
-    announced_ = std::max(announced_, result->generation);
+    announced_ = result->generation;
   }
   published_.notify_all();
 }
@@ -194,15 +208,19 @@ std::shared_ptr<const SessionResult> DocumentSession::compileNow() {
     // The worker waits for what it runs, so it must not wait for itself.
     assert(std::this_thread::get_id() != workerId_ && "compileNow() from a result listener");
   }
-  std::lock_guard turn(compiling_);
+  std::shared_ptr<const SessionResult> result;
   {
-    std::lock_guard lock(mutex_);
-    if (current_ && current_->generation == generation_) return current_;
-    waiting_ = true;  // taken here: the worker finds nothing left to do
-    job = takeJob();
+    std::lock_guard turn(compiling_);
+    {
+      std::lock_guard lock(mutex_);
+      if (current_ && current_->generation == generation_) return current_;
+      waiting_ = true;  // taken here: the worker finds nothing left to do
+      job = takeJob();
+    }
+    result = compile(std::move(*job), compiler_);
+    install(result);  // the newest: only compilations under the turn install
   }
-  auto result = compile(std::move(*job), compiler_);
-  publish(result);
+  announce(result);
   return result;
 }
 

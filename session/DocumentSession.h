@@ -136,7 +136,10 @@ class DocumentSession {
   // Takes the waiting job, if any; called with mutex_ held.
   std::optional<Job> takeJob();
   std::shared_ptr<const SessionResult> compile(Job job, TablatureCompiler& compiler);
-  void publish(const std::shared_ptr<const SessionResult>& result);
+  // Makes `result` the current one, under the compile turn; false when a newer is.
+  bool install(const std::shared_ptr<const SessionResult>& result);
+  // Tells the listener, after the turn is released.
+  void announce(const std::shared_ptr<const SessionResult>& result);
   // A new generation for the worker; called with mutex_ held.
   std::uint64_t queueLocked();
   // A new generation compiled by the caller; called with mutex_ held.
@@ -155,7 +158,8 @@ class DocumentSession {
   std::shared_ptr<const SessionResult> kept_;
   std::uint64_t keptEpoch_ = 0;
   ResultListener listener_;
-  std::mutex compiling_;        // one compilation at a time: results publish in order
+  std::mutex compiling_;        // one compilation at a time: results install in order
+  std::mutex announcing_;       // one listener call at a time, never under compiling_
   TablatureCompiler compiler_;  // for texts below kLargeText, under compiling_
   std::atomic<std::uint64_t> compiles_{0};
   static std::atomic<std::uint64_t> everywhere_;

@@ -3,12 +3,16 @@
 // kit's voices on the audio thread, which allocate nothing and free no kit in use.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sndfile.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "AudioTestUtil.h"
@@ -237,27 +241,76 @@ TEST_F(Kits, AKitOverTheMemoryBudgetLoadsWhatFitsAndNamesWhatItLeftOut) {
   EXPECT_EQ(result.sound->instrumentOfNote[38], -1);
 }
 
+// What the command prints, readable while it still runs.
+class SharedText : public std::streambuf {
+ public:
+  std::string text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  // Waits up to a minute (a slow sanitizer build) for `words` to be printed.
+  bool waitFor(const std::string& words) {
+    for (int i = 0; i < 6000; ++i) {
+      if (text().find(words) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return 0;
+    std::lock_guard lock(mutex_);
+    text_ += static_cast<char>(c);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard lock(mutex_);
+    text_.append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+};
+
 // A save of the document that names another kit while it plays: the new kit is loaded
 // beside the playing one and takes over; a name that matches nothing changes nothing.
+// Each save waits for what the one before printed, so a slow machine only takes longer.
 TEST_F(Kits, ASaveNamingAnotherKitPlaysOnItFromThenOn) {
   makeTinyKit(dir_.path("kits/other"), "Other Test Kit");
+  const std::string raw = dir_.path("out.raw");
   ::setenv("SDL_AUDIODRIVER", "disk", 1);
-  ::setenv("SDL_DISKAUDIOFILE", dir_.path("out.raw").c_str(), 1);
+  ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
   const std::string body = "k = kick\npart = A tempo = 240 notes = 4\nk |x-x-|\nsong = A\n";
   const std::string doc = writeFile(dir_.path("live.tab"), "meta kit = Tiny Test Kit\n" + body);
-  CliRun run;
-  // Eight seconds of music; the saves come well inside them.
-  std::thread player([&] { run = cli({"play", doc, "--watch", "--loop", "8"}); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  SharedText said;
+  std::ostream err(&said);
+  std::ostringstream out;
+  std::istringstream in;
+  int status = -1;
+  // A minute of music at most; the test ends it once the last save has taken over.
+  std::thread player([&] {
+    status = runCli({"play", doc, "--watch", "--loop", "60"}, in, out, err);
+  });
+  // The device plays once the saves are watched.
+  bool sounding = false;
+  for (int i = 0; i < 6000 && !sounding; ++i) {
+    std::error_code ec;
+    sounding = std::filesystem::file_size(raw, ec) > 0 && !ec;
+    if (!sounding) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(sounding);
   writeFile(doc, "meta kit = No Such Kit\n" + body);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(said.waitFor("the kit played before plays on")) << said.text();
   writeFile(doc, "meta kit = Other Test Kit\n" + body);
+  EXPECT_TRUE(said.waitFor("now playing on Other Test Kit")) << said.text();
+  ::kill(::getpid(), SIGTERM);  // stops the play as Ctrl+C does
   player.join();
   ::unsetenv("SDL_AUDIODRIVER");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("no kit is called \"No Such Kit\""), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("the kit played before plays on"), std::string::npos);
-  EXPECT_NE(run.err.find("now playing on Other Test Kit"), std::string::npos);
+  EXPECT_EQ(status, 128 + SIGTERM) << said.text();
+  EXPECT_NE(said.text().find("no kit is called \"No Such Kit\""), std::string::npos);
 }
 
 TEST(KitVoiceMap, VoicesFindTheirInstrumentsByNameUnlessTheKitGivesRealNotes) {

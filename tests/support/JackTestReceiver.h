@@ -43,11 +43,14 @@ class JackReceiver {
   }
   std::string portName() const { return jack_port_name(port_); }
   jack_client_t* client() const { return client_; }
-  // What came in so far, in order.
+  // What came in since the last clear(), in order.
   std::vector<Message> messages() const {
-    return {messages_.begin(), messages_.begin() + static_cast<long>(count_.load())};
+    return {messages_.begin() + static_cast<long>(first_),
+            messages_.begin() + static_cast<long>(count_.load(std::memory_order_acquire))};
   }
-  void clear() { count_.store(0); }
+  // Only the reader moves on: the process callback alone writes, and never reuses a slot
+  // the reader may be copying.
+  void clear() { first_ = count_.load(std::memory_order_acquire); }
 
  private:
   static constexpr std::size_t kCapacity = 1 << 15;
@@ -78,6 +81,7 @@ class JackReceiver {
   jack_port_t* port_ = nullptr;
   std::vector<Message> messages_;
   std::atomic<std::size_t> count_{0};
+  std::size_t first_ = 0;  // the reader's thread only
 };
 
 // A MIDI clock source of a test's own: an output port "out" that sends a schedule of
