@@ -52,15 +52,9 @@ stage "ThreadSanitizer tests"
 # ThreadSanitizer slows the engine's render so much that SDL's disk driver, which sleeps
 # between blocks, bunches the hits the live-onset test counts (27 of 40 heard once): that test runs in the normal and AddressSanitizer
 # builds; the thread checks still cover the engine through the other sound tests.
-# Open faults the thread checks report, to be fixed rather than left: the JACK sync tests'
-# own receiver reads its messages while its process callback writes them; the session
-# test's listener takes its lock inside the session's compile turn, which the test's
-# thread takes in the other order; the kit-switching save waits less than the slowed
-# program needs. They run in the normal and AddressSanitizer builds.
-tsanOpen='^JackSync\.(ClockOutCountsTwentyFour|ClockInFollowsTheSource)|^Kits\.ASaveNamingAnotherKit|^DocumentSession\.EachTextIsCompiledOnce'
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" \
-  -E "$onsets|^SdlEndToEnd\.LiveHitsKeepTheirTimeOnTheDevice$|$tsanOpen"
+  -E "$onsets|^SdlEndToEnd\.LiveHitsKeepTheirTimeOnTheDevice$"
 
 stage "fuzzing"
 # The fuzz targets need only the compiler and the importers: build just those, with clang.

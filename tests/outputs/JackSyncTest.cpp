@@ -28,6 +28,15 @@ constexpr char kTwoTempoSong[] =
     "part = B tempo = 240 notes = 8\nk |x-[xxx]x|\nsong = AB\n";
 constexpr double kPartFrames = kServerRate / 2.0;
 
+// Under ThreadSanitizer the command runs so slowly that its sends reach the port late and
+// in bunches: there these tests look for races and count and order the messages, and
+// the normal and AddressSanitizer builds judge their spacing.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kJudgeSpacing = false;
+#else
+constexpr bool kJudgeSpacing = true;
+#endif
+
 std::string writeSong(JackServer& jack) {
   const std::string path = jack.log("song.tab");
   std::ofstream(path) << kTwoTempoSong;
@@ -81,10 +90,12 @@ TEST(JackSync, ClockOutCountsTwentyFourAQuarterAtEachTempoAndScale) {
       std::nth_element(gaps.begin(), gaps.begin() + static_cast<long>(gaps.size() / 2), gaps.end());
       return static_cast<double>(gaps[gaps.size() / 2]);
     };
-    EXPECT_NEAR(medianSpacing(1, 1 + 96), kPartFrames / 96 / scale,
-                0.05 * kPartFrames / 96 / scale);
-    EXPECT_NEAR(medianSpacing(1 + 96, 1 + 144), kPartFrames / 48 / scale,
-                0.05 * kPartFrames / 48 / scale);
+    if (kJudgeSpacing) {
+      EXPECT_NEAR(medianSpacing(1, 1 + 96), kPartFrames / 96 / scale,
+                  0.05 * kPartFrames / 96 / scale);
+      EXPECT_NEAR(medianSpacing(1 + 96, 1 + 144), kPartFrames / 48 / scale,
+                  0.05 * kPartFrames / 48 / scale);
+    }
     // The Start goes with the first clock.
     EXPECT_EQ(got[0].frame, got[1].frame);
   }
@@ -247,11 +258,13 @@ TEST(JackSync, ClockInFollowsTheSourceWaitsOutAStallAndStopsWhenItGoes) {
   // A sixteenth is six clocks: 6000 frames, the stall between the fifth and sixth.
   std::vector<long> gaps;
   for (std::size_t k = 1; k < onsets.size(); ++k) gaps.push_back(onsets[k] - onsets[k - 1]);
-  EXPECT_GE(*std::max_element(gaps.begin(), gaps.end()), 6000 + kStall - 1000);
-  EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), 3000) << "notes bunched";
-  std::vector<long> sorted = gaps;
-  std::sort(sorted.begin(), sorted.end());
-  EXPECT_NEAR(static_cast<double>(sorted[sorted.size() / 2]), 6000, 300);
+  if (kJudgeSpacing) {
+    EXPECT_GE(*std::max_element(gaps.begin(), gaps.end()), 6000 + kStall - 1000);
+    EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), 3000) << "notes bunched";
+    std::vector<long> sorted = gaps;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_NEAR(static_cast<double>(sorted[sorted.size() / 2]), 6000, 300);
+  }
 
   // The source goes in mid-song.
   receiver.clear();
