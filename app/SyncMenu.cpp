@@ -49,6 +49,7 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
       settings_(settings),
       transport_(transport),
       choices_(SyncSettings::load(settings)) {
+  play_ = new SyncPlay(choices_, transport_, input_, this);
   menu_ = settingsMenuOf(bar)->addMenu("Sync");
   menu_->setObjectName("Sync");
   followTransport_ = menu_->addAction("Follow JACK Transport");
@@ -58,6 +59,7 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
   connect(followTransport_, &QAction::toggled, this, [this](bool on) {
     choices_.followJackTransport = on;
     choices_.save(settings_);
+    followChanged();
   });
   clockOut_ = menu_->addMenu("MIDI Clock Out");
   clockOut_->setObjectName("ClockOutMenu");
@@ -71,7 +73,15 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
 }
 
 SyncMenu::~SyncMenu() {
+  delete play_;  // before the clock port and the transport it follows for
+  play_ = nullptr;
   closeClockOut();
+}
+
+void SyncMenu::followChanged() {
+  if (play_->release() && transport_.state() != Transport::State::kStopped) {
+    transport_.followedStop({});
+  }
 }
 
 void SyncMenu::closeClockOut() {
@@ -116,6 +126,7 @@ void SyncMenu::fillClockIn() {
   fillChoices(clockIn_, names, choices_.clockInPort, [this](const QString& name) {
     choices_.clockInPort = name;
     choices_.save(settings_);
+    followChanged();
   });
 }
 

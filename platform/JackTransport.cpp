@@ -308,6 +308,14 @@ bool JackTransportPlayer::rolling() const {
   return state_->rollingNow.load();
 }
 
+void JackTransportPlayer::startRolling() {
+  if (!state_->gone.load()) jack_transport_start(state_->client);
+}
+
+void JackTransportPlayer::stopRolling() {
+  if (!state_->gone.load()) jack_transport_stop(state_->client);
+}
+
 bool JackTransportPlayer::serverGone() const {
   return state_->gone.load();
 }

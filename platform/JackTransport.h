@@ -57,6 +57,9 @@ class JackTransportPlayer {
   // Whether the latest cycle saw bar and beat from another client.
   bool followsMaster() const;
   bool rolling() const;
+  // Starts and stops the transport for every client that follows it.
+  void startRolling();
+  void stopRolling();
   bool serverGone() const;
   // Messages written so far (for checks).
   std::uint64_t sent() const;
