@@ -1,11 +1,11 @@
 #include "app/SyncMenu.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
 #include <algorithm>
 
+#include "app/PortChoiceMenu.h"
 #include "app/Transport.h"
 #include "midi/PortClockOutput.h"
 #include "platform/MidiInput.h"
@@ -19,24 +19,6 @@ QMenu* settingsMenuOf(QMenuBar* bar) {
     if (action->menu() != nullptr && action->text() == "Settings") return action->menu();
   }
   return bar->addMenu("Settings");
-}
-
-// "None" and one checkable entry per name, the current choice checked.
-void fillChoices(QMenu* menu, const std::vector<std::string>& names, const QString& current,
-                 const std::function<void(const QString&)>& choose) {
-  menu->clear();
-  auto* group = new QActionGroup(menu);
-  auto add = [&](const QString& caption, const QString& name) {
-    QAction* action = menu->addAction(caption);
-    action->setCheckable(true);
-    action->setChecked(name == current);
-    group->addAction(action);
-    QObject::connect(action, &QAction::triggered, menu, [choose, name] { choose(name); });
-  };
-  add("None", "");
-  for (const std::string& name : names) {
-    add(QString::fromStdString(name), QString::fromStdString(name));
-  }
 }
 
 }  // namespace
@@ -112,19 +94,24 @@ bool SyncMenu::chooseClockOut(const QString& name) {
 }
 
 void SyncMenu::fillClockOut() {
-  std::vector<std::string> names;
+  PortChoices choices;
   const int count = midi_.deviceCount();
-  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
-  for (int device = 0; device < count; ++device) names.push_back(midi_.deviceName(device));
-  fillChoices(clockOut_, names, choices_.clockOutPort,
-              [this](const QString& name) { chooseClockOut(name); });
+  choices.names.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (int device = 0; device < count; ++device) choices.names.push_back(midi_.deviceName(device));
+  choices.chosen = choices_.clockOutPort.toStdString();
+  choices.noneCaption = "None";
+  fillPortChoices(clockOut_, choices, [this](const std::string& name) {
+    chooseClockOut(QString::fromStdString(name));
+  });
 }
 
 void SyncMenu::fillClockIn() {
-  const std::vector<std::string> names =
-      input_ != nullptr ? input_->inputNames() : std::vector<std::string>{};
-  fillChoices(clockIn_, names, choices_.clockInPort, [this](const QString& name) {
-    choices_.clockInPort = name;
+  PortChoices choices;
+  if (input_ != nullptr) choices.names = input_->inputNames();
+  choices.chosen = choices_.clockInPort.toStdString();
+  choices.noneCaption = "None";
+  fillPortChoices(clockIn_, choices, [this](const std::string& name) {
+    choices_.clockInPort = QString::fromStdString(name);
     choices_.save(settings_);
     followChanged();
   });
