@@ -32,7 +32,7 @@ bool SyncPlay::release() {
   const bool followed = jack_ || clockIn_;
   timer_.stop();
   jack_.reset();  // silences what sounds
-  rolling_ = false;
+  transportEdges_ = 0;
   clockIn_.reset();
   clockInput_.reset();
   return followed;
@@ -102,10 +102,16 @@ void SyncPlay::poll() {
       return;
     }
     if (!jack_->timebaseMaster()) jack_->offerTimebase();  // a master that went
-    const bool rolling = jack_->rolling();
-    if (rolling && !rolling_) transport_.followedStart();
-    if (!rolling && rolling_) transport_.followedStop({});
-    rolling_ = rolling;
+    // By the counts, so that a roll shorter than a poll is not missed.
+    const std::uint64_t edges = jack_->starts() + jack_->stops();
+    if (edges != transportEdges_) {
+      transportEdges_ = edges;
+      if (jack_->rolling()) {
+        if (transport_.state() != Transport::State::kPlaying) transport_.followedStart();
+      } else {
+        transport_.followedStop({});
+      }
+    }
     return;
   }
   if (!clockIn_) return;

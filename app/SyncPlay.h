@@ -63,7 +63,7 @@ class SyncPlay : public QObject, public Transport::Follow {
   std::function<PlaysTo()> playsTo_;
   QTimer timer_;
   std::unique_ptr<JackTransportPlayer> jack_;
-  bool rolling_ = false;
+  std::uint64_t transportEdges_ = 0;  // the player's starts and stops seen
   std::unique_ptr<MidiInput> clockInput_;
   std::unique_ptr<ClockInDriver> clockIn_;
 };
