@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/PortChoiceMenu.h"
 #include "midi/MidiPort.h"
 #include "platform/MidiInput.h"
 #include "playback/SamplePlayer.h"
@@ -83,23 +84,11 @@ void DeviceMenus::pickInput(const std::string& name) {
 }
 
 void DeviceMenus::listInputs() {
-  inputMenu_->clear();
-  const std::vector<std::string> names =
-      inputs_ != nullptr ? inputs_->inputNames() : std::vector<std::string>{};
-  const std::string chosen = input();
-  for (const std::string& name : names) {
-    QAction* a = inputMenu_->addAction(QString::fromStdString(name));
-    a->setCheckable(true);
-    a->setChecked(name == chosen);
-    connect(a, &QAction::triggered, this, [this, name] { pickInput(name); });
-  }
-  // The one chosen stays listed while it is away, so the choice is not lost by a menu
-  // opened while the kit is off.
-  if (!chosen.empty() && std::find(names.begin(), names.end(), chosen) == names.end()) {
-    QAction* a = inputMenu_->addAction(QString::fromStdString(chosen + " (not there)"));
-    a->setEnabled(false);
-  }
-  if (inputMenu_->isEmpty()) inputMenu_->addAction("(no MIDI inputs)")->setEnabled(false);
+  PortChoices choices;
+  if (inputs_ != nullptr) choices.names = inputs_->inputNames();
+  choices.chosen = input();
+  choices.emptyCaption = "(no MIDI inputs)";
+  fillPortChoices(inputMenu_, choices, [this](const std::string& name) { pickInput(name); });
 }
 
 void DeviceMenus::listSoundDevices() {

@@ -174,6 +174,10 @@ void Form1::buildMenus() {
   addSettingsMenu(menuBar(), actions_);
   sync_ = new SyncMenu(menuBar(), services_.midi, services_.midiInput, services_.settings,
                        *transport_, this);
+  sync_->setPlaysTo([this] {
+    return SyncPlay::PlaysTo{QString::fromStdString(services_.midi.deviceName(port_->deviceId())),
+                             port_->channel()};
+  });
   connect(action("Options"), &QAction::triggered, this, &Form1::Options_Click);
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();

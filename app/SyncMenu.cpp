@@ -1,11 +1,11 @@
 #include "app/SyncMenu.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
 #include <algorithm>
 
+#include "app/PortChoiceMenu.h"
 #include "app/Transport.h"
 #include "midi/PortClockOutput.h"
 #include "platform/MidiInput.h"
@@ -21,24 +21,6 @@ QMenu* settingsMenuOf(QMenuBar* bar) {
   return bar->addMenu("Settings");
 }
 
-// "None" and one checkable entry per name, the current choice checked.
-void fillChoices(QMenu* menu, const std::vector<std::string>& names, const QString& current,
-                 const std::function<void(const QString&)>& choose) {
-  menu->clear();
-  auto* group = new QActionGroup(menu);
-  auto add = [&](const QString& caption, const QString& name) {
-    QAction* action = menu->addAction(caption);
-    action->setCheckable(true);
-    action->setChecked(name == current);
-    group->addAction(action);
-    QObject::connect(action, &QAction::triggered, menu, [choose, name] { choose(name); });
-  };
-  add("None", "");
-  for (const std::string& name : names) {
-    add(QString::fromStdString(name), QString::fromStdString(name));
-  }
-}
-
 }  // namespace
 
 SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* input,
@@ -49,6 +31,7 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
       settings_(settings),
       transport_(transport),
       choices_(SyncSettings::load(settings)) {
+  play_ = new SyncPlay(choices_, transport_, input_, this);
   menu_ = settingsMenuOf(bar)->addMenu("Sync");
   menu_->setObjectName("Sync");
   followTransport_ = menu_->addAction("Follow JACK Transport");
@@ -58,6 +41,7 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
   connect(followTransport_, &QAction::toggled, this, [this](bool on) {
     choices_.followJackTransport = on;
     choices_.save(settings_);
+    followChanged();
   });
   clockOut_ = menu_->addMenu("MIDI Clock Out");
   clockOut_->setObjectName("ClockOutMenu");
@@ -71,7 +55,15 @@ SyncMenu::SyncMenu(QMenuBar* bar, MidiOutputService& midi, MidiInputService* inp
 }
 
 SyncMenu::~SyncMenu() {
+  delete play_;  // before the clock port and the transport it follows for
+  play_ = nullptr;
   closeClockOut();
+}
+
+void SyncMenu::followChanged() {
+  if (play_->release() && transport_.state() != Transport::State::kStopped) {
+    transport_.followedStop({});
+  }
 }
 
 void SyncMenu::closeClockOut() {
@@ -102,20 +94,26 @@ bool SyncMenu::chooseClockOut(const QString& name) {
 }
 
 void SyncMenu::fillClockOut() {
-  std::vector<std::string> names;
+  PortChoices choices;
   const int count = midi_.deviceCount();
-  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
-  for (int device = 0; device < count; ++device) names.push_back(midi_.deviceName(device));
-  fillChoices(clockOut_, names, choices_.clockOutPort,
-              [this](const QString& name) { chooseClockOut(name); });
+  choices.names.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (int device = 0; device < count; ++device) choices.names.push_back(midi_.deviceName(device));
+  choices.chosen = choices_.clockOutPort.toStdString();
+  choices.noneCaption = "None";
+  fillPortChoices(clockOut_, choices, [this](const std::string& name) {
+    chooseClockOut(QString::fromStdString(name));
+  });
 }
 
 void SyncMenu::fillClockIn() {
-  const std::vector<std::string> names =
-      input_ != nullptr ? input_->inputNames() : std::vector<std::string>{};
-  fillChoices(clockIn_, names, choices_.clockInPort, [this](const QString& name) {
-    choices_.clockInPort = name;
+  PortChoices choices;
+  if (input_ != nullptr) choices.names = input_->inputNames();
+  choices.chosen = choices_.clockInPort.toStdString();
+  choices.noneCaption = "None";
+  fillPortChoices(clockIn_, choices, [this](const std::string& name) {
+    choices_.clockInPort = QString::fromStdString(name);
     choices_.save(settings_);
+    followChanged();
   });
 }
 

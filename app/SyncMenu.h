@@ -2,11 +2,12 @@
 // Settings > Sync: Follow JACK Transport, MIDI Clock Out and MIDI Clock In, each choice
 // remembered (settings/SyncSettings.h). The port lists are read afresh each time their
 // menu opens. MIDI clock out goes to the window's player at once and again at the next
-// start; following the transport and a clock in are remembered for the window's Play.
+// start; following the transport and a clock in act on the window's next Play (SyncPlay).
 
 #include <QObject>
 #include <memory>
 
+#include "app/SyncPlay.h"
 #include "settings/SyncSettings.h"
 
 class QAction;
@@ -35,11 +36,17 @@ class SyncMenu : public QObject {
   // Sends MIDI clock to the output port named `name`; "" for none. False (and none) when
   // no such port opens.
   bool chooseClockOut(const QString& name);
+  // Where the window's notes go, asked at each Play that follows the JACK transport.
+  void setPlaysTo(std::function<SyncPlay::PlaysTo()> playsTo) {
+    play_->setPlaysTo(std::move(playsTo));
+  }
 
  private:
   void fillClockOut();
   void fillClockIn();
   void closeClockOut();
+  // A follow choice changed: what Play followed lets go, the song it played stopping.
+  void followChanged();
 
   MidiOutputService& midi_;
   MidiInputService* input_;
@@ -52,6 +59,7 @@ class SyncMenu : public QObject {
   QAction* followTransport_ = nullptr;
   std::unique_ptr<PortClockOutput> clock_;
   unsigned clockHandle_ = 0;
+  SyncPlay* play_ = nullptr;
 };
 
 }  // namespace pulsewright

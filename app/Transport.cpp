@@ -125,6 +125,7 @@ void Transport::startSong(std::shared_ptr<const Song> compiled,
     pausedAt_.reset();
     if (song->timeline.timeOf(options.from.songPosition, options.from.step) < 0) options.from = {};
   }
+  if (follow_ != nullptr && follow_->arm(song, options)) return;
   // Samples load on the playback thread, so the caller stays responsive meanwhile.
   if (!session_->play(song, options, true)) songOver();  // nothing to play: over at once
 }
@@ -171,11 +172,13 @@ std::vector<Diagnostic> Transport::handOver(std::shared_ptr<const Timeline> time
 }
 
 void Transport::pause() {
+  if (follow_ != nullptr) follow_->stopPressed();
   pausedAt_ = session_->player().pause();
   setState(State::kPaused);
 }
 
 void Transport::stop() {
+  if (follow_ != nullptr) follow_->stopPressed();
   pausedAt_.reset();
   session_->player().stop();
   setState(State::kStopped);
@@ -185,6 +188,14 @@ void Transport::stop() {
 void Transport::songOver() {
   stop();
   emit statusChanged({});
+}
+
+void Transport::followedStop(const QString& why) {
+  pausedAt_.reset();
+  session_->player().pause();  // notes off
+  setState(State::kStopped);
+  emit positionChanged({});
+  emit statusChanged(why);
 }
 
 void Transport::setState(State state) {

@@ -36,6 +36,17 @@ class Transport : public QObject {
   enum class State { kStopped, kPlaying, kPaused };
   enum class Loop { kNone, kSong, kPartAtCursor };
 
+  // A source outside that Play follows (Settings > Sync): Play hands it the song, and it
+  // starts and stops the song through followedStart() and followedStop().
+  class Follow {
+   public:
+    virtual ~Follow() = default;
+    // Takes the song Play would play; false: Play plays it at once.
+    virtual bool arm(std::shared_ptr<const Song> song, const PlayOptions& options) = 0;
+    // Stop or Pause was pressed: the source's own stop, where it has one.
+    virtual void stopPressed() = 0;
+  };
+
   // The step playing, for the view: the grid characters behind its items (one in every
   // grid line of the part) and where it stands in the song.
   struct Step {
@@ -86,6 +97,12 @@ class Transport : public QObject {
   // MIDI clock for the songs played from the next Play on; null for none.
   void setClockOutput(ClockOutput* clock);
   bool metronome() const { return metronome_; }
+  // Null: Play plays at once. `follow` must outlive the transport or be unset first.
+  void setFollow(Follow* follow) { follow_ = follow; }
+  // The source followed started the song, or stopped it (`why` for the status line, ""
+  // for none); what sounded is silenced.
+  void followedStart() { setState(State::kPlaying); }
+  void followedStop(const QString& why);
 
   // The share of the written tempo the song plays at, in whole percent, within
   // kMinTempoScale-kMaxTempoScale; applied from the next step.
@@ -166,6 +183,7 @@ class Transport : public QObject {
   static constexpr double kDefaultTempo = 120;
   double writtenTempo_ = kDefaultTempo;  // of the step playing last, in beats per minute
   TempoRamp ramp_;
+  Follow* follow_ = nullptr;
 };
 
 }  // namespace pulsewright

@@ -13,11 +13,8 @@
 //
 // libjack keeps state about the servers a process has met, so each period runs in a child.
 
-#include <fcntl.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,9 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchJack.h"
 #include "platform/JackMidiPort.h"
-
-extern char** environ;
 
 namespace {
 
@@ -72,40 +68,9 @@ struct Receiver {
   }
 };
 
-// Residuals of a straight-line fit of y against x, in the order of x.
-std::vector<double> signedResiduals(const std::vector<double>& x, const std::vector<double>& y) {
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  const double n = static_cast<double>(x.size());
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    sx += x[k], sy += y[k], sxx += x[k] * x[k], sxy += x[k] * y[k];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double offset = (sy - slope * sx) / n;
-  std::vector<double> r;
-  for (std::size_t k = 0; k < x.size(); ++k) r.push_back(y[k] - (slope * x[k] + offset));
-  return r;
-}
-
-// How far the server's frame clock strays from the system clock: callbacks are entered
-// late by the scheduler now and then, so only the earliest entry of each 100 ms counts;
-// the spread of those against a straight line is the clock's own wander.
-double clockWander(const std::vector<double>& frameMs, const std::vector<double>& entryMs) {
-  const std::vector<double> r = signedResiduals(frameMs, entryMs);
-  std::vector<double> minima;
-  for (std::size_t i = 0; i < r.size();) {
-    double least = r[i];
-    const double end = frameMs[i] + 100;
-    for (; i < r.size() && frameMs[i] < end; ++i) least = std::min(least, r[i]);
-    minima.push_back(least);
-  }
-  if (minima.empty()) return 0;
-  const auto [low, high] = std::minmax_element(minima.begin(), minima.end());
-  return *high - *low;
-}
-
 // Sorted absolute residuals of a straight-line fit of y against x.
 std::vector<double> fitResiduals(const std::vector<double>& x, const std::vector<double>& y) {
-  std::vector<double> r = signedResiduals(x, y);
+  std::vector<double> r = benchjack::signedResiduals(x, y);
   for (double& v : r) v = std::abs(v);
   std::sort(r.begin(), r.end());
   return r;
@@ -121,28 +86,15 @@ double median(std::vector<double> v) {
 }
 
 int measure(int period) {
-  const std::string server = "pwbench" + std::to_string(::getpid());
-  ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-  ::setenv("JACK_NO_START_SERVER", "1", 1);
-  const std::string p = std::to_string(period);
-  const char* argv[] = {"jackd", "-n", server.c_str(), "-S", "-t",      "2000", "-d",
-                        "dummy", "-r", "48000",        "-p", p.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t jackd = 0;
-  if (posix_spawnp(&jackd, "jackd", &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
+  const benchjack::DummyServer jackd("pwbench", period);
+  if (!jackd.started()) {
     std::printf("period %d: jackd does not start\n", period);
     return 1;
   }
   Receiver r;
   r.frames.resize(Receiver::kCapacity);
   r.entries.resize(Receiver::kCapacity);
-  for (int i = 0; i < 100 && !r.client; ++i) {
-    std::this_thread::sleep_for(milliseconds(100));
-    r.client = jack_client_open("receiver", JackNoStartServer, nullptr);
-  }
+  r.client = jackd.openClient("receiver");
   int status = 1;
   if (r.client) {
     r.port = jack_port_register(r.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
@@ -183,7 +135,7 @@ int measure(int period) {
         frame.push_back((r.entries[i].first - r.entries[0].first) / 48.0);
         entry.push_back((r.entries[i].second - r.entries[0].second) / 1000.0);
       }
-      wander.push_back(clockWander(frame, entry));
+      wander.push_back(benchjack::clockWander(frame, entry));
     }
     if (deviation.size() == kRuns) {
       std::printf(
@@ -197,8 +149,6 @@ int measure(int period) {
   } else {
     std::printf("period %d: no JACK server answers\n", period);
   }
-  ::kill(jackd, SIGTERM);
-  ::waitpid(jackd, nullptr, 0);
   return status;
 }
 

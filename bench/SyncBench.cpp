@@ -19,11 +19,8 @@
 //
 // libjack keeps state about the servers a process has met, so each period runs in a child.
 
-#include <fcntl.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,14 +38,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchJack.h"
 #include "midi/PortClockOutput.h"
 #include "padmap/PadMap.h"
 #include "platform/SystemMidiPorts.h"
 #include "playback/MidiClockFollower.h"
 #include "playback/Player.h"
 #include "tablature/TablatureCompiler.h"
-
-extern char** environ;
 
 namespace {
 
@@ -125,47 +121,21 @@ struct Receiver {
 };
 
 std::vector<double> fitResiduals(const std::vector<double>& x, const std::vector<double>& y) {
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  const double n = static_cast<double>(x.size());
-  for (std::size_t k = 0; k < x.size(); ++k)
-    sx += x[k], sy += y[k], sxx += x[k] * x[k], sxy += x[k] * y[k];
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double offset = (sy - slope * sx) / n;
-  std::vector<double> r;
-  for (std::size_t k = 0; k < x.size(); ++k) r.push_back(std::abs(y[k] - (slope * x[k] + offset)));
+  std::vector<double> r = benchjack::signedResiduals(x, y);
+  for (double& v : r) v = std::abs(v);
   return r;
 }
 
-// How far the server's frame clock strays from the system clock in a run: the earliest
-// callback entry of each 100 ms against a straight line (as pw_bench_jack measures it).
-// A synchronous server that waits for a client held back by the machine loses frames
-// against the system clock: messages timed on the system clock then land off in frames.
+// How far the server's frame clock strays from the system clock in a run (as
+// pw_bench_jack measures it). A synchronous server that waits for a client held back by
+// the machine loses frames against the system clock.
 double clockWander(const Receiver& r) {
   std::vector<double> frameMs, entryMs;
   for (std::size_t i = 0; i < r.entryCount.load(); ++i) {
     frameMs.push_back(static_cast<double>(r.entries[i].first - r.entries[0].first) / 48.0);
     entryMs.push_back((r.entries[i].second - r.entries[0].second) / 1000.0);
   }
-  if (frameMs.size() < 3) return 0;
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  const double n = static_cast<double>(frameMs.size());
-  for (std::size_t k = 0; k < frameMs.size(); ++k) {
-    sx += frameMs[k], sy += entryMs[k], sxx += frameMs[k] * frameMs[k],
-        sxy += frameMs[k] * entryMs[k];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double offset = (sy - slope * sx) / n;
-  std::vector<double> minima;
-  for (std::size_t i = 0; i < frameMs.size();) {
-    double least = entryMs[i] - (slope * frameMs[i] + offset);
-    const double end = frameMs[i] + 100;
-    for (; i < frameMs.size() && frameMs[i] < end; ++i) {
-      least = std::min(least, entryMs[i] - (slope * frameMs[i] + offset));
-    }
-    minima.push_back(least);
-  }
-  const auto [low, high] = std::minmax_element(minima.begin(), minima.end());
-  return *high - *low;
+  return benchjack::clockWander(frameMs, entryMs);
 }
 
 double quantile(std::vector<double> v, double q) {
@@ -182,26 +152,13 @@ std::string load() {
 }
 
 int measureJack(int period) {
-  const std::string server = "pwsyncbench" + std::to_string(::getpid());
-  ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-  ::setenv("JACK_NO_START_SERVER", "1", 1);
-  const std::string p = std::to_string(period);
-  const char* argv[] = {"jackd", "-n", server.c_str(), "-S", "-t",      "2000", "-d",
-                        "dummy", "-r", "48000",        "-p", p.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t jackd = 0;
-  if (posix_spawnp(&jackd, "jackd", &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
+  const benchjack::DummyServer jackd("pwsyncbench", period);
+  if (!jackd.started()) {
     std::printf("period %d: jackd does not start\n", period);
     return 1;
   }
   Receiver r;
-  for (int i = 0; i < 100 && !r.client; ++i) {
-    std::this_thread::sleep_for(milliseconds(100));
-    r.client = jack_client_open("receiver", JackNoStartServer, nullptr);
-  }
+  r.client = jackd.openClient("receiver");
   int status = 1;
   if (r.client) {
     r.port = jack_port_register(r.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
@@ -267,8 +224,6 @@ int measureJack(int period) {
   } else {
     std::printf("period %d: no JACK server answers\n", period);
   }
-  ::kill(jackd, SIGTERM);
-  ::waitpid(jackd, nullptr, 0);
   return status;
 }
 

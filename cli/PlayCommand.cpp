@@ -39,8 +39,8 @@
 #include "platform/MidiRouter.h"
 #include "platform/SdlSoundOutput.h"
 #include "platform/SystemMidiPorts.h"
+#include "playback/ClockInDriver.h"
 #include "playback/DevicePlaybackClock.h"
-#include "playback/MidiClockFollower.h"
 #include "playback/PlaybackSession.h"
 #include "playback/Player.h"
 #include "playback/Practice.h"
@@ -547,7 +547,6 @@ int runPlay(const PlayArguments& o, CliContext& io) {
   // --clock-in: the MIDI input the song follows, on a client of its own.
   std::unique_ptr<SystemMidiPorts> clockInPorts;
   std::unique_ptr<MidiInput> clockInput;
-  MidiClockFollower follower;
   if (!o.clockIn.empty()) {
     clockInPorts = std::make_unique<SystemMidiPorts>();
     const std::vector<std::string> names = clockInPorts->inputNames();
@@ -632,53 +631,28 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     log.start(options.startedAt);
     session.player().setTempoScale(o.tempoScale);
     session.player().setClockOutput(clockOutput.get());
-    if (clockInput) session.player().setExternalTime(&follower);
+    std::optional<ClockInDriver> clockIn;
+    if (clockInput) {
+      clockIn.emplace(*clockInput, session);
+      clockIn->arm(song, options);
+    }
     // Following a MIDI clock, the song waits for the source's Start or Continue.
     const bool started = masked && (clockInput || session.play(song, options));
     if (started && clockInput) {
       std::lock_guard<std::mutex> lock(noticeMutex);
       err << "pulsewright-cli: waiting for the MIDI clock's Start or Continue\n" << std::flush;
     }
-    bool stallReported = false;
     auto followClock = [&] {
-      MidiInputEvent event;
-      bool news = false;
-      while (clockInput->read(&event)) {
-        news = true;
-        PlayOptions from = options;
-        from.startedAt = {};
-        switch (follower.take(event.bytes, event.length, event.time)) {
-          case MidiClockFollower::Command::kStart:
-            from.from = SongPosition{};
-            session.play(song, from);
-            break;
-          case MidiClockFollower::Command::kContinue: {
-            const auto at = MusicalTime::of(static_cast<std::int64_t>(follower.positionClocks()),
-                                            4 * kClocksPerQuarter);
-            if (at &&
-                tickAtOrAfter(song->timeline, *at, &from.from.songPosition, &from.from.step)) {
-              session.play(song, from);
-            }
-            break;
-          }
-          case MidiClockFollower::Command::kStop: session.player().pause(); break;
-          case MidiClockFollower::Command::kNone: break;
-        }
-      }
-      if (news) session.player().externalTimeMoved();
-      if (clockInput->gone()) {
-        session.player().pause();  // what sounds is silenced
+      const ClockInDriver::News news = clockIn->poll(std::chrono::steady_clock::now());
+      if (news.gone) {
         err << "pulsewright-cli: the MIDI clock source went away; the song stopped\n";
         waiter.sourceGone();
         return;
       }
-      const bool stalled =
-          follower.silentFor(std::chrono::milliseconds(500), std::chrono::steady_clock::now());
-      if (stalled && !stallReported) {
+      if (news.stalled) {
         std::lock_guard<std::mutex> lock(noticeMutex);
         err << "pulsewright-cli: the MIDI clock stopped coming; the song waits for it\n";
       }
-      stallReported = stalled;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     std::function<void()> idle;

@@ -37,6 +37,15 @@ constexpr CallbackClock::Following kJackFollowing{0.03, 0.03, 0.3, 0.0002};
 // clock's phase moves there. Its following alone would take seconds, while messages
 // went out on entry times and what came in was stamped on the estimate.
 constexpr double kShiftedSeconds = 0.015;
+// MIDI clock (the system messages) keeps its own spacing in frames, 24 a quarter to the
+// frame, laid from the first of a run on: the server's frames may stray from the system
+// clock the due times are on, and a clock that follows that wander jitters by it. Where
+// the run strays from the estimate by more than the slack it is drawn back a frame a
+// message; past the break (a stall), or after a pause, it starts again on the estimate.
+// Channel messages stay on the estimate, where what comes in is stamped.
+constexpr double kScheduleSlackSeconds = 0.004;
+constexpr double kScheduleBreakSeconds = 0.05;
+constexpr double kScheduleGapSeconds = 0.5;
 
 // One queued message: when it is due on JACK's microsecond clock, and its bytes.
 struct Event {
@@ -147,8 +156,14 @@ struct JackMidiPort::Shared {
   std::int64_t frame = 0;        // ...and counted on
   double behindSince = -1;       // entry time from which every cycle came a period late
   double leastBehind = 0;        // seconds, the least of those cycles' lateness
+  bool scheduled = false;        // a run of clock messages goes on...
+  double runFrame = 0;           // ...its latest message's frame...
+  jack_time_t runDue = 0;        // ...and due time
 
   static int process(jack_nframes_t frames, void* self);
+  // The frame of a clock message due at `due` (JACK's microseconds), `length` seconds
+  // later: on the run's own spacing, within the slack of the cycle clock's estimate.
+  double frameOfDue(jack_time_t due, double length);
   // Feeds the cycle clock the entry of the cycle at `frame`, `length` seconds long.
   void followServer(double entered, double length);
   // Moves the input port's messages of this cycle into `input`, and those to pass
@@ -438,6 +453,20 @@ void JackMidiPort::Shared::followServer(double entered, double length) {
   }
 }
 
+double JackMidiPort::Shared::frameOfDue(jack_time_t due, double length) {
+  const double estimate = clock.frameAt(static_cast<double>(due) * 1e-6 + length);
+  const double since = (static_cast<double>(due) - static_cast<double>(runDue)) * 1e-6;
+  double at = runFrame + since * sampleRate;
+  const double apart = at - estimate;
+  if (!scheduled || since < 0 || since > kScheduleGapSeconds ||
+      std::abs(apart) > kScheduleBreakSeconds * sampleRate) {
+    at = estimate;
+  } else if (std::abs(apart) > kScheduleSlackSeconds * sampleRate) {
+    at -= apart > 0 ? 1 : -1;
+  }
+  return at;
+}
+
 int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   auto* s = static_cast<Shared*>(self);
   jack_port_t* out = s->port.load(std::memory_order_acquire);
@@ -482,16 +511,24 @@ int JackMidiPort::Shared::process(jack_nframes_t frames, void* self) {
   };
   while (jack_ringbuffer_peek(s->queue, reinterpret_cast<char*>(&event), sizeof event) ==
          sizeof event) {
-    double offset = s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length) -
-                    static_cast<double>(s->frame);
+    const bool clockMessage = event.bytes[0] >= 0xF0;
+    const double at = clockMessage
+                          ? s->frameOfDue(event.due, length)
+                          : s->clock.frameAt(static_cast<double>(event.due) * 1e-6 + length);
+    double offset = at - static_cast<double>(s->frame);
     // A message a whole period overdue goes now, whatever the estimate says: after a
     // burst of xruns the clock may be off for a while, and nothing may wait on it. One
     // the estimate places in this cycle stays at its frame: a cycle entered late does
     // not move it.
-    if (offset >= frames && event.due + static_cast<jack_time_t>(length * 1e6) <= entered) {
-      offset = 0;
-    }
+    const bool overdue =
+        offset >= frames && event.due + static_cast<jack_time_t>(length * 1e6) <= entered;
+    if (overdue) offset = 0;
     if (offset >= frames) break;
+    if (clockMessage) {
+      s->scheduled = !overdue;  // after an overdue one the next starts a run anew
+      s->runFrame = at;
+      s->runDue = event.due;
+    }
     // Frames never go backwards within a cycle: messages keep their order.
     const jack_nframes_t wanted = offset > 0 ? static_cast<jack_nframes_t>(offset) : 0u;
     passThrough(wanted);

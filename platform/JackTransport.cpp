@@ -52,6 +52,8 @@ struct JackTransportPlayer::State {
   std::atomic<bool> closing{false};
   std::atomic<std::uint64_t> cycles{0};
   std::atomic<std::uint64_t> sentCount{0};
+  std::atomic<std::uint64_t> startCount{0};
+  std::atomic<std::uint64_t> stopCount{0};
   bool active = false;
 
   // Process thread only.
@@ -157,7 +159,10 @@ int JackTransportPlayer::State::process(jack_nframes_t frames, void* self) {
   std::uint64_t written = 0;
   if (!rolling) {
     // Stopped (or closing): what sounds is silenced once.
-    if (s->wasRolling) s->silence(buffer, &written);
+    if (s->wasRolling) {
+      s->silence(buffer, &written);
+      s->stopCount.fetch_add(1);
+    }
     s->wasRolling = false;
   } else {
     const bool fromMaster = (pos.valid & JackPositionBBT) != 0 && !s->master.load() &&
@@ -170,6 +175,7 @@ int JackTransportPlayer::State::process(jack_nframes_t frames, void* self) {
     } else {
       s->followFrames(pos, frames, continued, buffer, &written);
     }
+    if (!s->wasRolling) s->startCount.fetch_add(1);
     s->wasFollowing = fromMaster;
     s->following.store(fromMaster, std::memory_order_relaxed);
     s->wasRolling = true;
@@ -306,6 +312,22 @@ bool JackTransportPlayer::followsMaster() const {
 
 bool JackTransportPlayer::rolling() const {
   return state_->rollingNow.load();
+}
+
+std::uint64_t JackTransportPlayer::starts() const {
+  return state_->startCount.load();
+}
+
+std::uint64_t JackTransportPlayer::stops() const {
+  return state_->stopCount.load();
+}
+
+void JackTransportPlayer::startRolling() {
+  if (!state_->gone.load()) jack_transport_start(state_->client);
+}
+
+void JackTransportPlayer::stopRolling() {
+  if (!state_->gone.load()) jack_transport_stop(state_->client);
 }
 
 bool JackTransportPlayer::serverGone() const {

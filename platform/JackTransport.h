@@ -57,6 +57,13 @@ class JackTransportPlayer {
   // Whether the latest cycle saw bar and beat from another client.
   bool followsMaster() const;
   bool rolling() const;
+  // How often the transport has started and stopped rolling under this client, so that a
+  // poll misses no start or stop however short.
+  std::uint64_t starts() const;
+  std::uint64_t stops() const;
+  // Starts and stops the transport for every client that follows it.
+  void startRolling();
+  void stopRolling();
   bool serverGone() const;
   // Messages written so far (for checks).
   std::uint64_t sent() const;
