@@ -172,9 +172,10 @@ TEST_F(Kits, RenderAppliesTheDocumentsMixAndTheVoiceMapKeptBesideThePadMaps) {
   EXPECT_NEAR(levelOf(mixedLeft, 0, 8000) / levelOf(plainLeft, 0, 8000), 1.0, 1e-6);
   EXPECT_NEAR(levelOf(mixedLeft, snare, 8000) / levelOf(plainLeft, snare, 8000),
               std::pow(10.0, -6.0 / 20), 1e-3);
-  EXPECT_LT(levelOf(mixedRight, snare, 8000), 1e-6);
+  // Silent but for the 16-bit file's last bit.
+  EXPECT_LT(levelOf(mixedRight, snare, 8000), 1e-3 * levelOf(plainLeft, snare, 8000));
   EXPECT_GT(levelOf(plainLeft, ride, 8000), 1e-3);
-  EXPECT_LT(levelOf(mixedLeft, ride, 8000), 1e-6);
+  EXPECT_LT(levelOf(mixedLeft, ride, 8000), 1e-2 * levelOf(plainLeft, ride, 8000));
   EXPECT_EQ(cli({"compile", mixedDoc}).out, cli({"compile", plainDoc}).out);
 
   // The snare played on the kick's samples, the kick sent to the synthesiser.
