@@ -15,13 +15,13 @@ bool mixBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-std::string lowered(std::string_view s) {
+std::string mixLowered(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
-std::string_view trimmed(std::string_view s) {
+std::string_view mixTrimmed(std::string_view s) {
   while (!s.empty() && mixBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && mixBlank(s.back())) s.remove_suffix(1);
   return s;
@@ -32,7 +32,7 @@ std::optional<std::string_view> mixLineValue(std::string_view line) {
   std::size_t at = 0;
   while (at < line.size() && mixBlank(line[at])) ++at;
   auto take = [&](std::string_view word, bool needBlank) {
-    if (line.size() - at < word.size() || lowered(line.substr(at, word.size())) != word) {
+    if (line.size() - at < word.size() || mixLowered(line.substr(at, word.size())) != word) {
       return false;
     }
     at += word.size();
@@ -41,7 +41,7 @@ std::optional<std::string_view> mixLineValue(std::string_view line) {
     return !needBlank || at > before;
   };
   if (!take("meta", true) || !take("mix", false) || !take("=", false)) return std::nullopt;
-  return trimmed(line.substr(at));
+  return mixTrimmed(line.substr(at));
 }
 
 struct MixLine {
@@ -89,12 +89,12 @@ std::vector<std::string_view> mixWords(std::string_view s) {
 }
 
 void readMixEntry(std::string_view entry, DocumentMix& mix) {
-  entry = trimmed(entry);
-  const std::string low = lowered(entry);
+  entry = mixTrimmed(entry);
+  const std::string low = mixLowered(entry);
   // The longest caption the entry starts with, followed by a blank or nothing.
   std::size_t voice = kVoiceCount, captionLength = 0;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
-    const std::string caption = lowered(kVoiceCaptions[v]);
+    const std::string caption = mixLowered(kVoiceCaptions[v]);
     if (low.rfind(caption, 0) == 0 && caption.size() > captionLength &&
         (low.size() == caption.size() || mixBlank(low[caption.size()]))) {
       voice = v, captionLength = caption.size();
@@ -104,7 +104,7 @@ void readMixEntry(std::string_view entry, DocumentMix& mix) {
   VoiceMix& m = mix.voices[voice];
   const std::vector<std::string_view> words = mixWords(entry.substr(captionLength));
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string word = lowered(words[i]);
+    const std::string word = mixLowered(words[i]);
     if (word == "mute") {
       m.mute = true;
     } else if (word == "solo") {
@@ -116,7 +116,7 @@ void readMixEntry(std::string_view entry, DocumentMix& mix) {
       }
     } else if (const auto gain = mixNumber(word)) {
       m.gainDb = std::clamp(*gain, kMixMinGainDb, kMixMaxGainDb);
-      if (i + 1 < words.size() && lowered(words[i + 1]) == "db") ++i;
+      if (i + 1 < words.size() && mixLowered(words[i + 1]) == "db") ++i;
     } else if (word.size() > 2 && word.ends_with("db")) {
       if (const auto g = mixNumber(std::string_view(word).substr(0, word.size() - 2))) {
         m.gainDb = std::clamp(*g, kMixMinGainDb, kMixMaxGainDb);
