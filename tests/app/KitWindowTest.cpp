@@ -101,6 +101,15 @@ TEST(KitWindow, ChoosesAuditionsRemapsAndMixesAsOneUndoStep) {
   editor.undo();
   EXPECT_EQ(editorText(editor), original);
   EXPECT_EQ(w->gain(DrumVoice::SnareDrum)->value(), 0.0);
+
+  // Play names the voices the kit leaves to the synthesiser in the problems list, in the
+  // words the CLI uses.
+  setEditorText(editor, "r = ride\npart = A tempo = 240 notes = 4\nr |x---|\nsong = A\n");
+  form->Play_Click();
+  form->Stopb_Click();
+  EXPECT_TRUE(form->problems()->kitWarnings().contains(
+      "Tiny Test Kit has no instrument for Ride: the General MIDI synthesiser plays it"))
+      << form->problems()->kitWarnings().join("\n").toStdString();
   form->kitWindow()->hide();
   ::unsetenv(kKitsVariable);
 }
