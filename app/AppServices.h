@@ -6,6 +6,7 @@
 
 namespace pulsewright {
 
+class KitVoices;
 class MidiInputService;
 class MidiOutputService;
 class PlaybackClock;
@@ -23,6 +24,7 @@ struct AppServices {
   int splashMilliseconds = 6000;          // how long the splash window stays; 0: no splash
   QString recoveryFolder;                 // where unsaved text is kept; empty: nowhere
   MidiInputService* midiInput = nullptr;  // the kits Record listens to; null: none
+  KitVoices* kitVoices = nullptr;         // the sampled drum kit's player; null: none
 };
 
 }  // namespace pulsewright

@@ -24,6 +24,7 @@
 #include "app/DrumKeyboard.h"
 #include "app/DrumTabImportCommands.h"
 #include "app/HelpWindows.h"
+#include "app/KitWindow.h"
 #include "app/MainMenus.h"
 #include "app/PlayMenu.h"
 #include "app/PrintCommand.h"
@@ -119,6 +120,8 @@ Form1::~Form1() {
   // window does after the live keyboard has gone: it goes first.
   delete drumKeyboard_;
   drumKeyboard_ = nullptr;
+  delete kitWindow_;  // before the model it shows
+  kitWindow_ = nullptr;
 }
 
 int Form1::twips(int length) const {
@@ -179,6 +182,10 @@ void Form1::buildMenus() {
                              port_->channel()};
   });
   connect(action("Options"), &QAction::triggered, this, &Form1::Options_Click);
+  connect(action("Kit"), &QAction::triggered, this, [this] {
+    kitWindow_->show();
+    kitWindow_->raise();
+  });
   playMenu_ = new PlayMenu(*this, menuBar(), *transport_, actions_);
   transportBar_ = playMenu_->toolBar();
   recording_ = std::make_unique<Recording>(*port_, samples_.get(), services_, *transport_, this);
@@ -268,6 +275,14 @@ void Form1::wireEditor() {
 
   // The problems in the text under the editor; double-click one to go to it.
   problems_ = new ProblemsPanel(*tablatureEditor_);
+  // Settings > Kit, hidden until asked for.
+  kit_ = std::make_unique<KitSettingsModel>(
+      services_.settings, services_.padMapFolder.toStdString(), services_.kitVoices);
+  kitWindow_ = new KitWindow(
+      *kit_, *tablatureEditor_, [this] { return padMap(); }, this);
+  kitWindow_->setWindowFlag(Qt::Window);
+  connect(kitWindow_, &KitWindow::kitLoaded, this,
+          [this] { problems_->setKitWarnings(kit_->warnings()); });
   QDockWidget* dock =
       dockUnderEditor(*this, problems_, "Problems", "Problems", action("Find"), actions_);
   documentImport_ = new DocumentImport(*editor_, *problems_, services_.dialogs, this);
@@ -365,6 +380,7 @@ void Form1::startUp() {
       this);
   options_->setWindowFlag(Qt::Window);
   options_->applyFirstPreset();
+  kit_->prepare({}, padMap());  // the remembered kit loads while the window starts
   // 11. The stored appearance.
   editor_->applyStoredAppearance();
   if (services_.splashMilliseconds <= 0) startUp_->splashOver();
@@ -410,7 +426,10 @@ void Form1::Play_Click() {
     }
     MessageBoxListener listener(services_.dialogs, this);
     const std::shared_ptr<const SessionResult> result = compileAsPlay(documentForCompiler());
-    transport_->playCompiled(result->document, &listener, [this] { return partAtCursor(); });
+    kit_->prepare(result->text(), padMap());  // the document's kit line wins
+    transport_->playCompiled(kit_->withMix(result->document, result->text(), padMap()), &listener,
+                             [this] { return partAtCursor(); });
+    problems_->setKitWarnings(kit_->warnings());
   } catch (const std::bad_alloc&) {
     // Not enough memory for this song: the window and its text stay.
     transport_->songOver();
@@ -461,7 +480,8 @@ void Form1::takeCompilation(const std::shared_ptr<const SessionResult>& result) 
       result == session_->kept() || result->generation != bridge_->latestGeneration()) {
     return;
   }
-  const std::vector<Diagnostic> reasons = transport_->editCompiled(result->document);
+  const std::vector<Diagnostic> reasons =
+      transport_->editCompiled(kit_->withMix(result->document, result->text(), result->padMap));
   if (reasons.empty()) session_->keepStateOf(result, false);
   problems_->setNotPlayed(reasons);
 }

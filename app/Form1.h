@@ -48,6 +48,8 @@ class TablatureEditor;
 class TemplatesController;
 class LiveKeyboard;
 class OptionsWindow;
+class KitSettingsModel;
+class KitWindow;
 class PlayMenu;
 class PortStepOutput;
 class PrintCommand;
@@ -100,6 +102,8 @@ class Form1 : public QMainWindow {
   Recording& recording() const { return *recording_; }
   DrumKeyboard* keyboard() const { return drumKeyboard_; }
   OptionsWindow* options() const { return options_; }
+  KitWindow* kitWindow() const { return kitWindow_; }
+  KitSettingsModel& kitSettings() const { return *kit_; }
   SplashWindow* splash() const { return startUp_->splash(); }
   MidiPort& midiPort() { return *port_; }
   LiveKeyboard& liveKeyboard() { return *liveKeyboard_; }
@@ -219,6 +223,8 @@ class Form1 : public QMainWindow {
   DrumKeyboard* drumKeyboard_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QPointer<OptionsWindow> options_;
+  std::unique_ptr<KitSettingsModel> kit_;
+  KitWindow* kitWindow_ = nullptr;  // a child, deleted first in ~Form1
   QPointer<LanguageReferenceWindow> languageReference_;
   QPointer<DrumNamesWindow> drumNames_;
   bool closed_ = false;

@@ -90,6 +90,7 @@ QMenu* addFileAndEditMenus(QMenuBar* bar, ActionMap& actions) {
 void addSettingsMenu(QMenuBar* bar, ActionMap& actions) {
   QMenu* settings = bar->addMenu("Settings");
   addAction(settings, actions, "Options", "Pad Assignment");
+  addAction(settings, actions, "Kit", "Kit");
   addAction(settings, actions, "Templates", "Templates");
 }
 

@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   AppServices services{midi, sound, settings, dialogs, clock, padMaps, 6000, {}};
   if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;
   services.midiInput = &ports;
+  services.kitVoices = &synth.kitVoices();
   // One copy per running window; the single copy of earlier builds joins them.
   services.recoveryFolder = dataFolder + "/recovery";
   QDir().mkpath(services.recoveryFolder);

@@ -14,6 +14,7 @@
 #include "cli/Command.h"
 #include "kits/KitLibrary.h"
 #include "kits/KitLoader.h"
+#include "kits/KitVoiceFile.h"
 #include "playback/SamplePlayer.h"
 #include "tablature/DocumentKit.h"
 #include "tablature/Timeline.h"
@@ -40,18 +41,6 @@ void printKits(const KitSearch& search, std::ostream& out) {
     out << "  (none: install hydrogen-drumkits or avldrums.lv2-soundfont, or name a folder in "
         << kKitsVariable << ")\n";
   }
-}
-
-// The voice a note of the song stands for: the pad map's, else its General MIDI family.
-std::string voiceOfNote(int note, const PadMap& padMap) {
-  for (std::size_t v = 0; v < kVoiceCount; ++v) {
-    const std::optional<double> n = padEntryNumber(padMap[v]);
-    if (n && std::lround(*n) == note) return std::string(kVoiceCaptions[v]);
-  }
-  if (const std::optional<DrumVoice> voice = drumVoiceOfKey(note)) {
-    return std::string(kVoiceCaptions[index(*voice)]);
-  }
-  return "note " + std::to_string(note);
 }
 
 }  // namespace
@@ -98,6 +87,8 @@ int chooseKit(const std::string& option, const std::string& documentText, const 
   options.sampleRate = sampleRate;
   options.memoryBudget = kDefaultSampleMemoryBytes;
   options.padMap = padMap;
+  // The voice map chosen in the window's Settings > Kit.
+  options.chosen = readKitVoiceChoices(defaultPadMapFolder(), *kit);
   KitLoader loader(*kit, options);
   // Decoding a large kit takes a while: a terminal sees how far it is.
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -125,36 +116,8 @@ int chooseKit(const std::string& option, const std::string& documentText, const 
 
 void reportMissingVoices(const KitChoice& choice, const Timeline& song, const PadMap& padMap,
                          std::ostream& err) {
-  if (!choice.sound) return;
-  std::set<int> notes;
-  for (const TimelinePart& part : song.parts()) {
-    for (const TimelineItem& item : part.items) {
-      if (item.kind == TimelineItem::Kind::Note) notes.insert(item.note);
-    }
-  }
-  std::vector<std::string> missing;
-  for (int note : notes) {
-    if (note < 0 || note > 127 ||
-        choice.sound->instrumentOfNote[static_cast<std::size_t>(note)] >= 0) {
-      continue;
-    }
-    const std::string voice = voiceOfNote(note, padMap);
-    if (std::find(missing.begin(), missing.end(), voice) == missing.end()) missing.push_back(voice);
-  }
-  // In pad order, as the Options window lists the voices; other notes after them.
-  auto rank = [](const std::string& voice) {
-    const auto* at = std::find(kVoiceCaptions.begin(), kVoiceCaptions.end(), voice);
-    return at - kVoiceCaptions.begin();
-  };
-  std::stable_sort(missing.begin(), missing.end(),
-                   [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
-  if (!missing.empty()) {
-    err << "pulsewright-cli: " << choice.name << " has no instrument for ";
-    for (std::size_t i = 0; i < missing.size(); ++i) {
-      err << (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") << missing[i];
-    }
-    err << ": the General MIDI synthesiser plays " << (missing.size() == 1 ? "it" : "them") << "\n";
-  }
+  const std::string message = missingVoicesMessage(choice, song, padMap);
+  if (!message.empty()) err << "pulsewright-cli: " << message << "\n";
 }
 
 void addKitsCommand(CLI::App& app, CliContext& context) {

@@ -48,6 +48,7 @@
 #include "playback/TransportLayout.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/DocumentKit.h"
+#include "tablature/DocumentMix.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -473,6 +474,7 @@ int runPlay(const PlayArguments& o, CliContext& io) {
       status != kExitOk) {
     return status;
   }
+  kit.setMix(documentMix(text), padMap);
   // Sound: samples (and the built-in synthesiser) share one SDL device.
   std::unique_ptr<SdlSoundOutput> sound;
   std::unique_ptr<SamplePlayer> samples;
@@ -618,7 +620,11 @@ int runPlay(const PlayArguments& o, CliContext& io) {
     const std::shared_ptr<const SessionResult> compiled =
         document.compileNow(text, commandSessionOptions(padMap, &messages, false));
     document.keepStateOf(compiled, false);
-    std::shared_ptr<const Song> song = makeSong(compiled->document.song);
+    std::shared_ptr<const Timeline> timeline = compiled->document.song;
+    if (const DocumentMix mix = documentMix(text); !mix.plain()) {
+      timeline = std::make_shared<const Timeline>(withoutMixSilencedVoices(*timeline, mix));
+    }
+    std::shared_ptr<const Song> song = makeSong(std::move(timeline));
     reportMissingVoices(kit, song->timeline, padMap, err);
     PlayOptions options;
     options.loops = o.loops;

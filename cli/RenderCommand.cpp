@@ -14,6 +14,7 @@
 #include "cli/VoiceOptions.h"
 #include "playback/SongRenderer.h"
 #include "tablature/CompiledDocument.h"
+#include "tablature/DocumentMix.h"
 #include "tablature/TablatureCompiler.h"
 #include "text/DocumentText.h"
 
@@ -51,6 +52,10 @@ int runRender(const RenderArguments& o, CliContext& io) {
   if (!mask->empty()) {
     compiled = std::make_shared<const Timeline>(withoutSilencedVoices(*compiled, *mask));
   }
+  const DocumentMix mix = documentMix(compiledResult->text());
+  if (!mix.plain()) {
+    compiled = std::make_shared<const Timeline>(withoutMixSilencedVoices(*compiled, mix));
+  }
   const std::shared_ptr<const Song> song = makeSong(std::move(compiled));
   if (!withinMaxLength(song->timeline, o.maxSeconds, o.file, "render", err)) return kExitError;
 
@@ -65,6 +70,7 @@ int runRender(const RenderArguments& o, CliContext& io) {
       status != kExitOk) {
     return status;
   }
+  settings.kit.setMix(mix, padMap);
   reportMissingVoices(settings.kit, song->timeline, padMap, err);
   const StopSignals stopSignals;
   const bool terminal = ::isatty(STDERR_FILENO) == 1;

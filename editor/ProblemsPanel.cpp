@@ -36,6 +36,12 @@ void ProblemsPanel::setNotPlayed(const std::vector<Diagnostic>& reasons) {
   refill();
 }
 
+void ProblemsPanel::setKitWarnings(const QStringList& warnings) {
+  if (warnings == kitWarnings_) return;
+  kitWarnings_ = warnings;
+  refill();
+}
+
 QSize ProblemsPanel::sizeHint() const {
   const int row = fontMetrics().height() + 4;
   return {QTreeWidget::sizeHint().width(),
@@ -64,6 +70,9 @@ void ProblemsPanel::refill() {
                                             tr("not played"), QString::fromStdString(d.text)});
   }
   for (const QString& w : importWarnings_) {
+    rows << new QTreeWidgetItem(QStringList{QString(), QString(), tr("warning"), w});
+  }
+  for (const QString& w : kitWarnings_) {
     rows << new QTreeWidgetItem(QStringList{QString(), QString(), tr("warning"), w});
   }
   addTopLevelItems(rows);

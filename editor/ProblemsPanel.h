@@ -27,6 +27,10 @@ class ProblemsPanel : public QTreeWidget {
   // Rows after the editor's own problems, kept until they are set again: why the latest
   // edit made while the song plays is not played.
   void setNotPlayed(const std::vector<Diagnostic>& reasons);
+  // Rows after those, kept until they are set again: what the drum kit played lacks or
+  // left out.
+  void setKitWarnings(const QStringList& warnings);
+  const QStringList& kitWarnings() const { return kitWarnings_; }
 
  private:
   void refill();
@@ -35,6 +39,7 @@ class ProblemsPanel : public QTreeWidget {
   QPointer<TablatureEditor> editor_;
   QStringList importWarnings_;
   std::vector<Diagnostic> notPlayed_;
+  QStringList kitWarnings_;
 };
 
 }  // namespace pulsewright

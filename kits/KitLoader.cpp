@@ -298,6 +298,7 @@ KitLoadResult loadKit(const KitInfo& kit, const KitLoadOptions& options,
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     const int chosen = options.chosen[v];
     if (chosen >= 0 && chosen < static_cast<int>(kit.instruments.size())) result.voices[v] = chosen;
+    if (chosen < -1) result.voices[v] = -1;  // sent to the synthesiser by hand
   }
   auto sound = std::make_shared<KitSound>();
   sound->name = kit.name;
@@ -407,6 +408,8 @@ KitLoadResult loadKit(const KitInfo& kit, const KitLoadOptions& options,
     if (note >= 0 && result.voices[v] >= 0) {
       sound->instrumentOfNote[static_cast<std::size_t>(note)] =
           static_cast<std::int16_t>(result.voices[v]);
+    } else if (note >= 0 && options.chosen[v] < -1) {
+      sound->instrumentOfNote[static_cast<std::size_t>(note)] = -1;
     }
   }
   if (progress) progress(1.0);

@@ -31,7 +31,8 @@ struct KitLoadOptions {
   int sampleRate = 44100;
   std::size_t memoryBudget = std::size_t{512} << 20;  // decoded samples, at most
   PadMap padMap = defaultPadMap();
-  // Instruments chosen by hand over the ones found (-1 keeps what is found).
+  // Instruments chosen by hand over the ones found (-1 keeps what is found, below -1 sends
+  // the voice to the synthesiser).
   KitVoiceMap chosen = [] {
     KitVoiceMap m;
     m.fill(-1);

@@ -16,7 +16,16 @@ std::size_t KitSound::memoryBytes() const {
   return bytes;
 }
 
-KitVoices::KitVoices(int polyphony) : polyphony_(std::clamp(polyphony, 1, kPoolSize - 32)) {}
+KitVoices::KitVoices(int polyphony) : polyphony_(std::clamp(polyphony, 1, kPoolSize - 32)) {
+  for (std::atomic<float>& gain : noteMix_) gain.store(1.0f, std::memory_order_relaxed);
+}
+
+void KitVoices::setNoteMix(int note, float left, float right) {
+  if (note < 0 || note > 127) return;
+  const auto at = static_cast<std::size_t>(note) * 2;
+  noteMix_[at].store(left, std::memory_order_relaxed);
+  noteMix_[at + 1].store(right, std::memory_order_relaxed);
+}
 
 void KitVoices::setKit(std::shared_ptr<const KitSound> kit) {
   PW_ASSERT_NOT_AUDIO_THREAD();
@@ -103,6 +112,21 @@ bool KitVoices::noteOn(int note, int velocity) {
   if (!current_ || note < 0 || note > 127) return false;
   const int index = current_->instrumentOfNote[static_cast<std::size_t>(note)];
   if (index < 0 || index >= static_cast<int>(current_->instruments.size())) return false;
+  const auto mix = static_cast<std::size_t>(note) * 2;
+  return playInstrument(index, velocity, noteMix_[mix].load(std::memory_order_relaxed),
+                        noteMix_[mix + 1].load(std::memory_order_relaxed));
+}
+
+void KitVoices::audition(int instrument, int velocity) {
+  if (instrument < 0 || instrument >= KitSound::kMaxInstruments) return;
+  auditionRequest_.store(instrument * 128 + std::clamp(velocity, 1, 127),
+                         std::memory_order_release);
+}
+
+bool KitVoices::playInstrument(int index, int velocity, float mixLeft, float mixRight) {
+  if (!current_ || index < 0 || index >= static_cast<int>(current_->instruments.size())) {
+    return false;
+  }
   if (velocity <= 0) return true;
   const KitInstrument& instrument = current_->instruments[static_cast<std::size_t>(index)];
   if (instrument.layers.empty()) return true;
@@ -167,8 +191,8 @@ bool KitVoices::noteOn(int note, int velocity) {
   const float gain = kKitGain * level * chosen->gain;
   *voice = Voice{};
   voice->sample = &sample;
-  voice->left = gain * instrument.left;
-  voice->right = gain * instrument.right;
+  voice->left = gain * instrument.left * mixLeft;
+  voice->right = gain * instrument.right * mixRight;
   voice->instrument = index;
   voice->muteGroup = instrument.muteGroup;
   voice->started = ++hits_;
@@ -177,6 +201,9 @@ bool KitVoices::noteOn(int note, int velocity) {
 
 void KitVoices::render(float* stereo, int frames) {
   adoptPending();
+  if (const int request = auditionRequest_.exchange(-1, std::memory_order_acquire); request >= 0) {
+    playInstrument(request / 128, request % 128, 1.0f, 1.0f);
+  }
   int sounding = 0;
   bool retiring = false;
   for (Voice& v : voices_) {

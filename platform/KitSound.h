@@ -72,6 +72,10 @@ class KitVoices {
 
   // The audio thread. noteOn is false when the note is none of the kit's instruments.
   bool noteOn(int note, int velocity);
+  // Any thread: the kit's instrument (an index into KitSound::instruments) plays once, at
+  // the start of the next render, whether or not a note plays it (the kit window's
+  // audition). A later request before that render replaces it.
+  void audition(int instrument, int velocity = 100);
   // Whether a kit is played (the audio thread; takes over a kit handed over meanwhile).
   bool playing() {
     adoptPending();
@@ -83,6 +87,9 @@ class KitVoices {
   int sounding() const { return soundingAtomic_.load(std::memory_order_relaxed); }
   // Silences everything at once; only while nothing renders.
   void reset();
+  // The mixer: the gain of each channel of a note's hits, from its next hit on, whichever
+  // kit plays (any thread; 1 and 1 leave the note as the kit has it).
+  void setNoteMix(int note, float left, float right);
 
  private:
   struct Voice {
@@ -97,6 +104,7 @@ class KitVoices {
   };
 
   void adoptPending();
+  bool playInstrument(int index, int velocity, float mixLeft, float mixRight);
   Voice* freeVoice();
   void cut(Voice& voice, int frames);
 
@@ -110,6 +118,9 @@ class KitVoices {
   std::atomic<std::uint64_t> playingGeneration_{0};
   std::atomic<std::uint64_t> retiringGeneration_{0};
   std::atomic<int> soundingAtomic_{0};
+  // Left then right for each note; relaxed: a hit reads whichever gain was set last.
+  std::array<std::atomic<float>, 256> noteMix_;
+  std::atomic<int> auditionRequest_{-1};  // instrument * 128 + velocity; -1: none
 
   // The audio thread's own state.
   const KitSound* current_ = nullptr;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tablature/DocumentKit.h"
+#include "tablature/DocumentMix.h"
 #include "tablature/TablatureCompiler.h"
 #include "tests/support/TestDocuments.h"
 
@@ -666,6 +668,35 @@ TEST(DocumentKit, TheLastKitLineNamesTheKit) {
        {"metakit = X", "meta kits = X", "meta kit X", "k = kick", "# meta kit = X", ""}) {
     EXPECT_EQ(documentKit(none), "") << none;
   }
+}
+
+// The mix line: read in any case and spacing, written back in one form, out of range
+// values held to the mixer's, and a change that replaces the line, adds it first or
+// takes it out with its line end.
+TEST(DocumentMix, TheMixLineReadsWritesAndChangesInPlace) {
+  const DocumentMix mix = documentMix(
+      "k = kick\r\n META mix=snare drum -6.5 dB PAN -40 solo;Ride 99dB mute;"
+      " Nothing 3 dB; Tom 1 pan 300\r\n");
+  EXPECT_EQ(mix.voices[index(DrumVoice::SnareDrum)], (VoiceMix{-6.5, -40, false, true}));
+  EXPECT_EQ(mix.voices[index(DrumVoice::Ride)], (VoiceMix{kMixMaxGainDb, 0, true, false}));
+  EXPECT_EQ(mix.voices[index(DrumVoice::Tom1)], (VoiceMix{0, 100, false, false}));
+  EXPECT_TRUE(mix.voices[index(DrumVoice::BassDrum)].plain());
+  EXPECT_EQ(formatMix(mix), "Snare Drum -6.5 dB pan -40 solo; Tom 1 pan 100; Ride 12 dB mute");
+  EXPECT_TRUE(mix.sounds(index(DrumVoice::SnareDrum)));
+  EXPECT_FALSE(mix.sounds(index(DrumVoice::BassDrum)));  // another voice is soloed
+  EXPECT_FLOAT_EQ(mix.voices[index(DrumVoice::SnareDrum)].rightGain(),
+                  static_cast<float>(std::pow(10, -6.5 / 20) * 0.6));
+  EXPECT_TRUE(documentMix("k = kick\r\nmetamix = Ride mute\r\n").plain());
+
+  const std::string text = "k = kick\r\nmeta mix = Ride mute\r\nsong = A\r\n";
+  DocumentMix louder = documentMix(text);
+  EXPECT_FALSE(mixLineChange(text, louder));  // already so
+  louder.voices[index(DrumVoice::BassDrum)].gainDb = 3;
+  EXPECT_EQ(*mixLineChange(text, louder),
+            (TextChange{10, 20, "meta mix = Bass Drum 3 dB; Ride mute"}));
+  EXPECT_EQ(*mixLineChange(text, DocumentMix{}), (TextChange{10, 22, ""}));
+  EXPECT_EQ(*mixLineChange("k = kick\r\n", louder),
+            (TextChange{0, 0, "meta mix = Bass Drum 3 dB; Ride mute\r\n"}));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ struct AppFixture {
   std::unique_ptr<Form1> start(int splashMs = 1) {
     auto form =
         std::make_unique<Form1>(AppServices{midi, sound, settings, dialogs, clock, padMaps.path(),
-                                            splashMs, recoveryFolder, midiInput});
+                                            splashMs, recoveryFolder, midiInput, kitVoices});
     form->startUp();
     return form;
   }
@@ -51,6 +51,7 @@ struct AppFixture {
   QTemporaryDir padMaps;
   QString recoveryFolder;                 // empty: no recovery copy
   MidiInputService* midiInput = nullptr;  // the kits Record may listen to; null: none
+  KitVoices* kitVoices = nullptr;         // the sampled kit's player; null: none
 };
 
 // Runs the event loop until `done` holds or the time is up.

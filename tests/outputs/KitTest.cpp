@@ -18,11 +18,13 @@
 #include "AudioTestUtil.h"
 #include "kits/KitLibrary.h"
 #include "kits/KitLoader.h"
+#include "kits/KitVoiceFile.h"
 #include "platform/EngineSoundOutput.h"
 #include "platform/FluidSynthOutput.h"
 #include "platform/ShortMessage.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/CountedAllocations.h"
+#include "tests/support/TinyKit.h"
 
 namespace pulsewright {
 namespace {
@@ -32,69 +34,6 @@ using namespace test;
 constexpr int kRate = 44100;
 constexpr long kStep = kRate / 2;  // a quarter note at 120 beats a minute
 
-// A decaying tone: the sound of one sample, at any rate.
-struct Tone {
-  double hz, seconds, decay;
-  double at(double t) const {
-    return t < 0 || t >= seconds ? 0 : 0.8 * std::sin(2 * M_PI * hz * t) * std::exp(-t / decay);
-  }
-};
-
-void writeSample(const std::string& path, const Tone& tone, int rate, int format, int channels) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = format;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-  const auto frames = static_cast<long>(tone.seconds * rate);
-  std::vector<float> pcm;
-  for (long i = 0; i < frames; ++i) {
-    for (int c = 0; c < channels; ++c) pcm.push_back(static_cast<float>(tone.at(double(i) / rate)));
-  }
-  sf_writef_float(f, pcm.data(), frames);
-  sf_close(f);
-}
-
-const Tone kSoftKick{90, 0.4, 0.1}, kHardKick{140, 0.4, 0.1}, kSnareA{400, 0.3, 0.05},
-    kSnareB{620, 0.3, 0.05}, kClosedHat{3000, 0.2, 0.03}, kOpenHat{2200, 1.5, 1.0};
-
-std::string layer(const std::string& file, double min, double max) {
-  return "<layer><filename>" + file + "</filename><min>" + std::to_string(min) + "</min><max>" +
-         std::to_string(max) + "</max><gain>1</gain><pitch>0</pitch></layer>";
-}
-
-std::string instrument(const std::string& name, const std::string& layers) {
-  return "<instrument><id>0</id><name>" + name +
-         "</name><volume>1</volume><pan_L>1</pan_L><pan_R>1</pan_R><gain>1</gain>"
-         "<muteGroup>-1</muteGroup><midiOutNote>60</midiOutNote>" +
-         layers + "</instrument>";
-}
-
-// "Tiny Test Kit" in `folder`: two kick layers, two snare samples sharing a range, the
-// hats, a tom whose sample is missing and a crash whose sample is no sound at all.
-void makeTinyKit(const std::string& folder, const std::string& name = "Tiny Test Kit") {
-  std::filesystem::create_directories(folder);
-  writeSample(folder + "/kick-soft.wav", kSoftKick, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1);
-  writeSample(folder + "/kick-hard.flac", kHardKick, 22050, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1);
-  writeSample(folder + "/snare-a.ogg", kSnareA, 44100, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2);
-  writeSample(folder + "/snare-b.wav", kSnareB, 96000, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2);
-  writeSample(folder + "/hat-closed.wav", kClosedHat, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1);
-  writeSample(folder + "/hat-open.flac", kOpenHat, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1);
-  writeFile(folder + "/crash.wav", "RIFF-not-really-a-wave");
-  writeFile(folder + "/drumkit.xml",
-            "<?xml version=\"1.0\"?>\n<drumkit_info xmlns=\"http://www.hydrogen-music.org/"
-            "drumkit\"><name>" +
-                name + "</name><license>CC0</license><instrumentList>" +
-                instrument("Test Kick",
-                           layer("kick-soft.wav", 0, 0.5) + layer("kick-hard.flac", 0.5, 1)) +
-                instrument("Test Snare", layer("snare-a.ogg", 0, 1) + layer("snare-b.wav", 0, 1)) +
-                instrument("Hat Closed", layer("hat-closed.wav", 0, 1)) +
-                instrument("Hat Open", layer("hat-open.flac", 0, 1)) +
-                instrument("Tom Hi", layer("tom-gone.wav", 0, 1)) +
-                instrument("Crash", layer("crash.wav", 0, 1)) + "</instrumentList></drumkit_info>");
-}
-
 class Kits : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,23 +42,42 @@ class Kits : public ::testing::Test {
     writeFile(dir_.path("kits/broken/drumkit.xml"), "<drumkit_info><name>Broken</name>");
     std::filesystem::create_directories(dir_.path("kits/empty"));
     ::setenv(kKitsVariable, dir_.path("kits").c_str(), 1);
+    // Where the window keeps voice maps: this test's own, never the user's.
+    ::setenv("XDG_DATA_HOME", dir_.path("data").c_str(), 1);
   }
-  void TearDown() override { ::unsetenv(kKitsVariable); }
+  void TearDown() override {
+    ::unsetenv(kKitsVariable);
+    ::unsetenv("XDG_DATA_HOME");
+  }
   TempDir dir_;
 };
 
-std::vector<float> readLeft(const std::string& path) {
+std::vector<float> readChannel(const std::string& path, int channel) {
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-  if (!f) return {};
+  if (!f || channel >= info.channels) return {};
   std::vector<float> stereo(static_cast<std::size_t>(info.frames) * info.channels);
   sf_readf_float(f, stereo.data(), info.frames);
   sf_close(f);
-  std::vector<float> left;
-  for (std::size_t i = 0; i < stereo.size(); i += static_cast<std::size_t>(info.channels)) {
-    left.push_back(stereo[i]);
+  std::vector<float> out;
+  for (std::size_t i = static_cast<std::size_t>(channel); i < stereo.size();
+       i += static_cast<std::size_t>(info.channels)) {
+    out.push_back(stereo[i]);
   }
-  return left;
+  return out;
+}
+
+std::vector<float> readLeft(const std::string& path) {
+  return readChannel(path, 0);
+}
+
+// The root-mean-square level of `frames` frames from `from` (what the file holds of them).
+double levelOf(const std::vector<float>& audio, long from, long frames) {
+  double sum = 0;
+  for (long i = from; i < from + frames && i < static_cast<long>(audio.size()); ++i) {
+    sum += double(audio[static_cast<std::size_t>(i)]) * audio[static_cast<std::size_t>(i)];
+  }
+  return std::sqrt(sum / static_cast<double>(frames));
 }
 
 // How alike the rendered frames are to `tone` started at `frame`, over `frames` frames
@@ -194,6 +152,56 @@ TEST_F(Kits, ARenderPlaysEachHitsLayerAtItsFrameChokesTheHatAndSaysWhatItLeftOut
   EXPECT_EQ(readLeft(out2), audio);
   // ...and compiles to the same song as without the line.
   EXPECT_EQ(cli({"compile", named}).out, cli({"compile", doc}).out);
+}
+
+// The document's mixer, read by render: the snare 6 dB down and hard left, the ride (a
+// voice the synthesiser plays) muted, the kick as it was; and the song it compiles to is
+// the one without the line. A voice map kept as the window keeps it plays in the CLI too.
+TEST_F(Kits, RenderAppliesTheDocumentsMixAndTheVoiceMapKeptBesideThePadMaps) {
+  const std::string plainDoc = writeFile(dir_.path("song.tab"), kSong);
+  const std::string mixedDoc =
+      writeFile(dir_.path("mixed.tab"),
+                std::string("meta mix = Snare Drum -6 dB pan -100; Ride mute\n") + kSong);
+  ASSERT_EQ(
+      cli({"render", plainDoc, "-o", dir_.path("plain.wav"), "--kit", "Tiny Test Kit"}).status, 0);
+  const CliRun mixed =
+      cli({"render", mixedDoc, "-o", dir_.path("mixed.wav"), "--kit", "Tiny Test Kit"});
+  ASSERT_EQ(mixed.status, 0) << mixed.err;
+  const std::vector<float> plainLeft = readChannel(dir_.path("plain.wav"), 0);
+  const std::vector<float> mixedLeft = readChannel(dir_.path("mixed.wav"), 0);
+  const std::vector<float> mixedRight = readChannel(dir_.path("mixed.wav"), 1);
+  ASSERT_GT(plainLeft.size(), static_cast<std::size_t>(12 * kStep));
+  ASSERT_GT(mixedLeft.size(), static_cast<std::size_t>(8 * kStep));
+  const long snare = 5 * kStep, ride = 11 * kStep;
+  EXPECT_NEAR(levelOf(mixedLeft, 0, 8000) / levelOf(plainLeft, 0, 8000), 1.0, 1e-6);
+  EXPECT_NEAR(levelOf(mixedLeft, snare, 8000) / levelOf(plainLeft, snare, 8000),
+              std::pow(10.0, -6.0 / 20), 1e-3);
+  // Silent but for the 16-bit file's last bit.
+  EXPECT_LT(levelOf(mixedRight, snare, 8000), 1e-3 * levelOf(plainLeft, snare, 8000));
+  EXPECT_GT(levelOf(plainLeft, ride, 8000), 1e-3);
+  EXPECT_LT(levelOf(mixedLeft, ride, 8000), 1e-2 * levelOf(plainLeft, ride, 8000));
+  EXPECT_EQ(cli({"compile", mixedDoc}).out, cli({"compile", plainDoc}).out);
+
+  // The snare played on the kick's samples, the kick sent to the synthesiser.
+  std::string problem;
+  const std::optional<KitInfo> kit = readHydrogenKit(dir_.path("kits/tiny"), &problem);
+  ASSERT_TRUE(kit) << problem;
+  KitVoiceMap chosen;
+  chosen.fill(-1);
+  chosen[index(DrumVoice::SnareDrum)] = 0;
+  chosen[index(DrumVoice::BassDrum)] = kKitVoiceSynthesiser;
+  ASSERT_TRUE(writeKitVoiceChoices(defaultPadMapFolder(), *kit, chosen, &problem)) << problem;
+  const CliRun remapped =
+      cli({"render", plainDoc, "-o", dir_.path("remapped.wav"), "--kit", "Tiny Test Kit"});
+  ASSERT_EQ(remapped.status, 0) << remapped.err;
+  EXPECT_NE(remapped.err.find("Tiny Test Kit has no instrument for Bass Drum and Ride: the General "
+                              "MIDI synthesiser plays them"),
+            std::string::npos)
+      << remapped.err;
+  const std::vector<float> audio = readLeft(dir_.path("remapped.wav"));
+  EXPECT_GE(std::max(correlation(audio, snare, kSoftKick, 8000),
+                     correlation(audio, snare, kHardKick, 8000)),
+            0.99);
 }
 
 TEST_F(Kits, KitsAreListedAndAnUnknownKitExitsWithTheList) {
