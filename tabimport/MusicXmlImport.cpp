@@ -13,6 +13,7 @@
 #include "tabimport/Hydrogen.h"
 #include "tabimport/XmlFields.h"
 #include "tabimport/XmlPosition.h"
+#include "tabimport/XmlWarnings.h"
 #include "tabimport/ZipArchive.h"
 #include "tablature/ImportWriter.h"
 
@@ -85,7 +86,7 @@ class Reader {
   MusicXmlImport run();
 
  private:
-  void warn(const pugi::xml_node& node, std::string text);
+  void warn(const pugi::xml_node& node, std::string text) { warnings_.warn(node, std::move(text)); }
   void readPart(const pugi::xml_node& part, const std::map<std::string, Instrument>& instruments,
                 std::vector<Measure>* measures);
   std::optional<DrumVoice> voiceOf(const pugi::xml_node& note,
@@ -95,22 +96,12 @@ class Reader {
 
   std::string_view xml_;
   MusicXmlImport result_;
-  std::size_t suppressed_ = 0;
-  pugi::xml_node suppressedAt_;
+  CappedXmlWarnings warnings_{xml_, kMaxWarnings, &result_.warnings};
   std::set<std::string> warnedInstruments_;
   ImportWriter writer_;
   std::size_t movedHits_ = 0;
   pugi::xml_node firstMoved_;
 };
-
-void Reader::warn(const pugi::xml_node& node, std::string text) {
-  if (result_.warnings.size() >= kMaxWarnings) {
-    if (suppressed_++ == 0) suppressedAt_ = node;
-    return;
-  }
-  const auto [line, column] = lineAndColumnOf(xml_, xmlOffsetOf(node));
-  result_.warnings.push_back({line, column, std::move(text)});
-}
 
 std::optional<DrumVoice> Reader::voiceOf(const pugi::xml_node& note,
                                          const std::map<std::string, Instrument>& instruments) {
@@ -467,12 +458,7 @@ MusicXmlImport Reader::run() {
                     " fell on a step that holds the same drum already: each pair plays once, at "
                     "the louder level");
   }
-  if (suppressed_ > 0) {
-    const std::size_t more = suppressed_ + 1;
-    result_.warnings.pop_back();
-    suppressed_ = 0;
-    warn(suppressedAt_, std::to_string(more) + " more warnings not shown");
-  }
+  warnings_.finish();
   result_.document = writer_.document();
   return result_;
 }
