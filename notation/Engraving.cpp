@@ -186,7 +186,6 @@ class Engraver {
           ++piece.to;
         }
         piece.last = piece.to == p.slots.size();
-        if (piece.last) room -= p.right - kCutRoom;
         line.push_back(piece);
         used += pieceWidth(piece);
         if (!piece.last) close();

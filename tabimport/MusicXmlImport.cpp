@@ -147,6 +147,10 @@ void Reader::readPart(const pugi::xml_node& part,
   int beats = 4;
   int beatUnit = 4;
   int tempo = 120;
+  // A measure repeat (simile marks): its measures, where they hold no notes of their own,
+  // play the `simileSpan` measures before them again.
+  std::size_t simileSpan = 0;
+  std::vector<std::vector<Hit>> partHits;  // this part's hits, by measure
   std::size_t m = 0;
   for (const pugi::xml_node& measure : part.children("measure")) {
     // A second drum part adds its notes to the first one's measures.
@@ -158,6 +162,7 @@ void Reader::readPart(const pugi::xml_node& part,
     double cursor = 0;  // whole notes
     double longest = 0;
     double lastStart = 0;
+    const std::size_t hitsBefore = out.hits.size();
     for (const pugi::xml_node& e : measure.children()) {
       const std::string_view name = e.name();
       if (name == "attributes") {
@@ -170,6 +175,13 @@ void Reader::readPart(const pugi::xml_node& part,
         if (b && t && *b >= 1 && *b <= 64 && *t >= 1 && *t <= 64) {
           beats = static_cast<int>(*b);
           beatUnit = static_cast<int>(*t);
+        }
+        const pugi::xml_node simile = e.child("measure-style").child("measure-repeat");
+        if (std::string_view(simile.attribute("type").value()) == "start") {
+          const double span = xmlNumberIn(trimmedXmlText(simile.child_value())).value_or(1);
+          simileSpan = static_cast<std::size_t>(std::clamp(std::lround(span), 1L, 16L));
+        } else if (std::string_view(simile.attribute("type").value()) == "stop") {
+          simileSpan = 0;
         }
       } else if (name == "sound" || name == "direction") {
         const pugi::xml_node sound = name == "sound" ? e : e.child("sound");
@@ -279,6 +291,12 @@ void Reader::readPart(const pugi::xml_node& part,
         out.hits.push_back({start, *voice, level});
       }
     }
+    if (simileSpan > 0 && out.hits.size() == hitsBefore && m >= simileSpan) {
+      const std::vector<Hit>& repeated = partHits[m - simileSpan];
+      out.hits.insert(out.hits.end(), repeated.begin(), repeated.end());
+    }
+    partHits.emplace_back(out.hits.begin() + static_cast<std::ptrdiff_t>(hitsBefore),
+                          out.hits.end());
     out.beats = beats;
     out.beatUnit = beatUnit;
     const double written = static_cast<double>(beats) / beatUnit;
