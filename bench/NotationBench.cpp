@@ -5,6 +5,9 @@
 // image).
 // Usage: pw_bench_notation [runs]
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -70,22 +73,49 @@ std::string partDocument(int bars) {
 }
 
 // The processor time of the last medianMs() run's median, in ms: on a shared machine the
-// wall time counts the other programs' turns as well.
+// wall time counts the other programs' turns as well. Beside it, what tells where the
+// rest of the wall time went: page faults (memory first touched), waits for input or
+// output, and the times the process was made to give the processor to another.
 double lastCpuMs = 0;
+long lastFaults = 0, lastWaits = 0, lastPreempted = 0;
 
 double medianMs(int runs, const std::function<void()>& work) {
-  std::vector<std::pair<double, double>> times;
+  struct Run {
+    double ms, cpuMs;
+    long faults, waits, preempted;
+    bool operator<(const Run& o) const { return ms < o.ms; }
+  };
+  std::vector<Run> times;
   for (int r = 0; r < runs; ++r) {
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
     const std::clock_t cpu = std::clock();
     const auto start = std::chrono::steady_clock::now();
     work();
-    times.emplace_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
-        1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    ::getrusage(RUSAGE_SELF, &after);
+    times.push_back({ms, cpuMs,
+                     after.ru_minflt + after.ru_majflt - before.ru_minflt - before.ru_majflt,
+                     after.ru_nvcsw - before.ru_nvcsw, after.ru_nivcsw - before.ru_nivcsw});
   }
   std::sort(times.begin(), times.end());
-  lastCpuMs = times[times.size() / 2].second;
-  return times[times.size() / 2].first;
+  const Run& median = times[times.size() / 2];
+  lastCpuMs = median.cpuMs;
+  lastFaults = median.faults;
+  lastWaits = median.waits;
+  lastPreempted = median.preempted;
+  return median.ms;
+}
+
+// The machine's load, for reading the wall times.
+std::string loadAverage() {
+  double load[3] = {0, 0, 0};
+  if (::getloadavg(load, 3) != 3) return "unknown";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
+  return text;
 }
 
 }  // namespace
@@ -106,13 +136,17 @@ int main(int argc, char** argv) {
     measures = score.measures.size();
     bytes = writeMusicXml(score).size();
   });
-  const Score score = scoreOfDocument(song, padMap);
   const double exportCpuMs = lastCpuMs;
+  const long exportFaults = lastFaults, exportWaits = lastWaits, exportPreempted = lastPreempted;
+  const Score score = scoreOfDocument(song, padMap);
   const double writerMs = medianMs(runs, [&] { bytes = writeMusicXml(score).size(); });
+  std::printf("load average %s on %ld processors\n", loadAverage().c_str(),
+              ::sysconf(_SC_NPROCESSORS_ONLN));
   std::printf(
-      "MusicXML export, %zu measures (%zu bytes): %.2f ms whole (cpu %.2f), %.2f ms writer "
-      "alone (cpu %.2f)\n",
-      measures, bytes, exportMs, exportCpuMs, writerMs, lastCpuMs);
+      "MusicXML export, %zu measures (%zu bytes): %.2f ms whole (cpu %.2f; %ld page faults, %ld "
+      "waits, %ld times preempted), %.2f ms writer alone (cpu %.2f; %ld faults, %ld preempted)\n",
+      measures, bytes, exportMs, exportCpuMs, exportFaults, exportWaits, exportPreempted, writerMs,
+      lastCpuMs, lastFaults, lastPreempted);
 
   const std::string short32 = songDocument(32);
   PdfScore pdf;

@@ -37,6 +37,7 @@ bool readLimited(std::istream& stream, std::string* bytes) {
 }
 
 bool processEndsAfterCommand = false;
+bool heapGrownAhead = false;  // by useHugeHeapPages()
 
 // The signal that asked the command to stop, 0 while none has.
 std::atomic<int> gStopSignal{0};
@@ -104,6 +105,11 @@ void useHugeHeapPages() {
   char* const from = before + (kHugePage - offset(before)) % kHugePage;
   char* const to = after - offset(after);
   if (to > from) madvise(from, static_cast<std::size_t>(to - from), MADV_HUGEPAGE);  // a hint
+  heapGrownAhead = true;
+}
+
+void keepLargeBlocksOnHeap() {
+  if (heapGrownAhead) mallopt(M_MMAP_THRESHOLD, 32 << 20);  // glibc's largest
 }
 
 SessionOptions commandSessionOptions(const PadMap& padMap, CompileListener* listener,

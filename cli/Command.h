@@ -81,6 +81,10 @@ void keepUntilExit(std::shared_ptr<const void> object);
 // Gives the heap transparent huge pages ahead of a command that builds a whole song, when
 // the process ends after it.
 void useHugeHeapPages();
+// After useHugeHeapPages(): blocks of any size come from the heap grown ahead, so that a
+// file's bytes and their copies are not faulted in 4 KB at a time either (for commands
+// whose peak memory is a few times the input's, as import).
+void keepLargeBlocksOnHeap();
 
 // A number of seconds or decibels from `minimum` to `maximum`: NaN and infinities are no
 // answer.

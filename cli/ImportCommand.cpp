@@ -85,6 +85,11 @@ int runForeignImport(const ImportArguments& a, std::string_view name, ForeignFor
 }
 
 int runImport(const ImportArguments& a, CliContext& io) {
+  // An importer reads the file into many small blocks (an XML tree, a grid per part)
+  // and the process ends after it: faulting that memory in 4 KB at a time took more than
+  // the import itself.
+  useHugeHeapPages();
+  keepLargeBlocksOnHeap();
   std::string bytes;
   std::string reason;
   // A link given in place of a file (no file of that name).

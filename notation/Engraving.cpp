@@ -21,6 +21,7 @@ constexpr double kRestHalfHeight = 1.4;
 constexpr double kSystemGap = 1.5;
 constexpr double kTextRow = 2.2;
 constexpr double kCutRoom = 0.7;  // after the last head of a measure cut at a system's end
+constexpr double kSimileWidth = 5.0;
 
 // The room after a note or rest that lasts `quarters` until the next one: the longer, the
 // wider, but far less than in proportion.
@@ -90,7 +91,7 @@ class Engraver {
       std::map<int, double> extra;  // by start: room a ghost, dot or second head needs
       std::vector<int> starts;
       std::vector<int> ghostAt;  // a ghost's parentheses need room before it too
-      for (int v = 0; v < 2; ++v) {
+      for (int v = 0; v < 2 && !m.simile; ++v) {
         for (const ScoreNote& n : m.voices[v]) {
           if (n.hidden) continue;
           starts.push_back(n.start);
@@ -129,7 +130,7 @@ class Engraver {
         if (starts.size() == 1 && m.voices[0].size() == 1 && m.voices[0][0].measureRest) w = 4.0;
         p.slots.push_back({starts[i], w});
       }
-      if (p.slots.empty()) p.slots.push_back({0, 4.0});
+      if (p.slots.empty()) p.slots.push_back({0, m.simile ? kSimileWidth : 4.0});
       p.timeSignature =
           previous == nullptr || previous->beats != m.beats || previous->beatType != m.beatType;
       if (p.timeSignature) p.left += kTimeWidth;
@@ -185,7 +186,6 @@ class Engraver {
           ++piece.to;
         }
         piece.last = piece.to == p.slots.size();
-        if (piece.last) room -= p.right - kCutRoom;
         line.push_back(piece);
         used += pieceWidth(piece);
         if (!piece.last) close();
@@ -291,7 +291,11 @@ class Engraver {
     const int endAt = piece.to < p.slots.size() ? p.slots[piece.to].at : m.duration();
     slotX[endAt] = x;
     columns(m, piece, slotX, endAt);
-    for (int v = 1; v <= 2; ++v) voice(m, p, v, slotX, endAt);
+    if (m.simile) {
+      simileSign((slotX.begin()->second + x) / 2);
+    } else {
+      for (int v = 1; v <= 2; ++v) voice(m, p, v, slotX, endAt);
+    }
     x += piece.last ? p.right : kCutRoom;
     if (piece.last) {
       if (m.repeatTimes > 1) {
@@ -311,6 +315,14 @@ class Engraver {
       }
     }
     return x;
+  }
+
+  // The one-bar repeat sign centred on `x`: a slash rising over the middle line, a dot
+  // above it on the left and one below it on the right.
+  void simileSign(double x) {
+    stroke(x - 1.0, 3.0, x + 1.0, 1.0, 0.55, StrokeKind::SimileSlash);
+    stroke(x - 0.85, 1.4, x - 0.85, 1.4, 0.45, StrokeKind::RepeatDot);
+    stroke(x + 0.85, 2.6, x + 0.85, 2.6, 0.45, StrokeKind::RepeatDot);
   }
 
   // The playing mark's room: each grid step from where it starts to where the next does.

@@ -37,6 +37,7 @@ enum class StrokeKind : std::uint8_t {
   Beam,
   Flag,
   TupletBracket,
+  SimileSlash,  // the thick stroke of the one-bar repeat sign, between two RepeatDots
 };
 struct EngravedStroke {
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;

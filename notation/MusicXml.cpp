@@ -146,8 +146,12 @@ class Writer {
     out_ += "    <measure number=\"" + std::to_string(number) + "\">\n";
     const bool metreChanged =
         number == 1 || before_.beats != m.beats || before_.beatType != m.beatType;
-    if (metreChanged) {
+    // Simile bars start a measure repeat; the first bar after them stops it.
+    const bool simileChanged = m.simile != before_.simile;
+    if (metreChanged || simileChanged) {
       out_ += "      <attributes>\n";
+    }
+    if (metreChanged) {
       if (number == 1) {
         out_ += "        <divisions>" + std::to_string(head_.divisions) + "</divisions>\n";
       }
@@ -157,6 +161,13 @@ class Writer {
         out_ += "        <clef><sign>percussion</sign></clef>\n";
         out_ += "        <staff-details><staff-lines>5</staff-lines></staff-details>\n";
       }
+    }
+    if (simileChanged) {
+      out_ += m.simile ? "        <measure-style><measure-repeat type=\"start\">1</measure-repeat>"
+                         "</measure-style>\n"
+                       : "        <measure-style><measure-repeat type=\"stop\"/></measure-style>\n";
+    }
+    if (metreChanged || simileChanged) {
       out_ += "      </attributes>\n";
     }
     if (m.repeatStart) {
@@ -193,7 +204,7 @@ class Writer {
       out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
     }
     out_ += "    </measure>\n";
-    before_ = {m.beats, m.beatType, m.tempo};
+    before_ = {m.beats, m.beatType, m.tempo, m.simile};
     pass();
   }
 
@@ -360,6 +371,7 @@ class Writer {
     int beats = 0;
     int beatType = 0;
     double tempo = 0;
+    bool simile = false;
   };
 
   const Score& head_;

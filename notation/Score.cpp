@@ -103,8 +103,18 @@ class Builder {
       }
       written.push_back(s);
     }
+    // A one-bar part played several times in a row inside a longer song keeps a bar for
+    // every play, the bars after the first as simile marks, so the score reads bar for
+    // bar with the song line; a song that is nothing but one bar played over stays one
+    // bar between repeat signs.
     for (const Segment& s : written) {
       if (stopped_) break;
+      if (s.times > 1 && written.size() > 1 && barsOf(s.part) == 1) {
+        for (int play = 0; play < s.times && !stopped_; ++play) {
+          emit(s.part, s.played, s.position + play, 1, play > 0);
+        }
+        continue;
+      }
       emit(s.part, s.played, s.position, s.times);
     }
     return std::move(score_);
@@ -324,7 +334,19 @@ class Builder {
     return longest;
   }
 
-  void emit(int partIndex, int played, int songPosition, int times) {
+  // The bars of a part that hold a step.
+  int barsOf(int partIndex) const {
+    const PartLayout& out = layouts_.at(partIndex);
+    const auto count = static_cast<int>(out.steps.size());
+    int bars = 0;
+    for (std::size_t b = 0; b < out.barStarts.size(); ++b) {
+      const int to = b + 1 < out.barStarts.size() ? out.barStarts[b + 1] : count;
+      if (out.barStarts[b] < to) ++bars;
+    }
+    return bars;
+  }
+
+  void emit(int partIndex, int played, int songPosition, int times, bool simile = false) {
     const TimelinePart& part = src_.timeline.parts()[static_cast<std::size_t>(partIndex)];
     const PartLayout& out = layouts_.at(partIndex);
     const int count = static_cast<int>(out.steps.size());
@@ -344,7 +366,8 @@ class Builder {
       m.beatType = out.metres[b].second;
       m.tempo = out.tempi[static_cast<std::size_t>(from)];
       m.songPosition = songPosition;
-      if (b == 0) m.partName = part.name;
+      if (b == 0 && !simile) m.partName = part.name;
+      m.simile = simile;
       for (int s = from; s < to; ++s) {
         ScoreStep step = out.steps[static_cast<std::size_t>(s)];
         if (s < played) addHits(part, part.steps[static_cast<std::size_t>(s)], &step);

@@ -87,6 +87,9 @@ struct ScoreMeasure {
   bool repeatStart = false;
   int repeatTimes = 1;
   int repeatedPositions = 1;  // song positions this measure stands for
+  // The bar before played again, engraved as the one-bar repeat sign: its steps and
+  // notes are those of the bar it repeats, so readers still play them.
+  bool simile = false;
   std::vector<ScoreStep> steps;
   std::vector<ScoreNote> voices[2];  // voice 1 and voice 2, spelled from the steps
   int duration() const;

@@ -4,13 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 #include "padmap/DrumVoice.h"
+#include "tablature/ImportWriter.h"
 #include "text/DocumentText.h"
 #include "text/Utf8.h"
 
@@ -41,31 +40,12 @@ constexpr Label kLabels[] = {
     {"cow", V::CowBell},     {"cp", V::Claps},      {"cl", V::Claps},
 };
 
-// How each voice is written in the document: its grid symbol and a voice line the
-// compiler binds.
-struct VoiceText {
-  std::string_view symbol;
-  std::string_view line;
-};
-constexpr std::array<VoiceText, kVoiceCount> kVoiceTexts = {{
-    {"k", "k = kick drum"},
-    {"s", "s = snare"},
-    {"h", "h = closed hi-hat"},
-    {"p", "p = pedal hi-hat"},
-    {"o", "o = open hi-hat"},
-    {"t1", "t1 = tom 1"},
-    {"t2", "t2 = tom 2"},
-    {"t3", "t3 = tom 3"},
-    {"t4", "t4 = tom 4"},
-    {"r", "r = ride cymbal"},
-    {"b", "b = bell"},
-    {"c", "c = crash 1"},
-    {"c2", "c2 = crash 2"},
-    {"p1", "p1 = perc 1"},
-    {"p2", "p2 = perc 2"},
-    {"cp", "cp = claps"},
-    {"cb", "cb = cow bell"},
-}};
+// How the document's voice lines name each voice ("k = kick drum"), as the compiler binds
+// them.
+constexpr std::array<std::string_view, kVoiceCount> kTabVoiceCaptions = {
+    "kick drum", "snare",  "closed hi-hat", "pedal hi-hat", "open hi-hat", "tom 1",
+    "tom 2",     "tom 3",  "tom 4",         "ride cymbal",  "bell",        "crash 1",
+    "crash 2",   "perc 1", "perc 2",        "claps",        "cow bell"};
 
 constexpr int kDefaultTempo = 120;
 constexpr int kMaxRepeat = 999;
@@ -165,6 +145,8 @@ struct InstrumentLine {
   int repeat = 0;
 };
 
+std::string tabPartName(std::size_t n);
+
 enum class Role { Hat, Cymbal, Plain };
 
 Role roleOf(DrumVoice v) {
@@ -198,9 +180,7 @@ class Importer {
   void readBar(std::string_view bar, int column, Role role, InstrumentLine* out);
   void readMarks(std::string_view line, int lineNumber);
   void buildPart(System& system);
-  // The next part name no part has; false when none is left.
-  bool freeName(std::size_t* name);
-  void addToSong(std::size_t name, int count);
+  void addToSong(const std::string& name, int count);
   template <typename T>
   T markFor(const std::vector<Mark>& marks, int line, T fallback, T (*make)(const Mark&)) const;
 
@@ -210,22 +190,11 @@ class Importer {
   TabWarning firstSuppressed_;
   std::vector<Mark> tempos_;
   std::vector<Mark> signatures_;
-  std::array<bool, kVoiceCount> used_{};
-  // Each distinct part once: its text in parts_, found again by the hash of its body.
-  struct PartText {
-    std::size_t offset;
-    std::size_t size;
-    std::size_t name;
-  };
-  std::unordered_multimap<std::size_t, PartText> partIndex_;
-  std::string parts_;
+  ImportWriter writer_{kTabVoiceCaptions, tabPartName};
   // The song as runs of one part name, so that a repeat costs nothing until written.
-  std::vector<std::pair<std::size_t, int>> song_;
-  // Part names in use, and the lowest that may be free.
-  std::vector<bool> takenNames_;
-  std::size_t nextName_ = 0;
+  std::vector<std::pair<std::string, int>> song_;
   // The song of the labelled section being read, and its count (0 outside one).
-  std::vector<std::pair<std::size_t, int>> sectionSong_;
+  std::vector<std::pair<std::string, int>> sectionSong_;
   int sectionRepeat_ = 0;
   int sectionLine_ = 0;
   // Systems that got no part name because the names ran out.
@@ -493,7 +462,9 @@ constexpr std::size_t countPartNames() {
 }
 constexpr std::size_t kPartNameCount = countPartNames();
 
-std::string partName(std::size_t n) {
+// The name of the n-th part; "" past the last.
+std::string tabPartName(std::size_t n) {
+  if (n >= kPartNameCount) return {};
   std::uint32_t cp = 0;
   for (const NameRange& r : kNameRanges) {
     if (n <= r.last - r.first) {
@@ -511,13 +482,6 @@ std::string partName(std::size_t n) {
     s += static_cast<char>(0x80 | (cp & 0x3F));
   }
   return s;
-}
-
-char levelCharacter(std::uint8_t level) {
-  if (level == 0) return '-';
-  if (level == 5) return 'x';
-  if (level == 7) return 'X';
-  return static_cast<char>('0' + level);
 }
 
 void Importer::buildPart(System& system) {
@@ -594,23 +558,18 @@ void Importer::buildPart(System& system) {
                                    : markFor<int>(tempos_, firstLine, kDefaultTempo,
                                                   [](const Mark& m) { return m.value; });
 
-  std::size_t width = 0;
-  for (const auto& g : grids) width = std::max(width, kVoiceTexts[index(g.first)].symbol.size());
-  std::string body =
-      " tempo = " + std::to_string(tempo) + " notes = " + std::to_string(notes) + "\n";
+  ImportedPart part;
+  part.tempo = tempo;
+  part.notes = notes;
+  part.barSteps.assign(reference->barLengths.begin(), reference->barLengths.end());
   for (const auto& [voice, levels] : grids) {
-    used_[index(voice)] = true;
-    const std::string_view symbol = kVoiceTexts[index(voice)].symbol;
-    body += symbol;
-    body.append(width - symbol.size() + 1, ' ');
-    body += '|';
-    std::size_t step = 0;
-    for (std::size_t bar = 0; bar < reference->barLengths.size(); ++bar) {
-      for (int i = 0; i < reference->barLengths[bar]; ++i) body += levelCharacter(levels[step++]);
-      body += '|';
+    part.lineOrder.push_back(voice);
+    for (std::size_t step = 0; step < levels.size(); ++step) {
+      if (levels[step] != 0)
+        part.hits.push_back({static_cast<std::uint32_t>(step), voice, levels[step]});
     }
-    body += '\n';
   }
+  part.restVoice = *lines.front()->voice;
 
   int repeat = system.repeat;
   for (const InstrumentLine& l : system.lines) repeat = std::max(repeat, l.repeat);
@@ -621,47 +580,21 @@ void Importer::buildPart(System& system) {
   }
   repeat = std::max(repeat, 1);
 
-  const std::size_t hash = std::hash<std::string_view>{}(body);
-  std::optional<std::size_t> name;
-  for (auto [it, end] = partIndex_.equal_range(hash); it != end; ++it) {
-    const PartText& p = it->second;
-    if (std::string_view(parts_).substr(p.offset, p.size) == body) name = p.name;
-  }
-  if (!name && system.sectionRepeat > 0) {
-    // A section's first part is named by its label's initial where that is free.
-    const char initial = system.label.front();
-    const std::size_t wanted = initial >= 'a' ? static_cast<std::size_t>(initial - 'a')
-                                              : static_cast<std::size_t>(initial - 'A');
-    if (wanted >= takenNames_.size() || !takenNames_[wanted]) name = wanted;
-  }
-  std::size_t fresh = 0;
-  if (!name && !freeName(&fresh)) {
+  // A section's first part is named by its label's initial where that is free.
+  const std::string initial =
+      system.sectionRepeat > 0 ? std::string(1, system.label.front()) : std::string();
+  const std::string name = writer_.name(part, initial);
+  if (name.empty()) {
     if (droppedSystems_++ == 0) firstDropped_ = {firstLine, system.lines.front().labelColumn, {}};
     droppedBars_ += reference->barLengths.size() * static_cast<std::size_t>(repeat);
     return;
   }
-  if (!name) name = fresh;
-  if (takenNames_.size() <= *name || !takenNames_[*name]) {
-    if (takenNames_.size() <= *name) takenNames_.resize(*name + 1, false);
-    takenNames_[*name] = true;
-    parts_ += "part = " + partName(*name);
-    partIndex_.emplace(hash, PartText{parts_.size(), body.size(), *name});
-    parts_ += body;
-    parts_ += '\n';
-  }
-  addToSong(*name, repeat);
+  addToSong(name, repeat);
 }
 
-bool Importer::freeName(std::size_t* name) {
-  while (nextName_ < takenNames_.size() && takenNames_[nextName_]) ++nextName_;
-  if (nextName_ >= kPartNameCount) return false;
-  *name = nextName_;
-  return true;
-}
-
-void Importer::addToSong(std::size_t name, int count) {
+void Importer::addToSong(const std::string& name, int count) {
   // A labelled section's song is kept apart until its repeats are known.
-  std::vector<std::pair<std::size_t, int>>& song = sectionRepeat_ > 0 ? sectionSong_ : song_;
+  std::vector<std::pair<std::string, int>>& song = sectionRepeat_ > 0 ? sectionSong_ : song_;
   if (!song.empty() && song.back().first == name) {
     song.back().second += count;
   } else {
@@ -754,29 +687,9 @@ TabImportResult Importer::run(std::string_view bytes) {
 
   TabImportResult result;
   result.found = !song_.empty();
-  if (result.found) {
-    // Written once at its final size: the song may be far longer than the tab.
-    std::string voices;
-    for (std::size_t v = 0; v < kVoiceCount; ++v) {
-      if (used_[v]) (voices += kVoiceTexts[v].line) += '\n';
-    }
-    std::size_t songBytes = 0;
-    for (const auto& [name, count] : song_) {
-      songBytes += partName(name).size() * static_cast<std::size_t>(count);
-    }
-    std::string& doc = result.document;
-    doc.reserve(voices.size() + 1 + parts_.size() + 7 + songBytes + 1);
-    doc += voices;
-    doc += '\n';
-    doc += parts_;
-    parts_ = std::string();
-    doc += "song = ";
-    for (const auto& [name, count] : song_) {
-      const std::string character = partName(name);
-      for (int i = 0; i < count; ++i) doc += character;
-    }
-    doc += '\n';
-  }
+  for (const auto& [name, count] : song_) writer_.playNamed(name, count);
+  song_ = {};
+  if (result.found) result.document = writer_.document();
   if (droppedSystems_ > 0) {
     firstDropped_.text = "the song has no part names left: " + std::to_string(droppedSystems_) +
                          " systems from here (" + std::to_string(droppedBars_) + " bars) left out";

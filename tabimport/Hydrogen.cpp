@@ -14,6 +14,7 @@
 #include "padmap/PadMap.h"
 #include "tabimport/XmlFields.h"
 #include "tabimport/XmlPosition.h"
+#include "tabimport/XmlWarnings.h"
 #include "tablature/ImportWriter.h"
 
 namespace pulsewright {
@@ -103,7 +104,7 @@ class Reader {
   HydrogenImport run();
 
  private:
-  void warn(const pugi::xml_node& node, std::string text);
+  void warn(const pugi::xml_node& node, std::string text) { warnings_.warn(node, std::move(text)); }
   void readInstruments(const pugi::xml_node& list);
   Pattern readPattern(const pugi::xml_node& node);
   bool playColumn(const std::vector<const Pattern*>& patterns, int tempo);
@@ -111,21 +112,11 @@ class Reader {
 
   std::string_view bytes_;
   HydrogenImport result_;
-  std::size_t suppressed_ = 0;
-  pugi::xml_node suppressedAt_;
+  CappedXmlWarnings warnings_{bytes_, kMaxWarnings, &result_.warnings};
   std::unordered_map<std::string, DrumVoice> instruments_;  // by id
   bool defaultKit_ = false;
   ImportWriter writer_;
 };
-
-void Reader::warn(const pugi::xml_node& node, std::string text) {
-  if (result_.warnings.size() >= kMaxWarnings) {
-    if (suppressed_++ == 0) suppressedAt_ = node;
-    return;
-  }
-  const auto [line, column] = lineAndColumnOf(bytes_, xmlOffsetOf(node));
-  result_.warnings.push_back({line, column, std::move(text)});
-}
 
 void Reader::readInstruments(const pugi::xml_node& list) {
   for (const pugi::xml_node& i : list.children("instrument")) {
@@ -381,12 +372,7 @@ HydrogenImport Reader::run() {
     }
   }
   warnMerged(song);
-  if (suppressed_ > 0) {
-    const std::size_t more = suppressed_ + 1;
-    result_.warnings.pop_back();
-    suppressed_ = 0;
-    warn(suppressedAt_, std::to_string(more) + " more warnings not shown");
-  }
+  warnings_.finish();
   result_.document = writer_.document();
   return result_;
 }

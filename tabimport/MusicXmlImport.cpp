@@ -13,6 +13,7 @@
 #include "tabimport/Hydrogen.h"
 #include "tabimport/XmlFields.h"
 #include "tabimport/XmlPosition.h"
+#include "tabimport/XmlWarnings.h"
 #include "tabimport/ZipArchive.h"
 #include "tablature/ImportWriter.h"
 
@@ -85,7 +86,7 @@ class Reader {
   MusicXmlImport run();
 
  private:
-  void warn(const pugi::xml_node& node, std::string text);
+  void warn(const pugi::xml_node& node, std::string text) { warnings_.warn(node, std::move(text)); }
   void readPart(const pugi::xml_node& part, const std::map<std::string, Instrument>& instruments,
                 std::vector<Measure>* measures);
   std::optional<DrumVoice> voiceOf(const pugi::xml_node& note,
@@ -95,22 +96,12 @@ class Reader {
 
   std::string_view xml_;
   MusicXmlImport result_;
-  std::size_t suppressed_ = 0;
-  pugi::xml_node suppressedAt_;
+  CappedXmlWarnings warnings_{xml_, kMaxWarnings, &result_.warnings};
   std::set<std::string> warnedInstruments_;
   ImportWriter writer_;
   std::size_t movedHits_ = 0;
   pugi::xml_node firstMoved_;
 };
-
-void Reader::warn(const pugi::xml_node& node, std::string text) {
-  if (result_.warnings.size() >= kMaxWarnings) {
-    if (suppressed_++ == 0) suppressedAt_ = node;
-    return;
-  }
-  const auto [line, column] = lineAndColumnOf(xml_, xmlOffsetOf(node));
-  result_.warnings.push_back({line, column, std::move(text)});
-}
 
 std::optional<DrumVoice> Reader::voiceOf(const pugi::xml_node& note,
                                          const std::map<std::string, Instrument>& instruments) {
@@ -156,6 +147,10 @@ void Reader::readPart(const pugi::xml_node& part,
   int beats = 4;
   int beatUnit = 4;
   int tempo = 120;
+  // A measure repeat (simile marks): its measures, where they hold no notes of their own,
+  // play the `simileSpan` measures before them again.
+  std::size_t simileSpan = 0;
+  std::vector<std::vector<Hit>> partHits;  // this part's hits, by measure
   std::size_t m = 0;
   for (const pugi::xml_node& measure : part.children("measure")) {
     // A second drum part adds its notes to the first one's measures.
@@ -167,6 +162,7 @@ void Reader::readPart(const pugi::xml_node& part,
     double cursor = 0;  // whole notes
     double longest = 0;
     double lastStart = 0;
+    const std::size_t hitsBefore = out.hits.size();
     for (const pugi::xml_node& e : measure.children()) {
       const std::string_view name = e.name();
       if (name == "attributes") {
@@ -179,6 +175,13 @@ void Reader::readPart(const pugi::xml_node& part,
         if (b && t && *b >= 1 && *b <= 64 && *t >= 1 && *t <= 64) {
           beats = static_cast<int>(*b);
           beatUnit = static_cast<int>(*t);
+        }
+        const pugi::xml_node simile = e.child("measure-style").child("measure-repeat");
+        if (std::string_view(simile.attribute("type").value()) == "start") {
+          const double span = xmlNumberIn(trimmedXmlText(simile.child_value())).value_or(1);
+          simileSpan = static_cast<std::size_t>(std::clamp(std::lround(span), 1L, 16L));
+        } else if (std::string_view(simile.attribute("type").value()) == "stop") {
+          simileSpan = 0;
         }
       } else if (name == "sound" || name == "direction") {
         const pugi::xml_node sound = name == "sound" ? e : e.child("sound");
@@ -288,6 +291,12 @@ void Reader::readPart(const pugi::xml_node& part,
         out.hits.push_back({start, *voice, level});
       }
     }
+    if (simileSpan > 0 && out.hits.size() == hitsBefore && m >= simileSpan) {
+      const std::vector<Hit>& repeated = partHits[m - simileSpan];
+      out.hits.insert(out.hits.end(), repeated.begin(), repeated.end());
+    }
+    partHits.emplace_back(out.hits.begin() + static_cast<std::ptrdiff_t>(hitsBefore),
+                          out.hits.end());
     out.beats = beats;
     out.beatUnit = beatUnit;
     const double written = static_cast<double>(beats) / beatUnit;
@@ -467,12 +476,7 @@ MusicXmlImport Reader::run() {
                     " fell on a step that holds the same drum already: each pair plays once, at "
                     "the louder level");
   }
-  if (suppressed_ > 0) {
-    const std::size_t more = suppressed_ + 1;
-    result_.warnings.pop_back();
-    suppressed_ = 0;
-    warn(suppressedAt_, std::to_string(more) + " more warnings not shown");
-  }
+  warnings_.finish();
   result_.document = writer_.document();
   return result_;
 }

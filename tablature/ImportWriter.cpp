@@ -61,7 +61,8 @@ void ImportWriter::meta(std::string_view key, std::string_view value) {
   if (!text.empty()) meta_ += "meta " + std::string(key) + " = " + text + "\n";
 }
 
-bool ImportWriter::play(const ImportedPart& part, int times) {
+std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
+                               std::array<bool, kVoiceCount>* voices) const {
   std::vector<std::uint32_t> bars = part.barSteps;
   if (bars.empty()) bars.push_back(std::max<std::uint32_t>(part.steps, 1));
   std::uint32_t total = 0;
@@ -73,7 +74,7 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
     if (hit.step >= total) continue;
     std::vector<std::int8_t>& row = rows[index(hit.voice)];
     if (row.empty()) row.assign(total, -1);
-    if (row[hit.step] >= 0) merged_ += static_cast<std::size_t>(std::max(times, 0));
+    if (row[hit.step] >= 0) ++*merged;
     row[hit.step] = std::max<std::int8_t>(row[hit.step], static_cast<std::int8_t>(hit.level));
   }
   bool any = false;
@@ -87,14 +88,15 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
         break;
       }
     }
-    rows[index(rest)].assign(total, -1);
+    rows[index(part.restVoice.value_or(rest))].assign(total, -1);
   }
   std::size_t width = 0;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
+    (*voices)[v] = !rows[v].empty();
     if (!rows[v].empty()) width = std::max(width, kImportedVoiceSymbols[v].size());
   }
 
-  std::string body =
+  std::string text =
       " tempo = " + std::to_string(part.tempo) + " notes = " + std::to_string(part.notes);
   if (part.metre) {
     const std::optional<Metre> told = metreOfBar(bars.front(), part.notes);
@@ -102,51 +104,93 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
                          static_cast<long>(part.metre->beats) * part.notes;
     if (fullBar && told &&
         (told->beats != part.metre->beats || told->beatUnit != part.metre->beatUnit)) {
-      body += " metre = " + std::to_string(part.metre->beats) + "/" +
+      text += " metre = " + std::to_string(part.metre->beats) + "/" +
               std::to_string(part.metre->beatUnit);
     }
   }
-  body += '\n';
-  for (DrumVoice voice : kImportedLineOrder) {
+  text += '\n';
+  std::array<bool, kVoiceCount> written{};
+  auto line = [&](DrumVoice voice) {
     const std::size_t v = index(voice);
-    if (rows[v].empty()) continue;
-    body += kImportedVoiceSymbols[v];
-    body.append(width - kImportedVoiceSymbols[v].size() + 1, ' ');
+    if (rows[v].empty() || written[v]) return;
+    written[v] = true;
+    text += kImportedVoiceSymbols[v];
+    text.append(width - kImportedVoiceSymbols[v].size() + 1, ' ');
     std::uint32_t step = 0;
     for (std::uint32_t b : bars) {
-      body += '|';
+      text += '|';
       for (std::uint32_t i = 0; i < b; ++i, ++step) {
-        body += rows[v][step] < 0 ? '-' : markOfLevel(rows[v][step]);
+        text += rows[v][step] < 0 ? '-' : markOfLevel(rows[v][step]);
       }
     }
-    body += "|\n";
-  }
+    text += "|\n";
+  };
+  for (DrumVoice voice : part.lineOrder) line(voice);
+  for (DrumVoice voice : kImportedLineOrder) line(voice);
+  return text;
+}
 
-  auto it = names_.find(body);
-  if (it == names_.end()) {
-    std::string name = importedPartName(names_.size());
-    if (name.empty()) return false;
-    for (std::size_t v = 0; v < kVoiceCount; ++v) used_[v] = used_[v] || !rows[v].empty();
-    parts_ += "part = " + name + body + "\n";
-    it = names_.emplace(std::move(body), std::move(name)).first;
-  }
-  for (int i = 0; i < times; ++i) song_ += it->second;
-  songLength_ += static_cast<std::size_t>(std::max(times, 0));
+bool ImportWriter::play(const ImportedPart& part, int times) {
+  const std::size_t mergedBefore = merged_;
+  const std::string named = name(part);
+  // Each pair of hits on one step counts once per play.
+  merged_ = mergedBefore + (merged_ - mergedBefore) * static_cast<std::size_t>(std::max(times, 0));
+  if (named.empty()) return false;
+  playNamed(named, times);
   return true;
+}
+
+std::string ImportWriter::name(const ImportedPart& part, std::string_view wanted) {
+  std::array<bool, kVoiceCount> voices{};
+  std::string text = body(part, &merged_, &voices);
+  auto it = names_.find(text);
+  if (it != names_.end()) return it->second;
+  std::string name(wanted);
+  if (name.empty() || taken_.count(name) != 0) {
+    while (!partName_(nextName_).empty() && taken_.count(partName_(nextName_)) != 0) ++nextName_;
+    name = partName_(nextName_);
+    if (name.empty()) return {};
+  }
+  taken_.insert(name);
+  for (std::size_t v = 0; v < kVoiceCount; ++v) used_[v] = used_[v] || voices[v];
+  parts_ += "part = " + name + text + "\n";
+  names_.emplace(std::move(text), name);
+  return name;
+}
+
+void ImportWriter::playNamed(const std::string& name, int times) {
+  if (times <= 0) return;
+  if (!song_.empty() && song_.back().first == name) {
+    song_.back().second += static_cast<std::size_t>(times);
+  } else {
+    song_.emplace_back(name, static_cast<std::size_t>(times));
+  }
+  songLength_ += static_cast<std::size_t>(times);
 }
 
 std::string ImportWriter::document() const {
   if (songLength_ == 0) return {};
-  std::string doc = meta_;
-  if (!doc.empty()) doc += '\n';
+  std::string voices;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     if (used_[v]) {
-      doc += std::string(kImportedVoiceSymbols[v]) + " = " + std::string(kVoiceCaptions[v]) + "\n";
+      voices += std::string(kImportedVoiceSymbols[v]) + " = " + std::string(captions_[v]) + "\n";
     }
   }
+  std::size_t songBytes = 0;
+  for (const auto& [name, times] : song_) songBytes += name.size() * times;
+  // Written once at its final size: the song may be far longer than the rest.
+  std::string doc;
+  doc.reserve(meta_.size() + 1 + voices.size() + 1 + parts_.size() + 7 + songBytes + 1);
+  doc += meta_;
+  if (!doc.empty()) doc += '\n';
+  doc += voices;
   doc += '\n';
   doc += parts_;
-  doc += "song = " + song_ + "\n";
+  doc += "song = ";
+  for (const auto& [name, times] : song_) {
+    for (std::size_t i = 0; i < times; ++i) doc += name;
+  }
+  doc += '\n';
   return doc;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "padmap/DrumVoice.h"
@@ -42,6 +43,11 @@ struct ImportedPart {
   std::uint32_t steps = 0;              // used when barSteps is empty
   std::optional<Metre> metre;           // written where the steps tell another
   std::vector<ImportedHit> hits;        // any order; one voice twice on a step: the louder
+  // These voices' lines first, in this order (a tab's own order), the others after them
+  // in kImportedLineOrder.
+  std::vector<DrumVoice> lineOrder;
+  // A part of rests only: its rests on this voice; else on the first voice used.
+  std::optional<DrumVoice> restVoice;
 };
 
 // The level whose velocity (0-127) is nearest, the louder of two as near.
@@ -53,10 +59,20 @@ std::string importedPartName(std::size_t n);
 
 class ImportWriter {
  public:
+  // `captions` name the voices in the voice lines ("k = Bass Drum"); `partName` gives
+  // the n-th name parts may have, "" past the last.
+  explicit ImportWriter(const std::array<std::string_view, kVoiceCount>& captions = kVoiceCaptions,
+                        std::string (*partName)(std::size_t) = importedPartName)
+      : captions_(captions), partName_(partName) {}
   void meta(std::string_view key, std::string_view value);  // title, author, ...
   // Plays `part` `times` times; a part alike to one played before is that part. False
   // when the part names have run out (nothing is played then).
   bool play(const ImportedPart& part, int times = 1);
+  // The name of `part`, written the first time: `wanted` where no part has it yet, else
+  // the first name free; "" when the names have run out. Plays nothing.
+  std::string name(const ImportedPart& part, std::string_view wanted = {});
+  // Plays the part `name` gave `times` times.
+  void playNamed(const std::string& name, int times);
   std::size_t partCount() const { return names_.size(); }
   std::size_t songLength() const { return songLength_; }
   // Hits that fell on a step holding the same voice already (each pair plays once, at
@@ -66,12 +82,22 @@ class ImportWriter {
   std::string document() const;
 
  private:
+  // The part's text after its name, with the hits merged on one step counted.
+  std::string body(const ImportedPart& part, std::size_t* merged,
+                   std::array<bool, kVoiceCount>* voices) const;
+
+  const std::array<std::string_view, kVoiceCount>& captions_;
+  std::string (*partName_)(std::size_t);
   std::string meta_;
   std::string parts_;
-  std::string song_;
+  // The song as runs of one part, written out only in the document: a part repeated a
+  // million times costs nothing until then.
+  std::vector<std::pair<std::string, std::size_t>> song_;
   std::size_t songLength_ = 0;
   std::size_t merged_ = 0;
   std::unordered_map<std::string, std::string> names_;  // part body -> name
+  std::unordered_set<std::string> taken_;               // the names given
+  std::size_t nextName_ = 0;                            // no name before it is free
   std::array<bool, kVoiceCount> used_{};
 };
 

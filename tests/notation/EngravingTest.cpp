@@ -76,7 +76,7 @@ void boxes(const Engraving& page, std::vector<Rect>* heads, std::vector<Rect>* m
   }
   for (const EngravedStroke& s : page.strokes) {
     if (s.kind != StrokeKind::Beam && s.kind != StrokeKind::Stem &&
-        s.kind != StrokeKind::TupletBracket)
+        s.kind != StrokeKind::TupletBracket && s.kind != StrokeKind::SimileSlash)
       continue;
     const double w = s.width / 2;
     lines->push_back({std::min(s.x1, s.x2) - w, std::min(s.y1, s.y2) - w, std::max(s.x1, s.x2) + w,
@@ -178,6 +178,50 @@ TEST(Engraving, SystemsFillThePageAndCarryADenseBar) {
   }
 }
 
+// A one-bar part played three times inside a longer song: the bar, then two bars of the
+// one-bar repeat sign that still stand for their song positions (the playing mark goes
+// through them) and draw no notes; a two-bar part played twice stays between repeat bars.
+TEST(Engraving, OneBarRepeatsAreSimileMarks) {
+  const Score score = scoreOf(
+      "k = kick\ns = snare\nh = closed hat\npart = A tempo = 120 notes = 8\n"
+      "h |x-x-x-x-|\nk |x---x---|\npart = V tempo = 120 notes = 8\ns |--x---x-|xxxxxxxx|\n"
+      "song = AAAVV\n");
+  ASSERT_EQ(score.measures.size(), 5u);
+  for (std::size_t m = 0; m < 3; ++m) {
+    EXPECT_EQ(score.measures[m].simile, m > 0) << m;
+    EXPECT_EQ(score.measures[m].songPosition, static_cast<int>(m) + 1) << m;
+    EXPECT_EQ(score.measures[m].partName, m == 0 ? "A" : "") << m;
+  }
+  EXPECT_TRUE(score.measures[3].repeatStart);
+  EXPECT_EQ(score.measures[4].repeatTimes, 2);
+
+  const Engraving e = engrave(score, kWidth);
+  std::vector<const EngravedStroke*> slashes;
+  std::size_t dots = 0;
+  for (const EngravedStroke& s : e.strokes) {
+    if (s.kind == StrokeKind::SimileSlash) slashes.push_back(&s);
+    if (s.kind == StrokeKind::RepeatDot) ++dots;
+  }
+  ASSERT_EQ(slashes.size(), 2u);
+  EXPECT_EQ(dots, 2 * 2 + 2 * 2);  // each sign's two, and the repeat bar lines' four
+  std::set<int> positions;
+  for (const EngravedColumn& c : e.columns) {
+    if (c.measure != 1 && c.measure != 2) continue;
+    positions.insert(c.songPosition);
+    // The sign rises across the middle of the staff inside its bar.
+    const EngravedStroke& slash = *slashes[c.measure - 1];
+    const double middle = (e.systemTops[0] + 2.0);
+    EXPECT_LT(slash.y2, middle);
+    EXPECT_GT(slash.y1, middle);
+  }
+  EXPECT_EQ(positions, (std::set<int>{2, 3}));
+  for (const EngravedHead& h : e.heads) {
+    EXPECT_NE(e.columns[h.column].measure, 1u);
+    EXPECT_NE(e.columns[h.column].measure, 2u);
+  }
+  EXPECT_EQ(e.heads.size(), 4u + 2u + 2u + 8u);  // A's hats and kicks once, V's snare
+}
+
 std::string run(const std::string& command) {
   std::string out;
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -197,9 +241,11 @@ TEST(Engraving, ExportsAPdfScore) {
   const fs::path dir = pattern;
   const fs::path doc = dir / "busy.tab";
   std::string song = busyDocument();
-  song.replace(song.find("song = "), std::string::npos, "song = ");
-  song += "RR";
-  for (int bar = 2; bar < 32; ++bar) song += "IFR"[(bar - 2) % 3];
+  // A two-bar part played twice: between repeat bars with its count.
+  song.replace(song.find("song = "), std::string::npos,
+               "part = V tempo = 140 notes = 8\nr |x-x-x-x-|x-x-xxxx|\nsong = ");
+  song += "VV";
+  for (int bar = 4; bar < 32; ++bar) song += "IFR"[(bar - 4) % 3];
   std::ofstream(doc) << song << "\n";
   const fs::path a4 = dir / "busy.pdf";
   const fs::path letter = dir / "letter.pdf";

@@ -44,7 +44,8 @@ struct ReadScore {
     std::vector<std::string> values;  // each note's or chord's type, "." for a dot
   };
   std::vector<Written> written{1};
-  std::vector<int> repeatTimes;  // of each closing repeat
+  std::vector<int> repeatTimes;             // of each closing repeat
+  std::vector<std::string> measureRepeats;  // "measure:type" of each <measure-repeat>
   std::string title, composer;
 };
 
@@ -160,6 +161,10 @@ ReadScore readMusicXml(const std::string& xml) {
       const std::string times = attribute(tag, "times");
       measures.back().repeatTimes = times.empty() ? 2 : std::stoi(times);
       score.repeatTimes.push_back(measures.back().repeatTimes);
+    }
+    if (name == "measure-repeat") {
+      score.measureRepeats.push_back(std::to_string(score.measures + 1) + ":" +
+                                     attribute(tag, "type") + (empty ? "" : ":" + content));
     }
     if (name == "sound" && !attribute(tag, "tempo").empty())
       tempo = std::stod(attribute(tag, "tempo"));
@@ -422,8 +427,9 @@ TEST_F(MusicXmlExport, AnyTitleAndAnyBarGiveAValidScore) {
 // Grooves spelled as a drummer reads them: notes to the next hit or the beat's end, one
 // rest for an empty beat or bar, tuplets only where hits need them (a sextuplet as 6:4),
 // none of rests in the feet's voice, beams by beat with the sixteenths' second beam broken
-// at the half beat, 6/8 in dotted quarters, and a part played three times in a row once
-// between repeat bars; read back with repeats played, it still sounds as Play plays it.
+// at the half beat, 6/8 in dotted quarters, and a one-bar part played three times in a row
+// as the bar and two simile bars; read back with repeats played, it still sounds as Play
+// plays it.
 TEST_F(MusicXmlExport, SpellsRhythmsByTheMetre) {
   std::string fill48 = "h |", toms48 = "t |", kick48 = "k |";
   for (int step = 0; step < 48; ++step) {
@@ -454,12 +460,14 @@ TEST_F(MusicXmlExport, SpellsRhythmsByTheMetre) {
   ASSERT_EQ(run.status, 0) << run.err;
   std::string complaints;
   EXPECT_TRUE(validates(out, &complaints)) << complaints;
-  const ReadScore score = readMusicXml(readFile(out));
+  ReadScore score = readMusicXml(readFile(out));
   expectSameHits(score, readPlayLog(readFile(log)));
-  EXPECT_EQ(score.repeatTimes, std::vector<int>{3});
-  ASSERT_EQ(score.written.size(), 6u);  // A once, B, C, D, E, F
-  EXPECT_EQ(score.times, (std::vector<std::string>{"4/4", "6/8", "4/4"}));
+  EXPECT_TRUE(score.repeatTimes.empty());
   using Values = std::vector<std::string>;
+  EXPECT_EQ(score.measureRepeats, (Values{"2:start:1", "4:stop"}));
+  ASSERT_EQ(score.written.size(), 8u);  // A and two simile bars, B, C, D, E, F
+  score.written.erase(score.written.begin() + 1, score.written.begin() + 3);
+  EXPECT_EQ(score.times, (std::vector<std::string>{"4/4", "6/8", "4/4"}));
   const auto& a = score.written[0];
   EXPECT_EQ(a.rests, 0);
   EXPECT_EQ(a.values, (Values(8, "eighth") + Values(2, "quarter")));
@@ -487,6 +495,41 @@ TEST_F(MusicXmlExport, SpellsRhythmsByTheMetre) {
   EXPECT_EQ(f.rests, 0);
   EXPECT_EQ(f.tuplets, 1);  // the toms' triplet only
   EXPECT_EQ(f.values, (Values(12, "16th") + Values(3, "eighth") + Values{"quarter"}));
+}
+
+// The song line bar for bar: a one-bar part played over in a row is the bar and simile
+// bars (a measure repeat that stops at the next bar, or runs to the end), a longer part
+// played over stands once between repeat bars with its count; the score stays valid and,
+// read with repeats played, holds every hit of every bar (the simile bars' too).
+TEST_F(MusicXmlExport, RepeatsFollowTheSongLine) {
+  const fs::path doc = dir_ / "repeats.tab";
+  std::ofstream(doc) << "k = kick\ns = snare\nh = closed hat\n"
+                        "part = A tempo = 100 notes = 8\nh |x-x-x-x-|\nk |x---x---|\n"
+                        "part = V tempo = 100 notes = 8\ns |--x---x-|x-x-x-xx|\n"
+                        "part = B tempo = 100 notes = 8\ns |--x---x-|\nk |x---x-x-|\n"
+                        "song = AAAVVBBA\n";
+  const fs::path out = dir_ / "repeats.musicxml";
+  const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string complaints;
+  EXPECT_TRUE(validates(out, &complaints)) << complaints;
+  const ReadScore score = readMusicXml(readFile(out));
+  // A's 6 hits three times, V's 7 twice, B's 5 twice, A's 6; the last A starts after
+  // nine bars of 2.4 s and ends with its hi-hat at 1.8 s.
+  EXPECT_EQ(score.notes.size(), 3u * 6 + 2 * 7 + 2 * 5 + 6);
+  double last = 0;
+  for (const ReadNote& n : score.notes) last = std::max(last, n.seconds);
+  EXPECT_NEAR(last, 9 * 2.4 + 1.8, 1e-9);
+  EXPECT_EQ(score.measures, 3 + 2 + 2 + 1);  // A % %, V between repeat bars, B %, A
+  EXPECT_EQ(score.repeatTimes, std::vector<int>{2});
+  EXPECT_EQ(score.measureRepeats,
+            (std::vector<std::string>{"2:start:1", "4:stop", "7:start:1", "8:stop"}));
+  // Rehearsal marks at A, V, B and A again: none on the simile bars.
+  const std::string xml = readFile(out);
+  const std::regex rehearsal("<rehearsal>");
+  EXPECT_EQ(std::distance(std::sregex_iterator(xml.begin(), xml.end(), rehearsal),
+                          std::sregex_iterator()),
+            4);
 }
 
 // A bar the metre cannot spell, 143 sixteenths long, a tuplet of 1000 and a bar of three

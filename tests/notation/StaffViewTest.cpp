@@ -183,32 +183,41 @@ TEST(StaffView, MarksThePlayingStepAndGoesToAClickedNote) {
   EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].songPosition, 2);
 }
 
-// The whole song with a part repeated: each play of it finds the same columns; the
-// playhead far down a long song scrolls the staff to it.
+// The whole song with parts repeated: each play of a two-bar part between repeat bars
+// finds the same columns, each play of a one-bar part its own bar (the simile bars
+// too); the playhead far down a long song scrolls the staff to it.
 TEST(StaffView, FollowsPlaybackThroughRepeatsAndScrolls) {
   Panel p;
   std::string text = kGroove;
-  text.replace(text.find("song = AB"), std::string::npos, "song = AAA");
+  text.replace(text.find("song = AB"), std::string::npos,
+               "part = D tempo = 100 notes = 8\nh |xxxxxxxx|x-x-x-x-|\nsong = DDDAAA");
   for (int i = 0; i < 20; ++i) text += "BA";
   p.editor.setPlainText(QString::fromStdString(text + "\n"));
   p.panel->resize(900, 200);
   p.panel->wholeSong()->setChecked(true);
   QApplication::processEvents();
   StaffView* view = p.panel->view();
-  p.panel->setPlayingStep(1, 2, 3);  // the second of three plays of A
+  p.panel->setPlayingStep(3, 2, 11);  // the second bar of the second of three plays of D
   ASSERT_GE(view->playingColumn(), 0);
   const EngravedColumn& repeated =
       p.engraving().columns[static_cast<std::size_t>(view->playingColumn())];
   EXPECT_EQ(repeated.songPosition, 1);
   EXPECT_EQ(repeated.songPositions, 3);
-  EXPECT_EQ(repeated.partStep, 3);
+  EXPECT_EQ(repeated.partStep, 11);
+  p.panel->setPlayingStep(1, 5, 3);  // the second of three plays of A: a simile bar
+  ASSERT_GE(view->playingColumn(), 0);
+  const EngravedColumn& simile =
+      p.engraving().columns[static_cast<std::size_t>(view->playingColumn())];
+  EXPECT_EQ(simile.songPosition, 5);
+  EXPECT_EQ(simile.songPositions, 1);
+  EXPECT_EQ(simile.partStep, 3);
   auto* scroll = p.panel->findChild<QScrollArea*>();
   ASSERT_NE(scroll, nullptr);
   const int top = scroll->verticalScrollBar()->value();
-  p.panel->setPlayingStep(1, 43, 0);  // the last A
+  p.panel->setPlayingStep(1, 46, 0);  // the last A
   ASSERT_GE(view->playingColumn(), 0);
   EXPECT_EQ(p.engraving().columns[static_cast<std::size_t>(view->playingColumn())].songPosition,
-            43);
+            46);
   EXPECT_GT(scroll->verticalScrollBar()->value(), top + 200);
 }
 

@@ -671,6 +671,22 @@ TEST_F(ForeignFormats, MusicXmlRepeatsTiesGraceNotesAndRollsAreReadAsPlayed) {
   EXPECT_NE(r.out.find("song = ABCBD\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("tempo = 90 "), std::string::npos) << r.out;
 
+  // Simile bars as notation programs write them, a whole rest under a measure repeat,
+  // play the bar before them; the bar after the repeat stops is its own.
+  const std::string rest = "<note><rest measure=\"yes\"/><duration>16</duration></note>";
+  const std::string simile =
+      "<part id=\"P1\"><measure number=\"1\"><attributes><divisions>4</divisions></attributes>" +
+      kick4 +
+      "</measure><measure number=\"2\"><attributes><measure-style><measure-repeat "
+      "type=\"start\">1</measure-repeat></measure-style></attributes>" +
+      rest + "</measure><measure number=\"3\">" + rest +
+      "</measure><measure number=\"4\"><attributes><measure-style><measure-repeat "
+      "type=\"stop\"/></measure-style></attributes>" +
+      note("I38", 16) + "</measure><measure number=\"5\">" + rest + "</measure></part>";
+  const CliRun similes = cli({"import", write("simile.musicxml", scoreOf(kDrumPart, simile))});
+  ASSERT_EQ(similes.status, 0) << similes.err;
+  EXPECT_NE(similes.out.find("song = AAABC\n"), std::string::npos) << similes.out;
+
   const std::string pitched = write(
       "piano.musicxml",
       scoreOf("<score-part id=\"P1\"><part-name>Piano</part-name></score-part>",
