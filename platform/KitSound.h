@@ -72,6 +72,9 @@ class KitVoices {
 
   // The audio thread. noteOn is false when the note is none of the kit's instruments.
   bool noteOn(int note, int velocity);
+  // The audio thread: the voices of the instrument `note` plays fade out at once, as a
+  // hand chokes a cymbal. False when the note is none of the kit's instruments.
+  bool cutNote(int note);
   // Whether a kit is played (the audio thread; takes over a kit handed over meanwhile).
   bool playing() {
     adoptPending();
