@@ -13,6 +13,9 @@ std::shared_ptr<const Song> makeSong(std::shared_ptr<const Timeline> timeline) {
   return std::make_shared<const Song>(std::move(timeline));
 }
 
+namespace {
+
+// The events of one item, each at its time, as StepOutput calls.
 void sendExpressionEvents(const Timeline& timeline, const TimelineItem& item,
                           const ExpressionEvents& events, StepOutput& output, DueTime due,
                           DueTime notBefore) {
@@ -36,6 +39,8 @@ void sendExpressionEvents(const Timeline& timeline, const TimelineItem& item,
     }
   }
 }
+
+}  // namespace
 
 void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
               const VoiceFilter* filter, DueTime notBefore) {
