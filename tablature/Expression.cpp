@@ -37,7 +37,7 @@ void expandItem(const TimelineItem& item, const TimelinePart& part, const Expres
                 ExpressionEvents* out) {
   out->clear();
   using Type = ExpressionEvent::Type;
-  int level = item.level;
+  int level = static_cast<unsigned char>(item.level);  // 0-9
   int shift = 0;
   const bool hit = !item.isRest() && item.kind != TimelineItem::Kind::Skip;
   if (part.humanizeMs > 0 && hit) {
