@@ -49,11 +49,23 @@ class LineKindPrinter {
   LineKindPrinter(const LineKindPrinter&) = delete;
   LineKindPrinter& operator=(const LineKindPrinter&) = delete;
 
+  // A sticking line, which passes no test.
+  void printSticking(int lineNumber) {
+    static const std::string kSticking = ": sticking\n";
+    words_ = &kSticking;
+    lastTests_.set();  // no line passes every test: the next line's words are looked up
+    write(lineNumber);
+  }
   void print(int lineNumber, const LineTests& tests) {
     if (words_ == nullptr || tests != lastTests_) {
       lastTests_ = tests;
       words_ = &wordsOf(tests);
     }
+    write(lineNumber);
+  }
+
+ private:
+  void write(int lineNumber) {
     // Written in place: appending three pieces to a string cost more than the line's
     // compilation.
     const std::size_t most = prefix_.size() + kDigits + words_->size();
@@ -67,6 +79,8 @@ class LineKindPrinter {
     to = std::copy(words_->begin(), words_->end(), to);
     used_ = static_cast<std::size_t>(to - buffer_.data());
   }
+
+ public:
   void flush() {
     out_.write(buffer_.data(), static_cast<std::streamsize>(used_));
     used_ = 0;
@@ -108,6 +122,9 @@ class PrintingListener : public CompileListener {
   }
   void lineClassified(int lineNumber, const LineTests& tests) override {
     if (kinds != nullptr) kinds->print(lineNumber, tests);
+  }
+  void stickingLineRead(int lineNumber) override {
+    if (kinds != nullptr) kinds->printSticking(lineNumber);
   }
   LineKindPrinter* kinds = nullptr;  // check's line kinds, when printed
 

@@ -146,6 +146,28 @@ bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int cha
       drums.event(tick, {static_cast<std::uint8_t>(0x80 | ch), static_cast<std::uint8_t>(note), 0});
     sounding.clear();
   };
+  // Timed messages not yet written, in tick order: each goes out once the track reaches
+  // its tick. Songs without expression have none.
+  struct LaterMessage {
+    std::int64_t tick;
+    std::uint8_t bytes[3];
+  };
+  std::vector<LaterMessage> later;
+  auto writeLater = [&](std::int64_t until) {
+    std::size_t n = 0;
+    for (; n < later.size() && later[n].tick <= until; ++n) {
+      const LaterMessage& m = later[n];
+      drums.event(m.tick, {m.bytes[0], m.bytes[1], m.bytes[2]});
+    }
+    later.erase(later.begin(), later.begin() + static_cast<std::ptrdiff_t>(n));
+  };
+  auto addLater = [&](std::int64_t tick, std::uint8_t status, std::uint8_t data1,
+                      std::uint8_t data2) {
+    const auto at =
+        std::upper_bound(later.begin(), later.end(), tick,
+                         [](std::int64_t t, const LaterMessage& m) { return t < m.tick; });
+    later.insert(at, LaterMessage{tick, {static_cast<std::uint8_t>(status | ch), data1, data2}});
+  };
   bool first = true;
   walk([&](const MidiFileStep& step) {
     if (first && step.metreBeats == 0) timeSignature(0, 4, 4);
@@ -171,12 +193,33 @@ bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int cha
                         static_cast<std::uint8_t>(tempo >> 8), static_cast<std::uint8_t>(tempo)});
       lastTempo = tempo;
     }
+    if (!later.empty()) writeLater(std::min(offTick, start));
     releaseNotes(start);
     timeSignature(start, step.metreBeats, step.metreUnit);
     if (step.program >= 0 && step.program <= 127 && step.program != lastProgram) {
       drums.event(start,
                   {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(step.program)});
       lastProgram = step.program;
+    }
+    if (!step.timed.empty()) {
+      // Milliseconds at the step's tempo; nothing before the song's start.
+      const double ticksPerMs =
+          step.tempo > 0 ? step.tempo * kMidiFileTicksPerQuarter / 60000.0 : 0;
+      const auto timedOff = std::clamp<std::int64_t>(
+          std::llround(10 * ticksPerMs), 1, std::clamp<std::int64_t>(length / 2, 1, kSixteenth));
+      for (const MidiFileTimedEvent& e : step.timed) {
+        const std::int64_t tick =
+            std::max<std::int64_t>(start + std::llround(e.offsetMs * ticksPerMs), 0);
+        if ((e.status & 0xF0) == 0x90) {
+          if (e.data1 > 127 || e.data2 == 0) continue;
+          addLater(tick, 0x90, e.data1, std::min<std::uint8_t>(e.data2, 127));
+          addLater(tick + timedOff, 0x80, e.data1, 0);
+          ++counts.notes;
+        } else if ((e.status & 0xF0) == 0xA0 && e.data1 <= 127) {
+          addLater(tick, 0xA0, e.data1, std::min<std::uint8_t>(e.data2, 127));
+        }
+      }
+      writeLater(start);
     }
     for (const MidiFileNote& n : step.notes) {
       if (n.note < 0 || n.note > 127 || n.velocity <= 0) continue;
@@ -191,7 +234,12 @@ bool writeTracks(const MidiFileSong& song, const MidiFileStepWalk& walk, int cha
     start = std::max(end, start);
   });
   if (first) timeSignature(0, 4, 4);
+  if (!later.empty()) writeLater(offTick);
   releaseNotes(offTick);
+  if (!later.empty()) {
+    start = std::max(start, later.back().tick);
+    writeLater(later.back().tick);
+  }
   counts.lengthTicks = start;
   if (summary != nullptr) *summary = counts;
   const bool tempoClosed = tempoTrack.close(start);

@@ -21,6 +21,16 @@ struct MidiFileNote {
   int velocity = 0;
 };
 
+// A message of an expression mark, swing or humanize, at a time of its own: `offsetMs`
+// from the step's start (negative before it). A note off is written shortly after its
+// note on, so that a grace never overlaps the note it leads to.
+struct MidiFileTimedEvent {
+  double offsetMs = 0;
+  std::uint8_t status = 0x90;  // 0x90 note on, 0x80 note off, 0xA0 polyphonic aftertouch
+  std::uint8_t data1 = 0;
+  std::uint8_t data2 = 0;
+};
+
 // One step of the song as it plays.
 struct MidiFileStep {
   double noteSize = 4;  // the step is a 1/noteSize note...
@@ -28,7 +38,8 @@ struct MidiFileStep {
   double tempo = 120;   // quarter notes per minute
   int program = -1;     // the part's program; none outside 0-127
   std::vector<MidiFileNote> notes;
-  int samples = 0;  // sample hits, which a MIDI file cannot hold
+  std::vector<MidiFileTimedEvent> timed;  // in the order they are sent
+  int samples = 0;                        // sample hits, which a MIDI file cannot hold
   // A time signature that starts with this step (a part's first step); 0 for none.
   int metreBeats = 0;
   int metreUnit = 0;

@@ -1,5 +1,7 @@
 #include "midifile/TimelineMidi.h"
 
+#include "tablature/Expression.h"
+
 namespace pulsewright {
 
 void forEachMidiFileStep(const Timeline& timeline,
@@ -11,6 +13,7 @@ void forEachMidiFileStep(const Timeline& timeline,
   StepMusic music;
   std::optional<MusicalTime> length;  // of `music`
   MidiFileStep step;                  // one, its notes' room reused from step to step
+  ExpressionEvents events;
   while (cursor.next(&tick)) {
     if (keepGoing && !keepGoing()) return;
     step.notes.clear();
@@ -37,12 +40,40 @@ void forEachMidiFileStep(const Timeline& timeline,
       step.metreBeats = part.metre.beats;
       step.metreUnit = part.metre.beatUnit;
     }
+    step.timed.clear();
     if (tick.data != nullptr) {
+      // A swung step keeps its musical place in the file; its notes are played late.
+      const int delayMs = swingDelayMs(part, static_cast<std::size_t>(tick.step));
+      std::size_t index = 0;
       for (const TimelineItem& item : part.itemsOf(*tick.data)) {
-        if (item.kind == TimelineItem::Kind::Note) {
-          step.notes.push_back({item.note, item.velocity});
-        } else if (item.kind == TimelineItem::Kind::Sample) {
+        const std::size_t itemIndex = index++;
+        if (item.kind == TimelineItem::Kind::Sample) {
           ++step.samples;
+          continue;
+        }
+        if (!playsExpression(item, part) && delayMs == 0) {
+          if (item.kind == TimelineItem::Kind::Note)
+            step.notes.push_back({item.note, item.velocity});
+          continue;
+        }
+        if (item.kind != TimelineItem::Kind::Note && item.articulation != Articulation::Choke)
+          continue;
+        expandItem(
+            item, part,
+            ExpressionPlace{tick.part, tick.step, tick.songPosition, itemIndex, tick.intervalMs},
+            &events);
+        for (const ExpressionEvent& e : events) {
+          const double at = e.offsetMs + delayMs;
+          switch (e.type) {
+            case ExpressionEvent::Type::NoteOn:
+              step.timed.push_back({at, 0x90, e.note, e.velocity});
+              break;
+            case ExpressionEvent::Type::Cut:
+              step.timed.push_back({at, 0xA0, e.note, 127});
+              step.timed.push_back({at, 0xA0, e.note, 0});
+              break;
+            default: break;  // note offs are the writer's; samples have no place in the file
+          }
         }
       }
     }

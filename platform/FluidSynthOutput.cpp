@@ -318,6 +318,22 @@ void FluidSynthOutput::apply(std::uint32_t word) {
   applyNow(synth, word);
 }
 
+void FluidSynthOutput::cutKey(fluid_synth_t* synth, int channel, int key) {
+  // The voices are looked up in place: the audio thread allocates nothing.
+  std::array<fluid_voice_t*, kCutVoicesLooked> voices{};
+  fluid_synth_get_voicelist(synth, voices.data(), static_cast<int>(voices.size()), -1);
+  for (fluid_voice_t* voice : voices) {
+    if (voice == nullptr) break;
+    if (fluid_voice_is_playing(voice) == 0 || fluid_voice_get_channel(voice) != channel ||
+        fluid_voice_get_actual_key(voice) != key)
+      continue;
+    // A release of a few milliseconds, then the note off: the cut has no click.
+    fluid_voice_gen_set(voice, GEN_VOLENVRELEASE, kCutReleaseTimecents);
+    fluid_voice_update_param(voice, GEN_VOLENVRELEASE);
+  }
+  fluid_synth_noteoff(synth, channel, key);
+}
+
 void FluidSynthOutput::applyHeld(fluid_synth_t* synth) {
   std::uint32_t word = 0;
   while (held_.pop(word)) applyNow(synth, word);
@@ -337,7 +353,11 @@ void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
         quietFrames_ = 0;
       }
       break;
-    case 0xA0: fluid_synth_key_pressure(synth, channel, b[1], b[2]); break;
+    case 0xA0:
+      // Full pressure on a key is a choke, as electronic kits send it: what it sounds stops.
+      if (b[2] == 127 && !kit_.cutNote(b[1])) cutKey(synth, channel, b[1]);
+      fluid_synth_key_pressure(synth, channel, b[1], b[2]);
+      break;
     case 0xB0: fluid_synth_cc(synth, channel, b[1], b[2]); break;
     case kProgramChange:
       if (presetBank_ < 0) fluid_synth_program_change(synth, channel, b[1]);

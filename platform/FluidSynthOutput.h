@@ -12,6 +12,7 @@
 // Senders on any thread only queue (lock-free); a message sent while the output renders
 // nothing waits in a queue of this object's for the next render.
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -105,6 +106,10 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   bool loadLocked();
   void loadKits(fluid_synth_t* synth, int fontId);
   void applyHeld(fluid_synth_t* synth);
+  // A choke of `key` on `channel`: its voices released within about 10 ms.
+  static void cutKey(fluid_synth_t* synth, int channel, int key);
+  static constexpr std::size_t kCutVoicesLooked = 256;
+  static constexpr float kCutReleaseTimecents = -8000.0f;  // 2^(-8000/1200) s
   void applyNow(fluid_synth_t* synth, std::uint32_t word);
   void noteMissingKit(int kit);
   int send(MidiHandle handle, std::uint32_t word, std::optional<DueTime> due);

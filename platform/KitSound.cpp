@@ -107,6 +107,17 @@ KitVoices::Voice* KitVoices::freeVoice() {
   return quickest;
 }
 
+bool KitVoices::cutNote(int note) {
+  adoptPending();
+  if (!current_ || note < 0 || note > 127) return false;
+  const int index = current_->instrumentOfNote[static_cast<std::size_t>(note)];
+  if (index < 0) return false;
+  for (Voice& v : voices_) {
+    if (v.sample && !v.retiring && v.instrument == index) cut(v, kCutFrames);
+  }
+  return true;
+}
+
 bool KitVoices::noteOn(int note, int velocity) {
   adoptPending();
   if (!current_ || note < 0 || note > 127) return false;

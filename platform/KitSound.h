@@ -76,6 +76,9 @@ class KitVoices {
   // the start of the next render, whether or not a note plays it (the kit window's
   // audition). A later request before that render replaces it.
   void audition(int instrument, int velocity = 100);
+  // The audio thread: the voices of the instrument `note` plays fade out at once, as a
+  // hand chokes a cymbal. False when the note is none of the kit's instruments.
+  bool cutNote(int note);
   // Whether a kit is played (the audio thread; takes over a kit handed over meanwhile).
   bool playing() {
     adoptPending();

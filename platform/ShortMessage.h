@@ -9,6 +9,8 @@ namespace pulsewright {
 inline constexpr int kNoteOn = 0x90;
 inline constexpr int kNoteOff = 0x80;
 inline constexpr int kProgramChange = 0xC0;
+// Polyphonic aftertouch: electronic kits send 127 then 0 on a cymbal's key to choke it.
+inline constexpr int kPolyPressure = 0xA0;
 // Channels 0 to 15 fit the low nibble of the status byte.
 inline constexpr int kMidiChannels = 16;
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/ShortMessage.h"
+#include "tablature/Expression.h"
 
 namespace pulsewright {
 
@@ -125,10 +126,55 @@ bool Player::replaceSong(std::shared_ptr<const Song> song) {
   return true;
 }
 
+void Player::HeldOutput::sendChannelMessage(int kind, int data1, int data2, DueTime due) {
+  Player& p = player_;
+  if (due - p.lookAhead_ <= p.clock_.now() || p.heldCount_ == kHeldMessages) {
+    p.output_.sendChannelMessage(kind, data1, data2, due);
+    return;
+  }
+  // After every message due no later, so that a note's on and off keep their order.
+  std::size_t at = p.heldCount_;
+  while (at > 0 && p.held_[at - 1].due > due) {
+    p.held_[at] = p.held_[at - 1];
+    --at;
+  }
+  p.held_[at] = HeldMessage{kind, data1, data2, due};
+  ++p.heldCount_;
+}
+
+void Player::sendHeldMessages() {
+  const DueTime now = clock_.now();
+  std::size_t sent = 0;
+  while (sent < heldCount_ && held_[sent].due - lookAhead_ <= now) {
+    const HeldMessage& m = held_[sent++];
+    output_.sendChannelMessage(m.kind, m.data1, m.data2, m.due);
+  }
+  std::copy(held_.begin() + static_cast<std::ptrdiff_t>(sent),
+            held_.begin() + static_cast<std::ptrdiff_t>(heldCount_), held_.begin());
+  heldCount_ -= sent;
+}
+
+std::chrono::microseconds Player::expressionLead() {
+  const std::shared_ptr<const Song>& song = sequencer_.song();
+  if (!song || external_ != nullptr) return std::chrono::microseconds(0);
+  // Looked up once per song: a long one has thousands of parts.
+  if (leadSong_.lock() != song) {
+    leadSong_ = song;
+    const std::vector<TimelinePart>& parts = song->timeline.parts();
+    const bool expressive = std::any_of(parts.begin(), parts.end(),
+                                        [](const TimelinePart& part) { return part.expressive; });
+    leadOfSong_ = expressive
+                      ? std::chrono::microseconds(std::chrono::milliseconds(kExpressionLeadMs))
+                      : std::chrono::microseconds(0);
+  }
+  return leadOfSong_;
+}
+
 void Player::stop() {
   std::shared_ptr<const Song> dropped;
   std::lock_guard<std::mutex> lock(mutex_);
   dropped = std::move(pending_);
+  heldCount_ = 0;
   sequencer_.stop();
   countInLeft_ = 0;
   endPending_ = false;
@@ -145,6 +191,7 @@ SongPosition Player::pause() {
     at = SongPosition{sequencer_.songPosition(), sequencer_.currentStep()};
   }
   sequencer_.stop();
+  heldCount_ = 0;
   countInLeft_ = 0;
   endPending_ = false;
   output_.silence(clock_.now());
@@ -306,6 +353,10 @@ void Player::run() {
       handDueClocks();
       continue;
     }
+    if (heldCount_ > 0 && clock_.now() >= held_[0].due - lookAhead_) {
+      sendHeldMessages();
+      continue;
+    }
     if (endPending_ && clocks_.empty()) {
       // The clock's Stop has gone: the song's end is reported now.
       endPending_ = false;
@@ -318,10 +369,13 @@ void Player::run() {
       continue;
     }
     if (!sequencer_.running()) {
-      if (clocks_.empty()) {
+      if (clocks_.empty() && heldCount_ == 0) {
         wake_.wait(lock);
-      } else {
+      } else if (heldCount_ == 0 || (!clocks_.empty() && clocks_.front().due - clockLookAhead_ <
+                                                             held_[0].due - lookAhead_)) {
         clock_.waitUntil(lock, wake_, clocks_.front().due - clockLookAhead_);
+      } else {
+        clock_.waitUntil(lock, wake_, held_[0].due - lookAhead_);
       }
       continue;
     }
@@ -338,14 +392,17 @@ void Player::run() {
       externalKnown_ = true;
     }
     const DueTime due = nextDue();
-    DueTime wakeAt = due - lookAhead_;
+    const std::chrono::microseconds lead =
+        countInLeft_ > 0 ? std::chrono::microseconds(0) : expressionLead();
+    DueTime wakeAt = due - lookAhead_ - lead;
     if (!clocks_.empty()) wakeAt = std::min(wakeAt, clocks_.front().due - clockLookAhead_);
+    if (heldCount_ > 0) wakeAt = std::min(wakeAt, held_[0].due - lookAhead_);
     if (clock_.now() < wakeAt) {
       // Play or Stop may come meanwhile; they notify, and the state is read again.
       clock_.waitUntil(lock, wake_, wakeAt);
       continue;
     }
-    if (clock_.now() < due - lookAhead_) continue;  // a clock was due first
+    if (clock_.now() < due - lookAhead_ - lead) continue;  // a clock was due first
     if (countInLeft_ > 0 && countInDue_ <= tickDue_) {
       sendClick(countInLeft_ == 4, countInDue_);
       --countInLeft_;
@@ -371,7 +428,7 @@ void Player::run() {
       filter_ = filterSong_ ? VoiceFilter(mask_, filterSong_->timeline) : VoiceFilter();
       maskChanged_ = false;
     }
-    Sequencer::TickResult result = sequencer_.tick(output_, tickDue_, &filter_);
+    Sequencer::TickResult result = sequencer_.tick(heldOutput_, tickDue_, &filter_, started_);
     const TimelineTick& tick = result.tick;
     if (external_ != nullptr) {
       if (tick.music != nullptr) {

@@ -8,6 +8,7 @@
 // user-interface thread. The listener is called on the playback thread and must not touch
 // widgets: it posts to the thread that owns them.
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -156,7 +157,43 @@ class Player {
   // Forgets the clocks queued and sends Stop at `now` where Start or Continue went out.
   void stopClock(DueTime now);
 
+  // Channel messages of expression marks due later than the output takes them (a MIDI
+  // port that sends at once): held in place, in due order, until their time. A tick of a
+  // song with such marks is handed over kExpressionLeadMs early, so its grace notes and
+  // humanized hits that come before it still go out on time.
+  class HeldOutput : public StepOutput {
+   public:
+    explicit HeldOutput(Player& player) : player_(player) {}
+    void sendChannelMessage(int kind, int data1, int data2, DueTime due) override;
+    void playSample(const std::string& file, std::int16_t volume, std::int16_t pan,
+                    DueTime due) override {
+      player_.output_.playSample(file, volume, pan, due);
+    }
+    std::chrono::microseconds lookAhead() override { return player_.output_.lookAhead(); }
+    void silence(DueTime now) override { player_.output_.silence(now); }
+    bool takeDeviceFailure() override { return player_.output_.takeDeviceFailure(); }
+
+   private:
+    Player& player_;
+  };
+  struct HeldMessage {
+    int kind = 0;
+    int data1 = 0;
+    int data2 = 0;
+    DueTime due{};
+  };
+  static constexpr std::size_t kHeldMessages = 1024;
+  // Sends the held messages whose time, less the look-ahead, has come.
+  void sendHeldMessages();
+  // The lead of the playing song: kExpressionLeadMs when it has expression marks.
+  std::chrono::microseconds expressionLead();
+  std::weak_ptr<const Song> leadSong_;  // the song leadOfSong_ was found for
+  std::chrono::microseconds leadOfSong_{0};
+
   StepOutput& output_;
+  HeldOutput heldOutput_{*this};
+  std::array<HeldMessage, kHeldMessages> held_{};
+  std::size_t heldCount_ = 0;
   PlaybackClock& clock_;
   Listener* listener_;
   mutable std::mutex mutex_;

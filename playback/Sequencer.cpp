@@ -4,6 +4,7 @@
 
 #include "platform/ShortMessage.h"
 #include "playback/Practice.h"
+#include "tablature/Expression.h"
 
 namespace pulsewright {
 
@@ -12,14 +13,54 @@ std::shared_ptr<const Song> makeSong(std::shared_ptr<const Timeline> timeline) {
   return std::make_shared<const Song>(std::move(timeline));
 }
 
+namespace {
+
+// The events of one item, each at its time, as StepOutput calls.
+void sendExpressionEvents(const Timeline& timeline, const TimelineItem& item,
+                          const ExpressionEvents& events, StepOutput& output, DueTime due,
+                          DueTime notBefore) {
+  for (const ExpressionEvent& event : events) {
+    const DueTime at = std::max(due + std::chrono::milliseconds(event.offsetMs), notBefore);
+    switch (event.type) {
+      case ExpressionEvent::Type::NoteOn:
+        output.sendChannelMessage(kNoteOn, event.note, event.velocity, at);
+        break;
+      case ExpressionEvent::Type::NoteOff:
+        output.sendChannelMessage(kNoteOff, event.note, 0, at);
+        break;
+      case ExpressionEvent::Type::Cut:
+        // As electronic kits send a choke: the pressure on the key, then its release.
+        output.sendChannelMessage(kPolyPressure, event.note, 127, at);
+        output.sendChannelMessage(kPolyPressure, event.note, 0, at);
+        break;
+      case ExpressionEvent::Type::Sample:
+        output.playSample(timeline.sampleFile(item.file), event.volume, item.pan, at);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
 void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
-              const VoiceFilter* filter) {
+              const VoiceFilter* filter, DueTime notBefore) {
   const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
   // A program change on every step of a part that has a program MIDI can carry.
   if (part.sendsProgram()) output.sendChannelMessage(kProgramChange, part.program, 0, due);
   if (tick.data == nullptr) return;
+  std::size_t index = 0;
   for (const TimelineItem& item : part.itemsOf(*tick.data)) {
+    const std::size_t itemIndex = index++;
     if (filter != nullptr && !filter->sounds(item)) continue;
+    if (playsExpression(item, part)) {
+      ExpressionEvents events;
+      expandItem(
+          item, part,
+          ExpressionPlace{tick.part, tick.step, tick.songPosition, itemIndex, tick.intervalMs},
+          &events);
+      sendExpressionEvents(timeline, item, events, output, due, notBefore);
+      continue;
+    }
     switch (item.kind) {
       case TimelineItem::Kind::Note:
       case TimelineItem::Kind::Rest:
@@ -154,7 +195,8 @@ void Sequencer::stop() {
   currentStep_ = 0;
 }
 
-Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due, const VoiceFilter* filter) {
+Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due, const VoiceFilter* filter,
+                                      DueTime notBefore) {
   TickResult result;
   if (!song_ || !cursor_.next(&result.tick)) {
     stop();
@@ -165,7 +207,7 @@ Sequencer::TickResult Sequencer::tick(StepOutput& output, DueTime due, const Voi
   const Timeline& timeline = song_->timeline;
   const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(t.part)];
   result.status = statusText(t, part);
-  playTick(timeline, t, output, due, filter);
+  playTick(timeline, t, output, due, filter, notBefore);
 
   currentPart_ = t.part;
   interval_ = t.intervalMs;

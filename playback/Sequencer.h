@@ -75,7 +75,9 @@ class Sequencer {
 
   // One step; the next tick is due interval() milliseconds after this one. Items the
   // filter keeps quiet are not sent.
-  TickResult tick(StepOutput& output, DueTime due = DueTime{}, const VoiceFilter* filter = nullptr);
+  // Expression events never go before `notBefore`.
+  TickResult tick(StepOutput& output, DueTime due = DueTime{}, const VoiceFilter* filter = nullptr,
+                  DueTime notBefore = DueTime::min());
 
   // Stop: the interval drops to 0, the position goes back to part 1, step 0. The song
   // position is kept (Play resets it).
@@ -112,9 +114,10 @@ class Sequencer {
 bool continueAt(const Timeline& song, const std::string& partName, int songPosition, int step,
                 int* newPosition, int* newStep);
 
-// Sends one tick's program change and items to `output`, all due at `due`; with a filter,
-// only the items it lets sound.
+// Sends one tick's program change and items to `output`, due at `due`; with a filter,
+// only the items it lets sound. The events of expression marks and humanize go around
+// `due` (tablature/Expression.h), never before `notBefore`: the song's start.
 void playTick(const Timeline& timeline, const TimelineTick& tick, StepOutput& output, DueTime due,
-              const VoiceFilter* filter = nullptr);
+              const VoiceFilter* filter = nullptr, DueTime notBefore = DueTime::min());
 
 }  // namespace pulsewright

@@ -7,6 +7,7 @@
 #include "platform/AudioFileWriter.h"
 #include "platform/EngineSoundOutput.h"
 #include "playback/SamplePlayer.h"
+#include "tablature/Expression.h"
 
 namespace pulsewright {
 
@@ -96,14 +97,20 @@ bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSett
   Timeline::Cursor cursor = timeline.begin();
   TimelineTick tick;
   std::int64_t lastFrame = 0;
+  // Grace notes and humanized hits come before their tick: a song that has them is
+  // rendered only up to where they may start.
+  const bool expressive = std::any_of(timeline.parts().begin(), timeline.parts().end(),
+                                      [](const TimelinePart& part) { return part.expressive; });
+  const std::int64_t leadFrames = expressive ? (std::int64_t{kExpressionLeadMs} * rate) / 1000 : 0;
   while (cursor.next(&tick)) {
     const std::int64_t ms = tick.timeMs - firstMs;
     lastFrame = (ms * rate + 500) / 1000;
     // Events go in a block or so ahead of their frame; the engine holds them until then.
-    while (engine.position() + kBlock <= lastFrame) {
+    while (engine.position() + kBlock <= lastFrame - leadFrames) {
       if (!renderBlock(nullptr)) return false;
     }
-    playTick(timeline, tick, stepOutput, epoch + std::chrono::milliseconds(ms));
+    // Nothing before the first frame: a grace of the first tick sounds at its start.
+    playTick(timeline, tick, stepOutput, epoch + std::chrono::milliseconds(ms), nullptr, epoch);
   }
   // Ring out: at least past the last tick, then until a silent block or the limit.
   const std::int64_t limit = lastFrame + static_cast<std::int64_t>(kRenderTailSeconds * rate);

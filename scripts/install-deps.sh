@@ -24,6 +24,8 @@ packages=(
   xvfb xauth openbox xdotool imagemagick poppler-utils fonts-dejavu-core libx11-dev bc
   help2man librsvg2-bin desktop-file-utils appstream lintian
   libxml2-utils libpugixml-dev zlib1g-dev
+  # An independent reader of the MIDI files the tests export.
+  midicsv
 )
 
 missing=()

@@ -43,6 +43,23 @@ inline std::optional<ArticulationMark> articulationOfMark(char c) {
   }
 }
 
+// What the check and the reference call an articulation.
+inline const char* articulationName(Articulation articulation) {
+  switch (articulation) {
+    case Articulation::None: return "hit";
+    case Articulation::Flam: return "flam";
+    case Articulation::Drag: return "drag";
+    case Articulation::Buzz: return "buzz roll";
+    case Articulation::CrossStick: return "cross-stick";
+    case Articulation::Rimshot: return "rimshot";
+    case Articulation::Bell: return "bell";
+    case Articulation::Edge: return "edge";
+    case Articulation::HalfOpen: return "half-open hi-hat";
+    case Articulation::Choke: return "choke";
+  }
+  return "hit";
+}
+
 // The mark that writes `articulation` at `level` (5 or below lower case, above upper).
 inline char markOfArticulation(Articulation articulation, int level) {
   const char lower[] = {'x', 'f', 'd', 'z', 'c', 'r', 'b', 'e', 'h', '!'};

@@ -184,6 +184,77 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
   return true;
 }
 
+bool markedGridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
+  // As gridLine, with the marks among the grid characters.
+  const std::size_t n = line.size();
+  std::size_t i = skipBlanks(line, 0);
+  const std::size_t word = i;
+  while (i < n && isWord(line[i])) ++i;
+  if (i == word) return false;
+  const std::size_t wordEnd = i;
+  i = skipBlanks(line, i);
+  if (i == n || line[i] != '|') return false;
+  const std::size_t grid = ++i;
+  while (i < n && (isGrid(line[i]) || isExpressionMark(line[i]))) ++i;
+  if (i == grid) return false;
+  const std::size_t gridEnd = i;
+  if (skipBlanks(line, i) != n) return false;
+  *symbol = line.substr(word, wordEnd - word);
+  *body = line.substr(grid, gridEnd - grid);
+  return true;
+}
+
+bool stickingLine(std::string_view line, std::string_view* body) {
+  const std::size_t n = line.size();
+  std::size_t i = skipBlanks(line, 0);
+  if (!wordAt(line, i, kStickingSymbol)) return false;
+  i += kStickingSymbol.size();
+  if (i < n && isWord(line[i])) return false;
+  i = skipBlanks(line, i);
+  if (i == n || line[i] != '|') return false;
+  const std::size_t grid = ++i;
+  bool hand = false;
+  for (; i < n && !isBlank(line[i]); ++i) {
+    const char c = line[i];
+    if (c == '|' || c == '[' || c == ']') continue;
+    if (!isStickingChar(c)) return false;
+    hand = hand || c != '-';
+  }
+  if (!hand || skipBlanks(line, i) != n) return false;
+  *body = line.substr(grid, i - grid);
+  return true;
+}
+
+bool sectionNumberItem(std::string_view line, std::string_view word, WrittenNumber* number) {
+  for (std::size_t at = 1; at + word.size() <= line.size(); ++at) {
+    if (!isBlank(line[at - 1]) || !wordAt(line, at, word)) continue;
+    std::size_t p = skipBlanks(line, at + word.size());
+    if (p >= line.size() || line[p] != '=') continue;
+    p = skipBlanks(line, p + 1);
+    const std::size_t start = p;
+    double value = 0.0;
+    std::size_t digits = 0;
+    while (p < line.size() && isDigit(line[p]) && digits < 6) {
+      value = value * 10 + (line[p++] - '0');
+      ++digits;
+    }
+    if (digits == 0) continue;
+    if (p < line.size() && line[p] == '.') {
+      double scale = 0.1;
+      ++p;
+      while (p < line.size() && isDigit(line[p]) && scale > 1e-6) {
+        value += (line[p++] - '0') * scale;
+        scale /= 10;
+      }
+    }
+    if (p < line.size() && !isBlank(line[p])) continue;
+    number->text = line.substr(start, p - start);
+    number->value = value;
+    return true;
+  }
+  return false;
+}
+
 bool sectionKeyword(std::string_view line) {
   return afterSectionKeyword(line, skipBlanks(line, 0)) != kNone;
 }
@@ -425,7 +496,8 @@ GridNearMiss gridNearMiss(std::string_view line, bool wordDefined) {
   const bool mostlyGrid = gridChars >= 2 * others;
   if (gridChars == 0 || (!mostlyGrid && !defined)) return {};
   if (wordEnd == word) return {GridNearMiss::Kind::NoSymbol, bar, 1, false};
-  while (i < n && isGridChar(line[i])) ++i;
+  // Expression marks do not spoil a grid; they count for no more than prose would.
+  while (i < n && (isGridChar(line[i]) || isExpressionMark(line[i]))) ++i;
   if (i == n) return {};
   // The first character after the grid's run spoils it (trailing blanks alone would not
   // have, so a blank here has more text after it).

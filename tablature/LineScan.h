@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "tablature/Articulation.h"
 #include "tablature/LinePatterns.h"
 
 namespace pulsewright::line_scan {
@@ -43,6 +44,33 @@ inline bool isGrid(char c) {
 
 // The grid test; on success also its symbol and grid fields.
 bool gridLine(std::string_view line, std::string_view* symbol, std::string_view* body);
+
+// A grid line that holds expression marks (f d z c r b e h in either case, and !): the
+// grid test turns such a line away, so no older document has one. The same fields as
+// gridLine; true also for a line gridLine passes.
+bool markedGridLine(std::string_view line, std::string_view* symbol, std::string_view* body);
+inline bool isExpressionMark(char c) {
+  return articulationOfMark(c).has_value();
+}
+
+// The symbol of a sticking line, "st |R-L-R-L-|", and its characters: R and L for the
+// hands, B for both, lower case for a soft stroke, - for none.
+inline constexpr std::string_view kStickingSymbol = "st";
+inline bool isStickingChar(char c) {
+  return c == 'R' || c == 'L' || c == 'B' || c == 'r' || c == 'l' || c == 'b' || c == '-';
+}
+// A sticking line: the symbol, "|", sticking characters, bar lines and brackets, with at
+// least one hand (a body of rests alone is an ordinary grid line); `body` as gridLine's.
+bool stickingLine(std::string_view line, std::string_view* body);
+
+// A section line's "swing = 62" or "humanize = 8" item (`word` lower case; any case in
+// the line, a blank before the word, a blank or the line's end after the number), which
+// no older pattern reads: the first one, with `text` the number inside the line.
+struct WrittenNumber {
+  std::string_view text;
+  double value = 0.0;
+};
+bool sectionNumberItem(std::string_view line, std::string_view word, WrittenNumber* number);
 
 // The section keyword test.
 bool sectionKeyword(std::string_view line);

@@ -47,6 +47,7 @@ TimelinePart newPart() {
                       .tailDurations = {},
                       .bars = {},
                       .metre = {},
+                      .sticking = {},
                       .firstPositionRun = {},
                       .laterPositionRuns = {}};
 }
@@ -98,8 +99,13 @@ void releaseIfLarge(std::vector<T>& spare) {
 }
 
 // What a grid character is: a mark's shape slot (0 a rest, 1-4 x X o O, 5-14 the
-// digits), or a bracket or a bar line, which make no step.
+// digits), a bracket or a bar line, which make no step, or an expression mark, which
+// makes a step whose item is a whole item.
 constexpr std::uint8_t kFirstMarkKind = 15;
+constexpr std::uint8_t kExpressionKind = 16;
+constexpr bool makesStep(std::uint8_t kind) {
+  return kind < kFirstMarkKind || kind == kExpressionKind;
+}
 constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   std::array<std::uint8_t, 256> kinds{};  // a grid line holds no other character
   kinds['x'] = 1;
@@ -110,6 +116,8 @@ constexpr std::array<std::uint8_t, 256> kGridKinds = [] {
   kinds['['] = kFirstMarkKind;
   kinds[']'] = kFirstMarkKind;
   kinds['|'] = kFirstMarkKind;
+  for (const char c : std::string_view("fFdDzZcCrRbBeEhH!"))
+    kinds[static_cast<unsigned char>(c)] = kExpressionKind;
   return kinds;
 }();
 
@@ -119,6 +127,60 @@ bool sameItem(const TimelineItem& a, const TimelineItem& b) {
          a.mark == b.mark && a.level == b.level && a.articulation == b.articulation &&
          a.note == b.note && a.velocity == b.velocity && a.volume == b.volume && a.pan == b.pan &&
          a.file == b.file && a.source == b.source;
+}
+
+// Whether a line of `voice` can take `articulation`: flams, drags and buzz rolls any
+// line; the others only the drums that have such a sound.
+bool voiceTakes(const ItemVoice& voice, Articulation articulation) {
+  using A = Articulation;
+  if (articulation == A::None || articulation == A::Flam || articulation == A::Drag ||
+      articulation == A::Buzz)
+    return true;
+  if (voice.kind != ItemVoice::Kind::Drum) return false;
+  const DrumVoice drum = voice.drumVoice();
+  const bool hat =
+      drum == DrumVoice::ClosedHat || drum == DrumVoice::OpenHat || drum == DrumVoice::PedalHat;
+  const bool cymbal = hat || drum == DrumVoice::Ride || drum == DrumVoice::Bell ||
+                      drum == DrumVoice::Crash1 || drum == DrumVoice::Crash2;
+  const bool tom = drum == DrumVoice::Tom1 || drum == DrumVoice::Tom2 || drum == DrumVoice::Tom3 ||
+                   drum == DrumVoice::Tom4;
+  switch (articulation) {
+    case A::CrossStick: return drum == DrumVoice::SnareDrum || tom;
+    case A::Rimshot: return drum == DrumVoice::SnareDrum;
+    case A::Bell:
+    case A::Edge:
+    case A::Choke: return cymbal;
+    case A::HalfOpen: return hat;
+    default: return true;
+  }
+}
+
+// Swings the part's steps: of each pair of untupled steps from a bar line on, the first
+// lasts P % of the pair and the second the rest, so the second is played late.
+void swingSteps(TimelinePart& part) {
+  if (part.swingExactPercent == 50.0) return;
+  std::size_t bar = 0;
+  std::size_t run = 0;  // untupled steps since the bar line or a tuplet
+  std::vector<TimelineStep>& steps = part.steps;
+  for (std::size_t s = 0; s < steps.size(); ++s) {
+    for (; bar < part.bars.size() && static_cast<std::size_t>(part.bars[bar]) <= s; ++bar) {
+      if (static_cast<std::size_t>(part.bars[bar]) == s) run = 0;
+    }
+    const StepMusic& music = part.musicOf(steps[s]);
+    if (music.tupletDivisor != 1 || steps[s].duration <= 0) {
+      run = 0;
+      continue;
+    }
+    if (run % 2 == 1 && steps[s - 1].duration == steps[s].duration) {
+      const int pair = 2 * steps[s].duration;
+      const auto first = static_cast<int>(std::lround(pair * part.swingExactPercent / 100.0));
+      if (first <= std::numeric_limits<std::int16_t>::max() && first < pair) {
+        steps[s - 1].duration = static_cast<std::int16_t>(first);
+        steps[s].duration = static_cast<std::int16_t>(pair - first);
+      }
+    }
+    ++run;
+  }
 }
 
 // One empty song that every compiler can hand out.
@@ -347,6 +409,17 @@ void TablatureCompiler::compileLine(std::string_view line, int lineNumber, const
     equals = line.find('=') != std::string_view::npos;
     grid = !equals && line_scan::gridLine(line, &symbol, &body);
   }
+  // Lines with expression marks and sticking lines are turned away by the grid test, so
+  // older documents never have them: they are looked for only among the rejected lines.
+  if (!grid && !equals) {
+    std::string_view sticking;
+    if (line_scan::stickingLine(line, &sticking)) {
+      if (listener != nullptr) listener->stickingLineRead(lineNumber);
+      stickingLine(sticking);
+      return;
+    }
+    grid = line_scan::markedGridLine(line, &symbol, &body);
+  }
   LineTests tests;
   // Section lines are read by hand, their fields with their tests.
   line_scan::SectionFields fields;
@@ -563,6 +636,7 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
     checks_->sections.push_back(noted);
   }
   TimelinePart& record = state_.parts.parts.back();
+  sectionExpression(line, lineNumber, record);
   record.sectionLine = lineNumber;
   record.name = state_.partName;
   // A program number that does not fit 16 bits leaves the record's program at 0.
@@ -570,6 +644,44 @@ void TablatureCompiler::sectionLine(std::string_view line, const LineTests& test
   const double program = programValue_;
   if (program >= -32768.0 && program <= 32767.0) {
     record.program = static_cast<std::int16_t>(std::nearbyint(program));
+  }
+}
+
+void TablatureCompiler::sectionExpression(std::string_view line, int lineNumber,
+                                          TimelinePart& record) {
+  // Read only here, as the metre is: a line that is no section line means what it did.
+  line_scan::WrittenNumber swing;
+  line_scan::WrittenNumber humanize;
+  const bool swingWritten = line_scan::sectionNumberItem(line, "swing", &swing);
+  const bool humanizeWritten = line_scan::sectionNumberItem(line, "humanize", &humanize);
+  if (!swingWritten && !humanizeWritten) return;
+  // Outside its range a value is played as the nearest one inside it.
+  const double swingPlayed = std::clamp(swing.value, 50.0, 75.0);
+  const double humanizePlayed = std::min(std::round(humanize.value), 50.0);
+  if (swingWritten) {
+    record.swingExactPercent = swingPlayed;
+    record.swingPercent = static_cast<std::int8_t>(std::lround(swingPlayed));
+  }
+  if (humanizeWritten) record.humanizeMs = static_cast<std::int16_t>(humanizePlayed);
+  record.expressive = record.expressive || record.humanizeMs > 0;
+  if (checks_ == nullptr) return;
+  DiagnosticSink& sink = checks_->sink;
+  auto number = [](double value) {
+    std::string text = std::to_string(value);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    return text;
+  };
+  if (swingWritten && swingPlayed != swing.value) {
+    sink.report(lineNumber, line, swing.text, Severity::Warning,
+                "swing = " + std::string(swing.text) +
+                    " is outside 50 (straight) to 75: the part plays with swing " +
+                    number(swingPlayed));
+  }
+  if (humanizeWritten && humanize.value > 50.0) {
+    sink.report(lineNumber, line, humanize.text, Severity::Warning,
+                "humanize = " + std::string(humanize.text) +
+                    " is over 50 ms: the part's hits move by up to 50 ms");
   }
 }
 
@@ -770,6 +882,8 @@ void TablatureCompiler::finishPart() {
   releaseIfLarge(itemRuns_);
 
   makePositionRuns(part);
+  if (!part.sticking.empty()) part.sticking.resize(part.steps.size(), '-');
+  swingSteps(part);
   // The metre from the first bar of the bar lines, when the grid lines agree on them.
   if (!barsDisagree_ && part.bars.size() >= 2 && part.bars[1] > part.bars[0]) {
     double notes = 0.0;
@@ -1174,6 +1288,74 @@ std::size_t TablatureCompiler::readTimedMarks(const TimedMarks& marks, std::stri
   return p;
 }
 
+TimelineItems::Packed TablatureCompiler::markedItem(TimelineItems& items, std::uint32_t lineRef,
+                                                    char c, std::uint32_t column,
+                                                    std::string_view line, std::size_t at,
+                                                    int lineNumber) {
+  const ArticulationMark mark = *articulationOfMark(c);
+  const TimelineItems::LineShape& shape = grid_->lines[lineRef >> TimelineItems::kSlotBits];
+  const TimelineItem& hit = grid_->hits[shape.hit];
+  const bool choke = mark.articulation == Articulation::Choke;
+  const bool takes = voiceTakes(hit.voice, mark.articulation);
+  if (!takes && checks_ != nullptr && checks_->sink.keeps(lineNumber)) {
+    const std::string drum = hit.voice.kind == ItemVoice::Kind::Drum
+                                 ? "a " + std::string(kVoiceCaptions[hit.voice.drum]) + " line"
+                             : hit.voice.kind == ItemVoice::Kind::Sample
+                                 ? std::string("a wave-sample line")
+                                 : std::string("a line of no drum");
+    checks_->sink.report(
+        lineNumber, line, line.substr(at, 1), Severity::Warning,
+        quoted(line.substr(at, 1)) + " at column " + std::to_string(at + 1) + " is a " +
+            articulationName(mark.articulation) + ", which " + drum +
+            " cannot take: " + (choke ? "it plays nothing" : "it plays as a plain hit"));
+  }
+  // A mark the drum cannot take is the plain hit of its level, as an x or X is.
+  if (!takes && !choke) return TimelineItems::Packed{lineRef | (mark.level > 5 ? 2U : 1U), column};
+  if (takes) state_.parts.parts.back().expressive = true;
+  TimelineItem item = TimelineItems::markOf(hit, 1);
+  item.mark = c;
+  item.articulation = takes ? mark.articulation : Articulation::None;
+  item.level = static_cast<std::int8_t>(mark.level);
+  if (item.kind == TimelineItem::Kind::Sample) {
+    item.volume = static_cast<std::int16_t>(mark.level + 1);
+  } else if (item.kind != TimelineItem::Kind::Skip) {
+    item.velocity = static_cast<std::uint8_t>(velocityOfLevel(mark.level));
+  }
+  if (choke) {
+    // A choke sends no note-on: it only stops what the line's drum sounds.
+    item.kind = TimelineItem::Kind::Skip;
+    item.velocity = 0;
+    item.volume = 0;
+  }
+  item.source = SourcePosition{shape.line, static_cast<int>(column),
+                               shape.utf16LessColumn + static_cast<int>(column)};
+  // Consecutive marks of one kind on a line share a shape.
+  std::uint32_t index = 0;
+  if (!items.shapes_.empty()) {
+    TimelineItem last = items.shapes_.back();
+    last.source.utf16 += item.source.column;
+    last.source.column = item.source.column;
+    if (sameItem(last, item)) index = static_cast<std::uint32_t>(items.shapes_.size());
+  }
+  index = index != 0 ? index - 1 : items.addShape(item);
+  return TimelineItems::Packed{(index << TimelineItems::kSlotBits) | TimelineItems::kWholeItem,
+                               column};
+}
+
+void TablatureCompiler::stickingLine(std::string_view body) {
+  std::string& sticking = state_.parts.parts.back().sticking;
+  // As on a grid line, the last character is no step.
+  const std::size_t examined = body.empty() ? 0 : body.size() - 1;
+  std::size_t step = 0;
+  for (std::size_t p = 0; p < examined; ++p) {
+    const char c = body[p];
+    if (c == '|' || c == '[' || c == ']') continue;
+    if (sticking.size() <= step) sticking.resize(step + 1, '-');
+    if (c != '-') sticking[step] = c;
+    ++step;
+  }
+}
+
 void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
                                    std::string_view body, int lineNumber,
                                    CompileListener* listener) {
@@ -1224,7 +1406,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     lineSteps = 0;
     for (std::size_t p = 0; p < examined; ++p) {
       const std::uint8_t kind = kGridKinds[static_cast<unsigned char>(body[p])];
-      lineSteps += kind < kFirstMarkKind ? 1 : 0;
+      lineSteps += makesStep(kind) ? 1 : 0;
       lineRests += kind == 0 ? 1 : 0;
     }
   }
@@ -1295,7 +1477,8 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
     }
     const char c = body[p];
     const std::uint8_t slot = kGridKinds[static_cast<unsigned char>(c)];
-    if (slot >= kFirstMarkKind) {
+    const bool expression = slot == kExpressionKind;
+    if (slot >= kFirstMarkKind && !expression) {
       skips.push_back(static_cast<std::uint32_t>(p));
       if (c == '[') {
         // The first "]" to the right, remembered so that a line of many "[" stays linear.
@@ -1337,9 +1520,12 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
         step.music = static_cast<std::uint16_t>(music);
       }
       const auto column = static_cast<std::uint32_t>(bodyColumn + static_cast<int>(p));
+      const TimelineItems::Packed item =
+          expression ? markedItem(items, lineRef, c, column, line, bodyOffset + p, lineNumber)
+                     : TimelineItems::Packed{lineRef | slot, column};
       if (allFit) {
         rests += slot == 0 ? 1 : 0;
-        lineItems[n] = TimelineItems::Packed{lineRef | slot, column};
+        lineItems[n] = item;
         if (pointSteps) step.firstItem = static_cast<std::uint32_t>(firstItem + n);
       } else {
         const std::size_t itemBytes = slot == 0 ? 4 : hitBytes;
@@ -1354,7 +1540,7 @@ void TablatureCompiler::expandGrid(const PadMap& padMap, std::string_view line,
           } else {
             addItemRun(index, static_cast<std::uint32_t>(n), 1);
           }
-          *itemRoom(packed, 1) = TimelineItems::Packed{lineRef | slot, column};
+          *itemRoom(packed, 1) = item;
           ++itemCount_;
         }
       }
@@ -1516,8 +1702,8 @@ void TablatureCompiler::checkAlmostGridLine(std::string_view line, int lineNumbe
     case Kind::StrayInGrid:
       sink.report(lineNumber, line, what, miss.mostlyGrid ? Severity::Error : Severity::Warning,
                   "grid line ignored: " + quoted(what) + " at column " + column() +
-                      " is not a hit (x X o O 0-9), a rest (-), a bar line (|) or a "
-                      "bracket ([ ])");
+                      " is not a hit (x X o O 0-9), an expression mark (f d z c r b e h in "
+                      "either case, !), a rest (-), a bar line (|) or a bracket ([ ])");
       break;
     case Kind::None: break;
   }

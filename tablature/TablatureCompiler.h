@@ -76,6 +76,8 @@ class CompileListener {
     (void)lineNumber;
     (void)tests;
   }
+  // In place of lineClassified for a sticking line ("st |R-L-|"), which passes no test.
+  virtual void stickingLineRead(int lineNumber) { lineClassified(lineNumber, LineTests{}); }
 };
 
 // Everything a compilation reads and writes besides the text and the pad map.
@@ -158,6 +160,16 @@ class TablatureCompiler {
   void waveLine(std::string_view line, int lineNumber, bool& firstWaveSeen);
   void sectionLine(std::string_view line, const LineTests& tests,
                    const line_scan::SectionFields* fields, int lineNumber);
+  // The swing and humanize items of a section line, into its part.
+  void sectionExpression(std::string_view line, int lineNumber, TimelinePart& record);
+  // A sticking line's characters into the current part's sticking, a step each.
+  void stickingLine(std::string_view body);
+  // The item of expression mark `c` at `column` of a grid line whose items are made
+  // from `lineRef`: a whole item with its articulation, or where the line's drum cannot
+  // take it (the check says so, at byte `at` of `line`) the plain hit of its level.
+  TimelineItems::Packed markedItem(TimelineItems& items, std::uint32_t lineRef, char c,
+                                   std::uint32_t column, std::string_view line, std::size_t at,
+                                   int lineNumber);
   // `body` is the grid inside `line`.
   void expandGrid(const PadMap& padMap, std::string_view line, std::string_view body,
                   int lineNumber, CompileListener* listener);

@@ -178,7 +178,8 @@ void TimelineItems::push_back(const TimelineItem& item) {
   const TimelineItem* last = shapes_.empty() ? nullptr : &shapes_.back();
   // The last shape may be a grid line's hit, which is a whole item as well.
   if (last != nullptr && last->kind == item.kind && last->voice == item.voice &&
-      last->mark == item.mark && last->level == item.level && last->note == item.note &&
+      last->mark == item.mark && last->level == item.level &&
+      last->articulation == item.articulation && last->note == item.note &&
       last->velocity == item.velocity && last->volume == item.volume && last->pan == item.pan &&
       last->file == item.file && last->symbol == item.symbol && last->sound == item.sound &&
       last->source.line == item.source.line &&
@@ -223,6 +224,16 @@ void appendStepEvents(const Timeline& song, const TimelinePart& part, const Time
       }
       sound = item.sound;
       level = static_cast<unsigned char>(item.level);
+      if (item.articulation != Articulation::None) {
+        // The mark as a third field, only where there is one: older output is unchanged.
+        *out += song.sounds()[static_cast<std::size_t>(sound)];
+        *out += ',';
+        *out += static_cast<char>('0' + level);
+        *out += ',';
+        *out += item.mark;
+        *out += '|';
+        continue;
+      }
     } else {
       if (slot == 0) {
         *out += "0,0|";

@@ -297,6 +297,12 @@ struct TimelinePart {
   // value P:100-P (50 is straight); humanize moves hits by up to this many milliseconds.
   std::int8_t swingPercent = 50;
   std::int16_t humanizeMs = 0;
+  // The swing as written (66.7 for a triplet feel); swingPercent is it rounded. The
+  // step durations are already swung by it.
+  double swingExactPercent = 50.0;
+  // Whether any item plays more than its note (a mark or humanize): players then hand
+  // its ticks over early enough for grace notes.
+  bool expressive = false;
   // The sticking line's character for each step ('-' for none); empty without one.
   std::string sticking;
   // The steps' exact positions, run by run from step 0: the first run in place (most

@@ -119,7 +119,8 @@ TEST_F(Cli, CheckReportsProblemsWithFileLineAndColumn) {
                 "'s = snare'): this line plays the sound of line 3 ('k')\n" +
                 file +
                 ":5:6: error: grid line ignored: 'é' at column 6 is not a hit (x X o O 0-9), "
-                "a rest (-), a bar line (|) or a bracket ([ ])\n" +
+                "an expression mark (f d z c r b e h in either case, !), a rest (-), a bar "
+                "line (|) or a bracket ([ ])\n" +
                 file +
                 ":6:1: error: not a section line: it needs tempo = N; the grid lines under "
                 "it go on in part 'A'\n" +

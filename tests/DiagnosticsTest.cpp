@@ -184,7 +184,7 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
       "h = closed hat\r\n"                  // 1
       "part = A tempo = 120 notes = 8\r\n"  // 2
       "h |x-x-x-x-|x-x-x-x-|\r\n"           // 3
-      "h |x-x-zz-zz|\r\n"                   // 4 more wrong characters than a slip
+      "h |x-x-gg-gg|\r\n"                   // 4 more wrong characters than a slip
       "h x-x-x-x-|\r\n"                     // 5 no first bar line
       "h |x-x-x-x-x-x-x-x-|\r\n"            // 6 the bars of line 3 moved
       "  h' |x-x-x-x-|x-x-x-x-|\r\n"        // 7 a slip in the symbol
@@ -193,7 +193,7 @@ TEST(Diagnostics, GridLinesOfADefinedSymbolAreNeverIgnoredInSilence) {
       "song = A";
   using S = Severity;
   expectFound(diagnose(text, noSampleFiles()),
-              {{4, 8, 1, S::Warning, "grid line ignored: 'z' at column 8"},
+              {{4, 8, 1, S::Warning, "grid line ignored: 'g' at column 8"},
                {5, 3, 1, S::Warning, "needs '|' between its symbol 'h' and its grid"},
                {6, 4, 17, S::Warning, "differ from those of line 3 in part 'A'"},
                {7, 4, 1, S::Error, "grid line ignored: ''' at column 4 cannot stand in a symbol"},

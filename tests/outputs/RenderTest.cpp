@@ -228,5 +228,60 @@ TEST_F(Render, SamplesTooLargeOnceDecodedAreSkippedByName) {
   EXPECT_EQ(onsets(readAudio(out).stereo, 0.02f, 44100 / 20), tickFrames(song, 44100));
 }
 
+// Marks, swing and humanize as the render plays them, found again in its frames.
+TEST_F(Render, GracesRollsSwingChokesAndHumanizeLandWhereTheyPlay) {
+  const std::string click = write("click.wav", waveBytes(clickValues(44100), 44100, 1, 16));
+  auto render = [&](const std::string& name, const std::string& lines) {
+    const std::string out = path(name + ".wav");
+    const std::string song = lines.find("song =") == std::string::npos ? "song = A\n" : "";
+    const std::string text = "c = wave " + click + " pan 0\nk = crash 1\n" + lines + song;
+    const CliRun r = cli({"render", write(name + ".tab", text), "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return readAudio(out);
+  };
+
+  auto framesOf = [](std::vector<long> ms) {
+    for (long& m : ms) m = (m * 441 + 5) / 10;
+    return ms;
+  };
+  // Eighths of 250 ms: a flam's grace 30 ms early, a drag's two 50 and 25 ms early, a buzz
+  // roll's strokes every 30 ms to the step's end; then swing 66.7 splits each 500 ms pair
+  // 334:166 (the song line of "B" plays after "A").
+  const Audio marks =
+      render("marks",
+             "part = A tempo = 120 notes = 8\nc |-f-d-z--|\n"
+             "part = B tempo = 120 notes = 8 swing = 66.7\nc |xxxxxx--|\nsong = AB\n");
+  EXPECT_EQ(onsets(marks.stereo, 0.02f, 44100 / 200),
+            framesOf({220, 250, 700, 725, 750, 1250, 1280, 1310, 1340, 1370, 1400, 1430, 1460, 2000,
+                      2334, 2500, 2834, 3000, 3334}));
+  // Humanize moves each hit by at most its 8 ms, the same way on every render.
+  const std::string human = "part = A tempo = 120 notes = 8 humanize = 8\nc |-xxxxxx--|\n";
+  const Audio once = render("human1", human);
+  const Audio again = render("human2", human);
+  EXPECT_EQ(once.stereo, again.stereo);
+  const std::vector<long> moved = onsets(once.stereo, 0.02f, 44100 / 20);
+  ASSERT_EQ(moved.size(), 6u);
+  bool anyMoved = false;
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    const long nominal = static_cast<long>(250 * (i + 1)) * 441 / 10;
+    EXPECT_LE(std::abs(moved[i] - nominal), 8 * 441 / 10 + 1) << i;
+    anyMoved = anyMoved || moved[i] != nominal;
+  }
+  EXPECT_TRUE(anyMoved);
+  // A choke stops the crash: 50 ms on, a small part of what it rings without one (the
+  // synthesiser's reverb goes on).
+  const Audio choked = render("choke", "part = A tempo = 120 notes = 8\nk |X---!---|\n");
+  const Audio ringing = render("ring", "part = A tempo = 120 notes = 8\nk |X-------|\n");
+  auto peakBetween = [&](const Audio& a, long fromMs, long toMs) {
+    float peak = 0;
+    for (long f = fromMs * 441 / 10;
+         f < toMs * 441 / 10 && 2 * f < static_cast<long>(a.stereo.size()); ++f)
+      peak = std::max(peak, std::abs(a.stereo[2 * f]));
+    return peak;
+  };
+  EXPECT_EQ(peakBetween(choked, 0, 990), peakBetween(ringing, 0, 990));
+  EXPECT_LT(peakBetween(choked, 1050, 1300), peakBetween(ringing, 1050, 1300) / 4);
+}
+
 }  // namespace
 }  // namespace pulsewright
