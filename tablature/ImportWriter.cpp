@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "tablature/LineScan.h"
 #include "text/DocumentText.h"
 #include "text/Utf8.h"
 
@@ -67,14 +68,21 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
   std::uint32_t total = 0;
   for (std::uint32_t b : bars) total += b;
 
-  // One row of levels per voice; -1 is a rest.
+  // One row of levels per voice; -1 is a rest. Its articulations beside it, the first
+  // articulated hit of a step keeping its mark.
   std::array<std::vector<std::int8_t>, kVoiceCount> rows;
+  std::array<std::vector<Articulation>, kVoiceCount> articulations;
   for (const ImportedHit& hit : part.hits) {
     if (hit.step >= total) continue;
     std::vector<std::int8_t>& row = rows[index(hit.voice)];
     if (row.empty()) row.assign(total, -1);
     if (row[hit.step] >= 0) merged_ += static_cast<std::size_t>(std::max(times, 0));
     row[hit.step] = std::max<std::int8_t>(row[hit.step], static_cast<std::int8_t>(hit.level));
+    if (hit.articulation != Articulation::None) {
+      std::vector<Articulation>& marks = articulations[index(hit.voice)];
+      if (marks.empty()) marks.assign(total, Articulation::None);
+      if (marks[hit.step] == Articulation::None) marks[hit.step] = hit.articulation;
+    }
   }
   bool any = false;
   for (const auto& row : rows) any = any || !row.empty();
@@ -89,7 +97,8 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
     }
     rows[index(rest)].assign(total, -1);
   }
-  std::size_t width = 0;
+  const bool sticking = part.sticking.find_first_not_of('-') != std::string::npos;
+  std::size_t width = sticking ? line_scan::kStickingSymbol.size() : 0;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     if (!rows[v].empty()) width = std::max(width, kImportedVoiceSymbols[v].size());
   }
@@ -106,6 +115,7 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
               std::to_string(part.metre->beatUnit);
     }
   }
+  if (part.swingPercent != 50) body += " swing = " + std::to_string(part.swingPercent);
   body += '\n';
   for (DrumVoice voice : kImportedLineOrder) {
     const std::size_t v = index(voice);
@@ -116,7 +126,29 @@ bool ImportWriter::play(const ImportedPart& part, int times) {
     for (std::uint32_t b : bars) {
       body += '|';
       for (std::uint32_t i = 0; i < b; ++i, ++step) {
-        body += rows[v][step] < 0 ? '-' : markOfLevel(rows[v][step]);
+        const Articulation a =
+            articulations[v].empty() ? Articulation::None : articulations[v][step];
+        if (a == Articulation::Choke && rows[v][step] <= 0) {
+          body += markOfArticulation(a, 0);
+        } else if (rows[v][step] < 0) {
+          body += '-';
+        } else if (a == Articulation::None || a == Articulation::Choke) {
+          body += markOfLevel(rows[v][step]);  // a hit with a choke on its step: the hit
+        } else {
+          body += markOfArticulation(a, rows[v][step]);
+        }
+      }
+    }
+    body += "|\n";
+  }
+  if (sticking) {
+    body += line_scan::kStickingSymbol;
+    body.append(width - line_scan::kStickingSymbol.size() + 1, ' ');
+    std::uint32_t step = 0;
+    for (std::uint32_t b : bars) {
+      body += '|';
+      for (std::uint32_t i = 0; i < b; ++i, ++step) {
+        body += step < part.sticking.size() ? part.sticking[step] : '-';
       }
     }
     body += "|\n";

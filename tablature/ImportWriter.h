@@ -32,7 +32,8 @@ inline constexpr std::array<DrumVoice, kVoiceCount> kImportedLineOrder = {
 struct ImportedHit {
   std::uint32_t step = 0;  // of the part, from 0
   DrumVoice voice = DrumVoice::BassDrum;
-  std::uint8_t level = 5;  // 0-9
+  std::uint8_t level = 5;                          // 0-9
+  Articulation articulation = Articulation::None;  // written as its mark
 };
 
 struct ImportedPart {
@@ -42,6 +43,8 @@ struct ImportedPart {
   std::uint32_t steps = 0;              // used when barSteps is empty
   std::optional<Metre> metre;           // written where the steps tell another
   std::vector<ImportedHit> hits;        // any order; one voice twice on a step: the louder
+  int swingPercent = 50;                // written as `swing = P` when not 50
+  std::string sticking;                 // a hand per step ('-' none): a sticking line
 };
 
 // The level whose velocity (0-127) is nearest, the louder of two as near.
