@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 
@@ -61,9 +62,11 @@ DrumKey::DrumKey(int index, QWidget* parent) : QPushButton(parent), index_(index
   setStyleSheet(k.black ? "QPushButton { background: #202020; color: #f0f0f0; border: 1px solid "
                           "#000; text-align: bottom; padding-bottom: 4px; }"
                           "QPushButton:checked { background: #606060; }"
+                          "QPushButton[struck=\"true\"] { background: #a06010; }"
                         : "QPushButton { background: #fafafa; color: #202020; border: 1px solid "
                           "#404040; text-align: bottom; padding-bottom: 6px; }"
-                          "QPushButton:checked { background: #c8c8c8; }");
+                          "QPushButton:checked { background: #c8c8c8; }"
+                          "QPushButton[struck=\"true\"] { background: #f0c070; }");
 }
 
 void DrumKey::resizeEvent(QResizeEvent* event) {
@@ -78,7 +81,19 @@ void DrumKey::resizeEvent(QResizeEvent* event) {
       break;
     }
   }
-  setText(name + '\n' + letter_ + (mark_.isEmpty() ? QString() : "  " + mark_));
+  QString marks = mark_;
+  if (!struck_.isEmpty()) marks += (marks.isEmpty() ? "" : " ") + struck_;
+  setText(name + '\n' + letter_ + (marks.isEmpty() ? QString() : "  " + marks));
+}
+
+void DrumKey::setStruck(const QString& mark) {
+  if (mark == struck_) return;
+  struck_ = mark;
+  setProperty("struck", !mark.isEmpty());
+  style()->unpolish(this);
+  style()->polish(this);
+  QResizeEvent again(size(), size());
+  resizeEvent(&again);
 }
 
 void DrumKey::setMark(const QString& mark) {
@@ -206,6 +221,17 @@ void DrumKeyboard::showVoiceMask(const VoiceMask& mask) {
     keys_[static_cast<std::size_t>(i)]->setMark(has(mask.muted)    ? QStringLiteral("M")
                                                 : has(mask.soloed) ? QStringLiteral("S")
                                                                    : QString());
+  }
+}
+
+void DrumKeyboard::showArticulated(const std::vector<std::pair<DrumVoice, Articulation>>& hits) {
+  for (int i = 0; i < kKeyCount; ++i) {
+    const DrumVoice voice = kKeyboardKeys[static_cast<std::size_t>(i)].voice;
+    QString mark;
+    for (const auto& [drum, articulation] : hits) {
+      if (drum == voice) mark = QChar(markOfArticulation(articulation, 5));
+    }
+    keys_[static_cast<std::size_t>(i)]->setStruck(mark);
   }
 }
 

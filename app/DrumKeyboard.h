@@ -28,6 +28,9 @@ class DrumKey : public QPushButton {
   QString drumName() const { return text().section('\n', 0, -2); }
   // "M" for a muted drum, "S" for a soloed one, "" for neither: shown beside the letter.
   void setMark(const QString& mark);
+  // The articulation's mark while the song strikes the drum so; empty: none.
+  void setStruck(const QString& mark);
+  QString struck() const { return struck_; }
  signals:
   void keyDown(int index);
   void keyUp(int index);
@@ -46,6 +49,7 @@ class DrumKey : public QPushButton {
   QString shortName_;
   QString tinyName_;
   QString mark_;
+  QString struck_;
 };
 
 class DrumKeyboard : public QWidget {
@@ -62,6 +66,10 @@ class DrumKeyboard : public QWidget {
   QMenu* voiceMenu(int index);
   // Marks the keys whose drums `mask` mutes or solos.
   void showVoiceMask(const VoiceMask& mask);
+  // Lights the keys of the drums the step playing strikes with an articulation, each
+  // with its mark (a cross-stick's "c" on the snare, a bell's "b" on the ride); the
+  // others go dark.
+  void showArticulated(const std::vector<std::pair<DrumVoice, Articulation>>& hits);
   // The strip's size in twips.
   static constexpr int kWidthTwips = 255 + 120 + 10 * 495;
   static constexpr int kHeightTwips = 2175;

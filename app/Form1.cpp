@@ -465,6 +465,7 @@ void Form1::showState(Transport::State state) {
     tablatureEditor_->clearPlayingCharacters();
     staff_->clearPlaying();
     stepGrid_->stopped();
+    drumKeyboard_->showArticulated({});
   }
   button("Pause")->setEnabled(playing);
   button("Stopb")->setEnabled(state != Transport::State::kStopped);
@@ -496,6 +497,7 @@ void Form1::showStep(const Transport::Step& step) {
   tablatureEditor_->setPlayingCharacters(step.positions);
   staff_->setPlayingStep(step.part, step.songPosition, step.step);
   stepGrid_->setPlaying(step.part, step.step);
+  drumKeyboard_->showArticulated(step.articulated);
 }
 
 void Form1::Options_Click() {

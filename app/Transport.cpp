@@ -42,6 +42,9 @@ class Transport::Relay : public Player::Listener {
       const TimelinePart& part = timeline.parts()[static_cast<std::size_t>(tick.part)];
       for (const TimelineItem& item : part.itemsOf(*tick.data)) {
         if (item.source.line > 0) step.positions.push_back(item.source);
+        if (item.articulation != Articulation::None && item.voice.kind == ItemVoice::Kind::Drum) {
+          step.articulated.emplace_back(item.voice.drumVoice(), item.articulation);
+        }
       }
     }
     const bool deviceGone = output_.takeDeviceFailure();

@@ -54,6 +54,8 @@ class Transport : public QObject {
     int part = 0;
     int songPosition = 1;
     int step = 0;
+    // The drums its hits strike with an articulation, for the keyboard strip.
+    std::vector<std::pair<DrumVoice, Articulation>> articulated;
   };
 
   // `output`, `clock` and `samples` (may be null) must outlive the transport.

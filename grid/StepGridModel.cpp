@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "tablature/GridModel.h"
+#include "tablature/LineScan.h"
 
 namespace pulsewright {
 
@@ -14,7 +15,17 @@ bool isBlank(char c) {
 }
 
 bool isGridCharacter(char c) {
-  return isGridMark(c) || c == '|' || c == '[' || c == ']';
+  return isGridMark(c) || articulationOfMark(c).has_value() || c == '|' || c == '[' || c == ']';
+}
+
+// A mark the grid writes: a hit, a level, a rest or an articulation.
+bool isCellMark(char c) {
+  return isGridMark(c) || articulationOfMark(c).has_value();
+}
+
+int levelOfCellMark(char c) {
+  if (const std::optional<ArticulationMark> a = articulationOfMark(c)) return a->level;
+  return levelOfGridMark(c);
 }
 
 std::string voiceNameOf(const GridLine& line) {
@@ -29,6 +40,8 @@ std::string voiceNameOf(const GridLine& line) {
 // Why a line that looks like a grid line (a symbol, then "|") is none; empty when it
 // does not look like one.
 std::string whyNoGridLine(std::string_view text, int number) {
+  std::string_view sticking;
+  if (line_scan::stickingLine(text, &sticking)) return {};  // shown as the sticking lane
   std::size_t at = 0;
   while (at < text.size() && isBlank(text[at])) ++at;
   const std::size_t symbol = at;
@@ -41,7 +54,7 @@ std::string whyNoGridLine(std::string_view text, int number) {
   for (std::size_t i = at; i < end; ++i) {
     if (!isGridCharacter(text[i])) {
       return "Line " + std::to_string(number) + " is no grid line: '" + std::string(1, text[i]) +
-             "' stands in its grid (only x X o O 0-9 - [ ] | may).";
+             "' stands in its grid (only x X o O 0-9, f d z c r b e h !, - [ ] | may).";
     }
   }
   return "Line " + std::to_string(number) + " is not read as a grid line.";
@@ -108,6 +121,7 @@ void StepGridModel::layOut() {
   columns_.clear();
   note_.clear();
   partName_.clear();
+  sticking_.clear();
   part_ = -1;
   if (!song_ || song_->gridModel() == nullptr) {
     note_ = "Nothing to show yet.";
@@ -122,6 +136,7 @@ void StepGridModel::layOut() {
   }
   const TimelinePart& record = song_->parts()[static_cast<std::size_t>(part_)];
   partName_ = record.name;
+  sticking_ = record.sticking;
   const std::size_t sectionIndex = static_cast<std::size_t>(part_);
 
   // The part's grid lines follow its section line: found from there, not by a walk
@@ -246,7 +261,7 @@ char StepGridModel::markAt(int row, int step) const {
   if (drag_) {
     if (drag_->levelBy != 0 && row == drag_->row && step == drag_->step) {
       const char now = rows_[static_cast<std::size_t>(row)].marks[static_cast<std::size_t>(step)];
-      const int base = isGridMark(now) && now != '-' ? levelOfGridMark(now) : 5;
+      const int base = isCellMark(now) && now != '-' ? levelOfCellMark(now) : 5;
       return markOfLevel(row, step, std::clamp(base + drag_->levelBy, 0, 9));
     }
     const auto painted = drag_->cells.find({row, step});
@@ -263,8 +278,12 @@ StepGridCell StepGridModel::cell(int row, int step) const {
   const char mark = markAt(row, step);
   c.missing = mark == '\0';
   c.mark = c.missing ? '-' : mark;
-  c.level = levelOfGridMark(c.mark);
+  c.level = levelOfCellMark(c.mark);
   c.hit = c.mark != '-';
+  if (const std::optional<ArticulationMark> a = articulationOfMark(c.mark)) {
+    c.articulation = a->articulation;
+    if (c.articulation == Articulation::Choke) c.ghost = false;  // no hit, nothing soft
+  }
   c.accent = c.hit && (c.mark == 'X' || c.mark == 'O' || c.level >= 7);
   c.ghost = c.hit && c.level <= 3;
   return c;
@@ -379,7 +398,7 @@ std::vector<TextChange> StepGridModel::reshape(const GrooveEdit& edit) {
 }
 
 std::vector<TextChange> StepGridModel::setMark(int row, int step, char mark) {
-  if (!isCell(row, step) || !isGridMark(mark) || !editable()) return {};
+  if (!isCell(row, step) || !isCellMark(mark) || !editable()) return {};
   const char now = markAt(row, step);
   if (now == mark) return {};
   if (now == '\0') {
@@ -406,15 +425,72 @@ std::vector<TextChange> StepGridModel::toggle(int row, int step) {
 char StepGridModel::markOfLevel(int row, int step, int level) const {
   const char now = rows_[static_cast<std::size_t>(row)].marks[static_cast<std::size_t>(step)];
   const bool circle = now == 'o' || now == 'O';
+  // An articulation keeps its mark at 5 and 7, the levels its letters hold.
+  if (const std::optional<ArticulationMark> a = articulationOfMark(now);
+      a && a->articulation != Articulation::Choke && (level == 5 || level == 7)) {
+    return markOfArticulation(a->articulation, level);
+  }
   if (level == 5) return circle ? 'o' : 'x';
   if (level == 7) return circle ? 'O' : 'X';
   return static_cast<char>('0' + level);
 }
 
+std::string StepGridModel::articulationsOf(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
+  const ItemVoice& voice = rows_[static_cast<std::size_t>(row)].voice;
+  if (voice.kind != ItemVoice::Kind::Drum) return "fdz";
+  switch (voice.drumVoice()) {
+    case DrumVoice::SnareDrum: return "fdzcr";
+    case DrumVoice::ClosedHat:
+    case DrumVoice::OpenHat: return "heb!";
+    case DrumVoice::Ride:
+    case DrumVoice::Bell:
+    case DrumVoice::Crash1:
+    case DrumVoice::Crash2: return "be!";
+    case DrumVoice::BassDrum:
+    case DrumVoice::PedalHat: return "";
+    default: return "fdz";
+  }
+}
+
+std::vector<TextChange> StepGridModel::putArticulation(int row, int step, char mark) {
+  const std::optional<ArticulationMark> wanted = articulationOfMark(mark);
+  if (!isCell(row, step) || !wanted) return {};
+  const char now = markAt(row, step);
+  const bool rest = now == '-' || now == '\0';
+  const int level = rest ? 5 : levelOfCellMark(now);
+  const std::optional<ArticulationMark> had = articulationOfMark(now);
+  if (had && had->articulation == wanted->articulation) {
+    // Off again: a plain hit at the level it had (a choke was no hit: a rest).
+    if (wanted->articulation == Articulation::Choke) return setMark(row, step, '-');
+    return setMark(row, step, level == 7 ? 'X' : 'x');
+  }
+  if (wanted->articulation == Articulation::Choke) return setMark(row, step, '!');
+  // The letters hold 5 and 7: a louder hit takes the upper case, a softer the lower.
+  return setMark(row, step, markOfArticulation(wanted->articulation, level > 5 ? 7 : 5));
+}
+
+std::vector<TextChange> StepGridModel::cycleArticulation(int row, int step) {
+  const std::string marks = articulationsOf(row);
+  if (marks.empty() || !isCell(row, step)) return {};
+  const char now = markAt(row, step);
+  const std::optional<ArticulationMark> had = articulationOfMark(now);
+  std::size_t next = 0;
+  if (had) {
+    const char lower = markOfArticulation(had->articulation, 5);
+    const std::size_t at = marks.find(lower);
+    if (at == std::string::npos || at + 1 == marks.size()) {
+      return putArticulation(row, step, lower);  // past the last: off
+    }
+    next = at + 1;
+  }
+  return putArticulation(row, step, marks[next]);
+}
+
 std::vector<TextChange> StepGridModel::setLevel(int row, int step, int level) {
   if (!isCell(row, step) || level < 0 || level > 9) return {};
   const char now = markAt(row, step);
-  if (now != '\0' && now != '-' && levelOfGridMark(now) == level) return {};
+  if (now != '\0' && now != '-' && levelOfCellMark(now) == level) return {};
   return setMark(row, step, markOfLevel(row, step, level));
 }
 
@@ -423,7 +499,7 @@ std::vector<TextChange> StepGridModel::changeLevel(int row, int step, int by) {
   const char now = markAt(row, step);
   if (now == '-' || now == '\0')
     return by > 0 ? setMark(row, step, kDefaultMark) : std::vector<TextChange>{};
-  const int level = levelOfGridMark(now) + by;
+  const int level = levelOfCellMark(now) + by;
   if (level < 0) return setMark(row, step, '-');
   return setLevel(row, step, std::min(level, 9));
 }
@@ -484,7 +560,7 @@ std::vector<TextChange> StepGridModel::endDrag() {
   drag_.reset();
   if (drag.levelBy != 0) {
     const char now = markAt(drag.row, drag.step);
-    const int base = now == '-' || now == '\0' ? 5 : levelOfGridMark(now);
+    const int base = now == '-' || now == '\0' ? 5 : levelOfCellMark(now);
     return setLevel(drag.row, drag.step, std::clamp(base + drag.levelBy, 0, 9));
   }
   if (drag.cells.empty()) return toggle(drag.row, drag.step);

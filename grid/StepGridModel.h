@@ -47,6 +47,8 @@ struct StepGridCell {
   bool accent = false;  // X, O or a level of 7 or more
   bool ghost = false;   // a hit of level 3 or less
   bool missing = false;
+  // How the hit is struck: its mark's letter (or "!" for a choke) is drawn on the cell.
+  Articulation articulation = Articulation::None;
 };
 
 // A text change where an editor holds it: lines from 1, columns in UTF-16 units, the
@@ -112,6 +114,16 @@ class StepGridModel {
   std::vector<TextChange> setMark(int row, int step, char mark);
   std::vector<TextChange> setLevel(int row, int step, int level);
   std::vector<TextChange> changeLevel(int row, int step, int by);
+  // Puts the articulation of mark `mark` (f d z c r b e h !, either case) on the cell at
+  // its hit's level, a hit of level 5 on a rest; the same articulation again takes it
+  // off, leaving a plain hit.
+  std::vector<TextChange> putArticulation(int row, int step, char mark);
+  // The next articulation the row's drum takes (after the last, none again).
+  std::vector<TextChange> cycleArticulation(int row, int step);
+  // The articulation marks the row's drum takes, in the order a cycle goes.
+  std::string articulationsOf(int row) const;
+  // The part's sticking line, a hand per step ('-' none); empty when it has none.
+  const std::string& sticking() const { return sticking_; }
   std::vector<TextChange> insertBar(int step);     // a bar of rests before the step's bar
   std::vector<TextChange> duplicateBar(int step);  // a copy after it
   std::vector<TextChange> addVoice(DrumVoice voice);
@@ -163,6 +175,7 @@ class StepGridModel {
   int playingPart_ = -1;
   int playingStep_ = -1;
   std::string partName_;
+  std::string sticking_;
   std::vector<StepGridRow> rows_;
   std::vector<StepGridColumn> columns_;
   std::string note_;

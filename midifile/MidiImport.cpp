@@ -32,17 +32,53 @@ constexpr std::size_t kMaxDescriptionTexts = 20;
 // this many.
 constexpr int kMaxBarsPerPart = 64;
 
+// Two or three hits of a drum this near each other, each before the last softer than it,
+// are a flam or a drag on the last.
+constexpr double kGraceMs = 40;
+// Off-beats at this share of a pair of eighths or sixteenths are written as swing; a
+// share near two thirds is left to the triplet grids, which hold it as exactly.
+constexpr int kLeastSwing = 55;
+constexpr int kMostSwing = 75;
+
 struct Onset {
   std::int64_t tick;
   std::uint8_t voice;
   std::uint8_t level;
+  Articulation articulation = Articulation::None;
 };
 
 struct Hit {
   int step;
   std::uint8_t voice;
   std::uint8_t level;
+  Articulation articulation = Articulation::None;
 };
+
+// What an electronic kit's articulation key asks of the drum drumVoiceOfKey plays it on.
+Articulation articulationOfKey(int key) {
+  switch (key) {
+    case 22:                             // closed hat edge
+    case 26:                             // open hat edge
+    case 59: return Articulation::Edge;  // ride edge
+    case 53: return Articulation::Bell;  // on the ride, whose bell it is
+    case 23: return Articulation::HalfOpen;
+    case 37: return Articulation::CrossStick;
+    case 40: return Articulation::Rimshot;
+    default: return Articulation::None;
+  }
+}
+
+bool cymbalVoice(std::uint8_t voice) {
+  const auto v = static_cast<V>(voice);
+  return v == V::Crash1 || v == V::Crash2 || v == V::Ride || v == V::Bell || v == V::OpenHat ||
+         v == V::ClosedHat;
+}
+
+// Snare and toms: a flam may start on one and end on another.
+bool handDrum(std::uint8_t voice) {
+  const auto v = static_cast<V>(voice);
+  return v == V::SnareDrum || v == V::Tom1 || v == V::Tom2 || v == V::Tom3 || v == V::Tom4;
+}
 
 // A bar, or the share of a bar between two changes of tempo or program.
 struct Piece {
@@ -53,6 +89,7 @@ struct Piece {
   int tempo = 120;
   int program = -1;
   int grid = 8;
+  int swing = 50;  // the off-beats' share of each pair of steps, in percent
   int steps = 1;
   // The time signature of the piece's bar.
   int beats = 4;
@@ -80,6 +117,11 @@ char levelCharacter(int level) {
   if (level == 5) return 'x';
   if (level == 7) return 'X';
   return static_cast<char>('0' + level);
+}
+
+char hitCharacter(const Hit& hit) {
+  if (hit.articulation == Articulation::None) return levelCharacter(hit.level);
+  return markOfArticulation(hit.articulation, hit.level);
 }
 
 int writtenTempo(std::uint32_t us) {
@@ -123,11 +165,14 @@ class Importer {
 
  private:
   void collectOnsets();
+  void collectChokes();
+  void findGraces();
   bool layBars();
   void placeChanges();
   void cutPieces();
   void quantise();
   int chooseGrid(const Piece& piece, const std::vector<double>& positions, bool last) const;
+  int chooseSwing(const Piece& piece, const std::vector<double>& positions, int* grid) const;
   std::string metaLines() const;
   bool writeParts(int barsPerPart, std::string* parts, std::string* song) const;
   // The parts written so far by shape (their text with every hit alike): text and name.
@@ -177,13 +222,16 @@ void Importer::collectOnsets() {
       continue;
     }
     std::optional<DrumVoice> voice = drumVoiceOfKey(n.key);
+    if (n.key == 53) voice = V::Ride;  // the ride's bell: a mark on the ride line
     if (!voice) {
       ++unknown[n.key];
       voice = n.key < 35 ? V::Perc1 : V::Perc2;
     }
     onsets_.push_back({n.tick, static_cast<std::uint8_t>(index(*voice)),
-                       static_cast<std::uint8_t>(levelOfVelocity(n.velocity))});
+                       static_cast<std::uint8_t>(levelOfVelocity(n.velocity)),
+                       articulationOfKey(n.key)});
   }
+  collectChokes();
   std::stable_sort(onsets_.begin(), onsets_.end(),
                    [](const Onset& a, const Onset& b) { return a.tick < b.tick; });
 
@@ -209,6 +257,58 @@ void Importer::collectOnsets() {
          plural(unknown[key], "hit") + " play " +
          std::string(kVoiceCaptions[index(key < 35 ? V::Perc1 : V::Perc2)]));
   }
+}
+
+// A cymbal grabbed: key pressure rising to 127 is a choke, which strikes nothing.
+void Importer::collectChokes() {
+  std::array<std::uint8_t, 128> pressure{};
+  for (const MidiFileKeyPressure& k : file_.keyPressures) {
+    if (k.channel != options_.channel - 1) continue;
+    const bool grabbed = k.pressure == 127 && pressure[k.key] != 127;
+    pressure[k.key] = k.pressure;
+    const std::optional<DrumVoice> voice = drumVoiceOfKey(k.key);
+    if (!grabbed || !voice || !cymbalVoice(static_cast<std::uint8_t>(index(*voice)))) continue;
+    onsets_.push_back({k.tick, static_cast<std::uint8_t>(index(*voice)), 0, Articulation::Choke});
+  }
+}
+
+// Runs of hits of one drum (or of the snare and toms) each within kGraceMs of the one
+// before: one or two softer hits before the last are its flam's or drag's grace notes.
+void Importer::findGraces() {
+  std::vector<bool> dropped(onsets_.size(), false);
+  std::unordered_map<int, std::vector<std::size_t>> runs;  // by drum (-1: the hand drums)
+  auto close = [&](std::vector<std::size_t>& run) {
+    if (run.size() == 2 || run.size() == 3) {
+      Onset& main = onsets_[run.back()];
+      bool softer = true;
+      for (std::size_t k = 0; k + 1 < run.size(); ++k) {
+        softer = softer && onsets_[run[k]].level < main.level;
+      }
+      if (softer) {
+        main.articulation = run.size() == 2 ? Articulation::Flam : Articulation::Drag;
+        for (std::size_t k = 0; k + 1 < run.size(); ++k) dropped[run[k]] = true;
+      }
+    }
+    run.clear();
+  };
+  for (std::size_t i = 0; i < onsets_.size(); ++i) {
+    const Onset& o = onsets_[i];
+    if (o.articulation == Articulation::Choke) continue;
+    std::vector<std::size_t>& run = runs[handDrum(o.voice) ? -1 : o.voice];
+    if (!run.empty()) {
+      const Onset& before = onsets_[run.back()];
+      const double ms = static_cast<double>(o.tick - before.tick) *
+                        msPerTick(tempoAt(static_cast<double>(before.tick)));
+      if (ms > kGraceMs) close(run);
+    }
+    run.push_back(i);
+  }
+  for (auto& [drum, run] : runs) close(run);
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < onsets_.size(); ++i) {
+    if (!dropped[i]) onsets_[out++] = onsets_[i];
+  }
+  onsets_.resize(out);
 }
 
 // The file's bars, from its time signatures (4/4 until the first), up to the end of its
@@ -366,6 +466,56 @@ int Importer::chooseGrid(const Piece& piece, const std::vector<double>& position
   return best;
 }
 
+// Swung eighths or sixteenths where the straight grids need more steps to hold the
+// off-beats (or none holds them): the swing in percent, `grid` set to its note size; 50
+// when the piece is not swung.
+int Importer::chooseSwing(const Piece& piece, const std::vector<double>& positions,
+                          int* grid) const {
+  if (options_.grid > 0) return 50;
+  const double perTick = msPerTick(piece.us);
+  for (const int swung : {8, 16}) {
+    if (*grid <= swung || (swung == 16 && *grid < 24)) continue;
+    const double pair = 8 * division_ / swung;
+    double sum = 0;
+    int offBeats = 0;
+    for (const double pos : positions) {
+      const double share = std::fmod(pos, pair) / pair;
+      if (share > 0.3 && share < 0.85) {
+        sum += share;
+        ++offBeats;
+      }
+    }
+    if (offBeats == 0) continue;
+    const int percent = static_cast<int>(std::lround(100 * sum / offBeats));
+    if (percent < kLeastSwing || percent > kMostSwing || std::abs(percent - 200.0 / 3) < 2) {
+      continue;
+    }
+    const double tolerance = std::min(kToleranceMs, pair / 2 * perTick / 4);
+    bool fits = true;
+    for (const double pos : positions) {
+      const double from = std::floor(pos / pair) * pair;
+      const double off =
+          std::min({pos - from, std::abs(pos - from - pair * percent / 100.0), from + pair - pos});
+      fits = fits && off * perTick <= tolerance + 1e-9;
+    }
+    // Only where it holds the off-beats better than the straight grid does.
+    double straight = 0, swungError = 0;
+    const double step = 4 * division_ / *grid;
+    for (const double pos : positions) {
+      straight = std::max(straight, std::abs(pos - std::round(pos / step) * step) * perTick);
+      const double from = std::floor(pos / pair) * pair;
+      swungError = std::max(
+          swungError,
+          std::min({pos - from, std::abs(pos - from - pair * percent / 100.0), from + pair - pos}) *
+              perTick);
+    }
+    if (!fits || swungError + 1.0 >= straight) continue;
+    *grid = swung;
+    return percent;
+  }
+  return 50;
+}
+
 void Importer::quantise() {
   std::vector<double> positions;
   std::vector<Onset> mine;
@@ -393,7 +543,22 @@ void Importer::quantise() {
     }
 
     piece.grid = chooseGrid(piece, positions, last);
+    piece.swing = chooseSwing(piece, positions, &piece.grid);
     const double step = 4 * division_ / piece.grid;
+    // Where a position stands in steps: on a swung grid every second step is late.
+    const double swingShift = (piece.swing - 50) / 50.0;
+    auto stepAt = [&](double position) {
+      if (piece.swing == 50) return std::round(position / step);
+      const double from = std::floor(position / (2 * step));
+      const double inPair = position / step - 2 * from;  // 0-2; the off-beat at 1 + shift
+      const double off = 1 + swingShift;
+      const double nearest = inPair < off / 2 ? 0 : inPair < (off + 2) / 2 ? 1 : 2;
+      return 2 * from + nearest;
+    };
+    auto positionOf = [&](double at) {
+      const double odd = std::fmod(at, 2.0) == 1.0 ? swingShift : 0.0;
+      return (at + odd) * step;
+    };
     const double exact = (piece.end - piece.start) / step;
     piece.steps = std::max(1, static_cast<int>(last ? std::ceil(exact - 1e-6) : std::round(exact)));
     const double perTick = msPerTick(piece.us);
@@ -401,8 +566,8 @@ void Importer::quantise() {
 
     piece.firstHit = hits_.size();
     for (std::size_t k = 0; k < mine.size(); ++k) {
-      const double at = std::round(positions[k] / step);
-      const double off = std::abs(positions[k] - at * step) * perTick;
+      const double at = stepAt(positions[k]);
+      const double off = std::abs(positions[k] - positionOf(at)) * perTick;
       if (off > tolerance + 1e-9) {
         ++moved;
         if (off > movedMs) {
@@ -418,9 +583,10 @@ void Importer::quantise() {
         }
         piece.steps = s + 1;
       }
-      hits_.push_back({s, mine[k].voice, mine[k].level});
+      hits_.push_back({s, mine[k].voice, mine[k].level, mine[k].articulation});
     }
-    // Two hits of one drum on one step are one, at the louder level.
+    // Two hits of one drum on one step are one, at the louder level; a choke on the step
+    // of a hit gives way to it.
     auto first = hits_.begin() + static_cast<std::ptrdiff_t>(piece.firstHit);
     std::sort(first, hits_.end(), [](const Hit& a, const Hit& b) {
       return a.step != b.step ? a.step < b.step : a.voice < b.voice;
@@ -428,7 +594,14 @@ void Importer::quantise() {
     auto out = first;
     for (auto it = first; it != hits_.end(); ++it) {
       if (out != first && std::prev(out)->step == it->step && std::prev(out)->voice == it->voice) {
-        std::prev(out)->level = std::max(std::prev(out)->level, it->level);
+        Hit& kept = *std::prev(out);
+        if (it->articulation == Articulation::Choke) continue;
+        if (kept.articulation == Articulation::Choke) {
+          kept = *it;
+          continue;
+        }
+        kept.level = std::max(kept.level, it->level);
+        if (kept.articulation == Articulation::None) kept.articulation = it->articulation;
         ++merged;
       } else {
         *out++ = *it;
@@ -505,7 +678,7 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     while (end < pieces_.size() && end - i < static_cast<std::size_t>(barsPerPart) &&
            pieces_[end].tempo == head.tempo && pieces_[end].grid == head.grid &&
            pieces_[end].program == head.program && pieces_[end].beats == head.beats &&
-           pieces_[end].beatUnit == head.beatUnit) {
+           pieces_[end].beatUnit == head.beatUnit && pieces_[end].swing == head.swing) {
       ++end;
     }
     std::array<bool, kVoiceCount> here{};
@@ -533,7 +706,7 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
         const Hit& hit = hits_[piece.firstHit + h];
         std::string& line = lines[hit.voice];
         line[line.size() - static_cast<std::size_t>(piece.steps) +
-             static_cast<std::size_t>(hit.step)] = levelCharacter(hit.level);
+             static_cast<std::size_t>(hit.step)] = hitCharacter(hit);
       }
     }
     body = " tempo = " + std::to_string(head.tempo) + " notes = " + std::to_string(head.grid);
@@ -546,6 +719,7 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     if (fullBar && made && (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
       body += " metre = " + std::to_string(head.beats) + "/" + std::to_string(head.beatUnit);
     }
+    if (head.swing != 50) body += " swing = " + std::to_string(head.swing);
     body += '\n';
     for (V voice : kImportLineOrder) {
       const std::size_t v = index(voice);
@@ -640,6 +814,7 @@ MidiImportResult Importer::run(std::string_view bytes) {
     }
   }
   tempi_ = std::move(unique);
+  findGraces();
 
   if (!layBars()) return result_;
   placeChanges();

@@ -111,6 +111,8 @@ class TrackReader {
     const std::uint8_t data2 = byte() & 0x7F;
     if (kind == 0x90 && data2 > 0) {
       out_.notes.push_back({tick_, static_cast<std::uint16_t>(track_), channel, data1, data2});
+    } else if (kind == 0xA0) {
+      out_.keyPressures.push_back({tick_, channel, data1, data2});
     }
   }
 

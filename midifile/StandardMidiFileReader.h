@@ -21,6 +21,15 @@ struct MidiFileNoteOn {
   std::uint8_t velocity = 0;  // 1-127: a velocity of 0 is a note off and is not kept
 };
 
+// Polyphonic key pressure: electronic kits send 127 then 0 on a cymbal's key when it is
+// grabbed (choked).
+struct MidiFileKeyPressure {
+  std::int64_t tick = 0;
+  std::uint8_t channel = 0;
+  std::uint8_t key = 0;
+  std::uint8_t pressure = 0;
+};
+
 struct MidiFileTempo {
   std::int64_t tick = 0;
   std::uint32_t microsecondsPerQuarter = 500000;
@@ -57,6 +66,7 @@ struct MidiFileContents {
   int tracks = 0;    // track chunks read
   // Each list in file order, track after track (a tick's order is the file's).
   std::vector<MidiFileNoteOn> notes;
+  std::vector<MidiFileKeyPressure> keyPressures;
   std::vector<MidiFileTempo> tempi;
   std::vector<MidiFileTimeSignature> signatures;
   std::vector<MidiFileKeySignature> keys;

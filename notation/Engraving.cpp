@@ -22,6 +22,9 @@ constexpr double kSystemGap = 1.5;
 constexpr double kTextRow = 2.2;
 constexpr double kCutRoom = 0.7;  // after the last head of a measure cut at a system's end
 constexpr double kSimileWidth = 5.0;
+constexpr double kGraceScale = 0.6;    // a grace head's size against a note's
+constexpr double kGraceSpacing = 1.1;  // between a grace head and the next head on
+constexpr double kStickingSize = 1.3;
 
 // The room after a note or rest that lasts `quarters` until the next one: the longer, the
 // wider, but far less than in proportion.
@@ -37,6 +40,7 @@ double lineY(int staffPosition) {
 struct Slot {
   int at = 0;
   double width = 0;
+  double before = 0;  // room grace notes take before it (the slot before holds it too)
 };
 
 struct PreparedMeasure {
@@ -90,7 +94,8 @@ class Engraver {
       PreparedMeasure p;
       std::map<int, double> extra;  // by start: room a ghost, dot or second head needs
       std::vector<int> starts;
-      std::vector<int> ghostAt;  // a ghost's parentheses need room before it too
+      std::vector<int> ghostAt;         // a ghost's parentheses need room before it too
+      std::map<int, double> graceRoom;  // by start: grace heads stand before their note
       for (int v = 0; v < 2 && !m.simile; ++v) {
         for (const ScoreNote& n : m.voices[v]) {
           if (n.hidden) continue;
@@ -102,6 +107,10 @@ class Engraver {
           for (const ScoreHit& h : sortedHits(n)) {
             const int pos = staffPosition(placementOf(h.voice));
             const bool ghost = h.level <= 3;
+            if (const int graces = graceNotesOf(h.articulation); graces > 0) {
+              graceRoom[n.start] =
+                  std::max(graceRoom[n.start], graces * kGraceSpacing + (ghost ? 0.7 : 0.0));
+            }
             const bool shift = pos - below <= 1 && !belowShifted;
             // Beside the stem, clear of the head below and both heads' parentheses.
             const double by = !shift ? 0.0 : ghost || belowGhost ? 2.7 : 2 * kHeadHalfWidth;
@@ -127,8 +136,10 @@ class Engraver {
         const double quarters = static_cast<double>(next - starts[i]) / score_.divisions;
         double w = gapWidth(quarters) + extra[starts[i]];
         if (std::find(ghostAt.begin(), ghostAt.end(), next) != ghostAt.end()) w += 0.7;
+        if (const auto g = graceRoom.find(next); g != graceRoom.end()) w += g->second;
         if (starts.size() == 1 && m.voices[0].size() == 1 && m.voices[0][0].measureRest) w = 4.0;
-        p.slots.push_back({starts[i], w});
+        const auto g = graceRoom.find(starts[i]);
+        p.slots.push_back({starts[i], w, g != graceRoom.end() ? g->second : 0.0});
       }
       if (p.slots.empty()) p.slots.push_back({0, m.simile ? kSimileWidth : 4.0});
       p.timeSignature =
@@ -146,6 +157,7 @@ class Engraver {
   double pieceWidth(const Piece& piece) const {
     const PreparedMeasure& p = prepared_[piece.measure];
     double w = (piece.first ? p.left : 0.4) + (piece.last ? p.right : kCutRoom);
+    if (piece.from < piece.to) w += p.slots[piece.from].before;
     for (std::size_t s = piece.from; s < piece.to; ++s) w += p.slots[s].width;
     return w;
   }
@@ -211,6 +223,7 @@ class Engraver {
     s.columns = e_.columns.size();
     e_.systems.push_back(s);
     pending_.clear();
+    below_.clear();
     // The percussion clef: two thick bars over the middle lines.
     stroke(kMargin + 0.8, 1.0, kMargin + 0.8, 3.0, 0.35, StrokeKind::Clef);
     stroke(kMargin + 1.5, 1.0, kMargin + 1.5, 3.0, 0.35, StrokeKind::Clef);
@@ -272,6 +285,14 @@ class Engraver {
         std::snprintf(tempo, sizeof tempo, "\xE2\x99\xA9 = %g", m.tempo);
         pending_.push_back({words, 0, tempo, 1.4, TextKind::Tempo});
       }
+      const int swingBefore = before != nullptr ? before->swingPercent : 50;
+      if (m.swingPercent != swingBefore) {
+        const std::string swing = m.swingPercent == 50
+                                      ? std::string("Straight")
+                                      : "Swing " + std::to_string(m.swingPercent) + ":" +
+                                            std::to_string(100 - m.swingPercent);
+        pending_.push_back({words, 0, swing, 1.4, TextKind::Swing});
+      }
       if (p.timeSignature) {
         e_.texts.push_back({x + 1.2, 1.0, std::to_string(m.beats), 2.0, TextKind::TimeSignature});
         e_.texts.push_back(
@@ -282,6 +303,7 @@ class Engraver {
     } else {
       x += 0.4;
     }
+    if (piece.from < piece.to) x += p.slots[piece.from].before;
     // Where each slot of the piece stands, and the time at its end.
     std::map<int, double> slotX;
     for (std::size_t s = piece.from; s < piece.to; ++s) {
@@ -344,6 +366,11 @@ class Engraver {
       if (inPiece) {
         e_.columns.push_back({xAt(at), xAt(std::min(next, endAt)), -1.5, 5.5, piece.measure,
                               m.steps[s].partStep, m.songPosition, m.repeatedPositions});
+        const char hand = m.steps[s].sticking;
+        if (hand != '-' && hand != ' ') {
+          below_.push_back(
+              {xAt(at) + 0.9, 0, std::string(1, hand), kStickingSize, TextKind::Sticking});
+        }
       }
       at = next;
     }
@@ -388,7 +415,8 @@ class Engraver {
         head.staffPosition = staffPosition(place);
         head.x = x + shifted[h];
         head.y = lineY(head.staffPosition);
-        head.head = place.head;
+        head.head = noteheadOf(hit);
+        head.articulation = hit.articulation;
         head.hollow = n.typeLog2 >= 1;
         head.parentheses = hit.level <= 3;
         head.accent = hit.level >= 7;
@@ -404,6 +432,7 @@ class Engraver {
         d.outer = up ? std::max(d.outer, head.y) : std::min(d.outer, head.y);
       }
       d.heads = e_.heads.size() - d.firstHead;
+      graceHeads(d, up);
       d.stem = n.typeLog2 <= 1;
       d.end = d.inner + (up ? -kStemLength : kStemLength);
       // Heads off the staff keep their stems reaching the middle line.
@@ -421,13 +450,76 @@ class Engraver {
           stroke(sx, fy, sx + 0.9, fy + (up ? 1.4 : -1.4), 0.2, StrokeKind::Flag);
         }
       }
-      // Accents beyond the stem's end and the staff.
+      // Accents beyond the stem's end and the staff, other marks beyond them.
       const double reach = d.stem ? d.end : d.inner + (up ? -0.5 : 0.5);
+      double markAt = up ? std::min(reach, -0.5) - 1.0 : std::max(reach, 4.5) + 1.0;
+      bool buzz = false;
       for (std::size_t h = d.firstHead; h < d.firstHead + d.heads; ++h) {
-        e_.heads[h].accentY = up ? std::min(reach, -0.5) - 1.0 : std::max(reach, 4.5) + 1.0;
+        e_.heads[h].accentY = markAt;
+        buzz = buzz || e_.heads[h].articulation == Articulation::Buzz;
+      }
+      for (std::size_t h = d.firstHead; h < d.firstHead + d.heads; ++h) {
+        EngravedHead& head = e_.heads[h];
+        if (!markedAbove(head.articulation)) continue;
+        if (head.accent) markAt += up ? -1.0 : 1.0;
+        head.markY = markAt;
+        markAt += up ? -1.0 : 1.0;
+      }
+      // A press roll: a "z" across the stem, halfway along it (over the head without one).
+      if (buzz) {
+        const double cx = d.stem ? sx : d.x;
+        const double cy = d.stem ? (d.inner + d.end) / 2 : d.inner + (up ? -1.2 : 1.2);
+        stroke(cx - 0.4, cy - 0.3, cx + 0.4, cy - 0.3, 0.14, StrokeKind::BuzzRoll);
+        stroke(cx + 0.4, cy - 0.3, cx - 0.4, cy + 0.3, 0.14, StrokeKind::BuzzRoll);
+        stroke(cx - 0.4, cy + 0.3, cx + 0.4, cy + 0.3, 0.14, StrokeKind::BuzzRoll);
       }
     }
     tuplets(drawn, notes, up);
+  }
+
+  static bool markedAbove(Articulation a) {
+    return a == Articulation::HalfOpen || a == Articulation::Choke || a == Articulation::Edge;
+  }
+
+  // Small heads before the note's flams (one, slashed) and drags (two, beamed), each with
+  // a short stem on the note's side.
+  void graceHeads(const Drawn& d, bool up) {
+    const std::size_t count = d.heads;
+    for (std::size_t h = d.firstHead; h < d.firstHead + count; ++h) {
+      const EngravedHead main = e_.heads[h];
+      const int graces = graceNotesOf(main.articulation);
+      if (graces == 0) continue;
+      const double start = d.x - (main.parentheses ? 0.7 : 0.0);
+      double stemEnd = 0;
+      std::vector<double> stems;
+      for (int g = graces; g >= 1; --g) {
+        EngravedHead grace = main;
+        grace.x = start - g * kGraceSpacing;
+        grace.grace = true;
+        grace.parentheses = false;
+        grace.accent = false;
+        grace.dotted = false;
+        grace.hollow = false;
+        grace.articulation = Articulation::None;
+        grace.head = main.head == Notehead::Slashed ? Notehead::Normal : main.head;
+        e_.heads.push_back(grace);
+        ledgerLines(grace.x, grace.staffPosition);
+        const double sx = grace.x + (up ? 1 : -1) * kHeadHalfWidth * kGraceScale;
+        stemEnd = grace.y + (up ? -2.2 : 2.2);
+        stroke(sx, grace.y, sx, stemEnd, 0.08, StrokeKind::GraceStem);
+        stems.push_back(sx);
+      }
+      if (graces == 1) {
+        const double sx = stems.front();
+        const double my = (main.y + stemEnd) / 2 + (up ? -0.3 : 0.3);
+        stroke(sx - 0.35, my + 0.35, sx + 0.35, my - 0.35, 0.08, StrokeKind::GraceStem);
+      } else {
+        for (int b = 0; b < 2; ++b) {
+          const double by = stemEnd + (up ? 1 : -1) * b * 0.45;
+          stroke(stems.front(), by, stems.back(), by, 0.25, StrokeKind::GraceStem);
+        }
+      }
+    }
   }
 
   std::size_t columnOf(const ScoreMeasure& m, std::size_t step) const {
@@ -585,6 +677,7 @@ class Engraver {
       const EngravedHead& h = e_.heads[i];
       reach(h.y - 0.6, h.y + 0.6);
       if (h.accent) reach(h.accentY - 0.5, h.accentY + 0.5);
+      if (markedAbove(h.articulation)) reach(h.markY - 0.5, h.markY + 0.5);
     }
     for (std::size_t i = s.rests; i < e_.rests.size(); ++i) {
       reach(e_.rests[i].y - kRestHalfHeight, e_.rests[i].y + kRestHalfHeight);
@@ -608,6 +701,13 @@ class Engraver {
       high = std::min(high, textBox(t).top);
     }
     pending_.clear();
+    // The sticking in one row under everything else.
+    for (EngravedText& t : below_) {
+      t.y = low + 0.4 + t.size * 0.8;
+      e_.texts.push_back(t);
+    }
+    if (!below_.empty()) low += 0.4 + kStickingSize * 1.05;
+    below_.clear();
     const double top = nextTop_ - high;
     for (std::size_t i = s.strokes; i < e_.strokes.size(); ++i) {
       e_.strokes[i].y1 += top;
@@ -616,6 +716,7 @@ class Engraver {
     for (std::size_t i = s.heads; i < e_.heads.size(); ++i) {
       e_.heads[i].y += top;
       e_.heads[i].accentY += top;
+      e_.heads[i].markY += top;
       e_.heads[i].dotY += top;
     }
     for (std::size_t i = s.rests; i < e_.rests.size(); ++i) e_.rests[i].y += top;
@@ -635,6 +736,7 @@ class Engraver {
   std::vector<PreparedMeasure> prepared_;
   std::vector<std::vector<Piece>> systems_;
   std::vector<EngravedText> pending_;               // the system's words, placed when it is done
+  std::vector<EngravedText> below_;                 // its sticking, placed under it then
   std::map<const ScoreNote*, std::size_t> restOf_;  // the rests drawn, by note
   double nextTop_ = 0;
 };
@@ -655,6 +757,7 @@ void copySystems(const Engraving& e, std::size_t from, std::size_t to, double y,
     EngravedHead h = e.heads[i];
     h.y += y;
     h.accentY += y;
+    h.markY += y;
     h.dotY += y;
     page->heads.push_back(h);
   }
@@ -699,6 +802,7 @@ Box textBox(const EngravedText& t) {
     case TextKind::TupletNumber:
       return {t.x - width / 2, t.y - t.size / 2, t.x + width / 2, t.y + t.size / 2};
     case TextKind::Title:
+    case TextKind::Sticking:
     case TextKind::PageNumber:
     case TextKind::Composer:
       return {t.x - width / 2, t.y - t.size * 0.8, t.x + width / 2, t.y + t.size * 0.25};

@@ -14,10 +14,15 @@ namespace pulsewright {
 struct EngravedHead {
   double x = 0, y = 0;  // centre
   Notehead head = Notehead::Normal;
-  bool hollow = false;  // a half or whole note
-  bool parentheses = false;
+  bool hollow = false;       // a half or whole note
+  bool parentheses = false;  // a ghost note's
   bool accent = false;
   double accentY = 0;
+  // How the hit is struck; a half-open hat, a choke and a cymbal's edge are marked at
+  // markY, over the stem's end (beyond an accent) as accents are.
+  Articulation articulation = Articulation::None;
+  double markY = 0;
+  bool grace = false;  // a small grace head before its note (a flam's or a drag's)
   bool dotted = false;
   double dotY = 0;
   int voice = 1;
@@ -38,6 +43,8 @@ enum class StrokeKind : std::uint8_t {
   Flag,
   TupletBracket,
   SimileSlash,  // the thick stroke of the one-bar repeat sign, between two RepeatDots
+  GraceStem,  // a grace note's stem, slash and beam
+  BuzzRoll,   // the "z" across the stem of a buzz roll
 };
 struct EngravedStroke {
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
@@ -62,6 +69,8 @@ enum class TextKind : std::uint8_t {
   Title,
   Composer,
   PageNumber,
+  Sticking,  // a hand of the sticking line, under the staff at its step
+  Swing,     // "Swing 62:38" where a part's swing starts or changes
 };
 struct EngravedText {
   double x = 0, y = 0;  // the left end of the baseline; time signatures, tuplet numbers,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <numeric>
 
 namespace pulsewright {
 
@@ -89,8 +90,24 @@ std::string_view headName(Notehead head) {
     case Notehead::CircleX: return "circle-x";
     case Notehead::Diamond: return "diamond";
     case Notehead::Triangle: return "triangle";
+    case Notehead::Slashed: return "slashed";
   }
   return "normal";
+}
+
+// The <notations> content of an articulation its head does not already show: a buzz
+// roll's unmeasured tremolo, a half-open hat's half-muted sign, a choke's stopped sign and
+// a cymbal edge named as a technical mark.
+std::string_view markOf(Articulation articulation) {
+  switch (articulation) {
+    case Articulation::Buzz:
+      return "<ornaments><tremolo type=\"unmeasured\">3</tremolo></ornaments>";
+    case Articulation::HalfOpen: return "<technical><half-muted/></technical>";
+    case Articulation::Choke: return "<technical><stopped/></technical>";
+    case Articulation::Edge:
+      return "<technical><other-technical>edge</other-technical></technical>";
+    default: return "";
+  }
 }
 
 struct InstrumentKey {
@@ -187,6 +204,7 @@ class Writer {
       out_ += "        </direction-type>\n        <sound tempo=\"" + tempo + "\"/>\n";
       out_ += "      </direction>\n";
     }
+    if (number == 1 ? m.swingPercent != 50 : before_.swingPercent != m.swingPercent) swing(m);
     voice(m, 1);
     if (!m.voice(2).empty()) {
       out_ += "      <backup><duration>" + std::to_string(m.duration()) + "</duration></backup>\n";
@@ -204,8 +222,32 @@ class Writer {
       out_ += "      <barline location=\"right\"><bar-style>light-heavy</bar-style></barline>\n";
     }
     out_ += "    </measure>\n";
-    before_ = {m.beats, m.beatType, m.tempo, m.simile};
+    before_ = {m.beats, m.beatType, m.tempo, m.simile, m.swingPercent};
     pass();
+  }
+
+  // "Swing 62:38" over the staff and the ratio for players; <straight/> where it ends.
+  void swing(const ScoreMeasure& m) {
+    const int first = m.swingPercent;
+    const int second = 100 - first;
+    out_ += "      <direction placement=\"above\">\n        <direction-type><words>";
+    out_ += first == 50 ? std::string("Straight")
+                        : "Swing " + std::to_string(first) + ":" + std::to_string(second);
+    out_ += "</words></direction-type>\n        <sound><swing>";
+    if (first == 50 || first <= 0 || first >= 100) {
+      out_ += "<straight/>";
+    } else {
+      const int common = std::gcd(first, second);
+      out_ += "<first>" + std::to_string(first / common) + "</first><second>" +
+              std::to_string(second / common) + "</second>";
+      // MusicXML swings eighths or sixteenths only; other values keep its default.
+      if (m.swingTypeLog2 == -1 || m.swingTypeLog2 == -2) {
+        out_ += "<swing-type>";
+        out_ += noteTypeName(m.swingTypeLog2);
+        out_ += "</swing-type>";
+      }
+    }
+    out_ += "</swing></sound>\n      </direction>\n";
   }
 
   void emptyMeasure() {
@@ -282,6 +324,7 @@ class Writer {
         out_ += "\n";
         if (!n.measureRest) value(n);
         notations(n, nullptr, true);
+        if (number == 1) sticking(m, n);
         out_ += "      </note>\n";
         continue;
       }
@@ -293,6 +336,7 @@ class Writer {
           return staffPosition(placementOf(a->voice)) < staffPosition(placementOf(b->voice));
         });
       }
+      graceNotes(voiceTag, stem);
       for (std::size_t h = 0; h < order_.size(); ++h) {
         const ScoreHit& hit = *order_[h];
         const DrumPlacement p = placementOf(hit.voice);
@@ -314,11 +358,12 @@ class Writer {
         out_ += stem;
         out_ += "</stem>\n";
         const bool ghost = hit.level <= 3;
-        if (p.head != Notehead::Normal || ghost) {
+        const Notehead head = noteheadOf(hit);
+        if (head != Notehead::Normal || ghost) {
           out_ += "        <notehead";
           if (ghost) out_ += " parentheses=\"yes\"";
           out_ += ">";
-          out_ += headName(p.head);
+          out_ += headName(head);
           out_ += "</notehead>\n";
         }
         for (int level = 1; h == 0 && level <= kBeamLevels; ++level) {
@@ -331,9 +376,61 @@ class Writer {
           out_ += "</beam>\n";
         }
         notations(n, &hit, h == 0);
+        if (h == 0 && number == 1) sticking(m, n);
         out_ += "      </note>\n";
       }
     }
+  }
+
+  // A flam's grace note (slashed) or a drag's two (beamed) before the chord, each a chord
+  // of the hits that have them.
+  void graceNotes(const std::string& voiceTag, const char* stem) {
+    int graces = 0;
+    for (const ScoreHit* hit : order_) graces = std::max(graces, graceNotesOf(hit->articulation));
+    for (int g = 0; g < graces; ++g) {
+      bool first = true;
+      for (const ScoreHit* hit : order_) {
+        if (graceNotesOf(hit->articulation) <= g) continue;
+        const DrumPlacement p = placementOf(hit->voice);
+        out_ += graces == 1 ? "      <note>\n        <grace slash=\"yes\"/>"
+                            : "      <note>\n        <grace/>";
+        if (!first) out_ += "<chord/>";
+        out_ += "<unpitched><display-step>";
+        out_ += p.step;
+        out_ += "</display-step><display-octave>";
+        appendNumber(p.octave);
+        out_ += "</display-octave></unpitched>\n        <instrument id=\"P1-I";
+        appendNumber(instruments_.at(instrumentOf(*hit)));
+        out_ += "\"/>\n        ";
+        out_ += voiceTag;
+        out_ += graces == 1 ? "\n        <type>eighth</type>\n" : "\n        <type>16th</type>\n";
+        out_ += "        <stem>";
+        out_ += stem;
+        out_ += "</stem>\n";
+        if (p.head != Notehead::Normal) {
+          out_ += "        <notehead>";
+          out_ += headName(p.head);
+          out_ += "</notehead>\n";
+        }
+        if (graces > 1 && first) {
+          out_ += g == 0
+                      ? "        <beam number=\"1\">begin</beam><beam number=\"2\">begin</beam>\n"
+                      : "        <beam number=\"1\">end</beam><beam number=\"2\">end</beam>\n";
+        }
+        out_ += "      </note>\n";
+        first = false;
+      }
+    }
+  }
+
+  // The sticking line's hand under the staff, as a lyric of the note at its step.
+  void sticking(const ScoreMeasure& m, const ScoreNote& n) {
+    if (n.step >= m.steps.size()) return;
+    const char hand = m.steps[n.step].sticking;
+    if (hand == '-' || hand == ' ') return;
+    out_ += "        <lyric placement=\"below\"><syllabic>single</syllabic><text>";
+    out_ += escaped(std::string_view(&hand, 1));
+    out_ += "</text></lyric>\n";
   }
 
   void appendNumber(long long value) {
@@ -359,10 +456,12 @@ class Writer {
     const bool accent = hit != nullptr && hit->level >= 7;
     const bool start = withTuplet && n.tupletStart;
     const bool stop = withTuplet && n.tupletStop;
-    if (!start && !stop && !accent) return;
+    const std::string_view marks = hit != nullptr ? markOf(hit->articulation) : "";
+    if (!start && !stop && !accent && marks.empty()) return;
     out_ += "        <notations>";
     if (start) out_ += "<tuplet type=\"start\" bracket=\"yes\"/>";
     if (stop) out_ += "<tuplet type=\"stop\"/>";
+    out_ += marks;
     if (accent) out_ += "<articulations><accent/></articulations>";
     out_ += "</notations>\n";
   }
@@ -372,6 +471,7 @@ class Writer {
     int beatType = 0;
     double tempo = 0;
     bool simile = false;
+    int swingPercent = 50;
   };
 
   const Score& head_;

@@ -90,23 +90,31 @@ class Page {
   }
 
   void head(const EngravedHead& h) {
-    op(fmt("%.3f w 1 J ", 0.16 * s_));
+    const double k = h.grace ? 0.6 : 1.0;  // grace heads are small
+    op(fmt("%.3f w 1 J ", 0.16 * k * s_));
     const double x = h.x, y = h.y;
     switch (h.head) {
-      case Notehead::Normal: ellipse(x, y, 0.6, 0.45, !h.hollow); break;
+      case Notehead::Normal: ellipse(x, y, 0.6 * k, 0.45 * k, !h.hollow); break;
+      case Notehead::Slashed:
+        ellipse(x, y, 0.6 * k, 0.45 * k, !h.hollow);
+        line(x - 0.8 * k, y + 0.6 * k, x + 0.8 * k, y - 0.6 * k);
+        break;
       case Notehead::X:
       case Notehead::CircleX:
-        line(x - 0.45, y - 0.45, x + 0.45, y + 0.45);
-        line(x - 0.45, y + 0.45, x + 0.45, y - 0.45);
-        if (h.head == Notehead::CircleX) ellipse(x, y, 0.62, 0.62, false);
+        line(x - 0.45 * k, y - 0.45 * k, x + 0.45 * k, y + 0.45 * k);
+        line(x - 0.45 * k, y + 0.45 * k, x + 0.45 * k, y - 0.45 * k);
+        if (h.head == Notehead::CircleX) ellipse(x, y, 0.62 * k, 0.62 * k, false);
         break;
       case Notehead::Diamond:
-        polygon({{x - 0.6, y}, {x, y - 0.5}, {x + 0.6, y}, {x, y + 0.5}}, !h.hollow);
+        polygon({{x - 0.6 * k, y}, {x, y - 0.5 * k}, {x + 0.6 * k, y}, {x, y + 0.5 * k}},
+                !h.hollow);
         break;
       case Notehead::Triangle:
-        polygon({{x - 0.6, y + 0.45}, {x, y - 0.5}, {x + 0.6, y + 0.45}}, !h.hollow);
+        polygon({{x - 0.6 * k, y + 0.45 * k}, {x, y - 0.5 * k}, {x + 0.6 * k, y + 0.45 * k}},
+                !h.hollow);
         break;
     }
+    mark(h);
     if (h.parentheses) {
       text({x - 1.3, y + 0.5, "(", 1.4, TextKind::PartName});
       text({x + 0.75, y + 0.5, ")", 1.4, TextKind::PartName});
@@ -116,6 +124,21 @@ class Page {
       op(fmt("%.3f w ", 0.15 * s_));
       line(x - 0.6, h.accentY - 0.35, x + 0.6, h.accentY);
       line(x + 0.6, h.accentY, x - 0.6, h.accentY + 0.35);
+    }
+  }
+
+  // A half-open hat's circle with a slash, a choke's apostrophe, an edge's dash.
+  void mark(const EngravedHead& h) {
+    op(fmt("%.3f w 1 J ", 0.12 * s_));
+    const double x = h.x, y = h.markY;
+    switch (h.articulation) {
+      case Articulation::HalfOpen:
+        ellipse(x, y, 0.4, 0.4, false);
+        line(x - 0.45, y + 0.45, x + 0.45, y - 0.45);
+        break;
+      case Articulation::Choke: line(x + 0.1, y - 0.4, x - 0.15, y + 0.35); break;
+      case Articulation::Edge: line(x - 0.45, y, x + 0.45, y); break;
+      default: break;
     }
   }
 

@@ -368,9 +368,14 @@ class Builder {
       m.songPosition = songPosition;
       if (b == 0 && !simile) m.partName = part.name;
       m.simile = simile;
+      m.swingPercent = static_cast<unsigned char>(part.swingPercent);  // 50-75
+      m.swingTypeLog2 = swingTypeOf(part);
       for (int s = from; s < to; ++s) {
         ScoreStep step = out.steps[static_cast<std::size_t>(s)];
         if (s < played) addHits(part, part.steps[static_cast<std::size_t>(s)], &step);
+        if (static_cast<std::size_t>(s) < part.sticking.size() && s < played) {
+          step.sticking = part.sticking[static_cast<std::size_t>(s)];
+        }
         m.steps.push_back(std::move(step));
       }
       m.repeatedPositions = times;
@@ -391,18 +396,31 @@ class Builder {
     }
   }
 
+  // The written value of each step of a swung pair: the part's note size's.
+  static int swingTypeOf(const TimelinePart& part) {
+    if (part.steps.empty()) return -1;
+    const double noteSize = part.musicOf(part.steps.front()).noteSize;
+    if (noteSize <= 0) return -1;
+    return std::clamp(static_cast<int>(std::lround(std::log2(4.0 / noteSize))), kShortestType,
+                      kLongestType);
+  }
+
   void addHits(const TimelinePart& part, const TimelineStep& step, ScoreStep* out) {
     for (const TimelineItem& item : part.itemsOf(step)) {
       if (item.kind == TimelineItem::Kind::Sample) {
         ++score_.samplesLeftOut;
         continue;
       }
-      if (item.kind != TimelineItem::Kind::Note) continue;
+      // A choke strikes nothing but is written, on the cymbal it stops.
+      const bool choke = item.articulation == Articulation::Choke;
+      if (item.kind != TimelineItem::Kind::Note && !choke) continue;
       ScoreHit hit;
       if (item.voice.kind == ItemVoice::Kind::Drum) hit.voice = item.voice.drumVoice();
       hit.key = item.note;
       hit.source = item.source;
       hit.level = static_cast<unsigned char>(item.level);  // 0-9
+      hit.articulation = item.articulation;
+      if (choke) hit.level = 5;  // written as a plain head with its mark
       (placementOf(hit.voice).foot ? out->feet : out->hands).push_back(hit);
     }
   }
@@ -438,6 +456,19 @@ DrumPlacement placementOf(std::optional<DrumVoice> voice) {
     case DrumVoice::CowBell: return {'E', 6, Notehead::Triangle, false, "Cowbell"};
   }
   return {};
+}
+
+int graceNotesOf(Articulation articulation) {
+  return articulation == Articulation::Flam ? 1 : articulation == Articulation::Drag ? 2 : 0;
+}
+
+Notehead noteheadOf(const ScoreHit& hit) {
+  switch (hit.articulation) {
+    case Articulation::CrossStick: return Notehead::X;
+    case Articulation::Rimshot: return Notehead::Slashed;
+    case Articulation::Bell: return Notehead::Diamond;
+    default: return placementOf(hit.voice).head;
+  }
 }
 
 int staffPosition(const DrumPlacement& p) {

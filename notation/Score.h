@@ -12,6 +12,7 @@
 
 #include "padmap/DrumVoice.h"
 #include "padmap/PadMap.h"
+#include "tablature/Articulation.h"
 #include "tablature/CompiledDocument.h"
 #include "tablature/PartTable.h"
 
@@ -21,7 +22,7 @@ class Timeline;
 struct SongMetadata;
 
 // Where a drum sits on a five-line percussion staff and how its head looks.
-enum class Notehead : std::uint8_t { Normal, X, CircleX, Diamond, Triangle };
+enum class Notehead : std::uint8_t { Normal, X, CircleX, Diamond, Triangle, Slashed };
 struct DrumPlacement {
   char step = 'C';  // display step and octave, as on a treble staff
   int octave = 5;
@@ -38,8 +39,13 @@ struct ScoreHit {
   std::optional<DrumVoice> voice;
   int key = 0;    // the MIDI note played
   int level = 5;  // 0-9
+  Articulation articulation = Articulation::None;
   SourcePosition source;
 };
+// Grace notes written before a hit: one for a flam, two for a drag.
+int graceNotesOf(Articulation articulation);
+// How the hit's head looks: a cross-stick, rimshot or bell shows on its own head.
+Notehead noteheadOf(const ScoreHit& hit);
 
 // A beam level at a note: MusicXML's begin/continue/end, and hooks for a note beamed on
 // its own at that level.
@@ -52,6 +58,7 @@ struct ScoreStep {
   int partStep = 0;             // the step of the part it is
   std::vector<ScoreHit> hands;  // voice 1
   std::vector<ScoreHit> feet;   // voice 2
+  char sticking = '-';          // the sticking line's hand for the step; '-' none
   const std::vector<ScoreHit>& hits(int voice) const { return voice == 1 ? hands : feet; }
 };
 
@@ -90,6 +97,10 @@ struct ScoreMeasure {
   // The bar before played again, engraved as the one-bar repeat sign: its steps and
   // notes are those of the bar it repeats, so readers still play them.
   bool simile = false;
+  // The part's swing: pairs of 2^swingTypeLog2 quarters split swingPercent:100-swingPercent
+  // (50 straight).
+  int swingPercent = 50;
+  int swingTypeLog2 = -1;
   std::vector<ScoreStep> steps;
   std::vector<ScoreNote> voices[2];  // voice 1 and voice 2, spelled from the steps
   int duration() const;

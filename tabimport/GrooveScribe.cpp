@@ -24,6 +24,15 @@ constexpr int kDefaultTempo = 80;
 constexpr long kMaxMeasures = 100000;
 constexpr long kMaxSteps = 4'000'000;
 constexpr std::size_t kMaxWarnings = 200;
+// A link's Swing is the way from straight (0) to a triplet feel (50) in percent, and
+// past it to 75; a part's swing the first step's share of a pair (50 to 75).
+constexpr long kMaxLinkSwing = 75;
+int swingPercentOfLink(int linkSwing) {
+  return std::min(75, static_cast<int>(std::lround(50.0 + linkSwing / 3.0)));
+}
+int linkSwingOfPercent(int percent) {
+  return static_cast<int>(std::clamp<long>(3L * (percent - 50), 0, kMaxLinkSwing));
+}
 
 // A drum lane's field name and what each of its marks plays. A mark may play two drums
 // (the kick lane's X is kick and hi-hat foot) or be the nearest of a mark the language
@@ -34,6 +43,7 @@ struct LaneMark {
   std::uint8_t level;
   std::optional<V> second = std::nullopt;
   std::string_view nearest = {};  // what the mark is, when it plays only its nearest
+  Articulation articulation = Articulation::None;
 };
 
 struct Lane {
@@ -61,10 +71,10 @@ const std::vector<Lane>& lanes() {
        {{'o', V::SnareDrum, 5},
         {'O', V::SnareDrum, 7},
         {'g', V::SnareDrum, 3},
-        {'x', V::SnareDrum, 5, std::nullopt, "a cross-stick"},
-        {'f', V::SnareDrum, 5, std::nullopt, "a flam"},
-        {'b', V::SnareDrum, 5, std::nullopt, "a buzz roll"},
-        {'d', V::SnareDrum, 5, std::nullopt, "a drag"}}},
+        {'x', V::SnareDrum, 5, std::nullopt, {}, Articulation::CrossStick},
+        {'f', V::SnareDrum, 5, std::nullopt, {}, Articulation::Flam},
+        {'b', V::SnareDrum, 5, std::nullopt, {}, Articulation::Buzz},
+        {'d', V::SnareDrum, 5, std::nullopt, {}, Articulation::Drag}}},
       {"K",
        "kick",
        {{'o', V::BassDrum, 5},
@@ -197,6 +207,7 @@ class LinkReader {
   void warn(std::size_t offset, std::string text);
   void readLane(const Lane& lane, const Field& field, std::uint32_t steps,
                 std::vector<ImportedHit>* hits);
+  std::string readStickings(const Field& field, std::uint32_t steps);
 
   std::string_view bytes_;
   GrooveScribeImport result_;
@@ -259,7 +270,7 @@ void LinkReader::readLane(const Lane& lane, const Field& field, std::uint32_t st
           warn(d.from[i], std::string(mark->nearest) + " is played as a plain " +
                               std::string(lane.drum) + " hit");
         }
-        hits->push_back({step, mark->voice, mark->level});
+        hits->push_back({step, mark->voice, mark->level, mark->articulation});
         if (mark->second) hits->push_back({step, *mark->second, mark->level});
       }
     }
@@ -275,6 +286,26 @@ void LinkReader::readLane(const Lane& lane, const Field& field, std::uint32_t st
   }
 }
 
+// A hand per step: R, L or B (both); a count or other mark is left out with a word.
+std::string LinkReader::readStickings(const Field& field, std::uint32_t steps) {
+  const Decoded d = percentDecoded(field.value, field.valueOffset, false);
+  std::string hands;
+  for (std::size_t i = 0; i < d.text.size() && hands.size() < steps; ++i) {
+    const char c = d.text[i];
+    if (c == '|') continue;
+    const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    if (upper == 'R' || upper == 'L' || upper == 'B' || c == '-') {
+      hands += upper;
+    } else {
+      warn(d.from[i], shown(c) + " is no sticking (R, L or B): left out");
+      hands += '-';
+    }
+  }
+  if (hands.find_first_not_of('-') == std::string::npos) return {};
+  hands.resize(steps, '-');
+  return hands;
+}
+
 GrooveScribeImport LinkReader::run() {
   std::size_t queryStart = 0;
   const std::optional<std::vector<Field>> fields = fieldsOf(bytes_, &queryStart);
@@ -288,6 +319,8 @@ GrooveScribeImport LinkReader::run() {
   long measures = 1;
   int tempo = kDefaultTempo;
   std::vector<const Field*> laneFields;
+  const Field* stickings = nullptr;
+  int swing = 50;
   ImportWriter writer;
   std::string title, author, comments;
   for (const Field& f : *fields) {
@@ -335,11 +368,14 @@ GrooveScribeImport LinkReader::run() {
       }
     } else if (f.name == "Swing") {
       const auto s = wholeNumber(value);
-      if (!s || *s != 0) warn(f.nameOffset, "swing is not kept: the steps play evenly");
-    } else if (f.name == "Stickings") {
-      if (value.find_first_not_of("|-") != std::string::npos) {
-        warn(f.nameOffset, "stickings are not kept");
+      if (!s || *s > kMaxLinkSwing) {
+        warn(f.valueOffset, "Swing=" + value + " is no swing (0 to " +
+                                std::to_string(kMaxLinkSwing) + "): the steps play evenly");
+      } else {
+        swing = swingPercentOfLink(static_cast<int>(*s));
       }
+    } else if (f.name == "Stickings") {
+      stickings = &f;
     } else if (f.name == "Title") {
       title = value;
     } else if (f.name == "Author") {
@@ -377,6 +413,8 @@ GrooveScribeImport LinkReader::run() {
   part.notes = division;
   part.barSteps.assign(static_cast<std::size_t>(measures), perMeasure);
   part.metre = Metre{beats, beatUnit, true};
+  part.swingPercent = swing;
+  if (stickings != nullptr) part.sticking = readStickings(*stickings, steps);
   for (const Field* f : laneFields) {
     const Lane& lane = *std::find_if(lanes().begin(), lanes().end(),
                                      [&](const Lane& l) { return l.field == f->name; });
@@ -399,6 +437,17 @@ GrooveScribeImport LinkReader::run() {
     warn(suppressedAt_, std::to_string(more + 1) + " more warnings not shown");
   }
   return result_;
+}
+
+// A snare hit's mark: its articulation where a link has one, else its level's.
+char snareMark(const TimelineItem& item) {
+  switch (item.articulation) {
+    case Articulation::CrossStick: return 'x';
+    case Articulation::Flam: return 'f';
+    case Articulation::Drag: return 'd';
+    case Articulation::Buzz: return 'b';
+    default: return item.level >= 7 ? 'O' : item.level <= 3 ? 'g' : 'o';
+  }
 }
 
 // Percent-encodes all but the characters a query keeps as they are.
@@ -517,7 +566,8 @@ GrooveScribeExport grooveScribeLinkOf(const Timeline& song, const SongMetadata& 
     // Of two marks on one step the more telling one stays: open over closed, bell over
     // ride, an accent over a plain hit.
     if (at == '-' || mark == 'o' || mark == 'b' || (at == 'x' && mark == 'X') ||
-        (at == 'o' && mark == 'O'))
+        (at == 'o' && mark == 'O') ||
+        (lane == 1 && std::string_view("xfdb").find(mark) != std::string_view::npos))
       at = mark;
   };
   for (std::uint32_t s = 0; s < steps; ++s) {
@@ -541,7 +591,7 @@ GrooveScribeExport grooveScribeLinkOf(const Timeline& song, const SongMetadata& 
             ++dropped[index(V::CowBell)];
           }
           break;
-        case V::SnareDrum: put(1, s, loud ? 'O' : item.level <= 3 ? 'g' : 'o'); break;
+        case V::SnareDrum: put(1, s, snareMark(item)); break;
         case V::BassDrum:
           kick = true;
           kickLevel = std::max<int>(kickLevel, item.level);
@@ -587,6 +637,8 @@ GrooveScribeExport grooveScribeLinkOf(const Timeline& song, const SongMetadata& 
          std::to_string(beatUnit) + "&Div=" + std::to_string(division) +
          "&Tempo=" + std::to_string(std::lround(music.tempo)) +
          "&Measures=" + std::to_string(measures);
+  if (part.swingPercent != 50)
+    link += "&Swing=" + std::to_string(linkSwingOfPercent(part.swingPercent));
   if (!metadata.title.empty()) link += "&Title=" + encoded(metadata.title);
   if (!metadata.author.empty()) link += "&Author=" + encoded(metadata.author);
   if (!metadata.description.empty()) link += "&Comments=" + encoded(metadata.description);
@@ -596,6 +648,15 @@ GrooveScribeExport grooveScribeLinkOf(const Timeline& song, const SongMetadata& 
     link += "&" + std::string(lanes()[lane].field) + "=|";
     for (std::uint32_t m = 0; m < measures; ++m) {
       link.append(rows[lane], m * perBar, perBar);
+      link += '|';
+    }
+  }
+  if (part.sticking.find_first_not_of('-') != std::string::npos) {
+    std::string hands = part.sticking;
+    hands.resize(steps, '-');
+    link += "&Stickings=|";
+    for (std::uint32_t m = 0; m < measures; ++m) {
+      link.append(hands, m * perBar, perBar);
       link += '|';
     }
   }

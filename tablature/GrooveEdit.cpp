@@ -37,11 +37,16 @@ std::string quoted(std::string_view s) {
   return "'" + std::string(s) + "'";
 }
 
+// A mark a step may be set to: a hit, a level, a rest or an expression mark.
+bool isStepMark(char c) {
+  return isGridMark(c) || articulationOfMark(c).has_value();
+}
+
 // The grid with every mark a rest: brackets and bar lines stay.
 std::string restsOf(std::string_view grid) {
   std::string rests(grid);
   for (char& c : rests) {
-    if (isGridMark(c)) c = '-';
+    if (isStepMark(c)) c = '-';
   }
   return rests;
 }
@@ -213,9 +218,9 @@ GrooveEdit GrooveDocument::setStep(int part, std::string_view voice, std::uint32
                                    char mark) const {
   compiled();
   GrooveEdit edit;
-  if (!isGridMark(mark)) {
-    edit.error =
-        quoted(std::string_view(&mark, 1)) + " is no grid mark (x X o O 0-9, - for a rest)";
+  if (!isStepMark(mark)) {
+    edit.error = quoted(std::string_view(&mark, 1)) +
+                 " is no grid mark (x X o O 0-9, f d z c r b e h either case, !, - for a rest)";
     return edit;
   }
   if (!partExists(part, &edit)) return edit;

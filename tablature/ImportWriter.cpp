@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "tablature/LineScan.h"
 #include "text/DocumentText.h"
 #include "text/Utf8.h"
 
@@ -68,14 +69,21 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
   std::uint32_t total = 0;
   for (std::uint32_t b : bars) total += b;
 
-  // One row of levels per voice; -1 is a rest.
+  // One row of levels per voice; -1 is a rest. Its articulations beside it, the first
+  // articulated hit of a step keeping its mark.
   std::array<std::vector<std::int8_t>, kVoiceCount> rows;
+  std::array<std::vector<Articulation>, kVoiceCount> articulations;
   for (const ImportedHit& hit : part.hits) {
     if (hit.step >= total) continue;
     std::vector<std::int8_t>& row = rows[index(hit.voice)];
     if (row.empty()) row.assign(total, -1);
     if (row[hit.step] >= 0) ++*merged;
     row[hit.step] = std::max<std::int8_t>(row[hit.step], static_cast<std::int8_t>(hit.level));
+    if (hit.articulation != Articulation::None) {
+      std::vector<Articulation>& marks = articulations[index(hit.voice)];
+      if (marks.empty()) marks.assign(total, Articulation::None);
+      if (marks[hit.step] == Articulation::None) marks[hit.step] = hit.articulation;
+    }
   }
   bool any = false;
   for (const auto& row : rows) any = any || !row.empty();
@@ -90,7 +98,8 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
     }
     rows[index(part.restVoice.value_or(rest))].assign(total, -1);
   }
-  std::size_t width = 0;
+  const bool sticking = part.sticking.find_first_not_of('-') != std::string::npos;
+  std::size_t width = sticking ? line_scan::kStickingSymbol.size() : 0;
   for (std::size_t v = 0; v < kVoiceCount; ++v) {
     (*voices)[v] = !rows[v].empty();
     if (!rows[v].empty()) width = std::max(width, kImportedVoiceSymbols[v].size());
@@ -108,6 +117,7 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
               std::to_string(part.metre->beatUnit);
     }
   }
+  if (part.swingPercent != 50) text += " swing = " + std::to_string(part.swingPercent);
   text += '\n';
   std::array<bool, kVoiceCount> written{};
   auto line = [&](DrumVoice voice) {
@@ -120,13 +130,35 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
     for (std::uint32_t b : bars) {
       text += '|';
       for (std::uint32_t i = 0; i < b; ++i, ++step) {
-        text += rows[v][step] < 0 ? '-' : markOfLevel(rows[v][step]);
+        const Articulation a =
+            articulations[v].empty() ? Articulation::None : articulations[v][step];
+        if (a == Articulation::Choke && rows[v][step] <= 0) {
+          text += markOfArticulation(a, 0);
+        } else if (rows[v][step] < 0) {
+          text += '-';
+        } else if (a == Articulation::None || a == Articulation::Choke) {
+          text += markOfLevel(rows[v][step]);  // a hit with a choke on its step: the hit
+        } else {
+          text += markOfArticulation(a, rows[v][step]);
+        }
       }
     }
     text += "|\n";
   };
   for (DrumVoice voice : part.lineOrder) line(voice);
   for (DrumVoice voice : kImportedLineOrder) line(voice);
+  if (sticking) {
+    text += line_scan::kStickingSymbol;
+    text.append(width - line_scan::kStickingSymbol.size() + 1, ' ');
+    std::uint32_t step = 0;
+    for (std::uint32_t b : bars) {
+      text += '|';
+      for (std::uint32_t i = 0; i < b; ++i, ++step) {
+        text += step < part.sticking.size() ? part.sticking[step] : '-';
+      }
+    }
+    text += "|\n";
+  }
   return text;
 }
 

@@ -33,7 +33,8 @@ inline constexpr std::array<DrumVoice, kVoiceCount> kImportedLineOrder = {
 struct ImportedHit {
   std::uint32_t step = 0;  // of the part, from 0
   DrumVoice voice = DrumVoice::BassDrum;
-  std::uint8_t level = 5;  // 0-9
+  std::uint8_t level = 5;                          // 0-9
+  Articulation articulation = Articulation::None;  // written as its mark
 };
 
 struct ImportedPart {
@@ -48,6 +49,8 @@ struct ImportedPart {
   std::vector<DrumVoice> lineOrder;
   // A part of rests only: its rests on this voice; else on the first voice used.
   std::optional<DrumVoice> restVoice;
+  int swingPercent = 50;                // written as `swing = P` when not 50
+  std::string sticking;                 // a hand per step ('-' none): a sticking line
 };
 
 // The level whose velocity (0-127) is nearest, the louder of two as near.

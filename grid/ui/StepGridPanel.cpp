@@ -40,7 +40,10 @@ QRect StepGridView::headerRect(int row) const {
 
 QSize StepGridView::sizeHint() const {
   return {kHeaderWidth + std::max(1, model_.columnCount()) * kCellWidth + 1,
-          kRulerHeight + (static_cast<int>(model_.rows().size()) + 1) * kRowHeight + 1};
+          kRulerHeight +
+              (static_cast<int>(model_.rows().size()) + (model_.sticking().empty() ? 1 : 2)) *
+                  kRowHeight +
+              1};
 }
 
 void StepGridView::modelChanged() {
@@ -55,6 +58,17 @@ std::pair<int, int> StepGridView::cellAt(QPoint point) const {
   if (point.x() < kHeaderWidth) return {row, -1};
   const int step = (point.x() - kHeaderWidth) / kCellWidth;
   return {row, step < model_.columnCount() ? step : -1};
+}
+
+// The articulation mark a key puts (f d z c r b e h and !, shifted or not); '\0' for
+// another key or one with Ctrl or Alt.
+char StepGridView::articulationKey(const QKeyEvent& key) {
+  if ((key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0)
+    return '\0';
+  const QString text = key.text();
+  if (text.size() != 1 || text[0].unicode() > 0x7F) return '\0';
+  const char c = static_cast<char>(text[0].unicode());
+  return articulationOfMark(c) && c != '\0' ? c : '\0';
 }
 
 void StepGridView::paintEvent(QPaintEvent* event) {
@@ -117,6 +131,11 @@ void StepGridView::paintEvent(QPaintEvent* event) {
       } else {
         p.fillRect(bar, fill);
       }
+      if (cell.articulation != Articulation::None) {
+        // The mark's letter as the text has it, over the level bar.
+        p.setPen(cell.articulation == Articulation::Choke ? QColor(180, 40, 40) : text);
+        p.drawText(inner, Qt::AlignCenter, QString(QChar(cell.mark)));
+      }
       if (cell.accent) {
         // A wedge over the step, as an accent is written.
         QPainterPath wedge;
@@ -134,6 +153,19 @@ void StepGridView::paintEvent(QPaintEvent* event) {
   p.setPen(text);
   p.drawText(headerRect(rowCount).adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter,
              tr("+ Add voice"));
+
+  // The sticking lane under it: a hand per step, as the sticking line writes it.
+  const std::string& sticking = model_.sticking();
+  if (!sticking.empty()) {
+    p.drawText(headerRect(rowCount + 1).adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter,
+               tr("Sticking"));
+    for (int s = 0; s < columns && s < static_cast<int>(sticking.size()); ++s) {
+      const char hand = sticking[static_cast<std::size_t>(s)];
+      if (hand != '-') {
+        p.drawText(cellRect(rowCount + 1, s), Qt::AlignCenter, QString(QChar(hand)));
+      }
+    }
+  }
 
   // Grid lines: every step thin, every beat darker, every bar thick.
   const int bottom = kRulerHeight + rowCount * kRowHeight;
@@ -196,6 +228,12 @@ void StepGridView::mousePressEvent(QMouseEvent* event) {
     return;
   }
   if (event->button() != Qt::LeftButton) return;
+  if (event->modifiers() == Qt::ControlModifier) {
+    // Ctrl+click: the next articulation the drum takes.
+    panel_.emitEdit(model_.cycleArticulation(row, step));
+    update();
+    return;
+  }
   pressedAt_ = event->position().toPoint();
   pressedCell_ = true;
   model_.beginPaint(row, step);
@@ -241,9 +279,11 @@ bool StepGridView::event(QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     const bool ctrlD = key->key() == Qt::Key_D && key->modifiers() == Qt::ControlModifier;
     const bool plain = key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier;
-    if (ctrlD || (plain && (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Insert ||
-                            key->key() == Qt::Key_Space || key->key() == Qt::Key_Backspace ||
-                            (key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9)))) {
+    if (ctrlD ||
+        (plain && (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Insert ||
+                   key->key() == Qt::Key_Space || key->key() == Qt::Key_Backspace ||
+                   (key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9))) ||
+        articulationKey(*key) != '\0') {
       event->accept();
       return true;
     }
@@ -297,6 +337,10 @@ void StepGridView::keyPressEvent(QKeyEvent* event) {
         panel_.emitEdit(model_.setLevel(row, step, event->key() - Qt::Key_0));
         break;
       }
+      if (const char mark = articulationKey(*event); mark != '\0' && !onPlus) {
+        panel_.emitEdit(model_.putArticulation(row, step, mark));
+        break;
+      }
       QWidget::keyPressEvent(event);
       return;
   }
@@ -318,11 +362,11 @@ void StepGridView::offerVoices(QPoint where) {
 void StepGridView::offerMarks(int row, int step, QPoint where) {
   // The marks the language has: the letters and the levels.
   QMenu menu(this);
-  const std::pair<char, const char*> marks[] = {{'x', "x  hit (5)"},
-                                                {'X', "X  accent (7)"},
-                                                {'o', "o  hit (5)"},
-                                                {'O', "O  accent (7)"},
-                                                {'-', "-  rest"}};
+  const std::pair<char, const char*> marks[] = {
+      {'x', "x  hit (5)"}, {'X', "X  accent (7)"}, {'o', "o  hit (5)"},   {'O', "O  accent (7)"},
+      {'f', "f  flam"},    {'d', "d  drag"},       {'z', "z  buzz roll"}, {'c', "c  cross-stick"},
+      {'r', "r  rimshot"}, {'b', "b  bell"},       {'e', "e  edge"},      {'h', "h  half-open"},
+      {'!', "!  choke"},   {'-', "-  rest"}};
   for (const auto& [mark, caption] : marks) {
     connect(menu.addAction(QString::fromLatin1(caption)), &QAction::triggered, this,
             [this, row, step, mark = mark] { panel_.emitEdit(model_.setMark(row, step, mark)); });

@@ -66,6 +66,7 @@ class StepGridView : public QWidget {
   std::pair<int, int> cellAt(QPoint point) const;
   void offerVoices(QPoint where);
   void offerMarks(int row, int step, QPoint where);
+  static char articulationKey(const QKeyEvent& key);
 
   StepGridModel& model_;
   StepGridPanel& panel_;

@@ -8,15 +8,37 @@ namespace pulsewright {
 
 namespace {
 
-void drawHead(QPainter& p, const EngravedHead& h, QPointF c, double s, const QColor& ink) {
+// A half-open hat's circle with a slash, a choke's apostrophe, an edge's dash.
+void drawMark(QPainter& p, const EngravedHead& h, QPointF c, double s, const QColor& ink) {
+  p.setPen(QPen(ink, 0.12 * s, Qt::SolidLine, Qt::RoundCap));
+  p.setBrush(Qt::NoBrush);
+  switch (h.articulation) {
+    case Articulation::HalfOpen:
+      p.drawEllipse(c, 0.4 * s, 0.4 * s);
+      p.drawLine(c + QPointF(-0.45 * s, 0.45 * s), c + QPointF(0.45 * s, -0.45 * s));
+      break;
+    case Articulation::Choke:
+      p.drawLine(c + QPointF(0.1 * s, -0.4 * s), c + QPointF(-0.15 * s, 0.35 * s));
+      break;
+    case Articulation::Edge: p.drawLine(c + QPointF(-0.45 * s, 0), c + QPointF(0.45 * s, 0)); break;
+    default: break;
+  }
+}
+
+void drawHead(QPainter& p, const EngravedHead& h, QPointF c, double size, const QColor& ink) {
+  const double s = h.grace ? size * 0.6 : size;  // grace heads are small
   const double half = 0.6 * s;
   const double tall = 0.45 * s;
   QPen pen(ink, 0.16 * s, Qt::SolidLine, Qt::RoundCap);
   p.setPen(pen);
   switch (h.head) {
     case Notehead::Normal:
+    case Notehead::Slashed:
       p.setBrush(h.hollow ? Qt::NoBrush : QBrush(ink));
       p.drawEllipse(c, half, tall);
+      if (h.head == Notehead::Slashed) {
+        p.drawLine(c + QPointF(-0.8 * s, 0.6 * s), c + QPointF(0.8 * s, -0.6 * s));
+      }
       break;
     case Notehead::X:
     case Notehead::CircleX:
@@ -115,6 +137,7 @@ void paintEngraving(QPainter& p, const Engraving& e, QPointF origin, double s, c
   for (const EngravedHead& h : e.heads) {
     if (!shown(h.y, h.accentY)) continue;
     drawHead(p, h, at(h.x, h.y), s, ink);
+    if (h.articulation != Articulation::None) drawMark(p, h, at(h.x, h.markY), s, ink);
     if (h.dotted) {
       p.setPen(Qt::NoPen);
       p.setBrush(ink);

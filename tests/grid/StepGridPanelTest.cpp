@@ -120,6 +120,37 @@ TEST(StepGridPanel, ClicksDragsAndKeysGiveExactlyTheTextAndUndoRestoresIt) {
   EXPECT_EQ(undos, 10);  // 2 clicks, 1 drag, 5 keys, 2 bar edits
 }
 
+// Ctrl+click cycles a cell through the marks its drum takes, a mark's key puts that mark
+// at the hit's level, and the part's sticking shows as a lane under the rows.
+TEST(StepGridPanel, CtrlClicksAndMarkKeysPutArticulations) {
+  GridOverEditor g(
+      "s = snare\nh = closed hat\nk = kick\npart = A tempo = 120 notes = 8\n"
+      "s |--x---X-|\nh |x-x-x-x-|\nk |x---x---|\nst |R-L-R-L-|\nsong = A\n");
+  ASSERT_EQ(g.panel.model().rows().size(), 3u);
+  const auto ctrlClick = [&](int row, int step) {
+    QTest::mouseClick(g.panel.view(), Qt::LeftButton, Qt::ControlModifier,
+                      g.panel.view()->cellRect(row, step).center());
+  };
+  ctrlClick(0, 2);  // x -> f
+  ctrlClick(0, 2);  // f -> d
+  ctrlClick(2, 0);  // a kick takes no mark: x stays
+  g.panel.view()->setFocus();
+  g.panel.model().setCursor(0, 6);
+  QTest::keyClick(g.panel.view(), 'r');  // X -> R, the accent kept
+  g.panel.model().setCursor(1, 2);
+  QTest::keyClick(g.panel.view(), 'h');
+  g.panel.model().setCursor(1, 7);
+  QTest::keyClick(g.panel.view(), '!');  // a choke on a rest
+  EXPECT_EQ(g.editor.toPlainText(),
+            "s = snare\nh = closed hat\nk = kick\npart = A tempo = 120 notes = 8\n"
+            "s |--d---R-|\nh |x-h-x-x!|\nk |x---x---|\nst |R-L-R-L-|\nsong = A\n");
+  EXPECT_EQ(g.panel.model().cell(0, 2).articulation, Articulation::Drag);
+  EXPECT_EQ(g.panel.model().cell(1, 7).articulation, Articulation::Choke);
+  EXPECT_EQ(g.panel.model().sticking(), "R-L-R-L-");
+  EXPECT_EQ(g.panel.view()->sizeHint().height(),
+            StepGridView::kRulerHeight + 5 * StepGridView::kRowHeight + 1);
+}
+
 TEST(StepGridPanel, ShowsWhyALineIsNoRowAndDrawsCellsPlayheadAndCursor) {
   GridOverEditor g(
       "k = kick\n"

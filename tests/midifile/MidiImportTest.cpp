@@ -187,9 +187,9 @@ TEST_F(MidiImport, QuantisesHumanTimingShufflesAndKitArticulations) {
             std::string::npos)
       << exact.out;
 
-  // Swung eighths (a triplet quarter and a triplet eighth) on the ride come out as
-  // triplet eighths; the kit's edge, rim and half-open keys land on their drums, a key
-  // of no drum on Perc 1 with a warning.
+  // Swung eighths (a triplet quarter and a triplet eighth) on the ride's edge come out as
+  // triplet eighths; the kit's edge, rim, bell and half-open keys land on their drums with
+  // their marks, a key of no drum on Perc 1 with a warning.
   TrackBuilder kit;
   kit.tempo(0, 90);
   for (int beat = 0; beat < 4; ++beat) {
@@ -200,7 +200,11 @@ TEST_F(MidiImport, QuantisesHumanTimingShufflesAndKitArticulations) {
   const std::string kitFile = write("kit.mid", midiFile(0, q, {kit.chunk(true)}));
   CliRun r = cli({"import", kitFile});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("tempo = 90 notes = 12\nr |x-xx-xx-xx-x|\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tempo = 90 notes = 12\nr |e-ee-ee-ee-e|\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("r  |---------B--|\no  |-HE---------|\nh  |E-----------|\n"
+                       "t4 |-----XX-----|\ns  |---CR-------|\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(r.err, kitFile +
                        ": warning: key 31 is no drum this program knows: its 2 hits play "
                        "Perc 1\n");
@@ -209,13 +213,42 @@ TEST_F(MidiImport, QuantisesHumanTimingShufflesAndKitArticulations) {
   for (const Played& p : heard) {
     if (p.ms >= 2600) kitKeys.push_back(p.key);
   }
-  EXPECT_EQ(kitKeys, (std::vector<int>{42, 46, 46, 38, 38, 41, 41, 57, 49, 53, 67, 67}));
+  // Each on its line's note (the bell a mark of the ride line).
+  EXPECT_EQ(kitKeys, (std::vector<int>{42, 46, 46, 38, 38, 41, 41, 57, 49, 51, 67, 67}));
 
   // A grid forced on the shuffle moves its off-beats, and says so.
   r = cli({"import", kitFile, "--grid", "16"});
-  EXPECT_NE(r.out.find("tempo = 90 notes = 16\nr |x--xx--xx--xx--x|\n"), std::string::npos)
+  EXPECT_NE(r.out.find("tempo = 90 notes = 16\nr |e--ee--ee--ee--e|\n"), std::string::npos)
       << r.out;
   EXPECT_NE(r.err.find("warning: 4 hits lie between the grid's steps"), std::string::npos) << r.err;
+}
+
+// A bar of an electronic kit: swung eighths on the hat, a flam and a drag on the snare
+// (softer graces 25-30 ms before), the cross-stick, rimshot and ride bell keys and a crash
+// grabbed (key pressure 127, then 0) come in as swing and marks.
+TEST_F(MidiImport, KeepsFlamsDragsKitArticulationsChokesAndSwing) {
+  const int q = 480;    // at 120 beats a minute, 0.96 ticks a millisecond
+  const int off = 298;  // 62 % of a quarter
+  TrackBuilder t;
+  t.tempo(0, 120).raw(4 * q, {0xFF, 0x06, 0x03, 'e', 'n', 'd'});
+  for (int beat = 0; beat < 4; ++beat) {
+    t.note(beat * q, 10, 42, 76).note(beat * q + off, 10, 42, 76);
+  }
+  t.note(0, 10, 36, 76).note(2 * q, 10, 36, 76);
+  t.note(0, 10, 49, 76);
+  t.raw(off, {0xA9, 49, 127}).raw(off + 100, {0xA9, 49, 0});
+  t.note(q - 29, 10, 38, 40).note(q, 10, 38, 76);                                       // flam
+  t.note(3 * q - 48, 10, 38, 40).note(3 * q - 24, 10, 38, 40).note(3 * q, 10, 38, 76);  // drag
+  t.note(2 * q, 10, 37, 76).note(3 * q + off, 10, 40, 76).note(q, 10, 53, 76);
+  const std::string file = write("kit.mid", midiFile(0, q, {t.chunk(true)}));
+  const CliRun r = cli({"import", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("tempo = 120 notes = 8 swing = 62\nc |x!------|\nr |--b-----|\n"
+                       "h |xxxxxxxx|\n"
+                       "s |--f-c-dr|\nk |x---x---|\n"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(MidiImport, FoldsRepeatedBarsIntoTheSongLine) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +45,17 @@ std::string busyDocument() {
          "song = IFRRRIFR\n";
 }
 
+// Every expression mark, swung, with a sticking line: graces, rolls and marks to keep apart.
+std::string expressionDocument() {
+  return "k = kick\ns = snare\nh = closed hat\nr = ride\ny = crash 1\nt = tom 1\n"
+         "part = A tempo = 100 notes = 8 swing = 62\n"
+         "h |x-h-x-X-|\nr |b-e-----|\ny |x---!---|\ns |f-D-zcr-|\nt |---d--F-|\n"
+         "k |x---x---|\nst |R-L-RLR-|\n"
+         "part = B tempo = 100 notes = 16\n"
+         "s |F-f-ffD-dZz-Cr-R|\nk |x-------x-------|\nst |RLRLRRLLRLRLBRLR|\n"
+         "song = AB\n";
+}
+
 struct Rect {
   double l, t, r, b;
   std::string what;
@@ -57,10 +70,14 @@ bool overlap(const Rect& a, const Rect& b) {
 void boxes(const Engraving& page, std::vector<Rect>* heads, std::vector<Rect>* marks,
            std::vector<Rect>* rests, std::vector<Rect>* words, std::vector<Rect>* lines) {
   for (const EngravedHead& h : page.heads) {
-    const double half = h.parentheses ? 1.3 : 0.6;
-    heads->push_back({h.x - half, h.y - 0.5, h.x + half, h.y + 0.5, "head"});
+    const double half = h.parentheses ? 1.3 : h.grace ? 0.36 : 0.6;
+    const double tall = h.grace ? 0.3 : 0.5;
+    heads->push_back({h.x - half, h.y - tall, h.x + half, h.y + tall, "head"});
     if (h.accent)
       marks->push_back({h.x - 0.6, h.accentY - 0.35, h.x + 0.6, h.accentY + 0.35, "accent"});
+    if (h.articulation == Articulation::HalfOpen || h.articulation == Articulation::Choke ||
+        h.articulation == Articulation::Edge)
+      marks->push_back({h.x - 0.45, h.markY - 0.45, h.x + 0.45, h.markY + 0.45, "mark"});
   }
   for (const EngravedRest& r : page.rests) {
     if (r.typeLog2 >= 1) {
@@ -76,7 +93,8 @@ void boxes(const Engraving& page, std::vector<Rect>* heads, std::vector<Rect>* m
   }
   for (const EngravedStroke& s : page.strokes) {
     if (s.kind != StrokeKind::Beam && s.kind != StrokeKind::Stem &&
-        s.kind != StrokeKind::TupletBracket && s.kind != StrokeKind::SimileSlash)
+        s.kind != StrokeKind::TupletBracket && s.kind != StrokeKind::SimileSlash &&
+        s.kind != StrokeKind::GraceStem && s.kind != StrokeKind::BuzzRoll)
       continue;
     const double w = s.width / 2;
     lines->push_back({std::min(s.x1, s.x2) - w, std::min(s.y1, s.y2) - w, std::max(s.x1, s.x2) + w,
@@ -88,7 +106,7 @@ void boxes(const Engraving& page, std::vector<Rect>* heads, std::vector<Rect>* m
 // head, rest or line, no rest over a head, no two heads on each other, nothing off the
 // page.
 TEST(Engraving, PagesHaveNoCollisions) {
-  std::vector<std::string> documents{busyDocument()};
+  std::vector<std::string> documents{busyDocument(), expressionDocument()};
   for (const char* folder : {"/examples", "/tests/data"}) {
     for (const auto& entry : fs::directory_iterator(std::string(PW_SOURCE_DIR) + folder)) {
       if (entry.path().extension() == ".tab") documents.push_back(readFile(entry.path()));
@@ -131,6 +149,61 @@ TEST(Engraving, PagesHaveNoCollisions) {
 
 // Systems of eighths hold at least four bars and reach the page's right margin; a bar of
 // 143 sixteenths is carried over several systems, every note on the staff.
+// The expression marks as the staff shows them: small graces before their notes, the
+// roll's "z" on its stem, the heads of cross-stick, rimshot and bell, the marks over
+// half-open, edge and choke, the sticking under the staff and the swing over it.
+TEST(Engraving, ShowsExpressionMarks) {
+  const Engraving e = engrave(scoreOf(expressionDocument()), kWidth);
+  std::size_t graces = 0, rolls = 0;
+  std::map<Articulation, std::vector<const EngravedHead*>> marked;
+  for (const EngravedHead& h : e.heads) {
+    if (h.grace) {
+      ++graces;
+    } else {
+      marked[h.articulation].push_back(&h);
+    }
+  }
+  // Part A: a flam and a drag on the snare, a drag and a flam on the tom; part B: 4 flams,
+  // 2 drags.
+  EXPECT_EQ(graces, 1u + 2u + 2u + 1u + 4u + 4u);
+  for (const EngravedStroke& st : e.strokes) rolls += st.kind == StrokeKind::BuzzRoll;
+  EXPECT_EQ(rolls, 3u * 3u);  // a "z" of three strokes per roll
+  ASSERT_EQ(marked[Articulation::CrossStick].size(), 2u);
+  EXPECT_EQ(marked[Articulation::CrossStick][0]->head, Notehead::X);
+  EXPECT_EQ(marked[Articulation::Rimshot].front()->head, Notehead::Slashed);
+  EXPECT_EQ(marked[Articulation::Bell].front()->head, Notehead::Diamond);
+  for (const Articulation a : {Articulation::HalfOpen, Articulation::Edge, Articulation::Choke}) {
+    ASSERT_EQ(marked[a].size(), 1u);
+    EXPECT_LT(marked[a][0]->markY, marked[a][0]->y - 1.0);  // over the head, past its stem
+  }
+  // Each grace stands left of its note, on its line.
+  for (const EngravedHead& h : e.heads) {
+    if (!h.grace) continue;
+    const bool hasNote = std::any_of(e.heads.begin(), e.heads.end(), [&](const EngravedHead& n) {
+      return !n.grace && n.y == h.y && n.x > h.x && n.x - h.x < 3.0;
+    });
+    EXPECT_TRUE(hasNote) << h.x << "," << h.y;
+  }
+  std::string sticking, swing;
+  double lowestHead = 0;
+  for (const EngravedHead& h : e.heads) {
+    if (h.y < e.systems.front().bottom) lowestHead = std::max(lowestHead, h.y);
+  }
+  for (const EngravedText& t : e.texts) {
+    if (t.kind == TextKind::Sticking) {
+      sticking += t.text;
+      if (t.y < e.systems.front().bottom) {
+        EXPECT_GT(textBox(t).top, lowestHead);
+      }
+    }
+    if (t.kind == TextKind::Swing) swing += t.text + ";";
+  }
+  EXPECT_EQ(sticking,
+            "RLRLR"
+            "RLRLRRLLRLRLBRLR");
+  EXPECT_EQ(swing, "Swing 62:38;Straight;");
+}
+
 TEST(Engraving, SystemsFillThePageAndCarryADenseBar) {
   std::string rock =
       "k = kick\ns = snare\nh = closed hat\npart = A tempo = 120 notes = 8\n"

@@ -563,6 +563,51 @@ TEST_F(MusicXmlExport, ABarNoMetreSpellsIsWrittenNearestWithAWarning) {
   EXPECT_EQ(score.written.at(1).tuplets, 1);
 }
 
+// A groove with every expression mark: the score the schema accepts has the graces, the
+// roll, the heads and technical marks, the swing and the sticking where they belong.
+TEST_F(MusicXmlExport, WritesExpressionMarks) {
+  const fs::path doc = dir_ / "expression.tab";
+  std::ofstream(doc) << "k = kick\ns = snare\nh = closed hat\nr = ride\ny = crash 1\n"
+                        "part = A tempo = 100 notes = 8 swing = 62\n"
+                        "h |x-h-x-x-|\n"
+                        "r |b-e-----|\n"
+                        "y |x---!---|\n"
+                        "s |f-D-zcr-|\n"
+                        "k |x---x---|\n"
+                        "st |R-L-RLR-|\n"
+                        "song = A\n";
+  const fs::path out = dir_ / "expression.musicxml";
+  const test::CliRun run = cli({"export", doc.string(), "-o", out.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string complaints;
+  EXPECT_TRUE(validates(out, &complaints)) << complaints;
+  const std::string xml = readFile(out);
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = xml.find(what); at != std::string::npos; at = xml.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<grace slash=\"yes\"/>"), 1u);  // the flam's
+  EXPECT_EQ(count("<grace/>"), 2u);                // the drag's, beamed
+  EXPECT_EQ(count("<beam number=\"1\">begin</beam><beam number=\"2\">begin</beam>"), 1u);
+  EXPECT_EQ(count("<tremolo type=\"unmeasured\">3</tremolo>"), 1u);
+  EXPECT_EQ(count("<half-muted/>"), 1u);
+  EXPECT_EQ(count("<stopped/>"), 1u);
+  EXPECT_EQ(count("<other-technical>edge</other-technical>"), 1u);
+  EXPECT_EQ(count("<notehead>slashed</notehead>"), 1u);  // the rimshot
+  EXPECT_EQ(count("<notehead>diamond</notehead>"), 1u);  // the bell
+  // The cross-stick's x on the snare's space.
+  EXPECT_TRUE(
+      std::regex_search(xml, std::regex("<display-step>C</display-step><display-octave>5"
+                                        "<(?:(?!</note>)[\\s\\S])*<notehead>x</notehead>")));
+  EXPECT_EQ(count("<first>31</first><second>19</second><swing-type>eighth</swing-type>"), 1u);
+  EXPECT_EQ(count("<words>Swing 62:38</words>"), 1u);
+  for (const char* hand : {"R", "L"}) {
+    EXPECT_GE(count(std::string("<text>") + hand + "</text></lyric>"), 2u) << hand;
+  }
+  EXPECT_EQ(count("<lyric placement=\"below\">"), 5u);
+}
+
 TEST_F(MusicXmlExport, RefusesWhatItCannotWrite) {
   const std::string data = std::string(PW_SOURCE_DIR) + "/tests/data";
   const fs::path out = dir_ / "no" / "such" / "score.musicxml";

@@ -232,12 +232,8 @@ TEST_F(ForeignFormats, GrooveScribeLinkFilesWarnWhereTheyStandAndBrokenLinksWrit
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, file + ":1:40: warning: unknown field \"Foo\" left out\n" + file +
                        ":1:51: warning: \"q\" is no hi-hat mark: left out\n" + file +
-                       ":1:64: warning: a flam is played as a plain snare hit\n" + file +
-                       ":1:68: warning: a cross-stick is played as a plain snare hit\n" + file +
                        ":1:72: warning: the kick lane is 2 steps shorter than its " +
-                       "measures: filled with rests\n" + file +
-                       ":1:83: warning: swing is not kept: the steps play evenly\n" + file +
-                       ":1:92: warning: stickings are not kept\n");
+                       "measures: filled with rests\n");
   EXPECT_TRUE(checksClean(readFile(doc)));
 
   for (const std::string& broken :
@@ -250,6 +246,26 @@ TEST_F(ForeignFormats, GrooveScribeLinkFilesWarnWhereTheyStandAndBrokenLinksWrit
     EXPECT_NE(bad.err.find("pulsewright-cli: link: "), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(none));
   }
+}
+
+// Swing, stickings and the snare's cross-sticks, flams, drags, buzz rolls and ghosts come
+// in as the document's swing, sticking line and marks, and go back out as the same link.
+TEST_F(ForeignFormats, GrooveScribeExpressionRoundTrips) {
+  const std::string url =
+      "?TimeSig=4/4&Div=8&Tempo=90&Measures=2&Swing=36&H=|x-x-x-x-|x-x-x-x-|"
+      "&S=|x-f-g-O-|d-b-o---|&K=|o---o---|o---o---|&Stickings=|RLRLRLRL|B-R-L---|";
+  const std::string doc = path("swung.tab");
+  const CliRun in = cli({"import", url, "-o", doc});
+  ASSERT_EQ(in.status, 0) << in.err;
+  EXPECT_EQ(in.err, "");
+  const std::string document = readFile(doc);
+  EXPECT_NE(document.find("notes = 8 swing = 62\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("s  |c-f-3-X-|d-z-x---|\n"), std::string::npos) << document;
+  EXPECT_NE(document.find("st |RLRLRLRL|B-R-L---|\n"), std::string::npos) << document;
+  EXPECT_TRUE(checksClean(document)) << document;
+  const CliRun out = cli({"export", doc, "--to", "groovescribe"});
+  ASSERT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(readLink(out.out), readLink(url)) << out.out;
 }
 
 // -o OUT.url writes the first part's link, --part another's; a part a link cannot hold
