@@ -43,8 +43,8 @@ enum class StrokeKind : std::uint8_t {
   Flag,
   TupletBracket,
   SimileSlash,  // the thick stroke of the one-bar repeat sign, between two RepeatDots
-  GraceStem,  // a grace note's stem, slash and beam
-  BuzzRoll,   // the "z" across the stem of a buzz roll
+  GraceStem,    // a grace note's stem, slash and beam
+  BuzzRoll,     // the "z" across the stem of a buzz roll
 };
 struct EngravedStroke {
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;

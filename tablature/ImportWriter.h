@@ -49,8 +49,8 @@ struct ImportedPart {
   std::vector<DrumVoice> lineOrder;
   // A part of rests only: its rests on this voice; else on the first voice used.
   std::optional<DrumVoice> restVoice;
-  int swingPercent = 50;                // written as `swing = P` when not 50
-  std::string sticking;                 // a hand per step ('-' none): a sticking line
+  int swingPercent = 50;  // written as `swing = P` when not 50
+  std::string sticking;   // a hand per step ('-' none): a sticking line
 };
 
 // The level whose velocity (0-127) is nearest, the louder of two as near.
