@@ -357,8 +357,8 @@ void Player::run() {
       sendHeldMessages();
       continue;
     }
-    if (endPending_ && clocks_.empty()) {
-      // The clock's Stop has gone: the song's end is reported now.
+    if (endPending_ && clocks_.empty() && heldCount_ == 0) {
+      // The clock's Stop and the held messages have gone: the song's end is reported now.
       endPending_ = false;
       if (listener_ != nullptr) {
         const std::uint64_t generation = endGeneration_;
@@ -472,7 +472,7 @@ void Player::run() {
       tickDue_ += scaled(sequencer_.interval(), tempoScale_);
     }
     if (tick.intervalMs > 0) lastIntervalMs_ = tick.intervalMs;
-    bool endWaitsForClock = false;
+    bool endWaits = false;  // the end is reported once the clock and held messages go
     if (clockOut_ != nullptr) {
       const std::optional<MusicalTime> length =
           tick.music != nullptr ? exactLengthOf(*tick.music) : std::nullopt;
@@ -492,8 +492,15 @@ void Player::run() {
         clocks_.stop(end);
         endPending_ = true;
         endGeneration_ = generation_;
-        endWaitsForClock = true;
+        endWaits = true;
       }
+    }
+    if (result.songOver && heldCount_ > 0 && !endWaits) {
+      // The last step's graces, rolls, cuts and humanized hits are still to go out: the
+      // song ends once they have.
+      endPending_ = true;
+      endGeneration_ = generation_;
+      endWaits = true;
     }
     if (!result.status.empty() && tick.data != nullptr && sequencer_.song()) {
       const auto& parts = sequencer_.song()->timeline.parts();
@@ -514,7 +521,7 @@ void Player::run() {
       if (song && changed) listener_->songReplaced(generation, song->timeline, change);
       if (song) listener_->stepStarted(generation, song->timeline, tick, tickDue);
       listener_->statusChanged(generation, result.status);
-      if (result.songOver && !endWaitsForClock) listener_->songEnded(generation);
+      if (result.songOver && !endWaits) listener_->songEnded(generation);
       lock.lock();
     }
   }

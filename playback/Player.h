@@ -234,7 +234,7 @@ class Player {
   std::int64_t lastIntervalMs_ = 0;
   bool externalKnown_ = false;  // tickDue_ is the source's time for it
   bool clockStarted_ = false;   // Start or Continue went out, and no Stop since
-  bool endPending_ = false;     // the song is over; its end waits for the clock's Stop
+  bool endPending_ = false;     // the song is over; its end waits for the clock and held
   bool quit_ = false;
   std::thread thread_;
 };

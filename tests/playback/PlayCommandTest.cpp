@@ -189,5 +189,65 @@ TEST(PlayCommand, TheSpeedTrainerPlaysEveryPassFasterUpToItsEnd) {
       2);
 }
 
+// Each expression mark as `play --log` sends it, one document per row: the hits and
+// messages it makes (rests and note-offs aside) at their times since Play. Step 0 plays
+// at 100 ms. A mark the drum cannot take plays as a plain hit and is warned about; the
+// marks of the song's last step still go out before it ends.
+TEST(PlayCommand, EachExpressionMarkPlaysItsGracesRollsSoundsAndCuts) {
+  struct Row {
+    const char* grid;
+    const char* section;
+    const char* events;
+  };
+  const Row rows[] = {
+      {"s |f-|", "", "70 90 38 50,100 90 38 76"},
+      {"s |F-|", "", "70 90 38 76,100 90 38 101"},
+      {"s |d-|", "", "50 90 38 50,75 90 38 50,100 90 38 76"},
+      {"s |z-|", "", "100 90 38 76,130 90 38 38,160 90 38 38"},
+      {"s |c-|", "", "100 90 37 76"},
+      {"s |r-|", "", "100 90 38 101"},
+      {"r |b-|", "", "100 90 53 76"},
+      {"r |e-|", "", "100 90 51 76"},
+      {"h |h-|", "", "100 90 46 76,160 a0 46 127,160 a0 46 0"},
+      {"c |x!|", "", "100 90 49 76,200 a0 49 127,200 a0 49 0"},
+      {"k |b-|", "", "100 90 36 76"},
+      {"st |R-|\ns |x-|", "", "100 90 38 76"},
+      // Pairs of quarters of 100 ms split 62:38; the first tick comes one step after Play.
+      {"s |xxxx|", " swing = 62", "124 90 38 76,248 90 38 76,324 90 38 76,448 90 38 76"},
+      {"s |xx|", " humanize = 8", "105 90 38 76,200 90 38 88"},
+  };
+  const std::string song = tempPath("marks.tab");
+  const std::string log = tempPath("marks.log");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.grid);
+    writeFile(song, std::string("k = kick\ns = snare\nr = ride\nh = closed hat\nc = crash 1\n") +
+                        "part = A tempo = 600 notes = 4" + row.section + "\n" + row.grid +
+                        "\nsong = A\n");
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_EQ(runCli({"play", song, "--device", "none", "--sound-device", "none", "--log", log}, in,
+                     out, err),
+              0)
+        << err.str();
+    std::string events;
+    const std::regex message(R"((\d+)\.000 midi ([0-9a-f]{2}) (\d+) (\d+))");
+    for (const std::string& line : readLines(log)) {
+      std::smatch m;
+      if (!std::regex_match(line, m, message) || m[3] == "0" || m[2] == "80") continue;
+      if (!events.empty()) events += ',';
+      events += m[1].str() + " " + m[2].str() + " " + m[3].str() + " " + m[4].str();
+    }
+    EXPECT_EQ(events, row.events);
+    if (std::string(row.grid) == "k |b-|") {
+      std::ostringstream said, problems;
+      runCli({"check", song}, in, said, problems);
+      EXPECT_NE(problems.str().find(":7:4: warning: 'b' at column 4 is a bell, which a Bass Drum "
+                                    "line cannot take: it plays as a plain hit"),
+                std::string::npos)
+          << problems.str();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pulsewright
