@@ -35,6 +35,8 @@ constexpr int kMaxBarsPerPart = 64;
 // Two or three hits of a drum this near each other, each before the last softer than it,
 // are a flam or a drag on the last.
 constexpr double kGraceMs = 40;
+// An open hat cut this soon after it is struck is a half-open hat.
+constexpr double kHalfOpenCutMs = 80;
 // Off-beats at this share of a pair of eighths or sixteenths are written as swing; a
 // share near two thirds is left to the triplet grids, which hold it as exactly.
 constexpr int kLeastSwing = 55;
@@ -276,6 +278,47 @@ void Importer::collectChokes() {
 // before: one or two softer hits before the last are its flam's or drag's grace notes.
 void Importer::findGraces() {
   std::vector<bool> dropped(onsets_.size(), false);
+  auto msBetween = [&](const Onset& before, const Onset& after) {
+    return static_cast<double>(after.tick - before.tick) *
+           msPerTick(tempoAt(static_cast<double>(before.tick)));
+  };
+  // An open hat cut soon after its stroke: the half-open hat, its cut no choke.
+  const auto openHat = static_cast<std::uint8_t>(index(V::OpenHat));
+  std::optional<std::size_t> lastOpen;
+  for (std::size_t i = 0; i < onsets_.size(); ++i) {
+    Onset& o = onsets_[i];
+    if (o.voice != openHat) continue;
+    if (o.articulation != Articulation::Choke) {
+      lastOpen = i;
+    } else if (lastOpen && onsets_[*lastOpen].articulation == Articulation::None &&
+               msBetween(onsets_[*lastOpen], o) <= kHalfOpenCutMs) {
+      onsets_[*lastOpen].articulation = Articulation::HalfOpen;
+      dropped[i] = true;
+      lastOpen.reset();
+    }
+  }
+  // A stroke of one drum and two or more softer ones each close after the one before: a
+  // buzz roll on the first.
+  std::unordered_map<int, std::vector<std::size_t>> strokes;  // by drum
+  auto closeRoll = [&](std::vector<std::size_t>& run) {
+    bool buzz = run.size() >= 3 && onsets_[run[0]].articulation == Articulation::None;
+    for (std::size_t k = 1; buzz && k < run.size(); ++k) {
+      buzz = onsets_[run[k]].level < onsets_[run[0]].level &&
+             onsets_[run[k]].articulation == Articulation::None;
+    }
+    if (buzz) {
+      onsets_[run[0]].articulation = Articulation::Buzz;
+      for (std::size_t k = 1; k < run.size(); ++k) dropped[run[k]] = true;
+    }
+    run.clear();
+  };
+  for (std::size_t i = 0; i < onsets_.size(); ++i) {
+    if (onsets_[i].articulation == Articulation::Choke || dropped[i]) continue;
+    std::vector<std::size_t>& run = strokes[onsets_[i].voice];
+    if (!run.empty() && msBetween(onsets_[run.back()], onsets_[i]) > kGraceMs) closeRoll(run);
+    run.push_back(i);
+  }
+  for (auto& [drum, run] : strokes) closeRoll(run);
   std::unordered_map<int, std::vector<std::size_t>> runs;  // by drum (-1: the hand drums)
   auto close = [&](std::vector<std::size_t>& run) {
     if (run.size() == 2 || run.size() == 3) {
@@ -293,14 +336,9 @@ void Importer::findGraces() {
   };
   for (std::size_t i = 0; i < onsets_.size(); ++i) {
     const Onset& o = onsets_[i];
-    if (o.articulation == Articulation::Choke) continue;
+    if (o.articulation == Articulation::Choke || dropped[i]) continue;
     std::vector<std::size_t>& run = runs[handDrum(o.voice) ? -1 : o.voice];
-    if (!run.empty()) {
-      const Onset& before = onsets_[run.back()];
-      const double ms = static_cast<double>(o.tick - before.tick) *
-                        msPerTick(tempoAt(static_cast<double>(before.tick)));
-      if (ms > kGraceMs) close(run);
-    }
+    if (!run.empty() && msBetween(onsets_[run.back()], o) > kGraceMs) close(run);
     run.push_back(i);
   }
   for (auto& [drum, run] : runs) close(run);

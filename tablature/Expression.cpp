@@ -81,6 +81,7 @@ void expandItem(const TimelineItem& item, const TimelinePart& part, const Expres
     case Articulation::CrossStick: stroke(shift, level, kCrossStickNote); break;
     case Articulation::Rimshot: stroke(shift, level + 2, note); break;
     case Articulation::Bell: stroke(shift, level, kRideBellNote); break;
+    case Articulation::Edge: stroke(shift, level, note == kRideNote ? kRideEdgeNote : note); break;
     case Articulation::HalfOpen:
       stroke(shift, level, kOpenHatNote);
       out->push({Type::Cut, shift + kHalfOpenCutMs, static_cast<std::uint8_t>(kOpenHatNote), 0, 0});

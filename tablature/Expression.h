@@ -16,6 +16,9 @@ namespace pulsewright {
 inline constexpr int kCrossStickNote = 37;
 inline constexpr int kRideBellNote = 53;
 inline constexpr int kOpenHatNote = 46;
+// A ride line's edge plays the key electronic kits send for it (GM's second ride).
+inline constexpr int kRideNote = 51;
+inline constexpr int kRideEdgeNote = 59;
 // Timing of the marks, in milliseconds from the main note.
 inline constexpr int kFlamGraceMs = 30;    // 25-35 before
 inline constexpr int kDragGraceMs = 25;    // each grace 25 after the last

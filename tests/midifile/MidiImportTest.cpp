@@ -251,6 +251,26 @@ TEST_F(MidiImport, KeepsFlamsDragsKitArticulationsChokesAndSwing) {
       << r.out;
 }
 
+// Every mark written out by MIDI export and read back by import: the same marks on the
+// same steps (a half-open hat comes back on the open hat's line, where its sound is).
+TEST_F(MidiImport, EveryExpressionMarkSurvivesExportAndImport) {
+  const std::string doc = write("marks.tab",
+                                "k = kick\ns = snare\nr = ride\nh = closed hat\no = open hat\n"
+                                "c = crash 1\nt = tom 1\npart = A tempo = 100 notes = 8\n"
+                                "c |x-----!-|\nr |--b-e---|\nh |--x-x-x-|\no |h-------|\n"
+                                "s |f-d-z-C-|\nt |----x-x-|\nk |x---X---|\nsong = A\n");
+  const std::string mid = path("marks.mid");
+  ASSERT_EQ(cli({"export", doc, "-o", mid}).status, 0);
+  const CliRun r = cli({"import", mid});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("part = A tempo = 100 notes = 8\nc  |x-----!-|\nr  |--b-e---|\n"
+                       "o  |h-------|\nh  |--x-x-x-|\nt1 |----x-x-|\ns  |f-d-z-C-|\n"
+                       "k  |x---X---|\n"),
+            std::string::npos)
+      << r.out;
+}
+
 TEST_F(MidiImport, FoldsRepeatedBarsIntoTheSongLine) {
   // Sixteen bars made of three different ones, the drums on channel 2.
   const std::string order = "XXYXXXYZXXYXXXYZ";
