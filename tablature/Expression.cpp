@@ -88,12 +88,18 @@ void expandItem(const TimelineItem& item, const TimelinePart& part, const Expres
       break;
     case Articulation::Buzz: {
       stroke(shift, level, note);
-      // Soft strokes after the first, to the step's end.
+      // Soft strokes after the first, to the step's end. A roll longer than the room for
+      // its strokes still lasts to the end, its strokes a little wider apart.
       const std::int64_t length = std::max<std::int64_t>(place.stepMs, kBuzzStrokeMs);
-      for (std::int64_t at = kBuzzStrokeMs; at + kBuzzStrokeMs / 2 <= length; at += kBuzzStrokeMs) {
-        if (out->size() + 2 > ExpressionEvents::kMax) break;
-        stroke(shift + static_cast<int>(at), level - 3, note);
-      }
+      const std::int64_t wanted = (length - kBuzzStrokeMs / 2) / kBuzzStrokeMs;
+      const auto room = static_cast<std::int64_t>((ExpressionEvents::kMax - out->size()) / 2);
+      const std::int64_t strokes = std::min(wanted, room);
+      const double spacing = strokes < wanted
+                                 ? static_cast<double>(length) / static_cast<double>(strokes + 1)
+                                 : static_cast<double>(kBuzzStrokeMs);
+      for (std::int64_t i = 1; i <= strokes; ++i)
+        stroke(shift + static_cast<int>(std::lround(static_cast<double>(i) * spacing)), level - 3,
+               note);
       break;
     }
     default: stroke(shift, level, note); break;

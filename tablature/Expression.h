@@ -46,7 +46,8 @@ struct ExpressionEvent {
 // The events of one item, in the order they are sent (not always in time order).
 class ExpressionEvents {
  public:
-  static constexpr std::size_t kMax = 48;
+  // Room for a buzz roll of some 4 s at its stroke rate: a longer one spreads its strokes.
+  static constexpr std::size_t kMax = 256;
   void clear() { count_ = 0; }
   void push(const ExpressionEvent& event) {
     if (count_ < kMax) events_[count_++] = event;

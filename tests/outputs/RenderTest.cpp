@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "AudioTestUtil.h"
 #include "cli/CliApp.h"
@@ -254,6 +255,16 @@ TEST_F(Render, GracesRollsSwingChokesAndHumanizeLandWhereTheyPlay) {
   EXPECT_EQ(onsets(marks.stereo, 0.02f, 44100 / 200),
             framesOf({220, 250, 700, 725, 750, 1250, 1280, 1310, 1340, 1370, 1400, 1430, 1460, 2000,
                       2334, 2500, 2834, 3000, 3334}));
+  // A roll as long as a half note at 60 keeps its strokes to the step's end (the events of
+  // one item once ran out at 690 ms); one of 4 s spreads them to its end.
+  for (const auto& [notes, strokes, lastMs] :
+       {std::tuple{2, 67u, 1980L}, std::tuple{1, 128u, 3969L}}) {
+    const Audio roll = render("roll" + std::to_string(notes),
+                              "part = A tempo = 60 notes = " + std::to_string(notes) + "\nc |z|\n");
+    const std::vector<long> at = onsets(roll.stereo, 0.02f, 44100 / 200);
+    ASSERT_EQ(at.size(), strokes) << notes;
+    EXPECT_NEAR(at.back(), lastMs * 441 / 10, 441 / 10) << notes;
+  }
   // Humanize moves each hit by at most its 8 ms, the same way on every render.
   const std::string human = "part = A tempo = 120 notes = 8 humanize = 8\nc |-xxxxxx--|\n";
   const Audio once = render("human1", human);
