@@ -6,6 +6,7 @@
 
 namespace pulsewright {
 
+class FluidSynthOutput;
 class KitVoices;
 class MidiInputService;
 class MidiOutputService;
@@ -25,6 +26,7 @@ struct AppServices {
   QString recoveryFolder;                 // where unsaved text is kept; empty: nowhere
   MidiInputService* midiInput = nullptr;  // the kits Record listens to; null: none
   KitVoices* kitVoices = nullptr;         // the sampled drum kit's player; null: none
+  FluidSynthOutput* synth = nullptr;      // the built-in synthesiser; null: SF2 kits not played
 };
 
 }  // namespace pulsewright

@@ -17,6 +17,7 @@
 #include "playback/SongRenderer.h"
 #include "tabimport/GrooveScribe.h"
 #include "tablature/CompiledDocument.h"
+#include "tablature/DocumentMix.h"
 #include "text/DocumentText.h"
 
 namespace pulsewright {
@@ -95,13 +96,27 @@ void DocumentExports::exportAudio(QString path, double gainDb, bool normalize) {
   settings.documentFolder = documentFolder(editor_).toStdString();
   const QString document = editor_.documents().currentFileName();
   if (!document.isEmpty()) settings.inputs.push_back(QFile::encodeName(document).toStdString());
+  const std::string text = joinLinesWithCrLf(editor_.documentText().toStdString());
+  // On the kit and with the mixer Play uses.
+  if (renderKit_) {
+    std::optional<KitChoice> kit = renderKit_(text);
+    if (!kit) {
+      dialogs_.message(window_, tr("The kit is still loading: export the audio again once it "
+                                   "has loaded."));
+      return;
+    }
+    settings.kit = std::move(*kit);
+  }
   // The compiler's messages, as Play shows them.
-  const CompiledDocument compiled =
-      compileAsPlay_(joinLinesWithCrLf(editor_.documentText().toStdString()));
+  const CompiledDocument compiled = compileAsPlay_(text);
   MessageBoxListener listener(dialogs_, window_);
   for (const std::string& message : compiled.messages) listener.message(0, message);
+  std::shared_ptr<const Timeline> song = compiled.song;
+  if (const DocumentMix mix = documentMix(text); !mix.plain() && song) {
+    song = std::make_shared<const Timeline>(withoutMixSilencedVoices(*song, mix));
+  }
   delete audioExport_;
-  audioExport_ = new AudioExport(window_, makeSong(compiled.song), path, std::move(settings));
+  audioExport_ = new AudioExport(window_, makeSong(std::move(song)), path, std::move(settings));
   connect(audioExport_, &AudioExport::finished, this,
           [this] { emit audioExported(audioExport_->summary().replace('\n', "; ")); });
 }

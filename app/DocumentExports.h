@@ -6,9 +6,12 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
+#include <string_view>
 
 #include "notation/ui/NotationFiles.h"
 #include "padmap/PadMap.h"
+#include "playback/KitChoice.h"
 #include "tablature/TablatureCompiler.h"
 
 class QWidget;
@@ -43,6 +46,11 @@ class DocumentExports : public QObject {
   DocumentExports(QWidget* window, UserDialogs& dialogs, EditorCommands& editor,
                   DocumentCompiler compileAsPlay);
 
+  // The kit and mixer Export Audio renders a text on, as Play plays it (the General MIDI
+  // synthesiser until this is set); null while the kit is still loading.
+  using RenderKit = std::function<std::optional<KitChoice>(std::string_view text)>;
+  void setRenderKit(RenderKit renderKit) { renderKit_ = std::move(renderKit); }
+
   // File > Export MIDI...: the song as a Standard MIDI File on a chosen channel.
   void exportMidi();
   // File > Export Audio: renders the text as it stands into `path`. With no path, asks
@@ -68,6 +76,7 @@ class DocumentExports : public QObject {
   UserDialogs& dialogs_;
   EditorCommands& editor_;
   DocumentCompiler compileAsPlay_;
+  RenderKit renderKit_;
   AudioExport* audioExport_ = nullptr;
 };
 

@@ -47,6 +47,7 @@
 #include "notation/ui/StaffPanel.h"
 #include "padmap/DrumKeys.h"
 #include "padmap/ui/OptionsWindow.h"
+#include "platform/FluidSynthOutput.h"
 #include "platform/qt/LargeDocumentTurn.h"
 #include "platform/qt/Twips.h"
 #include "platform/qt/UserDialogs.h"
@@ -281,6 +282,15 @@ void Form1::wireEditor() {
   kitWindow_ = new KitWindow(
       *kit_, *tablatureEditor_, [this] { return padMap(); }, this);
   kitWindow_->setWindowFlag(Qt::Window);
+  // An SF2 kit plays on the synthesiser, which is closed and opened again around the switch.
+  kit_->setSoundFontSwitch([this](const std::string& font, int bank, int program) {
+    if (!services_.synth) return true;
+    const bool mapper = port_->deviceId() == kMidiMapperId;
+    if (mapper) port_->close();
+    const bool loaded = services_.synth->useSoundFontKit(font, bank, program);
+    if (mapper) port_->openDevice(kMidiMapperId);
+    return loaded;
+  });
   connect(kitWindow_, &KitWindow::kitLoaded, this,
           [this] { problems_->setKitWarnings(kit_->warnings()); });
   QDockWidget* dock =
@@ -323,6 +333,11 @@ void Form1::wireEditor() {
                                  [this](int length) { return twips(length); });
   exports_ = new DocumentExports(this, services_.dialogs, *editor_, [this](std::string_view text) {
     return compileAsPlay(text)->document;
+  });
+  exports_->setRenderKit([this](std::string_view text) {
+    kit_->poll();
+    kit_->prepare(text, padMap());  // the document's kit line wins, as at Play
+    return kit_->renderChoice(text, padMap());
   });
   connect(exports_, &DocumentExports::audioExported, label1_, &QLabel::setText);
   // Every export names the file it wrote in the status bar.

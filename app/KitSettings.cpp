@@ -82,7 +82,20 @@ void KitSettingsModel::load(const std::string& name, const PadMap& padMap) {
   const KitInfo* kit = isGeneralMidi(name) ? nullptr : findKit(search_.kits, name);
   current_ = kit ? std::optional<KitInfo>(*kit) : std::nullopt;
   choices_ = kit ? readKitVoiceChoices(padMapFolder_, *kit) : noKitVoiceChoices();
-  // A sound-font kit, or none: the General MIDI synthesiser plays every voice.
+  fontProblem_.clear();
+  // A sound-font kit plays on the synthesiser, which plays every voice no sample kit has.
+  const bool soundFont = kit && kit->kind == KitInfo::Kind::kSoundFont;
+  const std::string font = soundFont ? kit->file : std::string();
+  const int bank = soundFont ? kit->bank : 0, program = soundFont ? kit->program : 0;
+  if (switchSoundFont_ && (font != synthFont_ || bank != synthBank_ || program != synthProgram_)) {
+    synthFont_ = font;
+    synthBank_ = bank;
+    synthProgram_ = program;
+    if (!switchSoundFont_(font, bank, program) && soundFont) {
+      fontProblem_ = kit->name + ": its sound font " + font +
+                     " could not be loaded: the General MIDI synthesiser plays every voice";
+    }
+  }
   if (!kit || kit->kind != KitInfo::Kind::kHydrogen) {
     if (voices_) voices_->setKit(nullptr);
     return;
@@ -150,6 +163,7 @@ QStringList KitSettingsModel::warnings() const {
     out << QString::fromStdString("no kit is called \"" + preparedName_ +
                                   "\": the General MIDI synthesiser plays every voice");
   }
+  if (!fontProblem_.empty()) out << QString::fromStdString(fontProblem_);
   if (!loaded_) return out;
   for (const std::string& problem : loaded_->problems) out << QString::fromStdString(problem);
   if (current_ && !loaded_->sound) {
@@ -169,6 +183,27 @@ void KitSettingsModel::applyMix(const DocumentMix& mix, const PadMap& padMap) {
   KitChoice gains;
   gains.setMix(mix, padMap);
   gains.applyMixTo(*voices_);
+}
+
+std::optional<KitChoice> KitSettingsModel::renderChoice(std::string_view documentText,
+                                                        const PadMap& padMap) const {
+  KitChoice choice;
+  if (current_ && kitFor(documentText) == preparedName_) {
+    choice.name = current_->name;
+    if (current_->kind == KitInfo::Kind::kSoundFont) {
+      if (fontProblem_.empty()) {
+        choice.soundFont = current_->file;
+        choice.bank = current_->bank;
+        choice.program = current_->program;
+      }
+    } else if (loader_) {
+      return std::nullopt;
+    } else if (loaded_) {
+      choice.sound = loaded_->sound;
+    }
+  }
+  choice.setMix(documentMix(documentText), padMap);
+  return choice;
 }
 
 CompiledDocument KitSettingsModel::withMix(const CompiledDocument& document,

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ class KitSettingsModel {
   // `voices` (may be null: nothing sounds) is the sampled kit's player of the window's
   // sound; it must outlive the model.
   KitSettingsModel(SettingsStore& settings, std::string padMapFolder, KitVoices* voices);
+  // Puts the window's synthesiser on a sound-font kit's font and preset ("": the General
+  // MIDI fonts); false when the kit's font does not load. Called as a kit is prepared.
+  using SoundFontSwitch = std::function<bool(const std::string& font, int bank, int program)>;
+  void setSoundFontSwitch(SoundFontSwitch change) { switchSoundFont_ = std::move(change); }
   ~KitSettingsModel();
   KitSettingsModel(const KitSettingsModel&) = delete;
   KitSettingsModel& operator=(const KitSettingsModel&) = delete;
@@ -80,6 +85,10 @@ class KitSettingsModel {
   // The document's mixer on what plays: gains on the kit's notes, and `document`'s song
   // without the voices it mutes (the document itself when it mutes none).
   void applyMix(const DocumentMix& mix, const PadMap& padMap);
+  // What a render of `documentText` plays on, as Play plays it: the prepared kit (a
+  // Hydrogen kit once loaded, an SF2 kit's font and preset) and the document's mixer.
+  // Null while the document's kit is still loading.
+  std::optional<KitChoice> renderChoice(std::string_view documentText, const PadMap& padMap) const;
   CompiledDocument withMix(const CompiledDocument& document, std::string_view documentText,
                            const PadMap& padMap);
 
@@ -100,6 +109,10 @@ class KitSettingsModel {
   KitChoice playing_;  // for the missing-voices message
   std::string preparedName_;
   std::shared_ptr<const Timeline> song_;  // played last
+  SoundFontSwitch switchSoundFont_;
+  std::string synthFont_;  // what the synthesiser was last put on, and its preset
+  int synthBank_ = 0, synthProgram_ = 0;
+  std::string fontProblem_;  // the SF2 kit's font did not load
 };
 
 }  // namespace pulsewright

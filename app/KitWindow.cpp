@@ -151,11 +151,6 @@ void KitWindow::fillKitDetails() {
   if (!line.empty() && line != model_.chosenName()) {
     details += QString::fromStdString("\nThe document names its kit: " + line + ".");
   }
-  if (kit && kit->kind == KitInfo::Kind::kSoundFont) {
-    details +=
-        "\nSF2 kits play through pulsewright-cli; this window plays them with the "
-        "General MIDI synthesiser.";
-  }
   details_->setText(details);
   status_->setText(model_.loading() ? "Loading..." : model_.warnings().join("\n"));
 

@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   if (parser.isSet(kNoSplash)) services.splashMilliseconds = 0;
   services.midiInput = &ports;
   services.kitVoices = &synth.kitVoices();
+  services.synth = &synth;
   // One copy per running window; the single copy of earlier builds joins them.
   services.recoveryFolder = dataFolder + "/recovery";
   QDir().mkpath(services.recoveryFolder);

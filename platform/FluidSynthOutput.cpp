@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -164,7 +165,9 @@ bool FluidSynthOutput::loadLocked() {
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
   }
   searchFailed_ = true;
-  for (const std::string& font : soundFonts_) {
+  std::vector<std::string> fonts = soundFonts_;
+  if (!kitFont_.empty()) fonts.insert(fonts.begin(), kitFont_);
+  for (const std::string& font : fonts) {
     if (!usableFile(font)) continue;
     fluid_synth_t* synth = new_fluid_synth(settings_);
     if (!synth) return false;
@@ -175,6 +178,7 @@ bool FluidSynthOutput::loadLocked() {
     const int id = fluid_synth_sfload(synth, font.c_str(), 1);
     if (id != FLUID_FAILED) {
       loadedFont_ = font;
+      if (!kitFont_.empty() && font != kitFont_) presetBank_ = -1;  // the kit's font failed
       searchFailed_ = false;
       loadKits(synth, id);
       synth_.store(synth);
@@ -334,6 +338,40 @@ void FluidSynthOutput::cutKey(fluid_synth_t* synth, int channel, int key) {
   fluid_synth_noteoff(synth, channel, key);
 }
 
+void FluidSynthOutput::mixVoices(fluid_synth_t* synth, int channel, int key) {
+  const auto [left, right] = kit_.noteMix(key);
+  const float headroom = std::max(1.0f, kit_.mixPeak());
+  if (left == headroom && right == headroom) return;
+  // The note's gain below the loudest, which render() adds back to the whole synthesiser
+  // (a voice cannot be made louder than its sound font has it).
+  const float gain = std::max(left, right);
+  const float attenuation =
+      gain <= 0 ? 1440.0f : std::min(1440.0f, 200.0f * std::log10(headroom / gain));
+  // The far side turned down, as the kit's balance does: in centibels, negative to the left.
+  const float far = gain <= 0 ? 1.0f : std::min(left, right) / gain;
+  const float turnDown = far <= 0 ? 960.0f : std::min(960.0f, -200.0f * std::log10(far));
+  const float balance = left > right ? -turnDown : turnDown;
+  std::array<fluid_voice_t*, kCutVoicesLooked> voices{};
+  fluid_synth_get_voicelist(synth, voices.data(), static_cast<int>(voices.size()), -1);
+  // The voices of the note on just made share the newest id among those of the key.
+  unsigned int newest = 0;
+  for (fluid_voice_t* voice : voices) {
+    if (voice == nullptr) break;
+    if (fluid_voice_get_channel(voice) == channel && fluid_voice_get_actual_key(voice) == key)
+      newest = std::max(newest, fluid_voice_get_id(voice));
+  }
+  for (fluid_voice_t* voice : voices) {
+    if (voice == nullptr) break;
+    if (fluid_voice_get_channel(voice) != channel || fluid_voice_get_actual_key(voice) != key ||
+        fluid_voice_get_id(voice) != newest)
+      continue;
+    fluid_voice_gen_incr(voice, GEN_ATTENUATION, attenuation);
+    fluid_voice_update_param(voice, GEN_ATTENUATION);
+    fluid_voice_gen_incr(voice, GEN_CUSTOM_BALANCE, balance);
+    fluid_voice_update_param(voice, GEN_CUSTOM_BALANCE);
+  }
+}
+
 void FluidSynthOutput::applyHeld(fluid_synth_t* synth) {
   std::uint32_t word = 0;
   while (held_.pop(word)) applyNow(synth, word);
@@ -350,6 +388,7 @@ void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
     case kNoteOn:
       if (!kit_.noteOn(b[1], b[2])) {
         fluid_synth_noteon(synth, channel, b[1], b[2]);
+        if (kit_.mixed()) mixVoices(synth, channel, b[1]);
         quietFrames_ = 0;
       }
       break;
@@ -410,6 +449,12 @@ void FluidSynthOutput::render(float* stereo, int frames) {
     decimator_.decimate(n, stereo + 2 * done);
     done += n;
   }
+  if (kit_.mixed()) {
+    const float headroom = std::max(1.0f, kit_.mixPeak());
+    if (headroom > 1.0f) {
+      for (int i = 0; i < 2 * frames; ++i) stereo[i] *= headroom;
+    }
+  }
   kit_.render(stereo, frames);
 }
 
@@ -417,6 +462,27 @@ void FluidSynthOutput::usePreset(int bank, int program) {
   std::lock_guard lock(mutex_);
   presetBank_ = bank;
   presetProgram_ = program;
+}
+
+bool FluidSynthOutput::useSoundFontKit(const std::string& font, int bank, int program) {
+  PW_ASSERT_NOT_AUDIO_THREAD();
+  std::lock_guard lock(mutex_);
+  if (openHandle_ != 0) return false;
+  const int wantedBank = font.empty() ? -1 : bank;
+  const int wantedProgram = font.empty() ? 0 : program;
+  if (font == kitFont_ && wantedBank == presetBank_ && wantedProgram == presetProgram_ &&
+      synth_.load() != nullptr) {
+    return font.empty() || loadedFont_ == font;
+  }
+  kitFont_ = font;
+  presetBank_ = wantedBank;
+  presetProgram_ = wantedProgram;
+  // Nothing renders a closed synthesiser: this thread may free it.
+  if (fluid_synth_t* synth = synth_.exchange(nullptr)) delete_fluid_synth(synth);
+  loadedFont_.clear();
+  fontId_ = -1;
+  missingKits_.clear();
+  return loadLocked() && (font.empty() || loadedFont_ == font);
 }
 
 void FluidSynthOutput::setKit(std::shared_ptr<const KitSound> kit) {

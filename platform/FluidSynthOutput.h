@@ -96,6 +96,10 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   // Every channel plays this preset of the sound font (a sound-font kit) rather than the
   // General MIDI drum kits; program changes then keep it. Before open().
   void usePreset(int bank, int program);
+  // While closed: from the next open on, every channel plays `preset` of the sound-font
+  // kit `font` (the General MIDI fonts again for ""). False when it is open, or when the
+  // kit's font does not load: the General MIDI fonts then play.
+  bool useSoundFontKit(const std::string& font, int bank, int program);
   // The sound font in use, "" before it loaded.
   std::string soundFont() const;
   // After an open found no usable sound font: what was searched and how to mend it;
@@ -108,6 +112,8 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
   void applyHeld(fluid_synth_t* synth);
   // A choke of `key` on `channel`: its voices released within about 10 ms.
   static void cutKey(fluid_synth_t* synth, int channel, int key);
+  // The mixer's gain and pan on the voices a note on of `key` just started.
+  void mixVoices(fluid_synth_t* synth, int channel, int key);
   static constexpr std::size_t kCutVoicesLooked = 256;
   static constexpr float kCutReleaseTimecents = -8000.0f;  // 2^(-8000/1200) s
   void applyNow(fluid_synth_t* synth, std::uint32_t word);
@@ -116,6 +122,7 @@ class FluidSynthOutput : public MidiOutputService, public SynthSource {
 
   SoundOutput* sound_;
   const std::vector<std::string> soundFonts_;
+  std::string kitFont_;  // a sound-font kit's, tried before soundFonts_
   // Messages sent while the output rendered nothing, applied before the next render.
   static constexpr std::size_t kHeldMessages = 4096;
   BoundedQueue<std::uint32_t> held_;

@@ -25,6 +25,22 @@ void KitVoices::setNoteMix(int note, float left, float right) {
   const auto at = static_cast<std::size_t>(note) * 2;
   noteMix_[at].store(left, std::memory_order_relaxed);
   noteMix_[at + 1].store(right, std::memory_order_relaxed);
+  float peak = 0;
+  bool mixed = false;
+  for (const std::atomic<float>& gain : noteMix_) {
+    const float g = gain.load(std::memory_order_relaxed);
+    peak = std::max(peak, g);
+    mixed = mixed || g != 1.0f;
+  }
+  mixPeak_.store(peak, std::memory_order_relaxed);
+  mixed_.store(mixed, std::memory_order_relaxed);
+}
+
+std::pair<float, float> KitVoices::noteMix(int note) const {
+  if (note < 0 || note > 127) return {1.0f, 1.0f};
+  const auto at = static_cast<std::size_t>(note) * 2;
+  return {noteMix_[at].load(std::memory_order_relaxed),
+          noteMix_[at + 1].load(std::memory_order_relaxed)};
 }
 
 void KitVoices::setKit(std::shared_ptr<const KitSound> kit) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pulsewright {
@@ -93,6 +94,11 @@ class KitVoices {
   // The mixer: the gain of each channel of a note's hits, from its next hit on, whichever
   // kit plays (any thread; 1 and 1 leave the note as the kit has it).
   void setNoteMix(int note, float left, float right);
+  // What the mixer gives `note` (any thread): its left and right gains.
+  std::pair<float, float> noteMix(int note) const;
+  // The largest gain the mixer gives any note, and whether any note is mixed at all.
+  float mixPeak() const { return mixPeak_.load(std::memory_order_relaxed); }
+  bool mixed() const { return mixed_.load(std::memory_order_relaxed); }
 
  private:
   struct Voice {
@@ -123,6 +129,8 @@ class KitVoices {
   std::atomic<int> soundingAtomic_{0};
   // Left then right for each note; relaxed: a hit reads whichever gain was set last.
   std::array<std::atomic<float>, 256> noteMix_;
+  std::atomic<float> mixPeak_{1.0f};
+  std::atomic<bool> mixed_{false};
   std::atomic<int> auditionRequest_{-1};  // instrument * 128 + velocity; -1: none
 
   // The audio thread's own state.

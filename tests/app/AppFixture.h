@@ -25,7 +25,7 @@ struct AppFixture {
   std::unique_ptr<Form1> start(int splashMs = 1) {
     auto form =
         std::make_unique<Form1>(AppServices{midi, sound, settings, dialogs, clock, padMaps.path(),
-                                            splashMs, recoveryFolder, midiInput, kitVoices});
+                                            splashMs, recoveryFolder, midiInput, kitVoices, synth});
     form->startUp();
     return form;
   }
@@ -52,6 +52,7 @@ struct AppFixture {
   QString recoveryFolder;                 // empty: no recovery copy
   MidiInputService* midiInput = nullptr;  // the kits Record may listen to; null: none
   KitVoices* kitVoices = nullptr;         // the sampled kit's player; null: none
+  FluidSynthOutput* synth = nullptr;      // the built-in synthesiser; null: none
 };
 
 // Runs the event loop until `done` holds or the time is up.

@@ -3,6 +3,7 @@
 // pad maps, the mixer edited as one undo step, and what the kit lacks in the problems list.
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <stdlib.h>
 
 #include <QAction>
@@ -20,8 +21,10 @@
 #include "editor/ProblemsPanel.h"
 #include "editor/TablatureEditor.h"
 #include "kits/KitVoiceFile.h"
+#include "platform/FluidSynthOutput.h"
 #include "tests/app/AppFixture.h"
 #include "tests/support/TinyKit.h"
+#include "tests/support/TinySoundFont.h"
 
 namespace pulsewright {
 namespace {
@@ -111,6 +114,67 @@ TEST(KitWindow, ChoosesAuditionsRemapsAndMixesAsOneUndoStep) {
       "Tiny Test Kit has no instrument for Ride: the General MIDI synthesiser plays it"))
       << form->problems()->kitWarnings().join("\n").toStdString();
   form->kitWindow()->hide();
+  ::unsetenv(kKitsVariable);
+}
+
+// An SF2 kit chosen in the window puts the synthesiser on its font and preset, and back on
+// the General MIDI font for General MIDI; Export Audio renders on the document's kit with
+// its mixer, as Play plays it.
+TEST(KitWindow, AnSf2KitPlaysOnTheSynthesiserAndExportAudioTakesTheKitAndTheMix) {
+  QTemporaryDir kits;
+  const std::string font = (kits.path() + "/tiny.sf2").toStdString();
+  test::writeTinySoundFont(font, "Tiny SF2 Kit", 500);
+  ::setenv(kKitsVariable, kits.path().toUtf8().constData(), 1);
+  const std::string generalMidi = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+  FluidSynthOutput synth(nullptr, {generalMidi});
+  ASSERT_TRUE(synth.loadSoundFont());
+  AppFixture f;
+  f.synth = &synth;
+  auto form = f.start();
+  form->action("Kit")->trigger();
+  QComboBox* chooser = form->kitWindow()->kitChooser();
+  const int tiny = chooser->findText("Tiny SF2 Kit");
+  ASSERT_GT(tiny, 0);
+  chooser->setCurrentIndex(tiny);
+  emit chooser->activated(tiny);
+  EXPECT_EQ(synth.soundFont(), font);
+  chooser->setCurrentIndex(0);
+  emit chooser->activated(0);
+  EXPECT_EQ(synth.soundFont(), generalMidi);
+
+  // The document names the kit and mutes the hat: the snare plays the kit's tone alone.
+  QTemporaryDir dir;
+  const QString wav = dir.filePath("kit.wav");
+  form->Text1()->setPlainText(
+      "meta kit = Tiny SF2 Kit\nmeta mix = Closed Hat mute\nh = closed hat\ns = snare\n"
+      "part = A tempo = 120 notes = 4\nh |x-x-|\ns |-x--|\nsong = A\n");
+  form->exportAudio(wav);
+  ASSERT_TRUE(form->audioExport());
+  ASSERT_TRUE(waitFor([&] { return !form->audioExport()->running(); }, 20000));
+  SF_INFO info{};
+  SNDFILE* in = sf_open(wav.toUtf8().constData(), SFM_READ, &info);
+  ASSERT_NE(in, nullptr);
+  std::vector<float> audio(static_cast<std::size_t>(info.frames * info.channels));
+  sf_readf_float(in, audio.data(), info.frames);
+  sf_close(in);
+  auto left = [&](long frame) {
+    return frame < info.frames ? audio[static_cast<std::size_t>(frame * info.channels)] : 0.0f;
+  };
+  const long beat = info.samplerate / 2;
+  double hat = 0;
+  for (long i = 0; i < beat - 500; ++i) hat = std::max(hat, double(std::abs(left(i))));
+  EXPECT_LT(hat, 1e-4);
+  double best = 0;
+  for (long lag = -400; lag < 400; ++lag) {
+    double xy = 0, xx = 0, yy = 0;
+    for (long i = 0; i < info.samplerate / 10; ++i) {
+      const double x = left(beat + lag + i),
+                   y = test::tinySoundFontTone(500, double(i) / info.samplerate);
+      xy += x * y, xx += x * x, yy += y * y;
+    }
+    if (xx > 0) best = std::max(best, xy / std::sqrt(xx * yy));
+  }
+  EXPECT_GT(best, 0.9);
   ::unsetenv(kKitsVariable);
 }
 

@@ -25,6 +25,7 @@
 #include "tests/support/CliRun.h"
 #include "tests/support/CountedAllocations.h"
 #include "tests/support/TinyKit.h"
+#include "tests/support/TinySoundFont.h"
 
 namespace pulsewright {
 namespace {
@@ -202,6 +203,92 @@ TEST_F(Kits, RenderAppliesTheDocumentsMixAndTheVoiceMapKeptBesideThePadMaps) {
   EXPECT_GE(std::max(correlation(audio, snare, kSoftKick, 8000),
                      correlation(audio, snare, kHardKick, 8000)),
             0.99);
+}
+
+// The best likeness of the tiny sound font's tone to the audio from `frame`, the tone
+// starting up to 400 frames either side (the synthesiser's blocks and its decimator).
+double soundFontLikeness(const std::vector<float>& audio, long frame, double hz) {
+  double best = 0;
+  for (long lag = -400; lag < 400; ++lag) {
+    double xy = 0, xx = 0, yy = 0;
+    if (frame + lag < 0) continue;
+    for (long i = 0; i < kRate / 10 && frame + lag + i < static_cast<long>(audio.size()); ++i) {
+      const double x = audio[static_cast<std::size_t>(frame + lag + i)];
+      const double y = tinySoundFontTone(hz, double(i) / kRate);
+      xy += x * y, xx += x * x, yy += y * y;
+    }
+    if (xx > 0) best = std::max(best, xy / std::sqrt(xx * yy));
+  }
+  return best;
+}
+
+// An SF2 kit plays its preset in render; the synthesiser takes the mixer's gain and pan
+// (a voice louder than the sound font has it too); and a synthesiser closed between songs
+// switches to a sound-font kit and back, or keeps the General MIDI font when the kit's
+// font cannot load.
+TEST_F(Kits, SoundFontKitsAndTheMixerPlayOnTheSynthesiser) {
+  writeTinySoundFont(dir_.path("kits/tiny.sf2"), "Tiny SF2 Kit", 500);
+  const std::string plainDoc = writeFile(dir_.path("song.tab"), kSong);
+  const CliRun onKit =
+      cli({"render", plainDoc, "-o", dir_.path("sf2.wav"), "--kit", "Tiny SF2 Kit"});
+  ASSERT_EQ(onKit.status, 0) << onKit.err;
+  EXPECT_GT(soundFontLikeness(readLeft(dir_.path("sf2.wav")), 5 * kStep, 500), 0.9);
+
+  const std::string mixedDoc =
+      writeFile(dir_.path("mixed.tab"),
+                std::string("meta mix = Snare Drum 6 dB; Ride -12 dB pan -100\n") + kSong);
+  ASSERT_EQ(cli({"render", plainDoc, "-o", dir_.path("gm.wav")}).status, 0);
+  ASSERT_EQ(cli({"render", mixedDoc, "-o", dir_.path("gm-mixed.wav")}).status, 0);
+  std::vector<float> plain[2], mixed[2];
+  for (int c = 0; c < 2; ++c) {
+    plain[c] = readChannel(dir_.path("gm.wav"), c);
+    mixed[c] = readChannel(dir_.path("gm-mixed.wav"), c);
+  }
+  const long snare = 5 * kStep;
+  for (int c = 0; c < 2; ++c) {
+    EXPECT_NEAR(levelOf(mixed[c], 0, 8000) / levelOf(plain[c], 0, 8000), 1.0, 0.02) << c;
+    EXPECT_NEAR(levelOf(mixed[c], snare, 8000) / levelOf(plain[c], snare, 8000), 2.0, 0.06) << c;
+  }
+  // A ride alone, 12 dB down and to the left, as a balance turns the right side down: what
+  // is left on the right is its reverb.
+  const char kRide[] = "r = ride\npart = A tempo = 120 notes = 4\nr |x---|\nsong = A\n";
+  ASSERT_EQ(
+      cli({"render", writeFile(dir_.path("ride.tab"), kRide), "-o", dir_.path("ride.wav")}).status,
+      0);
+  ASSERT_EQ(cli({"render",
+                 writeFile(dir_.path("ride-mixed.tab"),
+                           std::string("meta mix = Ride -12 dB pan -100\n") + kRide),
+                 "-o", dir_.path("ride-mixed.wav")})
+                .status,
+            0);
+  const double rideLeft = levelOf(readChannel(dir_.path("ride-mixed.wav"), 0), 0, 8000) /
+                          levelOf(readChannel(dir_.path("ride.wav"), 0), 0, 8000);
+  const double rideRight = levelOf(readChannel(dir_.path("ride-mixed.wav"), 1), 0, 8000) /
+                           levelOf(readChannel(dir_.path("ride.wav"), 1), 0, 8000);
+  EXPECT_NEAR(rideLeft, 0.25, 0.02);
+  EXPECT_LT(rideRight, 0.1);
+
+  EngineSoundOutput output(kRate);
+  FluidSynthOutput synth(&output, {kTestSoundFont});
+  MidiHandle handle = 0;
+  ASSERT_EQ(synth.open(kMidiMapperId, &handle), midi_result::kOk);
+  EXPECT_FALSE(synth.useSoundFontKit(dir_.path("kits/tiny.sf2"), 0, 0));  // not while open
+  synth.close(handle);
+  ASSERT_TRUE(synth.useSoundFontKit(dir_.path("kits/tiny.sf2"), 0, 0));
+  ASSERT_EQ(synth.open(kMidiMapperId, &handle), midi_result::kOk);
+  const auto epoch = std::chrono::steady_clock::now();
+  output.engine().setEpoch(epoch);
+  synth.sendShortAt(handle, kNoteOn + (38u << 8) + (100u << 16), epoch);
+  std::vector<float> block(2 * kRate / 4);
+  output.engine().renderOffline(block.data(), kRate / 4);
+  std::vector<float> heard;
+  for (std::size_t i = 0; i < block.size(); i += 2) heard.push_back(block[i]);
+  EXPECT_GT(soundFontLikeness(heard, 0, 500), 0.9);
+  synth.close(handle);
+  EXPECT_FALSE(synth.useSoundFontKit(dir_.path("kits/none.sf2"), 0, 0));
+  EXPECT_EQ(synth.soundFont(), kTestSoundFont);
+  ASSERT_TRUE(synth.useSoundFontKit("", 0, 0));
+  EXPECT_EQ(synth.soundFont(), kTestSoundFont);
 }
 
 TEST_F(Kits, KitsAreListedAndAnUnknownKitExitsWithTheList) {
