@@ -477,6 +477,9 @@ TEST(KitVoices, TheAudioThreadAllocatesNothingKeepsTheLimitAndFreesNoKitInUse) {
   EngineSoundOutput output(kRate);
   FluidSynthOutput synth(&output, {kTestSoundFont});
   std::shared_ptr<KitSound> first = droneKit(0.001f, 0);
+  // One note left to the synthesiser, mixed: its voices are found and mixed in place.
+  first->instrumentOfNote[35] = -1;
+  synth.kitVoices().setNoteMix(35, 0.5f, 2.0f);
   std::weak_ptr<KitSound> firstAlive = first;
   synth.setKit(std::move(first));
   MidiHandle handle = 0;
