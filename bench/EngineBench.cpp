@@ -431,7 +431,7 @@ int kitBench(const std::string& name, const std::string& songPath) {
     }
     std::printf(
         "render %s (%.1f s) %s: %.0fx real time by the wall clock, %.0fx by processor time "
-        "(medians of 5)\n",
+        "with the sound font and samples loaded (medians of 5)\n",
         songPath.c_str(), audio,
         withKit ? ("on " + kit->name).c_str() : "on the General MIDI synthesiser", median(speeds),
         median(cpuSpeeds));

@@ -389,7 +389,8 @@ void FluidSynthOutput::applyNow(fluid_synth_t* synth, std::uint32_t word) {
       if (!kit_.noteOn(b[1], b[2])) {
         fluid_synth_noteon(synth, channel, b[1], b[2]);
         if (kit_.mixed()) mixVoices(synth, channel, b[1]);
-        quietFrames_ = 0;
+        // A note the sound font has no sound for (a rest's) leaves a resting synthesiser be.
+        if (fluid_synth_get_active_voice_count(synth) > 0) quietFrames_ = 0;
       }
       break;
     case 0xA0:

@@ -53,10 +53,12 @@ bool songHasNotes(const Timeline& timeline) {
 
 // Renders the song once, from nothing: a synthesiser, samples and engine of its own, so
 // that two passes give the same frames. Each block goes to `sink`; false from it stops
-// the pass. Notes for the user go to `notes` when given.
+// the pass. Notes for the user go to `notes` when given; the time spent loading the sound
+// font and samples is added to `loadSeconds`.
 bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSettings& settings,
                 std::vector<std::string>* notes,
-                const std::function<bool(std::vector<float>&)>& sink) {
+                const std::function<bool(std::vector<float>&)>& sink, double* loadSeconds) {
+  const auto loadStarted = std::chrono::steady_clock::now();
   const int rate = settings.sampleRate;
   EngineSoundOutput output(rate);
   AudioEngine& engine = output.engine();
@@ -82,6 +84,8 @@ bool renderPass(const Timeline& timeline, std::int64_t firstMs, const RenderSett
     notes->push_back("no sound font could be loaded: the drums are silent");
   }
 
+  *loadSeconds +=
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStarted).count();
   std::vector<float> block(2 * kBlock);
   auto renderBlock = [&](float* peak) {
     engine.renderOffline(block.data(), kBlock);
@@ -169,6 +173,7 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
   }
 
   const auto started = std::chrono::steady_clock::now();
+  double loadSeconds = 0;
   const int passes = settings.normalize ? 2 : 1;
   const double expectedFrames = static_cast<double>(lastFrame) + rate;
   long passFrames = 0;
@@ -189,10 +194,13 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
   float gain = static_cast<float>(std::pow(10.0, settings.gainDb / 20.0));
   if (settings.normalize) {
     float peak = 0;
-    if (!renderPass(timeline, firstMs, settings, &result.notes, [&](std::vector<float>& block) {
-          for (float v : block) peak = std::max(peak, std::abs(v));
-          return goOn();
-        })) {
+    if (!renderPass(
+            timeline, firstMs, settings, &result.notes,
+            [&](std::vector<float>& block) {
+              for (float v : block) peak = std::max(peak, std::abs(v));
+              return goOn();
+            },
+            &loadSeconds)) {
       return result;
     }
     if (peak > 0) {
@@ -207,22 +215,23 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
 
   float peak = 0;
   long clipped = 0;
-  const bool written =
-      renderPass(timeline, firstMs, settings, settings.normalize ? nullptr : &result.notes,
-                 [&](std::vector<float>& block) {
-                   for (float& v : block) {
-                     v *= gain;
-                     peak = std::max(peak, std::abs(v));
-                     if (v > 1.0f || v < -1.0f) ++clipped;
-                   }
-                   if (!writer.write(block.data(), kBlock, &error)) {
-                     result.status = RenderResult::Status::kCannotWrite;
-                     result.message = "cannot write " + path + ": " + error;
-                     return false;
-                   }
-                   result.frames += kBlock;
-                   return goOn();
-                 });
+  const bool written = renderPass(
+      timeline, firstMs, settings, settings.normalize ? nullptr : &result.notes,
+      [&](std::vector<float>& block) {
+        for (float& v : block) {
+          v *= gain;
+          peak = std::max(peak, std::abs(v));
+          if (v > 1.0f || v < -1.0f) ++clipped;
+        }
+        if (!writer.write(block.data(), kBlock, &error)) {
+          result.status = RenderResult::Status::kCannotWrite;
+          result.message = "cannot write " + path + ": " + error;
+          return false;
+        }
+        result.frames += kBlock;
+        return goOn();
+      },
+      &loadSeconds);
   if (!written) return result;
   result.peakDb = decibels(peak);
   if (clipped > 0) {
@@ -236,7 +245,8 @@ RenderResult renderSong(const Song& song, const std::string& path, const RenderS
     return result;
   }
   result.renderSeconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() -
+      loadSeconds;
   if (progress) progress(1.0);
   return result;
 }
