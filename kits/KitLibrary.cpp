@@ -88,6 +88,17 @@ bool isDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
+// A folder's entries in name order, so that kits list the same way on every machine;
+// none where it is no folder or cannot be read.
+std::vector<fs::path> sortedEntries(const std::string& folder) {
+  std::vector<fs::path> entries;
+  if (!isDirectory(folder)) return entries;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
 }  // namespace
 
 int KitInfo::layerCount() const {
@@ -191,12 +202,7 @@ KitSearch findKits() {
     if (names.insert(lowered(kit.name)).second) search.kits.push_back(std::move(kit));
   };
   for (const std::string& folder : hydrogenKitFolders()) {
-    if (!isDirectory(folder)) continue;
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& entry : entries) {
+    for (const fs::path& entry : sortedEntries(folder)) {
       if (!isDirectory(entry)) continue;
       std::string problem;
       if (std::optional<KitInfo> kit = readHydrogenKit(entry.string(), &problem)) {
@@ -214,12 +220,8 @@ KitSearch findKits() {
     if (!ec) generalMidi.insert(real.string());
   }
   for (const std::string& folder : soundFontKitFolders()) {
-    if (!isDirectory(folder)) continue;
     std::error_code ec;
-    std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& entry : entries) {
+    for (const fs::path& entry : sortedEntries(folder)) {
       const std::string extension = lowered(entry.extension().string());
       if (extension != ".sf2" && extension != ".sf3") continue;
       const fs::path real = fs::canonical(entry, ec);

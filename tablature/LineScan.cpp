@@ -158,9 +158,12 @@ bool isLineEnd(char c) {
 
 }  // namespace
 
-bool gridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
-  // ^\s*(\w+)\s*\|([\[\]\-0-9\|xXoO]+)\s*$: the blanks, the word and the grid characters
-  // are disjoint classes, so each run ends where the next class begins.
+namespace {
+// ^\s*(\w+)\s*\|(GRID+)\s*$, GRID the grid characters and, with kMarks, the expression
+// marks: the blanks, the word and the grid characters are disjoint classes, so each run
+// ends where the next class begins.
+template <bool kMarks>
+bool scanGridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
   const std::size_t n = line.size();
   std::size_t i = skipBlanks(line, 0);
   const std::size_t word = i;
@@ -170,12 +173,17 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
   i = skipBlanks(line, i);
   if (i == n || line[i] != '|') return false;
   const std::size_t grid = ++i;
-  // The grid characters are most of a grid line: four are tested at once while they last.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  while (n - i >= 4 && (kCharClasses[bytes[i]] & kCharClasses[bytes[i + 1]] &
-                        kCharClasses[bytes[i + 2]] & kCharClasses[bytes[i + 3]] & kGridClass) != 0)
-    i += 4;
-  while (i < n && isGrid(line[i])) ++i;
+  if constexpr (kMarks) {
+    while (i < n && (isGrid(line[i]) || isExpressionMark(line[i]))) ++i;
+  } else {
+    // The grid characters are most of a grid line: four are tested at once while they last.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    while (n - i >= 4 &&
+           (kCharClasses[bytes[i]] & kCharClasses[bytes[i + 1]] & kCharClasses[bytes[i + 2]] &
+            kCharClasses[bytes[i + 3]] & kGridClass) != 0)
+      i += 4;
+    while (i < n && isGrid(line[i])) ++i;
+  }
   if (i == grid) return false;
   const std::size_t gridEnd = i;
   if (skipBlanks(line, i) != n) return false;
@@ -183,25 +191,14 @@ bool gridLine(std::string_view line, std::string_view* symbol, std::string_view*
   *body = line.substr(grid, gridEnd - grid);
   return true;
 }
+}  // namespace
+
+bool gridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
+  return scanGridLine<false>(line, symbol, body);
+}
 
 bool markedGridLine(std::string_view line, std::string_view* symbol, std::string_view* body) {
-  // As gridLine, with the marks among the grid characters.
-  const std::size_t n = line.size();
-  std::size_t i = skipBlanks(line, 0);
-  const std::size_t word = i;
-  while (i < n && isWord(line[i])) ++i;
-  if (i == word) return false;
-  const std::size_t wordEnd = i;
-  i = skipBlanks(line, i);
-  if (i == n || line[i] != '|') return false;
-  const std::size_t grid = ++i;
-  while (i < n && (isGrid(line[i]) || isExpressionMark(line[i]))) ++i;
-  if (i == grid) return false;
-  const std::size_t gridEnd = i;
-  if (skipBlanks(line, i) != n) return false;
-  *symbol = line.substr(word, wordEnd - word);
-  *body = line.substr(grid, gridEnd - grid);
-  return true;
+  return scanGridLine<true>(line, symbol, body);
 }
 
 bool stickingLine(std::string_view line, std::string_view* body) {

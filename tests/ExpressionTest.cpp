@@ -41,6 +41,15 @@ std::string itemText(const TimelineItem& item) {
          std::to_string(item.level) + " " + kinds[static_cast<int>(item.kind)];
 }
 
+// What check says of `text`, as "t:LINE:COL: warning: ..." lines.
+std::vector<std::string> warnings(const std::string& text) {
+  DiagnosticOptions options;
+  options.sampleProblem = nullptr;
+  std::vector<std::string> found;
+  for (const Diagnostic& d : diagnose(text, options)) found.push_back(formatDiagnostic("t", d));
+  return found;
+}
+
 TEST(Expression, MarksBecomeItemsAndMisplacedOnesPlainHitsWithAWarning) {
   TablatureCompiler compiler;
   compiler.compile(kMarks, defaultPadMap(), nullptr);
@@ -80,17 +89,14 @@ TEST(Expression, MarksBecomeItemsAndMisplacedOnesPlainHitsWithAWarning) {
   EXPECT_EQ(table[1].stepEvents[0], "38,5,f|42,5,h|36,5|51,5,e|");
   EXPECT_EQ(table[1].stepEvents[6], "38,5,c|42,0,!|36,7,F|51,0,!|");
 
-  DiagnosticOptions options;
-  options.sampleProblem = nullptr;
-  std::vector<std::string> found;
-  for (const Diagnostic& d : diagnose(kMarks, options)) found.push_back(formatDiagnostic("t", d));
-  EXPECT_EQ(found, (std::vector<std::string>{
-                       "t:9:4: warning: 'b' at column 4 is a bell, which a Bass Drum line cannot "
-                       "take: it plays as a plain hit",
-                       "t:9:6: warning: 'h' at column 6 is a half-open hi-hat, which a Bass Drum "
-                       "line cannot take: it plays as a plain hit",
-                       "t:9:8: warning: '!' at column 8 is a choke, which a Bass Drum line cannot "
-                       "take: it plays nothing"}));
+  EXPECT_EQ(warnings(kMarks),
+            (std::vector<std::string>{
+                "t:9:4: warning: 'b' at column 4 is a bell, which a Bass Drum line cannot "
+                "take: it plays as a plain hit",
+                "t:9:6: warning: 'h' at column 6 is a half-open hi-hat, which a Bass Drum "
+                "line cannot take: it plays as a plain hit",
+                "t:9:8: warning: '!' at column 8 is a choke, which a Bass Drum line cannot "
+                "take: it plays nothing"}));
 }
 
 TEST(Expression, SectionItemsOutsideTheirRangeAreNamedAndPlayedAtTheNearest) {
@@ -106,15 +112,12 @@ TEST(Expression, SectionItemsOutsideTheirRangeAreNamedAndPlayedAtTheNearest) {
   EXPECT_EQ(parts[2].steps[0].duration, 334);
   EXPECT_EQ(parts[2].steps[1].duration, 166);
   EXPECT_TRUE(parts[2].sticking.empty());
-  DiagnosticOptions options;
-  options.sampleProblem = nullptr;
-  std::vector<std::string> found;
-  for (const Diagnostic& d : diagnose(text, options)) found.push_back(formatDiagnostic("t", d));
-  EXPECT_EQ(found, (std::vector<std::string>{
-                       "t:2:40: warning: swing = 80 is outside 50 (straight) to 75: the part "
-                       "plays with swing 75",
-                       "t:2:54: warning: humanize = 60 is over 50 ms: the part's hits move by up "
-                       "to 50 ms"}));
+  EXPECT_EQ(warnings(text),
+            (std::vector<std::string>{
+                "t:2:40: warning: swing = 80 is outside 50 (straight) to 75: the part "
+                "plays with swing 75",
+                "t:2:54: warning: humanize = 60 is over 50 ms: the part's hits move by up "
+                "to 50 ms"}));
 }
 
 // The file read back by midicsv, an independent reader: the graces before their notes,
