@@ -11,6 +11,15 @@ stage "installing"
 scripts/install-deps.sh
 scripts/install-deps.sh --check
 
+# CTest starts the tests it knows to be long first, so that none is left to run alone at
+# a stage's end; a new tree knows none, so it is told the long ones.
+known_costs() {  # BUILD_DIR
+  local file=$1/Testing/Temporary/CTestCostData.txt
+  [ -e "$file" ] && return 0
+  mkdir -p "$(dirname "$file")"
+  grep -v -e '^#' -e '^$' tests/slow-tests.txt | awk '{ print $1, 1, $2 }' >"$file"
+}
+
 # Unity batches build a tree from nothing in a fraction of the time; PW_UNITY=OFF in the
 # environment builds one unit per file, as a quick edit-and-rebuild tree wants.
 unity=-DPW_UNITY=${PW_UNITY:-ON}
@@ -26,6 +35,7 @@ scripts/lint.sh
 # only; the sanitizers still see the recording path through the vanishing-input test.
 onsets='^RecordJack\.(AServerThatStalls|Overdub|Replace)'
 stage "normal tests"
+known_costs build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 stage "package"
 scripts/package-check.sh build
@@ -38,6 +48,7 @@ stage "AddressSanitizer build"
 scripts/build.sh build-asan "$unity" -DCMAKE_BUILD_TYPE=Debug "${lines[@]}" -DPW_SANITIZE=ON \
   -DPW_BENCH=OFF
 stage "AddressSanitizer tests"
+known_costs build-asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" \
@@ -49,6 +60,7 @@ stage "ThreadSanitizer build"
 scripts/build.sh build-tsan "$unity" -DCMAKE_BUILD_TYPE=Debug "${lines[@]}" -DPW_TSAN=ON \
   -DPW_GUI=OFF -DPW_BENCH=OFF
 stage "ThreadSanitizer tests"
+known_costs build-tsan
 # ThreadSanitizer slows the engine's render so much that SDL's disk driver, which sleeps
 # between blocks, bunches the hits the live-onset test counts (27 of 40 heard once): that test runs in the normal and AddressSanitizer
 # builds; the thread checks still cover the engine through the other sound tests.

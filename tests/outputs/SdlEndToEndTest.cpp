@@ -308,7 +308,7 @@ TEST(SdlEndToEnd, LiveHitsKeepTheirTimeOnTheDevice) {
     if (paced) deviceClock.emplace(output.engine());
     PlaybackClock& clock = paced ? static_cast<PlaybackClock&>(*deviceClock) : steadyClock;
     const int hits = paced ? 32 : 40;
-    const auto period = milliseconds(paced ? 125 : 250);
+    const auto period = milliseconds(125);
     // The steady clock's estimate of the device settles in its first seconds, as at the
     // window's start-up.
     const auto start = clock.now() + milliseconds(paced ? 300 : 2500);
