@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -379,14 +380,29 @@ int JackMidiPort::send(const std::uint8_t* bytes, int length) {
   return midi_result::kOk;
 }
 
+std::int64_t JackMidiPort::sendOffset(std::uint64_t sends) {
+  // Both clocks are usually the same monotonic clock; where JACK keeps its own, the two
+  // may drift apart slowly, so the offset is read again now and then, and taken only
+  // where it moved by more than a reading's own error.
+  constexpr std::uint64_t kSendsBetweenReadings = 256;
+  constexpr std::int64_t kReadingErrorMicros = 2;
+  if (!sendOffsetRead_) {
+    sendOffset_ = steadyMinusJack();
+    sendOffsetRead_ = true;
+  } else if (sends % kSendsBetweenReadings == 0) {
+    const std::int64_t reading = steadyMinusJack();
+    if (std::abs(reading - sendOffset_) > kReadingErrorMicros) sendOffset_ = reading;
+  }
+  return sendOffset_;
+}
+
 int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_point due) {
   Shared& s = *shared_;
   if (closed_ || s.gone.load() || length <= 0 || length > 3) return midi_result::kError;
   if (jack_ringbuffer_write_space(s.queue) < sizeof(Event)) return midi_result::kError;
-  const std::int64_t offset = -steadyMinusJack();
   Event event{};
   event.due = static_cast<jack_time_t>(
-      std::chrono::duration_cast<microseconds>(due.time_since_epoch()).count() + offset);
+      std::chrono::duration_cast<microseconds>(due.time_since_epoch()).count() - sendOffset(sent_));
   event.length = static_cast<std::uint8_t>(length);
   std::copy(bytes, bytes + length, event.bytes);
   jack_ringbuffer_write(s.queue, reinterpret_cast<const char*>(&event), sizeof event);

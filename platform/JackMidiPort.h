@@ -82,10 +82,17 @@ class JackMidiPort {
 
   std::shared_ptr<Owner> owner_;
   std::shared_ptr<Shared> shared_;
+  // The steady clock minus JACK's, microseconds, as sendAt turns due times into JACK's:
+  // one reading kept, so that messages due together stay due together (each reading is
+  // off by a microsecond or so, which can put them a frame apart).
+  std::int64_t sendOffset(std::uint64_t sends);
+
   Clock::time_point lastDue_{};
   std::uint64_t sent_ = 0;
   std::uint64_t lost_ = 0;
   bool closed_ = false;
+  bool sendOffsetRead_ = false;
+  std::int64_t sendOffset_ = 0;
 };
 
 // A JACK MIDI input port: frame-accurate times, taken from the cycle clock of its client.
