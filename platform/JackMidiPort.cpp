@@ -380,20 +380,14 @@ int JackMidiPort::send(const std::uint8_t* bytes, int length) {
   return midi_result::kOk;
 }
 
-std::int64_t JackMidiPort::sendOffset(std::uint64_t sends) {
-  // Both clocks are usually the same monotonic clock; where JACK keeps its own, the two
-  // may drift apart slowly, so the offset is read again now and then, and taken only
-  // where it moved by more than a reading's own error.
-  constexpr std::uint64_t kSendsBetweenReadings = 256;
+std::int64_t JackClockOffset::next() {
+  constexpr std::uint64_t kUsesBetweenReadings = 64;
   constexpr std::int64_t kReadingErrorMicros = 2;
-  if (!sendOffsetRead_) {
-    sendOffset_ = steadyMinusJack();
-    sendOffsetRead_ = true;
-  } else if (sends % kSendsBetweenReadings == 0) {
+  if (uses_++ % kUsesBetweenReadings == 0) {
     const std::int64_t reading = steadyMinusJack();
-    if (std::abs(reading - sendOffset_) > kReadingErrorMicros) sendOffset_ = reading;
+    if (uses_ == 1 || std::abs(reading - micros_) > kReadingErrorMicros) micros_ = reading;
   }
-  return sendOffset_;
+  return micros_;
 }
 
 int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_point due) {
@@ -402,7 +396,8 @@ int JackMidiPort::sendAt(const std::uint8_t* bytes, int length, Clock::time_poin
   if (jack_ringbuffer_write_space(s.queue) < sizeof(Event)) return midi_result::kError;
   Event event{};
   event.due = static_cast<jack_time_t>(
-      std::chrono::duration_cast<microseconds>(due.time_since_epoch()).count() - sendOffset(sent_));
+      std::chrono::duration_cast<microseconds>(due.time_since_epoch()).count() -
+      clockOffset_.next());
   event.length = static_cast<std::uint8_t>(length);
   std::copy(bytes, bytes + length, event.bytes);
   jack_ringbuffer_write(s.queue, reinterpret_cast<const char*>(&event), sizeof event);
@@ -585,7 +580,7 @@ std::unique_ptr<JackMidiInput> JackMidiInput::open(const std::string& clientName
 
 JackMidiInput::JackMidiInput(std::shared_ptr<JackMidiPort::Owner> owner,
                              JackMidiPort::Shared& shared)
-    : owner_(std::move(owner)), shared_(shared), clockOffset_(steadyMinusJack()) {}
+    : owner_(std::move(owner)), shared_(shared) {}
 
 JackMidiInput::~JackMidiInput() {
   shared_.thruChannel.store(-1);
@@ -605,8 +600,6 @@ bool JackMidiInput::read(MidiInputEvent* event) {
   InputEvent in{};
   if (jack_ringbuffer_read_space(shared_.input) < sizeof in) return false;
   jack_ringbuffer_read(shared_.input, reinterpret_cast<char*>(&in), sizeof in);
-  // The two clocks drift apart slowly: their offset is read again now and then.
-  if (++reads_ % 64 == 0) clockOffset_ = steadyMinusJack();
   double latency = 0;
   if (!shared_.gone.load()) {
     jack_latency_range_t range{};
@@ -614,7 +607,7 @@ bool JackMidiInput::read(MidiInputEvent* event) {
     latency = range.max / shared_.sampleRate;
   }
   const auto micros =
-      static_cast<std::int64_t>(std::llround((in.time - latency) * 1e6)) + clockOffset_;
+      static_cast<std::int64_t>(std::llround((in.time - latency) * 1e6)) + clockOffset_.next();
   event->time = std::chrono::steady_clock::time_point(microseconds(micros));
   event->length = in.length;
   std::copy(in.bytes, in.bytes + in.length, event->bytes);

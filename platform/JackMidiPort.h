@@ -35,6 +35,21 @@ std::vector<std::string> listJackMidiInputs(const std::string& clientName);
 // clients named `clientName` left out; empty without a server.
 std::vector<std::string> listJackMidiOutputs(const std::string& clientName);
 
+// The steady clock minus JACK's microsecond clock, as due times and input times cross
+// between them. One reading is kept, so that times that were equal stay equal (each
+// reading is off by a microsecond or so, which can put them a frame apart); it is read
+// again every 64 uses, for a JACK that keeps a clock of its own and drifts slowly, and
+// taken only where it moved by more than a reading's error. The first use reads it (the
+// clock is JACK's to read once a client is open).
+class JackClockOffset {
+ public:
+  std::int64_t next();
+
+ private:
+  std::int64_t micros_ = 0;
+  std::uint64_t uses_ = 0;
+};
+
 class JackMidiPort {
  public:
   using Clock = std::chrono::steady_clock;
@@ -82,17 +97,11 @@ class JackMidiPort {
 
   std::shared_ptr<Owner> owner_;
   std::shared_ptr<Shared> shared_;
-  // The steady clock minus JACK's, microseconds, as sendAt turns due times into JACK's:
-  // one reading kept, so that messages due together stay due together (each reading is
-  // off by a microsecond or so, which can put them a frame apart).
-  std::int64_t sendOffset(std::uint64_t sends);
-
   Clock::time_point lastDue_{};
   std::uint64_t sent_ = 0;
   std::uint64_t lost_ = 0;
   bool closed_ = false;
-  bool sendOffsetRead_ = false;
-  std::int64_t sendOffset_ = 0;
+  JackClockOffset clockOffset_;  // turns due times into JACK's
 };
 
 // A JACK MIDI input port: frame-accurate times, taken from the cycle clock of its client.
@@ -120,8 +129,7 @@ class JackMidiInput : public MidiInput {
  private:
   std::shared_ptr<JackMidiPort::Owner> owner_;
   JackMidiPort::Shared& shared_;
-  std::int64_t clockOffset_ = 0;  // steady clock minus JACK's, microseconds
-  int reads_ = 0;
+  JackClockOffset clockOffset_;  // turns the input's times into the steady clock's
 };
 
 }  // namespace pulsewright

@@ -236,7 +236,9 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
   EXPECT_TRUE(std::is_sorted(frames.begin(), frames.end()));
   // Messages due together leave at the same frame (a chord, a Start and its first clock).
   for (int k = 1; k < kCount; ++k) {
-    if (dueMs[k] == dueMs[k - 1]) EXPECT_EQ(frames[k], frames[k - 1]) << "message " << k;
+    if (dueMs[k] == dueMs[k - 1]) {
+      EXPECT_EQ(frames[k], frames[k - 1]) << "message " << k;
+    }
   }
 }
 
