@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "midi/MidiMenus.h"
 #include "midi/MidiPort.h"
@@ -208,38 +209,56 @@ TEST_P(JackTimedSends, EveryMessageArrivesInOrderAtItsFrame) {
     dueMs.push_back(at);
     at += gaps[k % 7];
   }
+  // A first message, once the port's first cycles have run: under a sanitizer the first
+  // send takes a few hundred milliseconds, which would make the schedule's start late.
+  o.port.sendChannelMessageAt(kNoteOn, 127, 127, Clock::now());
+  ASSERT_TRUE(jack.waitForEvents(1)) << readFile(jack.log("dump"));
+
   const auto start = Clock::now() + milliseconds(100);
+  std::vector<bool> inTime;  // handed over before its due time, less the clock's slack
   for (int k = 0; k < kCount; ++k) {
     const auto due = start + std::chrono::microseconds(std::lround(dueMs[k] * 1000));
     std::this_thread::sleep_until(due - milliseconds(30));
     o.port.sendChannelMessageAt(kNoteOn, k % 128, 1 + k / 128, due);
     ASSERT_EQ(o.port.lastResult(), 0);
+    inTime.push_back(Clock::now() < due - milliseconds(5));
   }
   o.port.close();  // the last 30 ms of messages are still queued
   EXPECT_EQ(o.port.lastResult(), 0);
 
-  ASSERT_TRUE(jack.waitForEvents(kCount)) << readFile(jack.log("dump")) << "\njackd:\n"
-                                          << readFile(jack.log("jackd"));
+  ASSERT_TRUE(jack.waitForEvents(kCount + 1)) << readFile(jack.log("dump")) << "\njackd:\n"
+                                              << readFile(jack.log("jackd"));
   std::this_thread::sleep_for(milliseconds(200));
-  // Each message's number, from its note and velocity, in the order received.
+  // Each message's number, from its note and velocity, in the order received (after the
+  // first message).
   std::string received, sent;
-  for (const auto& e : jack.dumped()) {
+  const auto dumped = jack.dumped();
+  for (std::size_t i = 1; i < dumped.size(); ++i) {
+    const auto& e = dumped[i];
     received += std::to_string(e.size() == 3 ? e[1] + 128 * (e[2] - 1) : -1) + " ";
   }
   for (int k = 0; k < kCount; ++k) sent += std::to_string(k) + " ";
   ASSERT_EQ(received, sent) << "jackd:\n" << readFile(jack.log("jackd"));
 
-  const std::vector<long> frames = jack.dumpedFrames();
-  ASSERT_EQ(frames.size(), dueMs.size());
+  std::vector<long> frames = jack.dumpedFrames();
+  ASSERT_EQ(frames.size(), dueMs.size() + 1);
+  frames.erase(frames.begin());
   // In order on the server's frame clock too; how closely the frames keep the schedule is
   // measured by pw_bench_jack (a shared machine's scheduling is no property of the code).
   EXPECT_TRUE(std::is_sorted(frames.begin(), frames.end()));
   // Messages due together leave at the same frame (a chord, a Start and its first clock).
+  // A pair handed over late may be split by a cycle that took the first (a busy machine
+  // can hold the sender past the 30 ms lead): those are left out and counted.
+  int late = 0;
   for (int k = 1; k < kCount; ++k) {
-    if (dueMs[k] == dueMs[k - 1]) {
-      EXPECT_EQ(frames[k], frames[k - 1]) << "message " << k;
+    if (dueMs[k] != dueMs[k - 1]) continue;
+    if (!inTime[k]) {
+      ++late;
+      continue;
     }
+    EXPECT_EQ(frames[k], frames[k - 1]) << "message " << k;
   }
+  if (late > 0) std::printf("%d pairs due together were handed over late\n", late);
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, JackTimedSends, ::testing::Values(64, 256, 1024));
