@@ -754,7 +754,8 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     const std::optional<Metre> made = metreOfBar(head.steps, head.grid);
     const bool fullBar =
         static_cast<long>(head.steps) * head.beatUnit == static_cast<long>(head.beats) * head.grid;
-    if (fullBar && made && (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
+    if (fullBar && made && isWritableMetre(head.beats, head.beatUnit) &&
+        (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
       body += " metre = " + std::to_string(head.beats) + "/" + std::to_string(head.beatUnit);
     }
     if (head.swing != 50) body += " swing = " + std::to_string(head.swing);

@@ -3,7 +3,8 @@
 # drum-tab importer (from the test tabs), the MIDI file importer (from exported
 # examples) and the GrooveScribe, Hydrogen and MusicXML importers (from small seeds).
 # As many run at once as there are processors (libFuzzer uses one each); each one's
-# report is printed whole, in this order, and the script fails if any target does.
+# report's end is printed, in this order; a failing one's report is printed whole with
+# its input in base64 (to reproduce it), and the script fails if any target does.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +26,8 @@ start() {  # TARGET DICTIONARY SEEDS...
   (
     status=0
     "$dir"/fuzz/"$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-      -rss_limit_mb=2048 -print_final_stats=1 -dict="$dict" "$work/$target" \
+      -rss_limit_mb=2048 -print_final_stats=1 -dict="$dict" \
+      -artifact_prefix="$work/$target-" "$work/$target" \
       >"$work/$target.log" 2>&1 || status=$?
     echo "$status" >"$work/$target.status"
   ) &
@@ -42,9 +44,16 @@ wait
 failed=0
 for target in "${targets[@]}"; do
   echo "== $target"
-  grep -v -E "^(\"|###|INFO: )" "$work/$target.log" | tail -n 12 || true
   status=$(cat "$work/$target.status" 2>/dev/null || echo 1)
-  if [ "$status" != 0 ]; then
+  if [ "$status" = 0 ]; then
+    grep -v -E "^(\"|###|INFO: )" "$work/$target.log" | tail -n 12 || true
+  else
+    grep -v -E "^(\"|###|INFO: |#[0-9]+)" "$work/$target.log" || true
+    for input in "$work/$target"-*; do
+      [ -f "$input" ] || continue
+      echo "input $(basename "$input") in base64:"
+      base64 -w 76 "$input"
+    done
     echo "$target failed (exit $status)" >&2
     failed=1
   fi

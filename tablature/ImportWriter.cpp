@@ -107,7 +107,7 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
 
   std::string text =
       " tempo = " + std::to_string(part.tempo) + " notes = " + std::to_string(part.notes);
-  if (part.metre) {
+  if (part.metre && isWritableMetre(part.metre->beats, part.metre->beatUnit)) {
     const std::optional<Metre> told = metreOfBar(bars.front(), part.notes);
     const bool fullBar = static_cast<long>(bars.front()) * part.metre->beatUnit ==
                          static_cast<long>(part.metre->beats) * part.notes;

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "tablature/Timeline.h"
 #include "text/Utf8.h"
 
 namespace pulsewright::line_scan {
@@ -323,7 +324,7 @@ bool sectionMetre(std::string_view line, WrittenMetre* metre) {
     metre->text = line.substr(start, p - start);
     metre->beats = beats;
     metre->unit = unit;
-    metre->valid = beats >= 1 && beats <= 64 && unit >= 1 && unit <= 64 && (unit & (unit - 1)) == 0;
+    metre->valid = isWritableMetre(beats, unit);
     return true;
   }
   return false;

@@ -245,6 +245,13 @@ struct Metre {
   bool operator==(const Metre&) const = default;
 };
 
+// Whether a section line's `metre =` can say it: 1 to 64 beats of 1, 2, 4, 8, 16, 32 or 64
+// (a time signature such as 9/9 or 4/3, read from a foreign file, cannot be written).
+constexpr bool isWritableMetre(int beats, int beatUnit) {
+  return beats >= 1 && beats <= 64 && beatUnit >= 1 && beatUnit <= 64 &&
+         (beatUnit & (beatUnit - 1)) == 0;
+}
+
 // The metre of a bar of `notes` steps of 1/`noteSize` (a tuplet step counts its share):
 // 8 eighths are 4/4, 6 eighths 3/4, 12 eighths 12/8. None when they make no metre.
 std::optional<Metre> metreOfBar(double notes, double noteSize);

@@ -703,6 +703,15 @@ TEST_F(ForeignFormats, MusicXmlRepeatsTiesGraceNotesAndRollsAreReadAsPlayed) {
   ASSERT_EQ(similes.status, 0) << similes.err;
   EXPECT_NE(similes.out.find("song = AAABC\n"), std::string::npos) << similes.out;
 
+  // A time signature no section line can say (9/9) leaves the bars to give the metre.
+  const std::string nineNine =
+      "<part id=\"P1\"><measure number=\"1\"><attributes><divisions>4</divisions><time>"
+      "<beats>9</beats><beat-type>9</beat-type></time></attributes>" +
+      kick4 + "</measure></part>";
+  const CliRun odd = cli({"import", write("nine.musicxml", scoreOf(kDrumPart, nineNine))});
+  ASSERT_EQ(odd.status, 0) << odd.err;
+  EXPECT_TRUE(checksClean(odd.out)) << odd.out;
+
   const std::string pitched = write(
       "piano.musicxml",
       scoreOf("<score-part id=\"P1\"><part-name>Piano</part-name></score-part>",
