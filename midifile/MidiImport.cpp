@@ -751,13 +751,8 @@ bool Importer::writeParts(int barsPerPart, std::string* parts, std::string* song
     if (head.program >= 0) body += " program = " + std::to_string(head.program);
     // The bars' steps make a metre of their own (6 eighths are 3/4): the file's is written
     // where it differs, for bars as long as it says (not one cut short by a change).
-    const std::optional<Metre> made = metreOfBar(head.steps, head.grid);
-    const bool fullBar =
-        static_cast<long>(head.steps) * head.beatUnit == static_cast<long>(head.beats) * head.grid;
-    if (fullBar && made && isWritableMetre(head.beats, head.beatUnit) &&
-        (made->beats != head.beats || made->beatUnit != head.beatUnit)) {
-      body += " metre = " + std::to_string(head.beats) + "/" + std::to_string(head.beatUnit);
-    }
+    body += metreItem(Metre{head.beats, head.beatUnit, true},
+                      static_cast<std::uint32_t>(head.steps), head.grid);
     if (head.swing != 50) body += " swing = " + std::to_string(head.swing);
     body += '\n';
     for (V voice : kImportLineOrder) {

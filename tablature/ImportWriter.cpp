@@ -43,6 +43,17 @@ int levelOfImportedVelocity(int velocity) {
   return best;
 }
 
+std::string metreItem(const Metre& metre, std::uint32_t barSteps, int notes) {
+  if (!isWritableMetre(metre.beats, metre.beatUnit)) return {};
+  const std::optional<Metre> told = metreOfBar(barSteps, notes);
+  const bool fullBar =
+      static_cast<long>(barSteps) * metre.beatUnit == static_cast<long>(metre.beats) * notes;
+  if (!fullBar || !told || (told->beats == metre.beats && told->beatUnit == metre.beatUnit)) {
+    return {};
+  }
+  return " metre = " + std::to_string(metre.beats) + "/" + std::to_string(metre.beatUnit);
+}
+
 std::string importedPartName(std::size_t n) {
   for (const auto& [first, last] : kNameRanges) {
     const std::size_t size = last - first + 1;
@@ -107,16 +118,7 @@ std::string ImportWriter::body(const ImportedPart& part, std::size_t* merged,
 
   std::string text =
       " tempo = " + std::to_string(part.tempo) + " notes = " + std::to_string(part.notes);
-  if (part.metre && isWritableMetre(part.metre->beats, part.metre->beatUnit)) {
-    const std::optional<Metre> told = metreOfBar(bars.front(), part.notes);
-    const bool fullBar = static_cast<long>(bars.front()) * part.metre->beatUnit ==
-                         static_cast<long>(part.metre->beats) * part.notes;
-    if (fullBar && told &&
-        (told->beats != part.metre->beats || told->beatUnit != part.metre->beatUnit)) {
-      text += " metre = " + std::to_string(part.metre->beats) + "/" +
-              std::to_string(part.metre->beatUnit);
-    }
-  }
+  if (part.metre) text += metreItem(*part.metre, bars.front(), part.notes);
   if (part.swingPercent != 50) text += " swing = " + std::to_string(part.swingPercent);
   text += '\n';
   std::array<bool, kVoiceCount> written{};

@@ -60,6 +60,11 @@ int levelOfImportedVelocity(int velocity);
 // syllables, one character each. Empty past the last.
 std::string importedPartName(std::size_t n);
 
+// The ` metre = B/U` item of a part whose bars of `barSteps` steps of 1/`notes` make
+// `metre`, where the steps alone would tell another metre; empty for a bar of another
+// length and for a metre no section line can say.
+std::string metreItem(const Metre& metre, std::uint32_t barSteps, int notes);
+
 class ImportWriter {
  public:
   // `captions` name the voices in the voice lines ("k = Bass Drum"); `partName` gives
